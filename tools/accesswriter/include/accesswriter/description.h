@@ -1,0 +1,60 @@
+// Reads database descriptions from JSON, and builds the synthetic benchmark databases.
+//
+// JSON layout (every key but "tables"/"name"/"columns"/"type" is optional):
+//
+//   {"format": "jet4" | "ace12", "password": "...", "creation_date": 45000.5,
+//    "tables": [{"name": "Orders", "description": "...", "hidden": false, "system": false,
+//                "columns": [{"name": "Id", "type": "long", "auto_number": "increment",
+//                             "size": 50, "fixed_length": false, "required": true,
+//                             "precision": 18, "scale": 2, "default": "0",
+//                             "description": "...", "properties": {"Caption": "..."}}],
+//                "indexes": [{"name": "PrimaryKey", "columns": ["Id", "-Date"],
+//                             "primary_key": true, "unique": false, "ignore_nulls": false,
+//                             "required": false}],
+//                "rows": [[null, "text", 12, 1.5, true,
+//                          {"date": "2024-01-31T12:30:00"}, {"date": 45000.25},
+//                          {"hex": "89504e47"}, {"base64": "iVBORw=="},
+//                          {"decimal": "12.3400"}, {"guid": "{...}"},
+//                          {"repeat": "abc", "times": 2000}]]}],
+//    "linked_tables": [{"name": "...", "foreign_name": "...", "database": "...",
+//                       "connect": "..."}],
+//    "relationships": [{"name": "...", "primary_table": "...", "primary_columns": ["Id"],
+//                       "foreign_table": "...", "foreign_columns": ["CustomerId"],
+//                       "enforce": true, "cascade_updates": false, "cascade_deletes": false}]}
+//
+// Type names: boolean, byte, integer, long, currency, single, double, datetime, binary,
+// text, ole, memo, guid, decimal, bigint. Plain strings also fill datetime
+// ("YYYY-MM-DD[ HH:MM[:SS]]"), currency, decimal and guid columns.
+#ifndef FERROLYTE_TOOLS_ACCESSWRITER_DESCRIPTION_H_
+#define FERROLYTE_TOOLS_ACCESSWRITER_DESCRIPTION_H_
+
+#include <cstdint>
+#include <filesystem>
+#include <nlohmann/json_fwd.hpp>
+#include <string_view>
+
+#include "accesswriter/writer.h"
+
+namespace accesswriter {
+
+// Converts a JSON description (layout above). Throws WriteError naming the bad key.
+DatabaseDescription ParseDescription(const nlohmann::json& json);
+
+// Reads and converts the JSON file at `path`. Throws WriteError.
+DatabaseDescription ReadDescriptionFile(const std::filesystem::path& path);
+
+// Returns the column type named `name` ("long", "memo" ...). Throws WriteError.
+ColumnType ColumnTypeFromName(std::string_view name);
+
+// Writes one table "Bench" of `rows` rows with ten mixed columns (auto-number, long, text,
+// date, currency, double, boolean, memo, integer, decimal), streaming as it goes.
+void WriteBenchmarkRows(const std::filesystem::path& path, std::uint64_t rows,
+                        DatabaseOptions options = {});
+
+// Writes `tables` small tables "T00001" ... of a few columns and rows each.
+void WriteBenchmarkTables(const std::filesystem::path& path, int tables,
+                          DatabaseOptions options = {});
+
+}  // namespace accesswriter
+
+#endif  // FERROLYTE_TOOLS_ACCESSWRITER_DESCRIPTION_H_

@@ -1,0 +1,275 @@
+// Writes Microsoft Access database files (Jet 4 .mdb and ACE 12 .accdb) for tests,
+// benchmarks and the bundled sample. Rows are streamed: each table keeps only its
+// current data page in memory, so tables of millions of rows cost a few kilobytes.
+//
+// Typical use:
+//
+//   accesswriter::DatabaseWriter db("shop.mdb");
+//   accesswriter::Table t{.name = "Customers"};
+//   t.columns.push_back({.name = "Id", .type = accesswriter::ColumnType::kLong,
+//                        .auto_number = accesswriter::AutoNumber::kIncrement});
+//   t.columns.push_back({.name = "Name", .type = accesswriter::ColumnType::kText, .size = 50});
+//   t.indexes.push_back({.name = "PrimaryKey", .columns = {{"Id"}}, .primary_key = true});
+//   accesswriter::TableWriter& rows = db.AddTable(t);
+//   rows.AddRow({nullptr, "Zoë"});  // null auto-number gets the next number
+//   db.Finish();
+#ifndef FERROLYTE_TOOLS_ACCESSWRITER_WRITER_H_
+#define FERROLYTE_TOOLS_ACCESSWRITER_WRITER_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <initializer_list>
+#include <memory>
+#include <optional>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <variant>
+#include <vector>
+
+namespace accesswriter {
+
+// Every failure (bad description, value that does not fit, I/O error) throws this.
+class WriteError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// File flavour. kAce12 writes the Access 2007 header version; the page layout is the same.
+enum class Format { kJet4, kAce12 };
+
+// Column types with the type codes stored in the table definition.
+enum class ColumnType : std::uint8_t {
+  kBoolean = 0x01,
+  kByte = 0x02,
+  kInteger = 0x03,  // 16-bit
+  kLong = 0x04,     // 32-bit
+  kCurrency = 0x05,
+  kSingle = 0x06,
+  kDouble = 0x07,
+  kDateTime = 0x08,
+  kBinary = 0x09,  // up to 255 bytes, in the row
+  kText = 0x0A,    // up to 255 characters, in the row
+  kOle = 0x0B,     // long binary
+  kMemo = 0x0C,    // long text
+  kGuid = 0x0F,    // replication id
+  kDecimal = 0x10,
+  kBigInt = 0x13,  // Large Number; Format::kAce12 only
+};
+
+enum class AutoNumber {
+  kNone,
+  kIncrement,  // kLong columns: a null value gets the previous number + 1
+  kGuid,       // kGuid columns: a null value gets a random GUID
+};
+
+// A property stored in the column's or table's LvProp blob beyond the named fields.
+struct TextProperty {
+  std::string name;
+  std::string value;
+};
+
+struct Column {
+  std::string name;
+  ColumnType type = ColumnType::kText;
+  // kText: characters (1..255, default 255); kBinary: bytes (1..255, default 255).
+  // Ignored for the other types, whose size is fixed.
+  int size = 0;
+  // kText/kBinary only: store the column at a fixed position with a fixed length.
+  bool fixed_length = false;
+  // Not nullable, and the Required property set to true.
+  bool required = false;
+  AutoNumber auto_number = AutoNumber::kNone;
+  // kDecimal only.
+  int precision = 18;
+  int scale = 0;
+  // The DefaultValue expression as Access shows it: "0", "\"none\"", "Now()".
+  std::optional<std::string> default_value;
+  // The Description property; empty writes none.
+  std::string description;
+  // Further text properties (Caption, Format, InputMask ...).
+  std::vector<TextProperty> properties;
+};
+
+struct IndexColumn {
+  std::string column;
+  bool descending = false;
+};
+
+struct Index {
+  std::string name;
+  std::vector<IndexColumn> columns;
+  bool primary_key = false;  // implies unique and required
+  bool unique = false;
+  bool ignore_nulls = false;
+  bool required = false;
+};
+
+struct Table {
+  std::string name;
+  std::vector<Column> columns;
+  std::vector<Index> indexes;
+  std::string description;
+  bool hidden = false;  // catalog flag 0x8
+  bool system = false;  // catalog flags 0x80000002; the name usually starts with "MSys"
+  std::vector<TextProperty> properties;
+};
+
+// A table that lives elsewhere. With `database` set it links to another Access file
+// (catalog type 6); with only `connect` set it is an ODBC link (catalog type 4).
+struct LinkedTable {
+  std::string name;
+  std::string foreign_name;  // name in the other database; defaults to `name`
+  std::string database;      // path of the other Access file
+  std::string connect;       // e.g. "ODBC;DSN=shop;DATABASE=shop" or ";PWD=..." for Access
+  bool hidden = false;
+};
+
+// A relationship between two written tables. Writes MSysRelationships rows and, when
+// `enforce` is set, a foreign-key index named `name` on the foreign table.
+struct Relationship {
+  std::string name;
+  std::string primary_table;
+  std::vector<std::string> primary_columns;
+  std::string foreign_table;
+  std::vector<std::string> foreign_columns;
+  bool enforce = true;
+  bool cascade_updates = false;
+  bool cascade_deletes = false;
+};
+
+// Calendar fields of a Date/Time value; converted to the OLE date double.
+struct DateTime {
+  int year = 1899;
+  int month = 12;
+  int day = 30;
+  int hour = 0;
+  int minute = 0;
+  double second = 0;
+};
+
+// Returns the OLE automation date (days since 1899-12-30) of `t`.
+double ToOleDate(const DateTime& t);
+
+// One field value. Text is UTF-8. Currency and decimal go as decimal text ("-12.5").
+class Value {
+ public:
+  enum class Kind { kNull, kBool, kInt, kDouble, kText, kBytes, kDate, kDecimal, kGuid };
+
+  Value() = default;
+  Value(std::nullptr_t) {}
+  Value(bool b) : kind_(Kind::kBool), int_(b ? 1 : 0) {}
+  Value(int i) : kind_(Kind::kInt), int_(i) {}
+  Value(std::int64_t i) : kind_(Kind::kInt), int_(i) {}
+  Value(double d) : kind_(Kind::kDouble), double_(d) {}
+  Value(const char* utf8) : kind_(Kind::kText), text_(utf8) {}
+  Value(std::string utf8) : kind_(Kind::kText), text_(std::move(utf8)) {}
+  Value(std::string_view utf8) : kind_(Kind::kText), text_(utf8) {}
+
+  static Value Null() { return Value(); }
+  static Value Bytes(std::vector<std::uint8_t> bytes);
+  // `ole` is days since 1899-12-30, fraction = time of day.
+  static Value Date(double ole);
+  static Value Date(const DateTime& t) { return Date(ToOleDate(t)); }
+  // For kCurrency and kDecimal columns: "123.4567", "-0.5".
+  static Value Decimal(std::string text);
+  // "{6F9619FF-8B86-D011-B42D-00C04FC964FF}" with or without braces.
+  static Value Guid(std::string text);
+
+  Kind kind() const { return kind_; }
+  bool is_null() const { return kind_ == Kind::kNull; }
+  std::int64_t as_int() const { return int_; }
+  double as_double() const { return double_; }
+  // Text of kText, kDecimal and kGuid values.
+  const std::string& as_text() const { return text_; }
+  const std::vector<std::uint8_t>& as_bytes() const { return bytes_; }
+
+ private:
+  Kind kind_ = Kind::kNull;
+  std::int64_t int_ = 0;
+  double double_ = 0;
+  std::string text_;
+  std::vector<std::uint8_t> bytes_;
+};
+
+struct DatabaseOptions {
+  Format format = Format::kJet4;
+  // Database password (at most 20 characters); empty for none.
+  std::string password;
+  // Creation date stored in the header; also the key of the password mask.
+  double creation_date = 45000.5;
+};
+
+class DatabaseWriter;
+
+// Streams the rows of one table to disk. Owned by its DatabaseWriter.
+class TableWriter {
+ public:
+  TableWriter(const TableWriter&) = delete;
+  TableWriter& operator=(const TableWriter&) = delete;
+  ~TableWriter();
+
+  // Appends one row; `values` holds one value per column in column order.
+  // Throws WriteError when a value does not fit its column.
+  void AddRow(std::span<const Value> values);
+  void AddRow(std::initializer_list<Value> values) {
+    AddRow(std::span<const Value>(values.begin(), values.size()));
+  }
+  // Number of rows added so far.
+  std::uint64_t row_count() const;
+  const Table& table() const;
+
+ private:
+  friend class DatabaseWriter;
+  struct State;
+  explicit TableWriter(std::unique_ptr<State> state);
+  std::unique_ptr<State> state_;
+};
+
+// Writes one database file. The file is complete only after Finish(); a writer destroyed
+// before that removes the partial file.
+class DatabaseWriter {
+ public:
+  // Creates (or truncates) `path`. Throws WriteError if it cannot.
+  explicit DatabaseWriter(const std::filesystem::path& path, DatabaseOptions options = {});
+  DatabaseWriter(const DatabaseWriter&) = delete;
+  DatabaseWriter& operator=(const DatabaseWriter&) = delete;
+  ~DatabaseWriter();
+
+  // Declares a table and returns its row writer, valid until this writer is destroyed.
+  // Rows of different tables may be interleaved.
+  TableWriter& AddTable(const Table& table);
+  // Adds a catalog entry for a table in another database.
+  void AddLinkedTable(const LinkedTable& link);
+  // Adds a relationship; both tables must have been added by Finish().
+  void AddRelationship(const Relationship& relationship);
+  // Writes the table definitions, catalog and header, and closes the file.
+  void Finish();
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+// A whole database held in memory, for descriptions read from JSON or built in tests.
+struct TableContent {
+  Table table;
+  std::vector<std::vector<Value>> rows;
+};
+
+struct DatabaseDescription {
+  DatabaseOptions options;
+  std::vector<TableContent> tables;
+  std::vector<LinkedTable> linked_tables;
+  std::vector<Relationship> relationships;
+};
+
+// Writes `description` to `path` (all tables, links and relationships, then Finish()).
+void WriteDatabase(const std::filesystem::path& path, const DatabaseDescription& description);
+
+}  // namespace accesswriter
+
+#endif  // FERROLYTE_TOOLS_ACCESSWRITER_WRITER_H_
