@@ -1,0 +1,54 @@
+#include "support/components.h"
+
+#include "support/errors.h"
+#include "support/value.h"
+
+namespace ferrolyte {
+namespace {
+
+// Only the dependency check creates it; it has nothing to do on this platform.
+class FileSystemObject : public Component {};
+
+}  // namespace
+
+ComponentRegistry::ComponentRegistry() {
+  Register("Quorvane.Dictionary", [] { return std::make_shared<Dictionary>(); });
+  Register("Scripting.Filesystemobject", [] { return std::make_shared<FileSystemObject>(); });
+  RegisterPlatformComponents(*this);
+}
+
+ComponentRegistry& ComponentRegistry::Instance() {
+  static ComponentRegistry registry;
+  return registry;
+}
+
+void ComponentRegistry::Register(const std::string& class_name, ComponentFactory factory) {
+  factories_[class_name] = std::move(factory);
+}
+
+void ComponentRegistry::Unregister(const std::string& class_name) {
+  factories_.erase(class_name);
+}
+
+bool ComponentRegistry::IsRegistered(const std::string& class_name) const {
+  return factories_.count(class_name) != 0;
+}
+
+std::shared_ptr<Component> ComponentRegistry::Create(const std::string& class_name) const {
+  auto it = factories_.find(class_name);
+  if (it == factories_.end()) throw Error(429, "ActiveX component can't create object");
+  return it->second();
+}
+
+std::shared_ptr<Component> CreateObjectEx(const std::string& class_name) {
+  try {
+    return ComponentRegistry::Instance().Create(class_name);
+  } catch (const Error& e) {
+    if (e.number() == 429) throw Error(429, e.source(), "Error creating object: " + class_name);
+    throw Error(e.number(), e.source(),
+                "Error creating object: " + class_name + ". Error " + std::to_string(e.number()) +
+                    " (0x" + HexNumber(e.number()) + "): " + e.description());
+  }
+}
+
+}  // namespace ferrolyte

@@ -1,0 +1,290 @@
+#include "support/files.h"
+
+#include <fcntl.h>
+#include <glob.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+
+#include "support/errors.h"
+#include "support/text.h"
+
+namespace ferrolyte {
+namespace {
+
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  ~FileDescriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// The platform's file errors, by errno.
+[[noreturn]] void RaiseFileError(const std::string& path) {
+  int err = errno;
+  switch (err) {
+    case ENOENT:
+      throw Error(53, "File not found: " + path);
+    case ENOTDIR:
+      throw Error(76, "Path not found: " + path);
+    case EACCES:
+    case EPERM:
+    case EROFS:
+      throw Error(75, "Path/File access error: " + path);
+    case ENOSPC:
+      throw Error(61, "Disk full: " + path);
+    case EMFILE:
+    case ENFILE:
+      throw Error(67, "Too many files: " + path);
+    default:
+      throw Error(75, "Path/File access error: " + path + " (" + std::strerror(err) + ")");
+  }
+}
+
+// Each entry matching the pattern, through the shell's wildcard rules.
+template <class Fn>
+bool AnyMatch(const std::string& pattern, Fn&& accept) {
+  glob_t g{};
+  int rc = ::glob(pattern.c_str(), GLOB_NOSORT | GLOB_NOESCAPE, nullptr, &g);
+  bool found = false;
+  if (rc == 0) {
+    for (size_t i = 0; i < g.gl_pathc && !found; ++i) {
+      struct stat st {};
+      if (::stat(g.gl_pathv[i], &st) == 0 && accept(st)) found = true;
+    }
+  }
+  ::globfree(&g);
+  return found;
+}
+
+std::string EnvOr(const char* name) {
+  const char* v = std::getenv(name);
+  return v ? v : "";
+}
+
+std::string HomeFolder() {
+  std::string home = EnvOr("HOME");
+  if (home.empty()) {
+    if (const passwd* pw = ::getpwuid(::getuid())) home = pw->pw_dir;
+  }
+  return home;
+}
+
+// XDG_DOCUMENTS_DIR from user-dirs.dirs, with $HOME expanded.
+std::optional<std::string> XdgDocumentsFolder(const std::string& home) {
+  std::string config = EnvOr("XDG_CONFIG_HOME");
+  if (config.empty()) config = home + "/.config";
+  std::ifstream in(config + "/user-dirs.dirs");
+  std::string line;
+  while (std::getline(in, line)) {
+    line = Trim(line);
+    const std::string key = "XDG_DOCUMENTS_DIR=";
+    if (line.rfind(key, 0) != 0) continue;
+    std::string value = line.substr(key.size());
+    if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
+      value = value.substr(1, value.size() - 2);
+    value = ReplaceAll(value, "$HOME", home);
+    // A documents folder equal to home means "not set" in the XDG convention.
+    if (value.empty() || StripTrailingSeparators(value) == StripTrailingSeparators(home))
+      return std::nullopt;
+    return StripTrailingSeparators(value);
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::vector<uint8_t> ReadFile(const std::string& path) {
+  if (path.empty())
+    throw Error(5, "Function ReadFile does not accept an empty file name as parameter.");
+  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (fd.get() < 0) {
+    if (errno == EMFILE || errno == ENFILE)
+      throw Error(67, "Function ReadFile was not able to get a free file handle.");
+    RaiseFileError(path);
+  }
+  std::vector<uint8_t> bytes;
+  struct stat st {};
+  if (::fstat(fd.get(), &st) == 0 && st.st_size > 0) bytes.reserve(st.st_size);
+  uint8_t buf[65536];
+  while (true) {
+    ssize_t n = ::read(fd.get(), buf, sizeof buf);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      RaiseFileError(path);
+    }
+    if (n == 0) break;
+    bytes.insert(bytes.end(), buf, buf + n);
+  }
+  return bytes;
+}
+
+void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+  // O_TRUNC replaces the content whole, so no old tail can survive behind the new bytes.
+  FileDescriptor fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+  if (fd.get() < 0) RaiseFileError(path);
+  size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = ::write(fd.get(), bytes.data() + done, bytes.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      RaiseFileError(path);
+    }
+    done += static_cast<size_t>(n);
+  }
+}
+
+std::string ReadTextFile(const std::string& path, const std::string& encoding) {
+  if (!FileExists(path)) throw Error(53, "File not found");
+  std::vector<uint8_t> b = ReadFile(path);
+  if (b.empty()) return "";
+  std::string name = encoding;
+  size_t skip = 0;
+  if (encoding.empty() && b.size() >= 2) {
+    if (b[0] == 0xFF && b[1] == 0xFE) {
+      name = "unicode_le", skip = 2;
+    } else if (b[0] == 0xFE && b[1] == 0xFF) {
+      name = "unicode_be", skip = 2;
+    } else if (b.size() > 2 && b[0] == 0xEF && b[1] == 0xBB && b[2] == 0xBF) {
+      name = "utf-8", skip = 3;
+    }
+  }
+  std::string_view rest(reinterpret_cast<const char*>(b.data()) + skip, b.size() - skip);
+  std::string lowered = AsciiLower(name);
+  if (lowered == "unicode_le")
+    return Utf16LeToUtf8(reinterpret_cast<const uint8_t*>(rest.data()), rest.size());
+  if (lowered == "unicode_be") {
+    std::vector<uint8_t> swapped(rest.begin(), rest.end());
+    for (size_t i = 0; i + 1 < swapped.size(); i += 2) std::swap(swapped[i], swapped[i + 1]);
+    return Utf16LeToUtf8(swapped.data(), swapped.size());
+  }
+  if (lowered == "utf-8") {
+    // A given utf-8 keeps a mark as the character U+FEFF, as the stream decoder does.
+    return IsValidUtf8(rest) ? std::string(rest) : Windows1252ToUtf8(rest);
+  }
+  return IsValidUtf8(rest) ? std::string(rest) : Windows1252ToUtf8(rest);
+}
+
+void WriteTextFile(const std::string& path, const std::string& text) {
+  WriteFile(path, std::vector<uint8_t>(text.begin(), text.end()));
+}
+
+bool FileExists(const std::string& path) {
+  if (path.empty()) return false;
+  return AnyMatch(path, [](const struct stat& st) { return !S_ISDIR(st.st_mode); });
+}
+
+bool FolderExists(const std::string& path, bool search_inside) {
+  std::string p = StripTrailingSeparators(path);
+  if (p.empty() && !path.empty()) p = "/";
+  if (p.empty()) return false;
+  if (AnyMatch(p, [](const struct stat& st) { return S_ISDIR(st.st_mode); })) return true;
+  if (!search_inside) return false;
+  return AnyMatch(p + "/*", [](const struct stat&) { return true; });
+}
+
+void MkDirRecurse(const std::string& path) {
+  std::string step = "Prepare path.";
+  std::string prepared;
+  try {
+    prepared = StripTrailingSeparators(ReplaceAll(path, "\\", "/"));
+    step = "Create path array.";
+    bool absolute = !prepared.empty() && prepared[0] == '/';
+    std::vector<std::string> prefixes;
+    std::string acc = absolute ? "/" : "";
+    for (const std::string& part : Split(prepared, "/")) {
+      if (part.empty()) continue;
+      acc += part + "/";
+      prefixes.push_back(acc);
+    }
+    // The root of an absolute path is never created; it always exists.
+    int deepest = -1;
+    for (int i = static_cast<int>(prefixes.size()) - 1; i >= 0; --i) {
+      step = "Check if '" + prefixes[i] + "' exists.";
+      if (FolderExists(prefixes[i], true)) {
+        deepest = i;
+        break;
+      }
+    }
+    for (size_t i = deepest + 1; i < prefixes.size(); ++i) {
+      step = "Create folder '" + prefixes[i] + "'.";
+      if (::mkdir(prefixes[i].c_str(), 0755) != 0 && errno != EEXIST) RaiseFileError(prefixes[i]);
+    }
+  } catch (const Error& e) {
+    throw Error(e.number(), e.source(),
+                "Error in function call MkDirRecurse(\"" + prepared + "\"). " + step + " " +
+                    std::to_string(e.number()) + ": " + e.description());
+  }
+}
+
+std::string FolderPart(const std::string& path) {
+  size_t p = path.rfind('/');
+  return p == std::string::npos ? "" : path.substr(0, p + 1);
+}
+
+std::string FileNamePart(const std::string& path) {
+  size_t p = path.find_last_of("/\\");
+  return p == std::string::npos ? path : path.substr(p + 1);
+}
+
+std::string StripTrailingSeparators(const std::string& path) {
+  size_t end = path.size();
+  while (end > 0 && path[end - 1] == '/') --end;
+  return path.substr(0, end);
+}
+
+std::string CollapseSeparators(const std::string& path) {
+  if (path.empty()) return path;
+  std::string rest = path.substr(1);
+  while (rest.find("//") != std::string::npos) rest = ReplaceAll(rest, "//", "/");
+  return path.substr(0, 1) + rest;
+}
+
+std::string CutAtTerminator(const std::string& text) {
+  size_t p = text.find('\0');
+  return p == std::string::npos ? text : text.substr(0, p);
+}
+
+std::optional<std::string> SpecialFolder(SpecialFolderId id) {
+  std::string home = HomeFolder();
+  switch (id) {
+    case SpecialFolderId::kHome:
+      if (home.empty()) return std::nullopt;
+      return StripTrailingSeparators(home);
+    case SpecialFolderId::kDocuments:
+      if (auto docs = XdgDocumentsFolder(home)) return docs;
+      if (home.empty()) return std::nullopt;
+      return StripTrailingSeparators(home);
+    case SpecialFolderId::kConfig: {
+      for (const char* var : {"APPDATA", "XDG_CONFIG_HOME"}) {
+        std::string v = EnvOr(var);
+        if (!v.empty()) return StripTrailingSeparators(v);
+      }
+      if (home.empty()) return std::nullopt;
+      return StripTrailingSeparators(home) + "/.config";
+    }
+    case SpecialFolderId::kTemp: {
+      for (const char* var : {"TEMP", "TMPDIR"}) {
+        std::string v = EnvOr(var);
+        if (!v.empty()) return StripTrailingSeparators(v);
+      }
+      return std::string("/tmp");
+    }
+  }
+  return std::nullopt;
+}
+
+}  // namespace ferrolyte

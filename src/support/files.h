@@ -1,0 +1,49 @@
+// Whole-file reads and writes, text decoding with byte-order-mark detection, existence tests,
+// recursive folder creation and path-string helpers. Paths use "/" as separator.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace ferrolyte {
+
+// Reads the whole file. Raises for an empty path, 53 for a missing file.
+std::vector<uint8_t> ReadFile(const std::string& path);
+// Replaces the file's content with the bytes; a longer old content does not survive.
+void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes);
+// Decodes a text file. With an empty encoding the byte-order mark decides (FF FE
+// "unicode_le", FE FF "unicode_be", EF BB BF "utf-8", dropped); without one the system code
+// page: UTF-8, or Windows-1252 when the bytes are not valid UTF-8. A given encoding keeps
+// any mark as text. Raises 53 when the file does not exist.
+std::string ReadTextFile(const std::string& path, const std::string& encoding);
+// Writes the text in the system code page (UTF-8 here) without a byte-order mark.
+void WriteTextFile(const std::string& path, const std::string& text);
+// True when at least one entry matching the path (wildcards * and ? allowed) is not a folder.
+bool FileExists(const std::string& path);
+// True when the path (trailing "/" stripped; wildcards allowed) names a folder; with
+// search_inside, also when something inside it matches "/*".
+bool FolderExists(const std::string& path, bool search_inside);
+// Creates the folder and every missing parent. Errors name the path and the failing step:
+// "Error in function call MkDirRecurse("PATH"). STEP NUMBER: DESCRIPTION".
+void MkDirRecurse(const std::string& path);
+
+// Everything up to and including the last "/" (empty when there is none).
+std::string FolderPart(const std::string& path);
+// What follows the last "/" ("\" counts as one too), or the whole path.
+std::string FileNamePart(const std::string& path);
+// Removes every trailing "/".
+std::string StripTrailingSeparators(const std::string& path);
+// Replaces each "//" by "/" after the first character, until none is left.
+std::string CollapseSeparators(const std::string& path);
+// The part before the first character 0, or the whole text.
+std::string CutAtTerminator(const std::string& text);
+
+enum class SpecialFolderId { kHome, kDocuments, kConfig, kTemp };
+// The path of a well-known folder without a trailing "/", or nothing when it cannot be told.
+// Documents: the XDG documents folder, else the home folder. Config: APPDATA, else
+// XDG_CONFIG_HOME, else ~/.config. Temp: TEMP, else TMPDIR, else /tmp.
+std::optional<std::string> SpecialFolder(SpecialFolderId id);
+
+}  // namespace ferrolyte

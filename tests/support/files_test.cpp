@@ -1,0 +1,129 @@
+#include "support/files.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "support/errors.h"
+#include "testing/temp_dir.h"
+
+namespace ferrolyte {
+namespace {
+
+using testing::ScopedEnv;
+using testing::TempDir;
+
+std::vector<uint8_t> B(std::initializer_list<int> bytes) {
+  std::vector<uint8_t> out;
+  for (int b : bytes) out.push_back(static_cast<uint8_t>(b));
+  return out;
+}
+
+TEST(FilesTest, ReadTextFileDetectsMarksAndFallsBackToWindows1252) {
+  TempDir dir;
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> bytes;
+    const char* encoding;
+    std::string text;
+  } cases[] = {
+      {"utf8bom", B({0xEF, 0xBB, 0xBF, 'h', 0xC3, 0xA9}), "", "h\xC3\xA9"},
+      {"utf8bom-given", B({0xEF, 0xBB, 0xBF, 'h'}), "utf-8", "\xEF\xBB\xBFh"},
+      {"two-bytes", B({0xEF, 0xBB}), "", "\xC3\xAF\xC2\xBB"},  // read as ANSI
+      {"le", B({0xFF, 0xFE, 'a', 0, 0x3D, 0xD8, 0x00, 0xDE}), "", "a\xF0\x9F\x98\x80"},
+      {"be", B({0xFE, 0xFF, 0, 'a', 0, 'b'}), "", "ab"},
+      {"plain-utf8", B({'z', 0xC3, 0xBC}), "", "z\xC3\xBC"},
+      {"cp1252", B({'z', 0xFC, 0x80}), "", "z\xC3\xBC\xE2\x82\xAC"},
+      {"empty", {}, "", ""},
+  };
+  for (const auto& c : cases) {
+    WriteFile(dir.File(c.name), c.bytes);
+    EXPECT_EQ(ReadTextFile(dir.File(c.name), c.encoding), c.text) << c.name;
+  }
+  try {
+    ReadTextFile(dir.File("missing"), "");
+    ADD_FAILURE();
+  } catch (const Error& e) {
+    EXPECT_EQ(e.number(), 53);
+  }
+}
+
+TEST(FilesTest, WriteFileReplacesALongerContent) {
+  TempDir dir;
+  std::string p = dir.File("f.bin");
+  WriteFile(p, std::vector<uint8_t>(100, 'x'));
+  WriteFile(p, std::vector<uint8_t>(10, 'y'));
+  EXPECT_EQ(ReadFile(p), std::vector<uint8_t>(10, 'y'));
+  WriteFile(p, {});
+  EXPECT_TRUE(ReadFile(p).empty());
+  EXPECT_TRUE(FileExists(p));
+  try {
+    ReadFile("");
+    ADD_FAILURE();
+  } catch (const Error& e) {
+    EXPECT_EQ(e.description(),
+              "Function ReadFile does not accept an empty file name as parameter.");
+  }
+}
+
+TEST(FilesTest, ExistenceTestsWithWildcards) {
+  TempDir dir;
+  WriteTextFile(dir.File("a.ini"), "x");
+  ::mkdir(dir.File("sub").c_str(), 0755);
+  EXPECT_TRUE(FileExists(dir.File("*.ini")));
+  EXPECT_TRUE(FileExists(dir.File("?.ini")));
+  EXPECT_FALSE(FileExists(dir.File("*.log")));
+  EXPECT_FALSE(FileExists(dir.File("sub")));  // a folder is not a file
+  EXPECT_TRUE(FolderExists(dir.File("sub/"), false));
+  EXPECT_FALSE(FolderExists(dir.File("a.ini"), false));
+  EXPECT_TRUE(FolderExists(dir.path(), true));
+  EXPECT_TRUE(FolderExists("/", false));
+}
+
+TEST(FilesTest, MkDirRecurseCreatesMissingParentsAndNamesTheFailingStep) {
+  TempDir dir;
+  std::string deep = dir.File("a/b/c/");
+  MkDirRecurse(deep);
+  EXPECT_TRUE(FolderExists(deep, false));
+  MkDirRecurse(dir.File("a/b"));  // existing: nothing happens
+  EXPECT_TRUE(FolderExists(dir.File("a/b/c"), false));
+
+  WriteTextFile(dir.File("file"), "x");
+  try {
+    MkDirRecurse(dir.File("file/sub"));
+    ADD_FAILURE();
+  } catch (const Error& e) {
+    std::string expected = "Error in function call MkDirRecurse(\"" + dir.File("file/sub") +
+                           "\"). Create folder '" + dir.File("file/sub/") + "'. ";
+    EXPECT_EQ(e.description().substr(0, expected.size()), expected);
+  }
+}
+
+TEST(FilesTest, PathHelpers) {
+  EXPECT_EQ(FolderPart("/home/me/a.ini"), "/home/me/");
+  EXPECT_EQ(FolderPart("a.ini"), "");
+  EXPECT_EQ(FileNamePart("/home/me/a.ini"), "a.ini");
+  EXPECT_EQ(FileNamePart("C:\\data\\db.mdb"), "db.mdb");
+  EXPECT_EQ(StripTrailingSeparators("/a/b///"), "/a/b");
+  EXPECT_EQ(CollapseSeparators("//srv//share///x"), "//srv/share/x");
+  EXPECT_EQ(CutAtTerminator(std::string("abc\0def", 7)), "abc");
+}
+
+TEST(FilesTest, SpecialFoldersFollowTheEnvironment) {
+  TempDir dir;
+  ScopedEnv home("HOME", dir.path().c_str());
+  ScopedEnv xdg("XDG_CONFIG_HOME", dir.File("cfg").c_str());
+  ScopedEnv appdata("APPDATA", nullptr);
+  ScopedEnv temp("TEMP", nullptr);
+  ScopedEnv tmpdir("TMPDIR", "/var/tmp/");
+  EXPECT_EQ(SpecialFolder(SpecialFolderId::kDocuments), dir.path());
+  MkDirRecurse(dir.File("cfg"));
+  WriteTextFile(dir.File("cfg/user-dirs.dirs"), "XDG_DOCUMENTS_DIR=\"$HOME/Dokumente\"\n");
+  EXPECT_EQ(SpecialFolder(SpecialFolderId::kDocuments), dir.File("Dokumente"));
+  EXPECT_EQ(SpecialFolder(SpecialFolderId::kConfig), dir.File("cfg"));
+  EXPECT_EQ(SpecialFolder(SpecialFolderId::kTemp), "/var/tmp");
+  ScopedEnv appdata2("APPDATA", "/scratch/app");
+  EXPECT_EQ(SpecialFolder(SpecialFolderId::kConfig), "/scratch/app");
+}
+
+}  // namespace
+}  // namespace ferrolyte
