@@ -1,8 +1,11 @@
+#include "platform/ado.h"
 #include "support/components.h"
 
 namespace ferrolyte {
 
-// The platform layer's classes register here as they arrive.
-void RegisterPlatformComponents(ComponentRegistry& /*registry*/) {}
+void RegisterPlatformComponents(ComponentRegistry& registry) {
+  registry.Register("ADODB.Connection", [] { return std::make_shared<Connection>(); });
+  registry.Register("ADODB.RecordSet", [] { return std::make_shared<Recordset>(); });
+}
 
 }  // namespace ferrolyte

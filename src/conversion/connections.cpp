@@ -1,0 +1,120 @@
+#include "conversion/connections.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "support/errors.h"
+#include "support/registry.h"
+#include "support/safe.h"
+#include "support/text.h"
+
+namespace ferrolyte {
+namespace {
+
+constexpr size_t kDumpBufferSize = 1 << 16;
+
+[[noreturn]] void RaiseDumpError(const std::string& path, int err) {
+  if (err == ENOENT || err == ENOTDIR) throw Error(76, "Path not found: " + path);
+  throw Error(75, std::string("Path/File access error: ") + path + " (" + std::strerror(err) + ")");
+}
+
+}  // namespace
+
+bool IsAccdbFile(const std::string& file_name) {
+  return EndsWithIgnoreCase(file_name, ".accdb") || EndsWithIgnoreCase(file_name, ".accde");
+}
+
+std::string BuildSourceConnectionString(const std::string& file_name,
+                                        const std::string& system_database,
+                                        const std::string& user_name, const std::string& password) {
+  if (IsAccdbFile(file_name)) {
+    std::string s = "Provider=Microsoft.ACE.OLEDB.12.0;Data Source=" + file_name;
+    if (!password.empty())
+      s += ";Jet OLEDB:Database Password=" + password + ";";
+    else
+      s += ";Persist Security Info=False;";
+    return s;
+  }
+  std::string s = "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + file_name + ";";
+  if (!system_database.empty())
+    s += "Jet OLEDB:System database=" + system_database + ";User Id=" + user_name +
+         ";Password=" + password + ";";
+  else if (!password.empty())
+    s += "Jet OLEDB:Database Password=" + password + ";";
+  return s;
+}
+
+std::string BuildDestinationConnectionString(const std::string& server, const std::string& database,
+                                             const std::string& port, const std::string& user_name,
+                                             const std::string& password) {
+  const std::string key = "HKEY_LOCAL_MACHINE\\SOFTWARE\\ODBC\\ODBCINST.INI\\ODBC Drivers\\";
+  std::string driver;
+  if (SafeStr(RegRead(key + "PostgreSQL UNICODE", false)) == "Installed")
+    driver = "PostgreSQL UNICODE";
+  else if (SafeStr(RegRead(key + "PostgreSQL ODBC Driver(UNICODE)", false)) == "Installed")
+    driver = "PostgreSQL ODBC Driver(UNICODE)";
+  else
+    throw Error(1004, "No 32 bit PostgreSQL Unicode ODBC driver was found on your computer.");
+  return "Driver={" + driver + "};Server=" + server + ";Port=" + port + ";Database=" + database +
+         ";Uid=" + user_name + ";Pwd=" + password + ";";
+}
+
+std::vector<uint8_t> EncodeUtf8(const std::string& text) {
+  return std::vector<uint8_t>(text.begin(), text.end());
+}
+
+DumpFile::DumpFile(const std::string& path) : path_(path) {
+  fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd_ < 0) RaiseDumpError(path, errno);
+  buffer_.reserve(kDumpBufferSize * 2);
+}
+
+DumpFile::~DumpFile() {
+  try {
+    Close();
+  } catch (const Error&) {
+    // A failure to close at the end of an error path is ignored; the run reported already.
+  }
+}
+
+void DumpFile::WriteDumpLine(const std::string& text) {
+  if (fd_ < 0) throw Error(52, "Bad file name or number");
+  buffer_.append(text);
+  buffer_.append("\r\n");
+  if (buffer_.size() >= kDumpBufferSize) Flush();
+}
+
+void DumpFile::Flush() {
+  size_t done = 0;
+  while (done < buffer_.size()) {
+    ssize_t n = ::write(fd_, buffer_.data() + done, buffer_.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      int err = errno;
+      buffer_.clear();
+      if (err == ENOSPC) throw Error(61, "Disk full");
+      throw Error(57, std::string("Device I/O error: ") + std::strerror(err));
+    }
+    done += static_cast<size_t>(n);
+  }
+  buffer_.clear();
+}
+
+void DumpFile::Close() {
+  if (fd_ < 0) return;
+  int fd = fd_;
+  try {
+    Flush();
+  } catch (...) {
+    ::close(fd);
+    fd_ = -1;
+    throw;
+  }
+  fd_ = -1;
+  if (::close(fd) != 0) throw Error(57, std::string("Device I/O error: ") + std::strerror(errno));
+}
+
+}  // namespace ferrolyte

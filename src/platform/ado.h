@@ -1,0 +1,125 @@
+// The ADO-style connection and record set ("ADODB.Connection", "ADODB.RecordSet"). One
+// connection class serves both ends of a conversion: a "Provider=" string opens the Access
+// file through the libmdb layer, a "Driver=" string opens a server through ODBC.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "support/components.h"
+#include "support/value.h"
+
+namespace ferrolyte {
+
+// ADO data type codes, as a record set reports them for its fields.
+enum AdoType : int {
+  kAdEmpty = 0,
+  kAdSmallInt = 2,
+  kAdInteger = 3,
+  kAdSingle = 4,
+  kAdDouble = 5,
+  kAdCurrency = 6,
+  kAdDate = 7,
+  kAdBSTR = 8,
+  kAdBoolean = 11,
+  kAdDecimal = 14,
+  kAdTinyInt = 16,
+  kAdUnsignedTinyInt = 17,
+  kAdBigInt = 20,
+  kAdGUID = 72,
+  kAdBinary = 128,
+  kAdChar = 129,
+  kAdWChar = 130,
+  kAdNumeric = 131,
+  kAdDBTimeStamp = 135,
+  kAdVarChar = 200,
+  kAdLongVarChar = 201,
+  kAdVarWChar = 202,
+  kAdLongVarWChar = 203,
+  kAdVarBinary = 204,
+  kAdLongVarBinary = 205,
+};
+
+// The schema number of the columns catalogue for OpenSchema.
+inline constexpr int kAdSchemaColumns = 4;
+
+// HRESULTs that ADO clients see.
+inline constexpr int32_t kAdoGenericError = -2147467259;       // 0x80004005
+inline constexpr int32_t kAdoRejectedStatement = -2147217900;  // 0x80040E14
+inline constexpr int32_t kAdoInvalidPassword = -2147217843;    // 0x80040E4D
+
+// A forward-only, read-only cursor over a result, as a backend produces it.
+class Cursor {
+ public:
+  virtual ~Cursor() = default;
+  // True when there is no current row.
+  virtual bool Eof() const = 0;
+  // Moves to the next row; raises the backend's error when reading fails.
+  virtual void MoveNext() = 0;
+  // Number of columns of the result.
+  virtual int FieldCount() const = 0;
+  // Name of column i (0-based).
+  virtual const std::string& FieldName(int i) const = 0;
+  // ADO type code of column i; 0 when the column's type cannot be read.
+  virtual int FieldType(int i) const = 0;
+  // Value of column i in the current row (null for a database null).
+  virtual const Value& FieldValue(int i) const = 0;
+};
+
+// What a connection string opens: the libmdb layer or an ODBC server.
+class ConnectionBackend {
+ public:
+  virtual ~ConnectionBackend() = default;
+  // Runs a statement; returns a cursor for a query, null for a statement without result.
+  virtual std::unique_ptr<Cursor> Execute(const std::string& sql) = 0;
+  // The schema row set of the given number; raises when the backend has none.
+  virtual std::unique_ptr<Cursor> OpenSchema(int schema) = 0;
+};
+
+// Opens the Access file described by a "Provider=..." connection string.
+std::unique_ptr<ConnectionBackend> OpenAccessBackend(const std::string& connection_string);
+// Opens the server described by a "Driver=..." ODBC connection string.
+std::unique_ptr<ConnectionBackend> OpenOdbcBackend(const std::string& connection_string);
+
+class Connection : public Component {
+ public:
+  // Opens the connection; raises the provider's number and description on failure.
+  void Open(const std::string& connection_string);
+  // Runs a statement; returns an open record set for a query, null otherwise.
+  std::shared_ptr<class Recordset> Execute(const std::string& sql);
+  // The schema row set (kAdSchemaColumns: TABLE_NAME, COLUMN_NAME, NUMERIC_PRECISION, ...).
+  std::shared_ptr<class Recordset> OpenSchema(int schema);
+  // Closes the connection; closing a closed one does nothing.
+  void Close();
+  bool IsOpen() const { return backend_ != nullptr; }
+  // The backend, for record sets opened on this connection. Raises 3709 when closed.
+  ConnectionBackend& backend();
+
+ private:
+  std::unique_ptr<ConnectionBackend> backend_;
+};
+
+class Recordset : public Component {
+ public:
+  // Runs the query on the connection and stands on its first row (forward-only, read-only).
+  void Open(const std::string& sql, Connection& connection);
+  // Takes over a cursor a connection produced.
+  void Attach(std::unique_ptr<Cursor> cursor) { cursor_ = std::move(cursor); }
+  bool Eof() const;
+  void MoveNext();
+  int FieldCount() const;
+  const std::string& FieldName(int i) const;
+  int FieldType(int i) const;
+  const Value& FieldValue(int i) const;
+  // Value of the column with that name (letter case ignored); raises 3265 when missing.
+  const Value& Field(const std::string& name) const;
+  void Close() { cursor_.reset(); }
+  bool IsOpen() const { return cursor_ != nullptr; }
+
+ private:
+  Cursor& cursor() const;
+  std::unique_ptr<Cursor> cursor_;
+};
+
+}  // namespace ferrolyte

@@ -1,0 +1,85 @@
+#include "conversion/connections.h"
+
+#include <gtest/gtest.h>
+
+#include "support/errors.h"
+#include "support/files.h"
+#include "testing/temp_dir.h"
+
+namespace ferrolyte {
+namespace {
+
+using testing::ScopedEnv;
+using testing::TempDir;
+
+TEST(ConnectionsTest, SourceStringByExtensionAndCredentials) {
+  struct Case {
+    const char *file, *sysdb, *user, *password, *expected;
+  } cases[] = {
+      {"/db/Shop.ACCDB", "", "", "pw",
+       "Provider=Microsoft.ACE.OLEDB.12.0;Data Source=/db/Shop.ACCDB;Jet OLEDB:Database "
+       "Password=pw;"},
+      {"/db/a.accde", "/db/s.mdw", "me", "",
+       "Provider=Microsoft.ACE.OLEDB.12.0;Data Source=/db/a.accde;Persist Security Info=False;"},
+      {"/db/a.mdb", "/db/s.mdw", "me", "pw",
+       "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=/db/a.mdb;Jet OLEDB:System "
+       "database=/db/s.mdw;User Id=me;Password=pw;"},
+      {"/db/a.mdb", "", "me", "pw",
+       "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=/db/a.mdb;Jet OLEDB:Database Password=pw;"},
+      {"/db/a.mdb", "", "", "", "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=/db/a.mdb;"},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(BuildSourceConnectionString(c.file, c.sysdb, c.user, c.password), c.expected);
+}
+
+class DriverTest : public ::testing::Test {
+ protected:
+  void WithDrivers(const std::string& ini) {
+    WriteTextFile(dir_.File("odbcinst.ini"), ini);
+    WriteTextFile(dir_.File("odbc.ini"), "");
+  }
+  TempDir dir_;
+  ScopedEnv sysini_{"ODBCSYSINI", dir_.path().c_str()};
+  ScopedEnv odbcini_{"ODBCINI", dir_.File("odbc.ini").c_str()};
+  ScopedEnv home_{"HOME", dir_.path().c_str()};
+};
+
+TEST_F(DriverTest, PrefersPostgreSqlUnicode) {
+  WithDrivers(
+      "[PostgreSQL ODBC Driver(UNICODE)]\nDriver=/x.so\n[PostgreSQL Unicode]\nDriver=/y.so\n");
+  EXPECT_EQ(BuildDestinationConnectionString("localhost", "db;x", "5432", "u", "p{w}"),
+            "Driver={PostgreSQL UNICODE};Server=localhost;Port=5432;Database=db;x;Uid=u;Pwd=p{w};");
+  WithDrivers("[PostgreSQL ODBC Driver(UNICODE)]\nDriver=/x.so\n");
+  EXPECT_EQ(BuildDestinationConnectionString("h", "d", "1", "u", "p"),
+            "Driver={PostgreSQL ODBC Driver(UNICODE)};Server=h;Port=1;Database=d;Uid=u;Pwd=p;");
+}
+
+TEST_F(DriverTest, NoDriverRaises1004) {
+  WithDrivers("[PostgreSQL ANSI]\nDriver=/x.so\n");
+  try {
+    BuildDestinationConnectionString("h", "d", "1", "u", "p");
+    ADD_FAILURE();
+  } catch (const Error& e) {
+    EXPECT_EQ(e.number(), 1004);
+    EXPECT_EQ(e.description(),
+              "No 32 bit PostgreSQL Unicode ODBC driver was found on your computer.");
+  }
+}
+
+TEST(DumpFileTest, WritesUtf8LinesWithCrLfAndReportsAMissingFolder) {
+  TempDir dir;
+  {
+    DumpFile dump(dir.File("out.sql"));
+    dump.WriteDumpLine("--");
+    dump.WriteDumpLine("");
+    dump.WriteDumpLine("CREATE TABLE \"Zo\xC3\xAB\" (\r\n  x\r\n);\r\n");
+    dump.Close();
+  }
+  auto bytes = ReadFile(dir.File("out.sql"));
+  std::string text(bytes.begin(), bytes.end());
+  EXPECT_EQ(text, "--\r\n\r\nCREATE TABLE \"Zo\xC3\xAB\" (\r\n  x\r\n);\r\n\r\n");
+  EXPECT_THROW(DumpFile(dir.File("no/such/folder/out.sql")), Error);
+}
+
+}  // namespace
+}  // namespace ferrolyte
