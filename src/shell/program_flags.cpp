@@ -1,0 +1,10 @@
+#include "shell/program_flags.h"
+
+namespace ferrolyte {
+
+ProgramFlags& Flags() {
+  static ProgramFlags flags;
+  return flags;
+}
+
+}  // namespace ferrolyte
