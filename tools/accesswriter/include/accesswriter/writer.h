@@ -204,6 +204,10 @@ struct DatabaseOptions {
 };
 
 class DatabaseWriter;
+namespace internal {
+struct TableState;
+struct DatabaseState;
+}  // namespace internal
 
 // Streams the rows of one table to disk. Owned by its DatabaseWriter.
 class TableWriter {
@@ -224,9 +228,8 @@ class TableWriter {
 
  private:
   friend class DatabaseWriter;
-  struct State;
-  explicit TableWriter(std::unique_ptr<State> state);
-  std::unique_ptr<State> state_;
+  explicit TableWriter(std::unique_ptr<internal::TableState> state);
+  std::unique_ptr<internal::TableState> state_;
 };
 
 // Writes one database file. The file is complete only after Finish(); a writer destroyed
@@ -250,8 +253,7 @@ class DatabaseWriter {
   void Finish();
 
  private:
-  struct State;
-  std::unique_ptr<State> state_;
+  std::unique_ptr<internal::DatabaseState> state_;
 };
 
 // A whole database held in memory, for descriptions read from JSON or built in tests.

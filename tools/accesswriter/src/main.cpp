@@ -1,0 +1,75 @@
+// ferrolyte-mkdb: writes an Access database from a JSON description, or a benchmark one.
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <string>
+#include <string_view>
+
+#include "accesswriter/description.h"
+#include "accesswriter/writer.h"
+
+namespace {
+
+int Usage() {
+  std::fprintf(stderr,
+               "usage: ferrolyte-mkdb [--ace12] [--password P] description.json out.mdb\n"
+               "       ferrolyte-mkdb [--ace12] --bench-rows N out.mdb\n"
+               "       ferrolyte-mkdb [--ace12] --bench-tables N out.mdb\n");
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  accesswriter::DatabaseOptions options;
+  bool ace = false;
+  std::string password;
+  bool have_password = false;
+  std::string bench;
+  std::string count;
+  std::vector<std::string> positional;
+  for (int i = 1; i < argc; ++i) {
+    std::string_view a = argv[i];
+    if (a == "--ace12") {
+      ace = true;
+    } else if (a == "--password" && i + 1 < argc) {
+      password = argv[++i];
+      have_password = true;
+    } else if ((a == "--bench-rows" || a == "--bench-tables") && i + 1 < argc) {
+      bench = std::string(a);
+      count = argv[++i];
+    } else if (a == "-h" || a == "--help") {
+      Usage();
+      return 0;
+    } else if (!a.empty() && a[0] == '-') {
+      return Usage();
+    } else {
+      positional.emplace_back(a);
+    }
+  }
+  try {
+    if (!bench.empty()) {
+      if (positional.size() != 1) return Usage();
+      if (ace) options.format = accesswriter::Format::kAce12;
+      options.password = password;
+      char* end = nullptr;
+      unsigned long long n = std::strtoull(count.c_str(), &end, 10);
+      if (end == count.c_str() || *end != '\0') return Usage();
+      if (bench == "--bench-rows") {
+        accesswriter::WriteBenchmarkRows(positional[0], n, options);
+      } else {
+        accesswriter::WriteBenchmarkTables(positional[0], static_cast<int>(n), options);
+      }
+      return 0;
+    }
+    if (positional.size() != 2) return Usage();
+    auto d = accesswriter::ReadDescriptionFile(positional[0]);
+    if (ace) d.options.format = accesswriter::Format::kAce12;
+    if (have_password) d.options.password = password;
+    accesswriter::WriteDatabase(positional[1], d);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "ferrolyte-mkdb: %s\n", e.what());
+    return 1;
+  }
+  return 0;
+}
