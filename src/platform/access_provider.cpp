@@ -1,12 +1,401 @@
+#include "platform/access_provider.h"
+
+#include <algorithm>
+
+#include "platform/access_rows.h"
 #include "platform/ado.h"
 #include "support/errors.h"
+#include "support/safe.h"
+#include "support/text.h"
 
 namespace ferrolyte {
+namespace {
 
-// Not built yet: no provider is installed for this kind of connection string.
-std::unique_ptr<ConnectionBackend> OpenAccessBackend(const std::string&) {
-  throw Error(3706, "ADODB.Connection",
-              "Provider cannot be found. It may not be properly installed.");
+const char kJetSource[] = "Microsoft JET Database Engine";
+constexpr int32_t kAdoTableNotFound = -2147217865;     // 0x80040E37
+constexpr int32_t kAdoMissingParameter = -2147217904;  // 0x80040E10
+
+[[noreturn]] void RaiseUnsupported(const std::string& sql) {
+  throw Error(kAdoRejectedStatement, kJetSource,
+              "Invalid SQL statement; this source answers only SELECT *, SELECT with a column "
+              "list and SELECT COUNT(*) from one table: " +
+                  sql);
+}
+
+MdbColumn* ColumnAt(MdbTableDef* table, unsigned int i) {
+  return static_cast<MdbColumn*>(g_ptr_array_index(table->columns, i));
+}
+
+bool IsSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+// The statement split into its select list and its table name.
+struct SelectStatement {
+  bool count = false;
+  bool all = false;
+  std::vector<std::string> columns;
+  std::string table;
+};
+
+// An identifier: "[name]" or a bare word. Advances pos past it.
+bool ReadIdentifier(const std::string& s, size_t& pos, std::string& name) {
+  while (pos < s.size() && IsSpace(s[pos])) ++pos;
+  if (pos >= s.size()) return false;
+  if (s[pos] == '[') {
+    size_t end = s.find(']', pos + 1);
+    if (end == std::string::npos) return false;
+    name = s.substr(pos + 1, end - pos - 1);
+    pos = end + 1;
+    return true;
+  }
+  size_t start = pos;
+  while (pos < s.size() && !IsSpace(s[pos]) && s[pos] != ',' && s[pos] != ';') ++pos;
+  name = s.substr(start, pos - start);
+  return !name.empty();
+}
+
+SelectStatement ParseSelect(const std::string& sql) {
+  std::string s = Trim(sql);
+  while (!s.empty() && (s.back() == ';' || IsSpace(s.back()))) s.pop_back();
+  if (s.size() < 7 || !EqualsIgnoreCase(s.substr(0, 6), "SELECT") || !IsSpace(s[6])) {
+    if (s.size() >= 6 && EqualsIgnoreCase(s.substr(0, 6), "SELECT")) RaiseUnsupported(sql);
+    throw Error(kAdoGenericError, kJetSource, "Cannot update. Database or object is read-only.");
+  }
+  // Find FROM outside brackets.
+  size_t from = std::string::npos;
+  bool in_bracket = false;
+  for (size_t i = 6; i + 4 <= s.size(); ++i) {
+    if (s[i] == '[') in_bracket = true;
+    if (s[i] == ']') in_bracket = false;
+    if (!in_bracket && IsSpace(s[i - 1]) && EqualsIgnoreCase(s.substr(i, 4), "FROM") &&
+        (i + 4 == s.size() || IsSpace(s[i + 4]) || s[i + 4] == '[')) {
+      from = i;
+      break;
+    }
+  }
+  if (from == std::string::npos) RaiseUnsupported(sql);
+  SelectStatement st;
+  std::string list = Trim(s.substr(6, from - 6));
+  std::string compact;
+  for (char c : list)
+    if (!IsSpace(c)) compact.push_back(c);
+  if (compact == "*") {
+    st.all = true;
+  } else if (EqualsIgnoreCase(compact, "COUNT(*)")) {
+    st.count = true;
+  } else {
+    size_t pos = 0;
+    for (;;) {
+      std::string name;
+      if (!ReadIdentifier(list, pos, name)) RaiseUnsupported(sql);
+      st.columns.push_back(name);
+      while (pos < list.size() && IsSpace(list[pos])) ++pos;
+      if (pos == list.size()) break;
+      if (list[pos] != ',') RaiseUnsupported(sql);
+      ++pos;
+    }
+  }
+  size_t pos = from + 4;
+  if (!ReadIdentifier(s, pos, st.table)) RaiseUnsupported(sql);
+  while (pos < s.size() && IsSpace(s[pos])) ++pos;
+  if (pos != s.size()) RaiseUnsupported(sql);
+  return st;
+}
+
+// A result held in memory: the count of a table, the column catalogue.
+class ValuesCursor : public Cursor {
+ public:
+  ValuesCursor(std::vector<std::string> names, std::vector<int> types,
+               std::vector<std::vector<Value>> rows)
+      : names_(std::move(names)), types_(std::move(types)), rows_(std::move(rows)) {}
+  bool Eof() const override { return row_ >= rows_.size(); }
+  void MoveNext() override {
+    if (Eof())
+      throw Error(3021, "ADODB.Recordset",
+                  "Either BOF or EOF is True, or the current "
+                  "record has been deleted. Requested operation "
+                  "requires a current record.");
+    ++row_;
+  }
+  int FieldCount() const override { return static_cast<int>(names_.size()); }
+  const std::string& FieldName(int i) const override { return names_.at(i); }
+  int FieldType(int i) const override { return types_.at(i); }
+  const Value& FieldValue(int i) const override {
+    if (Eof())
+      throw Error(3021, "ADODB.Recordset",
+                  "Either BOF or EOF is True, or the current "
+                  "record has been deleted. Requested operation "
+                  "requires a current record.");
+    return rows_[row_].at(i);
+  }
+
+ private:
+  std::vector<std::string> names_;
+  std::vector<int> types_;
+  std::vector<std::vector<Value>> rows_;
+  size_t row_ = 0;
+};
+
+// Forward-only reading of one table on a handle of its own.
+class TableCursor : public Cursor {
+ public:
+  TableCursor(std::shared_ptr<AccessFile> file, MdbHandlePtr mdb, MdbTablePtr table,
+              std::vector<int> columns)
+      : file_(std::move(file)), mdb_(std::move(mdb)), table_(std::move(table)) {
+    for (size_t i = 0; i < columns.size(); ++i) {
+      MdbColumn* col = ColumnAt(table_.get(), columns[i]);
+      names_.push_back(col->name);
+      types_.push_back(AdoTypeOfColumn(*col));
+    }
+    reader_ = std::make_unique<RowReader>(mdb_.get(), table_.get(), columns);
+    for (size_t i = 0; i < columns.size(); ++i) {
+      MdbColumn* col = ColumnAt(table_.get(), columns[i]);
+      if (col->col_type != MDB_COMPLEX) continue;
+      const ComplexColumnInfo* info = FindComplexColumn(*file_, table_->entry->table_pg, col->name);
+      if (info)
+        reader_->SetComplexTexts(static_cast<int>(i), ReadComplexTexts(*file_, mdb_.get(), *info));
+    }
+    eof_ = !reader_->Next();
+  }
+  bool Eof() const override { return eof_; }
+  void MoveNext() override {
+    if (eof_)
+      throw Error(3021, "ADODB.Recordset",
+                  "Either BOF or EOF is True, or the current "
+                  "record has been deleted. Requested operation "
+                  "requires a current record.");
+    eof_ = !reader_->Next();
+  }
+  int FieldCount() const override { return static_cast<int>(names_.size()); }
+  const std::string& FieldName(int i) const override { return names_.at(i); }
+  int FieldType(int i) const override { return types_.at(i); }
+  const Value& FieldValue(int i) const override {
+    if (eof_)
+      throw Error(3021, "ADODB.Recordset",
+                  "Either BOF or EOF is True, or the current "
+                  "record has been deleted. Requested operation "
+                  "requires a current record.");
+    if (i < 0 || i >= FieldCount())
+      throw Error(3265, "ADODB.Recordset",
+                  "Item cannot be found in the collection corresponding to the requested name or "
+                  "ordinal.");
+    return reader_->Get(i);
+  }
+
+ private:
+  std::shared_ptr<AccessFile> file_;
+  MdbHandlePtr mdb_;
+  MdbTablePtr table_;
+  std::unique_ptr<RowReader> reader_;
+  std::vector<std::string> names_;
+  std::vector<int> types_;
+  bool eof_ = true;
+};
+
+// Precision the provider's column catalogue reports (null where it reports none).
+Value CataloguePrecision(const MdbColumn& col) {
+  switch (col.col_type) {
+    case MDB_BYTE:
+      return Value(3);
+    case MDB_INT:
+      return Value(5);
+    case MDB_LONGINT:
+      return Value(10);
+    case MDB_FLOAT:
+      return Value(7);
+    case MDB_DOUBLE:
+      return Value(15);
+    case MDB_MONEY:
+      return Value(19);
+    case kMdbBigInt:
+      return Value(19);
+    case MDB_NUMERIC:
+      return Value(col.col_scale);  // libmdb swaps the two
+    default:
+      return Value::Null();
+  }
+}
+
+Value CatalogueScale(const MdbColumn& col) {
+  switch (col.col_type) {
+    case MDB_MONEY:
+      return Value(4);
+    case MDB_NUMERIC:
+      return Value(col.col_prec);
+    default:
+      return Value::Null();
+  }
+}
+
+class AccessBackend : public ConnectionBackend {
+ public:
+  AccessBackend(std::shared_ptr<AccessFile> file, AccessConnectionSettings settings)
+      : file_(std::move(file)), settings_(std::move(settings)) {}
+
+  std::unique_ptr<Cursor> Execute(const std::string& sql) override {
+    SelectStatement st = ParseSelect(sql);
+    MdbHandlePtr mdb = file_->Clone();
+    MdbTablePtr table = OpenReadableTable(st.table, mdb.get());
+    if (st.count) {
+      RowReader reader(mdb.get(), table.get(), {});
+      int64_t count = reader.CountRemaining();
+      return std::make_unique<ValuesCursor>(std::vector<std::string>{"Expr1000"},
+                                            std::vector<int>{kAdInteger},
+                                            std::vector<std::vector<Value>>{{Value(count)}});
+    }
+    std::vector<int> columns;
+    if (st.all) {
+      for (unsigned int i = 0; i < table->num_cols; ++i) columns.push_back(static_cast<int>(i));
+    } else {
+      for (const std::string& name : st.columns) {
+        int found = -1;
+        for (unsigned int i = 0; i < table->num_cols && found < 0; ++i)
+          if (EqualsIgnoreCase(name, ColumnAt(table.get(), i)->name)) found = static_cast<int>(i);
+        if (found < 0)
+          throw Error(kAdoMissingParameter, kJetSource,
+                      "No value given for one or more required parameters.");
+        columns.push_back(found);
+      }
+    }
+    return std::make_unique<TableCursor>(file_, std::move(mdb), std::move(table), columns);
+  }
+
+  std::unique_ptr<Cursor> OpenSchema(int schema) override {
+    if (schema != kAdSchemaColumns)
+      throw Error(3251, "ADODB.Connection",
+                  "Object or provider is not capable of performing requested operation.");
+    std::vector<std::string> tables;
+    for (const AccessObject& o : file_->Objects())
+      if (o.type == 1) tables.push_back(o.name);
+    auto by_name = [](const std::string& a, const std::string& b) {
+      return AsciiLower(a) < AsciiLower(b);
+    };
+    std::stable_sort(tables.begin(), tables.end(), by_name);
+    std::vector<std::vector<Value>> rows;
+    for (const std::string& name : tables) {
+      MdbTablePtr table = file_->OpenTable(name);
+      if (!table) continue;
+      std::vector<MdbColumn*> cols;
+      for (unsigned int i = 0; i < table->num_cols; ++i) cols.push_back(ColumnAt(table.get(), i));
+      std::stable_sort(cols.begin(), cols.end(),
+                       [&](MdbColumn* a, MdbColumn* b) { return by_name(a->name, b->name); });
+      for (MdbColumn* col : cols) {
+        const char* def = mdb_col_get_prop(col, "DefaultValue");
+        const char* required = mdb_col_get_prop(col, "Required");
+        bool nullable = !(required && EqualsIgnoreCase(required, "yes"));
+        int type = AdoTypeOfColumn(*col);
+        Value length = Value::Null();
+        if (col->col_type == MDB_TEXT)
+          length = Value(file_->IsJet3() ? col->col_size : col->col_size / 2);
+        rows.push_back({Value::Null(), Value::Null(), Value(std::string(table->name)),
+                        Value(std::string(col->name)), Value(col->col_num + 1),
+                        Value(def != nullptr), def ? Value(std::string(def)) : Value::Null(),
+                        Value(nullable), Value(type), length, CataloguePrecision(*col),
+                        CatalogueScale(*col)});
+      }
+    }
+    return std::make_unique<ValuesCursor>(
+        std::vector<std::string>{"TABLE_CATALOG", "TABLE_SCHEMA", "TABLE_NAME", "COLUMN_NAME",
+                                 "ORDINAL_POSITION", "COLUMN_HASDEFAULT", "COLUMN_DEFAULT",
+                                 "IS_NULLABLE", "DATA_TYPE", "CHARACTER_MAXIMUM_LENGTH",
+                                 "NUMERIC_PRECISION", "NUMERIC_SCALE"},
+        std::vector<int>{kAdVarWChar, kAdVarWChar, kAdVarWChar, kAdVarWChar, kAdInteger, kAdBoolean,
+                         kAdVarWChar, kAdBoolean, kAdSmallInt, kAdInteger, kAdSmallInt,
+                         kAdSmallInt},
+        std::move(rows));
+  }
+
+ private:
+  MdbTablePtr OpenReadableTable(const std::string& name, MdbHandle* mdb) {
+    const AccessObject* object = file_->FindTableObject(name);
+    if (object && object->type != 1)
+      throw Error(kAdoGenericError, kJetSource,
+                  "The table '" + name +
+                      "' is linked to another database, which this source does not read.");
+    MdbTablePtr table = object ? file_->OpenTable(object->name, mdb) : nullptr;
+    if (!table)
+      throw Error(kAdoTableNotFound, kJetSource,
+                  "The Microsoft Jet database engine cannot find the input table or query '" +
+                      name + "'.  Make sure it exists and that its name is spelled correctly.");
+    return table;
+  }
+
+  std::shared_ptr<AccessFile> file_;
+  AccessConnectionSettings settings_;
+};
+
+}  // namespace
+
+AccessConnectionSettings ParseAccessConnectionString(const std::string& connection_string) {
+  AccessConnectionSettings s;
+  for (const std::string& part : Split(connection_string, ";")) {
+    size_t eq = part.find('=');
+    if (eq == std::string::npos) continue;
+    std::string key = AsciiLower(Trim(part.substr(0, eq)));
+    std::string value = Trim(part.substr(eq + 1));
+    if (key == "provider")
+      s.provider = value;
+    else if (key == "data source")
+      s.data_source = value;
+    else if (key == "jet oledb:database password")
+      s.database_password = value;
+    else if (key == "jet oledb:system database")
+      s.system_database = value;
+    else if (key == "user id")
+      s.user_id = value;
+    else if (key == "password")
+      s.password = value;
+  }
+  std::string provider = AsciiLower(s.provider);
+  if (provider != "microsoft.jet.oledb.4.0" && provider.rfind("microsoft.ace.oledb.", 0) != 0)
+    throw Error(3706, "ADODB.Connection",
+                "Provider cannot be found. It may not be properly installed.");
+  return s;
+}
+
+const ComplexColumnInfo* FindComplexColumn(AccessFile& file, uint32_t table_page,
+                                           const std::string& column) {
+  for (const ComplexColumnInfo& info : file.ComplexColumns())
+    if (static_cast<uint32_t>(info.table_id) == table_page && info.column_name == column)
+      return &info;
+  return nullptr;
+}
+
+std::unordered_map<int32_t, std::string> ReadComplexTexts(AccessFile& file, MdbHandle* mdb,
+                                                          const ComplexColumnInfo& info) {
+  std::unordered_map<int32_t, std::string> texts;
+  std::string flat_name;
+  for (const AccessObject& o : file.Objects())
+    if (o.id == info.flat_table_id) flat_name = o.name;
+  if (flat_name.empty()) return texts;
+  MdbTablePtr flat = file.OpenTable(flat_name, mdb);
+  if (!flat) return texts;
+  // The flat table holds the type's value columns, its own key "<table>_<column>" and the
+  // key the owning row stores, named "_<column>".
+  bool attachment = info.type_name == "MSysComplexType_Attachment";
+  int value_col = -1, key_col = -1;
+  for (unsigned int i = 0; i < flat->num_cols; ++i) {
+    std::string name = ColumnAt(flat.get(), i)->name;
+    if (attachment ? name == "FileName" : EqualsIgnoreCase(name, "value")) value_col = i;
+    if (!name.empty() && name[0] == '_') key_col = i;
+  }
+  if (value_col < 0 || key_col < 0) return texts;
+  RowReader reader(mdb, flat.get(), {value_col, key_col});
+  while (reader.Next()) {
+    if (reader.Get(0).IsNull()) continue;
+    std::string& text = texts[SafeLng(reader.Get(1))];
+    if (!text.empty()) text += "; ";
+    const Value& v = reader.Get(0);
+    text += v.kind() == Value::Kind::kDecimal ? v.DecimalText() : SafeStr(v);
+  }
+  return texts;
+}
+
+std::unique_ptr<ConnectionBackend> OpenAccessBackend(const std::string& connection_string) {
+  AccessConnectionSettings settings = ParseAccessConnectionString(connection_string);
+  auto file = AccessFile::Open(settings.data_source, EngineErrorStyle::kAdo);
+  return std::make_unique<AccessBackend>(std::move(file), std::move(settings));
 }
 
 }  // namespace ferrolyte

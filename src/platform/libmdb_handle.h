@@ -1,0 +1,121 @@
+// The open Access file underneath both engine interfaces: the libmdb handle with its catalogue,
+// the raw object list of MSysObjects, table definitions and the raw column flags libmdb hides.
+#pragma once
+
+#include <glib.h>
+// glib must come first: mdbtools.h uses its types without including it.
+#include <mdbtools.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace ferrolyte {
+
+// Which interface's error numbers a failure to open reports.
+enum class EngineErrorStyle { kDao, kAdo };
+
+struct MdbTableDeleter {
+  void operator()(MdbTableDef* table) const;
+};
+// A table definition with its columns and indexes read; freed with everything libmdb hangs on it.
+using MdbTablePtr = std::unique_ptr<MdbTableDef, MdbTableDeleter>;
+
+struct MdbHandleCloser {
+  void operator()(MdbHandle* handle) const;
+};
+using MdbHandlePtr = std::unique_ptr<MdbHandle, MdbHandleCloser>;
+
+// One row of MSysObjects, undecorated by libmdb (which masks Type with 0x7F).
+struct AccessObject {
+  int32_t id = 0;
+  int32_t parent_id = 0;
+  std::string name;
+  int type = 0;  // 1 local table, 4 linked through ODBC, 6 linked Access table, 5 query, ...
+  uint32_t flags = 0;
+  std::string connect;
+  std::string foreign_name;
+  std::string database;
+};
+
+// One row of MSysComplexColumns together with what it points at.
+struct ComplexColumnInfo {
+  std::string column_name;
+  int32_t table_id = 0;       // ConceptualTableID: the owning table's page
+  int32_t flat_table_id = 0;  // the hidden table holding the values
+  std::string type_name;      // MSysComplexType_Attachment, _Long, ...
+};
+
+// One relationship column of MSysRelationships.
+struct RelationshipColumn {
+  std::string name;               // szRelationship
+  std::string table;              // szObject: the table holding the foreign key
+  std::string column;             // szColumn
+  std::string referenced_table;   // szReferencedObject
+  std::string referenced_column;  // szReferencedColumn
+  int ordinal = 0;                // icolumn
+};
+
+class AccessFile {
+ public:
+  // Opens the file read-only and reads its catalogue. Raises the engine's errors: a missing
+  // file, a file that is not an Access database, an encrypted or unreadable one.
+  static std::shared_ptr<AccessFile> Open(const std::string& path, EngineErrorStyle style);
+  ~AccessFile();
+  AccessFile(const AccessFile&) = delete;
+  AccessFile& operator=(const AccessFile&) = delete;
+
+  const std::string& path() const { return path_; }
+  MdbHandle* handle() const { return mdb_.get(); }
+  bool IsJet3() const;
+  // A second handle on the same file with its own page buffers (without property lists), so
+  // that several tables can be read at the same time.
+  MdbHandlePtr Clone() const;
+
+  // Every row of MSysObjects, in stored order.
+  const std::vector<AccessObject>& Objects();
+  // The object of a table (type 1, 4 or 6) by name: exact match first, then ignoring case.
+  const AccessObject* FindTableObject(const std::string& name);
+  // The complex columns of all tables.
+  const std::vector<ComplexColumnInfo>& ComplexColumns();
+  // The relationship columns, ordered by relationship name and column ordinal.
+  const std::vector<RelationshipColumn>& Relationships();
+
+  // Reads a local table's definition with columns and indexes from the given handle (this
+  // file's when null). Null when there is no such local table.
+  MdbTablePtr OpenTable(const std::string& name, MdbHandle* on = nullptr);
+  // What libmdb does not pass on from the raw table definition.
+  struct RawDefinition {
+    // Column flag byte by the column's col_num (0x01 fixed width, 0x04 auto-number,
+    // 0x40 GUID auto-number, 0x80 hyperlink).
+    std::vector<std::pair<int, uint8_t>> column_flags;
+    // Key columns (col_num values) of each physical index.
+    std::vector<std::vector<int>> physical_keys;
+    // For each logical index: its number, the physical index it uses and its type.
+    struct Logical {
+      int number = 0;
+      int physical = -1;
+      int type = 0;
+    };
+    std::vector<Logical> logical;
+  };
+  // Parses the raw definition pages of a table read through OpenTable.
+  RawDefinition ReadRawDefinition(MdbTableDef* table);
+
+ private:
+  AccessFile(std::string path, MdbHandlePtr mdb);
+  // The table definition's page chain joined into one buffer.
+  std::vector<uint8_t> ReadDefinitionPages(uint32_t first_page);
+
+  std::string path_;
+  MdbHandlePtr mdb_;
+  bool objects_read_ = false;
+  std::vector<AccessObject> objects_;
+  bool complex_read_ = false;
+  std::vector<ComplexColumnInfo> complex_;
+  bool relationships_read_ = false;
+  std::vector<RelationshipColumn> relationships_;
+};
+
+}  // namespace ferrolyte
