@@ -1,0 +1,125 @@
+// The DAO-style engine ("DAO.DBEngine.120" ... "DAO.DBEngine.35") over libmdb: workspaces,
+// databases, table definitions with their fields and indexes, reporting DAO's own numbers.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "support/components.h"
+
+namespace ferrolyte {
+
+// DAO field type codes this layer reports beyond the plain 1..15 range.
+enum DaoType : int {
+  kDaoBoolean = 1,
+  kDaoCurrency = 5,
+  kDaoDate = 8,
+  kDaoText = 10,
+  kDaoMemo = 12,
+  kDaoBigInt = 16,
+  kDaoChar = 18,
+  kDaoDecimal = 20,
+  kDaoAttachment = 101,
+  kDaoComplexText = 109,
+};
+
+// Attribute words of table definitions and fields.
+inline constexpr uint32_t kDaoHiddenObject = 0x1;
+inline constexpr uint32_t kDaoSystemObject = 0x80000002;
+inline constexpr uint32_t kDaoAttachedTable = 0x40000000;
+inline constexpr uint32_t kDaoAttachedOdbc = 0x20000000;
+inline constexpr uint32_t kDaoFixedField = 0x1;
+inline constexpr uint32_t kDaoVariableField = 0x2;
+inline constexpr uint32_t kDaoAutoIncrField = 0x10;
+inline constexpr uint32_t kDaoUpdatableField = 0x20;
+inline constexpr uint32_t kDaoHyperlinkField = 0x8000;
+
+struct DaoField {
+  std::string name;
+  int type = 0;
+  int32_t size = 0;
+  bool required = false;
+  std::string default_value;
+  uint32_t attributes = 0;
+};
+
+struct DaoIndex {
+  std::string name;
+  bool primary = false;
+  bool unique = false;
+  bool ignore_nulls = false;
+  bool foreign = false;
+  bool required = false;
+  std::vector<std::string> fields;
+};
+
+// A table definition; fields and indexes are read on first use and may raise then.
+class DaoTableDef {
+ public:
+  using Loader = std::function<void(std::vector<DaoField>&, std::vector<DaoIndex>&)>;
+  DaoTableDef(std::string name, uint32_t attributes, Loader loader)
+      : name_(std::move(name)), attributes_(attributes), loader_(std::move(loader)) {}
+  // A definition with its contents given (tests, and tables whose contents are known).
+  DaoTableDef(std::string name, uint32_t attributes, std::vector<DaoField> fields,
+              std::vector<DaoIndex> indexes)
+      : name_(std::move(name)),
+        attributes_(attributes),
+        fields_(std::move(fields)),
+        indexes_(std::move(indexes)),
+        loaded_(true) {}
+
+  const std::string& Name() const { return name_; }
+  uint32_t Attributes() const { return attributes_; }
+  const std::vector<DaoField>& Fields() { return Load(), fields_; }
+  const std::vector<DaoIndex>& Indexes() { return Load(), indexes_; }
+
+ private:
+  void Load();
+  std::string name_;
+  uint32_t attributes_;
+  Loader loader_;
+  std::vector<DaoField> fields_;
+  std::vector<DaoIndex> indexes_;
+  bool loaded_ = false;
+};
+
+class DaoDatabase {
+ public:
+  virtual ~DaoDatabase() = default;
+  // The table definitions in the engine's collection order.
+  virtual std::vector<std::shared_ptr<DaoTableDef>> TableDefs() = 0;
+  virtual void Close() = 0;
+};
+
+class DaoWorkspace {
+ public:
+  virtual ~DaoWorkspace() = default;
+  // Opens a database; connect is "" or "MS Access;PWD=...". Raises the engine's errors.
+  virtual std::shared_ptr<DaoDatabase> OpenDatabase(const std::string& name, bool exclusive,
+                                                    bool read_only, const std::string& connect) = 0;
+  virtual void Close() {}
+};
+
+class DaoEngine : public Component {
+ public:
+  // The workgroup information file used by workspaces created afterwards.
+  virtual void SetSystemDB(const std::string& path) { system_db_ = path; }
+  const std::string& SystemDB() const { return system_db_; }
+  // Item `index` of the Workspaces collection (0: the default workspace).
+  virtual std::shared_ptr<DaoWorkspace> Workspaces(int index) = 0;
+  virtual std::shared_ptr<DaoWorkspace> CreateWorkspace(const std::string& name,
+                                                        const std::string& user,
+                                                        const std::string& password) = 0;
+  virtual void Close() {}
+
+ private:
+  std::string system_db_;
+};
+
+// The engine over libmdb that every "DAO.DBEngine.NN" class name creates.
+std::shared_ptr<DaoEngine> CreateLibmdbEngine();
+
+}  // namespace ferrolyte

@@ -1,0 +1,124 @@
+#include "schema/access_scanner.h"
+
+#include "platform/dao.h"
+#include "schema/column_catalogue.h"
+#include "schema/engine.h"
+#include "schema/schema_document.h"
+#include "support/safe.h"
+
+namespace ferrolyte {
+namespace {
+
+constexpr uint32_t kSkippedTableBits = 0x80000000 | 0x2 | 0x40000000 | 0x20000000;
+
+const char* Flag(bool value) {
+  return value ? "1" : "0";
+}
+
+// Closes the database on every way out of the scan.
+struct DatabaseCloser {
+  std::shared_ptr<DaoDatabase> database;
+  ~DatabaseCloser() {
+    if (database) database->Close();
+  }
+};
+
+void AppendIndexes(pugi::xml_node table_node, DaoTableDef& table, StatusOutput& status) {
+  pugi::xml_node indexes_node = table_node.append_child("Indexes");
+  const std::vector<DaoIndex>* indexes = nullptr;
+  try {
+    indexes = &table.Indexes();
+  } catch (const Error&) {
+    indexes = nullptr;
+  }
+  if (!indexes || indexes->empty()) {
+    status.AddStatusLine("  - Unable to read indexes");
+    return;
+  }
+  for (const DaoIndex& index : *indexes) {
+    pugi::xml_node node = indexes_node.append_child("Index");
+    AppendTextElement(node, "Name", index.name);
+    AppendTextElement(node, "Primary", Flag(index.primary));
+    AppendTextElement(node, "Unique", Flag(index.unique));
+    AppendTextElement(node, "IgnoreNulls", Flag(index.ignore_nulls));
+    AppendTextElement(node, "Foreign", Flag(index.foreign));
+    pugi::xml_node fields = node.append_child("Fields");
+    for (const std::string& name : index.fields)
+      AppendTextElement(fields.append_child("Field"), "Name", name);
+  }
+}
+
+void AppendFields(pugi::xml_node table_node, DaoTableDef& table, const DictionaryPtr& catalogue,
+                  StatusOutput& status) {
+  pugi::xml_node fields_node = table_node.append_child("Fields");
+  for (const DaoField& field : table.Fields()) {
+    std::string default_value = field.default_value;
+    if (field.type == kDaoBoolean) default_value = NormaliseBooleanDefault(default_value);
+    int32_t size = field.size;
+    int32_t scale = 0;
+    if (field.type == kDaoCurrency || field.type == kDaoDecimal) {
+      size = 19;
+      scale = 4;
+      DictionaryPtr column = catalogue ? catalogue->Section(field.name) : nullptr;
+      if (column) {
+        size = SafeLng(column->Item("NUMERIC_PRECISION"));
+        scale = SafeLng(column->Item("NUMERIC_SCALE"));
+      }
+    }
+    pugi::xml_node node = fields_node.append_child("Field");
+    AppendTextElement(node, "Name", field.name);
+    AppendTextElement(node, "Required", Flag(field.required));
+    AppendTextElement(node, "DefaultValue", default_value);
+    AppendTextElement(node, "Size", std::to_string(size));
+    AppendTextElement(node, "Scale", std::to_string(scale));
+    AppendTextElement(node, "Type", std::to_string(field.type));
+    AppendAttributesElement(node, field.attributes);
+    status.ProcessEvents();
+  }
+}
+
+}  // namespace
+
+std::shared_ptr<pugi::xml_document> ScanAccessDatabase(const std::string& file_name,
+                                                       const std::string& password,
+                                                       const std::string& user_name,
+                                                       const std::string& system_db,
+                                                       StatusOutput& status) {
+  std::shared_ptr<DaoEngine> engine = CreateDaoEngine();
+  auto document = std::make_shared<pugi::xml_document>();
+  pugi::xml_node root = document->append_child("AccessDatabase");
+  status.AddStatusLine("Connecting to source database");
+
+  std::shared_ptr<DaoWorkspace> workspace;
+  std::string connect;
+  if (!system_db.empty()) {
+    engine->SetSystemDB(system_db);
+    workspace = engine->CreateWorkspace("", user_name, password);
+  } else {
+    workspace = engine->Workspaces(0);
+    if (!password.empty()) connect = "MS Access;PWD=" + password;
+  }
+  DictionaryPtr catalogue = ReadColumnCatalogue(file_name, system_db, user_name, password);
+  DatabaseCloser database{workspace->OpenDatabase(file_name, false, true, connect)};
+
+  pugi::xml_node tables_node = root.append_child("Tables");
+  status.AddStatusLine("Scanning table structures");
+  for (const std::shared_ptr<DaoTableDef>& table : database.database->TableDefs()) {
+    const std::string& name = table->Name();
+    DictionaryPtr table_catalogue = catalogue->Section(name);
+    if (table->Attributes() & kSkippedTableBits) continue;
+    if (table->Fields().empty()) continue;
+    status.AddStatusLine("  - Reading " + name);
+    pugi::xml_node table_node = tables_node.append_child("Table");
+    AppendTextElement(table_node, "Name", name);
+    AppendAttributesElement(table_node, table->Attributes());
+    AppendIndexes(table_node, *table, status);
+    AppendFields(table_node, *table, table_catalogue, status);
+    status.ProcessEvents();
+  }
+  status.AddStatusLine("Scanning completed");
+  SaveSchemaFile(*document);
+  return document;
+}
+
+}  // namespace ferrolyte

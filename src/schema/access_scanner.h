@@ -1,0 +1,21 @@
+// The scan of an Access database into a new schema description document.
+#pragma once
+
+#include <memory>
+#include <pugixml.hpp>
+#include <string>
+
+#include "shell/status.h"
+
+namespace ferrolyte {
+
+// Reads the database's tables, fields and indexes through the engine into a new document,
+// saves its file copy and returns it. Empty texts mean "not given". Reads only; raises the
+// engine's error when the database cannot be opened or read (no partial document).
+std::shared_ptr<pugi::xml_document> ScanAccessDatabase(const std::string& file_name,
+                                                       const std::string& password,
+                                                       const std::string& user_name,
+                                                       const std::string& system_db,
+                                                       StatusOutput& status);
+
+}  // namespace ferrolyte

@@ -1,0 +1,53 @@
+#include "schema/schema_document.h"
+
+#include <sstream>
+
+#include "support/errors.h"
+#include "support/files.h"
+#include "support/safe.h"
+#include "support/text.h"
+
+namespace ferrolyte {
+
+pugi::xml_node AppendTextElement(pugi::xml_node parent, const char* name, const std::string& text) {
+  pugi::xml_node node = parent.append_child(name);
+  if (!text.empty()) node.text().set(text.c_str());
+  return node;
+}
+
+pugi::xml_node AppendAttributesElement(pugi::xml_node parent, uint32_t word) {
+  pugi::xml_node node =
+      AppendTextElement(parent, "Attributes", std::to_string(static_cast<int32_t>(word)));
+  for (int bit = 1; bit <= 32; ++bit)
+    if (word & (uint32_t{1} << (bit - 1)))
+      node.append_attribute(("Bit" + std::to_string(bit)).c_str()).set_value("1");
+  return node;
+}
+
+std::string NormaliseBooleanDefault(const std::string& engine_text) {
+  std::string upper = AsciiUpper(engine_text);
+  if (upper == "TRUE" || upper == "YES" || upper == "1" || upper == "-1") return "1";
+  if (upper == "FALSE" || upper == "NO" || upper == "0") return "0";
+  if (upper.empty()) return "";
+  if (upper == "NULL") return "NULL";
+  return SafeBool(Value(engine_text)) ? "1" : "0";
+}
+
+std::string SchemaXmlText(const pugi::xml_document& document) {
+  std::ostringstream out;
+  document.save(out, "", pugi::format_raw | pugi::format_no_declaration, pugi::encoding_utf8);
+  return out.str();
+}
+
+std::string SchemaFilePath() {
+  return SpecialFolder(SpecialFolderId::kTemp).value_or("/tmp") + "/access.xml";
+}
+
+void SaveSchemaFile(const pugi::xml_document& document) {
+  std::string path = SchemaFilePath();
+  if (!document.save_file(path.c_str(), "", pugi::format_raw | pugi::format_no_declaration,
+                          pugi::encoding_utf8))
+    throw Error(75, "Path/File access error: " + path);
+}
+
+}  // namespace ferrolyte

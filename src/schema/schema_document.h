@@ -1,0 +1,25 @@
+// The schema description document: the XML through which the rest of the system learns what
+// the Access database holds, its one-line text and its file copy.
+#pragma once
+
+#include <cstdint>
+#include <pugixml.hpp>
+#include <string>
+
+namespace ferrolyte {
+
+// Appends an "Attributes" element: the word as signed decimal text and a "BitN"="1" attribute
+// for each set bit N (1-based), in ascending order.
+pugi::xml_node AppendAttributesElement(pugi::xml_node parent, uint32_t word);
+// Appends a child element holding the text.
+pugi::xml_node AppendTextElement(pugi::xml_node parent, const char* name, const std::string& text);
+// A boolean column's default as the document writes it: "1", "0", "" or "NULL".
+std::string NormaliseBooleanDefault(const std::string& engine_text);
+// The document serialised on one line without XML declaration.
+std::string SchemaXmlText(const pugi::xml_document& document);
+// Where the file copy goes: the temp folder's "access.xml".
+std::string SchemaFilePath();
+// Writes the file copy (UTF-8, one line, replacing an older file); raises 75 on failure.
+void SaveSchemaFile(const pugi::xml_document& document);
+
+}  // namespace ferrolyte
