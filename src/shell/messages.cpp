@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "shell/program_flags.h"
+#include "support/text.h"
 
 namespace ferrolyte {
 namespace {
@@ -22,7 +23,8 @@ void SetMessagePresenter(MessagePresenter* presenter) {
 int ShowMessage(const std::string& text, int style, const std::string& title, int default_answer) {
   if (Flags().hide) return default_answer;
   if (MessagePresenter* p = Presenter()) return p->Show(text, style, title);
-  std::fprintf(stderr, "%s: %s\n", title.c_str(), text.c_str());
+  std::fprintf(stderr, "%s: %s\n", title.c_str(), ReplaceAll(text, "\r\n", "\n").c_str());
+  std::fflush(stderr);
   return default_answer;
 }
 

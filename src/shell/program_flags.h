@@ -14,6 +14,8 @@ struct ProgramFlags {
   bool first_write = true;  // the next log entry starts a new log file when clear_log is set
   bool unit_test = false;
   bool save_passwords = false;
+  std::string success_command;  // stored only; nothing runs them
+  std::string error_command;
   // The conversion run.
   bool transfer_running = false;
   bool abort_requested = false;

@@ -1,0 +1,99 @@
+#include "shell/log.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "shell/program_flags.h"
+#include "support/errors.h"
+#include "support/files.h"
+#include "wizard/settings.h"
+
+namespace ferrolyte {
+namespace {
+
+std::function<std::tm()>& Clock() {
+  static std::function<std::tm()> clock;
+  return clock;
+}
+
+std::tm Now() {
+  if (Clock()) return Clock()();
+  std::time_t t = std::time(nullptr);
+  std::tm local{};
+  ::localtime_r(&t, &local);
+  return local;
+}
+
+std::string ExecutableName() {
+  char buffer[4096];
+  ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+  if (n <= 0) return "ferrolyte";
+  return FileNamePart(std::string(buffer, static_cast<size_t>(n)));
+}
+
+}  // namespace
+
+std::string LogFileName() {
+  static const std::string name = ExecutableName();
+  return SettingsFolder() + "/" + name + ".log";
+}
+
+void InitLog() {
+  MkDirRecurse(SettingsFolder());
+  const std::string file = LogFileName();
+  if (FileExists(file) && std::remove(file.c_str()) != 0)
+    throw Error(75, "Path/File access error: " + file + " (" + std::strerror(errno) + ")");
+}
+
+std::string FormatTimeStamp(const std::tm& time) {
+  char stamp[64];
+  std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02d %02d:%02d:%02d", time.tm_year + 1900,
+                time.tm_mon + 1, time.tm_mday, time.tm_hour, time.tm_min, time.tm_sec);
+  return stamp;
+}
+
+std::string FormatLogEntry(const std::tm& time, const std::string& message) {
+  static const std::string kBreak = "\r\n" + std::string(19, ' ') + "\t";
+  std::string entry = FormatTimeStamp(time) + "\t";
+  for (size_t i = 0; i < message.size(); ++i) {
+    if (message[i] == '\r' && i + 1 < message.size() && message[i + 1] == '\n') {
+      entry += kBreak;
+      ++i;
+    } else if (message[i] == '\n') {
+      entry += kBreak;
+    } else {
+      entry += message[i];
+    }
+  }
+  return entry + "\r\n";
+}
+
+void SetLogClock(std::function<std::tm()> clock) {
+  Clock() = std::move(clock);
+}
+
+void WriteLog(const std::string& message) {
+  const std::tm now = Now();
+  const std::string file = LogFileName();
+  const char* mode = "ab";
+  if (Flags().clear_log && Flags().first_write) {
+    MkDirRecurse(FolderPart(file));
+    mode = "wb";
+  }
+  const std::string entry = FormatLogEntry(now, message);
+  std::FILE* f = std::fopen(file.c_str(), mode);
+  if (!f) {
+    int code = errno == ENOENT ? 76 : 75;
+    throw Error(
+        code, std::string(code == 76 ? "Path not found" : "Path/File access error") + ": " + file);
+  }
+  bool ok = std::fwrite(entry.data(), 1, entry.size(), f) == entry.size();
+  ok = std::fclose(f) == 0 && ok;
+  Flags().first_write = false;
+  if (!ok) throw Error(75, "Path/File access error: " + file);
+}
+
+}  // namespace ferrolyte

@@ -1,0 +1,42 @@
+// The status output of an unattended run: every status line goes to the log file and, when
+// standard error is a terminal, also to the terminal together with a progress indication.
+#pragma once
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+
+#include "shell/status.h"
+
+namespace ferrolyte {
+
+class LogStatus : public StatusOutput {
+ public:
+  // Shows lines on `terminal` when it is a terminal (standard error by default).
+  explicit LogStatus(std::FILE* terminal = stderr);
+  // Forces the terminal display on or off (for tests, which have no terminal).
+  LogStatus(std::FILE* terminal, bool show);
+
+  void AddStatusLine(const std::string& text) override;
+  void WriteLog(const std::string& text) override;
+  void SetProgressRange(const std::string& page, int64_t min, int64_t max) override;
+  void SetProgress(const std::string& text, int64_t position) override;
+  // Turns an interrupt (Ctrl+C) received since the last call into an abort request.
+  void ProcessEvents() override;
+
+ private:
+  void ClearProgress();
+
+  std::FILE* terminal_;
+  bool show_;
+  bool progress_shown_ = false;
+  bool progress_visible_ = false;  // a range was set for the progress page
+  int64_t min_ = 0, max_ = 1;
+  std::chrono::steady_clock::time_point last_progress_{};
+};
+
+// Makes the first interrupt signal (Ctrl+C) ask the running conversion to stop after the
+// current table; a second one ends the program as usual.
+void InstallInterruptHandler();
+
+}  // namespace ferrolyte

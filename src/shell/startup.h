@@ -1,0 +1,70 @@
+// Start-up: parse the command line, start the log, count the run, check dependencies, load
+// the settings, then either hand over to the window or run one conversion unattended.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "shell/status.h"
+#include "support/value.h"
+
+namespace ferrolyte {
+
+// The window's part of start-up. Start-up calls these in order, each under its own step
+// text so that an error names the step; without a window they are skipped.
+class WindowHooks {
+ public:
+  virtual ~WindowHooks() = default;
+  // After the dependency check: hide chkAutocommit, set the port and user tool tips.
+  virtual void PrepareControls() = 0;
+  virtual void InitForm() = 0;
+  virtual void RemovePictureTabStops() = 0;
+  virtual void LayoutPageFrames() = 0;
+  // Also sets the welcome text.
+  virtual void SetTabOrder() = 0;
+  // Copies the settings into the controls.
+  virtual void ApplySettings(const DictionaryPtr& settings) = 0;
+  virtual void ScaleDialog() = 0;
+  virtual void UpdateSecurityFields() = 0;
+  // Navigates from the current page ("INIT") with the command, e.g. "NEXT".
+  virtual void Navigate(const std::string& command) = 0;
+  // Where status lines go while the window exists.
+  virtual StatusOutput& Status() = 0;
+  // Shows the window and runs it until it is closed; returns the exit status.
+  virtual int Run() = 0;
+};
+
+// The source fields a scan needs.
+struct SourceFields {
+  std::string file, password, user, system_database;
+};
+
+// The scanner and the conversion, passed in so that start-up can be tested without them.
+struct ConversionServices {
+  // Raises 1000 when a required component is missing.
+  std::function<void(StatusOutput&)> check_dependencies;
+  // Returns the schema description as XML text.
+  std::function<std::string(const SourceFields&, StatusOutput&)> scan;
+  // Appends to the run report; returns 0 (completed or aborted) or 3 (error block).
+  std::function<int32_t(const DictionaryPtr& settings, std::string& run_report,
+                        const std::string& schema_xml, StatusOutput&)>
+      convert;
+};
+
+// The real scanner and conversion.
+ConversionServices DefaultServices();
+
+// True when the words ask for an unattended run, which never needs a window.
+bool WantsAutorun(const std::vector<std::string>& args);
+
+// Runs the program for the words after the program path. Without a window (null), a run
+// without autorun prints how to start an unattended run. Unattended runs end through
+// EndProgram with their exit status; the return value is the window's exit status.
+int RunProgram(const std::vector<std::string>& args, WindowHooks* window,
+               const ConversionServices& services);
+int RunProgram(const std::vector<std::string>& args, WindowHooks* window);
+
+}  // namespace ferrolyte

@@ -1,0 +1,153 @@
+#include "wizard/ini_file.h"
+
+#include "support/files.h"
+#include "support/safe.h"
+#include "support/text.h"
+
+namespace ferrolyte {
+namespace {
+
+// Only the space counts as blank in settings files; tabs stay part of names and values.
+std::string TrimSpaces(std::string_view text) {
+  size_t b = text.find_first_not_of(' ');
+  if (b == std::string_view::npos) return "";
+  size_t e = text.find_last_not_of(' ');
+  return std::string(text.substr(b, e - b + 1));
+}
+
+// Drops the first and last character and turns each doubled quote into one.
+std::string Unquote(const std::string& text) {
+  std::string inner = text.size() >= 2 ? text.substr(1, text.size() - 2) : "";
+  return ReplaceAll(inner, "\"\"", "\"");
+}
+
+std::string Quote(const std::string& text) {
+  return "\"" + ReplaceAll(text, "\"", "\"\"") + "\"";
+}
+
+// A value that ReadIniFile would trim or unquote must be quoted to survive the round trip.
+std::string ValueText(const std::string& text) {
+  if (text.empty()) return text;
+  if (text.front() == ' ' || text.back() == ' ' || text.front() == '"') return Quote(text);
+  return text;
+}
+
+std::vector<std::string> SplitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start <= text.size()) {
+    size_t lf = text.find('\n', start);
+    if (lf == std::string::npos) {
+      lines.push_back(text.substr(start));
+      break;
+    }
+    size_t end = (lf > start && text[lf - 1] == '\r') ? lf - 1 : lf;
+    lines.push_back(text.substr(start, end - start));
+    start = lf + 1;
+  }
+  return lines;
+}
+
+}  // namespace
+
+std::string JoinQuoted(const std::vector<Value>& items, char separator, char quote) {
+  const std::string q(1, quote), qq(2, quote);
+  std::string out;
+  for (size_t i = 0; i < items.size(); ++i) {
+    if (i > 0) out += separator;
+    out += q + ReplaceAll(SafeStr(items[i]), q, qq) + q;
+  }
+  return out;
+}
+
+std::vector<std::string> SplitQuoted(const std::string& text, char separator, char quote) {
+  std::vector<std::string> items;
+  size_t pos = 0;
+  for (;;) {
+    std::string item;
+    if (pos < text.size() && text[pos] == quote) {
+      ++pos;
+      while (pos < text.size()) {
+        if (text[pos] == quote) {
+          if (pos + 1 < text.size() && text[pos + 1] == quote) {
+            item += quote;
+            pos += 2;
+            continue;
+          }
+          ++pos;
+          break;
+        }
+        item += text[pos++];
+      }
+      items.push_back(item);
+      // Whatever follows the closing quote is taken as the separator.
+      if (pos >= text.size()) break;
+      ++pos;
+    } else {
+      size_t sep = text.find(separator, pos);
+      if (sep == std::string::npos) {
+        items.push_back(text.substr(pos));
+        break;
+      }
+      items.push_back(text.substr(pos, sep - pos));
+      pos = sep + 1;
+    }
+    if (pos >= text.size()) {
+      items.emplace_back();
+      break;
+    }
+  }
+  return items;
+}
+
+DictionaryPtr ReadIniFile(const std::string& path) {
+  const std::string text = ReadTextFile(path, "");
+  DictionaryPtr top = Dictionary::Create();
+  DictionaryPtr section;
+  for (const std::string& raw : SplitLines(text)) {
+    std::string line = TrimSpaces(raw);
+    if (line.empty()) continue;
+    if (line.front() == '[') {
+      section = Dictionary::Create();
+      top->Set(line.size() >= 2 ? line.substr(1, line.size() - 2) : "", Value(section));
+      continue;
+    }
+    size_t eq = line.find('=');
+    if (eq == std::string::npos) continue;
+    std::string key = TrimSpaces(line.substr(0, eq));
+    std::string raw_value = TrimSpaces(line.substr(eq + 1));
+    if (!key.empty() && key.front() == '"') key = Unquote(key);
+    Value value;
+    if (key.size() >= 2 && key.ends_with("[]")) {
+      key.resize(key.size() - 2);
+      value = Value::TextList(SplitQuoted(raw_value, ',', '"'));
+    } else if (!raw_value.empty() && raw_value.front() == '"') {
+      value = Value(Unquote(raw_value));
+    } else {
+      value = Value(raw_value);
+    }
+    (section ? section : top)->Set(AsciiLower(key), std::move(value));
+  }
+  return top;
+}
+
+void WriteIniFile(const DictionaryPtr& sections, const std::string& path) {
+  std::string out;
+  if (sections) {
+    for (const std::string& name : sections->Keys()) {
+      out += "[" + name + "]\r\n";
+      DictionaryPtr section = sections->Section(name);
+      if (!section) continue;
+      for (const std::string& key : section->Keys()) {
+        const Value& item = section->Item(key);
+        if (item.IsList())
+          out += "  " + key + "[]=" + JoinQuoted(item.List(), ',', '"') + "\r\n";
+        else
+          out += "  " + key + "=" + ValueText(SafeStr(item)) + "\r\n";
+      }
+    }
+  }
+  WriteTextFile(path, out);
+}
+
+}  // namespace ferrolyte

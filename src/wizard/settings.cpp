@@ -1,0 +1,81 @@
+#include "wizard/settings.h"
+
+#include <cstdlib>
+
+#include "support/files.h"
+#include "support/safe.h"
+#include "wizard/settings_store.h"
+
+namespace ferrolyte {
+namespace {
+
+std::string Env(const char* name) {
+  const char* v = std::getenv(name);
+  return v ? v : "";
+}
+
+}  // namespace
+
+std::string SettingsFolder() {
+  std::string base = SpecialFolder(SpecialFolderId::kConfig).value_or("/tmp");
+  return base + "/Quorvane/Ferrolyte";
+}
+
+std::string DefaultSettingsFile() {
+  return SettingsFolder() + "/wizard.ini";
+}
+
+std::string DefaultDumpFileName() {
+  std::string folder = SpecialFolder(SpecialFolderId::kDocuments).value_or("");
+  for (const char* var : {"APPDATA", "TEMP", "TMP"})
+    if (folder.empty()) folder = Env(var);
+  if (folder.empty()) folder = "/tmp";
+  return CollapseSeparators(folder + "/dump.sql");
+}
+
+DictionaryPtr DefaultSettings() {
+  DictionaryPtr section = Dictionary::Create();
+  section->Set("sourcefilename", GetSetting(kSettingsAppName, "Settings", "LastLoadedSource", ""));
+  section->Set("sourceusername", "");
+  section->Set("sourcepassword", "");
+  section->Set("destinationmethod", "DIRECT");
+  section->Set("destinationserver", "localhost");
+  section->Set("destinationport", "5432");
+  section->Set("destinationusername", "postgres");
+  section->Set("destinationpassword", "");
+  section->Set("maintenancedb", "postgres");
+  section->Set("destinationdumpfilename", DefaultDumpFileName());
+  section->Set("destinationdatabase", "velkan");
+  section->Set("dropdatabase", 0);
+  for (const char* key :
+       {"createtables", "unicode", "autocommit", "transferdefaultvalues", "transferindexes",
+        "transferautonumbers", "transferrecords", "columnlist"})
+    section->Set(key, 1);
+  section->Set("tableprefix", "");
+  section->Set("negativeboolean", 0);
+  section->Set("ignorelargeblobs", 0);
+  section->Set("memotype", "TEXT");
+  section->Set("datetimetype", "TIMESTAMP");
+  DictionaryPtr settings = Dictionary::Create();
+  settings->Set(kSettingsSection, Value(section));
+  return settings;
+}
+
+DictionaryPtr SettingsSection(const DictionaryPtr& settings) {
+  return settings ? settings->Section(kSettingsSection) : nullptr;
+}
+
+void NormalizeSettings(const DictionaryPtr& settings) {
+  DictionaryPtr section = SettingsSection(settings);
+  if (!section) return;
+  auto text = [&](const char* key) { return SafeStr(section->Item(key)); };
+  section->Set("dropdatabase", text("dropdatabase") == "1" ? "1" : "0");
+  for (const char* key : {"createtables", "unicode", "autocommit", "transferdefaultvalues",
+                          "transferindexes", "transferautonumbers", "transferrecords", "columnlist",
+                          "negativeboolean", "ignorelargeblobs"})
+    section->Set(key, text(key) == "0" ? "0" : "1");
+  section->Set("memotype", "TEXT");
+  section->Set("datetimetype", "TIMESTAMP");
+}
+
+}  // namespace ferrolyte

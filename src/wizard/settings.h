@@ -1,0 +1,35 @@
+// The settings dictionary: its section, keys and defaults, the folders and files that hold
+// settings, and the normalisation of settings read from a file.
+#pragma once
+
+#include <string>
+
+#include "support/value.h"
+
+namespace ferrolyte {
+
+// The one section of a settings dictionary; a dictionary without it holds no settings.
+inline constexpr char kSettingsSection[] = "Velkan Ferrolyte";
+// The application name under which the per-user settings store keeps its values.
+inline constexpr char kSettingsAppName[] = "Ferrolyte";
+
+// The configuration folder (APPDATA, else XDG_CONFIG_HOME, else ~/.config) +
+// "/Quorvane/Ferrolyte", without a trailing separator.
+std::string SettingsFolder();
+// SettingsFolder() + "/wizard.ini": the settings of the last interactive run.
+std::string DefaultSettingsFile();
+// The documents folder (else APPDATA, TEMP, TMP, /tmp) + "/dump.sql".
+std::string DefaultDumpFileName();
+
+// A settings dictionary with the start-up defaults (on/off values as numbers).
+DictionaryPtr DefaultSettings();
+
+// The section dictionary of a settings dictionary, or null when there is none.
+DictionaryPtr SettingsSection(const DictionaryPtr& settings);
+
+// Turns the on/off keys into "0"/"1" (missing ones get their loaded-file default) and sets
+// memotype and datetimetype to their only supported values. Leaves a dictionary without the
+// settings section alone.
+void NormalizeSettings(const DictionaryPtr& settings);
+
+}  // namespace ferrolyte

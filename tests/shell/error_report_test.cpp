@@ -1,0 +1,123 @@
+#include "shell/error_report.h"
+
+#include <gtest/gtest.h>
+
+#include "shell/messages.h"
+#include "shell/shell_testing.h"
+#include "testing/temp_dir.h"
+#include "wizard/settings.h"
+
+namespace ferrolyte {
+namespace {
+
+using testing::LogEntries;
+using testing::ProgramEnded;
+using testing::ProgramEndScope;
+using testing::RecordingPresenter;
+using testing::ScopedEnv;
+using testing::TempDir;
+
+std::string Report(const std::string& procedure, const std::string& error_line,
+                   const std::string& reason, const std::string& step) {
+  return "Error in function '" + procedure + "'\r\n" + error_line + "\r\nReason: " + reason +
+         "\r\nDebug information: " + step + "\r\n\r\nVersion: 1.0.1\r\n\r\n" +
+         "This error message is on the clipboard.\r\n" +
+         "The program will now terminate. Have a nice day :)";
+}
+
+TEST(ErrorReportTextTest, ShowsTheNumberInDecimalAndHex) {
+  EXPECT_EQ(
+      ErrorReportText("Form_Load", 1000, "Dependency check failed.", "Check dependencies"),
+      Report("Form_Load", "Error: 1000 (0x3E8)", "Dependency check failed.", "Check dependencies"));
+  EXPECT_EQ(ErrorReportText("cmdNext_Click", -2147467259, "Unspecified error", "Initializing"),
+            Report("cmdNext_Click", "Error: -2147467259 (0x80004005)", "Unspecified error",
+                   "Initializing"));
+}
+
+class ProgramEndTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    InitLog();
+    SetMessagePresenter(&presenter_);
+  }
+  // Runs the call and returns the exit status it ended the program with.
+  template <class F>
+  int EndStatus(F call) {
+    try {
+      call();
+    } catch (const ProgramEnded& e) {
+      return e.status;
+    }
+    ADD_FAILURE() << "the program did not end";
+    return -1;
+  }
+
+  TempDir dir_;
+  ScopedEnv appdata_{"APPDATA", dir_.path().c_str()};
+  ProgramEndScope scope_;
+  RecordingPresenter presenter_;
+};
+
+TEST_F(ProgramEndTest, ErrorHandlerReportsEverywhereAndEndsFatally) {
+  int status =
+      EndStatus([] { ErrorHandler("Form_Load", 3024, "Could not find file", "Check autorun"); });
+  const std::string report =
+      ErrorReportText("Form_Load", 3024, "Could not find file", "Check autorun");
+  EXPECT_EQ(status, kExitFatal);
+  EXPECT_EQ(LogEntries(), (std::vector<std::string>{report, "End"}));
+  EXPECT_EQ(presenter_.clipboard, std::vector<std::string>{report});
+  ASSERT_EQ(presenter_.shown.size(), 1u);
+  EXPECT_EQ(presenter_.shown[0].text, report);
+  EXPECT_EQ(presenter_.shown[0].style, kMsgCritical);
+  EXPECT_EQ(presenter_.shown[0].title, "Ferrolyte");
+}
+
+TEST_F(ProgramEndTest, HideKeepsTheReportInTheLogOnly) {
+  Flags().hide = true;
+  int status = EndStatus([] { ErrorHandler("cmdNext_Click", 1000, "x", "Initializing"); });
+  EXPECT_EQ(status, kExitFatal);
+  std::vector<std::string> log = LogEntries();
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_NE(log[0].find("This error message is on the clipboard."), std::string::npos);
+  EXPECT_EQ(log[1], "End");
+  EXPECT_TRUE(presenter_.clipboard.empty());
+  EXPECT_TRUE(presenter_.shown.empty());
+}
+
+TEST_F(ProgramEndTest, HaltErrorLogsWithoutAMessage) {
+  int status =
+      EndStatus([] { HaltError("Unable to load ini file: x\r\nDefault settings applied."); });
+  EXPECT_EQ(status, kExitSettings);
+  EXPECT_EQ(LogEntries(), (std::vector<std::string>{
+                              "Unable to load ini file: x\r\nDefault settings applied.", "End"}));
+  EXPECT_TRUE(presenter_.shown.empty());
+}
+
+TEST_F(ProgramEndTest, EndProgramLogsEndLastWithItsStatus) {
+  EXPECT_EQ(EndStatus([] { EndProgram(); }), kExitOk);
+  EXPECT_EQ(EndStatus([] { EndProgram(kExitConversion); }), kExitConversion);
+  EXPECT_EQ(LogEntries(), (std::vector<std::string>{"End", "End"}));
+}
+
+TEST_F(ProgramEndTest, EndsEvenWhenTheLogCannotBeWritten) {
+  ScopedEnv elsewhere("APPDATA", dir_.File("missing").c_str());
+  EXPECT_EQ(EndStatus([] { ErrorHandler("Form_Load", 1, "x", "y"); }), kExitFatal);
+}
+
+TEST_F(ProgramEndTest, ShowMessageAnswersByItselfWhenHiddenOrWithoutWindow) {
+  presenter_.answer = kAnswerNo;
+  EXPECT_EQ(ShowMessage("Do you wish to cancel the transfer?", kMsgQuestion | kMsgYesNo,
+                        "Ferrolyte", kAnswerYes),
+            kAnswerNo);
+  Flags().hide = true;
+  EXPECT_EQ(ShowMessage("q", kMsgQuestion | kMsgYesNo, "Ferrolyte", kAnswerYes), kAnswerYes);
+  Flags().hide = false;
+  SetMessagePresenter(nullptr);
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(ShowMessage("line1\r\nline2", kMsgExclamation, "Ferrolyte", kAnswerOk), kAnswerOk);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Ferrolyte: line1\nline2\n");
+  EXPECT_EQ(presenter_.shown.size(), 1u);
+}
+
+}  // namespace
+}  // namespace ferrolyte

@@ -1,0 +1,174 @@
+#include "shell/log.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "shell/log_status.h"
+#include "shell/program_flags.h"
+#include "support/errors.h"
+#include "support/files.h"
+#include "testing/temp_dir.h"
+#include "wizard/settings.h"
+
+namespace ferrolyte {
+namespace {
+
+using testing::ScopedEnv;
+using testing::TempDir;
+
+std::tm At(int year, int month, int day, int hour, int minute, int second) {
+  std::tm t{};
+  t.tm_year = year - 1900;
+  t.tm_mon = month - 1;
+  t.tm_mday = day;
+  t.tm_hour = hour;
+  t.tm_min = minute;
+  t.tm_sec = second;
+  return t;
+}
+
+TEST(FormatLogEntryTest, StampsAndAlignsContinuationLines) {
+  const std::tm t = At(2024, 3, 5, 14, 7, 9);
+  const std::string indent = std::string(19, ' ') + "\t";
+  struct Case {
+    std::string message, entry;
+  };
+  const Case cases[] = {
+      {"a\r\nb", "2024-03-05 14:07:09\ta\r\n" + indent + "b\r\n"},
+      {"", "2024-03-05 14:07:09\t\r\n"},
+      {"lone\nfeed", "2024-03-05 14:07:09\tlone\r\n" + indent + "feed\r\n"},
+      {"ends\r\n", "2024-03-05 14:07:09\tends\r\n" + indent + "\r\n"},
+      {"cr\ronly", "2024-03-05 14:07:09\tcr\ronly\r\n"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(FormatLogEntry(t, c.message), c.entry);
+  EXPECT_EQ(FormatTimeStamp(At(987, 12, 31, 0, 0, 0)), "0987-12-31 00:00:00");
+  EXPECT_EQ(FormatTimeStamp(t).size(), 19u);
+}
+
+class LogFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Flags() = ProgramFlags{};
+    SetLogClock([this] { return At(2024, 3, 5, 14, 7, second_++); });
+  }
+  void TearDown() override {
+    SetLogClock(nullptr);
+    Flags() = ProgramFlags{};
+  }
+  std::string LogText() { return ReadTextFile(LogFileName(), ""); }
+
+  TempDir dir_;
+  ScopedEnv appdata_{"APPDATA", dir_.path().c_str()};
+  int second_ = 0;
+};
+
+TEST_F(LogFileTest, LivesInTheSettingsFolderNamedAfterTheProgram) {
+  EXPECT_EQ(FolderPart(LogFileName()), SettingsFolder() + "/");
+  EXPECT_EQ(FileNamePart(LogFileName()), "ferrolyte_tests.log");
+}
+
+TEST_F(LogFileTest, InitLogStartsANewFileAndEntriesAppend) {
+  InitLog();
+  EXPECT_TRUE(FolderExists(SettingsFolder(), false));
+  WriteLog("first run");
+  InitLog();
+  EXPECT_FALSE(FileExists(LogFileName()));
+  WriteLog("Begin");
+  WriteLog("two\r\nlines");
+  EXPECT_EQ(LogText(),
+            "2024-03-05 14:07:01\tBegin\r\n"
+            "2024-03-05 14:07:02\ttwo\r\n" +
+                std::string(19, ' ') + "\tlines\r\n");
+}
+
+TEST_F(LogFileTest, ClearLogTruncatesOnlyTheFirstEntry) {
+  MkDirRecurse(SettingsFolder());
+  WriteTextFile(LogFileName(), "old\r\n");
+  Flags().clear_log = true;
+  Flags().first_write = true;
+  WriteLog("one");
+  WriteLog("two");
+  EXPECT_EQ(LogText(), "2024-03-05 14:07:00\tone\r\n2024-03-05 14:07:01\ttwo\r\n");
+
+  // Without clearlog the first entry appends.
+  WriteTextFile(LogFileName(), "old\r\n");
+  Flags().clear_log = false;
+  Flags().first_write = true;
+  WriteLog("three");
+  EXPECT_EQ(LogText(), "old\r\n2024-03-05 14:07:02\tthree\r\n");
+}
+
+TEST_F(LogFileTest, UnwritableLogRaises) {
+  // The folder is not created again once InitLog has run.
+  try {
+    WriteLog("x");
+    FAIL() << "no error";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.number(), 76);
+    EXPECT_NE(e.description().find(LogFileName()), std::string::npos);
+  }
+}
+
+class TerminalCapture {
+ public:
+  TerminalCapture() : file_(std::tmpfile()) {}
+  ~TerminalCapture() { std::fclose(file_); }
+  std::FILE* get() { return file_; }
+  std::string Text() {
+    std::fflush(file_);
+    std::rewind(file_);
+    std::string out;
+    char buf[256];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, file_)) > 0) out.append(buf, n);
+    return out;
+  }
+
+ private:
+  std::FILE* file_;
+};
+
+TEST_F(LogFileTest, LogStatusWritesTheLogAndShowsLinesOnATerminal) {
+  InitLog();
+  TerminalCapture terminal;
+  LogStatus status(terminal.get(), true);
+  status.AddStatusLine("Table: Orders");
+  status.SetProgressRange("PROGRESS", 0, 20);
+  status.SetProgress("Orders", 20);
+  status.AddStatusLine("  Transfer completed");
+  status.WriteLog("log only");
+  EXPECT_EQ(LogText(),
+            "2024-03-05 14:07:00\tTable: Orders\r\n"
+            "2024-03-05 14:07:01\t  Transfer completed\r\n"
+            "2024-03-05 14:07:02\tlog only\r\n");
+  EXPECT_EQ(terminal.Text(),
+            "Table: Orders\n"
+            "\r\033[K  Orders  20/20 (100%)"
+            "\r\033[K  Transfer completed\n");
+}
+
+TEST_F(LogFileTest, LogStatusShowsNothingWithoutATerminal) {
+  InitLog();
+  TerminalCapture terminal;
+  LogStatus status(terminal.get());  // a plain file is no terminal
+  status.AddStatusLine("line");
+  status.SetProgressRange("PROGRESS", 0, 0);
+  status.SetProgress("x", 1);
+  EXPECT_EQ(terminal.Text(), "");
+  EXPECT_EQ(LogText(), "2024-03-05 14:07:00\tline\r\n");
+}
+
+TEST_F(LogFileTest, ProgressOnlyForTheProgressPage) {
+  InitLog();
+  TerminalCapture terminal;
+  LogStatus status(terminal.get(), true);
+  status.SetProgressRange("SELECT_TABLES", 0, 5);
+  status.SetProgress("hidden", 5);
+  status.SetProgressRange("progress", 0, 0);  // range 0..1
+  status.SetProgress("T", 1);
+  EXPECT_EQ(terminal.Text(), "\r\033[K  T  1/1 (100%)");
+}
+
+}  // namespace
+}  // namespace ferrolyte

@@ -1,0 +1,297 @@
+#include "shell/startup.h"
+
+#include <gtest/gtest.h>
+
+#include "shell/shell_testing.h"
+#include "support/errors.h"
+#include "support/safe.h"
+#include "testing/temp_dir.h"
+#include "wizard/ini_file.h"
+#include "wizard/settings.h"
+#include "wizard/settings_store.h"
+
+namespace ferrolyte {
+namespace {
+
+using testing::LogEntries;
+using testing::ProgramEnded;
+using testing::ProgramEndScope;
+using testing::RecordingPresenter;
+using testing::ScopedEnv;
+using testing::TempDir;
+
+const char kAutorunMessage[] =
+    "When you set the \"autorun\" parameter you must also specify a value for the "
+    "\"settings\" prarameter.";
+
+// Scanner and conversion stand-ins that record what start-up hands them.
+struct FakeEngine {
+  ConversionServices Services() {
+    return {
+        [this](StatusOutput& status) {
+          status.WriteLog("checked");
+          if (dependency_error) throw Error(1000, "Dependency check failed.");
+        },
+        [this](const SourceFields& source, StatusOutput& status) {
+          scanned = source;
+          status.AddStatusLine("scanning");
+          if (scan_error) throw Error(3024, "Could not find file '" + source.file + "'.");
+          return std::string("<AccessDatabase/>");
+        },
+        [this](const DictionaryPtr& settings, std::string& report, const std::string& xml,
+               StatusOutput&) {
+          converted = settings;
+          schema = xml;
+          report += "SETTINGS\r\n";
+          if (convert_error) throw Error(-2147467259, "No driver");
+          return result;
+        },
+    };
+  }
+  bool dependency_error = false, scan_error = false, convert_error = false;
+  int32_t result = 0;
+  SourceFields scanned;
+  DictionaryPtr converted;
+  std::string schema;
+};
+
+class StartupTest : public ::testing::Test {
+ protected:
+  void SetUp() override { SetMessagePresenter(&presenter_); }
+
+  // Runs start-up headless and returns its exit status.
+  int Run(const std::vector<std::string>& args, WindowHooks* window = nullptr) {
+    try {
+      return RunProgram(args, window, engine_.Services());
+    } catch (const ProgramEnded& e) {
+      return e.status;
+    }
+  }
+  std::string WriteSettings(const std::string& name, const std::string& text) {
+    WriteTextFile(dir_.File(name), text);
+    return dir_.File(name);
+  }
+  std::string GoodSettings() {
+    return WriteSettings("job.ini",
+                         "[Velkan Ferrolyte]\r\n"
+                         "  sourcefilename=/data/shop.mdb\r\n"
+                         "  sourcepassword=pw\r\n"
+                         "  sourceusername=me\r\n"
+                         "  sourcesystemdatabase=/data/system.mdw\r\n"
+                         "  destinationmethod=DUMP\r\n"
+                         "  maintenancedb=\r\n"
+                         "  sourcetables[]=\"A\",\"B\"\r\n");
+  }
+
+  TempDir dir_;
+  ScopedEnv appdata_{"APPDATA", dir_.path().c_str()};
+  ProgramEndScope scope_;
+  RecordingPresenter presenter_;
+  FakeEngine engine_;
+};
+
+TEST_F(StartupTest, AutorunConvertsWithTheLoadedSettings) {
+  const std::string file = GoodSettings();
+  EXPECT_EQ(Run({"settings=" + file, "autorun", "unittest", "successcmd=ok.sh"}), kExitOk);
+  EXPECT_EQ(engine_.scanned.file, "/data/shop.mdb");
+  EXPECT_EQ(engine_.scanned.password, "pw");
+  EXPECT_EQ(engine_.scanned.user, "me");
+  EXPECT_EQ(engine_.scanned.system_database, "/data/system.mdw");
+  EXPECT_EQ(engine_.schema, "<AccessDatabase/>");
+  DictionaryPtr section = SettingsSection(engine_.converted);
+  ASSERT_TRUE(section);
+  EXPECT_EQ(SafeStr(section->Item("maintenancedb")), "postgres");
+  EXPECT_EQ(SafeStr(section->Item("createtables")), "1");
+  EXPECT_EQ(SafeStr(section->Item("destinationmethod")), "DUMP");
+  EXPECT_TRUE(Flags().unit_test);
+  EXPECT_EQ(Flags().success_command, "ok.sh");
+  EXPECT_EQ(LogEntries(), (std::vector<std::string>{"Begin", "Run count is 1",
+                                                    "Commandline: settings=" + file +
+                                                        " autorun unittest successcmd=ok.sh",
+                                                    "checked", "scanning", "SETTINGS\r\n", "End"}));
+  EXPECT_TRUE(presenter_.shown.empty());
+}
+
+TEST_F(StartupTest, ConversionOutcomeSetsTheExitStatus) {
+  const std::string file = GoodSettings();
+  engine_.result = 3;
+  EXPECT_EQ(Run({"settings=" + file, "autorun"}), kExitConversion);
+  EXPECT_EQ(LogEntries().back(), "End");
+
+  engine_.result = 0;
+  engine_.convert_error = true;
+  EXPECT_EQ(Run({"settings=" + file, "autorun", "hide"}), kExitFatal);
+  std::vector<std::string> log = LogEntries();
+  ASSERT_GE(log.size(), 3u);
+  // The partial run report is kept ahead of the error report.
+  EXPECT_EQ(log[log.size() - 3], "SETTINGS\r\n");
+  EXPECT_EQ(log[log.size() - 2],
+            ErrorReportText("Form_Load", -2147467259, "No driver", "Check autorun"));
+}
+
+TEST_F(StartupTest, UnopenableSourceEndsWithTheErrorReport) {
+  engine_.scan_error = true;
+  EXPECT_EQ(Run({"settings=" + GoodSettings(), "autorun"}), kExitFatal);
+  const std::string report =
+      ErrorReportText("Form_Load", 3024, "Could not find file '/data/shop.mdb'.", "Check autorun");
+  std::vector<std::string> log = LogEntries();
+  ASSERT_GE(log.size(), 2u);
+  EXPECT_EQ(log[log.size() - 2], report);
+  EXPECT_EQ(log.back(), "End");
+  EXPECT_EQ(presenter_.clipboard, std::vector<std::string>{report});
+  EXPECT_FALSE(engine_.converted);
+}
+
+TEST_F(StartupTest, AutorunWithoutSettingsIsRefused) {
+  // "settings = a.ini" leaves settings empty; a quoted "settings=..." is a name of its own.
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"autorun"},
+                                               {"autorun", "settings", "=", "a.ini"},
+                                               {"/AUTORUN", "\"settings=/x.ini\""}}) {
+    EXPECT_EQ(Run(args), kExitSettings);
+    std::vector<std::string> log = LogEntries();
+    ASSERT_GE(log.size(), 2u);
+    EXPECT_EQ(log[log.size() - 2], kAutorunMessage);
+    EXPECT_EQ(log.back(), "End");
+  }
+  ASSERT_EQ(presenter_.shown.size(), 3u);
+  EXPECT_EQ(presenter_.shown[0].text, kAutorunMessage);
+  EXPECT_EQ(presenter_.shown[0].style, kMsgExclamation);
+  EXPECT_FALSE(engine_.converted);
+}
+
+TEST_F(StartupTest, AutorunHaltsWhenTheSettingsFileCannotBeLoaded) {
+  const std::string no_section = WriteSettings("empty.ini", "[Other]\r\n  x=1\r\n");
+  for (const std::string& file : {dir_.File("missing.ini"), no_section, DefaultSettingsFile()}) {
+    EXPECT_EQ(Run({"settings=" + file, "autorun"}), kExitSettings) << file;
+    std::vector<std::string> log = LogEntries();
+    ASSERT_GE(log.size(), 2u);
+    EXPECT_EQ(log[log.size() - 2],
+              "Unable to load ini file: " + file + "\r\nDefault settings applied.");
+    EXPECT_EQ(log.back(), "End");
+  }
+  EXPECT_TRUE(presenter_.shown.empty());
+  EXPECT_FALSE(engine_.converted);
+}
+
+TEST_F(StartupTest, DependencyFailureIsFatal) {
+  engine_.dependency_error = true;
+  EXPECT_EQ(Run({"settings=" + GoodSettings(), "autorun", "-hide"}), kExitFatal);
+  std::vector<std::string> log = LogEntries();
+  ASSERT_GE(log.size(), 2u);
+  EXPECT_EQ(log[log.size() - 2],
+            ErrorReportText("Form_Load", 1000, "Dependency check failed.", "Check dependencies"));
+  EXPECT_TRUE(presenter_.shown.empty());
+  EXPECT_TRUE(Flags().hide);
+}
+
+TEST_F(StartupTest, EachStartCountsAndStartsANewLog) {
+  SaveSetting("Ferrolyte", "Usage", "RunCount", "not a number");
+  for (int i = 1; i <= 3; ++i) {
+    Run({"autorun", i == 2 ? "clearlog" : "hide"});
+    EXPECT_EQ(GetSetting("Ferrolyte", "Usage", "RunCount", ""), std::to_string(i));
+    std::vector<std::string> log = LogEntries();
+    ASSERT_GE(log.size(), 2u);
+    EXPECT_EQ(log[0], "Begin");
+    EXPECT_EQ(log[1], "Run count is " + std::to_string(i));
+  }
+}
+
+TEST_F(StartupTest, SavePasswordsIsNormalised) {
+  const std::string file = GoodSettings();
+  for (auto [stored, flag, written] : {std::tuple{"1", true, "1"}, {"yes", false, "0"}}) {
+    SaveSetting("Ferrolyte", "Settings", "SavePasswords", stored);
+    Run({"settings=" + file, "autorun"});
+    EXPECT_EQ(Flags().save_passwords, flag);
+    EXPECT_EQ(GetSetting("Ferrolyte", "Settings", "SavePasswords", ""), written);
+  }
+}
+
+TEST_F(StartupTest, WithoutWindowOrAutorunExplainsHowToRun) {
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(Run({}), kExitSettings);
+  EXPECT_NE(::testing::internal::GetCapturedStderr().find("settings=FILE.ini autorun"),
+            std::string::npos);
+  EXPECT_EQ(LogEntries().back(), "End");
+  EXPECT_FALSE(engine_.converted);
+}
+
+// Records the window steps in the order start-up calls them.
+struct FakeWindow : WindowHooks {
+  void PrepareControls() override { steps.push_back("PrepareControls"); }
+  void InitForm() override { steps.push_back("InitForm"); }
+  void RemovePictureTabStops() override { steps.push_back("RemovePictureTabStops"); }
+  void LayoutPageFrames() override { steps.push_back("LayoutPageFrames"); }
+  void SetTabOrder() override { steps.push_back("SetTabOrder"); }
+  void ApplySettings(const DictionaryPtr& s) override {
+    steps.push_back("ApplySettings");
+    applied = s;
+    if (fail_apply) throw Error(13, "Type mismatch");
+  }
+  void ScaleDialog() override { steps.push_back("ScaleDialog"); }
+  void UpdateSecurityFields() override { steps.push_back("UpdateSecurityFields"); }
+  void Navigate(const std::string& command) override {
+    steps.push_back("Navigate " + command + " from " + Flags().current_page);
+  }
+  StatusOutput& Status() override { return status; }
+  int Run() override {
+    steps.push_back("Run");
+    return 0;
+  }
+  std::vector<std::string> steps;
+  DictionaryPtr applied;
+  RecordingStatus status;
+  bool fail_apply = false;
+};
+
+TEST_F(StartupTest, WindowStepsRunInOrderWithTheDefaultSettings) {
+  FakeWindow window;
+  EXPECT_EQ(Run({}, &window), 0);
+  EXPECT_EQ(window.steps, (std::vector<std::string>{
+                              "PrepareControls", "InitForm", "RemovePictureTabStops",
+                              "LayoutPageFrames", "SetTabOrder", "ApplySettings", "ScaleDialog",
+                              "UpdateSecurityFields", "Navigate NEXT from INIT", "Run"}));
+  EXPECT_EQ(window.status.log, std::vector<std::string>{"checked"});
+  ASSERT_TRUE(SettingsSection(window.applied));
+  EXPECT_EQ(SettingsSection(window.applied)->Item("destinationdatabase").Text(), "velkan");
+  EXPECT_TRUE(presenter_.shown.empty());  // no default file yet: silent
+}
+
+TEST_F(StartupTest, WindowStartWithUnreadableSettingsWarnsAndGoesOn) {
+  FakeWindow window;
+  const std::string file = dir_.File("gone.ini");
+  EXPECT_EQ(Run({"settings=" + file}, &window), 0);
+  ASSERT_EQ(presenter_.shown.size(), 1u);
+  EXPECT_EQ(presenter_.shown[0].text,
+            "Unable to load ini file: " + file + "\r\nDefault settings applied.");
+  EXPECT_EQ(window.steps.back(), "Run");
+  EXPECT_EQ(SettingsSection(window.applied)->Item("maintenancedb").Text(), "postgres");
+}
+
+TEST_F(StartupTest, WindowLoadsTheDefaultSettingsFile) {
+  MkDirRecurse(SettingsFolder());
+  WriteTextFile(DefaultSettingsFile(), "[Velkan Ferrolyte]\r\n  destinationdatabase=shop\r\n");
+  FakeWindow window;
+  Run({}, &window);
+  EXPECT_EQ(SettingsSection(window.applied)->Item("destinationdatabase").Text(), "shop");
+}
+
+TEST_F(StartupTest, AWindowStepErrorNamesItsStep) {
+  FakeWindow window;
+  window.fail_apply = true;
+  EXPECT_EQ(Run({"hide"}, &window), kExitFatal);
+  std::vector<std::string> log = LogEntries();
+  ASSERT_GE(log.size(), 2u);
+  EXPECT_EQ(log[log.size() - 2],
+            ErrorReportText("Form_Load", 13, "Type mismatch", "Set gui values"));
+  EXPECT_NE(window.steps.back(), "Run");
+}
+
+TEST(WantsAutorunTest, LooksForTheOption) {
+  EXPECT_TRUE(WantsAutorun({"settings=a.ini", "/AUTORUN"}));
+  EXPECT_TRUE(WantsAutorun({"autorun=no"}));
+  EXPECT_FALSE(WantsAutorun({"settings=autorun.ini"}));
+  EXPECT_FALSE(WantsAutorun({}));
+}
+
+}  // namespace
+}  // namespace ferrolyte

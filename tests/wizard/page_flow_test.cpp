@@ -1,0 +1,288 @@
+#include "wizard/page_flow.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "platform/ado.h"
+#include "shell/messages.h"
+#include "shell/program_flags.h"
+#include "support/components.h"
+#include "support/errors.h"
+#include "support/files.h"
+#include "testing/temp_dir.h"
+#include "wizard/source_check.h"
+
+namespace ferrolyte {
+namespace {
+
+const std::string kSampleDatabase = std::string(FERROLYTE_BINARY_DIR) + "/sample/shop.mdb";
+
+struct Shown {
+  std::string text;
+  int style;
+  std::string title;
+};
+
+class ScriptedPresenter : public MessagePresenter {
+ public:
+  int Show(const std::string& text, int style, const std::string& title) override {
+    shown.push_back({text, style, title});
+    return answer;
+  }
+  void CopyToClipboard(const std::string&) override {}
+  std::vector<Shown> shown;
+  int answer = kAnswerOk;
+};
+
+class FakeView : public WizardView {
+ public:
+  void ShowFrame(const std::string& frame) override {
+    calls.push_back("frame " + frame);
+    if (frame == fail_on_frame) throw Error(3024, "Could not find file 'x'.");
+    visible_frame = frame;
+    for (NavButton b : kNavButtons) buttons[b] = {false, true};
+  }
+  void ShowButton(NavButton b) override { buttons[b].first = true; }
+  void DisableButton(NavButton b) override { buttons[b].second = false; }
+  void FocusButton(NavButton b) override { focus = b; }
+  void SetHeader(const std::string& t, const std::string& n) override {
+    title = t;
+    note = n;
+  }
+  SourceEntry Source() override { return source; }
+  void OpenDocument(const std::string& address) override { opened.push_back(address); }
+  void SelectTablesShown(bool forward) override {
+    calls.push_back(forward ? "tables forward" : "tables back");
+  }
+  void NavigateRun(std::string& page) override {
+    calls.push_back("run");
+    page = "SAVESETTINGS";
+  }
+
+  bool Visible(NavButton b) { return buttons[b].first; }
+  bool Enabled(NavButton b) { return buttons[b].second; }
+
+  std::string visible_frame, title, note, fail_on_frame;
+  std::map<NavButton, std::pair<bool, bool>> buttons;
+  std::optional<NavButton> focus;
+  SourceEntry source;
+  std::vector<std::string> opened, calls;
+};
+
+class PageFlowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Flags() = ProgramFlags();
+    SetMessagePresenter(&presenter);
+    ASSERT_TRUE(FileExists(kSampleDatabase)) << kSampleDatabase;
+  }
+  void TearDown() override {
+    SetMessagePresenter(nullptr);
+    Flags() = ProgramFlags();
+  }
+  void Go(const std::string& command) { WizardNavigate(view, page, command); }
+
+  ScriptedPresenter presenter;
+  FakeView view;
+  std::string page = "INIT";
+  testing::TempDir temp;
+};
+
+TEST_F(PageFlowTest, WalksForwardAndBackWithTitlesButtonsAndFocus) {
+  using B = NavButton;
+  Go("NEXT");
+  EXPECT_EQ(page, "WELCOME");
+  EXPECT_EQ(view.visible_frame, "frameLoadSettings");
+  EXPECT_EQ(view.title, "Ferrolyte Conversion");
+  EXPECT_TRUE(view.Visible(B::kBack));
+  EXPECT_FALSE(view.Enabled(B::kBack));
+  EXPECT_TRUE(view.Visible(B::kNext) && view.Visible(B::kCancel));
+  EXPECT_FALSE(view.Visible(B::kFinish) || view.Visible(B::kExit));
+  EXPECT_FALSE(view.focus.has_value());  // entered forward: no focus change
+
+  Go("BACK");  // no transition
+  EXPECT_EQ(page, "WELCOME");
+  Go("NEXT");
+  EXPECT_EQ(page, "SOURCE");
+  EXPECT_EQ(view.note, "Specify which MS Access database to use as data source for the transfer.");
+  EXPECT_EQ(view.focus, B::kNext);
+
+  view.source.file = kSampleDatabase;
+  Go("NEXT");
+  EXPECT_EQ(page, "DESTINATION");
+  EXPECT_EQ(view.note,
+            "Specify the PostgreSQL destination database and connection information.");
+  EXPECT_TRUE(presenter.shown.empty());
+
+  view.source.file = "/nowhere/changed.mdb";  // the destination page checks nothing
+  Go("NEXT");
+  EXPECT_EQ(page, "SELECT_TABLES");
+  EXPECT_EQ(view.calls.back(), "tables forward");
+  Go("NEXT");
+  EXPECT_EQ(page, "TRANSFER_OPTIONS");
+  EXPECT_EQ(view.title, "Transfer Options");
+  EXPECT_TRUE(view.Visible(B::kFinish) && view.Visible(B::kBack) && view.Visible(B::kCancel));
+  EXPECT_FALSE(view.Visible(B::kNext));
+  EXPECT_EQ(view.focus, B::kFinish);
+  Go("NEXT");  // Run Now is the only way on
+  EXPECT_EQ(page, "TRANSFER_OPTIONS");
+
+  Go("BACK");
+  EXPECT_EQ(page, "SELECT_TABLES");
+  EXPECT_EQ(view.calls.back(), "tables back");
+  EXPECT_EQ(view.focus, B::kBack);
+  Go("BACK");
+  EXPECT_EQ(page, "DESTINATION");
+  Go("BACK");
+  EXPECT_EQ(page, "SOURCE");
+  EXPECT_EQ(view.focus, B::kBack);
+  Go("BACK");
+  EXPECT_EQ(page, "WELCOME");
+  EXPECT_EQ(view.focus, B::kNext);
+  EXPECT_TRUE(presenter.shown.empty());
+}
+
+TEST_F(PageFlowTest, RunAndResultPages) {
+  using B = NavButton;
+  page = "TRANSFER_OPTIONS";
+  Go("FINISH");
+  EXPECT_EQ(view.calls.back(), "run");
+  EXPECT_EQ(page, "SAVESETTINGS");
+  ShowWizardPage(view, page, "SAVESETTINGS", true);
+  EXPECT_EQ(view.title, "Conversion Result");
+  EXPECT_TRUE(view.Visible(B::kExit) && view.Visible(B::kBack));
+  EXPECT_FALSE(view.Visible(B::kCancel) || view.Visible(B::kNext));
+  EXPECT_EQ(view.focus, B::kExit);
+  Go("NEXT");
+  EXPECT_EQ(page, "SAVESETTINGS");
+  Go("BACK");
+  EXPECT_EQ(page, "TRANSFER_OPTIONS");
+
+  ShowWizardPage(view, page, "PROGRESS", true);
+  EXPECT_EQ(view.note, "The conversion is now running. This might take a while.");
+  EXPECT_TRUE(view.Visible(B::kCancel));
+  EXPECT_FALSE(view.Visible(B::kBack) || view.Visible(B::kExit));
+  for (const char* command : {"NEXT", "BACK", "FINISH"}) {
+    view.calls.clear();
+    Go(command);
+    EXPECT_EQ(page, "PROGRESS");
+    EXPECT_TRUE(view.calls.empty());
+  }
+  page = "SOURCE";
+  Go("next");  // commands compare exactly
+  EXPECT_EQ(page, "SOURCE");
+  EXPECT_TRUE(presenter.shown.empty());
+}
+
+TEST_F(PageFlowTest, SourceChecksKeepTheSourcePage) {
+  page = "SOURCE";
+  Go("NEXT");
+  ASSERT_EQ(presenter.shown.size(), 1u);
+  EXPECT_EQ(presenter.shown[0].text, "You must select a source database.");
+  EXPECT_EQ(presenter.shown[0].style, kMsgInformation);
+  EXPECT_EQ(presenter.shown[0].title, "Ferrolyte");
+
+  view.source.file = temp.File("missing.mdb");
+  Go("NEXT");
+  ASSERT_EQ(presenter.shown.size(), 2u);
+  EXPECT_EQ(presenter.shown[1].text,
+            "The program could not connect to the source database.\r\n\r\nThe database file '" +
+                temp.File("missing.mdb") + "' does not exist.");
+  EXPECT_EQ(presenter.shown[1].style, kMsgExclamation);
+
+  view.source.file = kSampleDatabase;
+  view.source.system_database = temp.File("system.mdw");
+  Go("NEXT");
+  ASSERT_EQ(presenter.shown.size(), 3u);
+  EXPECT_NE(presenter.shown[2].text.find("The system database file '" + temp.File("system.mdw") +
+                                         "' does not exist."),
+            std::string::npos);
+
+  const std::string text_file = temp.File("notes.mdb");
+  WriteTextFile(text_file, "This is a note, not a database.\n");
+  view.source = {text_file, "", "", ""};
+  Go("NEXT");
+  ASSERT_EQ(presenter.shown.size(), 4u);
+  EXPECT_EQ(presenter.shown[3].text.rfind(
+                "The program could not connect to the source database.\r\n\r\nUnable to open "
+                "the source database.\r\nError ",
+                0),
+            0u);
+  EXPECT_EQ(page, "SOURCE");
+  EXPECT_TRUE(view.opened.empty());
+}
+
+TEST_F(PageFlowTest, MissingProviderOffersTheDownloadPage) {
+  auto& registry = ComponentRegistry::Instance();
+  registry.Register("ADODB.Connection", []() -> std::shared_ptr<Component> {
+    throw Error(3706, "ADODB.Connection", "Provider cannot be found.");
+  });
+  page = "SOURCE";
+  view.source.file = kSampleDatabase;
+  presenter.answer = kAnswerNo;
+  Go("NEXT");
+  presenter.answer = kAnswerYes;
+  Go("NEXT");
+  registry.Register("ADODB.Connection", [] { return std::make_shared<Connection>(); });
+
+  ASSERT_EQ(presenter.shown.size(), 2u);
+  EXPECT_EQ(presenter.shown[0].style, kMsgExclamation | kMsgYesNoCancel);
+  const std::string& text = presenter.shown[0].text;
+  EXPECT_NE(text.find("You are most likely missing a driver"), std::string::npos);
+  EXPECT_NE(text.find(kAccessEngineDownloadAddress), std::string::npos);
+  EXPECT_EQ(text.substr(text.size() - 43), "\r\n\r\nDo you want to open the URL in a browser?");
+  EXPECT_EQ(page, "SOURCE");
+  EXPECT_EQ(view.opened, std::vector<std::string>{kAccessEngineDownloadAddress});
+}
+
+TEST_F(PageFlowTest, HiddenQuestionTakesOkAndOpensNothing) {
+  auto& registry = ComponentRegistry::Instance();
+  registry.Register("ADODB.Connection", []() -> std::shared_ptr<Component> {
+    throw Error(3706, "ADODB.Connection", "Provider cannot be found.");
+  });
+  Flags().hide = true;
+  page = "SOURCE";
+  view.source.file = kSampleDatabase;
+  Go("NEXT");
+  registry.Register("ADODB.Connection", [] { return std::make_shared<Connection>(); });
+  EXPECT_TRUE(presenter.shown.empty());
+  EXPECT_TRUE(view.opened.empty());
+  EXPECT_EQ(page, "SOURCE");
+}
+
+TEST_F(PageFlowTest, ErrorsCarryTheStepOfTheFailingAction) {
+  struct Case {
+    std::string page, command, failing_frame;
+    int step;
+  };
+  const Case cases[] = {{"INIT", "NEXT", "frameLoadSettings", 110},
+                        {"WELCOME", "NEXT", "frameSource", 140},
+                        {"SOURCE", "NEXT", "frameDestination", 190},
+                        {"SOURCE", "BACK", "frameLoadSettings", 260},
+                        {"DESTINATION", "NEXT", "frameSelectTables", 290},
+                        {"DESTINATION", "BACK", "frameSource", 310},
+                        {"SELECT_TABLES", "NEXT", "frameTransferOptions", 340},
+                        {"SELECT_TABLES", "BACK", "frameDestination", 360},
+                        {"TRANSFER_OPTIONS", "BACK", "frameSelectTables", 410},
+                        {"SAVESETTINGS", "BACK", "frameTransferOptions", 440}};
+  view.source.file = kSampleDatabase;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.page + " " + c.command);
+    page = c.page;
+    view.fail_on_frame = c.failing_frame;
+    try {
+      Go(c.command);
+      ADD_FAILURE() << "no error";
+    } catch (const Error& e) {
+      EXPECT_EQ(e.number(), 3024);
+      EXPECT_EQ(e.source(), "Velkan.modWizard.WizardNavigate");
+      EXPECT_EQ(e.description(), "modWizard component failure. Velkan.modWizard.WizardNavigate "
+                                 "line " + std::to_string(c.step) + ". Could not find file 'x'.");
+    }
+    EXPECT_EQ(page, c.page);  // the page name is set only after the frame is shown
+  }
+}
+
+}  // namespace
+}  // namespace ferrolyte

@@ -1,0 +1,169 @@
+#include "wizard/settings.h"
+
+#include <gtest/gtest.h>
+
+#include "support/files.h"
+#include "support/safe.h"
+#include "testing/temp_dir.h"
+#include "wizard/ini_file.h"
+#include "wizard/settings_store.h"
+
+namespace ferrolyte {
+namespace {
+
+using testing::ScopedEnv;
+using testing::TempDir;
+
+DictionaryPtr WithSection(DictionaryPtr section) {
+  DictionaryPtr settings = Dictionary::Create();
+  settings->Set(kSettingsSection, Value(std::move(section)));
+  return settings;
+}
+
+TEST(SettingsFolderTest, FollowsAppData) {
+  ScopedEnv appdata("APPDATA", "/srv/cfg");
+  EXPECT_EQ(SettingsFolder(), "/srv/cfg/Quorvane/Ferrolyte");
+  EXPECT_EQ(DefaultSettingsFile(), "/srv/cfg/Quorvane/Ferrolyte/wizard.ini");
+  EXPECT_EQ(SettingsStoreFile("Ferrolyte"), "/srv/cfg/Quorvane/Ferrolyte/Ferrolyte.ini");
+}
+
+TEST(SettingsFolderTest, WithoutAppDataUsesXdgConfigHome) {
+  ScopedEnv appdata("APPDATA", nullptr);
+  ScopedEnv xdg("XDG_CONFIG_HOME", "/home/u/.cfg");
+  EXPECT_EQ(SettingsFolder(), "/home/u/.cfg/Quorvane/Ferrolyte");
+}
+
+TEST(DefaultDumpFileNameTest, UsesTheDocumentsFolder) {
+  TempDir dir;
+  ScopedEnv home("HOME", dir.path().c_str());
+  ScopedEnv xdg("XDG_CONFIG_HOME", dir.path().c_str());
+  EXPECT_EQ(DefaultDumpFileName(), dir.path() + "/dump.sql");
+  WriteTextFile(dir.File("user-dirs.dirs"), "XDG_DOCUMENTS_DIR=\"$HOME/Docs/\"\n");
+  EXPECT_EQ(DefaultDumpFileName(), dir.path() + "/Docs/dump.sql");
+}
+
+TEST(DefaultSettingsTest, HoldsTheStartupDefaultsInOrder) {
+  TempDir dir;
+  ScopedEnv appdata("APPDATA", dir.path().c_str());
+  SaveSetting("Ferrolyte", "Settings", "LastLoadedSource", "/data/last.accdb");
+  DictionaryPtr settings = DefaultSettings();
+  EXPECT_EQ(settings->Keys(), std::vector<std::string>{kSettingsSection});
+  DictionaryPtr s = SettingsSection(settings);
+  ASSERT_TRUE(s);
+  const std::vector<std::pair<std::string, std::string>> expected = {
+      {"sourcefilename", "/data/last.accdb"},
+      {"sourceusername", ""},
+      {"sourcepassword", ""},
+      {"destinationmethod", "DIRECT"},
+      {"destinationserver", "localhost"},
+      {"destinationport", "5432"},
+      {"destinationusername", "postgres"},
+      {"destinationpassword", ""},
+      {"maintenancedb", "postgres"},
+      {"destinationdumpfilename", DefaultDumpFileName()},
+      {"destinationdatabase", "velkan"},
+      {"dropdatabase", "0"},
+      {"createtables", "1"},
+      {"unicode", "1"},
+      {"autocommit", "1"},
+      {"transferdefaultvalues", "1"},
+      {"transferindexes", "1"},
+      {"transferautonumbers", "1"},
+      {"transferrecords", "1"},
+      {"columnlist", "1"},
+      {"tableprefix", ""},
+      {"negativeboolean", "0"},
+      {"ignorelargeblobs", "0"},
+      {"memotype", "TEXT"},
+      {"datetimetype", "TIMESTAMP"},
+  };
+  std::vector<std::pair<std::string, std::string>> actual;
+  for (const std::string& key : s->Keys()) actual.emplace_back(key, SafeStr(s->Item(key)));
+  EXPECT_EQ(actual, expected);
+  // On/off values are numbers, as a check box gives them.
+  EXPECT_TRUE(s->Item("dropdatabase").IsNumeric());
+  EXPECT_FALSE(s->Exists("sourcetables"));
+  EXPECT_FALSE(s->Exists("sourcesystemdatabase"));
+}
+
+TEST(NormalizeSettingsTest, OnOffKeysAndFixedTypes) {
+  struct Case {
+    std::string key;
+    Value in;  // empty: key missing
+    std::string out;
+  };
+  const Case cases[] = {
+      {"dropdatabase", Value("1"), "1"},       {"dropdatabase", Value(1), "1"},
+      {"dropdatabase", Value("yes"), "0"},     {"dropdatabase", Value(), "0"},
+      {"createtables", Value("0"), "0"},       {"createtables", Value(0), "0"},
+      {"createtables", Value("no"), "1"},      {"createtables", Value(), "1"},
+      {"negativeboolean", Value(), "1"},       {"ignorelargeblobs", Value(), "1"},
+      {"negativeboolean", Value("0"), "0"},    {"columnlist", Value(""), "1"},
+      {"memotype", Value("LONGTEXT"), "TEXT"}, {"datetimetype", Value("DATE"), "TIMESTAMP"},
+      {"memotype", Value(), "TEXT"},
+  };
+  for (const Case& c : cases) {
+    DictionaryPtr section = Dictionary::Create();
+    if (!c.in.IsEmpty()) section->Set(c.key, c.in);
+    NormalizeSettings(WithSection(section));
+    EXPECT_EQ(section->Item(c.key), Value(c.out)) << c.key << " from " << SafeStr(c.in);
+  }
+}
+
+TEST(NormalizeSettingsTest, KeepsOtherKeysAndAppendsMissingOnes) {
+  DictionaryPtr section = Dictionary::Create();
+  section->Set("sourcefilename", "/a.mdb");
+  section->Set("unicode", "0");
+  section->Set("sourcetables", Value::TextList({"T"}));
+  NormalizeSettings(WithSection(section));
+  std::vector<std::string> keys = section->Keys();
+  ASSERT_GE(keys.size(), 3u);
+  EXPECT_EQ(std::vector<std::string>(keys.begin(), keys.begin() + 3),
+            (std::vector<std::string>{"sourcefilename", "unicode", "sourcetables"}));
+  EXPECT_EQ(keys.size(), 3u + 13u - 1u);  // 13 normalised keys, unicode was present
+  EXPECT_EQ(section->Item("sourcefilename").Text(), "/a.mdb");
+  EXPECT_TRUE(section->Item("sourcetables").IsList());
+}
+
+TEST(NormalizeSettingsTest, LeavesDictionariesWithoutSettingsAlone) {
+  DictionaryPtr other = Dictionary::Create();
+  other->Set("Other", Value(Dictionary::Create()));
+  NormalizeSettings(other);
+  EXPECT_EQ(other->Section("Other")->Count(), 0);
+
+  DictionaryPtr not_a_section = Dictionary::Create();
+  not_a_section->Set(kSettingsSection, "text");
+  NormalizeSettings(not_a_section);
+  EXPECT_EQ(not_a_section->Item(kSettingsSection).Text(), "text");
+  NormalizeSettings(nullptr);
+}
+
+TEST(NormalizeSettingsTest, ReadFileLackingKeysGetsLoadedFileDefaults) {
+  TempDir dir;
+  WriteTextFile(dir.File("s.ini"), "[Velkan Ferrolyte]\r\n  sourcefilename=/a.mdb\r\n");
+  DictionaryPtr settings = ReadIniFile(dir.File("s.ini"));
+  NormalizeSettings(settings);
+  DictionaryPtr s = SettingsSection(settings);
+  EXPECT_EQ(s->Item("createtables").Text(), "1");
+  EXPECT_EQ(s->Item("dropdatabase").Text(), "0");
+  EXPECT_EQ(s->Item("negativeboolean").Text(), "1");
+}
+
+TEST(SettingsStoreTest, StoresTextValuesPerSection) {
+  TempDir dir;
+  ScopedEnv appdata("APPDATA", dir.path().c_str());
+  EXPECT_EQ(GetSetting("Ferrolyte", "Usage", "RunCount", "0"), "0");
+  SaveSetting("Ferrolyte", "Usage", "RunCount", "7");
+  SaveSetting("Ferrolyte", "Settings", "SaveFolder", "/home/u/My Files\\odd\nline=x");
+  SaveSetting("Ferrolyte", "settings", "savepasswords", "1");
+  SaveSetting("Ferrolyte", "Usage", "RUNCOUNT", "8");
+  EXPECT_EQ(GetSetting("Ferrolyte", "usage", "runcount", "0"), "8");
+  EXPECT_EQ(GetSetting("Ferrolyte", "Settings", "SaveFolder", ""), "/home/u/My Files\\odd\nline=x");
+  EXPECT_EQ(GetSetting("Ferrolyte", "Settings", "SavePasswords", "0"), "1");
+  EXPECT_EQ(GetSetting("Ferrolyte", "Settings", "RunCount", "none"), "none");
+  EXPECT_EQ(GetSetting("Other", "Usage", "RunCount", "none"), "none");
+  EXPECT_TRUE(FileExists(dir.path() + "/Quorvane/Ferrolyte/Ferrolyte.ini"));
+}
+
+}  // namespace
+}  // namespace ferrolyte
