@@ -1,0 +1,25 @@
+// The engine's errors for refused passwords and unreadable security files, in the numbers of
+// the interface that opened the file.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+namespace ferrolyte {
+
+// DAO-style (Jet error numbers) or ADO-style (HRESULTs) numbering.
+enum class PasswordErrorStyle { kDao, kAdo };
+
+inline constexpr int32_t kDaoInvalidPassword = 3031;
+inline constexpr int32_t kDaoFileNotFoundError = 3024;
+inline constexpr int32_t kDaoWorkgroupMissing = 3028;
+inline constexpr int32_t kDaoUnrecognizedFormatError = 3343;
+
+// "Not a valid password.": 3031 or -2147217843.
+[[noreturn]] void RaiseInvalidPassword(PasswordErrorStyle style);
+// "Could not find file '<name>'.": 3024 or -2147467259.
+[[noreturn]] void RaiseFileNotFound(PasswordErrorStyle style, std::string_view file_name);
+// "Unrecognized database format '<name>'.": 3343 or -2147467259.
+[[noreturn]] void RaiseUnrecognizedFormat(PasswordErrorStyle style, std::string_view file_name);
+
+}  // namespace ferrolyte

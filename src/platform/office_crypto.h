@@ -1,0 +1,86 @@
+// Encrypted .accdb files (Access 2007 and later with a database password). The encryption
+// header sits in the database definition page (page 0, which itself stays plain); every
+// other page is encrypted on its own with a key or IV derived from its page number XORed
+// with the file's 4-byte encoding key. Three schemes exist: RC4 CryptoAPI (Access 2007),
+// standard encryption (AES-ECB, CryptoAPI key derivation) and agile encryption (AES-CBC,
+// EncryptionInfo XML, iterated SHA key derivation; Access 2010 and later).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/crypto_errors.h"
+#include "platform/crypto_primitives.h"
+
+namespace ferrolyte {
+
+inline constexpr size_t kAccdbPageSize = 4096;
+
+// True when the definition page belongs to an ACE file whose pages are encrypted with a
+// password. False for plain files, too-short input, and RC4-encoded Jet files (their
+// encoding needs no password and libmdb reads them itself).
+bool IsEncryptedAccdb(std::span<const uint8_t> page0);
+
+enum class OfficeScheme { kRc4CryptoApi, kStandard, kAgile };
+
+// What the encryption header of an encrypted .accdb says, before any password is tried.
+struct OfficeEncryptionInfo {
+  OfficeScheme scheme = OfficeScheme::kAgile;
+  uint8_t encoding_key[4] = {};
+  HashAlgorithm hash = HashAlgorithm::kSha1;
+  size_t key_bytes = 0;  // page key (RC4, standard) or secret key (agile)
+  Bytes salt;            // verifier salt (RC4, standard) or keyData salt (agile)
+  Bytes encrypted_verifier;
+  Bytes encrypted_verifier_hash;
+  uint32_t verifier_hash_size = 0;  // RC4 and standard
+  // Agile only: the password key encryptor.
+  HashAlgorithm password_hash = HashAlgorithm::kSha1;
+  size_t password_key_bytes = 0;
+  uint32_t spin_count = 0;
+  Bytes password_salt;
+  Bytes encrypted_key_value;
+};
+
+// Parses the encryption header of an encrypted .accdb's definition page. Raises 3343-style
+// (with file_name) for a header it cannot read or a scheme it does not know.
+OfficeEncryptionInfo ParseOfficeEncryption(std::span<const uint8_t> page0, PasswordErrorStyle style,
+                                           std::string_view file_name = "");
+
+// Decrypts the pages of one encrypted .accdb once the password is verified.
+class OfficePageDecryptor {
+ public:
+  // Parses the header and verifies the password; raises "Not a valid password." for a wrong
+  // one and 3343-style for an unreadable header.
+  OfficePageDecryptor(std::span<const uint8_t> page0, std::string_view password,
+                      PasswordErrorStyle style, std::string_view file_name = "");
+  ~OfficePageDecryptor();
+  OfficePageDecryptor(const OfficePageDecryptor&) = delete;
+  OfficePageDecryptor& operator=(const OfficePageDecryptor&) = delete;
+
+  OfficeScheme scheme() const;
+  // Decrypts one page (page_number >= 1) in place; AES leaves a trailing partial block alone.
+  void DecryptPage(std::span<uint8_t> page, uint32_t page_number) const;
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+// Decrypts a whole file image in place, page by page, after verifying the password, and
+// clears the encoding key in page 0 so that libmdb reads the image as a plain file. Raises
+// as OfficePageDecryptor does.
+void DecryptAccdbImage(std::span<uint8_t> image, std::string_view password,
+                       PasswordErrorStyle style, std::string_view file_name = "");
+
+// Reads an encrypted .accdb into one buffer of the file's size, decrypting each page as it
+// arrives; the plain image never touches the disk. A file that is not encrypted comes back
+// as it is once CheckJetPassword accepts the password. Raises "Could not find file" for a
+// missing or unreadable file, "Not a valid password." for a wrong password.
+std::vector<uint8_t> DecryptAccdb(const std::string& path, std::string_view password,
+                                  PasswordErrorStyle style);
+
+}  // namespace ferrolyte
