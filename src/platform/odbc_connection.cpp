@@ -456,13 +456,4 @@ std::unique_ptr<ConnectionBackend> OpenOdbcBackend(const std::string& connection
   return std::make_unique<OdbcBackend>(connection_string);
 }
 
-std::string MaskPassword(const std::string& connection_string, const std::string& password) {
-  if (password.empty()) return connection_string;
-  const std::string tail = "Pwd=" + password + ";";
-  if (connection_string.size() >= tail.size() &&
-      connection_string.compare(connection_string.size() - tail.size(), tail.size(), tail) == 0)
-    return connection_string.substr(0, connection_string.size() - tail.size()) + "Pwd=********;";
-  return ReplaceAll(connection_string, password, "********");
-}
-
 }  // namespace ferrolyte

@@ -6,15 +6,9 @@
 // description is the driver's diagnostic text.
 #pragma once
 
-#include <string>
-
 namespace ferrolyte {
 
 // The source an ODBC error carries, as ADO names its ODBC provider.
 inline constexpr const char* kOdbcErrorSource = "Microsoft OLE DB Provider for ODBC Drivers";
-
-// The connection string with a non-empty password replaced by "********", for reports and
-// logs; the connection itself is opened with the real string.
-std::string MaskPassword(const std::string& connection_string, const std::string& password);
 
 }  // namespace ferrolyte

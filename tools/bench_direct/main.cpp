@@ -1,0 +1,147 @@
+// Measures how fast single-row INSERT statements reach a PostgreSQL server through our ODBC
+// connection, one statement per round trip as a direct run sends them, and how fast psql
+// replays the very same statements on the same server. Run it against a throw-away cluster:
+//
+//   pg_virtualenv build/tools/bench_direct/bench_direct [--rows N]
+//
+// Server, port, user and password come from PGHOST, PGPORT, PGUSER, PGPASSWORD.
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "conversion/connections.h"
+#include "platform/ado.h"
+#include "support/errors.h"
+#include "support/safe.h"
+
+namespace ferrolyte {
+namespace {
+
+const char* kDatabase = "ferrolyte_bench_direct";
+const char* kTable = "Orders";
+
+std::string Env(const char* name, const char* fallback) {
+  const char* v = std::getenv(name);
+  return v && *v ? v : fallback;
+}
+
+std::string ConnectionString(const std::string& database) {
+  return BuildDestinationConnectionString(Env("PGHOST", "localhost"), database,
+                                          Env("PGPORT", "5432"), Env("PGUSER", "postgres"),
+                                          Env("PGPASSWORD", ""));
+}
+
+// Rows shaped like a typical Access table: auto-number, texts (some non-ASCII), currency,
+// a date, a boolean as the run writes it, and a memo now and then.
+std::vector<std::string> BuildInserts(int rows) {
+  std::vector<std::string> out;
+  out.reserve(rows);
+  char buf[512];
+  for (int i = 1; i <= rows; ++i) {
+    std::snprintf(buf, sizeof buf,
+                  "INSERT INTO \"%s\" (\"ID\", \"Customer\", \"City\", \"Amount\", \"Ordered\", "
+                  "\"Paid\", \"Note\") VALUES (%d, E'Customer %d', E'%s', %d.%04d, "
+                  "'20%02d-%02d-%02d %02d:%02d:%02d', E'%d', %s)",
+                  kTable, i, i, i % 3 ? "K\xC3\xB6ln" : "O''Brien\\\\Town", i * 7 % 100000,
+                  i % 10000, i % 25, i % 12 + 1, i % 28 + 1, i % 24, i % 60, (i * 7) % 60, i % 2,
+                  i % 5 ? "NULL" : "E'Delivered late\\r\\nsee ticket \\x3f'");
+    out.push_back(buf);
+  }
+  return out;
+}
+
+void Prepare(Connection& maintenance) {
+  maintenance.Execute(std::string("DROP DATABASE IF EXISTS \"") + kDatabase + "\"");
+  maintenance.Execute(std::string("CREATE DATABASE \"") + kDatabase + "\"");
+}
+
+void CreateTable(Connection& db) {
+  db.Execute(std::string("DROP TABLE IF EXISTS \"") + kTable + "\"");
+  db.Execute(std::string("CREATE TABLE \"") + kTable +
+             "\" (\"ID\" SERIAL NOT NULL, \"Customer\" VARCHAR(50), \"City\" VARCHAR(50), "
+             "\"Amount\" NUMERIC(19,4), \"Ordered\" TIMESTAMP, \"Paid\" VARCHAR(1), "
+             "\"Note\" TEXT, PRIMARY KEY (\"ID\"))");
+}
+
+int64_t CountRows(Connection& db) {
+  auto rs = db.Execute(std::string("SELECT COUNT(*) FROM \"") + kTable + "\"");
+  return rs->FieldValue(0).AsInteger();
+}
+
+double Seconds(std::chrono::steady_clock::time_point since) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
+}
+
+int Run(int rows) {
+  std::vector<std::string> inserts = BuildInserts(rows);
+  Connection maintenance;
+  maintenance.Open(ConnectionString(Env("PGDATABASE", "postgres")));
+  Prepare(maintenance);
+  maintenance.Close();
+
+  Connection db;
+  db.Open(ConnectionString(kDatabase));
+  CreateTable(db);
+  auto start = std::chrono::steady_clock::now();
+  for (const std::string& sql : inserts) db.Execute(sql);
+  double ours = Seconds(start);
+  if (CountRows(db) != rows) {
+    std::cerr << "connection: expected " << rows << " rows, found " << CountRows(db) << "\n";
+    return 1;
+  }
+
+  // psql sends each statement of a script as its own query: one round trip per INSERT.
+  std::string script = "/tmp/ferrolyte_bench_direct.sql";
+  {
+    std::ofstream out(script, std::ios::binary);
+    for (const std::string& sql : inserts) out << sql << ";\n";
+  }
+  CreateTable(db);
+  std::string command = std::string("psql -X -q -v ON_ERROR_STOP=1 -d ") + kDatabase + " -f " +
+                        script + " > /dev/null";
+  start = std::chrono::steady_clock::now();
+  int rc = std::system(command.c_str());
+  double theirs = Seconds(start);
+  std::remove(script.c_str());
+  if (rc != 0 || CountRows(db) != rows) {
+    std::cerr << "psql: failed (exit " << rc << ") or wrong row count\n";
+    return 1;
+  }
+  db.Execute(std::string("DROP TABLE \"") + kTable + "\"");
+  db.Close();
+  maintenance.Open(ConnectionString(Env("PGDATABASE", "postgres")));
+  maintenance.Execute(std::string("DROP DATABASE IF EXISTS \"") + kDatabase + "\"");
+
+  std::printf("rows                      %d\n", rows);
+  std::printf("Connection (ODBC)         %10.0f rows/s  (%.2f s)\n", rows / ours, ours);
+  std::printf("psql, one per round trip  %10.0f rows/s  (%.2f s)\n", rows / theirs, theirs);
+  std::printf("ratio ODBC / psql         %10.2f\n", theirs / ours);
+  return 0;
+}
+
+}  // namespace
+}  // namespace ferrolyte
+
+int main(int argc, char** argv) {
+  int rows = 100000;
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    if (arg == "--rows" && i + 1 < argc) {
+      rows = std::atoi(argv[++i]);
+    } else {
+      std::cerr << "usage: bench_direct [--rows N]\n";
+      return 2;
+    }
+  }
+  if (rows <= 0) rows = 1;
+  try {
+    return ferrolyte::Run(rows);
+  } catch (const ferrolyte::Error& e) {
+    std::cerr << "error " << e.number() << ": " << e.description() << "\n";
+    return 1;
+  }
+}
