@@ -70,10 +70,16 @@ void NormalizeSettings(const DictionaryPtr& settings) {
   if (!section) return;
   auto text = [&](const char* key) { return SafeStr(section->Item(key)); };
   section->Set("dropdatabase", text("dropdatabase") == "1" ? "1" : "0");
-  for (const char* key : {"createtables", "unicode", "autocommit", "transferdefaultvalues",
-                          "transferindexes", "transferautonumbers", "transferrecords", "columnlist",
-                          "negativeboolean", "ignorelargeblobs"})
+  for (const char* key :
+       {"createtables", "unicode", "autocommit", "transferdefaultvalues", "transferindexes",
+        "transferautonumbers", "transferrecords", "columnlist"})
     section->Set(key, text(key) == "0" ? "0" : "1");
+  // A file that does not mention these must not switch them on: skipping large BLOBs loses
+  // data, and negative booleans change every boolean value.
+  for (const char* key : {"negativeboolean", "ignorelargeblobs"}) {
+    const std::string value = text(key);
+    section->Set(key, value.empty() || value == "0" ? "0" : "1");
+  }
   section->Set("memotype", "TEXT");
   section->Set("datetimetype", "TIMESTAMP");
 }

@@ -27,7 +27,7 @@ DictionaryPtr DefaultSettings();
 // The section dictionary of a settings dictionary, or null when there is none.
 DictionaryPtr SettingsSection(const DictionaryPtr& settings);
 
-// Turns the on/off keys into "0"/"1" (missing ones get their loaded-file default) and sets
+// Turns the on/off keys into "0"/"1" (a missing one gets its start-up default) and sets
 // memotype and datetimetype to their only supported values. Leaves a dictionary without the
 // settings section alone.
 void NormalizeSettings(const DictionaryPtr& settings);

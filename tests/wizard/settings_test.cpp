@@ -97,7 +97,9 @@ TEST(NormalizeSettingsTest, OnOffKeysAndFixedTypes) {
       {"dropdatabase", Value("yes"), "0"},     {"dropdatabase", Value(), "0"},
       {"createtables", Value("0"), "0"},       {"createtables", Value(0), "0"},
       {"createtables", Value("no"), "1"},      {"createtables", Value(), "1"},
-      {"negativeboolean", Value(), "1"},       {"ignorelargeblobs", Value(), "1"},
+      {"negativeboolean", Value(), "0"},       {"ignorelargeblobs", Value(), "0"},
+      {"negativeboolean", Value(""), "0"},     {"ignorelargeblobs", Value("x"), "1"},
+      {"negativeboolean", Value("1"), "1"},    {"ignorelargeblobs", Value(1), "1"},
       {"negativeboolean", Value("0"), "0"},    {"columnlist", Value(""), "1"},
       {"memotype", Value("LONGTEXT"), "TEXT"}, {"datetimetype", Value("DATE"), "TIMESTAMP"},
       {"memotype", Value(), "TEXT"},
@@ -146,7 +148,9 @@ TEST(NormalizeSettingsTest, ReadFileLackingKeysGetsLoadedFileDefaults) {
   DictionaryPtr s = SettingsSection(settings);
   EXPECT_EQ(s->Item("createtables").Text(), "1");
   EXPECT_EQ(s->Item("dropdatabase").Text(), "0");
-  EXPECT_EQ(s->Item("negativeboolean").Text(), "1");
+  // Switched on only by the file itself: a missing key keeps its start-up default.
+  EXPECT_EQ(s->Item("negativeboolean").Text(), "0");
+  EXPECT_EQ(s->Item("ignorelargeblobs").Text(), "0");
 }
 
 TEST(SettingsStoreTest, StoresTextValuesPerSection) {
