@@ -28,6 +28,11 @@ if [ ${#missing[@]} -gt 0 ]; then
   apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
+# A locale that writes numbers with a decimal comma, for the locale-independence tests.
+if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
+  localedef -i de_DE -f UTF-8 de_DE.UTF-8 2>/dev/null || true
+fi
+
 # The independent Access reader used by the cross-check tests.
 if [ ! -d "$here/tests/node/node_modules/mdb-reader" ]; then
   (cd "$here/tests/node" && npm ci --no-audit --no-fund --silent >/dev/null)

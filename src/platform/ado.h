@@ -92,6 +92,8 @@ class Connection : public Component {
   std::shared_ptr<class Recordset> OpenSchema(int schema);
   // Closes the connection; closing a closed one does nothing.
   void Close();
+  // Uses a backend that is open already (tests, and callers that open backends themselves).
+  void AttachBackend(std::unique_ptr<ConnectionBackend> backend) { backend_ = std::move(backend); }
   bool IsOpen() const { return backend_ != nullptr; }
   // The backend, for record sets opened on this connection. Raises 3709 when closed.
   ConnectionBackend& backend();

@@ -1,0 +1,48 @@
+// One conversion: from the settings and the schema description to a PostgreSQL server or a
+// SQL dump file.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/ado.h"
+#include "shell/status.h"
+#include "support/value.h"
+
+namespace ferrolyte {
+
+// The settings section every setting of a run is read from.
+inline constexpr char kSettingsSection[] = "Velkan Ferrolyte";
+
+// Opens a connection from its connection string; raises the provider's error.
+using ConnectionOpener = std::function<std::shared_ptr<Connection>(const std::string&)>;
+// Builds the server's connection string (server, database, port, user name, password).
+using DestinationStringBuilder =
+    std::function<std::string(const std::string&, const std::string&, const std::string&,
+                              const std::string&, const std::string&)>;
+
+// Runs the conversion the settings (the outer dictionary holding kSettingsSection) describe,
+// for the tables of the schema description text, appending the run report. Returns 0 when
+// the run completed or was aborted, 3 when it ended with an error block. Failures before the
+// destination is open (settings, source connection, ODBC driver detection) are raised.
+int32_t MoveData2MySql(const DictionaryPtr& settings, std::string& run_report,
+                       const std::string& schema_xml, StatusOutput& status);
+// The same, with connections opened through `open` instead of "ADODB.Connection".
+int32_t MoveData2MySql(const DictionaryPtr& settings, std::string& run_report,
+                       const std::string& schema_xml, StatusOutput& status,
+                       const ConnectionOpener& open);
+// The same, with the server's connection string built by `destination_string` instead of the
+// installed ODBC driver's name.
+int32_t MoveData2MySql(const DictionaryPtr& settings, std::string& run_report,
+                       const std::string& schema_xml, StatusOutput& status,
+                       const ConnectionOpener& open,
+                       const DestinationStringBuilder& destination_string);
+
+// The program version as dumps show it ("1.0.1"), or "UNITTEST" with the unit-test flag.
+std::string DumpVersionText();
+// The connection string with the value of Pwd= hidden, for reports and logs.
+std::string HidePassword(const std::string& connection_string);
+
+}  // namespace ferrolyte

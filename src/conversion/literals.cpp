@@ -1,0 +1,239 @@
+#include "conversion/literals.h"
+
+#include <charconv>
+#include <cmath>
+
+#include "support/errors.h"
+#include "support/oledate.h"
+#include "support/safe.h"
+
+namespace ferrolyte {
+namespace {
+
+constexpr char kHexDigits[] = "0123456789ABCDEF";
+
+void AppendEscapedText(std::string& out, const std::string& text) {
+  out += "E'";
+  size_t run = 0;  // start of the bytes not yet copied: most texts need no escaping at all
+  for (size_t i = 0; i < text.size(); ++i) {
+    auto c = static_cast<unsigned char>(text[i]);
+    if (c >= 32 && c != '\\' && c != '\'' && c != '?') continue;
+    out.append(text, run, i - run);
+    run = i + 1;
+    switch (c) {
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\'':
+        out += "''";
+        break;
+      case '?':
+        out += "\\x3f";
+        break;
+      case 0:
+        out += ' ';
+        break;
+      default:
+        out += "\\x";
+        out += kHexDigits[c >> 4];
+        out += kHexDigits[c & 15];
+    }
+  }
+  out.append(text, run, std::string::npos);
+  out += '\'';
+}
+
+// A number text without the zero before the period: "0.5" -> ".5", "-0.25" -> "-.25".
+void AppendWithoutLeadingZero(std::string& out, const char* begin, const char* end) {
+  if (end - begin >= 2 && begin[0] == '0' && begin[1] == '.') {
+    ++begin;
+  } else if (end - begin >= 3 && begin[0] == '-' && begin[1] == '0' && begin[2] == '.') {
+    out += '-';
+    begin += 2;
+  }
+  out.append(begin, end);
+}
+
+void AppendFloating(std::string& out, double value, int digits) {
+  // PostgreSQL reads these words only inside quotes.
+  if (std::isnan(value)) {
+    out += "'NaN'";
+    return;
+  }
+  if (std::isinf(value)) {
+    out += value < 0 ? "'-Infinity'" : "'Infinity'";
+    return;
+  }
+  if (value == 0) {
+    out += '0';
+    return;
+  }
+  char buf[64];
+  auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, digits);
+  for (char* p = buf; p != end; ++p)
+    if (*p == 'e') *p = 'E';
+  AppendWithoutLeadingZero(out, buf, end);
+}
+
+}  // namespace
+
+void AppendQuotedIdentifier(std::string& out, const std::string& name) {
+  out += '"';
+  for (char c : name) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  out += '"';
+}
+
+std::string QuoteIdentifier(const std::string& name) {
+  std::string out;
+  out.reserve(name.size() + 2);
+  AppendQuotedIdentifier(out, name);
+  return out;
+}
+
+void AppendSqlString(std::string& out, const Value& value) {
+  if (value.IsNull()) {
+    out += "NULL";
+  } else if (value.IsText()) {
+    AppendEscapedText(out, value.Text());
+  } else {
+    AppendEscapedText(out, ConvertToText(value));
+  }
+}
+
+std::string SqlString(const Value& value) {
+  std::string out;
+  AppendSqlString(out, value);
+  return out;
+}
+
+void AppendSqlNumber(std::string& out, const Value& value) {
+  switch (value.kind()) {
+    case Value::Kind::kInteger: {
+      char buf[24];
+      auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value.AsInteger());
+      out.append(buf, end);
+      return;
+    }
+    case Value::Kind::kBoolean:
+      out += value.AsBoolean() ? '1' : '0';
+      return;
+    case Value::Kind::kSingle:
+      AppendFloating(out, value.AsSingle(), 7);
+      return;
+    case Value::Kind::kDouble:
+    case Value::Kind::kDate:
+      AppendFloating(out, value.AsDouble(), 15);
+      return;
+    case Value::Kind::kDecimal: {
+      const std::string& t = value.DecimalText();
+      AppendWithoutLeadingZero(out, t.data(), t.data() + t.size());
+      return;
+    }
+    case Value::Kind::kText:
+      // Quoted, the server converts it to the column's type or rejects it with a clear
+      // message; guessing a number here could change the value unnoticed.
+      AppendEscapedText(out, value.Text());
+      return;
+    default:
+      out += "NULL";
+  }
+}
+
+std::string SqlNumber(const Value& value) {
+  std::string out;
+  AppendSqlNumber(out, value);
+  return out;
+}
+
+void AppendSqlDateTime(std::string& out, const Value& value) {
+  if (value.IsNull()) {
+    out += "NULL";
+    return;
+  }
+  DateTimeFields f = OleDateToFields(SafeDate(value));
+  char buf[40];
+  int n = std::snprintf(buf, sizeof buf, "'%04d-%02d-%02d %02d:%02d:%02d'", f.year, f.month, f.day,
+                        f.hour, f.minute, f.second);
+  out.append(buf, static_cast<size_t>(n));
+}
+
+std::string SqlDateTime(const Value& value) {
+  std::string out;
+  AppendSqlDateTime(out, value);
+  return out;
+}
+
+void AppendSqlBinary(std::string& out, const Value& value, bool ignore_large_blobs, bool required) {
+  // An empty text, not 0x00: PostgreSQL reads 0x00 as a syntax error, losing the table.
+  const char* empty_value = required ? "E''" : "NULL";
+  if (value.kind() != Value::Kind::kBytes || value.AsBytes().empty()) {
+    out += empty_value;
+    return;
+  }
+  const Bytes& bytes = value.AsBytes();
+  if (bytes.size() > kMaxBlobSize) {
+    if (ignore_large_blobs) {
+      out += empty_value;
+      return;
+    }
+    throw Error(1003, "The maximum blob size of " + std::to_string(kMaxBlobSize) +
+                          " bytes was exceeded by a blob of " + std::to_string(bytes.size()) +
+                          " bytes. There is an advanced option to ignore BLOBs that are too "
+                          "large.");
+  }
+  size_t start = out.size();
+  out.resize(start + 2 + bytes.size() * 2 + 1);
+  char* p = out.data() + start;
+  *p++ = 'E';
+  *p++ = '\'';
+  for (uint8_t b : bytes) {
+    *p++ = kHexDigits[b >> 4];
+    *p++ = kHexDigits[b & 15];
+  }
+  *p = '\'';
+}
+
+std::string SqlBinary(const Value& value, bool ignore_large_blobs, bool required) {
+  std::string out;
+  AppendSqlBinary(out, value, ignore_large_blobs, required);
+  return out;
+}
+
+std::string XmlEscape(const Value& value) {
+  std::string text = SafeStr(value);
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    switch (c) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      default:
+        out += c;
+    }
+  }
+  return out;
+}
+
+}  // namespace ferrolyte

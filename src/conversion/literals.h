@@ -1,0 +1,42 @@
+// How names and values are written into PostgreSQL statements. Every function depends on its
+// arguments alone and never on the process locale. The Append forms write into a buffer the
+// caller reuses, for the record transfer's per-row work.
+#pragma once
+
+#include <string>
+
+#include "support/value.h"
+
+namespace ferrolyte {
+
+// The largest binary value that is copied; larger ones fail or are left out.
+inline constexpr size_t kMaxBlobSize = 500000;
+
+// The name between double quotes, each double quote inside doubled.
+std::string QuoteIdentifier(const std::string& name);
+void AppendQuotedIdentifier(std::string& out, const std::string& name);
+
+// NULL, or E'...' with backslash, tab, LF, CR, quote, "?" and control characters escaped
+// (character 0 becomes a space).
+std::string SqlString(const Value& value);
+void AppendSqlString(std::string& out, const Value& value);
+
+// NULL, or the number with "." as separator and no zero before it (".5"); 15 significant
+// digits for doubles, 7 for singles, every digit of integers and decimal texts.
+std::string SqlNumber(const Value& value);
+void AppendSqlNumber(std::string& out, const Value& value);
+
+// NULL, or 'yyyy-mm-dd hh:mm:ss'; a value that is not a date counts as 1899-12-30 00:00:00.
+std::string SqlDateTime(const Value& value);
+void AppendSqlDateTime(std::string& out, const Value& value);
+
+// E'HEX' of a byte array; null, non-arrays, empty arrays and (with ignore_large_blobs)
+// arrays over kMaxBlobSize give E'' for a required column and NULL otherwise. Raises 1003
+// for an oversize array when ignore_large_blobs is off.
+std::string SqlBinary(const Value& value, bool ignore_large_blobs, bool required);
+void AppendSqlBinary(std::string& out, const Value& value, bool ignore_large_blobs, bool required);
+
+// SafeStr of the value with &, <, > and the double quote replaced by XML entities.
+std::string XmlEscape(const Value& value);
+
+}  // namespace ferrolyte

@@ -1,0 +1,161 @@
+#include "conversion/record_transfer.h"
+
+#include <cstdlib>
+
+#include "conversion/literals.h"
+#include "shell/program_flags.h"
+#include "support/errors.h"
+#include "support/safe.h"
+
+namespace ferrolyte {
+namespace {
+
+enum class LiteralKind { kString, kNumber, kBoolean, kDateTime, kBinary, kText };
+
+LiteralKind KindOfType(int type) {
+  switch (type) {
+    case 8:
+    case 72:
+    case 129:
+    case 130:
+    case 200:
+    case 201:
+    case 202:
+    case 203:
+      return LiteralKind::kString;
+    case 2:
+    case 3:
+    case 4:
+    case 5:
+    case 6:
+    case 14:
+    case 16:
+    case 17:
+    case 18:
+    case 19:
+    case 20:
+    case 21:
+    case 131:
+      return LiteralKind::kNumber;
+    case 11:
+      return LiteralKind::kBoolean;
+    case 7:
+    case 133:  // date only
+    case 134:  // time only: the server takes the time part of the full literal
+    case 135:
+      return LiteralKind::kDateTime;
+    case 128:
+    case 204:
+    case 205:
+      return LiteralKind::kBinary;
+    default:
+      // Anything else goes as quoted text, which the server converts to the column's type;
+      // leaving the place empty would make every row a syntax error.
+      return LiteralKind::kText;
+  }
+}
+
+struct Column {
+  LiteralKind kind;
+  bool required;
+};
+
+void AppendLiteral(std::string& out, const Column& column, const Value& value,
+                   bool ignore_large_blobs) {
+  switch (column.kind) {
+    case LiteralKind::kString:
+    case LiteralKind::kText:
+      AppendSqlString(out, value);
+      return;
+    case LiteralKind::kNumber:
+      AppendSqlNumber(out, value);
+      return;
+    case LiteralKind::kBoolean: {
+      // True is -1 in the source; both true and false arrive as 1 and 0.
+      bool on = value.kind() == Value::Kind::kBoolean ? value.AsBoolean() : SafeLng(value) != 0;
+      out += on ? "E'1'" : "E'0'";
+      return;
+    }
+    case LiteralKind::kDateTime:
+      AppendSqlDateTime(out, value);
+      return;
+    case LiteralKind::kBinary:
+      AppendSqlBinary(out, value, ignore_large_blobs, column.required);
+      return;
+  }
+}
+
+}  // namespace
+
+int32_t MoveRecords(const RecordTransfer& t, std::string& run_report, StatusOutput& status) {
+  status.AddStatusLine("  Moving records");
+  Destination& destination = *t.destination;
+  bool executing_insert = false;
+  std::string statement;
+  std::shared_ptr<Recordset> rows;
+  try {
+    int32_t record_count = 0;
+    {
+      std::shared_ptr<Recordset> count =
+          t.source->Execute("SELECT COUNT(*) FROM [" + t.source_table + "]");
+      if (count && !count->Eof() && count->FieldCount() > 0)
+        record_count = SafeLng(count->FieldValue(0));
+    }
+    const std::string select_list = t.source_column_list.empty() ? "*" : t.source_column_list;
+    rows = CreateObjectAs<Recordset>("ADODB.RecordSet");
+    rows->Open("SELECT " + select_list + " FROM [" + t.source_table + "]", *t.source);
+    status.SetProgressRange("PROGRESS", 0, record_count);
+
+    std::string prefix = "INSERT INTO " + QuoteIdentifier(t.destination_table);
+    if (t.column_list) prefix += " (" + t.destination_column_list + ")";
+    prefix += " VALUES (";
+
+    std::vector<Column> columns;
+    const int field_count = rows->FieldCount();
+    for (int i = 0; i < field_count; ++i) {
+      int type = rows->FieldType(i);
+      if (type == 0)
+        throw Error(1000, "The column \"" + rows->FieldName(i) +
+                              "\" reports the type code 0; this datatype is not supported");
+      columns.push_back(
+          {KindOfType(type), static_cast<size_t>(i) < t.required.size() && t.required[i]});
+    }
+
+    const std::string progress_prefix =
+        t.source_file_name + " - " + t.source_table + " -> " + t.destination_database + " (";
+    const std::string progress_suffix = "/" + std::to_string(record_count) + ")";
+    int32_t moved = 0;
+    while (!Flags().abort_requested && !rows->Eof()) {
+      statement.assign(prefix);
+      for (int i = 0; i < field_count; ++i) {
+        if (i) statement += ", ";
+        AppendLiteral(statement, columns[i], rows->FieldValue(i), t.ignore_large_blobs);
+      }
+      statement += ')';
+      executing_insert = destination.is_direct();
+      destination.WriteRow(statement);
+      executing_insert = false;
+      rows->MoveNext();
+      ++moved;
+      if (moved % 10 == 0) {
+        status.SetProgress(progress_prefix + std::to_string(moved) + progress_suffix, moved);
+        status.ProcessEvents();
+      }
+    }
+    rows->Close();
+    destination.WriteDumpText("-- " + std::to_string(moved) + " records");
+    destination.WriteDumpText("");
+    status.AddStatusLine("  " + std::to_string(moved) + " records moved");
+    return moved;
+  } catch (const std::exception& e) {
+    auto* error = dynamic_cast<const Error*>(&e);
+    status.AddStatusLine("  Error moving data");
+    run_report += "Error moving data\r\nError: " +
+                  std::to_string(error ? error->number() : kAdoGenericError) +
+                  "\r\nReason: " + (error ? error->description() : std::string(e.what())) + "\r\n";
+    if (executing_insert) run_report += "SQL: " + statement + "\r\n";
+    return -1;
+  }
+}
+
+}  // namespace ferrolyte

@@ -1,0 +1,292 @@
+#include "conversion/table_definition.h"
+
+#include <charconv>
+#include <cmath>
+#include <unordered_set>
+
+#include "conversion/literals.h"
+#include "support/errors.h"
+#include "support/safe.h"
+#include "support/text.h"
+
+namespace ferrolyte {
+namespace {
+
+enum class DefaultClass { kNumeric, kBoolean, kText };
+
+struct MappedType {
+  std::string text;
+  DefaultClass default_class;
+};
+
+MappedType MapType(int32_t type, int32_t size, int32_t scale, const std::string& storage_engine) {
+  const std::string s = std::to_string(size);
+  switch (type) {
+    case 1:
+      return {"BOOLEAN", DefaultClass::kBoolean};
+    case 2:
+      return {"SMALLINT", DefaultClass::kNumeric};
+    case 3:
+    case 4:
+      return {"INTEGER", DefaultClass::kNumeric};
+    case 5:
+      return {"NUMERIC(" + s + ",4)", DefaultClass::kNumeric};
+    case 6:
+      return {"FLOAT NULL", DefaultClass::kNumeric};
+    case 7:
+      return {"DOUBLE PRECISION NULL", DefaultClass::kNumeric};
+    case 8:
+    case 23:
+      return {"TIMESTAMP", DefaultClass::kText};
+    case 10:
+      return {"VARCHAR(" + s + ")", DefaultClass::kText};
+    case 15:
+      return {"VARCHAR(38)", DefaultClass::kText};
+    case 16:
+      return {"BIGINT", DefaultClass::kNumeric};
+    case 18:
+      return {"CHAR(" + s + ")", DefaultClass::kText};
+    case 19:
+      return {"DOUBLE PRECISION", DefaultClass::kNumeric};
+    case 20: {
+      int32_t precision = (storage_engine == "brighthouse" && size > 18) ? 18 : size;
+      return {"DECIMAL(" + std::to_string(precision) + "," + std::to_string(scale) + ")",
+              DefaultClass::kNumeric};
+    }
+    case 21:
+      return {"FLOAT", DefaultClass::kNumeric};
+    case 22:
+      return {"TIME", DefaultClass::kText};
+    default:
+      // Binary, OLE, memo, attachments and multi-value columns arrive as text; so does any
+      // type this mapping does not know, rather than a definition the server rejects.
+      return {"TEXT", DefaultClass::kText};
+  }
+}
+
+// The number at the start of a default text, as the engine's Val reads it: sign, digits, "."
+// and an exponent; the rest is ignored, and no number at all gives 0.
+double LeadingNumber(const std::string& text) {
+  size_t i = 0;
+  while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+  size_t start = i;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+  size_t digits_start = i;
+  while (i < text.size() && (std::isdigit(static_cast<unsigned char>(text[i])) || text[i] == '.'))
+    ++i;
+  if (i == digits_start) return 0;
+  if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+    size_t j = i + 1;
+    if (j < text.size() && (text[j] == '+' || text[j] == '-')) ++j;
+    if (j < text.size() && std::isdigit(static_cast<unsigned char>(text[j]))) {
+      while (j < text.size() && std::isdigit(static_cast<unsigned char>(text[j]))) ++j;
+      i = j;
+    }
+  }
+  double v = 0;
+  const char* b = text.data() + digits_start;
+  std::from_chars(b, text.data() + i, v);
+  return text[start] == '-' ? -v : v;
+}
+
+bool IsDateFunction(const std::string& upper) {
+  return upper == "NOW()" || upper == "DATE()" || upper == "DATE$()" || upper == "TIME()" ||
+         upper == "TIME$()";
+}
+
+// Names of the columns in the primary key, compared exactly: a lookup that builds an XPath
+// text from the name misses names holding quotes or markup characters.
+std::unordered_set<std::string> PrimaryKeyColumns(const pugi::xml_node& table) {
+  std::unordered_set<std::string> names;
+  for (pugi::xml_node indexes : table.children("Indexes"))
+    for (pugi::xml_node index : indexes.children("Index")) {
+      if (std::string(index.child("Primary").text().as_string()) != "1") continue;
+      for (pugi::xml_node fields : index.children("Fields"))
+        for (pugi::xml_node field : fields.children("Field"))
+          names.insert(field.child("Name").text().as_string());
+    }
+  return names;
+}
+
+bool HasTableColumn(const pugi::xml_node& table, const std::string& name) {
+  for (pugi::xml_node fields : table.children("Fields"))
+    for (pugi::xml_node field : fields.children("Field"))
+      if (name == field.child("Name").text().as_string()) return true;
+  return false;
+}
+
+// PostgreSQL's own name for a serial column's sequence is table_column_seq only while that
+// fits in 63 bytes; a single quote would end the literal that names it.
+bool SequenceNameIsPlain(const std::string& name) {
+  return name.size() <= 63 && name.find('\'') == std::string::npos;
+}
+
+}  // namespace
+
+std::string RequiredChildText(const pugi::xml_node& node, const char* child) {
+  pugi::xml_node c = node.child(child);
+  if (!c)
+    throw Error(91, std::string("The schema description has no ") + child + " element in " +
+                        node.name() + " '" + node.child("Name").text().as_string() + "'");
+  return c.text().as_string();
+}
+
+int32_t DirectLong(const std::string& text) {
+  std::optional<double> n = ParseNumericText(text);
+  if (!n || *n != std::trunc(*n) || *n < -2147483648.0 || *n > 2147483647.0)
+    throw Error(13, "Type mismatch");
+  return static_cast<int32_t>(*n);
+}
+
+bool DirectBool(const std::string& text) {
+  std::string t = Trim(text);
+  if (EqualsIgnoreCase(t, "true")) return true;
+  if (EqualsIgnoreCase(t, "false")) return false;
+  std::optional<double> n = ParseNumericText(t);
+  if (!n) throw Error(13, "Type mismatch");
+  return *n != 0;
+}
+
+std::string SequenceStatement(const std::string& destination_table, const std::string& column) {
+  std::string sequence = destination_table + "_" + column + "_seq";
+  std::string max =
+      ", MAX(" + QuoteIdentifier(column) + ")) FROM " + QuoteIdentifier(destination_table);
+  if (SequenceNameIsPlain(sequence))
+    return "SELECT setval('" + QuoteIdentifier(sequence) + "'" + max;
+  return "SELECT setval(pg_get_serial_sequence(" + SqlString(QuoteIdentifier(destination_table)) +
+         ", " + SqlString(column) + ")" + max;
+}
+
+TableDefinition BuildTableDefinition(const pugi::xml_node& table, const std::string& source_table,
+                                     const std::string& destination_table,
+                                     const DefinitionOptions& options) {
+  TableDefinition def;
+  def.create_text = "CREATE TABLE " + QuoteIdentifier(destination_table) + " (";
+
+  std::vector<pugi::xml_node> fields;
+  for (pugi::xml_node group : table.children("Fields"))
+    for (pugi::xml_node field : group.children("Field")) fields.push_back(field);
+
+  std::vector<std::string> names;
+  std::vector<bool> listed;
+  for (pugi::xml_node field : fields) {
+    names.push_back(RequiredChildText(field, "Name"));
+    listed.push_back(options.IsColumnSelected(source_table, names.back()));
+    if (!listed.back()) continue;
+    if (!def.source_column_list.empty()) {
+      def.source_column_list += ", ";
+      def.destination_column_list += ", ";
+    }
+    def.source_column_list += "[" + names.back() + "]";
+    def.destination_column_list += QuoteIdentifier(names.back());
+  }
+  const bool all_columns = def.source_column_list.empty();
+  const std::unordered_set<std::string> primary_key = PrimaryKeyColumns(table);
+
+  bool first = true;
+  for (size_t i = 0; i < fields.size(); ++i) {
+    if (!all_columns && !listed[i]) continue;
+    const pugi::xml_node field = fields[i];
+    const std::string& name = names[i];
+    def.create_text += first ? "\r\n  " : ", \r\n  ";
+    first = false;
+    def.create_text += QuoteIdentifier(name);
+
+    int32_t type = DirectLong(RequiredChildText(field, "Type"));
+    int32_t size = SafeLng(Value(field.child("Size").text().as_string()));
+    int32_t scale = SafeLng(Value(field.child("Scale").text().as_string()));
+    bool required = SafeBool(Value(field.child("Required").text().as_string()));
+    def.required.push_back(required);
+
+    bool autonumber = options.transfer_autonumbers && field.child("Attributes").attribute("Bit5");
+    MappedType mapped = MapType(type, size, scale, options.storage_engine);
+
+    std::string default_value;
+    bool expression = false;
+    if (options.transfer_default_values) {
+      default_value = field.child("DefaultValue").text().as_string();
+      if (IsDateFunction(AsciiUpper(default_value))) {
+        default_value = "CURRENT_TIMESTAMP";
+        mapped.text = "TIMESTAMP";
+        expression = true;
+      }
+    }
+    if (autonumber) {
+      mapped.text = "SERIAL";
+      def.sequence_statements.push_back(SequenceStatement(destination_table, name));
+    }
+
+    def.create_text += ' ';
+    if (required || primary_key.count(name)) {
+      def.create_text += ReplaceAll(mapped.text, " NULL", "");
+      def.create_text += " NOT NULL";
+    } else {
+      def.create_text += mapped.text;
+    }
+
+    // SERIAL brings its own default; a second one makes the server reject the table.
+    if (options.transfer_default_values && !autonumber && !default_value.empty() &&
+        default_value != "GenUniqueID()" && default_value != "GenGUID()") {
+      if (default_value[0] == '"')
+        default_value = ReplaceAll(
+            default_value.size() >= 2 ? default_value.substr(1, default_value.size() - 2) : "",
+            "\"\"", "\"");
+      def.create_text += " DEFAULT ";
+      if (expression)
+        def.create_text += default_value;
+      else if (mapped.default_class == DefaultClass::kNumeric)
+        def.create_text += SqlNumber(Value(LeadingNumber(default_value)));
+      else if (mapped.default_class == DefaultClass::kBoolean)
+        def.create_text +=
+            default_value == "NULL" ? "NULL" : SqlString(Value(LeadingNumber(default_value)));
+      else
+        def.create_text += SqlString(Value(default_value));
+    }
+    if (autonumber) def.autonumber_column = name;
+  }
+  return def;
+}
+
+void AddIndexDefinitions(const pugi::xml_node& table, const std::string& source_table,
+                         const std::string& destination_table, const DefinitionOptions& options,
+                         TableDefinition& definition) {
+  if (!options.transfer_indexes || options.storage_engine == "brighthouse") return;
+  const std::string quoted_table = QuoteIdentifier(destination_table);
+  for (pugi::xml_node indexes : table.children("Indexes"))
+    for (pugi::xml_node index : indexes.children("Index")) {
+      if (std::string(index.child("Foreign").text().as_string()) != "0") continue;
+      bool primary = DirectBool(RequiredChildText(index, "Primary"));
+      bool unique = DirectBool(RequiredChildText(index, "Unique"));
+      std::string index_name = RequiredChildText(index, "Name");
+      bool plain = !primary && !unique;
+
+      std::string clause;
+      if (plain)
+        clause = "CREATE INDEX " + QuoteIdentifier(destination_table + "_" + index_name) + " ON " +
+                 quoted_table + " (";
+      else
+        clause = std::string(", \r\n  ") + (primary ? "PRIMARY KEY" : "UNIQUE") + " (";
+      bool skipped = false;
+      int columns = 0;
+      for (pugi::xml_node fields : index.children("Fields"))
+        for (pugi::xml_node field : fields.children("Field")) {
+          std::string column = RequiredChildText(field, "Name");
+          if (!options.IsColumnSelected(source_table, column)) skipped = true;
+          if (!HasTableColumn(table, column))
+            throw Error(91, "The index '" + index_name + "' of table '" + source_table +
+                                "' names the column '" + column + "', which the table lacks");
+          if (columns++) clause += ", ";
+          // Memo columns too are indexed whole: PostgreSQL has no prefix length.
+          clause += QuoteIdentifier(column);
+        }
+      clause += ")";
+      // An index without key columns cannot be written; the server would reject it.
+      if (skipped || columns == 0) continue;
+      if (plain)
+        definition.index_statements.push_back(clause);
+      else
+        definition.create_text += clause;
+    }
+}
+
+}  // namespace ferrolyte

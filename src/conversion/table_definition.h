@@ -1,0 +1,64 @@
+// The PostgreSQL definition of one table of the schema description: CREATE TABLE with its
+// columns and key clauses, the statements that follow the data (sequences, indexes), and the
+// column lists and required flags the record transfer needs.
+#pragma once
+
+#include <pugixml.hpp>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+namespace ferrolyte {
+
+// The settings a definition depends on, read once per run.
+struct DefinitionOptions {
+  // The entries of `sourcetables`: table names and "table\column" paths.
+  std::unordered_set<std::string> selection;
+  bool transfer_autonumbers = true;
+  bool transfer_default_values = true;
+  bool transfer_indexes = true;
+  std::string storage_engine;  // lower case
+
+  bool IsColumnSelected(const std::string& table, const std::string& column) const {
+    return selection.count(table + "\\" + column) != 0;
+  }
+};
+
+struct TableDefinition {
+  // "CREATE TABLE ... (" and the column definitions; still open: the run closes it.
+  std::string create_text;
+  // "[a], [b]" and "\"a\", \"b\"" of the listed columns; both empty when none is listed.
+  std::string source_column_list;
+  std::string destination_column_list;
+  // One flag per defined column, in column order.
+  std::vector<bool> required;
+  // The last auto-number column, when auto numbers are transferred.
+  std::string autonumber_column;
+  // Sent after the table's data, in order.
+  std::vector<std::string> sequence_statements;
+  std::vector<std::string> index_statements;
+};
+
+// The text of a child element; raises 91 naming the element when it is missing.
+std::string RequiredChildText(const pugi::xml_node& node, const char* child);
+// The text as a 32-bit integer; raises 13 "Type mismatch" when it is not an integer.
+int32_t DirectLong(const std::string& text);
+// The text as a boolean ("True"/"False" or a number); raises 13 otherwise.
+bool DirectBool(const std::string& text);
+
+// The column definitions of a Table element; raises 13 for a Type that is not an integer.
+TableDefinition BuildTableDefinition(const pugi::xml_node& table, const std::string& source_table,
+                                     const std::string& destination_table,
+                                     const DefinitionOptions& options);
+
+// The statement that moves a serial column's sequence past the loaded values.
+std::string SequenceStatement(const std::string& destination_table, const std::string& column);
+
+// Appends primary-key and unique clauses to the open table text and collects the CREATE
+// INDEX statements; an index is written only when each of its columns is listed. Raises 91
+// for an index column the table does not have, 13 for a Primary or Unique that is no boolean.
+void AddIndexDefinitions(const pugi::xml_node& table, const std::string& source_table,
+                         const std::string& destination_table, const DefinitionOptions& options,
+                         TableDefinition& definition);
+
+}  // namespace ferrolyte

@@ -1,0 +1,240 @@
+// Test doubles for conversion tests: schema description texts built from plain structs, an
+// in-memory Access source, a recording server, and run settings.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <pugixml.hpp>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "conversion/conversion_run.h"
+#include "platform/ado.h"
+#include "support/errors.h"
+#include "support/value.h"
+
+namespace ferrolyte::testing {
+
+struct FieldSpec {
+  std::string name;
+  int type = 10;
+  int size = 50;
+  int scale = 0;
+  bool required = false;
+  std::string default_value;
+  bool autonumber = false;
+  std::string type_text;  // overrides the Type text when set
+};
+
+struct IndexSpec {
+  std::string name;
+  std::vector<std::string> columns;
+  bool primary = false;
+  bool unique = false;
+  bool foreign = false;
+};
+
+struct TableSpec {
+  std::string name;
+  std::vector<FieldSpec> fields;
+  std::vector<IndexSpec> indexes;
+};
+
+// The schema description document of the tables, serialised as the scanner leaves it.
+inline std::string SchemaXml(const std::vector<TableSpec>& tables) {
+  pugi::xml_document doc;
+  pugi::xml_node root = doc.append_child("AccessDatabase");
+  pugi::xml_node tables_node = root.append_child("Tables");
+  auto text = [](pugi::xml_node parent, const char* name, const std::string& value) {
+    parent.append_child(name).text().set(value.c_str());
+  };
+  for (const TableSpec& t : tables) {
+    pugi::xml_node table = tables_node.append_child("Table");
+    text(table, "Name", t.name);
+    text(table, "Attributes", "0");
+    pugi::xml_node indexes = table.append_child("Indexes");
+    for (const IndexSpec& ix : t.indexes) {
+      pugi::xml_node index = indexes.append_child("Index");
+      text(index, "Name", ix.name);
+      text(index, "Primary", ix.primary ? "1" : "0");
+      text(index, "Unique", ix.unique || ix.primary ? "1" : "0");
+      text(index, "IgnoreNulls", "0");
+      text(index, "Foreign", ix.foreign ? "1" : "0");
+      pugi::xml_node fields = index.append_child("Fields");
+      for (const std::string& c : ix.columns) text(fields.append_child("Field"), "Name", c);
+    }
+    pugi::xml_node fields = table.append_child("Fields");
+    for (const FieldSpec& f : t.fields) {
+      pugi::xml_node field = fields.append_child("Field");
+      text(field, "Name", f.name);
+      text(field, "Required", f.required ? "1" : "0");
+      text(field, "DefaultValue", f.default_value);
+      text(field, "Size", std::to_string(f.size));
+      text(field, "Scale", std::to_string(f.scale));
+      text(field, "Type", f.type_text.empty() ? std::to_string(f.type) : f.type_text);
+      pugi::xml_node attributes = field.append_child("Attributes");
+      attributes.text().set(f.autonumber ? "17" : "0");
+      if (f.autonumber) {
+        attributes.append_attribute("Bit1") = "1";
+        attributes.append_attribute("Bit5") = "1";
+      }
+    }
+  }
+  std::ostringstream out;
+  doc.save(out, "", pugi::format_raw | pugi::format_no_declaration);
+  return out.str();
+}
+
+// The Table element of a one-table schema description, kept alive with its document.
+struct ParsedTable {
+  explicit ParsedTable(const TableSpec& spec) {
+    doc.load_string(SchemaXml({spec}).c_str());
+    node = doc.select_node("*/Tables/Table").node();
+  }
+  pugi::xml_document doc;
+  pugi::xml_node node;
+};
+
+class VectorCursor : public Cursor {
+ public:
+  VectorCursor(std::vector<std::string> names, std::vector<int> types,
+               std::vector<std::vector<Value>> rows)
+      : names_(std::move(names)), types_(std::move(types)), rows_(std::move(rows)) {}
+  bool Eof() const override { return row_ >= rows_.size(); }
+  void MoveNext() override { ++row_; }
+  int FieldCount() const override { return static_cast<int>(names_.size()); }
+  const std::string& FieldName(int i) const override { return names_.at(i); }
+  int FieldType(int i) const override { return types_.at(i); }
+  const Value& FieldValue(int i) const override { return rows_.at(row_).at(i); }
+
+ private:
+  std::vector<std::string> names_;
+  std::vector<int> types_;
+  std::vector<std::vector<Value>> rows_;
+  size_t row_ = 0;
+};
+
+struct FakeTable {
+  std::vector<std::string> names;
+  std::vector<int> types;  // ADO type codes
+  std::vector<std::vector<Value>> rows;
+};
+
+// An Access source answering the two statements the record transfer sends.
+class FakeAccess : public ConnectionBackend {
+ public:
+  std::map<std::string, FakeTable> tables;
+  std::vector<std::string> statements;
+  bool fail_count = false;
+
+  std::unique_ptr<Cursor> Execute(const std::string& sql) override {
+    statements.push_back(sql);
+    const std::string count_prefix = "SELECT COUNT(*) FROM [";
+    if (sql.rfind(count_prefix, 0) == 0) {
+      if (fail_count) throw Error(-2147217865, "The table cannot be found.");
+      const FakeTable& t =
+          Table(sql.substr(count_prefix.size(), sql.size() - count_prefix.size() - 1));
+      return std::make_unique<VectorCursor>(
+          std::vector<std::string>{"Expr1000"}, std::vector<int>{3},
+          std::vector<std::vector<Value>>{{Value(static_cast<int64_t>(t.rows.size()))}});
+    }
+    size_t from = sql.rfind(" FROM [");
+    std::string list = sql.substr(7, from - 7);
+    const FakeTable& t = Table(sql.substr(from + 7, sql.size() - from - 8));
+    std::vector<int> pick;
+    if (list == "*") {
+      for (size_t i = 0; i < t.names.size(); ++i) pick.push_back(static_cast<int>(i));
+    } else {
+      size_t pos = 0;
+      while (pos < list.size()) {
+        size_t close = list.find(']', pos);
+        std::string name = list.substr(pos + 1, close - pos - 1);
+        size_t i = 0;
+        while (i < t.names.size() && t.names[i] != name) ++i;
+        if (i == t.names.size()) throw Error(-2147217904, "No value given for " + name);
+        pick.push_back(static_cast<int>(i));
+        pos = close + 3;
+      }
+    }
+    std::vector<std::string> names;
+    std::vector<int> types;
+    std::vector<std::vector<Value>> rows;
+    for (int i : pick) names.push_back(t.names[i]), types.push_back(t.types[i]);
+    for (const auto& r : t.rows) {
+      std::vector<Value> row;
+      for (int i : pick) row.push_back(r[i]);
+      rows.push_back(std::move(row));
+    }
+    return std::make_unique<VectorCursor>(names, types, rows);
+  }
+  std::unique_ptr<Cursor> OpenSchema(int) override { throw Error(3251, "Not supported"); }
+
+ private:
+  const FakeTable& Table(const std::string& name) {
+    auto it = tables.find(name);
+    if (it == tables.end()) throw Error(-2147217865, "The table '" + name + "' cannot be found.");
+    return it->second;
+  }
+};
+
+// A server that records what it is sent; `reject` decides which statements fail.
+class FakeServer : public ConnectionBackend {
+ public:
+  explicit FakeServer(std::vector<std::string>* log) : log_(log) {}
+  std::function<bool(const std::string&)> reject;
+  int64_t database_count = 0;
+
+  std::unique_ptr<Cursor> Execute(const std::string& sql) override {
+    log_->push_back(sql);
+    if (reject && reject(sql))
+      throw Error(kAdoRejectedStatement, "ERROR: syntax error at or near \"(\"");
+    if (sql.rfind("SELECT COUNT(*) FROM pg_catalog.pg_database", 0) == 0)
+      return std::make_unique<VectorCursor>(
+          std::vector<std::string>{"count"}, std::vector<int>{20},
+          std::vector<std::vector<Value>>{{Value(database_count)}});
+    return nullptr;
+  }
+  std::unique_ptr<Cursor> OpenSchema(int) override { throw Error(3251, "Not supported"); }
+
+ private:
+  std::vector<std::string>* log_;
+};
+
+// The start-up settings as a dump run lists them, for the given dump file and selection.
+inline DictionaryPtr RunSettings(const std::string& dump_file,
+                                 const std::vector<std::string>& tables) {
+  DictionaryPtr s = Dictionary::Create();
+  s->Set("sourcefilename", "C:\\data\\shop.mdb");
+  s->Set("sourceusername", "");
+  s->Set("sourcepassword", "");
+  s->Set("destinationmethod", "DUMP");
+  s->Set("destinationserver", "localhost");
+  s->Set("destinationport", "5432");
+  s->Set("destinationusername", "postgres");
+  s->Set("destinationpassword", "");
+  s->Set("destinationdatabase", "velkan");
+  s->Set("maintenancedb", "postgres");
+  s->Set("destinationdumpfilename", dump_file);
+  s->Set("sourcetables", Value::TextList(tables));
+  s->Set("dropdatabase", 0);
+  for (const char* key :
+       {"createtables", "unicode", "autocommit", "transferdefaultvalues", "transferindexes",
+        "transferautonumbers", "transferrecords", "columnlist"})
+    s->Set(key, 1);
+  s->Set("tableprefix", "");
+  s->Set("negativeboolean", 0);
+  s->Set("ignorelargeblobs", 0);
+  s->Set("memotype", "TEXT");
+  s->Set("datetimetype", "TIMESTAMP");
+  DictionaryPtr outer = Dictionary::Create();
+  outer->Set(kSettingsSection, s);
+  return outer;
+}
+
+inline DictionaryPtr Section(const DictionaryPtr& settings) {
+  return settings->Section(kSettingsSection);
+}
+
+}  // namespace ferrolyte::testing

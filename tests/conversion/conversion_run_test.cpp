@@ -1,0 +1,464 @@
+#include "conversion/conversion_run.h"
+
+#include <gtest/gtest.h>
+
+#include "conversion_fixtures.h"
+#include "shell/program_flags.h"
+#include "support/files.h"
+#include "support/safe.h"
+#include "support/text.h"
+#include "support/version.h"
+#include "testing/temp_dir.h"
+
+namespace ferrolyte {
+namespace {
+
+using testing::FakeAccess;
+using testing::FakeServer;
+using testing::FakeTable;
+using testing::FieldSpec;
+using testing::IndexSpec;
+using testing::RunSettings;
+using testing::SchemaXml;
+using testing::Section;
+using testing::TableSpec;
+using testing::TempDir;
+
+TableSpec OrdersSpec() {
+  return {"Orders",
+          {{.name = "ID", .type = 4, .size = 4, .autonumber = true},
+           {.name = "Name", .type = 10, .size = 50, .required = true}},
+          {{.name = "PrimaryKey", .columns = {"ID"}, .primary = true},
+           {.name = "ByName", .columns = {"Name"}}}};
+}
+
+FakeTable OrdersRows(int rows) {
+  FakeTable t{{"ID", "Name"}, {3, 202}, {}};
+  for (int i = 1; i <= rows; ++i) t.rows.push_back({Value(i), Value(i == 1 ? "Anna" : "N")});
+  return t;
+}
+
+class ConversionRunTest : public ::testing::Test {
+ protected:
+  ConversionRunTest() {
+    Flags().unit_test = true;
+    Flags().abort_requested = false;
+    settings_ = RunSettings(dump_path_, {"Orders", "Orders\\ID", "Orders\\Name"});
+    source_.tables["Orders"] = OrdersRows(1);
+    schema_ = SchemaXml({OrdersSpec()});
+  }
+  ~ConversionRunTest() override {
+    Flags().unit_test = false;
+    Flags().abort_requested = false;
+  }
+
+  // Connections: the fake source for provider strings, a fresh fake server otherwise.
+  int32_t RunConversion() {
+    auto open = [this](const std::string& cs) {
+      opened_.push_back(cs);
+      auto c = std::make_shared<Connection>();
+      if (cs.rfind("Provider=", 0) == 0) {
+        auto backend = std::make_unique<FakeAccess>(source_);
+        c->AttachBackend(std::move(backend));
+      } else {
+        if (fail_open && fail_open(cs))
+          throw Error(kAdoGenericError, "could not connect to server");
+        auto backend = std::make_unique<FakeServer>(&sent_);
+        backend->reject = reject_;
+        backend->database_count = database_count_;
+        c->AttachBackend(std::move(backend));
+      }
+      return c;
+    };
+    int32_t rc = destination_string_ ? MoveData2MySql(settings_, report_, schema_, status_, open,
+                                                      destination_string_)
+                                     : MoveData2MySql(settings_, report_, schema_, status_, open);
+    EXPECT_FALSE(Flags().transfer_running);
+    return rc;
+  }
+  std::string Dump() { return ReadTextFile(dump_path_, ""); }
+  void Set(const std::string& key, Value v) { Section(settings_)->Set(key, std::move(v)); }
+
+  TempDir dir_;
+  std::string dump_path_ = dir_.File("dump.sql");
+  DictionaryPtr settings_;
+  FakeAccess source_;
+  std::string schema_;
+  std::string report_;
+  RecordingStatus status_;
+  std::vector<std::string> opened_, sent_;
+  std::function<bool(const std::string&)> reject_, fail_open;
+  int64_t database_count_ = 0;
+  DestinationStringBuilder destination_string_;
+};
+
+const char kOrdersDumpTail[] =
+    "CREATE DATABASE \"velkan\";\r\n"
+    "\r\n"
+    "-- NOTICE: At this place you need to connect to the new database and run the rest of the "
+    "statements.\r\n"
+    "\r\n"
+    "--\r\n"
+    "-- Table structure for table 'Orders'\r\n"
+    "--\r\n"
+    "\r\n"
+    "DROP TABLE IF EXISTS \"Orders\";\r\n"
+    "\r\n"
+    "CREATE TABLE \"Orders\" (\r\n"
+    "  \"ID\" SERIAL NOT NULL, \r\n"
+    "  \"Name\" VARCHAR(50) NOT NULL, \r\n"
+    "  PRIMARY KEY (\"ID\")\r\n"
+    ");\r\n"
+    "\r\n"
+    "--\r\n"
+    "-- Dumping data for table 'Orders'\r\n"
+    "--\r\n"
+    "\r\n"
+    "INSERT INTO \"Orders\" (\"ID\", \"Name\") VALUES (1, E'Anna');\r\n"
+    "-- 1 records\r\n"
+    "\r\n"
+    "SELECT setval('\"Orders_ID_seq\"', MAX(\"ID\")) FROM \"Orders\";\r\n"
+    "\r\n";
+
+TEST_F(ConversionRunTest, OrdersDumpExample) {
+  schema_ = SchemaXml({{"Orders", OrdersSpec().fields, {OrdersSpec().indexes[0]}}});
+  EXPECT_EQ(RunConversion(), 0);
+  EXPECT_EQ(Dump(),
+            "--\r\n"
+            "-- DUMP FILE\r\n"
+            "--\r\n"
+            "-- Database is ported from MS Access\r\n"
+            "--------------------------------------------------------------------\r\n"
+            "-- Created using \"Ferrolyte\" form https://www.quorvane.example/ferrolyte\r\n"
+            "-- Program Version UNITTEST\r\n"
+            "--\r\n"
+            "-- OPTIONS:\r\n"
+            "--   sourcefilename=C:/data/shop.mdb\r\n"
+            "--   sourceusername=\r\n"
+            "--   sourcepassword=\r\n"
+            "--   destinationserver=localhost\r\n"
+            "--   destinationdatabase=velkan\r\n"
+            "--   maintenancedb=postgres\r\n"
+            "--   dropdatabase=0\r\n"
+            "--   createtables=1\r\n"
+            "--   unicode=1\r\n"
+            "--   autocommit=1\r\n"
+            "--   transferdefaultvalues=1\r\n"
+            "--   transferindexes=1\r\n"
+            "--   transferautonumbers=1\r\n"
+            "--   transferrecords=1\r\n"
+            "--   columnlist=1\r\n"
+            "--   tableprefix=\r\n"
+            "--   negativeboolean=0\r\n"
+            "--   ignorelargeblobs=0\r\n"
+            "--   memotype=TEXT\r\n"
+            "--   datetimetype=TIMESTAMP\r\n"
+            "--\r\n"
+            "\r\n" +
+                std::string(kOrdersDumpTail));
+  EXPECT_EQ(report_,
+            "SETTINGS\r\n--------\r\nMoving data to " + dump_path_ +
+                "\r\n\r\nTABLES\r\n------------\r\nTable: Orders\r\n- 1 records moved\r\n");
+  EXPECT_EQ(status_.lines, (std::vector<std::string>{"Moving data to destination", "Table: Orders",
+                                                     "  Creating table", "  Moving records",
+                                                     "  1 records moved", "  Transfer completed"}));
+  EXPECT_EQ(opened_, std::vector<std::string>{
+                         "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=C:\\data\\shop.mdb;"});
+}
+
+TEST_F(ConversionRunTest, HeaderListing) {
+  Flags().unit_test = false;
+  Set("sourcepassword", "secret");
+  Set("sourcetables", Value::TextList({"Orders", "Orders\\ID"}));
+  Set("dropdatabase", 1);
+  Set("storageengine", "InnoDB");
+  Set("extra", Value(std::vector<Value>{Value("a"), Value("b")}));
+  EXPECT_EQ(RunConversion(), 0);
+  std::string dump = Dump();
+  std::string version = std::to_string(kVersionMajor) + "." + std::to_string(kVersionMinor) + "." +
+                        std::to_string(kVersionRevision);
+  EXPECT_NE(dump.find("\r\n-- Program Version " + version + "\r\n"), std::string::npos);
+  EXPECT_NE(dump.find("\r\n--   sourcepassword=** HIDDEN **\r\n"), std::string::npos);
+  EXPECT_NE(dump.find("\r\n--   storageengine=InnoDB\r\n--   extra=a, b\r\n--\r\n\r\n"),
+            std::string::npos);
+  for (const char* hidden : {"secret", "destinationport", "destinationusername",
+                             "destinationmethod", "destinationdumpfilename", "sourcetables"})
+    EXPECT_EQ(dump.find(hidden), std::string::npos) << hidden;
+  EXPECT_NE(dump.find("--\r\n\r\nDROP DATABASE IF EXISTS \"velkan\";\r\nCREATE DATABASE \"velkan\";"
+                      "\r\n\r\n-- NOTICE"),
+            std::string::npos);
+}
+
+TEST_F(ConversionRunTest, SelectionOfTables) {
+  schema_ = SchemaXml({{"Skipped", {{.name = "X", .type = 4}}, {}}, OrdersSpec()});
+  EXPECT_EQ(RunConversion(), 0);
+  EXPECT_EQ(Dump().find("Skipped"), std::string::npos);
+  EXPECT_EQ(report_.find("Skipped"), std::string::npos);
+  for (const auto& line : status_.lines) EXPECT_EQ(line.find("Skipped"), std::string::npos);
+  for (const auto& sql : source_.statements) EXPECT_EQ(sql.find("Skipped"), std::string::npos);
+}
+
+TEST_F(ConversionRunTest, RecordsOffKeepsKeysButWritesNoData) {
+  Set("transferrecords", 0);
+  Set("autocommit", 0);
+  EXPECT_EQ(RunConversion(), 0);
+  std::string dump = Dump();
+  EXPECT_NE(dump.find("PRIMARY KEY (\"ID\")"), std::string::npos);
+  for (const char* absent : {"Dumping data", "INSERT", "setval", "COMMIT", "CREATE INDEX"})
+    EXPECT_EQ(dump.find(absent), std::string::npos) << absent;
+  EXPECT_TRUE(report_.ends_with("Table: Orders\r\n- 0 records moved\r\n"));
+}
+
+TEST_F(ConversionRunTest, CommitUnlessAutocommitIsOne) {
+  struct Case {
+    Value autocommit;
+    bool commit;
+  } cases[] = {{Value(1), false},  {Value("1"), false}, {Value(0), true},
+               {Value("0"), true}, {Value(""), true},   {Value("yes"), true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(SafeStr(c.autocommit));
+    Set("autocommit", c.autocommit);
+    ASSERT_EQ(RunConversion(), 0);
+    std::string dump = Dump();
+    size_t commit = dump.find("\r\nCOMMIT;\r\n\r\n");
+    EXPECT_EQ(commit != std::string::npos, c.commit);
+    if (c.commit) {
+      // After the sequence, before the deferred index.
+      EXPECT_LT(dump.find("setval"), commit);
+      EXPECT_EQ(dump.substr(commit + 13),
+                "CREATE INDEX \"Orders_ByName\" ON \"Orders\" (\"Name\");\r\n\r\n");
+    }
+  }
+}
+
+TEST_F(ConversionRunTest, CancelDuringATable) {
+  source_.tables["Orders"] = OrdersRows(100);
+  source_.tables["Later"] = {{"X"}, {3}, {{Value(1)}}};
+  schema_ = SchemaXml({OrdersSpec(), {"Later", {{.name = "X", .type = 4}}, {}}});
+  Set("sourcetables", Value::TextList({"Orders", "Orders\\ID", "Orders\\Name", "Later"}));
+  Set("autocommit", 0);
+  status_.on_events = [&] {
+    if (status_.progress_position >= 25) Flags().abort_requested = true;
+  };
+  EXPECT_EQ(RunConversion(), 0);
+  std::string dump = Dump();
+  EXPECT_NE(dump.find("VALUES (30, E'N');\r\n-- 30 records\r\n\r\nSELECT setval"),
+            std::string::npos);
+  EXPECT_NE(dump.find("COMMIT;\r\n\r\nCREATE INDEX \"Orders_ByName\""), std::string::npos);
+  EXPECT_EQ(dump.find("Later"), std::string::npos);
+  EXPECT_TRUE(report_.ends_with("Table: Orders\r\n- 30 records moved\r\nTransfer was aborted\r\n"))
+      << report_;
+  EXPECT_EQ(status_.lines.back(), "  Transfer was aborted");
+}
+
+TEST_F(ConversionRunTest, FailedRecordTransferEndsTheRun) {
+  source_.tables["Orders"] = {{"ID", "Name"}, {3, 0}, {{Value(1), Value("x")}}};
+  source_.tables["Later"] = {{"X"}, {3}, {{Value(1)}}};
+  schema_ = SchemaXml({OrdersSpec(), {"Later", {{.name = "X", .type = 4}}, {}}});
+  Set("sourcetables", Value::TextList({"Orders", "Orders\\ID", "Orders\\Name", "Later"}));
+  Set("autocommit", 0);
+  EXPECT_EQ(RunConversion(), 0);
+  std::string dump = Dump();
+  EXPECT_TRUE(dump.ends_with("-- Dumping data for table 'Orders'\r\n--\r\n\r\n")) << dump;
+  std::vector<std::string> report = Split(report_, "\r\n");
+  ASSERT_GE(report.size(), 6u);
+  EXPECT_EQ(report[6], "Table: Orders");
+  EXPECT_EQ(report[7], "Error moving data");
+  EXPECT_EQ(report[8], "Error: 1000");
+  EXPECT_EQ(report[10], "Transfer was aborted");
+  EXPECT_EQ(report_.find("records moved"), std::string::npos);
+  EXPECT_EQ(status_.lines.back(), "  Transfer was aborted");
+}
+
+TEST_F(ConversionRunTest, UnparsableSchemaYieldsNoTables) {
+  schema_ = "<AccessDatabase><Tables><Table>";
+  EXPECT_EQ(RunConversion(), 0);
+  EXPECT_TRUE(Dump().ends_with(
+      "CREATE DATABASE \"velkan\";\r\n\r\n-- NOTICE: At this place you need to connect to the new "
+      "database and run the rest of the statements.\r\n\r\n"));
+  EXPECT_EQ(status_.lines.back(), "  Transfer completed");
+}
+
+std::string ErrorBlock(int number, const std::string& hint, const std::string& reason) {
+  return "Program Version: " + std::to_string(kVersionMajor) + "." + std::to_string(kVersionMinor) +
+         ".0." + std::to_string(kVersionRevision) +
+         "\r\nODBC Version: \r\nFunction: modMySql.MoveData2MySql\r\nError: " +
+         std::to_string(number) + "\r\nHint: " + hint + "\r\nReason: " + reason + "\r\n";
+}
+
+TEST_F(ConversionRunTest, DumpFileError) {
+  std::string path = dir_.File("missing/dump.sql");
+  Set("destinationdumpfilename", path);
+  EXPECT_EQ(RunConversion(), 3);
+  EXPECT_EQ(report_, "SETTINGS\r\n--------\r\nMoving data to " + path +
+                         "\r\n\r\nTABLES\r\n------------\r\nError opening dump file: " + path +
+                         "\r\n" + ErrorBlock(76, "Open dump file", "Path not found: " + path));
+  EXPECT_EQ(status_.lines.back(), "Error opening dump file");
+}
+
+TEST_F(ConversionRunTest, MalformedSchemaEndsWithErrorBlock) {
+  TableSpec spec = OrdersSpec();
+  spec.fields[1].type_text = "text";
+  schema_ = SchemaXml({spec});
+  EXPECT_EQ(RunConversion(), 3);
+  // In a dump the statement quoted is the one written last.
+  EXPECT_TRUE(report_.ends_with("Table: Orders\r\n" +
+                                ErrorBlock(13, "Loop tables", "Type mismatch") +
+                                "SQL: CREATE DATABASE \"velkan\"\r\n"))
+      << report_;
+}
+
+TEST_F(ConversionRunTest, TrickyNames) {
+  const std::string table = "Kunden 'Ä\\\"x\"";
+  const std::string column = "Straße \"Nr\" & <ä>?";
+  schema_ = SchemaXml(
+      {{table,
+        {{.name = column, .type = 10, .size = 20, .required = true, .default_value = "\"a\\b?\""},
+         {.name = "Id's", .type = 4, .autonumber = true}},
+        {{.name = "PK \"1\"", .columns = {column}, .primary = true},
+         {.name = "i'd", .columns = {"Id's"}}}}});
+  source_.tables[table] = {{column, "Id's"}, {202, 3}, {{Value("O'Neil\\?"), Value(7)}}};
+  Set("sourcetables", Value::TextList({table, table + "\\" + column, table + "\\Id's"}));
+  Set("tableprefix", "p\"");
+  EXPECT_EQ(RunConversion(), 0);
+  std::string qt = "\"p\"\"Kunden 'Ä\\\"\"x\"\"\"";
+  std::string qc = "\"Straße \"\"Nr\"\" & <ä>?\"";
+  std::string dump = Dump();
+  EXPECT_NE(dump.find("DROP TABLE IF EXISTS " + qt + ";"), std::string::npos);
+  EXPECT_NE(dump.find("  " + qc + " VARCHAR(20) NOT NULL DEFAULT E'a\\\\b\\x3f', \r\n"),
+            std::string::npos);
+  EXPECT_NE(dump.find("  PRIMARY KEY (" + qc + ")\r\n);"), std::string::npos);
+  EXPECT_NE(
+      dump.find("INSERT INTO " + qt + " (" + qc + ", \"Id's\") VALUES (E'O''Neil\\\\\\x3f', 7);"),
+      std::string::npos);
+  EXPECT_NE(dump.find("SELECT setval(pg_get_serial_sequence(E'" +
+                      ReplaceAll(ReplaceAll(qt, "\\", "\\\\"), "'", "''") +
+                      "', E'Id''s'), MAX(\"Id's\")) FROM " + qt + ";"),
+            std::string::npos);
+  EXPECT_NE(dump.find("CREATE INDEX \"p\"\"Kunden 'Ä\\\"\"x\"\"_i'd\" ON " + qt + " (\"Id's\");"),
+            std::string::npos);
+  EXPECT_EQ(source_.statements.size(), 0u);  // the run reads through its own copy
+}
+
+// The direct destination, against a recording server. The driver's name is fixed here: the
+// driver manager reads its driver list from the first folder a process names.
+class DirectDestinationTest : public ConversionRunTest {
+ protected:
+  DirectDestinationTest() {
+    Set("destinationmethod", "DIRECT");
+    Set("destinationpassword", "pw;x");
+    Set("autocommit", 0);
+    destination_string_ = [this](const std::string& server, const std::string& database,
+                                 const std::string& port, const std::string& user,
+                                 const std::string& password) {
+      if (no_driver_)
+        throw Error(1004, "No 32 bit PostgreSQL Unicode ODBC driver was found on your computer.");
+      return "Driver={PostgreSQL UNICODE};Server=" + server + ";Port=" + port +
+             ";Database=" + database + ";Uid=" + user + ";Pwd=" + password + ";";
+    };
+  }
+  bool no_driver_ = false;
+};
+
+TEST_F(DirectDestinationTest, StatementsInOrder) {
+  Set("dropdatabase", 1);
+  EXPECT_EQ(RunConversion(), 0);
+  EXPECT_EQ(opened_.size(), 3u);
+  EXPECT_EQ(opened_[1],
+            "Driver={PostgreSQL UNICODE};Server=localhost;Port=5432;Database=postgres;"
+            "Uid=postgres;Pwd=pw;x;");
+  EXPECT_EQ(opened_[2],
+            "Driver={PostgreSQL UNICODE};Server=localhost;Port=5432;Database=velkan;"
+            "Uid=postgres;Pwd=pw;x;");
+  EXPECT_EQ(sent_, (std::vector<std::string>{
+                       "DROP DATABASE IF EXISTS \"velkan\"",
+                       "SELECT COUNT(*) FROM pg_catalog.pg_database WHERE datname=E'velkan'",
+                       "CREATE DATABASE \"velkan\"", "DROP TABLE IF EXISTS \"Orders\"",
+                       "CREATE TABLE \"Orders\" (  \"ID\" SERIAL NOT NULL,   \"Name\" VARCHAR(50) "
+                       "NOT NULL,   PRIMARY KEY (\"ID\"))",
+                       "INSERT INTO \"Orders\" (\"ID\", \"Name\") VALUES (1, E'Anna')",
+                       "SELECT setval('\"Orders_ID_seq\"', MAX(\"ID\")) FROM \"Orders\"", "COMMIT",
+                       "CREATE INDEX \"Orders_ByName\" ON \"Orders\" (\"Name\")"}));
+  EXPECT_EQ(report_,
+            "SETTINGS\r\n--------\r\nMoving data directly to PostgreSQL server\r\n\r\n"
+            "TABLES\r\n------------\r\nTable: Orders\r\n- Table 'Orders' created\r\n"
+            "- 1 records moved\r\n");
+}
+
+TEST_F(DirectDestinationTest, ExistingDatabaseIsFilled) {
+  database_count_ = 1;
+  EXPECT_EQ(RunConversion(), 0);
+  for (const auto& sql : sent_) EXPECT_EQ(sql.find("CREATE DATABASE"), std::string::npos);
+  EXPECT_EQ(opened_.size(), 3u);
+}
+
+TEST_F(DirectDestinationTest, RejectedCreateTableStillCommits) {
+  reject_ = [](const std::string& sql) { return sql.rfind("CREATE TABLE", 0) == 0; };
+  EXPECT_EQ(RunConversion(), 0);
+  EXPECT_EQ(sent_.back(), "COMMIT");
+  for (const auto& sql : sent_) {
+    EXPECT_EQ(sql.find("INSERT"), std::string::npos);
+    EXPECT_EQ(sql.find("CREATE INDEX"), std::string::npos);
+  }
+  EXPECT_NE(report_.find("Table: Orders\r\n- Creating 'Orders' failed\r\n- SQL: CREATE TABLE "
+                         "\"Orders\" (  \"ID\""),
+            std::string::npos);
+  EXPECT_NE(report_.find("\r\n- Error: -2147217900 (80040E14) ERROR: syntax error at or near "
+                         "\"(\"\r\n- 0 records moved\r\n"),
+            std::string::npos)
+      << report_;
+}
+
+TEST_F(DirectDestinationTest, RejectedInsertIsReportedWithItsStatement) {
+  reject_ = [](const std::string& sql) { return sql.rfind("INSERT", 0) == 0; };
+  EXPECT_EQ(RunConversion(), 0);
+  EXPECT_NE(report_.find("Error moving data\r\nError: -2147217900\r\nReason: ERROR: syntax error "
+                         "at or near \"(\"\r\nSQL: INSERT INTO \"Orders\" (\"ID\", \"Name\") "
+                         "VALUES (1, E'Anna')\r\nTransfer was aborted\r\n"),
+            std::string::npos)
+      << report_;
+}
+
+TEST_F(DirectDestinationTest, ConnectionErrorsHideThePassword) {
+  for (const char* db : {"postgres", "velkan"}) {
+    SCOPED_TRACE(db);
+    report_.clear();
+    opened_.clear();
+    fail_open = [db](const std::string& cs) {
+      return cs.find(std::string("Database=") + db + ";") != std::string::npos;
+    };
+    EXPECT_EQ(RunConversion(), 3);
+    EXPECT_NE(
+        report_.find("Error connecting to destination database.\r\nConnection: "
+                     "Driver={PostgreSQL UNICODE};Server=localhost;Port=5432;Database=" +
+                     std::string(db) + ";Uid=postgres;Pwd=** HIDDEN **;\r\nProgram Version: "),
+        std::string::npos)
+        << report_;
+    EXPECT_NE(report_.find("\r\nHint: " +
+                           std::string(db == std::string("postgres")
+                                           ? "Open connection to destination database"
+                                           : "Recreate the database") +
+                           "\r\nReason: could not connect to server\r\n"),
+              std::string::npos)
+        << report_;
+    EXPECT_EQ(report_.find("pw;x"), std::string::npos);
+    EXPECT_EQ(status_.lines.back(), "Error connecting to destination database");
+  }
+}
+
+TEST_F(DirectDestinationTest, FailuresBeforeTheDestinationReachTheCaller) {
+  no_driver_ = true;
+  try {
+    RunConversion();
+    ADD_FAILURE() << "no error raised";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.number(), 1004);
+  }
+  EXPECT_FALSE(Flags().transfer_running);
+  EXPECT_EQ(report_,
+            "SETTINGS\r\n--------\r\nMoving data directly to PostgreSQL server\r\n\r\n"
+            "TABLES\r\n------------\r\n");
+}
+
+}  // namespace
+}  // namespace ferrolyte

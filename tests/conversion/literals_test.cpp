@@ -1,0 +1,155 @@
+#include "conversion/literals.h"
+
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <cmath>
+#include <cstdlib>
+#include <string>
+
+#include "support/errors.h"
+#include "support/oledate.h"
+
+namespace ferrolyte {
+namespace {
+
+TEST(LiteralsTest, QuoteIdentifierDoublesQuotesAndKeepsEverythingElse) {
+  EXPECT_EQ(QuoteIdentifier("Order Details"), "\"Order Details\"");
+  EXPECT_EQ(QuoteIdentifier("a\"b\"\"c"), "\"a\"\"b\"\"\"\"c\"");
+  EXPECT_EQ(QuoteIdentifier("Größe"), "\"Größe\"");
+  EXPECT_EQ(QuoteIdentifier(""), "\"\"");
+}
+
+TEST(LiteralsTest, SqlStringEscapes) {
+  struct Case {
+    Value value;
+    std::string expected;
+  } cases[] = {
+      {Value::Null(), "NULL"},
+      {Value(""), "E''"},
+      {Value("O'Brien"), "E'O''Brien'"},
+      {Value("C:\\temp"), "E'C:\\\\temp'"},
+      {Value("a\tb\r\nc?"), "E'a\\tb\\r\\nc\\x3f'"},
+      {Value(std::string("x\0y", 3)), "E'x y'"},
+      {Value("\x1b\x01\x1f"), "E'\\x1B\\x01\\x1F'"},
+      {Value("Zoë 日本 \x7f"), "E'Zoë 日本 \x7f'"},
+      // The backslashes added by later steps stay single.
+      {Value("\\?\t"), "E'\\\\\\x3f\\t'"},
+      {Value(1), "E'1'"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(SqlString(c.value), c.expected);
+}
+
+TEST(LiteralsTest, SqlNumberForms) {
+  struct Case {
+    Value value;
+    std::string expected;
+  } cases[] = {
+      {Value::Null(), "NULL"},
+      {Value(0.5), ".5"},
+      {Value(-0.5), "-.5"},
+      {Value(-3), "-3"},
+      {Value(1234.5), "1234.5"},
+      {Value(0.0), "0"},
+      {Value(1e20), "1E+20"},
+      {Value(1.5e-7), "1.5E-07"},
+      {Value(0.1 + 0.2), ".3"},  // 15 significant digits
+      {Value(123456789012345678.0), "1.23456789012346E+17"},
+      {Value::Single(0.1f), ".1"},  // 7 digits for singles
+      {Value::Single(3.4028235e38f), "3.402823E+38"},
+      {Value(int64_t{-9223372036854775807LL - 1}), "-9223372036854775808"},
+      {Value::Decimal("0.5000"), ".5000"},
+      {Value::Decimal("-0.25"), "-.25"},
+      {Value::Decimal("12345678901234567890.1234"), "12345678901234567890.1234"},
+      {Value::Decimal("-922337203685477.5808"), "-922337203685477.5808"},
+      {Value(std::nan("")), "'NaN'"},
+      {Value(-HUGE_VAL), "'-Infinity'"},
+      {Value("12"), "E'12'"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(SqlNumber(c.value), c.expected);
+}
+
+TEST(LiteralsTest, SqlNumberIgnoresTheProcessLocale) {
+  const char* comma_locales[] = {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "nl_NL.UTF-8"};
+  std::string old = std::setlocale(LC_ALL, nullptr);
+  const char* found = nullptr;
+  for (const char* name : comma_locales)
+    if (std::setlocale(LC_ALL, name)) {
+      found = name;
+      break;
+    }
+  if (!found) GTEST_SKIP() << "no locale with a decimal comma is installed";
+  ASSERT_EQ(*std::localeconv()->decimal_point, ',');
+  std::string number = SqlNumber(Value(1234.5));
+  std::string single = SqlNumber(Value::Single(-0.25f));
+  std::setlocale(LC_ALL, old.c_str());
+  EXPECT_EQ(number, "1234.5");
+  EXPECT_EQ(single, "-.25");
+}
+
+TEST(LiteralsTest, SqlDateTimeForms) {
+  struct Case {
+    Value value;
+    std::string expected;
+  } cases[] = {
+      {Value::Null(), "NULL"},
+      {Value::Date(FieldsToOleDate({2003, 2, 1, 4, 5, 6})), "'2003-02-01 04:05:06'"},
+      {Value::Date(FieldsToOleDate({2009, 3, 7, 14, 5, 9})), "'2009-03-07 14:05:09'"},
+      {Value::Date(FieldsToOleDate({100, 1, 1, 0, 0, 0})), "'0100-01-01 00:00:00'"},
+      {Value::Date(FieldsToOleDate({9999, 12, 31, 23, 59, 59})), "'9999-12-31 23:59:59'"},
+      // Just before midnight rounds into the next day, never to 24:00:00.
+      {Value::Date(FieldsToOleDate({2020, 5, 1, 0, 0, 0}) - 1e-7), "'2020-05-01 00:00:00'"},
+      {Value("not a date"), "'1899-12-30 00:00:00'"},
+      {Value(true), "'1899-12-30 00:00:00'"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(SqlDateTime(c.value), c.expected);
+}
+
+TEST(LiteralsTest, SqlBinaryForms) {
+  struct Case {
+    Value value;
+    bool required;
+    std::string expected;
+  } cases[] = {
+      {Value::FromBytes({0x0A, 0xFF}), false, "E'0AFF'"},
+      {Value::FromBytes({0x00}), true, "E'00'"},
+      {Value::Null(), false, "NULL"},
+      {Value::Null(), true, "E''"},
+      // An empty array in a required column: an empty text the server accepts.
+      {Value::FromBytes({}), true, "E''"},
+      {Value::FromBytes({}), false, "NULL"},
+      {Value("text"), false, "NULL"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(SqlBinary(c.value, false, c.required), c.expected);
+}
+
+TEST(LiteralsTest, SqlBinarySizeLimit) {
+  Value at_limit = Value::FromBytes(Bytes(kMaxBlobSize, 0xAB));
+  std::string hex = SqlBinary(at_limit, false, false);
+  EXPECT_EQ(hex.size(), kMaxBlobSize * 2 + 3);
+  EXPECT_EQ(hex.substr(0, 6), "E'ABAB");
+
+  Value over = Value::FromBytes(Bytes(kMaxBlobSize + 1, 1));
+  EXPECT_EQ(SqlBinary(over, true, false), "NULL");
+  EXPECT_EQ(SqlBinary(over, true, true), "E''");
+  try {
+    SqlBinary(over, false, false);
+    FAIL() << "expected error 1003";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.number(), 1003);
+    EXPECT_EQ(e.description(),
+              "The maximum blob size of 500000 bytes was exceeded by a blob of 500001 bytes. "
+              "There is an advanced option to ignore BLOBs that are too large.");
+  }
+}
+
+TEST(LiteralsTest, XmlEscapeReplacesMarkupButNotApostrophes) {
+  EXPECT_EQ(XmlEscape(Value("A&B")), "A&amp;B");
+  EXPECT_EQ(XmlEscape(Value("Tom's")), "Tom's");
+  EXPECT_EQ(XmlEscape(Value("<\"x\">")), "&lt;&quot;x&quot;&gt;");
+  EXPECT_EQ(XmlEscape(Value::Null()), "");
+  EXPECT_EQ(XmlEscape(Value(12)), "12");
+}
+
+}  // namespace
+}  // namespace ferrolyte

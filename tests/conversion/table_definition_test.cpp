@@ -1,0 +1,339 @@
+#include "conversion/table_definition.h"
+
+#include <gtest/gtest.h>
+
+#include "conversion/literals.h"
+#include "conversion_fixtures.h"
+#include "support/errors.h"
+#include "support/text.h"
+
+namespace ferrolyte {
+namespace {
+
+using testing::FieldSpec;
+using testing::IndexSpec;
+using testing::ParsedTable;
+using testing::TableSpec;
+
+DefinitionOptions OptionsSelecting(const std::vector<std::string>& entries) {
+  DefinitionOptions o;
+  o.selection.insert(entries.begin(), entries.end());
+  return o;
+}
+
+TableSpec Orders() {
+  return {"Orders",
+          {{.name = "ID", .type = 4, .size = 4, .autonumber = true},
+           {.name = "Name", .type = 10, .size = 50, .required = true},
+           {.name = "Price", .type = 5, .size = 19, .scale = 4, .default_value = "0"},
+           {.name = "CustomerID", .type = 4, .size = 4}},
+          {{.name = "PrimaryKey", .columns = {"ID"}, .primary = true},
+           {.name = "CustomerID", .columns = {"CustomerID"}}}};
+}
+
+TableDefinition Define(const TableSpec& spec, const DefinitionOptions& options,
+                       const std::string& prefix = "") {
+  ParsedTable t(spec);
+  TableDefinition def = BuildTableDefinition(t.node, spec.name, prefix + spec.name, options);
+  AddIndexDefinitions(t.node, spec.name, prefix + spec.name, options, def);
+  def.create_text += "\r\n)";
+  return def;
+}
+
+// The definition of the single column of a table "T" that lists no columns.
+std::string ColumnLine(const FieldSpec& field,
+                       DefinitionOptions options = OptionsSelecting({"T"})) {
+  TableDefinition def =
+      BuildTableDefinition(ParsedTable({"T", {field}, {}}).node, "T", "T", options);
+  const std::string head = "CREATE TABLE \"T\" (\r\n  ";
+  EXPECT_EQ(def.create_text.substr(0, head.size()), head);
+  return def.create_text.substr(head.size());
+}
+
+TEST(TableDefinitionTest, OrdersExample) {
+  TableSpec spec = Orders();
+  spec.fields.pop_back();
+  spec.indexes.pop_back();
+  TableDefinition def =
+      Define(spec, OptionsSelecting({"Orders", "Orders\\ID", "Orders\\Name", "Orders\\Price"}));
+  EXPECT_EQ(def.create_text,
+            "CREATE TABLE \"Orders\" (\r\n"
+            "  \"ID\" SERIAL NOT NULL, \r\n"
+            "  \"Name\" VARCHAR(50) NOT NULL, \r\n"
+            "  \"Price\" NUMERIC(19,4) DEFAULT 0, \r\n"
+            "  PRIMARY KEY (\"ID\")\r\n"
+            ")");
+  EXPECT_EQ(
+      def.sequence_statements,
+      std::vector<std::string>{"SELECT setval('\"Orders_ID_seq\"', MAX(\"ID\")) FROM \"Orders\""});
+  EXPECT_EQ(def.autonumber_column, "ID");
+  EXPECT_EQ(def.source_column_list, "[ID], [Name], [Price]");
+  EXPECT_EQ(def.destination_column_list, "\"ID\", \"Name\", \"Price\"");
+  EXPECT_EQ(def.required, (std::vector<bool>{false, true, false}));
+}
+
+TEST(TableDefinitionTest, TypeMapping) {
+  struct Case {
+    int type, size, scale;
+    bool required;
+    const char* expected;
+  } cases[] = {
+      {1, 1, 0, false, "BOOLEAN"},
+      {2, 1, 0, false, "SMALLINT"},
+      {3, 2, 0, false, "INTEGER"},
+      {4, 4, 0, false, "INTEGER"},
+      {5, 19, 2, false, "NUMERIC(19,4)"},
+      {6, 4, 0, false, "FLOAT NULL"},
+      {6, 4, 0, true, "FLOAT NOT NULL"},
+      {7, 8, 0, false, "DOUBLE PRECISION NULL"},
+      {7, 8, 0, true, "DOUBLE PRECISION NOT NULL"},
+      {8, 8, 0, false, "TIMESTAMP"},
+      {9, 255, 0, false, "TEXT"},
+      {10, 50, 0, true, "VARCHAR(50) NOT NULL"},
+      {11, 0, 0, false, "TEXT"},
+      {12, 0, 0, false, "TEXT"},
+      {15, 16, 0, false, "VARCHAR(38)"},
+      {16, 8, 0, false, "BIGINT"},
+      {17, 510, 0, false, "TEXT"},
+      {18, 10, 0, false, "CHAR(10)"},
+      {19, 8, 0, false, "DOUBLE PRECISION"},
+      {20, 28, 6, false, "DECIMAL(28,6)"},
+      {21, 8, 0, false, "FLOAT"},
+      {22, 8, 0, false, "TIME"},
+      {23, 8, 0, false, "TIMESTAMP"},
+      {101, 0, 0, false, "TEXT"},
+      {102, 0, 0, false, "TEXT"},
+      {109, 0, 0, false, "TEXT"},
+      // Unknown codes get a type the server accepts, so the table and its rows survive.
+      {13, 0, 0, true, "TEXT NOT NULL"},
+      {999, 0, 0, false, "TEXT"},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(ColumnLine({.name = "C",
+                          .type = c.type,
+                          .size = c.size,
+                          .scale = c.scale,
+                          .required = c.required}),
+              std::string("\"C\" ") + c.expected)
+        << "type " << c.type;
+}
+
+TEST(TableDefinitionTest, BrighthouseCapsDecimalPrecision) {
+  DefinitionOptions o = OptionsSelecting({"T"});
+  o.storage_engine = "brighthouse";
+  EXPECT_EQ(ColumnLine({.name = "D", .type = 20, .size = 28, .scale = 6}, o),
+            "\"D\" DECIMAL(18,6)");
+  EXPECT_EQ(ColumnLine({.name = "D", .type = 20, .size = 12, .scale = 2}, o),
+            "\"D\" DECIMAL(12,2)");
+}
+
+TEST(TableDefinitionTest, ColumnSelection) {
+  TableSpec spec = Orders();
+  TableDefinition all = Define(spec, OptionsSelecting({"Orders"}));
+  EXPECT_EQ(all.source_column_list, "");
+  EXPECT_EQ(all.destination_column_list, "");
+  EXPECT_EQ(all.required.size(), 4u);
+  EXPECT_NE(all.create_text.find("\"CustomerID\" INTEGER"), std::string::npos);
+  // A table without column entries gets no keys and no indexes.
+  EXPECT_EQ(all.create_text.find("PRIMARY KEY"), std::string::npos);
+  EXPECT_TRUE(all.index_statements.empty());
+
+  // Listed columns are defined in the table's order, not the selection's.
+  TableDefinition some =
+      Define(spec, OptionsSelecting({"Orders", "Orders\\Price", "Orders\\Name", "orders\\ID"}));
+  EXPECT_EQ(some.source_column_list, "[Name], [Price]");
+  EXPECT_EQ(some.destination_column_list, "\"Name\", \"Price\"");
+  EXPECT_EQ(some.create_text,
+            "CREATE TABLE \"Orders\" (\r\n  \"Name\" VARCHAR(50) NOT NULL, \r\n"
+            "  \"Price\" NUMERIC(19,4) DEFAULT 0\r\n)");
+  EXPECT_TRUE(some.sequence_statements.empty());
+}
+
+TEST(TableDefinitionTest, Defaults) {
+  struct Case {
+    FieldSpec field;
+    const char* expected;
+  } cases[] = {
+      {{.name = "C", .type = 10, .size = 20, .default_value = "now()"},
+       "\"C\" TIMESTAMP DEFAULT CURRENT_TIMESTAMP"},
+      {{.name = "C", .type = 8, .default_value = "Date()"},
+       "\"C\" TIMESTAMP DEFAULT CURRENT_TIMESTAMP"},
+      {{.name = "C", .type = 1, .default_value = "1"}, "\"C\" BOOLEAN DEFAULT E'1'"},
+      {{.name = "C", .type = 1, .default_value = "NULL"}, "\"C\" BOOLEAN DEFAULT NULL"},
+      {{.name = "C", .type = 10, .size = 9, .default_value = "\"abc\""},
+       "\"C\" VARCHAR(9) DEFAULT E'abc'"},
+      {{.name = "C", .type = 10, .size = 9, .default_value = "\"say \"\"hi\"\"\""},
+       "\"C\" VARCHAR(9) DEFAULT E'say \"hi\"'"},
+      {{.name = "C", .type = 10, .size = 9, .default_value = "\""}, "\"C\" VARCHAR(9) DEFAULT E''"},
+      {{.name = "C", .type = 10, .size = 9, .default_value = "O'Neil"},
+       "\"C\" VARCHAR(9) DEFAULT E'O''Neil'"},
+      {{.name = "C", .type = 15, .default_value = "GenGUID()"}, "\"C\" VARCHAR(38)"},
+      {{.name = "C", .type = 7, .default_value = "0.5"}, "\"C\" DOUBLE PRECISION NULL DEFAULT .5"},
+      {{.name = "C", .type = 4, .default_value = "-12abc"}, "\"C\" INTEGER DEFAULT -12"},
+      {{.name = "C", .type = 4, .default_value = "=x"}, "\"C\" INTEGER DEFAULT 0"},
+      {{.name = "C", .type = 6, .default_value = "1.5e3"}, "\"C\" FLOAT NULL DEFAULT 1500"},
+      // SERIAL brings its own default: a second one is rejected by the server.
+      {{.name = "C", .type = 4, .default_value = "0", .autonumber = true}, "\"C\" SERIAL"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ColumnLine(c.field), c.expected) << c.field.default_value;
+
+  DefinitionOptions off = OptionsSelecting({"T"});
+  off.transfer_default_values = false;
+  EXPECT_EQ(ColumnLine({.name = "C", .type = 10, .size = 5, .default_value = "Now()"}, off),
+            "\"C\" VARCHAR(5)");
+}
+
+TEST(TableDefinitionTest, BooleanDefaultDoesNotLeakIntoTheNextColumn) {
+  TableDefinition def = Define({"T",
+                                {{.name = "Flag", .type = 1, .default_value = "1"},
+                                 {.name = "Code", .type = 10, .size = 3, .default_value = "7"}},
+                                {}},
+                               OptionsSelecting({"T"}));
+  EXPECT_NE(def.create_text.find("\"Code\" VARCHAR(3) DEFAULT E'7'"), std::string::npos);
+}
+
+TEST(TableDefinitionTest, AutonumbersOff) {
+  DefinitionOptions o = OptionsSelecting({"Orders"});
+  o.transfer_autonumbers = false;
+  TableDefinition def = Define(Orders(), o);
+  EXPECT_NE(def.create_text.find("\"ID\" INTEGER NOT NULL, "), std::string::npos);
+  EXPECT_TRUE(def.sequence_statements.empty());
+  EXPECT_EQ(def.autonumber_column, "");
+}
+
+TEST(TableDefinitionTest, PrimaryKeyColumnsWithMarkupCharactersStayNotNull) {
+  for (std::string name : {"a&b", "x<y>", "say \"hi\"", "it's", "back\\slash", "Größe"}) {
+    TableSpec spec{
+        "T", {{.name = name, .type = 4}}, {{.name = "PK", .columns = {name}, .primary = true}}};
+    TableDefinition def = Define(spec, OptionsSelecting({"T", "T\\" + name}));
+    std::string quoted = QuoteIdentifier(name);
+    EXPECT_EQ(def.create_text, "CREATE TABLE \"T\" (\r\n  " + quoted +
+                                   " INTEGER NOT NULL, \r\n"
+                                   "  PRIMARY KEY (" +
+                                   quoted + ")\r\n)")
+        << name;
+  }
+}
+
+TEST(TableDefinitionTest, MalformedFieldsFail) {
+  for (std::string type : {"abc", "", "4.5", "99999999999"}) {
+    try {
+      ColumnLine({.name = "C", .type_text = type.empty() ? " " : type});
+      ADD_FAILURE() << "Type '" << type << "' was accepted";
+    } catch (const Error& e) {
+      EXPECT_EQ(e.number(), 13);
+    }
+  }
+  ParsedTable t({"T", {{.name = "C"}}, {}});
+  t.node.child("Fields").child("Field").remove_child("Type");
+  try {
+    BuildTableDefinition(t.node, "T", "T", OptionsSelecting({"T"}));
+    ADD_FAILURE() << "a field without Type was accepted";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.number(), 91);
+  }
+}
+
+TEST(TableDefinitionTest, SequenceStatementNamesTheRealSequence) {
+  EXPECT_EQ(SequenceStatement("Orders", "ID"),
+            "SELECT setval('\"Orders_ID_seq\"', MAX(\"ID\")) FROM \"Orders\"");
+  EXPECT_EQ(SequenceStatement("a\"b", "c"),
+            "SELECT setval('\"a\"\"b_c_seq\"', MAX(\"c\")) FROM \"a\"\"b\"");
+  // Names PostgreSQL shortens, and quotes that would end the literal, go through the
+  // server's own lookup.
+  EXPECT_EQ(SequenceStatement("O'Hare", "ID"),
+            "SELECT setval(pg_get_serial_sequence(E'\"O''Hare\"', E'ID'), MAX(\"ID\")) FROM "
+            "\"O'Hare\"");
+  std::string table(50, 't');
+  EXPECT_EQ(SequenceStatement(table, "LongColumnName"),
+            "SELECT setval(pg_get_serial_sequence(E'\"" + table +
+                "\"', E'LongColumnName'), "
+                "MAX(\"LongColumnName\")) FROM \"" +
+                table + "\"");
+  // 63 bytes still fit.
+  std::string fits(63 - 7, 'x');
+  EXPECT_EQ(SequenceStatement(fits, "ID").rfind("SELECT setval('", 0), 0u);
+}
+
+TEST(IndexDefinitionTest, KeysAndIndexes) {
+  DefinitionOptions o =
+      OptionsSelecting({"Orders", "Orders\\ID", "Orders\\Name", "Orders\\CustomerID"});
+  TableDefinition def = Define(Orders(), o);
+  EXPECT_NE(def.create_text.find("\"CustomerID\" INTEGER, \r\n  PRIMARY KEY (\"ID\")\r\n)"),
+            std::string::npos);
+  EXPECT_EQ(def.index_statements,
+            std::vector<std::string>{
+                "CREATE INDEX \"Orders_CustomerID\" ON \"Orders\" (\"CustomerID\")"});
+
+  // With a prefix both the table and the index names carry it.
+  TableDefinition prefixed = Define(Orders(), o, "x_");
+  EXPECT_EQ(prefixed.index_statements,
+            std::vector<std::string>{
+                "CREATE INDEX \"x_Orders_CustomerID\" ON \"x_Orders\" (\"CustomerID\")"});
+}
+
+TEST(IndexDefinitionTest, WhichIndexesAreWritten) {
+  TableSpec spec{"T",
+                 {{.name = "A", .type = 4}, {.name = "B", .type = 4}, {.name = "M", .type = 12}},
+                 {{.name = "PK", .columns = {"A"}, .primary = true, .unique = true},
+                  {.name = "AB", .columns = {"A", "B"}, .unique = true},
+                  {.name = "FK", .columns = {"B"}, .foreign = true},
+                  {.name = "Bx", .columns = {"B"}},
+                  {.name = "Mx", .columns = {"M"}},
+                  {.name = "Empty", .columns = {}}}};
+  TableDefinition all = Define(spec, OptionsSelecting({"T", "T\\A", "T\\B", "T\\M"}));
+  EXPECT_EQ(all.create_text,
+            "CREATE TABLE \"T\" (\r\n  \"A\" INTEGER NOT NULL, \r\n  \"B\" INTEGER, \r\n"
+            "  \"M\" TEXT, \r\n  PRIMARY KEY (\"A\"), \r\n  UNIQUE (\"A\", \"B\")\r\n)");
+  EXPECT_EQ(all.index_statements,
+            (std::vector<std::string>{"CREATE INDEX \"T_Bx\" ON \"T\" (\"B\")",
+                                      "CREATE INDEX \"T_Mx\" ON \"T\" (\"M\")"}));
+
+  // An index over an unselected column is left out whole.
+  TableDefinition without_b = Define(spec, OptionsSelecting({"T", "T\\A", "T\\M"}));
+  EXPECT_EQ(without_b.create_text.find("UNIQUE"), std::string::npos);
+  EXPECT_NE(without_b.create_text.find("PRIMARY KEY (\"A\")"), std::string::npos);
+  EXPECT_EQ(without_b.index_statements,
+            std::vector<std::string>{"CREATE INDEX \"T_Mx\" ON \"T\" (\"M\")"});
+
+  for (bool brighthouse : {false, true}) {
+    DefinitionOptions o = OptionsSelecting({"T", "T\\A", "T\\B", "T\\M"});
+    if (brighthouse)
+      o.storage_engine = "brighthouse";
+    else
+      o.transfer_indexes = false;
+    TableDefinition none = Define(spec, o);
+    EXPECT_EQ(none.create_text.find("PRIMARY KEY"), std::string::npos);
+    EXPECT_TRUE(none.index_statements.empty());
+  }
+}
+
+TEST(IndexDefinitionTest, IndexColumnsAreMatchedByExactName) {
+  std::string name = "a&b <\"c\">";
+  TableSpec spec{"T", {{.name = name, .type = 4}}, {{.name = "ix", .columns = {name}}}};
+  TableDefinition def = Define(spec, OptionsSelecting({"T", "T\\" + name}));
+  EXPECT_EQ(def.index_statements,
+            std::vector<std::string>{"CREATE INDEX \"T_ix\" ON \"T\" (\"a&b <\"\"c\"\">\")"});
+}
+
+TEST(IndexDefinitionTest, MalformedIndexesFail) {
+  TableSpec missing{"T", {{.name = "A", .type = 4}}, {{.name = "ix", .columns = {"Nope"}}}};
+  try {
+    Define(missing, OptionsSelecting({"T", "T\\A", "T\\Nope"}));
+    ADD_FAILURE() << "an index over a missing column was accepted";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.number(), 91);
+  }
+  ParsedTable t({"T", {{.name = "A", .type = 4}}, {{.name = "ix", .columns = {"A"}}}});
+  t.node.child("Indexes").child("Index").child("Primary").text().set("maybe");
+  TableDefinition def = BuildTableDefinition(t.node, "T", "T", OptionsSelecting({"T", "T\\A"}));
+  try {
+    AddIndexDefinitions(t.node, "T", "T", OptionsSelecting({"T", "T\\A"}), def);
+    ADD_FAILURE() << "Primary 'maybe' was accepted";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.number(), 13);
+  }
+}
+
+}  // namespace
+}  // namespace ferrolyte
