@@ -68,8 +68,7 @@ void LogStatus::SetProgress(const std::string& text, int64_t position) {
   int percent = span > 0 ? static_cast<int>((position - min_) * 100 / span) : 0;
   if (percent < 0) percent = 0;
   if (percent > 100) percent = 100;
-  std::fprintf(terminal_, "\r\033[K  %s  %lld/%lld (%d%%)", text.c_str(),
-               static_cast<long long>(position), static_cast<long long>(max_), percent);
+  std::fprintf(terminal_, "\r\033[K  %s  %d%%", text.c_str(), percent);
   std::fflush(terminal_);
   progress_shown_ = true;
 }

@@ -1,0 +1,224 @@
+// Runs the built program unattended, in a scratch configuration folder, and checks its log,
+// its exit status and (under a PostgreSQL test cluster) that its dump loads.
+#include <accesswriter/writer.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "support/files.h"
+#include "support/text.h"
+#include "testing/temp_dir.h"
+
+namespace ferrolyte {
+namespace {
+
+using testing::ScopedEnv;
+using testing::TempDir;
+
+const std::string kProgram = std::string(FERROLYTE_BINARY_DIR) + "/src/ferrolyte";
+
+struct Outcome {
+  int status = -1;
+  std::string output;  // standard output and standard error together
+};
+
+// Runs a program with the arguments, without a shell, and waits for it.
+Outcome Execute(const std::vector<std::string>& argv, const std::string& output_file) {
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    int fd = ::open(output_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ::dup2(fd, 1);
+    ::dup2(fd, 2);
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    ::execvp(args[0], args.data());
+    ::_exit(127);
+  }
+  int wstatus = 0;
+  ::waitpid(pid, &wstatus, 0);
+  Outcome outcome;
+  outcome.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+  outcome.output = ReadTextFile(output_file, "");
+  return outcome;
+}
+
+class AutorunTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!FileExists(kProgram)) GTEST_SKIP() << "program not built: " << kProgram;
+  }
+  Outcome Run(std::vector<std::string> args) {
+    args.insert(args.begin(), kProgram);
+    return Execute(args, dir_.File("output.txt"));
+  }
+  std::string Log() {
+    std::string file = dir_.path() + "/Quorvane/Ferrolyte/ferrolyte.log";
+    return FileExists(file) ? ReadTextFile(file, "") : "";
+  }
+  // The messages of the log, time stamps removed, continuation lines kept apart.
+  std::vector<std::string> LogLines() {
+    std::vector<std::string> lines;
+    for (const std::string& line : Split(Log(), "\r\n"))
+      if (line.size() >= 20) lines.push_back(line.substr(20));
+    return lines;
+  }
+  std::string WriteSettings(const std::string& source, const std::string& dump,
+                            const std::string& tables, const std::string& database) {
+    std::string file = dir_.File("job.ini");
+    WriteTextFile(file,
+                  "[Velkan Ferrolyte]\r\n"
+                  "  sourcefilename=" +
+                      source +
+                      "\r\n"
+                      "  destinationmethod=DUMP\r\n"
+                      "  destinationdatabase=" +
+                      database +
+                      "\r\n"
+                      "  destinationdumpfilename=" +
+                      dump +
+                      "\r\n"
+                      "  sourcetables[]=" +
+                      tables + "\r\n");
+    return file;
+  }
+  std::string MakeDatabase() {
+    std::string file = dir_.File("shop.mdb");
+    accesswriter::DatabaseWriter db(file);
+    accesswriter::Table customers{.name = "Customers"};
+    customers.columns.push_back({.name = "Id",
+                                 .type = accesswriter::ColumnType::kLong,
+                                 .auto_number = accesswriter::AutoNumber::kIncrement});
+    customers.columns.push_back(
+        {.name = "Name", .type = accesswriter::ColumnType::kText, .size = 50, .required = true});
+    customers.columns.push_back({.name = "Notes", .type = accesswriter::ColumnType::kMemo});
+    customers.indexes.push_back({.name = "PrimaryKey", .columns = {{"Id"}}, .primary_key = true});
+    accesswriter::TableWriter& rows = db.AddTable(customers);
+    rows.AddRow({nullptr, "Zoë O'Brien", "line one\r\nline \"two\" \\ back"});
+    rows.AddRow({nullptr, "Ånund", nullptr});
+    rows.AddRow({nullptr, "Plain", std::string(5000, 'x')});
+    accesswriter::Table orders{.name = "Order Lines"};
+    orders.columns.push_back({.name = "Line", .type = accesswriter::ColumnType::kLong});
+    orders.columns.push_back({.name = "Price", .type = accesswriter::ColumnType::kCurrency});
+    orders.columns.push_back({.name = "When", .type = accesswriter::ColumnType::kDateTime});
+    accesswriter::TableWriter& lines = db.AddTable(orders);
+    lines.AddRow({1, accesswriter::Value::Decimal("12.3400"),
+                  accesswriter::Value::Date({.year = 2024, .month = 3, .day = 5, .hour = 14})});
+    lines.AddRow({2, accesswriter::Value::Decimal("-0.5"), nullptr});
+    db.Finish();
+    return file;
+  }
+
+  TempDir dir_;
+  ScopedEnv appdata_{"APPDATA", dir_.path().c_str()};
+};
+
+TEST_F(AutorunTest, AutorunWithoutSettingsIsRefused) {
+  Outcome out = Run({"autorun"});
+  EXPECT_EQ(out.status, 2);
+  std::vector<std::string> log = LogLines();
+  ASSERT_GE(log.size(), 2u);
+  EXPECT_EQ(log[0], "Begin");
+  EXPECT_NE(log[log.size() - 2].find("\"settings\" prarameter."), std::string::npos);
+  EXPECT_EQ(log.back(), "End");
+  EXPECT_NE(out.output.find("\"settings\" prarameter."), std::string::npos);
+}
+
+TEST_F(AutorunTest, MissingSettingsFileIsReported) {
+  const std::string file = dir_.File("My Files/absent.ini");
+  Outcome out = Run({"settings=" + file, "autorun", "hide"});
+  EXPECT_EQ(out.status, 2);
+  EXPECT_NE(Log().find("Unable to load ini file: " + file + "\r\n"), std::string::npos);
+  EXPECT_EQ(LogLines().back(), "End");
+  EXPECT_EQ(out.output.find("Unable"), std::string::npos) << "hide shows nothing";
+}
+
+TEST_F(AutorunTest, UnopenableSourceEndsWithTheErrorReport) {
+  const std::string settings =
+      WriteSettings(dir_.File("missing.mdb"), dir_.File("out.sql"), "\"T\"", "e2e_none");
+  Outcome out = Run({"settings=" + settings, "autorun", "hide"});
+  EXPECT_EQ(out.status, 1);
+  const std::string log = Log();
+  EXPECT_NE(log.find("\tError in function 'Form_Load'"), std::string::npos) << log;
+  EXPECT_NE(log.find("\tDebug information: Check autorun"), std::string::npos) << log;
+  EXPECT_EQ(LogLines().back(), "End");
+  EXPECT_FALSE(FileExists(dir_.File("out.sql")));
+}
+
+TEST_F(AutorunTest, RunCountIncreasesOnEachStart) {
+  for (int i = 1; i <= 2; ++i) {
+    Run({"autorun", "hide"});
+    std::vector<std::string> log = LogLines();
+    ASSERT_GE(log.size(), 2u);
+    EXPECT_EQ(log[1], "Run count is " + std::to_string(i));
+    EXPECT_EQ(std::count(log.begin(), log.end(), "Begin"), 1) << "one run per log";
+  }
+}
+
+TEST_F(AutorunTest, ConversionErrorBlockGivesExitStatus3) {
+  const std::string settings = WriteSettings(MakeDatabase(), dir_.File("no/such/folder/out.sql"),
+                                             "\"Customers\"", "e2e_error");
+  Outcome out = Run({"settings=" + settings, "autorun", "hide"});
+  EXPECT_EQ(out.status, 3) << Log();
+  EXPECT_NE(Log().find("Error opening dump file: "), std::string::npos);
+  EXPECT_EQ(LogLines().back(), "End");
+}
+
+// psql with the test cluster's connection from the environment; returns the exit status.
+int Psql(const std::string& database, const std::vector<std::string>& args,
+         const std::string& output_file) {
+  std::vector<std::string> argv = {"psql", "-X", "-q", "-v", "ON_ERROR_STOP=1", "-d", database};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return Execute(argv, output_file).status;
+}
+
+TEST_F(AutorunTest, DumpOfAWriterMadeDatabaseLoadsIntoPostgres) {
+  const std::string database = "ferrolyte_e2e_" + std::to_string(::getpid());
+  const std::string dump = dir_.File("shop dump.sql");
+  const std::string settings =
+      WriteSettings(MakeDatabase(), dump,
+                    // Every table with every field, as the wizard writes it with all ticked.
+                    "\"Customers\",\"Customers\\Id\",\"Customers\\Name\",\"Customers\\Notes\","
+                    "\"Order Lines\",\"Order Lines\\Line\",\"Order Lines\\Price\","
+                    "\"Order Lines\\When\"",
+                    database);
+  Outcome out = Run({"settings=" + settings, "autorun", "unittest"});
+  ASSERT_EQ(out.status, 0) << out.output << Log();
+  EXPECT_NE(Log().find("\t  Transfer completed\r\n"), std::string::npos);
+  EXPECT_EQ(LogLines().back(), "End");
+  ASSERT_TRUE(FileExists(dump));
+
+  if (!std::getenv("PGPORT")) GTEST_SKIP() << "no PostgreSQL test cluster (PGPORT unset)";
+  const std::string text = ReadTextFile(dump, "");
+  const size_t notice = text.find("-- NOTICE:");
+  ASSERT_NE(notice, std::string::npos);
+  WriteTextFile(dir_.File("part1.sql"), text.substr(0, notice));
+  WriteTextFile(dir_.File("part2.sql"), text.substr(notice));
+  const std::string maintenance =
+      std::getenv("PGDATABASE") ? std::getenv("PGDATABASE") : "postgres";
+  Psql(maintenance, {"-c", "DROP DATABASE IF EXISTS \"" + database + "\""}, dir_.File("p0.txt"));
+  ASSERT_EQ(Psql(maintenance, {"-f", dir_.File("part1.sql")}, dir_.File("p1.txt")), 0)
+      << ReadTextFile(dir_.File("p1.txt"), "");
+  int loaded = Psql(database, {"-f", dir_.File("part2.sql")}, dir_.File("p2.txt"));
+  std::string p2 = ReadTextFile(dir_.File("p2.txt"), "");
+  int queried = Psql(database,
+                     {"-tA", "-c",
+                      "SELECT string_agg(\"Name\" || '|' || coalesce(length(\"Notes\"), -1), ';' "
+                      "ORDER BY \"Id\") FROM \"Customers\"; "
+                      "SELECT string_agg((\"Price\" * 100)::bigint::text, ';' ORDER BY \"Line\") "
+                      "FROM \"Order Lines\";"},
+                     dir_.File("q.txt"));
+  std::string rows = ReadTextFile(dir_.File("q.txt"), "");
+  Psql(maintenance, {"-c", "DROP DATABASE IF EXISTS \"" + database + "\""}, dir_.File("p3.txt"));
+  ASSERT_EQ(loaded, 0) << p2;
+  ASSERT_EQ(queried, 0) << rows;
+  EXPECT_EQ(rows, "Zoë O'Brien|27;Ånund|-1;Plain|5000\n1234;-50\n");
+}
+
+}  // namespace
+}  // namespace ferrolyte
