@@ -1,0 +1,497 @@
+// Whole conversion runs into the throw-away PostgreSQL server: Access files written by the
+// test-database writer (and the real Access files when present), scanned, moved directly,
+// and compared with their source and with the loaded dump of the same run.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <pugixml.hpp>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "accesswriter/writer.h"
+#include "conversion/connections.h"
+#include "conversion/conversion_fixtures.h"
+#include "conversion/conversion_run.h"
+#include "conversion/literals.h"
+#include "platform/ado.h"
+#include "platform/odbc_test_server.h"
+#include "schema/access_scanner.h"
+#include "shell/program_flags.h"
+#include "shell/status.h"
+#include "support/errors.h"
+#include "support/files.h"
+#include "support/oledate.h"
+#include "support/safe.h"
+#include "support/text.h"
+#include "testing/temp_dir.h"
+
+namespace ferrolyte {
+namespace {
+
+namespace aw = accesswriter;
+using testing::ConnectTo;
+using testing::MaintenanceDb;
+using testing::QueryValue;
+using testing::ScratchDatabase;
+using testing::SessionsOn;
+using testing::TempDir;
+
+// A scanned source: the file and its schema description text.
+struct Source {
+  std::string path;
+  std::string schema_xml;
+  std::vector<std::string> tables;
+  std::vector<std::string> selection;  // as the table tree writes it: table, then its fields
+};
+
+Source Scan(const std::string& path) {
+  RecordingStatus status;
+  auto doc = ScanAccessDatabase(path, "", "", "", status);
+  std::ostringstream out;
+  doc->save(out, "", pugi::format_raw | pugi::format_no_declaration);
+  Source s{path, out.str(), {}};
+  for (pugi::xpath_node t : doc->select_nodes("*/Tables/Table")) {
+    std::string name = t.node().child("Name").text().get();
+    s.tables.push_back(name);
+    s.selection.push_back(name);
+    for (pugi::xpath_node f : t.node().select_nodes("Fields/Field/Name"))
+      s.selection.push_back(name + "\\" + f.node().text().get());
+  }
+  return s;
+}
+
+// Settings of a direct run into `database` on the test server, all tables selected.
+DictionaryPtr DirectSettings(const Source& source, const std::string& database) {
+  DictionaryPtr settings = testing::RunSettings("", source.selection);
+  DictionaryPtr s = testing::Section(settings);
+  s->Set("sourcefilename", source.path);
+  s->Set("destinationmethod", "DIRECT");
+  s->Set("destinationserver", testing::ServerHost());
+  s->Set("destinationport", testing::ServerPort());
+  s->Set("destinationusername", testing::ServerUser());
+  s->Set("destinationpassword", testing::ServerPassword());
+  s->Set("maintenancedb", MaintenanceDb());
+  s->Set("destinationdatabase", database);
+  s->Set("autocommit", 0);  // the run then sends its own COMMIT after every table
+  return settings;
+}
+
+struct RunResult {
+  int32_t code = -1;
+  std::string report;
+  RecordingStatus status;
+};
+
+std::unique_ptr<RunResult> RunConversion(const DictionaryPtr& settings, const Source& source) {
+  auto r = std::make_unique<RunResult>();
+  Flags().abort_requested = false;
+  r->code = MoveData2MySql(settings, r->report, source.schema_xml, r->status);
+  return r;
+}
+
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+// The every-type table and a second, plain one.
+class DirectRunTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!testing::HaveServer()) GTEST_SKIP() << "no PostgreSQL server (PGPORT unset)";
+    path_ = dir_.File("shop.mdb");
+    aw::DatabaseWriter db(path_);
+    aw::Table orders{.name = "Orders"};
+    orders.columns = {
+        {.name = "ID", .type = aw::ColumnType::kLong, .auto_number = aw::AutoNumber::kIncrement},
+        {.name = "Name", .type = aw::ColumnType::kText, .size = 50, .required = true},
+        {.name = "Qty", .type = aw::ColumnType::kInteger},
+    };
+    orders.indexes = {{.name = "PrimaryKey", .columns = {{"ID"}}, .primary_key = true}};
+    aw::TableWriter& rows = db.AddTable(orders);
+    rows.AddRow({nullptr, "Anna", 3});
+    rows.AddRow({nullptr, "Zo\xC3\xAB \xF0\x9F\x98\x80", 4});
+    rows.AddRow({nullptr, "poison", 5});
+    aw::Table notes{.name = "Notes"};
+    notes.columns = {{.name = "Text", .type = aw::ColumnType::kMemo}};
+    db.AddTable(notes).AddRow({"line 1\r\nline 2 ? O'Brien \\"});
+    db.Finish();
+    source_ = Scan(path_);
+  }
+
+  int64_t Count(Connection& c, const std::string& table) {
+    return QueryValue(c, "SELECT COUNT(*) FROM \"" + table + "\"").AsInteger();
+  }
+
+  TempDir dir_;
+  std::string path_;
+  Source source_;
+};
+
+TEST_F(DirectRunTest, CreatesAFreshDatabaseAndFillsIt) {
+  ScratchDatabase db("fresh", /*create=*/false);
+  auto run = RunConversion(DirectSettings(source_, db.name()), source_);
+  EXPECT_EQ(run->code, 0) << run->report;
+  EXPECT_TRUE(Contains(run->report, "Moving data directly to PostgreSQL server\r\n"));
+  EXPECT_TRUE(Contains(run->report,
+                       "Table: Orders\r\n- Table 'Orders' created\r\n- 3 records "
+                       "moved\r\n"))
+      << run->report;
+  EXPECT_TRUE(Contains(run->report, "- Table 'Notes' created\r\n- 1 records moved\r\n"));
+  EXPECT_EQ(run->status.lines.back(), "  Transfer completed");
+  auto c = ConnectTo(db.name());
+  EXPECT_EQ(Count(*c, "Orders"), 3);
+  EXPECT_EQ(QueryValue(*c, "SELECT \"Name\" FROM \"Orders\" WHERE \"ID\"=2").Text(),
+            "Zo\xC3\xAB \xF0\x9F\x98\x80");
+  EXPECT_EQ(QueryValue(*c, "SELECT \"Text\" FROM \"Notes\"").Text(),
+            "line 1\r\nline 2 ? O'Brien \\");
+  // The sequence follows the moved numbers: the next row gets 4.
+  c->Execute("INSERT INTO \"Orders\" (\"Name\") VALUES ('next')");
+  EXPECT_EQ(QueryValue(*c, "SELECT MAX(\"ID\") FROM \"Orders\"").AsInteger(), 4);
+  c.reset();
+  EXPECT_EQ(SessionsOn(db.name()), 0);
+}
+
+TEST_F(DirectRunTest, FillsAnExistingDatabaseOrDropsItFirst) {
+  for (bool drop : {false, true}) {
+    SCOPED_TRACE(drop ? "dropdatabase" : "existing");
+    ScratchDatabase db(drop ? "drop" : "existing");
+    ConnectTo(db.name())->Execute("CREATE TABLE keep_me (x int)");
+    DictionaryPtr settings = DirectSettings(source_, db.name());
+    testing::Section(settings)->Set("dropdatabase", drop ? 1 : 0);
+    auto run = RunConversion(settings, source_);
+    EXPECT_EQ(run->code, 0) << run->report;
+    auto c = ConnectTo(db.name());
+    EXPECT_EQ(Count(*c, "Orders"), 3);
+    EXPECT_EQ(
+        QueryValue(*c, "SELECT COUNT(*) FROM pg_tables WHERE tablename='keep_me'").AsInteger(),
+        drop ? 0 : 1);
+  }
+}
+
+TEST_F(DirectRunTest, RejectedTableIsReportedAndTheRunGoesOn) {
+  ScratchDatabase db("rejected");
+  // A type of the same name makes CREATE TABLE fail while DROP TABLE IF EXISTS passes.
+  ConnectTo(db.name())->Execute("CREATE DOMAIN \"Orders\" AS integer");
+  auto run = RunConversion(DirectSettings(source_, db.name()), source_);
+  EXPECT_EQ(run->code, 0) << run->report;
+  std::vector<std::string> lines = Split(run->report, "\r\n");
+  auto at = std::find(lines.begin(), lines.end(), "- Creating 'Orders' failed");
+  ASSERT_NE(at, lines.end()) << run->report;
+  EXPECT_EQ(at[1].rfind("- SQL: CREATE TABLE \"Orders\" (", 0), 0u) << at[1];
+  EXPECT_EQ(at[1].find('\r'), std::string::npos);
+  EXPECT_EQ(at[2].rfind("- Error: -2147217900 (80040E14) ERROR: type \"Orders\" already exists", 0),
+            0u)
+      << at[2];
+  EXPECT_EQ(at[3], "- 0 records moved");
+  EXPECT_TRUE(Contains(run->report, "- Table 'Notes' created\r\n- 1 records moved\r\n"));
+  EXPECT_EQ(Count(*ConnectTo(db.name()), "Notes"), 1);
+}
+
+TEST_F(DirectRunTest, RejectedInsertEndsTheRunWithTheStatement) {
+  ScratchDatabase db("insert");
+  ConnectTo(db.name())->Execute(
+      "CREATE TABLE \"Orders\" (\"ID\" int, \"Name\" varchar(50) CHECK (\"Name\" <> 'poison'), "
+      "\"Qty\" int)");
+  DictionaryPtr settings = DirectSettings(source_, db.name());
+  testing::Section(settings)->Set("createtables", 0);
+  testing::Section(settings)->Set(
+      "sourcetables", Value::TextList({"Orders", "Orders\\ID", "Orders\\Name", "Orders\\Qty"}));
+  auto run = RunConversion(settings, source_);
+  EXPECT_EQ(run->code, 0) << run->report;  // a failed transfer ends the run like an abort
+  EXPECT_TRUE(Contains(run->report,
+                       "Error moving data\r\nError: -2147217900\r\nReason: ERROR: "
+                       "new row for relation \"Orders\" violates check constraint"))
+      << run->report;
+  EXPECT_TRUE(Contains(run->report,
+                       "\r\nSQL: INSERT INTO \"Orders\" (\"ID\", \"Name\", \"Qty\") VALUES (3, "
+                       "E'poison', 5)\r\n"))
+      << run->report;
+  EXPECT_FALSE(Contains(run->report, "records moved")) << "the table ends without its count";
+  auto c = ConnectTo(db.name());
+  EXPECT_EQ(Count(*c, "Orders"), 2);  // the rows before stay
+  c.reset();
+  EXPECT_EQ(SessionsOn(db.name()), 0) << "a run that failed half-way left a session open";
+}
+
+TEST_F(DirectRunTest, ConnectionFailureGivesTheErrorBlockWithoutThePassword) {
+  ScratchDatabase refusing("refusing");
+  ConnectTo(MaintenanceDb())
+      ->Execute("ALTER DATABASE \"" + refusing.name() + "\" ALLOW_CONNECTIONS false");
+  struct Case {
+    const char* what;
+    std::string port, password, database, hint, reason;
+  } cases[] = {
+      {"wrong password", testing::ServerPort(), "not-the-password", "velkan_never",
+       "Open connection to destination database", "password authentication failed"},
+      {"wrong port", "1", testing::ServerPassword(), "velkan_never",
+       "Open connection to destination database", "onnect"},
+      // The maintenance connection works; the reconnect to the destination fails.
+      {"reconnect", testing::ServerPort(), testing::ServerPassword(), refusing.name(),
+       "Recreate the database", "is not currently accepting connections"},
+  };
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.what);
+    DictionaryPtr settings = DirectSettings(source_, k.database);
+    testing::Section(settings)->Set("destinationport", k.port);
+    testing::Section(settings)->Set("destinationpassword", k.password);
+    auto run = RunConversion(settings, source_);
+    EXPECT_EQ(run->code, 3);
+    std::string built = BuildDestinationConnectionString(
+        testing::ServerHost(), k.database == refusing.name() ? k.database : MaintenanceDb(), k.port,
+        testing::ServerUser(), k.password);
+    EXPECT_TRUE(Contains(run->report, "Error connecting to destination database.\r\nConnection: " +
+                                          HidePassword(built) + "\r\nProgram Version: "))
+        << run->report;
+    EXPECT_FALSE(Contains(run->report, "Pwd=" + k.password + ";")) << run->report;
+    EXPECT_TRUE(Contains(run->report, "\r\nError: -2147467259\r\nHint: " + k.hint + "\r\nReason: "))
+        << run->report;
+    EXPECT_TRUE(Contains(run->report, k.reason)) << run->report;
+    EXPECT_EQ(run->status.lines.back(), "Error connecting to destination database");
+  }
+}
+
+// The driver manager reads ODBCSYSINI once per process, so the run without a driver goes into
+// a process of its own that has not touched ODBC before.
+TEST_F(DirectRunTest, NoDriverRaises1004BeforeOpeningTheDestination) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  auto run_without_driver = [this] {
+    TempDir ini;
+    WriteTextFile(ini.File("odbcinst.ini"), "");
+    ::setenv("ODBCSYSINI", ini.path().c_str(), 1);
+    std::string report;
+    RecordingStatus status;
+    try {
+      MoveData2MySql(DirectSettings(source_, "velkan_never"), report, source_.schema_xml, status);
+      std::fprintf(stderr, "no error raised\n");
+    } catch (const Error& e) {
+      bool expected =
+          e.number() == 1004 &&
+          e.description() == "No 32 bit PostgreSQL Unicode ODBC driver was found on your computer.";
+      // Nothing after the table heading: no connection was tried, no error block written.
+      const std::string tail = "TABLES\r\n------------\r\n";
+      bool untouched = report.size() >= tail.size() &&
+                       report.compare(report.size() - tail.size(), tail.size(), tail) == 0;
+      std::fprintf(stderr, "error %d %s; report [%s]\n", e.number(), e.description().c_str(),
+                   report.c_str());
+      std::exit(expected && untouched && !Flags().transfer_running ? 0 : 1);
+    }
+    std::exit(1);
+  };
+  EXPECT_EXIT(run_without_driver(), ::testing::ExitedWithCode(0), "error 1004");
+}
+
+// --- every value arrives ---------------------------------------------------------------
+
+std::string NormalDecimal(std::string text) {
+  bool negative = !text.empty() && text[0] == '-';
+  if (negative || (!text.empty() && text[0] == '+')) text.erase(0, 1);
+  if (text.find('.') != std::string::npos) {
+    while (!text.empty() && text.back() == '0') text.pop_back();
+    if (!text.empty() && text.back() == '.') text.pop_back();
+  }
+  size_t lead = 0;
+  while (lead + 1 < text.size() && text[lead] == '0' && text[lead + 1] != '.') ++lead;
+  text.erase(0, lead);
+  if (text.empty() || text == "0") return "0";
+  return (negative ? "-" : "") + text;
+}
+
+std::string Hex(const Bytes& bytes) {
+  static const char* digits = "0123456789ABCDEF";
+  std::string out;
+  for (uint8_t b : bytes) out += {digits[b >> 4], digits[b & 15]};
+  return out;
+}
+
+bool Truthy(const Value& v) {
+  if (v.IsText()) return v.Text() == "1" || v.Text() == "t" || v.Text() == "true";
+  return SafeBool(v);
+}
+
+// Empty when the server's value is the source's value of that ADO type, else what differs.
+std::string Difference(int type, const Value& source, const Value& server) {
+  auto show = [&] { return "source " + SafeStr(source) + ", server " + SafeStr(server); };
+  if (type == kAdBoolean) return Truthy(server) == SafeBool(source) ? "" : show();
+  if (source.IsNull()) return server.IsNull() ? "" : "expected NULL, " + show();
+  if (server.IsNull()) return "unexpected NULL, " + show();
+  switch (type) {
+    case kAdSmallInt:
+    case kAdInteger:
+    case kAdTinyInt:
+    case kAdUnsignedTinyInt:
+    case kAdBigInt:
+      return NormalDecimal(SafeStr(server)) == NormalDecimal(SafeStr(source)) ? "" : show();
+    case kAdSingle:
+      return FormatSignificant(server.AsDouble(), 7) == FormatSignificant(source.AsDouble(), 7)
+                 ? ""
+                 : show();
+    case kAdDouble:
+      return FormatSignificant(server.AsDouble(), 15) == FormatSignificant(source.AsDouble(), 15)
+                 ? ""
+                 : show();
+    case kAdCurrency:
+    case kAdDecimal:
+    case kAdNumeric:
+      return NormalDecimal(SafeStr(server)) == NormalDecimal(SafeStr(source)) ? "" : show();
+    case kAdDate:
+    case kAdDBTimeStamp:
+      return OleDateToFields(server.DateSerial()) == OleDateToFields(source.DateSerial()) ? ""
+                                                                                          : show();
+    case kAdBinary:
+    case kAdVarBinary:
+    case kAdLongVarBinary:
+      if (source.AsBytes().empty()) return server.IsNull() ? "" : show();
+      return server.Text() == Hex(source.AsBytes()) ? "" : "binary differs";
+    default:
+      return server.Text() == SafeStr(source) ? "" : show();
+  }
+}
+
+// Compares every row of every table of the source with the server's copy, in row order.
+void ExpectSameAsSource(const Source& source, Connection& server) {
+  Connection access;
+  access.Open(BuildSourceConnectionString(source.path, "", "", ""));
+  int rows = 0;
+  for (const std::string& table : source.tables) {
+    SCOPED_TRACE(table);
+    auto from = access.Execute("SELECT * FROM [" + table + "]");
+    auto to = server.Execute("SELECT * FROM " + QuoteIdentifier(table));
+    ASSERT_NE(to, nullptr);
+    ASSERT_EQ(to->FieldCount(), from->FieldCount());
+    int row = 0;
+    for (; !from->Eof(); from->MoveNext(), to->MoveNext(), ++row) {
+      ASSERT_FALSE(to->Eof()) << "row " << row << " missing on the server";
+      for (int i = 0; i < from->FieldCount(); ++i) {
+        std::string diff = Difference(from->FieldType(i), from->FieldValue(i), to->FieldValue(i));
+        EXPECT_EQ(diff, "") << "row " << row << " column " << from->FieldName(i);
+      }
+    }
+    EXPECT_TRUE(to->Eof()) << "the server has more rows than the source's " << row;
+    rows += row;
+  }
+  EXPECT_GT(rows, 0) << "nothing compared";
+}
+
+// Runs the dump of the same settings and loads it, after its NOTICE line, into `database`.
+void LoadDumpInto(const Source& source, const DictionaryPtr& settings,
+                  const std::string& database) {
+  TempDir dir;
+  DictionaryPtr dump_settings = DirectSettings(source, database);
+  for (const std::string& key : testing::Section(settings)->Keys())
+    testing::Section(dump_settings)->Set(key, testing::Section(settings)->Item(key));
+  testing::Section(dump_settings)->Set("destinationmethod", "DUMP");
+  testing::Section(dump_settings)->Set("destinationdumpfilename", dir.File("dump.sql"));
+  auto run = RunConversion(dump_settings, source);
+  ASSERT_EQ(run->code, 0) << run->report;
+  auto bytes = ReadFile(dir.File("dump.sql"));
+  std::string dump(bytes.begin(), bytes.end());
+  const std::string notice = "-- NOTICE: At this place you need to connect";
+  size_t at = dump.find(notice);
+  ASSERT_NE(at, std::string::npos);
+  WriteTextFile(dir.File("rest.sql"), dump.substr(dump.find('\n', at) + 1));
+  std::string command = "psql -X -q -v ON_ERROR_STOP=1 -d " + database + " -f " +
+                        dir.File("rest.sql") + " > " + dir.File("psql.out") + " 2>&1";
+  int rc = std::system(command.c_str());
+  auto out = ReadFile(dir.File("psql.out"));
+  ASSERT_EQ(rc, 0) << std::string(out.begin(), out.end());
+}
+
+// Each table's rows, as the server writes them, ordered and hashed: equal hashes mean equal
+// tables.
+std::string TableDigest(Connection& c, const std::string& table) {
+  return SafeStr(QueryValue(c,
+                            "SELECT COUNT(*) || ':' || COALESCE(md5(string_agg(t::text, "
+                            "E'\\n' ORDER BY t::text)), '') FROM " +
+                                QuoteIdentifier(table) + " t"));
+}
+
+void ExpectDirectEqualsSourceAndDump(const Source& source) {
+  ScratchDatabase direct("direct", false), dumped("dumped");
+  DictionaryPtr settings = DirectSettings(source, direct.name());
+  auto run = RunConversion(settings, source);
+  ASSERT_EQ(run->code, 0) << run->report;
+  EXPECT_FALSE(Contains(run->report, "failed")) << run->report;
+  EXPECT_FALSE(Contains(run->report, "Error")) << run->report;
+  EXPECT_EQ(run->status.lines.back(), "  Transfer completed");
+  auto server = ConnectTo(direct.name());
+  ExpectSameAsSource(source, *server);
+  LoadDumpInto(source, settings, dumped.name());
+  auto loaded = ConnectTo(dumped.name());
+  for (const std::string& table : source.tables)
+    EXPECT_EQ(TableDigest(*server, table), TableDigest(*loaded, table)) << table;
+}
+
+TEST_F(DirectRunTest, EveryTypeArrivesAsInTheSourceAndAsTheDumpLoads) {
+  std::string path = dir_.File("types.mdb");
+  {
+    aw::DatabaseWriter db(path);
+    aw::Table t{.name = "Every Type"};
+    using CT = aw::ColumnType;
+    t.columns = {
+        {.name = "ID", .type = CT::kLong, .auto_number = aw::AutoNumber::kIncrement},
+        {.name = "Flag", .type = CT::kBoolean},
+        {.name = "Small", .type = CT::kByte},
+        {.name = "Int", .type = CT::kInteger},
+        {.name = "Long", .type = CT::kLong},
+        {.name = "Money", .type = CT::kCurrency},
+        {.name = "Single", .type = CT::kSingle},
+        {.name = "Double", .type = CT::kDouble},
+        {.name = "When", .type = CT::kDateTime},
+        {.name = "Bin", .type = CT::kBinary, .size = 16},
+        {.name = "Text", .type = CT::kText, .size = 255},
+        {.name = "Ole", .type = CT::kOle},
+        {.name = "Memo", .type = CT::kMemo},
+        {.name = "Guid", .type = CT::kGuid},
+        {.name = "Dec", .type = CT::kDecimal, .precision = 28, .scale = 6},
+    };
+    t.indexes = {{.name = "PrimaryKey", .columns = {{"ID"}}, .primary_key = true}};
+    aw::TableWriter& rows = db.AddTable(t);
+    std::string memo;
+    for (int i = 0; i < 3000; ++i) memo += "Zeile \xC3\xBC \xF0\x9F\x8E\x89 ?\t'\\\r\n";
+    std::vector<uint8_t> ole(200000);
+    for (size_t i = 0; i < ole.size(); ++i) ole[i] = static_cast<uint8_t>(i * 31);
+    rows.AddRow({nullptr, true, 255, -32768, 2147483647, aw::Value::Decimal("922337203685477.5807"),
+                 3.402823e38, 1.7976931348623e308, aw::Value::Date({2009, 3, 7, 14, 5, 9}),
+                 aw::Value::Bytes({0x00, 0x0A, 0xFF}),
+                 "O'Brien C:\\temp \xE6\x97\xA5 \xF0\x9F\x98\x80 ?", aw::Value::Bytes(ole), memo,
+                 aw::Value::Guid("{6F9619FF-8B86-D011-B42D-00C04FC964FF}"),
+                 aw::Value::Decimal("-1234567890123456789012.123456")});
+    rows.AddRow({nullptr, false, 0, 0, -2147483647 - 1, aw::Value::Decimal("-0.0001"), -1.5e-20,
+                 0.1, aw::Value::Date({1899, 12, 29, 6, 0, 0}), nullptr, "", nullptr, "", nullptr,
+                 aw::Value::Decimal("0.000001")});
+    rows.AddRow({nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                 aw::Value::Date({100, 1, 1, 0, 0, 0}), nullptr, nullptr, nullptr, nullptr, nullptr,
+                 nullptr});
+    rows.AddRow({nullptr, true, 1, 1, 1, aw::Value::Decimal("1"), 0.5, -2.5,
+                 aw::Value::Date({9999, 12, 31, 23, 59, 59}), nullptr, std::string("\x01\x1B\x1F"),
+                 nullptr, "tab\there", nullptr, aw::Value::Decimal("1")});
+    db.Finish();
+  }
+  ExpectDirectEqualsSourceAndDump(Scan(path));
+}
+
+TEST(DirectRunSharedFilesTest, RealAccessFilesArriveAsInTheSourceAndAsTheDumpLoads) {
+  if (!testing::HaveServer()) GTEST_SKIP() << "no PostgreSQL server (PGPORT unset)";
+  const std::filesystem::path folder = FERROLYTE_SOURCE_DIR "/../shared/access";
+  if (!std::filesystem::is_directory(folder)) GTEST_SKIP() << "no shared Access files";
+  int runs = 0;
+  for (const char* name :
+       {"jet3-v1997-test.mdb", "jet4-v2003-test.mdb", "jet4-v2003-numeric.mdb",
+        "jet4-rc4-encoded.mdb", "ace12-v2007-test.accdb", "ace14-v2010-test.accdb",
+        "ace16-v2016-bigint.accdb", "ace16-v2016-currency.accdb", "ace16-v2016-attachments.accdb",
+        "ace16-v2016-longtext.accdb"}) {
+    std::filesystem::path file = folder / name;
+    if (!std::filesystem::exists(file)) continue;
+    SCOPED_TRACE(name);
+    ExpectDirectEqualsSourceAndDump(Scan(file.string()));
+    ++runs;
+  }
+  EXPECT_GT(runs, 0);
+}
+
+}  // namespace
+}  // namespace ferrolyte
