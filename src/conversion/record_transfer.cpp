@@ -107,7 +107,9 @@ int32_t MoveRecords(const RecordTransfer& t, std::string& run_report, StatusOutp
     status.SetProgressRange("PROGRESS", 0, record_count);
 
     std::string prefix = "INSERT INTO " + QuoteIdentifier(t.destination_table);
-    if (t.column_list) prefix += " (" + t.destination_column_list + ")";
+    // A table selected without column entries has no list: "()" would fail every row.
+    if (t.column_list && !t.destination_column_list.empty())
+      prefix += " (" + t.destination_column_list + ")";
     prefix += " VALUES (";
 
     std::vector<Column> columns;

@@ -128,6 +128,14 @@ TEST_F(RecordTransferTest, ColumnListAndRequiredFlags) {
   EXPECT_EQ(Direct(t), 1);
   EXPECT_EQ(access_->statements.back(), "SELECT [B], [A] FROM [T]");
   EXPECT_EQ(sent_, std::vector<std::string>{"INSERT INTO \"T\" (\"B\", \"A\") VALUES (E'', 1)"});
+
+  // Selected without column entries: every column, and no empty column list.
+  t.source_column_list.clear();
+  t.destination_column_list.clear();
+  t.required.clear();
+  EXPECT_EQ(Direct(t), 1);
+  EXPECT_EQ(access_->statements.back(), "SELECT * FROM [T]");
+  EXPECT_EQ(sent_.back(), "INSERT INTO \"T\" VALUES (1, NULL, 2)");
 }
 
 TEST_F(RecordTransferTest, EmptyTableIntoDump) {
