@@ -86,15 +86,10 @@ Digester::Digester(HashAlgorithm algorithm)
     : context_(
           new Context{std::unique_ptr<EVP_MD_CTX, MdCtxFree>(EVP_MD_CTX_new()), Md(algorithm)}),
       size_(DigestSize(algorithm)) {
-  if (!context_->ctx) {
-    delete context_;
-    throw std::bad_alloc();
-  }
+  if (!context_->ctx) throw std::bad_alloc();
 }
 
-Digester::~Digester() {
-  delete context_;
-}
+Digester::~Digester() = default;
 
 void Digester::Run(std::span<const uint8_t> a, std::span<const uint8_t> b, uint8_t* out) {
   EVP_MD_CTX* c = context_->ctx.get();

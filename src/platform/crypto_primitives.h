@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
+#include <memory>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -50,7 +51,7 @@ class Digester {
 
  private:
   struct Context;
-  Context* context_;
+  std::unique_ptr<Context> context_;
   size_t size_;
 };
 
