@@ -1,0 +1,951 @@
+#include "shell/window/main_form.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStyle>
+#include <QTreeWidget>
+#include <QUrl>
+
+#include "conversion/connections.h"
+#include "platform/file_dialog_filter.h"
+#include "shell/error_report.h"
+#include "shell/log.h"
+#include "shell/main_form_rules.h"
+#include "shell/messages.h"
+#include "shell/program_flags.h"
+#include "shell/window/form_units.h"
+#include "shell/window/tab_chain.h"
+#include "support/errors.h"
+#include "support/files.h"
+#include "support/product.h"
+#include "support/text.h"
+#include "wizard/settings.h"
+#include "wizard/settings_store.h"
+#include "wizard/window/advanced_options.h"
+
+namespace ferrolyte {
+namespace {
+
+constexpr int32_t kGenericError = -2147467259;
+constexpr char kStep[] = "Initializing";
+constexpr char kStoreSection[] = "Settings";
+
+// The handler's body; an error that escapes it is fatal and reported under the handler's name.
+template <class F>
+void Reported(const char* procedure, F&& body) {
+  try {
+    body();
+  } catch (const Error& e) {
+    ErrorHandler(procedure, e.number(), e.description(), kStep);
+  } catch (const std::exception& e) {
+    ErrorHandler(procedure, kGenericError, e.what(), kStep);
+  }
+}
+
+// Handlers without an error report of their own: the error is logged and shown, and the
+// window goes on, since no exception may cross into the event loop.
+template <class F>
+void Contained(const char* procedure, F&& body) {
+  try {
+    body();
+  } catch (const std::exception& e) {
+    const Error* error = dynamic_cast<const Error*>(&e);
+    const std::string text = std::string("Error in function '") + procedure + "'\r\n" +
+                             (error ? error->description() : std::string(e.what()));
+    try {
+      WriteLog(text);
+    } catch (const std::exception&) {
+    }
+    ShowMessage(text, kMsgExclamation, kProductTitle, kAnswerOk);
+  }
+}
+
+QString Q(const std::string& text) {
+  return QString::fromStdString(text);
+}
+std::string S(const QString& text) {
+  return text.toStdString();
+}
+
+template <class W>
+W* Named(W* widget, const char* name) {
+  widget->setObjectName(QLatin1String(name));
+  return widget;
+}
+
+QLabel* Caption(QWidget* parent, const QString& text, int left, int top, int width,
+                int height = 330) {
+  auto* label = new QLabel(text, parent);
+  label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  PlaceTwips(label, left, top, width, height);
+  return label;
+}
+
+QLabel* Note(QWidget* parent, const QString& text, int left, int top, int width, int height) {
+  auto* label = new QLabel(text, parent);
+  label->setWordWrap(true);
+  label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  PlaceTwips(label, left, top, width, height);
+  return label;
+}
+
+QWidget* PageFrame(QWidget* parent, const char* name) {
+  auto* frame = Named(new QFrame(parent), name);
+  frame->setFrameShape(QFrame::NoFrame);
+  PlaceTwips(frame, 100, 1200, 6970, 3100);
+  return frame;
+}
+
+QGroupBox* Group(QWidget* parent, const char* name, const QString& title, int left, int top,
+                 int width, int height) {
+  auto* group = Named(new QGroupBox(title, parent), name);
+  PlaceTwips(group, left, top, width, height);
+  return group;
+}
+
+// A picture drawn for the current device pixel ratio, so that it stays sharp when scaled.
+QPixmap Canvas(int width_twips, int height_twips) {
+  const qreal ratio = qApp->devicePixelRatio();
+  QPixmap pixmap(QSize(Tw(width_twips), Tw(height_twips)) * ratio);
+  pixmap.setDevicePixelRatio(ratio);
+  pixmap.fill(Qt::transparent);
+  return pixmap;
+}
+
+QPixmap Badge(int width_twips, int height_twips, const QColor& fill, const QString& text) {
+  QPixmap pixmap = Canvas(width_twips, height_twips);
+  QPainter painter(&pixmap);
+  painter.setRenderHint(QPainter::Antialiasing);
+  const QRectF area(0.5, 0.5, Tw(width_twips) - 1.0, Tw(height_twips) - 1.0);
+  painter.setPen(fill.darker(130));
+  painter.setBrush(fill);
+  painter.drawRoundedRect(area, area.height() / 5, area.height() / 5);
+  QFont font = painter.font();
+  font.setBold(true);
+  font.setPixelSize(std::max(8, static_cast<int>(area.height() * (text.size() > 3 ? 0.36 : 0.5))));
+  painter.setFont(font);
+  painter.setPen(Qt::white);
+  painter.drawText(area, Qt::AlignCenter, text);
+  return pixmap;
+}
+
+QPixmap Heart(int size_twips) {
+  QPixmap pixmap = Canvas(size_twips, size_twips);
+  QPainter painter(&pixmap);
+  painter.setRenderHint(QPainter::Antialiasing);
+  const qreal s = Tw(size_twips);
+  QPainterPath path;
+  path.moveTo(s / 2, s * 0.9);
+  path.cubicTo(s * 0.05, s * 0.6, s * 0.0, s * 0.2, s * 0.28, s * 0.15);
+  path.cubicTo(s * 0.4, s * 0.12, s * 0.48, s * 0.2, s / 2, s * 0.3);
+  path.cubicTo(s * 0.52, s * 0.2, s * 0.6, s * 0.12, s * 0.72, s * 0.15);
+  path.cubicTo(s * 1.0, s * 0.2, s * 0.95, s * 0.6, s / 2, s * 0.9);
+  painter.fillPath(path, QColor(0xc8, 0x2a, 0x3c));
+  return pixmap;
+}
+
+// A database drum with an arrow: what the wizard moves.
+QPixmap DatabasePicture(int size_twips) {
+  QPixmap pixmap = Canvas(size_twips, size_twips);
+  QPainter painter(&pixmap);
+  painter.setRenderHint(QPainter::Antialiasing);
+  const qreal s = Tw(size_twips);
+  const QColor body(0x33, 0x67, 0x91);
+  const QRectF drum(s * 0.08, s * 0.12, s * 0.56, s * 0.76);
+  const qreal cap = s * 0.16;
+  painter.setPen(QPen(body.darker(140), s / 40));
+  painter.setBrush(body);
+  painter.drawRoundedRect(
+      QRectF(drum.left(), drum.top() + cap / 2, drum.width(), drum.height() - cap), 1, 1);
+  painter.drawEllipse(QRectF(drum.left(), drum.bottom() - cap, drum.width(), cap));
+  painter.setBrush(body.lighter(150));
+  painter.drawEllipse(QRectF(drum.left(), drum.top(), drum.width(), cap));
+  QPainterPath arrow;
+  arrow.moveTo(s * 0.62, s * 0.46);
+  arrow.lineTo(s * 0.80, s * 0.46);
+  arrow.lineTo(s * 0.80, s * 0.36);
+  arrow.lineTo(s * 0.96, s * 0.54);
+  arrow.lineTo(s * 0.80, s * 0.72);
+  arrow.lineTo(s * 0.80, s * 0.62);
+  arrow.lineTo(s * 0.62, s * 0.62);
+  arrow.closeSubpath();
+  painter.setPen(QPen(QColor(0x9a, 0x5b, 0x00), s / 40));
+  painter.setBrush(QColor(0xe0, 0x8a, 0x00));
+  painter.drawPath(arrow);
+  return pixmap;
+}
+
+QLabel* Icon(QWidget* parent, const char* name, QStyle::StandardPixmap which, int left, int top,
+             int size) {
+  auto* label = Named(new QLabel(parent), name);
+  label->setPixmap(parent->style()->standardIcon(which).pixmap(QSize(Tw(size), Tw(size))));
+  label->setAlignment(Qt::AlignCenter);
+  PlaceTwips(label, left, top, size, size);
+  return label;
+}
+
+// A picture box that only holds other controls.
+QWidget* Holder(QWidget* parent, const char* name, int left, int top, int width, int height) {
+  auto* holder = Named(new QWidget(parent), name);
+  PlaceTwips(holder, left, top, width, height);
+  return holder;
+}
+
+class ClickablePicture : public QLabel {
+ public:
+  ClickablePicture(QWidget* parent, std::function<void()> on_click)
+      : QLabel(parent), on_click_(std::move(on_click)) {
+    setCursor(Qt::PointingHandCursor);
+  }
+
+ protected:
+  void mouseReleaseEvent(QMouseEvent* event) override {
+    QLabel::mouseReleaseEvent(event);
+    if (rect().contains(event->position().toPoint())) on_click_();
+  }
+
+ private:
+  std::function<void()> on_click_;
+};
+
+std::string DefaultBrowseFolder() {
+  return SpecialFolder(SpecialFolderId::kDocuments).value_or("");
+}
+
+}  // namespace
+
+MainForm::MainForm(bool screenshot_mode) : screenshot_mode_(screenshot_mode), presenter_(this) {
+  setObjectName(QStringLiteral("frmMain"));
+  setWindowTitle(QStringLiteral("Ferrolyte"));
+  CreateControls();
+  status_ = std::make_unique<WindowStatus>(lvStatusLog, pbStatus, lblStatusHigh);
+  ConnectHandlers();
+  SetMessagePresenter(&presenter_);
+  // Until ScaleDialog runs, the window has the size of its design.
+  resize(Tw(7170), Tw(6135));
+}
+
+MainForm::~MainForm() {
+  SetMessagePresenter(nullptr);
+}
+
+// ---------------------------------------------------------------------------------------
+// Controls
+
+void MainForm::CreateControls() {
+  frameBorder = Named(new QFrame(this), "frameBorder");
+  static_cast<QFrame*>(frameBorder)->setFrameStyle(QFrame::Box | QFrame::Sunken);
+  PlaceTwips(frameBorder, -90, 945, 7380, 3510);
+  CreateHeader();
+  CreateWelcomePage();
+  CreateSourcePage();
+  CreateDestinationPage();
+  CreateSelectTablesPage();
+  CreateTransferOptionsPage();
+  CreateProgressPage();
+  CreateResultPage();
+  CreateNavigation();
+  CreateBottomBand();
+}
+
+void MainForm::CreateHeader() {
+  frmHeader = Named(new QWidget(this), "frmHeader");
+  frmHeader->setAutoFillBackground(true);
+  frmHeader->setBackgroundRole(QPalette::Base);
+  PlaceTwips(frmHeader, 0, 0, 7170, 1005);
+  lblHeader = Named(new QLabel(frmHeader), "lblHeader");
+  QFont bold = lblHeader->font();
+  bold.setBold(true);
+  lblHeader->setFont(bold);
+  PlaceTwips(lblHeader, 240, 120, 4980, 315);
+  lblHeaderNote = Named(Note(frmHeader, QString(), 480, 420, 5400, 540), "lblHeaderNote");
+  imgPGSQL = Named(new QLabel(frmHeader), "imgPGSQL");
+  imgPGSQL->setPixmap(Badge(720, 720, QColor(0x33, 0x67, 0x91), QStringLiteral("PG")));
+  imgMySql = Named(new QLabel(frmHeader), "imgMySql");
+  imgMySql->setPixmap(Badge(720, 720, QColor(0x00, 0x75, 0x8f), QStringLiteral("My")));
+  imgMSSQL = Named(new QLabel(frmHeader), "imgMSSQL");
+  imgMSSQL->setPixmap(Badge(720, 720, QColor(0xa9, 0x1d, 0x22), QStringLiteral("MS")));
+  for (QLabel* logo : {imgPGSQL, imgMySql, imgMSSQL}) PlaceTwips(logo, 6240, 140, 720, 720);
+}
+
+void MainForm::CreateWelcomePage() {
+  frameLoadSettings = PageFrame(this, "frameLoadSettings");
+  Picture1 = Named(new QLabel(frameLoadSettings), "Picture1");
+  static_cast<QLabel*>(Picture1)->setPixmap(DatabasePicture(720));
+  PlaceTwips(Picture1, 240, 240, 720, 720);
+  lblWelcome = Named(Note(frameLoadSettings, QString(), 1200, 240, 5530, 2280), "lblWelcome");
+  cmdLoadSettings = Named(new QPushButton(QStringLiteral("&Load Settings"), frameLoadSettings),
+                          "cmdLoadSettings");
+  PlaceTwips(cmdLoadSettings, 1200, 2640, 1620, 330);
+}
+
+void MainForm::CreateSourcePage() {
+  frameSource = PageFrame(this, "frameSource");
+  Caption(frameSource, QStringLiteral("Filename:"), 240, 240, 1080);
+  txtSourceFilename = Named(new QLineEdit(frameSource), "txtSourceFilename");
+  PlaceTwips(txtSourceFilename, 1680, 240, 4620, 330);
+  cmdSourceBrowse = Named(new QPushButton(QStringLiteral("..."), frameSource), "cmdSourceBrowse");
+  PlaceTwips(cmdSourceBrowse, 6360, 240, 450, 330);
+
+  QGroupBox* security =
+      Group(frameSource, "frameSecurity", QStringLiteral("Security"), 240, 780, 6570, 2280);
+  Picture2 = Icon(security, "Picture2", QStyle::SP_MessageBoxInformation, 180, 360, 480);
+  Note(security,
+       QStringLiteral("If your Access database is password protected you can enter your "
+                      "security settings below. "),
+       780, 360, 5610, 480);
+  Caption(security, QStringLiteral("Username:"), 180, 960, 1200);
+  txtSourceUsername = Named(new QLineEdit(security), "txtSourceUsername");
+  PlaceTwips(txtSourceUsername, 1440, 960, 2700, 330);
+  Caption(security, QStringLiteral("Password:"), 180, 1380, 1200);
+  txtSourcePassword = Named(new QLineEdit(security), "txtSourcePassword");
+  txtSourcePassword->setEchoMode(QLineEdit::Password);
+  PlaceTwips(txtSourcePassword, 1440, 1380, 2700, 330);
+  Caption(security, QStringLiteral("System DB:"), 180, 1800, 1200);
+  txtSourceSystemDatabase = Named(new QLineEdit(security), "txtSourceSystemDatabase");
+  PlaceTwips(txtSourceSystemDatabase, 1440, 1800, 4440, 330);
+  cmdSystemDatabaseBrowse =
+      Named(new QPushButton(QStringLiteral("..."), security), "cmdSystemDatabaseBrowse");
+  PlaceTwips(cmdSystemDatabaseBrowse, 5940, 1800, 450, 330);
+}
+
+void MainForm::CreateDestinationPage() {
+  frameDestination = PageFrame(this, "frameDestination");
+  Picture3 = Holder(frameDestination, "Picture3", 240, 60, 6570, 360);
+  optDestination[0] =
+      Named(new QRadioButton(QStringLiteral("&Direct transfer"), Picture3), "optDestination");
+  optDestination[1] =
+      Named(new QRadioButton(QStringLiteral("&Create dump file"), Picture3), "optDestination");
+  for (int i = 0; i < 2; ++i) {
+    optDestination[i]->setProperty("index", i);
+    PlaceTwips(optDestination[i], i * 2640, 15, 2520, 330);
+  }
+  optDestination[0]->setChecked(true);
+
+  constexpr int kGroupTop = 480, kGroupHeight = 1620;
+  frameDestinationPGSQL =
+      Group(frameDestination, "frameDestinationPGSQL",
+            QStringLiteral("PostgreSQL Connection Options"), 240, kGroupTop, 6570, kGroupHeight);
+  auto add_field = [](QWidget* group, const QString& label, int label_left, int label_width,
+                      int top, QWidget* input, int input_width) {
+    QLabel* caption = Caption(group, label, label_left, top, label_width);
+    PlaceTwips(input, label_left + label_width, top, input_width, 330);
+    caption->setBuddy(input);
+  };
+  txtPGSQLServer = Named(new QLineEdit(frameDestinationPGSQL), "txtPGSQLServer");
+  txtPGSQLPort = Named(new QLineEdit(frameDestinationPGSQL), "txtPGSQLPort");
+  txtPGSQLUsername = Named(new QLineEdit(frameDestinationPGSQL), "txtPGSQLUsername");
+  txtPGSQLPassword = Named(new QLineEdit(frameDestinationPGSQL), "txtPGSQLPassword");
+  txtPGSQLPassword->setEchoMode(QLineEdit::Password);
+  cbPGSQLMaintenanceDB = Named(new QComboBox(frameDestinationPGSQL), "cbPGSQLMaintenanceDB");
+  cbPGSQLMaintenanceDB->setEditable(true);
+  add_field(frameDestinationPGSQL, QStringLiteral("Server:"), 180, 1740, 360, txtPGSQLServer, 2040);
+  add_field(frameDestinationPGSQL, QStringLiteral("Port:"), 4140, 960, 360, txtPGSQLPort, 1290);
+  add_field(frameDestinationPGSQL, QStringLiteral("Username:"), 180, 1740, 780, txtPGSQLUsername,
+            2040);
+  add_field(frameDestinationPGSQL, QStringLiteral("Password:"), 4140, 960, 780, txtPGSQLPassword,
+            1290);
+  add_field(frameDestinationPGSQL, QStringLiteral("Maintenance DB:"), 180, 1740, 1200,
+            cbPGSQLMaintenanceDB, 2040);
+
+  frameDestinationDump =
+      Group(frameDestination, "frameDestinationDump", QStringLiteral("Dump File Options"), 240,
+            kGroupTop, 6570, kGroupHeight);
+  // Direct transfer is the chosen method until the user or the settings pick the dump.
+  frameDestinationDump->hide();
+  txtDestinationDumpFilename =
+      Named(new QLineEdit(frameDestinationDump), "txtDestinationDumpFilename");
+  add_field(frameDestinationDump, QStringLiteral("Filename:"), 180, 1740, 360,
+            txtDestinationDumpFilename, 3960);
+  cmdBrowseDump =
+      Named(new QPushButton(QStringLiteral("..."), frameDestinationDump), "cmdBrowseDump");
+  PlaceTwips(cmdBrowseDump, 5940, 360, 450, 330);
+  Picture5 = Icon(frameDestinationDump, "Picture5", QStyle::SP_MessageBoxWarning, 180, 840, 480);
+  Note(frameDestinationDump,
+       QStringLiteral("Warning: If you already have a file with that name it will be "
+                      "overwritten."),
+       780, 840, 5610, 600);
+
+  constexpr int kDatabaseTop = 2220, kDatabaseHeight = 780;
+  framePGSQLDestinationDatabase = Group(frameDestination, "framePGSQLDestinationDatabase",
+                                        QStringLiteral("PostgreSQL Destination Database"), 240,
+                                        kDatabaseTop, 6570, kDatabaseHeight);
+  txtPGSQLDestinationDatabase =
+      Named(new QLineEdit(framePGSQLDestinationDatabase), "txtPGSQLDestinationDatabase");
+  add_field(framePGSQLDestinationDatabase, QStringLiteral("&Destination Database:"), 180, 2280, 330,
+            txtPGSQLDestinationDatabase, 3930);
+
+  // The MySQL and SQL Server destinations: kept in the form, never shown.
+  frameDestinationDirect =
+      Group(frameDestination, "frameDestinationDirect", QStringLiteral("MySQL Connection Options"),
+            240, kGroupTop, 6570, kGroupHeight);
+  cbStorageEngine = Named(new QComboBox(frameDestinationDirect), "cbStorageEngine");
+  add_field(frameDestinationDirect, QStringLiteral("Storage Engine:"), 180, 1500, 360,
+            cbStorageEngine, 2160);
+  frameMySQLDestinationDatabase =
+      Group(frameDestination, "frameMySQLDestinationDatabase",
+            QStringLiteral("MySQL Destination Database"), 240, kDatabaseTop, 6570, kDatabaseHeight);
+  frameDestinationMSSQL =
+      Group(frameDestination, "frameDestinationMSSQL", QStringLiteral("MSSQL Connection Options"),
+            240, kGroupTop, 6570, kGroupHeight);
+  cbMSSQLAuthentication = Named(new QComboBox(frameDestinationMSSQL), "cbMSSQLAuthentication");
+  add_field(frameDestinationMSSQL, QStringLiteral("Authentication:"), 180, 1500, 360,
+            cbMSSQLAuthentication, 2880);
+  txtMSSQLUserName = Named(new QLineEdit(frameDestinationMSSQL), "txtMSSQLUserName");
+  txtMSSQLPassword = Named(new QLineEdit(frameDestinationMSSQL), "txtMSSQLPassword");
+  txtMSSQLPassword->setEchoMode(QLineEdit::Password);
+  lblMSSQLUserName =
+      Named(Caption(frameDestinationMSSQL, QStringLiteral("&Username:"), 180, 780, 1500),
+            "lblMSSQLUserName");
+  lblMSSQLPassword =
+      Named(Caption(frameDestinationMSSQL, QStringLiteral("&Password:"), 180, 1200, 1500),
+            "lblMSSQLPassword");
+  lblMSSQLUserName->setBuddy(txtMSSQLUserName);
+  lblMSSQLPassword->setBuddy(txtMSSQLPassword);
+  PlaceTwips(txtMSSQLUserName, 1680, 780, 2880, 330);
+  PlaceTwips(txtMSSQLPassword, 1680, 1200, 2880, 330);
+  frameMSSQLDestinationDatabase =
+      Group(frameDestination, "frameMSSQLDestinationDatabase",
+            QStringLiteral("MSSQL Destination Database"), 240, kDatabaseTop, 6570, kDatabaseHeight);
+}
+
+void MainForm::CreateSelectTablesPage() {
+  frameSelectTables = PageFrame(this, "frameSelectTables");
+  tvSourceTables = Named(new QTreeWidget(frameSelectTables), "tvSourceTables");
+  tvSourceTables->setHeaderHidden(true);
+  PlaceTwips(tvSourceTables, 240, 120, 4920, 2340);
+  Picture9 = Holder(frameSelectTables, "Picture9", 5340, 120, 1470, 1620);
+  cmdSelectAll = Named(new QPushButton(QStringLiteral("Select &All"), Picture9), "cmdSelectAll");
+  cmdSelectNone = Named(new QPushButton(QStringLiteral("Select N&one"), Picture9), "cmdSelectNone");
+  cmdExpandAll = Named(new QPushButton(QStringLiteral("&Expand All"), Picture9), "cmdExpandAll");
+  cmdCollapseAll =
+      Named(new QPushButton(QStringLiteral("&Collapse All"), Picture9), "cmdCollapseAll");
+  int top = 0;
+  for (QPushButton* button : {cmdSelectAll, cmdSelectNone, cmdExpandAll, cmdCollapseAll}) {
+    PlaceTwips(button, 0, top, 1470, 330);
+    top += 420;
+  }
+  Picture6 = Icon(frameSelectTables, "Picture6", QStyle::SP_MessageBoxInformation, 240, 2580, 330);
+  Note(frameSelectTables,
+       QStringLiteral("Double click the tablename to specify which fields you want to be "
+                      "included in the transfer"),
+       660, 2550, 6150, 450);
+}
+
+void MainForm::CreateTransferOptionsPage() {
+  frameTransferOptions = PageFrame(this, "frameTransferOptions");
+  Picture8 = Holder(frameTransferOptions, "Picture8", 240, 120, 4500, 2010);
+  struct Option {
+    QCheckBox** box;
+    const char* name;
+    const char* caption;
+  };
+  const Option options[] = {
+      {&chkDropDatabase, "chkDropDatabase", "Drop and recreate destination database"},
+      {&chkCreateTables, "chkCreateTables", "Create tables (drops existing)"},
+      {&chkTransferRecords, "chkTransferRecords", "Transfer records"},
+      {&chkTransferIndexes, "chkTransferIndexes", "Transfer indexes"},
+      {&chkColumnList, "chkColumnList", "Include column list in INSERT statements"},
+      {&chkUnicode, "chkUnicode", "Unicode (utf-8)"},
+      {&chkAutocommit, "chkAutocommit", "Enable autocommit"},
+  };
+  int top = 0;
+  for (const Option& option : options) {
+    *option.box = Named(new QCheckBox(QLatin1String(option.caption), Picture8), option.name);
+    PlaceTwips(*option.box, 0, top, 4500, 285);
+    top += 285;
+  }
+  QGroupBox* field_information = Group(frameTransferOptions, "frameFieldInformation",
+                                       QStringLiteral("Field Information"), 240, 1980, 6570, 780);
+  chkTransferDefaultValues =
+      Named(new QCheckBox(QStringLiteral("Default value properties"), field_information),
+            "chkTransferDefaultValues");
+  chkTransferAutonumbers =
+      Named(new QCheckBox(QStringLiteral("Auto number properties"), field_information),
+            "chkTransferAutonumbers");
+  PlaceTwips(chkTransferDefaultValues, 180, 375, 3000, 285);
+  PlaceTwips(chkTransferAutonumbers, 3420, 375, 3000, 285);
+  cmdAdvancedOptions = Named(new QPushButton(QStringLiteral("Advanced..."), frameTransferOptions),
+                             "cmdAdvancedOptions");
+  PlaceTwips(cmdAdvancedOptions, 5310, 120, 1500, 330);
+  cmdSaveSettings1 = Named(new QPushButton(QStringLiteral("Save Settings"), frameTransferOptions),
+                           "cmdSaveSettings1");
+  PlaceTwips(cmdSaveSettings1, 5310, 540, 1500, 330);
+}
+
+void MainForm::CreateProgressPage() {
+  frameProgress = PageFrame(this, "frameProgress");
+  Picture7 = Icon(frameProgress, "Picture7", QStyle::SP_BrowserReload, 240, 120, 330);
+  lblStatusHigh =
+      Named(Caption(frameProgress, QStringLiteral("Progress"), 660, 120, 6150), "lblStatusHigh");
+  pbStatus = Named(new QProgressBar(frameProgress), "pbStatus");
+  pbStatus->setTextVisible(false);
+  pbStatus->setRange(0, 1);
+  pbStatus->setValue(0);
+  PlaceTwips(pbStatus, 240, 540, 6570, 300);
+  lvStatusLog = Named(new QTreeWidget(frameProgress), "lvStatusLog");
+  lvStatusLog->setRootIsDecorated(false);
+  lvStatusLog->setUniformRowHeights(true);
+  lvStatusLog->setSelectionMode(QAbstractItemView::SingleSelection);
+  PlaceTwips(lvStatusLog, 240, 960, 6570, 2040);
+}
+
+void MainForm::CreateResultPage() {
+  frameSaveSettings = PageFrame(this, "frameSaveSettings");
+  txtReport = Named(new QPlainTextEdit(frameSaveSettings), "txtReport");
+  txtReport->setReadOnly(true);
+  txtReport->setTabChangesFocus(true);
+  txtReport->setLineWrapMode(QPlainTextEdit::NoWrap);
+  QFont arial(QStringLiteral("Arial"));
+  arial.setPointSizeF(txtReport->font().pointSizeF());
+  txtReport->setFont(arial);
+  PlaceTwips(txtReport, 240, 120, 6570, 2400);
+  cmdSaveSettings =
+      Named(new QPushButton(QStringLiteral("Save Settings"), frameSaveSettings), "cmdSaveSettings");
+  PlaceTwips(cmdSaveSettings, 5310, 2640, 1500, 330);
+}
+
+void MainForm::CreateNavigation() {
+  cmdBack = Named(new QPushButton(QStringLiteral("< &Back"), this), "cmdBack");
+  PlaceTwips(cmdBack, 345, 4560, 1230, 330);
+  cmdNext = Named(new QPushButton(QStringLiteral("&Next >"), this), "cmdNext");
+  cmdFinish = Named(new QPushButton(QStringLiteral("&Run Now"), this), "cmdFinish");
+  cmdExit = Named(new QPushButton(QStringLiteral("&Exit"), this), "cmdExit");
+  for (QPushButton* button : {cmdNext, cmdFinish, cmdExit})
+    PlaceTwips(button, 1680, 4560, 1245, 330);
+  cmdCancel = Named(new QPushButton(QStringLiteral("Cancel"), this), "cmdCancel");
+  PlaceTwips(cmdCancel, 4800, 4590, 1005, 330);
+  cmdHelp = Named(new QPushButton(QStringLiteral("&Help"), this), "cmdHelp");
+  PlaceTwips(cmdHelp, 5850, 4590, 1005, 330);
+}
+
+void MainForm::CreateBottomBand() {
+  frameBottom = Named(new QWidget(this), "frameBottom");
+  frameBottom->setAutoFillBackground(true);
+  frameBottom->setBackgroundRole(QPalette::Base);
+  PlaceTwips(frameBottom, 0, 5160, 7335, 975);
+  frameDonate =
+      Group(frameBottom, "frameDonate", QStringLiteral("Help us help you"), 240, 120, 6735, 615);
+  auto* donate = new ClickablePicture(frameDonate, [this] { imgDonate_Click(); });
+  imgDonate = Named(donate, "imgDonate");
+  imgDonate->setPixmap(Badge(960, 300, QColor(0xe0, 0x8a, 0x00), QStringLiteral("Donate")));
+  imgDonate->setToolTip(Q(DonationPageAddress()));
+  constexpr int kDonateTop = 255;
+  PlaceTwips(imgDonate, 5655, kDonateTop, 960, 300);
+  Picture4 = Named(new QLabel(frameDonate), "Picture4");
+  Picture4->setPixmap(Heart(270));
+  PlaceTwips(Picture4, 120, kDonateTop + 15, 270, 270);
+  QLabel* note = Caption(frameDonate,
+                         QStringLiteral("Please consider a donation if you find this program "
+                                        "useful."),
+                         450, kDonateTop, 5145, 300);
+  // The band is one line high: a font wider than the design's gets smaller, not cut off.
+  QFont font = note->font();
+  while (font.pointSizeF() > 6 &&
+         QFontMetrics(font).horizontalAdvance(note->text()) > note->width()) {
+    font.setPointSizeF(font.pointSizeF() - 0.5);
+  }
+  note->setFont(font);
+}
+
+void MainForm::ConnectHandlers() {
+  connect(cmdBack, &QPushButton::clicked, this, [this] { cmdBack_Click(); });
+  connect(cmdNext, &QPushButton::clicked, this, [this] { cmdNext_Click(); });
+  connect(cmdFinish, &QPushButton::clicked, this, [this] { cmdFinish_Click(); });
+  connect(cmdCancel, &QPushButton::clicked, this, [this] { cmdCancel_Click(); });
+  connect(cmdExit, &QPushButton::clicked, this, [this] { cmdExit_Click(); });
+  connect(cmdHelp, &QPushButton::clicked, this, [this] { cmdHelp_Click(); });
+  connect(cmdAdvancedOptions, &QPushButton::clicked, this, [this] { cmdAdvancedOptions_Click(); });
+  connect(cmdSourceBrowse, &QPushButton::clicked, this, [this] { cmdSourceBrowse_Click(); });
+  connect(cmdSystemDatabaseBrowse, &QPushButton::clicked, this,
+          [this] { cmdSystemDatabaseBrowse_Click(); });
+  connect(cmdBrowseDump, &QPushButton::clicked, this, [this] { cmdBrowseDump_Click(); });
+  for (int i = 0; i < 2; ++i) {
+    connect(optDestination[i], &QRadioButton::toggled, this, [this, i](bool checked) {
+      if (checked) optDestination_Click(i);
+    });
+  }
+  // Only a tick by the user (mouse or keyboard) may warn; a tick set in code never does.
+  connect(chkDropDatabase, &QCheckBox::clicked, this, [this] { chkDropDatabase_Click(); });
+  connect(cbMSSQLAuthentication, &QComboBox::currentIndexChanged, this, [this] {
+    Contained("cbMSSQLAuthentication_Click", [&] { UpdateAuthenticationFields(); });
+  });
+  connect(cbStorageEngine, &QComboBox::activated, this,
+          [this] { Contained("cbStorageEngine_Click", [&] { UpdateControls(); }); });
+  connect(txtSourceFilename, &QLineEdit::textChanged, this, [this] { txtSourceFilename_Change(); });
+  connect(txtSourceFilename, &QLineEdit::editingFinished, this,
+          [this] { txtSourceFilename_Validate(); });
+}
+
+// ---------------------------------------------------------------------------------------
+// Start-up steps
+
+void MainForm::PrepareControls() {
+  chkAutocommit->hide();
+  txtPGSQLUsername->setToolTip(
+      QStringLiteral("The default user name for a PostgreSQL installation is 'postgres'."));
+  txtPGSQLPort->setToolTip(
+      QStringLiteral("The default port for a PostgreSQL installation is '5432'."));
+}
+
+void MainForm::InitForm() {
+  setWindowTitle(Q(WindowCaption(screenshot_mode_)));
+
+  lvStatusLog->clear();
+  lvStatusLog->setColumnCount(1);
+  lvStatusLog->setHeaderLabels({QStringLiteral("Status Log")});
+  lvStatusLog->header()->setStretchLastSection(false);
+  lvStatusLog->setColumnWidth(0, lvStatusLog->width() - Tw(400));
+
+  for (QWidget* frame : std::initializer_list<QWidget*>{
+           frameMSSQLDestinationDatabase, frameMySQLDestinationDatabase,
+           framePGSQLDestinationDatabase, frameDestinationMSSQL, frameDestinationPGSQL,
+           frameDestinationDirect, frameDestination}) {
+    frame->hide();
+  }
+  for (QLabel* logo : {imgPGSQL, imgMySql, imgMSSQL}) logo->hide();
+  imgPGSQL->show();
+  frameDestinationPGSQL->show();
+  framePGSQLDestinationDatabase->show();
+
+  cbStorageEngine->clear();
+  for (const std::string& engine : StorageEngines()) cbStorageEngine->addItem(Q(engine));
+  cbStorageEngine->setCurrentText(QStringLiteral("MyISAM"));
+
+  cbMSSQLAuthentication->clear();
+  cbMSSQLAuthentication->addItem(Q(AuthenticationName(0)));
+  cbMSSQLAuthentication->addItem(Q(AuthenticationName(1)));
+  cbMSSQLAuthentication->setCurrentIndex(0);
+  UpdateAuthenticationFields();
+
+  Flags().source_changed = true;
+}
+
+void MainForm::RemovePictureTabStops() {
+  for (QWidget* picture :
+       std::initializer_list<QWidget*>{Picture1, Picture2, Picture3, Picture4, Picture5, Picture6,
+                                       Picture7, Picture8, Picture9, imgDonate}) {
+    picture->setFocusPolicy(Qt::NoFocus);
+  }
+}
+
+void MainForm::LayoutPageFrames() {
+  for (const std::string& name : PageFrames()) {
+    QWidget* frame = findChild<QWidget*>(Q(name));
+    frame->move(Tw(100), Tw(1200));
+    frame->setAutoFillBackground(true);
+    frame->setBackgroundRole(QPalette::Button);
+  }
+}
+
+void MainForm::SetTabOrder() {
+  ::ferrolyte::SetTabOrder(this);
+  lblWelcome->setText(Q(ReplaceAll(WelcomeText(), "\r\n", "\n")));
+}
+
+void MainForm::ApplySettings(const DictionaryPtr& /*settings*/) {
+  // Copying the settings into the controls belongs to the settings-on-form layer; until it
+  // is in place the controls keep their start-up values.
+}
+
+void MainForm::ScaleDialog() {
+  const int height = frameBottom->y() + (screenshot_mode_ ? 0 : frameBottom->height());
+  setFixedSize(frmHeader->width(), height);
+  for (QWidget* widget : std::initializer_list<QWidget*>{frameDonate, Picture4, imgDonate}) {
+    widget->setAutoFillBackground(true);
+    widget->setBackgroundRole(frameBottom->backgroundRole());
+  }
+}
+
+void MainForm::UpdateSecurityFields() {
+  // Access 2007 files have no workgroup security; the disabled look of the platform stands
+  // in for the light background.
+  const bool enabled = !IsAccdbFile(S(txtSourceFilename->text()));
+  txtSourceSystemDatabase->setEnabled(enabled);
+  txtSourceUsername->setEnabled(enabled);
+  cmdSystemDatabaseBrowse->setEnabled(enabled);
+}
+
+void MainForm::Navigate(const std::string& command) {
+  WizardNavigate(*this, Flags().current_page, command);
+}
+
+int MainForm::Run() {
+  show();
+  return QApplication::exec();
+}
+
+// ---------------------------------------------------------------------------------------
+// The page flow's view
+
+QPushButton* MainForm::NavigationButton(NavButton button) const {
+  switch (button) {
+    case NavButton::kBack:
+      return cmdBack;
+    case NavButton::kCancel:
+      return cmdCancel;
+    case NavButton::kExit:
+      return cmdExit;
+    case NavButton::kFinish:
+      return cmdFinish;
+    case NavButton::kNext:
+      return cmdNext;
+  }
+  return nullptr;
+}
+
+void MainForm::ShowFrame(const std::string& frame) {
+  for (const std::string& name : PageFrames()) {
+    findChild<QWidget*>(Q(name))->setVisible(name == frame);
+  }
+  for (NavButton button : kNavButtons) {
+    NavigationButton(button)->setEnabled(true);
+    NavigationButton(button)->hide();
+  }
+}
+
+void MainForm::ShowButton(NavButton button) {
+  NavigationButton(button)->show();
+}
+
+void MainForm::DisableButton(NavButton button) {
+  NavigationButton(button)->setEnabled(false);
+}
+
+void MainForm::FocusButton(NavButton button) {
+  NavigationButton(button)->setFocus();
+}
+
+void MainForm::SetHeader(const std::string& title, const std::string& note) {
+  lblHeader->setText(Q(title));
+  lblHeaderNote->setText(Q(note));
+}
+
+SourceEntry MainForm::Source() {
+  return {S(txtSourceFilename->text()), S(txtSourcePassword->text()), S(txtSourceUsername->text()),
+          S(txtSourceSystemDatabase->text())};
+}
+
+void MainForm::OpenDocument(const std::string& address) {
+  if (address.empty()) return;
+  QDesktopServices::openUrl(QUrl(Q(address)));
+}
+
+void MainForm::SelectTablesShown(bool /*forward*/) {
+  // The scan of a changed source and the table tree are hooked in here.
+}
+
+void MainForm::NavigateRun(std::string& /*page*/) {
+  // The conversion run and the result page are hooked in here.
+}
+
+// ---------------------------------------------------------------------------------------
+// Form operations
+
+void MainForm::UpdateControls() {
+  const bool enabled = !EngineBlocksKeys(S(cbStorageEngine->currentText()));
+  chkTransferAutonumbers->setEnabled(enabled);
+  chkTransferIndexes->setEnabled(enabled);
+}
+
+void MainForm::UpdateAuthenticationFields() {
+  const bool enabled = AuthenticationCode(cbMSSQLAuthentication->currentIndex()) == "SQL";
+  for (QWidget* control : std::initializer_list<QWidget*>{txtMSSQLUserName, txtMSSQLPassword,
+                                                          lblMSSQLUserName, lblMSSQLPassword}) {
+    control->setEnabled(enabled);
+  }
+}
+
+void MainForm::SetDestinationMethod(const std::string& method) {
+  if (method == "DIRECT") {
+    frameDestinationPGSQL->show();
+    frameDestinationDump->hide();
+  } else if (method == "DUMP") {
+    frameDestinationDirect->hide();
+    frameDestinationMSSQL->hide();
+    frameDestinationPGSQL->hide();
+    frameDestinationDump->show();
+  }
+}
+
+void MainForm::UnloadForms() {
+  if (advanced_) advanced_->close();
+  close();
+}
+
+AdvancedOptionsForm& MainForm::AdvancedOptions() {
+  if (!advanced_) advanced_ = new AdvancedOptionsForm(this);
+  return *advanced_;
+}
+
+// ---------------------------------------------------------------------------------------
+// Event handlers
+
+void MainForm::cmdBack_Click() {
+  Reported("cmdBack_Click", [&] { WizardNavigate(*this, Flags().current_page, "BACK"); });
+}
+
+void MainForm::cmdNext_Click() {
+  Reported("cmdNext_Click", [&] { WizardNavigate(*this, Flags().current_page, "NEXT"); });
+}
+
+void MainForm::cmdFinish_Click() {
+  Reported("cmdFinish_Click", [&] { WizardNavigate(*this, Flags().current_page, "FINISH"); });
+}
+
+void MainForm::cmdCancel_Click() {
+  Reported("cmdCancel_Click", [&] {
+    if (Flags().transfer_running) {
+      if (ShowMessage("Do you wish to cancel the transfer?", kMsgQuestion | kMsgYesNo,
+                      kProductTitle, kAnswerYes) == kAnswerYes) {
+        Flags().abort_requested = true;
+      }
+      return;
+    }
+    if (ShowMessage("Do you wish to cancel this wizard?", kMsgQuestion | kMsgYesNo, kProductTitle,
+                    kAnswerYes) == kAnswerYes) {
+      UnloadForms();
+    }
+  });
+}
+
+void MainForm::cmdExit_Click() {
+  Reported("cmdExit_Click", [&] { UnloadForms(); });
+}
+
+void MainForm::cmdHelp_Click() {
+  Contained("cmdHelp_Click", [&] { OpenDocument(HelpPageAddress()); });
+}
+
+void MainForm::imgDonate_Click() {
+  Contained("imgDonate_Click", [&] { OpenDocument(DonationPageAddress()); });
+}
+
+void MainForm::cmdAdvancedOptions_Click() {
+  Contained("cmdAdvancedOptions_Click", [&] { AdvancedOptions().exec(); });
+}
+
+void MainForm::BrowseDatabase(const std::string& filter, const std::string& title,
+                              const std::string& last_file_key, QLineEdit* field) {
+  const std::string folder =
+      GetSetting(kSettingsAppName, kStoreSection, "SourceFolder", DefaultBrowseFolder());
+  const std::string last_file = GetSetting(kSettingsAppName, kStoreSection, last_file_key, "");
+  QFileDialog dialog(this, Q(title), Q(folder));
+  dialog.setObjectName(QStringLiteral("CommonDialog1"));
+  dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  // Any name may be typed; a missing file gets its own message below.
+  dialog.setFileMode(QFileDialog::AnyFile);
+  dialog.setNameFilter(Q(QtFileFilter(filter)));
+  if (!last_file.empty()) dialog.selectFile(Q(last_file));
+  if (dialog.exec() != QDialog::Accepted) return;
+  const std::string name = S(dialog.selectedFiles().value(0));
+  if (name.empty()) return;
+  SaveSetting(kSettingsAppName, kStoreSection, "SourceFolder", FolderPart(name));
+  SaveSetting(kSettingsAppName, kStoreSection, last_file_key, name);
+  if (!FileExists(name)) {
+    ShowMessage("The file does not exist?", kMsgExclamation, kProductTitle, kAnswerOk);
+    return;
+  }
+  field->setText(Q(name));
+}
+
+void MainForm::cmdSourceBrowse_Click() {
+  Reported("cmdSourceBrowse_Click", [&] {
+    BrowseDatabase(SourceDatabaseFilter(), "Select Source Database", "LastLoadedSource",
+                   txtSourceFilename);
+  });
+}
+
+void MainForm::cmdSystemDatabaseBrowse_Click() {
+  Reported("cmdSystemDatabaseBrowse_Click", [&] {
+    BrowseDatabase(SystemDatabaseFilter(), "Select System Database", "LastLoadedSystemDatabase",
+                   txtSourceSystemDatabase);
+  });
+}
+
+void MainForm::cmdBrowseDump_Click() {
+  Reported("cmdBrowseDump_Click", [&] {
+    QFileDialog dialog(this, QStringLiteral("Select Dump File"));
+    dialog.setObjectName(QStringLiteral("CommonDialog1"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    // The overwrite question is asked below, once.
+    dialog.setOption(QFileDialog::DontConfirmOverwrite);
+    dialog.setNameFilter(Q(QtFileFilter(DumpFileFilter())));
+    const QString current = txtDestinationDumpFilename->text();
+    if (!current.isEmpty()) dialog.selectFile(current);
+    if (dialog.exec() != QDialog::Accepted) return;
+    const std::string name = S(dialog.selectedFiles().value(0));
+    if (name.empty()) return;
+    if (FileExists(name) &&
+        ShowMessage("The file already exists. Do you want to overwrite it?",
+                    kMsgQuestion | kMsgYesNo, "Overwrite File", kAnswerYes) != kAnswerYes) {
+      return;
+    }
+    txtDestinationDumpFilename->setText(Q(name));
+  });
+}
+
+void MainForm::optDestination_Click(int index) {
+  Reported("optDestination_Click", [&] {
+    if (index == 0) SetDestinationMethod("DIRECT");
+    if (index == 1) SetDestinationMethod("DUMP");
+  });
+}
+
+void MainForm::chkDropDatabase_Click() {
+  Contained("chkDropDatabase_Click", [&] {
+    if (chkDropDatabase->isChecked() && !Flags().autorun && !Flags().settings_loading) {
+      ShowMessage(
+          "Warning: This will drop the destination database if it already exists. All "
+          "existing data in the database will be lost.",
+          kMsgExclamation, "Warning", kAnswerOk);
+    }
+  });
+}
+
+void MainForm::txtSourceFilename_Change() {
+  Reported("txtSourceFilename_Change", [&] {
+    // The table tree's selection is captured here before the source changes.
+    Flags().source_changed = true;
+    UpdateSecurityFields();
+  });
+}
+
+void MainForm::txtSourceFilename_Validate() {
+  Contained("txtSourceFilename_Validate", [&] {
+    const QString text = txtSourceFilename->text();
+    const QString stripped = Q(StripEnclosingQuotes(S(text)));
+    if (stripped != text) txtSourceFilename->setText(stripped);
+  });
+}
+
+void MainForm::closeEvent(QCloseEvent* event) {
+  // Closing the window while a conversion runs inside it would pull the controls away
+  // from under the run: ask to stop the transfer instead.
+  if (Flags().transfer_running) {
+    event->ignore();
+    cmdCancel_Click();
+    return;
+  }
+  Reported("Form_Unload", [&] {
+    if (advanced_) advanced_->close();
+  });
+  event->accept();
+}
+
+}  // namespace ferrolyte

@@ -1,0 +1,153 @@
+// frmMain: the wizard window. It holds the header, one frame per page, the navigation
+// buttons and the donation band, carries out the window's part of start-up and shows
+// the pages the page flow chooses.
+#pragma once
+
+#include <QWidget>
+#include <memory>
+#include <string>
+
+#include "shell/startup.h"
+#include "shell/window/message_box.h"
+#include "shell/window/status_view.h"
+#include "wizard/page_flow.h"
+
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QRadioButton;
+class QTreeWidget;
+
+namespace ferrolyte {
+
+class AdvancedOptionsForm;
+
+class MainForm : public QWidget, public WindowHooks, public WizardView {
+ public:
+  // Creates every control; installs the window's message presenter while it lives.
+  explicit MainForm(bool screenshot_mode);
+  ~MainForm() override;
+
+  // Start-up steps of the window, in the order start-up calls them.
+  void PrepareControls() override;
+  void InitForm() override;
+  void RemovePictureTabStops() override;
+  void LayoutPageFrames() override;
+  void SetTabOrder() override;
+  void ApplySettings(const DictionaryPtr& settings) override;
+  void ScaleDialog() override;
+  void UpdateSecurityFields() override;
+  void Navigate(const std::string& command) override;
+  StatusOutput& Status() override { return *status_; }
+  int Run() override;
+
+  // The page flow's view of the window.
+  void ShowFrame(const std::string& frame) override;
+  void ShowButton(NavButton button) override;
+  void DisableButton(NavButton button) override;
+  void FocusButton(NavButton button) override;
+  void SetHeader(const std::string& title, const std::string& note) override;
+  SourceEntry Source() override;
+  void OpenDocument(const std::string& address) override;
+  void SelectTablesShown(bool forward) override;
+  void NavigateRun(std::string& page) override;
+
+  // Form operations.
+  void UpdateControls();
+  void UpdateAuthenticationFields();
+  // "DIRECT" or "DUMP"; any other text changes nothing.
+  void SetDestinationMethod(const std::string& method);
+  // Closes the main form and the advanced options dialog.
+  void UnloadForms();
+  // The advanced options dialog, loaded (not shown) on first use.
+  AdvancedOptionsForm& AdvancedOptions();
+  QPushButton* NavigationButton(NavButton button) const;
+
+  // Event handlers; those that report errors end the program through the error report.
+  void cmdBack_Click();
+  void cmdNext_Click();
+  void cmdFinish_Click();
+  void cmdCancel_Click();
+  void cmdExit_Click();
+  void cmdHelp_Click();
+  void imgDonate_Click();
+  void cmdAdvancedOptions_Click();
+  void cmdSourceBrowse_Click();
+  void cmdSystemDatabaseBrowse_Click();
+  void cmdBrowseDump_Click();
+  void optDestination_Click(int index);
+  void chkDropDatabase_Click();
+  void txtSourceFilename_Change();
+  void txtSourceFilename_Validate();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void CreateControls();
+  void CreateHeader();
+  void CreateWelcomePage();
+  void CreateSourcePage();
+  void CreateDestinationPage();
+  void CreateSelectTablesPage();
+  void CreateTransferOptionsPage();
+  void CreateProgressPage();
+  void CreateResultPage();
+  void CreateNavigation();
+  void CreateBottomBand();
+  void ConnectHandlers();
+  // Lets the user pick an existing database file for the field; the folder and the
+  // last-file key are remembered in the per-user settings.
+  void BrowseDatabase(const std::string& filter, const std::string& title,
+                      const std::string& last_file_key, QLineEdit* field);
+
+  bool screenshot_mode_;
+  QtMessagePresenter presenter_;
+  std::unique_ptr<WindowStatus> status_;
+  AdvancedOptionsForm* advanced_ = nullptr;
+
+ public:
+  // The controls, by the names the rest of the program knows them by.
+  QWidget* frmHeader;
+  QLabel *lblHeader, *lblHeaderNote, *imgPGSQL, *imgMySql, *imgMSSQL;
+  QWidget* frameBorder;
+  QWidget *frameLoadSettings, *frameSource, *frameDestination, *frameSelectTables,
+      *frameTransferOptions, *frameProgress, *frameSaveSettings;
+  QLabel* lblWelcome;
+  QPushButton* cmdLoadSettings;
+  QLineEdit *txtSourceFilename, *txtSourceUsername, *txtSourcePassword, *txtSourceSystemDatabase;
+  QPushButton *cmdSourceBrowse, *cmdSystemDatabaseBrowse;
+  QRadioButton* optDestination[2];
+  QGroupBox *frameDestinationPGSQL, *framePGSQLDestinationDatabase, *frameDestinationDump,
+      *frameDestinationDirect, *frameMySQLDestinationDatabase, *frameDestinationMSSQL,
+      *frameMSSQLDestinationDatabase;
+  QLineEdit *txtPGSQLServer, *txtPGSQLPort, *txtPGSQLUsername, *txtPGSQLPassword,
+      *txtPGSQLDestinationDatabase, *txtDestinationDumpFilename, *txtMSSQLUserName,
+      *txtMSSQLPassword;
+  QComboBox *cbPGSQLMaintenanceDB, *cbStorageEngine, *cbMSSQLAuthentication;
+  QLabel *lblMSSQLUserName, *lblMSSQLPassword;
+  QPushButton* cmdBrowseDump;
+  QTreeWidget* tvSourceTables;
+  QPushButton *cmdSelectAll, *cmdSelectNone, *cmdExpandAll, *cmdCollapseAll;
+  QCheckBox *chkDropDatabase, *chkCreateTables, *chkTransferRecords, *chkTransferIndexes,
+      *chkColumnList, *chkUnicode, *chkAutocommit, *chkTransferDefaultValues,
+      *chkTransferAutonumbers;
+  QPushButton *cmdAdvancedOptions, *cmdSaveSettings1;
+  QLabel* lblStatusHigh;
+  QProgressBar* pbStatus;
+  QTreeWidget* lvStatusLog;
+  QPlainTextEdit* txtReport;
+  QPushButton* cmdSaveSettings;
+  QPushButton *cmdBack, *cmdNext, *cmdFinish, *cmdCancel, *cmdExit, *cmdHelp;
+  QWidget *frameBottom, *frameDonate;
+  QLabel *imgDonate, *Picture4;
+  // The picture boxes inside the page frames (icons, and borderless holders of controls).
+  QWidget *Picture1, *Picture2, *Picture3, *Picture5, *Picture6, *Picture7, *Picture8, *Picture9;
+};
+
+}  // namespace ferrolyte

@@ -1,0 +1,33 @@
+// The status output of the window: the status list, the log file and the progress bar of
+// the progress page.
+#pragma once
+
+#include "shell/status.h"
+
+class QLabel;
+class QProgressBar;
+class QTreeWidget;
+
+namespace ferrolyte {
+
+class WindowStatus : public StatusOutput {
+ public:
+  WindowStatus(QTreeWidget* list, QProgressBar* bar, QLabel* label)
+      : list_(list), bar_(bar), label_(label) {}
+
+  // Appends an item keyed "K" + its position from 1, scrolls to it, logs the line and
+  // lets the window handle pending events (a click on Cancel among them).
+  void AddStatusLine(const std::string& text) override;
+  void WriteLog(const std::string& text) override;
+  // Hides the bar; for the page "PROGRESS" (any letter case) shows it again with the range.
+  void SetProgressRange(const std::string& page, int64_t min, int64_t max) override;
+  void SetProgress(const std::string& text, int64_t position) override;
+  void ProcessEvents() override;
+
+ private:
+  QTreeWidget* list_;
+  QProgressBar* bar_;
+  QLabel* label_;
+};
+
+}  // namespace ferrolyte

@@ -1,0 +1,263 @@
+#include "wizard/page_flow.h"
+
+#include "shell/messages.h"
+#include "support/errors.h"
+#include "support/product.h"
+#include "wizard/source_check.h"
+
+namespace ferrolyte {
+namespace {
+
+using B = NavButton;
+
+const std::vector<WizardPage>& Pages() {
+  static const std::vector<WizardPage> pages = {
+      {"WELCOME",
+       "frameLoadSettings",
+       std::string(kProductTitle) + " Conversion",
+       "This wizard will lead you through the conversion of a MS Access database to a "
+       "PostgreSQL database or dump file.",
+       {B::kBack, B::kNext, B::kCancel},
+       true,
+       std::nullopt,
+       B::kNext},
+      {"SOURCE",
+       "frameSource",
+       "Source Database",
+       "Specify which MS Access database to use as data source for the transfer.",
+       {B::kBack, B::kNext, B::kCancel},
+       false,
+       B::kNext,
+       B::kBack},
+      {"DESTINATION",
+       "frameDestination",
+       "Destination Database",
+       std::string("Specify the ") + "PostgreSQL" +
+           " destination database and connection information.",
+       {B::kBack, B::kNext, B::kCancel},
+       false,
+       B::kNext,
+       B::kBack},
+      {"SELECT_TABLES",
+       "frameSelectTables",
+       "Select Tables",
+       "Select the tables you want to transfer from the source database to the destination "
+       "database.",
+       {B::kBack, B::kNext, B::kCancel},
+       false,
+       B::kNext,
+       B::kBack},
+      {"TRANSFER_OPTIONS",
+       "frameTransferOptions",
+       "Transfer Options",
+       "Use this page to set some options that will affect the database transfer.",
+       {B::kBack, B::kCancel, B::kFinish},
+       false,
+       B::kFinish,
+       B::kFinish},
+      {"PROGRESS",
+       "frameProgress",
+       "Conversion In Progress",
+       "The conversion is now running. This might take a while.",
+       {B::kCancel},
+       false,
+       B::kCancel,
+       B::kCancel},
+      {"SAVESETTINGS",
+       "frameSaveSettings",
+       "Conversion Result",
+       "This page displays a summary of the conversion.",
+       {B::kBack, B::kExit},
+       false,
+       B::kExit,
+       B::kExit},
+  };
+  return pages;
+}
+
+constexpr char kFailedConnect[] = "The program could not connect to the source database.";
+
+// Leaving the source page forward: the guard and the check, with the step they are at.
+void LeaveSourcePage(WizardView& view, std::string& page, int& step) {
+  step = 170;
+  const SourceEntry source = view.Source();
+  if (source.file.empty()) {
+    step = 240;
+    ShowMessage("You must select a source database.", kMsgInformation, kProductTitle, kAnswerOk);
+    return;
+  }
+  step = 180;
+  std::string error_text, help_address;
+  if (ValidateSource(source.file, source.system_database, source.user, source.password, error_text,
+                     help_address)) {
+    step = 190;
+    ShowWizardPage(view, page, "DESTINATION", true);
+    return;
+  }
+  step = 200;
+  if (!help_address.empty()) {
+    step = 220;
+    const int answer = ShowMessage(std::string(kFailedConnect) + "\r\n\r\n" + error_text +
+                                       "\r\n\r\nDo you want to open the URL in a browser?",
+                                   kMsgExclamation | kMsgYesNoCancel, kProductTitle, kAnswerOk);
+    if (answer == kAnswerYes) {
+      step = 230;
+      view.OpenDocument(help_address);
+    }
+  } else {
+    step = 210;
+    ShowMessage(std::string(kFailedConnect) + "\r\n\r\n" + error_text, kMsgExclamation,
+                kProductTitle, kAnswerOk);
+  }
+}
+
+void Navigate(WizardView& view, std::string& page, const std::string& command, int& step) {
+  const bool next = command == "NEXT";
+  const bool back = command == "BACK";
+  step = 100;
+  if (page == "INIT") {
+    step = 110;
+    ShowWizardPage(view, page, "WELCOME", true);
+    return;
+  }
+  step = 120;
+  if (page == "WELCOME") {
+    step = 130;
+    if (next) {
+      step = 140;
+      ShowWizardPage(view, page, "SOURCE", true);
+    }
+    return;
+  }
+  step = 150;
+  if (page == "SOURCE") {
+    step = 160;
+    if (next) {
+      LeaveSourcePage(view, page, step);
+      return;
+    }
+    step = 250;
+    if (back) {
+      step = 260;
+      ShowWizardPage(view, page, "WELCOME", false);
+    }
+    return;
+  }
+  step = 270;
+  if (page == "DESTINATION") {
+    step = 280;
+    if (next) {
+      step = 290;
+      ShowWizardPage(view, page, "SELECT_TABLES", true);
+      return;
+    }
+    step = 300;
+    if (back) {
+      step = 310;
+      ShowWizardPage(view, page, "SOURCE", false);
+    }
+    return;
+  }
+  step = 320;
+  if (page == "SELECT_TABLES") {
+    step = 330;
+    if (next) {
+      step = 340;
+      ShowWizardPage(view, page, "TRANSFER_OPTIONS", true);
+      return;
+    }
+    step = 350;
+    if (back) {
+      step = 360;
+      ShowWizardPage(view, page, "DESTINATION", false);
+    }
+    return;
+  }
+  step = 370;
+  if (page == "TRANSFER_OPTIONS") {
+    step = 380;
+    if (command == "FINISH") {
+      step = 390;
+      view.NavigateRun(page);
+      return;
+    }
+    step = 400;
+    if (back) {
+      step = 410;
+      ShowWizardPage(view, page, "SELECT_TABLES", false);
+    }
+    return;
+  }
+  step = 420;
+  if (page == "SAVESETTINGS") {
+    step = 430;
+    if (back) {
+      step = 440;
+      ShowWizardPage(view, page, "TRANSFER_OPTIONS", false);
+    }
+  }
+}
+
+Error NavigationError(int32_t number, const std::string& description, int step) {
+  return Error(number, "Velkan.modWizard.WizardNavigate",
+               "modWizard component failure. Velkan.modWizard.WizardNavigate line " +
+                   std::to_string(step) + ". " + description);
+}
+
+}  // namespace
+
+const char* NavButtonName(NavButton button) {
+  switch (button) {
+    case B::kBack:
+      return "cmdBack";
+    case B::kCancel:
+      return "cmdCancel";
+    case B::kExit:
+      return "cmdExit";
+    case B::kFinish:
+      return "cmdFinish";
+    case B::kNext:
+      return "cmdNext";
+  }
+  return "";
+}
+
+const std::vector<std::string>& PageFrames() {
+  static const std::vector<std::string> frames = {
+      "frameDestination",  "frameLoadSettings",    "frameProgress",    "frameSource",
+      "frameSelectTables", "frameTransferOptions", "frameSaveSettings"};
+  return frames;
+}
+
+const WizardPage* FindWizardPage(const std::string& name) {
+  for (const WizardPage& page : Pages()) {
+    if (page.name == name) return &page;
+  }
+  return nullptr;
+}
+
+void ShowWizardPage(WizardView& view, std::string& page, const std::string& name, bool forward) {
+  const WizardPage* target = FindWizardPage(name);
+  if (!target) throw Error(5, "Invalid procedure call or argument");
+  view.ShowFrame(target->frame);
+  for (NavButton button : target->buttons) view.ShowButton(button);
+  if (target->back_disabled) view.DisableButton(NavButton::kBack);
+  const std::optional<NavButton> focus = forward ? target->focus_forward : target->focus_backward;
+  if (focus) view.FocusButton(*focus);
+  page = target->name;
+  view.SetHeader(target->title, target->note);
+  if (target->name == "SELECT_TABLES") view.SelectTablesShown(forward);
+}
+
+void WizardNavigate(WizardView& view, std::string& page, const std::string& command) {
+  int step = 0;
+  try {
+    Navigate(view, page, command, step);
+  } catch (const Error& e) {
+    throw NavigationError(e.number(), e.description(), step);
+  } catch (const std::exception& e) {
+    throw NavigationError(-2147467259, e.what(), step);
+  }
+}
+
+}  // namespace ferrolyte

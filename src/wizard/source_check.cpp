@@ -1,0 +1,55 @@
+#include "wizard/source_check.h"
+
+#include "conversion/connections.h"
+#include "platform/ado.h"
+#include "support/components.h"
+#include "support/errors.h"
+#include "support/files.h"
+
+namespace ferrolyte {
+namespace {
+
+constexpr int32_t kProviderMissing = 3706;
+
+}  // namespace
+
+bool ValidateSource(const std::string& file_name, const std::string& system_database,
+                    const std::string& user_name, const std::string& password,
+                    std::string& error_text, std::string& help_address) {
+  if (!FileExists(file_name)) {
+    error_text = "The database file '" + file_name + "' does not exist.";
+    return false;
+  }
+  if (!system_database.empty() && !FileExists(system_database)) {
+    error_text = "The system database file '" + system_database + "' does not exist.";
+    return false;
+  }
+  try {
+    const std::string connection_string =
+        BuildSourceConnectionString(file_name, system_database, user_name, password);
+    auto connection = CreateObjectAs<Connection>("ADODB.Connection");
+    connection->Open(connection_string);
+    connection->Close();
+    return true;
+  } catch (const Error& e) {
+    if (e.number() == kProviderMissing) {
+      error_text = std::string(
+                       "You are most likely missing a driver for the Access Database on your "
+                       "system.\r\n\r\n") +
+                   "You can probably fix this by downloading and installting the "
+                   "AccessDatabaseEngine.exe from Microsoft at the link below:\r\n\r\n" +
+                   kAccessEngineDownloadAddress;
+      help_address = kAccessEngineDownloadAddress;
+    } else {
+      error_text = "Unable to open the source database.\r\nError " + std::to_string(e.number()) +
+                   ": " + e.description();
+    }
+    return false;
+  } catch (const std::exception& e) {
+    error_text = "Unable to open the source database.\r\nError " +
+                 std::to_string(kAdoGenericError) + ": " + e.what();
+    return false;
+  }
+}
+
+}  // namespace ferrolyte

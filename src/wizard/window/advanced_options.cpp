@@ -1,0 +1,89 @@
+#include "wizard/window/advanced_options.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <algorithm>
+
+#include "shell/window/form_units.h"
+#include "shell/window/tab_chain.h"
+
+namespace ferrolyte {
+namespace {
+
+constexpr int kLabelLeft = 240;
+// Where the input controls start when the labels fit in front of them.
+constexpr int kInputLeft = 2160;
+constexpr int kRowHeight = 330;
+
+template <class W>
+W* Named(W* widget, const char* name) {
+  widget->setObjectName(QLatin1String(name));
+  return widget;
+}
+
+}  // namespace
+
+AdvancedOptionsForm::AdvancedOptionsForm(QWidget* owner) : QDialog(owner) {
+  setObjectName(QStringLiteral("frmAdvancedOptions"));
+  setWindowTitle(QStringLiteral("Advanced Options"));
+  setModal(true);
+
+  auto* lblTablePrefix = Named(new QLabel(QStringLiteral("Table Prefix:"), this), "lblTablePrefix");
+  auto* lblMemoType =
+      Named(new QLabel(QStringLiteral("Create MEMO fields as:"), this), "lblMemoType");
+  auto* lblDateTimeType =
+      Named(new QLabel(QStringLiteral("Create DateTime fields as:"), this), "lblDateTimeType");
+  txtTablePrefix = Named(new QLineEdit(this), "txtTablePrefix");
+  txtTablePrefix->setToolTip(
+      QStringLiteral("You can prefix table names in the destination database with this value."));
+  cbMemoType = Named(new QComboBox(this), "cbMemoType");
+  cbDateTimeType = Named(new QComboBox(this), "cbDateTimeType");
+  chkBooleanValue =
+      Named(new QCheckBox(QStringLiteral("Transfer booleans as 0/-1 instead of 0/1"), this),
+            "chkBooleanValue");
+  chkIgnoreLargeBlobs =
+      Named(new QCheckBox(QStringLiteral("Ignore BLOBs that are too large"), this),
+            "chkIgnoreLargeBlobs");
+  cmdClose = Named(new QPushButton(QStringLiteral("Close"), this), "cmdClose");
+  lblTablePrefix->setBuddy(txtTablePrefix);
+  lblMemoType->setBuddy(cbMemoType);
+  lblDateTimeType->setBuddy(cbDateTimeType);
+
+  // The labels are measured in this platform's font: when the widest does not fit in
+  // front of the design edge, the inputs move right instead of the label being cut.
+  int label_width = 0;
+  for (QLabel* label : {lblTablePrefix, lblMemoType, lblDateTimeType}) {
+    label_width = std::max(label_width, ToTwips(label->sizeHint().width()));
+  }
+  const int input_left = std::max(kInputLeft, kLabelLeft + label_width + 120);
+  const int input_width = 2400;
+  const int width = input_left + input_width + 240;
+
+  const int rows[] = {240, 660, 1080};
+  QLabel* labels[] = {lblTablePrefix, lblMemoType, lblDateTimeType};
+  QWidget* inputs[] = {txtTablePrefix, cbMemoType, cbDateTimeType};
+  for (int i = 0; i < 3; ++i) {
+    PlaceTwips(labels[i], kLabelLeft, rows[i], input_left - kLabelLeft - 60, kRowHeight);
+    PlaceTwips(inputs[i], input_left, rows[i], i == 0 ? input_width : 1800, kRowHeight);
+  }
+  PlaceTwips(chkBooleanValue, kLabelLeft, 1560, width - 2 * kLabelLeft, 300);
+  PlaceTwips(chkIgnoreLargeBlobs, kLabelLeft, 1920, width - 2 * kLabelLeft, 300);
+  PlaceTwips(cmdClose, width - 240 - 1215, 2400, 1215, kRowHeight);
+  setFixedSize(Tw(width), Tw(2400 + kRowHeight + 240));
+
+  cmdClose->setDefault(true);
+  connect(cmdClose, &QPushButton::clicked, this, &QDialog::hide);
+
+  SetTabOrder(this);
+  cbMemoType->clear();
+  cbDateTimeType->clear();
+  cbMemoType->addItem(QStringLiteral("TEXT"));
+  cbDateTimeType->addItem(QStringLiteral("TIMESTAMP"));
+  cbMemoType->setCurrentIndex(-1);
+  cbDateTimeType->setCurrentIndex(-1);
+}
+
+}  // namespace ferrolyte

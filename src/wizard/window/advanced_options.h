@@ -1,0 +1,29 @@
+// frmAdvancedOptions: the modal dialog with the less common transfer options.
+#pragma once
+
+#include <QDialog>
+
+class QCheckBox;
+class QComboBox;
+class QLineEdit;
+class QPushButton;
+
+namespace ferrolyte {
+
+class AdvancedOptionsForm : public QDialog {
+  Q_OBJECT
+
+ public:
+  // Creates the controls, orders the tab chain by position and fills the two lists with
+  // their single entries, none selected yet.
+  explicit AdvancedOptionsForm(QWidget* owner);
+
+  QLineEdit* txtTablePrefix;
+  QComboBox* cbMemoType;
+  QComboBox* cbDateTimeType;
+  QCheckBox* chkBooleanValue;
+  QCheckBox* chkIgnoreLargeBlobs;
+  QPushButton* cmdClose;
+};
+
+}  // namespace ferrolyte

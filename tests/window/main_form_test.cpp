@@ -1,0 +1,763 @@
+// The wizard window driven through its real buttons, offscreen.
+#include "shell/window/main_form.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPointer>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QUrl>
+#include <QtTest>
+#include <functional>
+#include <memory>
+
+#include "shell/error_report.h"
+#include "shell/log.h"
+#include "shell/main_form_rules.h"
+#include "shell/program_flags.h"
+#include "shell/window/form_units.h"
+#include "support/files.h"
+#include "window_start.h"
+#include "wizard/settings_store.h"
+#include "wizard/window/advanced_options.h"
+
+using namespace ferrolyte;
+
+namespace {
+
+// Acts on the next modal window once it is up; whatever is still modal later is rejected,
+// so a test that expected no box cannot hang.
+class ModalAnswer {
+ public:
+  explicit ModalAnswer(std::function<void(QWidget*)> act) {
+    poll_.setInterval(10);
+    QObject::connect(&poll_, &QTimer::timeout, [this, act] {
+      if (QWidget* modal = QApplication::activeModalWidget()) {
+        poll_.stop();
+        seen = modal->windowTitle();
+        act(modal);
+      }
+    });
+    poll_.start();
+    net_.setSingleShot(true);
+    net_.setInterval(5000);
+    QObject::connect(&net_, &QTimer::timeout, [] {
+      if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget()))
+        dialog->reject();
+    });
+    net_.start();
+  }
+  QString seen;
+
+ private:
+  QTimer poll_, net_;
+};
+
+// Picks the file in an open or save dialog as a user does: folder, typed name, button.
+void ChooseFile(QWidget* modal, const QString& path) {
+  auto* dialog = qobject_cast<QFileDialog*>(modal);
+  if (!dialog) return;
+  const QFileInfo info(path);
+  dialog->setDirectory(info.absolutePath());
+  dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(info.fileName());
+  auto* buttons = dialog->findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"));
+  buttons
+      ->button(dialog->acceptMode() == QFileDialog::AcceptSave ? QDialogButtonBox::Save
+                                                               : QDialogButtonBox::Open)
+      ->click();
+}
+
+void Press(QWidget* modal, QMessageBox::StandardButton which) {
+  auto* box = qobject_cast<QMessageBox*>(modal);
+  if (box && box->button(which)) box->button(which)->click();
+}
+
+struct Box {
+  QString text, title;
+  QMessageBox::Icon icon;
+  QMessageBox::StandardButtons buttons;
+};
+
+struct ProgramEnded {
+  int status;
+};
+
+bool IsControl(const QWidget* w) {
+  return !w->objectName().isEmpty() && !w->objectName().startsWith(QLatin1String("qt_"));
+}
+
+// The controls Tab reaches, in the order it reaches them, starting after `start`.
+QStringList TabChain(QWidget* window, QWidget* start) {
+  QStringList names;
+  for (QWidget* w = start->nextInFocusChain(); w != start; w = w->nextInFocusChain()) {
+    if (IsControl(w) && w->isVisibleTo(window) && w->isEnabled() &&
+        (w->focusPolicy() & Qt::TabFocus) && w->window() == window) {
+      names << w->objectName();
+    }
+  }
+  names.prepend(start->objectName());
+  return names;
+}
+
+// True when every control of the chain sits below, or on the same row right of, the one
+// before it.
+bool FollowsScreenOrder(QWidget* window, const QStringList& chain) {
+  QPoint previous(-100000, -100000);
+  for (const QString& name : chain) {
+    const QPoint at = window->findChild<QWidget*>(name)->mapTo(window, QPoint(0, 0));
+    if (at.y() < previous.y() || (at.y() == previous.y() && at.x() < previous.x())) {
+      qWarning() << "out of order:" << name << at << "after" << previous;
+      return false;
+    }
+    previous = at;
+  }
+  return true;
+}
+
+}  // namespace
+
+class UrlCatcher : public QObject {
+  Q_OBJECT
+ public slots:
+  void open(const QUrl& url) { urls << url.toString(); }
+
+ public:
+  QStringList urls;
+};
+
+class MainFormTest : public QObject {
+  Q_OBJECT
+
+ private:
+  std::unique_ptr<QTemporaryDir> appdata_;
+  std::unique_ptr<MainForm> form_;
+  QList<Box> boxes_;
+  QMessageBox::StandardButton answer_ = QMessageBox::Ok;
+  UrlCatcher urls_;
+
+  MainForm& F() { return *form_; }
+  QString Page() { return QString::fromStdString(Flags().current_page); }
+  void AnswerBoxes(QMessageBox::StandardButton answer) {
+    answer_ = answer;
+    QtMessagePresenter::SetAnswerer([this](QMessageBox& box) {
+      boxes_ << Box{box.text(), box.windowTitle(), box.icon(), box.standardButtons()};
+      return answer_;
+    });
+  }
+  QWidget* VisibleFrame() {
+    QWidget* visible = nullptr;
+    int count = 0;
+    for (const std::string& name : PageFrames()) {
+      auto* frame = F().findChild<QWidget*>(QString::fromStdString(name));
+      if (frame->isVisible()) {
+        visible = frame;
+        ++count;
+      }
+    }
+    return count == 1 ? visible : nullptr;
+  }
+  void Click(QPushButton* button) {
+    QVERIFY2(button->isVisible() && button->isEnabled(), qPrintable(button->objectName()));
+    QTest::mouseClick(button, Qt::LeftButton);
+  }
+  // Visible navigation buttons, each with "-" appended when disabled.
+  QStringList NavState() {
+    QStringList state;
+    for (QPushButton* b : {F().cmdBack, F().cmdNext, F().cmdFinish, F().cmdCancel, F().cmdExit}) {
+      if (b->isVisible()) state << b->objectName() + (b->isEnabled() ? "" : "-");
+    }
+    return state;
+  }
+  QString Sample() {
+    const QString copy = appdata_->filePath(QStringLiteral("shop.mdb"));
+    if (!QFile::exists(copy)) QFile::copy(QStringLiteral(FERROLYTE_SAMPLE_DATABASE), copy);
+    return copy;
+  }
+  void GoTo(const char* page) { ShowWizardPage(F(), Flags().current_page, page, true); }
+
+ private slots:
+  void initTestCase() {
+    QVERIFY(QFile::exists(QStringLiteral(FERROLYTE_SAMPLE_DATABASE)));
+    QDesktopServices::setUrlHandler(QStringLiteral("https"), &urls_, "open");
+    SetProgramEndHandler([](int status) { throw ProgramEnded{status}; });
+  }
+  void cleanupTestCase() {
+    QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+    SetProgramEndHandler(nullptr);
+  }
+  void init() {
+    appdata_ = std::make_unique<QTemporaryDir>();
+    qputenv("APPDATA", appdata_->path().toUtf8());
+    Flags() = ProgramFlags();
+    boxes_.clear();
+    urls_.urls.clear();
+    form_ = std::make_unique<MainForm>(false);
+    StartWindow(*form_);
+    form_->show();
+    form_->activateWindow();
+    QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
+  }
+  void cleanup() {
+    QtMessagePresenter::SetAnswerer(nullptr);
+    form_.reset();
+    Flags() = ProgramFlags();
+  }
+
+  void walksThePagesWithTheRealButtons() {
+    AnswerBoxes(QMessageBox::Ok);
+    QCOMPARE(Page(), QStringLiteral("WELCOME"));
+    QCOMPARE(VisibleFrame(), F().frameLoadSettings);
+    QCOMPARE(F().lblHeader->text(), QStringLiteral("Ferrolyte Conversion"));
+    QCOMPARE(F().lblHeaderNote->text(),
+             QStringLiteral("This wizard will lead you through the conversion of a MS Access "
+                            "database to a PostgreSQL database or dump file."));
+    QCOMPARE(NavState(), (QStringList{"cmdBack-", "cmdNext", "cmdCancel"}));
+    QVERIFY(F().cmdHelp->isVisible() && F().cmdHelp->isEnabled());
+    QVERIFY(F().lblWelcome->text().startsWith("Welcome to the Ferrolyte conversion wizard. "));
+
+    Click(F().cmdNext);
+    QCOMPARE(Page(), QStringLiteral("SOURCE"));
+    QCOMPARE(VisibleFrame(), F().frameSource);
+    QCOMPARE(F().lblHeader->text(), QStringLiteral("Source Database"));
+    QCOMPARE(NavState(), (QStringList{"cmdBack", "cmdNext", "cmdCancel"}));
+    QCOMPARE(F().focusWidget(), F().cmdNext);
+
+    F().txtSourceFilename->setText(Sample());
+    Click(F().cmdNext);
+    QCOMPARE(Page(), QStringLiteral("DESTINATION"));
+    QCOMPARE(VisibleFrame(), F().frameDestination);
+    QCOMPARE(F().lblHeaderNote->text(),
+             QStringLiteral("Specify the PostgreSQL destination database and connection "
+                            "information."));
+    QVERIFY(F().frameDestinationPGSQL->isVisible());
+    QVERIFY(F().framePGSQLDestinationDatabase->isVisible());
+    QVERIFY(!F().frameDestinationDump->isVisible());
+    QVERIFY(!F().frameDestinationDirect->isVisible() && !F().frameDestinationMSSQL->isVisible());
+    QCOMPARE(F().focusWidget(), F().cmdNext);
+
+    Click(F().cmdNext);
+    QCOMPARE(Page(), QStringLiteral("SELECT_TABLES"));
+    QCOMPARE(F().lblHeader->text(), QStringLiteral("Select Tables"));
+    Click(F().cmdNext);
+    QCOMPARE(Page(), QStringLiteral("TRANSFER_OPTIONS"));
+    QCOMPARE(F().lblHeader->text(), QStringLiteral("Transfer Options"));
+    QCOMPARE(NavState(), (QStringList{"cmdBack", "cmdFinish", "cmdCancel"}));
+    QCOMPARE(F().focusWidget(), F().cmdFinish);
+    QCOMPARE(F().cmdFinish->geometry(), F().cmdNext->geometry());
+
+    Click(F().cmdBack);
+    QCOMPARE(Page(), QStringLiteral("SELECT_TABLES"));
+    QCOMPARE(F().focusWidget(), F().cmdBack);
+    Click(F().cmdBack);
+    QCOMPARE(Page(), QStringLiteral("DESTINATION"));
+    QCOMPARE(F().focusWidget(), F().cmdBack);
+    Click(F().cmdBack);
+    QCOMPARE(Page(), QStringLiteral("SOURCE"));
+    Click(F().cmdBack);
+    QCOMPARE(Page(), QStringLiteral("WELCOME"));
+    QCOMPARE(F().focusWidget(), F().cmdNext);
+    QCOMPARE(NavState(), (QStringList{"cmdBack-", "cmdNext", "cmdCancel"}));
+    QVERIFY(boxes_.isEmpty());
+  }
+
+  void resultPageOffersBackAndExit() {
+    GoTo("SAVESETTINGS");
+    QCOMPARE(F().lblHeader->text(), QStringLiteral("Conversion Result"));
+    QCOMPARE(NavState(), (QStringList{"cmdBack", "cmdExit"}));
+    QCOMPARE(F().focusWidget(), F().cmdExit);
+    Click(F().cmdBack);
+    QCOMPARE(Page(), QStringLiteral("TRANSFER_OPTIONS"));
+    GoTo("PROGRESS");
+    QCOMPARE(NavState(), (QStringList{"cmdCancel"}));
+    QCOMPARE(F().focusWidget(), F().cmdCancel);
+    GoTo("SAVESETTINGS");
+    Click(F().cmdExit);
+    QVERIFY(!F().isVisible());
+  }
+
+  void sourceChecks_data() {
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("system_database");
+    QTest::addColumn<int>("icon");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("empty name") << ""
+                                << "" << int(QMessageBox::Information)
+                                << "You must select a source database.";
+    QTest::newRow("missing file") << "@/missing.mdb"
+                                  << "" << int(QMessageBox::Warning)
+                                  << "The program could not connect to the source database.\n\n"
+                                     "The database file '@/missing.mdb' does not exist.";
+    QTest::newRow("missing system database")
+        << "sample"
+        << "@/system.mdw" << int(QMessageBox::Warning)
+        << "The program could not connect to the source database.\n\n"
+           "The system database file '@/system.mdw' does not exist.";
+    QTest::newRow("not a database") << "@/notes.mdb"
+                                    << "" << int(QMessageBox::Warning)
+                                    << "The program could not connect to the source database.\n\n"
+                                       "Unable to open the source database.\nError ";
+  }
+  void sourceChecks() {
+    QFETCH(QString, file);
+    QFETCH(QString, system_database);
+    QFETCH(int, icon);
+    QFETCH(QString, expected);
+    const QString dir = appdata_->path();
+    WriteTextFile((dir + "/notes.mdb").toStdString(), "Shopping list, not a database.\n");
+    file.replace('@', dir);
+    if (file == "sample") file = Sample();
+    system_database.replace('@', dir);
+    expected.replace('@', dir);
+
+    AnswerBoxes(QMessageBox::Ok);
+    Click(F().cmdNext);
+    F().txtSourceFilename->setText(file);
+    F().txtSourceSystemDatabase->setText(system_database);
+    Click(F().cmdNext);
+    QCOMPARE(Page(), QStringLiteral("SOURCE"));
+    QCOMPARE(VisibleFrame(), F().frameSource);
+    QCOMPARE(boxes_.size(), 1);
+    QVERIFY2(boxes_[0].text.startsWith(expected), qPrintable(boxes_[0].text));
+    QCOMPARE(boxes_[0].title, QStringLiteral("Ferrolyte"));
+    QCOMPARE(int(boxes_[0].icon), icon);
+    QCOMPARE(boxes_[0].buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+  }
+
+  void accdbNamesDisableTheSecurityFields() {
+    Click(F().cmdNext);
+    QWidget* fields[] = {F().txtSourceSystemDatabase, F().txtSourceUsername,
+                         F().cmdSystemDatabaseBrowse};
+    F().txtSourceFilename->setText(QStringLiteral("/data/Orders.ACCDB"));
+    for (QWidget* w : fields) QVERIFY2(!w->isEnabled(), qPrintable(w->objectName()));
+    QVERIFY(F().txtSourcePassword->isEnabled());
+    F().txtSourceFilename->setText(QStringLiteral("/data/Orders.accde"));
+    for (QWidget* w : fields) QVERIFY(!w->isEnabled());
+    F().txtSourceFilename->setText(QStringLiteral("/data/Orders.mdb"));
+    for (QWidget* w : fields) QVERIFY2(w->isEnabled(), qPrintable(w->objectName()));
+    QVERIFY(F().txtSourcePassword->isEnabled());
+  }
+
+  void typedQuotesAreRemovedOnLeavingTheField() {
+    Click(F().cmdNext);
+    Flags().source_changed = false;
+    F().txtSourceFilename->setFocus();
+    QTest::keyClicks(F().txtSourceFilename, QStringLiteral("\"/data/My Files/a.mdb\""));
+    QVERIFY(Flags().source_changed);
+    F().txtSourceUsername->setFocus();
+    QTRY_COMPARE(F().txtSourceFilename->text(), QStringLiteral("/data/My Files/a.mdb"));
+    F().txtSourceFilename->setText(QStringLiteral("\""));
+    emit F().txtSourceFilename->editingFinished();
+    QCOMPARE(F().txtSourceFilename->text(), QStringLiteral("\""));
+  }
+
+  void destinationOptionsSwapThePanels() {
+    GoTo("DESTINATION");
+    QCOMPARE(F().findChildren<QRadioButton*>(QStringLiteral("optDestination")).size(), 2);
+    QTest::mouseClick(F().optDestination[1], Qt::LeftButton);
+    QVERIFY(F().optDestination[1]->isChecked());
+    QVERIFY(F().frameDestinationDump->isVisible());
+    QVERIFY(!F().frameDestinationPGSQL->isVisible());
+    QVERIFY(F().framePGSQLDestinationDatabase->isVisible());
+    QTest::mouseClick(F().optDestination[0], Qt::LeftButton);
+    QVERIFY(F().frameDestinationPGSQL->isVisible());
+    QVERIFY(!F().frameDestinationDump->isVisible());
+    QVERIFY(F().framePGSQLDestinationDatabase->isVisible());
+    F().SetDestinationMethod("SOMETHING");
+    QVERIFY(F().frameDestinationPGSQL->isVisible());
+  }
+
+  void dropWarningOnlyWhenTickedByHand() {
+    AnswerBoxes(QMessageBox::Ok);
+    GoTo("TRANSFER_OPTIONS");
+    QCheckBox* drop = F().chkDropDatabase;
+    QTest::mouseClick(drop, Qt::LeftButton);
+    QVERIFY(drop->isChecked());
+    QCOMPARE(boxes_.size(), 1);
+    QCOMPARE(boxes_[0].title, QStringLiteral("Warning"));
+    QCOMPARE(boxes_[0].icon, QMessageBox::Warning);
+    QVERIFY(boxes_[0].text.startsWith("Warning: This will drop the destination database"));
+    QTest::mouseClick(drop, Qt::LeftButton);  // unticking says nothing
+    QVERIFY(!drop->isChecked());
+    Flags().settings_loading = true;
+    drop->setChecked(true);
+    drop->setChecked(false);
+    QTest::mouseClick(drop, Qt::LeftButton);
+    Flags().settings_loading = false;
+    drop->setChecked(false);
+    drop->setChecked(true);  // ticked in code, not by hand
+    drop->setChecked(false);
+    Flags().autorun = true;
+    QTest::mouseClick(drop, Qt::LeftButton);
+    QCOMPARE(boxes_.size(), 1);
+  }
+
+  void cancelAsksAboutTheWizard() {
+    {
+      ModalAnswer no([](QWidget* w) { Press(w, QMessageBox::No); });
+      Click(F().cmdCancel);
+      QCOMPARE(no.seen, QStringLiteral("Ferrolyte"));
+    }
+    QVERIFY(F().isVisible());
+    auto* box_text = new QString;
+    {
+      ModalAnswer yes([box_text](QWidget* w) {
+        *box_text = qobject_cast<QMessageBox*>(w)->text();
+        Press(w, QMessageBox::Yes);
+      });
+      Click(F().cmdCancel);
+    }
+    QCOMPARE(*box_text, QStringLiteral("Do you wish to cancel this wizard?"));
+    delete box_text;
+    QVERIFY(!F().isVisible());
+  }
+
+  void cancelDuringATransferOnlyRequestsTheAbort() {
+    GoTo("PROGRESS");
+    Flags().transfer_running = true;
+    QString text;
+    {
+      ModalAnswer no([&text](QWidget* w) {
+        text = qobject_cast<QMessageBox*>(w)->text();
+        Press(w, QMessageBox::No);
+      });
+      Click(F().cmdCancel);
+    }
+    QCOMPARE(text, QStringLiteral("Do you wish to cancel the transfer?"));
+    QVERIFY(!Flags().abort_requested);
+    {
+      ModalAnswer yes([](QWidget* w) { Press(w, QMessageBox::Yes); });
+      Click(F().cmdCancel);
+    }
+    QVERIFY(Flags().abort_requested);
+    QVERIFY(F().isVisible());
+    // Closing the window while the run goes on asks the same and keeps the window.
+    Flags().abort_requested = false;
+    AnswerBoxes(QMessageBox::Yes);
+    F().close();
+    QVERIFY(F().isVisible());
+    QVERIFY(Flags().abort_requested);
+    QCOMPARE(boxes_.size(), 1);
+    Flags().transfer_running = false;
+  }
+
+  void hiddenCancelQuestionClosesTheWizard() {
+    Flags().hide = true;
+    Click(F().cmdCancel);
+    QVERIFY(!F().isVisible());
+  }
+
+  void tabOrderFollowsTheScreen() {
+    Click(F().cmdNext);
+    QCOMPARE(TabChain(&F(), F().txtSourceFilename),
+             (QStringList{"txtSourceFilename", "cmdSourceBrowse", "txtSourceUsername",
+                          "txtSourcePassword", "txtSourceSystemDatabase", "cmdSystemDatabaseBrowse",
+                          "cmdBack", "cmdNext", "cmdCancel", "cmdHelp"}));
+    for (const char* page : {"WELCOME", "DESTINATION", "SELECT_TABLES", "TRANSFER_OPTIONS",
+                             "PROGRESS", "SAVESETTINGS"}) {
+      GoTo(page);
+      const QStringList chain = TabChain(&F(), F().cmdHelp);
+      QVERIFY2(chain.size() >= 3, page);
+      QStringList from_top = chain.mid(1);  // the chain wraps from Help to the page's first
+      QVERIFY2(FollowsScreenOrder(&F(), from_top), page);
+    }
+    GoTo("TRANSFER_OPTIONS");
+    const QStringList options = TabChain(&F(), F().chkDropDatabase);
+    QCOMPARE(
+        options.mid(0, 10),
+        (QStringList{"chkDropDatabase", "cmdAdvancedOptions", "chkCreateTables", "cmdSaveSettings1",
+                     "chkTransferRecords", "chkTransferIndexes", "chkColumnList", "chkUnicode",
+                     "chkTransferDefaultValues", "chkTransferAutonumbers"}));
+  }
+
+  void advancedOptionsDialog() {
+    GoTo("TRANSFER_OPTIONS");
+    QPointer<AdvancedOptionsForm> seen;
+    QStringList chain;
+    {
+      ModalAnswer close([&](QWidget* w) {
+        seen = qobject_cast<AdvancedOptionsForm*>(w);
+        if (!seen) return;
+        chain = TabChain(seen, seen->txtTablePrefix);
+        seen->txtTablePrefix->setText(QStringLiteral("acc_"));
+        QTest::mouseClick(seen->cmdClose, Qt::LeftButton);
+      });
+      Click(F().cmdAdvancedOptions);
+    }
+    QVERIFY(seen);
+    QCOMPARE(seen->windowTitle(), QStringLiteral("Advanced Options"));
+    QVERIFY(!seen->isVisible());
+    QCOMPARE(seen->parent(), &F());
+    QCOMPARE(chain, (QStringList{"txtTablePrefix", "cbMemoType", "cbDateTimeType",
+                                 "chkBooleanValue", "chkIgnoreLargeBlobs", "cmdClose"}));
+    QCOMPARE(seen->cbMemoType->count(), 1);
+    QCOMPARE(seen->cbMemoType->itemText(0), QStringLiteral("TEXT"));
+    QCOMPARE(seen->cbDateTimeType->itemText(0), QStringLiteral("TIMESTAMP"));
+    QCOMPARE(seen->cbDateTimeType->currentIndex(), -1);
+    QVERIFY(!seen->txtTablePrefix->toolTip().isEmpty());
+    // The dialog is hidden, not destroyed: its values last.
+    QCOMPARE(&F().AdvancedOptions(), seen.data());
+    QCOMPARE(F().AdvancedOptions().txtTablePrefix->text(), QStringLiteral("acc_"));
+    F().UnloadForms();
+    QVERIFY(!F().isVisible());
+  }
+
+  void helpAndDonationOpenTheMakersPages() {
+    Click(F().cmdHelp);
+    QTest::mouseClick(F().imgDonate, Qt::LeftButton);
+    QCOMPARE(urls_.urls, (QStringList{QString::fromStdString(HelpPageAddress()),
+                                      QString::fromStdString(DonationPageAddress())}));
+  }
+
+  void sourceBrowseRemembersTheFolder() {
+    Click(F().cmdNext);
+    const QString sample = Sample();
+    {
+      ModalAnswer pick([&](QWidget* w) {
+        auto* dialog = qobject_cast<QFileDialog*>(w);
+        if (!dialog) return;
+        QCOMPARE(dialog->windowTitle(), QStringLiteral("Select Source Database"));
+        QVERIFY(dialog->nameFilters().first().endsWith("(*.mdb *.mde *.accdb *.accde)"));
+        ChooseFile(dialog, sample);
+      });
+      Click(F().cmdSourceBrowse);
+    }
+    QCOMPARE(F().txtSourceFilename->text(), sample);
+    QCOMPARE(QString::fromStdString(GetSetting("Ferrolyte", "Settings", "SourceFolder", "")),
+             appdata_->path() + "/");
+    QCOMPARE(QString::fromStdString(GetSetting("Ferrolyte", "Settings", "LastLoadedSource", "")),
+             sample);
+
+    // A name that does not exist keeps the field and says so; the keys are stored anyway.
+    AnswerBoxes(QMessageBox::Ok);
+    const QString missing = appdata_->filePath(QStringLiteral("gone.mdw"));
+    {
+      ModalAnswer pick([&](QWidget* w) {
+        if (auto* dialog = qobject_cast<QFileDialog*>(w)) {
+          ChooseFile(dialog, missing);
+        }
+      });
+      Click(F().cmdSystemDatabaseBrowse);
+    }
+    QVERIFY(F().txtSourceSystemDatabase->text().isEmpty());
+    QCOMPARE(boxes_.size(), 1);
+    QCOMPARE(boxes_[0].text, QStringLiteral("The file does not exist?"));
+    QCOMPARE(
+        QString::fromStdString(GetSetting("Ferrolyte", "Settings", "LastLoadedSystemDatabase", "")),
+        missing);
+
+    // Cancelling changes nothing.
+    {
+      ModalAnswer cancel([](QWidget* w) {
+        if (auto* dialog = qobject_cast<QFileDialog*>(w)) dialog->reject();
+      });
+      Click(F().cmdSourceBrowse);
+    }
+    QCOMPARE(F().txtSourceFilename->text(), sample);
+  }
+
+  void dumpBrowseAsksBeforeOverwriting() {
+    GoTo("DESTINATION");
+    QTest::mouseClick(F().optDestination[1], Qt::LeftButton);
+    const QString existing = appdata_->filePath(QStringLiteral("old.sql"));
+    WriteTextFile(existing.toStdString(), "-- old dump\n");
+    F().txtDestinationDumpFilename->setText(QStringLiteral("/keep/this.sql"));
+    auto pick = [&](const QString& name) {
+      ModalAnswer answer([&](QWidget* w) {
+        if (auto* dialog = qobject_cast<QFileDialog*>(w)) {
+          ChooseFile(dialog, name);
+        }
+      });
+      Click(F().cmdBrowseDump);
+    };
+    AnswerBoxes(QMessageBox::No);
+    pick(existing);
+    QCOMPARE(F().txtDestinationDumpFilename->text(), QStringLiteral("/keep/this.sql"));
+    QCOMPARE(boxes_.size(), 1);
+    QCOMPARE(boxes_[0].title, QStringLiteral("Overwrite File"));
+    QCOMPARE(boxes_[0].buttons, QMessageBox::Yes | QMessageBox::No);
+    AnswerBoxes(QMessageBox::Yes);
+    pick(existing);
+    QCOMPARE(F().txtDestinationDumpFilename->text(), existing);
+    const QString fresh = appdata_->filePath(QStringLiteral("new.sql"));
+    F().txtDestinationDumpFilename->clear();
+    pick(fresh);
+    QCOMPARE(F().txtDestinationDumpFilename->text(), fresh);
+    QCOMPARE(boxes_.size(), 2);
+    QVERIFY(!QFile::exists(fresh));
+  }
+
+  void failingHandlerEndsWithTheErrorReport() {
+    // A settings store that cannot be written makes the browse handler fail.
+    const QString blocker = appdata_->filePath(QStringLiteral("blocker"));
+    WriteTextFile(blocker.toStdString(), "x");
+    qputenv("APPDATA", blocker.toUtf8());
+    AnswerBoxes(QMessageBox::Ok);
+    Click(F().cmdNext);
+    const QString sample = Sample();
+    ModalAnswer pick([&](QWidget* w) {
+      if (auto* dialog = qobject_cast<QFileDialog*>(w)) {
+        ChooseFile(dialog, sample);
+      }
+    });
+    int status = -1;
+    try {
+      F().cmdSourceBrowse_Click();
+    } catch (const ProgramEnded& ended) {
+      status = ended.status;
+    }
+    QCOMPARE(status, int(kExitFatal));
+    QCOMPARE(boxes_.size(), 1);
+    QCOMPARE(boxes_[0].icon, QMessageBox::Critical);
+    QVERIFY(boxes_[0].text.startsWith("Error in function 'cmdSourceBrowse_Click'\n"));
+    QVERIFY(boxes_[0].text.contains("Debug information: Initializing\n"));
+    QCOMPARE(QGuiApplication::clipboard()->text(), boxes_[0].text);
+  }
+
+  void screenshotModeCutsTheBottomBand() {
+    QCOMPARE(F().windowTitle(), QString::fromStdString(WindowCaption(false)));
+    QCOMPARE(F().size(), QSize(Tw(7170), Tw(6135)));
+    QVERIFY(F().frameBottom->isVisible());
+    MainForm shot(true);
+    StartWindow(shot);
+    QCOMPARE(shot.windowTitle(), QStringLiteral("Ferrolyte"));
+    QCOMPARE(shot.size(), QSize(Tw(7170), Tw(5160)));
+  }
+
+  void statusListAndProgress() {
+    GoTo("PROGRESS");
+    InitLog();
+    QCOMPARE(F().lvStatusLog->headerItem()->text(0), QStringLiteral("Status Log"));
+    QCOMPARE(F().lvStatusLog->columnWidth(0), F().lvStatusLog->width() - Tw(400));
+    F().Status().AddStatusLine("Reading table Customers");
+    F().Status().AddStatusLine("Reading table Orders");
+    QCOMPARE(F().lvStatusLog->topLevelItemCount(), 2);
+    QCOMPARE(F().lvStatusLog->topLevelItem(1)->data(0, Qt::UserRole).toString(),
+             QStringLiteral("K2"));
+    const std::string log = ReadTextFile(LogFileName(), "");
+    QVERIFY(log.find("Reading table Orders") != std::string::npos);
+    F().Status().SetProgressRange("elsewhere", 0, 10);
+    QVERIFY(!F().pbStatus->isVisible());
+    F().Status().SetProgressRange("progress", 0, 0);
+    QVERIFY(F().pbStatus->isVisible());
+    QCOMPARE(F().pbStatus->maximum(), 1);
+    F().Status().SetProgressRange("PROGRESS", 0, 40);
+    F().Status().SetProgress("Orders: 20 of 40", 20);
+    QCOMPARE(F().pbStatus->value(), 20);
+    QCOMPARE(F().lblStatusHigh->text(), QStringLiteral("Orders: 20 of 40"));
+  }
+
+  void everyNamedControlExists() {
+    const char* names[] = {"frmHeader",
+                           "lblHeader",
+                           "lblHeaderNote",
+                           "imgPGSQL",
+                           "imgMySql",
+                           "imgMSSQL",
+                           "frameLoadSettings",
+                           "lblWelcome",
+                           "cmdLoadSettings",
+                           "frameSource",
+                           "txtSourceFilename",
+                           "cmdSourceBrowse",
+                           "txtSourceUsername",
+                           "txtSourcePassword",
+                           "txtSourceSystemDatabase",
+                           "cmdSystemDatabaseBrowse",
+                           "frameDestination",
+                           "frameDestinationPGSQL",
+                           "txtPGSQLServer",
+                           "txtPGSQLPort",
+                           "txtPGSQLUsername",
+                           "txtPGSQLPassword",
+                           "cbPGSQLMaintenanceDB",
+                           "framePGSQLDestinationDatabase",
+                           "txtPGSQLDestinationDatabase",
+                           "frameDestinationDump",
+                           "txtDestinationDumpFilename",
+                           "cmdBrowseDump",
+                           "frameDestinationDirect",
+                           "frameMySQLDestinationDatabase",
+                           "frameDestinationMSSQL",
+                           "frameMSSQLDestinationDatabase",
+                           "cbStorageEngine",
+                           "cbMSSQLAuthentication",
+                           "txtMSSQLUserName",
+                           "txtMSSQLPassword",
+                           "lblMSSQLUserName",
+                           "lblMSSQLPassword",
+                           "frameSelectTables",
+                           "tvSourceTables",
+                           "cmdSelectAll",
+                           "cmdSelectNone",
+                           "cmdExpandAll",
+                           "cmdCollapseAll",
+                           "frameTransferOptions",
+                           "chkDropDatabase",
+                           "chkCreateTables",
+                           "chkTransferRecords",
+                           "chkTransferIndexes",
+                           "chkColumnList",
+                           "chkUnicode",
+                           "chkAutocommit",
+                           "chkTransferDefaultValues",
+                           "chkTransferAutonumbers",
+                           "cmdAdvancedOptions",
+                           "cmdSaveSettings1",
+                           "frameProgress",
+                           "lblStatusHigh",
+                           "pbStatus",
+                           "lvStatusLog",
+                           "frameSaveSettings",
+                           "txtReport",
+                           "cmdSaveSettings",
+                           "cmdBack",
+                           "cmdNext",
+                           "cmdFinish",
+                           "cmdCancel",
+                           "cmdExit",
+                           "cmdHelp",
+                           "frameBottom",
+                           "frameDonate",
+                           "imgDonate",
+                           "Picture4"};
+    for (const char* name : names) QVERIFY2(F().findChild<QWidget*>(name), name);
+    QCOMPARE(F().cmdBack->text(), QStringLiteral("< &Back"));
+    QCOMPARE(F().cmdNext->text(), QStringLiteral("&Next >"));
+    QCOMPARE(F().cmdFinish->text(), QStringLiteral("&Run Now"));
+    QVERIFY(F().chkAutocommit->isHidden());
+    QCOMPARE(F().txtPGSQLPort->toolTip(),
+             QStringLiteral("The default port for a PostgreSQL installation is '5432'."));
+    QCOMPARE(F().cbStorageEngine->currentText(), QStringLiteral("MyISAM"));
+    QCOMPARE(F().cbMSSQLAuthentication->itemText(1), QStringLiteral("SQL Server Authentication"));
+    QVERIFY(!F().txtMSSQLUserName->isEnabled());
+    F().cbMSSQLAuthentication->setCurrentIndex(1);
+    QVERIFY(F().txtMSSQLUserName->isEnabled() && F().lblMSSQLPassword->isEnabled());
+    QCOMPARE(F().Picture4->focusPolicy(), Qt::NoFocus);
+    for (const std::string& name : PageFrames()) {
+      QCOMPARE(F().findChild<QWidget*>(QString::fromStdString(name))->pos(),
+               QPoint(Tw(100), Tw(1200)));
+    }
+  }
+};
+
+int main(int argc, char** argv) {
+  UseScratchUserFolders();
+  QApplication application(argc, argv);
+  MainFormTest test;
+  return QTest::qExec(&test, argc, argv);
+}
+
+#include "main_form_test.moc"

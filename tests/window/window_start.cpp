@@ -1,0 +1,42 @@
+#include "window_start.h"
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "shell/program_flags.h"
+#include "shell/window/main_form.h"
+#include "wizard/settings.h"
+
+namespace ferrolyte {
+
+void StartWindow(MainForm& form) {
+  form.PrepareControls();
+  form.InitForm();
+  form.RemovePictureTabStops();
+  form.LayoutPageFrames();
+  form.SetTabOrder();
+  form.ApplySettings(DefaultSettings());
+  form.ScaleDialog();
+  form.UpdateSecurityFields();
+  Flags().current_page = "INIT";
+  form.Navigate("NEXT");
+}
+
+void UseScratchUserFolders() {
+  std::string pattern =
+      (std::filesystem::temp_directory_path() / "ferrolyte-window-XXXXXX").string();
+  const char* root = mkdtemp(pattern.data());
+  if (!root) std::abort();
+  const std::string base = root;
+  for (const char* sub : {"/config", "/runtime", "/appdata"}) {
+    std::filesystem::create_directories(base + sub);
+  }
+  chmod((base + "/runtime").c_str(), 0700);
+  setenv("XDG_CONFIG_HOME", (base + "/config").c_str(), 1);
+  setenv("XDG_RUNTIME_DIR", (base + "/runtime").c_str(), 1);
+  setenv("APPDATA", (base + "/appdata").c_str(), 1);
+}
+
+}  // namespace ferrolyte
