@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "support/errors.h"
 #include "support/files.h"
 #include "testing/temp_dir.h"
@@ -44,26 +46,38 @@ class DriverTest : public ::testing::Test {
   ScopedEnv home_{"HOME", dir_.path().c_str()};
 };
 
+// The driver manager keeps the driver folder of its first use for the whole process, so each
+// check runs in a child process and leaves this one's driver list alone.
+#define EXPECT_IN_CHILD(body) \
+  EXPECT_EXIT(std::exit((body) ? 0 : 1), ::testing::ExitedWithCode(0), "")
+
 TEST_F(DriverTest, PrefersPostgreSqlUnicode) {
-  WithDrivers(
-      "[PostgreSQL ODBC Driver(UNICODE)]\nDriver=/x.so\n[PostgreSQL Unicode]\nDriver=/y.so\n");
-  EXPECT_EQ(BuildDestinationConnectionString("localhost", "db;x", "5432", "u", "p{w}"),
-            "Driver={PostgreSQL UNICODE};Server=localhost;Port=5432;Database=db;x;Uid=u;Pwd=p{w};");
-  WithDrivers("[PostgreSQL ODBC Driver(UNICODE)]\nDriver=/x.so\n");
-  EXPECT_EQ(BuildDestinationConnectionString("h", "d", "1", "u", "p"),
-            "Driver={PostgreSQL ODBC Driver(UNICODE)};Server=h;Port=1;Database=d;Uid=u;Pwd=p;");
+  EXPECT_IN_CHILD([&] {
+    WithDrivers(
+        "[PostgreSQL ODBC Driver(UNICODE)]\nDriver=/x.so\n[PostgreSQL Unicode]\nDriver=/y.so\n");
+    bool both =
+        BuildDestinationConnectionString("localhost", "db;x", "5432", "u", "p{w}") ==
+        "Driver={PostgreSQL UNICODE};Server=localhost;Port=5432;Database=db;x;Uid=u;Pwd=p{w};";
+    WithDrivers("[PostgreSQL ODBC Driver(UNICODE)]\nDriver=/x.so\n");
+    bool second =
+        BuildDestinationConnectionString("h", "d", "1", "u", "p") ==
+        "Driver={PostgreSQL ODBC Driver(UNICODE)};Server=h;Port=1;Database=d;Uid=u;Pwd=p;";
+    return both && second;
+  }());
 }
 
 TEST_F(DriverTest, NoDriverRaises1004) {
-  WithDrivers("[PostgreSQL ANSI]\nDriver=/x.so\n");
-  try {
-    BuildDestinationConnectionString("h", "d", "1", "u", "p");
-    ADD_FAILURE();
-  } catch (const Error& e) {
-    EXPECT_EQ(e.number(), 1004);
-    EXPECT_EQ(e.description(),
-              "No 32 bit PostgreSQL Unicode ODBC driver was found on your computer.");
-  }
+  EXPECT_IN_CHILD([&] {
+    WithDrivers("[PostgreSQL ANSI]\nDriver=/x.so\n");
+    try {
+      BuildDestinationConnectionString("h", "d", "1", "u", "p");
+      return false;
+    } catch (const Error& e) {
+      return e.number() == 1004 &&
+             e.description() ==
+                 "No 32 bit PostgreSQL Unicode ODBC driver was found on your computer.";
+    }
+  }());
 }
 
 TEST(DumpFileTest, WritesUtf8LinesWithCrLfAndReportsAMissingFolder) {
