@@ -220,5 +220,52 @@ TEST_F(AutorunTest, DumpOfAWriterMadeDatabaseLoadsIntoPostgres) {
   EXPECT_EQ(rows, "Zoë O'Brien|27;Ånund|-1;Plain|5000\n1234;-50\n");
 }
 
+TEST_F(AutorunTest, DirectTransferFillsTheServer) {
+  for (const char* var : {"PGHOST", "PGPORT", "PGUSER", "PGPASSWORD"})
+    if (!std::getenv(var)) GTEST_SKIP() << "no PostgreSQL test cluster (" << var << " unset)";
+  const std::string database = "ferrolyte_direct_" + std::to_string(::getpid());
+  const std::string settings = dir_.File("direct.ini");
+  WriteTextFile(settings,
+                "[Velkan Ferrolyte]\r\n"
+                "  sourcefilename=" +
+                    MakeDatabase() +
+                    "\r\n"
+                    "  destinationmethod=DIRECT\r\n"
+                    "  destinationserver=" +
+                    std::getenv("PGHOST") +
+                    "\r\n"
+                    "  destinationport=" +
+                    std::getenv("PGPORT") +
+                    "\r\n"
+                    "  destinationusername=" +
+                    std::getenv("PGUSER") +
+                    "\r\n"
+                    "  destinationpassword=" +
+                    std::getenv("PGPASSWORD") +
+                    "\r\n"
+                    "  destinationdatabase=" +
+                    database +
+                    "\r\n"
+                    "  dropdatabase=1\r\n"
+                    "  sourcetables[]=\"Customers\",\"Customers\\Id\",\"Customers\\Name\","
+                    "\"Customers\\Notes\"\r\n");
+  Outcome out = Run({"settings=" + settings, "autorun", "hide"});
+  EXPECT_EQ(out.status, 0) << out.output << Log();
+  int queried =
+      Psql(database, {"-tA", "-c", "SELECT count(*) FROM \"Customers\""}, dir_.File("q.txt"));
+  std::string rows = ReadTextFile(dir_.File("q.txt"), "");
+  Psql("postgres", {"-c", "DROP DATABASE IF EXISTS \"" + database + "\""}, dir_.File("d.txt"));
+  ASSERT_EQ(queried, 0) << rows;
+  EXPECT_EQ(rows, "3\n");
+
+  // The same run against a port nobody listens on ends with the error block: status 3.
+  WriteTextFile(settings, ReplaceAll(ReadTextFile(settings, ""),
+                                     std::string("destinationport=") + std::getenv("PGPORT"),
+                                     "destinationport=1"));
+  out = Run({"settings=" + settings, "autorun", "hide"});
+  EXPECT_EQ(out.status, 3) << Log();
+  EXPECT_NE(Log().find("Error connecting to destination database."), std::string::npos);
+}
+
 }  // namespace
 }  // namespace ferrolyte
