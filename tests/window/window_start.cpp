@@ -7,11 +7,14 @@
 
 #include "shell/program_flags.h"
 #include "shell/window/main_form.h"
+#include "support/files.h"
 #include "wizard/settings.h"
 
 namespace ferrolyte {
 
 void StartWindow(MainForm& form) {
+  // Start-up's new log file leaves the settings folder in place for every later entry.
+  MkDirRecurse(SettingsFolder());
   form.PrepareControls();
   form.InitForm();
   form.RemovePictureTabStops();

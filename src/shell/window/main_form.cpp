@@ -17,24 +17,31 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStyle>
+#include <QTextCursor>
 #include <QTreeWidget>
 #include <QUrl>
+#include <optional>
 
 #include "conversion/connections.h"
 #include "platform/file_dialog_filter.h"
+#include "schema/access_scanner.h"
+#include "schema/schema_document.h"
 #include "shell/error_report.h"
 #include "shell/log.h"
 #include "shell/main_form_rules.h"
 #include "shell/messages.h"
 #include "shell/program_flags.h"
+#include "shell/startup.h"
 #include "shell/window/form_units.h"
 #include "shell/window/tab_chain.h"
 #include "support/errors.h"
 #include "support/files.h"
 #include "support/product.h"
 #include "support/text.h"
+#include "wizard/ini_file.h"
 #include "wizard/settings.h"
 #include "wizard/settings_store.h"
+#include "wizard/table_selection.h"
 #include "wizard/window/advanced_options.h"
 
 namespace ferrolyte {
@@ -225,6 +232,44 @@ class ClickablePicture : public QLabel {
 std::string DefaultBrowseFolder() {
   return SpecialFolder(SpecialFolderId::kDocuments).value_or("");
 }
+
+std::string ProgramFolder() {
+  return S(QCoreApplication::applicationDirPath());
+}
+
+constexpr char kSettingsFilter[] = "(*.ini) Wizard Settings|*.ini|(*.*) All Files|*.*";
+
+int CheckValue(const QCheckBox* box) {
+  return box->isChecked() ? 1 : 0;
+}
+
+std::vector<std::string> EntriesOf(const QComboBox* list) {
+  std::vector<std::string> entries;
+  for (int i = 0; i < list->count(); ++i) entries.push_back(S(list->itemText(i)));
+  return entries;
+}
+
+// Keeps controls disabled while long work runs inside their own handler: the events that
+// the work lets through must not start another navigation underneath it.
+class DisabledWhile {
+ public:
+  explicit DisabledWhile(std::initializer_list<QWidget*> widgets) {
+    for (QWidget* w : widgets) {
+      if (w->isEnabled()) {
+        w->setEnabled(false);
+        widgets_.push_back(w);
+      }
+    }
+  }
+  ~DisabledWhile() {
+    for (QWidget* w : widgets_) w->setEnabled(true);
+  }
+  DisabledWhile(const DisabledWhile&) = delete;
+  DisabledWhile& operator=(const DisabledWhile&) = delete;
+
+ private:
+  std::vector<QWidget*> widgets_;
+};
 
 }  // namespace
 
@@ -427,6 +472,8 @@ void MainForm::CreateSelectTablesPage() {
   frameSelectTables = PageFrame(this, "frameSelectTables");
   tvSourceTables = Named(new QTreeWidget(frameSelectTables), "tvSourceTables");
   tvSourceTables->setHeaderHidden(true);
+  tvSourceTables->setUniformRowHeights(true);
+  tvImages = TreeImages();
   PlaceTwips(tvSourceTables, 240, 120, 4920, 2340);
   Picture9 = Holder(frameSelectTables, "Picture9", 5340, 120, 1470, 1620);
   cmdSelectAll = Named(new QPushButton(QStringLiteral("Select &All"), Picture9), "cmdSelectAll");
@@ -589,6 +636,13 @@ void MainForm::ConnectHandlers() {
   connect(txtSourceFilename, &QLineEdit::textChanged, this, [this] { txtSourceFilename_Change(); });
   connect(txtSourceFilename, &QLineEdit::editingFinished, this,
           [this] { txtSourceFilename_Validate(); });
+  connect(cmdSelectAll, &QPushButton::clicked, this, [this] { cmdSelectAll_Click(); });
+  connect(cmdSelectNone, &QPushButton::clicked, this, [this] { cmdSelectNone_Click(); });
+  connect(cmdExpandAll, &QPushButton::clicked, this, [this] { cmdExpandAll_Click(); });
+  connect(cmdCollapseAll, &QPushButton::clicked, this, [this] { cmdCollapseAll_Click(); });
+  connect(cmdLoadSettings, &QPushButton::clicked, this, [this] { cmdLoadSettings_Click(); });
+  connect(cmdSaveSettings, &QPushButton::clicked, this, [this] { cmdSaveSettings_Click(); });
+  connect(cmdSaveSettings1, &QPushButton::clicked, this, [this] { cmdSaveSettings1_Click(); });
 }
 
 // ---------------------------------------------------------------------------------------
@@ -657,9 +711,137 @@ void MainForm::SetTabOrder() {
   lblWelcome->setText(Q(ReplaceAll(WelcomeText(), "\r\n", "\n")));
 }
 
-void MainForm::ApplySettings(const DictionaryPtr& /*settings*/) {
-  // Copying the settings into the controls belongs to the settings-on-form layer; until it
-  // is in place the controls keep their start-up values.
+void MainForm::ApplySettings(const DictionaryPtr& settings) {
+  const std::optional<FormSettings> f = FormSettingsOf(settings);
+  if (!f) return;
+  struct Loading {
+    Loading() { Flags().settings_loading = true; }
+    ~Loading() { Flags().settings_loading = false; }
+  } loading;
+  txtSourceFilename->setText(Q(f->source_file));
+  txtSourceUsername->setText(Q(f->source_user));
+  txtSourcePassword->setText(Q(f->source_password));
+  txtSourceSystemDatabase->setText(Q(f->source_system_database));
+  optDestination[f->direct ? 0 : 1]->setChecked(true);
+  SetDestinationMethod(f->destination_method);
+  txtPGSQLServer->setText(Q(f->server));
+  txtPGSQLPort->setText(Q(f->port));
+  txtPGSQLUsername->setText(Q(f->user));
+  txtPGSQLPassword->setText(Q(f->password));
+  txtPGSQLDestinationDatabase->setText(Q(f->database));
+  cbPGSQLMaintenanceDB->clear();
+  cbPGSQLMaintenanceDB->addItems(
+      {QStringLiteral("postgres"), QStringLiteral("edb"), QStringLiteral("template1")});
+  cbPGSQLMaintenanceDB->setCurrentText(Q(f->maintenance_db));
+  txtDestinationDumpFilename->setText(Q(f->dump_file));
+  // A list without that entry keeps its choice.
+  if (const int engine = cbStorageEngine->findText(Q(f->storage_engine)); engine >= 0)
+    cbStorageEngine->setCurrentIndex(engine);
+  // After the file name: its change captured the old tree, and the loaded selection wins.
+  SetSelectedPaths(PathsOfList(SettingsSection(settings)->Item("sourcetables")));
+  chkDropDatabase->setChecked(f->drop_database);
+  chkCreateTables->setChecked(f->create_tables);
+  chkUnicode->setChecked(f->unicode);
+  chkAutocommit->setChecked(f->autocommit);
+  chkTransferDefaultValues->setChecked(f->transfer_default_values);
+  chkTransferIndexes->setChecked(f->transfer_indexes);
+  chkTransferAutonumbers->setChecked(f->transfer_autonumbers);
+  chkTransferRecords->setChecked(f->transfer_records);
+  chkColumnList->setChecked(f->column_list);
+  AdvancedOptionsForm& advanced = AdvancedOptions();
+  advanced.txtTablePrefix->setText(Q(f->table_prefix));
+  advanced.chkBooleanValue->setChecked(f->negative_boolean);
+  advanced.chkIgnoreLargeBlobs->setChecked(f->ignore_large_blobs);
+  advanced.cbMemoType->setCurrentIndex(ListEntryFor(EntriesOf(advanced.cbMemoType), f->memo_type));
+  advanced.cbDateTimeType->setCurrentIndex(
+      ListEntryFor(EntriesOf(advanced.cbDateTimeType), f->datetime_type));
+}
+
+FormSettings MainForm::ReadControls() {
+  FormSettings f;
+  f.source_file = S(txtSourceFilename->text());
+  f.source_user = S(txtSourceUsername->text());
+  f.source_password = S(txtSourcePassword->text());
+  f.source_system_database = S(txtSourceSystemDatabase->text());
+  f.direct = optDestination[0]->isChecked();
+  f.server = S(txtPGSQLServer->text());
+  f.port = S(txtPGSQLPort->text());
+  f.user = S(txtPGSQLUsername->text());
+  f.password = S(txtPGSQLPassword->text());
+  f.database = S(txtPGSQLDestinationDatabase->text());
+  f.maintenance_db = S(cbPGSQLMaintenanceDB->currentText());
+  f.dump_file = S(txtDestinationDumpFilename->text());
+  f.source_tables = GetCheckedPaths(TreeNodes())->Keys();
+  f.drop_database = CheckValue(chkDropDatabase);
+  f.create_tables = CheckValue(chkCreateTables);
+  f.unicode = CheckValue(chkUnicode);
+  f.autocommit = CheckValue(chkAutocommit);
+  f.transfer_default_values = CheckValue(chkTransferDefaultValues);
+  f.transfer_indexes = CheckValue(chkTransferIndexes);
+  f.transfer_autonumbers = CheckValue(chkTransferAutonumbers);
+  f.transfer_records = CheckValue(chkTransferRecords);
+  f.column_list = CheckValue(chkColumnList);
+  AdvancedOptionsForm& advanced = AdvancedOptions();
+  f.table_prefix = S(advanced.txtTablePrefix->text());
+  f.negative_boolean = CheckValue(advanced.chkBooleanValue);
+  f.ignore_large_blobs = CheckValue(advanced.chkIgnoreLargeBlobs);
+  f.memo_type = S(advanced.cbMemoType->currentText());
+  f.datetime_type = S(advanced.cbDateTimeType->currentText());
+  return f;
+}
+
+DictionaryPtr MainForm::BuildSettings() {
+  return BuildSettingsFrom(ReadControls());
+}
+
+void MainForm::LoadSettings() {
+  const std::string folder =
+      GetSetting(kSettingsAppName, kStoreSection, "SaveFolder", ProgramFolder());
+  const std::string last = GetSetting(kSettingsAppName, kStoreSection, "LastLoadedIni", "");
+  QFileDialog dialog(this, QStringLiteral("Load Settings"), Q(folder));
+  dialog.setObjectName(QStringLiteral("CommonDialog1"));
+  dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  // Any name may be typed; a missing file gets its own message below.
+  dialog.setFileMode(QFileDialog::AnyFile);
+  dialog.setNameFilter(Q(QtFileFilter(kSettingsFilter)));
+  if (!last.empty()) dialog.selectFile(Q(last));
+  if (dialog.exec() != QDialog::Accepted) return;
+  const std::string name = S(dialog.selectedFiles().value(0));
+  if (name.empty()) return;
+  SaveSetting(kSettingsAppName, kStoreSection, "SaveFolder", FolderPart(name));
+  SaveSetting(kSettingsAppName, kStoreSection, "LastLoadedIni", name);
+  if (!FileExists(name)) {
+    ShowMessage("The file does not exist?", kMsgExclamation, "Load Settings", kAnswerOk);
+    return;
+  }
+  const DictionaryPtr settings = ReadIniFile(name);
+  NormalizeSettings(settings);
+  ApplySettings(settings);
+  ShowMessage("Wizard settings were loaded successfully", kMsgInformation, kProductTitle,
+              kAnswerOk);
+}
+
+void MainForm::SaveSettingsAs(const std::string& initial_file) {
+  const std::string folder =
+      GetSetting(kSettingsAppName, kStoreSection, "SaveFolder", ProgramFolder());
+  QFileDialog dialog(this, QStringLiteral("Save Settings As"), Q(folder));
+  dialog.setObjectName(QStringLiteral("CommonDialog1"));
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setFileMode(QFileDialog::AnyFile);
+  // The overwrite question is asked below, once.
+  dialog.setOption(QFileDialog::DontConfirmOverwrite);
+  dialog.setNameFilter(Q(QtFileFilter(kSettingsFilter)));
+  if (!initial_file.empty()) dialog.selectFile(Q(initial_file));
+  if (dialog.exec() != QDialog::Accepted) return;
+  const std::string name = S(dialog.selectedFiles().value(0));
+  if (name.empty()) return;
+  SaveSetting(kSettingsAppName, kStoreSection, "SaveFolder", FolderPart(name));
+  if (FileExists(name) &&
+      ShowMessage("The file already exists. Do you want to overwrite it?", kMsgQuestion | kMsgYesNo,
+                  "Overwrite File", kAnswerNo) != kAnswerYes) {
+    return;
+  }
+  WriteIniFile(BuildSettings(), name);
 }
 
 void MainForm::ScaleDialog() {
@@ -745,12 +927,56 @@ void MainForm::OpenDocument(const std::string& address) {
   QDesktopServices::openUrl(QUrl(Q(address)));
 }
 
-void MainForm::SelectTablesShown(bool /*forward*/) {
-  // The scan of a changed source and the table tree are hooked in here.
+void MainForm::SelectTablesShown(bool forward) {
+  if (forward && Flags().source_changed) BuildTableTree();
 }
 
-void MainForm::NavigateRun(std::string& /*page*/) {
-  // The conversion run and the result page are hooked in here.
+void MainForm::BuildTableTree() {
+  std::shared_ptr<pugi::xml_document> schema;
+  {
+    DisabledWhile busy{cmdBack, cmdNext, frameSelectTables};
+    const SourceEntry source = Source();
+    // A failing scan leaves the tree of the previous scan as it was.
+    schema = ScanAccessDatabase(source.file, source.password, source.user, source.system_database,
+                                *status_);
+  }
+  schema_ = std::move(schema);
+  FillTableTree(tvSourceTables, TablesOfSchema(*schema_), tvImages);
+  TreeChecks nodes = TreeNodes();
+  RestoreSelection(nodes);
+  Flags().source_changed = false;
+  tvSourceTables->viewport()->update();
+}
+
+void MainForm::NavigateRun(std::string& page) {
+  const ConversionServices services = DefaultServices();
+  const std::string schema_xml = schema_ ? SchemaXmlText(*schema_) : std::string();
+  WizardNavigateRun(*this, page, run_report_,
+                    [&](const DictionaryPtr& settings, std::string& report, StatusOutput& status) {
+                      return services.convert(settings, report, schema_xml, status);
+                    });
+}
+
+void MainForm::ClearStatusList() {
+  lvStatusLog->clear();
+}
+
+void MainForm::SetBusyPointer(bool busy) {
+  if (busy == busy_) return;
+  busy_ = busy;
+  if (busy) {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+  } else {
+    QApplication::restoreOverrideCursor();
+  }
+}
+
+void MainForm::ShowReport(const std::string& report) {
+  txtReport->setPlainText(Q(ReplaceAll(report, "\r\n", "\n")));
+  QTextCursor caret = txtReport->textCursor();
+  caret.movePosition(QTextCursor::End);
+  txtReport->setTextCursor(caret);
+  txtReport->ensureCursorVisible();
 }
 
 // ---------------------------------------------------------------------------------------
@@ -920,7 +1146,8 @@ void MainForm::chkDropDatabase_Click() {
 
 void MainForm::txtSourceFilename_Change() {
   Reported("txtSourceFilename_Change", [&] {
-    // The table tree's selection is captured here before the source changes.
+    // The marks of the old source's tree carry over to equally named nodes of the new one.
+    CaptureSelection(TreeNodes());
     Flags().source_changed = true;
     UpdateSecurityFields();
   });
@@ -932,6 +1159,40 @@ void MainForm::txtSourceFilename_Validate() {
     const QString stripped = Q(StripEnclosingQuotes(S(text)));
     if (stripped != text) txtSourceFilename->setText(stripped);
   });
+}
+
+void MainForm::cmdSelectAll_Click() {
+  Reported("cmdSelectAll_Click", [&] {
+    TreeChecks nodes = TreeNodes();
+    SetAllChecked(nodes, true);
+  });
+}
+
+void MainForm::cmdSelectNone_Click() {
+  Reported("cmdSelectNone_Click", [&] {
+    TreeChecks nodes = TreeNodes();
+    SetAllChecked(nodes, false);
+  });
+}
+
+void MainForm::cmdExpandAll_Click() {
+  Reported("cmdExpandAll_Click", [&] { SetAllExpanded(tvSourceTables, true); });
+}
+
+void MainForm::cmdCollapseAll_Click() {
+  Reported("cmdCollapseAll_Click", [&] { SetAllExpanded(tvSourceTables, false); });
+}
+
+void MainForm::cmdLoadSettings_Click() {
+  Reported("cmdLoadSettings_Click", [&] { LoadSettings(); });
+}
+
+void MainForm::cmdSaveSettings_Click() {
+  Reported("cmdSaveSettings_Click", [&] { SaveSettingsAs(""); });
+}
+
+void MainForm::cmdSaveSettings1_Click() {
+  Reported("cmdSaveSettings1_Click", [&] { SaveSettingsAs(""); });
 }
 
 void MainForm::closeEvent(QCloseEvent* event) {

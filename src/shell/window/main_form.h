@@ -10,7 +10,14 @@
 #include "shell/startup.h"
 #include "shell/window/message_box.h"
 #include "shell/window/status_view.h"
+#include "wizard/form_settings.h"
 #include "wizard/page_flow.h"
+#include "wizard/run_page.h"
+#include "wizard/window/table_tree.h"
+
+namespace pugi {
+class xml_document;
+}
 
 class QCheckBox;
 class QComboBox;
@@ -27,7 +34,7 @@ namespace ferrolyte {
 
 class AdvancedOptionsForm;
 
-class MainForm : public QWidget, public WindowHooks, public WizardView {
+class MainForm : public QWidget, public WindowHooks, public WizardView, public RunPageView {
  public:
   // Creates every control; installs the window's message presenter while it lives.
   explicit MainForm(bool screenshot_mode);
@@ -57,6 +64,24 @@ class MainForm : public QWidget, public WindowHooks, public WizardView {
   void SelectTablesShown(bool forward) override;
   void NavigateRun(std::string& page) override;
 
+  // The run page's view of the window.
+  DictionaryPtr BuildSettings() override;
+  void ClearStatusList() override;
+  void SetBusyPointer(bool busy) override;
+  void ShowReport(const std::string& report) override;
+
+  // Settings on the form.
+  FormSettings ReadControls();
+  void LoadSettings();
+  void SaveSettingsAs(const std::string& initial_file);
+
+  // The table tree: scans the source into the current schema description and refills it.
+  void BuildTableTree();
+  TreeChecks TreeNodes() { return TreeChecks(tvSourceTables); }
+  // The current schema description (null before the first scan) and the run report.
+  const std::shared_ptr<pugi::xml_document>& Schema() const { return schema_; }
+  const std::string& RunReport() const { return run_report_; }
+
   // Form operations.
   void UpdateControls();
   void UpdateAuthenticationFields();
@@ -84,6 +109,13 @@ class MainForm : public QWidget, public WindowHooks, public WizardView {
   void chkDropDatabase_Click();
   void txtSourceFilename_Change();
   void txtSourceFilename_Validate();
+  void cmdSelectAll_Click();
+  void cmdSelectNone_Click();
+  void cmdExpandAll_Click();
+  void cmdCollapseAll_Click();
+  void cmdLoadSettings_Click();
+  void cmdSaveSettings_Click();
+  void cmdSaveSettings1_Click();
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -110,6 +142,12 @@ class MainForm : public QWidget, public WindowHooks, public WizardView {
   QtMessagePresenter presenter_;
   std::unique_ptr<WindowStatus> status_;
   AdvancedOptionsForm* advanced_ = nullptr;
+  std::shared_ptr<pugi::xml_document> schema_;
+  std::string run_report_;
+  bool busy_ = false;
+
+ public:
+  ImageList tvImages;
 
  public:
   // The controls, by the names the rest of the program knows them by.

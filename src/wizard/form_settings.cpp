@@ -1,0 +1,126 @@
+#include "wizard/form_settings.h"
+
+#include <cmath>
+
+#include "support/errors.h"
+#include "support/safe.h"
+#include "wizard/settings.h"
+
+namespace ferrolyte {
+namespace {
+
+struct CheckKey {
+  const char* key;
+  int FormSettings::*value;
+};
+
+const CheckKey kTransferChecks[] = {
+    {"dropdatabase", &FormSettings::drop_database},
+    {"createtables", &FormSettings::create_tables},
+    {"unicode", &FormSettings::unicode},
+    {"autocommit", &FormSettings::autocommit},
+    {"transferdefaultvalues", &FormSettings::transfer_default_values},
+    {"transferindexes", &FormSettings::transfer_indexes},
+    {"transferautonumbers", &FormSettings::transfer_autonumbers},
+    {"transferrecords", &FormSettings::transfer_records},
+    {"columnlist", &FormSettings::column_list},
+};
+
+// A check box accepts only 0 and 1; the empty value is 0.
+int CheckValueOf(const Value& value, const char* key) {
+  if (value.IsEmpty()) return 0;
+  std::optional<double> number;
+  if (value.IsNumeric()) {
+    number = value.AsDouble();
+  } else if (value.IsText()) {
+    number = ParseNumericText(value.Text());
+  }
+  if (!number) throw Error(13, std::string("Type mismatch: the setting ") + key + " is no number");
+  const double rounded = std::nearbyint(*number);
+  if (rounded != 0 && rounded != 1) {
+    throw Error(
+        380, std::string("Invalid property value: the setting ") + key + " is " + SafeStr(value));
+  }
+  return static_cast<int>(rounded);
+}
+
+}  // namespace
+
+DictionaryPtr BuildSettingsFrom(const FormSettings& f) {
+  DictionaryPtr section = Dictionary::Create();
+  section->Set("sourcefilename", f.source_file);
+  section->Set("sourceusername", f.source_user);
+  section->Set("sourcepassword", f.source_password);
+  section->Set("sourcesystemdatabase", f.source_system_database);
+  section->Set("destinationmethod", f.direct ? "DIRECT" : "DUMP");
+  section->Set("destinationserver", f.server);
+  section->Set("destinationport", f.port);
+  section->Set("destinationusername", f.user);
+  section->Set("destinationpassword", f.password);
+  section->Set("destinationdatabase", f.database);
+  section->Set("maintenancedb", f.maintenance_db);
+  section->Set("destinationdumpfilename", f.dump_file);
+  section->Set("sourcetables", Value::TextList(f.source_tables));
+  for (const CheckKey& check : kTransferChecks) section->Set(check.key, f.*check.value);
+  section->Set("tableprefix", f.table_prefix);
+  section->Set("negativeboolean", f.negative_boolean);
+  section->Set("ignorelargeblobs", f.ignore_large_blobs);
+  section->Set("memotype", f.memo_type);
+  section->Set("datetimetype", f.datetime_type);
+  DictionaryPtr settings = Dictionary::Create();
+  settings->Set(kSettingsSection, section);
+  return settings;
+}
+
+std::optional<FormSettings> FormSettingsOf(const DictionaryPtr& settings) {
+  const DictionaryPtr section = settings ? settings->Section(kSettingsSection) : nullptr;
+  if (!section) return std::nullopt;
+  auto text = [&](const char* key) { return SafeStr(section->Item(key)); };
+  FormSettings f;
+  f.source_file = text("sourcefilename");
+  f.source_user = text("sourceusername");
+  f.source_password = text("sourcepassword");
+  f.source_system_database = text("sourcesystemdatabase");
+  f.destination_method = text("destinationmethod");
+  // Exactly "DIRECT" picks the direct transfer; a lower-case "direct" falls to the dump.
+  f.direct = f.destination_method == "DIRECT";
+  f.server = text("destinationserver");
+  f.port = text("destinationport");
+  f.user = text("destinationusername");
+  f.password = text("destinationpassword");
+  f.database = text("destinationdatabase");
+  f.maintenance_db = text("maintenancedb");
+  f.dump_file = text("destinationdumpfilename");
+  f.storage_engine = text("storageengine");
+  const Value& tables = section->Item("sourcetables");
+  if (tables.IsList()) {
+    for (const Value& item : tables.List()) f.source_tables.push_back(SafeStr(item));
+  }
+  for (const CheckKey& check : kTransferChecks) {
+    f.*check.value = CheckValueOf(section->Item(check.key), check.key);
+  }
+  f.table_prefix = text("tableprefix");
+  f.negative_boolean = CheckValueOf(section->Item("negativeboolean"), "negativeboolean");
+  f.ignore_large_blobs = CheckValueOf(section->Item("ignorelargeblobs"), "ignorelargeblobs");
+  f.memo_type = text("memotype");
+  f.datetime_type = text("datetimetype");
+  return f;
+}
+
+int ListEntryFor(const std::vector<std::string>& entries, const std::string& value) {
+  if (entries.empty()) return -1;
+  int chosen = 0;
+  for (size_t i = 0; i < entries.size(); ++i) {
+    if (entries[i] == value) chosen = static_cast<int>(i);
+  }
+  return chosen;
+}
+
+void BlankPasswords(const DictionaryPtr& settings) {
+  const DictionaryPtr section = SettingsSection(settings);
+  if (!section) return;
+  section->Set("sourcepassword", "");
+  section->Set("destinationpassword", "");
+}
+
+}  // namespace ferrolyte

@@ -1,0 +1,46 @@
+// Run Now: keeping the settings in wizard.ini, the progress page, the conversion and the
+// result page, with the step numbers that error reports quote.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "shell/status.h"
+#include "support/value.h"
+#include "wizard/page_flow.h"
+
+namespace ferrolyte {
+
+// What the run page needs from the window beyond the page flow's view.
+class RunPageView {
+ public:
+  virtual ~RunPageView() = default;
+  virtual void ShowFrame(const std::string& frame) = 0;
+  virtual void ShowButton(NavButton button) = 0;
+  virtual void FocusButton(NavButton button) = 0;
+  virtual void SetHeader(const std::string& title, const std::string& note) = 0;
+  // The settings dictionary of the controls, passwords included.
+  virtual DictionaryPtr BuildSettings() = 0;
+  virtual void ClearStatusList() = 0;
+  virtual void SetBusyPointer(bool busy) = 0;
+  // Shows the report text with the caret after its last character.
+  virtual void ShowReport(const std::string& report) = 0;
+  virtual StatusOutput& Status() = 0;
+};
+
+// The conversion: appends to the report; raises what happens before the destination opens.
+using RunConversion =
+    std::function<int32_t(const DictionaryPtr& settings, std::string& report, StatusOutput&)>;
+
+// Writes the settings without passwords (unless the save-passwords flag is set) to
+// DefaultSettingsFile, shows the progress page, runs the conversion with the full settings
+// and ends on the result page. Error 1004 becomes an error block, a "Missing ODBC Driver"
+// message and the result page; any other error is raised again with its step number.
+void WizardNavigateRun(RunPageView& view, std::string& page, std::string& run_report,
+                       const RunConversion& convert);
+
+// The result page: frame, Back, header, Exit focused, page "SAVESETTINGS", the report.
+void ShowResultPage(RunPageView& view, std::string& page, const std::string& run_report);
+
+}  // namespace ferrolyte

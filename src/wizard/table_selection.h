@@ -1,0 +1,57 @@
+// The table and field selection: node keys and paths of the table tree, the tables of a
+// schema description, and the selection carried from one scan to the next.
+#pragma once
+
+#include <pugixml.hpp>
+#include <string>
+#include <vector>
+
+#include "support/value.h"
+
+namespace ferrolyte {
+
+// Joins table and field in a node path.
+inline constexpr char kPathSeparator = '\\';
+
+// "TBL" + table name.
+std::string TableNodeKey(const std::string& table);
+// "FLD" + table name + NUL + field name: the NUL keeps table AB/field C apart from A/BC.
+std::string FieldNodeKey(const std::string& table, const std::string& field);
+// Table name + "\" + field name.
+std::string FieldNodePath(const std::string& table, const std::string& field);
+
+// A table of the schema description with its own fields, in document order.
+struct TableNodes {
+  std::string name;
+  std::vector<std::string> fields;
+};
+// "/AccessDatabase/Tables/Table" and each table's "Fields/Field", by their "Name" texts.
+std::vector<TableNodes> TablesOfSchema(const pugi::xml_document& schema);
+
+// The nodes of a check tree in the tree's node order (a table, its fields, the next table).
+class CheckTree {
+ public:
+  virtual ~CheckTree() = default;
+  virtual int NodeCount() const = 0;
+  virtual std::string NodePath(int node) const = 0;
+  virtual bool IsChecked(int node) const = 0;
+  virtual void SetChecked(int node, bool checked) = 0;
+};
+
+// Every checked node's path, as key and as item, in node order.
+DictionaryPtr GetCheckedPaths(const CheckTree& tree);
+void SetAllChecked(CheckTree& tree, bool checked);
+// Checks exactly the nodes whose path the dictionary holds as a key.
+void ApplySelection(CheckTree& tree, const DictionaryPtr& paths);
+// SelectedPaths() becomes GetCheckedPaths(tree).
+void CaptureSelection(const CheckTree& tree);
+// After a scan: everything checked when SelectedPaths() is empty, else ApplySelection.
+void RestoreSelection(CheckTree& tree);
+
+// The paths to check after the next scan (each item equals its key); empty: check all.
+DictionaryPtr SelectedPaths();
+void SetSelectedPaths(DictionaryPtr paths);
+// The paths of a `sourcetables` value; anything but a list gives an empty dictionary.
+DictionaryPtr PathsOfList(const Value& source_tables);
+
+}  // namespace ferrolyte

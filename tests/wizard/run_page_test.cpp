@@ -1,0 +1,180 @@
+#include "wizard/run_page.h"
+
+#include <gtest/gtest.h>
+
+#include "shell/messages.h"
+#include "shell/program_flags.h"
+#include "support/errors.h"
+#include "support/files.h"
+#include "testing/temp_dir.h"
+#include "wizard/form_settings.h"
+#include "wizard/ini_file.h"
+#include "wizard/settings.h"
+
+namespace ferrolyte {
+namespace {
+
+// Records what the run page does to the window, in order.
+class FakeRunView : public RunPageView {
+ public:
+  void ShowFrame(const std::string& frame) override { events.push_back("frame " + frame); }
+  void ShowButton(NavButton b) override {
+    events.push_back(std::string("show ") + NavButtonName(b));
+  }
+  void FocusButton(NavButton b) override {
+    events.push_back(std::string("focus ") + NavButtonName(b));
+  }
+  void SetHeader(const std::string& title, const std::string&) override {
+    events.push_back("title " + title);
+  }
+  DictionaryPtr BuildSettings() override {
+    FormSettings f;
+    f.source_password = "src-pw";
+    f.password = "dst-pw";
+    f.source_tables = {"T"};
+    return BuildSettingsFrom(f);
+  }
+  void ClearStatusList() override { events.push_back("clear status"); }
+  void SetBusyPointer(bool busy) override { events.push_back(busy ? "busy" : "idle"); }
+  void ShowReport(const std::string& report) override { shown_report = report; }
+  StatusOutput& Status() override { return status; }
+
+  std::vector<std::string> events;
+  std::string shown_report;
+  RecordingStatus status;
+};
+
+class CountingPresenter : public MessagePresenter {
+ public:
+  int Show(const std::string& text, int style, const std::string& title) override {
+    texts.push_back(text);
+    titles.push_back(title);
+    styles.push_back(style);
+    return kAnswerOk;
+  }
+  void CopyToClipboard(const std::string&) override {}
+  std::vector<std::string> texts, titles;
+  std::vector<int> styles;
+};
+
+class RunPageTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Flags() = ProgramFlags();
+    SetMessagePresenter(&presenter_);
+  }
+  void TearDown() override {
+    SetMessagePresenter(nullptr);
+    Flags() = ProgramFlags();
+  }
+  testing::TempDir dir_;
+  testing::ScopedEnv appdata_{"APPDATA", dir_.path().c_str()};
+  CountingPresenter presenter_;
+  FakeRunView view_;
+  std::string page_ = "TRANSFER_OPTIONS";
+  std::string report_ = "left over from the last run";
+};
+
+TEST_F(RunPageTest, KeepsSettingsWithoutPasswordsButRunsWithThem) {
+  DictionaryPtr seen;
+  bool file_existed_during_run = false;
+  WizardNavigateRun(view_, page_, report_,
+                    [&](const DictionaryPtr& settings, std::string& report, StatusOutput&) {
+                      seen = settings;
+                      file_existed_during_run = FileExists(DefaultSettingsFile());
+                      EXPECT_EQ(page_, "PROGRESS");
+                      EXPECT_TRUE(report.empty());
+                      EXPECT_FALSE(Flags().abort_requested);
+                      report += "Tables: 1\r\n";
+                      return 0;
+                    });
+  ASSERT_TRUE(seen);
+  EXPECT_TRUE(file_existed_during_run);
+  EXPECT_EQ(SettingsSection(seen)->Item("sourcepassword").Text(), "src-pw");
+  EXPECT_EQ(SettingsSection(seen)->Item("destinationpassword").Text(), "dst-pw");
+  const DictionaryPtr kept = SettingsSection(ReadIniFile(DefaultSettingsFile()));
+  ASSERT_TRUE(kept);
+  EXPECT_EQ(kept->Item("sourcepassword").Text(), "");
+  EXPECT_EQ(kept->Item("destinationpassword").Text(), "");
+  EXPECT_EQ(kept->Item("sourcetables").List().at(0).Text(), "T");
+
+  EXPECT_EQ(page_, "SAVESETTINGS");
+  EXPECT_EQ(view_.shown_report, "Tables: 1\r\n");
+  ASSERT_EQ(view_.status.log.size(), 1u);
+  EXPECT_EQ(view_.status.log[0], "Tables: 1\r\n");
+  EXPECT_EQ(view_.events,
+            (std::vector<std::string>{"frame frameProgress", "show cmdCancel", "focus cmdCancel",
+                                      "title Conversion In Progress", "clear status", "busy",
+                                      "idle", "frame frameSaveSettings", "show cmdBack",
+                                      "title Conversion Result", "show cmdExit", "focus cmdExit"}));
+  EXPECT_TRUE(presenter_.texts.empty());
+}
+
+TEST_F(RunPageTest, SavePasswordsFlagKeepsThemAndAutorunWritesNothing) {
+  Flags().save_passwords = true;
+  auto convert = [](const DictionaryPtr&, std::string&, StatusOutput&) { return 0; };
+  WizardNavigateRun(view_, page_, report_, convert);
+  EXPECT_EQ(SettingsSection(ReadIniFile(DefaultSettingsFile()))->Item("sourcepassword").Text(),
+            "src-pw");
+
+  testing::TempDir other;
+  testing::ScopedEnv appdata("APPDATA", other.path().c_str());
+  Flags().autorun = true;
+  WizardNavigateRun(view_, page_, report_, convert);
+  EXPECT_FALSE(FileExists(DefaultSettingsFile()));
+  EXPECT_EQ(page_, "SAVESETTINGS");
+}
+
+TEST_F(RunPageTest, MissingDriverEndsOnTheResultPageWithAnErrorBlock) {
+  const std::string text = "No 32 bit PostgreSQL Unicode ODBC driver was found on your computer.";
+  WizardNavigateRun(view_, page_, report_,
+                    [&](const DictionaryPtr&, std::string& report, StatusOutput&) -> int32_t {
+                      report += "Settings\r\n";
+                      Flags().transfer_running = true;
+                      throw Error(1004, text);
+                    });
+  EXPECT_EQ(page_, "SAVESETTINGS");
+  EXPECT_FALSE(Flags().transfer_running);
+  EXPECT_EQ(view_.shown_report, "Settings\r\n\r\nERROR\r\n------------\r\n" + text + "\r\n");
+  ASSERT_EQ(presenter_.titles.size(), 1u);
+  EXPECT_EQ(presenter_.titles[0], "Missing ODBC Driver");
+  EXPECT_EQ(presenter_.texts[0], text);
+  EXPECT_EQ(presenter_.styles[0], kMsgExclamation);
+  EXPECT_EQ(view_.status.log.back(), view_.shown_report);
+}
+
+TEST_F(RunPageTest, OtherErrorsNameTheStepAndStayOnTheProgressPage) {
+  try {
+    WizardNavigateRun(view_, page_, report_,
+                      [](const DictionaryPtr&, std::string&, StatusOutput&) -> int32_t {
+                        throw Error(3024, "Could not find file 'x.mdb'.");
+                      });
+    FAIL() << "the error was swallowed";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.number(), 3024);
+    EXPECT_EQ(e.source(), "Velkan.modWizard.WizardNavigateRun");
+    EXPECT_EQ(e.description(),
+              "Error in modWizard.WizardNavigateRun line 300. 3024: Could not find file 'x.mdb'.");
+  }
+  EXPECT_EQ(page_, "PROGRESS");
+  EXPECT_TRUE(view_.status.log.empty());
+  EXPECT_EQ(view_.events.back(), "busy");
+}
+
+TEST_F(RunPageTest, UnwritableSettingsFolderStopsBeforeTheRun) {
+  const std::string blocker = dir_.File("blocker");
+  WriteTextFile(blocker, "x");
+  testing::ScopedEnv appdata("APPDATA", blocker.c_str());
+  bool ran = false;
+  EXPECT_THROW(WizardNavigateRun(view_, page_, report_,
+                                 [&](const DictionaryPtr&, std::string&, StatusOutput&) {
+                                   ran = true;
+                                   return 0;
+                                 }),
+               Error);
+  EXPECT_FALSE(ran);
+  EXPECT_EQ(page_, "TRANSFER_OPTIONS");
+}
+
+}  // namespace
+}  // namespace ferrolyte
