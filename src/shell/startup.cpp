@@ -22,7 +22,8 @@ const char kAutorunNeedsSettings[] =
     "\"settings\" prarameter.";
 
 const char kNoWindow[] =
-    "This build of Ferrolyte has no window. Start an unattended conversion with:\n"
+    "Ferrolyte cannot show its window here (no display, or a build without the window).\n"
+    "Start an unattended conversion with:\n"
     "  ferrolyte settings=FILE.ini autorun";
 
 void CountRun(const std::string& raw_command_line) {
