@@ -15,4 +15,4 @@ export -f run_ctest
 export build
 # pg_virtualenv refuses to run as root without a target user; it drops to postgres for
 # the server only, the tests keep running as the caller.
-pg_virtualenv -o 'fsync=off' bash -c run_ctest
+pg_virtualenv -t -o 'fsync=off' bash -c run_ctest
