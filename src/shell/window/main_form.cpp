@@ -473,6 +473,8 @@ void MainForm::CreateSelectTablesPage() {
   tvSourceTables = Named(new QTreeWidget(frameSelectTables), "tvSourceTables");
   tvSourceTables->setHeaderHidden(true);
   tvSourceTables->setUniformRowHeights(true);
+  // Double-clicking a table shows or hides its fields; the check box keeps its own click.
+  tvSourceTables->setExpandsOnDoubleClick(false);
   tvImages = TreeImages();
   PlaceTwips(tvSourceTables, 240, 120, 4920, 2340);
   Picture9 = Holder(frameSelectTables, "Picture9", 5340, 120, 1470, 1620);
@@ -636,6 +638,8 @@ void MainForm::ConnectHandlers() {
   connect(txtSourceFilename, &QLineEdit::textChanged, this, [this] { txtSourceFilename_Change(); });
   connect(txtSourceFilename, &QLineEdit::editingFinished, this,
           [this] { txtSourceFilename_Validate(); });
+  connect(tvSourceTables, &QTreeWidget::itemDoubleClicked, this,
+          [](QTreeWidgetItem* node) { node->setExpanded(!node->isExpanded()); });
   connect(cmdSelectAll, &QPushButton::clicked, this, [this] { cmdSelectAll_Click(); });
   connect(cmdSelectNone, &QPushButton::clicked, this, [this] { cmdSelectNone_Click(); });
   connect(cmdExpandAll, &QPushButton::clicked, this, [this] { cmdExpandAll_Click(); });

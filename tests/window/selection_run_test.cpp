@@ -1,0 +1,501 @@
+// The table page, the settings dialogs and Run Now, driven through the real buttons on
+// writer-made databases, offscreen.
+#include <accesswriter/writer.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QtTest>
+#include <memory>
+
+#include "conversion/connections.h"
+#include "platform/ado.h"
+#include "shell/error_report.h"
+#include "shell/program_flags.h"
+#include "shell/window/main_form.h"
+#include "support/errors.h"
+#include "support/files.h"
+#include "support/safe.h"
+#include "window_start.h"
+#include "wizard/ini_file.h"
+#include "wizard/settings.h"
+#include "wizard/table_selection.h"
+#include "wizard/window/advanced_options.h"
+
+using namespace ferrolyte;
+namespace aw = accesswriter;
+
+namespace {
+
+struct ProgramEnded {
+  int status;
+};
+
+// A table of an auto-number Id and a text column, with `rows` rows.
+aw::Table TwoColumns(const std::string& name, const std::string& text_column = "Label") {
+  aw::Table t{.name = name};
+  t.columns.push_back(
+      {.name = "Id", .type = aw::ColumnType::kLong, .auto_number = aw::AutoNumber::kIncrement});
+  t.columns.push_back({.name = text_column, .type = aw::ColumnType::kText, .size = 50});
+  t.indexes.push_back({.name = "PrimaryKey", .columns = {{"Id"}}, .primary_key = true});
+  return t;
+}
+
+void WriteDatabase(const QString& path,
+                   const std::vector<std::pair<aw::Table, int>>& tables_and_rows) {
+  aw::DatabaseWriter db(path.toStdString());
+  for (const auto& [table, rows] : tables_and_rows) {
+    aw::TableWriter& writer = db.AddTable(table);
+    for (int i = 0; i < rows; ++i)
+      writer.AddRow({nullptr, table.name + " row " + std::to_string(i)});
+  }
+  db.Finish();
+}
+
+// Acts on the next modal window once it is up.
+class ModalAnswer {
+ public:
+  explicit ModalAnswer(std::function<void(QWidget*)> act) {
+    poll_.setInterval(10);
+    QObject::connect(&poll_, &QTimer::timeout, [this, act] {
+      if (QWidget* modal = QApplication::activeModalWidget()) {
+        poll_.stop();
+        act(modal);
+      }
+    });
+    poll_.start();
+  }
+
+ private:
+  QTimer poll_;
+};
+
+void ChooseFile(QWidget* modal, const QString& path) {
+  auto* dialog = qobject_cast<QFileDialog*>(modal);
+  if (!dialog) return;
+  const QFileInfo info(path);
+  dialog->setDirectory(info.absolutePath());
+  dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(info.fileName());
+  auto* buttons = dialog->findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"));
+  buttons
+      ->button(dialog->acceptMode() == QFileDialog::AcceptSave ? QDialogButtonBox::Save
+                                                               : QDialogButtonBox::Open)
+      ->click();
+}
+
+QStringList Lines(const QString& path) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) return {};
+  return QString::fromUtf8(file.readAll()).split(QStringLiteral("\r\n"));
+}
+
+int CountStarting(const QStringList& lines, const QString& prefix) {
+  int n = 0;
+  for (const QString& line : lines) n += line.startsWith(prefix);
+  return n;
+}
+
+}  // namespace
+
+class SelectionRunTest : public QObject {
+  Q_OBJECT
+
+ private:
+  std::unique_ptr<QTemporaryDir> dir_;
+  std::unique_ptr<MainForm> form_;
+  QStringList boxes_;
+  QMessageBox::StandardButton answer_ = QMessageBox::Ok;
+
+  MainForm& F() { return *form_; }
+  QString Page() { return QString::fromStdString(Flags().current_page); }
+  QString File(const char* name) { return dir_->filePath(QLatin1String(name)); }
+  void Click(QPushButton* button) {
+    QVERIFY2(button->isVisible() && button->isEnabled(), qPrintable(button->objectName()));
+    QTest::mouseClick(button, Qt::LeftButton);
+  }
+  // The tree's nodes as "path=1" or "path=0", in node order.
+  QStringList Marks() {
+    QStringList marks;
+    for (QTreeWidgetItemIterator it(F().tvSourceTables); *it; ++it) {
+      marks << (*it)->data(0, kNodePathRole).toString() +
+                   ((*it)->checkState(0) == Qt::Checked ? "=1" : "=0");
+    }
+    return marks;
+  }
+  QTreeWidgetItem* Node(const QString& path) {
+    for (QTreeWidgetItemIterator it(F().tvSourceTables); *it; ++it) {
+      if ((*it)->data(0, kNodePathRole).toString() == path) return *it;
+    }
+    return nullptr;
+  }
+  // Welcome → source (file) → destination (dump file) → table page.
+  void ToTablePage(const QString& database, const QString& dump) {
+    if (Page() == "WELCOME") Click(F().cmdNext);
+    QCOMPARE(Page(), QStringLiteral("SOURCE"));
+    F().txtSourceFilename->setText(database);
+    Click(F().cmdNext);
+    QCOMPARE(Page(), QStringLiteral("DESTINATION"));
+    if (!dump.isEmpty()) {
+      QTest::mouseClick(F().optDestination[1], Qt::LeftButton);
+      F().txtDestinationDumpFilename->setText(dump);
+    }
+    Click(F().cmdNext);
+    QCOMPARE(Page(), QStringLiteral("SELECT_TABLES"));
+  }
+  // Table page → options → Run Now; ends on the result page.
+  void RunFromTablePage() {
+    Click(F().cmdNext);
+    QCOMPARE(Page(), QStringLiteral("TRANSFER_OPTIONS"));
+    Click(F().cmdFinish);
+    QCOMPARE(Page(), QStringLiteral("SAVESETTINGS"));
+  }
+
+ private slots:
+  void initTestCase() {
+    SetProgramEndHandler([](int status) { throw ProgramEnded{status}; });
+  }
+  void cleanupTestCase() { SetProgramEndHandler(nullptr); }
+  void init() {
+    dir_ = std::make_unique<QTemporaryDir>();
+    qputenv("APPDATA", dir_->filePath("appdata").toUtf8());
+    Flags() = ProgramFlags();
+    SetSelectedPaths(nullptr);
+    boxes_.clear();
+    answer_ = QMessageBox::Ok;
+    QtMessagePresenter::SetAnswerer([this](QMessageBox& box) {
+      boxes_ << box.windowTitle() + ": " + box.text();
+      return answer_;
+    });
+    WriteDatabase(File("shop.mdb"),
+                  {{TwoColumns("Customers", "Name"), 3}, {TwoColumns("Orders", "Item"), 25}});
+    form_ = std::make_unique<MainForm>(false);
+    StartWindow(*form_);
+    form_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
+  }
+  void cleanup() {
+    QtMessagePresenter::SetAnswerer(nullptr);
+    form_.reset();
+    Flags() = ProgramFlags();
+    SetSelectedPaths(nullptr);
+  }
+
+  void firstScanChecksEveryNodeAndTheButtonsWork() {
+    ToTablePage(File("shop.mdb"), QString());
+    QCOMPARE(Marks(), (QStringList{"Customers=1", "Customers\\Id=1", "Customers\\Name=1",
+                                   "Orders=1", "Orders\\Id=1", "Orders\\Item=1"}));
+    QTreeWidgetItem* orders = Node("Orders");
+    QCOMPARE(orders->text(0), QStringLiteral("Orders"));
+    QCOMPARE(orders->data(0, kNodeKeyRole).toString(), QStringLiteral("TBLOrders"));
+    QCOMPARE(orders->data(0, kNodeImageRole).toString(), QStringLiteral("table"));
+    QTreeWidgetItem* item = Node("Orders\\Item");
+    QCOMPARE(item->parent(), orders);
+    QCOMPARE(item->text(0), QStringLiteral("Item"));
+    QCOMPARE(item->data(0, kNodeKeyRole).toString(),
+             QStringLiteral("FLDOrders") + QChar(0) + "Item");
+    QCOMPARE(item->data(0, kNodeImageRole).toString(), QStringLiteral("field"));
+    QVERIFY(!item->icon(0).isNull());
+    QVERIFY(!orders->isExpanded());
+    QVERIFY(!Flags().source_changed);
+
+    // Double-clicking a table shows its fields and hides them again.
+    const QRect at = F().tvSourceTables->visualItemRect(orders);
+    QTest::mouseClick(F().tvSourceTables->viewport(), Qt::LeftButton, {}, at.center());
+    QTest::mouseDClick(F().tvSourceTables->viewport(), Qt::LeftButton, {}, at.center());
+    QVERIFY(orders->isExpanded());
+    QTest::mouseClick(F().tvSourceTables->viewport(), Qt::LeftButton, {}, at.center());
+    QTest::mouseDClick(F().tvSourceTables->viewport(), Qt::LeftButton, {}, at.center());
+    QVERIFY(!orders->isExpanded());
+    Click(F().cmdExpandAll);
+    QVERIFY(orders->isExpanded() && Node("Customers")->isExpanded());
+    Click(F().cmdCollapseAll);
+    QVERIFY(!orders->isExpanded() && !Node("Customers")->isExpanded());
+
+    // A table's mark and its fields' marks are independent.
+    orders->setCheckState(0, Qt::Unchecked);
+    QCOMPARE(item->checkState(0), Qt::Checked);
+    Click(F().cmdSelectNone);
+    QVERIFY(!Marks().join(' ').contains("=1"));
+    Click(F().cmdSelectAll);
+    QVERIFY(!Marks().join(' ').contains("=0"));
+
+    // Back from the options page and Next again: no new scan, the marks stay.
+    Node("Customers")->setCheckState(0, Qt::Unchecked);
+    Click(F().cmdNext);
+    WriteDatabase(File("shop.mdb"), {{TwoColumns("Other"), 1}});
+    Click(F().cmdBack);
+    QCOMPARE(Page(), QStringLiteral("SELECT_TABLES"));
+    QCOMPARE(Marks().first(), QStringLiteral("Customers=0"));
+    QVERIFY(boxes_.isEmpty());
+  }
+
+  void loadedSelectionIsRestoredAfterTheScan() {
+    const QString ini = File("chosen.ini");
+    WriteTextFile(ini.toStdString(),
+                  "[Velkan Ferrolyte]\r\n  sourcefilename=" + File("shop.mdb").toStdString() +
+                      "\r\n  destinationmethod=DUMP\r\n  destinationdumpfilename=" +
+                      File("out.sql").toStdString() +
+                      "\r\n  sourcetables[]=\"Orders\",\"Orders\\Item\",\"Customers\"\r\n");
+    {
+      ModalAnswer pick([&](QWidget* w) { ChooseFile(w, ini); });
+      Click(F().cmdLoadSettings);
+    }
+    QCOMPARE(boxes_, (QStringList{"Ferrolyte: Wizard settings were loaded successfully"}));
+    QCOMPARE(F().txtSourceFilename->text(), File("shop.mdb"));
+    QVERIFY(F().optDestination[1]->isChecked());
+    QVERIFY(F().frameDestinationDump->isVisibleTo(F().frameDestination));
+    Click(F().cmdNext);
+    Click(F().cmdNext);
+    Click(F().cmdNext);
+    QCOMPARE(Page(), QStringLiteral("SELECT_TABLES"));
+    QCOMPARE(Marks(), (QStringList{"Customers=1", "Customers\\Id=0", "Customers\\Name=0",
+                                   "Orders=1", "Orders\\Id=0", "Orders\\Item=1"}));
+
+    // The field selection reaches the conversion: only the checked column is transferred.
+    RunFromTablePage();
+    const QStringList dump = Lines(File("out.sql"));
+    QCOMPARE(CountStarting(dump, "INSERT INTO \"Orders\""), 25);
+    // A table listed without fields goes whole.
+    QCOMPARE(CountStarting(dump, "INSERT INTO \"Customers\""), 3);
+    const QStringList first_orders = dump.filter(QStringLiteral("INSERT INTO \"Orders\""));
+    QCOMPARE(first_orders.value(0),
+             QStringLiteral("INSERT INTO \"Orders\" (\"Item\") VALUES (E'Orders row 0');"));
+  }
+
+  void switchingSourcesKeepsTheMarksOfEquallyNamedTables() {
+    WriteDatabase(File("second.mdb"),
+                  {{TwoColumns("Orders", "Item"), 1}, {TwoColumns("Invoices"), 1}});
+    ToTablePage(File("shop.mdb"), QString());
+    Node("Customers")->setCheckState(0, Qt::Unchecked);
+    Node("Orders\\Id")->setCheckState(0, Qt::Unchecked);
+    Click(F().cmdBack);
+    Click(F().cmdBack);
+    ToTablePage(File("second.mdb"), QString());
+    QStringList marks = Marks();
+    marks.sort();
+    QCOMPARE(marks, (QStringList{"Invoices=0", "Invoices\\Id=0", "Invoices\\Label=0", "Orders=1",
+                                 "Orders\\Id=0", "Orders\\Item=1"}));
+  }
+
+  void selectNoneRunsWithoutTables() {
+    ToTablePage(File("shop.mdb"), File("none.sql"));
+    Click(F().cmdSelectNone);
+    RunFromTablePage();
+    const QStringList dump = Lines(File("none.sql"));
+    QVERIFY(!dump.isEmpty());
+    QCOMPARE(CountStarting(dump, "INSERT INTO"), 0);
+    QCOMPARE(CountStarting(dump, "CREATE TABLE"), 0);
+    // Kept in wizard.ini as one empty path, which checks nothing after the next scan.
+    const DictionaryPtr kept = SettingsSection(ReadIniFile(DefaultSettingsFile()));
+    QCOMPARE(kept->Item("sourcetables").List().size(), size_t(1));
+    QCOMPARE(SafeStr(kept->Item("sourcetables").List()[0]), std::string());
+  }
+
+  void saveAndLoadRoundTripEveryKey() {
+    aw::Table odd = TwoColumns("A, \"quoted\" table", "x\\y");
+    WriteDatabase(File("odd.mdb"), {{odd, 2}, {TwoColumns("Plain"), 1}});
+    ToTablePage(File("odd.mdb"), QString());
+    for (const char* path : {"Plain", "Plain\\Id", "Plain\\Label"})
+      Node(path)->setCheckState(0, Qt::Unchecked);
+    Node("A, \"quoted\" table\\Id")->setCheckState(0, Qt::Unchecked);
+    Click(F().cmdNext);
+    // Every control away from its default.
+    F().txtSourceUsername->setText(QStringLiteral("admin"));
+    F().txtSourcePassword->setText(QStringLiteral("src pw"));
+    F().txtSourceSystemDatabase->setText(File("system.mdw"));
+    F().optDestination[1]->setChecked(true);
+    F().txtPGSQLServer->setText(QStringLiteral("db.example"));
+    F().txtPGSQLPort->setText(QStringLiteral("6543"));
+    F().txtPGSQLUsername->setText(QStringLiteral("owner"));
+    F().txtPGSQLPassword->setText(QStringLiteral("dst pw"));
+    F().txtPGSQLDestinationDatabase->setText(QStringLiteral("shop"));
+    F().cbPGSQLMaintenanceDB->setCurrentText(QStringLiteral("template1"));
+    F().txtDestinationDumpFilename->setText(File("dump, \"x\".sql"));
+    for (QCheckBox* box : {F().chkDropDatabase, F().chkCreateTables, F().chkUnicode,
+                           F().chkAutocommit, F().chkTransferDefaultValues, F().chkTransferIndexes,
+                           F().chkTransferAutonumbers, F().chkTransferRecords, F().chkColumnList}) {
+      box->setChecked(!box->isChecked());
+    }
+    AdvancedOptionsForm& advanced = F().AdvancedOptions();
+    advanced.txtTablePrefix->setText(QStringLiteral("acc_"));
+    advanced.chkBooleanValue->setChecked(true);
+    advanced.chkIgnoreLargeBlobs->setChecked(true);
+    const DictionaryPtr before = SettingsSection(F().BuildSettings());
+
+    const QString ini = File("saved.ini");
+    {
+      ModalAnswer pick([&](QWidget* w) { ChooseFile(w, ini); });
+      Click(F().cmdSaveSettings1);
+    }
+    QVERIFY(QFile::exists(ini));
+    // The named file keeps the passwords.
+    QVERIFY(Lines(ini).contains("  destinationpassword=dst pw"));
+
+    // A fresh window loads it back.
+    form_.reset();
+    form_ = std::make_unique<MainForm>(false);
+    StartWindow(*form_);
+    form_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
+    {
+      ModalAnswer pick([&](QWidget* w) { ChooseFile(w, ini); });
+      Click(F().cmdLoadSettings);
+    }
+    QVERIFY(!boxes_.isEmpty());
+    QCOMPARE(boxes_.last(), QStringLiteral("Ferrolyte: Wizard settings were loaded successfully"));
+    const DictionaryPtr after = SettingsSection(F().BuildSettings());
+    for (const std::string& key : before->Keys()) {
+      if (key == "sourcetables") continue;  // the new tree is empty until its scan
+      QCOMPARE(SafeStr(after->Item(key)), SafeStr(before->Item(key)));
+    }
+    std::vector<std::string> saved_paths;
+    for (const Value& v : before->Item("sourcetables").List()) saved_paths.push_back(SafeStr(v));
+    QCOMPARE(SelectedPaths()->Keys(), saved_paths);
+    QCOMPARE(saved_paths,
+             (std::vector<std::string>{"A, \"quoted\" table", "A, \"quoted\" table\\x\\y"}));
+    // And the tree of the next scan shows them (the made-up system database aside).
+    F().txtSourceSystemDatabase->clear();
+    F().txtSourceUsername->clear();
+    F().txtSourcePassword->clear();
+    Click(F().cmdNext);
+    Click(F().cmdNext);
+    Click(F().cmdNext);
+    QCOMPARE(Page(), QStringLiteral("SELECT_TABLES"));
+    QStringList marks = Marks();
+    marks.sort();
+    QCOMPARE(marks, (QStringList{"A, \"quoted\" table=1", "A, \"quoted\" table\\Id=0",
+                                 "A, \"quoted\" table\\x\\y=1", "Plain=0", "Plain\\Id=0",
+                                 "Plain\\Label=0"}));
+  }
+
+  void wizardRunsIntoADumpAndKeepsSettingsWithoutPasswords() {
+    ToTablePage(File("shop.mdb"), File("shop.sql"));
+    F().txtSourcePassword->setText(QString());
+    F().txtPGSQLPassword->setText(QStringLiteral("never-kept"));
+    RunFromTablePage();
+    QCOMPARE(F().lblHeader->text(), QStringLiteral("Conversion Result"));
+    QVERIFY(F().cmdExit->isVisible() && F().cmdBack->isVisible() && !F().cmdCancel->isVisible());
+    const QString report = F().txtReport->toPlainText();
+    QCOMPARE(report, QString::fromStdString(F().RunReport()).replace("\r\n", "\n"));
+    QVERIFY(report.contains("Orders"));
+    // The caret sits after the last character.
+    QCOMPARE(F().txtReport->textCursor().position(), report.size());
+    const QStringList dump = Lines(File("shop.sql"));
+    QCOMPARE(CountStarting(dump, "INSERT INTO \"Orders\""), 25);
+    QCOMPARE(CountStarting(dump, "INSERT INTO \"Customers\""), 3);
+    // The status list has its keys; the last line says the transfer completed.
+    QTreeWidget* list = F().lvStatusLog;
+    QVERIFY(list->topLevelItemCount() > 2);
+    QCOMPARE(list->topLevelItem(0)->data(0, Qt::UserRole).toString(), QStringLiteral("K1"));
+    QCOMPARE(list->topLevelItem(list->topLevelItemCount() - 1)->text(0),
+             QStringLiteral("  Transfer completed"));
+
+    const DictionaryPtr kept = SettingsSection(ReadIniFile(DefaultSettingsFile()));
+    QCOMPARE(SafeStr(kept->Item("destinationpassword")), std::string());
+    QCOMPARE(SafeStr(kept->Item("destinationmethod")), std::string("DUMP"));
+    QCOMPARE(SafeStr(kept->Item("destinationdumpfilename")), File("shop.sql").toStdString());
+
+    // Back and Run Now again: a fresh status list and report.
+    Click(F().cmdBack);
+    QCOMPARE(Page(), QStringLiteral("TRANSFER_OPTIONS"));
+    const int lines_before = list->topLevelItemCount();
+    Click(F().cmdFinish);
+    QCOMPARE(list->topLevelItemCount(), lines_before);
+    QCOMPARE(F().txtReport->toPlainText(), report);
+    QVERIFY(boxes_.isEmpty());
+  }
+
+  void cancelDuringTheRecordTransferStopsAfterTenRows() {
+    WriteDatabase(File("long.mdb"), {{TwoColumns("Long"), 500}});
+    ToTablePage(File("long.mdb"), File("long.sql"));
+    Click(F().cmdNext);
+    answer_ = QMessageBox::Yes;
+    int clicks = 0;
+    QTimer watch;
+    watch.setInterval(0);
+    connect(&watch, &QTimer::timeout, [&] {
+      // The bar moves first after ten rows of a table.
+      if (Flags().transfer_running && F().pbStatus->value() > 0 && clicks == 0) {
+        ++clicks;
+        QTest::mouseClick(F().cmdCancel, Qt::LeftButton);
+      }
+    });
+    watch.start();
+    Click(F().cmdFinish);
+    watch.stop();
+    QCOMPARE(clicks, 1);
+    QCOMPARE(boxes_, (QStringList{"Ferrolyte: Do you wish to cancel the transfer?"}));
+    QCOMPARE(Page(), QStringLiteral("SAVESETTINGS"));
+    QVERIFY(F().RunReport().ends_with("Transfer was aborted\r\n"));
+    const QStringList dump = Lines(File("long.sql"));
+    QCOMPARE(CountStarting(dump, "INSERT INTO \"Long\""), 10);
+    QVERIFY(dump.contains("-- 10 records"));
+    QVERIFY(F().isVisible());
+  }
+
+  void wizardRunsIntoAServer() {
+    if (qEnvironmentVariableIsEmpty("PGPORT")) QSKIP("no PostgreSQL server (PGPORT unset)");
+    const auto env = [](const char* name, const char* fallback) {
+      const QString v = qEnvironmentVariable(name);
+      return v.isEmpty() ? QString::fromLatin1(fallback) : v;
+    };
+    const QString database =
+        QStringLiteral("ferro_wizard_%1").arg(QCoreApplication::applicationPid());
+    ToTablePage(File("shop.mdb"), QString());
+    Click(F().cmdBack);
+    F().txtPGSQLServer->setText(
+        env("PGHOST", "localhost").startsWith('/') ? "localhost" : env("PGHOST", "localhost"));
+    F().txtPGSQLPort->setText(env("PGPORT", "5432"));
+    F().txtPGSQLUsername->setText(env("PGUSER", "postgres"));
+    F().txtPGSQLPassword->setText(env("PGPASSWORD", ""));
+    F().cbPGSQLMaintenanceDB->setCurrentText(env("PGDATABASE", "postgres"));
+    F().txtPGSQLDestinationDatabase->setText(database);
+    Click(F().cmdNext);
+    F().chkDropDatabase->setChecked(true);
+    RunFromTablePage();
+    QVERIFY2(F().RunReport().find("ERROR") == std::string::npos, F().RunReport().c_str());
+    Connection check;
+    check.Open(BuildDestinationConnectionString(
+        F().txtPGSQLServer->text().toStdString(), database.toStdString(),
+        F().txtPGSQLPort->text().toStdString(), F().txtPGSQLUsername->text().toStdString(),
+        F().txtPGSQLPassword->text().toStdString()));
+    QCOMPARE(check.Execute("SELECT COUNT(*) FROM \"Orders\"")->FieldValue(0).AsInteger(), 25);
+    QCOMPARE(
+        check.Execute("SELECT \"Name\" FROM \"Customers\" WHERE \"Id\" = 3")->FieldValue(0).Text(),
+        std::string("Customers row 2"));
+    check.Close();
+    // wizard.ini holds the settings, not the password the run connected with.
+    const DictionaryPtr kept = SettingsSection(ReadIniFile(DefaultSettingsFile()));
+    QCOMPARE(SafeStr(kept->Item("destinationdatabase")), database.toStdString());
+    QCOMPARE(SafeStr(kept->Item("destinationpassword")), std::string());
+    Connection admin;
+    admin.Open(BuildDestinationConnectionString(
+        F().txtPGSQLServer->text().toStdString(),
+        F().cbPGSQLMaintenanceDB->currentText().toStdString(),
+        F().txtPGSQLPort->text().toStdString(), F().txtPGSQLUsername->text().toStdString(),
+        F().txtPGSQLPassword->text().toStdString()));
+    admin.Execute("DROP DATABASE IF EXISTS \"" + database.toStdString() + "\"");
+  }
+};
+
+int main(int argc, char** argv) {
+  UseScratchUserFolders();
+  QApplication application(argc, argv);
+  SelectionRunTest test;
+  return QTest::qExec(&test, argc, argv);
+}
+
+#include "selection_run_test.moc"
