@@ -1,8 +1,11 @@
 #include "conversion/destination.h"
 
+#include <string_view>
+
 namespace ferrolyte {
 
 void Destination::Write(const std::string& statement, bool blank_line_after) {
+  FlushRows();
   current_statement_ = statement;
   if (is_direct()) {
     connection_->Execute(statement);
@@ -14,12 +17,54 @@ void Destination::Write(const std::string& statement, bool blank_line_after) {
 }
 
 void Destination::WriteRow(std::string& statement) {
-  if (is_direct()) {
-    connection_->Execute(statement);
+  if (!is_direct()) {
+    statement += ';';
+    dump_->WriteDumpLine(statement);
     return;
   }
-  statement += ';';
-  dump_->WriteDumpLine(statement);
+  rejected_row_.clear();
+  if (rows_per_round_trip_ == 1) {
+    ExecuteRow(statement);
+    return;
+  }
+  if (!row_ends_.empty()) batch_ += ';';
+  batch_ += statement;
+  row_ends_.push_back(batch_.size());
+  if (row_ends_.size() >= rows_per_round_trip_ || batch_.size() >= kBytesPerRoundTrip)
+    FlushRows();
+}
+
+void Destination::ExecuteRow(const std::string& statement) {
+  try {
+    connection_->Execute(statement);
+  } catch (...) {
+    rejected_row_ = statement;
+    throw;
+  }
+}
+
+void Destination::FlushRows() {
+  if (row_ends_.empty()) return;
+  rejected_row_.clear();
+  std::string batch = std::move(batch_);
+  std::vector<size_t> ends = std::move(row_ends_);
+  batch_.clear();
+  row_ends_.clear();
+  if (ends.size() == 1) {
+    ExecuteRow(batch);
+    return;
+  }
+  try {
+    connection_->Execute(batch);
+    return;
+  } catch (...) {
+    // Nothing of the batch stayed; which row was at fault only a replay can tell.
+  }
+  size_t begin = 0;
+  for (size_t end : ends) {
+    ExecuteRow(batch.substr(begin, end - begin));
+    begin = end + 1;
+  }
 }
 
 void Destination::WriteDumpText(const std::string& line) {

@@ -2,7 +2,9 @@
 // dump file. The run and the record transfer differ between the two only through this.
 #pragma once
 
+#include <cstddef>
 #include <string>
+#include <vector>
 
 #include "conversion/connections.h"
 #include "platform/ado.h"
@@ -11,6 +13,14 @@ namespace ferrolyte {
 
 class Destination {
  public:
+  // Rows held for one round trip to the server. The server commits once per round trip,
+  // so with fsync on this sets the direct transfer's speed. More than the progress step
+  // buys nothing: the transfer flushes before every progress event, so that the progress
+  // shown never runs past a row the server then rejects.
+  static constexpr size_t kRowsPerRoundTrip = 10;
+  // Large values end a round trip early, so a batch of memos never grows without bound.
+  static constexpr size_t kBytesPerRoundTrip = 1 << 20;
+
   // Statements go to the server through the connection (which must outlive this).
   explicit Destination(Connection* connection) : connection_(connection) {}
   // Statements go into the dump file (which must outlive this).
@@ -23,10 +33,21 @@ class Destination {
 
   // Executes the statement, or writes it with ";" and, when asked, an empty line after it.
   // While it runs it is the current statement; on the server that clears once it succeeded.
+  // Rows still held are sent first.
   void Write(const std::string& statement, bool blank_line_after);
-  // Like Write without the empty line; for the dump appends ";" to the caller's buffer, so
-  // that a row's INSERT is never copied.
+  // One row's INSERT. Dump: appends ";" to the caller's buffer and writes it, so that the
+  // statement is never copied. Server: the row is held and goes out with the next ones in
+  // one round trip, at the latest at FlushRows.
   void WriteRow(std::string& statement);
+  // Sends the held rows. A round trip runs as one implicit transaction, so a rejected row
+  // leaves none of its batch behind; the batch is then replayed row by row, which leaves
+  // exactly the rows before the rejected one, as sending each alone would. The rejected
+  // row's error is raised and rejected_row() names its statement.
+  void FlushRows();
+  // The INSERT the server rejected in the last FlushRows; empty when none was.
+  const std::string& rejected_row() const { return rejected_row_; }
+  // 1 sends every row alone.
+  void set_rows_per_round_trip(size_t rows) { rows_per_round_trip_ = rows ? rows : 1; }
   // A dump line as it stands (comments, empty lines); nothing for the server.
   void WriteDumpText(const std::string& line);
 
@@ -35,9 +56,16 @@ class Destination {
   void set_current_statement(std::string statement) { current_statement_ = std::move(statement); }
 
  private:
+  void ExecuteRow(const std::string& statement);
+
   Connection* connection_ = nullptr;
   DumpFile* dump_ = nullptr;
   std::string current_statement_;
+  size_t rows_per_round_trip_ = kRowsPerRoundTrip;
+  // The held rows joined with ";", and where each one ends in that text.
+  std::string batch_;
+  std::vector<size_t> row_ends_;
+  std::string rejected_row_;
 };
 
 }  // namespace ferrolyte

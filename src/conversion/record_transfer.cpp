@@ -85,12 +85,21 @@ void AppendLiteral(std::string& out, const Column& column, const Value& value,
   }
 }
 
+void ReportFailure(const std::exception& e, const std::string& rejected_row,
+                   std::string& run_report, StatusOutput& status) {
+  auto* error = dynamic_cast<const Error*>(&e);
+  status.AddStatusLine("  Error moving data");
+  run_report += "Error moving data\r\nError: " +
+                std::to_string(error ? error->number() : kAdoGenericError) +
+                "\r\nReason: " + (error ? error->description() : std::string(e.what())) + "\r\n";
+  if (!rejected_row.empty()) run_report += "SQL: " + rejected_row + "\r\n";
+}
+
 }  // namespace
 
 int32_t MoveRecords(const RecordTransfer& t, std::string& run_report, StatusOutput& status) {
   status.AddStatusLine("  Moving records");
   Destination& destination = *t.destination;
-  bool executing_insert = false;
   std::string statement;
   std::shared_ptr<Recordset> rows;
   try {
@@ -134,28 +143,36 @@ int32_t MoveRecords(const RecordTransfer& t, std::string& run_report, StatusOutp
         AppendLiteral(statement, columns[i], rows->FieldValue(i), t.ignore_large_blobs);
       }
       statement += ')';
-      executing_insert = destination.is_direct();
       destination.WriteRow(statement);
-      executing_insert = false;
       rows->MoveNext();
       ++moved;
       if (moved % 10 == 0) {
+        // The progress and a cancel handled here count rows the server holds.
+        destination.FlushRows();
         status.SetProgress(progress_prefix + std::to_string(moved) + progress_suffix, moved);
         status.ProcessEvents();
       }
     }
+    destination.FlushRows();
     rows->Close();
     destination.WriteDumpText("-- " + std::to_string(moved) + " records");
     destination.WriteDumpText("");
     status.AddStatusLine("  " + std::to_string(moved) + " records moved");
     return moved;
   } catch (const std::exception& e) {
-    auto* error = dynamic_cast<const Error*>(&e);
-    status.AddStatusLine("  Error moving data");
-    run_report += "Error moving data\r\nError: " +
-                  std::to_string(error ? error->number() : kAdoGenericError) +
-                  "\r\nReason: " + (error ? error->description() : std::string(e.what())) + "\r\n";
-    if (executing_insert) run_report += "SQL: " + statement + "\r\n";
+    if (!destination.rejected_row().empty()) {
+      ReportFailure(e, destination.rejected_row(), run_report, status);
+      return -1;
+    }
+    // Rows still held were read before the failure: sent alone they would be on the server
+    // already, and one of them may be the first failure.
+    try {
+      destination.FlushRows();
+    } catch (const std::exception& held) {
+      ReportFailure(held, destination.rejected_row(), run_report, status);
+      return -1;
+    }
+    ReportFailure(e, "", run_report, status);
     return -1;
   }
 }

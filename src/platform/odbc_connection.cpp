@@ -422,6 +422,13 @@ class OdbcBackend : public ConnectionBackend {
     if (rc != SQL_NO_DATA && !SQL_SUCCEEDED(SQLNumResultCols(statement.get(), &columns)))
       Reject(std::move(statement));
     if (columns == 0) {
+      // Several statements in one text give one result each; a later one may be the failure.
+      if (rc != SQL_NO_DATA) {
+        SQLRETURN more;
+        while (SQL_SUCCEEDED(more = SQLMoreResults(statement.get()))) {
+        }
+        if (more != SQL_NO_DATA) Reject(std::move(statement));
+      }
       SQLFreeStmt(statement.get(), SQL_CLOSE);
       idle_ = std::move(statement);
       return nullptr;
@@ -437,8 +444,9 @@ class OdbcBackend : public ConnectionBackend {
  private:
   [[noreturn]] void Reject(Handle statement) {
     Diagnostics diag = ReadDiagnostics(statement);
-    SQLFreeStmt(statement.get(), SQL_CLOSE);
-    idle_ = std::move(statement);
+    // Not kept for reuse: after a rejection the driver fails every later statement on the
+    // same handle without a diagnostic.
+    statement = Handle();
     // A statement that failed because the connection is gone is a connection failure.
     SQLUINTEGER dead = SQL_CD_FALSE;
     SQLGetConnectAttrW(session_->dbc.get(), SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr);

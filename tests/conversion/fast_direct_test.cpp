@@ -1,0 +1,199 @@
+// The direct transfer sends several rows per round trip. On the throw-away server, every
+// outcome a user can see must equal sending each row alone: the rows left in the table, the
+// run report with its "SQL: " line, the status lines, the count returned.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "conversion/destination.h"
+#include "conversion/literals.h"
+#include "conversion/record_transfer.h"
+#include "conversion_fixtures.h"
+#include "platform/ado.h"
+#include "platform/odbc_test_server.h"
+#include "shell/program_flags.h"
+#include "shell/status.h"
+
+namespace ferrolyte {
+namespace {
+
+using testing::ConnectTo;
+using testing::FakeAccess;
+using testing::FakeTable;
+using testing::QueryValue;
+using testing::ScratchDatabase;
+
+struct Outcome {
+  int32_t moved = 0;
+  std::string report;
+  std::vector<std::string> lines;
+  int64_t events = 0;
+  std::string progress_text;
+  std::string table;  // every row left on the server, in ID order
+};
+
+class FastDirectTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!testing::HaveServer()) GTEST_SKIP() << "no PostgreSQL server (PGPORT unset)";
+    db_ = std::make_unique<ScratchDatabase>("fast");
+    server_ = ConnectTo(db_->name());
+    auto backend = std::make_unique<FakeAccess>();
+    access_ = backend.get();
+    source_.AttachBackend(std::move(backend));
+    Flags().abort_requested = false;
+  }
+  void TearDown() override {
+    Flags().abort_requested = false;
+    server_.reset();
+  }
+
+  // A source table of `rows` rows whose Name is "poison" at the given 1-based rows.
+  void Source(int rows, const std::vector<int>& poisoned) {
+    FakeTable t;
+    t.names = {"ID", "Name", "Memo"};
+    t.types = {3, 202, 203};
+    for (int i = 1; i <= rows; ++i) {
+      bool bad = std::find(poisoned.begin(), poisoned.end(), i) != poisoned.end();
+      t.rows.push_back({Value(static_cast<int64_t>(i)),
+                        Value(bad ? std::string("poison") : "row " + std::to_string(i)),
+                        i % 7 ? Value::Null() : Value(std::string("O'Brien; \\ \xC3\xA4 ;;"))});
+    }
+    access_->tables["T"] = std::move(t);
+  }
+
+  // Moves the source table into a fresh server table, `rows_per_round_trip` at a time.
+  // `cancel_at` > 0 clicks Cancel when the progress reaches that row.
+  Outcome Move(const std::string& table, size_t rows_per_round_trip, int cancel_at = 0) {
+    server_->Execute("CREATE TABLE \"" + table +
+                     "\" (\"ID\" int PRIMARY KEY, \"Name\" varchar(20) CHECK (\"Name\" <> "
+                     "'poison'), \"Memo\" text)");
+    Destination destination(server_.get());
+    destination.set_rows_per_round_trip(rows_per_round_trip);
+    RecordTransfer t;
+    t.source = &source_;
+    t.destination = &destination;
+    t.source_table = "T";
+    t.destination_table = table;
+    t.destination_column_list = "\"ID\", \"Name\", \"Memo\"";
+    t.source_file_name = "shop.mdb";
+    t.destination_database = "velkan";
+    RecordingStatus status;
+    if (cancel_at > 0)
+      status.on_events = [&] {
+        if (status.progress_position == cancel_at) Flags().abort_requested = true;
+      };
+    Outcome o;
+    Flags().abort_requested = false;
+    o.moved = MoveRecords(t, o.report, status);
+    Flags().abort_requested = false;
+    o.lines = status.lines;
+    o.events = status.events_processed;
+    o.progress_text = status.progress_text;
+    // The table name differs between the two runs; the statements must not otherwise.
+    for (size_t at; (at = o.report.find(table)) != std::string::npos;)
+      o.report.replace(at, table.size(), "TABLE");
+    o.table = QueryValue(*server_, "SELECT coalesce(string_agg(\"ID\" || '|' || \"Name\" || '|' || "
+                                   "coalesce(\"Memo\", '-'), E'\\n' ORDER BY \"ID\"), '') FROM \"" +
+                                       table + "\"")
+                  .Text();
+    return o;
+  }
+
+  // Runs both ways and checks that nothing a user can see differs.
+  void ExpectSameAsOneByOne(const std::string& label, int cancel_at = 0) {
+    Outcome alone = Move("alone_" + label, 1, cancel_at);
+    // Round trips smaller than, not dividing, equal to and larger than the progress step.
+    for (size_t per_trip : {size_t{2}, size_t{7}, Destination::kRowsPerRoundTrip, size_t{100}}) {
+      std::string where = label + " by " + std::to_string(per_trip);
+      Outcome batched = Move("batched_" + label, per_trip, cancel_at);
+      EXPECT_EQ(batched.moved, alone.moved) << where;
+      EXPECT_EQ(batched.report, alone.report) << where;
+      EXPECT_EQ(batched.lines, alone.lines) << where;
+      EXPECT_EQ(batched.events, alone.events) << where;
+      EXPECT_EQ(batched.progress_text, alone.progress_text) << where;
+      EXPECT_EQ(batched.table, alone.table) << where;
+      if (per_trip == Destination::kRowsPerRoundTrip) last_ = batched;
+      if (per_trip != 100)
+        server_->Execute("DROP TABLE \"batched_" + label + "\"");
+    }
+  }
+
+  int64_t Rows(const std::string& table) {
+    return QueryValue(*server_, "SELECT COUNT(*) FROM \"" + table + "\"").AsInteger();
+  }
+
+  std::unique_ptr<ScratchDatabase> db_;
+  std::shared_ptr<Connection> server_;
+  FakeAccess* access_ = nullptr;
+  Connection source_;
+  Outcome last_;
+};
+
+TEST_F(FastDirectTest, RejectedRowLeavesTheRowsBeforeItAndIsNamed) {
+  // First, last and middle of a round trip, the very first row and the very last.
+  for (int bad : {23, 1, 10, 11, 20, 45}) {
+    Source(45, {bad, bad + 3});
+    std::string label = "r" + std::to_string(bad);
+    ExpectSameAsOneByOne(label);
+    EXPECT_EQ(last_.moved, -1) << label;
+    EXPECT_EQ(Rows("batched_" + label), bad - 1) << label;
+    std::string sql = "SQL: INSERT INTO \"TABLE\" (\"ID\", \"Name\", \"Memo\") VALUES (" +
+                      std::to_string(bad) + ", E'poison', ";
+    EXPECT_NE(last_.report.find(sql), std::string::npos) << last_.report;
+    EXPECT_NE(last_.report.find("Error: -2147217900\r\nReason: ERROR: new row for relation"),
+              std::string::npos)
+        << last_.report;
+    // Only the rejected statement is quoted, never the batch it travelled in.
+    EXPECT_EQ(last_.report.find("SQL: "), last_.report.rfind("SQL: ")) << last_.report;
+    EXPECT_EQ(last_.report.find(");INSERT"), std::string::npos) << last_.report;
+  }
+}
+
+TEST_F(FastDirectTest, CancelAtRowThirtyLeavesThirtyRows) {
+  Source(100, {});
+  ExpectSameAsOneByOne("cancel", 30);
+  EXPECT_EQ(last_.moved, 30);
+  EXPECT_EQ(Rows("batched_cancel"), 30);
+  EXPECT_EQ(last_.progress_text, "shop.mdb - T -> velkan (30/100)");
+  EXPECT_EQ(last_.lines.back(), "  30 records moved");
+}
+
+TEST_F(FastDirectTest, AllRowsArriveWhateverTheLastRoundTripHolds) {
+  for (int rows : {0, 1, 9, 10, 11, 37}) {
+    Source(rows, {});
+    std::string label = "n" + std::to_string(rows);
+    ExpectSameAsOneByOne(label);
+    EXPECT_EQ(last_.moved, rows) << label;
+    EXPECT_EQ(Rows("batched_" + label), rows) << label;
+  }
+}
+
+TEST_F(FastDirectTest, FailureOutsideTheServerStillSendsTheRowsReadBeforeIt) {
+  // A value over the size limit ends the table with 1003; the held rows before it must be
+  // on the server as if each had been sent alone, and a rejected one among them wins.
+  for (bool poison_before : {false, true}) {
+    FakeTable t;
+    t.names = {"ID", "Name", "Memo"};
+    t.types = {3, 202, 205};
+    for (int i = 1; i <= 16; ++i)
+      t.rows.push_back({Value(static_cast<int64_t>(i)),
+                        Value(poison_before && i == 13 ? std::string("poison") : std::string("x")),
+                        i == 15 ? Value::FromBytes(Bytes(kMaxBlobSize + 1, 0x41)) : Value::Null()});
+    access_->tables["T"] = std::move(t);
+    std::string label = poison_before ? "blob_after_reject" : "blob";
+    ExpectSameAsOneByOne(label);
+    EXPECT_EQ(last_.moved, -1) << label;
+    EXPECT_EQ(Rows("batched_" + label), poison_before ? 12 : 14) << label;
+    EXPECT_NE(last_.report.find(poison_before ? "Error: -2147217900" : "Error: 1003"),
+              std::string::npos)
+        << last_.report;
+    EXPECT_EQ(last_.report.find("SQL: ") != std::string::npos, poison_before) << last_.report;
+  }
+}
+
+}  // namespace
+}  // namespace ferrolyte
