@@ -163,10 +163,28 @@ void AppendSqlDateTime(std::string& out, const Value& value) {
     return;
   }
   DateTimeFields f = OleDateToFields(SafeDate(value));
-  char buf[40];
-  int n = std::snprintf(buf, sizeof buf, "'%04d-%02d-%02d %02d:%02d:%02d'", f.year, f.month, f.day,
-                        f.hour, f.minute, f.second);
-  out.append(buf, static_cast<size_t>(n));
+  if (f.year < 0 || f.year > 9999) {
+    char buf[48];
+    int n = std::snprintf(buf, sizeof buf, "'%04d-%02d-%02d %02d:%02d:%02d'", f.year, f.month,
+                          f.day, f.hour, f.minute, f.second);
+    out.append(buf, static_cast<size_t>(n));
+    return;
+  }
+  // One per date column and row: formatted by hand, snprintf was a tenth of a dump run.
+  char buf[21] = "'0000-00-00 00:00:00";
+  auto two = [&buf](int at, int v) {
+    buf[at] = static_cast<char>('0' + v / 10 % 10);
+    buf[at + 1] = static_cast<char>('0' + v % 10);
+  };
+  two(1, f.year / 100);
+  two(3, f.year % 100);
+  two(6, f.month);
+  two(9, f.day);
+  two(12, f.hour);
+  two(15, f.minute);
+  two(18, f.second);
+  out.append(buf, 20);
+  out += '\'';
 }
 
 std::string SqlDateTime(const Value& value) {
