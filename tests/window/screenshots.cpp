@@ -1,14 +1,18 @@
 // Writes a picture of every wizard page, and of the advanced options dialog, into the
 // folder given as the first argument. Run under a display (see scripts/screenshots.sh).
+#include <accesswriter/writer.h>
+
 #include <QApplication>
 #include <QDir>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTimer>
 #include <QTreeWidget>
 #include <cstdio>
+#include <filesystem>
 
 #include "shell/program_flags.h"
 #include "shell/window/main_form.h"
@@ -24,6 +28,47 @@ bool Save(QWidget* widget, const QString& path) {
   const bool ok = widget->grab().save(path, "PNG");
   std::printf("%s %s\n", ok ? "wrote" : "FAILED", qPrintable(path));
   return ok;
+}
+
+// A small shop database whose tree and run look like a user's.
+std::string WriteShop(const std::string& folder) {
+  namespace aw = accesswriter;
+  const std::string path = folder + "/Northwind.mdb";
+  aw::DatabaseWriter db(path);
+  auto table = [&](const char* name, std::vector<std::pair<const char*, aw::ColumnType>> columns,
+                   int rows) {
+    aw::Table t{.name = name};
+    t.columns.push_back(
+        {.name = "Id", .type = aw::ColumnType::kLong, .auto_number = aw::AutoNumber::kIncrement});
+    for (const auto& [column, type] : columns) t.columns.push_back({.name = column, .type = type});
+    t.indexes.push_back({.name = "PrimaryKey", .columns = {{"Id"}}, .primary_key = true});
+    aw::TableWriter& writer = db.AddTable(t);
+    for (int i = 0; i < rows; ++i) {
+      std::vector<aw::Value> row{nullptr};
+      for (size_t c = 0; c < columns.size(); ++c) {
+        if (columns[c].second == aw::ColumnType::kText) {
+          row.emplace_back(std::string(columns[c].first) + " " + std::to_string(i + 1));
+        } else {
+          row.emplace_back(i * 3 + static_cast<int>(c));
+        }
+      }
+      writer.AddRow(row);
+    }
+  };
+  table("Customers", {{"CompanyName", aw::ColumnType::kText}, {"City", aw::ColumnType::kText}}, 91);
+  table("Employees", {{"LastName", aw::ColumnType::kText}, {"FirstName", aw::ColumnType::kText}},
+        9);
+  table("Orders",
+        {{"CustomerId", aw::ColumnType::kLong},
+         {"EmployeeId", aw::ColumnType::kLong},
+         {"ShipCity", aw::ColumnType::kText},
+         {"Freight", aw::ColumnType::kLong}},
+        4000);
+  table("Products",
+        {{"ProductName", aw::ColumnType::kText}, {"UnitsInStock", aw::ColumnType::kLong}}, 77);
+  table("Suppliers", {{"CompanyName", aw::ColumnType::kText}}, 29);
+  db.Finish();
+  return path;
 }
 
 }  // namespace
@@ -59,19 +104,40 @@ int main(int argc, char** argv) {
   form.txtDestinationDumpFilename->setText(QStringLiteral("/home/user/Documents/dump.sql"));
   page("DESTINATION", "3-destination-dump");
   form.optDestination[0]->setChecked(true);
-  page("SELECT_TABLES", "4-select-tables");
   page("TRANSFER_OPTIONS", "5-transfer-options");
-  form.Status().SetProgressRange("PROGRESS", 0, 100);
-  form.Status().SetProgress("Transferring table Orders", 40);
-  for (const char* line :
-       {"Connecting to the source database", "Creating table Customers",
-        "Transferring table Customers", "Creating table Orders", "Transferring table Orders"}) {
-    form.lvStatusLog->addTopLevelItem(new QTreeWidgetItem(QStringList{QLatin1String(line)}));
+
+  // The tree, the progress and the result of a real scan and run.
+  const std::string work =
+      (std::filesystem::temp_directory_path() /
+       ("ferrolyte-shots-" + std::to_string(QCoreApplication::applicationPid())))
+          .string();
+  std::filesystem::create_directories(work);
+  form.txtSourceFilename->setText(QString::fromStdString(WriteShop(work)));
+  form.optDestination[1]->setChecked(true);
+  form.txtDestinationDumpFilename->setText(QString::fromStdString(work + "/northwind.sql"));
+  ShowWizardPage(form, Flags().current_page, "SELECT_TABLES", true);
+  for (QTreeWidgetItemIterator it(form.tvSourceTables); *it; ++it) {
+    if ((*it)->text(0) == "Orders") (*it)->setExpanded(true);
+    if ((*it)->text(0) == "Freight" || (*it)->text(0) == "Suppliers")
+      (*it)->setCheckState(0, Qt::Unchecked);
   }
-  page("PROGRESS", "6-progress");
-  form.txtReport->setPlainText(
-      QStringLiteral("Tables: 2\nCustomers: 91 records\nOrders: 830 records\n"));
-  page("SAVESETTINGS", "7-result");
+  ok &= Save(&form, QStringLiteral("%1/4-select-tables-%2.png").arg(out, suffix));
+  ShowWizardPage(form, Flags().current_page, "TRANSFER_OPTIONS", true);
+  bool progress_saved = false;
+  QTimer during;
+  during.setInterval(0);
+  QObject::connect(&during, &QTimer::timeout, [&] {
+    if (!progress_saved && Flags().current_page == "PROGRESS" && form.pbStatus->value() >= 1500) {
+      progress_saved = true;
+      ok &= Save(&form, QStringLiteral("%1/6-progress-%2.png").arg(out, suffix));
+    }
+  });
+  during.start();
+  form.cmdFinish->click();
+  during.stop();
+  ok &= progress_saved;
+  ok &= Save(&form, QStringLiteral("%1/7-result-%2.png").arg(out, suffix));
+  std::filesystem::remove_all(work);
 
   AdvancedOptionsForm& advanced = form.AdvancedOptions();
   advanced.show();
