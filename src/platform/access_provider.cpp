@@ -394,7 +394,8 @@ std::unordered_map<int32_t, std::string> ReadComplexTexts(AccessFile& file, MdbH
 
 std::unique_ptr<ConnectionBackend> OpenAccessBackend(const std::string& connection_string) {
   AccessConnectionSettings settings = ParseAccessConnectionString(connection_string);
-  auto file = AccessFile::Open(settings.data_source, EngineErrorStyle::kAdo);
+  auto file = AccessFile::Open(settings.data_source, EngineErrorStyle::kAdo,
+                               settings.database_password, settings.system_database);
   return std::make_unique<AccessBackend>(std::move(file), std::move(settings));
 }
 

@@ -238,16 +238,18 @@ class LibmdbWorkspace : public DaoWorkspace {
 
   std::shared_ptr<DaoDatabase> OpenDatabase(const std::string& name, bool, bool,
                                             const std::string& connect) override {
-    // Kept for the password check a later version adds; libmdb opens read-only regardless.
-    database_password_.clear();
+    std::string database_password;
     for (const std::string& part : Split(connect, ";"))
       if (part.size() >= 4 && EqualsIgnoreCase(part.substr(0, 4), "PWD="))
-        database_password_ = part.substr(4);
-    return std::make_shared<LibmdbDatabase>(AccessFile::Open(name, EngineErrorStyle::kDao));
+        database_password = part.substr(4);
+    // The workgroup user and password are not checked: the workgroup file format does not
+    // enforce them; the file itself must be usable.
+    return std::make_shared<LibmdbDatabase>(
+        AccessFile::Open(name, EngineErrorStyle::kDao, database_password, system_db_));
   }
 
  private:
-  std::string system_db_, user_, password_, database_password_;
+  std::string system_db_, user_, password_;
 };
 
 class LibmdbEngine : public DaoEngine {

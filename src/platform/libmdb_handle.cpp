@@ -5,6 +5,8 @@
 #include <algorithm>
 
 #include "platform/access_rows.h"
+#include "platform/jet_password.h"
+#include "platform/office_crypto.h"
 #include "support/errors.h"
 #include "support/safe.h"
 #include "support/text.h"
@@ -27,6 +29,10 @@ uint32_t Le32(const uint8_t* p) {
                                  const std::string& text) {
   if (style == EngineErrorStyle::kDao) throw Error(dao_number, "DAO.Workspace", text);
   throw Error(kAdoGeneric, "Microsoft JET Database Engine", text);
+}
+
+PasswordErrorStyle ToPasswordStyle(EngineErrorStyle style) {
+  return style == EngineErrorStyle::kDao ? PasswordErrorStyle::kDao : PasswordErrorStyle::kAdo;
 }
 
 bool IsRegularFile(const std::string& path) {
@@ -78,17 +84,30 @@ void MdbHandleCloser::operator()(MdbHandle* handle) const {
   if (handle) mdb_close(handle);
 }
 
-std::shared_ptr<AccessFile> AccessFile::Open(const std::string& path, EngineErrorStyle style) {
+std::shared_ptr<AccessFile> AccessFile::Open(const std::string& path, EngineErrorStyle style,
+                                             const std::string& password,
+                                             const std::string& system_db) {
   if (path.empty() || !IsRegularFile(path))
     RaiseOpenError(style, kDaoFileNotFound, "Could not find file '" + path + "'.");
-  MdbHandlePtr mdb(mdb_open(path.c_str(), MDB_NOFLAGS));
+  const PasswordErrorStyle password_style = ToPasswordStyle(style);
+  if (!system_db.empty()) CheckWorkgroupFile(system_db, password_style);
+  // Every check happens before libmdb sees the file, so a refused password never gets as far
+  // as an empty or partly read catalogue.
+  Bytes page0 = ReadDefinitionPage(path, password_style);
+  MdbHandlePtr mdb;
+  if (IsEncryptedAccdb(page0)) {
+    auto image = std::make_shared<std::vector<uint8_t>>(DecryptAccdb(path, password, password_style));
+    mdb = MdbHandlePtr(mdb_open_buffer(image->data(), image->size(), MDB_NOFLAGS),
+                       MdbHandleCloser{image});
+  } else {
+    CheckJetPassword(page0, password, password_style);
+    mdb = MdbHandlePtr(mdb_open(path.c_str(), MDB_NOFLAGS));
+  }
   if (!mdb)
     RaiseOpenError(style, kDaoUnrecognizedFormat, "Unrecognized database format '" + path + "'.");
   if (!mdb_read_catalog(mdb.get(), MDB_ANY))
     RaiseOpenError(style, kDaoUnrecognizedFormat,
-                   "The database '" + path +
-                       "' cannot be read: it is encrypted or damaged. Encrypted Access 2007 and "
-                       "later files are not supported.");
+                   "The database '" + path + "' cannot be read: it is damaged.");
   // Standard dashed form for GUID texts that libmdb produces itself.
   mdb_set_repid_fmt(mdb.get(), MDB_BRACES_4_2_2_8);
   return std::shared_ptr<AccessFile>(new AccessFile(path, std::move(mdb)));
@@ -104,7 +123,7 @@ bool AccessFile::IsJet3() const {
 }
 
 MdbHandlePtr AccessFile::Clone() const {
-  MdbHandlePtr clone(mdb_clone_handle(mdb_.get()));
+  MdbHandlePtr clone(mdb_clone_handle(mdb_.get()), MdbHandleCloser{mdb_.get_deleter().image});
   if (!clone) throw Error(kAdoGeneric, "Microsoft JET Database Engine", "Out of memory.");
   return clone;
 }

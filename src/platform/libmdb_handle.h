@@ -24,6 +24,9 @@ using MdbTablePtr = std::unique_ptr<MdbTableDef, MdbTableDeleter>;
 
 struct MdbHandleCloser {
   void operator()(MdbHandle* handle) const;
+  // The decrypted image a buffer-opened handle reads from: libmdb keeps only a pointer to it,
+  // so every handle on it, clones included, holds it until closed.
+  std::shared_ptr<std::vector<uint8_t>> image;
 };
 using MdbHandlePtr = std::unique_ptr<MdbHandle, MdbHandleCloser>;
 
@@ -60,8 +63,13 @@ struct RelationshipColumn {
 class AccessFile {
  public:
   // Opens the file read-only and reads its catalogue. Raises the engine's errors: a missing
-  // file, a file that is not an Access database, an encrypted or unreadable one.
-  static std::shared_ptr<AccessFile> Open(const std::string& path, EngineErrorStyle style);
+  // file, a file that is not an Access database, an unreadable one, a wrong database password
+  // ("Not a valid password."), a missing or unusable workgroup file (system_db). A file
+  // without database password opens whatever password is given; an encrypted .accdb is
+  // decrypted into memory, never onto the disk.
+  static std::shared_ptr<AccessFile> Open(const std::string& path, EngineErrorStyle style,
+                                          const std::string& password = "",
+                                          const std::string& system_db = "");
   ~AccessFile();
   AccessFile(const AccessFile&) = delete;
   AccessFile& operator=(const AccessFile&) = delete;
