@@ -10,11 +10,9 @@
 #include "platform/ado.h"
 #include "shell/status.h"
 #include "support/value.h"
+#include "wizard/settings.h"
 
 namespace ferrolyte {
-
-// The settings section every setting of a run is read from.
-inline constexpr char kSettingsSection[] = "Velkan Ferrolyte";
 
 // Opens a connection from its connection string; raises the provider's error.
 using ConnectionOpener = std::function<std::shared_ptr<Connection>(const std::string&)>;
