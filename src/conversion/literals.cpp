@@ -79,6 +79,13 @@ void AppendFloating(std::string& out, double value, int digits) {
   }
   char buf[64];
   auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, digits);
+  double back = 0;
+  auto parsed = std::from_chars(buf, end, back);
+  if (parsed.ec == std::errc::result_out_of_range || std::isinf(back)) {
+    // Rounding the largest doubles to fewer digits lands past the range the server accepts;
+    // the shortest exact form stays inside it.
+    end = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general).ptr;
+  }
   for (char* p = buf; p != end; ++p)
     if (*p == 'e') *p = 'E';
   AppendWithoutLeadingZero(out, buf, end);

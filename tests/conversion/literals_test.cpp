@@ -62,6 +62,8 @@ TEST(LiteralsTest, SqlNumberForms) {
       {Value::Decimal("-0.25"), "-.25"},
       {Value::Decimal("12345678901234567890.1234"), "12345678901234567890.1234"},
       {Value::Decimal("-922337203685477.5808"), "-922337203685477.5808"},
+      {Value(1.7976931348623157e308), "1.7976931348623157E+308"},  // rounding would overflow
+      {Value(-1.7976931348623157e308), "-1.7976931348623157E+308"},
       {Value(std::nan("")), "'NaN'"},
       {Value(-HUGE_VAL), "'-Infinity'"},
       {Value("12"), "E'12'"},
