@@ -5,14 +5,6 @@
 namespace ferrolyte {
 namespace {
 
-// Only the space counts as blank; tabs are ordinary characters.
-std::string TrimSpaces(std::string_view text) {
-  size_t b = text.find_first_not_of(' ');
-  if (b == std::string_view::npos) return "";
-  size_t e = text.find_last_not_of(' ');
-  return std::string(text.substr(b, e - b + 1));
-}
-
 // Reads a quoted word from the start of rest (which begins with the opening quote).
 std::string ReadQuoted(std::string_view& rest) {
   std::string out;

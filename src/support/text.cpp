@@ -187,6 +187,13 @@ std::string Trim(std::string_view text) {
   return std::string(text.substr(b, e - b + 1));
 }
 
+std::string TrimSpaces(std::string_view text) {
+  size_t b = text.find_first_not_of(' ');
+  if (b == std::string_view::npos) return "";
+  size_t e = text.find_last_not_of(' ');
+  return std::string(text.substr(b, e - b + 1));
+}
+
 std::vector<std::string> Split(std::string_view text, std::string_view separator) {
   std::vector<std::string> parts;
   size_t pos = 0;

@@ -32,6 +32,8 @@ bool EndsWithIgnoreCase(std::string_view text, std::string_view suffix);
 std::string ReplaceAll(std::string_view text, std::string_view from, std::string_view to);
 // Removes leading and trailing spaces and tabs.
 std::string Trim(std::string_view text);
+// Removes leading and trailing spaces only; tabs stay part of the text.
+std::string TrimSpaces(std::string_view text);
 // Splits at every occurrence of separator (not empty); always yields at least one part.
 std::vector<std::string> Split(std::string_view text, std::string_view separator);
 // Joins the parts with the separator between them.

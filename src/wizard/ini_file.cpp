@@ -7,14 +7,6 @@
 namespace ferrolyte {
 namespace {
 
-// Only the space counts as blank in settings files; tabs stay part of names and values.
-std::string TrimSpaces(std::string_view text) {
-  size_t b = text.find_first_not_of(' ');
-  if (b == std::string_view::npos) return "";
-  size_t e = text.find_last_not_of(' ');
-  return std::string(text.substr(b, e - b + 1));
-}
-
 // Drops the first and last character and turns each doubled quote into one.
 std::string Unquote(const std::string& text) {
   std::string inner = text.size() >= 2 ? text.substr(1, text.size() - 2) : "";
