@@ -14,9 +14,13 @@ import { fileURLToPath } from "node:url";
 
 const here = dirname(fileURLToPath(import.meta.url));
 let MDBReader;
+let Database;
 try {
   const require = createRequire(join(here, "package.json"));
-  MDBReader = (await import(require.resolve("mdb-reader"))).default;
+  const entry = require.resolve("mdb-reader");
+  MDBReader = (await import(entry)).default;
+  // The reader's own page access, so that raw decoding below also sees decrypted pages.
+  Database = (await import(join(dirname(entry), "Database.js"))).Database;
 } catch (e) {
   console.error(`dump.mjs: cannot load mdb-reader (run "npm ci" in ${here}): ${e.message}`);
   process.exit(3);
@@ -137,8 +141,9 @@ function parseProperties(blob) {
   return result;
 }
 
+const pages = new Database(buffer, password ?? "");
 function page(n) {
-  return buffer.subarray(n * pageSize, (n + 1) * pageSize);
+  return n === 0 ? buffer.subarray(0, pageSize) : pages.getPage(n);
 }
 
 function tableDefinition(first) {

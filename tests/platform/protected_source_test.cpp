@@ -100,7 +100,9 @@ void ExpectRefused(const Error& e, int32_t number, const std::string& what) {
   EXPECT_EQ(e.description(), "Not a valid password.") << what;
 }
 
-bool HaveSharedFiles() { return fs::is_directory(SharedFile("")); }
+bool HaveSharedFiles() {
+  return fs::is_directory(SharedFile(""));
+}
 
 TEST(ProtectedSharedFileTest, RightPasswordReadsEveryRowThroughTheProvider) {
   if (!HaveSharedFiles()) GTEST_SKIP() << "no shared Access files";
@@ -187,32 +189,41 @@ TEST(UnprotectedFileTest, AnyPasswordOpens) {
   }
 }
 
-// Writer-made files, with and without a database password, in both formats.
+// A writer-made file holding the table Parts with two rows.
+std::string WriteParts(const std::string& path, aw::Format format, const std::string& password,
+                       bool encrypt = false) {
+  aw::DatabaseWriter db(path, {.format = format, .password = password, .encrypt = encrypt});
+  aw::Table t{.name = "Parts"};
+  t.columns = {{.name = "Id", .type = aw::ColumnType::kLong},
+               {.name = "Label", .type = aw::ColumnType::kText, .size = 20}};
+  aw::TableWriter& rows = db.AddTable(t);
+  rows.AddRow({1, "bolt"});
+  rows.AddRow({2, "nut"});
+  db.Finish();
+  return path;
+}
+
+// Writer-made files, with and without a database password, in both formats, and encrypted.
 class WrittenFileTest : public ::testing::Test {
  protected:
-  std::string Write(const std::string& name, aw::Format format, const std::string& password) {
-    std::string path = dir_.File(name);
-    aw::DatabaseWriter db(path, {.format = format, .password = password});
-    aw::Table t{.name = "Parts"};
-    t.columns = {{.name = "Id", .type = aw::ColumnType::kLong},
-                 {.name = "Label", .type = aw::ColumnType::kText, .size = 20}};
-    aw::TableWriter& rows = db.AddTable(t);
-    rows.AddRow({1, "bolt"});
-    rows.AddRow({2, "nut"});
-    db.Finish();
-    return path;
+  std::string Write(const std::string& name, aw::Format format, const std::string& password,
+                    bool encrypt = false) {
+    return WriteParts(dir_.File(name), format, password, encrypt);
   }
   testing::TempDir dir_;
 };
 
-TEST_F(WrittenFileTest, PasswordIsEnforcedInBothFormats) {
+TEST_F(WrittenFileTest, PasswordIsEnforcedInEveryForm) {
   struct Case {
     std::string name;
     aw::Format format;
+    bool encrypt;
   };
-  for (const Case& c : {Case{"locked.mdb", aw::Format::kJet4}, Case{"locked.accdb", aw::Format::kAce12}}) {
+  for (const Case& c : {Case{"locked.mdb", aw::Format::kJet4, false},
+                        Case{"locked.accdb", aw::Format::kAce12, false},
+                        Case{"encrypted.accdb", aw::Format::kAce12, true}}) {
     SCOPED_TRACE(c.name);
-    std::string path = Write(c.name, c.format, "Geheim9");
+    std::string path = Write(c.name, c.format, "Geheim9", c.encrypt);
     EXPECT_EQ(AdoRowCounts(path, "Geheim9", "Parts"), (std::pair<int64_t, int64_t>{2, 2}));
     EXPECT_EQ(DaoTableNames(path, "Geheim9"), std::vector<std::string>{"Parts"});
     for (const std::string& wrong : WrongPasswords("Geheim9")) {
@@ -220,6 +231,7 @@ TEST_F(WrittenFileTest, PasswordIsEnforcedInBothFormats) {
       ExpectRefused(DaoOpenError(path, wrong), 3031, wrong);
     }
 
+    if (c.encrypt) continue;
     std::string open = Write("open-" + c.name, c.format, "");
     for (const std::string& pw : {"", "Geheim9"}) {
       EXPECT_EQ(AdoRowCounts(open, pw, "Parts"), (std::pair<int64_t, int64_t>{2, 2})) << pw;
@@ -236,7 +248,8 @@ TEST_F(WrittenFileTest, WorkgroupFileIsCheckedAndTheDatabasePasswordStillApplies
     auto engine = CreateLibmdbEngine();
     engine->SetSystemDB(system_db);
     try {
-      auto db = engine->CreateWorkspace("", "admin", "user secret")->OpenDatabase(file, false, true, "");
+      auto db =
+          engine->CreateWorkspace("", "admin", "user secret")->OpenDatabase(file, false, true, "");
       if (db->TableDefs().empty()) return Error(-1, "no tables");
     } catch (const Error& e) {
       return e;
@@ -266,13 +279,19 @@ TEST_F(WrittenFileTest, WorkgroupFileIsCheckedAndTheDatabasePasswordStillApplies
 // The scan opens the column catalogue through the provider before the engine, so a wrong
 // password ends it with the provider's refusal, and no schema file is written.
 TEST(ProtectedScanTest, ScansWithTheRightPasswordAndRefusesAnyOther) {
-  if (!HaveSharedFiles()) GTEST_SKIP() << "no shared Access files";
   testing::TempDir dir;
   testing::ScopedEnv temp("TEMP", dir.path().c_str());
-  for (const ProtectedFile& f : kSharedFiles) {
+  std::vector<ProtectedFile> files = {
+      {WriteParts(dir.File("locked.mdb"), aw::Format::kJet4, "Geheim9"), "Geheim9", "Parts", 2},
+      {WriteParts(dir.File("encrypted.accdb"), aw::Format::kAce12, "Geheim9", true), "Geheim9",
+       "Parts", 2}};
+  if (HaveSharedFiles())
+    for (const ProtectedFile& f : kSharedFiles)
+      files.push_back({SharedFile(f.file), f.password, f.table, f.rows});
+  for (const ProtectedFile& f : files) {
     SCOPED_TRACE(f.file);
     RecordingStatus status;
-    auto doc = ScanAccessDatabase(SharedFile(f.file), f.password, "", "", status);
+    auto doc = ScanAccessDatabase(f.file, f.password, "", "", status);
     std::string xml = SchemaXmlText(*doc);
     EXPECT_NE(xml.find("<Table><Name>" + f.table + "</Name>"), std::string::npos) << xml;
     EXPECT_NE(xml.find("<Field>"), std::string::npos) << xml;
@@ -280,7 +299,7 @@ TEST(ProtectedScanTest, ScansWithTheRightPasswordAndRefusesAnyOther) {
 
     RecordingStatus refused;
     try {
-      ScanAccessDatabase(SharedFile(f.file), f.password + "!", "", "", refused);
+      ScanAccessDatabase(f.file, f.password + "!", "", "", refused);
       ADD_FAILURE() << "wrong password accepted";
     } catch (const Error& e) {
       ExpectRefused(e, kAdoInvalidPassword, "scan");

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <set>
 #include <string>
 #include <vector>
@@ -475,6 +476,74 @@ TEST(Password, ReaderRecoversExactlyThePasswordSet) {
   w.Finish();
   EXPECT_EQ(readers::MdbReaderDump(dir / "none.mdb")["password"], nullptr);
   EXPECT_THROW(DatabaseWriter(dir / "long.mdb", {.password = std::string(21, 'x')}), WriteError);
+}
+
+// ---------------------------------------------------------------------------------------
+// Encryption.
+
+// Whether the raw file bytes hold `text` as Jet 4 compressed text (one byte per character).
+bool FileHoldsText(const std::filesystem::path& file, const std::string& text) {
+  std::ifstream in(file, std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(in)), {});
+  return bytes.find(text) != std::string::npos;
+}
+
+TEST(Encryption, MdbReaderSeesThePlainContentWithThePasswordOnly) {
+  TempDir dir;
+  const std::string password = "Kennwort 9 ü";
+  auto write = [&](const std::filesystem::path& file, bool encrypt) {
+    DatabaseWriter w(
+        file, {.format = Format::kAce12, .password = encrypt ? password : "", .encrypt = encrypt});
+    Table t{.name = "Notes"};
+    t.columns = {{.name = "Id", .type = ColumnType::kLong, .auto_number = AutoNumber::kIncrement},
+                 {.name = "Title", .type = ColumnType::kText, .size = 40},
+                 {.name = "Body", .type = ColumnType::kMemo}};
+    t.indexes.push_back({.name = "PrimaryKey", .columns = {{"Id"}}, .primary_key = true});
+    auto& rows = w.AddTable(t);
+    // Enough rows for several data pages, and a long value that spans pages.
+    for (int i = 0; i < 400; ++i)
+      rows.AddRow({nullptr, "Zebra-Quartz " + std::to_string(i), "short"});
+    rows.AddRow({nullptr, "long", std::string(9000, 'q') + " Zebra-Quartz"});
+    w.Finish();
+  };
+  write(dir / "plain.accdb", false);
+  write(dir / "secret.accdb", true);
+
+  json plain = readers::MdbReaderDump(dir / "plain.accdb");
+  json secret = readers::MdbReaderDump(dir / "secret.accdb", password);
+  // The header password field is all the two differ in: an encrypted file keeps none there.
+  plain.erase("password");
+  secret.erase("password");
+  EXPECT_EQ(TableIn(secret, "Notes")["rowCount"], 401);
+  EXPECT_EQ(secret, plain);
+
+  EXPECT_TRUE(FileHoldsText(dir / "plain.accdb", "Zebra-Quartz"));
+  EXPECT_FALSE(FileHoldsText(dir / "secret.accdb", "Zebra-Quartz"));
+  for (const std::string wrong : {"", "kennwort 9 ü", "Kennwort 9"}) {
+    SCOPED_TRACE(wrong);
+    EXPECT_THROW(readers::MdbReaderDump(dir / "secret.accdb", wrong), std::runtime_error);
+  }
+}
+
+TEST(Encryption, RefusesWhatAccessCannotEncrypt) {
+  TempDir dir;
+  EXPECT_THROW(DatabaseWriter(dir / "a.mdb", {.password = "pw", .encrypt = true}), WriteError);
+  EXPECT_THROW(DatabaseWriter(dir / "b.accdb", {.format = Format::kAce12, .encrypt = true}),
+               WriteError);
+  EXPECT_THROW(DatabaseWriter(
+                   dir / "c.accdb",
+                   {.format = Format::kAce12, .password = std::string(256, 'x'), .encrypt = true}),
+               WriteError);
+  // Unlike the header password, the encryption password may be longer than 20 characters.
+  const std::string long_password(255, 'x');
+  {
+    DatabaseWriter w(dir / "d.accdb",
+                     {.format = Format::kAce12, .password = long_password, .encrypt = true});
+    w.AddTable({.name = "T", .columns = {{.name = "A", .type = ColumnType::kLong}}}).AddRow({7});
+    w.Finish();
+  }
+  EXPECT_EQ(TableIn(readers::MdbReaderDump(dir / "d.accdb", long_password), "T")["rows"][0]["A"],
+            7);
 }
 
 TEST(Password, MaskedBytesMatchAFileAccessWrote) {

@@ -197,6 +197,7 @@ DatabaseDescription ParseDescription(const json& j) {
     Fail("format", "must be \"jet4\" or \"ace12\"");
   }
   d.options.password = Get<std::string>(j, "password", "database", "");
+  d.options.encrypt = Get<bool>(j, "encrypt", "database", false);
   d.options.creation_date = Get<double>(j, "creation_date", "database", d.options.creation_date);
   if (j.contains("tables")) {
     for (std::size_t ti = 0; ti < j["tables"].size(); ++ti) {

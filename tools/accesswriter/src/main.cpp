@@ -11,10 +11,12 @@
 namespace {
 
 int Usage() {
-  std::fprintf(stderr,
-               "usage: ferrolyte-mkdb [--ace12] [--password P] description.json out.mdb\n"
-               "       ferrolyte-mkdb [--ace12] --bench-rows N out.mdb\n"
-               "       ferrolyte-mkdb [--ace12] --bench-tables N out.mdb\n");
+  std::fprintf(
+      stderr,
+      "usage: ferrolyte-mkdb [--ace12] [--password P [--encrypt]] description.json out.mdb\n"
+      "       ferrolyte-mkdb [--ace12] [--password P [--encrypt]] --bench-rows N out.mdb\n"
+      "       ferrolyte-mkdb [--ace12] [--password P [--encrypt]] --bench-tables N out.mdb\n"
+      "--encrypt encrypts the whole .accdb with the password, as Access 2010 does.\n");
   return 2;
 }
 
@@ -25,6 +27,7 @@ int main(int argc, char** argv) {
   bool ace = false;
   std::string password;
   bool have_password = false;
+  bool encrypt = false;
   std::string bench;
   std::string count;
   std::vector<std::string> positional;
@@ -35,6 +38,8 @@ int main(int argc, char** argv) {
     } else if (a == "--password" && i + 1 < argc) {
       password = argv[++i];
       have_password = true;
+    } else if (a == "--encrypt") {
+      encrypt = true;
     } else if ((a == "--bench-rows" || a == "--bench-tables") && i + 1 < argc) {
       bench = std::string(a);
       count = argv[++i];
@@ -52,6 +57,7 @@ int main(int argc, char** argv) {
       if (positional.size() != 1) return Usage();
       if (ace) options.format = accesswriter::Format::kAce12;
       options.password = password;
+      options.encrypt = encrypt;
       char* end = nullptr;
       unsigned long long n = std::strtoull(count.c_str(), &end, 10);
       if (end == count.c_str() || *end != '\0') return Usage();
@@ -66,6 +72,7 @@ int main(int argc, char** argv) {
     auto d = accesswriter::ReadDescriptionFile(positional[0]);
     if (ace) d.options.format = accesswriter::Format::kAce12;
     if (have_password) d.options.password = password;
+    if (encrypt) d.options.encrypt = true;
     accesswriter::WriteDatabase(positional[1], d);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "ferrolyte-mkdb: %s\n", e.what());

@@ -15,6 +15,7 @@
 #include <set>
 
 #include "encoding.h"
+#include "encryption.h"
 
 namespace accesswriter {
 
@@ -159,7 +160,14 @@ struct internal::DatabaseState {
     if (next_page > 0x00ffffff) throw WriteError("database grew past the largest page number");
     return first;
   }
+  std::unique_ptr<internal::AgileEncryption> encryption;
+
   void WritePage(std::uint32_t page, const std::uint8_t* data) {
+    std::array<std::uint8_t, kPageSize> encrypted;
+    if (encryption && page != 0) {
+      encryption->EncryptPage(page, data, kPageSize, encrypted.data());
+      data = encrypted.data();
+    }
     off_t at = static_cast<off_t>(page) * kPageSize;
     std::size_t done = 0;
     while (done < kPageSize) {
@@ -677,7 +685,15 @@ DatabaseWriter::DatabaseWriter(const std::filesystem::path& path, DatabaseOption
     : state_(std::make_unique<internal::DatabaseState>()) {
   state_->path = path;
   state_->options = std::move(options);
-  if (internal::Utf8ToUtf16(state_->options.password).size() > 20) {
+  const DatabaseOptions& o = state_->options;
+  if (o.encrypt) {
+    if (o.format != Format::kAce12) throw WriteError("only .accdb files can be encrypted");
+    if (o.password.empty()) throw WriteError("an encrypted database needs a password");
+    if (internal::Utf8ToUtf16(o.password).size() > 255) {
+      throw WriteError("database password longer than 255 characters");
+    }
+    state_->encryption = std::make_unique<internal::AgileEncryption>(o.password, o.spin_count);
+  } else if (internal::Utf8ToUtf16(o.password).size() > 20) {
     throw WriteError("database password longer than 20 characters");
   }
   state_->fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
@@ -1258,7 +1274,9 @@ void DatabaseWriter::Finish() {
   Set32(&h[0x6a], 0x000011a6);
   Set32(&h[0x6e], 0x00000409);  // General sort order
   std::memcpy(&h[0x72], &now, 8);
-  Bytes pw = internal::Utf16Le(internal::Utf8ToUtf16(db.options.password));
+  // An encrypted file keeps its password in the encryption header only.
+  Bytes pw =
+      db.encryption ? Bytes{} : internal::Utf16Le(internal::Utf8ToUtf16(db.options.password));
   std::uint32_t mask = static_cast<std::uint32_t>(static_cast<std::int32_t>(std::floor(now)));
   for (std::size_t i = 0; i < 40; ++i) {
     std::uint8_t c = i < pw.size() ? pw[i] : 0;
@@ -1266,6 +1284,15 @@ void DatabaseWriter::Finish() {
   }
   static constexpr std::uint8_t kVersion[] = {0x54, 0x06, 0x00, 0x00, '4', '.', '0', 0x00};
   std::memcpy(&h[0x98], kVersion, sizeof kVersion);
+  if (db.encryption) {
+    std::memcpy(&h[0x3e], db.encryption->encoding_key(), 4);
+    const Bytes& provider = db.encryption->provider();
+    constexpr std::size_t kProviderAt = 0x299;
+    if (provider.size() > kPageSize - kProviderAt - 2)
+      throw WriteError("encryption header too long");
+    Set16(&h[kProviderAt], static_cast<std::uint16_t>(provider.size()));
+    std::memcpy(&h[kProviderAt + 2], provider.data(), provider.size());
+  }
   static constexpr std::uint8_t kKey[] = {0xc7, 0xda, 0x39, 0x6b};
   internal::Rc4(kKey, 4, &h[0x18], 128);
   db.WritePage(0, h.data());

@@ -2,7 +2,7 @@
 //
 // JSON layout (every key but "tables"/"name"/"columns"/"type" is optional):
 //
-//   {"format": "jet4" | "ace12", "password": "...", "creation_date": 45000.5,
+//   {"format": "jet4" | "ace12", "password": "...", "encrypt": false, "creation_date": 45000.5,
 //    "tables": [{"name": "Orders", "description": "...", "hidden": false, "system": false,
 //                "columns": [{"name": "Id", "type": "long", "auto_number": "increment",
 //                             "size": 50, "fixed_length": false, "required": true,

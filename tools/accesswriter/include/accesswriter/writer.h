@@ -197,8 +197,14 @@ class Value {
 
 struct DatabaseOptions {
   Format format = Format::kJet4;
-  // Database password (at most 20 characters); empty for none.
+  // Database password (at most 20 characters, 255 when encrypted); empty for none.
   std::string password;
+  // Encrypt the whole file with the password (Office agile encryption: AES-256, SHA-512),
+  // as Access 2010 and later do for an .accdb with a password. kAce12 only; the header then
+  // holds no password of its own.
+  bool encrypt = false;
+  // Rounds of the password key derivation; Access uses 100000.
+  std::uint32_t spin_count = 100000;
   // Creation date stored in the header; also the key of the password mask.
   double creation_date = 45000.5;
 };
