@@ -239,9 +239,10 @@ class LibmdbWorkspace : public DaoWorkspace {
   std::shared_ptr<DaoDatabase> OpenDatabase(const std::string& name, bool, bool,
                                             const std::string& connect) override {
     std::string database_password;
+    // Trimmed as the provider trims its values, so that both accept the same passwords.
     for (const std::string& part : Split(connect, ";"))
       if (part.size() >= 4 && EqualsIgnoreCase(part.substr(0, 4), "PWD="))
-        database_password = part.substr(4);
+        database_password = Trim(part.substr(4));
     // The workgroup user and password are not checked: the workgroup file format does not
     // enforce them; the file itself must be usable.
     return std::make_shared<LibmdbDatabase>(

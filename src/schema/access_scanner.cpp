@@ -1,5 +1,6 @@
 #include "schema/access_scanner.h"
 
+#include "conversion/connections.h"
 #include "platform/dao.h"
 #include "schema/column_catalogue.h"
 #include "schema/engine.h"
@@ -91,7 +92,9 @@ std::shared_ptr<pugi::xml_document> ScanAccessDatabase(const std::string& file_n
 
   std::shared_ptr<DaoWorkspace> workspace;
   std::string connect;
-  if (!system_db.empty()) {
+  // The provider ignores a workgroup file for an .accdb but keeps its database password;
+  // the engine must open it the same way.
+  if (!system_db.empty() && !IsAccdbFile(file_name)) {
     engine->SetSystemDB(system_db);
     workspace = engine->CreateWorkspace("", user_name, password);
   } else {

@@ -6,13 +6,23 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
+#include <utility>
+#include <vector>
 
+#include "platform/ado.h"
+#include "schema/access_scanner.h"
+#include "shell/status.h"
+#include "support/errors.h"
 #include "support/files.h"
 #include "support/text.h"
 #include "testing/temp_dir.h"
+#include "wizard/source_check.h"
 
 namespace ferrolyte {
 namespace {
@@ -167,6 +177,111 @@ TEST_F(AutorunTest, ConversionErrorBlockGivesExitStatus3) {
   EXPECT_EQ(out.status, 3) << Log();
   EXPECT_NE(Log().find("Error opening dump file: "), std::string::npos);
   EXPECT_EQ(LogLines().back(), "End");
+}
+
+// The wizard's source check, the scan and an unattended run, each given the same source
+// fields, must agree: all open the file, or all refuse it with the provider's number and text.
+TEST_F(AutorunTest, SourcePasswordIsJudgedAlikeByTheWizardTheScanAndTheRun) {
+  ScopedEnv temp("TEMP", dir_.path().c_str());
+  const std::vector<accesswriter::Value> parts[] = {{1, "bolt"}, {2, "nut"}};
+  auto write = [&](const std::string& name, accesswriter::Format format,
+                   const std::string& password) {
+    std::string file = dir_.File(name);
+    accesswriter::DatabaseWriter db(file, {.format = format, .password = password});
+    accesswriter::Table t{.name = "Parts"};
+    t.columns = {{.name = "Id", .type = accesswriter::ColumnType::kLong},
+                 {.name = "Label", .type = accesswriter::ColumnType::kText, .size = 20}};
+    accesswriter::TableWriter& rows = db.AddTable(t);
+    for (const auto& row : parts) rows.AddRow(row);
+    db.Finish();
+    return file;
+  };
+  const std::string mdb = write("locked.mdb", accesswriter::Format::kJet4, "Geheim9");
+  const std::string accdb = write("locked.accdb", accesswriter::Format::kAce12, "Geheim9");
+  const std::string workgroup = write("system.mdw", accesswriter::Format::kJet4, "");
+  const long written = std::size(parts);
+
+  struct Case {
+    std::string file, system_db, password, table;
+    long rows;  // -1: refused
+  };
+  std::vector<Case> cases = {
+      {mdb, "", "Geheim9", "Parts", written},
+      {mdb, "", "geheim9", "Parts", -1},
+      {mdb, "", "", "Parts", -1},
+      {mdb, "", "Geheim9x", "Parts", -1},
+      // The provider reads the password without surrounding spaces.
+      {mdb, "", " Geheim9 ", "Parts", written},
+      // A workgroup file does not apply to an .accdb; its database password still does.
+      {accdb, workgroup, "Geheim9", "Parts", written},
+      {accdb, workgroup, "Geheim9x", "Parts", -1},
+  };
+  const std::string agile =
+      std::string(FERROLYTE_SOURCE_DIR) + "/../shared/access/ace14-v2010-password.accdb";
+  if (FileExists(agile)) {
+    cases.push_back({agile, "", "password", "Table1", 3});
+    cases.push_back({agile, "", "Password", "Table1", -1});
+  }
+
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file + " with '" + c.password + "'" +
+                 (c.system_db.empty() ? "" : " and a workgroup file"));
+    const bool opens = c.rows >= 0;
+    const std::string refusal = "Not a valid password.";
+
+    std::string error_text, help_address;
+    EXPECT_EQ(ValidateSource(c.file, c.system_db, "admin", c.password, error_text, help_address),
+              opens);
+    if (!opens)
+      EXPECT_EQ(error_text, "Unable to open the source database.\r\nError " +
+                                std::to_string(kAdoInvalidPassword) + ": " + refusal);
+
+    Error scanned(0, "no error raised");
+    try {
+      RecordingStatus status;
+      ScanAccessDatabase(c.file, c.password, "admin", c.system_db, status);
+    } catch (const Error& e) {
+      scanned = e;
+    }
+    EXPECT_EQ(scanned.number(), opens ? 0 : kAdoInvalidPassword) << scanned.description();
+    if (!opens) EXPECT_EQ(scanned.description(), refusal);
+
+    const std::string dump = dir_.File("out.sql");
+    const std::string settings = dir_.File("job.ini");
+    std::string ini = "[Velkan Ferrolyte]\r\n";
+    for (const auto& [key, value] : std::vector<std::pair<std::string, std::string>>{
+             {"sourcefilename", c.file},
+             {"sourcesystemdatabase", c.system_db},
+             {"sourceusername", "admin"},
+             // Quoted, or the settings file would drop its spaces.
+             {"sourcepassword", "\"" + c.password + "\""},
+             {"destinationmethod", "DUMP"},
+             {"destinationdatabase", "e2e_password"},
+             {"destinationdumpfilename", dump},
+             {"sourcetables[]", "\"" + c.table + "\""}})
+      ini += "  " + key + "=" + value + "\r\n";
+    WriteTextFile(settings, ini);
+    Outcome out = Run({"settings=" + settings, "autorun", "hide"});
+    std::vector<std::string> log = LogLines();
+    if (opens) {
+      EXPECT_EQ(out.status, 0) << Log();
+      const std::string text = FileExists(dump) ? ReadTextFile(dump, "") : "";
+      long inserted = 0;
+      for (const std::string& line : Split(text, "\r\n"))
+        inserted += line.starts_with("INSERT INTO \"" + c.table + "\" ");
+      EXPECT_EQ(inserted, c.rows) << Log();
+    } else {
+      EXPECT_EQ(out.status, 1) << Log();
+      EXPECT_NE(std::find(log.begin(), log.end(), "Error: " + NumberWithHex(kAdoInvalidPassword)),
+                log.end())
+          << Log();
+      EXPECT_NE(std::find(log.begin(), log.end(), "Reason: " + refusal), log.end()) << Log();
+      EXPECT_EQ(std::find(log.begin(), log.end(), "Moving data to destination"), log.end())
+          << Log();
+      EXPECT_FALSE(FileExists(dump)) << ReadTextFile(dump, "");
+    }
+    std::filesystem::remove(dump);
+  }
 }
 
 // psql with the test cluster's connection from the environment; returns the exit status.
