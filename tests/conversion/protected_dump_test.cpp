@@ -105,13 +105,20 @@ class ProtectedDumpTest : public ::testing::Test {
  protected:
   ProtectedDumpTest() { Flags().abort_requested = false; }
 
-  // Writer-made files with a header password in both formats, then the shared files.
+  // Writer-made files with a header password in both formats and an encrypted one, then the
+  // shared files.
   std::vector<ProtectedSource> Sources() {
     std::vector<ProtectedSource> sources;
-    for (auto [name, format] : {std::pair{"locked.mdb", aw::Format::kJet4},
-                                std::pair{"locked.accdb", aw::Format::kAce12}}) {
+    struct Written {
+      const char* name;
+      aw::Format format;
+      bool encrypt;
+    };
+    for (auto [name, format, encrypt] : {Written{"locked.mdb", aw::Format::kJet4, false},
+                                         Written{"locked.accdb", aw::Format::kAce12, false},
+                                         Written{"encrypted.accdb", aw::Format::kAce12, true}}) {
       std::string path = dir_.File(name);
-      aw::DatabaseWriter db(path, {.format = format, .password = "Geheim9"});
+      aw::DatabaseWriter db(path, {.format = format, .password = "Geheim9", .encrypt = encrypt});
       aw::Table parts{.name = "Parts"};
       parts.columns = {{.name = "Id", .type = aw::ColumnType::kLong},
                        {.name = "Label", .type = aw::ColumnType::kText, .size = 50}};

@@ -185,9 +185,10 @@ TEST_F(AutorunTest, SourcePasswordIsJudgedAlikeByTheWizardTheScanAndTheRun) {
   ScopedEnv temp("TEMP", dir_.path().c_str());
   const std::vector<accesswriter::Value> parts[] = {{1, "bolt"}, {2, "nut"}};
   auto write = [&](const std::string& name, accesswriter::Format format,
-                   const std::string& password) {
+                   const std::string& password, bool encrypt = false) {
     std::string file = dir_.File(name);
-    accesswriter::DatabaseWriter db(file, {.format = format, .password = password});
+    accesswriter::DatabaseWriter db(file,
+                                    {.format = format, .password = password, .encrypt = encrypt});
     accesswriter::Table t{.name = "Parts"};
     t.columns = {{.name = "Id", .type = accesswriter::ColumnType::kLong},
                  {.name = "Label", .type = accesswriter::ColumnType::kText, .size = 20}};
@@ -198,6 +199,8 @@ TEST_F(AutorunTest, SourcePasswordIsJudgedAlikeByTheWizardTheScanAndTheRun) {
   };
   const std::string mdb = write("locked.mdb", accesswriter::Format::kJet4, "Geheim9");
   const std::string accdb = write("locked.accdb", accesswriter::Format::kAce12, "Geheim9");
+  const std::string encrypted =
+      write("encrypted.accdb", accesswriter::Format::kAce12, "Geheim9", true);
   const std::string workgroup = write("system.mdw", accesswriter::Format::kJet4, "");
   const long written = std::size(parts);
 
@@ -215,6 +218,9 @@ TEST_F(AutorunTest, SourcePasswordIsJudgedAlikeByTheWizardTheScanAndTheRun) {
       // A workgroup file does not apply to an .accdb; its database password still does.
       {accdb, workgroup, "Geheim9", "Parts", written},
       {accdb, workgroup, "Geheim9x", "Parts", -1},
+      {encrypted, "", "Geheim9", "Parts", written},
+      {encrypted, "", "geheim9", "Parts", -1},
+      {encrypted, "", "", "Parts", -1},
   };
   const std::string agile =
       std::string(FERROLYTE_SOURCE_DIR) + "/../shared/access/ace14-v2010-password.accdb";
