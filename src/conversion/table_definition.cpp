@@ -2,17 +2,20 @@
 
 #include <charconv>
 #include <cmath>
+#include <optional>
 #include <unordered_set>
 
 #include "conversion/literals.h"
 #include "support/errors.h"
+#include "support/oledate.h"
 #include "support/safe.h"
 #include "support/text.h"
 
 namespace ferrolyte {
 namespace {
 
-enum class DefaultClass { kNumeric, kBoolean, kText };
+// Dates and times take their defaults as text, but read Access's #...# literals first.
+enum class DefaultClass { kNumeric, kBoolean, kText, kDateTime, kTime };
 
 struct MappedType {
   std::string text;
@@ -37,7 +40,7 @@ MappedType MapType(int32_t type, int32_t size, int32_t scale, const std::string&
       return {"DOUBLE PRECISION NULL", DefaultClass::kNumeric};
     case 8:
     case 23:
-      return {"TIMESTAMP", DefaultClass::kText};
+      return {"TIMESTAMP", DefaultClass::kDateTime};
     case 10:
       return {"VARCHAR(" + s + ")", DefaultClass::kText};
     case 15:
@@ -56,12 +59,36 @@ MappedType MapType(int32_t type, int32_t size, int32_t scale, const std::string&
     case 21:
       return {"FLOAT", DefaultClass::kNumeric};
     case 22:
-      return {"TIME", DefaultClass::kText};
+      return {"TIME", DefaultClass::kTime};
     default:
       // Binary, OLE, memo, attachments and multi-value columns arrive as text; so does any
       // type this mapping does not know, rather than a definition the server rejects.
       return {"TEXT", DefaultClass::kText};
   }
+}
+
+// Access writes a date default as a literal between # signs, month first, with an optional
+// 12-hour clock: #1/15/2020#, #1/15/2020 3:04:05 PM#, #10:30:00#. The server reads none of
+// these, and a default it cannot read makes it refuse the whole table, so they go as ISO text.
+// Nothing when the text is no such literal.
+std::optional<std::string> IsoFromDateLiteral(const std::string& text, bool time_only) {
+  if (text.size() < 3 || text.front() != '#' || text.back() != '#') return std::nullopt;
+  std::string inner = Trim(text.substr(1, text.size() - 2));
+  std::string upper = AsciiUpper(inner);
+  int meridiem = 0;  // 1 before noon, 2 after
+  if (upper.ends_with("AM") || upper.ends_with("PM")) {
+    meridiem = upper.ends_with("AM") ? 1 : 2;
+    inner = Trim(inner.substr(0, inner.size() - 2));
+  }
+  std::optional<double> serial = ParseDateText(inner);
+  if (!serial) return std::nullopt;
+  DateTimeFields fields = OleDateToFields(*serial);
+  if (meridiem) {
+    if (fields.hour < 1 || fields.hour > 12) return std::nullopt;
+    fields.hour = fields.hour % 12 + (meridiem == 2 ? 12 : 0);
+  }
+  std::string iso = FormatIsoDateTime(fields);
+  return time_only ? iso.substr(11) : iso;
 }
 
 // The number at the start of a default text, as the engine's Val reads it: sign, digits, "."
@@ -239,6 +266,11 @@ TableDefinition BuildTableDefinition(const pugi::xml_node& table, const std::str
       else if (mapped.default_class == DefaultClass::kBoolean)
         def.create_text +=
             default_value == "NULL" ? "NULL" : SqlString(Value(LeadingNumber(default_value)));
+      else if (auto iso = mapped.default_class == DefaultClass::kText
+                              ? std::nullopt
+                              : IsoFromDateLiteral(default_value,
+                                                   mapped.default_class == DefaultClass::kTime))
+        def.create_text += SqlString(Value(*iso));
       else
         def.create_text += SqlString(Value(default_value));
     }

@@ -251,6 +251,44 @@ TEST_F(DumpIntegrationTest, EveryTypeArrivesUnchanged) {
             (std::vector<std::vector<std::string>>{{"0"}}));
 }
 
+// Defaults as Access writes them must mean the same on every server: a new row gets them,
+// also where the server reads dates day first.
+TEST_F(DumpIntegrationTest, AccessDefaultsAreDefaultsTheServerApplies) {
+  testing::ScopedEnv day_first("PGDATESTYLE", "ISO, DMY");
+  aw::Table t{.name = "Defaults"};
+  t.columns = {
+      {.name = "Id", .type = aw::ColumnType::kLong, .auto_number = aw::AutoNumber::kIncrement},
+      {.name = "Day", .type = aw::ColumnType::kDateTime, .default_value = "#3/7/2009#"},
+      {.name = "Moment",
+       .type = aw::ColumnType::kDateTime,
+       .default_value = "#1/15/2020 2:05:09 PM#"},
+      {.name = "Stamp", .type = aw::ColumnType::kDateTime, .default_value = "Now()"},
+      {.name = "Label",
+       .type = aw::ColumnType::kText,
+       .size = 20,
+       .default_value = "\"it's \"\"new\"\"\""},
+      {.name = "Count", .type = aw::ColumnType::kLong, .default_value = "42"},
+      {.name = "Flag", .type = aw::ColumnType::kBoolean, .default_value = "Yes"},
+  };
+  t.indexes = {{.name = "PrimaryKey", .columns = {{"Id"}}, .primary_key = true}};
+  std::string path = dir_.File("defaults.mdb");
+  {
+    aw::DatabaseWriter db(path);
+    db.AddTable(t).AddRow({nullptr, nullptr, nullptr, nullptr, "old", 1, false});
+    db.Finish();
+  }
+  DumpLoader loader(dir_);
+  ASSERT_NO_FATAL_FAILURE(loader.Load(path, Scan(path)));
+  loader.Query("INSERT INTO \"Defaults\" DEFAULT VALUES");
+  EXPECT_EQ(
+      loader.Query("SELECT \"Id\", \"Day\", \"Moment\", \"Stamp\" IS NOT NULL, \"Label\", "
+                   "\"Count\", \"Flag\" FROM \"Defaults\" ORDER BY \"Id\""),
+      (std::vector<std::vector<std::string>>{
+          {"1", "<NULL>", "<NULL>", "f", "old", "1", "f"},
+          {"2", "2009-03-07 00:00:00", "2020-01-15 14:05:09", "t", "it's \"new\"", "42", "t"}}))
+      << loader.report();
+}
+
 TEST_F(DumpIntegrationTest, RealAccessFilesLoadWithTheirRowCounts) {
   std::filesystem::path folder = std::filesystem::path(FERROLYTE_SOURCE_DIR) / "../shared/access";
   if (!std::filesystem::is_directory(folder)) GTEST_SKIP() << "no shared Access files";

@@ -172,6 +172,23 @@ TEST(TableDefinitionTest, Defaults) {
       {{.name = "C", .type = 4, .default_value = "-12abc"}, "\"C\" INTEGER DEFAULT -12"},
       {{.name = "C", .type = 4, .default_value = "=x"}, "\"C\" INTEGER DEFAULT 0"},
       {{.name = "C", .type = 6, .default_value = "1.5e3"}, "\"C\" FLOAT NULL DEFAULT 1500"},
+      // Access's date literals become text the server reads; anything else stays as it is.
+      {{.name = "C", .type = 8, .default_value = "#1/15/2020#"},
+       "\"C\" TIMESTAMP DEFAULT E'2020-01-15 00:00:00'"},
+      {{.name = "C", .type = 8, .default_value = "#12/31/1999 3:04:05 PM#"},
+       "\"C\" TIMESTAMP DEFAULT E'1999-12-31 15:04:05'"},
+      {{.name = "C", .type = 23, .default_value = "#2/29/2024 12:00:00 AM#"},
+       "\"C\" TIMESTAMP DEFAULT E'2024-02-29 00:00:00'"},
+      {{.name = "C", .type = 8, .default_value = "#10:30:00#"},
+       "\"C\" TIMESTAMP DEFAULT E'1899-12-30 10:30:00'"},
+      {{.name = "C", .type = 22, .default_value = "#12:30:00 PM#"},
+       "\"C\" TIME DEFAULT E'12:30:00'"},
+      {{.name = "C", .type = 8, .default_value = "#2/30/2020#"},
+       "\"C\" TIMESTAMP DEFAULT E'#2/30/2020#'"},
+      {{.name = "C", .type = 8, .default_value = "#13:00:00 PM#"},
+       "\"C\" TIMESTAMP DEFAULT E'#13:00:00 PM#'"},
+      {{.name = "C", .type = 10, .size = 20, .default_value = "#1/15/2020#"},
+       "\"C\" VARCHAR(20) DEFAULT E'#1/15/2020#'"},
       // SERIAL brings its own default: a second one is rejected by the server.
       {{.name = "C", .type = 4, .default_value = "0", .autonumber = true}, "\"C\" SERIAL"},
   };
