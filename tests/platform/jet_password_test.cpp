@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 
@@ -41,7 +42,7 @@ Bytes MakeDefinitionPage(uint8_t version, double created, const Bytes& password_
 // The Jet 4 field of a UTF-16 text under the creation-date mask.
 Bytes Jet4Field(const Bytes& utf16, int32_t date_whole) {
   Bytes field(40, 0);
-  std::memcpy(field.data(), utf16.data(), std::min<size_t>(utf16.size(), 40));
+  std::copy_n(utf16.begin(), std::min<size_t>(utf16.size(), 40), field.begin());
   uint32_t mask = static_cast<uint32_t>(date_whole);
   for (size_t i = 0; i < field.size(); ++i) field[i] ^= static_cast<uint8_t>(mask >> (8 * (i % 4)));
   return field;

@@ -51,7 +51,7 @@ Bytes MakeEncryptedPage0(const uint8_t (&encoding_key)[4], const Bytes& provider
   size_t length = std::min(provider.size(), page.size() - 0x29b);
   page[0x299] = static_cast<uint8_t>(provider.size());
   page[0x29a] = static_cast<uint8_t>(provider.size() >> 8);
-  std::memcpy(page.data() + 0x29b, provider.data(), length);
+  std::copy_n(provider.begin(), length, page.begin() + 0x29b);
   return page;
 }
 
