@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <optional>
 #include <unordered_set>
 
@@ -146,6 +147,22 @@ bool HasTableColumn(const pugi::xml_node& table, const std::string& name) {
 // fits in 63 bytes; a single quote would end the literal that names it.
 bool SequenceNameIsPlain(const std::string& name) {
   return name.size() <= 63 && name.find('\'') == std::string::npos;
+}
+
+// The server cuts names to 63 bytes, so two long index names that share their first 63
+// bytes would collide and the second CREATE INDEX would fail. A longer name keeps a prefix
+// cut at a character boundary and ends in a hash of the whole name.
+std::string IndexName(const std::string& destination_table, const std::string& index_name) {
+  constexpr size_t kMaxName = 63;
+  std::string name = destination_table + "_" + index_name;
+  if (name.size() <= kMaxName) return name;
+  uint32_t hash = 2166136261u;  // FNV-1a
+  for (unsigned char c : name) hash = (hash ^ c) * 16777619u;
+  char suffix[10];
+  std::snprintf(suffix, sizeof suffix, "_%08x", hash);
+  size_t keep = kMaxName - 9;
+  while (keep > 0 && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80) --keep;
+  return name.substr(0, keep) + suffix;
 }
 
 }  // namespace
@@ -294,8 +311,8 @@ void AddIndexDefinitions(const pugi::xml_node& table, const std::string& source_
 
       std::string clause;
       if (plain)
-        clause = "CREATE INDEX " + QuoteIdentifier(destination_table + "_" + index_name) + " ON " +
-                 quoted_table + " (";
+        clause = "CREATE INDEX " + QuoteIdentifier(IndexName(destination_table, index_name)) +
+                 " ON " + quoted_table + " (";
       else
         clause = std::string(", \r\n  ") + (primary ? "PRIMARY KEY" : "UNIQUE") + " (";
       bool skipped = false;

@@ -333,6 +333,38 @@ TEST(IndexDefinitionTest, IndexColumnsAreMatchedByExactName) {
             std::vector<std::string>{"CREATE INDEX \"T_ix\" ON \"T\" (\"a&b <\"\"c\"\">\")"});
 }
 
+// The server keeps 63 bytes of a name: longer index names must stay apart within them.
+TEST(IndexDefinitionTest, LongIndexNamesStayDistinctWithinTheServersLimit) {
+  auto name_of = [](const std::string& statement) {
+    size_t open = statement.find('"');
+    return statement.substr(open + 1, statement.find("\" ON ") - open - 1);
+  };
+  // Umlauts put two-byte characters across the cut.
+  const std::string table = "Bestellpositionen_der_Großkunden_äöü_" + std::string(10, 'x');
+  const std::string common(40, 'i');
+  TableSpec spec{
+      table,
+      {{.name = "A", .type = 4}, {.name = "B", .type = 4}},
+      {{.name = common + "_A", .columns = {"A"}}, {.name = common + "_B", .columns = {"B"}}}};
+  TableDefinition def = Define(spec, OptionsSelecting({table, table + "\\A", table + "\\B"}));
+  ASSERT_EQ(def.index_statements.size(), 2u);
+  std::string a = name_of(def.index_statements[0]);
+  std::string b = name_of(def.index_statements[1]);
+  EXPECT_LE(a.size(), 63u);
+  EXPECT_LE(b.size(), 63u);
+  EXPECT_NE(a, b);
+  for (const std::string& n : {a, b}) {
+    EXPECT_TRUE(n.starts_with(table.substr(0, 30))) << n;
+    EXPECT_TRUE(IsValidUtf8(n)) << n;
+  }
+
+  // Names that fit keep the plain form, up to the last byte.
+  const std::string fits(63 - 2, 'n');
+  TableSpec short_spec{"T", {{.name = "A", .type = 4}}, {{.name = fits, .columns = {"A"}}}};
+  EXPECT_EQ(name_of(Define(short_spec, OptionsSelecting({"T", "T\\A"})).index_statements.at(0)),
+            "T_" + fits);
+}
+
 TEST(IndexDefinitionTest, MalformedIndexesFail) {
   TableSpec missing{"T", {{.name = "A", .type = 4}}, {{.name = "ix", .columns = {"Nope"}}}};
   try {
