@@ -16,6 +16,7 @@
 #include "support/errors.h"
 #include "support/files.h"
 #include "support/safe.h"
+#include "testing/parts_database.h"
 #include "testing/temp_dir.h"
 
 namespace ferrolyte {
@@ -189,26 +190,12 @@ TEST(UnprotectedFileTest, AnyPasswordOpens) {
   }
 }
 
-// A writer-made file holding the table Parts with two rows.
-std::string WriteParts(const std::string& path, aw::Format format, const std::string& password,
-                       bool encrypt = false) {
-  aw::DatabaseWriter db(path, {.format = format, .password = password, .encrypt = encrypt});
-  aw::Table t{.name = "Parts"};
-  t.columns = {{.name = "Id", .type = aw::ColumnType::kLong},
-               {.name = "Label", .type = aw::ColumnType::kText, .size = 20}};
-  aw::TableWriter& rows = db.AddTable(t);
-  rows.AddRow({1, "bolt"});
-  rows.AddRow({2, "nut"});
-  db.Finish();
-  return path;
-}
-
 // Writer-made files, with and without a database password, in both formats, and encrypted.
 class WrittenFileTest : public ::testing::Test {
  protected:
   std::string Write(const std::string& name, aw::Format format, const std::string& password,
                     bool encrypt = false) {
-    return WriteParts(dir_.File(name), format, password, encrypt);
+    return testing::WritePartsDatabase(dir_.File(name), format, password, encrypt);
   }
   testing::TempDir dir_;
 };
@@ -282,9 +269,11 @@ TEST(ProtectedScanTest, ScansWithTheRightPasswordAndRefusesAnyOther) {
   testing::TempDir dir;
   testing::ScopedEnv temp("TEMP", dir.path().c_str());
   std::vector<ProtectedFile> files = {
-      {WriteParts(dir.File("locked.mdb"), aw::Format::kJet4, "Geheim9"), "Geheim9", "Parts", 2},
-      {WriteParts(dir.File("encrypted.accdb"), aw::Format::kAce12, "Geheim9", true), "Geheim9",
-       "Parts", 2}};
+      {testing::WritePartsDatabase(dir.File("locked.mdb"), aw::Format::kJet4, "Geheim9"), "Geheim9",
+       "Parts", testing::kPartsRows},
+      {testing::WritePartsDatabase(dir.File("encrypted.accdb"), aw::Format::kAce12, "Geheim9",
+                                   true),
+       "Geheim9", "Parts", testing::kPartsRows}};
   if (HaveSharedFiles())
     for (const ProtectedFile& f : kSharedFiles)
       files.push_back({SharedFile(f.file), f.password, f.table, f.rows});

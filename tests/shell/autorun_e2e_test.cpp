@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <sstream>
 #include <utility>
 #include <vector>
@@ -21,6 +20,7 @@
 #include "support/errors.h"
 #include "support/files.h"
 #include "support/text.h"
+#include "testing/parts_database.h"
 #include "testing/temp_dir.h"
 #include "wizard/source_check.h"
 
@@ -183,26 +183,16 @@ TEST_F(AutorunTest, ConversionErrorBlockGivesExitStatus3) {
 // fields, must agree: all open the file, or all refuse it with the provider's number and text.
 TEST_F(AutorunTest, SourcePasswordIsJudgedAlikeByTheWizardTheScanAndTheRun) {
   ScopedEnv temp("TEMP", dir_.path().c_str());
-  const std::vector<accesswriter::Value> parts[] = {{1, "bolt"}, {2, "nut"}};
   auto write = [&](const std::string& name, accesswriter::Format format,
                    const std::string& password, bool encrypt = false) {
-    std::string file = dir_.File(name);
-    accesswriter::DatabaseWriter db(file,
-                                    {.format = format, .password = password, .encrypt = encrypt});
-    accesswriter::Table t{.name = "Parts"};
-    t.columns = {{.name = "Id", .type = accesswriter::ColumnType::kLong},
-                 {.name = "Label", .type = accesswriter::ColumnType::kText, .size = 20}};
-    accesswriter::TableWriter& rows = db.AddTable(t);
-    for (const auto& row : parts) rows.AddRow(row);
-    db.Finish();
-    return file;
+    return testing::WritePartsDatabase(dir_.File(name), format, password, encrypt);
   };
   const std::string mdb = write("locked.mdb", accesswriter::Format::kJet4, "Geheim9");
   const std::string accdb = write("locked.accdb", accesswriter::Format::kAce12, "Geheim9");
   const std::string encrypted =
       write("encrypted.accdb", accesswriter::Format::kAce12, "Geheim9", true);
   const std::string workgroup = write("system.mdw", accesswriter::Format::kJet4, "");
-  const long written = std::size(parts);
+  const long written = testing::kPartsRows;
 
   struct Case {
     std::string file, system_db, password, table;
