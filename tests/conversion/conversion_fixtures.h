@@ -12,6 +12,8 @@
 
 #include "conversion/conversion_run.h"
 #include "platform/ado.h"
+#include "schema/access_scanner.h"
+#include "shell/status.h"
 #include "support/errors.h"
 #include "support/value.h"
 
@@ -235,6 +237,30 @@ inline DictionaryPtr RunSettings(const std::string& dump_file,
 
 inline DictionaryPtr Section(const DictionaryPtr& settings) {
   return settings->Section(kSettingsSection);
+}
+
+// What a scan leaves the wizard with: the schema text, the scanned tables, and the selection
+// of every table with every field as the table tree writes it (table, then its fields).
+struct ScannedSource {
+  std::string schema_xml;
+  std::vector<std::string> tables;
+  std::vector<std::string> selection;
+};
+
+inline ScannedSource ScanEverything(const std::string& path, const std::string& password = "") {
+  RecordingStatus status;
+  auto doc = ScanAccessDatabase(path, password, "", "", status);
+  std::ostringstream out;
+  doc->save(out, "", pugi::format_raw | pugi::format_no_declaration);
+  ScannedSource s{out.str(), {}, {}};
+  for (pugi::xpath_node t : doc->select_nodes("*/Tables/Table")) {
+    std::string name = t.node().child("Name").text().get();
+    s.tables.push_back(name);
+    s.selection.push_back(name);
+    for (pugi::xpath_node f : t.node().select_nodes("Fields/Field/Name"))
+      s.selection.push_back(name + "\\" + f.node().text().get());
+  }
+  return s;
 }
 
 }  // namespace ferrolyte::testing

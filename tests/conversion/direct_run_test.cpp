@@ -40,28 +40,13 @@ using testing::ScratchDatabase;
 using testing::SessionsOn;
 using testing::TempDir;
 
-// A scanned source: the file and its schema description text.
-struct Source {
+// A scanned source: the file with what its scan gave.
+struct Source : testing::ScannedSource {
   std::string path;
-  std::string schema_xml;
-  std::vector<std::string> tables;
-  std::vector<std::string> selection;  // as the table tree writes it: table, then its fields
 };
 
 Source Scan(const std::string& path) {
-  RecordingStatus status;
-  auto doc = ScanAccessDatabase(path, "", "", "", status);
-  std::ostringstream out;
-  doc->save(out, "", pugi::format_raw | pugi::format_no_declaration);
-  Source s{path, out.str(), {}};
-  for (pugi::xpath_node t : doc->select_nodes("*/Tables/Table")) {
-    std::string name = t.node().child("Name").text().get();
-    s.tables.push_back(name);
-    s.selection.push_back(name);
-    for (pugi::xpath_node f : t.node().select_nodes("Fields/Field/Name"))
-      s.selection.push_back(name + "\\" + f.node().text().get());
-  }
-  return s;
+  return {testing::ScanEverything(path), path};
 }
 
 // Settings of a direct run into `database` on the test server, all tables selected.

@@ -59,26 +59,10 @@ std::string UniqueDatabase() {
   return "ferrolyte_dump_" + std::to_string(getpid()) + "_" + std::to_string(n++);
 }
 
-struct Scanned {
-  std::string schema_xml;
-  std::vector<std::string> tables;
-  std::vector<std::string> selection;  // each table, then each of its fields
-};
+using Scanned = testing::ScannedSource;
 
 Scanned Scan(const std::string& path) {
-  RecordingStatus status;
-  auto doc = ScanAccessDatabase(path, "", "", "", status);
-  std::ostringstream out;
-  doc->save(out, "", pugi::format_raw | pugi::format_no_declaration);
-  Scanned s{out.str(), {}, {}};
-  for (pugi::xpath_node t : doc->select_nodes("*/Tables/Table")) {
-    std::string name = t.node().child("Name").text().get();
-    s.tables.push_back(name);
-    s.selection.push_back(name);
-    for (pugi::xpath_node f : t.node().select_nodes("Fields/Field/Name"))
-      s.selection.push_back(name + "\\" + f.node().text().get());
-  }
-  return s;
+  return testing::ScanEverything(path);
 }
 
 // Converts the Access file into a dump, loads it with psql into a new database and returns

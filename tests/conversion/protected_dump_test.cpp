@@ -146,18 +146,8 @@ class ProtectedDumpTest : public ::testing::Test {
   // The schema text and the selection of every table with every field, as the wizard
   // leaves them after a scan with the right password.
   std::pair<std::string, std::vector<std::string>> Scan(const ProtectedSource& source) {
-    RecordingStatus status;
-    auto doc = ScanAccessDatabase(source.path, source.password, "", "", status);
-    std::ostringstream xml;
-    doc->save(xml, "", pugi::format_raw | pugi::format_no_declaration);
-    std::vector<std::string> selection;
-    for (pugi::xpath_node t : doc->select_nodes("*/Tables/Table")) {
-      std::string table = t.node().child("Name").text().get();
-      selection.push_back(table);
-      for (pugi::xpath_node f : t.node().select_nodes("Fields/Field/Name"))
-        selection.push_back(table + "\\" + f.node().text().get());
-    }
-    return {xml.str(), selection};
+    testing::ScannedSource scanned = testing::ScanEverything(source.path, source.password);
+    return {scanned.schema_xml, scanned.selection};
   }
 
   // Runs the conversion into a new dump file with the password; raises what the run raises.

@@ -66,20 +66,6 @@ class ModalAnswer {
   QTimer poll_, net_;
 };
 
-// Picks the file in an open or save dialog as a user does: folder, typed name, button.
-void ChooseFile(QWidget* modal, const QString& path) {
-  auto* dialog = qobject_cast<QFileDialog*>(modal);
-  if (!dialog) return;
-  const QFileInfo info(path);
-  dialog->setDirectory(info.absolutePath());
-  dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(info.fileName());
-  auto* buttons = dialog->findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"));
-  buttons
-      ->button(dialog->acceptMode() == QFileDialog::AcceptSave ? QDialogButtonBox::Save
-                                                               : QDialogButtonBox::Open)
-      ->click();
-}
-
 void Press(QWidget* modal, QMessageBox::StandardButton which) {
   auto* box = qobject_cast<QMessageBox*>(modal);
   if (box && box->button(which)) box->button(which)->click();

@@ -83,19 +83,6 @@ class ModalAnswer {
   QTimer poll_;
 };
 
-void ChooseFile(QWidget* modal, const QString& path) {
-  auto* dialog = qobject_cast<QFileDialog*>(modal);
-  if (!dialog) return;
-  const QFileInfo info(path);
-  dialog->setDirectory(info.absolutePath());
-  dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(info.fileName());
-  auto* buttons = dialog->findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"));
-  buttons
-      ->button(dialog->acceptMode() == QFileDialog::AcceptSave ? QDialogButtonBox::Save
-                                                               : QDialogButtonBox::Open)
-      ->click();
-}
-
 QStringList Lines(const QString& path) {
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly)) return {};

@@ -2,6 +2,11 @@
 
 #include <sys/stat.h>
 
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QPushButton>
 #include <cstdlib>
 #include <filesystem>
 
@@ -40,6 +45,19 @@ void UseScratchUserFolders() {
   setenv("XDG_CONFIG_HOME", (base + "/config").c_str(), 1);
   setenv("XDG_RUNTIME_DIR", (base + "/runtime").c_str(), 1);
   setenv("APPDATA", (base + "/appdata").c_str(), 1);
+}
+
+void ChooseFile(QWidget* modal, const QString& path) {
+  auto* dialog = qobject_cast<QFileDialog*>(modal);
+  if (!dialog) return;
+  const QFileInfo info(path);
+  dialog->setDirectory(info.absolutePath());
+  dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(info.fileName());
+  auto* buttons = dialog->findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"));
+  buttons
+      ->button(dialog->acceptMode() == QFileDialog::AcceptSave ? QDialogButtonBox::Save
+                                                               : QDialogButtonBox::Open)
+      ->click();
 }
 
 }  // namespace ferrolyte

@@ -3,6 +3,9 @@
 
 #include <string>
 
+class QString;
+class QWidget;
+
 namespace ferrolyte {
 
 class MainForm;
@@ -14,5 +17,9 @@ void StartWindow(MainForm& form);
 // system temp folder, so that nothing is written to the real home. Call before the
 // application object exists.
 void UseScratchUserFolders();
+
+// Picks the file in an open or save dialog as a user does: folder, typed name, button.
+// Does nothing when modal is no file dialog.
+void ChooseFile(QWidget* modal, const QString& path);
 
 }  // namespace ferrolyte
