@@ -222,8 +222,12 @@ TEST_F(RecordTransferTest, Failures) {
     EXPECT_EQ(lines[0], "Error moving data");
     EXPECT_EQ(lines[1], "Error: " + std::to_string(c.number));
     EXPECT_EQ(lines[2].rfind(std::string("Reason: ") + c.reason_start, 0), 0u) << lines[2];
-    if (c.number == 1000) EXPECT_TRUE(lines[2].ends_with(" datatype is not supported"));
-    if (c.sql_line) EXPECT_EQ(lines[3], "SQL: INSERT INTO \"T\" VALUES (1)");
+    if (c.number == 1000) {
+      EXPECT_TRUE(lines[2].ends_with(" datatype is not supported"));
+    }
+    if (c.sql_line) {
+      EXPECT_EQ(lines[3], "SQL: INSERT INTO \"T\" VALUES (1)");
+    }
   }
 }
 

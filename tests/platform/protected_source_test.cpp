@@ -179,13 +179,15 @@ TEST(UnprotectedFileTest, AnyPasswordOpens) {
       {"jet4-v2003-test.mdb", "", -1},
   };
   for (const Case& c : cases) {
-    for (const std::string& pw : {"", "whatever", "password"}) {
+    for (const char* pw : {"", "whatever", "password"}) {
       std::string what = c.file + " with '" + std::string(pw) + "'";
       EXPECT_NO_THROW(DaoTableNames(SharedFile(c.file), pw)) << what;
       Connection conn;
       EXPECT_NO_THROW(conn.Open(BuildSourceConnectionString(SharedFile(c.file), "", "", pw)))
           << what;
-      if (c.rows >= 0) EXPECT_EQ(AdoRowCounts(SharedFile(c.file), pw, c.table).second, c.rows);
+      if (c.rows >= 0) {
+        EXPECT_EQ(AdoRowCounts(SharedFile(c.file), pw, c.table).second, c.rows);
+      }
     }
   }
 }
@@ -220,7 +222,7 @@ TEST_F(WrittenFileTest, PasswordIsEnforcedInEveryForm) {
 
     if (c.encrypt) continue;
     std::string open = Write("open-" + c.name, c.format, "");
-    for (const std::string& pw : {"", "Geheim9"}) {
+    for (const char* pw : {"", "Geheim9"}) {
       EXPECT_EQ(AdoRowCounts(open, pw, "Parts"), (std::pair<int64_t, int64_t>{2, 2})) << pw;
       EXPECT_EQ(DaoTableNames(open, pw), std::vector<std::string>{"Parts"}) << pw;
     }

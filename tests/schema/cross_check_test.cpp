@@ -57,7 +57,7 @@ std::string IsoOf(double serial) {
   int millis = static_cast<int>(ms - seconds * 1000.0);
   struct tm tm;
   gmtime_r(&seconds, &tm);
-  char text[40];
+  char text[96];
   snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", tm.tm_year + 1900,
            tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, millis);
   return text;
@@ -153,18 +153,23 @@ TEST(CrossCheckTest, EverySharedFileReadsAsTheIndependentReaderSees) {
         const json& c = t["columns"][i];
         EXPECT_EQ(fields[i].name, c["name"].get<std::string>());
         int code = DaoCodeOf(c["type"]);
-        if (code == 101)
+        if (code == 101) {
           EXPECT_GE(fields[i].type, 101) << fields[i].name;
-        else
+        } else {
           EXPECT_EQ(fields[i].type, code) << fields[i].name << " " << c["type"];
-        if (code == 10) EXPECT_EQ(fields[i].size * (file->IsJet3() ? 1 : 2), c["size"].get<int>());
+        }
+        if (code == 10) {
+          EXPECT_EQ(fields[i].size * (file->IsJet3() ? 1 : 2), c["size"].get<int>());
+        }
         const json& props = c.value("properties", json::object());
         EXPECT_EQ(fields[i].required, props.value("Required", false)) << fields[i].name;
-        if (props.contains("DefaultValue") && props["DefaultValue"].is_string())
+        if (props.contains("DefaultValue") && props["DefaultValue"].is_string()) {
           EXPECT_EQ(fields[i].default_value, props["DefaultValue"].get<std::string>());
+        }
         // Complex columns carry the auto-number flag too; DAO does not report it for them.
-        if (code == 4)
+        if (code == 4) {
           EXPECT_EQ((fields[i].attributes & kDaoAutoIncrField) != 0, c.value("autoLong", false));
+        }
       }
       std::map<std::string, const DaoIndex*> our_indexes;
       for (const DaoIndex& index : ours[name]->Indexes()) our_indexes[index.name] = &index;
@@ -192,9 +197,11 @@ TEST(CrossCheckTest, EverySharedFileReadsAsTheIndependentReaderSees) {
         // dump.mjs gives the column number where it cannot resolve a name (a column that
         // follows a deleted one); only named columns are compared.
         ASSERT_EQ(ourx.fields.size(), index["columns"].size()) << index_name;
-        for (size_t k = 0; k < ourx.fields.size(); ++k)
-          if (index["columns"][k]["name"].is_string())
+        for (size_t k = 0; k < ourx.fields.size(); ++k) {
+          if (index["columns"][k]["name"].is_string()) {
             EXPECT_EQ(ourx.fields[k], index["columns"][k]["name"].get<std::string>()) << index_name;
+          }
+        }
       }
 
       auto rs = connection.Execute("SELECT * FROM [" + name + "]");

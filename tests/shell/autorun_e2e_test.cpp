@@ -228,9 +228,10 @@ TEST_F(AutorunTest, SourcePasswordIsJudgedAlikeByTheWizardTheScanAndTheRun) {
     std::string error_text, help_address;
     EXPECT_EQ(ValidateSource(c.file, c.system_db, "admin", c.password, error_text, help_address),
               opens);
-    if (!opens)
+    if (!opens) {
       EXPECT_EQ(error_text, "Unable to open the source database.\r\nError " +
                                 std::to_string(kAdoInvalidPassword) + ": " + refusal);
+    }
 
     Error scanned(0, "no error raised");
     try {
@@ -240,7 +241,9 @@ TEST_F(AutorunTest, SourcePasswordIsJudgedAlikeByTheWizardTheScanAndTheRun) {
       scanned = e;
     }
     EXPECT_EQ(scanned.number(), opens ? 0 : kAdoInvalidPassword) << scanned.description();
-    if (!opens) EXPECT_EQ(scanned.description(), refusal);
+    if (!opens) {
+      EXPECT_EQ(scanned.description(), refusal);
+    }
 
     const std::string dump = dir_.File("out.sql");
     const std::string settings = dir_.File("job.ini");

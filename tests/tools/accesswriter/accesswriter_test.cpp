@@ -219,7 +219,9 @@ TEST_P(AllTypes, EveryTypeAndNullReadsBackInBothReaders) {
     if (!c.libmdb_value) continue;
     SCOPED_TRACE(c.column);
     EXPECT_EQ(rows[0][c.column], std::optional<std::string>(c.libmdb_value));
-    if (c.def.type != ColumnType::kBoolean) EXPECT_EQ(rows[1][c.column], std::nullopt);
+    if (c.def.type != ColumnType::kBoolean) {
+      EXPECT_EQ(rows[1][c.column], std::nullopt);
+    }
   }
   // mdb-export's hex mode prints the hex of libmdb's GUID text, which lacks the last dash.
   std::string guid = "{6F9619FF-8B86-D011-B42D00C04FC964FF}";
