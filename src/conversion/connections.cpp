@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "support/connection_string.h"
 #include "support/errors.h"
 #include "support/registry.h"
 #include "support/safe.h"
@@ -21,6 +22,25 @@ constexpr size_t kDumpBufferSize = 1 << 16;
   throw Error(75, std::string("Path/File access error: ") + path + " (" + std::strerror(err) + ")");
 }
 
+// psqlODBC takes the server, port, database and user name as they stand (braces and spaces
+// included) and ends them at ";". One it cannot take that way goes to libpq in pqopt.
+bool DriverTakesLiterally(const std::string& value) {
+  return value.find(';') == std::string::npos && (value.empty() || value.front() != '{');
+}
+
+// One libpq connection parameter, its value quoted so that libpq reads any text back.
+std::string LibpqParameter(const char* keyword, const std::string& value) {
+  return std::string(keyword) + "='" + ReplaceAll(ReplaceAll(value, "\\", "\\\\"), "'", "\\'") +
+         "'";
+}
+
+// psqlODBC reads "+" and "%" in an unbraced password as URL encoding ("a+b" would arrive as
+// "a b"); in braces it takes the password as it is.
+std::string PasswordValue(const std::string& password) {
+  return password.find_first_of("+%") == std::string::npos ? ConnectionValue(password)
+                                                           : BracedConnectionValue(password);
+}
+
 }  // namespace
 
 bool IsAccdbFile(const std::string& file_name) {
@@ -30,20 +50,21 @@ bool IsAccdbFile(const std::string& file_name) {
 std::string BuildSourceConnectionString(const std::string& file_name,
                                         const std::string& system_database,
                                         const std::string& user_name, const std::string& password) {
+  const std::string file = ConnectionValue(file_name);
   if (IsAccdbFile(file_name)) {
-    std::string s = "Provider=Microsoft.ACE.OLEDB.12.0;Data Source=" + file_name;
+    std::string s = "Provider=Microsoft.ACE.OLEDB.12.0;Data Source=" + file;
     if (!password.empty())
-      s += ";Jet OLEDB:Database Password=" + password + ";";
+      s += ";Jet OLEDB:Database Password=" + ConnectionValue(password) + ";";
     else
       s += ";Persist Security Info=False;";
     return s;
   }
-  std::string s = "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + file_name + ";";
+  std::string s = "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + file + ";";
   if (!system_database.empty())
-    s += "Jet OLEDB:System database=" + system_database + ";User Id=" + user_name +
-         ";Password=" + password + ";";
+    s += "Jet OLEDB:System database=" + ConnectionValue(system_database) +
+         ";User Id=" + ConnectionValue(user_name) + ";Password=" + ConnectionValue(password) + ";";
   else if (!password.empty())
-    s += "Jet OLEDB:Database Password=" + password + ";";
+    s += "Jet OLEDB:Database Password=" + ConnectionValue(password) + ";";
   return s;
 }
 
@@ -58,8 +79,20 @@ std::string BuildDestinationConnectionString(const std::string& server, const st
     driver = "PostgreSQL ODBC Driver(UNICODE)";
   else
     throw Error(1004, "No 32 bit PostgreSQL Unicode ODBC driver was found on your computer.");
-  return "Driver={" + driver + "};Server=" + server + ";Port=" + port + ";Database=" + database +
-         ";Uid=" + user_name + ";Pwd=" + password + ";";
+  std::string pqopt;
+  auto part = [&pqopt](const char* key, const char* libpq_keyword, const std::string& value) {
+    if (DriverTakesLiterally(value)) return std::string(key) + "=" + value + ";";
+    pqopt += (pqopt.empty() ? "" : " ") + LibpqParameter(libpq_keyword, value);
+    return std::string(key) + "=;";
+  };
+  std::string s = "Driver={" + driver + "};";
+  s += part("Server", "host", server);
+  s += part("Port", "port", port);
+  s += part("Database", "dbname", database);
+  s += part("Uid", "user", user_name);
+  if (!pqopt.empty()) s += "pqopt=" + BracedConnectionValue(pqopt) + ";";
+  // The password comes last, where HidePassword hides everything from it on.
+  return s + "Pwd=" + PasswordValue(password) + ";";
 }
 
 std::vector<uint8_t> EncodeUtf8(const std::string& text) {

@@ -14,12 +14,16 @@ bool IsAccdbFile(const std::string& file_name);
 
 // The provider string that opens the Access file: ACE for .accdb/.accde, Jet otherwise;
 // a system database selects the workgroup form, else a password the database-password form.
+// Values are quoted as ConnectionValue does, so any path or password reads back whole.
 std::string BuildSourceConnectionString(const std::string& file_name,
                                         const std::string& system_database,
                                         const std::string& user_name, const std::string& password);
 
-// The ODBC string for the PostgreSQL Unicode driver. Detects the driver anew each call;
-// raises 1004 when neither driver name is installed.
+// The ODBC string for the PostgreSQL Unicode driver: "Driver={...};Server=;Port=;Database=;
+// Uid=;Pwd=;" with plain values as they are. A password that holds ";", braces, edge spaces,
+// "+" or "%" goes in braces; a server, port, database or user name that holds ";" or begins
+// with "{" is left empty there and given in "pqopt={host='...' ...}" before Pwd. Detects the
+// driver anew each call; raises 1004 when neither driver name is installed.
 std::string BuildDestinationConnectionString(const std::string& server, const std::string& database,
                                              const std::string& port, const std::string& user_name,
                                              const std::string& password);

@@ -1,5 +1,6 @@
 #include "conversion/conversion_run.h"
 
+#include <algorithm>
 #include <optional>
 #include <pugixml.hpp>
 
@@ -9,6 +10,7 @@
 #include "conversion/record_transfer.h"
 #include "conversion/table_definition.h"
 #include "shell/program_flags.h"
+#include "support/connection_string.h"
 #include "support/errors.h"
 #include "support/files.h"
 #include "support/product.h"
@@ -407,9 +409,14 @@ std::string DumpVersionText() {
 }
 
 std::string HidePassword(const std::string& connection_string) {
-  size_t at = connection_string.rfind(";Pwd=");
-  if (at == std::string::npos) return connection_string;
-  size_t start = at + 5;
+  // Found as the driver reads the string, so that "Pwd=" inside another value is never
+  // taken for it; hidden from there to the end (the password comes last), so that a braced
+  // password goes whole, and so does an unquoted one that holds ";".
+  std::vector<ConnectionPart> parts = SplitConnectionString(connection_string);
+  auto pwd = std::find_if(parts.rbegin(), parts.rend(),
+                          [](const ConnectionPart& p) { return EqualsIgnoreCase(p.key, "Pwd"); });
+  if (pwd == parts.rend()) return connection_string;
+  const size_t start = pwd->value_begin;
   size_t end = connection_string.size();
   if (end > start && connection_string[end - 1] == ';') --end;
   if (end <= start) return connection_string;

@@ -40,7 +40,8 @@ int32_t MoveData2MySql(const DictionaryPtr& settings, std::string& run_report,
 
 // The program version as dumps show it ("1.0.1"), or "UNITTEST" with the unit-test flag.
 std::string DumpVersionText();
-// The connection string with the value of Pwd= hidden, for reports and logs.
+// The connection string with the value of its Pwd= part (braces included) and whatever
+// follows it hidden, for reports and logs.
 std::string HidePassword(const std::string& connection_string);
 
 }  // namespace ferrolyte

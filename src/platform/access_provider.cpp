@@ -4,6 +4,7 @@
 
 #include "platform/access_rows.h"
 #include "platform/ado.h"
+#include "support/connection_string.h"
 #include "support/errors.h"
 #include "support/safe.h"
 #include "support/text.h"
@@ -329,11 +330,9 @@ class AccessBackend : public ConnectionBackend {
 
 AccessConnectionSettings ParseAccessConnectionString(const std::string& connection_string) {
   AccessConnectionSettings s;
-  for (const std::string& part : Split(connection_string, ";")) {
-    size_t eq = part.find('=');
-    if (eq == std::string::npos) continue;
-    std::string key = AsciiLower(Trim(part.substr(0, eq)));
-    std::string value = Trim(part.substr(eq + 1));
+  for (const ConnectionPart& part : SplitConnectionString(connection_string)) {
+    const std::string key = AsciiLower(part.key);
+    const std::string& value = part.value;
     if (key == "provider")
       s.provider = value;
     else if (key == "data source")

@@ -20,8 +20,8 @@ struct AccessConnectionSettings {
   std::string password;
 };
 
-// Splits the string at ";" into key=value pairs; keys are matched without regard to case and
-// surrounding spaces. Raises 3706 when the provider is not one of the Access providers.
+// Splits the string into key=value parts as SplitConnectionString does; keys are matched
+// without regard to case. Raises 3706 when the provider is not one of the Access providers.
 AccessConnectionSettings ParseAccessConnectionString(const std::string& connection_string);
 
 // The complex columns' texts of one table: attachment file names or multi-value items joined

@@ -5,6 +5,7 @@
 
 #include "platform/access_rows.h"
 #include "platform/libmdb_handle.h"
+#include "support/connection_string.h"
 #include "support/errors.h"
 #include "support/text.h"
 
@@ -239,10 +240,9 @@ class LibmdbWorkspace : public DaoWorkspace {
   std::shared_ptr<DaoDatabase> OpenDatabase(const std::string& name, bool, bool,
                                             const std::string& connect) override {
     std::string database_password;
-    // Trimmed as the provider trims its values, so that both accept the same passwords.
-    for (const std::string& part : Split(connect, ";"))
-      if (part.size() >= 4 && EqualsIgnoreCase(part.substr(0, 4), "PWD="))
-        database_password = Trim(part.substr(4));
+    // Read as the provider reads its string, so that both accept the same passwords.
+    for (const ConnectionPart& part : SplitConnectionString(connect))
+      if (EqualsIgnoreCase(part.key, "PWD")) database_password = part.value;
     // The workgroup user and password are not checked: the workgroup file format does not
     // enforce them; the file itself must be usable.
     return std::make_shared<LibmdbDatabase>(

@@ -97,7 +97,8 @@ class DaoDatabase {
 class DaoWorkspace {
  public:
   virtual ~DaoWorkspace() = default;
-  // Opens a database; connect is "" or "MS Access;PWD=...". Raises the engine's errors.
+  // Opens a database; connect is "" or "MS Access;PWD=" + ConnectionValue(password).
+  // Raises the engine's errors.
   virtual std::shared_ptr<DaoDatabase> OpenDatabase(const std::string& name, bool exclusive,
                                                     bool read_only, const std::string& connect) = 0;
   virtual void Close() {}

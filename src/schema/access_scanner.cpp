@@ -5,6 +5,7 @@
 #include "schema/column_catalogue.h"
 #include "schema/engine.h"
 #include "schema/schema_document.h"
+#include "support/connection_string.h"
 #include "support/safe.h"
 
 namespace ferrolyte {
@@ -80,11 +81,9 @@ void AppendFields(pugi::xml_node table_node, DaoTableDef& table, const Dictionar
 
 }  // namespace
 
-std::shared_ptr<pugi::xml_document> ScanAccessDatabase(const std::string& file_name,
-                                                       const std::string& password,
-                                                       const std::string& user_name,
-                                                       const std::string& system_db,
-                                                       StatusOutput& status) {
+std::shared_ptr<pugi::xml_document> ScanAccessDatabase(
+    const std::string& file_name, const std::string& password, const std::string& user_name,
+    const std::string& system_db, StatusOutput& status, const std::string& schema_folder) {
   std::shared_ptr<DaoEngine> engine = CreateDaoEngine();
   auto document = std::make_shared<pugi::xml_document>();
   pugi::xml_node root = document->append_child("AccessDatabase");
@@ -99,7 +98,7 @@ std::shared_ptr<pugi::xml_document> ScanAccessDatabase(const std::string& file_n
     workspace = engine->CreateWorkspace("", user_name, password);
   } else {
     workspace = engine->Workspaces(0);
-    if (!password.empty()) connect = "MS Access;PWD=" + password;
+    if (!password.empty()) connect = "MS Access;PWD=" + ConnectionValue(password);
   }
   DictionaryPtr catalogue = ReadColumnCatalogue(file_name, system_db, user_name, password);
   DatabaseCloser database{workspace->OpenDatabase(file_name, false, true, connect)};
@@ -120,7 +119,7 @@ std::shared_ptr<pugi::xml_document> ScanAccessDatabase(const std::string& file_n
     status.ProcessEvents();
   }
   status.AddStatusLine("Scanning completed");
-  SaveSchemaFile(*document);
+  if (!schema_folder.empty()) SaveSchemaFile(*document, schema_folder);
   return document;
 }
 

@@ -10,12 +10,11 @@
 namespace ferrolyte {
 
 // Reads the database's tables, fields and indexes through the engine into a new document,
-// saves its file copy and returns it. Empty texts mean "not given". Reads only; raises the
-// engine's error when the database cannot be opened or read (no partial document).
-std::shared_ptr<pugi::xml_document> ScanAccessDatabase(const std::string& file_name,
-                                                       const std::string& password,
-                                                       const std::string& user_name,
-                                                       const std::string& system_db,
-                                                       StatusOutput& status);
+// saves its file copy into schema_folder (the caller's PrivateFolder; empty: no copy) and
+// returns it. Empty texts mean "not given". Reads only; raises the engine's error when the
+// database cannot be opened or read, or the copy cannot be saved (no partial document).
+std::shared_ptr<pugi::xml_document> ScanAccessDatabase(
+    const std::string& file_name, const std::string& password, const std::string& user_name,
+    const std::string& system_db, StatusOutput& status, const std::string& schema_folder = {});
 
 }  // namespace ferrolyte

@@ -1,5 +1,9 @@
 #include "schema/schema_document.h"
 
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <sstream>
 
 #include "support/errors.h"
@@ -39,15 +43,17 @@ std::string SchemaXmlText(const pugi::xml_document& document) {
   return out.str();
 }
 
-std::string SchemaFilePath() {
-  return SpecialFolder(SpecialFolderId::kTemp).value_or("/tmp") + "/access.xml";
+std::string SchemaFilePath(const std::string& folder) {
+  return StripTrailingSeparators(folder) + "/access.xml";
 }
 
-void SaveSchemaFile(const pugi::xml_document& document) {
-  std::string path = SchemaFilePath();
-  if (!document.save_file(path.c_str(), "", pugi::format_raw | pugi::format_no_declaration,
-                          pugi::encoding_utf8))
-    throw Error(75, "Path/File access error: " + path);
+void SaveSchemaFile(const pugi::xml_document& document, const std::string& folder) {
+  const std::string path = SchemaFilePath(folder);
+  // Only this program writes into the folder, so the name can be freed and made anew.
+  if (::unlink(path.c_str()) != 0 && errno != ENOENT)
+    throw Error(75, "Path/File access error: " + path + " (" + std::strerror(errno) + ")");
+  const std::string text = SchemaXmlText(document);
+  CreatePrivateFile(path, std::vector<uint8_t>(text.begin(), text.end()));
 }
 
 }  // namespace ferrolyte

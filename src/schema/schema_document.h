@@ -17,9 +17,10 @@ pugi::xml_node AppendTextElement(pugi::xml_node parent, const char* name, const 
 std::string NormaliseBooleanDefault(const std::string& engine_text);
 // The document serialised on one line without XML declaration.
 std::string SchemaXmlText(const pugi::xml_document& document);
-// Where the file copy goes: the temp folder's "access.xml".
-std::string SchemaFilePath();
-// Writes the file copy (UTF-8, one line, replacing an older file); raises 75 on failure.
-void SaveSchemaFile(const pugi::xml_document& document);
+// Where the file copy goes: "access.xml" in the given folder, a PrivateFolder of the run.
+std::string SchemaFilePath(const std::string& folder);
+// Writes the file copy (UTF-8, one line, mode 0600) into the folder, replacing a copy of an
+// earlier scan; never follows a symbolic link. Raises the platform's file error on failure.
+void SaveSchemaFile(const pugi::xml_document& document, const std::string& folder);
 
 }  // namespace ferrolyte

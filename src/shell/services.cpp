@@ -10,9 +10,10 @@ namespace ferrolyte {
 ConversionServices DefaultServices() {
   ConversionServices services;
   services.check_dependencies = [](StatusOutput& status) { CheckDependencies(status); };
-  services.scan = [](const SourceFields& source, StatusOutput& status) {
+  services.scan = [](const SourceFields& source, const std::string& schema_folder,
+                     StatusOutput& status) {
     auto document = ScanAccessDatabase(source.file, source.password, source.user,
-                                       source.system_database, status);
+                                       source.system_database, status, schema_folder);
     return SchemaXmlText(*document);
   };
   services.convert = [](const DictionaryPtr& settings, std::string& run_report,

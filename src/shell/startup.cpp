@@ -9,6 +9,7 @@
 #include "shell/messages.h"
 #include "shell/program_flags.h"
 #include "support/errors.h"
+#include "support/files.h"
 #include "support/safe.h"
 #include "wizard/ini_file.h"
 #include "wizard/settings.h"
@@ -55,7 +56,9 @@ int RunUnattended(const DictionaryPtr& settings, const ConversionServices& servi
   SourceFields source{
       SafeStr(section->Item("sourcefilename")), SafeStr(section->Item("sourcepassword")),
       SafeStr(section->Item("sourceusername")), SafeStr(section->Item("sourcesystemdatabase"))};
-  const std::string schema_xml = services.scan(source, status);
+  // The run's own folder for the schema's file copy, gone when the run ends.
+  const PrivateFolder run_folder(SpecialFolder(SpecialFolderId::kTemp).value_or("/tmp"));
+  const std::string schema_xml = services.scan(source, run_folder.path(), status);
   std::string run_report;
   int32_t result;
   try {
@@ -145,6 +148,8 @@ int RunProgram(const std::vector<std::string>& args, WindowHooks* window,
       const std::string message =
           "Unable to load ini file: " + settings_option + "\r\nDefault settings applied.";
       WriteLog("Reason: " + failure);
+      if (flags.autorun && !flags.hide)
+        std::fprintf(stderr, "%s: %s\n", kSettingsAppName, failure.c_str());
       if (flags.autorun) HaltError(message, kExitSettings);
       ShowMessage(message, kMsgExclamation, kSettingsAppName, kAnswerOk);
     }

@@ -46,8 +46,9 @@ struct SourceFields {
 struct ConversionServices {
   // Raises 1000 when a required component is missing.
   std::function<void(StatusOutput&)> check_dependencies;
-  // Returns the schema description as XML text.
-  std::function<std::string(const SourceFields&, StatusOutput&)> scan;
+  // Returns the schema description as XML text; its file copy goes into schema_folder.
+  std::function<std::string(const SourceFields&, const std::string& schema_folder, StatusOutput&)>
+      scan;
   // Appends to the run report; returns 0 (completed or aborted) or 3 (error block).
   std::function<int32_t(const DictionaryPtr& settings, std::string& run_report,
                         const std::string& schema_xml, StatusOutput&)>

@@ -10,7 +10,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <map>
+#include <mutex>
 
 #include "support/errors.h"
 #include "support/text.h"
@@ -54,11 +57,17 @@ class FileDescriptor {
   }
 }
 
-// Each entry matching the pattern, through the shell's wildcard rules.
+// Each entry matching the pattern. Only "*" and "?" are wildcards: brackets and backslashes
+// are ordinary characters of file names ("job[1].ini" names that one file).
 template <class Fn>
 bool AnyMatch(const std::string& pattern, Fn&& accept) {
+  std::string escaped;
+  for (char c : pattern) {
+    if (c == '[' || c == ']' || c == '\\') escaped += '\\';
+    escaped += c;
+  }
   glob_t g{};
-  int rc = ::glob(pattern.c_str(), GLOB_NOSORT | GLOB_NOESCAPE, nullptr, &g);
+  int rc = ::glob(escaped.c_str(), GLOB_NOSORT, nullptr, &g);
   bool found = false;
   if (rc == 0) {
     for (size_t i = 0; i < g.gl_pathc && !found; ++i) {
@@ -68,6 +77,12 @@ bool AnyMatch(const std::string& pattern, Fn&& accept) {
   }
   ::globfree(&g);
   return found;
+}
+
+std::string SizeText(uint64_t bytes) {
+  constexpr uint64_t kMegabyte = 1024 * 1024;
+  if (bytes % kMegabyte == 0) return std::to_string(bytes / kMegabyte) + " MB";
+  return std::to_string(bytes) + " bytes";
 }
 
 std::string EnvOr(const char* name) {
@@ -107,18 +122,27 @@ std::optional<std::string> XdgDocumentsFolder(const std::string& home) {
 
 }  // namespace
 
-std::vector<uint8_t> ReadFile(const std::string& path) {
+std::vector<uint8_t> ReadFile(const std::string& path, uint64_t max_bytes) {
   if (path.empty())
     throw Error(5, "Function ReadFile does not accept an empty file name as parameter.");
-  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  // Opened without waiting, so that a pipe cannot block before it is refused below.
+  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   if (fd.get() < 0) {
     if (errno == EMFILE || errno == ENFILE)
       throw Error(67, "Function ReadFile was not able to get a free file handle.");
     RaiseFileError(path);
   }
-  std::vector<uint8_t> bytes;
   struct stat st {};
-  if (::fstat(fd.get(), &st) == 0 && st.st_size > 0) bytes.reserve(st.st_size);
+  if (::fstat(fd.get(), &st) != 0) RaiseFileError(path);
+  // A device or a pipe has no end to read to, and a folder no content.
+  if (!S_ISREG(st.st_mode))
+    throw Error(75, "Path/File access error: " + path + " is not a regular file");
+  const auto too_large = [&] {
+    return Error(75, "Path/File access error: " + path + " is larger than " + SizeText(max_bytes));
+  };
+  if (static_cast<uint64_t>(st.st_size) > max_bytes) throw too_large();
+  std::vector<uint8_t> bytes;
+  bytes.reserve(static_cast<size_t>(st.st_size));
   uint8_t buf[65536];
   while (true) {
     ssize_t n = ::read(fd.get(), buf, sizeof buf);
@@ -128,6 +152,8 @@ std::vector<uint8_t> ReadFile(const std::string& path) {
     }
     if (n == 0) break;
     bytes.insert(bytes.end(), buf, buf + n);
+    // The file may grow while it is read.
+    if (bytes.size() > max_bytes) throw too_large();
   }
   return bytes;
 }
@@ -147,9 +173,9 @@ void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
   }
 }
 
-std::string ReadTextFile(const std::string& path, const std::string& encoding) {
-  if (!FileExists(path)) throw Error(53, "File not found");
-  std::vector<uint8_t> b = ReadFile(path);
+std::string ReadTextFile(const std::string& path, const std::string& encoding, uint64_t max_bytes) {
+  // The path names one file; ReadFile raises 53 when it is missing.
+  std::vector<uint8_t> b = ReadFile(path, max_bytes);
   if (b.empty()) return "";
   std::string name = encoding;
   size_t skip = 0;
@@ -185,6 +211,11 @@ void WriteTextFile(const std::string& path, const std::string& text) {
 bool FileExists(const std::string& path) {
   if (path.empty()) return false;
   return AnyMatch(path, [](const struct stat& st) { return !S_ISDIR(st.st_mode); });
+}
+
+bool PathIsFile(const std::string& path) {
+  struct stat st {};
+  return !path.empty() && ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
 bool FolderExists(const std::string& path, bool search_inside) {
@@ -228,6 +259,70 @@ void MkDirRecurse(const std::string& path) {
                 "Error in function call MkDirRecurse(\"" + prepared + "\"). " + step + " " +
                     std::to_string(e.number()) + ": " + e.description());
   }
+}
+
+void CreatePrivateFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+  FileDescriptor fd(
+      ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+  if (fd.get() < 0) {
+    if (errno == EEXIST) throw Error(75, "Path/File access error: " + path + " exists already");
+    RaiseFileError(path);
+  }
+  size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = ::write(fd.get(), bytes.data() + done, bytes.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      RaiseFileError(path);
+    }
+    done += static_cast<size_t>(n);
+  }
+}
+
+namespace {
+
+// The private folders that still exist, each with the process that made it, removed at exit
+// when their owner never ran its destructor. A forked child's exit leaves its parent's alone.
+class LiveFolders {
+ public:
+  static LiveFolders& Get() {
+    static LiveFolders live;
+    return live;
+  }
+  void Add(const std::string& path) {
+    std::lock_guard lock(mutex_);
+    paths_[path] = ::getpid();
+  }
+  void Remove(const std::string& path) {
+    std::lock_guard lock(mutex_);
+    paths_.erase(path);
+  }
+  ~LiveFolders() {
+    std::error_code ignored;
+    for (const auto& [path, maker] : paths_)
+      if (maker == ::getpid()) std::filesystem::remove_all(path, ignored);
+  }
+
+ private:
+  std::mutex mutex_;
+  std::map<std::string, pid_t> paths_;
+};
+
+}  // namespace
+
+PrivateFolder::PrivateFolder(const std::string& parent) {
+  LiveFolders& live = LiveFolders::Get();
+  std::string name = StripTrailingSeparators(parent) + "/ferrolyte-XXXXXX";
+  if (!::mkdtemp(name.data())) RaiseFileError(name);
+  path_ = name;
+  live.Add(path_);
+}
+
+PrivateFolder::~PrivateFolder() {
+  // remove_all deletes symbolic links inside, never what they point to.
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+  LiveFolders::Get().Remove(path_);
 }
 
 std::string FolderPart(const std::string& path) {

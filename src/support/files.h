@@ -9,19 +9,27 @@
 
 namespace ferrolyte {
 
-// Reads the whole file. Raises for an empty path, 53 for a missing file.
-std::vector<uint8_t> ReadFile(const std::string& path);
+inline constexpr uint64_t kNoSizeLimit = UINT64_MAX;
+
+// Reads the whole file, opened literally. Raises for an empty path, 53 for a missing file,
+// and 75 before reading anything from what is not a regular file (a folder, a device, a
+// pipe: a pipe never blocks the call) or from a file over max_bytes.
+std::vector<uint8_t> ReadFile(const std::string& path, uint64_t max_bytes = kNoSizeLimit);
 // Replaces the file's content with the bytes; a longer old content does not survive.
 void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes);
 // Decodes a text file. With an empty encoding the byte-order mark decides (FF FE
 // "unicode_le", FE FF "unicode_be", EF BB BF "utf-8", dropped); without one the system code
 // page: UTF-8, or Windows-1252 when the bytes are not valid UTF-8. A given encoding keeps
-// any mark as text. Raises 53 when the file does not exist.
-std::string ReadTextFile(const std::string& path, const std::string& encoding);
+// any mark as text. Raises as ReadFile does (53 when the file does not exist).
+std::string ReadTextFile(const std::string& path, const std::string& encoding,
+                         uint64_t max_bytes = kNoSizeLimit);
 // Writes the text in the system code page (UTF-8 here) without a byte-order mark.
 void WriteTextFile(const std::string& path, const std::string& text);
-// True when at least one entry matching the path (wildcards * and ? allowed) is not a folder.
+// True when at least one entry matching the path (wildcards * and ? allowed; brackets and
+// backslashes are plain characters) is not a folder.
 bool FileExists(const std::string& path);
+// True when the path, taken literally (no wildcards), names an entry that is not a folder.
+bool PathIsFile(const std::string& path);
 // True when the path (trailing "/" stripped; wildcards allowed) names a folder; with
 // search_inside, also when something inside it matches "/*".
 bool FolderExists(const std::string& path, bool search_inside);
@@ -39,6 +47,27 @@ std::string StripTrailingSeparators(const std::string& path);
 std::string CollapseSeparators(const std::string& path);
 // The part before the first character 0, or the whole text.
 std::string CutAtTerminator(const std::string& text);
+
+// Creates a new file that only the user can read and write (0600) and writes the bytes.
+// Refuses (75) a name that exists already, a symbolic link included; never follows one.
+void CreatePrivateFile(const std::string& path, const std::vector<uint8_t>& bytes);
+
+// A folder of one run's own: made by mkdtemp under the parent (mode 0700), so nobody else can
+// plant or read anything in it. Removed with its content when the object goes; one still there
+// when the process ends through exit() (a fatal error report) is removed then.
+class PrivateFolder {
+ public:
+  // Raises the platform's file error (53, 75, 76) when the folder cannot be made.
+  explicit PrivateFolder(const std::string& parent);
+  ~PrivateFolder();
+  PrivateFolder(const PrivateFolder&) = delete;
+  PrivateFolder& operator=(const PrivateFolder&) = delete;
+  // Without a trailing "/".
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
 
 enum class SpecialFolderId { kHome, kDocuments, kConfig, kTemp };
 // The path of a well-known folder without a trailing "/", or nothing when it cannot be told.

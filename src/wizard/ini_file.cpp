@@ -1,5 +1,7 @@
 #include "wizard/ini_file.h"
 
+#include <algorithm>
+
 #include "support/files.h"
 #include "support/safe.h"
 #include "support/text.h"
@@ -22,6 +24,52 @@ std::string ValueText(const std::string& text) {
   if (text.empty()) return text;
   if (text.front() == ' ' || text.back() == ' ' || text.front() == '"') return Quote(text);
   return text;
+}
+
+// A value with a line break would end its line early and the rest would read as a key of
+// its own. Such values go percent-encoded under the key with kEncodedMark appended; files
+// without line breaks in values stay as they always were.
+constexpr char kEncodedMark = '%';
+
+bool HasLineBreak(const std::string& text) {
+  return text.find_first_of("\r\n") != std::string::npos;
+}
+
+std::string PercentEncode(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '%')
+      out += "%25";
+    else if (c == '\r')
+      out += "%0D";
+    else if (c == '\n')
+      out += "%0A";
+    else
+      out += c;
+  }
+  return out;
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+// Every "%" with two hex digits becomes that byte; any other "%" stays.
+std::string PercentDecode(const std::string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '%' && i + 2 < text.size() && HexDigit(text[i + 1]) >= 0 &&
+        HexDigit(text[i + 2]) >= 0) {
+      out += static_cast<char>(HexDigit(text[i + 1]) * 16 + HexDigit(text[i + 2]));
+      i += 2;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
 }
 
 std::vector<std::string> SplitLines(const std::string& text) {
@@ -93,7 +141,7 @@ std::vector<std::string> SplitQuoted(const std::string& text, char separator, ch
 }
 
 DictionaryPtr ReadIniFile(const std::string& path) {
-  const std::string text = ReadTextFile(path, "");
+  const std::string text = ReadTextFile(path, "", kMaxSettingsFileBytes);
   DictionaryPtr top = Dictionary::Create();
   DictionaryPtr section;
   for (const std::string& raw : SplitLines(text)) {
@@ -109,14 +157,20 @@ DictionaryPtr ReadIniFile(const std::string& path) {
     std::string key = TrimSpaces(line.substr(0, eq));
     std::string raw_value = TrimSpaces(line.substr(eq + 1));
     if (!key.empty() && key.front() == '"') key = Unquote(key);
+    const bool list = key.size() >= 2 && key.ends_with("[]");
+    if (list) key.resize(key.size() - 2);
+    const bool encoded = key.size() >= 2 && key.back() == kEncodedMark;
+    if (encoded) key.pop_back();
+    auto decoded = [encoded](std::string text) { return encoded ? PercentDecode(text) : text; };
     Value value;
-    if (key.size() >= 2 && key.ends_with("[]")) {
-      key.resize(key.size() - 2);
-      value = Value::TextList(SplitQuoted(raw_value, ',', '"'));
+    if (list) {
+      std::vector<std::string> items = SplitQuoted(raw_value, ',', '"');
+      for (std::string& item : items) item = decoded(item);
+      value = Value::TextList(items);
     } else if (!raw_value.empty() && raw_value.front() == '"') {
-      value = Value(Unquote(raw_value));
+      value = Value(decoded(Unquote(raw_value)));
     } else {
-      value = Value(raw_value);
+      value = Value(decoded(raw_value));
     }
     (section ? section : top)->Set(AsciiLower(key), std::move(value));
   }
@@ -132,10 +186,21 @@ void WriteIniFile(const DictionaryPtr& sections, const std::string& path) {
       if (!section) continue;
       for (const std::string& key : section->Keys()) {
         const Value& item = section->Item(key);
-        if (item.IsList())
-          out += "  " + key + "[]=" + JoinQuoted(item.List(), ',', '"') + "\r\n";
-        else
-          out += "  " + key + "=" + ValueText(SafeStr(item)) + "\r\n";
+        if (item.IsList()) {
+          std::vector<Value> items = item.List();
+          const bool encode = std::any_of(items.begin(), items.end(),
+                                          [](const Value& v) { return HasLineBreak(SafeStr(v)); });
+          if (encode)
+            for (Value& v : items) v = Value(PercentEncode(SafeStr(v)));
+          out += "  " + key + (encode ? std::string(1, kEncodedMark) : "") +
+                 "[]=" + JoinQuoted(items, ',', '"') + "\r\n";
+        } else {
+          const std::string text = SafeStr(item);
+          if (HasLineBreak(text))
+            out += "  " + key + kEncodedMark + "=" + ValueText(PercentEncode(text)) + "\r\n";
+          else
+            out += "  " + key + "=" + ValueText(text) + "\r\n";
+        }
       }
     }
   }

@@ -16,11 +16,12 @@ constexpr int32_t kProviderMissing = 3706;
 bool ValidateSource(const std::string& file_name, const std::string& system_database,
                     const std::string& user_name, const std::string& password,
                     std::string& error_text, std::string& help_address) {
-  if (!FileExists(file_name)) {
+  // File names, not patterns: "shop[1].mdb" and "a*.mdb" name one file each.
+  if (!PathIsFile(file_name)) {
     error_text = "The database file '" + file_name + "' does not exist.";
     return false;
   }
-  if (!system_database.empty() && !FileExists(system_database)) {
+  if (!system_database.empty() && !PathIsFile(system_database)) {
     error_text = "The system database file '" + system_database + "' does not exist.";
     return false;
   }

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 
+#include "conversion/conversion_run.h"
 #include "support/errors.h"
 #include "support/files.h"
 #include "testing/temp_dir.h"
@@ -55,9 +56,8 @@ TEST_F(DriverTest, PrefersPostgreSqlUnicode) {
   EXPECT_IN_CHILD([&] {
     WithDrivers(
         "[PostgreSQL ODBC Driver(UNICODE)]\nDriver=/x.so\n[PostgreSQL Unicode]\nDriver=/y.so\n");
-    bool both =
-        BuildDestinationConnectionString("localhost", "db;x", "5432", "u", "p{w}") ==
-        "Driver={PostgreSQL UNICODE};Server=localhost;Port=5432;Database=db;x;Uid=u;Pwd=p{w};";
+    bool both = BuildDestinationConnectionString("localhost", "db", "5432", "u", "pw") ==
+                "Driver={PostgreSQL UNICODE};Server=localhost;Port=5432;Database=db;Uid=u;Pwd=pw;";
     WithDrivers("[PostgreSQL ODBC Driver(UNICODE)]\nDriver=/x.so\n");
     bool second =
         BuildDestinationConnectionString("h", "d", "1", "u", "p") ==
@@ -78,6 +78,22 @@ TEST_F(DriverTest, NoDriverRaises1004) {
                  "No 32 bit PostgreSQL Unicode ODBC driver was found on your computer.";
     }
   }());
+}
+
+TEST(ConnectionsTest, HidePasswordHidesTheWholeValue) {
+  const std::string head = "Driver={PostgreSQL UNICODE};Server=h;Port=1;Database=d;Uid=";
+  struct Case {
+    std::string uid_and_pwd, shown;
+  } cases[] = {
+      {"u;Pwd=secret;", "u;Pwd=** HIDDEN **;"},
+      {"u;Pwd=;", "u;Pwd=;"},
+      {"u;Pwd={a;Pwd=b}}};", "u;Pwd=** HIDDEN **;"},
+      {"u;Pwd=unquoted;x;", "u;Pwd=** HIDDEN **;"},
+      // A user name that looks like a password part is not mistaken for one.
+      {"{x;Pwd=y};Pwd=z;", "{x;Pwd=y};Pwd=** HIDDEN **;"},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(HidePassword(head + c.uid_and_pwd), head + c.shown) << c.uid_and_pwd;
 }
 
 TEST(DumpFileTest, WritesUtf8LinesWithCrLfAndReportsAMissingFolder) {

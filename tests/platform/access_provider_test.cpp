@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "accesswriter/writer.h"
+#include "conversion/connections.h"
 #include "platform/ado.h"
 #include "support/errors.h"
 #include "testing/temp_dir.h"
@@ -71,6 +72,24 @@ TEST(AccessConnectionStringTest, ReadsEveryPartIgnoringKeyCase) {
     EXPECT_EQ(s.password, c.want.password) << c.text;
   }
   EXPECT_THROW(ParseAccessConnectionString("Provider=SQLOLEDB;Data Source=x"), Error);
+}
+
+// Whatever the wizard puts into the string, the provider reads back unchanged.
+TEST(AccessConnectionStringTest, ReadsBackEveryValueTheBuilderWrites) {
+  for (const std::string& v : {std::string("plain"), std::string("a;b"), std::string("{braced}"),
+                               std::string("}}"), std::string(" edge spaces "),
+                               std::string("x=y;z={w} "), std::string("{"), std::string("[1]")}) {
+    SCOPED_TRACE(v);
+    AccessConnectionSettings jet =
+        ParseAccessConnectionString(BuildSourceConnectionString(v, v + ".mdw", v, v));
+    EXPECT_EQ(
+        ParseAccessConnectionString(BuildSourceConnectionString(v, "", "", v)).database_password,
+        v);
+    EXPECT_EQ(jet.data_source, v);
+    EXPECT_EQ(jet.system_database, v + ".mdw");
+    EXPECT_EQ(jet.user_id, v);
+    EXPECT_EQ(jet.password, v);
+  }
 }
 
 TEST(AccessProviderTest, OpenFailuresCarryTheEngineTexts) {

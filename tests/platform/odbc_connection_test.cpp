@@ -216,6 +216,35 @@ TEST(OdbcConnectionTest, FailedOpenCarriesTheConnectionNumberAndTheDriverText) {
   }
 }
 
+// Names and passwords holding the connection string's own characters, edge spaces, or what
+// the driver would read as URL encoding reach the server as they are.
+TEST(OdbcConnectionTest, AnyNameAndPasswordReachTheServerUnchanged) {
+  FERROLYTE_REQUIRE_SERVER();
+  const std::string pid = std::to_string(::getpid());
+  struct Case {
+    std::string database_stem, role, password;
+  } cases[] = {
+      {"a;b", " ferro role}" + pid + " ", " pa;ss}w{rd= "},
+      {"x}y{z", "{ferro;role's\\" + pid, "a+b%41"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.role);
+    ScratchDatabase db(c.database_stem);
+    auto admin = ConnectTo(MaintenanceDb());
+    admin->Execute("CREATE ROLE \"" + c.role + "\" LOGIN PASSWORD '" + c.password + "'");
+    auto open = [&](const std::string& password) {
+      Connection connection;
+      connection.Open(BuildDestinationConnectionString(testing::ServerHost(), db.name(),
+                                                       testing::ServerPort(), c.role, password));
+      return QueryValue(connection, "SELECT current_user || '|' || current_database()").Text();
+    };
+    EXPECT_EQ(open(c.password), c.role + "|" + db.name());
+    Error refused = ErrorOf([&] { open(c.password + "x"); });
+    EXPECT_NE(refused.description().find("password authentication failed"), std::string::npos);
+    admin->Execute("DROP ROLE \"" + c.role + "\"");
+  }
+}
+
 TEST(OdbcConnectionTest, LostConnectionIsAConnectionFailure) {
   FERROLYTE_REQUIRE_SERVER();
   auto c = ConnectTo(MaintenanceDb());

@@ -1,6 +1,9 @@
 #include "schema/access_scanner.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
 
 #include "accesswriter/writer.h"
 #include "schema/schema_document.h"
@@ -65,7 +68,6 @@ class ScannerTest : public ::testing::Test {
 };
 
 TEST_F(ScannerTest, WritesTheWholeDocumentAndStatusLines) {
-  testing::ScopedEnv temp("TEMP", dir_.path().c_str());
   RecordingStatus status;
   auto doc = ScanAccessDatabase(path_, "", "", "", status);
   std::string xml = SchemaXmlText(*doc);
@@ -131,20 +133,36 @@ TEST_F(ScannerTest, WritesTheWholeDocumentAndStatusLines) {
                                       "Scanning completed"}));
   // Events run after every field and every table, besides the status lines.
   EXPECT_GE(status.events_processed, 7 + 10 + 3);
+}
 
-  EXPECT_EQ(ReadTextFile(dir_.File("access.xml"), "utf-8"), xml);
+// The file copy is readable by the user alone, in the run's folder, and a scan again (the
+// window scans on every change of source) replaces it.
+TEST_F(ScannerTest, FileCopyIsPrivateAndReplacedByTheNextScan) {
+  PrivateFolder folder(dir_.path());
+  const std::string file = SchemaFilePath(folder.path());
+  for (int scan = 0; scan < 2; ++scan) {
+    RecordingStatus status;
+    auto doc = ScanAccessDatabase(path_, "", "", "", status, folder.path());
+    EXPECT_EQ(ReadTextFile(file, "utf-8"), SchemaXmlText(*doc));
+  }
+  struct stat st {};
+  ASSERT_EQ(::lstat(file.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0177777, S_IFREG | 0600u);
+  ASSERT_EQ(::stat(folder.path().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0700u);
+  EXPECT_EQ(FolderPart(folder.path()), dir_.path() + "/");
 }
 
 TEST_F(ScannerTest, FailuresEndTheScanWithTheEngineError) {
   RecordingStatus status;
-  testing::ScopedEnv temp("TEMP", dir_.path().c_str());
+  PrivateFolder folder(dir_.path());
   try {
-    ScanAccessDatabase(dir_.File("missing.mdb"), "", "", "", status);
+    ScanAccessDatabase(dir_.File("missing.mdb"), "", "", "", status, folder.path());
     FAIL() << "no error";
   } catch (const Error& e) {
     EXPECT_NE(e.description().find("Could not find file"), std::string::npos);
   }
-  EXPECT_FALSE(FileExists(dir_.File("access.xml")));
+  EXPECT_FALSE(std::filesystem::exists(SchemaFilePath(folder.path())));
 }
 
 TEST(SchemaDocumentTest, AttributeWordsAndBooleanDefaults) {

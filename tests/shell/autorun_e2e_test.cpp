@@ -3,6 +3,7 @@
 #include <accesswriter/writer.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -192,6 +193,9 @@ TEST_F(AutorunTest, SourcePasswordIsJudgedAlikeByTheWizardTheScanAndTheRun) {
   const std::string encrypted =
       write("encrypted.accdb", accesswriter::Format::kAce12, "Geheim9", true);
   const std::string workgroup = write("system.mdw", accesswriter::Format::kJet4, "");
+  const std::string odd_mdb = write("lo;ck{1}[1].mdb", accesswriter::Format::kJet4, "Ge;h}e{m 9");
+  const std::string odd_accdb =
+      write("en;cr}ypted[1].accdb", accesswriter::Format::kAce12, " p;w}{x", true);
   const long written = testing::kPartsRows;
 
   struct Case {
@@ -203,8 +207,13 @@ TEST_F(AutorunTest, SourcePasswordIsJudgedAlikeByTheWizardTheScanAndTheRun) {
       {mdb, "", "geheim9", "Parts", -1},
       {mdb, "", "", "Parts", -1},
       {mdb, "", "Geheim9x", "Parts", -1},
-      // The provider reads the password without surrounding spaces.
-      {mdb, "", " Geheim9 ", "Parts", written},
+      // Spaces around a password are part of it.
+      {mdb, "", " Geheim9 ", "Parts", -1},
+      // Separators and braces in the path and the password.
+      {odd_mdb, "", "Ge;h}e{m 9", "Parts", written},
+      {odd_mdb, "", "Ge;h}e{m", "Parts", -1},
+      {odd_accdb, "", " p;w}{x", "Parts", written},
+      {odd_accdb, "", "p;w}{x", "Parts", -1},
       // A workgroup file does not apply to an .accdb; its database password still does.
       {accdb, workgroup, "Geheim9", "Parts", written},
       {accdb, workgroup, "Geheim9x", "Parts", -1},
@@ -246,7 +255,7 @@ TEST_F(AutorunTest, SourcePasswordIsJudgedAlikeByTheWizardTheScanAndTheRun) {
     }
 
     const std::string dump = dir_.File("out.sql");
-    const std::string settings = dir_.File("job.ini");
+    const std::string settings = dir_.File("job[1].ini");
     std::string ini = "[Velkan Ferrolyte]\r\n";
     for (const auto& [key, value] : std::vector<std::pair<std::string, std::string>>{
              {"sourcefilename", c.file},
@@ -280,6 +289,55 @@ TEST_F(AutorunTest, SourcePasswordIsJudgedAlikeByTheWizardTheScanAndTheRun) {
       EXPECT_FALSE(FileExists(dump)) << ReadTextFile(dump, "");
     }
     std::filesystem::remove(dump);
+  }
+}
+
+// A settings path names one plain file: a pipe, a device or a folder is refused before it is
+// read (a pipe would block, a device never ends), and so is a file too large to be settings.
+TEST_F(AutorunTest, SettingsThatAreNotAPlainFileEndWithStatus2) {
+  ASSERT_EQ(::mkfifo(dir_.File("pipe.ini").c_str(), 0600), 0);
+  ASSERT_EQ(::mkdir(dir_.File("folder.ini").c_str(), 0700), 0);
+  WriteTextFile(dir_.File("huge.ini"), "[Velkan Ferrolyte]\r\n");
+  ASSERT_EQ(::truncate(dir_.File("huge.ini").c_str(), 17 * 1024 * 1024), 0);
+  struct Case {
+    std::string path, reason;
+  } cases[] = {
+      {dir_.File("pipe.ini"), "not a regular file"},
+      {dir_.File("folder.ini"), "not a regular file"},
+      {"/dev/zero", "not a regular file"},
+      {dir_.File("huge.ini"), "larger than 16 MB"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    Outcome out = Run({"settings=" + c.path, "autorun"});
+    EXPECT_EQ(out.status, 2) << out.output;
+    EXPECT_NE(out.output.find(c.reason), std::string::npos) << out.output;
+    EXPECT_NE(Log().find(c.reason), std::string::npos) << Log();
+  }
+}
+
+// The schema's file copy lives in a folder of the run's own: nothing planted in the shared
+// temp folder is followed or needed, and nothing is left there after the run.
+TEST_F(AutorunTest, SchemaFileNeitherFollowsPlantedNamesNorOutlivesTheRun) {
+  const std::string source = MakeDatabase();
+  const std::string victim = dir_.File("victim.txt");
+  for (const bool as_link : {true, false}) {
+    SCOPED_TRACE(as_link ? "symbolic link" : "folder");
+    TempDir temp;
+    ScopedEnv env("TEMP", temp.path().c_str());
+    WriteTextFile(victim, "keep");
+    const std::string planted = temp.File("access.xml");
+    ASSERT_EQ(as_link ? ::symlink(victim.c_str(), planted.c_str()) : ::mkdir(planted.c_str(), 0755),
+              0);
+    const std::string settings =
+        WriteSettings(source, dir_.File("out.sql"), "\"Customers\"", "e2e_private");
+    Outcome out = Run({"settings=" + settings, "autorun", "hide"});
+    EXPECT_EQ(out.status, 0) << Log();
+    EXPECT_EQ(ReadTextFile(victim, ""), "keep");
+    std::vector<std::string> left;
+    for (const auto& entry : std::filesystem::directory_iterator(temp.path()))
+      left.push_back(entry.path().filename().string());
+    EXPECT_EQ(left, std::vector<std::string>{"access.xml"});
   }
 }
 

@@ -32,7 +32,7 @@ struct FakeEngine {
           status.WriteLog("checked");
           if (dependency_error) throw Error(1000, "Dependency check failed.");
         },
-        [this](const SourceFields& source, StatusOutput& status) {
+        [this](const SourceFields& source, const std::string&, StatusOutput& status) {
           scanned = source;
           status.AddStatusLine("scanning");
           if (scan_error) throw Error(3024, "Could not find file '" + source.file + "'.");

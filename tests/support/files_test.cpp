@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cstdlib>
+
 #include "support/errors.h"
 #include "testing/temp_dir.h"
 
@@ -77,6 +79,34 @@ TEST(FilesTest, ExistenceTestsWithWildcards) {
   EXPECT_FALSE(FolderExists(dir.File("a.ini"), false));
   EXPECT_TRUE(FolderExists(dir.path(), true));
   EXPECT_TRUE(FolderExists("/", false));
+}
+
+// A private folder goes with its owner, or at exit() when the owner never got to it (a
+// fatal error report ends the window that way); a forked child's exit leaves it alone.
+TEST(FilesTest, PrivateFolderIsRemovedByItsOwnerOrAtExit) {
+  TempDir dir;
+  std::string kept;
+  {
+    PrivateFolder folder(dir.path());
+    kept = folder.path();
+    CreatePrivateFile(kept + "/f", {'x'});
+    EXPECT_EXIT(std::exit(0), ::testing::ExitedWithCode(0), "");
+    EXPECT_TRUE(PathIsFile(kept + "/f")) << "removed by a child's exit";
+    EXPECT_THROW(CreatePrivateFile(kept + "/f", {}), Error);
+  }
+  EXPECT_FALSE(FolderExists(kept, false));
+
+  const std::string note = dir.File("folder.txt");
+  EXPECT_EXIT(
+      {
+        auto* leaked = new PrivateFolder(dir.path());
+        WriteTextFile(note, leaked->path());
+        std::exit(0);
+      },
+      ::testing::ExitedWithCode(0), "");
+  const std::string leaked = ReadTextFile(note, "");
+  EXPECT_FALSE(leaked.empty());
+  EXPECT_FALSE(FolderExists(leaked, false));
 }
 
 TEST(FilesTest, MkDirRecurseCreatesMissingParentsAndNamesTheFailingStep) {

@@ -4,6 +4,7 @@
 
 #include "support/errors.h"
 #include "support/files.h"
+#include "support/text.h"
 #include "testing/temp_dir.h"
 
 namespace ferrolyte {
@@ -174,6 +175,31 @@ TEST_F(IniFileTest, WrittenValuesReadBackUnchanged) {
     EXPECT_EQ(s->Item("k" + std::to_string(i)).Text(), values[i]) << i;
   EXPECT_EQ(Texts(s->Item("list")),
             (std::vector<std::string>{"a,b", "\"q\"", "back\\slash", " x "}));
+}
+
+// A selected table name may hold line breaks: written raw, the rest of the name would read
+// back as a key of its own.
+TEST_F(IniFileTest, LineBreaksStayInsideTheirValue) {
+  const std::vector<std::string> texts = {"a\ndestinationdumpfilename=/some/path",
+                                          "a\r\n[Other]\r\n  k=v", "\r",
+                                          "100%0A, a break\n and \"quotes\"", " edge\n "};
+  DictionaryPtr section = Dictionary::Create();
+  section->Set("sourcetables", Value::TextList(texts));
+  for (size_t i = 0; i < texts.size(); ++i) section->Set("k" + std::to_string(i), texts[i]);
+  DictionaryPtr ini = Dictionary::Create();
+  ini->Set("Velkan Ferrolyte", Value(section));
+  WriteIniFile(ini, dir_.File("names.ini"));
+
+  for (const std::string& line : Split(ReadTextFile(dir_.File("names.ini"), ""), "\r\n"))
+    EXPECT_TRUE(line.empty() || line.starts_with("[") || line.starts_with("  ")) << line;
+  DictionaryPtr back = ReadIniFile(dir_.File("names.ini"));
+  EXPECT_EQ(back->Keys(), std::vector<std::string>{"Velkan Ferrolyte"});
+  DictionaryPtr s = back->Section("Velkan Ferrolyte");
+  ASSERT_TRUE(s);
+  EXPECT_EQ(s->Keys(), section->Keys());
+  EXPECT_EQ(Texts(s->Item("sourcetables")), texts);
+  for (size_t i = 0; i < texts.size(); ++i)
+    EXPECT_EQ(s->Item("k" + std::to_string(i)).Text(), texts[i]) << i;
 }
 
 }  // namespace

@@ -814,7 +814,7 @@ void MainForm::LoadSettings() {
   if (name.empty()) return;
   SaveSetting(kSettingsAppName, kStoreSection, "SaveFolder", FolderPart(name));
   SaveSetting(kSettingsAppName, kStoreSection, "LastLoadedIni", name);
-  if (!FileExists(name)) {
+  if (!PathIsFile(name)) {
     ShowMessage("The file does not exist?", kMsgExclamation, "Load Settings", kAnswerOk);
     return;
   }
@@ -840,7 +840,7 @@ void MainForm::SaveSettingsAs(const std::string& initial_file) {
   const std::string name = S(dialog.selectedFiles().value(0));
   if (name.empty()) return;
   SaveSetting(kSettingsAppName, kStoreSection, "SaveFolder", FolderPart(name));
-  if (FileExists(name) &&
+  if (PathIsFile(name) &&
       ShowMessage("The file already exists. Do you want to overwrite it?", kMsgQuestion | kMsgYesNo,
                   "Overwrite File", kAnswerNo) != kAnswerYes) {
     return;
@@ -940,9 +940,11 @@ void MainForm::BuildTableTree() {
   {
     DisabledWhile busy{cmdBack, cmdNext, frameSelectTables};
     const SourceEntry source = Source();
+    if (!schema_folder_)
+      schema_folder_.emplace(SpecialFolder(SpecialFolderId::kTemp).value_or("/tmp"));
     // A failing scan leaves the tree of the previous scan as it was.
     schema = ScanAccessDatabase(source.file, source.password, source.user, source.system_database,
-                                *status_);
+                                *status_, schema_folder_->path());
   }
   schema_ = std::move(schema);
   FillTableTree(tvSourceTables, TablesOfSchema(*schema_), tvImages);
@@ -1086,7 +1088,7 @@ void MainForm::BrowseDatabase(const std::string& filter, const std::string& titl
   if (name.empty()) return;
   SaveSetting(kSettingsAppName, kStoreSection, "SourceFolder", FolderPart(name));
   SaveSetting(kSettingsAppName, kStoreSection, last_file_key, name);
-  if (!FileExists(name)) {
+  if (!PathIsFile(name)) {
     ShowMessage("The file does not exist?", kMsgExclamation, kProductTitle, kAnswerOk);
     return;
   }
@@ -1121,7 +1123,7 @@ void MainForm::cmdBrowseDump_Click() {
     if (dialog.exec() != QDialog::Accepted) return;
     const std::string name = S(dialog.selectedFiles().value(0));
     if (name.empty()) return;
-    if (FileExists(name) &&
+    if (PathIsFile(name) &&
         ShowMessage("The file already exists. Do you want to overwrite it?",
                     kMsgQuestion | kMsgYesNo, "Overwrite File", kAnswerYes) != kAnswerYes) {
       return;

@@ -5,11 +5,13 @@
 
 #include <QWidget>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "shell/startup.h"
 #include "shell/window/message_box.h"
 #include "shell/window/status_view.h"
+#include "support/files.h"
 #include "wizard/form_settings.h"
 #include "wizard/page_flow.h"
 #include "wizard/run_page.h"
@@ -143,6 +145,8 @@ class MainForm : public QWidget, public WindowHooks, public WizardView, public R
   std::unique_ptr<WindowStatus> status_;
   AdvancedOptionsForm* advanced_ = nullptr;
   std::shared_ptr<pugi::xml_document> schema_;
+  // Holds the schema's file copy from the first scan until the window goes.
+  std::optional<PrivateFolder> schema_folder_;
   std::string run_report_;
   bool busy_ = false;
 
