@@ -169,6 +169,23 @@ void AppendSqlDateTime(std::string& out, const Value& value) {
     out += "NULL";
     return;
   }
+  int64_t day = 0, ticks = 0;
+  if (value.PreciseDateParts(day, ticks)) {
+    // TIMESTAMP keeps microseconds: the seventh digit of the 100 ns ticks is cut off.
+    DateTimeFields f = OleDayToFields(day);
+    int64_t seconds = ticks / 10000000, micros = ticks % 10000000 / 10;
+    char buf[64];
+    int n = std::snprintf(buf, sizeof buf, "'%04d-%02d-%02d %02d:%02d:%02d", f.year, f.month, f.day,
+                          static_cast<int>(seconds / 3600), static_cast<int>(seconds / 60 % 60),
+                          static_cast<int>(seconds % 60));
+    out.append(buf, static_cast<size_t>(n));
+    if (micros != 0) {
+      n = std::snprintf(buf, sizeof buf, ".%06d", static_cast<int>(micros));
+      out.append(buf, static_cast<size_t>(n));
+    }
+    out += '\'';
+    return;
+  }
   DateTimeFields f = OleDateToFields(SafeDate(value));
   if (f.year < 0 || f.year > 9999) {
     char buf[48];

@@ -27,6 +27,7 @@ std::string SqlNumber(const Value& value);
 void AppendSqlNumber(std::string& out, const Value& value);
 
 // NULL, or 'yyyy-mm-dd hh:mm:ss'; a value that is not a date counts as 1899-12-30 00:00:00.
+// A Value::PreciseDate adds its microseconds (".ffffff", when not zero).
 std::string SqlDateTime(const Value& value);
 void AppendSqlDateTime(std::string& out, const Value& value);
 

@@ -244,6 +244,10 @@ TableDefinition BuildTableDefinition(const pugi::xml_node& table, const std::str
 
     bool autonumber = options.transfer_autonumbers && field.child("Attributes").attribute("Bit5");
     MappedType mapped = MapType(type, size, scale, options.storage_engine);
+    // A calculated decimal stores a scale with each value and none for the column: only an
+    // unconstrained numeric holds every value exactly.
+    if (type == 20 && !std::string(field.child("Expression").text().as_string()).empty())
+      mapped.text = "DECIMAL";
 
     std::string default_value;
     bool expression = false;
@@ -327,6 +331,9 @@ void AddIndexDefinitions(const pugi::xml_node& table, const std::string& source_
           if (columns++) clause += ", ";
           // Memo columns too are indexed whole: PostgreSQL has no prefix length.
           clause += QuoteIdentifier(column);
+          // Key constraints have no order; an index keeps the one Access stores.
+          if (plain && std::string(field.child("Descending").text().as_string()) == "1")
+            clause += " DESC";
         }
       clause += ")";
       // An index without key columns cannot be written; the server would reject it.

@@ -4,6 +4,7 @@
 
 #include "platform/access_rows.h"
 #include "platform/ado.h"
+#include "platform/calculated_value.h"
 #include "support/connection_string.h"
 #include "support/errors.h"
 #include "support/safe.h"
@@ -25,6 +26,21 @@ constexpr int32_t kAdoMissingParameter = -2147217904;  // 0x80040E10
 
 MdbColumn* ColumnAt(MdbTableDef* table, unsigned int i) {
   return static_cast<MdbColumn*>(g_ptr_array_index(table->columns, i));
+}
+
+// The ADO type of a column; a calculated one has the type of its results.
+int AdoTypeOf(const MdbColumn& col, const CalculatedColumn* calc) {
+  if (!calc) return AdoTypeOfColumn(col);
+  MdbColumn result = col;
+  result.col_type = calc->result_type;
+  result.is_fixed = 0;
+  return AdoTypeOfColumn(result);
+}
+
+int PositionOf(MdbTableDef& table, const MdbColumn* col) {
+  for (unsigned int i = 0; i < table.num_cols; ++i)
+    if (ColumnAt(&table, i) == col) return static_cast<int>(i);
+  return -1;
 }
 
 bool IsSpace(char c) {
@@ -142,14 +158,17 @@ class ValuesCursor : public Cursor {
 class TableCursor : public Cursor {
  public:
   TableCursor(std::shared_ptr<AccessFile> file, MdbHandlePtr mdb, MdbTablePtr table,
-              std::vector<int> columns)
+              std::vector<int> columns, const std::vector<CalculatedColumn>& calculated)
       : file_(std::move(file)), mdb_(std::move(mdb)), table_(std::move(table)) {
     for (size_t i = 0; i < columns.size(); ++i) {
       MdbColumn* col = ColumnAt(table_.get(), columns[i]);
       names_.push_back(col->name);
-      types_.push_back(AdoTypeOfColumn(*col));
+      types_.push_back(AdoTypeOf(*col, CalculatedAt(calculated, columns[i])));
     }
     reader_ = std::make_unique<RowReader>(mdb_.get(), table_.get(), columns);
+    for (size_t i = 0; i < columns.size(); ++i)
+      if (const CalculatedColumn* calc = CalculatedAt(calculated, columns[i]))
+        reader_->SetCalculated(static_cast<int>(i), calc->result_type);
     for (size_t i = 0; i < columns.size(); ++i) {
       MdbColumn* col = ColumnAt(table_.get(), columns[i]);
       if (col->col_type != MDB_COMPLEX) continue;
@@ -195,7 +214,14 @@ class TableCursor : public Cursor {
 };
 
 // Precision the provider's column catalogue reports (null where it reports none).
-Value CataloguePrecision(const MdbColumn& col) {
+Value CataloguePrecision(const MdbColumn& col, const CalculatedColumn* calc) {
+  // A calculated decimal keeps a scale with each value and none in its definition.
+  if (calc) {
+    if (calc->result_type == MDB_NUMERIC) return Value(28);
+    MdbColumn result = col;
+    result.col_type = calc->result_type;
+    return CataloguePrecision(result, nullptr);
+  }
   switch (col.col_type) {
     case MDB_BYTE:
       return Value(3);
@@ -218,7 +244,8 @@ Value CataloguePrecision(const MdbColumn& col) {
   }
 }
 
-Value CatalogueScale(const MdbColumn& col) {
+Value CatalogueScale(const MdbColumn& col, const CalculatedColumn* calc) {
+  if (calc) return calc->result_type == MDB_MONEY ? Value(4) : Value::Null();
   switch (col.col_type) {
     case MDB_MONEY:
       return Value(4);
@@ -259,7 +286,9 @@ class AccessBackend : public ConnectionBackend {
         columns.push_back(found);
       }
     }
-    return std::make_unique<TableCursor>(file_, std::move(mdb), std::move(table), columns);
+    std::vector<CalculatedColumn> calculated = CalculatedColumnsOf(*file_, table->name);
+    return std::make_unique<TableCursor>(file_, std::move(mdb), std::move(table), columns,
+                                         calculated);
   }
 
   std::unique_ptr<Cursor> OpenSchema(int schema) override {
@@ -277,6 +306,8 @@ class AccessBackend : public ConnectionBackend {
     for (const std::string& name : tables) {
       MdbTablePtr table = file_->OpenTable(name);
       if (!table) continue;
+      const std::vector<CalculatedColumn> calculated =
+          FindCalculatedColumns(file_->ReadRawDefinition(table.get()), table.get());
       std::vector<MdbColumn*> cols;
       for (unsigned int i = 0; i < table->num_cols; ++i) cols.push_back(ColumnAt(table.get(), i));
       std::stable_sort(cols.begin(), cols.end(),
@@ -285,15 +316,18 @@ class AccessBackend : public ConnectionBackend {
         const char* def = mdb_col_get_prop(col, "DefaultValue");
         const char* required = mdb_col_get_prop(col, "Required");
         bool nullable = !(required && EqualsIgnoreCase(required, "yes"));
-        int type = AdoTypeOfColumn(*col);
+        const CalculatedColumn* calc = CalculatedAt(calculated, PositionOf(*table, col));
+        int type = AdoTypeOf(*col, calc);
         Value length = Value::Null();
-        if (col->col_type == MDB_TEXT)
+        if (calc && calc->result_type == MDB_TEXT)
+          length = Value(calc->text_size);
+        else if (!calc && col->col_type == MDB_TEXT)
           length = Value(file_->IsJet3() ? col->col_size : col->col_size / 2);
         rows.push_back({Value::Null(), Value::Null(), Value(std::string(table->name)),
                         Value(std::string(col->name)), Value(col->col_num + 1),
                         Value(def != nullptr), def ? Value(std::string(def)) : Value::Null(),
-                        Value(nullable), Value(type), length, CataloguePrecision(*col),
-                        CatalogueScale(*col)});
+                        Value(nullable), Value(type), length, CataloguePrecision(*col, calc),
+                        CatalogueScale(*col, calc)});
       }
     }
     return std::make_unique<ValuesCursor>(

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "platform/ado.h"
+#include "support/errors.h"
 #include "support/text.h"
 
 namespace ferrolyte {
@@ -186,25 +187,30 @@ std::string GuidText(const uint8_t* d) {
   return text;
 }
 
-bool ExtendedDateSerial(const uint8_t* data, size_t size, double& serial) {
-  // "DDDDDDDDDDDDDDDDDDD:TTTTTTTTTTTTTTTTTTTT:7": days since 0001-01-01 and 100 ns ticks.
-  std::string_view text(reinterpret_cast<const char*>(data), size);
-  size_t colon = text.find(':');
-  if (colon == std::string_view::npos) return false;
-  size_t colon2 = text.find(':', colon + 1);
-  if (colon2 == std::string_view::npos) colon2 = text.size();
-  int64_t days = 0, ticks = 0;
-  for (size_t i = 0; i < colon; ++i) {
-    if (text[i] < '0' || text[i] > '9') return false;
-    days = days * 10 + (text[i] - '0');
-  }
-  for (size_t i = colon + 1; i < colon2; ++i) {
-    if (text[i] < '0' || text[i] > '9') return false;
-    ticks = ticks * 10 + (text[i] - '0');
-  }
+bool ExtendedDateParts(const uint8_t* data, size_t size, int64_t& ole_day, int64_t& ticks) {
+  // "DDDDDDDDDDDDDDDDDDD:TTTTTTTTTTTTTTTTTTT:7" and NUL padding. Each number is checked
+  // against its limit digit by digit, so no text can overflow it.
+  constexpr int64_t kLastDay = 3652058;  // 9999-12-31
+  constexpr int64_t kTicksPerDay = 864000000000;
   constexpr int64_t kDaysFrom0001To1899_12_30 = 693593;
-  constexpr double kTicksPerDay = 864000000000.0;
-  serial = static_cast<double>(days - kDaysFrom0001To1899_12_30) + ticks / kTicksPerDay;
+  std::string_view text(reinterpret_cast<const char*>(data), size);
+  while (!text.empty() && text.back() == '\0') text.remove_suffix(1);
+  size_t at = 0;
+  auto number = [&](int64_t limit, int64_t& out) {
+    size_t start = at;
+    out = 0;
+    while (at < text.size() && text[at] >= '0' && text[at] <= '9' && at - start < 19) {
+      out = out * 10 + (text[at] - '0');
+      if (out > limit) return false;
+      ++at;
+    }
+    return at > start && (at == text.size() || text[at] < '0' || text[at] > '9');
+  };
+  int64_t days = 0;
+  if (!number(kLastDay, days) || at >= text.size() || text[at++] != ':') return false;
+  if (!number(kTicksPerDay - 1, ticks)) return false;
+  if (text.substr(at) != ":7") return false;
+  ole_day = days - kDaysFrom0001To1899_12_30;
   return true;
 }
 
@@ -316,6 +322,10 @@ bool RowReader::ReadLongValue(const uint8_t* header, size_t size, std::string& o
 }
 
 void RowReader::Decode(int i, const MdbField& field) {
+  if (!calculated_.empty() && calculated_[i] != 0) {
+    DecodeCalculated(i, field);
+    return;
+  }
   MdbColumn* col = column_defs_[i];
   Value& out = values_[i];
   if (col->col_type == MDB_BOOL) {
@@ -361,11 +371,18 @@ void RowReader::Decode(int i, const MdbField& field) {
       return;
     }
     case kMdbDateTimeExtended: {
-      double serial = 0;
-      if (ExtendedDateSerial(p, n, serial))
-        out = Value::Date(serial);
-      else
-        out = Value::Null();
+      // Linear and to 100 ns: the negative-date rule and the precision of OLE dates would
+      // move dates before 1899 and drop the fraction of the second.
+      int64_t day = 0, ticks = 0;
+      if (!ExtendedDateParts(p, n, day, ticks)) {
+        std::string shown;
+        for (size_t k = 0; k < std::min<size_t>(n, 64); ++k)
+          shown += p[k] >= 0x20 && p[k] < 0x7f ? static_cast<char>(p[k]) : '?';
+        throw Error(kAdoGenericError, "Microsoft JET Database Engine",
+                    "The Date/Time Extended column '" + std::string(col->name) +
+                        "' holds a value that is not a date: '" + shown + "'.");
+      }
+      out = Value::PreciseDate(day, ticks);
       return;
     }
     case MDB_MONEY:

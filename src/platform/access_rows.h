@@ -31,9 +31,10 @@ std::string DecimalText(const uint8_t* data, size_t size, int scale);
 std::string CurrencyText(int64_t ten_thousandths);
 // The 16 bytes of a GUID as "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}".
 std::string GuidText(const uint8_t* data);
-// The OLE date serial of a Date/Time Extended value ("days:ticks:7" in ASCII); nothing when
-// the text is not of that form.
-bool ExtendedDateSerial(const uint8_t* data, size_t size, double& serial);
+// A Date/Time Extended value, stored as ASCII "days:ticks:7" (days since 0001-01-01 and
+// 100 ns ticks into the day, each up to 19 digits) with NUL padding: the day counted from
+// 1899-12-30 and the ticks. False for any other text or a value outside 0001..9999.
+bool ExtendedDateParts(const uint8_t* data, size_t size, int64_t& ole_day, int64_t& ticks);
 
 class RowReader {
  public:
@@ -50,11 +51,15 @@ class RowReader {
   int64_t CountRemaining();
   // For a complex column: the text to give for each key stored in the row.
   void SetComplexTexts(int i, std::unordered_map<int32_t, std::string> texts);
+  // For a calculated column: its values are wrapped and of the given libmdb type.
+  void SetCalculated(int i, int result_type);
 
  private:
   // Locates the next live row on the data pages; false at the end.
   bool Advance(int& row_start, int& row_size);
   void Decode(int i, const MdbField& field);
+  // Unwraps and decodes a calculated column's value (calculated_value.cpp).
+  void DecodeCalculated(int i, const MdbField& field);
   // Reads a memo or OLE value whose 12-byte header is at header; false when it is damaged.
   bool ReadLongValue(const uint8_t* header, size_t size, std::string& out);
 
@@ -64,6 +69,7 @@ class RowReader {
   std::vector<MdbColumn*> column_defs_;
   std::vector<Value> values_;
   std::vector<std::unordered_map<int32_t, std::string>> complex_;
+  std::vector<int> calculated_;  // result type per requested column; empty when none is
   std::vector<MdbField> fields_;
   std::string scratch_;
   bool jet3_;

@@ -34,4 +34,11 @@ void RaiseUnrecognizedFormat(PasswordErrorStyle style, std::string_view file_nam
         "Unrecognized database format '" + std::string(file_name) + "'.");
 }
 
+void RaiseUnsupportedEncryption(PasswordErrorStyle style, std::string_view file_name,
+                                std::string_view method) {
+  Raise(style, kDaoUnrecognizedFormatError, kAdoGenericError,
+        "The database '" + std::string(file_name) + "' is encrypted with an unsupported method (" +
+            std::string(method) + ").");
+}
+
 }  // namespace ferrolyte

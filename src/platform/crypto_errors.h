@@ -21,5 +21,9 @@ inline constexpr int32_t kDaoUnrecognizedFormatError = 3343;
 [[noreturn]] void RaiseFileNotFound(PasswordErrorStyle style, std::string_view file_name);
 // "Unrecognized database format '<name>'.": 3343 or -2147467259.
 [[noreturn]] void RaiseUnrecognizedFormat(PasswordErrorStyle style, std::string_view file_name);
+// "The database '<name>' is encrypted with an unsupported method (<method>).", with the
+// numbers of an unrecognized format: the file is sound, its encryption unknown here.
+[[noreturn]] void RaiseUnsupportedEncryption(PasswordErrorStyle style, std::string_view file_name,
+                                             std::string_view method);
 
 }  // namespace ferrolyte

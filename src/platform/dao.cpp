@@ -4,6 +4,7 @@
 #include <set>
 
 #include "platform/access_rows.h"
+#include "platform/calculated_value.h"
 #include "platform/libmdb_handle.h"
 #include "support/connection_string.h"
 #include "support/errors.h"
@@ -13,7 +14,7 @@ namespace ferrolyte {
 
 void DaoTableDef::Load() {
   if (loaded_) return;
-  if (loader_) loader_(fields_, indexes_);
+  if (loader_) loader_(fields_, indexes_, description_);
   loaded_ = true;
 }
 
@@ -39,10 +40,11 @@ int ComplexDaoType(const std::string& type_name) {
   return kDaoComplexText;
 }
 
-int DaoTypeOf(const MdbColumn& col, const std::string& complex_type) {
-  switch (col.col_type) {
+// The DAO type of a libmdb column type (a calculated column's result type included).
+int DaoTypeOf(int col_type, bool fixed, const std::string& complex_type) {
+  switch (col_type) {
     case MDB_TEXT:
-      return col.is_fixed ? kDaoChar : kDaoText;
+      return fixed ? kDaoChar : kDaoText;
     case MDB_NUMERIC:
       return kDaoDecimal;
     case MDB_COMPLEX:
@@ -52,16 +54,16 @@ int DaoTypeOf(const MdbColumn& col, const std::string& complex_type) {
     case kMdbDateTimeExtended:
       return kDaoDate;
     default:
-      return col.col_type;
+      return col_type;
   }
 }
 
-int32_t DaoSizeOf(const MdbColumn& col, bool jet3) {
-  switch (col.col_type) {
+int32_t DaoSizeOf(int col_type, int col_size, bool jet3) {
+  switch (col_type) {
     case MDB_TEXT:
-      return jet3 ? col.col_size : col.col_size / 2;
+      return jet3 ? col_size : col_size / 2;
     case MDB_BINARY:
-      return col.col_size;
+      return col_size;
     case MDB_BOOL:
     case MDB_BYTE:
       return 1;
@@ -92,12 +94,15 @@ bool PropertyIsTrue(const char* value) {
 }
 
 void LoadTable(const std::shared_ptr<AccessFile>& file, const std::string& name,
-               std::vector<DaoField>& fields, std::vector<DaoIndex>& indexes) {
+               std::vector<DaoField>& fields, std::vector<DaoIndex>& indexes,
+               std::string& description) {
   MdbTablePtr table = file->OpenTable(name);
   if (!table)
     throw Error(3011, "DAO.TableDef",
                 "The Microsoft Jet database engine could not find the object '" + name + "'.");
   AccessFile::RawDefinition raw = file->ReadRawDefinition(table.get());
+  const std::vector<CalculatedColumn> calculated = FindCalculatedColumns(raw, table.get());
+  if (const char* text = mdb_table_get_prop(table.get(), "Description")) description = text;
   auto raw_flags = [&](const MdbColumn* col) -> uint8_t {
     for (const auto& [num, flags] : raw.column_flags)
       if (num == col->col_num) return flags;
@@ -117,13 +122,27 @@ void LoadTable(const std::shared_ptr<AccessFile>& file, const std::string& name,
     }
     DaoField f;
     f.name = col->name;
-    f.type = DaoTypeOf(*col, complex_type);
-    f.size = DaoSizeOf(*col, jet3);
+    f.type = DaoTypeOf(col->col_type, col->is_fixed, complex_type);
+    f.size = DaoSizeOf(col->col_type, col->col_size, jet3);
     f.required = PropertyIsTrue(mdb_col_get_prop(col, "Required"));
     const char* def = mdb_col_get_prop(col, "DefaultValue");
     f.default_value = def ? def : "";
+    if (const char* text = mdb_col_get_prop(col, "Description")) f.description = text;
     uint8_t flags = raw_flags(col);
     bool fixed = col->is_fixed || col->col_type == MDB_BOOL;
+    const CalculatedColumn* calc = CalculatedAt(calculated, static_cast<int>(i));
+    if (calc) {
+      // Stored wrapped in variable-length form; to DAO it is a field of its result type,
+      // which Access computes and no one writes.
+      f.type = DaoTypeOf(calc->result_type, false, "");
+      f.size =
+          calc->result_type == MDB_TEXT ? calc->text_size : DaoSizeOf(calc->result_type, 0, jet3);
+      f.expression = calc->expression;
+      fixed = calc->result_type != MDB_TEXT && calc->result_type != MDB_MEMO;
+      f.attributes = fixed ? kDaoFixedField : kDaoVariableField;
+      fields.push_back(std::move(f));
+      continue;
+    }
     bool autonumber =
         col->col_type == MDB_LONGINT && (col->is_long_auto || (flags & kRawAutoNumber));
     f.attributes = fixed ? kDaoFixedField : kDaoVariableField;
@@ -154,6 +173,12 @@ void LoadTable(const std::shared_ptr<AccessFile>& file, const std::string& name,
       if (pos >= 0 && pos < static_cast<int>(table->num_cols))
         d.fields.push_back(ColumnAt(table.get(), pos)->name);
     }
+    // The order of each key column is kept with the physical index the logical one uses.
+    const std::vector<bool>* order = nullptr;
+    for (const auto& logical : raw.logical)
+      if (logical.number == idx->index_num && logical.physical >= 0 &&
+          logical.physical < static_cast<int>(raw.physical_descending.size()))
+        order = &raw.physical_descending[logical.physical];
     if (d.fields.empty()) {
       // Foreign-key indexes share a physical index whose keys libmdb does not pass on.
       for (const auto& logical : raw.logical) {
@@ -170,6 +195,10 @@ void LoadTable(const std::shared_ptr<AccessFile>& file, const std::string& name,
       for (const RelationshipColumn& r : file->Relationships())
         if (r.name == d.name && r.table == name) d.fields.push_back(r.column);
     }
+    if (order && order->size() == d.fields.size())
+      d.descending = *order;
+    else
+      d.descending.assign(d.fields.size(), false);
     // Access keeps a hidden index per complex column; DAO does not list it.
     bool hidden_complex = !d.fields.empty() &&
                           std::all_of(d.fields.begin(), d.fields.end(), [&](const std::string& f) {
@@ -215,11 +244,28 @@ class LibmdbDatabase : public DaoDatabase {
       std::string name = o->name;
       defs.push_back(std::make_shared<DaoTableDef>(
           name, attributes,
-          [file, name](std::vector<DaoField>& fields, std::vector<DaoIndex>& indexes) {
-            LoadTable(file, name, fields, indexes);
+          [file, name](std::vector<DaoField>& fields, std::vector<DaoIndex>& indexes,
+                       std::string& description) {
+            LoadTable(file, name, fields, indexes, description);
           }));
     }
     return defs;
+  }
+
+  std::vector<DaoRelation> Relations() override {
+    std::vector<DaoRelation> relations;
+    for (const RelationshipColumn& r : File().Relationships()) {
+      if (relations.empty() || relations.back().name != r.name) {
+        DaoRelation relation;
+        relation.name = r.name;
+        relation.table = r.referenced_table;
+        relation.foreign_table = r.table;
+        relation.attributes = r.attributes;
+        relations.push_back(std::move(relation));
+      }
+      relations.back().fields.push_back({r.referenced_column, r.column});
+    }
+    return relations;
   }
 
   void Close() override { file_.reset(); }

@@ -36,6 +36,10 @@ inline constexpr uint32_t kDaoVariableField = 0x2;
 inline constexpr uint32_t kDaoAutoIncrField = 0x10;
 inline constexpr uint32_t kDaoUpdatableField = 0x20;
 inline constexpr uint32_t kDaoHyperlinkField = 0x8000;
+// Attribute words of relations.
+inline constexpr uint32_t kDaoRelationDontEnforce = 0x2;
+inline constexpr uint32_t kDaoRelationUpdateCascade = 0x100;
+inline constexpr uint32_t kDaoRelationDeleteCascade = 0x1000;
 
 struct DaoField {
   std::string name;
@@ -44,6 +48,9 @@ struct DaoField {
   bool required = false;
   std::string default_value;
   uint32_t attributes = 0;
+  // Calculated columns: the expression whose results the column holds; empty otherwise.
+  std::string expression;
+  std::string description;  // the Description property
 };
 
 struct DaoIndex {
@@ -54,12 +61,29 @@ struct DaoIndex {
   bool foreign = false;
   bool required = false;
   std::vector<std::string> fields;
+  std::vector<bool> descending;  // one per field: stored in descending order
 };
 
-// A table definition; fields and indexes are read on first use and may raise then.
+struct DaoRelationField {
+  std::string name;          // in the referenced table
+  std::string foreign_name;  // in the referencing table
+};
+
+// A relationship: the foreign table's fields refer to the key of the table.
+struct DaoRelation {
+  std::string name;
+  std::string table;                     // referenced
+  std::string foreign_table;             // referencing
+  uint32_t attributes = 0;               // kDaoRelation... bits
+  std::vector<DaoRelationField> fields;  // in key order
+};
+
+// A table definition; fields, indexes and the description are read on first use and may
+// raise then.
 class DaoTableDef {
  public:
-  using Loader = std::function<void(std::vector<DaoField>&, std::vector<DaoIndex>&)>;
+  using Loader =
+      std::function<void(std::vector<DaoField>&, std::vector<DaoIndex>&, std::string& description)>;
   DaoTableDef(std::string name, uint32_t attributes, Loader loader)
       : name_(std::move(name)), attributes_(attributes), loader_(std::move(loader)) {}
   // A definition with its contents given (tests, and tables whose contents are known).
@@ -75,6 +99,8 @@ class DaoTableDef {
   uint32_t Attributes() const { return attributes_; }
   const std::vector<DaoField>& Fields() { return Load(), fields_; }
   const std::vector<DaoIndex>& Indexes() { return Load(), indexes_; }
+  // The Description property; empty when there is none.
+  const std::string& Description() { return Load(), description_; }
 
  private:
   void Load();
@@ -83,6 +109,7 @@ class DaoTableDef {
   Loader loader_;
   std::vector<DaoField> fields_;
   std::vector<DaoIndex> indexes_;
+  std::string description_;
   bool loaded_ = false;
 };
 
@@ -91,6 +118,8 @@ class DaoDatabase {
   virtual ~DaoDatabase() = default;
   // The table definitions in the engine's collection order.
   virtual std::vector<std::shared_ptr<DaoTableDef>> TableDefs() = 0;
+  // The relationships, by name.
+  virtual std::vector<DaoRelation> Relations() { return {}; }
   virtual void Close() = 0;
 };
 

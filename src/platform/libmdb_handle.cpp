@@ -96,7 +96,8 @@ std::shared_ptr<AccessFile> AccessFile::Open(const std::string& path, EngineErro
   Bytes page0 = ReadDefinitionPage(path, password_style);
   MdbHandlePtr mdb;
   if (IsEncryptedAccdb(page0)) {
-    auto image = std::make_shared<std::vector<uint8_t>>(DecryptAccdb(path, password, password_style));
+    auto image =
+        std::make_shared<std::vector<uint8_t>>(DecryptAccdb(path, password, password_style));
     mdb = MdbHandlePtr(mdb_open_buffer(image->data(), image->size(), MDB_NOFLAGS),
                        MdbHandleCloser{image});
   } else {
@@ -220,7 +221,7 @@ const std::vector<RelationshipColumn>& AccessFile::Relationships() {
   if (!table) return relationships_;
   auto rows = ReadAllRows(clone.get(), table.get(),
                           {"szRelationship", "szObject", "szColumn", "szReferencedObject",
-                           "szReferencedColumn", "icolumn"});
+                           "szReferencedColumn", "icolumn", "grbit"});
   for (const auto& row : rows) {
     RelationshipColumn r;
     r.name = SafeStr(row[0]);
@@ -229,6 +230,7 @@ const std::vector<RelationshipColumn>& AccessFile::Relationships() {
     r.referenced_table = SafeStr(row[3]);
     r.referenced_column = SafeStr(row[4]);
     r.ordinal = SafeLng(row[5]);
+    r.attributes = static_cast<uint32_t>(SafeLng(row[6]));
     relationships_.push_back(std::move(r));
   }
   std::stable_sort(relationships_.begin(), relationships_.end(),
@@ -272,6 +274,9 @@ AccessFile::RawDefinition AccessFile::ReadRawDefinition(MdbTableDef* table) {
     if (!fits(entry, fmt->tab_col_entry_size)) return raw;
     raw.column_flags.emplace_back(Le16(&buf[entry + fmt->col_num_offset]),
                                   buf[entry + fmt->col_flags_offset]);
+    if (!jet3)
+      raw.column_ext_flags.emplace_back(Le16(&buf[entry + fmt->col_num_offset]),
+                                        buf[entry + fmt->col_flags_offset + 1]);
   }
   pos += num_cols * fmt->tab_col_entry_size;
   for (size_t c = 0; c < num_cols; ++c) {
@@ -288,11 +293,16 @@ AccessFile::RawDefinition AccessFile::ReadRawDefinition(MdbTableDef* table) {
   for (size_t r = 0; r < num_ridx; ++r) {
     if (!fits(pos, physical_size)) return raw;
     std::vector<int> keys;
+    std::vector<bool> descending;
     for (int k = 0; k < 10; ++k) {
       int col_num = Le16(&buf[pos + keys_at + 3 * k]);
-      if (col_num != 0xFFFF) keys.push_back(col_num);
+      if (col_num == 0xFFFF) continue;
+      keys.push_back(col_num);
+      // The order flags after the column number: bit 0x01 set for ascending.
+      descending.push_back((buf[pos + keys_at + 3 * k + 2] & 0x01) == 0);
     }
     raw.physical_keys.push_back(std::move(keys));
+    raw.physical_descending.push_back(std::move(descending));
     pos += physical_size;
   }
   const size_t logical_size = jet3 ? 20 : 28;

@@ -58,6 +58,8 @@ struct RelationshipColumn {
   std::string referenced_table;   // szReferencedObject
   std::string referenced_column;  // szReferencedColumn
   int ordinal = 0;                // icolumn
+  // grbit: 0x2 integrity not enforced, 0x100 updates cascade, 0x1000 deletes cascade.
+  uint32_t attributes = 0;
 };
 
 class AccessFile {
@@ -98,8 +100,12 @@ class AccessFile {
     // Column flag byte by the column's col_num (0x01 fixed width, 0x04 auto-number,
     // 0x40 GUID auto-number, 0x80 hyperlink).
     std::vector<std::pair<int, uint8_t>> column_flags;
-    // Key columns (col_num values) of each physical index.
+    // The extended flag byte by col_num (ACE; 0xC0 marks a calculated column).
+    std::vector<std::pair<int, uint8_t>> column_ext_flags;
+    // Key columns (col_num values) of each physical index, and which of them are stored in
+    // descending order.
     std::vector<std::vector<int>> physical_keys;
+    std::vector<std::vector<bool>> physical_descending;
     // For each logical index: its number, the physical index it uses and its type.
     struct Logical {
       int number = 0;

@@ -3,6 +3,7 @@
 #include <openssl/crypto.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -38,11 +39,23 @@ constexpr uint8_t kKeyValueBlock[8] = {0x14, 0x6e, 0x0b, 0xe7, 0xab, 0xac, 0xd0,
 struct ParseContext {
   PasswordErrorStyle style;
   std::string_view file_name;
+  std::string version;  // "4.2": how every unsupported method is named first
   [[noreturn]] void Fail() const { RaiseUnrecognizedFormat(style, file_name); }
+  [[noreturn]] void Unsupported(std::string_view detail = "") const {
+    std::string method = "version " + version;
+    if (!detail.empty()) method += ", " + std::string(detail);
+    RaiseUnsupportedEncryption(style, file_name, method);
+  }
   void Require(bool condition) const {
     if (!condition) Fail();
   }
 };
+
+std::string HexWord(const char* what, uint32_t v) {
+  char text[48];
+  std::snprintf(text, sizeof text, "%s 0x%04x", what, v);
+  return text;
+}
 
 Bytes Le32Bytes(uint32_t v) {
   return {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v >> 16),
@@ -136,8 +149,19 @@ void ParseAgile(std::span<const uint8_t> provider, const ParseContext& ctx,
   ctx.Require(LocalName(encryption) == "encryption");
 
   pugi::xml_node key_data = ChildByLocalName(encryption, "keyData");
+  // A description that names another cipher, chaining or hash is sound, only unknown here.
+  auto require_known = [&](const pugi::xml_node& node) {
+    HashAlgorithm hash;
+    std::string cipher = node.attribute("cipherAlgorithm").value();
+    std::string chaining = node.attribute("cipherChaining").value();
+    std::string hash_name = node.attribute("hashAlgorithm").value();
+    if (cipher != "AES" || chaining != "ChainingModeCBC" || !HashByName(hash_name, hash))
+      ctx.Unsupported(cipher + " " + chaining + " " + hash_name);
+  };
+  ctx.Require(key_data);
+  require_known(key_data);
   uint32_t key_bits = 0;
-  ctx.Require(key_data && IsAesCbc(key_data, key_bits) &&
+  ctx.Require(IsAesCbc(key_data, key_bits) &&
               HashByName(key_data.attribute("hashAlgorithm").value(), info.hash) &&
               Base64Attribute(key_data, "saltValue", info.salt) && !info.salt.empty());
   info.key_bytes = key_bits / 8;
@@ -153,8 +177,10 @@ void ParseAgile(std::span<const uint8_t> provider, const ParseContext& ctx,
     break;
   }
   uint32_t password_key_bits = 0;
+  ctx.Require(encrypted_key);
+  require_known(encrypted_key);
   ctx.Require(
-      encrypted_key && IsAesCbc(encrypted_key, password_key_bits) &&
+      IsAesCbc(encrypted_key, password_key_bits) &&
       HashByName(encrypted_key.attribute("hashAlgorithm").value(), info.password_hash) &&
       UIntAttribute(encrypted_key, "spinCount", 0, kMaxSpinCount, info.spin_count) &&
       Base64Attribute(encrypted_key, "saltValue", info.password_salt) &&
@@ -173,6 +199,22 @@ void ParseAgile(std::span<const uint8_t> provider, const ParseContext& ctx,
               whole_blocks(info.encrypted_key_value, info.key_bytes));
 }
 
+bool IsAesAlgorithm(uint32_t algorithm, uint32_t& bits) {
+  switch (algorithm) {
+    case kAlgorithmAes128:
+      bits = 128;
+      return true;
+    case kAlgorithmAes192:
+      bits = 192;
+      return true;
+    case kAlgorithmAes256:
+      bits = 256;
+      return true;
+    default:
+      return false;
+  }
+}
+
 void ParseCryptoApi(std::span<const uint8_t> provider, const ParseContext& ctx,
                     OfficeEncryptionInfo& info) {
   ctx.Require(provider.size() >= 12);
@@ -183,34 +225,30 @@ void ParseCryptoApi(std::span<const uint8_t> provider, const ParseContext& ctx,
   uint32_t algorithm = LoadLe32(header + 8);
   uint32_t hash_algorithm = LoadLe32(header + 12);
   uint32_t key_bits = LoadLe32(header + 16);
-  ctx.Require((flags & kEncryptionFlagCryptoApi) != 0);
-  ctx.Require(hash_algorithm == 0 || hash_algorithm == kAlgorithmSha1);
+  if (!(flags & kEncryptionFlagCryptoApi)) ctx.Unsupported(HexWord("flags", flags));
+  if (hash_algorithm != 0 && hash_algorithm != kAlgorithmSha1)
+    ctx.Unsupported(HexWord("hash", hash_algorithm));
   info.hash = HashAlgorithm::kSha1;
 
   size_t verifier_hash_length = 0;
+  uint32_t aes_bits = 0;
   if (flags & kEncryptionFlagAes) {
     info.scheme = OfficeScheme::kStandard;
-    uint32_t expected_bits = 0;
-    switch (algorithm) {
-      case 0:
-      case kAlgorithmAes128:
-        expected_bits = 128;
-        break;
-      case kAlgorithmAes192:
-        expected_bits = 192;
-        break;
-      case kAlgorithmAes256:
-        expected_bits = 256;
-        break;
-      default:
-        ctx.Fail();
-    }
-    if (key_bits == 0) key_bits = expected_bits;
-    ctx.Require(key_bits == expected_bits);
+    if (algorithm == 0) algorithm = kAlgorithmAes128;
+    if (!IsAesAlgorithm(algorithm, aes_bits)) ctx.Unsupported(HexWord("algorithm", algorithm));
+  } else if (algorithm == 0 || algorithm == kAlgorithmRc4) {
+    info.scheme = OfficeScheme::kRc4CryptoApi;
+  } else if (IsAesAlgorithm(algorithm, aes_bits)) {
+    // AES named without the AES flag: Access's "non-standard" provider.
+    info.scheme = OfficeScheme::kNonStandard;
+  } else {
+    ctx.Unsupported(HexWord("algorithm", algorithm));
+  }
+  if (aes_bits != 0) {
+    if (key_bits == 0) key_bits = aes_bits;
+    ctx.Require(key_bits == aes_bits);
     verifier_hash_length = 32;
   } else {
-    info.scheme = OfficeScheme::kRc4CryptoApi;
-    ctx.Require(algorithm == 0 || algorithm == kAlgorithmRc4);
     if (key_bits == 0) {
       // The provider name decides: the base provider means 40 bits.
       std::string csp = Utf16LeToUtf8(header + 32, header_size - 32);
@@ -231,6 +269,20 @@ void ParseCryptoApi(std::span<const uint8_t> provider, const ParseContext& ctx,
   ctx.Require(info.verifier_hash_size == 20);
   info.encrypted_verifier_hash.assign(
       verifier.begin() + 40, verifier.begin() + 40 + static_cast<ptrdiff_t>(verifier_hash_length));
+}
+
+// The Office binary-document RC4 header (version 1.1): salt, verifier and its MD5, 16 bytes
+// each.
+void ParseOfficeRc4(std::span<const uint8_t> provider, const ParseContext& ctx,
+                    OfficeEncryptionInfo& info) {
+  ctx.Require(provider.size() >= 4 + 3 * 16);
+  info.scheme = OfficeScheme::kOfficeRc4;
+  info.hash = HashAlgorithm::kMd5;
+  info.key_bytes = 16;
+  info.salt.assign(provider.begin() + 4, provider.begin() + 20);
+  info.encrypted_verifier.assign(provider.begin() + 20, provider.begin() + 36);
+  info.encrypted_verifier_hash.assign(provider.begin() + 36, provider.begin() + 52);
+  info.verifier_hash_size = 16;
 }
 
 // The iterated password hash of the agile and standard schemes: H(salt + password), then
@@ -276,6 +328,18 @@ Bytes Rc4Key(std::span<const uint8_t> base_hash, std::span<const uint8_t> block,
   return key;
 }
 
+// The Office binary-document RC4 base: MD5 over 16 copies of the password's MD5 (cut to 5
+// bytes) and the salt, cut to 5 bytes; a block's key is MD5(base + block).
+Bytes OfficeRc4Base(std::span<const uint8_t> salt, std::span<const uint8_t> password) {
+  Bytes h0 = FixLength(Digest(HashAlgorithm::kMd5, {password}), 5);
+  Bytes fill;
+  for (int i = 0; i < 16; ++i) {
+    fill.insert(fill.end(), h0.begin(), h0.end());
+    fill.insert(fill.end(), salt.begin(), salt.end());
+  }
+  return FixLength(Digest(HashAlgorithm::kMd5, {fill}), 5);
+}
+
 }  // namespace
 
 bool IsEncryptedAccdb(std::span<const uint8_t> page0) {
@@ -288,7 +352,7 @@ bool IsEncryptedAccdb(std::span<const uint8_t> page0) {
 
 OfficeEncryptionInfo ParseOfficeEncryption(std::span<const uint8_t> page0, PasswordErrorStyle style,
                                            std::string_view file_name) {
-  ParseContext ctx{style, file_name};
+  ParseContext ctx{style, file_name, ""};
   ctx.Require(IsEncryptedAccdb(page0) && page0.size() >= kCryptInfoOffset + 2);
   OfficeEncryptionInfo info;
   Bytes header = UnmaskedHeader(page0);
@@ -299,14 +363,17 @@ OfficeEncryptionInfo ParseOfficeEncryption(std::span<const uint8_t> page0, Passw
   std::span<const uint8_t> provider = page0.subspan(kCryptInfoOffset + 2, length);
   uint16_t major = LoadLe16(provider.data());
   uint16_t minor = LoadLe16(provider.data() + 2);
+  ctx.version = std::to_string(major) + "." + std::to_string(minor);
   if (major == 4 && minor == 4) {
     info.scheme = OfficeScheme::kAgile;
     ParseAgile(provider, ctx, info);
   } else if ((major == 2 || major == 3 || major == 4) && minor == 2) {
     ParseCryptoApi(provider, ctx, info);
+  } else if (major == 1 && minor == 1) {
+    ParseOfficeRc4(provider, ctx, info);
   } else {
-    // Extensible (x.3) and Office 97 RC4 (1.1) encryption are not used by Access.
-    ctx.Fail();
+    // Extensible encryption (3.3, 4.3) hands the work to a provider of the writer's choice.
+    ctx.Unsupported();
   }
   return info;
 }
@@ -346,8 +413,22 @@ OfficePageDecryptor::OfficePageDecryptor(std::span<const uint8_t> page0, std::st
         RaiseInvalidPassword(style);
       break;
     }
-    case OfficeScheme::kStandard: {
-      state_->base_hash = IteratedHash(HashAlgorithm::kSha1, info.salt, pw, kStandardIterations);
+    case OfficeScheme::kOfficeRc4: {
+      state_->base_hash = OfficeRc4Base(info.salt, pw);
+      Rc4 rc4(Digest(HashAlgorithm::kMd5, {state_->base_hash, zero_block}));
+      Bytes verifier = info.encrypted_verifier;
+      Bytes verifier_hash = info.encrypted_verifier_hash;
+      rc4.Apply(verifier);
+      rc4.Apply(verifier_hash);
+      if (!SameBytes(verifier_hash, Digest(HashAlgorithm::kMd5, {verifier})))
+        RaiseInvalidPassword(style);
+      break;
+    }
+    case OfficeScheme::kStandard:
+    case OfficeScheme::kNonStandard: {
+      state_->base_hash =
+          IteratedHash(HashAlgorithm::kSha1, info.salt, pw,
+                       info.scheme == OfficeScheme::kStandard ? kStandardIterations : 0);
       Bytes key = StandardKey(state_->base_hash, zero_block, info.key_bytes);
       Bytes verifier = info.encrypted_verifier;
       Bytes verifier_hash = info.encrypted_verifier_hash;
@@ -397,7 +478,13 @@ void OfficePageDecryptor::DecryptPage(std::span<uint8_t> page, uint32_t page_num
       rc4.Apply(page);
       break;
     }
+    case OfficeScheme::kOfficeRc4: {
+      Rc4 rc4(Digest(HashAlgorithm::kMd5, {state_->base_hash, block}));
+      rc4.Apply(page);
+      break;
+    }
     case OfficeScheme::kStandard:
+    case OfficeScheme::kNonStandard:
       AesDecrypt(AesMode::kEcb, StandardKey(state_->base_hash, block, info.key_bytes), {}, page);
       break;
     case OfficeScheme::kAgile: {

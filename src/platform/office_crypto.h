@@ -1,9 +1,10 @@
 // Encrypted .accdb files (Access 2007 and later with a database password). The encryption
 // header sits in the database definition page (page 0, which itself stays plain); every
 // other page is encrypted on its own with a key or IV derived from its page number XORed
-// with the file's 4-byte encoding key. Three schemes exist: RC4 CryptoAPI (Access 2007),
-// standard encryption (AES-ECB, CryptoAPI key derivation) and agile encryption (AES-CBC,
-// EncryptionInfo XML, iterated SHA key derivation; Access 2010 and later).
+// with the file's 4-byte encoding key. The schemes: RC4 CryptoAPI (Access 2007), standard
+// encryption (AES-ECB, CryptoAPI key derivation), Access's "non-standard" variant of it (AES
+// named without the AES flag, no hash iterations), the Office binary-document RC4 (MD5) and
+// agile encryption (AES-CBC, EncryptionInfo XML, iterated SHA; Access 2010 and later).
 #pragma once
 
 #include <cstdint>
@@ -25,7 +26,7 @@ inline constexpr size_t kAccdbPageSize = 4096;
 // encoding needs no password and libmdb reads them itself).
 bool IsEncryptedAccdb(std::span<const uint8_t> page0);
 
-enum class OfficeScheme { kRc4CryptoApi, kStandard, kAgile };
+enum class OfficeScheme { kRc4CryptoApi, kStandard, kNonStandard, kOfficeRc4, kAgile };
 
 // What the encryption header of an encrypted .accdb says, before any password is tried.
 struct OfficeEncryptionInfo {
@@ -36,7 +37,7 @@ struct OfficeEncryptionInfo {
   Bytes salt;            // verifier salt (RC4, standard) or keyData salt (agile)
   Bytes encrypted_verifier;
   Bytes encrypted_verifier_hash;
-  uint32_t verifier_hash_size = 0;  // RC4 and standard
+  uint32_t verifier_hash_size = 0;  // all but agile
   // Agile only: the password key encryptor.
   HashAlgorithm password_hash = HashAlgorithm::kSha1;
   size_t password_key_bytes = 0;
@@ -46,7 +47,8 @@ struct OfficeEncryptionInfo {
 };
 
 // Parses the encryption header of an encrypted .accdb's definition page. Raises 3343-style
-// (with file_name) for a header it cannot read or a scheme it does not know.
+// (with file_name): "Unrecognized database format" for a header it cannot read, "encrypted
+// with an unsupported method (version 4.3)" for a sound one naming a method it does not know.
 OfficeEncryptionInfo ParseOfficeEncryption(std::span<const uint8_t> page0, PasswordErrorStyle style,
                                            std::string_view file_name = "");
 
@@ -54,7 +56,7 @@ OfficeEncryptionInfo ParseOfficeEncryption(std::span<const uint8_t> page0, Passw
 class OfficePageDecryptor {
  public:
   // Parses the header and verifies the password; raises "Not a valid password." for a wrong
-  // one and 3343-style for an unreadable header.
+  // one and as ParseOfficeEncryption does for the header.
   OfficePageDecryptor(std::span<const uint8_t> page0, std::string_view password,
                       PasswordErrorStyle style, std::string_view file_name = "");
   ~OfficePageDecryptor();

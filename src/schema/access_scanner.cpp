@@ -45,8 +45,12 @@ void AppendIndexes(pugi::xml_node table_node, DaoTableDef& table, StatusOutput& 
     AppendTextElement(node, "IgnoreNulls", Flag(index.ignore_nulls));
     AppendTextElement(node, "Foreign", Flag(index.foreign));
     pugi::xml_node fields = node.append_child("Fields");
-    for (const std::string& name : index.fields)
-      AppendTextElement(fields.append_child("Field"), "Name", name);
+    for (size_t k = 0; k < index.fields.size(); ++k) {
+      pugi::xml_node field = fields.append_child("Field");
+      AppendTextElement(field, "Name", index.fields[k]);
+      AppendTextElement(field, "Descending",
+                        Flag(k < index.descending.size() && index.descending[k]));
+    }
   }
 }
 
@@ -75,6 +79,9 @@ void AppendFields(pugi::xml_node table_node, DaoTableDef& table, const Dictionar
     AppendTextElement(node, "Scale", std::to_string(scale));
     AppendTextElement(node, "Type", std::to_string(field.type));
     AppendAttributesElement(node, field.attributes);
+    // After the elements every reader expects: the values of a calculated column are copied
+    // as they are stored; its expression stays on record.
+    AppendTextElement(node, "Expression", field.expression);
     status.ProcessEvents();
   }
 }

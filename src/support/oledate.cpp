@@ -47,6 +47,12 @@ int64_t DaysFromOleEpoch(int year, int month, int day) {
   return DaysFromCivil(year, month, day) - kOleEpoch;
 }
 
+DateTimeFields OleDayToFields(int64_t day) {
+  DateTimeFields f;
+  CivilFromDays(day + kOleEpoch, f.year, f.month, f.day);
+  return f;
+}
+
 DateTimeFields OleDateToFields(double serial) {
   double whole = std::trunc(serial);
   double fraction = std::fabs(serial - whole);

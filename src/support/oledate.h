@@ -21,6 +21,8 @@ DateTimeFields OleDateToFields(double serial);
 double FieldsToOleDate(const DateTimeFields& fields);
 // Days from 1899-12-30 to the given date.
 int64_t DaysFromOleEpoch(int year, int month, int day);
+// The calendar date that many days from 1899-12-30; the time fields stay 0.
+DateTimeFields OleDayToFields(int64_t day);
 // "yyyy-mm-dd hh:mm:ss", the year zero-padded to four digits.
 std::string FormatIsoDateTime(const DateTimeFields& fields);
 // Parses the date and time texts a user or a settings file writes: "yyyy-mm-dd[ hh:mm[:ss]]",

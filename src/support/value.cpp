@@ -86,6 +86,21 @@ const std::string& Value::DecimalText() const {
   TypeMismatch();
 }
 
+Value Value::PreciseDate(int64_t ole_day, int64_t ticks) {
+  // The OLE form counts the time forwards also before 1899-12-30, as a negative fraction.
+  double fraction = static_cast<double>(ticks) / 864000000000.0;
+  double day = static_cast<double>(ole_day);
+  return Value(DateTag{ole_day < 0 ? day - fraction : day + fraction, ole_day, ticks});
+}
+
+bool Value::PreciseDateParts(int64_t& ole_day, int64_t& ticks) const {
+  auto* d = std::get_if<DateTag>(&data_);
+  if (!d || d->ticks < 0) return false;
+  ole_day = d->day;
+  ticks = d->ticks;
+  return true;
+}
+
 double Value::DateSerial() const {
   if (auto* d = std::get_if<DateTag>(&data_)) return d->serial;
   TypeMismatch();

@@ -49,6 +49,12 @@ class Value {
   static Value Single(float f) { return Value(SingleTag{f}); }
   static Value Decimal(std::string text) { return Value(DecimalTag{std::move(text)}); }
   static Value Date(double ole_date) { return Value(DateTag{ole_date}); }
+  // A date kept to 100 ns, which a double cannot hold far from 1899: the day counted from
+  // 1899-12-30 and the 100 ns ticks into it (0 .. 863999999999). It reads everywhere as
+  // the nearest OLE date; PreciseDateParts gives the exact parts back.
+  static Value PreciseDate(int64_t ole_day, int64_t ticks);
+  // The parts of a PreciseDate value; false for every other value.
+  bool PreciseDateParts(int64_t& ole_day, int64_t& ticks) const;
   static Value FromBytes(Bytes bytes) { return Value(std::move(bytes)); }
   // A list of texts.
   static Value TextList(const std::vector<std::string>& texts);
@@ -91,6 +97,8 @@ class Value {
   };
   struct DateTag {
     double serial;
+    int64_t day = 0;
+    int64_t ticks = -1;  // below 0: no exact parts
     bool operator==(const DateTag&) const = default;
   };
   explicit Value(NullTag t) : data_(t) {}

@@ -39,7 +39,10 @@ class ScannerTest : public ::testing::Test {
     };
     customers.indexes = {
         {.name = "PrimaryKey", .columns = {{"Id"}}, .primary_key = true},
-        {.name = "ByName", .columns = {{"Name"}, {"Active"}}, .unique = true, .ignore_nulls = true},
+        {.name = "ByName",
+         .columns = {{"Name"}, {"Active", true}},
+         .unique = true,
+         .ignore_nulls = true},
     };
     db.AddTable(customers);
     aw::Table orders{.name = "Orders"};
@@ -75,32 +78,36 @@ TEST_F(ScannerTest, WritesTheWholeDocumentAndStatusLines) {
   const std::string customers =
       "<Table><Name>Customers</Name><Attributes>0</Attributes><Indexes>"
       "<Index><Name>PrimaryKey</Name><Primary>1</Primary><Unique>1</Unique>"
-      "<IgnoreNulls>0</IgnoreNulls><Foreign>0</Foreign><Fields><Field><Name>Id</Name></Field>"
-      "</Fields></Index>"
+      "<IgnoreNulls>0</IgnoreNulls><Foreign>0</Foreign><Fields><Field><Name>Id</Name>"
+      "<Descending>0</Descending></Field></Fields></Index>"
       "<Index><Name>ByName</Name><Primary>0</Primary><Unique>1</Unique>"
-      "<IgnoreNulls>1</IgnoreNulls><Foreign>0</Foreign><Fields><Field><Name>Name</Name></Field>"
-      "<Field><Name>Active</Name>"
+      "<IgnoreNulls>1</IgnoreNulls><Foreign>0</Foreign><Fields><Field><Name>Name</Name>"
+      "<Descending>0</Descending></Field><Field><Name>Active</Name><Descending>1</Descending>"
       "</Field></Fields></Index></Indexes><Fields>"
       "<Field><Name>Id</Name><Required>0</Required><DefaultValue/><Size>4</Size>"
-      "<Scale>0</Scale><Type>4</Type><Attributes Bit1=\"1\" Bit5=\"1\">17</Attributes></Field>"
+      "<Scale>0</Scale><Type>4</Type><Attributes Bit1=\"1\" "
+      "Bit5=\"1\">17</Attributes><Expression/></Field>"
       "<Field><Name>Name</Name><Required>1</Required><DefaultValue>\"none\"</DefaultValue>"
       "<Size>40</Size><Scale>0</Scale><Type>10</Type>"
-      "<Attributes Bit2=\"1\" Bit6=\"1\">34</Attributes></Field>"
+      "<Attributes Bit2=\"1\" Bit6=\"1\">34</Attributes><Expression/></Field>"
       "<Field><Name>Active</Name><Required>0</Required><DefaultValue>1</DefaultValue>"
       "<Size>1</Size><Scale>0</Scale><Type>1</Type>"
-      "<Attributes Bit1=\"1\" Bit6=\"1\">33</Attributes></Field>"
+      "<Attributes Bit1=\"1\" Bit6=\"1\">33</Attributes><Expression/></Field>"
       "<Field><Name>Vip</Name><Required>0</Required><DefaultValue>0</DefaultValue>"
       "<Size>1</Size><Scale>0</Scale><Type>1</Type>"
-      "<Attributes Bit1=\"1\" Bit6=\"1\">33</Attributes></Field>"
+      "<Attributes Bit1=\"1\" Bit6=\"1\">33</Attributes><Expression/></Field>"
       "<Field><Name>Blocked</Name><Required>0</Required><DefaultValue>0</DefaultValue>"
       "<Size>1</Size><Scale>0</Scale><Type>1</Type>"
-      "<Attributes Bit1=\"1\" Bit6=\"1\">33</Attributes></Field>"
+      "<Attributes Bit1=\"1\" Bit6=\"1\">33</Attributes><Expression/></Field>"
       "<Field><Name>Credit</Name><Required>0</Required><DefaultValue/><Size>19</Size>"
-      "<Scale>4</Scale><Type>5</Type><Attributes Bit1=\"1\" Bit6=\"1\">33</Attributes></Field>"
+      "<Scale>4</Scale><Type>5</Type><Attributes Bit1=\"1\" "
+      "Bit6=\"1\">33</Attributes><Expression/></Field>"
       "<Field><Name>Rate</Name><Required>0</Required><DefaultValue/><Size>12</Size>"
-      "<Scale>3</Scale><Type>20</Type><Attributes Bit1=\"1\" Bit6=\"1\">33</Attributes></Field>"
+      "<Scale>3</Scale><Type>20</Type><Attributes Bit1=\"1\" "
+      "Bit6=\"1\">33</Attributes><Expression/></Field>"
       "<Field><Name>Notes</Name><Required>0</Required><DefaultValue/><Size>0</Size>"
-      "<Scale>0</Scale><Type>12</Type><Attributes Bit2=\"1\" Bit6=\"1\">34</Attributes></Field>"
+      "<Scale>0</Scale><Type>12</Type><Attributes Bit2=\"1\" "
+      "Bit6=\"1\">34</Attributes><Expression/></Field>"
       "</Fields></Table>";
   EXPECT_NE(xml.find(customers), std::string::npos) << xml;
   EXPECT_EQ(xml.rfind("<AccessDatabase><Tables><Table><Name>aNotes</Name>", 0), 0u) << xml;
