@@ -73,7 +73,7 @@ Value ParseValue(const json& j, const std::string& where) {
     if (j.contains("date")) {
       const json& d = j["date"];
       if (d.is_number()) return Value::Date(d.get<double>());
-      if (d.is_string()) return Value::Date(internal::ParseDateText(d.get<std::string>()));
+      if (d.is_string()) return Value::Date(internal::ParseDateFields(d.get<std::string>()));
       Fail(where, "\"date\" must be a number or text");
     }
     if (j.contains("hex")) return Value::Bytes(FromHex(j["hex"].get<std::string>(), where));
@@ -133,6 +133,8 @@ Column ParseColumn(const json& j, const std::string& where) {
   }
   c.description = Get<std::string>(j, "description", where, "");
   c.properties = ParseProperties(j, where);
+  if (j.contains("expression") && !j["expression"].is_null())
+    c.expression = Get<std::string>(j, "expression", where, "");
   return c;
 }
 
@@ -178,11 +180,24 @@ ColumnType ColumnTypeFromName(std::string_view name) {
       {"binary", ColumnType::kBinary},     {"text", ColumnType::kText},
       {"ole", ColumnType::kOle},           {"memo", ColumnType::kMemo},
       {"guid", ColumnType::kGuid},         {"decimal", ColumnType::kDecimal},
-      {"bigint", ColumnType::kBigInt}};
+      {"bigint", ColumnType::kBigInt},     {"datetimeextended", ColumnType::kDateTimeExtended}};
   for (const auto& [n, t] : kTypes) {
     if (name == n) return t;
   }
   throw WriteError("unknown column type \"" + std::string(name) + "\"");
+}
+
+Encryption EncryptionFromName(std::string_view name) {
+  static const std::pair<const char*, Encryption> kMethods[] = {
+      {"agile", Encryption::kAgile},
+      {"standard", Encryption::kStandard},
+      {"nonstandard", Encryption::kNonStandard},
+      {"rc4-cryptoapi", Encryption::kRc4CryptoApi},
+      {"rc4-office", Encryption::kOfficeRc4}};
+  for (const auto& [n, m] : kMethods) {
+    if (name == n) return m;
+  }
+  throw WriteError("unknown encryption \"" + std::string(name) + "\"");
 }
 
 DatabaseDescription ParseDescription(const json& j) {
@@ -198,6 +213,8 @@ DatabaseDescription ParseDescription(const json& j) {
   }
   d.options.password = Get<std::string>(j, "password", "database", "");
   d.options.encrypt = Get<bool>(j, "encrypt", "database", false);
+  if (j.contains("encryption"))
+    d.options.encryption = EncryptionFromName(Get<std::string>(j, "encryption", "database", ""));
   d.options.creation_date = Get<double>(j, "creation_date", "database", d.options.creation_date);
   if (j.contains("tables")) {
     for (std::size_t ti = 0; ti < j["tables"].size(); ++ti) {

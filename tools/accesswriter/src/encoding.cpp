@@ -143,6 +143,10 @@ int ParseInt(std::string_view s, std::size_t& pos, int digits, std::string_view 
 }  // namespace
 
 double ParseDateText(std::string_view text) {
+  return ToOleDate(ParseDateFields(text));
+}
+
+DateTime ParseDateFields(std::string_view text) {
   DateTime t;
   std::size_t pos = 0;
   auto expect = [&](char c) {
@@ -178,7 +182,61 @@ double ParseDateText(std::string_view text) {
       t.second >= 60) {
     throw WriteError("date out of range: \"" + std::string(text) + "\"");
   }
-  return ToOleDate(t);
+  return t;
+}
+
+std::int64_t DaysFromCivil(int year, int month, int day) {
+  int y = year - (month <= 2 ? 1 : 0);
+  int era = (y >= 0 ? y : y - 399) / 400;
+  unsigned yoe = static_cast<unsigned>(y - era * 400);
+  unsigned doy = static_cast<unsigned>((153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1);
+  unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return static_cast<std::int64_t>(era) * 146097 + static_cast<std::int64_t>(doe) - 719468;
+}
+
+void ParseExtendedDateText(std::string_view text, std::int64_t& days, std::int64_t& ticks) {
+  auto fail = [&]() { throw WriteError("not a date: \"" + std::string(text) + "\""); };
+  std::size_t pos = 0;
+  auto expect = [&](char c) {
+    if (pos >= text.size() || text[pos] != c) fail();
+    ++pos;
+  };
+  int year = ParseInt(text, pos, 4, text);
+  expect('-');
+  int month = ParseInt(text, pos, 2, text);
+  expect('-');
+  int day = ParseInt(text, pos, 2, text);
+  int hour = 0, minute = 0, second = 0;
+  std::int64_t fraction = 0;
+  if (pos < text.size()) {
+    if (text[pos] != ' ' && text[pos] != 'T') fail();
+    ++pos;
+    hour = ParseInt(text, pos, 2, text);
+    expect(':');
+    minute = ParseInt(text, pos, 2, text);
+    if (pos < text.size()) {
+      expect(':');
+      second = ParseInt(text, pos, 2, text);
+      if (pos < text.size()) {
+        expect('.');
+        int digits = 0;
+        for (; pos < text.size(); ++pos, ++digits) {
+          if (digits == 7 || text[pos] < '0' || text[pos] > '9') fail();
+          fraction = fraction * 10 + (text[pos] - '0');
+        }
+        if (digits == 0) fail();
+        for (; digits < 7; ++digits) fraction *= 10;
+      }
+    }
+  }
+  if (year < 1 || month < 1 || month > 12 || day < 1 || hour > 23 || minute > 59 || second > 59)
+    fail();
+  // A day past the month's end would silently move into the next month.
+  if ((month < 12 ? DaysFromCivil(year, month + 1, 1) : DaysFromCivil(year + 1, 1, 1)) <=
+      DaysFromCivil(year, month, day))
+    fail();
+  days = DaysFromCivil(year, month, day) - DaysFromCivil(1, 1, 1);
+  ticks = (hour * 3600LL + minute * 60LL + second) * 10000000LL + fraction;
 }
 
 Bytes ParseGuid(std::string_view text) {

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "accesswriter/writer.h"
+
 namespace accesswriter::internal {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -51,8 +53,17 @@ struct ScaledDecimal {
 };
 ScaledDecimal ParseDecimal(std::string_view text, int scale, int max_digits);
 
-// Parses "YYYY-MM-DD", "YYYY-MM-DD HH:MM[:SS[.fff]]" (or with 'T') into an OLE date.
+// Parses "YYYY-MM-DD", "YYYY-MM-DD HH:MM[:SS[.fff]]" (or with 'T') into calendar fields, or
+// straight into an OLE date.
+DateTime ParseDateFields(std::string_view text);
 double ParseDateText(std::string_view text);
+
+// Days from 1970-01-01 to the date (proleptic Gregorian calendar).
+std::int64_t DaysFromCivil(int year, int month, int day);
+
+// Parses "YYYY-MM-DD[( |T)HH:MM[:SS[.fffffff]]]" (up to 7 fraction digits, years 0001..9999)
+// into days since 0001-01-01 and 100 ns ticks into the day; throws WriteError otherwise.
+void ParseExtendedDateText(std::string_view text, std::int64_t& days, std::int64_t& ticks);
 
 // Parses a GUID with or without braces into its 16 stored bytes (mixed-endian).
 Bytes ParseGuid(std::string_view text);

@@ -13,10 +13,10 @@ namespace {
 int Usage() {
   std::fprintf(
       stderr,
-      "usage: ferrolyte-mkdb [--ace12] [--password P [--encrypt]] description.json out.mdb\n"
-      "       ferrolyte-mkdb [--ace12] [--password P [--encrypt]] --bench-rows N out.mdb\n"
-      "       ferrolyte-mkdb [--ace12] [--password P [--encrypt]] --bench-tables N out.mdb\n"
-      "--encrypt encrypts the whole .accdb with the password, as Access 2010 does.\n");
+      "usage: ferrolyte-mkdb [--ace12] [--password P [--encrypt [--encryption M]]]\n"
+      "                      (description.json | --bench-rows N | --bench-tables N) out.mdb\n"
+      "--encrypt encrypts the whole .accdb with the password, as Access 2010 does; M is\n"
+      "agile (the default), standard, nonstandard, rc4-cryptoapi or rc4-office.\n");
   return 2;
 }
 
@@ -28,6 +28,7 @@ int main(int argc, char** argv) {
   std::string password;
   bool have_password = false;
   bool encrypt = false;
+  std::string encryption;
   std::string bench;
   std::string count;
   std::vector<std::string> positional;
@@ -40,6 +41,8 @@ int main(int argc, char** argv) {
       have_password = true;
     } else if (a == "--encrypt") {
       encrypt = true;
+    } else if (a == "--encryption" && i + 1 < argc) {
+      encryption = argv[++i];
     } else if ((a == "--bench-rows" || a == "--bench-tables") && i + 1 < argc) {
       bench = std::string(a);
       count = argv[++i];
@@ -53,6 +56,7 @@ int main(int argc, char** argv) {
     }
   }
   try {
+    if (!encryption.empty()) options.encryption = accesswriter::EncryptionFromName(encryption);
     if (!bench.empty()) {
       if (positional.size() != 1) return Usage();
       if (ace) options.format = accesswriter::Format::kAce12;
@@ -73,6 +77,7 @@ int main(int argc, char** argv) {
     if (ace) d.options.format = accesswriter::Format::kAce12;
     if (have_password) d.options.password = password;
     if (encrypt) d.options.encrypt = true;
+    if (!encryption.empty()) d.options.encryption = options.encryption;
     accesswriter::WriteDatabase(positional[1], d);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "ferrolyte-mkdb: %s\n", e.what());

@@ -52,8 +52,15 @@ bool IsLongValue(ColumnType t) {
   return t == ColumnType::kMemo || t == ColumnType::kOle;
 }
 
+// A calculated column's definition length: Access gives every fixed-size result type this
+// length, text results their own plus the wrapper.
+constexpr int kCalculatedFixedLength = 39;
+constexpr int kCalculatedOverhead = 23;  // 16 header bytes, the length, 3 trailing bytes
+constexpr std::uint8_t kCalculatedFlags = 0xC0;
+constexpr int kExtendedDateLength = 42;
+
 bool IsVariable(const Column& c) {
-  if (IsLongValue(c.type)) return true;
+  if (IsLongValue(c.type) || c.expression) return true;
   if (c.type == ColumnType::kText || c.type == ColumnType::kBinary) return !c.fixed_length;
   return false;
 }
@@ -77,6 +84,8 @@ int FixedTypeSize(ColumnType t) {
       return 16;
     case ColumnType::kDecimal:
       return 17;
+    case ColumnType::kDateTimeExtended:
+      return kExtendedDateLength;
     default:
       return 0;
   }
@@ -160,7 +169,7 @@ struct internal::DatabaseState {
     if (next_page > 0x00ffffff) throw WriteError("database grew past the largest page number");
     return first;
   }
-  std::unique_ptr<internal::AgileEncryption> encryption;
+  std::unique_ptr<internal::PageEncryption> encryption;
 
   void WritePage(std::uint32_t page, const std::uint8_t* data) {
     std::array<std::uint8_t, kPageSize> encrypted;
@@ -265,6 +274,10 @@ struct internal::TableState {
   }
 
   Bytes EncodeRow(std::span<const Value> values);
+  // The stored bytes of one non-null value (booleans live in the null mask instead).
+  Bytes EncodeValue(const Column& c, const ColumnLayout& l, const Value& v);
+  // The wrapped result of a calculated column.
+  Bytes EncodeCalculated(const Column& c, const ColumnLayout& l, const Value& v);
   void AppendRow(const Bytes& row) {
     if (row.size() > static_cast<std::size_t>(kMaxRowBytes)) {
       throw WriteError("row of table \"" + table.name + "\" is " + std::to_string(row.size()) +
@@ -363,7 +376,196 @@ void CheckRange(const Table& t, const Column& c, std::int64_t v, std::int64_t lo
   if (v < lo || v > hi) BadValue(t, c, "value " + std::to_string(v) + " out of range");
 }
 
+// Days since 0001-01-01 and 100 ns ticks into the day of a Date/Time Extended value.
+void ExtendedParts(const Table& t, const Column& c, const Value& v, std::int64_t& days,
+                   std::int64_t& ticks) {
+  constexpr std::int64_t kTicksPerDay = 864000000000;
+  if (v.kind() == Value::Kind::kText) {
+    internal::ParseExtendedDateText(v.as_text(), days, ticks);
+  } else if (v.kind() == Value::Kind::kDate && v.date_fields()) {
+    const DateTime& f = *v.date_fields();
+    days = internal::DaysFromCivil(f.year, f.month, f.day) - internal::DaysFromCivil(1, 1, 1);
+    ticks = (f.hour * 3600LL + f.minute * 60LL) * 10000000LL + std::llround(f.second * 1e7);
+  } else {
+    // An OLE date counts the time forwards also before 1899-12-30.
+    double serial = DoubleOf(t, c, v);
+    double whole = std::trunc(serial);
+    days = static_cast<std::int64_t>(whole) + internal::DaysFromCivil(1899, 12, 30) -
+           internal::DaysFromCivil(1, 1, 1);
+    ticks = std::llround(std::fabs(serial - whole) * static_cast<double>(kTicksPerDay));
+  }
+  if (ticks >= kTicksPerDay) {
+    ticks -= kTicksPerDay;
+    ++days;
+  }
+  if (days < 0 || days > internal::DaysFromCivil(9999, 12, 31) - internal::DaysFromCivil(1, 1, 1) ||
+      ticks < 0)
+    BadValue(t, c, "date outside 0001-01-01 .. 9999-12-31");
+}
+
 }  // namespace
+
+Bytes internal::TableState::EncodeCalculated(const Column& c, const ColumnLayout& l,
+                                             const Value& v) {
+  Bytes value;
+  switch (c.type) {
+    case ColumnType::kBoolean:
+      if (v.kind() != Value::Kind::kBool && v.kind() != Value::Kind::kInt)
+        BadValue(table, c, "needs a boolean");
+      value = {static_cast<std::uint8_t>(v.as_int() != 0 ? 0xff : 0x00)};
+      break;
+    case ColumnType::kText:
+    case ColumnType::kMemo: {
+      auto u16 = internal::Utf8ToUtf16(TextOf(table, c, v));
+      int limit = (l.stored_size - kCalculatedOverhead) / 2;
+      if (c.type == ColumnType::kText && static_cast<int>(u16.size()) > limit) {
+        BadValue(table, c,
+                 "text of " + std::to_string(u16.size()) +
+                     " characters is longer than the column size " + std::to_string(limit));
+      }
+      // Access does not compress calculated text.
+      value = internal::Utf16Le(u16);
+      break;
+    }
+    case ColumnType::kDecimal: {
+      // The value keeps its own scale: a 16-bit length, the scale, the sign, then 96 bits
+      // of magnitude as a 32-bit word and a 64-bit word, most significant first.
+      std::string text = DecimalTextOf(table, c, v);
+      std::size_t dot = text.find('.');
+      int scale = dot == std::string::npos ? 0 : static_cast<int>(text.size() - dot - 1);
+      if (scale > 28) BadValue(table, c, "more than 28 decimal places");
+      auto d = internal::ParseDecimal(text, scale, 28);
+      if (d.magnitude >> 96) BadValue(table, c, "decimal value out of range");
+      Put16(value, 14);
+      Put8(value, static_cast<std::uint8_t>(scale));
+      Put8(value, d.negative ? 0x80 : 0x00);
+      Put32(value, static_cast<std::uint32_t>(d.magnitude >> 64));
+      internal::Put64(value, static_cast<std::uint64_t>(d.magnitude));
+      break;
+    }
+    default:
+      value = EncodeValue(c, l, v);
+  }
+  Bytes wrapped(16, 0);
+  Put32(wrapped, static_cast<std::uint32_t>(value.size()));
+  wrapped.insert(wrapped.end(), value.begin(), value.end());
+  wrapped.insert(wrapped.end(), 3, 0);
+  return c.type == ColumnType::kMemo ? StoreLongValue(wrapped) : wrapped;
+}
+
+Bytes internal::TableState::EncodeValue(const Column& c, const ColumnLayout& l, const Value& v) {
+  Bytes out;
+  switch (c.type) {
+    case ColumnType::kByte: {
+      auto n = IntegerOf(table, c, v);
+      CheckRange(table, c, n, 0, 255);
+      Put8(out, static_cast<std::uint8_t>(n));
+      break;
+    }
+    case ColumnType::kInteger: {
+      auto n = IntegerOf(table, c, v);
+      CheckRange(table, c, n, -32768, 32767);
+      Put16(out, static_cast<std::uint16_t>(n));
+      break;
+    }
+    case ColumnType::kLong: {
+      auto n = IntegerOf(table, c, v);
+      CheckRange(table, c, n, INT32_MIN, INT32_MAX);
+      if (c.auto_number == AutoNumber::kIncrement) autonumber = std::max(autonumber, n);
+      Put32(out, static_cast<std::uint32_t>(n));
+      break;
+    }
+    case ColumnType::kBigInt:
+      internal::Put64(out, static_cast<std::uint64_t>(IntegerOf(table, c, v)));
+      break;
+    case ColumnType::kSingle: {
+      float f = static_cast<float>(DoubleOf(table, c, v));
+      Put32(out, std::bit_cast<std::uint32_t>(f));
+      break;
+    }
+    case ColumnType::kDouble:
+      internal::PutDouble(out, DoubleOf(table, c, v));
+      break;
+    case ColumnType::kDateTime: {
+      double d = v.kind() == Value::Kind::kText ? internal::ParseDateText(v.as_text())
+                                                : DoubleOf(table, c, v);
+      internal::PutDouble(out, d);
+      break;
+    }
+    case ColumnType::kCurrency: {
+      auto d = internal::ParseDecimal(DecimalTextOf(table, c, v), 4, 19);
+      if (d.magnitude > static_cast<unsigned __int128>(INT64_MAX)) {
+        BadValue(table, c, "currency value out of range");
+      }
+      auto n = static_cast<std::int64_t>(d.magnitude);
+      internal::Put64(out, static_cast<std::uint64_t>(d.negative ? -n : n));
+      break;
+    }
+    case ColumnType::kDecimal: {
+      auto d = internal::ParseDecimal(DecimalTextOf(table, c, v), c.scale, c.precision);
+      Put8(out, d.negative ? 0x80 : 0x00);
+      // Four 32-bit little-endian words, most significant word first.
+      for (int w = 3; w >= 0; --w) {
+        Put32(out, static_cast<std::uint32_t>(d.magnitude >> (32 * w)));
+      }
+      break;
+    }
+    case ColumnType::kGuid:
+      if (v.kind() != Value::Kind::kGuid && v.kind() != Value::Kind::kText) {
+        BadValue(table, c, "needs a GUID");
+      }
+      out = internal::ParseGuid(v.as_text());
+      break;
+    case ColumnType::kText: {
+      auto u16 = internal::Utf8ToUtf16(TextOf(table, c, v));
+      if (static_cast<int>(u16.size()) > l.stored_size / 2) {
+        BadValue(table, c,
+                 "text of " + std::to_string(u16.size()) +
+                     " characters is longer than the column size " +
+                     std::to_string(l.stored_size / 2));
+      }
+      if (l.fixed) {
+        u16.resize(static_cast<std::size_t>(l.stored_size / 2), u' ');
+        out = internal::Utf16Le(u16);
+      } else {
+        out = internal::EncodeText(u16, true);
+      }
+      break;
+    }
+    case ColumnType::kBinary:
+      if (v.kind() != Value::Kind::kBytes) BadValue(table, c, "needs a bytes value");
+      out = v.as_bytes();
+      if (static_cast<int>(out.size()) > l.stored_size) {
+        BadValue(table, c,
+                 std::to_string(out.size()) + " bytes exceed the column size " +
+                     std::to_string(l.stored_size));
+      }
+      if (l.fixed) out.resize(static_cast<std::size_t>(l.stored_size), 0);
+      break;
+    case ColumnType::kMemo: {
+      auto u16 = internal::Utf8ToUtf16(TextOf(table, c, v));
+      // Long texts stay uncompressed, as Access stores them.
+      out = StoreLongValue(internal::EncodeText(u16, u16.size() <= 1024));
+      break;
+    }
+    case ColumnType::kOle:
+      if (v.kind() != Value::Kind::kBytes) BadValue(table, c, "needs a bytes value");
+      out = StoreLongValue(v.as_bytes());
+      break;
+    case ColumnType::kDateTimeExtended: {
+      std::int64_t days = 0, ticks = 0;
+      ExtendedParts(table, c, v, days, ticks);
+      char text[kExtendedDateLength + 1];
+      std::snprintf(text, sizeof text, "%019lld:%019lld:7", static_cast<long long>(days),
+                    static_cast<long long>(ticks));
+      out.assign(text, text + kExtendedDateLength);  // the NUL that ends the text included
+      break;
+    }
+    default:
+      BadValue(table, c, "unsupported column type");
+  }
+  return out;
+}
 
 Bytes internal::TableState::EncodeRow(std::span<const Value> values) {
   const auto& cols = table.columns;
@@ -402,7 +604,7 @@ Bytes internal::TableState::EncodeRow(std::span<const Value> values) {
       if (!l.fixed) var[static_cast<std::size_t>(l.var_index)].clear();
       continue;
     }
-    if (c.type == ColumnType::kBoolean) {
+    if (c.type == ColumnType::kBoolean && !c.expression) {
       bool b = v->kind() == Value::Kind::kBool || v->kind() == Value::Kind::kInt
                    ? v->as_int() != 0
                    : (BadValue(table, c, "needs a boolean"), false);
@@ -410,107 +612,7 @@ Bytes internal::TableState::EncodeRow(std::span<const Value> values) {
       continue;
     }
     mask[i / 8] |= static_cast<std::uint8_t>(1u << (i % 8));
-    Bytes out;
-    switch (c.type) {
-      case ColumnType::kByte: {
-        auto n = IntegerOf(table, c, *v);
-        CheckRange(table, c, n, 0, 255);
-        Put8(out, static_cast<std::uint8_t>(n));
-        break;
-      }
-      case ColumnType::kInteger: {
-        auto n = IntegerOf(table, c, *v);
-        CheckRange(table, c, n, -32768, 32767);
-        Put16(out, static_cast<std::uint16_t>(n));
-        break;
-      }
-      case ColumnType::kLong: {
-        auto n = IntegerOf(table, c, *v);
-        CheckRange(table, c, n, INT32_MIN, INT32_MAX);
-        if (c.auto_number == AutoNumber::kIncrement) autonumber = std::max(autonumber, n);
-        Put32(out, static_cast<std::uint32_t>(n));
-        break;
-      }
-      case ColumnType::kBigInt:
-        internal::Put64(out, static_cast<std::uint64_t>(IntegerOf(table, c, *v)));
-        break;
-      case ColumnType::kSingle: {
-        float f = static_cast<float>(DoubleOf(table, c, *v));
-        Put32(out, std::bit_cast<std::uint32_t>(f));
-        break;
-      }
-      case ColumnType::kDouble:
-        internal::PutDouble(out, DoubleOf(table, c, *v));
-        break;
-      case ColumnType::kDateTime: {
-        double d = v->kind() == Value::Kind::kText ? internal::ParseDateText(v->as_text())
-                                                   : DoubleOf(table, c, *v);
-        internal::PutDouble(out, d);
-        break;
-      }
-      case ColumnType::kCurrency: {
-        auto d = internal::ParseDecimal(DecimalTextOf(table, c, *v), 4, 19);
-        if (d.magnitude > static_cast<unsigned __int128>(INT64_MAX)) {
-          BadValue(table, c, "currency value out of range");
-        }
-        auto n = static_cast<std::int64_t>(d.magnitude);
-        internal::Put64(out, static_cast<std::uint64_t>(d.negative ? -n : n));
-        break;
-      }
-      case ColumnType::kDecimal: {
-        auto d = internal::ParseDecimal(DecimalTextOf(table, c, *v), c.scale, c.precision);
-        Put8(out, d.negative ? 0x80 : 0x00);
-        // Four 32-bit little-endian words, most significant word first.
-        for (int w = 3; w >= 0; --w) {
-          Put32(out, static_cast<std::uint32_t>(d.magnitude >> (32 * w)));
-        }
-        break;
-      }
-      case ColumnType::kGuid:
-        if (v->kind() != Value::Kind::kGuid && v->kind() != Value::Kind::kText) {
-          BadValue(table, c, "needs a GUID");
-        }
-        out = internal::ParseGuid(v->as_text());
-        break;
-      case ColumnType::kText: {
-        auto u16 = internal::Utf8ToUtf16(TextOf(table, c, *v));
-        if (static_cast<int>(u16.size()) > l.stored_size / 2) {
-          BadValue(table, c,
-                   "text of " + std::to_string(u16.size()) +
-                       " characters is longer than the column size " +
-                       std::to_string(l.stored_size / 2));
-        }
-        if (l.fixed) {
-          u16.resize(static_cast<std::size_t>(l.stored_size / 2), u' ');
-          out = internal::Utf16Le(u16);
-        } else {
-          out = internal::EncodeText(u16, true);
-        }
-        break;
-      }
-      case ColumnType::kBinary:
-        if (v->kind() != Value::Kind::kBytes) BadValue(table, c, "needs a bytes value");
-        out = v->as_bytes();
-        if (static_cast<int>(out.size()) > l.stored_size) {
-          BadValue(table, c,
-                   std::to_string(out.size()) + " bytes exceed the column size " +
-                       std::to_string(l.stored_size));
-        }
-        if (l.fixed) out.resize(static_cast<std::size_t>(l.stored_size), 0);
-        break;
-      case ColumnType::kMemo: {
-        auto u16 = internal::Utf8ToUtf16(TextOf(table, c, *v));
-        // Long texts stay uncompressed, as Access stores them.
-        out = StoreLongValue(internal::EncodeText(u16, u16.size() <= 1024));
-        break;
-      }
-      case ColumnType::kOle:
-        if (v->kind() != Value::Kind::kBytes) BadValue(table, c, "needs a bytes value");
-        out = StoreLongValue(v->as_bytes());
-        break;
-      default:
-        BadValue(table, c, "unsupported column type");
-    }
+    Bytes out = c.expression ? EncodeCalculated(c, l, *v) : EncodeValue(c, l, *v);
     if (l.fixed) {
       std::memcpy(&fixed[static_cast<std::size_t>(l.fixed_offset)], out.data(), out.size());
     } else {
@@ -565,6 +667,18 @@ std::unique_ptr<internal::TableState> MakeState(internal::DatabaseState* db, con
     if (c.type == ColumnType::kBigInt && db->options.format != Format::kAce12) {
       throw WriteError("column \"" + c.name + "\": big integers need the ACE 12 format");
     }
+    if (c.type == ColumnType::kDateTimeExtended && db->options.format != Format::kAce12) {
+      throw WriteError("column \"" + c.name + "\": extended dates need the ACE 12 format");
+    }
+    if (c.expression) {
+      if (db->options.format != Format::kAce12)
+        throw WriteError("column \"" + c.name + "\": calculated columns need the ACE 12 format");
+      if (c.type == ColumnType::kBinary || c.type == ColumnType::kOle ||
+          c.type == ColumnType::kDateTimeExtended || c.expression->empty() ||
+          c.auto_number != AutoNumber::kNone || c.default_value || c.fixed_length)
+        throw WriteError("column \"" + c.name +
+                         "\": a calculated column needs an expression and a plain result type");
+    }
     if (c.auto_number == AutoNumber::kIncrement && c.type != ColumnType::kLong) {
       throw WriteError("column \"" + c.name + "\": incrementing auto-numbers must be Long");
     }
@@ -588,6 +702,10 @@ std::unique_ptr<internal::TableState> MakeState(internal::DatabaseState* db, con
     if (c.type == ColumnType::kDecimal &&
         (c.precision < 1 || c.precision > 28 || c.scale < 0 || c.scale > c.precision)) {
       throw WriteError("column \"" + c.name + "\": precision/scale out of range");
+    }
+    if (c.expression && c.type != ColumnType::kMemo) {
+      l.stored_size = c.type == ColumnType::kText ? l.stored_size + kCalculatedOverhead
+                                                  : kCalculatedFixedLength;
     }
     if (l.fixed) {
       l.var_index = var_count;
@@ -652,6 +770,12 @@ Value Value::Date(double ole) {
   return v;
 }
 
+Value Value::Date(const DateTime& t) {
+  Value v = Date(ToOleDate(t));
+  v.date_fields_ = t;
+  return v;
+}
+
 Value Value::Decimal(std::string text) {
   Value v;
   v.kind_ = Kind::kDecimal;
@@ -692,7 +816,7 @@ DatabaseWriter::DatabaseWriter(const std::filesystem::path& path, DatabaseOption
     if (internal::Utf8ToUtf16(o.password).size() > 255) {
       throw WriteError("database password longer than 255 characters");
     }
-    state_->encryption = std::make_unique<internal::AgileEncryption>(o.password, o.spin_count);
+    state_->encryption = internal::MakeEncryption(o.encryption, o.password, o.spin_count);
   } else if (internal::Utf8ToUtf16(o.password).size() > 20) {
     throw WriteError("database password longer than 20 characters");
   }
@@ -767,6 +891,9 @@ class PropertyBlob {
   void Bool(const std::string& block, const std::string& name, bool value) {
     Add(block, name, 0x01, Bytes{static_cast<std::uint8_t>(value ? 0xff : 0x00)});
   }
+  void Byte(const std::string& block, const std::string& name, std::uint8_t value) {
+    Add(block, name, 0x02, Bytes{value});
+  }
   bool empty() const { return blocks_.empty(); }
 
   Bytes Build() const {
@@ -827,6 +954,10 @@ Bytes TableProperties(const Table& t) {
     if (c.default_value) p.Text(c.name, "DefaultValue", *c.default_value);
     p.Bool(c.name, "Required", c.required);
     if (!c.description.empty()) p.Text(c.name, "Description", c.description);
+    if (c.expression) {
+      p.Text(c.name, "Expression", *c.expression);
+      p.Byte(c.name, "ResultType", static_cast<std::uint8_t>(c.type));
+    }
     for (const auto& cp : c.properties) p.Text(c.name, cp.name, cp.value);
   }
   return p.Build();
@@ -937,7 +1068,9 @@ Bytes BuildTdef(const internal::TableState& s) {
     Put16(b, static_cast<std::uint16_t>(l.number));
     Put16(b, static_cast<std::uint16_t>(l.var_index));
     Put16(b, 0);
-    if (c.type == ColumnType::kDecimal) {
+    if (c.type == ColumnType::kDecimal && c.expression) {
+      Put16(b, 0);  // a calculated decimal keeps its scale with each value
+    } else if (c.type == ColumnType::kDecimal) {
       Put8(b, static_cast<std::uint8_t>(c.precision));
       Put8(b, static_cast<std::uint8_t>(c.scale));
     } else {
@@ -951,7 +1084,7 @@ Bytes BuildTdef(const internal::TableState& s) {
     if (c.auto_number == AutoNumber::kGuid) flags |= 0x40;
     Put8(b, flags);
     bool compressed = c.type == ColumnType::kText || c.type == ColumnType::kMemo;
-    Put8(b, compressed ? 0x01 : 0x00);
+    Put8(b, c.expression ? kCalculatedFlags : compressed ? 0x01 : 0x00);
     Put32(b, 0);
     Put16(b, static_cast<std::uint16_t>(l.fixed ? l.fixed_offset : 0));
     Put16(b, static_cast<std::uint16_t>(l.stored_size));

@@ -3,11 +3,13 @@
 // JSON layout (every key but "tables"/"name"/"columns"/"type" is optional):
 //
 //   {"format": "jet4" | "ace12", "password": "...", "encrypt": false, "creation_date": 45000.5,
+//    "encryption": "agile" | "standard" | "nonstandard" | "rc4-cryptoapi" | "rc4-office",
 //    "tables": [{"name": "Orders", "description": "...", "hidden": false, "system": false,
 //                "columns": [{"name": "Id", "type": "long", "auto_number": "increment",
 //                             "size": 50, "fixed_length": false, "required": true,
 //                             "precision": 18, "scale": 2, "default": "0",
-//                             "description": "...", "properties": {"Caption": "..."}}],
+//                             "description": "...", "properties": {"Caption": "..."},
+//                             "expression": "[Price]*[Quantity]"}],
 //                "indexes": [{"name": "PrimaryKey", "columns": ["Id", "-Date"],
 //                             "primary_key": true, "unique": false, "ignore_nulls": false,
 //                             "required": false}],
@@ -23,8 +25,11 @@
 //                       "enforce": true, "cascade_updates": false, "cascade_deletes": false}]}
 //
 // Type names: boolean, byte, integer, long, currency, single, double, datetime, binary,
-// text, ole, memo, guid, decimal, bigint. Plain strings also fill datetime
-// ("YYYY-MM-DD[ HH:MM[:SS]]"), currency, decimal and guid columns.
+// text, ole, memo, guid, decimal, bigint, datetimeextended. Plain strings also fill datetime
+// ("YYYY-MM-DD[ HH:MM[:SS]]"), datetimeextended ("YYYY-MM-DD[ HH:MM[:SS[.fffffff]]]", exact
+// to 100 ns, as is {"date": text}), currency, decimal and guid columns. A column with an
+// "expression" is calculated: "type" is its result type, and each row gives the result.
+// "-Name" in an index's columns (or {"column": "Name", "descending": true}) is descending.
 #ifndef FERROLYTE_TOOLS_ACCESSWRITER_DESCRIPTION_H_
 #define FERROLYTE_TOOLS_ACCESSWRITER_DESCRIPTION_H_
 
@@ -45,6 +50,9 @@ DatabaseDescription ReadDescriptionFile(const std::filesystem::path& path);
 
 // Returns the column type named `name` ("long", "memo" ...). Throws WriteError.
 ColumnType ColumnTypeFromName(std::string_view name);
+
+// Returns the encryption named `name` ("agile", "nonstandard" ...). Throws WriteError.
+Encryption EncryptionFromName(std::string_view name);
 
 // Writes one table "Bench" of `rows` rows with ten mixed columns (auto-number, long, text,
 // date, currency, double, boolean, memo, integer, decimal), streaming as it goes.

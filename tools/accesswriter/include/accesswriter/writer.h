@@ -58,6 +58,9 @@ enum class ColumnType : std::uint8_t {
   kGuid = 0x0F,    // replication id
   kDecimal = 0x10,
   kBigInt = 0x13,  // Large Number; Format::kAce12 only
+  // Date/Time Extended; Format::kAce12 only. 42 ASCII bytes: days since 0001-01-01, ":",
+  // 100 ns ticks into the day (19 digits each), ":7" and a NUL.
+  kDateTimeExtended = 0x14,
 };
 
 enum class AutoNumber {
@@ -92,11 +95,16 @@ struct Column {
   std::string description;
   // Further text properties (Caption, Format, InputMask ...).
   std::vector<TextProperty> properties;
+  // Makes a calculated column (Format::kAce12 only): the Expression property, with `type`
+  // as the result type (boolean, byte, integer, long, bigint, currency, single, double,
+  // datetime, guid, decimal, text or memo). The writer computes nothing: each row gives the
+  // result, which is stored wrapped (16 header bytes, its length, the value, 3 bytes).
+  std::optional<std::string> expression;
 };
 
 struct IndexColumn {
   std::string column;
-  bool descending = false;
+  bool descending = false;  // stored with order flag 0x00 instead of 0x01
 };
 
 struct Index {
@@ -141,7 +149,8 @@ struct Relationship {
   bool cascade_deletes = false;
 };
 
-// Calendar fields of a Date/Time value; converted to the OLE date double.
+// Calendar fields of a Date/Time value; converted to the OLE date double, or for a
+// Date/Time Extended column to days and 100 ns ticks (the second rounded to 7 decimals).
 struct DateTime {
   int year = 1899;
   int month = 12;
@@ -173,7 +182,8 @@ class Value {
   static Value Bytes(std::vector<std::uint8_t> bytes);
   // `ole` is days since 1899-12-30, fraction = time of day.
   static Value Date(double ole);
-  static Value Date(const DateTime& t) { return Date(ToOleDate(t)); }
+  // Keeps the fields too, so that a Date/Time Extended column stores them exactly.
+  static Value Date(const DateTime& t);
   // For kCurrency and kDecimal columns: "123.4567", "-0.5".
   static Value Decimal(std::string text);
   // "{6F9619FF-8B86-D011-B42D-00C04FC964FF}" with or without braces.
@@ -186,6 +196,8 @@ class Value {
   // Text of kText, kDecimal and kGuid values.
   const std::string& as_text() const { return text_; }
   const std::vector<std::uint8_t>& as_bytes() const { return bytes_; }
+  // The fields of a kDate value made from a DateTime.
+  const std::optional<DateTime>& date_fields() const { return date_fields_; }
 
  private:
   Kind kind_ = Kind::kNull;
@@ -193,17 +205,28 @@ class Value {
   double double_ = 0;
   std::string text_;
   std::vector<std::uint8_t> bytes_;
+  std::optional<DateTime> date_fields_;
+};
+
+// How DatabaseOptions::encrypt encrypts the pages (page 0 holds the header of each).
+enum class Encryption {
+  kAgile,         // Office agile, AES-256-CBC and SHA-512 (Access 2010 and later)
+  kStandard,      // CryptoAPI AES-128-ECB, SHA-1 iterated 50000 times (header 4.2)
+  kNonStandard,   // CryptoAPI AES-256-ECB named without the AES flag, SHA-1 not iterated
+  kRc4CryptoApi,  // CryptoAPI RC4 with a 40-bit key (Access 2007)
+  kOfficeRc4,     // Office binary-document RC4 with MD5 (header 1.1)
 };
 
 struct DatabaseOptions {
   Format format = Format::kJet4;
   // Database password (at most 20 characters, 255 when encrypted); empty for none.
   std::string password;
-  // Encrypt the whole file with the password (Office agile encryption: AES-256, SHA-512),
-  // as Access 2010 and later do for an .accdb with a password. kAce12 only; the header then
-  // holds no password of its own.
+  // Encrypt the whole file with the password (by default Office agile encryption: AES-256,
+  // SHA-512), as Access 2010 and later do for an .accdb with a password. kAce12 only; the
+  // header then holds no password of its own.
   bool encrypt = false;
-  // Rounds of the password key derivation; Access uses 100000.
+  Encryption encryption = Encryption::kAgile;
+  // Rounds of the agile password key derivation; Access uses 100000.
   std::uint32_t spin_count = 100000;
   // Creation date stored in the header; also the key of the password mask.
   double creation_date = 45000.5;
