@@ -1,6 +1,7 @@
 #include "support/value.h"
 
 #include <charconv>
+#include <cmath>
 
 #include "support/errors.h"
 
@@ -90,7 +91,11 @@ Value Value::PreciseDate(int64_t ole_day, int64_t ticks) {
   // The OLE form counts the time forwards also before 1899-12-30, as a negative fraction.
   double fraction = static_cast<double>(ticks) / 864000000000.0;
   double day = static_cast<double>(ole_day);
-  return Value(DateTag{ole_day < 0 ? day - fraction : day + fraction, ole_day, ticks});
+  double serial = ole_day < 0 ? day - fraction : day + fraction;
+  // The last 100 ns of a day must not round into the next one.
+  double next = ole_day < 0 ? day - 1 : day + 1;
+  if (serial == next) serial = std::nextafter(next, day);
+  return Value(DateTag{serial, ole_day, ticks});
 }
 
 bool Value::PreciseDateParts(int64_t& ole_day, int64_t& ticks) const {

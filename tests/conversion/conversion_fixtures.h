@@ -27,7 +27,8 @@ struct FieldSpec {
   bool required = false;
   std::string default_value;
   bool autonumber = false;
-  std::string type_text;  // overrides the Type text when set
+  std::string type_text;   // overrides the Type text when set
+  std::string expression;  // a calculated column's
 };
 
 struct IndexSpec {
@@ -36,6 +37,7 @@ struct IndexSpec {
   bool primary = false;
   bool unique = false;
   bool foreign = false;
+  std::vector<bool> descending;  // per column; missing entries are ascending
 };
 
 struct TableSpec {
@@ -65,7 +67,11 @@ inline std::string SchemaXml(const std::vector<TableSpec>& tables) {
       text(index, "IgnoreNulls", "0");
       text(index, "Foreign", ix.foreign ? "1" : "0");
       pugi::xml_node fields = index.append_child("Fields");
-      for (const std::string& c : ix.columns) text(fields.append_child("Field"), "Name", c);
+      for (size_t k = 0; k < ix.columns.size(); ++k) {
+        pugi::xml_node field = fields.append_child("Field");
+        text(field, "Name", ix.columns[k]);
+        text(field, "Descending", k < ix.descending.size() && ix.descending[k] ? "1" : "0");
+      }
     }
     pugi::xml_node fields = table.append_child("Fields");
     for (const FieldSpec& f : t.fields) {
@@ -82,6 +88,7 @@ inline std::string SchemaXml(const std::vector<TableSpec>& tables) {
         attributes.append_attribute("Bit1") = "1";
         attributes.append_attribute("Bit5") = "1";
       }
+      text(field, "Expression", f.expression);
     }
   }
   std::ostringstream out;

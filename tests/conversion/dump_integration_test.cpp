@@ -235,6 +235,52 @@ TEST_F(DumpIntegrationTest, EveryTypeArrivesUnchanged) {
             (std::vector<std::vector<std::string>>{{"0"}}));
 }
 
+// The columns Access 2010 and later add: calculated ones (their table used to fail to be
+// created, their values arrived wrapped), Date/Time Extended before 1899 and to the
+// microsecond, and indexes with descending columns.
+TEST_F(DumpIntegrationTest, CalculatedExtendedAndDescendingColumnsArriveAsInAccess) {
+  using T = aw::ColumnType;
+  aw::Table t{.name = "Items"};
+  t.columns = {
+      {.name = "Id", .type = T::kLong, .auto_number = aw::AutoNumber::kIncrement},
+      {.name = "First", .type = T::kText, .size = 20},
+      {.name = "Qty", .type = T::kLong},
+      {.name = "Label", .type = T::kText, .expression = "[First] & \" x\" & [Qty]"},
+      {.name = "Share", .type = T::kDecimal, .expression = "CDec([Qty])/8"},
+      {.name = "Cost", .type = T::kCurrency, .expression = "[Qty]*2.5"},
+      {.name = "Big", .type = T::kBoolean, .expression = "[Qty]>10"},
+      {.name = "Due", .type = T::kDateTime, .expression = "#2024-01-01#+[Qty]"},
+      {.name = "Note", .type = T::kMemo, .expression = "[First] & [First]"},
+      {.name = "Stamp", .type = T::kDateTimeExtended},
+  };
+  t.indexes = {{.name = "PrimaryKey", .columns = {{"Id"}}, .primary_key = true},
+               {.name = "Recent", .columns = {{"Stamp", true}, {"First"}}}};
+  std::string path = dir_.File("fidelity.accdb");
+  {
+    aw::DatabaseWriter db(path, {.format = aw::Format::kAce12});
+    aw::TableWriter& w = db.AddTable(t);
+    w.AddRow({nullptr, "Ada", 3, "Ada x3", aw::Value::Decimal("0.375"), aw::Value::Decimal("7.5"),
+              false, aw::Value::Date(45295), "AdaAda", "1265-06-14 12:45:00.1234567"});
+    w.AddRow({nullptr, "Alan", 12, "Alan x12", aw::Value::Decimal("1.5"), aw::Value::Decimal("30"),
+              true, aw::Value::Date(45304), "AlanAlan", "9999-12-31 23:59:59.9999999"});
+    db.Finish();
+  }
+  DumpLoader loader(dir_);
+  ASSERT_NO_FATAL_FAILURE(loader.Load(path, Scan(path)));
+  EXPECT_EQ(loader.Query("SELECT \"Label\", \"Share\", \"Cost\", \"Big\", \"Due\", \"Note\", "
+                         "\"Stamp\" FROM \"Items\" ORDER BY \"Id\""),
+            (std::vector<std::vector<std::string>>{
+                {"Ada x3", "0.375", "7.5000", "f", "2024-01-04 00:00:00", "AdaAda",
+                 "1265-06-14 12:45:00.123456"},
+                {"Alan x12", "1.5", "30.0000", "t", "2024-01-13 00:00:00", "AlanAlan",
+                 "9999-12-31 23:59:59.999999"}}))
+      << loader.report();
+  EXPECT_EQ(loader.Query("SELECT indexdef FROM pg_indexes WHERE indexname = 'Items_Recent'"),
+            (std::vector<std::vector<std::string>>{
+                {"CREATE INDEX \"Items_Recent\" ON public.\"Items\" USING btree (\"Stamp\" DESC, "
+                 "\"First\")"}}));
+}
+
 // Defaults as Access writes them must mean the same on every server: a new row gets them,
 // also where the server reads dates day first.
 TEST_F(DumpIntegrationTest, AccessDefaultsAreDefaultsTheServerApplies) {

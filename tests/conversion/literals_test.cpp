@@ -107,6 +107,30 @@ TEST(LiteralsTest, SqlDateTimeForms) {
   for (const auto& c : cases) EXPECT_EQ(SqlDateTime(c.value), c.expected);
 }
 
+TEST(LiteralsTest, PreciseDatesKeepMicrosecondsAndCutTheSeventhDigit) {
+  auto day = [](int y, int m, int d) { return DaysFromOleEpoch(y, m, d); };
+  constexpr int64_t kSecond = 10000000;
+  struct Case {
+    int64_t day, ticks;
+    const char* expected;
+  } cases[] = {
+      // Before 1899-12-30 the time still counts forwards from the day's start.
+      {day(1265, 6, 14), (12 * 3600 + 45 * 60) * kSecond + 1234567, "'1265-06-14 12:45:00.123456'"},
+      {day(1899, 12, 29), 18 * 3600 * kSecond, "'1899-12-29 18:00:00'"},
+      {day(1, 1, 1), 9, "'0001-01-01 00:00:00'"},
+      {day(9999, 12, 31), 86400 * kSecond - 1, "'9999-12-31 23:59:59.999999'"},
+      {day(2024, 2, 29), 10, "'2024-02-29 00:00:00.000001'"},
+  };
+  for (const auto& c : cases) {
+    Value v = Value::PreciseDate(c.day, c.ticks);
+    EXPECT_EQ(SqlDateTime(v), c.expected);
+    // Everything else reads it as the nearest OLE date, on the right side of the epoch.
+    EXPECT_EQ(OleDateToFields(v.DateSerial()).year, std::stoi(std::string(c.expected + 1, 4)));
+  }
+  EXPECT_EQ(OleDateToFields(Value::PreciseDate(day(1265, 6, 14), 12 * 3600 * kSecond).DateSerial()),
+            (DateTimeFields{1265, 6, 14, 12, 0, 0}));
+}
+
 TEST(LiteralsTest, SqlBinaryForms) {
   struct Case {
     Value value;

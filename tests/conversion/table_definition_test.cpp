@@ -118,6 +118,16 @@ TEST(TableDefinitionTest, TypeMapping) {
         << "type " << c.type;
 }
 
+TEST(TableDefinitionTest, CalculatedColumnsAreOrdinaryColumnsOfTheirResultType) {
+  // A decimal result keeps a scale per value, none for the column: no fixed scale fits all.
+  EXPECT_EQ(ColumnLine({.name = "D", .type = 20, .size = 28, .scale = 0, .expression = "[a]/3"}),
+            "\"D\" DECIMAL");
+  EXPECT_EQ(ColumnLine({.name = "T", .type = 10, .size = 255, .expression = "[a] & [b]"}),
+            "\"T\" VARCHAR(255)");
+  EXPECT_EQ(ColumnLine({.name = "M", .type = 5, .size = 19, .scale = 4, .expression = "[p]*2"}),
+            "\"M\" NUMERIC(19,4)");
+}
+
 TEST(TableDefinitionTest, BrighthouseCapsDecimalPrecision) {
   DefinitionOptions o = OptionsSelecting({"T"});
   o.storage_engine = "brighthouse";
@@ -323,6 +333,24 @@ TEST(IndexDefinitionTest, WhichIndexesAreWritten) {
     EXPECT_EQ(none.create_text.find("PRIMARY KEY"), std::string::npos);
     EXPECT_TRUE(none.index_statements.empty());
   }
+}
+
+TEST(IndexDefinitionTest, DescendingColumnsKeepTheirOrderInIndexesOnly) {
+  TableSpec spec{"T",
+                 {{.name = "A", .type = 4}, {.name = "B", .type = 4}},
+                 {{.name = "PK", .columns = {"A", "B"}, .primary = true, .descending = {true}},
+                  {.name = "U", .columns = {"B"}, .unique = true, .descending = {true}},
+                  {.name = "Mixed", .columns = {"A", "B"}, .descending = {false, true}},
+                  {.name = "Down", .columns = {"B", "A"}, .descending = {true, true}}}};
+  TableDefinition def = Define(spec, OptionsSelecting({"T", "T\\A", "T\\B"}));
+  // Key constraints have no order in PostgreSQL's grammar.
+  EXPECT_NE(def.create_text.find("PRIMARY KEY (\"A\", \"B\"), \r\n  UNIQUE (\"B\")\r\n)"),
+            std::string::npos)
+      << def.create_text;
+  EXPECT_EQ(
+      def.index_statements,
+      (std::vector<std::string>{"CREATE INDEX \"T_Mixed\" ON \"T\" (\"A\", \"B\" DESC)",
+                                "CREATE INDEX \"T_Down\" ON \"T\" (\"B\" DESC, \"A\" DESC)"}));
 }
 
 TEST(IndexDefinitionTest, IndexColumnsAreMatchedByExactName) {

@@ -196,8 +196,8 @@ TEST(UnprotectedFileTest, AnyPasswordOpens) {
 class WrittenFileTest : public ::testing::Test {
  protected:
   std::string Write(const std::string& name, aw::Format format, const std::string& password,
-                    bool encrypt = false) {
-    return testing::WritePartsDatabase(dir_.File(name), format, password, encrypt);
+                    bool encrypt = false, aw::Encryption method = aw::Encryption::kAgile) {
+    return testing::WritePartsDatabase(dir_.File(name), format, password, encrypt, method);
   }
   testing::TempDir dir_;
 };
@@ -207,12 +207,18 @@ TEST_F(WrittenFileTest, PasswordIsEnforcedInEveryForm) {
     std::string name;
     aw::Format format;
     bool encrypt;
+    aw::Encryption method = aw::Encryption::kAgile;
   };
-  for (const Case& c : {Case{"locked.mdb", aw::Format::kJet4, false},
-                        Case{"locked.accdb", aw::Format::kAce12, false},
-                        Case{"encrypted.accdb", aw::Format::kAce12, true}}) {
+  for (const Case& c :
+       {Case{"locked.mdb", aw::Format::kJet4, false},
+        Case{"locked.accdb", aw::Format::kAce12, false},
+        Case{"agile.accdb", aw::Format::kAce12, true},
+        Case{"standard.accdb", aw::Format::kAce12, true, aw::Encryption::kStandard},
+        Case{"nonstandard.accdb", aw::Format::kAce12, true, aw::Encryption::kNonStandard},
+        Case{"rc4-cryptoapi.accdb", aw::Format::kAce12, true, aw::Encryption::kRc4CryptoApi},
+        Case{"rc4-office.accdb", aw::Format::kAce12, true, aw::Encryption::kOfficeRc4}}) {
     SCOPED_TRACE(c.name);
-    std::string path = Write(c.name, c.format, "Geheim9", c.encrypt);
+    std::string path = Write(c.name, c.format, "Geheim9", c.encrypt, c.method);
     EXPECT_EQ(AdoRowCounts(path, "Geheim9", "Parts"), (std::pair<int64_t, int64_t>{2, 2}));
     EXPECT_EQ(DaoTableNames(path, "Geheim9"), std::vector<std::string>{"Parts"});
     for (const std::string& wrong : WrongPasswords("Geheim9")) {

@@ -197,10 +197,13 @@ TEST(CrossCheckTest, EverySharedFileReadsAsTheIndependentReaderSees) {
         // dump.mjs gives the column number where it cannot resolve a name (a column that
         // follows a deleted one); only named columns are compared.
         ASSERT_EQ(ourx.fields.size(), index["columns"].size()) << index_name;
+        ASSERT_EQ(ourx.descending.size(), ourx.fields.size()) << index_name;
         for (size_t k = 0; k < ourx.fields.size(); ++k) {
           if (index["columns"][k]["name"].is_string()) {
             EXPECT_EQ(ourx.fields[k], index["columns"][k]["name"].get<std::string>()) << index_name;
           }
+          EXPECT_EQ(ourx.descending[k], index["columns"][k]["descending"].get<bool>())
+              << index_name;
         }
       }
 

@@ -11,10 +11,12 @@ namespace ferrolyte::testing {
 inline constexpr long kPartsRows = 2;
 
 // Writes the database to path and returns path.
-inline std::string WritePartsDatabase(const std::string& path, accesswriter::Format format,
-                                      const std::string& password, bool encrypt = false) {
+inline std::string WritePartsDatabase(
+    const std::string& path, accesswriter::Format format, const std::string& password,
+    bool encrypt = false, accesswriter::Encryption method = accesswriter::Encryption::kAgile) {
   namespace aw = accesswriter;
-  aw::DatabaseWriter db(path, {.format = format, .password = password, .encrypt = encrypt});
+  aw::DatabaseWriter db(
+      path, {.format = format, .password = password, .encrypt = encrypt, .encryption = method});
   aw::Table t{.name = "Parts"};
   t.columns = {{.name = "Id", .type = aw::ColumnType::kLong},
                {.name = "Label", .type = aw::ColumnType::kText, .size = 20}};
