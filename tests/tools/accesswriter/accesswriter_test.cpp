@@ -351,7 +351,14 @@ TEST(Schema, PropertiesIndexesAndRelationshipsReachBothReaders) {
                        .primary_columns = {"Id"},
                        .foreign_table = "Orders",
                        .foreign_columns = {"CustomerId"},
+                       .cascade_updates = true,
                        .cascade_deletes = true});
+    w.AddRelationship({.name = "Unchecked",
+                       .primary_table = "Orders",
+                       .primary_columns = {"OrderId"},
+                       .foreign_table = "Customers",
+                       .foreign_columns = {"Id"},
+                       .enforce = false});
     w.Finish();
   }
   json dump = readers::MdbReaderDump(file);
@@ -390,12 +397,17 @@ TEST(Schema, PropertiesIndexesAndRelationshipsReachBothReaders) {
   EXPECT_EQ(orders["indexes"][1]["name"], "CustomersOrders");
   EXPECT_EQ(orders["indexes"][1]["foreignKey"], true);
   EXPECT_EQ(orders["indexes"][1]["cascadeDeletes"], true);
+  EXPECT_EQ(orders["indexes"][1]["cascadeUpdates"], true);
   EXPECT_EQ(orders["indexes"][1]["columns"][0]["name"], "CustomerId");
-  ASSERT_EQ(dump["relationships"].size(), 1u);
+  // An unenforced relationship has its rows but no foreign-key index.
+  EXPECT_EQ(customers["indexes"].size(), 3u);
+  ASSERT_EQ(dump["relationships"].size(), 2u);
   EXPECT_EQ(dump["relationships"][0]["szRelationship"], "CustomersOrders");
   EXPECT_EQ(dump["relationships"][0]["szObject"], "Orders");
   EXPECT_EQ(dump["relationships"][0]["szReferencedColumn"], "Id");
-  EXPECT_EQ(dump["relationships"][0]["grbit"], 0x1000);
+  EXPECT_EQ(dump["relationships"][0]["grbit"], 0x1100);
+  EXPECT_EQ(dump["relationships"][1]["szRelationship"], "Unchecked");
+  EXPECT_EQ(dump["relationships"][1]["grbit"], 0x2);
 
   std::string schema = readers::LibmdbSchema(file);
   for (const char* expected :
@@ -405,7 +417,8 @@ TEST(Schema, PropertiesIndexesAndRelationshipsReachBothReaders) {
         "ADD CONSTRAINT \"orders_pkey\" PRIMARY KEY (\"orderid\")",
         "COMMENT ON TABLE \"customers\" IS 'Who buys'",
         "COMMENT ON COLUMN \"customers\".\"name\" IS 'Full name'",
-        "FOREIGN KEY (\"customerid\") REFERENCES \"Customers\"(\"id\") ON DELETE CASCADE"}) {
+        "FOREIGN KEY (\"customerid\") REFERENCES \"Customers\"(\"id\") ON UPDATE CASCADE ON "
+        "DELETE CASCADE"}) {
     EXPECT_NE(schema.find(expected), std::string::npos) << expected << "\nin:\n" << schema;
   }
   std::string props = readers::LibmdbProps(file, "Customers");
@@ -546,6 +559,167 @@ TEST(Encryption, RefusesWhatAccessCannotEncrypt) {
   }
   EXPECT_EQ(TableIn(readers::MdbReaderDump(dir / "d.accdb", long_password), "T")["rows"][0]["A"],
             7);
+}
+
+// Page 0 of a file: where the encryption header's version and flags are.
+std::vector<std::uint8_t> FirstPage(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  std::vector<std::uint8_t> page(4096);
+  in.read(reinterpret_cast<char*>(page.data()), 4096);
+  return page;
+}
+
+TEST(Encryption, EachMethodWritesItsHeaderAndMdbReaderReadsTheOnesItKnows) {
+  using accesswriter::Encryption;
+  TempDir dir;
+  auto write = [&](const std::filesystem::path& file, bool encrypt, Encryption method) {
+    DatabaseWriter w(file, {.format = Format::kAce12,
+                            .password = encrypt ? "Kennwort" : "",
+                            .encrypt = encrypt,
+                            .encryption = method});
+    auto& rows = w.AddTable(
+        {.name = "Notes", .columns = {{.name = "Title", .type = ColumnType::kText, .size = 40}}});
+    for (int i = 0; i < 300; ++i) rows.AddRow({"Zebra-Quartz " + std::to_string(i)});
+    w.Finish();
+  };
+  write(dir / "plain.accdb", false, Encryption::kAgile);
+  json plain = readers::MdbReaderDump(dir / "plain.accdb");
+  plain.erase("password");
+  struct Case {
+    Encryption method;
+    std::uint16_t major, minor;
+    std::uint32_t flags;  // for the 4.2 headers
+    bool mdb_reader_decrypts;
+  } cases[] = {{Encryption::kStandard, 4, 2, 0x24, false},
+               {Encryption::kNonStandard, 4, 2, 0x04, false},
+               {Encryption::kRc4CryptoApi, 4, 2, 0x04, true},
+               {Encryption::kOfficeRc4, 1, 1, 0, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.method));
+    auto file = dir / ("secret" + std::to_string(static_cast<int>(c.method)) + ".accdb");
+    write(file, true, c.method);
+    EXPECT_FALSE(FileHoldsText(file, "Zebra-Quartz"));
+    std::vector<std::uint8_t> page = FirstPage(file);
+    EXPECT_EQ(page[0x29b] | page[0x29c] << 8, c.major);
+    EXPECT_EQ(page[0x29d] | page[0x29e] << 8, c.minor);
+    if (c.major == 4) {
+      EXPECT_EQ(page[0x29f], c.flags);
+    }
+    if (!c.mdb_reader_decrypts) continue;
+    json secret = readers::MdbReaderDump(file, "Kennwort");
+    secret.erase("password");
+    EXPECT_EQ(secret, plain);
+    EXPECT_THROW(readers::MdbReaderDump(file, "kennwort"), std::runtime_error);
+  }
+}
+
+// ---------------------------------------------------------------------------------------
+// Calculated columns and Date/Time Extended values.
+
+TEST(Calculated, DefinitionsAndWrappedValuesReachBothReaders) {
+  TempDir dir;
+  auto file = dir / "calc.accdb";
+  {
+    DatabaseWriter w(file, {.format = Format::kAce12});
+    Table t{.name = "Items"};
+    t.columns = {{.name = "First", .type = ColumnType::kText, .size = 20},
+                 {.name = "Name", .type = ColumnType::kText, .size = 30, .expression = "[First]"},
+                 {.name = "Cost", .type = ColumnType::kCurrency, .expression = "[Qty]*2"},
+                 {.name = "Share", .type = ColumnType::kDecimal, .expression = "CDec(1)/8"},
+                 {.name = "Big", .type = ColumnType::kBoolean, .expression = "True"},
+                 {.name = "Story", .type = ColumnType::kMemo, .expression = "[First]"}};
+    w.AddTable(t).AddRow(
+        {"Ada", "Ada", Value::Decimal("6"), Value::Decimal("0.125"), true, std::string(2000, 'S')});
+    w.Finish();
+  }
+  json items = TableIn(readers::MdbReaderDump(file), "Items");
+  struct Want {
+    const char* column;
+    const char* type;
+    int size;
+    int result_type;
+  } want[] = {{"Name", "text", 30 * 2 + 23, 0x0a},
+              {"Cost", "currency", 39, 0x05},
+              {"Share", "numeric", 39, 0x10},
+              {"Big", "boolean", 0, 0x01},
+              {"Story", "memo", 0, 0x0c}};
+  for (const Want& w : want) {
+    SCOPED_TRACE(w.column);
+    const json& c = ColumnIn(items, w.column);
+    EXPECT_EQ(c["type"], w.type);
+    EXPECT_EQ(c["size"], w.size);
+    EXPECT_EQ(c["fixedLength"], false);
+    EXPECT_EQ(c["properties"]["ResultType"], w.result_type);
+  }
+  EXPECT_EQ(ColumnIn(items, "Cost")["properties"]["Expression"], "[Qty]*2");
+  // mdb-reader does not unwrap: it shows the 16 header bytes, the length (6 bytes of text)
+  // and the 3 bytes after the value, all as UTF-16.
+  EXPECT_EQ(items["rows"][0]["Name"],
+            std::string(8, '\0') + std::string("\x06\0", 2) + "Ada" + std::string(1, '\0'));
+  std::string props = readers::LibmdbProps(file, "Items");
+  EXPECT_NE(props.find("Expression: CDec(1)/8"), std::string::npos) << props;
+  EXPECT_EQ(readers::LibmdbRows(file, "Items")[0]["First"], "Ada");
+
+  // What Access itself cannot store.
+  for (Column bad :
+       std::vector<Column>{{.name = "C", .type = ColumnType::kOle, .expression = "[A]"},
+                           {.name = "C", .type = ColumnType::kLong, .expression = ""},
+                           {.name = "C",
+                           .type = ColumnType::kLong,
+                           .auto_number = AutoNumber::kIncrement,
+                           .expression = "[A]"}}) {
+    DatabaseWriter w(dir / "bad.accdb", {.format = Format::kAce12});
+    EXPECT_THROW(w.AddTable({.name = "T", .columns = {bad}}), WriteError);
+  }
+  DatabaseWriter jet(dir / "bad.mdb");
+  EXPECT_THROW(
+      jet.AddTable(
+          {.name = "T", .columns = {{.name = "C", .type = ColumnType::kLong, .expression = "1"}}}),
+      WriteError);
+  DatabaseWriter ace(dir / "long.accdb", {.format = Format::kAce12});
+  auto& rows = ace.AddTable(
+      {.name = "T",
+       .columns = {{.name = "C", .type = ColumnType::kText, .size = 3, .expression = "'x'"}}});
+  EXPECT_THROW(rows.AddRow({"four"}), WriteError);
+}
+
+TEST(ExtendedDates, StoredToTheTickFromEveryValueForm) {
+  TempDir dir;
+  auto file = dir / "dates.accdb";
+  const Value values[] = {
+      Value("1265-06-14 12:45:00.1234567"),
+      Value::Date(
+          {.year = 1265, .month = 6, .day = 14, .hour = 12, .minute = 45, .second = 0.1234567}),
+      Value::Date(-1.25),  // an OLE date before 1899-12-30: the time still runs forwards
+      Value("0001-01-01"),
+      Value("9999-12-31T23:59:59.9999999"),
+  };
+  {
+    DatabaseWriter w(file, {.format = Format::kAce12});
+    auto& t = w.AddTable(
+        {.name = "D", .columns = {{.name = "At", .type = ColumnType::kDateTimeExtended}}});
+    for (const Value& v : values) t.AddRow({v});
+    w.Finish();
+  }
+  std::vector<std::string> got;
+  json dump = readers::MdbReaderDump(file);
+  for (const json& r : TableIn(dump, "D")["rows"]) got.push_back(r["At"]);
+  EXPECT_EQ(got, (std::vector<std::string>{
+                     "1265.06.14 12:45:00.123456700", "1265.06.14 12:45:00.123456700",
+                     "1899.12.29 06:00:00.000000000", "0001.01.01 00:00:00.000000000",
+                     "9999.12.31 23:59:59.999999900"}));
+  for (const char* bad :
+       {"0000-12-31", "2023-02-29", "2024-01-01 10:00:00.12345678", "2024-01-01 24:00"}) {
+    SCOPED_TRACE(bad);
+    DatabaseWriter w(dir / "bad.accdb", {.format = Format::kAce12});
+    auto& t = w.AddTable(
+        {.name = "D", .columns = {{.name = "At", .type = ColumnType::kDateTimeExtended}}});
+    EXPECT_THROW(t.AddRow({Value(bad)}), WriteError);
+  }
+  DatabaseWriter jet(dir / "bad.mdb");
+  EXPECT_THROW(jet.AddTable({.name = "D",
+                             .columns = {{.name = "At", .type = ColumnType::kDateTimeExtended}}}),
+               WriteError);
 }
 
 TEST(Password, MaskedBytesMatchAFileAccessWrote) {
@@ -762,6 +936,22 @@ TEST(Description, JsonValueFormsMapToTheRightValues) {
   EXPECT_EQ(row["N"], "9007199254740993");
   EXPECT_THROW(accesswriter::ParseDescription(json::parse(R"({"tables": [{"name": "T",
       "columns": [{"name": "A", "type": "varchar"}]}]})")),
+               WriteError);
+
+  // Calculated columns, extended dates (exact also as {"date": ...}) and the encryption.
+  auto f = accesswriter::ParseDescription(json::parse(R"({
+    "format": "ace12", "password": "pw", "encrypt": true, "encryption": "rc4-cryptoapi",
+    "tables": [{"name": "T", "columns": [
+        {"name": "A", "type": "long"}, {"name": "C", "type": "long", "expression": "[A]*2"},
+        {"name": "X", "type": "datetimeextended"}],
+      "rows": [[2, 4, {"date": "1700-02-03 04:05:06.7000001"}]]}]})"));
+  EXPECT_EQ(f.options.encryption, accesswriter::Encryption::kRc4CryptoApi);
+  EXPECT_EQ(f.tables[0].table.columns[1].expression, "[A]*2");
+  accesswriter::WriteDatabase(dir / "f.accdb", f);
+  json t = TableIn(readers::MdbReaderDump(dir / "f.accdb", "pw"), "T");
+  EXPECT_EQ(ColumnIn(t, "C")["properties"]["Expression"], "[A]*2");
+  EXPECT_EQ(t["rows"][0]["X"], "1700.02.03 04:05:06.700000100");
+  EXPECT_THROW(accesswriter::ParseDescription(json::parse(R"({"encryption": "rot13"})")),
                WriteError);
 }
 
