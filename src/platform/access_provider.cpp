@@ -286,7 +286,7 @@ class AccessBackend : public ConnectionBackend {
         columns.push_back(found);
       }
     }
-    std::vector<CalculatedColumn> calculated = CalculatedColumnsOf(*file_, table->name);
+    std::vector<CalculatedColumn> calculated = CalculatedColumnsOf(*file_, table.get());
     return std::make_unique<TableCursor>(file_, std::move(mdb), std::move(table), columns,
                                          calculated);
   }

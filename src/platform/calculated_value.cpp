@@ -110,11 +110,17 @@ std::vector<CalculatedColumn> FindCalculatedColumns(const AccessFile::RawDefinit
   return found;
 }
 
-std::vector<CalculatedColumn> CalculatedColumnsOf(AccessFile& file, const std::string& table) {
+std::vector<CalculatedColumn> CalculatedColumnsOf(AccessFile& file, MdbTableDef* table) {
   if (file.IsJet3()) return {};
-  MdbTablePtr def = file.OpenTable(table);
-  if (!def) return {};
-  return FindCalculatedColumns(file.ReadRawDefinition(def.get()), def.get());
+  // The properties hang only on the tables of the file's own handle. Only a column with an
+  // expression can be calculated; the flag in the raw definition decides.
+  MdbTablePtr own = file.OpenTable(table->name);
+  if (!own) return {};
+  bool any = false;
+  for (unsigned int i = 0; i < own->num_cols && !any; ++i)
+    any = mdb_col_get_prop(ColumnAt(own.get(), i), "Expression") != nullptr;
+  if (!any) return {};
+  return FindCalculatedColumns(file.ReadRawDefinition(own.get()), own.get());
 }
 
 const CalculatedColumn* CalculatedAt(const std::vector<CalculatedColumn>& columns, int position) {

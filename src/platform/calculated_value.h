@@ -31,8 +31,10 @@ struct CalculatedColumn {
 // handle (clones carry no properties), found by the flag in its raw definition.
 std::vector<CalculatedColumn> FindCalculatedColumns(const AccessFile::RawDefinition& raw,
                                                     MdbTableDef* table);
-// The same for a local table of the file, by name; empty when there is no such table.
-std::vector<CalculatedColumn> CalculatedColumnsOf(AccessFile& file, const std::string& table);
+// The same for a table read through OpenTable on any handle of the file (a clone too). Only
+// tables with an Expression property have their raw definition read (a clone per table
+// made a dump of 2000 small tables 15% slower).
+std::vector<CalculatedColumn> CalculatedColumnsOf(AccessFile& file, MdbTableDef* table);
 // The entry for a column position, or null for an ordinary column.
 const CalculatedColumn* CalculatedAt(const std::vector<CalculatedColumn>& columns, int position);
 
