@@ -49,17 +49,16 @@ TEST(DaoRelationsTest, RelationsCarryTheirFlagsAndColumnPairsInKeyOrder) {
   }
   auto database = CreateLibmdbEngine()->Workspaces(0)->OpenDatabase(path, false, true, "");
   std::vector<DaoRelation> relations = database->Relations();
+  auto pairs = [](const DaoRelation& r) {
+    std::vector<std::string> out;
+    for (const DaoRelationField& f : r.fields) out.push_back(f.name + "=" + f.foreign_name);
+    return out;
+  };
   ASSERT_EQ(relations.size(), 2u);
-  const DaoRelation& cascading = relations[0];
-  EXPECT_EQ(cascading.name, "CustomersOrders");
-  EXPECT_EQ(cascading.table, "Customers");
-  EXPECT_EQ(cascading.foreign_table, "Orders");
-  EXPECT_EQ(cascading.attributes, kDaoRelationUpdateCascade | kDaoRelationDeleteCascade);
-  ASSERT_EQ(cascading.fields.size(), 2u);
-  EXPECT_EQ(cascading.fields[0].name, "Region");
-  EXPECT_EQ(cascading.fields[0].foreign_name, "CustRegion");
-  EXPECT_EQ(cascading.fields[1].name, "Code");
-  EXPECT_EQ(cascading.fields[1].foreign_name, "CustCode");
+  EXPECT_EQ(relations[0].name + " " + relations[0].table + " " + relations[0].foreign_table,
+            "CustomersOrders Customers Orders");
+  EXPECT_EQ(relations[0].attributes, kDaoRelationUpdateCascade | kDaoRelationDeleteCascade);
+  EXPECT_EQ(pairs(relations[0]), (std::vector<std::string>{"Region=CustRegion", "Code=CustCode"}));
   EXPECT_EQ(relations[1].name, "Loose");
   EXPECT_EQ(relations[1].attributes, kDaoRelationDontEnforce);
 

@@ -661,16 +661,11 @@ TEST(Calculated, DefinitionsAndWrappedValuesReachBothReaders) {
   EXPECT_EQ(readers::LibmdbRows(file, "Items")[0]["First"], "Ada");
 
   // What Access itself cannot store.
-  for (Column bad :
-       std::vector<Column>{{.name = "C", .type = ColumnType::kOle, .expression = "[A]"},
-                           {.name = "C", .type = ColumnType::kLong, .expression = ""},
-                           {.name = "C",
-                           .type = ColumnType::kLong,
-                           .auto_number = AutoNumber::kIncrement,
-                           .expression = "[A]"}}) {
-    DatabaseWriter w(dir / "bad.accdb", {.format = Format::kAce12});
-    EXPECT_THROW(w.AddTable({.name = "T", .columns = {bad}}), WriteError);
-  }
+  DatabaseWriter ole(dir / "bad.accdb", {.format = Format::kAce12});
+  EXPECT_THROW(
+      ole.AddTable(
+          {.name = "T", .columns = {{.name = "C", .type = ColumnType::kOle, .expression = "1"}}}),
+      WriteError);
   DatabaseWriter jet(dir / "bad.mdb");
   EXPECT_THROW(
       jet.AddTable(
