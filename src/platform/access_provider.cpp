@@ -306,8 +306,7 @@ class AccessBackend : public ConnectionBackend {
     for (const std::string& name : tables) {
       MdbTablePtr table = file_->OpenTable(name);
       if (!table) continue;
-      const std::vector<CalculatedColumn> calculated =
-          FindCalculatedColumns(file_->ReadRawDefinition(table.get()), table.get());
+      const std::vector<CalculatedColumn> calculated = CalculatedColumnsOf(*file_, table.get());
       std::vector<MdbColumn*> cols;
       for (unsigned int i = 0; i < table->num_cols; ++i) cols.push_back(ColumnAt(table.get(), i));
       std::stable_sort(cols.begin(), cols.end(),
