@@ -1,11 +1,16 @@
 #include "conversion/connections.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <random>
 
+#include "conversion/run_outcome.h"
 #include "support/connection_string.h"
 #include "support/errors.h"
 #include "support/registry.h"
@@ -99,22 +104,54 @@ std::vector<uint8_t> EncodeUtf8(const std::string& text) {
   return std::vector<uint8_t>(text.begin(), text.end());
 }
 
-DumpFile::DumpFile(const std::string& path) : path_(path) {
-  fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd_ < 0) RaiseDumpError(path, errno);
+bool IsSameFile(const std::string& a, const std::string& b) {
+  if (a.empty() || b.empty()) return false;
+  struct stat sa {
+  }, sb{};
+  if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0) return false;
+  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+DumpFile::DumpFile(const std::string& path) : path_(path), target_(path) {
+  std::error_code ec;
+  // A link is followed, as opening it would: the file it points at is the one replaced.
+  if (std::filesystem::is_symlink(path, ec)) {
+    std::filesystem::path resolved = std::filesystem::canonical(path, ec);
+    if (!ec) target_ = resolved.string();
+  }
+  struct stat st {};
+  const bool exists = ::stat(target_.c_str(), &st) == 0;
+  if (exists && !S_ISREG(st.st_mode)) {
+    // A device or a pipe has no folder to stage in, and a rename would replace the node.
+    fd_ = ::open(target_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd_ < 0) RaiseDumpError(path, errno);
+  } else {
+    // A file this user may not replace stays refused, as truncating it would be.
+    if (exists && ::access(target_.c_str(), W_OK) != 0) RaiseDumpError(path, errno);
+    std::random_device random;
+    for (int attempt = 0; fd_ < 0; ++attempt) {
+      char suffix[16];
+      std::snprintf(suffix, sizeof suffix, "%08x", static_cast<unsigned>(random()));
+      temp_ = target_ + ".incomplete." + suffix;
+      fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+      if (fd_ < 0 && (errno != EEXIST || attempt >= 100)) {
+        int err = errno;
+        temp_.clear();
+        RaiseDumpError(path, err);
+      }
+    }
+    if (exists) ::fchmod(fd_, st.st_mode & 07777);
+  }
   buffer_.reserve(kDumpBufferSize * 2);
 }
 
 DumpFile::~DumpFile() {
-  try {
-    Close();
-  } catch (const Error&) {
-    // A failure to close at the end of an error path is ignored; the run reported already.
-  }
+  Abandon("the run ended before the dump was finished");
 }
 
 void DumpFile::WriteDumpLine(const std::string& text) {
   if (fd_ < 0) throw Error(52, "Bad file name or number");
+  if (failed_) throw Error(57, "Device I/O error: an earlier write to the dump file failed");
   buffer_.append(text);
   buffer_.append("\r\n");
   if (buffer_.size() >= kDumpBufferSize) Flush();
@@ -128,6 +165,7 @@ void DumpFile::Flush() {
       if (errno == EINTR) continue;
       int err = errno;
       buffer_.clear();
+      failed_ = true;
       if (err == ENOSPC) throw Error(61, "Disk full");
       throw Error(57, std::string("Device I/O error: ") + std::strerror(err));
     }
@@ -137,17 +175,51 @@ void DumpFile::Flush() {
 }
 
 void DumpFile::Close() {
-  if (fd_ < 0) return;
-  int fd = fd_;
-  try {
-    Flush();
-  } catch (...) {
-    ::close(fd);
-    fd_ = -1;
-    throw;
+  if (fd_ < 0 || done_) return;
+  Flush();
+  // What the rename then names must be on the disk, not only in the cache.
+  if (!temp_.empty() && ::fsync(fd_) != 0) {
+    failed_ = true;
+    if (errno == ENOSPC) throw Error(61, "Disk full");
+    throw Error(57, std::string("Device I/O error: ") + std::strerror(errno));
   }
+  int fd = fd_;
   fd_ = -1;
-  if (::close(fd) != 0) throw Error(57, std::string("Device I/O error: ") + std::strerror(errno));
+  if (::close(fd) != 0) {
+    failed_ = true;
+    throw Error(57, std::string("Device I/O error: ") + std::strerror(errno));
+  }
+  if (!temp_.empty() && ::rename(temp_.c_str(), target_.c_str()) != 0) {
+    failed_ = true;
+    RaiseDumpError(path_, errno);
+  }
+  temp_.clear();
+  done_ = true;
+}
+
+std::string DumpFile::Abandon(const std::string& reason) {
+  if (done_) return "";
+  done_ = true;
+  if (fd_ >= 0) {
+    try {
+      // After a failed write the file may end inside a line.
+      if (failed_) buffer_ = "\r\n";
+      buffer_ += "-- " + OneLine(reason) + "\r\n";
+      Flush();
+    } catch (const Error&) {
+      // The reason cannot be written; the name still says what the file is.
+    }
+    ::close(fd_);
+    fd_ = -1;
+  }
+  if (temp_.empty()) return "";
+  std::string incomplete = target_ + ".incomplete";
+  if (::rename(temp_.c_str(), incomplete.c_str()) != 0) {
+    ::unlink(temp_.c_str());
+    incomplete.clear();
+  }
+  temp_.clear();
+  return incomplete;
 }
 
 }  // namespace ferrolyte

@@ -31,24 +31,44 @@ std::string BuildDestinationConnectionString(const std::string& server, const st
 // The UTF-8 bytes of the text, without a byte-order mark (texts are UTF-8 already).
 std::vector<uint8_t> EncodeUtf8(const std::string& text);
 
-// The dump file: created or emptied on open, written through a buffer, CR LF line ends.
+// True when both paths name the same existing file (same device and inode), however they
+// spell it: "./", symbolic links and hard links included.
+bool IsSameFile(const std::string& a, const std::string& b);
+
+// The dump file, written through a buffer with CR LF line ends. A regular file (or a name
+// not yet taken) is written under a temporary name in its own folder and takes its name only
+// at Close, so that a dump that did not complete never sits under the name of one; anything
+// else (a device, a pipe) is written as it is.
 class DumpFile {
  public:
   // Opens the file for output; raises 75/76 with the platform's text when it cannot.
   explicit DumpFile(const std::string& path);
+  // Abandons a file that was neither closed nor abandoned.
   ~DumpFile();
   DumpFile(const DumpFile&) = delete;
   DumpFile& operator=(const DumpFile&) = delete;
 
-  // Appends the text (may hold CR LF) and CR LF. Raises when the write fails.
+  // Appends the text (may hold CR LF) and CR LF. Raises when the write fails; once one has
+  // failed, every later one raises too.
   void WriteDumpLine(const std::string& text);
-  // Flushes and closes; raises when the last write fails. Closing twice does nothing.
+  // Flushes, closes and gives the file its name; raises when that fails (the file is then
+  // still there to abandon). Closing twice does nothing.
   void Close();
+  // Ends the file with a comment line giving the reason and leaves it as path + ".incomplete".
+  // Returns that name; empty when the file was written as it is or could not be kept. Never
+  // raises.
+  std::string Abandon(const std::string& reason);
+  // True once a write has failed.
+  bool failed() const { return failed_; }
 
  private:
   void Flush();
-  std::string path_;
+  std::string path_;    // as given, for error texts
+  std::string target_;  // what the finished file is called
+  std::string temp_;    // where it is written until then; empty when written as it is
   int fd_ = -1;
+  bool failed_ = false;
+  bool done_ = false;
   std::string buffer_;
 };
 

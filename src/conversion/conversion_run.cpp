@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <optional>
 #include <pugixml.hpp>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "conversion/connections.h"
 #include "conversion/destination.h"
@@ -22,6 +24,7 @@ namespace ferrolyte {
 namespace {
 
 constexpr char kCrLf[] = "\r\n";
+constexpr char kClientEncoding[] = "SET client_encoding = 'UTF8';";
 
 // Settings read without the tolerant conversions: a value of the wrong kind is an error.
 std::string DirectText(const Value& v) {
@@ -48,13 +51,14 @@ bool DirectBoolean(const Value& v) {
   }
 }
 
-std::unordered_set<std::string> SelectionOf(const Value& v) {
-  std::unordered_set<std::string> selection;
+// The entries of `sourcetables`, in their order.
+std::vector<std::string> SelectionOf(const Value& v) {
+  std::vector<std::string> selection;
   if (v.IsText()) {
     // A settings file written by hand may name a single table without the list form.
-    selection.insert(v.Text());
+    selection.push_back(v.Text());
   } else if (v.IsList()) {
-    for (const Value& entry : v.List()) selection.insert(SafeStr(entry));
+    for (const Value& entry : v.List()) selection.push_back(SafeStr(entry));
   } else {
     throw Error(13, "Type mismatch: the setting sourcetables holds no list of tables");
   }
@@ -71,6 +75,8 @@ std::string SettingsListing(const Value& item) {
   return joined;
 }
 
+// Names and settings go into comment lines: a line break in one would end the comment and
+// make the rest of the name a statement of the dump.
 void WriteDumpHeader(DumpFile& dump, const Dictionary& section) {
   dump.WriteDumpLine("--");
   dump.WriteDumpLine("-- DUMP FILE");
@@ -79,7 +85,7 @@ void WriteDumpHeader(DumpFile& dump, const Dictionary& section) {
   dump.WriteDumpLine("--" + std::string(66, '-'));
   dump.WriteDumpLine(std::string("-- Created using \"") + kProductTitle + "\" form " +
                      kMakerWebAddress);
-  dump.WriteDumpLine("-- Program Version " + DumpVersionText());
+  dump.WriteDumpLine("-- Program Version " + OneLine(DumpVersionText()));
   dump.WriteDumpLine("--");
   dump.WriteDumpLine("-- OPTIONS:");
   for (const std::string& key : section.Keys()) {
@@ -91,7 +97,7 @@ void WriteDumpHeader(DumpFile& dump, const Dictionary& section) {
       continue;
     if (lower == "sourcepassword" && !value.empty()) value = "** HIDDEN **";
     if (lower == "sourcefilename") value = ReplaceAll(value, "\\", "/");
-    dump.WriteDumpLine("--   " + key + "=" + value);
+    dump.WriteDumpLine(OneLine("--   " + key + "=" + value));
   }
   dump.WriteDumpLine("--");
   dump.WriteDumpLine("");
@@ -102,6 +108,22 @@ std::shared_ptr<Connection> OpenThroughAdo(const std::string& connection_string)
   connection->Open(connection_string);
   return connection;
 }
+
+std::string ErrorText(const Error& e) {
+  return OneLine("Error " + std::to_string(e.number()) + ": " + e.description());
+}
+
+bool StopRequested() {
+  return Flags().abort_requested || stop_before_next_row.load(std::memory_order_relaxed);
+}
+
+// One selected table of the schema description.
+struct SelectedTable {
+  pugi::xml_node node;
+  size_t outcome = 0;           // its entry in the run's outcome
+  std::string selected_as;      // the entry that selected it, when its letter case differs
+  bool columns_listed = false;  // the selection names some of its columns
+};
 
 class Run {
  public:
@@ -117,19 +139,29 @@ class Run {
     section_ = section ? section : Dictionary::Create();
   }
 
-  int32_t Execute();
+  RunOutcome Execute();
 
  private:
   const Value& Setting(const char* key) const { return section_->Item(key); }
   std::string Tolerant(const char* key) const { return SafeStr(Setting(key)); }
 
-  int32_t ConnectionError(const std::string& connection_string, const Error& e);
+  // Stages of the run, in order.
+  void SelectTables();
+  bool CheckSourceTables();
+  bool OpenDumpFile();
+  bool OpenServer();
+  bool Body();
+  bool TableWork(SelectedTable& table);
+  RunOutcome Finish();
+
+  void MoveTableRecords(TableOutcome& outcome, const TableDefinition& def, bool creation_failed);
+  void CheckDestinationCount(TableOutcome& outcome);
+  bool DestinationUsable();
+  void Note(TableOutcome& outcome, const std::string& note);
+  RunOutcome ConnectionError(const std::string& connection_string, const Error& e);
   void AppendErrorBlock(int32_t number, const std::string& description);
-  int32_t Fail(int32_t number, const std::string& description);
-  void CloseDumpQuietly();
-  void Body();
-  // Returns false when the table loop must stop at once (a failed record transfer).
-  bool TableWork(const pugi::xml_node& table);
+  RunOutcome Fail(int32_t number, const std::string& description);
+  void DumpLost(const std::string& reason);
 
   std::string& report_;
   const std::string& schema_xml_;
@@ -147,6 +179,13 @@ class Run {
   std::unique_ptr<DumpFile> dump_;
   std::optional<Destination> destination_;
 
+  pugi::xml_document doc_;
+  std::vector<SelectedTable> selected_;
+  std::vector<std::string> missing_;  // selected names the source does not hold
+  RunOutcome outcome_;
+  TableOutcome* current_ = nullptr;  // the table being worked on
+  bool stopped_ = false;
+
   DefinitionOptions options_;
   std::string table_prefix_;
   bool ignore_large_blobs_ = false;
@@ -157,10 +196,11 @@ class Run {
   std::string source_file_name_;
 };
 
-int32_t Run::Execute() {
+RunOutcome Run::Execute() {
   step_ = "Start";
   status_.AddStatusLine("Moving data to destination");
-  direct_ = DirectText(Setting("destinationmethod")) == "DIRECT";
+  const std::string method = DirectText(Setting("destinationmethod"));
+  direct_ = EqualsIgnoreCase(method, "DIRECT");
   database_ = DirectText(Setting("destinationdatabase"));
   DirectText(Setting("unicode"));  // the dump is UTF-8 whatever it says
   if (!direct_) dump_path_ = DirectText(Setting("destinationdumpfilename"));
@@ -170,48 +210,191 @@ int32_t Run::Execute() {
                      : "Moving data to " + dump_path_ + kCrLf;
   report_ += "\r\nTABLES\r\n------------\r\n";
 
+  // Settings that cannot mean what they say would otherwise write a dump nobody asked for.
+  if (const std::string problem = SettingsProblem(section_); !problem.empty()) {
+    status_.AddStatusLine("  " + problem);
+    report_ += problem + kCrLf;
+    outcome_.result = RunResult::kFailed;
+    outcome_.reason = problem;
+    return Finish();
+  }
+
   step_ = "Open connection to source database";
   source_ = open_(
       BuildSourceConnectionString(Tolerant("sourcefilename"), Tolerant("sourcesystemdatabase"),
                                   Tolerant("sourceusername"), Tolerant("sourcepassword")));
 
-  if (!direct_) {
-    step_ = "Open dump file";
-    try {
-      dump_ = std::make_unique<DumpFile>(dump_path_);
-    } catch (const Error& e) {
-      status_.AddStatusLine("Error opening dump file");
-      report_ += "Error opening dump file: " + dump_path_ + kCrLf;
-      return Fail(e.number(), e.description());
-    }
-    destination_.emplace(dump_.get());
-  } else {
-    step_ = "Open connection to destination database";
-    std::string cs = destination_string_(
-        Tolerant("destinationserver"), Tolerant("maintenancedb"), Tolerant("destinationport"),
-        Tolerant("destinationusername"), Tolerant("destinationpassword"));
-    try {
-      server_ = open_(cs);
-    } catch (const Error& e) {
-      return ConnectionError(cs, e);
-    }
-    destination_.emplace(server_.get());
+  // Nothing at the destination is dropped or created until every selected table is known
+  // to be in the source and readable there.
+  step_ = "Check source tables";
+  SelectTables();
+  if (!CheckSourceTables()) return Finish();
+  if (StopRequested()) {
+    stopped_ = true;
+    return Finish();
   }
 
+  if (!(direct_ ? OpenServer() : OpenDumpFile())) return outcome_;
   try {
-    Body();
-    return 0;
+    if (!Body()) return outcome_;
   } catch (const Error& e) {
-    // A reconnect failure has been reported already.
-    if (e.number() == 0 && e.source() == "ferrolyte.reconnect") return 3;
     return Fail(e.number(), e.description());
   } catch (const std::exception& e) {
     return Fail(kAdoGenericError, e.what());
   }
+  return Finish();
 }
 
-void Run::Body() {
-  if (!direct_) WriteDumpHeader(*dump_, *section_);
+// Resolves the selection against the tables of the schema description: an entry names a
+// table exactly, or, when none has that name, without regard to letter case, as Access
+// compares names.
+void Run::SelectTables() {
+  // A text that does not parse leaves the document empty: there are no tables then.
+  if (!doc_.load_string(schema_xml_.c_str())) doc_.reset();
+  const std::vector<std::string> entries = SelectionOf(Setting("sourcetables"));
+  options_.selection.insert(entries.begin(), entries.end());
+
+  std::vector<std::pair<pugi::xml_node, std::string>> tables;
+  std::unordered_set<std::string> names;
+  for (pugi::xpath_node node : doc_.select_nodes("*/Tables/Table")) {
+    tables.emplace_back(node.node(), RequiredChildText(node.node(), "Name"));
+    names.insert(tables.back().second);
+  }
+  auto is_column_entry = [&](const std::string& entry) {
+    for (size_t at = entry.find('\\'); at != std::string::npos; at = entry.find('\\', at + 1))
+      if (names.count(entry.substr(0, at))) return true;
+    return false;
+  };
+  auto starts_table = [](const std::string& entry, const std::string& table) {
+    return entry.size() > table.size() && entry[table.size()] == '\\' &&
+           entry.compare(0, table.size(), table) == 0;
+  };
+  std::unordered_map<std::string, std::string> matched;  // table name -> entry in other case
+  for (const std::string& entry : entries) {
+    if (names.count(entry) || is_column_entry(entry)) continue;
+    auto found = std::find_if(tables.begin(), tables.end(),
+                              [&](const auto& t) { return EqualsIgnoreCase(t.second, entry); });
+    if (found == tables.end()) {
+      // Column entries select nothing by themselves; only a table entry can be missing.
+      if (entry.find('\\') == std::string::npos) missing_.push_back(entry);
+      continue;
+    }
+    const std::string& name = found->second;
+    if (options_.selection.count(name) || matched.count(name)) continue;
+    matched[name] = entry;
+    options_.selection.insert(name);
+    for (const std::string& e : entries)
+      if (starts_table(e, entry)) options_.selection.insert(name + e.substr(entry.size()));
+  }
+
+  table_prefix_ = Tolerant("tableprefix");
+  for (const auto& [node, name] : tables) {
+    if (!options_.selection.count(name)) continue;
+    TableOutcome t;
+    t.source_name = name;
+    t.destination_name = table_prefix_ + name;
+    outcome_.tables.push_back(std::move(t));
+    SelectedTable s;
+    s.node = node;
+    s.outcome = outcome_.tables.size() - 1;
+    if (auto m = matched.find(name); m != matched.end()) s.selected_as = m->second;
+    for (const std::string& e : options_.selection) s.columns_listed |= starts_table(e, name);
+    selected_.push_back(s);
+  }
+  // Names that fit are given first, so that no shortened name can take one of them.
+  std::unordered_set<std::string> taken;
+  for (bool long_names : {false, true})
+    for (TableOutcome& t : outcome_.tables)
+      if ((t.destination_name.size() > 63) == long_names)
+        t.destination_name = ShortenedName(t.destination_name, &taken);
+  for (const std::string& name : missing_) {
+    TableOutcome missing;
+    missing.source_name = name;
+    missing.destination_name = table_prefix_ + name;
+    missing.result = TableResult::kFailed;
+    missing.reason = "not in the source database";
+    outcome_.tables.push_back(std::move(missing));
+  }
+}
+
+bool Run::CheckSourceTables() {
+  bool readable = missing_.empty();
+  for (const std::string& name : missing_) {
+    report_ += "Table: " + name + "\r\n- Not in the source database\r\n";
+    status_.AddStatusLine("Table: " + name);
+    status_.AddStatusLine("  Not in the source database");
+  }
+  for (const SelectedTable& s : selected_) {
+    TableOutcome& outcome = outcome_.tables[s.outcome];
+    try {
+      std::shared_ptr<Recordset> count =
+          source_->Execute("SELECT COUNT(*) FROM [" + outcome.source_name + "]");
+      if (count && !count->Eof() && count->FieldCount() > 0)
+        outcome.rows_expected = SafeLng(count->FieldValue(0));
+    } catch (const Error& e) {
+      outcome.result = TableResult::kFailed;
+      outcome.reason = "the source table cannot be read: " + ErrorText(e);
+      report_ += "Table: " + outcome.source_name +
+                 "\r\n- The source table cannot be read: " + ErrorText(e) + kCrLf;
+      status_.AddStatusLine("Table: " + outcome.source_name);
+      status_.AddStatusLine("  The source table cannot be read");
+      readable = false;
+    }
+  }
+  if (!readable) {
+    outcome_.result = RunResult::kFailed;
+    outcome_.reason =
+        "selected tables are missing from the source or cannot be read there; nothing was "
+        "written to the destination";
+  }
+  return readable;
+}
+
+bool Run::OpenDumpFile() {
+  step_ = "Open dump file";
+  auto refuse = [&](int32_t number, const std::string& description) {
+    status_.AddStatusLine("Error opening dump file");
+    report_ += "Error opening dump file: " + dump_path_ + kCrLf;
+    Fail(number, description);
+    return false;
+  };
+  // Checked before anything is opened for writing: the dump would replace the source.
+  for (const auto& [key, what] : {std::pair{"sourcefilename", "the source database"},
+                                  std::pair{"sourcesystemdatabase", "the workgroup file"}})
+    if (IsSameFile(dump_path_, Tolerant(key)))
+      return refuse(75, "The dump file " + dump_path_ + " is " + what + " (" + Tolerant(key) +
+                            "); writing the dump would destroy it. Choose another file name.");
+  try {
+    dump_ = std::make_unique<DumpFile>(dump_path_);
+  } catch (const Error& e) {
+    return refuse(e.number(), e.description());
+  }
+  destination_.emplace(dump_.get());
+  return true;
+}
+
+bool Run::OpenServer() {
+  step_ = "Open connection to destination database";
+  std::string cs = destination_string_(Tolerant("destinationserver"), Tolerant("maintenancedb"),
+                                       Tolerant("destinationport"), Tolerant("destinationusername"),
+                                       Tolerant("destinationpassword"));
+  try {
+    server_ = open_(cs);
+  } catch (const Error& e) {
+    ConnectionError(cs, e);
+    return false;
+  }
+  destination_.emplace(server_.get());
+  return true;
+}
+
+bool Run::Body() {
+  if (!direct_) {
+    WriteDumpHeader(*dump_, *section_);
+    // psql otherwise reads the file in the client's encoding, and stores wrong text silently.
+    dump_->WriteDumpLine(kClientEncoding);
+    dump_->WriteDumpLine("");
+  }
 
   if (DirectBoolean(Setting("dropdatabase"))) {
     step_ = "Drop destination";
@@ -238,6 +421,8 @@ void Run::Body() {
         "-- NOTICE: At this place you need to connect to the new database and run the rest of "
         "the statements.");
     dump_->WriteDumpLine("");
+    dump_->WriteDumpLine(kClientEncoding);
+    dump_->WriteDumpLine("");
   } else {
     server_->Close();
     std::string cs =
@@ -247,19 +432,14 @@ void Run::Body() {
       server_ = open_(cs);
     } catch (const Error& e) {
       ConnectionError(cs, e);
-      throw Error(0, "ferrolyte.reconnect", "");
+      return false;
     }
     destination_->set_connection(server_.get());
   }
 
   step_ = "Load DefXml";
-  pugi::xml_document doc;
-  // A text that does not parse leaves the document empty: there are no tables then.
-  if (!doc.load_string(schema_xml_.c_str())) doc.reset();
-  table_prefix_ = Tolerant("tableprefix");
   ignore_large_blobs_ = SafeBool(Setting("ignorelargeblobs"));
   column_list_ = SafeBool(Setting("columnlist"));
-  options_.selection = SelectionOf(Setting("sourcetables"));
   options_.transfer_autonumbers = SafeBool(Setting("transferautonumbers"));
   options_.transfer_default_values = SafeBool(Setting("transferdefaultvalues"));
   options_.transfer_indexes = DirectBoolean(Setting("transferindexes"));
@@ -269,35 +449,56 @@ void Run::Body() {
   source_file_name_ = FileNamePart(Tolerant("sourcefilename"));
 
   step_ = "Loop tables";
-  for (pugi::xpath_node node : doc.select_nodes("*/Tables/Table")) {
-    if (!TableWork(node.node())) break;
-    if (Flags().abort_requested) break;
+  for (SelectedTable& table : selected_) {
+    if (!TableWork(table)) break;
+    if (StopRequested()) {
+      stopped_ = true;
+      break;
+    }
   }
-
   step_ = "Tables are done";
-  if (Flags().abort_requested) {
-    status_.AddStatusLine("  Transfer was aborted");
-    report_ += "Transfer was aborted\r\n";
-  } else {
-    status_.AddStatusLine("  Transfer completed");
-  }
-  if (dump_) dump_->Close();
+  return true;
 }
 
-bool Run::TableWork(const pugi::xml_node& table) {
-  const std::string source_table = RequiredChildText(table, "Name");
-  const std::string destination_table = table_prefix_ + source_table;
-  if (!options_.selection.count(source_table)) return true;
+void Run::Note(TableOutcome& outcome, const std::string& note) {
+  report_ += "- " + note + kCrLf;
+  outcome.notes.push_back(note);
+}
+
+// Returns false when the table loop must stop at once (the destination is lost).
+bool Run::TableWork(SelectedTable& table) {
+  TableOutcome& outcome = outcome_.tables[table.outcome];
+  current_ = &outcome;
+  const std::string& source_table = outcome.source_name;
+  const std::string& destination_table = outcome.destination_name;
 
   options_.storage_engine = AsciiLower(Tolerant("storageengine"));
   report_ += "Table: " + source_table + kCrLf;
   status_.AddStatusLine("Table: " + source_table);
   status_.AddStatusLine("  Creating table");
+  if (!table.selected_as.empty())
+    Note(outcome, "Selected as '" + table.selected_as + "': the source holds it as '" +
+                      source_table + "' (names compared without regard to letter case)");
+  if (destination_table != table_prefix_ + source_table)
+    Note(outcome, "Table name shortened to '" + destination_table +
+                      "' (PostgreSQL keeps 63 "
+                      "bytes of a name; the full name is '" +
+                      table_prefix_ + source_table + "')");
 
-  TableDefinition def = BuildTableDefinition(table, source_table, destination_table, options_);
+  TableDefinition def = BuildTableDefinition(table.node, source_table, destination_table, options_);
+  for (const auto& [from, to] : def.shortened_columns)
+    Note(outcome, "Column name shortened to '" + to +
+                      "' (PostgreSQL keeps 63 bytes of a name; "
+                      "the full name is '" +
+                      from + "')");
   step_ = "Transfer indexes";
-  AddIndexDefinitions(table, source_table, destination_table, options_, def);
+  AddIndexDefinitions(table.node, source_table, destination_table, options_, def);
   def.create_text += "\r\n)";
+  if (!table.columns_listed && options_.transfer_indexes &&
+      options_.storage_engine != "brighthouse" && table.node.child("Indexes").child("Index"))
+    Note(outcome,
+         "Selected without its fields: all fields are moved, but without the primary "
+         "key, unique constraints and indexes (select the fields to keep them)");
   const std::string drop = "DROP TABLE IF EXISTS " + QuoteIdentifier(destination_table);
 
   bool creation_failed = false;
@@ -314,10 +515,12 @@ bool Run::TableWork(const pugi::xml_node& table) {
         report_ += "- Error: " + std::to_string(e.number()) + " (" + HexNumber(e.number()) + ") " +
                    e.description() + kCrLf;
         creation_failed = true;
+        outcome.result = TableResult::kFailed;
+        outcome.reason = "CREATE TABLE was rejected: " + ErrorText(e);
       }
     } else {
       dump_->WriteDumpLine("--");
-      dump_->WriteDumpLine("-- Table structure for table '" + destination_table + "'");
+      dump_->WriteDumpLine(OneLine("-- Table structure for table '" + destination_table + "'"));
       dump_->WriteDumpLine("--");
       dump_->WriteDumpLine("");
       destination_->Write(drop, true);
@@ -326,41 +529,129 @@ bool Run::TableWork(const pugi::xml_node& table) {
   }
 
   step_ = "Transfer records";
-  int32_t record_count = 0;
-  if (transfer_records_) {
-    destination_->WriteDumpText("--");
-    destination_->WriteDumpText("-- Dumping data for table '" + source_table + "'");
-    destination_->WriteDumpText("--");
-    destination_->WriteDumpText("");
-    if (!creation_failed) {
-      RecordTransfer transfer;
-      transfer.source = source_.get();
-      transfer.destination = &*destination_;
-      transfer.source_table = source_table;
-      transfer.source_column_list = def.source_column_list;
-      transfer.destination_column_list = def.destination_column_list;
-      transfer.column_list = column_list_;
-      transfer.destination_table = destination_table;
-      transfer.ignore_large_blobs = ignore_large_blobs_;
-      transfer.source_file_name = source_file_name_;
-      transfer.destination_database = database_;
-      transfer.required = def.required;
-      record_count = MoveRecords(transfer, report_, status_);
-      if (record_count < 0) {
-        Flags().abort_requested = true;
-        return false;
-      }
-      for (const std::string& s : def.sequence_statements) destination_->Write(s, true);
-    }
-    if (commit_after_table_) destination_->Write("COMMIT", true);
-    if (!(direct_ && creation_failed))
-      for (const std::string& s : def.index_statements) destination_->Write(s, true);
+  MoveTableRecords(outcome, def, creation_failed);
+  current_ = nullptr;
+  if (outcome.result == TableResult::kFailed && !creation_failed && !DestinationUsable()) {
+    outcome_.result = RunResult::kFailed;
+    outcome_.reason = "the destination could not be written any more: " + outcome.reason;
+    status_.AddStatusLine("  The destination could not be written any more");
+    return false;
   }
-  report_ += "- " + std::to_string(record_count) + " records moved\r\n";
   return true;
 }
 
-int32_t Run::ConnectionError(const std::string& connection_string, const Error& e) {
+void Run::MoveTableRecords(TableOutcome& outcome, const TableDefinition& def,
+                           bool creation_failed) {
+  if (!transfer_records_) {
+    outcome.records_transferred = false;
+    if (!creation_failed) outcome.result = TableResult::kComplete;
+    report_ += "- 0 records moved\r\n";
+    return;
+  }
+  destination_->WriteDumpText("--");
+  destination_->WriteDumpText(OneLine("-- Dumping data for table '" + outcome.source_name + "'"));
+  destination_->WriteDumpText("--");
+  destination_->WriteDumpText("");
+  if (!creation_failed) {
+    RecordTransfer transfer;
+    transfer.source = source_.get();
+    transfer.destination = &*destination_;
+    transfer.source_table = outcome.source_name;
+    transfer.source_column_list = def.source_column_list;
+    transfer.destination_column_list = def.destination_column_list;
+    transfer.column_list = column_list_;
+    transfer.destination_table = outcome.destination_name;
+    transfer.ignore_large_blobs = ignore_large_blobs_;
+    transfer.source_file_name = source_file_name_;
+    transfer.destination_database = database_;
+    transfer.required = def.required;
+    transfer.column_types = &def.column_types;
+    // The record transfer reads the count again, from the source's table definition.
+    const std::optional<int64_t> expected = outcome.rows_expected;
+    if (MoveRecords(transfer, report_, status_, &outcome) < 0) return;
+    if (!outcome.rows_expected) outcome.rows_expected = expected;
+    for (const std::string& s : def.sequence_statements) destination_->Write(s, true);
+  }
+  if (commit_after_table_) destination_->Write("COMMIT", true);
+  if (!(direct_ && creation_failed))
+    for (const std::string& s : def.index_statements) destination_->Write(s, true);
+  report_ += "- " + std::to_string(creation_failed ? 0 : outcome.rows_moved) + " records moved\r\n";
+  if (direct_ && create_tables_ && !creation_failed) CheckDestinationCount(outcome);
+}
+
+// The server's own count of the table this run created: rows it lost or doubled show here.
+void Run::CheckDestinationCount(TableOutcome& outcome) {
+  std::string query = "SELECT count(*) FROM " + QuoteIdentifier(outcome.destination_name);
+  destination_->set_current_statement(query);
+  int64_t held = -1;
+  std::shared_ptr<Recordset> result = server_->Execute(query);
+  destination_->set_current_statement("");
+  if (result && !result->Eof() && result->FieldCount() > 0) held = SafeLng(result->FieldValue(0));
+  if (result) result->Close();
+  if (held == outcome.rows_moved) return;
+  const std::string numbers = std::to_string(outcome.rows_moved) +
+                              " records moved, the destination table holds " + std::to_string(held);
+  report_ += "- Row count differs for table '" + outcome.source_name + "': " + numbers + kCrLf;
+  outcome.result = TableResult::kFailed;
+  outcome.reason = numbers;
+}
+
+bool Run::DestinationUsable() {
+  if (dump_) return !dump_->failed();
+  try {
+    server_->Execute("SELECT 1");
+    return true;
+  } catch (const Error&) {
+    return false;
+  }
+}
+
+// Ends the run: the dump takes its name only when every table is complete, and the report
+// and the status say how the run ended.
+RunOutcome Run::Finish() {
+  if (outcome_.result != RunResult::kFailed) {
+    if (stopped_)
+      outcome_.result = RunResult::kStoppedOnRequest;
+    else if (outcome_.TablesNotComplete() > 0)
+      outcome_.result = RunResult::kCompletedWithFailures;
+    else
+      outcome_.result = RunResult::kCompleted;
+  }
+  if (dump_ && outcome_.result == RunResult::kCompleted) {
+    try {
+      if (destination_) destination_->set_current_statement("");
+      dump_->Close();
+    } catch (const Error& e) {
+      AppendErrorBlock(e.number(), e.description());
+      DumpLost(ErrorText(e));
+      outcome_.result = RunResult::kFailed;
+      outcome_.reason = "the dump file could not be written: " + ErrorText(e);
+    }
+  }
+  if (dump_ && outcome_.result != RunResult::kCompleted) {
+    std::string why = outcome_.result == RunResult::kStoppedOnRequest ? "stopped on request"
+                      : outcome_.result == RunResult::kFailed
+                          ? outcome_.reason
+                          : std::to_string(outcome_.TablesNotComplete()) + " of " +
+                                std::to_string(outcome_.tables.size()) + " tables not fully moved";
+    outcome_.incomplete_dump = dump_->Abandon("INCOMPLETE DUMP: " + why);
+  }
+  status_.AddStatusLine(FinalStatusLine(outcome_));
+  if (outcome_.result == RunResult::kStoppedOnRequest) report_ += "Transfer was aborted\r\n";
+  report_ += ResultSection(outcome_);
+  return outcome_;
+}
+
+// A dump that cannot be written holds none of its tables whole.
+void Run::DumpLost(const std::string& reason) {
+  for (TableOutcome& t : outcome_.tables)
+    if (t.result == TableResult::kComplete || t.result == TableResult::kPartial) {
+      t.result = TableResult::kFailed;
+      t.reason = "the dump file could not be written: " + reason;
+    }
+}
+
+RunOutcome Run::ConnectionError(const std::string& connection_string, const Error& e) {
   status_.AddStatusLine("Error connecting to destination database");
   report_ += "Error connecting to destination database.\r\n";
   report_ += "Connection: " + HidePassword(connection_string) + kCrLf;
@@ -375,23 +666,23 @@ void Run::AppendErrorBlock(int32_t number, const std::string& description) {
   report_ += "Error: " + std::to_string(number) + kCrLf;
   report_ += "Hint: " + step_ + kCrLf;
   report_ += "Reason: " + description + kCrLf;
-  if (destination_ && !destination_->current_statement().empty())
+  // A failed dump write is no statement's fault: the bytes were those of earlier lines.
+  const bool dump_write_failed = dump_ && dump_->failed();
+  if (destination_ && !destination_->current_statement().empty() && !dump_write_failed)
     report_ += "SQL: " + destination_->current_statement() + kCrLf;
 }
 
-int32_t Run::Fail(int32_t number, const std::string& description) {
+RunOutcome Run::Fail(int32_t number, const std::string& description) {
   AppendErrorBlock(number, description);
-  CloseDumpQuietly();
-  return 3;
-}
-
-void Run::CloseDumpQuietly() {
-  if (!dump_) return;
-  try {
-    dump_->Close();
-  } catch (const Error&) {
-    // The run is failing already; the first error is the one reported.
+  const std::string reason = ErrorText(Error(number, description));
+  if (current_ && current_->result == TableResult::kNotStarted) {
+    current_->result = TableResult::kFailed;
+    current_->reason = reason;
   }
+  if (dump_ && dump_->failed()) DumpLost(reason);
+  outcome_.result = RunResult::kFailed;
+  outcome_.reason = reason;
+  return Finish();
 }
 
 // Clears the transfer-running flag on every way out, raised errors included.
@@ -423,23 +714,23 @@ std::string HidePassword(const std::string& connection_string) {
   return connection_string.substr(0, start) + "** HIDDEN **" + connection_string.substr(end);
 }
 
-int32_t MoveData2MySql(const DictionaryPtr& settings, std::string& run_report,
-                       const std::string& schema_xml, StatusOutput& status,
-                       const ConnectionOpener& open,
-                       const DestinationStringBuilder& destination_string) {
+RunOutcome MoveData2MySql(const DictionaryPtr& settings, std::string& run_report,
+                          const std::string& schema_xml, StatusOutput& status,
+                          const ConnectionOpener& open,
+                          const DestinationStringBuilder& destination_string) {
   TransferRunningScope running;
   return Run(settings, run_report, schema_xml, status, open, destination_string).Execute();
 }
 
-int32_t MoveData2MySql(const DictionaryPtr& settings, std::string& run_report,
-                       const std::string& schema_xml, StatusOutput& status,
-                       const ConnectionOpener& open) {
+RunOutcome MoveData2MySql(const DictionaryPtr& settings, std::string& run_report,
+                          const std::string& schema_xml, StatusOutput& status,
+                          const ConnectionOpener& open) {
   return MoveData2MySql(settings, run_report, schema_xml, status, open,
                         BuildDestinationConnectionString);
 }
 
-int32_t MoveData2MySql(const DictionaryPtr& settings, std::string& run_report,
-                       const std::string& schema_xml, StatusOutput& status) {
+RunOutcome MoveData2MySql(const DictionaryPtr& settings, std::string& run_report,
+                          const std::string& schema_xml, StatusOutput& status) {
   return MoveData2MySql(settings, run_report, schema_xml, status, OpenThroughAdo);
 }
 

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "conversion/run_outcome.h"
 #include "platform/ado.h"
 #include "shell/status.h"
 #include "support/value.h"
@@ -22,21 +23,22 @@ using DestinationStringBuilder =
                               const std::string&, const std::string&)>;
 
 // Runs the conversion the settings (the outer dictionary holding kSettingsSection) describe,
-// for the tables of the schema description text, appending the run report. Returns 0 when
-// the run completed or was aborted, 3 when it ended with an error block. Failures before the
-// destination is open (settings, source connection, ODBC driver detection) are raised.
-int32_t MoveData2MySql(const DictionaryPtr& settings, std::string& run_report,
-                       const std::string& schema_xml, StatusOutput& status);
+// for the tables of the schema description text, appending the run report, and returns what
+// happened. Every selected table is checked in the source before anything at the destination
+// is dropped or created. Failures before that (settings of the wrong kind, the source
+// connection, ODBC driver detection) are raised.
+RunOutcome MoveData2MySql(const DictionaryPtr& settings, std::string& run_report,
+                          const std::string& schema_xml, StatusOutput& status);
 // The same, with connections opened through `open` instead of "ADODB.Connection".
-int32_t MoveData2MySql(const DictionaryPtr& settings, std::string& run_report,
-                       const std::string& schema_xml, StatusOutput& status,
-                       const ConnectionOpener& open);
+RunOutcome MoveData2MySql(const DictionaryPtr& settings, std::string& run_report,
+                          const std::string& schema_xml, StatusOutput& status,
+                          const ConnectionOpener& open);
 // The same, with the server's connection string built by `destination_string` instead of the
 // installed ODBC driver's name.
-int32_t MoveData2MySql(const DictionaryPtr& settings, std::string& run_report,
-                       const std::string& schema_xml, StatusOutput& status,
-                       const ConnectionOpener& open,
-                       const DestinationStringBuilder& destination_string);
+RunOutcome MoveData2MySql(const DictionaryPtr& settings, std::string& run_report,
+                          const std::string& schema_xml, StatusOutput& status,
+                          const ConnectionOpener& open,
+                          const DestinationStringBuilder& destination_string);
 
 // The program version as dumps show it ("1.0.1"), or "UNITTEST" with the unit-test flag.
 std::string DumpVersionText();

@@ -20,6 +20,7 @@ void Destination::WriteRow(std::string& statement) {
   if (!is_direct()) {
     statement += ';';
     dump_->WriteDumpLine(statement);
+    ++rows_written_;
     return;
   }
   rejected_row_.clear();
@@ -30,8 +31,7 @@ void Destination::WriteRow(std::string& statement) {
   if (!row_ends_.empty()) batch_ += ';';
   batch_ += statement;
   row_ends_.push_back(batch_.size());
-  if (row_ends_.size() >= rows_per_round_trip_ || batch_.size() >= kBytesPerRoundTrip)
-    FlushRows();
+  if (row_ends_.size() >= rows_per_round_trip_ || batch_.size() >= kBytesPerRoundTrip) FlushRows();
 }
 
 void Destination::ExecuteRow(const std::string& statement) {
@@ -41,6 +41,7 @@ void Destination::ExecuteRow(const std::string& statement) {
     rejected_row_ = statement;
     throw;
   }
+  ++rows_written_;
 }
 
 void Destination::FlushRows() {
@@ -56,6 +57,7 @@ void Destination::FlushRows() {
   }
   try {
     connection_->Execute(batch);
+    rows_written_ += static_cast<int64_t>(ends.size());
     return;
   } catch (...) {
     // Nothing of the batch stayed; which row was at fault only a replay can tell.

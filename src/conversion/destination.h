@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,8 @@ class Destination {
   // exactly the rows before the rejected one, as sending each alone would. The rejected
   // row's error is raised and rejected_row() names its statement.
   void FlushRows();
+  // Rows written so far: to the dump, or accepted by the server (held rows not counted).
+  int64_t rows_written() const { return rows_written_; }
   // The INSERT the server rejected in the last FlushRows; empty when none was.
   const std::string& rejected_row() const { return rejected_row_; }
   // 1 sends every row alone.
@@ -66,6 +69,7 @@ class Destination {
   std::string batch_;
   std::vector<size_t> row_ends_;
   std::string rejected_row_;
+  int64_t rows_written_ = 0;
 };
 
 }  // namespace ferrolyte

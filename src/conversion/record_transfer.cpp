@@ -85,23 +85,41 @@ void AppendLiteral(std::string& out, const Column& column, const Value& value,
   }
 }
 
-void ReportFailure(const std::exception& e, const std::string& rejected_row,
-                   std::string& run_report, StatusOutput& status) {
+// Reports the failure and returns it as the table's reason.
+std::string ReportFailure(const std::exception& e, const std::string& rejected_row,
+                          std::string& run_report, StatusOutput& status) {
   auto* error = dynamic_cast<const Error*>(&e);
+  const int32_t number = error ? error->number() : kAdoGenericError;
+  const std::string description = error ? error->description() : std::string(e.what());
   status.AddStatusLine("  Error moving data");
-  run_report += "Error moving data\r\nError: " +
-                std::to_string(error ? error->number() : kAdoGenericError) +
-                "\r\nReason: " + (error ? error->description() : std::string(e.what())) + "\r\n";
+  run_report += "Error moving data\r\nError: " + std::to_string(number) +
+                "\r\nReason: " + description + "\r\n";
   if (!rejected_row.empty()) run_report += "SQL: " + rejected_row + "\r\n";
+  return OneLine("Error " + std::to_string(number) + ": " + description);
+}
+
+bool StopRequested() {
+  return Flags().abort_requested || stop_before_next_row.load(std::memory_order_relaxed);
 }
 
 }  // namespace
 
-int32_t MoveRecords(const RecordTransfer& t, std::string& run_report, StatusOutput& status) {
+int32_t MoveRecords(const RecordTransfer& t, std::string& run_report, StatusOutput& status,
+                    TableOutcome* outcome) {
   status.AddStatusLine("  Moving records");
   Destination& destination = *t.destination;
   std::string statement;
   std::shared_ptr<Recordset> rows;
+  TableOutcome unused;
+  TableOutcome& out = outcome ? *outcome : unused;
+  int32_t moved = 0;
+  const int64_t written_before = destination.rows_written();
+  auto failed = [&](const std::string& reason) {
+    out.result = TableResult::kFailed;
+    out.rows_moved = destination.rows_written() - written_before;
+    out.reason = reason;
+    return -1;
+  };
   try {
     int32_t record_count = 0;
     {
@@ -110,6 +128,7 @@ int32_t MoveRecords(const RecordTransfer& t, std::string& run_report, StatusOutp
       if (count && !count->Eof() && count->FieldCount() > 0)
         record_count = SafeLng(count->FieldValue(0));
     }
+    out.rows_expected = record_count;
     const std::string select_list = t.source_column_list.empty() ? "*" : t.source_column_list;
     rows = CreateObjectAs<Recordset>("ADODB.RecordSet");
     rows->Open("SELECT " + select_list + " FROM [" + t.source_table + "]", *t.source);
@@ -125,18 +144,30 @@ int32_t MoveRecords(const RecordTransfer& t, std::string& run_report, StatusOutp
     const int field_count = rows->FieldCount();
     for (int i = 0; i < field_count; ++i) {
       int type = rows->FieldType(i);
-      if (type == 0)
-        throw Error(1000, "The column \"" + rows->FieldName(i) +
-                              "\" reports the type code 0; this datatype is not supported");
-      columns.push_back(
-          {KindOfType(type), static_cast<size_t>(i) < t.required.size() && t.required[i]});
+      const bool required = static_cast<size_t>(i) < t.required.size() && t.required[i];
+      if (type == 0) {
+        // A type the provider cannot name still has its stored bytes: they go as binary do.
+        std::string code = "unknown";
+        if (t.column_types) {
+          auto found = t.column_types->find(rows->FieldName(i));
+          if (found != t.column_types->end()) code = std::to_string(found->second);
+        }
+        const std::string note = "Column '" + rows->FieldName(i) + "' has the Access type code " +
+                                 code +
+                                 ", which has no PostgreSQL type: its values are carried "
+                                 "as hexadecimal text";
+        run_report += "- " + note + "\r\n";
+        out.notes.push_back(note);
+        columns.push_back({LiteralKind::kBinary, required});
+        continue;
+      }
+      columns.push_back({KindOfType(type), required});
     }
 
     const std::string progress_prefix =
         t.source_file_name + " - " + t.source_table + " -> " + t.destination_database + " (";
     const std::string progress_suffix = "/" + std::to_string(record_count) + ")";
-    int32_t moved = 0;
-    while (!Flags().abort_requested && !rows->Eof()) {
+    while (!StopRequested() && !rows->Eof()) {
       statement.assign(prefix);
       for (int i = 0; i < field_count; ++i) {
         if (i) statement += ", ";
@@ -154,26 +185,39 @@ int32_t MoveRecords(const RecordTransfer& t, std::string& run_report, StatusOutp
       }
     }
     destination.FlushRows();
+    const bool walked_to_end = rows->Eof();
     rows->Close();
     destination.WriteDumpText("-- " + std::to_string(moved) + " records");
     destination.WriteDumpText("");
     status.AddStatusLine("  " + std::to_string(moved) + " records moved");
+    out.rows_moved = moved;
+    if (!walked_to_end) {
+      out.result = moved < record_count ? TableResult::kPartial : TableResult::kComplete;
+      if (out.result == TableResult::kPartial) out.reason = "stopped on request";
+    } else if (moved != record_count) {
+      // The walk and the stored count disagree: rows were skipped or read twice.
+      out.result = moved < record_count ? TableResult::kPartial : TableResult::kFailed;
+      out.reason = std::to_string(moved) + " records read, the source table definition stores " +
+                   std::to_string(record_count);
+      run_report += "- Row count differs for table '" + t.source_table +
+                    "': " + std::to_string(moved) +
+                    " records moved, the source table definition stores " +
+                    std::to_string(record_count) + "\r\n";
+    } else {
+      out.result = TableResult::kComplete;
+    }
     return moved;
   } catch (const std::exception& e) {
-    if (!destination.rejected_row().empty()) {
-      ReportFailure(e, destination.rejected_row(), run_report, status);
-      return -1;
-    }
+    if (!destination.rejected_row().empty())
+      return failed(ReportFailure(e, destination.rejected_row(), run_report, status));
     // Rows still held were read before the failure: sent alone they would be on the server
     // already, and one of them may be the first failure.
     try {
       destination.FlushRows();
     } catch (const std::exception& held) {
-      ReportFailure(held, destination.rejected_row(), run_report, status);
-      return -1;
+      return failed(ReportFailure(held, destination.rejected_row(), run_report, status));
     }
-    ReportFailure(e, "", run_report, status);
-    return -1;
+    return failed(ReportFailure(e, "", run_report, status));
   }
 }
 

@@ -3,9 +3,11 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "conversion/destination.h"
+#include "conversion/run_outcome.h"
 #include "platform/ado.h"
 #include "shell/status.h"
 
@@ -26,11 +28,16 @@ struct RecordTransfer {
   std::string destination_database;  // for the progress text
   // One flag per result column; a missing one counts as not required.
   std::vector<bool> required;
+  // The Access type code of each column by name, for the report on columns without a type.
+  const std::unordered_map<std::string, int32_t>* column_types = nullptr;
 };
 
-// Moves the rows until the end or until an abort is requested (read before each row);
+// Moves the rows until the end or until a stop is requested (read before each row);
 // reports progress and lets events run every 10 rows. Returns the rows moved, or -1 after
-// reporting a failure to the status and the run report.
-int32_t MoveRecords(const RecordTransfer& transfer, std::string& run_report, StatusOutput& status);
+// reporting a failure to the status and the run report. When given, `outcome` receives the
+// rows moved, the count the source stores, the table's result and why; a walk that ends
+// with another count than the stored one adds a report line with both numbers.
+int32_t MoveRecords(const RecordTransfer& transfer, std::string& run_report, StatusOutput& status,
+                    TableOutcome* outcome = nullptr);
 
 }  // namespace ferrolyte

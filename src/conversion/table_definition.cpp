@@ -150,19 +150,9 @@ bool SequenceNameIsPlain(const std::string& name) {
 }
 
 // The server cuts names to 63 bytes, so two long index names that share their first 63
-// bytes would collide and the second CREATE INDEX would fail. A longer name keeps a prefix
-// cut at a character boundary and ends in a hash of the whole name.
+// bytes would collide and the second CREATE INDEX would fail.
 std::string IndexName(const std::string& destination_table, const std::string& index_name) {
-  constexpr size_t kMaxName = 63;
-  std::string name = destination_table + "_" + index_name;
-  if (name.size() <= kMaxName) return name;
-  uint32_t hash = 2166136261u;  // FNV-1a
-  for (unsigned char c : name) hash = (hash ^ c) * 16777619u;
-  char suffix[10];
-  std::snprintf(suffix, sizeof suffix, "_%08x", hash);
-  size_t keep = kMaxName - 9;
-  while (keep > 0 && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80) --keep;
-  return name.substr(0, keep) + suffix;
+  return ShortenedName(destination_table + "_" + index_name);
 }
 
 }  // namespace
@@ -191,6 +181,25 @@ bool DirectBool(const std::string& text) {
   return *n != 0;
 }
 
+std::string ShortenedName(const std::string& name, std::unordered_set<std::string>* taken) {
+  constexpr size_t kMaxName = 63;
+  if (name.size() <= kMaxName) {
+    if (taken) taken->insert(name);
+    return name;
+  }
+  size_t keep = kMaxName - 9;
+  while (keep > 0 && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80) --keep;
+  uint32_t hash = 2166136261u;  // FNV-1a of the whole name
+  for (unsigned char c : name) hash = (hash ^ c) * 16777619u;
+  for (;;) {
+    char suffix[10];
+    std::snprintf(suffix, sizeof suffix, "_%08x", hash);
+    std::string shortened = name.substr(0, keep) + suffix;
+    if (!taken || taken->insert(shortened).second) return shortened;
+    hash = (hash ^ 0xFFu) * 16777619u;  // taken already: the next hash in the same chain
+  }
+}
+
 std::string SequenceStatement(const std::string& destination_table, const std::string& column) {
   std::string sequence = destination_table + "_" + column + "_seq";
   std::string max =
@@ -216,13 +225,21 @@ TableDefinition BuildTableDefinition(const pugi::xml_node& table, const std::str
   for (pugi::xml_node field : fields) {
     names.push_back(RequiredChildText(field, "Name"));
     listed.push_back(options.IsColumnSelected(source_table, names.back()));
-    if (!listed.back()) continue;
+  }
+  // Names that fit are kept first, so that no shortened name can take one of them.
+  std::unordered_set<std::string> taken;
+  for (const std::string& name : names)
+    if (name.size() <= 63) def.destination_columns[name] = ShortenedName(name, &taken);
+  for (const std::string& name : names)
+    if (name.size() > 63) def.destination_columns[name] = ShortenedName(name, &taken);
+  for (size_t i = 0; i < fields.size(); ++i) {
+    if (!listed[i]) continue;
     if (!def.source_column_list.empty()) {
       def.source_column_list += ", ";
       def.destination_column_list += ", ";
     }
-    def.source_column_list += "[" + names.back() + "]";
-    def.destination_column_list += QuoteIdentifier(names.back());
+    def.source_column_list += "[" + names[i] + "]";
+    def.destination_column_list += QuoteIdentifier(def.destination_columns[names[i]]);
   }
   const bool all_columns = def.source_column_list.empty();
   const std::unordered_set<std::string> primary_key = PrimaryKeyColumns(table);
@@ -231,12 +248,14 @@ TableDefinition BuildTableDefinition(const pugi::xml_node& table, const std::str
   for (size_t i = 0; i < fields.size(); ++i) {
     if (!all_columns && !listed[i]) continue;
     const pugi::xml_node field = fields[i];
-    const std::string& name = names[i];
+    const std::string& name = def.destination_columns[names[i]];
+    if (name != names[i]) def.shortened_columns.emplace_back(names[i], name);
     def.create_text += first ? "\r\n  " : ", \r\n  ";
     first = false;
     def.create_text += QuoteIdentifier(name);
 
     int32_t type = DirectLong(RequiredChildText(field, "Type"));
+    def.column_types[names[i]] = type;
     int32_t size = SafeLng(Value(field.child("Size").text().as_string()));
     int32_t scale = SafeLng(Value(field.child("Scale").text().as_string()));
     bool required = SafeBool(Value(field.child("Required").text().as_string()));
@@ -265,7 +284,7 @@ TableDefinition BuildTableDefinition(const pugi::xml_node& table, const std::str
     }
 
     def.create_text += ' ';
-    if (required || primary_key.count(name)) {
+    if (required || primary_key.count(names[i])) {
       def.create_text += ReplaceAll(mapped.text, " NULL", "");
       def.create_text += " NOT NULL";
     } else {
@@ -330,7 +349,9 @@ void AddIndexDefinitions(const pugi::xml_node& table, const std::string& source_
                                 "' names the column '" + column + "', which the table lacks");
           if (columns++) clause += ", ";
           // Memo columns too are indexed whole: PostgreSQL has no prefix length.
-          clause += QuoteIdentifier(column);
+          auto destination = definition.destination_columns.find(column);
+          clause += QuoteIdentifier(
+              destination != definition.destination_columns.end() ? destination->second : column);
           // Key constraints have no order; an index keeps the one Access stores.
           if (plain && std::string(field.child("Descending").text().as_string()) == "1")
             clause += " DESC";

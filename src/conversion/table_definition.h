@@ -5,7 +5,9 @@
 
 #include <pugixml.hpp>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 namespace ferrolyte {
@@ -37,7 +39,20 @@ struct TableDefinition {
   // Sent after the table's data, in order.
   std::vector<std::string> sequence_statements;
   std::vector<std::string> index_statements;
+  // The destination name of every column of the table (shortened where it is too long).
+  std::unordered_map<std::string, std::string> destination_columns;
+  // (source name, destination name) of each defined column whose name was shortened.
+  std::vector<std::pair<std::string, std::string>> shortened_columns;
+  // The Type of each defined column, by source name.
+  std::unordered_map<std::string, int32_t> column_types;
 };
+
+// PostgreSQL keeps only the first 63 bytes of a name. A name that fits is returned as it is;
+// a longer one keeps a prefix cut at a character boundary and ends in "_" and eight hex
+// digits of a hash of the whole name. With `taken` (the names given so far in the same
+// scope) the result differs from each of them and is added to it.
+std::string ShortenedName(const std::string& name,
+                          std::unordered_set<std::string>* taken = nullptr);
 
 // The text of a child element; raises 91 naming the element when it is missing.
 std::string RequiredChildText(const pugi::xml_node& node, const char* child);

@@ -8,12 +8,13 @@
 
 namespace ferrolyte {
 
-// Exit statuses of the program.
+// Exit statuses of the program; a run's own (0, 3, 130, 143) come from its RunOutcome.
 enum ExitStatus : int {
-  kExitOk = 0,          // completed, or aborted on request
+  kExitOk = 0,          // the conversion completed
   kExitFatal = 1,       // an error report was written (start-up failure, unreadable source)
-  kExitSettings = 2,    // autorun without settings, or the settings file could not be loaded
-  kExitConversion = 3,  // the conversion ended with an error block
+  kExitSettings = 2,    // autorun without settings, a settings file that cannot be loaded
+                        // or settings that cannot mean what they say
+  kExitConversion = 3,  // a selected table was not fully moved, or a statement failed
 };
 
 // The report ErrorHandler shows: function, number in decimal and hex, reason, step, version.

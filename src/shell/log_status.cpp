@@ -4,6 +4,7 @@
 
 #include <csignal>
 
+#include "conversion/run_outcome.h"
 #include "shell/log.h"
 #include "shell/program_flags.h"
 #include "support/text.h"
@@ -12,11 +13,21 @@ namespace ferrolyte {
 namespace {
 
 volatile std::sig_atomic_t interrupted = 0;
+volatile std::sig_atomic_t terminated = 0;
+bool termination_shown = false;
 
 void OnInterrupt(int) {
   interrupted = 1;
   // The next interrupt ends the program at once.
   std::signal(SIGINT, SIG_DFL);
+}
+
+// Only async-signal-safe work here: the run notices the flag before its next row, ends, and
+// its report is written to the log outside the handler.
+void OnTerminate(int) {
+  terminated = 1;
+  stop_before_next_row.store(true, std::memory_order_relaxed);
+  std::signal(SIGTERM, SIG_DFL);
 }
 
 constexpr auto kProgressInterval = std::chrono::milliseconds(200);
@@ -25,6 +36,11 @@ constexpr auto kProgressInterval = std::chrono::milliseconds(200);
 
 void InstallInterruptHandler() {
   std::signal(SIGINT, OnInterrupt);
+  std::signal(SIGTERM, OnTerminate);
+}
+
+bool TerminationRequested() {
+  return terminated != 0;
 }
 
 LogStatus::LogStatus(std::FILE* terminal)
@@ -79,9 +95,15 @@ void LogStatus::ProcessEvents() {
     Flags().abort_requested = true;
     if (show_) {
       ClearProgress();
-      std::fputs("Interrupted: stopping after the current table (press Ctrl+C again to quit)\n",
-                 terminal_);
+      std::fputs(
+          "Interrupted: the table being copied stops at the next multiple of 10 rows (press "
+          "Ctrl+C again to quit)\n",
+          terminal_);
     }
+  }
+  if (terminated && !termination_shown) {
+    termination_shown = true;
+    ::ferrolyte::WriteLog("Terminated: the transfer stops before the next row");
   }
 }
 

@@ -35,8 +35,12 @@ class LogStatus : public StatusOutput {
   std::chrono::steady_clock::time_point last_progress_{};
 };
 
-// Makes the first interrupt signal (Ctrl+C) ask the running conversion to stop after the
-// current table; a second one ends the program as usual.
+// Makes the first interrupt signal (Ctrl+C) ask the running conversion to stop (the table
+// being copied stops at the next multiple of 10 rows); a second one ends the program as
+// usual. SIGTERM stops the conversion before its next row, so that its report still reaches
+// the log; a second SIGTERM ends the program at once.
 void InstallInterruptHandler();
+// True once SIGTERM was received.
+bool TerminationRequested();
 
 }  // namespace ferrolyte

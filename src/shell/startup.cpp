@@ -53,6 +53,8 @@ DictionaryPtr LoadSettingsFile(const std::string& file, std::string& failure) {
 int RunUnattended(const DictionaryPtr& settings, const ConversionServices& services,
                   StatusOutput& status) {
   DictionaryPtr section = SettingsSection(settings);
+  if (const std::string problem = SettingsProblem(section); !problem.empty())
+    HaltError(problem, kExitSettings);
   SourceFields source{
       SafeStr(section->Item("sourcefilename")), SafeStr(section->Item("sourcepassword")),
       SafeStr(section->Item("sourceusername")), SafeStr(section->Item("sourcesystemdatabase"))};
@@ -60,16 +62,17 @@ int RunUnattended(const DictionaryPtr& settings, const ConversionServices& servi
   const PrivateFolder run_folder(SpecialFolder(SpecialFolderId::kTemp).value_or("/tmp"));
   const std::string schema_xml = services.scan(source, run_folder.path(), status);
   std::string run_report;
-  int32_t result;
+  RunOutcome outcome;
   try {
-    result = services.convert(settings, run_report, schema_xml, status);
+    outcome = services.convert(settings, run_report, schema_xml, status);
   } catch (...) {
     // What the run reported before it failed still belongs in the log.
     if (!run_report.empty()) WriteLog(run_report);
     throw;
   }
   WriteLog(run_report);
-  return result == 0 ? kExitOk : kExitConversion;
+  if (TerminationRequested()) return kExitTerminated;
+  return outcome.ExitStatus();
 }
 
 }  // namespace

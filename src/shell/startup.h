@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "conversion/run_outcome.h"
 #include "shell/status.h"
 #include "support/value.h"
 
@@ -49,9 +50,9 @@ struct ConversionServices {
   // Returns the schema description as XML text; its file copy goes into schema_folder.
   std::function<std::string(const SourceFields&, const std::string& schema_folder, StatusOutput&)>
       scan;
-  // Appends to the run report; returns 0 (completed or aborted) or 3 (error block).
-  std::function<int32_t(const DictionaryPtr& settings, std::string& run_report,
-                        const std::string& schema_xml, StatusOutput&)>
+  // Appends to the run report; returns what the run did.
+  std::function<RunOutcome(const DictionaryPtr& settings, std::string& run_report,
+                           const std::string& schema_xml, StatusOutput&)>
       convert;
 };
 
@@ -63,7 +64,8 @@ bool WantsAutorun(const std::vector<std::string>& args);
 
 // Runs the program for the words after the program path. Without a window (null), a run
 // without autorun prints how to start an unattended run. Unattended runs end through
-// EndProgram with their exit status; the return value is the window's exit status.
+// EndProgram with their run's exit status (143 after SIGTERM, 2 for settings that cannot be
+// used); the return value is the window's exit status.
 int RunProgram(const std::vector<std::string>& args, WindowHooks* window,
                const ConversionServices& services);
 int RunProgram(const std::vector<std::string>& args, WindowHooks* window);

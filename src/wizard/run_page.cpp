@@ -16,9 +16,10 @@ constexpr int32_t kGenericError = -2147467259;
 
 }  // namespace
 
-void WizardNavigateRun(RunPageView& view, std::string& page, std::string& run_report,
-                       const RunConversion& convert) {
+RunOutcome WizardNavigateRun(RunPageView& view, std::string& page, std::string& run_report,
+                             const RunConversion& convert) {
   int step = 0;
+  RunOutcome outcome;
   auto finish = [&] {
     step = 310;
     Flags().transfer_running = false;
@@ -63,7 +64,7 @@ void WizardNavigateRun(RunPageView& view, std::string& page, std::string& run_re
     step = 290;
     Flags().abort_requested = false;
     step = 300;
-    convert(settings, run_report, view.Status());
+    outcome = convert(settings, run_report, view.Status());
     finish();
   } catch (const Error& e) {
     if (e.number() != kMissingDriver) {
@@ -73,12 +74,16 @@ void WizardNavigateRun(RunPageView& view, std::string& page, std::string& run_re
     }
     run_report += "\r\nERROR\r\n------------\r\n" + e.description() + "\r\n";
     ShowMessage(e.description(), kMsgExclamation, "Missing ODBC Driver", kAnswerOk);
+    outcome = RunOutcome{};
+    outcome.result = RunResult::kFailed;
+    outcome.reason = e.description();
     finish();
   } catch (const std::exception& e) {
     throw Error(kGenericError, "Velkan.modWizard.WizardNavigateRun",
                 "Error in modWizard.WizardNavigateRun line " + std::to_string(step) + ". " +
                     std::to_string(kGenericError) + ": " + e.what());
   }
+  return outcome;
 }
 
 void ShowResultPage(RunPageView& view, std::string& page, const std::string& run_report) {

@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 
+#include "conversion/run_outcome.h"
 #include "shell/status.h"
 #include "support/value.h"
 #include "wizard/page_flow.h"
@@ -29,16 +30,18 @@ class RunPageView {
   virtual StatusOutput& Status() = 0;
 };
 
-// The conversion: appends to the report; raises what happens before the destination opens.
+// The conversion: appends to the report and returns what it did; raises what happens
+// before the destination opens.
 using RunConversion =
-    std::function<int32_t(const DictionaryPtr& settings, std::string& report, StatusOutput&)>;
+    std::function<RunOutcome(const DictionaryPtr& settings, std::string& report, StatusOutput&)>;
 
 // Writes the settings without passwords (unless the save-passwords flag is set) to
 // DefaultSettingsFile, shows the progress page, runs the conversion with the full settings
-// and ends on the result page. Error 1004 becomes an error block, a "Missing ODBC Driver"
-// message and the result page; any other error is raised again with its step number.
-void WizardNavigateRun(RunPageView& view, std::string& page, std::string& run_report,
-                       const RunConversion& convert);
+// and ends on the result page; returns the run's outcome (a Cancel is a stop on request).
+// Error 1004 becomes an error block, a "Missing ODBC Driver" message, the result page and a
+// failed outcome; any other error is raised again with its step number.
+RunOutcome WizardNavigateRun(RunPageView& view, std::string& page, std::string& run_report,
+                             const RunConversion& convert);
 
 // The result page: frame, Back, header, Exit focused, page "SAVESETTINGS", the report.
 void ShowResultPage(RunPageView& view, std::string& page, const std::string& run_report);

@@ -4,6 +4,7 @@
 
 #include "support/files.h"
 #include "support/safe.h"
+#include "support/text.h"
 #include "wizard/settings_store.h"
 
 namespace ferrolyte {
@@ -63,6 +64,30 @@ DictionaryPtr DefaultSettings() {
 
 DictionaryPtr SettingsSection(const DictionaryPtr& settings) {
   return settings ? settings->Section(kSettingsSection) : nullptr;
+}
+
+std::string SettingsProblem(const DictionaryPtr& section) {
+  if (!section) return "";
+  auto text = [&](const char* key) { return SafeStr(section->Item(key)); };
+  auto problem = [&](const char* key, const std::string& expected) {
+    return std::string("The setting ") + key + "=" + text(key) + " is not valid: " + expected;
+  };
+  const std::string method = text("destinationmethod");
+  const bool direct = EqualsIgnoreCase(method, "DIRECT");
+  if (!direct && !EqualsIgnoreCase(method, "DUMP"))
+    return problem("destinationmethod", "use DIRECT or DUMP.");
+  if (Trim(text("destinationdatabase")).empty())
+    return problem("destinationdatabase", "name the database to create or fill.");
+  if (!direct && Trim(text("destinationdumpfilename")).empty())
+    return problem("destinationdumpfilename", "name the dump file to write.");
+  const std::string port = text("destinationport");
+  if (direct && !port.empty()) {
+    bool digits = port.size() <= 5;
+    for (char c : port) digits = digits && c >= '0' && c <= '9';
+    if (!digits || std::stoi(port) < 1 || std::stoi(port) > 65535)
+      return problem("destinationport", "use a port number from 1 to 65535.");
+  }
+  return "";
 }
 
 void NormalizeSettings(const DictionaryPtr& settings) {

@@ -27,6 +27,11 @@ DictionaryPtr DefaultSettings();
 // The section dictionary of a settings dictionary, or null when there is none.
 DictionaryPtr SettingsSection(const DictionaryPtr& settings);
 
+// What makes the settings of a section unusable for a run, naming the key and the value:
+// a destination method other than DIRECT or DUMP (in any letter case), an empty database
+// name or dump file name, a port that is no number. Empty when there is nothing.
+std::string SettingsProblem(const DictionaryPtr& section);
+
 // Turns the on/off keys into "0"/"1" (a missing one gets its start-up default) and sets
 // memotype and datetimetype to their only supported values. Leaves a dictionary without the
 // settings section alone.

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
+#include "conversion/literals.h"
 #include "conversion_fixtures.h"
 #include "shell/program_flags.h"
 #include "support/files.h"
@@ -53,7 +56,7 @@ class ConversionRunTest : public ::testing::Test {
   }
 
   // Connections: the fake source for provider strings, a fresh fake server otherwise.
-  int32_t RunConversion() {
+  RunOutcome RunConversion() {
     auto open = [this](const std::string& cs) {
       opened_.push_back(cs);
       auto c = std::make_shared<Connection>();
@@ -66,13 +69,15 @@ class ConversionRunTest : public ::testing::Test {
         auto backend = std::make_unique<FakeServer>(&sent_);
         backend->reject = reject_;
         backend->database_count = database_count_;
+        backend->lost_rows["\"Orders\""] = lost_rows_;
         c->AttachBackend(std::move(backend));
       }
       return c;
     };
-    int32_t rc = destination_string_ ? MoveData2MySql(settings_, report_, schema_, status_, open,
-                                                      destination_string_)
-                                     : MoveData2MySql(settings_, report_, schema_, status_, open);
+    RunOutcome rc =
+        destination_string_
+            ? MoveData2MySql(settings_, report_, schema_, status_, open, destination_string_)
+            : MoveData2MySql(settings_, report_, schema_, status_, open);
     EXPECT_FALSE(Flags().transfer_running);
     return rc;
   }
@@ -89,14 +94,19 @@ class ConversionRunTest : public ::testing::Test {
   std::vector<std::string> opened_, sent_;
   std::function<bool(const std::string&)> reject_, fail_open;
   int64_t database_count_ = 0;
+  int64_t lost_rows_ = 0;
   DestinationStringBuilder destination_string_;
 };
 
 const char kOrdersDumpTail[] =
+    "SET client_encoding = 'UTF8';\r\n"
+    "\r\n"
     "CREATE DATABASE \"velkan\";\r\n"
     "\r\n"
     "-- NOTICE: At this place you need to connect to the new database and run the rest of the "
     "statements.\r\n"
+    "\r\n"
+    "SET client_encoding = 'UTF8';\r\n"
     "\r\n"
     "--\r\n"
     "-- Table structure for table 'Orders'\r\n"
@@ -122,7 +132,7 @@ const char kOrdersDumpTail[] =
 
 TEST_F(ConversionRunTest, OrdersDumpExample) {
   schema_ = SchemaXml({{"Orders", OrdersSpec().fields, {OrdersSpec().indexes[0]}}});
-  EXPECT_EQ(RunConversion(), 0);
+  EXPECT_EQ(RunConversion().ExitStatus(), 0);
   EXPECT_EQ(Dump(),
             "--\r\n"
             "-- DUMP FILE\r\n"
@@ -156,9 +166,10 @@ TEST_F(ConversionRunTest, OrdersDumpExample) {
             "--\r\n"
             "\r\n" +
                 std::string(kOrdersDumpTail));
-  EXPECT_EQ(report_,
-            "SETTINGS\r\n--------\r\nMoving data to " + dump_path_ +
-                "\r\n\r\nTABLES\r\n------------\r\nTable: Orders\r\n- 1 records moved\r\n");
+  EXPECT_EQ(report_, "SETTINGS\r\n--------\r\nMoving data to " + dump_path_ +
+                         "\r\n\r\nTABLES\r\n------------\r\nTable: Orders\r\n- 1 records moved\r\n"
+                         "\r\nRESULT\r\n------------\r\nOrders: complete (1 of 1 records)\r\n"
+                         "Result: completed\r\n");
   EXPECT_EQ(status_.lines, (std::vector<std::string>{"Moving data to destination", "Table: Orders",
                                                      "  Creating table", "  Moving records",
                                                      "  1 records moved", "  Transfer completed"}));
@@ -173,7 +184,7 @@ TEST_F(ConversionRunTest, HeaderListing) {
   Set("dropdatabase", 1);
   Set("storageengine", "InnoDB");
   Set("extra", Value(std::vector<Value>{Value("a"), Value("b")}));
-  EXPECT_EQ(RunConversion(), 0);
+  EXPECT_EQ(RunConversion().ExitStatus(), 0);
   std::string dump = Dump();
   std::string version = std::to_string(kVersionMajor) + "." + std::to_string(kVersionMinor) + "." +
                         std::to_string(kVersionRevision);
@@ -184,14 +195,14 @@ TEST_F(ConversionRunTest, HeaderListing) {
   for (const char* hidden : {"secret", "destinationport", "destinationusername",
                              "destinationmethod", "destinationdumpfilename", "sourcetables"})
     EXPECT_EQ(dump.find(hidden), std::string::npos) << hidden;
-  EXPECT_NE(dump.find("--\r\n\r\nDROP DATABASE IF EXISTS \"velkan\";\r\nCREATE DATABASE \"velkan\";"
-                      "\r\n\r\n-- NOTICE"),
+  EXPECT_NE(dump.find("--\r\n\r\nSET client_encoding = 'UTF8';\r\n\r\nDROP DATABASE IF EXISTS "
+                      "\"velkan\";\r\nCREATE DATABASE \"velkan\";\r\n\r\n-- NOTICE"),
             std::string::npos);
 }
 
 TEST_F(ConversionRunTest, SelectionOfTables) {
   schema_ = SchemaXml({{"Skipped", {{.name = "X", .type = 4}}, {}}, OrdersSpec()});
-  EXPECT_EQ(RunConversion(), 0);
+  EXPECT_EQ(RunConversion().ExitStatus(), 0);
   EXPECT_EQ(Dump().find("Skipped"), std::string::npos);
   EXPECT_EQ(report_.find("Skipped"), std::string::npos);
   for (const auto& line : status_.lines) EXPECT_EQ(line.find("Skipped"), std::string::npos);
@@ -201,12 +212,16 @@ TEST_F(ConversionRunTest, SelectionOfTables) {
 TEST_F(ConversionRunTest, RecordsOffKeepsKeysButWritesNoData) {
   Set("transferrecords", 0);
   Set("autocommit", 0);
-  EXPECT_EQ(RunConversion(), 0);
+  EXPECT_EQ(RunConversion().ExitStatus(), 0);
   std::string dump = Dump();
   EXPECT_NE(dump.find("PRIMARY KEY (\"ID\")"), std::string::npos);
   for (const char* absent : {"Dumping data", "INSERT", "setval", "COMMIT", "CREATE INDEX"})
     EXPECT_EQ(dump.find(absent), std::string::npos) << absent;
-  EXPECT_TRUE(report_.ends_with("Table: Orders\r\n- 0 records moved\r\n"));
+  EXPECT_TRUE(
+      report_.ends_with("Table: Orders\r\n- 0 records moved\r\n\r\nRESULT\r\n"
+                        "------------\r\nOrders: complete (records not transferred)\r\n"
+                        "Result: completed\r\n"))
+      << report_;
 }
 
 TEST_F(ConversionRunTest, CommitUnlessAutocommitIsOne) {
@@ -218,7 +233,7 @@ TEST_F(ConversionRunTest, CommitUnlessAutocommitIsOne) {
   for (const auto& c : cases) {
     SCOPED_TRACE(SafeStr(c.autocommit));
     Set("autocommit", c.autocommit);
-    ASSERT_EQ(RunConversion(), 0);
+    ASSERT_EQ(RunConversion().ExitStatus(), 0);
     std::string dump = Dump();
     size_t commit = dump.find("\r\nCOMMIT;\r\n\r\n");
     EXPECT_EQ(commit != std::string::npos, c.commit);
@@ -231,6 +246,7 @@ TEST_F(ConversionRunTest, CommitUnlessAutocommitIsOne) {
   }
 }
 
+// A stop on request ends the run, and the dump is left only under a name that says so.
 TEST_F(ConversionRunTest, CancelDuringATable) {
   source_.tables["Orders"] = OrdersRows(100);
   source_.tables["Later"] = {{"X"}, {3}, {{Value(1)}}};
@@ -240,43 +256,116 @@ TEST_F(ConversionRunTest, CancelDuringATable) {
   status_.on_events = [&] {
     if (status_.progress_position >= 25) Flags().abort_requested = true;
   };
-  EXPECT_EQ(RunConversion(), 0);
-  std::string dump = Dump();
+  const RunOutcome outcome = RunConversion();
+  EXPECT_EQ(outcome.result, RunResult::kStoppedOnRequest);
+  EXPECT_EQ(outcome.ExitStatus(), 130);
+  EXPECT_FALSE(FileExists(dump_path_));
+  ASSERT_TRUE(FileExists(dump_path_ + ".incomplete"));
+  std::string dump = ReadTextFile(dump_path_ + ".incomplete", "");
   EXPECT_NE(dump.find("VALUES (30, E'N');\r\n-- 30 records\r\n\r\nSELECT setval"),
             std::string::npos);
   EXPECT_NE(dump.find("COMMIT;\r\n\r\nCREATE INDEX \"Orders_ByName\""), std::string::npos);
   EXPECT_EQ(dump.find("Later"), std::string::npos);
-  EXPECT_TRUE(report_.ends_with("Table: Orders\r\n- 30 records moved\r\nTransfer was aborted\r\n"))
+  EXPECT_TRUE(dump.ends_with("\r\n-- INCOMPLETE DUMP: stopped on request\r\n")) << dump;
+  EXPECT_TRUE(report_.ends_with(
+      "Table: Orders\r\n- 30 records moved\r\nTransfer was aborted\r\n\r\nRESULT\r\n"
+      "------------\r\nOrders: partial (30 of 100 records): stopped on request\r\n"
+      "Later: not started\r\nThe dump is incomplete and was left as " +
+      dump_path_ + ".incomplete\r\nResult: stopped on request (2 of 2 tables not fully moved)\r\n"))
       << report_;
   EXPECT_EQ(status_.lines.back(), "  Transfer was aborted");
 }
 
-TEST_F(ConversionRunTest, FailedRecordTransferEndsTheRun) {
-  source_.tables["Orders"] = {{"ID", "Name"}, {3, 0}, {{Value(1), Value("x")}}};
+// A table that fails no longer takes the later tables with it, and the run does not pass for
+// a success.
+TEST_F(ConversionRunTest, FailedTableFailsTheRunButNotTheLaterTables) {
+  source_.tables["Orders"] = {
+      {"ID", "Name"}, {3, 205}, {{Value(1), Value::FromBytes(Bytes(kMaxBlobSize + 1, 0))}}};
   source_.tables["Later"] = {{"X"}, {3}, {{Value(1)}}};
   schema_ = SchemaXml({OrdersSpec(), {"Later", {{.name = "X", .type = 4}}, {}}});
   Set("sourcetables", Value::TextList({"Orders", "Orders\\ID", "Orders\\Name", "Later"}));
-  Set("autocommit", 0);
-  EXPECT_EQ(RunConversion(), 0);
-  std::string dump = Dump();
-  EXPECT_TRUE(dump.ends_with("-- Dumping data for table 'Orders'\r\n--\r\n\r\n")) << dump;
-  std::vector<std::string> report = Split(report_, "\r\n");
-  ASSERT_GE(report.size(), 6u);
-  EXPECT_EQ(report[6], "Table: Orders");
-  EXPECT_EQ(report[7], "Error moving data");
-  EXPECT_EQ(report[8], "Error: 1000");
-  EXPECT_EQ(report[10], "Transfer was aborted");
-  EXPECT_EQ(report_.find("records moved"), std::string::npos);
-  EXPECT_EQ(status_.lines.back(), "  Transfer was aborted");
+  const RunOutcome outcome = RunConversion();
+  EXPECT_EQ(outcome.result, RunResult::kCompletedWithFailures);
+  EXPECT_EQ(outcome.ExitStatus(), 3);
+  EXPECT_FALSE(Flags().abort_requested) << "a failure is no stop on request";
+  EXPECT_FALSE(FileExists(dump_path_));
+  const std::string dump = ReadTextFile(dump_path_ + ".incomplete", "");
+  EXPECT_NE(dump.find("INSERT INTO \"Later\" VALUES (1);"), std::string::npos);
+  EXPECT_TRUE(dump.ends_with("-- INCOMPLETE DUMP: 1 of 2 tables not fully moved\r\n"));
+  EXPECT_NE(report_.find("Table: Orders\r\nError moving data\r\nError: 1003\r\n"),
+            std::string::npos);
+  EXPECT_NE(report_.find("\r\nTable: Later\r\n"), std::string::npos);
+  EXPECT_NE(report_.find("\r\nOrders: failed (0 of 1 records): Error 1003: The maximum blob "),
+            std::string::npos)
+      << report_;
+  EXPECT_NE(report_.find("\r\nLater: complete (1 of 1 records)\r\n"), std::string::npos);
+  EXPECT_EQ(status_.lines.back(), "  Transfer incomplete: 1 of 2 tables not fully moved");
 }
 
-TEST_F(ConversionRunTest, UnparsableSchemaYieldsNoTables) {
-  schema_ = "<AccessDatabase><Tables><Table>";
-  EXPECT_EQ(RunConversion(), 0);
-  EXPECT_TRUE(Dump().ends_with(
-      "CREATE DATABASE \"velkan\";\r\n\r\n-- NOTICE: At this place you need to connect to the new "
-      "database and run the rest of the statements.\r\n\r\n"));
-  EXPECT_EQ(status_.lines.back(), "  Transfer completed");
+// Nothing is written when a selected table is not in the source: a truncated file reads as
+// one without tables, and its run must not replace the user's database with an empty one.
+TEST_F(ConversionRunTest, SelectedTablesTheSourceLacks) {
+  struct Case {
+    const char* what;
+    std::string schema;
+    std::vector<std::string> selection;
+    std::string report_line;  // expected first in the TABLES section
+    int status;
+  } cases[] = {
+      {"unreadable source",
+       "<AccessDatabase><Tables><Table>",
+       {"Orders"},
+       "Table: Orders\r\n- Not in the source database\r\n",
+       3},
+      {"misspelt",
+       SchemaXml({OrdersSpec()}),
+       {"Orderz", "Orders"},
+       "Table: Orderz\r\n- Not in the source database\r\n",
+       3},
+      {"other letter case",
+       SchemaXml({OrdersSpec()}),
+       {"orders", "orders\\ID", "orders\\Name"},
+       "Table: Orders\r\n- Selected as 'orders': the source holds it as 'Orders' (names compared "
+       "without regard to letter case)\r\n- 1 records moved\r\n",
+       0},
+      {"nothing selected", "<AccessDatabase><Tables><Table>", {}, "\r\nRESULT", 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    schema_ = c.schema;
+    Set("sourcetables", Value::TextList(c.selection));
+    report_.clear();
+    std::filesystem::remove(dump_path_);
+    EXPECT_EQ(RunConversion().ExitStatus(), c.status) << report_;
+    EXPECT_NE(report_.find("TABLES\r\n------------\r\n" + c.report_line), std::string::npos)
+        << report_;
+    if (c.status == 0) {
+      EXPECT_EQ(status_.lines.back(), "  Transfer completed");
+      // The column entries count under the other spelling too.
+      EXPECT_EQ(Dump().find("INSERT INTO \"Orders\" (\"ID\", \"Name\")") != std::string::npos,
+                !c.selection.empty());
+      continue;
+    }
+    EXPECT_FALSE(FileExists(dump_path_));
+    EXPECT_FALSE(FileExists(dump_path_ + ".incomplete"));
+    EXPECT_EQ(status_.lines.back(), "  Transfer failed");
+    EXPECT_TRUE(
+        report_.ends_with("Result: failed (selected tables are missing from the source or "
+                          "cannot be read there; nothing was written to the "
+                          "destination)\r\n"))
+        << report_;
+  }
+}
+
+// A table whose definition the source cannot read stops the run before the destination.
+TEST_F(ConversionRunTest, UnreadableTableDefinitionStopsBeforeTheDestination) {
+  source_.fail_count = true;
+  Set("dropdatabase", 1);
+  EXPECT_EQ(RunConversion().ExitStatus(), 3);
+  EXPECT_FALSE(FileExists(dump_path_));
+  EXPECT_NE(report_.find("Table: Orders\r\n- The source table cannot be read: Error -2147217865: "),
+            std::string::npos)
+      << report_;
 }
 
 std::string ErrorBlock(int number, const std::string& hint, const std::string& reason) {
@@ -289,22 +378,31 @@ std::string ErrorBlock(int number, const std::string& hint, const std::string& r
 TEST_F(ConversionRunTest, DumpFileError) {
   std::string path = dir_.File("missing/dump.sql");
   Set("destinationdumpfilename", path);
-  EXPECT_EQ(RunConversion(), 3);
+  EXPECT_EQ(RunConversion().ExitStatus(), 3);
   EXPECT_EQ(report_, "SETTINGS\r\n--------\r\nMoving data to " + path +
                          "\r\n\r\nTABLES\r\n------------\r\nError opening dump file: " + path +
-                         "\r\n" + ErrorBlock(76, "Open dump file", "Path not found: " + path));
-  EXPECT_EQ(status_.lines.back(), "Error opening dump file");
+                         "\r\n" + ErrorBlock(76, "Open dump file", "Path not found: " + path) +
+                         "\r\nRESULT\r\n------------\r\nOrders: not started\r\nResult: failed "
+                         "(Error 76: Path not found: " +
+                         path + ")\r\n");
+  EXPECT_EQ(status_.lines.end()[-2], "Error opening dump file");
+  EXPECT_EQ(status_.lines.back(), "  Transfer failed");
 }
 
 TEST_F(ConversionRunTest, MalformedSchemaEndsWithErrorBlock) {
   TableSpec spec = OrdersSpec();
   spec.fields[1].type_text = "text";
   schema_ = SchemaXml({spec});
-  EXPECT_EQ(RunConversion(), 3);
+  EXPECT_EQ(RunConversion().ExitStatus(), 3);
   // In a dump the statement quoted is the one written last.
   EXPECT_TRUE(report_.ends_with("Table: Orders\r\n" +
                                 ErrorBlock(13, "Loop tables", "Type mismatch") +
-                                "SQL: CREATE DATABASE \"velkan\"\r\n"))
+                                "SQL: CREATE DATABASE \"velkan\"\r\n\r\nRESULT\r\n------------\r\n"
+                                "Orders: failed (0 of 1 records): Error 13: Type mismatch\r\n"
+                                "The dump is incomplete and was left as " +
+                                dump_path_ +
+                                ".incomplete\r\nResult: failed (Error 13: Type "
+                                "mismatch)\r\n"))
       << report_;
 }
 
@@ -320,7 +418,7 @@ TEST_F(ConversionRunTest, TrickyNames) {
   source_.tables[table] = {{column, "Id's"}, {202, 3}, {{Value("O'Neil\\?"), Value(7)}}};
   Set("sourcetables", Value::TextList({table, table + "\\" + column, table + "\\Id's"}));
   Set("tableprefix", "p\"");
-  EXPECT_EQ(RunConversion(), 0);
+  EXPECT_EQ(RunConversion().ExitStatus(), 0);
   std::string qt = "\"p\"\"Kunden 'Ä\\\"\"x\"\"\"";
   std::string qc = "\"Straße \"\"Nr\"\" & <ä>?\"";
   std::string dump = Dump();
@@ -362,7 +460,7 @@ class DirectDestinationTest : public ConversionRunTest {
 
 TEST_F(DirectDestinationTest, StatementsInOrder) {
   Set("dropdatabase", 1);
-  EXPECT_EQ(RunConversion(), 0);
+  EXPECT_EQ(RunConversion().ExitStatus(), 0);
   EXPECT_EQ(opened_.size(), 3u);
   EXPECT_EQ(opened_[1],
             "Driver={PostgreSQL UNICODE};Server=localhost;Port=5432;Database=postgres;"
@@ -378,23 +476,25 @@ TEST_F(DirectDestinationTest, StatementsInOrder) {
                        "NOT NULL,   PRIMARY KEY (\"ID\"))",
                        "INSERT INTO \"Orders\" (\"ID\", \"Name\") VALUES (1, E'Anna')",
                        "SELECT setval('\"Orders_ID_seq\"', MAX(\"ID\")) FROM \"Orders\"", "COMMIT",
-                       "CREATE INDEX \"Orders_ByName\" ON \"Orders\" (\"Name\")"}));
+                       "CREATE INDEX \"Orders_ByName\" ON \"Orders\" (\"Name\")",
+                       "SELECT count(*) FROM \"Orders\""}));
   EXPECT_EQ(report_,
             "SETTINGS\r\n--------\r\nMoving data directly to PostgreSQL server\r\n\r\n"
             "TABLES\r\n------------\r\nTable: Orders\r\n- Table 'Orders' created\r\n"
-            "- 1 records moved\r\n");
+            "- 1 records moved\r\n\r\nRESULT\r\n------------\r\nOrders: complete (1 of 1 "
+            "records)\r\nResult: completed\r\n");
 }
 
 TEST_F(DirectDestinationTest, ExistingDatabaseIsFilled) {
   database_count_ = 1;
-  EXPECT_EQ(RunConversion(), 0);
+  EXPECT_EQ(RunConversion().ExitStatus(), 0);
   for (const auto& sql : sent_) EXPECT_EQ(sql.find("CREATE DATABASE"), std::string::npos);
   EXPECT_EQ(opened_.size(), 3u);
 }
 
 TEST_F(DirectDestinationTest, RejectedCreateTableStillCommits) {
   reject_ = [](const std::string& sql) { return sql.rfind("CREATE TABLE", 0) == 0; };
-  EXPECT_EQ(RunConversion(), 0);
+  EXPECT_EQ(RunConversion().ExitStatus(), 3);
   EXPECT_EQ(sent_.back(), "COMMIT");
   for (const auto& sql : sent_) {
     EXPECT_EQ(sql.find("INSERT"), std::string::npos);
@@ -407,14 +507,30 @@ TEST_F(DirectDestinationTest, RejectedCreateTableStillCommits) {
                          "\"(\"\r\n- 0 records moved\r\n"),
             std::string::npos)
       << report_;
+  EXPECT_NE(report_.find("\r\nOrders: failed (0 of 1 records): CREATE TABLE was rejected: Error "
+                         "-2147217900: ERROR: syntax error"),
+            std::string::npos)
+      << report_;
+  EXPECT_EQ(status_.lines.back(), "  Transfer incomplete: 1 of 1 tables not fully moved");
 }
 
 TEST_F(DirectDestinationTest, RejectedInsertIsReportedWithItsStatement) {
   reject_ = [](const std::string& sql) { return sql.rfind("INSERT", 0) == 0; };
-  EXPECT_EQ(RunConversion(), 0);
+  EXPECT_EQ(RunConversion().ExitStatus(), 3);
   EXPECT_NE(report_.find("Error moving data\r\nError: -2147217900\r\nReason: ERROR: syntax error "
                          "at or near \"(\"\r\nSQL: INSERT INTO \"Orders\" (\"ID\", \"Name\") "
-                         "VALUES (1, E'Anna')\r\nTransfer was aborted\r\n"),
+                         "VALUES (1, E'Anna')\r\n\r\nRESULT\r\n"),
+            std::string::npos)
+      << report_;
+}
+
+// The server's count of a created table is the last check: rows it does not hold fail it.
+TEST_F(DirectDestinationTest, DestinationCountIsChecked) {
+  source_.tables["Orders"] = OrdersRows(3);
+  lost_rows_ = 1;
+  EXPECT_EQ(RunConversion().ExitStatus(), 3);
+  EXPECT_NE(report_.find("- 3 records moved\r\n- Row count differs for table 'Orders': 3 records "
+                         "moved, the destination table holds 2\r\n"),
             std::string::npos)
       << report_;
 }
@@ -427,7 +543,7 @@ TEST_F(DirectDestinationTest, ConnectionErrorsHideThePassword) {
     fail_open = [db](const std::string& cs) {
       return cs.find(std::string("Database=") + db + ";") != std::string::npos;
     };
-    EXPECT_EQ(RunConversion(), 3);
+    EXPECT_EQ(RunConversion().ExitStatus(), 3);
     EXPECT_NE(
         report_.find("Error connecting to destination database.\r\nConnection: "
                      "Driver={PostgreSQL UNICODE};Server=localhost;Port=5432;Database=" +
@@ -442,7 +558,7 @@ TEST_F(DirectDestinationTest, ConnectionErrorsHideThePassword) {
               std::string::npos)
         << report_;
     EXPECT_EQ(report_.find("pw;x"), std::string::npos);
-    EXPECT_EQ(status_.lines.back(), "Error connecting to destination database");
+    EXPECT_EQ(status_.lines.end()[-2], "Error connecting to destination database");
   }
 }
 

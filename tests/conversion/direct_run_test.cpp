@@ -65,16 +65,18 @@ DictionaryPtr DirectSettings(const Source& source, const std::string& database) 
   return settings;
 }
 
-struct RunResult {
-  int32_t code = -1;
+struct RunRecord {
+  int32_t code = -1;  // the run's exit status
+  RunOutcome outcome;
   std::string report;
   RecordingStatus status;
 };
 
-std::unique_ptr<RunResult> RunConversion(const DictionaryPtr& settings, const Source& source) {
-  auto r = std::make_unique<RunResult>();
+std::unique_ptr<RunRecord> RunConversion(const DictionaryPtr& settings, const Source& source) {
+  auto r = std::make_unique<RunRecord>();
   Flags().abort_requested = false;
-  r->code = MoveData2MySql(settings, r->report, source.schema_xml, r->status);
+  r->outcome = MoveData2MySql(settings, r->report, source.schema_xml, r->status);
+  r->code = r->outcome.ExitStatus();
   return r;
 }
 
@@ -162,7 +164,8 @@ TEST_F(DirectRunTest, RejectedTableIsReportedAndTheRunGoesOn) {
   // A type of the same name makes CREATE TABLE fail while DROP TABLE IF EXISTS passes.
   ConnectTo(db.name())->Execute("CREATE DOMAIN \"Orders\" AS integer");
   auto run = RunConversion(DirectSettings(source_, db.name()), source_);
-  EXPECT_EQ(run->code, 0) << run->report;
+  EXPECT_EQ(run->code, 3) << run->report;
+  EXPECT_EQ(run->outcome.result, RunResult::kCompletedWithFailures);
   std::vector<std::string> lines = Split(run->report, "\r\n");
   auto at = std::find(lines.begin(), lines.end(), "- Creating 'Orders' failed");
   ASSERT_NE(at, lines.end()) << run->report;
@@ -186,7 +189,7 @@ TEST_F(DirectRunTest, RejectedInsertEndsTheRunWithTheStatement) {
   testing::Section(settings)->Set(
       "sourcetables", Value::TextList({"Orders", "Orders\\ID", "Orders\\Name", "Orders\\Qty"}));
   auto run = RunConversion(settings, source_);
-  EXPECT_EQ(run->code, 0) << run->report;  // a failed transfer ends the run like an abort
+  EXPECT_EQ(run->code, 3) << run->report;
   EXPECT_TRUE(Contains(run->report,
                        "Error moving data\r\nError: -2147217900\r\nReason: ERROR: "
                        "new row for relation \"Orders\" violates check constraint"))
@@ -235,7 +238,7 @@ TEST_F(DirectRunTest, ConnectionFailureGivesTheErrorBlockWithoutThePassword) {
     EXPECT_TRUE(Contains(run->report, "\r\nError: -2147467259\r\nHint: " + k.hint + "\r\nReason: "))
         << run->report;
     EXPECT_TRUE(Contains(run->report, k.reason)) << run->report;
-    EXPECT_EQ(run->status.lines.back(), "Error connecting to destination database");
+    EXPECT_EQ(run->status.lines.end()[-2], "Error connecting to destination database");
   }
 }
 

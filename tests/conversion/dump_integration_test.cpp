@@ -90,7 +90,8 @@ class DumpLoader {
     Flags().abort_requested = false;
     std::string report;
     RecordingStatus status;
-    ASSERT_EQ(MoveData2MySql(settings, report, scanned.schema_xml, status), 0) << report;
+    ASSERT_EQ(MoveData2MySql(settings, report, scanned.schema_xml, status).ExitStatus(), 0)
+        << report;
     ASSERT_EQ(status.lines.back(), "  Transfer completed") << report;
     report_ = report;
 

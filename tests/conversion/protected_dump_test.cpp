@@ -159,7 +159,7 @@ class ProtectedDumpTest : public ::testing::Test {
     testing::Section(settings)->Set("sourcepassword", password);
     report_.clear();
     status_ = RecordingStatus();
-    return MoveData2MySql(settings, report_, schema_xml, status_);
+    return MoveData2MySql(settings, report_, schema_xml, status_).ExitStatus();
   }
 
   testing::TempDir dir_;

@@ -49,7 +49,7 @@ struct FakeEngine {
     };
   }
   bool dependency_error = false, scan_error = false, convert_error = false;
-  int32_t result = 0;
+  RunOutcome result;
   SourceFields scanned;
   DictionaryPtr converted;
   std::string schema;
@@ -79,6 +79,8 @@ class StartupTest : public ::testing::Test {
                          "  sourceusername=me\r\n"
                          "  sourcesystemdatabase=/data/system.mdw\r\n"
                          "  destinationmethod=DUMP\r\n"
+                         "  destinationdatabase=shop\r\n"
+                         "  destinationdumpfilename=/data/shop.sql\r\n"
                          "  maintenancedb=\r\n"
                          "  sourcetables[]=\"A\",\"B\"\r\n");
   }
@@ -114,11 +116,29 @@ TEST_F(StartupTest, AutorunConvertsWithTheLoadedSettings) {
 
 TEST_F(StartupTest, ConversionOutcomeSetsTheExitStatus) {
   const std::string file = GoodSettings();
-  engine_.result = 3;
-  EXPECT_EQ(Run({"settings=" + file, "autorun"}), kExitConversion);
-  EXPECT_EQ(LogEntries().back(), "End");
+  TableOutcome failed;
+  failed.result = TableResult::kFailed;
+  struct Case {
+    RunResult result;
+    std::vector<TableOutcome> tables;
+    int status;
+  } cases[] = {
+      {RunResult::kCompleted, {}, kExitOk},
+      {RunResult::kCompletedWithFailures, {failed}, kExitConversion},
+      {RunResult::kFailed, {}, kExitConversion},
+      {RunResult::kStoppedOnRequest, {}, 130},
+      // A table that failed before the stop still makes the run a failure.
+      {RunResult::kStoppedOnRequest, {failed}, kExitConversion},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.result));
+    engine_.result.result = c.result;
+    engine_.result.tables = c.tables;
+    EXPECT_EQ(Run({"settings=" + file, "autorun"}), c.status);
+    EXPECT_EQ(LogEntries().back(), "End");
+  }
 
-  engine_.result = 0;
+  engine_.result = RunOutcome{};
   engine_.convert_error = true;
   EXPECT_EQ(Run({"settings=" + file, "autorun", "hide"}), kExitFatal);
   std::vector<std::string> log = LogEntries();
@@ -171,6 +191,42 @@ TEST_F(StartupTest, AutorunHaltsWhenTheSettingsFileCannotBeLoaded) {
   }
   EXPECT_TRUE(presenter_.shown.empty());
   EXPECT_FALSE(engine_.converted);
+}
+
+// Settings that cannot mean what they say end the run before the scan, naming key and value.
+TEST_F(StartupTest, SettingsThatCannotBeUsedAreRefused) {
+  struct Case {
+    std::string lines;
+    std::string named;  // "" when the settings are usable
+  } cases[] = {
+      {"destinationmethod=direct\r\n  destinationport=5433", ""},
+      {"destinationmethod=Dump", ""},
+      {"destinationmethod=FTP", "destinationmethod=FTP"},
+      {"destinationmethod=DUMP\r\n  destinationdatabase=", "destinationdatabase="},
+      {"destinationmethod=DUMP\r\n  destinationdumpfilename=", "destinationdumpfilename="},
+      {"destinationmethod=DIRECT\r\n  destinationport=54x2", "destinationport=54x2"},
+      {"destinationmethod=DIRECT\r\n  destinationport=70000", "destinationport=70000"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.lines);
+    engine_.converted = nullptr;
+    const std::string file = WriteSettings("job.ini",
+                                           "[Velkan Ferrolyte]\r\n  destinationdatabase=shop\r\n"
+                                           "  destinationdumpfilename=/data/shop.sql\r\n  " +
+                                               c.lines + "\r\n");
+    const int status = Run({"settings=" + file, "autorun", "hide"});
+    if (c.named.empty()) {
+      EXPECT_EQ(status, kExitOk);
+      EXPECT_TRUE(engine_.converted);
+      continue;
+    }
+    EXPECT_EQ(status, kExitSettings);
+    EXPECT_FALSE(engine_.converted);
+    std::vector<std::string> log = LogEntries();
+    ASSERT_GE(log.size(), 2u);
+    EXPECT_EQ(log[log.size() - 2].rfind("The setting " + c.named + " is not valid: ", 0), 0u)
+        << log[log.size() - 2];
+  }
 }
 
 TEST_F(StartupTest, DependencyFailureIsFatal) {

@@ -86,7 +86,7 @@ TEST_F(RunPageTest, KeepsSettingsWithoutPasswordsButRunsWithThem) {
                       EXPECT_TRUE(report.empty());
                       EXPECT_FALSE(Flags().abort_requested);
                       report += "Tables: 1\r\n";
-                      return 0;
+                      return RunOutcome{};
                     });
   ASSERT_TRUE(seen);
   EXPECT_TRUE(file_existed_during_run);
@@ -112,7 +112,7 @@ TEST_F(RunPageTest, KeepsSettingsWithoutPasswordsButRunsWithThem) {
 
 TEST_F(RunPageTest, SavePasswordsFlagKeepsThemAndAutorunWritesNothing) {
   Flags().save_passwords = true;
-  auto convert = [](const DictionaryPtr&, std::string&, StatusOutput&) { return 0; };
+  auto convert = [](const DictionaryPtr&, std::string&, StatusOutput&) { return RunOutcome{}; };
   WizardNavigateRun(view_, page_, report_, convert);
   EXPECT_EQ(SettingsSection(ReadIniFile(DefaultSettingsFile()))->Item("sourcepassword").Text(),
             "src-pw");
@@ -127,13 +127,15 @@ TEST_F(RunPageTest, SavePasswordsFlagKeepsThemAndAutorunWritesNothing) {
 
 TEST_F(RunPageTest, MissingDriverEndsOnTheResultPageWithAnErrorBlock) {
   const std::string text = "No 32 bit PostgreSQL Unicode ODBC driver was found on your computer.";
-  WizardNavigateRun(view_, page_, report_,
-                    [&](const DictionaryPtr&, std::string& report, StatusOutput&) -> int32_t {
-                      report += "Settings\r\n";
-                      Flags().transfer_running = true;
-                      throw Error(1004, text);
-                    });
+  const RunOutcome outcome = WizardNavigateRun(
+      view_, page_, report_,
+      [&](const DictionaryPtr&, std::string& report, StatusOutput&) -> RunOutcome {
+        report += "Settings\r\n";
+        Flags().transfer_running = true;
+        throw Error(1004, text);
+      });
   EXPECT_EQ(page_, "SAVESETTINGS");
+  EXPECT_EQ(outcome.ExitStatus(), 3);
   EXPECT_FALSE(Flags().transfer_running);
   EXPECT_EQ(view_.shown_report, "Settings\r\n\r\nERROR\r\n------------\r\n" + text + "\r\n");
   ASSERT_EQ(presenter_.titles.size(), 1u);
@@ -146,7 +148,7 @@ TEST_F(RunPageTest, MissingDriverEndsOnTheResultPageWithAnErrorBlock) {
 TEST_F(RunPageTest, OtherErrorsNameTheStepAndStayOnTheProgressPage) {
   try {
     WizardNavigateRun(view_, page_, report_,
-                      [](const DictionaryPtr&, std::string&, StatusOutput&) -> int32_t {
+                      [](const DictionaryPtr&, std::string&, StatusOutput&) -> RunOutcome {
                         throw Error(3024, "Could not find file 'x.mdb'.");
                       });
     FAIL() << "the error was swallowed";
@@ -169,7 +171,7 @@ TEST_F(RunPageTest, UnwritableSettingsFolderStopsBeforeTheRun) {
   EXPECT_THROW(WizardNavigateRun(view_, page_, report_,
                                  [&](const DictionaryPtr&, std::string&, StatusOutput&) {
                                    ran = true;
-                                   return 0;
+                                   return RunOutcome{};
                                  }),
                Error);
   EXPECT_FALSE(ran);

@@ -1,0 +1,118 @@
+#include "conversion/run_outcome.h"
+
+namespace ferrolyte {
+namespace {
+
+std::string Records(const TableOutcome& t) {
+  if (!t.records_transferred) return "records not transferred";
+  std::string text = std::to_string(t.rows_moved);
+  if (t.rows_expected) text += " of " + std::to_string(*t.rows_expected);
+  return text + " records";
+}
+
+std::string TableLine(const TableOutcome& t) {
+  std::string line = t.source_name;
+  if (!t.destination_name.empty() && t.destination_name != t.source_name)
+    line += " -> " + t.destination_name;
+  line += ": ";
+  line += TableResultText(t.result);
+  const bool nothing_read = t.result == TableResult::kFailed && !t.rows_expected && !t.rows_moved;
+  if (t.result != TableResult::kNotStarted && !nothing_read) line += " (" + Records(t) + ")";
+  if (!t.reason.empty()) line += ": " + t.reason;
+  return line;
+}
+
+std::string ResultLine(const RunOutcome& o) {
+  const std::string tables = std::to_string(o.TablesNotComplete()) + " of " +
+                             std::to_string(o.tables.size()) + " tables not fully moved";
+  switch (o.result) {
+    case RunResult::kCompleted:
+      return "Result: completed";
+    case RunResult::kCompletedWithFailures:
+      return "Result: completed with failed tables (" + tables + ")";
+    case RunResult::kStoppedOnRequest:
+      return "Result: stopped on request (" + tables + ")";
+    case RunResult::kFailed:
+      return "Result: failed (" + (o.reason.empty() ? tables : o.reason) + ")";
+  }
+  return "";
+}
+
+}  // namespace
+
+int RunOutcome::ExitStatus() const {
+  switch (result) {
+    case RunResult::kCompleted:
+      return 0;
+    case RunResult::kStoppedOnRequest:
+      return AnyTableFailed() ? 3 : kExitStoppedOnRequest;
+    case RunResult::kCompletedWithFailures:
+    case RunResult::kFailed:
+      return 3;
+  }
+  return 3;
+}
+
+int RunOutcome::TablesNotComplete() const {
+  int n = 0;
+  for (const TableOutcome& t : tables) n += t.result != TableResult::kComplete;
+  return n;
+}
+
+bool RunOutcome::AnyTableFailed() const {
+  for (const TableOutcome& t : tables)
+    if (t.result == TableResult::kFailed) return true;
+  return false;
+}
+
+TableOutcome* RunOutcome::Find(const std::string& source_name) {
+  for (TableOutcome& t : tables)
+    if (t.source_name == source_name) return &t;
+  return nullptr;
+}
+
+const char* TableResultText(TableResult result) {
+  switch (result) {
+    case TableResult::kComplete:
+      return "complete";
+    case TableResult::kPartial:
+      return "partial";
+    case TableResult::kFailed:
+      return "failed";
+    case TableResult::kNotStarted:
+      return "not started";
+  }
+  return "";
+}
+
+std::string ResultSection(const RunOutcome& outcome) {
+  std::string text = "\r\nRESULT\r\n------------\r\n";
+  for (const TableOutcome& t : outcome.tables) text += TableLine(t) + "\r\n";
+  if (!outcome.incomplete_dump.empty())
+    text += "The dump is incomplete and was left as " + outcome.incomplete_dump + "\r\n";
+  return text + ResultLine(outcome) + "\r\n";
+}
+
+std::string FinalStatusLine(const RunOutcome& outcome) {
+  switch (outcome.result) {
+    case RunResult::kCompleted:
+      return "  Transfer completed";
+    case RunResult::kCompletedWithFailures:
+      return "  Transfer incomplete: " + std::to_string(outcome.TablesNotComplete()) + " of " +
+             std::to_string(outcome.tables.size()) + " tables not fully moved";
+    case RunResult::kStoppedOnRequest:
+      return "  Transfer was aborted";
+    case RunResult::kFailed:
+      return "  Transfer failed";
+  }
+  return "";
+}
+
+std::string OneLine(const std::string& text) {
+  std::string out = text;
+  for (char& c : out)
+    if (c == '\r' || c == '\n') c = ' ';
+  return out;
+}
+
+}  // namespace ferrolyte

@@ -1,0 +1,75 @@
+// What a conversion run did, as a value: per selected table whether it arrived whole, and
+// how the run as a whole ended. The exit status, the report's result section and the final
+// status line are all derived from this one value.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace ferrolyte {
+
+enum class TableResult {
+  kComplete,    // every row the source holds is at the destination
+  kPartial,     // some rows are (a stop on request, or a row walk that ended short)
+  kFailed,      // the table or its rows were refused, or it is not in the source
+  kNotStarted,  // the run ended before it
+};
+
+enum class RunResult {
+  kCompleted,              // every selected table is complete
+  kCompletedWithFailures,  // the run went through, but some table is not complete
+  kStoppedOnRequest,       // Ctrl+C, Cancel or SIGTERM
+  kFailed,                 // the run itself ended early (source unreadable, destination lost)
+};
+
+struct TableOutcome {
+  std::string source_name;       // as the source holds it
+  std::string destination_name;  // prefix and shortening applied
+  TableResult result = TableResult::kNotStarted;
+  int64_t rows_moved = 0;
+  // The row count the source's table definition stores; empty when it was not read.
+  std::optional<int64_t> rows_expected;
+  bool records_transferred = true;  // false with transferrecords off
+  std::string reason;               // why it is partial or failed; one line
+  // Facts the user must know even when the table is complete: shortened names, a name
+  // matched without regard to case, columns carried as hexadecimal text, lost keys.
+  std::vector<std::string> notes;
+};
+
+struct RunOutcome {
+  RunResult result = RunResult::kCompleted;
+  std::vector<TableOutcome> tables;  // every selected table, in the order of the run
+  std::string reason;                // why the run failed; one line
+  std::string incomplete_dump;       // where a dump that did not complete was left
+
+  // 0 completed; 3 a table not fully moved or a statement failed; 130 stopped on request
+  // (3 when a table had failed before the stop).
+  int ExitStatus() const;
+  // Selected tables that are not complete.
+  int TablesNotComplete() const;
+  bool AnyTableFailed() const;
+  TableOutcome* Find(const std::string& source_name);
+};
+
+inline constexpr int kExitStoppedOnRequest = 130;  // as shells report SIGINT
+inline constexpr int kExitTerminated = 143;        // as shells report SIGTERM
+
+// "complete", "partial", "failed", "not started".
+const char* TableResultText(TableResult result);
+// The report's result section: a heading, one line per selected table, the run's result;
+// CR LF after every line.
+std::string ResultSection(const RunOutcome& outcome);
+// The last status line of a run: "  Transfer completed" only when it completed.
+std::string FinalStatusLine(const RunOutcome& outcome);
+// The text without CR and LF, so that it stays on one line (of a report, of a comment).
+std::string OneLine(const std::string& text);
+
+// Set to stop the running conversion before its next row, without waiting for the next
+// event processing. A lock-free atomic, so that a signal handler may set it.
+inline std::atomic<bool> stop_before_next_row{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+}  // namespace ferrolyte
