@@ -233,7 +233,8 @@ class SelectionRunTest : public QObject {
     const QString ini = File("chosen.ini");
     WriteTextFile(ini.toStdString(),
                   "[Velkan Ferrolyte]\r\n  sourcefilename=" + File("shop.mdb").toStdString() +
-                      "\r\n  destinationmethod=DUMP\r\n  destinationdumpfilename=" +
+                      "\r\n  destinationmethod=DUMP\r\n  destinationdatabase=shop\r\n"
+                      "  destinationdumpfilename=" +
                       File("out.sql").toStdString() +
                       "\r\n  sourcetables[]=\"Orders\",\"Orders\\Item\",\"Customers\"\r\n");
     {
@@ -426,8 +427,14 @@ class SelectionRunTest : public QObject {
     QCOMPARE(clicks, 1);
     QCOMPARE(boxes_, (QStringList{"Ferrolyte: Do you wish to cancel the transfer?"}));
     QCOMPARE(Page(), QStringLiteral("SAVESETTINGS"));
-    QVERIFY(F().RunReport().ends_with("Transfer was aborted\r\n"));
-    const QStringList dump = Lines(File("long.sql"));
+    // The window's Cancel is a stop on request, and the dump says it is not whole.
+    const std::string report = F().RunReport();
+    QVERIFY(report.find("Transfer was aborted\r\n\r\nRESULT\r\n") != std::string::npos);
+    QVERIFY(report.find("\r\nLong: partial (10 of 500 records): stopped on request\r\n") !=
+            std::string::npos);
+    QVERIFY(report.ends_with("Result: stopped on request (1 of 1 tables not fully moved)\r\n"));
+    QVERIFY(!QFile::exists(File("long.sql")));
+    const QStringList dump = Lines(File("long.sql") + ".incomplete");
     QCOMPARE(CountStarting(dump, "INSERT INTO \"Long\""), 10);
     QVERIFY(dump.contains("-- 10 records"));
     QVERIFY(F().isVisible());
