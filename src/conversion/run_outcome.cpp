@@ -71,6 +71,10 @@ TableOutcome* RunOutcome::Find(const std::string& source_name) {
   return nullptr;
 }
 
+const TableOutcome* RunOutcome::Find(const std::string& source_name) const {
+  return const_cast<RunOutcome*>(this)->Find(source_name);
+}
+
 const char* TableResultText(TableResult result) {
   switch (result) {
     case TableResult::kComplete:

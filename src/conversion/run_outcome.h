@@ -51,7 +51,9 @@ struct RunOutcome {
   // Selected tables that are not complete.
   int TablesNotComplete() const;
   bool AnyTableFailed() const;
+  // The selected table of that source name, or null.
   TableOutcome* Find(const std::string& source_name);
+  const TableOutcome* Find(const std::string& source_name) const;
 };
 
 inline constexpr int kExitStoppedOnRequest = 130;  // as shells report SIGINT

@@ -179,7 +179,7 @@ TEST_F(DirectRunTest, RejectedTableIsReportedAndTheRunGoesOn) {
   EXPECT_EQ(Count(*ConnectTo(db.name()), "Notes"), 1);
 }
 
-TEST_F(DirectRunTest, RejectedInsertEndsTheRunWithTheStatement) {
+TEST_F(DirectRunTest, RejectedInsertFailsTheTableWithTheStatement) {
   ScratchDatabase db("insert");
   ConnectTo(db.name())->Execute(
       "CREATE TABLE \"Orders\" (\"ID\" int, \"Name\" varchar(50) CHECK (\"Name\" <> 'poison'), "
@@ -199,10 +199,130 @@ TEST_F(DirectRunTest, RejectedInsertEndsTheRunWithTheStatement) {
                        "E'poison', 5)\r\n"))
       << run->report;
   EXPECT_FALSE(Contains(run->report, "records moved")) << "the table ends without its count";
+  EXPECT_TRUE(Contains(run->report, "\r\nOrders: failed (2 of 3 records): Error -2147217900: "))
+      << run->report;
   auto c = ConnectTo(db.name());
   EXPECT_EQ(Count(*c, "Orders"), 2);  // the rows before stay
   c.reset();
   EXPECT_EQ(SessionsOn(db.name()), 0) << "a run that failed half-way left a session open";
+}
+
+// Access does not always enforce a unique index; the server does. The table fails with the
+// rows before the duplicate, and the tables after it still move.
+TEST_F(DirectRunTest, DuplicatesUnderAUniqueIndexFailTheTableNotTheRun) {
+  const std::string path = dir_.File("keyed.mdb");
+  {
+    aw::DatabaseWriter db(path);
+    aw::Table keyed{.name = "Keyed"};
+    keyed.columns = {{.name = "Code", .type = aw::ColumnType::kLong}};
+    keyed.indexes = {{.name = "ByCode", .columns = {{"Code"}}, .unique = true}};
+    aw::TableWriter& rows = db.AddTable(keyed);
+    for (int code : {1, 2, 3, 2, 4}) rows.AddRow({code});
+    aw::Table other{.name = "Other"};
+    other.columns = {{.name = "N", .type = aw::ColumnType::kLong}};
+    db.AddTable(other).AddRow({1});
+    db.Finish();
+  }
+  const Source source = Scan(path);
+  ScratchDatabase db("keyed", /*create=*/false);
+  auto run = RunConversion(DirectSettings(source, db.name()), source);
+  EXPECT_EQ(run->code, 3) << run->report;
+  EXPECT_EQ(run->outcome.result, RunResult::kCompletedWithFailures);
+  const TableOutcome* keyed = run->outcome.Find("Keyed");
+  ASSERT_TRUE(keyed);
+  EXPECT_EQ(keyed->result, TableResult::kFailed);
+  EXPECT_EQ(keyed->rows_moved, 3);
+  EXPECT_EQ(keyed->rows_expected, 5);
+  EXPECT_EQ(run->outcome.Find("Other")->result, TableResult::kComplete);
+  auto c = ConnectTo(db.name());
+  EXPECT_EQ(Count(*c, "Keyed"), 3);
+  EXPECT_EQ(Count(*c, "Other"), 1);
+}
+
+// A server that goes away mid-table ends the run: that table failed, the later ones did not
+// start, and nothing says the transfer completed.
+TEST_F(DirectRunTest, ConnectionLostMidTableEndsTheRun) {
+  const std::string path = dir_.File("long.mdb");
+  {
+    aw::DatabaseWriter db(path);
+    aw::Table t{.name = "Long"};
+    t.columns = {{.name = "N", .type = aw::ColumnType::kLong}};
+    aw::TableWriter& rows = db.AddTable(t);
+    for (int i = 0; i < 100; ++i) rows.AddRow({i});
+    aw::Table z{.name = "Zlater"};
+    z.columns = {{.name = "N", .type = aw::ColumnType::kLong}};
+    db.AddTable(z).AddRow({1});
+    db.Finish();
+  }
+  const Source source = Scan(path);
+  ScratchDatabase db("lost", /*create=*/false);
+  RecordingStatus status;
+  auto admin = ConnectTo(MaintenanceDb());
+  bool terminated = false;
+  status.on_events = [&] {
+    if (terminated || status.progress_position < 20) return;
+    terminated = true;
+    admin->Execute("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE datname = '" +
+                   db.name() + "' AND pid <> pg_backend_pid()");
+  };
+  std::string report;
+  const RunOutcome outcome =
+      MoveData2MySql(DirectSettings(source, db.name()), report, source.schema_xml, status);
+  ASSERT_TRUE(terminated);
+  EXPECT_EQ(outcome.result, RunResult::kFailed) << report;
+  EXPECT_EQ(outcome.ExitStatus(), 3);
+  EXPECT_EQ(outcome.Find("Long")->result, TableResult::kFailed);
+  EXPECT_EQ(outcome.Find("Long")->rows_moved, 20);
+  EXPECT_EQ(outcome.Find("Zlater")->result, TableResult::kNotStarted);
+  EXPECT_EQ(status.lines.back(), "  Transfer failed");
+  EXPECT_TRUE(Contains(report, "\r\nLong: failed (20 of 100 records): ")) << report;
+  EXPECT_TRUE(Contains(report, "\r\nZlater: not started\r\n")) << report;
+  EXPECT_TRUE(Contains(report,
+                       "\r\nResult: failed (the destination could not be written any "
+                       "more: "))
+      << report;
+  EXPECT_EQ(Count(*ConnectTo(db.name()), "Long"), 20);
+}
+
+// A source that cannot be read as it was scanned must not cost the user the database the run
+// would have replaced: nothing is dropped or created.
+TEST_F(DirectRunTest, UnreadableSourceLeavesTheDatabaseAsItWas) {
+  const std::string damaged = dir_.File("damaged.mdb");
+  {
+    const std::string bytes = ReadTextFile(path_, "");
+    WriteTextFile(damaged, bytes.substr(0, bytes.size() / 2));
+  }
+  Source stale = source_;  // scanned before the file was damaged
+  stale.path = damaged;
+  std::vector<Source> sources = {stale};
+  try {
+    Source rescanned = Scan(damaged);
+    rescanned.selection = source_.selection;
+    sources.push_back(rescanned);
+  } catch (const Error&) {
+    // A scan that refuses the file stops the run before it starts.
+  }
+  for (const Source& source : sources) {
+    SCOPED_TRACE(source.schema_xml.size());
+    ScratchDatabase db("kept");
+    ConnectTo(db.name())->Execute("CREATE TABLE keep_me (x int)");
+    DictionaryPtr settings = DirectSettings(source, db.name());
+    testing::Section(settings)->Set("dropdatabase", 1);
+    std::string report;
+    RecordingStatus status;
+    try {
+      EXPECT_EQ(MoveData2MySql(settings, report, source.schema_xml, status).ExitStatus(), 3)
+          << report;
+      EXPECT_TRUE(Contains(report, "nothing was written to the destination")) << report;
+    } catch (const Error& e) {
+      // Refused while opening the source: before the destination, too.
+    }
+    EXPECT_EQ(QueryValue(*ConnectTo(db.name()),
+                         "SELECT COUNT(*) FROM pg_tables WHERE tablename='keep_me'")
+                  .AsInteger(),
+              1)
+        << report;
+  }
 }
 
 TEST_F(DirectRunTest, ConnectionFailureGivesTheErrorBlockWithoutThePassword) {
