@@ -368,6 +368,39 @@ TEST_F(ConversionRunTest, UnreadableTableDefinitionStopsBeforeTheDestination) {
       << report_;
 }
 
+// A line break in a name or a setting would end its comment line and make the rest SQL.
+TEST_F(ConversionRunTest, NamesInCommentsStayOnTheirLine) {
+  const std::string table = "zz\nCREATE TABLE pwned(); --";
+  schema_ = SchemaXml({{table, {{.name = "X", .type = 4}}, {}}});
+  source_.tables[table] = {{"X"}, {3}, {{Value(1)}}};
+  Set("sourcetables", Value::TextList({table}));
+  Set("tableprefix", "p\r\nDROP TABLE x; --");
+  EXPECT_EQ(RunConversion().ExitStatus(), 0) << report_;
+  const std::string dump = Dump();
+  EXPECT_NE(dump.find("\r\n--   tableprefix=p  DROP TABLE x; --\r\n"), std::string::npos) << dump;
+  EXPECT_NE(dump.find("\r\n-- Table structure for table 'p  DROP TABLE x; --zz CREATE TABLE "
+                      "pwned(); --'\r\n"),
+            std::string::npos);
+  EXPECT_NE(dump.find("\r\n-- Dumping data for table 'zz CREATE TABLE pwned(); --'\r\n"),
+            std::string::npos);
+}
+
+// A table selected without its fields loses its keys and indexes; the report says so.
+TEST_F(ConversionRunTest, SelectionWithoutFieldsIsReported) {
+  const std::string note =
+      "- Selected without its fields: all fields are moved, but without the primary key, unique "
+      "constraints and indexes (select the fields to keep them)\r\n";
+  for (bool fields : {false, true}) {
+    SCOPED_TRACE(fields);
+    Set("sourcetables", fields ? Value::TextList({"Orders", "Orders\\ID", "Orders\\Name"})
+                               : Value::TextList({"Orders"}));
+    report_.clear();
+    EXPECT_EQ(RunConversion().ExitStatus(), 0);
+    EXPECT_EQ(report_.find("Table: Orders\r\n" + note) != std::string::npos, !fields) << report_;
+    EXPECT_EQ(Dump().find("PRIMARY KEY") != std::string::npos, fields);
+  }
+}
+
 std::string ErrorBlock(int number, const std::string& hint, const std::string& reason) {
   return "Program Version: " + std::to_string(kVersionMajor) + "." + std::to_string(kVersionMinor) +
          ".0." + std::to_string(kVersionRevision) +

@@ -38,11 +38,12 @@ std::string ShellQuote(const std::string& s) {
 }
 
 // Runs psql with the arguments; returns its standard output, fails the test on an error.
-std::string Psql(const TempDir& dir, const std::string& args) {
+std::string Psql(const TempDir& dir, const std::string& args,
+                 const std::string& client_encoding = "UTF8") {
   std::string out = dir.File("psql.out"), err = dir.File("psql.err");
-  int rc = std::system(
-      ("PGCLIENTENCODING=UTF8 psql -X -q -v ON_ERROR_STOP=1 " + args + " > " + out + " 2> " + err)
-          .c_str());
+  int rc = std::system(("PGCLIENTENCODING=" + client_encoding + " psql -X -q -v ON_ERROR_STOP=1 " +
+                        args + " > " + out + " 2> " + err)
+                           .c_str());
   std::string errors = ReadTextFile(err, "utf-8");
   EXPECT_EQ(rc, 0) << errors;
   EXPECT_EQ(errors.find("ERROR"), std::string::npos) << errors;
@@ -80,7 +81,9 @@ class DumpLoader {
     }
   }
 
-  void Load(const std::string& access_file, const Scanned& scanned) {
+  // Loads under the client encoding psql is given, as a user's environment may set it.
+  void Load(const std::string& access_file, const Scanned& scanned,
+            const std::string& client_encoding = "UTF8") {
     database_ = UniqueDatabase();
     std::string dump = dir_.File("dump.sql");
     DictionaryPtr settings = testing::RunSettings(dump, scanned.selection);
@@ -101,9 +104,9 @@ class DumpLoader {
     ASSERT_NE(at, std::string::npos);
     WriteTextFile(dir_.File("part1.sql"), text.substr(0, at));
     WriteTextFile(dir_.File("rest.sql"), text.substr(at));
-    Psql(dir_, "-f " + dir_.File("part1.sql"));
+    Psql(dir_, "-f " + dir_.File("part1.sql"), client_encoding);
     loaded_ = true;
-    Psql(dir_, "-d " + database_ + " -f " + dir_.File("rest.sql"));
+    Psql(dir_, "-d " + database_ + " -f " + dir_.File("rest.sql"), client_encoding);
   }
 
   // Rows of the query, each a list of column texts; NULL reads as "<NULL>".
@@ -313,6 +316,60 @@ TEST_F(DumpIntegrationTest, AccessDefaultsAreDefaultsTheServerApplies) {
           {"1", "<NULL>", "<NULL>", "f", "old", "1", "f"},
           {"2", "2009-03-07 00:00:00", "2020-01-15 14:05:09", "t", "it's \"new\"", "42", "t"}}))
       << loader.report();
+}
+
+// The dump says its own encoding, so a client set to another one reads the same text.
+TEST_F(DumpIntegrationTest, DumpLoadsUnderAnotherClientEncoding) {
+  const std::string path = dir_.File("greetings.mdb");
+  {
+    aw::DatabaseWriter db(path);
+    aw::Table t{.name = "Grüße"};
+    t.columns = {{.name = "Wort", .type = aw::ColumnType::kText, .size = 20}};
+    db.AddTable(t).AddRow({"Grüße"});
+    db.Finish();
+  }
+  DumpLoader loader(dir_);
+  ASSERT_NO_FATAL_FAILURE(loader.Load(path, Scan(path), "LATIN1"));
+  EXPECT_EQ(loader.Query("SELECT \"Wort\" FROM \"Grüße\""),
+            (std::vector<std::vector<std::string>>{{"Grüße"}}));
+}
+
+// Names Access allows but PostgreSQL would cut or read as statements: each table and column
+// arrives under its own name, and nothing of a name runs as SQL.
+TEST_F(DumpIntegrationTest, HostileAndLongNamesArriveAsTablesNotStatements) {
+  const std::string injected = "zz\nCREATE TABLE pwned(); --";
+  const std::string long_a = std::string(60, 't') + "_one", long_b = std::string(60, 't') + "_two";
+  const std::string column_a = std::string(62, 'c') + "_a", column_b = std::string(62, 'c') + "_b";
+  const std::string path = dir_.File("names.mdb");
+  {
+    aw::DatabaseWriter db(path);
+    for (const std::string& name : {injected, long_a, long_b}) {
+      aw::Table t{.name = name};
+      t.columns = {{.name = column_a, .type = aw::ColumnType::kLong},
+                   {.name = column_b, .type = aw::ColumnType::kLong}};
+      aw::TableWriter& rows = db.AddTable(t);
+      for (int i = 0; i < (name == long_b ? 2 : 1); ++i) rows.AddRow({i, i + 10});
+    }
+    db.Finish();
+  }
+  DumpLoader loader(dir_);
+  ASSERT_NO_FATAL_FAILURE(loader.Load(path, Scan(path)));
+  EXPECT_EQ(loader.Query("SELECT count(*) FROM pg_tables WHERE tablename = 'pwned'"),
+            (std::vector<std::vector<std::string>>{{"0"}}));
+  EXPECT_EQ(loader.Query("SELECT count(*) FROM " + QuoteIdentifier(injected)),
+            (std::vector<std::vector<std::string>>{{"1"}}));
+  // Two tables and two columns that share their first 63 bytes stay apart.
+  EXPECT_EQ(loader.Query("SELECT count(*) FROM pg_tables WHERE tablename LIKE 'tttt%'"),
+            (std::vector<std::vector<std::string>>{{"2"}}));
+  EXPECT_EQ(loader.Query("SELECT count(DISTINCT attname) FROM pg_attribute WHERE attname LIKE "
+                         "'cccc%' AND attnum > 0"),
+            (std::vector<std::vector<std::string>>{{"2"}}));
+  for (const std::string& name : {long_a, long_b, column_a, column_b})
+    EXPECT_NE(loader.report().find("shortened to '" + name.substr(0, 54) + "_"), std::string::npos)
+        << loader.report();
+  EXPECT_NE(loader.report().find("(PostgreSQL keeps 63 bytes of a name; the full name is '" +
+                                 long_b + "')"),
+            std::string::npos);
 }
 
 TEST_F(DumpIntegrationTest, RealAccessFilesLoadWithTheirRowCounts) {

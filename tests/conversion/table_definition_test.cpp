@@ -393,6 +393,53 @@ TEST(IndexDefinitionTest, LongIndexNamesStayDistinctWithinTheServersLimit) {
             "T_" + fits);
 }
 
+// Two column names that share their first 63 bytes would be one column to the server.
+TEST(TableDefinitionTest, LongColumnNamesStayDistinctEverywhereTheyAreUsed) {
+  // 22 CJK characters are 66 bytes; the cut must not split one.
+  const std::string cjk = [] {
+    std::string s;
+    for (int i = 0; i < 22; ++i) s += "\xE5\x90\x8D";
+    return s;
+  }();
+  const std::string one = std::string(60, 'c') + "_one", two = std::string(60, 'c') + "_two";
+  const std::string fits(63, 'f');
+  TableSpec spec{"T",
+                 {{.name = one, .type = 4, .autonumber = true},
+                  {.name = two, .type = 4},
+                  {.name = cjk, .type = 10},
+                  {.name = fits, .type = 4}},
+                 {{.name = "PrimaryKey", .columns = {one}, .primary = true},
+                  {.name = "ix", .columns = {two}}}};
+  TableDefinition def =
+      Define(spec, OptionsSelecting({"T", "T\\" + one, "T\\" + two, "T\\" + cjk, "T\\" + fits}));
+  const std::string a = def.destination_columns.at(one), b = def.destination_columns.at(two);
+  const std::string c = def.destination_columns.at(cjk);
+  EXPECT_NE(a, b);
+  for (const std::string& n : {a, b, c}) {
+    EXPECT_LE(n.size(), 63u);
+    EXPECT_TRUE(IsValidUtf8(n)) << n;
+  }
+  EXPECT_EQ(def.destination_columns.at(fits), fits);
+  EXPECT_EQ(def.shortened_columns,
+            (std::vector<std::pair<std::string, std::string>>{{one, a}, {two, b}, {cjk, c}}));
+  // The shortened names are used in the definition, the keys, the indexes and the sequence.
+  for (const std::string& n : {a, b, c, fits})
+    EXPECT_NE(def.create_text.find("\r\n  " + QuoteIdentifier(n) + " "), std::string::npos) << n;
+  EXPECT_EQ(def.destination_column_list, QuoteIdentifier(a) + ", " + QuoteIdentifier(b) + ", " +
+                                             QuoteIdentifier(c) + ", " + QuoteIdentifier(fits));
+  EXPECT_NE(def.create_text.find("PRIMARY KEY (" + QuoteIdentifier(a) + ")"), std::string::npos);
+  EXPECT_EQ(def.index_statements, std::vector<std::string>{"CREATE INDEX \"T_ix\" ON \"T\" (" +
+                                                           QuoteIdentifier(b) + ")"});
+  EXPECT_NE(def.sequence_statements.at(0).find("MAX(" + QuoteIdentifier(a) + ")"),
+            std::string::npos);
+
+  // A name that fits is never taken by a shortened one, whatever the order.
+  std::unordered_set<std::string> taken;
+  const std::string shortened = ShortenedName(one);
+  EXPECT_EQ(ShortenedName(shortened, &taken), shortened);
+  EXPECT_NE(ShortenedName(one, &taken), shortened);
+}
+
 TEST(IndexDefinitionTest, MalformedIndexesFail) {
   TableSpec missing{"T", {{.name = "A", .type = 4}}, {{.name = "ix", .columns = {"Nope"}}}};
   try {

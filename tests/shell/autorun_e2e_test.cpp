@@ -3,6 +3,7 @@
 #include <accesswriter/writer.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -38,8 +39,8 @@ struct Outcome {
   std::string output;  // standard output and standard error together
 };
 
-// Runs a program with the arguments, without a shell, and waits for it.
-Outcome Execute(const std::vector<std::string>& argv, const std::string& output_file) {
+// Starts a program with the arguments, without a shell; returns its process id.
+pid_t Start(const std::vector<std::string>& argv, const std::string& output_file) {
   pid_t pid = ::fork();
   if (pid == 0) {
     int fd = ::open(output_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -51,12 +52,22 @@ Outcome Execute(const std::vector<std::string>& argv, const std::string& output_
     ::execvp(args[0], args.data());
     ::_exit(127);
   }
+  return pid;
+}
+
+// Waits for the program; its exit status as a shell reports it (128 + a signal's number).
+Outcome Wait(pid_t pid, const std::string& output_file) {
   int wstatus = 0;
   ::waitpid(pid, &wstatus, 0);
   Outcome outcome;
   outcome.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
   outcome.output = ReadTextFile(output_file, "");
   return outcome;
+}
+
+// Runs a program with the arguments, without a shell, and waits for it.
+Outcome Execute(const std::vector<std::string>& argv, const std::string& output_file) {
+  return Wait(Start(argv, output_file), output_file);
 }
 
 class AutorunTest : public ::testing::Test {
@@ -159,6 +170,70 @@ TEST_F(AutorunTest, UnopenableSourceEndsWithTheErrorReport) {
   EXPECT_NE(log.find("\tDebug information: Check autorun"), std::string::npos) << log;
   EXPECT_EQ(LogLines().back(), "End");
   EXPECT_FALSE(FileExists(dir_.File("out.sql")));
+}
+
+// A signal mid-table: the run stops, its report still reaches the log, the dump is left only
+// as NAME.incomplete, and the exit status tells which signal it was.
+TEST_F(AutorunTest, SignalsStopTheRunWithItsReport) {
+  const std::string source = dir_.File("big.mdb");
+  constexpr int kRows = 200000;
+  {
+    accesswriter::DatabaseWriter db(source);
+    accesswriter::Table t{.name = "Big"};
+    t.columns = {{.name = "N", .type = accesswriter::ColumnType::kLong},
+                 {.name = "Label", .type = accesswriter::ColumnType::kText, .size = 40}};
+    accesswriter::TableWriter& rows = db.AddTable(t);
+    for (int i = 0; i < kRows; ++i) rows.AddRow({i, "row label " + std::to_string(i)});
+    db.Finish();
+  }
+  const std::string dump = dir_.File("big.sql");
+  const std::string settings = WriteSettings(source, dump, "\"Big\"", "e2e_signal");
+  // The dump is written under a staging name until the run completes.
+  auto staged_bytes = [&] {
+    for (const auto& entry : std::filesystem::directory_iterator(dir_.path()))
+      if (entry.path().filename().string().starts_with("big.sql.incomplete."))
+        return static_cast<int64_t>(entry.file_size());
+    return int64_t{0};
+  };
+  struct Case {
+    int signal;
+    int status;
+    int rows_multiple;  // Ctrl+C is seen where events are processed: every 10 rows
+  } cases[] = {{SIGINT, 130, 10}, {SIGTERM, 143, 1}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.signal);
+    std::filesystem::remove(dump + ".incomplete");
+    const pid_t pid = Start({kProgram, "settings=" + settings, "autorun", "hide", "clearlog"},
+                            dir_.File("output.txt"));
+    bool mid_table = false;
+    for (int i = 0; i < 120000 && !mid_table; ++i) {
+      mid_table = staged_bytes() > (256 << 10);
+      if (!mid_table) ::usleep(500);
+    }
+    ASSERT_TRUE(mid_table) << "the run never reached the table";
+    // Stopped, the program takes the signal only when it continues: mid-table, not after.
+    ::kill(pid, SIGSTOP);
+    ::kill(pid, c.signal);
+    ::kill(pid, SIGCONT);
+    Outcome out = Wait(pid, dir_.File("output.txt"));
+    EXPECT_EQ(out.status, c.status) << Log();
+    EXPECT_FALSE(FileExists(dump));
+    ASSERT_TRUE(FileExists(dump + ".incomplete"));
+    EXPECT_TRUE(ReadTextFile(dump + ".incomplete", "")
+                    .ends_with("\r\n-- INCOMPLETE DUMP: stopped on request\r\n"));
+    std::vector<std::string> log = LogLines();
+    auto partial = std::find_if(log.begin(), log.end(), [](const std::string& line) {
+      return line.starts_with("Big: partial (");
+    });
+    ASSERT_NE(partial, log.end()) << Log();
+    const long moved = std::stol(partial->substr(14));
+    EXPECT_GT(moved, 0);
+    EXPECT_LT(moved, kRows);
+    EXPECT_EQ(moved % c.rows_multiple, 0) << *partial;
+    EXPECT_EQ(*partial, "Big: partial (" + std::to_string(moved) + " of " + std::to_string(kRows) +
+                            " records): stopped on request");
+    EXPECT_EQ(log.back(), "End");
+  }
 }
 
 TEST_F(AutorunTest, RunCountIncreasesOnEachStart) {
