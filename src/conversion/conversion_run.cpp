@@ -25,6 +25,7 @@ namespace {
 
 constexpr char kCrLf[] = "\r\n";
 constexpr char kClientEncoding[] = "SET client_encoding = 'UTF8';";
+constexpr char kShortenedBecause[] = "' (PostgreSQL keeps 63 bytes of a name; the full name is '";
 
 // Settings read without the tolerant conversions: a value of the wrong kind is an error.
 std::string DirectText(const Value& v) {
@@ -111,6 +112,14 @@ std::shared_ptr<Connection> OpenThroughAdo(const std::string& connection_string)
 
 std::string ErrorText(const Error& e) {
   return OneLine("Error " + std::to_string(e.number()) + ": " + e.description());
+}
+
+// A primary key, unique constraint or index of the table itself (not a relationship's).
+bool HasOwnIndex(const pugi::xml_node& table) {
+  for (pugi::xml_node indexes : table.children("Indexes"))
+    for (pugi::xml_node index : indexes.children("Index"))
+      if (std::string(index.child("Foreign").text().as_string()) == "0") return true;
+  return false;
 }
 
 bool StopRequested() {
@@ -480,22 +489,17 @@ bool Run::TableWork(SelectedTable& table) {
     Note(outcome, "Selected as '" + table.selected_as + "': the source holds it as '" +
                       source_table + "' (names compared without regard to letter case)");
   if (destination_table != table_prefix_ + source_table)
-    Note(outcome, "Table name shortened to '" + destination_table +
-                      "' (PostgreSQL keeps 63 "
-                      "bytes of a name; the full name is '" +
+    Note(outcome, "Table name shortened to '" + destination_table + kShortenedBecause +
                       table_prefix_ + source_table + "')");
 
   TableDefinition def = BuildTableDefinition(table.node, source_table, destination_table, options_);
   for (const auto& [from, to] : def.shortened_columns)
-    Note(outcome, "Column name shortened to '" + to +
-                      "' (PostgreSQL keeps 63 bytes of a name; "
-                      "the full name is '" +
-                      from + "')");
+    Note(outcome, "Column name shortened to '" + to + kShortenedBecause + from + "')");
   step_ = "Transfer indexes";
   AddIndexDefinitions(table.node, source_table, destination_table, options_, def);
   def.create_text += "\r\n)";
   if (!table.columns_listed && options_.transfer_indexes &&
-      options_.storage_engine != "brighthouse" && table.node.child("Indexes").child("Index"))
+      options_.storage_engine != "brighthouse" && HasOwnIndex(table.node))
     Note(outcome,
          "Selected without its fields: all fields are moved, but without the primary "
          "key, unique constraints and indexes (select the fields to keep them)");
