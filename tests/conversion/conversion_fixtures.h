@@ -137,23 +137,17 @@ class FakeAccess : public ConnectionBackend {
   std::map<std::string, FakeTable> tables;
   std::vector<std::string> statements;
   bool fail_count = false;
-  // The count a table's definition stores, where it differs from its rows.
-  std::map<std::string, int64_t> stored_counts;
 
   std::unique_ptr<Cursor> Execute(const std::string& sql) override {
     statements.push_back(sql);
     const std::string count_prefix = "SELECT COUNT(*) FROM [";
     if (sql.rfind(count_prefix, 0) == 0) {
       if (fail_count) throw Error(-2147217865, "The table cannot be found.");
-      const std::string name =
-          sql.substr(count_prefix.size(), sql.size() - count_prefix.size() - 1);
-      const FakeTable& t = Table(name);
-      auto stored = stored_counts.find(name);
-      const int64_t count =
-          stored != stored_counts.end() ? stored->second : static_cast<int64_t>(t.rows.size());
-      return std::make_unique<VectorCursor>(std::vector<std::string>{"Expr1000"},
-                                            std::vector<int>{3},
-                                            std::vector<std::vector<Value>>{{Value(count)}});
+      const FakeTable& t =
+          Table(sql.substr(count_prefix.size(), sql.size() - count_prefix.size() - 1));
+      return std::make_unique<VectorCursor>(
+          std::vector<std::string>{"Expr1000"}, std::vector<int>{3},
+          std::vector<std::vector<Value>>{{Value(static_cast<int64_t>(t.rows.size()))}});
     }
     size_t from = sql.rfind(" FROM [");
     std::string list = sql.substr(7, from - 7);

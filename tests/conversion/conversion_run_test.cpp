@@ -357,17 +357,6 @@ TEST_F(ConversionRunTest, SelectedTablesTheSourceLacks) {
   }
 }
 
-// A table whose definition the source cannot read stops the run before the destination.
-TEST_F(ConversionRunTest, UnreadableTableDefinitionStopsBeforeTheDestination) {
-  source_.fail_count = true;
-  Set("dropdatabase", 1);
-  EXPECT_EQ(RunConversion().ExitStatus(), 3);
-  EXPECT_FALSE(FileExists(dump_path_));
-  EXPECT_NE(report_.find("Table: Orders\r\n- The source table cannot be read: Error -2147217865: "),
-            std::string::npos)
-      << report_;
-}
-
 // A line break in a name or a setting would end its comment line and make the rest SQL.
 TEST_F(ConversionRunTest, NamesInCommentsStayOnTheirLine) {
   const std::string table = "zz\nCREATE TABLE pwned(); --";

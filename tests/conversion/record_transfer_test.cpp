@@ -241,47 +241,6 @@ TEST_F(RecordTransferTest, Failures) {
   }
 }
 
-// A column the provider has no type for still holds its stored bytes: the rows move.
-TEST_F(RecordTransferTest, ColumnWithoutATypeGoesAsHexadecimalText) {
-  access_->tables["T"] = {{"A", "Odd"}, {3, 0}, {{Value(1), Value::FromBytes({0xCA, 0xFE})}}};
-  const std::unordered_map<std::string, int32_t> types = {{"A", 4}, {"Odd", 17}};
-  RecordTransfer t = Transfer(nullptr);
-  t.column_types = &types;
-  Destination d(&server_connection_);
-  t.destination = &d;
-  TableOutcome outcome;
-  EXPECT_EQ(MoveRecords(t, report_, status_, &outcome), 1);
-  EXPECT_EQ(sent_, std::vector<std::string>{"INSERT INTO \"T\" VALUES (1, E'CAFE')"});
-  EXPECT_EQ(report_,
-            "- Column 'Odd' has the Access type code 17, which has no PostgreSQL type: its values "
-            "are carried as hexadecimal text\r\n");
-  EXPECT_EQ(outcome.result, TableResult::kComplete);
-  EXPECT_EQ(outcome.notes.size(), 1u);
-}
-
-// The walk is held against the count the table definition stores, which it did not produce.
-TEST_F(RecordTransferTest, RowsMovedAreCheckedAgainstTheStoredCount) {
-  struct Case {
-    int64_t stored;
-    TableResult result;
-  } cases[] = {{3, TableResult::kComplete}, {5, TableResult::kPartial}, {2, TableResult::kFailed}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.stored);
-    access_->tables["T"] = {{"A"}, {3}, {{Value(1)}, {Value(2)}, {Value(3)}}};
-    access_->stored_counts["T"] = c.stored;
-    report_.clear();
-    Destination d(&server_connection_);
-    TableOutcome outcome;
-    EXPECT_EQ(MoveRecords(Transfer(&d), report_, status_, &outcome), 3);
-    EXPECT_EQ(outcome.result, c.result);
-    EXPECT_EQ(outcome.rows_expected, c.stored);
-    EXPECT_EQ(report_, c.stored == 3 ? ""
-                                     : "- Row count differs for table 'T': 3 records moved, the "
-                                       "source table definition stores " +
-                                           std::to_string(c.stored) + "\r\n");
-  }
-}
-
 TEST_F(RecordTransferTest, OversizeBlobIgnoredWhenAsked) {
   access_->tables["T"] = {
       {"A", "B"}, {3, 205}, {{Value(1), Value::FromBytes(Bytes(kMaxBlobSize + 1, 0))}}};
