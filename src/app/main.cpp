@@ -1,7 +1,9 @@
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "shell/cli.h"
 #include "shell/startup.h"
 #ifdef FERROLYTE_HAVE_WINDOW
 #include "shell/window/run_window.h"
@@ -24,6 +26,8 @@ bool DisplayAvailable() {
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+  // --help, --version, tables and convert need neither a window nor the settings= grammar.
+  if (std::optional<int> status = ferrolyte::RunCommandLineForm(args)) return *status;
 #ifdef FERROLYTE_HAVE_WINDOW
   // An unattended run never needs a window, so it works on a server without a display.
   if (!ferrolyte::WantsAutorun(args) && DisplayAvailable())

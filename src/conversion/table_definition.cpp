@@ -319,6 +319,19 @@ TableDefinition BuildTableDefinition(const pugi::xml_node& table, const std::str
   return def;
 }
 
+std::string ColumnTypeText(const pugi::xml_node& field, const DefinitionOptions& options) {
+  MappedType mapped =
+      MapType(DirectLong(RequiredChildText(field, "Type")),
+              SafeLng(Value(field.child("Size").text().as_string())),
+              SafeLng(Value(field.child("Scale").text().as_string())), options.storage_engine);
+  if (options.transfer_default_values &&
+      IsDateFunction(AsciiUpper(field.child("DefaultValue").text().as_string())))
+    mapped.text = "TIMESTAMP";
+  if (options.transfer_autonumbers && field.child("Attributes").attribute("Bit5"))
+    mapped.text = "SERIAL";
+  return ReplaceAll(mapped.text, " NULL", "");
+}
+
 void AddIndexDefinitions(const pugi::xml_node& table, const std::string& source_table,
                          const std::string& destination_table, const DefinitionOptions& options,
                          TableDefinition& definition) {

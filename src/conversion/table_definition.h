@@ -66,6 +66,10 @@ TableDefinition BuildTableDefinition(const pugi::xml_node& table, const std::str
                                      const std::string& destination_table,
                                      const DefinitionOptions& options);
 
+// The PostgreSQL type a Field element gets in CREATE TABLE, without NOT NULL and DEFAULT
+// ("SERIAL" for a transferred auto number). Raises 13 for a Type that is not an integer.
+std::string ColumnTypeText(const pugi::xml_node& field, const DefinitionOptions& options);
+
 // The statement that moves a serial column's sequence past the loaded values.
 std::string SequenceStatement(const std::string& destination_table, const std::string& column);
 

@@ -14,6 +14,7 @@
 #include "wizard/ini_file.h"
 #include "wizard/settings.h"
 #include "wizard/settings_store.h"
+#include "wizard/table_selection.h"
 
 namespace ferrolyte {
 namespace {
@@ -49,7 +50,8 @@ DictionaryPtr LoadSettingsFile(const std::string& file, std::string& failure) {
   return settings;
 }
 
-// Scans the source and runs the conversion; returns the exit status.
+}  // namespace
+
 int RunUnattended(const DictionaryPtr& settings, const ConversionServices& services,
                   StatusOutput& status) {
   DictionaryPtr section = SettingsSection(settings);
@@ -61,6 +63,7 @@ int RunUnattended(const DictionaryPtr& settings, const ConversionServices& servi
   // The run's own folder for the schema's file copy, gone when the run ends.
   const PrivateFolder run_folder(SpecialFolder(SpecialFolderId::kTemp).value_or("/tmp"));
   const std::string schema_xml = services.scan(source, run_folder.path(), status);
+  ExpandAllTables(settings, schema_xml);
   std::string run_report;
   RunOutcome outcome;
   try {
@@ -74,8 +77,6 @@ int RunUnattended(const DictionaryPtr& settings, const ConversionServices& servi
   if (TerminationRequested()) return kExitTerminated;
   return outcome.ExitStatus();
 }
-
-}  // namespace
 
 bool WantsAutorun(const std::vector<std::string>& args) {
   return HasOption(ParseCommandLine(JoinCommandLine(args), false), "autorun");

@@ -59,6 +59,12 @@ struct ConversionServices {
 // The real scanner and conversion.
 ConversionServices DefaultServices();
 
+// The unattended conversion: scans the source the settings name, expands a "*" selection,
+// runs the conversion and writes its report to the log; returns the exit status. Raises what
+// the scan raises.
+int RunUnattended(const DictionaryPtr& settings, const ConversionServices& services,
+                  StatusOutput& status);
+
 // True when the words ask for an unattended run, which never needs a window.
 bool WantsAutorun(const std::vector<std::string>& args);
 

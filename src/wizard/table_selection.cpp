@@ -1,6 +1,10 @@
 #include "wizard/table_selection.h"
 
+#include <algorithm>
+#include <unordered_set>
+
 #include "support/safe.h"
+#include "wizard/settings.h"
 
 namespace ferrolyte {
 namespace {
@@ -39,6 +43,49 @@ std::vector<TableNodes> TablesOfSchema(const pugi::xml_document& schema) {
   return tables;
 }
 
+std::vector<std::string> AllPaths(const std::vector<TableNodes>& tables) {
+  std::vector<std::string> paths;
+  for (const TableNodes& table : tables) {
+    paths.push_back(table.name);
+    for (const std::string& field : table.fields) paths.push_back(FieldNodePath(table.name, field));
+  }
+  return paths;
+}
+
+Value ExpandAllTables(const Value& source_tables, const std::vector<TableNodes>& tables) {
+  std::vector<std::string> entries;
+  if (source_tables.IsText()) {
+    entries.push_back(source_tables.Text());
+  } else if (source_tables.IsList()) {
+    for (const Value& item : source_tables.List()) entries.push_back(SafeStr(item));
+  }
+  if (std::find(entries.begin(), entries.end(), kAllTablesPath) == entries.end())
+    return source_tables;
+  std::vector<std::string> expanded;
+  std::unordered_set<std::string> listed;
+  auto add = [&](const std::string& path) {
+    if (listed.insert(path).second) expanded.push_back(path);
+  };
+  for (const std::string& entry : entries) {
+    if (entry != kAllTablesPath) {
+      add(entry);
+      continue;
+    }
+    for (const std::string& path : AllPaths(tables)) add(path);
+  }
+  return Value::TextList(expanded);
+}
+
+void ExpandAllTables(const DictionaryPtr& settings, const std::string& schema_xml) {
+  const DictionaryPtr section = SettingsSection(settings);
+  if (!section) return;
+  const Value& current = section->Item("sourcetables");
+  pugi::xml_document schema;
+  if (!schema.load_string(schema_xml.c_str())) schema.reset();
+  Value expanded = ExpandAllTables(current, TablesOfSchema(schema));
+  if (!(expanded == current)) section->Set("sourcetables", std::move(expanded));
+}
+
 DictionaryPtr GetCheckedPaths(const CheckTree& tree) {
   DictionaryPtr paths = Dictionary::Create();
   for (int i = 0; i < tree.NodeCount(); ++i) {
@@ -65,7 +112,7 @@ void CaptureSelection(const CheckTree& tree) {
 
 void RestoreSelection(CheckTree& tree) {
   const DictionaryPtr paths = SelectedPaths();
-  if (paths->Count() == 0) {
+  if (paths->Count() == 0 || paths->Exists(kAllTablesPath)) {
     SetAllChecked(tree, true);
   } else {
     ApplySelection(tree, paths);

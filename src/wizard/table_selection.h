@@ -28,6 +28,17 @@ struct TableNodes {
 // "/AccessDatabase/Tables/Table" and each table's "Fields/Field", by their "Name" texts.
 std::vector<TableNodes> TablesOfSchema(const pugi::xml_document& schema);
 
+// The `sourcetables` entry that selects every table with all its fields.
+inline constexpr char kAllTablesPath[] = "*";
+
+// Every table's path followed by its fields' paths, in tree order.
+std::vector<std::string> AllPaths(const std::vector<TableNodes>& tables);
+// The `sourcetables` value (a list or a single text) with its "*" entries replaced by
+// AllPaths, each path listed once; a value without "*" comes back unchanged.
+Value ExpandAllTables(const Value& source_tables, const std::vector<TableNodes>& tables);
+// The same on the settings' `sourcetables`, against a schema description's XML text.
+void ExpandAllTables(const DictionaryPtr& settings, const std::string& schema_xml);
+
 // The nodes of a check tree in the tree's node order (a table, its fields, the next table).
 class CheckTree {
  public:
@@ -45,7 +56,8 @@ void SetAllChecked(CheckTree& tree, bool checked);
 void ApplySelection(CheckTree& tree, const DictionaryPtr& paths);
 // SelectedPaths() becomes GetCheckedPaths(tree).
 void CaptureSelection(const CheckTree& tree);
-// After a scan: everything checked when SelectedPaths() is empty, else ApplySelection.
+// After a scan: everything checked when SelectedPaths() is empty or holds "*", else
+// ApplySelection.
 void RestoreSelection(CheckTree& tree);
 
 // The paths to check after the next scan (each item equals its key); empty: check all.

@@ -1,0 +1,551 @@
+#include "shell/cli.h"
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+
+#include "shell/command_line.h"
+#include "shell/error_report.h"
+#include "shell/log.h"
+#include "shell/log_status.h"
+#include "shell/password_prompt.h"
+#include "shell/pg_target.h"
+#include "shell/program_flags.h"
+#include "shell/startup.h"
+#include "shell/table_listing.h"
+#include "support/errors.h"
+#include "support/files.h"
+#include "support/product.h"
+#include "support/safe.h"
+#include "support/text.h"
+#include "support/version.h"
+#include "wizard/form_settings.h"
+#include "wizard/ini_file.h"
+#include "wizard/settings.h"
+#include "wizard/settings_store.h"
+#include "wizard/table_selection.h"
+
+namespace ferrolyte {
+namespace {
+
+constexpr int kPasswordAttempts = 3;
+
+const std::vector<OptionSpec> kTablesOptions = {
+    {"help"}, {"columns"}, {"json"}, {"all"}, {"password-file", true}};
+
+const std::vector<OptionSpec> kConvertOptions = {
+    {"help"},
+    {"dump", true},
+    {"to", true},
+    {"tables", true, true},
+    {"exclude", true, true},
+    {"set", true, true},
+    {"settings", true},
+    {"save-settings", true},
+    {"password-file", true},
+};
+
+std::string VersionText() {
+  return std::string(kProductTitle) + " " + std::to_string(kVersionMajor) + "." +
+         std::to_string(kVersionMinor) + "." + std::to_string(kVersionRevision);
+}
+
+void Warn(const std::string& text) {
+  std::fprintf(stderr, "%s: %s\n", kSettingsAppName, text.c_str());
+}
+
+std::string Absolute(const std::string& path) {
+  return std::filesystem::absolute(path).lexically_normal().string();
+}
+
+// "shop" of ".../shop.mdb": the database a dump or a server conversion creates by default.
+std::string DatabaseNameOf(const std::string& source) {
+  std::string name = FileNamePart(source);
+  const size_t dot = name.rfind('.');
+  if (dot != std::string::npos && dot > 0) name.resize(dot);
+  return name.empty() ? "velkan" : name;
+}
+
+// Comma lists, double quotes around a name that holds a comma; repeated options add up.
+std::vector<std::string> NameList(const ParsedOptions& options, const std::string& option) {
+  std::vector<std::string> names;
+  auto given = options.values.find(option);
+  if (given == options.values.end()) return names;
+  for (const std::string& value : given->second)
+    for (const std::string& name : SplitQuoted(value, ',', '"'))
+      if (!name.empty()) names.push_back(name);
+  return names;
+}
+
+// The key order of the wizard's own settings files, from the wizard's builder.
+DictionaryPtr WizardKeys() {
+  return SettingsSection(BuildSettingsFrom(FormSettings{}));
+}
+
+// Asks for the source password on the terminal when `open` refuses it and asking is allowed;
+// a refusal that cannot be answered is raised as it came.
+void OpenWithPassword(const std::string& file, std::string& password, bool may_ask,
+                      const std::function<void(const std::string&)>& open) {
+  for (int attempt = 1;; ++attempt) {
+    try {
+      open(password);
+      return;
+    } catch (const Error& e) {
+      if (!IsPasswordRefusal(e.number()) || !may_ask || !CanPromptForPassword() ||
+          attempt > kPasswordAttempts)
+        throw;
+      if (attempt > 1) Warn(e.description());
+      std::optional<std::string> typed =
+          PromptPassword("Password for " + FileNamePart(file) + ": ");
+      if (!typed) throw;
+      password = *typed;
+    }
+  }
+}
+
+// ---- tables ----
+
+int RunTables(const ParsedOptions& options) {
+  if (options.operands.empty()) throw UsageError("tables: no source database given");
+  if (options.operands.size() > 1)
+    throw UsageError("tables: unexpected argument '" + options.operands[1] + "'");
+  const std::string file = options.operands[0];
+  if (!PathIsFile(file)) throw UsageError("the source database '" + file + "' does not exist");
+  std::string password;
+  if (auto password_file = options.Get("password-file"))
+    password = ReadPasswordFile(*password_file);
+
+  std::vector<TableListing> tables;
+  try {
+    OpenWithPassword(file, password, !options.Has("password-file"), [&](const std::string& pw) {
+      tables = ReadTableListing(file, pw, options.Has("all"));
+    });
+  } catch (const Error& e) {
+    Warn("cannot read '" + file + "': " + e.description() + " (error " + NumberWithHex(e.number()) +
+         ")");
+    return kExitFatal;
+  }
+  const std::string out =
+      options.Has("json") ? TableListingJson(Absolute(file), tables, options.Has("columns"))
+                          : FormatTableListing(tables, options.Has("columns"), options.Has("all"));
+  std::fputs(out.c_str(), stdout);
+  return kExitOk;
+}
+
+// ---- convert ----
+
+struct ConvertRequest {
+  DictionaryPtr settings;
+  std::vector<std::string> tables, exclude;
+  bool selection_given = false;  // sourcetables from the settings file or --set
+  bool ask_password = true;
+  std::optional<std::string> save_settings;
+};
+
+// The settings in the wizard's key order, every key present, so the file reads as the
+// wizard's own.
+DictionaryPtr WizardOrdered(const DictionaryPtr& settings) {
+  const DictionaryPtr from = SettingsSection(settings);
+  DictionaryPtr section = Dictionary::Create();
+  for (const std::string& key : WizardKeys()->Keys())
+    section->Set(key, from->Exists(key) ? from->Item(key) : Value(""));
+  for (const std::string& key : from->Keys())
+    if (!section->Exists(key)) section->Set(key, from->Item(key));
+  DictionaryPtr ordered = Dictionary::Create();
+  ordered->Set(kSettingsSection, Value(section));
+  return ordered;
+}
+
+DictionaryPtr LoadSettings(const std::string& path) {
+  DictionaryPtr settings;
+  try {
+    settings = ReadIniFile(path);
+    NormalizeSettings(settings);
+  } catch (const Error& e) {
+    throw UsageError("cannot load the settings file '" + path + "': " + e.description());
+  }
+  if (!SettingsSection(settings))
+    throw UsageError("the settings file '" + path + "' has no [" + kSettingsSection + "] section");
+  return settings;
+}
+
+void ApplySet(const Dictionary& known, const std::string& assignment, Dictionary& section) {
+  const size_t eq = assignment.find('=');
+  if (eq == std::string::npos || eq == 0)
+    throw UsageError("--set takes key=value, not '" + assignment + "'");
+  const std::string key = AsciiLower(assignment.substr(0, eq));
+  const std::string value = assignment.substr(eq + 1);
+  if (key == "sourcepassword" || key == "destinationpassword")
+    throw UsageError("--set " + key +
+                     ": passwords are never command-line values (other users see those); use "
+                     "--password-file, PGPASSWORD or ~/.pgpass");
+  if (!known.Exists(key) && key != "storageengine")
+    throw UsageError("--set: unknown settings key '" + key + "'");
+  if (key == "sourcetables") {
+    section.Set(key, Value::TextList(SplitQuoted(value, ',', '"')));
+  } else if (known.Item(key).IsNumeric()) {
+    if (value != "0" && value != "1") throw UsageError("--set " + key + " takes 0 or 1");
+    section.Set(key, value);
+  } else {
+    section.Set(key, value);
+  }
+}
+
+ConvertRequest PrepareConversion(const ParsedOptions& options, const EnvLookup& env) {
+  ConvertRequest request;
+  const std::optional<std::string> settings_file = options.Get("settings");
+  // In the wizard's key order from the start, so that a run repeated from the saved settings
+  // writes the same dump.
+  request.settings =
+      WizardOrdered(settings_file ? LoadSettings(*settings_file) : DefaultSettings());
+  const DictionaryPtr section = SettingsSection(request.settings);
+  request.selection_given = settings_file && section->Exists("sourcetables");
+
+  if (options.operands.size() > 1)
+    throw UsageError("convert: unexpected argument '" + options.operands[1] + "'");
+  if (!options.operands.empty())
+    section->Set("sourcefilename", Absolute(options.operands[0]));
+  else if (!settings_file)
+    throw UsageError("convert: no source database given");
+  const std::string source = SafeStr(section->Item("sourcefilename"));
+
+  const std::optional<std::string> dump = options.Get("dump"), to = options.Get("to");
+  if (dump && to) throw UsageError("--dump and --to cannot be given together");
+  if (!dump && !to && !settings_file) throw UsageError("convert: give --dump FILE or --to URL");
+  const std::string file_database =
+      settings_file ? SafeStr(section->Item("destinationdatabase")) : "";
+  const std::string database = file_database.empty() ? DatabaseNameOf(source) : file_database;
+  if (dump) {
+    section->Set("destinationmethod", "DUMP");
+    section->Set("destinationdumpfilename", Absolute(*dump));
+    section->Set("destinationdatabase", database);
+  }
+  if (to) {
+    PgUrl url;
+    try {
+      url = ParsePgUrl(*to);
+    } catch (const std::invalid_argument& e) {
+      throw UsageError(std::string("--to: ") + e.what());
+    }
+    if (url.password)
+      Warn(
+          "the password in the URL is visible to other users in the process list; PGPASSWORD "
+          "or ~/.pgpass keep it private");
+    const PgTarget target = ResolvePgTarget(url, env, database);
+    section->Set("destinationmethod", "DIRECT");
+    section->Set("destinationserver", target.host);
+    section->Set("destinationport", target.port);
+    section->Set("destinationusername", target.user);
+    section->Set("destinationpassword", target.password);
+    section->Set("destinationdatabase", target.dbname);
+  }
+
+  const DictionaryPtr known = WizardKeys();
+  bool set_selection = false;
+  auto sets = options.values.find("set");
+  if (sets != options.values.end())
+    for (const std::string& assignment : sets->second) {
+      ApplySet(*known, assignment, *section);
+      set_selection = set_selection || AsciiLower(assignment).starts_with("sourcetables=");
+    }
+  NormalizeSettings(request.settings);
+
+  request.tables = NameList(options, "tables");
+  request.exclude = NameList(options, "exclude");
+  if (!request.tables.empty() && set_selection)
+    throw UsageError("--tables and --set sourcetables cannot be given together");
+  request.selection_given = request.selection_given || set_selection;
+
+  const std::string final_source = SafeStr(section->Item("sourcefilename"));
+  if (final_source.empty()) throw UsageError("convert: no source database given");
+  if (!PathIsFile(final_source))
+    throw UsageError("the source database '" + final_source + "' does not exist");
+
+  // The server password as psql would find it, for the database the run fills, else the one
+  // it connects to first.
+  if (to && SafeStr(section->Item("destinationpassword")).empty()) {
+    PgTarget target{SafeStr(section->Item("destinationserver")),
+                    SafeStr(section->Item("destinationport")),
+                    SafeStr(section->Item("destinationusername")), "",
+                    SafeStr(section->Item("destinationdatabase"))};
+    std::string warning;
+    std::optional<std::string> password = PgPassPassword(target, env, warning);
+    if (!password) {
+      target.dbname = SafeStr(section->Item("maintenancedb"));
+      password = PgPassPassword(target, env, warning);
+    }
+    if (!warning.empty()) Warn("WARNING: " + warning);
+    if (password) section->Set("destinationpassword", *password);
+  }
+
+  if (auto password_file = options.Get("password-file")) {
+    section->Set("sourcepassword", ReadPasswordFile(*password_file));
+    request.ask_password = false;
+  }
+  request.save_settings = options.Get("save-settings");
+  return request;
+}
+
+const TableNodes* FindTable(const std::vector<TableNodes>& tables, const std::string& name,
+                            const char* option) {
+  for (const TableNodes& table : tables)
+    if (table.name == name) return &table;
+  // Access itself does not tell names apart by letter case.
+  for (const TableNodes& table : tables)
+    if (EqualsIgnoreCase(table.name, name)) return &table;
+  throw UsageError(std::string(option) + ": the source has no table '" + name +
+                   "' (ferrolyte tables SOURCE lists them)");
+}
+
+// The paths to convert, as the wizard's tree would hold them after the user's choice.
+void ResolveSelection(const ConvertRequest& request, const std::vector<TableNodes>& tables,
+                      Dictionary& section) {
+  std::vector<std::string> paths;
+  if (!request.tables.empty()) {
+    std::vector<TableNodes> chosen;
+    for (const TableNodes& table : tables)
+      for (const std::string& name : request.tables)
+        if (FindTable(tables, name, "--tables") == &table) {
+          chosen.push_back(table);
+          break;
+        }
+    for (const std::string& name : request.tables) FindTable(tables, name, "--tables");
+    paths = AllPaths(chosen);
+  } else if (request.selection_given) {
+    const Value expanded = ExpandAllTables(section.Item("sourcetables"), tables);
+    if (expanded.IsList())
+      for (const Value& item : expanded.List()) paths.push_back(SafeStr(item));
+    else
+      paths.push_back(SafeStr(expanded));
+  } else {
+    paths = AllPaths(tables);
+  }
+  for (const std::string& name : request.exclude) {
+    const TableNodes* table = FindTable(tables, name, "--exclude");
+    std::erase_if(paths, [&](const std::string& path) {
+      if (path == table->name) return true;
+      for (const std::string& field : table->fields)
+        if (path == FieldNodePath(table->name, field)) return true;
+      return false;
+    });
+  }
+  section.Set("sourcetables", Value::TextList(paths));
+}
+
+// Passwords go in only under the rule the wizard keeps wizard.ini by: SavePasswords = 1.
+void SaveRunSettings(const DictionaryPtr& settings, const std::string& path, StatusOutput& status) {
+  const DictionaryPtr copy = WizardOrdered(settings);
+  const bool with_passwords = Flags().save_passwords;
+  if (!with_passwords) BlankPasswords(copy);
+  WriteIniFile(copy, path);
+  if (with_passwords) ::chmod(path.c_str(), 0600);
+  const DictionaryPtr section = SettingsSection(settings);
+  const bool has_passwords = !SafeStr(section->Item("sourcepassword")).empty() ||
+                             !SafeStr(section->Item("destinationpassword")).empty();
+  std::string note = "Settings saved to " + path;
+  if (has_passwords)
+    note += with_passwords ? " with the passwords (SavePasswords is 1); only you may read it"
+                           : " without the passwords (SavePasswords is not 1): give them again "
+                             "when you repeat the run";
+  status.WriteLog(note);
+  Warn(note);
+}
+
+[[noreturn]] void RunConversion(ConvertRequest& request, const std::vector<std::string>& args) {
+  ProgramFlags& flags = Flags();
+  flags = ProgramFlags{};
+  flags.autorun = true;
+  LogStatus status;
+  const DictionaryPtr section = SettingsSection(request.settings);
+  const ConversionServices real = DefaultServices();
+  ConversionServices services = real;
+  services.scan = [&](const SourceFields& fields, const std::string& folder, StatusOutput& out) {
+    SourceFields source = fields;
+    std::string schema_xml;
+    OpenWithPassword(source.file, source.password, request.ask_password,
+                     [&](const std::string& password) {
+                       source.password = password;
+                       schema_xml = real.scan(source, folder, out);
+                     });
+    // The run opens the source again with the password that worked.
+    section->Set("sourcepassword", source.password);
+    pugi::xml_document schema;
+    if (!schema.load_string(schema_xml.c_str())) schema.reset();
+    ResolveSelection(request, TablesOfSchema(schema), *section);
+    if (request.save_settings) SaveRunSettings(request.settings, *request.save_settings, out);
+    return schema_xml;
+  };
+
+  std::string step = "Init Log";
+  try {
+    InitLog();
+    WriteLog("Begin");
+    step = "Increase usage counter";
+    const int64_t count =
+        int64_t{SafeLng(Value(GetSetting(kSettingsAppName, "Usage", "RunCount", "0")))} + 1;
+    SaveSetting(kSettingsAppName, "Usage", "RunCount", std::to_string(count));
+    WriteLog("Run count is " + std::to_string(count));
+    std::vector<std::string> shown;
+    for (const std::string& arg : args) shown.push_back(HideUrlPassword(arg));
+    WriteLog("Commandline: " + JoinCommandLine(shown));
+    step = "Check dependencies";
+    services.check_dependencies(status);
+    step = "Read password option from registry";
+    flags.save_passwords = GetSetting(kSettingsAppName, "Settings", "SavePasswords", "0") == "1";
+    step = "Convert";
+    InstallInterruptHandler();
+    EndProgram(RunUnattended(request.settings, services, status));
+  } catch (const UsageError& e) {
+    WriteLog(e.what());
+    Warn(e.what());
+    EndProgram(kExitSettings);
+  } catch (const Error& e) {
+    ErrorHandler("convert", e.number(), e.description(), step);
+  } catch (const std::exception& e) {
+    ErrorHandler("convert", 51, e.what(), step);
+  }
+}
+
+}  // namespace
+
+std::optional<std::string> ParsedOptions::Get(const std::string& name) const {
+  auto found = values.find(name);
+  if (found == values.end() || found->second.empty()) return std::nullopt;
+  return found->second.back();
+}
+
+ParsedOptions ParseOptions(const std::vector<std::string>& words,
+                           const std::vector<OptionSpec>& specs) {
+  ParsedOptions parsed;
+  bool options_end = false;
+  for (size_t i = 0; i < words.size(); ++i) {
+    const std::string& word = words[i];
+    if (options_end || word == "-" || !word.starts_with("-")) {
+      parsed.operands.push_back(word);
+      continue;
+    }
+    if (word == "--") {
+      options_end = true;
+      continue;
+    }
+    const bool long_form = word.starts_with("--");
+    const std::string body = word.substr(long_form ? 2 : 1);
+    const size_t eq = body.find('=');
+    const std::string name = body.substr(0, eq);
+    const OptionSpec* spec = nullptr;
+    for (const OptionSpec& s : specs)
+      if (s.name == (long_form ? name : word == "-h" ? "help" : "")) spec = &s;
+    if (!spec) throw UsageError("unknown option '" + (long_form ? "--" + name : word) + "'");
+    const std::string shown = "--" + spec->name;
+    std::string value;
+    if (spec->takes_value) {
+      if (eq != std::string::npos) {
+        value = body.substr(eq + 1);
+      } else if (i + 1 < words.size()) {
+        value = words[++i];
+      } else {
+        throw UsageError("option '" + shown + "' needs a value");
+      }
+    } else if (eq != std::string::npos) {
+      throw UsageError("option '" + shown + "' takes no value");
+    }
+    if (parsed.Has(spec->name) && !spec->repeatable)
+      throw UsageError("option '" + shown + "' is given twice");
+    parsed.values[spec->name].push_back(value);
+  }
+  return parsed;
+}
+
+std::string UsageText() {
+  return "Usage:\n"
+         "  ferrolyte\n"
+         "      Open the wizard window (needs a display and a build with the window).\n"
+         "  ferrolyte settings=FILE autorun [hide] [clearlog] [unittest]\n"
+         "      Convert unattended as the settings file says (the wizard's \"Save Settings\"\n"
+         "      format, section [Velkan Ferrolyte]).\n"
+         "  ferrolyte tables SOURCE [--columns] [--json] [--all] [--password-file F]\n"
+         "      List the tables of an Access file with their row and column counts.\n"
+         "  ferrolyte convert SOURCE (--dump FILE | --to URL) [options]\n"
+         "      Convert an Access file without writing a settings file.\n"
+         "  ferrolyte --help | --version\n"
+         "\n"
+         "tables:\n"
+         "  --columns             also each column, its Access type and the PostgreSQL type it\n"
+         "                        gets\n"
+         "  --json                JSON for scripts\n"
+         "  --all                 also linked and system tables (never converted)\n"
+         "  --password-file F     the database password is the first line of F\n"
+         "\n"
+         "convert:\n"
+         "  --dump FILE           write a SQL dump file (load it with psql)\n"
+         "  --to URL              straight into a server: postgresql://user@host:port/dbname;\n"
+         "                        what the URL leaves out comes from PGHOST, PGPORT, PGUSER and\n"
+         "                        PGDATABASE (the database defaults to the source's name), the\n"
+         "                        password from PGPASSWORD or the password file (PGPASSFILE,\n"
+         "                        else ~/.pgpass), as psql finds them\n"
+         "  --tables A,B          only these tables (default: every table with all its columns)\n"
+         "  --exclude T           leave these tables out (a comma list; may be repeated)\n"
+         "  --set KEY=VALUE       any settings key, e.g. --set dropdatabase=1 (may be repeated;\n"
+         "                        applied after the options above)\n"
+         "  --settings FILE       start from a settings file; the options override it\n"
+         "  --save-settings FILE  write the settings of the run, so that\n"
+         "                        \"ferrolyte settings=FILE autorun\" repeats it; passwords go in\n"
+         "                        only when the per-user value SavePasswords is 1\n"
+         "  --password-file F     the source database password is the first line of F; without\n"
+         "                        it a password is asked for when the file needs one and\n"
+         "                        standard input is a terminal\n"
+         "Options are written \"--name value\" or \"--name=value\". Passwords are never\n"
+         "command-line values: other users see those in the process list.\n"
+         "\n"
+         "Exit status:\n"
+         "  0    the conversion completed (tables: the list was written)\n"
+         "  1    a fatal error: start-up failed, a required component is missing, or the source\n"
+         "       database could not be opened or read\n"
+         "  2    the command line or the settings cannot mean what they say (an unknown option,\n"
+         "       no source, a settings file that cannot be loaded, autorun without settings)\n"
+         "  3    a table was not fully moved or a statement failed; the log holds the report\n"
+         "  130  stopped on request (Ctrl+C)\n"
+         "  143  stopped by SIGTERM\n"
+         "\n"
+         "Log: " +
+         LogFileName() +
+         "\n"
+         "  Each conversion and each window start begins it anew; tables writes none.\n";
+}
+
+std::optional<int> RunCommandLineForm(const std::vector<std::string>& args) {
+  if (args.empty()) return std::nullopt;
+  const std::string& form = args[0];
+  const std::vector<std::string> rest(args.begin() + 1, args.end());
+  try {
+    if (form == "--help" || form == "-h") {
+      std::fputs(UsageText().c_str(), stdout);
+      return kExitOk;
+    }
+    if (form == "--version") {
+      std::printf("%s\n", VersionText().c_str());
+      return kExitOk;
+    }
+    if (form != "tables" && form != "convert") return std::nullopt;
+    const ParsedOptions options =
+        ParseOptions(rest, form == "tables" ? kTablesOptions : kConvertOptions);
+    if (options.Has("help")) {
+      std::fputs(UsageText().c_str(), stdout);
+      return kExitOk;
+    }
+    if (form == "tables") return RunTables(options);
+    ConvertRequest request = PrepareConversion(options, ProcessEnvironment());
+    RunConversion(request, args);
+  } catch (const UsageError& e) {
+    Warn(e.what());
+    std::fprintf(stderr, "Try 'ferrolyte --help' for more information.\n");
+    return kExitSettings;
+  } catch (const std::invalid_argument& e) {
+    Warn(e.what());
+    return kExitSettings;
+  }
+}
+
+}  // namespace ferrolyte
