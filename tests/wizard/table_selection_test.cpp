@@ -116,6 +116,30 @@ TEST_F(SelectionTest, CaptureCarriesMarksToTheNextTree) {
   EXPECT_EQ(new_tree.checked_, (std::vector<bool>{true, true, true}));
 }
 
+TEST_F(SelectionTest, StarInALoadedSelectionChecksEverything) {
+  FakeTree tree({"T", "T\\f", "U"});
+  SetSelectedPaths(PathsOfList(Value::TextList({"*"})));
+  RestoreSelection(tree);
+  EXPECT_EQ(tree.checked_, (std::vector<bool>{true, true, true}));
+}
+
+TEST(ExpandAllTablesTest, StarBecomesEveryTableWithItsFields) {
+  const std::vector<TableNodes> tables = {{"T", {"a", "b"}}, {"U", {}}};
+  const std::vector<std::string> all = {"T", "T\\a", "T\\b", "U"};
+  struct Case {
+    Value given;
+    Value expected;
+  } cases[] = {
+      {Value::TextList({"*"}), Value::TextList(all)},
+      {Value("*"), Value::TextList(all)},
+      // An entry listed beside "*" stays where it is and is not repeated.
+      {Value::TextList({"U", "*"}), Value::TextList({"U", "T", "T\\a", "T\\b"})},
+      {Value::TextList({"T", "T\\a"}), Value::TextList({"T", "T\\a"})},
+      {Value("T"), Value("T")},
+  };
+  for (const Case& c : cases) EXPECT_EQ(ExpandAllTables(c.given, tables), c.expected);
+}
+
 TEST(PathsOfListTest, OnlyListsGivePaths) {
   EXPECT_EQ(PathsOfList(Value("Orders"))->Count(), 0);
   EXPECT_EQ(PathsOfList(Value())->Count(), 0);

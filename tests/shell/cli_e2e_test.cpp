@@ -1,0 +1,359 @@
+// Runs the built program's command-line forms (--help, --version, tables, convert) in a scratch
+// configuration folder, with standard input from /dev/null or a pseudo-terminal.
+#include <accesswriter/writer.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <optional>
+
+#include "support/files.h"
+#include "support/text.h"
+#include "support/version.h"
+#include "testing/parts_database.h"
+#include "testing/temp_dir.h"
+
+namespace ferrolyte {
+namespace {
+
+using testing::TempDir;
+using Env = std::map<std::string, std::optional<std::string>>;  // nullopt unsets
+
+const std::string kProgram = std::string(FERROLYTE_BINARY_DIR) + "/src/ferrolyte";
+
+struct Outcome {
+  int status = -1;
+  std::string output;  // standard output and standard error together
+};
+
+// In the child: the environment changes, the working folder (env "PWD"), then the program.
+[[noreturn]] void Exec(const std::vector<std::string>& argv, const Env& env) {
+  auto folder = env.find("PWD");
+  if (folder != env.end() && folder->second && ::chdir(folder->second->c_str()) != 0) ::_exit(126);
+  for (const auto& [name, value] : env)
+    value ? ::setenv(name.c_str(), value->c_str(), 1) : ::unsetenv(name.c_str());
+  std::vector<char*> args;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  ::execvp(args[0], args.data());
+  ::_exit(127);
+}
+
+int Wait(pid_t pid) {
+  int wstatus = 0;
+  ::waitpid(pid, &wstatus, 0);
+  return WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+}
+
+// Runs without a shell, standard input from /dev/null, output into the file.
+Outcome Execute(const std::vector<std::string>& argv, const std::string& output_file,
+                const Env& env = {}) {
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    int in = ::open("/dev/null", O_RDONLY);
+    int out = ::open(output_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ::dup2(in, 0);
+    ::dup2(out, 1);
+    ::dup2(out, 2);
+    Exec(argv, env);
+  }
+  const int status = Wait(pid);
+  return {status, ReadTextFile(output_file, "")};
+}
+
+// Runs on a pseudo-terminal and types `typed` once `prompt` has appeared.
+Outcome ExecuteOnTerminal(const std::vector<std::string>& argv, const Env& env,
+                          const std::string& prompt, const std::string& typed) {
+  int master = -1;
+  pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
+  if (pid == 0) Exec(argv, env);
+  std::string output;
+  bool answered = false;
+  for (;;) {
+    // A safety net so that a program that never asks cannot hang the suite.
+    pollfd fd{master, POLLIN, 0};
+    if (::poll(&fd, 1, 60000) <= 0) break;
+    char buffer[512];
+    const ssize_t n = ::read(master, buffer, sizeof buffer);
+    if (n <= 0) break;
+    output.append(buffer, static_cast<size_t>(n));
+    if (!answered && output.find(prompt) != std::string::npos) {
+      answered = true;
+      EXPECT_EQ(::write(master, typed.data(), typed.size()), static_cast<ssize_t>(typed.size()));
+    }
+  }
+  ::close(master);
+  return {Wait(pid), output};
+}
+
+size_t Inserts(const std::string& dump, const std::string& table) {
+  size_t count = 0;
+  for (const std::string& line : Split(dump, "\r\n"))
+    count += line.starts_with("INSERT INTO \"" + table + "\" ");
+  return count;
+}
+
+// The statements of a dump, without its comment lines (which list the settings).
+std::string Statements(const std::string& dump) {
+  std::string out;
+  for (const std::string& line : Split(dump, "\r\n"))
+    if (!line.starts_with("--")) out += line + "\n";
+  return out;
+}
+
+class CliTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!FileExists(kProgram)) GTEST_SKIP() << "program not built: " << kProgram;
+  }
+  Outcome Run(std::vector<std::string> args, const Env& env = {}) {
+    args.insert(args.begin(), kProgram);
+    Env all = {{"APPDATA", dir_.path()}, {"TEMP", dir_.path()}, {"PWD", dir_.path()}};
+    all.insert(env.begin(), env.end());
+    return Execute(args, dir_.File("output.txt"), all);
+  }
+  std::string LogFile() const { return dir_.path() + "/Quorvane/Ferrolyte/ferrolyte.log"; }
+  std::string Log() const { return FileExists(LogFile()) ? ReadTextFile(LogFile(), "") : ""; }
+  std::string Read(const std::string& name) const {
+    return FileExists(dir_.File(name)) ? ReadTextFile(dir_.File(name), "") : "";
+  }
+  // Customers (3 rows, a key and an auto number) and Order Lines (2 rows).
+  std::string MakeDatabase() {
+    namespace aw = accesswriter;
+    const std::string file = dir_.File("shop.mdb");
+    aw::DatabaseWriter db(file);
+    aw::Table customers{.name = "Customers"};
+    customers.columns = {
+        {.name = "Id", .type = aw::ColumnType::kLong, .auto_number = aw::AutoNumber::kIncrement},
+        {.name = "Name", .type = aw::ColumnType::kText, .size = 50, .required = true}};
+    customers.indexes.push_back({.name = "PrimaryKey", .columns = {{"Id"}}, .primary_key = true});
+    aw::TableWriter& rows = db.AddTable(customers);
+    for (const char* name : {"Zoë", "Ånund", "Plain"}) rows.AddRow({nullptr, name});
+    aw::Table lines{.name = "Order Lines"};
+    lines.columns = {{.name = "Line", .type = aw::ColumnType::kLong},
+                     {.name = "Price", .type = aw::ColumnType::kCurrency}};
+    aw::TableWriter& line_rows = db.AddTable(lines);
+    line_rows.AddRow({1, aw::Value::Decimal("12.3400")});
+    line_rows.AddRow({2, aw::Value::Decimal("-0.5")});
+    db.Finish();
+    return file;
+  }
+
+  TempDir dir_;
+};
+
+TEST_F(CliTest, HelpAndVersionWorkWithoutADisplayAndLeaveNoLog) {
+  const Env no_display = {{"DISPLAY", std::nullopt},
+                          {"WAYLAND_DISPLAY", std::nullopt},
+                          {"QT_QPA_PLATFORM", std::nullopt}};
+  for (const char* form : {"--help", "-h", "convert"}) {
+    SCOPED_TRACE(form);
+    Outcome out = std::string(form) == "convert" ? Run({form, "--help"}, no_display)
+                                                 : Run({form}, no_display);
+    EXPECT_EQ(out.status, 0) << out.output;
+    for (const char* expected :
+         {"ferrolyte settings=FILE autorun [hide] [clearlog] [unittest]", "ferrolyte tables SOURCE",
+          "ferrolyte convert SOURCE (--dump FILE | --to URL)", "\n  0    ", "\n  1    ",
+          "\n  2    ", "\n  3    ", "\n  130  ", "\n  143  "})
+      EXPECT_NE(out.output.find(expected), std::string::npos) << expected;
+    EXPECT_NE(out.output.find("Log: " + LogFile() + "\n"), std::string::npos) << out.output;
+  }
+  Outcome version = Run({"--version"}, no_display);
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.output, "Ferrolyte " + std::to_string(kVersionMajor) + "." +
+                                std::to_string(kVersionMinor) + "." +
+                                std::to_string(kVersionRevision) + "\n");
+  EXPECT_FALSE(FileExists(LogFile()));
+}
+
+TEST_F(CliTest, UnusableCommandLinesNameTheProblemAndExit2) {
+  const std::string source = MakeDatabase();
+  struct Case {
+    std::vector<std::string> args;
+    std::string named;
+  } cases[] = {
+      {{"convert", source, "--dump", "x.sql", "--frobnicate"}, "unknown option '--frobnicate'"},
+      {{"tables", source, "--json=1"}, "option '--json' takes no value"},
+      {{"convert", source, "--dump"}, "option '--dump' needs a value"},
+      {{"convert", source, "--dump", "a", "--dump=b"}, "option '--dump' is given twice"},
+      {{"convert", source, "-x"}, "unknown option '-x'"},
+      {{"convert", "--dump", "x.sql"}, "no source database given"},
+      {{"tables"}, "no source database given"},
+      {{"convert", dir_.File("absent.mdb"), "--dump", "x.sql"}, "absent.mdb' does not exist"},
+      {{"convert", source, "--dump", "x.sql", "--to", "postgresql:///d"},
+       "--dump and --to cannot be given together"},
+      {{"convert", source}, "give --dump FILE or --to URL"},
+      {{"convert", source, "--to", "mysql://h/d"}, "not a postgresql:// URL"},
+      {{"convert", source, "--dump=x.sql", "--set", "colour=blue"},
+       "unknown settings key 'colour'"},
+      {{"convert", source, "--dump=x.sql", "--set", "sourcepassword=x"},
+       "passwords are never command-line values"},
+      {{"convert", source, "--dump=x.sql", "--set", "dropdatabase=yes"}, "takes 0 or 1"},
+      {{"convert", source, "--dump=x.sql", "--settings", dir_.File("absent.ini")},
+       "cannot load the settings file"},
+      {{"convert", source, "--dump=x.sql", "--password-file", dir_.File("absent")},
+       "cannot read the password file"},
+      // Found only once the source is scanned: the run ends before anything is written.
+      {{"convert", source, "--dump", dir_.File("x.sql"), "--tables", "Customers,Nope"},
+       "--tables: the source has no table 'Nope'"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(Join(c.args, " "));
+    Outcome out = Run(c.args);
+    EXPECT_EQ(out.status, 2);
+    EXPECT_NE(out.output.find(c.named), std::string::npos) << out.output;
+  }
+  EXPECT_FALSE(FileExists(dir_.File("x.sql")));
+  EXPECT_NE(Log().find("--tables: the source has no table 'Nope'"), std::string::npos);
+}
+
+TEST_F(CliTest, TablesListsCountsTypesAndOnRequestTheSystemTables) {
+  const std::string source = MakeDatabase();
+  Outcome out = Run({"tables", source});
+  EXPECT_EQ(out.status, 0) << out.output;
+  EXPECT_EQ(out.output,
+            "Table        Rows  Columns\n"
+            "Customers       3        2\n"
+            "Order Lines     2        2\n");
+
+  out = Run({"tables", "--columns", source});
+  EXPECT_NE(out.output.find("\n  Id      AutoNumber    SERIAL\n"), std::string::npos) << out.output;
+
+  out = Run({"tables", source, "--json", "--all"});
+  EXPECT_EQ(out.status, 0) << out.output;
+  EXPECT_NE(out.output.find("{\"name\": \"Customers\", \"kind\": \"table\", \"rows\": 3, "
+                            "\"column_count\": 2}"),
+            std::string::npos)
+      << out.output;
+  EXPECT_NE(out.output.find("{\"name\": \"MSysObjects\", \"kind\": \"system\""), std::string::npos)
+      << out.output;
+  EXPECT_EQ(Run({"tables", source}).output.find("MSys"), std::string::npos);
+}
+
+TEST_F(CliTest, ConvertToADumpIsRepeatedByItsSavedSettings) {
+  const std::string source = MakeDatabase();
+  // A relative dump path is the current folder's; the saved settings name it in full.
+  Outcome out = Run({"convert", "shop.mdb", "--dump", "first.sql", "--save-settings", "saved.ini",
+                     "--set", "tableprefix=t_"});
+  ASSERT_EQ(out.status, 0) << out.output << Log();
+  EXPECT_NE(Log().find("\t  Transfer completed\r\n"), std::string::npos);
+  EXPECT_TRUE(Log().ends_with("\tEnd\r\n"));
+  const std::string first = Read("first.sql");
+  EXPECT_EQ(Inserts(first, "t_Customers"), 3u);
+  EXPECT_EQ(Inserts(first, "t_Order Lines"), 2u);
+  EXPECT_NE(first.find("PRIMARY KEY (\"Id\")"), std::string::npos) << "keys come along";
+  EXPECT_NE(Read("saved.ini").find("  destinationdumpfilename=" + dir_.File("first.sql") + "\r\n"),
+            std::string::npos)
+      << Read("saved.ini");
+
+  std::filesystem::remove(dir_.File("first.sql"));
+  ASSERT_EQ(Run({"settings=" + dir_.File("saved.ini"), "autorun"}).status, 0) << Log();
+  EXPECT_EQ(Read("first.sql"), first);
+
+  // A hand-written settings file with sourcetables[]=* moves the same.
+  WriteTextFile(dir_.File("star.ini"), "[Velkan Ferrolyte]\r\n  sourcefilename=" + source +
+                                           "\r\n  destinationmethod=DUMP\r\n"
+                                           "  destinationdumpfilename=star.sql\r\n"
+                                           "  destinationdatabase=shop\r\n  tableprefix=t_\r\n"
+                                           "  sourcetables[]=*\r\n");
+  ASSERT_EQ(Run({"settings=star.ini", "autorun"}).status, 0) << Log();
+  EXPECT_EQ(Statements(Read("star.sql")), Statements(first));
+
+  struct Case {
+    std::vector<std::string> choice;
+    size_t customers, lines;
+  } cases[] = {
+      {{"--tables", "customers"}, 3, 0},
+      {{"--exclude=Customers"}, 0, 2},
+      {{"--settings", "star.ini", "--exclude", "Order Lines"}, 3, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(Join(c.choice, " "));
+    std::vector<std::string> args = {"convert", source, "--dump", "chosen.sql"};
+    args.insert(args.end(), c.choice.begin(), c.choice.end());
+    ASSERT_EQ(Run(args).status, 0) << Log();
+    const std::string prefix = c.choice[0] == "--settings" ? "t_" : "";
+    EXPECT_EQ(Inserts(Read("chosen.sql"), prefix + "Customers"), c.customers);
+    EXPECT_EQ(Inserts(Read("chosen.sql"), prefix + "Order Lines"), c.lines);
+  }
+}
+
+TEST_F(CliTest, SourcePasswordComesFromAFileOrANoEchoPrompt) {
+  const std::string locked =
+      testing::WritePartsDatabase(dir_.File("locked.mdb"), accesswriter::Format::kJet4, "Geh eim9");
+  WriteTextFile(dir_.File("pw.txt"), "Geh eim9\n");
+  Outcome out = Run({"convert", locked, "--dump", "a.sql", "--password-file", "pw.txt"});
+  EXPECT_EQ(out.status, 0) << out.output << Log();
+  EXPECT_EQ(Inserts(Read("a.sql"), "Parts"), 2u);
+  EXPECT_EQ(Log().find("Geh eim9"), std::string::npos);
+
+  // Without a terminal nobody can be asked: the refusal ends the run.
+  out = Run({"convert", locked, "--dump", "b.sql"});
+  EXPECT_EQ(out.status, 1) << out.output;
+  EXPECT_NE(Log().find("Reason: Not a valid password."), std::string::npos) << Log();
+  EXPECT_FALSE(FileExists(dir_.File("b.sql")));
+
+  out = ExecuteOnTerminal({kProgram, "convert", locked, "--dump", dir_.File("c.sql")},
+                          {{"APPDATA", dir_.path()}, {"TEMP", dir_.path()}},
+                          "Password for locked.mdb: ", "Geh eim9\n");
+  EXPECT_EQ(out.status, 0) << out.output;
+  EXPECT_EQ(out.output.find("Geh eim9"), std::string::npos) << "echoed: " << out.output;
+  EXPECT_EQ(Inserts(Read("c.sql"), "Parts"), 2u);
+}
+
+int Psql(const std::string& sql, const std::string& output_file, const std::string& db = "") {
+  std::vector<std::string> argv = {"psql", "-X", "-q", "-tA", "-v", "ON_ERROR_STOP=1", "-c", sql};
+  if (!db.empty()) argv.insert(argv.end(), {"-d", db});
+  return Execute(argv, output_file).status;
+}
+
+// A role with a password of its own, found through PGPASSWORD or a password file as psql
+// finds it; a password file that others may read is ignored.
+TEST_F(CliTest, ServerConversionFindsThePasswordAsPsqlDoes) {
+  if (!std::getenv("PGPORT")) GTEST_SKIP() << "no PostgreSQL test cluster (PGPORT unset)";
+  const std::string source = MakeDatabase();
+  const std::string role = "ferro_cli_" + std::to_string(::getpid());
+  const std::string password = "p:w\\x y";
+  ASSERT_EQ(Psql("CREATE ROLE " + role + " LOGIN CREATEDB PASSWORD 'p:w\\x y'", dir_.File("r.txt")),
+            0)
+      << Read("r.txt");
+  const std::string url = "postgresql://" + role + "@localhost:" + std::getenv("PGPORT") + "/";
+  WriteTextFile(dir_.File(".pgpass"), "localhost:*:*:" + role + ":p\\:w\\\\x y\n");
+  struct Case {
+    std::string name;
+    Env env;
+    mode_t pgpass_mode;
+    int status;
+  } cases[] = {
+      {"variable", {{"PGPASSWORD", password}, {"HOME", "/nonexistent"}}, 0600, 0},
+      {"file", {{"PGPASSWORD", std::nullopt}, {"HOME", dir_.path()}}, 0600, 0},
+      {"open file", {{"PGPASSWORD", std::nullopt}, {"HOME", dir_.path()}}, 0644, 3},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_EQ(::chmod(dir_.File(".pgpass").c_str(), c.pgpass_mode), 0);
+    const std::string database = role + "_" + std::to_string(c.pgpass_mode);
+    Env env = c.env;
+    env["PGPASSFILE"] = std::nullopt;
+    Outcome out = Run({"convert", source, "--to", url + database}, env);
+    EXPECT_EQ(out.status, c.status) << out.output << Log();
+    if (c.status == 0) {
+      EXPECT_EQ(Psql("SELECT count(*) FROM \"Customers\"", dir_.File("q.txt"), database), 0);
+      EXPECT_EQ(Read("q.txt"), "3\n");
+    } else {
+      EXPECT_NE(out.output.find("has group or world access"), std::string::npos) << out.output;
+    }
+    Psql("DROP DATABASE IF EXISTS \"" + database + "\"", dir_.File("d.txt"));
+  }
+  Psql("DROP ROLE " + role, dir_.File("d.txt"));
+}
+
+}  // namespace
+}  // namespace ferrolyte
