@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds, and converts the bundled sample database (build/sample/
-# shop.mdb) into a SQL dump with an unattended run. Prints where the dump and the log are.
+# shop.mdb) into a SQL dump from the command line. Prints where the dump and the log are.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${FERROLYTE_BUILD:-$here/build}
@@ -13,23 +13,13 @@ db="$sample/shop.mdb"
 ini="$sample/shop.ini"
 dump="$sample/shop.sql"
 
-# Every user table with every field, as the wizard writes a selection with all ticked.
-list=""
-while IFS= read -r table; do
-  header=$( (mdb-export -d $'\t' "$db" "$table" 2>/dev/null || true) | head -n 1)
-  IFS=$'\t' read -r -a fields <<<"$header"
-  for path in "$table" "${fields[@]/#/$table\\}"; do
-    list+="${list:+,}\"${path//\"/\"\"}\""
-  done
-done < <(mdb-tables -1 "$db")
-printf '[Velkan Ferrolyte]\r\n  sourcefilename=%s\r\n  destinationmethod=DUMP\r\n  destinationdatabase=shop\r\n  destinationdumpfilename=%s\r\n  sourcetables[]=%s\r\n' \
-  "$db" "$dump" "$list" >"$ini"
-
 config=${APPDATA:-${XDG_CONFIG_HOME:-$HOME/.config}}
 log="$config/Quorvane/Ferrolyte/ferrolyte.log"
 
+# Every table with all its fields; the settings of the run are kept, so that
+# "ferrolyte settings=$ini autorun" repeats it.
 status=0
-"$build/src/ferrolyte" "settings=$ini" autorun || status=$?
+"$build/src/ferrolyte" convert "$db" --dump "$dump" --save-settings "$ini" || status=$?
 
 echo "Settings: $ini"
 echo "Log:      $log"
