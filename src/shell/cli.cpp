@@ -198,10 +198,10 @@ ConvertRequest PrepareConversion(const ParsedOptions& options, const EnvLookup& 
   const std::optional<std::string> settings_file = options.Get("settings");
   // In the wizard's key order from the start, so that a run repeated from the saved settings
   // writes the same dump.
-  request.settings =
-      WizardOrdered(settings_file ? LoadSettings(*settings_file) : DefaultSettings());
+  const DictionaryPtr loaded = settings_file ? LoadSettings(*settings_file) : DefaultSettings();
+  request.selection_given = SettingsSection(loaded)->Exists("sourcetables");
+  request.settings = WizardOrdered(loaded);
   const DictionaryPtr section = SettingsSection(request.settings);
-  request.selection_given = settings_file && section->Exists("sourcetables");
 
   if (options.operands.size() > 1)
     throw UsageError("convert: unexpected argument '" + options.operands[1] + "'");

@@ -266,6 +266,7 @@ TEST_F(CliTest, ConvertToADumpIsRepeatedByItsSavedSettings) {
   ASSERT_EQ(Run({"settings=star.ini", "autorun"}).status, 0) << Log();
   EXPECT_EQ(Statements(Read("star.sql")), Statements(first));
 
+  WriteTextFile(dir_.File("plain.ini"), ReplaceAll(Read("star.ini"), "  sourcetables[]=*\r\n", ""));
   struct Case {
     std::vector<std::string> choice;
     size_t customers, lines;
@@ -273,6 +274,8 @@ TEST_F(CliTest, ConvertToADumpIsRepeatedByItsSavedSettings) {
       {{"--tables", "customers"}, 3, 0},
       {{"--exclude=Customers"}, 0, 2},
       {{"--settings", "star.ini", "--exclude", "Order Lines"}, 3, 0},
+      // A settings file without a selection converts everything.
+      {{"--settings", "plain.ini"}, 3, 2},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(Join(c.choice, " "));
