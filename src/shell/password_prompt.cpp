@@ -24,7 +24,7 @@ volatile std::sig_atomic_t echo_off = 0;
 
 // A signal while echo is off must not leave the user's terminal without echo.
 void RestoreAndRaise(int signal_number) {
-  if (echo_off) ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved_terminal);
+  if (echo_off) ::tcsetattr(STDIN_FILENO, TCSANOW, &saved_terminal);
   echo_off = 0;
   std::signal(signal_number, SIG_DFL);
   std::raise(signal_number);
@@ -37,9 +37,6 @@ bool CanPromptForPassword() {
 }
 
 std::optional<std::string> PromptPassword(const std::string& prompt) {
-  std::fputs(prompt.c_str(), stderr);
-  std::fflush(stderr);
-
   struct sigaction restore {
   }, previous[std::size(kEndingSignals)];
   restore.sa_handler = RestoreAndRaise;
@@ -54,6 +51,9 @@ std::optional<std::string> PromptPassword(const std::string& prompt) {
     echo_off = 1;
     ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
   }
+  // Only now: what is typed once the prompt shows must neither echo nor be flushed away.
+  std::fputs(prompt.c_str(), stderr);
+  std::fflush(stderr);
 
   std::string line;
   bool got_line = false;
@@ -70,7 +70,7 @@ std::optional<std::string> PromptPassword(const std::string& prompt) {
   }
 
   if (terminal) {
-    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved_terminal);
+    ::tcsetattr(STDIN_FILENO, TCSANOW, &saved_terminal);
     echo_off = 0;
     for (size_t i = 0; i < std::size(kEndingSignals); ++i)
       ::sigaction(kEndingSignals[i], &previous[i], nullptr);
