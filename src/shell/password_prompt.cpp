@@ -37,8 +37,8 @@ bool CanPromptForPassword() {
 }
 
 std::optional<std::string> PromptPassword(const std::string& prompt) {
-  struct sigaction restore {
-  }, previous[std::size(kEndingSignals)];
+  struct sigaction restore = {};
+  struct sigaction previous[std::size(kEndingSignals)] = {};
   restore.sa_handler = RestoreAndRaise;
   sigemptyset(&restore.sa_mask);
   const bool terminal = ::tcgetattr(STDIN_FILENO, &saved_terminal) == 0;
