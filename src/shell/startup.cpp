@@ -26,7 +26,8 @@ const char kAutorunNeedsSettings[] =
 const char kNoWindow[] =
     "Ferrolyte cannot show its window here (no display, or a build without the window).\n"
     "Start an unattended conversion with:\n"
-    "  ferrolyte settings=FILE.ini autorun";
+    "  ferrolyte settings=FILE.ini autorun\n"
+    "  ferrolyte convert SOURCE --dump FILE   (ferrolyte --help shows every form)";
 
 void CountRun(const std::string& raw_command_line) {
   int64_t count =
