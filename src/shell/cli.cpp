@@ -126,6 +126,9 @@ int RunTables(const ParsedOptions& options) {
     Warn("cannot read '" + file + "': " + e.description() + " (error " + NumberWithHex(e.number()) +
          ")");
     return kExitFatal;
+  } catch (const std::exception& e) {
+    Warn("cannot read '" + file + "': " + e.what());
+    return kExitFatal;
   }
   const std::string out =
       options.Has("json") ? TableListingJson(Absolute(file), tables, options.Has("columns"))
