@@ -125,6 +125,8 @@ int RunTables(const ParsedOptions& options) {
   } catch (const Error& e) {
     Warn("cannot read '" + file + "': " + e.description() + " (error " + NumberWithHex(e.number()) +
          ")");
+    if (IsPasswordRefusal(e.number()) && !options.Has("password-file"))
+      Warn("give the password with --password-file F, or start on a terminal to be asked");
     return kExitFatal;
   } catch (const std::exception& e) {
     Warn("cannot read '" + file + "': " + e.what());
