@@ -59,9 +59,10 @@ struct ConversionServices {
 // The real scanner and conversion.
 ConversionServices DefaultServices();
 
-// The unattended conversion: scans the source the settings name, expands a "*" selection,
-// runs the conversion and writes its report to the log; returns the exit status. Raises what
-// the scan raises.
+// The unattended conversion: ends the program with 2 for settings that cannot be used, else
+// scans the source the settings name, expands a "*" selection, runs the conversion and
+// writes its report to the log; returns the run's exit status (143 after SIGTERM). Raises
+// what the scan raises.
 int RunUnattended(const DictionaryPtr& settings, const ConversionServices& services,
                   StatusOutput& status);
 
