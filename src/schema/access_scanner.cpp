@@ -1,5 +1,7 @@
 #include "schema/access_scanner.h"
 
+#include <set>
+
 #include "conversion/connections.h"
 #include "platform/dao.h"
 #include "schema/column_catalogue.h"
@@ -82,7 +84,29 @@ void AppendFields(pugi::xml_node table_node, DaoTableDef& table, const Dictionar
     // After the elements every reader expects: the values of a calculated column are copied
     // as they are stored; its expression stays on record.
     AppendTextElement(node, "Expression", field.expression);
+    AppendTextElement(node, "Description", field.description);
     status.ProcessEvents();
+  }
+}
+
+// Only relationships between scanned tables: the rest (system tables, linked tables) could
+// never become foreign keys of the destination.
+void AppendRelations(pugi::xml_node root, const std::vector<DaoRelation>& relations,
+                     const std::set<std::string>& scanned) {
+  pugi::xml_node relations_node = root.append_child("Relations");
+  for (const DaoRelation& relation : relations) {
+    if (!scanned.count(relation.table) || !scanned.count(relation.foreign_table)) continue;
+    pugi::xml_node node = relations_node.append_child("Relation");
+    AppendTextElement(node, "Name", relation.name);
+    AppendTextElement(node, "Table", relation.table);
+    AppendTextElement(node, "ForeignTable", relation.foreign_table);
+    AppendAttributesElement(node, relation.attributes);
+    pugi::xml_node fields = node.append_child("Fields");
+    for (const DaoRelationField& pair : relation.fields) {
+      pugi::xml_node field = fields.append_child("Field");
+      AppendTextElement(field, "Name", pair.name);
+      AppendTextElement(field, "ForeignName", pair.foreign_name);
+    }
   }
 }
 
@@ -112,6 +136,7 @@ std::shared_ptr<pugi::xml_document> ScanAccessDatabase(
 
   pugi::xml_node tables_node = root.append_child("Tables");
   status.AddStatusLine("Scanning table structures");
+  std::set<std::string> scanned;
   for (const std::shared_ptr<DaoTableDef>& table : database.database->TableDefs()) {
     const std::string& name = table->Name();
     DictionaryPtr table_catalogue = catalogue->Section(name);
@@ -123,8 +148,12 @@ std::shared_ptr<pugi::xml_document> ScanAccessDatabase(
     AppendAttributesElement(table_node, table->Attributes());
     AppendIndexes(table_node, *table, status);
     AppendFields(table_node, *table, table_catalogue, status);
+    AppendTextElement(table_node, "Description", table->Description());
+    scanned.insert(name);
     status.ProcessEvents();
   }
+  // After the tables, so that every query of the tables finds the document as before.
+  AppendRelations(root, database.database->Relations(), scanned);
   status.AddStatusLine("Scanning completed");
   if (!schema_folder.empty()) SaveSchemaFile(*document, schema_folder);
   return document;

@@ -22,14 +22,15 @@ class ScannerTest : public ::testing::Test {
   void SetUp() override {
     path_ = dir_.File("shop.mdb");
     aw::DatabaseWriter db(path_);
-    aw::Table customers{.name = "Customers"};
+    aw::Table customers{.name = "Customers", .description = "Who buys"};
     customers.columns = {
         {.name = "Id", .type = T::kLong, .auto_number = aw::AutoNumber::kIncrement},
         {.name = "Name",
          .type = T::kText,
          .size = 40,
          .required = true,
-         .default_value = "\"none\""},
+         .default_value = "\"none\"",
+         .description = "Full name"},
         {.name = "Active", .type = T::kBoolean, .default_value = "yEs"},
         {.name = "Vip", .type = T::kBoolean, .default_value = "=Date()"},
         {.name = "Blocked", .type = T::kBoolean, .default_value = "False"},
@@ -63,6 +64,12 @@ class ScannerTest : public ::testing::Test {
                         .primary_columns = {"Id"},
                         .foreign_table = "Orders",
                         .foreign_columns = {"CustomerId"}});
+    db.AddRelationship({.name = "ToSystem",
+                        .primary_table = "MSysExtra",
+                        .primary_columns = {"X"},
+                        .foreign_table = "Customers",
+                        .foreign_columns = {"Id"},
+                        .enforce = false});
     db.Finish();
   }
 
@@ -86,30 +93,38 @@ TEST_F(ScannerTest, WritesTheWholeDocumentAndStatusLines) {
       "</Field></Fields></Index></Indexes><Fields>"
       "<Field><Name>Id</Name><Required>0</Required><DefaultValue/><Size>4</Size>"
       "<Scale>0</Scale><Type>4</Type><Attributes Bit1=\"1\" "
-      "Bit5=\"1\">17</Attributes><Expression/></Field>"
+      "Bit5=\"1\">17</Attributes><Expression/><Description/></Field>"
       "<Field><Name>Name</Name><Required>1</Required><DefaultValue>\"none\"</DefaultValue>"
       "<Size>40</Size><Scale>0</Scale><Type>10</Type>"
-      "<Attributes Bit2=\"1\" Bit6=\"1\">34</Attributes><Expression/></Field>"
+      "<Attributes Bit2=\"1\" Bit6=\"1\">34</Attributes><Expression/>"
+      "<Description>Full name</Description></Field>"
       "<Field><Name>Active</Name><Required>0</Required><DefaultValue>1</DefaultValue>"
       "<Size>1</Size><Scale>0</Scale><Type>1</Type>"
-      "<Attributes Bit1=\"1\" Bit6=\"1\">33</Attributes><Expression/></Field>"
+      "<Attributes Bit1=\"1\" Bit6=\"1\">33</Attributes><Expression/><Description/></Field>"
       "<Field><Name>Vip</Name><Required>0</Required><DefaultValue>0</DefaultValue>"
       "<Size>1</Size><Scale>0</Scale><Type>1</Type>"
-      "<Attributes Bit1=\"1\" Bit6=\"1\">33</Attributes><Expression/></Field>"
+      "<Attributes Bit1=\"1\" Bit6=\"1\">33</Attributes><Expression/><Description/></Field>"
       "<Field><Name>Blocked</Name><Required>0</Required><DefaultValue>0</DefaultValue>"
       "<Size>1</Size><Scale>0</Scale><Type>1</Type>"
-      "<Attributes Bit1=\"1\" Bit6=\"1\">33</Attributes><Expression/></Field>"
+      "<Attributes Bit1=\"1\" Bit6=\"1\">33</Attributes><Expression/><Description/></Field>"
       "<Field><Name>Credit</Name><Required>0</Required><DefaultValue/><Size>19</Size>"
       "<Scale>4</Scale><Type>5</Type><Attributes Bit1=\"1\" "
-      "Bit6=\"1\">33</Attributes><Expression/></Field>"
+      "Bit6=\"1\">33</Attributes><Expression/><Description/></Field>"
       "<Field><Name>Rate</Name><Required>0</Required><DefaultValue/><Size>12</Size>"
       "<Scale>3</Scale><Type>20</Type><Attributes Bit1=\"1\" "
-      "Bit6=\"1\">33</Attributes><Expression/></Field>"
+      "Bit6=\"1\">33</Attributes><Expression/><Description/></Field>"
       "<Field><Name>Notes</Name><Required>0</Required><DefaultValue/><Size>0</Size>"
       "<Scale>0</Scale><Type>12</Type><Attributes Bit2=\"1\" "
-      "Bit6=\"1\">34</Attributes><Expression/></Field>"
-      "</Fields></Table>";
+      "Bit6=\"1\">34</Attributes><Expression/><Description/></Field>"
+      "</Fields><Description>Who buys</Description></Table>";
   EXPECT_NE(xml.find(customers), std::string::npos) << xml;
+  // Relationships follow the tables, only those between scanned tables.
+  EXPECT_TRUE(xml.ends_with(
+      "</Tables><Relations><Relation><Name>CustomersOrders</Name><Table>Customers</Table>"
+      "<ForeignTable>Orders</ForeignTable><Attributes>0</Attributes><Fields><Field><Name>Id</Name>"
+      "<ForeignName>CustomerId</ForeignName></Field></Fields></Relation></Relations>"
+      "</AccessDatabase>"))
+      << xml;
   EXPECT_EQ(xml.rfind("<AccessDatabase><Tables><Table><Name>aNotes</Name>", 0), 0u) << xml;
   EXPECT_EQ(xml.find('\n'), std::string::npos);
 
