@@ -8,6 +8,7 @@
 
 #include "conversion/connections.h"
 #include "conversion/destination.h"
+#include "conversion/keys_and_comments.h"
 #include "conversion/literals.h"
 #include "conversion/record_transfer.h"
 #include "conversion/table_definition.h"
@@ -161,11 +162,14 @@ class Run {
   bool OpenServer();
   bool Body();
   bool TableWork(SelectedTable& table);
+  void AfterTables();
   RunOutcome Finish();
 
   void MoveTableRecords(TableOutcome& outcome, const TableDefinition& def, bool creation_failed);
   void CheckDestinationCount(TableOutcome& outcome);
   bool DestinationUsable();
+  bool SendAfterTables(const std::string& statement, const std::string& what, bool& accepted);
+  void DumpSection(const std::string& title);
   void Note(TableOutcome& outcome, const std::string& note);
   RunOutcome ConnectionError(const std::string& connection_string, const Error& e);
   void AppendErrorBlock(int32_t number, const std::string& description);
@@ -190,6 +194,7 @@ class Run {
 
   pugi::xml_document doc_;
   std::vector<SelectedTable> selected_;
+  DefinedTables defined_;             // the tables the loop defined, by source name
   std::vector<std::string> missing_;  // selected names the source does not hold
   RunOutcome outcome_;
   TableOutcome* current_ = nullptr;  // the table being worked on
@@ -202,6 +207,8 @@ class Run {
   bool create_tables_ = true;
   bool transfer_records_ = true;
   bool commit_after_table_ = false;
+  bool transfer_relationships_ = false;
+  bool transfer_descriptions_ = false;
   std::string source_file_name_;
 };
 
@@ -259,7 +266,8 @@ RunOutcome Run::Execute() {
 // compares names.
 void Run::SelectTables() {
   // A text that does not parse leaves the document empty: there are no tables then.
-  if (!doc_.load_string(schema_xml_.c_str())) doc_.reset();
+  // Texts keep their CR: a description or name holds exactly what Access holds.
+  if (!doc_.load_string(schema_xml_.c_str(), pugi::parse_default & ~pugi::parse_eol)) doc_.reset();
   const std::vector<std::string> entries = SelectionOf(Setting("sourcetables"));
   options_.selection.insert(entries.begin(), entries.end());
 
@@ -456,17 +464,112 @@ bool Run::Body() {
   transfer_records_ = DirectBoolean(Setting("transferrecords"));
   commit_after_table_ = DirectText(Setting("autocommit")) != "1";
   source_file_name_ = FileNamePart(Tolerant("sourcefilename"));
+  // Off when a settings file does not name them, so that older files give what they gave.
+  transfer_relationships_ = SafeBool(Setting("transferrelationships"));
+  transfer_descriptions_ = SafeBool(Setting("transferdescriptions"));
 
   step_ = "Loop tables";
+  bool every_table = true;
   for (SelectedTable& table : selected_) {
-    if (!TableWork(table)) break;
+    if (!TableWork(table)) {
+      every_table = false;
+      break;
+    }
     if (StopRequested()) {
       stopped_ = true;
       break;
     }
   }
+  if (every_table && !stopped_) AfterTables();
   step_ = "Tables are done";
   return true;
+}
+
+void Run::DumpSection(const std::string& title) {
+  destination_->WriteDumpText("--");
+  destination_->WriteDumpText("-- " + title);
+  destination_->WriteDumpText("--");
+  destination_->WriteDumpText("");
+}
+
+// A foreign key needs both its tables filled and indexed, so keys and comments come last.
+void Run::AfterTables() {
+  if (transfer_relationships_) {
+    step_ = "Transfer relationships";
+    const std::vector<ForeignKey> keys = ForeignKeysOf(doc_, defined_);
+    if (!keys.empty()) {
+      report_ += "\r\nRELATIONSHIPS\r\n------------\r\n";
+      status_.AddStatusLine("Creating foreign keys");
+    }
+    bool section = false;
+    for (const ForeignKey& key : keys) {
+      if (!key.not_created.empty()) {
+        report_ +=
+            OneLine("- Relationship '" + key.name + "' not created: " + key.not_created) + kCrLf;
+        continue;
+      }
+      if (!section) DumpSection("Foreign keys of the relationships");
+      section = true;
+      bool accepted = false;
+      const std::string what = "foreign key '" + key.name + "' on '" + key.foreign_table + "'";
+      if (!SendAfterTables(key.statement, what, accepted)) return;
+      if (accepted)
+        report_ += OneLine("- Foreign key '" + key.name + "': '" + key.foreign_table +
+                           "' references '" + key.table + "'") +
+                   kCrLf;
+    }
+  }
+  if (transfer_descriptions_) {
+    step_ = "Transfer descriptions";
+    int sent = 0;
+    bool section = false;
+    for (const SelectedTable& table : selected_) {
+      auto defined = defined_.find(outcome_.tables[table.outcome].source_name);
+      if (defined == defined_.end() || !defined->second.created) continue;
+      for (const Comment& comment : CommentsOf(table.node, defined->second)) {
+        if (!section) {
+          report_ += "\r\nDESCRIPTIONS\r\n------------\r\n";
+          status_.AddStatusLine("Creating comments");
+          DumpSection("Descriptions as comments");
+        }
+        section = true;
+        bool accepted = false;
+        if (!SendAfterTables(comment.statement, "comment on '" + comment.on + "'", accepted))
+          return;
+        sent += accepted;
+      }
+    }
+    if (section)
+      report_ += "- " + std::to_string(sent) +
+                 (direct_ ? " comments created" : " comments written") + kCrLf;
+  }
+}
+
+// The server may refuse a key or a comment (a referenced table without its key, rows that
+// break the key): that is reported like a rejected index, and the run goes on with the next.
+// Returns false when the run must end (a stop on request, the destination lost); a dump that
+// cannot be written raises.
+bool Run::SendAfterTables(const std::string& statement, const std::string& what, bool& accepted) {
+  accepted = false;
+  if (StopRequested()) {
+    stopped_ = true;
+    return false;
+  }
+  try {
+    destination_->Write(statement, true);
+    accepted = true;
+    return true;
+  } catch (const Error& e) {
+    if (!direct_) throw;
+    AppendErrorBlock(e.number(), e.description());
+    outcome_.rejected.push_back(OneLine(what + ": " + ErrorText(e)));
+    status_.AddStatusLine(OneLine("  Rejected: " + what));
+    if (DestinationUsable()) return true;
+    outcome_.result = RunResult::kFailed;
+    outcome_.reason = "the destination could not be written any more: " + ErrorText(e);
+    status_.AddStatusLine("  The destination could not be written any more");
+    return false;
+  }
 }
 
 void Run::Note(TableOutcome& outcome, const std::string& note) {
@@ -531,6 +634,12 @@ bool Run::TableWork(SelectedTable& table) {
       destination_->Write(def.create_text, true);
     }
   }
+
+  DefinedTable& defined = defined_[source_table];
+  defined.destination_name = destination_table;
+  defined.created = !creation_failed;
+  for (const auto& column : def.column_types)
+    defined.columns[column.first] = def.destination_columns.at(column.first);
 
   step_ = "Transfer records";
   MoveTableRecords(outcome, def, creation_failed);
@@ -616,7 +725,7 @@ RunOutcome Run::Finish() {
   if (outcome_.result != RunResult::kFailed) {
     if (stopped_)
       outcome_.result = RunResult::kStoppedOnRequest;
-    else if (outcome_.TablesNotComplete() > 0)
+    else if (outcome_.TablesNotComplete() > 0 || !outcome_.rejected.empty())
       outcome_.result = RunResult::kCompletedWithFailures;
     else
       outcome_.result = RunResult::kCompleted;

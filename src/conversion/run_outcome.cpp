@@ -22,14 +22,29 @@ std::string TableLine(const TableOutcome& t) {
   return line;
 }
 
+std::string TablesNotMoved(const RunOutcome& o) {
+  return std::to_string(o.TablesNotComplete()) + " of " + std::to_string(o.tables.size()) +
+         " tables not fully moved";
+}
+
+// What went wrong in a run that went through: tables, rejected statements or both.
+std::string Failures(const RunOutcome& o) {
+  std::string rejected = std::to_string(o.rejected.size()) +
+                         (o.rejected.size() == 1 ? " statement rejected" : " statements rejected");
+  if (o.rejected.empty()) return TablesNotMoved(o);
+  if (o.TablesNotComplete() == 0) return rejected;
+  return TablesNotMoved(o) + ", " + rejected;
+}
+
 std::string ResultLine(const RunOutcome& o) {
-  const std::string tables = std::to_string(o.TablesNotComplete()) + " of " +
-                             std::to_string(o.tables.size()) + " tables not fully moved";
+  const std::string tables = TablesNotMoved(o);
   switch (o.result) {
     case RunResult::kCompleted:
       return "Result: completed";
     case RunResult::kCompletedWithFailures:
-      return "Result: completed with failed tables (" + tables + ")";
+      if (o.TablesNotComplete() == 0)
+        return "Result: completed with rejected statements (" + Failures(o) + ")";
+      return "Result: completed with failed tables (" + Failures(o) + ")";
     case RunResult::kStoppedOnRequest:
       return "Result: stopped on request (" + tables + ")";
     case RunResult::kFailed:
@@ -92,6 +107,7 @@ const char* TableResultText(TableResult result) {
 std::string ResultSection(const RunOutcome& outcome) {
   std::string text = "\r\nRESULT\r\n------------\r\n";
   for (const TableOutcome& t : outcome.tables) text += TableLine(t) + "\r\n";
+  for (const std::string& r : outcome.rejected) text += "Rejected: " + r + "\r\n";
   if (!outcome.incomplete_dump.empty())
     text += "The dump is incomplete and was left as " + outcome.incomplete_dump + "\r\n";
   return text + ResultLine(outcome) + "\r\n";
@@ -102,8 +118,7 @@ std::string FinalStatusLine(const RunOutcome& outcome) {
     case RunResult::kCompleted:
       return "  Transfer completed";
     case RunResult::kCompletedWithFailures:
-      return "  Transfer incomplete: " + std::to_string(outcome.TablesNotComplete()) + " of " +
-             std::to_string(outcome.tables.size()) + " tables not fully moved";
+      return "  Transfer incomplete: " + Failures(outcome);
     case RunResult::kStoppedOnRequest:
       return "  Transfer was aborted";
     case RunResult::kFailed:

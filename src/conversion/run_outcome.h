@@ -20,7 +20,7 @@ enum class TableResult {
 
 enum class RunResult {
   kCompleted,              // every selected table is complete
-  kCompletedWithFailures,  // the run went through, but some table is not complete
+  kCompletedWithFailures,  // the run went through, but some table or statement failed
   kStoppedOnRequest,       // Ctrl+C, Cancel or SIGTERM
   kFailed,                 // the run itself ended early (source unreadable, destination lost)
 };
@@ -44,6 +44,9 @@ struct RunOutcome {
   std::vector<TableOutcome> tables;  // every selected table, in the order of the run
   std::string reason;                // why the run failed; one line
   std::string incomplete_dump;       // where a dump that did not complete was left
+  // Statements after the tables that the server refused (foreign keys, comments), each
+  // "what: error" on one line; the run went on after each.
+  std::vector<std::string> rejected;
 
   // 0 completed; 3 a table not fully moved or a statement failed; 130 stopped on request
   // (3 when a table had failed before the stop).
