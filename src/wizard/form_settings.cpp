@@ -67,6 +67,8 @@ DictionaryPtr BuildSettingsFrom(const FormSettings& f) {
   section->Set("ignorelargeblobs", f.ignore_large_blobs);
   section->Set("memotype", f.memo_type);
   section->Set("datetimetype", f.datetime_type);
+  section->Set("transferrelationships", f.transfer_relationships);
+  section->Set("transferdescriptions", f.transfer_descriptions);
   DictionaryPtr settings = Dictionary::Create();
   settings->Set(kSettingsSection, section);
   return settings;
@@ -104,6 +106,10 @@ std::optional<FormSettings> FormSettingsOf(const DictionaryPtr& settings) {
   f.ignore_large_blobs = CheckValueOf(section->Item("ignorelargeblobs"), "ignorelargeblobs");
   f.memo_type = text("memotype");
   f.datetime_type = text("datetimetype");
+  f.transfer_relationships =
+      CheckValueOf(section->Item("transferrelationships"), "transferrelationships");
+  f.transfer_descriptions =
+      CheckValueOf(section->Item("transferdescriptions"), "transferdescriptions");
   return f;
 }
 

@@ -24,6 +24,7 @@ struct FormSettings {
   std::string table_prefix;
   int negative_boolean = 0, ignore_large_blobs = 0;
   std::string memo_type = "TEXT", datetime_type = "TIMESTAMP";
+  int transfer_relationships = 0, transfer_descriptions = 0;
   std::string storage_engine;  // applied only; never built
 };
 

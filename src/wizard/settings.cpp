@@ -107,6 +107,13 @@ void NormalizeSettings(const DictionaryPtr& settings) {
   }
   section->Set("memotype", "TEXT");
   section->Set("datetimetype", "TIMESTAMP");
+  // Normalised only when present: a file written before these existed must give the dump it
+  // gave then, whose header lists the keys the settings hold.
+  for (const char* key : {"transferrelationships", "transferdescriptions"}) {
+    if (!section->Exists(key)) continue;
+    const std::string value = text(key);
+    section->Set(key, value.empty() || value == "0" ? "0" : "1");
+  }
 }
 
 }  // namespace ferrolyte

@@ -32,9 +32,10 @@ DictionaryPtr SettingsSection(const DictionaryPtr& settings);
 // name or dump file name, a port that is no number. Empty when there is nothing.
 std::string SettingsProblem(const DictionaryPtr& section);
 
-// Turns the on/off keys into "0"/"1" (a missing one gets its start-up default) and sets
-// memotype and datetimetype to their only supported values. Leaves a dictionary without the
-// settings section alone.
+// Turns the on/off keys into "0"/"1" (a missing one gets its start-up default; the optional
+// transferrelationships and transferdescriptions stay missing) and sets memotype and
+// datetimetype to their only supported values. Leaves a dictionary without the settings
+// section alone.
 void NormalizeSettings(const DictionaryPtr& settings);
 
 }  // namespace ferrolyte

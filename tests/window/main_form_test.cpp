@@ -489,8 +489,10 @@ class MainFormTest : public QObject {
     QCOMPARE(seen->windowTitle(), QStringLiteral("Advanced Options"));
     QVERIFY(!seen->isVisible());
     QCOMPARE(seen->parent(), &F());
-    QCOMPARE(chain, (QStringList{"txtTablePrefix", "cbMemoType", "cbDateTimeType",
-                                 "chkBooleanValue", "chkIgnoreLargeBlobs", "cmdClose"}));
+    QCOMPARE(chain,
+             (QStringList{"txtTablePrefix", "cbMemoType", "cbDateTimeType", "chkBooleanValue",
+                          "chkIgnoreLargeBlobs", "chkTransferRelationships",
+                          "chkTransferDescriptions", "cmdClose"}));
     QCOMPARE(seen->cbMemoType->count(), 1);
     QCOMPARE(seen->cbMemoType->itemText(0), QStringLiteral("TEXT"));
     QCOMPARE(seen->cbDateTimeType->itemText(0), QStringLiteral("TIMESTAMP"));

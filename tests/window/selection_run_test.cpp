@@ -321,7 +321,11 @@ class SelectionRunTest : public QObject {
     advanced.txtTablePrefix->setText(QStringLiteral("acc_"));
     advanced.chkBooleanValue->setChecked(true);
     advanced.chkIgnoreLargeBlobs->setChecked(true);
+    advanced.chkTransferRelationships->setChecked(true);
+    advanced.chkTransferDescriptions->setChecked(true);
     const DictionaryPtr before = SettingsSection(F().BuildSettings());
+    QCOMPARE(SafeStr(before->Item("transferrelationships")), std::string("1"));
+    QCOMPARE(SafeStr(before->Item("transferdescriptions")), std::string("1"));
 
     const QString ini = File("saved.ini");
     {

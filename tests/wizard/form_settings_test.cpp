@@ -32,6 +32,7 @@ FormSettings Sample() {
   f.table_prefix = " pre_";
   f.negative_boolean = 1;
   f.ignore_large_blobs = 1;
+  f.transfer_relationships = 1;
   return f;
 }
 
@@ -52,7 +53,8 @@ TEST(BuildSettingsTest, EveryKeyInKeyOrder) {
                                       "transferrecords",     "columnlist",
                                       "tableprefix",         "negativeboolean",
                                       "ignorelargeblobs",    "memotype",
-                                      "datetimetype"}));
+                                      "datetimetype",        "transferrelationships",
+                                      "transferdescriptions"}));
   EXPECT_EQ(section->Item("destinationmethod").Text(), "DUMP");
   EXPECT_EQ(section->Item("dropdatabase").AsInteger(), 1);
   EXPECT_EQ(section->Item("createtables").AsInteger(), 0);
@@ -91,6 +93,8 @@ TEST(ApplySettingsMappingTest, FileRoundTripRestoresEveryKey) {
   EXPECT_EQ(back->table_prefix, written.table_prefix);
   EXPECT_EQ(back->negative_boolean, 1);
   EXPECT_EQ(back->ignore_large_blobs, 1);
+  EXPECT_EQ(back->transfer_relationships, 1);
+  EXPECT_EQ(back->transfer_descriptions, 0);
   EXPECT_EQ(back->memo_type, "TEXT");
   EXPECT_EQ(back->datetime_type, "TIMESTAMP");
 }
@@ -167,7 +171,7 @@ TEST(BlankPasswordsTest, EmptiesOnlyThePasswords) {
   EXPECT_EQ(section->Item("sourcepassword").Text(), "");
   EXPECT_EQ(section->Item("destinationpassword").Text(), "");
   EXPECT_EQ(section->Item("sourceusername").Text(), "admin");
-  EXPECT_EQ(section->Keys().size(), 27u);
+  EXPECT_EQ(section->Keys().size(), 29u);
 }
 
 }  // namespace

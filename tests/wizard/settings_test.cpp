@@ -127,6 +127,20 @@ TEST(NormalizeSettingsTest, KeepsOtherKeysAndAppendsMissingOnes) {
   EXPECT_TRUE(section->Item("sourcetables").IsList());
 }
 
+// A file without them gives the dump it gave before they existed, header included.
+TEST(NormalizeSettingsTest, ForeignKeysAndCommentsStayOffAndUnlistedUnlessNamed) {
+  for (const char* key : {"transferrelationships", "transferdescriptions"}) {
+    DictionaryPtr section = Dictionary::Create();
+    NormalizeSettings(WithSection(section));
+    EXPECT_FALSE(section->Exists(key));
+    for (const auto& [in, out] : {std::pair{"", "0"}, {"0", "0"}, {"1", "1"}, {"-1", "1"}}) {
+      section->Set(key, in);
+      NormalizeSettings(WithSection(section));
+      EXPECT_EQ(section->Item(key), Value(out)) << key << " from " << in;
+    }
+  }
+}
+
 TEST(NormalizeSettingsTest, LeavesDictionariesWithoutSettingsAlone) {
   DictionaryPtr other = Dictionary::Create();
   other->Set("Other", Value(Dictionary::Create()));

@@ -756,6 +756,8 @@ void MainForm::ApplySettings(const DictionaryPtr& settings) {
   advanced.txtTablePrefix->setText(Q(f->table_prefix));
   advanced.chkBooleanValue->setChecked(f->negative_boolean);
   advanced.chkIgnoreLargeBlobs->setChecked(f->ignore_large_blobs);
+  advanced.chkTransferRelationships->setChecked(f->transfer_relationships);
+  advanced.chkTransferDescriptions->setChecked(f->transfer_descriptions);
   advanced.cbMemoType->setCurrentIndex(ListEntryFor(EntriesOf(advanced.cbMemoType), f->memo_type));
   advanced.cbDateTimeType->setCurrentIndex(
       ListEntryFor(EntriesOf(advanced.cbDateTimeType), f->datetime_type));
@@ -789,6 +791,8 @@ FormSettings MainForm::ReadControls() {
   f.table_prefix = S(advanced.txtTablePrefix->text());
   f.negative_boolean = CheckValue(advanced.chkBooleanValue);
   f.ignore_large_blobs = CheckValue(advanced.chkIgnoreLargeBlobs);
+  f.transfer_relationships = CheckValue(advanced.chkTransferRelationships);
+  f.transfer_descriptions = CheckValue(advanced.chkTransferDescriptions);
   f.memo_type = S(advanced.cbMemoType->currentText());
   f.datetime_type = S(advanced.cbDateTimeType->currentText());
   return f;

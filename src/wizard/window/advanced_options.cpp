@@ -47,6 +47,12 @@ AdvancedOptionsForm::AdvancedOptionsForm(QWidget* owner) : QDialog(owner) {
   chkIgnoreLargeBlobs =
       Named(new QCheckBox(QStringLiteral("Ignore BLOBs that are too large"), this),
             "chkIgnoreLargeBlobs");
+  chkTransferRelationships =
+      Named(new QCheckBox(QStringLiteral("Transfer relationships as foreign keys"), this),
+            "chkTransferRelationships");
+  chkTransferDescriptions =
+      Named(new QCheckBox(QStringLiteral("Transfer descriptions as comments"), this),
+            "chkTransferDescriptions");
   cmdClose = Named(new QPushButton(QStringLiteral("Close"), this), "cmdClose");
   lblTablePrefix->setBuddy(txtTablePrefix);
   lblMemoType->setBuddy(cbMemoType);
@@ -71,8 +77,11 @@ AdvancedOptionsForm::AdvancedOptionsForm(QWidget* owner) : QDialog(owner) {
   }
   PlaceTwips(chkBooleanValue, kLabelLeft, 1560, width - 2 * kLabelLeft, 300);
   PlaceTwips(chkIgnoreLargeBlobs, kLabelLeft, 1920, width - 2 * kLabelLeft, 300);
-  PlaceTwips(cmdClose, width - 240 - 1215, 2400, 1215, kRowHeight);
-  setFixedSize(Tw(width), Tw(2400 + kRowHeight + 240));
+  PlaceTwips(chkTransferRelationships, kLabelLeft, 2280, width - 2 * kLabelLeft, 300);
+  PlaceTwips(chkTransferDescriptions, kLabelLeft, 2640, width - 2 * kLabelLeft, 300);
+  const int close_top = 3120;
+  PlaceTwips(cmdClose, width - 240 - 1215, close_top, 1215, kRowHeight);
+  setFixedSize(Tw(width), Tw(close_top + kRowHeight + 240));
 
   cmdClose->setDefault(true);
   connect(cmdClose, &QPushButton::clicked, this, &QDialog::hide);

@@ -23,6 +23,8 @@ class AdvancedOptionsForm : public QDialog {
   QComboBox* cbDateTimeType;
   QCheckBox* chkBooleanValue;
   QCheckBox* chkIgnoreLargeBlobs;
+  QCheckBox* chkTransferRelationships;
+  QCheckBox* chkTransferDescriptions;
   QPushButton* cmdClose;
 };
 
