@@ -1,5 +1,6 @@
 #include "platform/access_rows.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/ado.h"
@@ -11,9 +12,16 @@ namespace {
 
 constexpr int kOffsetMask = 0x1fff;
 constexpr int kSkippedRowFlag = 0x4000;  // what libmdb and other readers treat as deleted
-constexpr int kMemoHeader = 12;
-// Guards the page chain of a damaged long value against cycles.
-constexpr int kMaxLongValuePages = 1 << 20;
+constexpr size_t kMemoHeader = 12;
+// The kind byte of a long-value header: the value in the row, in one row of another page,
+// or in a chain of rows.
+constexpr uint8_t kLongValueInline = 0x80;
+constexpr uint8_t kLongValueOnePage = 0x40;
+constexpr uint8_t kLongValuePages = 0x00;
+constexpr uint8_t kDataPageType = 0x01;
+constexpr uint8_t kUsageMapPageType = 0x05;
+// Jet's "Cannot open database ... the file may be corrupt", for damage seen through DAO.
+constexpr int32_t kDaoDamagedDatabase = 3049;
 
 uint16_t Le16(const uint8_t* p) {
   return static_cast<uint16_t>(p[0] | (p[1] << 8));
@@ -214,111 +222,351 @@ bool ExtendedDateParts(const uint8_t* data, size_t size, int64_t& ole_day, int64
   return true;
 }
 
-RowReader::RowReader(MdbHandle* mdb, MdbTableDef* table, std::vector<int> columns)
+[[noreturn]] void RaiseDamagedTable(EngineErrorStyle style, const std::string& table,
+                                    const std::string& where_and_what) {
+  std::string text = "The table '" + table + "' is damaged: " + where_and_what;
+  if (!text.empty() && text.back() != '.') text += '.';
+  if (style == EngineErrorStyle::kDao) throw Error(kDaoDamagedDatabase, "DAO.Database", text);
+  throw Error(kAdoGenericError, "Microsoft JET Database Engine", text);
+}
+
+const char* PageRowCount(std::span<const uint8_t> page, const PageFormat& format, unsigned& rows) {
+  if (page.size() < format.page_size || format.row_count_offset + 2 > format.page_size)
+    return "the page is shorter than a page";
+  rows = Le16(page.data() + format.row_count_offset);
+  if (format.row_count_offset + 2 + 2 * size_t{rows} > format.page_size)
+    return "the row count does not fit the page";
+  return nullptr;
+}
+
+const char* LocateRow(std::span<const uint8_t> page, const PageFormat& format, unsigned row,
+                      RowSlot& slot) {
+  unsigned rows = 0;
+  if (const char* bad = PageRowCount(page, format, rows)) return bad;
+  if (row >= rows) return "the row is not on the page";
+  const size_t table_end = format.row_count_offset + 2 + 2 * size_t{rows};
+  const uint16_t entry = Le16(page.data() + format.row_count_offset + 2 + 2 * row);
+  const size_t start = entry & kOffsetMask;
+  const size_t next = row == 0
+                          ? format.page_size
+                          : Le16(page.data() + format.row_count_offset + 2 * row) & kOffsetMask;
+  if (next > format.page_size || start >= format.page_size)
+    return "the row runs past the end of the page";
+  if (start < table_end) return "the row overlaps the row offset table";
+  if (start > next) return "the row ends before it starts";
+  slot.start = start;
+  slot.size = next - start;
+  slot.skipped = (entry & kSkippedRowFlag) != 0;
+  if (slot.size == 0 && !slot.skipped) return "the row is empty";
+  return nullptr;
+}
+
+const char* CrackRow(std::span<const uint8_t> row, bool jet3, bool has_variable_columns,
+                     const std::vector<RowColumn>& columns, std::vector<MdbField>& fields,
+                     std::vector<unsigned>& offsets) {
+  const size_t size = row.size();
+  const uint8_t* r = row.data();
+  const size_t count_size = jet3 ? 1 : 2;
+  if (size < count_size + 1) return "the row is too short for its column count";
+  const unsigned row_cols = jet3 ? r[0] : Le16(r);
+  const size_t mask_size = (row_cols + 7) / 8;
+  if (count_size + mask_size > size) return "the null mask runs past the start of the row";
+  const uint8_t* mask = r + size - mask_size;
+  // Everything before `data_end` may hold values; after it come the offset table and mask.
+  size_t data_end = size - mask_size;
+  unsigned row_var_cols = 0;
+  offsets.clear();
+  if (has_variable_columns) {
+    if (jet3) {
+      if (count_size + mask_size + 1 > size) return "the variable column count does not fit";
+      row_var_cols = r[size - mask_size - 1];
+      // Jet 3 keeps one-byte offsets and a table of "jumps" past each 256-byte boundary,
+      // read exactly as libmdb reads it.
+      size_t num_jumps = (size - 1) / 256;
+      if (size < mask_size + num_jumps + 2) return "the offset table does not fit the row";
+      const size_t col_ptr = size - mask_size - num_jumps - 2;
+      if (col_ptr >= row_var_cols && (col_ptr - row_var_cols) / 256 < num_jumps) --num_jumps;
+      if (col_ptr < count_size + row_var_cols) return "the offset table does not fit the row";
+      size_t jumps_used = 0;
+      for (unsigned i = 0; i <= row_var_cols; ++i) {
+        while (jumps_used < num_jumps && i == r[size - mask_size - jumps_used - 2]) ++jumps_used;
+        offsets.push_back(r[col_ptr - i] + static_cast<unsigned>(jumps_used * 256));
+      }
+      data_end = col_ptr - row_var_cols;
+    } else {
+      if (count_size + mask_size + 2 > size) return "the variable column count does not fit";
+      row_var_cols = Le16(r + size - mask_size - 2);
+      const size_t table_size = 2 + 2 * (size_t{row_var_cols} + 1);
+      if (count_size + mask_size + table_size > size)
+        return "the offset table does not fit the row";
+      for (unsigned i = 0; i <= row_var_cols; ++i)
+        offsets.push_back(Le16(r + size - mask_size - 4 - 2 * i));
+      data_end = size - mask_size - table_size;
+    }
+    if (offsets[0] < count_size) return "a variable-length value starts inside the column count";
+    for (size_t i = 0; i + 1 < offsets.size(); ++i)
+      if (offsets[i] > offsets[i + 1]) return "the variable-length offsets are out of order";
+    if (offsets.back() > data_end) return "a variable-length value runs into the offset table";
+  }
+  if (row_var_cols > row_cols) return "the row has more variable columns than columns";
+  const unsigned row_fixed_cols = row_cols - row_var_cols;
+  unsigned fixed_found = 0;
+  fields.resize(columns.size());
+  for (size_t i = 0; i < columns.size(); ++i) {
+    const RowColumn& col = columns[i];
+    MdbField& f = fields[i];
+    f.colnum = static_cast<int>(i);
+    f.is_fixed = col.fixed;
+    // A column added after the row was written has no bit in its mask: null.
+    const size_t byte = static_cast<size_t>(col.col_num) / 8;
+    f.is_null = byte < mask_size && (mask[byte] & (1 << (col.col_num % 8))) ? 0 : 1;
+    if (col.fixed && fixed_found < row_fixed_cols) {
+      const size_t at = count_size + static_cast<size_t>(col.fixed_offset);
+      if (at + static_cast<size_t>(col.size) > data_end)
+        return "a fixed-width value runs past the end of the row";
+      f.start = static_cast<int>(at);
+      f.value = const_cast<uint8_t*>(r + at);
+      f.siz = col.size;
+      ++fixed_found;
+    } else if (!col.fixed && col.var_col_num < row_var_cols) {
+      const unsigned from = offsets[col.var_col_num];
+      f.start = static_cast<int>(from);
+      f.value = const_cast<uint8_t*>(r + from);
+      f.siz = static_cast<int>(offsets[col.var_col_num + 1] - from);
+    } else {
+      f.start = 0;
+      f.value = nullptr;
+      f.siz = 0;
+      f.is_null = 1;
+    }
+  }
+  return nullptr;
+}
+
+void ReadLongValue(std::span<const uint8_t> field, const PageSource& pages,
+                   const PageFormat& format, std::string& out) {
+  out.clear();
+  if (field.size() < kMemoHeader)
+    throw DamagedStructure("the long-value header is shorter than 12 bytes");
+  const uint32_t length = Le32(field.data()) & 0x00FFFFFF;
+  const uint8_t kind = field[3];
+  if (kind == kLongValueInline) {
+    if (length > field.size() - kMemoHeader)
+      throw DamagedStructure("the stored value is shorter than its length");
+    out.assign(reinterpret_cast<const char*>(field.data() + kMemoHeader), length);
+    return;
+  }
+  if (kind != kLongValueOnePage && kind != kLongValuePages)
+    throw DamagedStructure("the long-value header is of an unknown kind");
+  uint32_t pg_row = Le32(field.data() + 4);
+  std::vector<uint32_t> visited;
+  while (out.size() < length) {
+    const std::string where =
+        "long-value page " + std::to_string(pg_row >> 8) + ", row " + std::to_string(pg_row & 0xFF);
+    if (pg_row == 0)
+      throw DamagedStructure("the long-value chain ends after " + std::to_string(out.size()) +
+                             " of " + std::to_string(length) + " bytes");
+    if (std::find(visited.begin(), visited.end(), pg_row) != visited.end())
+      throw DamagedStructure(where + ": the long-value chain returns to a row it has read");
+    visited.push_back(pg_row);
+    std::span<const uint8_t> page = pages(pg_row >> 8);
+    if (page.size() < format.page_size) throw DamagedStructure(where + ": no such page");
+    if (page[0] != kDataPageType) throw DamagedStructure(where + ": not a data page");
+    RowSlot slot;
+    if (const char* bad = LocateRow(page, format, pg_row & 0xFF, slot))
+      throw DamagedStructure(where + ": " + bad);
+    const uint8_t* data = page.data() + slot.start;
+    if (kind == kLongValueOnePage) {
+      if (slot.size < length)
+        throw DamagedStructure(where + ": the row is shorter than the value's length");
+      out.assign(reinterpret_cast<const char*>(data), length);
+      return;
+    }
+    if (slot.size < 4) throw DamagedStructure(where + ": the row is too short for its link");
+    pg_row = Le32(data);
+    out.append(reinterpret_cast<const char*>(data + 4), slot.size - 4);
+  }
+  if (out.size() > length) out.resize(length);
+}
+
+UsageMap::UsageMap(std::span<const uint8_t> map, PageSource pages, const PageFormat& format)
+    : map_(map.begin(), map.end()), pages_(std::move(pages)), format_(format) {
+  if (map_.empty()) throw DamagedStructure("the usage map is empty");
+  type_ = map_[0];
+  if (type_ == 0) {
+    if (map_.size() < 5) throw DamagedStructure("the usage map is too short");
+    bits_per_map_ = (map_.size() - 5) * 8;
+  } else if (type_ == 1) {
+    bits_per_map_ = (format_.page_size - 4) * 8;
+  } else {
+    throw DamagedStructure("the usage map is of an unknown kind");
+  }
+}
+
+bool UsageMap::Next(uint32_t& page) {
+  if (type_ == 0) {
+    const uint8_t* bitmap = map_.data() + 5;
+    const uint64_t first = Le32(map_.data() + 1);
+    for (; bit_ < bits_per_map_; ++bit_) {
+      if ((bit_ & 7) == 0 && bitmap[bit_ / 8] == 0) {
+        bit_ += 7;
+        continue;
+      }
+      if (bitmap[bit_ / 8] & (1 << (bit_ & 7))) {
+        uint64_t number = first + bit_++;
+        if (number > 0xFFFFFFFFu)
+          throw DamagedStructure("the usage map lists a page past the file");
+        page = static_cast<uint32_t>(number);
+        return true;
+      }
+    }
+    return false;
+  }
+  const size_t maps = (map_.size() - 1) / 4;
+  for (;;) {
+    const size_t index = static_cast<size_t>(bit_ / bits_per_map_);
+    if (index >= maps) return false;
+    if (map_index_ != index + 1) {
+      map_index_ = index + 1;
+      const uint32_t map_page = Le32(map_.data() + 1 + 4 * index);
+      if (map_page == 0) {
+        bit_ = (index + 1) * bits_per_map_;
+        continue;
+      }
+      std::span<const uint8_t> bytes = pages_(map_page);
+      const std::string where = "usage map page " + std::to_string(map_page);
+      if (bytes.size() < format_.page_size) throw DamagedStructure(where + ": no such page");
+      if (bytes[0] != kUsageMapPageType) throw DamagedStructure(where + ": not a usage map page");
+      bitmap_.assign(bytes.begin() + 4, bytes.begin() + static_cast<ptrdiff_t>(format_.page_size));
+    }
+    const uint64_t end = (index + 1) * bits_per_map_;
+    for (; bit_ < end; ++bit_) {
+      const uint64_t at = bit_ - index * bits_per_map_;
+      if ((at & 7) == 0 && bitmap_[at / 8] == 0) {
+        bit_ += 7;
+        continue;
+      }
+      if (bitmap_[at / 8] & (1 << (at & 7))) {
+        const uint64_t number = bit_++;
+        if (number > 0xFFFFFFFFu)
+          throw DamagedStructure("the usage map lists a page past the file");
+        page = static_cast<uint32_t>(number);
+        return true;
+      }
+    }
+  }
+}
+
+RowReader::RowReader(MdbHandle* mdb, MdbTableDef* table, std::vector<int> columns,
+                     EngineErrorStyle style)
     : mdb_(mdb),
       table_(table),
+      style_(style),
       columns_(std::move(columns)),
       values_(columns_.size()),
       complex_(columns_.size()),
-      fields_(std::max<size_t>(table->num_cols, 1)),
       jet3_(mdb->f->jet_version == MDB_VER_JET3),
       code_page_(mdb->f->code_page) {
+  format_.page_size = static_cast<size_t>(mdb->fmt->pg_size);
+  format_.row_count_offset = mdb->fmt->row_count_offset;
   for (int c : columns_)
     column_defs_.push_back(static_cast<MdbColumn*>(g_ptr_array_index(table->columns, c)));
+  for (unsigned int i = 0; i < table->num_cols; ++i) {
+    auto* col = static_cast<MdbColumn*>(g_ptr_array_index(table->columns, i));
+    layout_.push_back({col->col_num, col->var_col_num, col->fixed_offset,
+                       col->col_type == MDB_BOOL ? 0 : col->col_size, col->is_fixed != 0});
+  }
+  long_value_pages_ = [this](uint32_t page) { return ReadPage(page, lval_page_); };
+}
+
+std::span<const uint8_t> RowReader::ReadPage(uint32_t page, std::vector<uint8_t>& into) {
+  if (page == 0 || mdb_read_alt_pg(mdb_, page) != static_cast<ssize_t>(format_.page_size))
+    return {};
+  into.assign(mdb_->alt_pg_buf, mdb_->alt_pg_buf + format_.page_size);
+  return into;
+}
+
+void RowReader::RaiseTableDamage(const std::string& what) const {
+  RaiseDamagedTable(style_, table_->name, what);
 }
 
 void RowReader::SetComplexTexts(int i, std::unordered_map<int32_t, std::string> texts) {
   complex_[i] = std::move(texts);
 }
 
-bool RowReader::Advance(int& row_start, int& row_size) {
+bool RowReader::Advance() {
   if (finished_) return false;
-  MdbFormatConstants* fmt = mdb_->fmt;
   if (!started_) {
     started_ = true;
-    mdb_rewind_table(table_);
-    table_->cur_pg_num = 1;
-    table_->cur_row = 0;
-    if (!mdb_read_next_dpg(table_)) {
-      finished_ = true;
-      return false;
+    if (!table_->usage_map) RaiseTableDamage("the table has no usage map");
+    try {
+      map_ = std::make_unique<UsageMap>(
+          std::span<const uint8_t>(table_->usage_map, table_->map_sz),
+          [this](uint32_t page) { return ReadPage(page, page_); }, format_);
+    } catch (const DamagedStructure& e) {
+      RaiseTableDamage("definition page " + std::to_string(table_->entry->table_pg) + ": " +
+                       e.what());
     }
   }
   for (;;) {
-    unsigned int rows = Le16(mdb_->pg_buf + fmt->row_count_offset);
-    if (table_->cur_row >= rows) {
-      table_->cur_row = 0;
-      if (!mdb_read_next_dpg(table_)) {
-        finished_ = true;
-        return false;
+    if (page_number_ == 0 || row_ >= rows_) {
+      uint32_t page = 0;
+      try {
+        if (!map_->Next(page)) {
+          finished_ = true;
+          return false;
+        }
+      } catch (const DamagedStructure& e) {
+        RaiseTableDamage(e.what());
       }
+      const std::string where = "data page " + std::to_string(page);
+      if (ReadPage(page, page_).empty()) RaiseTableDamage(where + ": the page is not in the file");
+      if (page_[0] != kDataPageType) RaiseTableDamage(where + ": not a data page");
+      if (Le32(page_.data() + 4) != table_->entry->table_pg)
+        RaiseTableDamage(where + ": the page belongs to another table");
+      if (const char* bad = PageRowCount(page_, format_, rows_))
+        RaiseTableDamage(where + ": " + bad);
+      page_number_ = page;
+      row_ = 0;
       continue;
     }
-    int start = 0;
-    size_t size = 0;
-    int row = static_cast<int>(table_->cur_row++);
-    if (mdb_find_row(mdb_, row, &start, &size) != 0) continue;
-    if (start & kSkippedRowFlag) continue;
-    row_start = start & kOffsetMask;
-    row_size = static_cast<int>(size);
+    current_row_ = row_++;
+    RowSlot slot;
+    auto where = [&] {
+      return "data page " + std::to_string(page_number_) + ", row " + std::to_string(current_row_);
+    };
+    if (const char* bad = LocateRow(page_, format_, current_row_, slot))
+      RaiseTableDamage(where() + ": " + bad);
+    if (slot.skipped) continue;
+    if (const char* bad = CrackRow(std::span<const uint8_t>(page_.data() + slot.start, slot.size),
+                                   jet3_, table_->num_var_cols > 0, layout_, fields_, offsets_))
+      RaiseTableDamage(where() + ": " + bad);
     return true;
   }
 }
 
 int64_t RowReader::CountRemaining() {
   int64_t count = 0;
-  int start = 0, size = 0;
-  while (Advance(start, size)) ++count;
+  while (Advance()) ++count;
   return count;
 }
 
 bool RowReader::Next() {
-  int start = 0, size = 0;
-  for (;;) {
-    if (!Advance(start, size)) return false;
-    if (mdb_crack_row(table_, start, static_cast<size_t>(size), fields_.data()) >= 0) break;
+  if (!Advance()) return false;
+  for (size_t i = 0; i < columns_.size(); ++i) {
+    try {
+      Decode(static_cast<int>(i), fields_[columns_[i]]);
+    } catch (const DamagedStructure& e) {
+      RaiseTableDamage("data page " + std::to_string(page_number_) + ", row " +
+                       std::to_string(current_row_) + ", column '" + column_defs_[i]->name +
+                       "': " + e.what());
+    }
   }
-  for (size_t i = 0; i < columns_.size(); ++i) Decode(static_cast<int>(i), fields_[columns_[i]]);
   return true;
 }
 
-bool RowReader::ReadLongValue(const uint8_t* header, size_t size, std::string& out) {
-  out.clear();
-  if (size < kMemoHeader) return false;
-  uint32_t length_word = Le32(header);
-  uint32_t length = length_word & 0x3FFFFFFF;
-  if (length_word & 0x80000000) {
-    size_t inline_size = std::min<size_t>(length, size - kMemoHeader);
-    out.assign(reinterpret_cast<const char*>(header + kMemoHeader), inline_size);
-    return true;
-  }
-  uint32_t pg_row = Le32(header + 4);
-  bool single = (length_word & 0x40000000) != 0;
-  if (!single && (length_word & 0xFF000000) != 0) return false;
-  MdbFormatConstants* fmt = mdb_->fmt;
-  int pages = 0;
-  while (pg_row != 0 && out.size() < length && pages++ < kMaxLongValuePages) {
-    if (mdb_read_alt_pg(mdb_, pg_row >> 8) != fmt->pg_size) return false;
-    const uint8_t* page = mdb_->alt_pg_buf;
-    unsigned int row = pg_row & 0xFF;
-    unsigned int rows = Le16(page + fmt->row_count_offset);
-    if (row >= rows) return false;
-    int start = Le16(page + fmt->row_count_offset + 2 + row * 2) & kOffsetMask;
-    int next =
-        row == 0 ? fmt->pg_size : (Le16(page + fmt->row_count_offset + row * 2) & kOffsetMask);
-    if (start >= next || next > fmt->pg_size) return false;
-    const uint8_t* data = page + start;
-    size_t data_size = static_cast<size_t>(next - start);
-    if (single) {
-      out.append(reinterpret_cast<const char*>(data), std::min<size_t>(data_size, length));
-      return true;
-    }
-    if (data_size < 4) return false;
-    pg_row = Le32(data);
-    out.append(reinterpret_cast<const char*>(data + 4), data_size - 4);
-  }
-  if (out.size() > length) out.resize(length);
-  return true;
+void RowReader::ReadLongValue(const uint8_t* header, size_t size, std::string& out) {
+  ferrolyte::ReadLongValue(std::span<const uint8_t>(header, size), long_value_pages_, format_, out);
 }
 
 void RowReader::Decode(int i, const MdbField& field) {
@@ -408,10 +656,7 @@ void RowReader::Decode(int i, const MdbField& field) {
       return;
     case MDB_MEMO: {
       std::string raw;
-      if (!ReadLongValue(p, n, raw)) {
-        out = Value::Null();
-        return;
-      }
+      ReadLongValue(p, n, raw);
       scratch_.clear();
       AppendStoredText(reinterpret_cast<const uint8_t*>(raw.data()), raw.size(), jet3_, code_page_,
                        scratch_);
@@ -420,10 +665,7 @@ void RowReader::Decode(int i, const MdbField& field) {
     }
     case MDB_OLE: {
       std::string raw;
-      if (!ReadLongValue(p, n, raw)) {
-        out = Value::Null();
-        return;
-      }
+      ReadLongValue(p, n, raw);
       out = Value::FromBytes(Bytes(raw.begin(), raw.end()));
       return;
     }

@@ -4,6 +4,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+#include <stdexcept>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -36,13 +40,89 @@ std::string GuidText(const uint8_t* data);
 // 1899-12-30 and the ticks. False for any other text or a value outside 0001..9999.
 bool ExtendedDateParts(const uint8_t* data, size_t size, int64_t& ole_day, int64_t& ticks);
 
+// A page, a row or a chain of pages that cannot be decoded; what() says where and why
+// ("long-value page 12, row 0: ..."). Readers turn it into DamagedTable.
+class DamagedStructure : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// The error a damaged table raises through the engine (DAO number) or the provider (ADO
+// number): "The table 'T' is damaged: <where>: <what>".
+[[noreturn]] void RaiseDamagedTable(EngineErrorStyle style, const std::string& table,
+                                    const std::string& where_and_what);
+
+// The bytes of one page by number; empty when the file has no such page.
+using PageSource = std::function<std::span<const uint8_t>(uint32_t page)>;
+
+// Where the format keeps a page's row count and how long a page is.
+struct PageFormat {
+  size_t page_size = 4096;
+  size_t row_count_offset = 12;
+};
+
+// The bounds of one row of a data page, found through the page's row offset table.
+struct RowSlot {
+  size_t start = 0;
+  size_t size = 0;
+  bool skipped = false;  // flagged 0x4000, what libmdb and other readers leave out
+};
+// The row count of a data page; nullptr, or the reason when the offset table does not fit.
+const char* PageRowCount(std::span<const uint8_t> page, const PageFormat& format, unsigned& rows);
+// Locates row `row` (below the page's row count); nullptr, or the reason it is damaged.
+const char* LocateRow(std::span<const uint8_t> page, const PageFormat& format, unsigned row,
+                      RowSlot& slot);
+
+// What a row cracker needs of a column, in the table's column order.
+struct RowColumn {
+  int col_num = 0;           // bit in the null mask
+  unsigned var_col_num = 0;  // entry in the variable-length offset table
+  int fixed_offset = 0;      // after the column count
+  int size = 0;              // bytes of a fixed-width value
+  bool fixed = false;
+};
+// Splits a stored row (Jet 3 or Jet 4 layout) into one field per column, as libmdb's row
+// cracking does on intact rows, but checks every count and offset against the row first.
+// Returns nullptr, or the reason when the row cannot be decoded. `offsets` is scratch.
+const char* CrackRow(std::span<const uint8_t> row, bool jet3, bool has_variable_columns,
+                     const std::vector<RowColumn>& columns, std::vector<MdbField>& fields,
+                     std::vector<unsigned>& offsets);
+
+// Reads the long value (memo or OLE) whose 12-byte header and inline bytes are `field`,
+// following its page chain through `pages`. Throws DamagedStructure on a header of unknown
+// kind, a chain that leaves the file, returns to a page or ends before the stored length.
+void ReadLongValue(std::span<const uint8_t> field, const PageSource& pages,
+                   const PageFormat& format, std::string& out);
+
+// The data pages a table's usage map lists, in page order. Throws DamagedStructure on a map
+// of unknown kind or a map page that is not one.
+class UsageMap {
+ public:
+  UsageMap(std::span<const uint8_t> map, PageSource pages, const PageFormat& format);
+  // The next listed page; false after the last.
+  bool Next(uint32_t& page);
+
+ private:
+  std::vector<uint8_t> map_;
+  PageSource pages_;
+  PageFormat format_;
+  int type_ = 0;
+  uint64_t bit_ = 0;           // next bit to look at, over the whole map
+  uint64_t bits_per_map_ = 0;  // bits of one bitmap (type 1: one map page)
+  size_t map_index_ = 0;       // type 1: the map page whose bitmap is loaded, +1
+  std::vector<uint8_t> bitmap_;
+};
+
 class RowReader {
  public:
   // Reads the given columns (positions in table->columns) of a table read through mdb. The
   // handle and the table must outlive the reader; nothing else may use the handle meanwhile.
-  RowReader(MdbHandle* mdb, MdbTableDef* table, std::vector<int> columns);
+  // Damage raises DamagedTable with the numbers of `style`.
+  RowReader(MdbHandle* mdb, MdbTableDef* table, std::vector<int> columns,
+            EngineErrorStyle style = EngineErrorStyle::kAdo);
 
-  // Moves to the next row; false when there is none.
+  // Moves to the next row; false when there is none. A page or row that cannot be decoded
+  // raises DamagedTable naming the table and the page: nothing is skipped.
   bool Next();
   // Value of the i-th requested column in the current row.
   const Value& Get(int i) const { return values_[i]; }
@@ -55,23 +135,37 @@ class RowReader {
   void SetCalculated(int i, int result_type);
 
  private:
-  // Locates the next live row on the data pages; false at the end.
-  bool Advance(int& row_start, int& row_size);
+  // Locates the next live row on the data pages and cracks it into fields_; false at the end.
+  bool Advance();
   void Decode(int i, const MdbField& field);
   // Unwraps and decodes a calculated column's value (calculated_value.cpp).
   void DecodeCalculated(int i, const MdbField& field);
-  // Reads a memo or OLE value whose 12-byte header is at header; false when it is damaged.
-  bool ReadLongValue(const uint8_t* header, size_t size, std::string& out);
+  // Reads a memo or OLE value; damage raises DamagedStructure.
+  void ReadLongValue(const uint8_t* header, size_t size, std::string& out);
+  std::span<const uint8_t> ReadPage(uint32_t page, std::vector<uint8_t>& into);
+  [[noreturn]] void RaiseTableDamage(const std::string& what) const;
 
   MdbHandle* mdb_;
   MdbTableDef* table_;
+  EngineErrorStyle style_;
   std::vector<int> columns_;
   std::vector<MdbColumn*> column_defs_;
+  std::vector<RowColumn> layout_;
   std::vector<Value> values_;
   std::vector<std::unordered_map<int32_t, std::string>> complex_;
   std::vector<int> calculated_;  // result type per requested column; empty when none is
   std::vector<MdbField> fields_;
+  std::vector<unsigned> offsets_;
   std::string scratch_;
+  PageFormat format_;
+  PageSource long_value_pages_;
+  std::unique_ptr<UsageMap> map_;
+  std::vector<uint8_t> page_;       // the current data page
+  std::vector<uint8_t> lval_page_;  // the last long-value page read
+  uint32_t page_number_ = 0;
+  unsigned rows_ = 0;
+  unsigned row_ = 0;          // the next row of the page to look at
+  unsigned current_row_ = 0;  // the row the values are from
   bool jet3_;
   int code_page_;
   bool started_ = false;

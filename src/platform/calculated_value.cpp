@@ -186,7 +186,7 @@ void RowReader::DecodeCalculated(int i, const MdbField& field) {
   std::string long_value;
   if (type == MDB_MEMO) {
     // A memo result is a long value whose content is the wrapper.
-    if (!ReadLongValue(stored, stored_size, long_value)) RaiseDamaged(col);
+    ReadLongValue(stored, stored_size, long_value);
     stored = reinterpret_cast<const uint8_t*>(long_value.data());
     stored_size = long_value.size();
   }

@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstring>
 
 #include "platform/access_rows.h"
 #include "platform/jet_password.h"
@@ -58,12 +60,13 @@ std::vector<int> ColumnPositions(MdbTableDef* table, const std::vector<std::stri
 
 // Reads the named columns of every row; a missing column reads as the empty value.
 std::vector<std::vector<Value>> ReadAllRows(MdbHandle* mdb, MdbTableDef* table,
-                                            const std::vector<std::string>& names) {
+                                            const std::vector<std::string>& names,
+                                            EngineErrorStyle style) {
   std::vector<int> positions = ColumnPositions(table, names);
   std::vector<int> present;
   for (int p : positions)
     if (p >= 0) present.push_back(p);
-  RowReader reader(mdb, table, present);
+  RowReader reader(mdb, table, present, style);
   std::vector<std::vector<Value>> rows;
   while (reader.Next()) {
     std::vector<Value> row;
@@ -74,7 +77,218 @@ std::vector<std::vector<Value>> ReadAllRows(MdbHandle* mdb, MdbTableDef* table,
   return rows;
 }
 
+constexpr uint8_t kDefinitionPageType = 0x02;
+constexpr uint32_t kCatalogPage = 2;
+// More pages than any table definition needs: a longer chain is a loop.
+constexpr size_t kMaxDefinitionPages = 256;
+// Access names have at most 64 characters.
+constexpr size_t kMaxNameBytesJet4 = 128;
+constexpr size_t kMaxNameBytesJet3 = 64;
+constexpr size_t kMaxIndexes = 1000;
+
+// Bytes a value of a fixed-width type occupies (0: no fixed width).
+int FixedWidthOf(int col_type) {
+  switch (col_type) {
+    case MDB_BYTE:
+      return 1;
+    case MDB_INT:
+      return 2;
+    case MDB_LONGINT:
+    case MDB_FLOAT:
+    case MDB_COMPLEX:
+      return 4;
+    case MDB_MONEY:
+    case MDB_DOUBLE:
+    case MDB_DATETIME:
+    case kMdbBigInt:
+      return 8;
+    case MDB_REPID:
+      return 16;
+    case MDB_NUMERIC:
+      return 17;
+    default:
+      return 0;
+  }
+}
+
+// The definition page chain joined into one buffer: the first page whole, continuation pages
+// after their 8-byte header. Uses the handle's page buffer.
+std::vector<uint8_t> JoinDefinitionPages(MdbHandle* mdb, uint32_t first_page) {
+  const size_t page_size = static_cast<size_t>(mdb->fmt->pg_size);
+  std::vector<uint8_t> buffer;
+  std::vector<uint32_t> visited;
+  for (uint32_t page = first_page; page != 0;) {
+    const std::string where = "definition page " + std::to_string(page);
+    if (std::find(visited.begin(), visited.end(), page) != visited.end() ||
+        visited.size() >= kMaxDefinitionPages)
+      throw DamagedStructure(where + ": the definition's page chain loops");
+    visited.push_back(page);
+    if (mdb_read_pg(mdb, page) != static_cast<ssize_t>(page_size))
+      throw DamagedStructure(where + ": the page is not in the file");
+    if (mdb->pg_buf[0] != kDefinitionPageType)
+      throw DamagedStructure(where + ": not a table definition page");
+    const size_t skip = buffer.empty() ? 0 : 8;
+    buffer.insert(buffer.end(), mdb->pg_buf + skip, mdb->pg_buf + page_size);
+    page = Le32(mdb->pg_buf + 4);
+  }
+  return buffer;
+}
+
+// Walks a joined definition, checking that every count, entry and name fits and that the
+// columns and indexes are consistent. Throws DamagedStructure.
+AccessFile::RawDefinition ParseDefinition(const std::vector<uint8_t>& buf,
+                                          const MdbFormatConstants& fmt, bool jet3,
+                                          uint32_t first_page) {
+  AccessFile::RawDefinition raw;
+  const std::string where = "definition page " + std::to_string(first_page) + ": ";
+  auto need = [&](size_t pos, size_t n, const char* what) {
+    if (pos > buf.size() || n > buf.size() - pos)
+      throw DamagedStructure(where + what + " run past the end of the definition");
+  };
+  need(0, fmt.tab_cols_start_offset, "the table's counts");
+  const size_t num_cols = Le16(&buf[fmt.tab_num_cols_offset]);
+  const size_t num_idx = Le32(&buf[fmt.tab_num_idxs_offset]);
+  const size_t num_ridx = Le32(&buf[fmt.tab_num_ridxs_offset]);
+  if (num_idx > kMaxIndexes || num_ridx > kMaxIndexes)
+    throw DamagedStructure(where + "the index count is out of range");
+  size_t pos = fmt.tab_cols_start_offset + num_ridx * fmt.tab_ridx_entry_size;
+  need(pos, num_cols * fmt.tab_col_entry_size, "the column entries");
+  std::vector<int> col_nums;
+  for (size_t c = 0; c < num_cols; ++c) {
+    const uint8_t* e = &buf[pos + c * fmt.tab_col_entry_size];
+    const int type = e[0];
+    const int col_num = e[fmt.col_num_offset];
+    const uint8_t flags = e[fmt.col_flags_offset];
+    if (type < MDB_BOOL || type > kMdbDateTimeExtended)
+      throw DamagedStructure(where + "column " + std::to_string(c) + " has an unknown type");
+    if (std::find(col_nums.begin(), col_nums.end(), col_num) != col_nums.end())
+      throw DamagedStructure(where + "two columns share one position in the row");
+    col_nums.push_back(col_num);
+    if ((flags & 0x01) && type != MDB_BOOL) {
+      const int width = FixedWidthOf(type);
+      const size_t size = Le16(e + fmt.col_size_offset);
+      if (width != 0 && size != static_cast<size_t>(width))
+        throw DamagedStructure(where + "column " + std::to_string(c) +
+                               " has a size that does not match its type");
+      if (Le16(e + fmt.tab_col_offset_fixed) + size > static_cast<size_t>(fmt.pg_size))
+        throw DamagedStructure(where + "column " + std::to_string(c) +
+                               " lies past the end of a row");
+    }
+    raw.column_flags.emplace_back(Le16(e + fmt.col_num_offset), flags);
+    if (!jet3)
+      raw.column_ext_flags.emplace_back(Le16(e + fmt.col_num_offset), e[fmt.col_flags_offset + 1]);
+  }
+  pos += num_cols * fmt.tab_col_entry_size;
+  const size_t max_name = jet3 ? kMaxNameBytesJet3 : kMaxNameBytesJet4;
+  auto skip_name = [&](const char* what) {
+    need(pos, jet3 ? 1 : 2, what);
+    const size_t length = jet3 ? buf[pos] : Le16(&buf[pos]);
+    pos += jet3 ? 1 : 2;
+    if (length == 0 || length > max_name)
+      throw DamagedStructure(where + what + " has a length out of range");
+    need(pos, length, what);
+    pos += length;
+  };
+  for (size_t c = 0; c < num_cols; ++c) skip_name("a column name");
+  const size_t physical_size = jet3 ? 39 : 52;
+  const size_t keys_at = jet3 ? 0 : 4;
+  need(pos, num_ridx * physical_size, "the index entries");
+  for (size_t r = 0; r < num_ridx; ++r) {
+    std::vector<int> keys;
+    std::vector<bool> descending;
+    for (int k = 0; k < 10; ++k) {
+      const int col_num = Le16(&buf[pos + keys_at + 3 * k]);
+      if (col_num == 0xFFFF) continue;
+      if (std::find(col_nums.begin(), col_nums.end(), col_num) == col_nums.end())
+        throw DamagedStructure(where + "an index names a column the table does not have");
+      keys.push_back(col_num);
+      // The order flags after the column number: bit 0x01 set for ascending.
+      descending.push_back((buf[pos + keys_at + 3 * k + 2] & 0x01) == 0);
+    }
+    raw.physical_keys.push_back(std::move(keys));
+    raw.physical_descending.push_back(std::move(descending));
+    pos += physical_size;
+  }
+  const size_t logical_size = jet3 ? 20 : 28;
+  const size_t base = jet3 ? 0 : 4;
+  need(pos, num_idx * logical_size, "the index entries");
+  for (size_t l = 0; l < num_idx; ++l) {
+    AccessFile::RawDefinition::Logical logical;
+    logical.number = static_cast<int>(Le32(&buf[pos + base]));
+    logical.physical = static_cast<int>(Le32(&buf[pos + base + 4]));
+    logical.type = buf[pos + base + 19];
+    if (logical.physical < 0 || static_cast<size_t>(logical.physical) >= num_ridx)
+      throw DamagedStructure(where + "an index points at an index entry that does not exist");
+    raw.logical.push_back(logical);
+    pos += logical_size;
+  }
+  for (size_t l = 0; l < num_idx; ++l) skip_name("an index name");
+  return raw;
+}
+
+// The minimum bytes libmdb reads for a property value of the given type.
+size_t PropertyValueSize(int dtype) {
+  if (dtype == MDB_BOOL) return 1;
+  return static_cast<size_t>(FixedWidthOf(dtype));
+}
+
+const char* CheckPropertyList(const uint8_t* body, size_t size, size_t& names) {
+  names = 0;
+  for (size_t p = 0; p < size;) {
+    if (size - p < 2) return "a property name runs past its block";
+    const size_t length = Le16(body + p);
+    p += 2;
+    if (length > size - p) return "a property name runs past its block";
+    p += length;
+    ++names;
+  }
+  return nullptr;
+}
+
+const char* CheckPropertyValues(const uint8_t* body, size_t size, size_t names) {
+  if (size < 6) return "a property block is too short";
+  const size_t name_length = Le16(body + 4);
+  if (name_length > size - 6) return "a property block's name runs past the block";
+  for (size_t p = 6 + name_length; p < size;) {
+    if (size - p < 8) return "a property value runs past its block";
+    const size_t length = Le16(body + p);
+    const int dtype = body[p + 3];
+    const size_t element = Le16(body + p + 4);
+    const size_t value_size = Le16(body + p + 6);
+    if (element >= names) return "a property names no known property";
+    if (length < 8 + value_size || length > size - p) return "a property value runs past its block";
+    if (value_size < PropertyValueSize(dtype)) return "a property value is shorter than its type";
+    p += length;
+  }
+  return nullptr;
+}
+
 }  // namespace
+
+const char* CheckPropertyBlob(std::span<const uint8_t> blob) {
+  if (blob.size() < 4 ||
+      (std::memcmp(blob.data(), "KKD", 4) != 0 && std::memcmp(blob.data(), "MR2", 4) != 0))
+    return "the property list is of an unknown kind";
+  bool have_names = false;
+  size_t names = 0;
+  for (size_t pos = 4; pos < blob.size();) {
+    if (blob.size() - pos < 6) return "a property record runs past the list";
+    const size_t length = Le32(blob.data() + pos);
+    const int type = Le16(blob.data() + pos + 4);
+    if (length < 6 || length > blob.size() - pos) return "a property record runs past the list";
+    const uint8_t* body = blob.data() + pos + 6;
+    const size_t body_size = length - 6;
+    if (type == 0x80) {
+      if (const char* bad = CheckPropertyList(body, body_size, names)) return bad;
+      have_names = true;
+    } else if (type <= 2) {
+      if (!have_names) return "property values come before their names";
+      if (const char* bad = CheckPropertyValues(body, body_size, names)) return bad;
+    }
+    pos += length;
+  }
+  return nullptr;
+}
 
 void MdbTableDeleter::operator()(MdbTableDef* table) const {
   if (table) mdb_free_tabledef(table);
@@ -106,16 +320,80 @@ std::shared_ptr<AccessFile> AccessFile::Open(const std::string& path, EngineErro
   }
   if (!mdb)
     RaiseOpenError(style, kDaoUnrecognizedFormat, "Unrecognized database format '" + path + "'.");
-  if (!mdb_read_catalog(mdb.get(), MDB_ANY))
-    RaiseOpenError(style, kDaoUnrecognizedFormat,
-                   "The database '" + path + "' cannot be read: it is damaged.");
   // Standard dashed form for GUID texts that libmdb produces itself.
   mdb_set_repid_fmt(mdb.get(), MDB_BRACES_4_2_2_8);
-  return std::shared_ptr<AccessFile>(new AccessFile(path, std::move(mdb)));
+  std::shared_ptr<AccessFile> file(new AccessFile(path, std::move(mdb), style));
+  file->ReadCatalog();
+  return file;
 }
 
-AccessFile::AccessFile(std::string path, MdbHandlePtr mdb)
-    : path_(std::move(path)), mdb_(std::move(mdb)) {}
+AccessFile::AccessFile(std::string path, MdbHandlePtr mdb, EngineErrorStyle style)
+    : path_(std::move(path)), mdb_(std::move(mdb)), style_(style) {}
+
+void AccessFile::ReadCatalog() {
+  MdbHandle* mdb = mdb_.get();
+  // libmdb's own catalogue reading skips rows it cannot crack and parses property lists
+  // unchecked; this one reads MSysObjects through the checked reader.
+  MdbCatalogEntry msys{};
+  msys.mdb = mdb;
+  msys.object_type = MDB_TABLE;
+  msys.table_pg = kCatalogPage;
+  std::snprintf(msys.object_name, sizeof msys.object_name, "%s", "MSysObjects");
+  MdbTablePtr table = ReadTable(&msys, mdb);
+  auto rows = ReadAllRows(
+      mdb, table.get(),
+      {"Id", "ParentId", "Name", "Type", "Flags", "Connect", "ForeignName", "Database", "LvProp"},
+      style_);
+  if (mdb->catalog) mdb_free_catalog(mdb);
+  mdb->catalog = g_ptr_array_new();
+  mdb->num_catalog = 0;
+  for (const auto& row : rows) {
+    AccessObject o;
+    o.id = SafeLng(row[0]);
+    o.parent_id = SafeLng(row[1]);
+    o.name = SafeStr(row[2]);
+    o.type = SafeLng(row[3]);
+    o.flags = static_cast<uint32_t>(SafeLng(row[4]));
+    o.connect = SafeStr(row[5]);
+    o.foreign_name = SafeStr(row[6]);
+    o.database = SafeStr(row[7]);
+    auto* entry = static_cast<MdbCatalogEntry*>(g_malloc0(sizeof(MdbCatalogEntry)));
+    entry->mdb = mdb;
+    std::snprintf(entry->object_name, sizeof entry->object_name, "%s", o.name.c_str());
+    entry->object_type = o.type & 0x7F;
+    entry->table_pg = static_cast<uint32_t>(o.id) & 0x00FFFFFF;
+    entry->flags = static_cast<int>(o.flags);
+    g_ptr_array_add(mdb->catalog, entry);
+    ++mdb->num_catalog;
+    // Only tables' properties (Required, DefaultValue ...) are ever looked at.
+    const Value& blob = row[8];
+    if (entry->object_type == MDB_TABLE && blob.kind() == Value::Kind::kBytes &&
+        !blob.AsBytes().empty()) {
+      const Bytes& bytes = blob.AsBytes();
+      if (const char* bad = CheckPropertyBlob(bytes))
+        RaiseDamagedTable(style_, o.name, std::string("its properties: ") + bad);
+      entry->props = mdb_kkd_to_props(mdb, const_cast<uint8_t*>(bytes.data()), bytes.size());
+    }
+    objects_.push_back(std::move(o));
+  }
+  objects_read_ = true;
+}
+
+MdbTablePtr AccessFile::ReadTable(MdbCatalogEntry* entry, MdbHandle* mdb) {
+  const std::string name = entry->object_name;
+  try {
+    ParseDefinition(JoinDefinitionPages(mdb, static_cast<uint32_t>(entry->table_pg)), *mdb->fmt,
+                    IsJet3(), static_cast<uint32_t>(entry->table_pg));
+  } catch (const DamagedStructure& e) {
+    RaiseDamagedTable(style_, name, e.what());
+  }
+  const std::string where = "definition page " + std::to_string(entry->table_pg) + ": ";
+  MdbTablePtr table(mdb_read_table(entry));
+  if (!table) RaiseDamagedTable(style_, name, where + "its usage maps cannot be found");
+  if (!mdb_read_columns(table.get()))
+    RaiseDamagedTable(style_, name, where + "its columns cannot be read");
+  return table;
+}
 
 AccessFile::~AccessFile() = default;
 
@@ -149,35 +427,12 @@ MdbTablePtr AccessFile::OpenTable(const std::string& name, MdbHandle* on) {
     }
   }
   if (!entry) return nullptr;
-  MdbTablePtr table(mdb_read_table(entry));
-  if (!table) return nullptr;
-  if (!mdb_read_columns(table.get())) return nullptr;
+  MdbTablePtr table = ReadTable(entry, mdb);
   mdb_read_indices(table.get());
   return table;
 }
 
 const std::vector<AccessObject>& AccessFile::Objects() {
-  if (objects_read_) return objects_;
-  MdbHandlePtr clone = Clone();
-  MdbTablePtr table = OpenTable("MSysObjects", clone.get());
-  if (table) {
-    auto rows = ReadAllRows(
-        clone.get(), table.get(),
-        {"Id", "ParentId", "Name", "Type", "Flags", "Connect", "ForeignName", "Database"});
-    for (const auto& row : rows) {
-      AccessObject o;
-      o.id = SafeLng(row[0]);
-      o.parent_id = SafeLng(row[1]);
-      o.name = SafeStr(row[2]);
-      o.type = SafeLng(row[3]);
-      o.flags = static_cast<uint32_t>(SafeLng(row[4]));
-      o.connect = SafeStr(row[5]);
-      o.foreign_name = SafeStr(row[6]);
-      o.database = SafeStr(row[7]);
-      objects_.push_back(std::move(o));
-    }
-  }
-  objects_read_ = true;
   return objects_;
 }
 
@@ -197,9 +452,9 @@ const std::vector<ComplexColumnInfo>& AccessFile::ComplexColumns() {
   MdbHandlePtr clone = Clone();
   MdbTablePtr table = OpenTable("MSysComplexColumns", clone.get());
   if (!table) return complex_;
-  auto rows =
-      ReadAllRows(clone.get(), table.get(),
-                  {"ColumnName", "ComplexTypeObjectID", "FlatTableID", "ConceptualTableID"});
+  auto rows = ReadAllRows(clone.get(), table.get(),
+                          {"ColumnName", "ComplexTypeObjectID", "FlatTableID", "ConceptualTableID"},
+                          style_);
   for (const auto& row : rows) {
     ComplexColumnInfo info;
     info.column_name = SafeStr(row[0]);
@@ -221,7 +476,8 @@ const std::vector<RelationshipColumn>& AccessFile::Relationships() {
   if (!table) return relationships_;
   auto rows = ReadAllRows(clone.get(), table.get(),
                           {"szRelationship", "szObject", "szColumn", "szReferencedObject",
-                           "szReferencedColumn", "icolumn", "grbit"});
+                           "szReferencedColumn", "icolumn", "grbit"},
+                          style_);
   for (const auto& row : rows) {
     RelationshipColumn r;
     r.name = SafeStr(row[0]);
@@ -240,83 +496,14 @@ const std::vector<RelationshipColumn>& AccessFile::Relationships() {
   return relationships_;
 }
 
-std::vector<uint8_t> AccessFile::ReadDefinitionPages(uint32_t first_page) {
-  MdbHandlePtr clone = Clone();
-  MdbHandle* mdb = clone.get();
-  const size_t page_size = static_cast<size_t>(mdb->fmt->pg_size);
-  std::vector<uint8_t> buffer;
-  uint32_t page = first_page;
-  for (int n = 0; page != 0 && n < 256; ++n) {
-    if (mdb_read_pg(mdb, page) != static_cast<ssize_t>(page_size) || mdb->pg_buf[0] != 0x02) break;
-    // Continuation pages repeat an 8-byte header before the data.
-    const uint8_t* data = mdb->pg_buf;
-    size_t skip = buffer.empty() ? 0 : 8;
-    buffer.insert(buffer.end(), data + skip, data + page_size);
-    page = Le32(data + 4);
-  }
-  return buffer;
-}
-
 AccessFile::RawDefinition AccessFile::ReadRawDefinition(MdbTableDef* table) {
-  RawDefinition raw;
-  std::vector<uint8_t> buf = ReadDefinitionPages(table->entry->table_pg);
-  MdbFormatConstants* fmt = mdb_->fmt;
-  const bool jet3 = IsJet3();
-  auto fits = [&](size_t pos, size_t n) { return pos + n <= buf.size(); };
-  if (!fits(fmt->tab_num_ridxs_offset, 4)) return raw;
-  size_t num_cols = Le16(&buf[fmt->tab_num_cols_offset]);
-  size_t num_idx = Le32(&buf[fmt->tab_num_idxs_offset]);
-  size_t num_ridx = Le32(&buf[fmt->tab_num_ridxs_offset]);
-  if (num_cols > 4096 || num_idx > 4096 || num_ridx > 4096) return raw;
-  size_t pos = fmt->tab_cols_start_offset + num_ridx * fmt->tab_ridx_entry_size;
-  for (size_t c = 0; c < num_cols; ++c) {
-    size_t entry = pos + c * fmt->tab_col_entry_size;
-    if (!fits(entry, fmt->tab_col_entry_size)) return raw;
-    raw.column_flags.emplace_back(Le16(&buf[entry + fmt->col_num_offset]),
-                                  buf[entry + fmt->col_flags_offset]);
-    if (!jet3)
-      raw.column_ext_flags.emplace_back(Le16(&buf[entry + fmt->col_num_offset]),
-                                        buf[entry + fmt->col_flags_offset + 1]);
+  MdbHandlePtr clone = Clone();
+  const auto first = static_cast<uint32_t>(table->entry->table_pg);
+  try {
+    return ParseDefinition(JoinDefinitionPages(clone.get(), first), *mdb_->fmt, IsJet3(), first);
+  } catch (const DamagedStructure& e) {
+    RaiseDamagedTable(style_, table->name, e.what());
   }
-  pos += num_cols * fmt->tab_col_entry_size;
-  for (size_t c = 0; c < num_cols; ++c) {
-    if (jet3) {
-      if (!fits(pos, 1)) return raw;
-      pos += 1 + buf[pos];
-    } else {
-      if (!fits(pos, 2)) return raw;
-      pos += 2 + Le16(&buf[pos]);
-    }
-  }
-  const size_t physical_size = jet3 ? 39 : 52;
-  const size_t keys_at = jet3 ? 0 : 4;
-  for (size_t r = 0; r < num_ridx; ++r) {
-    if (!fits(pos, physical_size)) return raw;
-    std::vector<int> keys;
-    std::vector<bool> descending;
-    for (int k = 0; k < 10; ++k) {
-      int col_num = Le16(&buf[pos + keys_at + 3 * k]);
-      if (col_num == 0xFFFF) continue;
-      keys.push_back(col_num);
-      // The order flags after the column number: bit 0x01 set for ascending.
-      descending.push_back((buf[pos + keys_at + 3 * k + 2] & 0x01) == 0);
-    }
-    raw.physical_keys.push_back(std::move(keys));
-    raw.physical_descending.push_back(std::move(descending));
-    pos += physical_size;
-  }
-  const size_t logical_size = jet3 ? 20 : 28;
-  const size_t base = jet3 ? 0 : 4;
-  for (size_t l = 0; l < num_idx; ++l) {
-    if (!fits(pos, logical_size)) return raw;
-    RawDefinition::Logical logical;
-    logical.number = static_cast<int>(Le32(&buf[pos + base]));
-    logical.physical = static_cast<int>(Le32(&buf[pos + base + 4]));
-    logical.type = buf[pos + base + 19];
-    raw.logical.push_back(logical);
-    pos += logical_size;
-  }
-  return raw;
 }
 
 }  // namespace ferrolyte

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -62,6 +63,11 @@ struct RelationshipColumn {
   uint32_t attributes = 0;
 };
 
+// Checks a table's or column's property blob (the LvProp of MSysObjects, "KKD" or "MR2")
+// record by record, so that libmdb's parser is only handed one it can read. Returns nullptr,
+// or the reason it cannot be read.
+const char* CheckPropertyBlob(std::span<const uint8_t> blob);
+
 class AccessFile {
  public:
   // Opens the file read-only and reads its catalogue. Raises the engine's errors: a missing
@@ -77,6 +83,7 @@ class AccessFile {
   AccessFile& operator=(const AccessFile&) = delete;
 
   const std::string& path() const { return path_; }
+  EngineErrorStyle style() const { return style_; }
   MdbHandle* handle() const { return mdb_.get(); }
   bool IsJet3() const;
   // A second handle on the same file with its own page buffers (without property lists), so
@@ -93,7 +100,8 @@ class AccessFile {
   const std::vector<RelationshipColumn>& Relationships();
 
   // Reads a local table's definition with columns and indexes from the given handle (this
-  // file's when null). Null when there is no such local table.
+  // file's when null). Null when there is no such local table; a definition that cannot be
+  // decoded raises DamagedTable.
   MdbTablePtr OpenTable(const std::string& name, MdbHandle* on = nullptr);
   // What libmdb does not pass on from the raw table definition.
   struct RawDefinition {
@@ -114,16 +122,21 @@ class AccessFile {
     };
     std::vector<Logical> logical;
   };
-  // Parses the raw definition pages of a table read through OpenTable.
+  // Parses the raw definition pages of a table read through OpenTable; raises DamagedTable
+  // when they cannot be decoded.
   RawDefinition ReadRawDefinition(MdbTableDef* table);
 
  private:
-  AccessFile(std::string path, MdbHandlePtr mdb);
-  // The table definition's page chain joined into one buffer.
-  std::vector<uint8_t> ReadDefinitionPages(uint32_t first_page);
+  AccessFile(std::string path, MdbHandlePtr mdb, EngineErrorStyle style);
+  // Reads MSysObjects into the handle's catalogue and objects_, checking every row: a
+  // catalogue that cannot be read raises DamagedTable rather than losing tables.
+  void ReadCatalog();
+  // Checks an entry's definition pages, then has libmdb read the table and its columns.
+  MdbTablePtr ReadTable(MdbCatalogEntry* entry, MdbHandle* mdb);
 
   std::string path_;
   MdbHandlePtr mdb_;
+  EngineErrorStyle style_;
   bool objects_read_ = false;
   std::vector<AccessObject> objects_;
   bool complex_read_ = false;
