@@ -186,14 +186,8 @@ void AppendSqlDateTime(std::string& out, const Value& value) {
     out += '\'';
     return;
   }
+  // Raises for a serial outside the years 1 to 9999 (a damaged value): never a bad literal.
   DateTimeFields f = OleDateToFields(SafeDate(value));
-  if (f.year < 0 || f.year > 9999) {
-    char buf[48];
-    int n = std::snprintf(buf, sizeof buf, "'%04d-%02d-%02d %02d:%02d:%02d'", f.year, f.month,
-                          f.day, f.hour, f.minute, f.second);
-    out.append(buf, static_cast<size_t>(n));
-    return;
-  }
   // One per date column and row: formatted by hand, snprintf was a tenth of a dump run.
   char buf[21] = "'0000-00-00 00:00:00";
   auto two = [&buf](int at, int v) {

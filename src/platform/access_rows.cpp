@@ -75,6 +75,30 @@ void AppendCodePage(const uint8_t* data, size_t size, int code_page, std::string
 
 }  // namespace
 
+int FixedWidthOf(int col_type) {
+  switch (col_type) {
+    case MDB_BYTE:
+      return 1;
+    case MDB_INT:
+      return 2;
+    case MDB_LONGINT:
+    case MDB_FLOAT:
+    case MDB_COMPLEX:
+      return 4;
+    case MDB_MONEY:
+    case MDB_DOUBLE:
+    case MDB_DATETIME:
+    case kMdbBigInt:
+      return 8;
+    case MDB_REPID:
+      return 16;
+    case MDB_NUMERIC:
+      return 17;
+    default:
+      return 0;
+  }
+}
+
 int AdoTypeOfColumn(const MdbColumn& column) {
   switch (column.col_type) {
     case MDB_BOOL:
@@ -587,6 +611,8 @@ void RowReader::Decode(int i, const MdbField& field) {
   }
   const uint8_t* p = static_cast<const uint8_t*>(field.value);
   size_t n = static_cast<size_t>(field.siz);
+  if (n < static_cast<size_t>(FixedWidthOf(col->col_type)))
+    throw DamagedStructure("the value is shorter than its type");
   switch (col->col_type) {
     case MDB_BYTE:
       out = Value(int64_t{n >= 1 ? p[0] : 0});

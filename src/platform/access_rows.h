@@ -21,6 +21,9 @@ namespace ferrolyte {
 inline constexpr int kMdbBigInt = 0x13;
 inline constexpr int kMdbDateTimeExtended = 0x14;
 
+// Bytes a value of a fixed-width column type occupies; 0 for the others.
+int FixedWidthOf(int col_type);
+
 // The ADO type code the provider reports for a column (complex columns read as memo).
 int AdoTypeOfColumn(const MdbColumn& column);
 

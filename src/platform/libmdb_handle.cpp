@@ -86,31 +86,6 @@ constexpr size_t kMaxNameBytesJet4 = 128;
 constexpr size_t kMaxNameBytesJet3 = 64;
 constexpr size_t kMaxIndexes = 1000;
 
-// Bytes a value of a fixed-width type occupies (0: no fixed width).
-int FixedWidthOf(int col_type) {
-  switch (col_type) {
-    case MDB_BYTE:
-      return 1;
-    case MDB_INT:
-      return 2;
-    case MDB_LONGINT:
-    case MDB_FLOAT:
-    case MDB_COMPLEX:
-      return 4;
-    case MDB_MONEY:
-    case MDB_DOUBLE:
-    case MDB_DATETIME:
-    case kMdbBigInt:
-      return 8;
-    case MDB_REPID:
-      return 16;
-    case MDB_NUMERIC:
-      return 17;
-    default:
-      return 0;
-  }
-}
-
 // The definition page chain joined into one buffer: the first page whole, continuation pages
 // after their 8-byte header. Uses the handle's page buffer.
 std::vector<uint8_t> JoinDefinitionPages(MdbHandle* mdb, uint32_t first_page) {

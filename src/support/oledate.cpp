@@ -4,8 +4,12 @@
 #include <cstdio>
 #include <regex>
 
+#include "support/errors.h"
+
 namespace ferrolyte {
 namespace {
+
+constexpr int32_t kOverflow = 6;
 
 // Howard Hinnant's days_from_civil / civil_from_days, relative to 1970-01-01.
 int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
@@ -31,7 +35,8 @@ void CivilFromDays(int64_t z, int& y, int& m, int& d) {
 }
 
 const int64_t kOleEpoch = DaysFromCivil(1899, 12, 30);
-// 9999-12-31, the last day a date can name.
+// 0001-01-01 and 9999-12-31, the first and last day a date can name.
+const int64_t kFirstDay = -693593;
 const int64_t kLastDay = 2958465;
 
 bool ValidDate(int y, int m, int d) {
@@ -53,7 +58,18 @@ DateTimeFields OleDayToFields(int64_t day) {
   return f;
 }
 
+bool OleDateInRange(double serial) {
+  // Also false for NaN and infinities: every comparison with them fails.
+  return serial > static_cast<double>(kFirstDay - 1) && serial < static_cast<double>(kLastDay + 1);
+}
+
 DateTimeFields OleDateToFields(double serial) {
+  if (!OleDateInRange(serial)) {
+    char text[40];
+    std::snprintf(text, sizeof text, "%.17g", serial);
+    throw Error(kOverflow, std::string("Overflow: the date/time value ") + text +
+                               " lies outside the years 1 to 9999.");
+  }
   double whole = std::trunc(serial);
   double fraction = std::fabs(serial - whole);
   auto days = static_cast<int64_t>(whole);

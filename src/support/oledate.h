@@ -14,8 +14,11 @@ struct DateTimeFields {
   bool operator==(const DateTimeFields&) const = default;
 };
 
+// True when the serial names a day of the years 1 to 9999 (false for NaN and infinities).
+bool OleDateInRange(double serial);
 // Calendar fields of a serial, rounded to the nearest second (never "24:00:00"). A negative
-// serial counts whole days backwards and its fraction forwards, as OLE dates do.
+// serial counts whole days backwards and its fraction forwards, as OLE dates do. A serial
+// outside the years 1 to 9999 raises error 6 "Overflow" naming the value.
 DateTimeFields OleDateToFields(double serial);
 // The serial of calendar fields (proleptic Gregorian calendar).
 double FieldsToOleDate(const DateTimeFields& fields);
