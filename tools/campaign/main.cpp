@@ -28,12 +28,11 @@
 #include <thread>
 #include <vector>
 
-#include "accesswriter/writer.h"
+#include "campaign_database.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-namespace aw = accesswriter;
 using Clock = std::chrono::steady_clock;
 
 constexpr size_t kPageSize = 4096;
@@ -53,9 +52,8 @@ struct Options {
 enum class Outcome { kIntact, kRefused, kRefusedQuietly, kChanged, kRowsLost, kCrash, kHang };
 constexpr int kOutcomes = 7;
 const char* const kOutcomeNames[kOutcomes] = {
-    "converted intact",        "refused with a reason", "failed without a reason",
-    "values changed",          "rows lost",             "crash (signal)",
-    "hang (timeout)"};
+    "converted intact", "refused with a reason", "failed without a reason", "values changed",
+    "rows lost",        "crash (signal)",        "hang (timeout)"};
 
 // One variant: the byte at `offset` of `file` XORed with `mask`.
 struct Variant {
@@ -116,76 +114,6 @@ std::string ReportedReason(const std::string& log) {
     if (at != std::string::npos) return line.substr(at + 8);
   }
   return "";
-}
-
-std::string Lorem(size_t n, unsigned seed) {
-  static const char* kWords[] = {"damage", "page",  "row",   "memo", "chain", "Zürich",
-                                 "value",  "table", "Grüße", "byte", "flip",  "order"};
-  std::mt19937 random(seed);
-  std::string s;
-  while (s.size() < n) {
-    s += kWords[random() % 12];
-    s += ' ';
-  }
-  s.resize(n);
-  while (!s.empty() && (static_cast<unsigned char>(s.back()) & 0xC0) == 0x80) s.pop_back();
-  if (!s.empty() && static_cast<unsigned char>(s.back()) >= 0xC0) s.pop_back();
-  return s;
-}
-
-void WriteDatabase(const fs::path& path, bool encrypted) {
-  aw::DatabaseOptions options;
-  if (encrypted) {
-    options.format = aw::Format::kAce12;
-    options.password = "campaign";
-    options.encrypt = true;
-    options.spin_count = 1000;  // a fast open; the cipher is the same
-  }
-  aw::DatabaseWriter db(path, options);
-  aw::Table customers{.name = "Customers"};
-  customers.columns = {
-      {.name = "Id", .type = aw::ColumnType::kLong, .auto_number = aw::AutoNumber::kIncrement},
-      {.name = "Name", .type = aw::ColumnType::kText, .size = 40, .required = true},
-      {.name = "City", .type = aw::ColumnType::kText, .size = 30},
-      {.name = "Balance", .type = aw::ColumnType::kCurrency},
-      {.name = "Since", .type = aw::ColumnType::kDateTime},
-      {.name = "Active", .type = aw::ColumnType::kBoolean},
-      {.name = "Score", .type = aw::ColumnType::kDouble},
-      {.name = "Notes", .type = aw::ColumnType::kMemo}};
-  customers.indexes = {{.name = "PrimaryKey", .columns = {{"Id"}}, .primary_key = true}};
-  aw::TableWriter& c = db.AddTable(customers);
-  for (int i = 0; i < 400; ++i) {
-    // Mostly short notes in the row, some on long-value pages, a few over several pages.
-    aw::Value notes = nullptr;
-    if (i % 200 == 7) {
-      notes = Lorem(6000, i);
-    } else if (i % 40 == 3) {
-      notes = Lorem(300 + i, i);
-    } else if (i % 3 == 0) {
-      notes = Lorem(20, i);
-    }
-    c.AddRow({nullptr, "Customer " + std::to_string(i), i % 7 ? aw::Value("Bern") : nullptr,
-              aw::Value::Decimal(std::to_string(i * 17) + ".25"),
-              aw::Value::Date(40000.5 + i), i % 2 == 0, i * 0.5, notes});
-  }
-  aw::Table orders{.name = "Orders"};
-  orders.columns = {
-      {.name = "OrderId", .type = aw::ColumnType::kLong, .auto_number = aw::AutoNumber::kIncrement},
-      {.name = "CustomerId", .type = aw::ColumnType::kLong},
-      {.name = "Placed", .type = aw::ColumnType::kDateTime},
-      {.name = "Total", .type = aw::ColumnType::kDecimal, .precision = 10, .scale = 2},
-      {.name = "Comment", .type = aw::ColumnType::kMemo},
-      {.name = "Scan", .type = aw::ColumnType::kOle}};
-  orders.indexes = {{.name = "PrimaryKey", .columns = {{"OrderId"}}, .primary_key = true}};
-  aw::TableWriter& o = db.AddTable(orders);
-  for (int i = 0; i < 50; ++i) {
-    std::vector<uint8_t> scan(i % 25 == 0 ? 5000 : 40, static_cast<uint8_t>(i));
-    o.AddRow({nullptr, i * 8, aw::Value::Date(44000.25 + i),
-              aw::Value::Decimal(std::to_string(i) + ".50"),
-              i % 10 == 0 ? aw::Value(Lorem(1500, 1000 + i)) : aw::Value(Lorem(30, i)),
-              aw::Value::Bytes(scan)});
-  }
-  db.Finish();
 }
 
 // The pages the campaign damages: definition pages (type 2) and data pages (type 1, of
@@ -268,7 +196,9 @@ Result Classify(int status, bool timed_out, const fs::path& dir, const Dump& int
   const std::string log = LogOf(dir);
   r.reason = ReportedReason(log);
   for (const auto& [table, rows] : intact.rows)
-    if (log.find("  - Reading " + table + "\n") == std::string::npos) r.table_renamed = true;
+    if (log.find("  - Reading " + table + "\r\n") == std::string::npos &&
+        log.find("  - Reading " + table + "\n") == std::string::npos)
+      r.table_renamed = true;
   if (!r.reason.empty()) {
     r.outcome = Outcome::kRefused;
   } else if (r.exit_status != 0) {
@@ -347,15 +277,24 @@ Options ParseOptions(int argc, char** argv) {
       }
       return argv[++i];
     };
-    if (a == "--sample") o.sample = std::stoul(value());
-    else if (a == "--jobs") o.jobs = std::max(1, std::stoi(value()));
-    else if (a == "--timeout") o.timeout = std::stod(value());
-    else if (a == "--mask") o.mask = static_cast<uint8_t>(std::stoul(value(), nullptr, 16));
-    else if (a == "--encrypted") o.encrypted = std::stoul(value());
-    else if (a == "--seed") o.seed = static_cast<unsigned>(std::stoul(value()));
-    else if (a == "--work") o.work = value();
-    else if (a == "--program") o.program = value();
-    else if (a == "--replay") o.replay = value();
+    if (a == "--sample")
+      o.sample = std::stoul(value());
+    else if (a == "--jobs")
+      o.jobs = std::max(1, std::stoi(value()));
+    else if (a == "--timeout")
+      o.timeout = std::stod(value());
+    else if (a == "--mask")
+      o.mask = static_cast<uint8_t>(std::stoul(value(), nullptr, 16));
+    else if (a == "--encrypted")
+      o.encrypted = std::stoul(value());
+    else if (a == "--seed")
+      o.seed = static_cast<unsigned>(std::stoul(value()));
+    else if (a == "--work")
+      o.work = value();
+    else if (a == "--program")
+      o.program = value();
+    else if (a == "--replay")
+      o.replay = value();
     else {
       std::cerr << "usage: ferrolyte-campaign [--sample N] [--jobs N] [--timeout SECONDS] "
                    "[--mask HEX] [--encrypted N] [--seed N] [--work DIR] [--program PATH] "
@@ -373,8 +312,8 @@ int main(int argc, char** argv) {
   fs::create_directories(options.work);
   const fs::path plain = options.work / "campaign.mdb";
   const fs::path encrypted = options.work / "campaign-encrypted.accdb";
-  WriteDatabase(plain, false);
-  WriteDatabase(encrypted, true);
+  ferrolyte::campaign::WriteCampaignDatabase(plain, false);
+  ferrolyte::campaign::WriteCampaignDatabase(encrypted, true);
   const std::vector<std::string> images = {ReadFile(plain), ReadFile(encrypted)};
   const std::vector<std::string> passwords = {"", "campaign"};
 
@@ -486,11 +425,10 @@ int main(int argc, char** argv) {
   for (size_t i = 0; i < ranked.size() && i < 12; ++i)
     std::printf("  %6zu  %s\n", ranked[i].first, ranked[i].second.substr(0, 110).c_str());
   std::printf("\nCrashes, hangs, silent losses: %s\n", (options.work / "findings.txt").c_str());
-  const size_t bad = counts[static_cast<int>(Outcome::kCrash)][0] +
-                     counts[static_cast<int>(Outcome::kCrash)][1] +
-                     counts[static_cast<int>(Outcome::kHang)][0] +
-                     counts[static_cast<int>(Outcome::kHang)][1] + rows_missing_unreported +
-                     encrypted_counts[static_cast<int>(Outcome::kCrash)] +
-                     encrypted_counts[static_cast<int>(Outcome::kHang)];
+  const size_t bad =
+      counts[static_cast<int>(Outcome::kCrash)][0] + counts[static_cast<int>(Outcome::kCrash)][1] +
+      counts[static_cast<int>(Outcome::kHang)][0] + counts[static_cast<int>(Outcome::kHang)][1] +
+      rows_missing_unreported + encrypted_counts[static_cast<int>(Outcome::kCrash)] +
+      encrypted_counts[static_cast<int>(Outcome::kHang)];
   return bad == 0 ? 0 : 1;
 }
