@@ -18,8 +18,8 @@ TEST(OleDateTest, SerialsOutsideTheYearsOneTo9999RaiseOverflowNamingTheValue) {
   const struct {
     double serial;
     const char* named;
-  } bad[] = {{kNan, "nan"},       {kInf, "inf"},         {-kInf, "-inf"},
-             {1e300, "1e+300"},   {2958466.0, "2958466"}, {-693594.0, "-693594"},
+  } bad[] = {{kNan, "nan"},           {kInf, "inf"},          {-kInf, "-inf"},
+             {1e300, "1e+300"},       {2958466.0, "2958466"}, {-693594.0, "-693594"},
              {7.4e11, "740000000000"}};
   for (const auto& c : bad) {
     SCOPED_TRACE(c.named);

@@ -58,8 +58,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
   }
   try {
-    UsageMap map(std::span<const uint8_t>(page.data(), std::min<size_t>(page.size(), 512)),
-                 [&](uint32_t) { return std::span<const uint8_t>(page); }, format);
+    UsageMap map(
+        std::span<const uint8_t>(page.data(), std::min<size_t>(page.size(), 512)),
+        [&](uint32_t) { return std::span<const uint8_t>(page); }, format);
     uint32_t listed = 0;
     for (int i = 0; i < 100000 && map.Next(listed); ++i) {
     }
