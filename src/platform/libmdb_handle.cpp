@@ -323,6 +323,12 @@ void AccessFile::ReadCatalog() {
   mdb->catalog = g_ptr_array_new();
   mdb->num_catalog = 0;
   for (const auto& row : rows) {
+    // Every object has an id, a name and a type: a row without them is a damaged
+    // catalogue (its definition points at the wrong bytes), not a nameless table.
+    auto absent = [](const Value& v) { return v.IsEmpty() || v.IsNull(); };
+    if (absent(row[0]) || absent(row[2]) || absent(row[3]) || SafeStr(row[2]).empty())
+      RaiseDamagedTable(style_, "MSysObjects",
+                        "definition page 2: an object has no id, name or type");
     AccessObject o;
     o.id = SafeLng(row[0]);
     o.parent_id = SafeLng(row[1]);

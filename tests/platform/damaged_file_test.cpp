@@ -161,6 +161,10 @@ TEST_F(DamagedFileTest, EachDamagedStructureNamesItsTableAndPage) {
       {"catalogue row count",
        [&](std::string& s) { Set16(s, l.catalog_data * kPage + 12, 0xFFFF); }, "MSysObjects",
        "data page " + std::to_string(l.catalog_data) + ": the row count does not fit the page"},
+      {"catalogue column entry",
+       // The Name column's entry in MSysObjects' definition: its value is found nowhere.
+       [&](std::string& s) { s[2 * kPage + 144] = static_cast<char>(s[2 * kPage + 144] ^ 0xFF); },
+       "MSysObjects", "an object has no id, name or type"},
       {"truncated file", [&](std::string& s) { s.resize(3 * kPage); }, "MSysObjects",
        "the page is not in the file"},
   };

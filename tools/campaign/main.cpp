@@ -6,6 +6,7 @@
 //
 //   ferrolyte-campaign [--sample N] [--jobs N] [--timeout S] [--mask HEX] [--encrypted N]
 //                      [--seed N] [--work DIR] [--program PATH] [--replay PAGE:OFFSET]
+//                      [--page N]...
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -47,6 +48,7 @@ struct Options {
   fs::path work = fs::temp_directory_path() / "ferrolyte-campaign";
   std::string program = FERROLYTE_PROGRAM;
   std::string replay;
+  std::vector<uint32_t> pages;  // only these pages; empty: every damageable page
 };
 
 enum class Outcome { kIntact, kRefused, kRefusedQuietly, kChanged, kRowsLost, kCrash, kHang };
@@ -298,7 +300,7 @@ Options ParseOptions(int argc, char** argv) {
     else {
       std::cerr << "usage: ferrolyte-campaign [--sample N] [--jobs N] [--timeout SECONDS] "
                    "[--mask HEX] [--encrypted N] [--seed N] [--work DIR] [--program PATH] "
-                   "[--replay PAGE:OFFSET]\n";
+                   "[--replay PAGE:OFFSET] [--page N]...\n";
       std::exit(2);
     }
   }
@@ -338,6 +340,9 @@ int main(int argc, char** argv) {
   std::vector<Variant> variants;
   std::map<std::string, int> page_kinds;
   for (const auto& [page, kind] : DamageablePages(images[0])) {
+    if (!options.pages.empty() &&
+        std::find(options.pages.begin(), options.pages.end(), page) == options.pages.end())
+      continue;
     ++page_kinds[kind];
     for (size_t b = 0; b < kPageSize; ++b)
       variants.push_back({0, page * kPageSize + b, options.mask, kind});
