@@ -297,6 +297,8 @@ Options ParseOptions(int argc, char** argv) {
       o.program = value();
     else if (a == "--replay")
       o.replay = value();
+    else if (a == "--page")
+      o.pages.push_back(static_cast<uint32_t>(std::stoul(value())));
     else {
       std::cerr << "usage: ferrolyte-campaign [--sample N] [--jobs N] [--timeout SECONDS] "
                    "[--mask HEX] [--encrypted N] [--seed N] [--work DIR] [--program PATH] "
