@@ -107,13 +107,20 @@ Dump ParseDump(std::string text, const fs::path& dir) {
   return d;
 }
 
-// The first reason the run reported: the "Reason:" line of an error block.
+// The first reason the run reported: the "Reason:" line of an error block, else a failed
+// table of the run's summary.
 std::string ReportedReason(const std::string& log) {
   std::istringstream in(log);
   std::string line;
   while (std::getline(in, line)) {
     size_t at = line.find("Reason: ");
     if (at != std::string::npos) return line.substr(at + 8);
+  }
+  // The run's table summary: "Orders: failed: not in the source database".
+  std::istringstream again(log);
+  while (std::getline(again, line)) {
+    size_t at = line.find(": failed: ");
+    if (at != std::string::npos) return line.substr(line.find_first_not_of(" \t"));
   }
   return "";
 }
