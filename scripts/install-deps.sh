@@ -9,7 +9,7 @@ packages=(
   libgtest-dev libgmock-dev
   mdbtools mdbtools-dev libglib2.0-dev
   libpugixml-dev nlohmann-json3-dev
-  unixodbc unixodbc-dev odbc-postgresql
+  unixodbc unixodbc-dev odbc-postgresql libpq-dev
   libssl-dev
   postgresql postgresql-common
   qt6-base-dev xvfb xauth
