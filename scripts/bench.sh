@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Conversion benchmarks: builds a Release tree, writes the benchmark databases with the
 # test-database writer and runs tools/bench under a throw-away PostgreSQL cluster (default
-# settings, fsync on). Not part of the test suite.
+# settings, fsync on): our dump and direct runs next to libmdb, mdb-export, the pipeline a
+# user would pick instead (mdb-schema, then mdb-export CSV into psql \copy) and psql \copy of
+# a prepared CSV file, with the ratios against the goals. Not part of the test suite.
 #   scripts/bench.sh [ROWS] [SERVER_ROWS] [TABLES]    defaults 1000000 100000 1000
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
