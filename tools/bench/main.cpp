@@ -6,8 +6,8 @@
 //   (p) the peer pipeline: mdb-schema for the table, mdb-export CSV piped into psql \copy
 //   (f) psql \copy of the same rows from a CSV file prepared beforehand (the server's limit)
 //   (d) our direct run                (h) our COPY-form dump written, then loaded with psql
-//   (r) our reader, literals and COPY fields straight into a libpq COPY, without the run
-//       around them (what the direct path can reach), at three rows-per-COPY sizes
+//   (r) our reader, literals and COPY fields straight into libpq COPY chunks, without the
+//       run around them (what the direct path can reach), and the same in one COPY
 //   (g) the schema scan of a database of many small tables
 // and the peak memory of dump and direct runs at two table sizes. scripts/bench.sh builds the
 // inputs and runs this under pg_virtualenv; the server parts use PGHOST, PGPORT, PGUSER,
@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "conversion/connections.h"
+#include "conversion/copy_chunks.h"
 #include "conversion/copy_text.h"
 #include "conversion/literals.h"
 #include "platform/ado.h"
@@ -246,12 +247,13 @@ void ExpectRows(const std::string& db, const std::string& table, long rows,
     Fail(what + " left " + std::to_string(arrived) + " rows of " + std::to_string(rows));
 }
 
-// (r): the rows read through our reader, each value through its literal and COPY field, sent
-// in COPYs of `rows_per_copy` rows (each committed) into the existing table.
+// (r): the rows read through our reader, each value through its literal into the row's
+// INSERT and from there into its COPY field, sent in the chunks a direct run cuts (or in one
+// COPY) into the existing table.
 Figure ReaderToCopy(const std::string& source, const std::string& db, const std::string& table,
-                    long rows_per_copy) {
+                    bool one_copy) {
   using namespace ferrolyte;
-  Figure f{"(r) reader + COPY, " + std::to_string(rows_per_copy) + " rows per COPY"};
+  Figure f{one_copy ? "(r) reader + one COPY of all rows" : "(r) reader + COPY chunks"};
   PgConnection pg(
       {Env("PGHOST", ""), Env("PGPORT", ""), db, Env("PGUSER", ""), Env("PGPASSWORD", "")});
   pg.Execute("TRUNCATE " + table);
@@ -264,26 +266,33 @@ Figure ReaderToCopy(const std::string& source, const std::string& db, const std:
   const int n = rs.FieldCount();
   std::vector<int> types;
   for (int i = 0; i < n; ++i) types.push_back(rs.FieldType(i));
-  const std::string copy = CopyFromStdin(table, "");
-  std::string literal, line;
-  long in_copy = 0, rows = 0;
+  CopyChunks chunks(pg, [&pg](const std::string& insert) { pg.Execute(insert); });
+  chunks.set_copy_statement(CopyFromStdin(table, ""));
+  const std::string prefix = "INSERT INTO " + table + " VALUES (";
+  std::string statement, line;
+  long rows = 0;
   for (; !rs.Eof(); rs.MoveNext()) {
-    if (in_copy == 0) pg.BeginCopy(copy);
+    statement.assign(prefix);
+    line.clear();
     for (int i = 0; i < n; ++i) {
+      if (i) {
+        statement += ", ";
+        line += '\t';
+      }
+      const size_t at = statement.size();
       const Value& v = rs.FieldValue(i);
-      literal.clear();
       switch (types[i]) {
         case kAdBoolean:
-          literal = SafeLng(v) != 0 ? "E'1'" : "E'0'";
+          statement += SafeLng(v) != 0 ? "E'1'" : "E'0'";
           break;
         case kAdDate:
         case kAdDBTimeStamp:
-          AppendSqlDateTime(literal, v);
+          AppendSqlDateTime(statement, v);
           break;
         case kAdBinary:
         case kAdVarBinary:
         case kAdLongVarBinary:
-          AppendSqlBinary(literal, v, false, false);
+          AppendSqlBinary(statement, v, false, false);
           break;
         case kAdBSTR:
         case kAdGUID:
@@ -293,31 +302,19 @@ Figure ReaderToCopy(const std::string& source, const std::string& db, const std:
         case kAdLongVarChar:
         case kAdVarWChar:
         case kAdLongVarWChar:
-          AppendSqlString(literal, v);
+          AppendSqlString(statement, v);
           break;
         default:
-          AppendSqlNumber(literal, v);
+          AppendSqlNumber(statement, v);
       }
-      if (i) line += '\t';
-      AppendCopyField(line, literal);
+      AppendCopyField(line, std::string_view(statement).substr(at));
     }
+    statement += ')';
     line += '\n';
-    ++rows;
-    if (line.size() >= 1 << 16) {
-      pg.PutCopyData(line);
-      line.clear();
-    }
-    if (++in_copy == rows_per_copy) {
-      pg.PutCopyData(line);
-      line.clear();
-      pg.EndCopy();
-      in_copy = 0;
-    }
+    chunks.Add(statement, line);
+    if (++rows % 10 == 0 && !one_copy && chunks.ChunkDue()) chunks.Commit();
   }
-  if (in_copy > 0) {
-    pg.PutCopyData(line);
-    pg.EndCopy();
-  }
+  chunks.Commit();
   f.seconds = Since(start);
   f.cpu = SelfCpu() - cpu_start;
   f.rows = static_cast<double>(rows);
@@ -405,8 +402,8 @@ int Main(int argc, char** argv) {
     f.cpu = 0;  // psql's own time says nothing about ours
     ExpectRows(db, table, small_rows, "psql \\copy");
 
-    for (long per_copy : {1000L, 10000L, 100000L}) {
-      r.push_back(ReaderToCopy(small, db, table, per_copy));
+    for (bool one_copy : {false, true}) {
+      r.push_back(ReaderToCopy(small, db, table, one_copy));
       ExpectRows(db, table, small_rows, "the reader-to-COPY prototype");
     }
 
