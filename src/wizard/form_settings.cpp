@@ -69,6 +69,7 @@ DictionaryPtr BuildSettingsFrom(const FormSettings& f) {
   section->Set("datetimetype", f.datetime_type);
   section->Set("transferrelationships", f.transfer_relationships);
   section->Set("transferdescriptions", f.transfer_descriptions);
+  section->Set("dumpformat", f.dump_format);
   DictionaryPtr settings = Dictionary::Create();
   settings->Set(kSettingsSection, section);
   return settings;
@@ -110,6 +111,7 @@ std::optional<FormSettings> FormSettingsOf(const DictionaryPtr& settings) {
       CheckValueOf(section->Item("transferrelationships"), "transferrelationships");
   f.transfer_descriptions =
       CheckValueOf(section->Item("transferdescriptions"), "transferdescriptions");
+  f.dump_format = text("dumpformat");
   return f;
 }
 

@@ -25,7 +25,8 @@ struct FormSettings {
   int negative_boolean = 0, ignore_large_blobs = 0;
   std::string memo_type = "TEXT", datetime_type = "TIMESTAMP";
   int transfer_relationships = 0, transfer_descriptions = 0;
-  std::string storage_engine;  // applied only; never built
+  std::string dump_format = "INSERT";  // the dumpformat value
+  std::string storage_engine;          // applied only; never built
 };
 
 // The settings dictionary of the controls: every key in key order, on/off keys as numbers,

@@ -87,6 +87,10 @@ std::string SettingsProblem(const DictionaryPtr& section) {
     if (!digits || std::stoi(port) < 1 || std::stoi(port) > 65535)
       return problem("destinationport", "use a port number from 1 to 65535.");
   }
+  const std::string format = text("dumpformat");
+  if (!format.empty() && !EqualsIgnoreCase(format, kDumpFormatInsert) &&
+      !EqualsIgnoreCase(format, kDumpFormatCopy))
+    return problem("dumpformat", "use INSERT or COPY.");
   return "";
 }
 
@@ -113,6 +117,15 @@ void NormalizeSettings(const DictionaryPtr& settings) {
     if (!section->Exists(key)) continue;
     const std::string value = text(key);
     section->Set(key, value.empty() || value == "0" ? "0" : "1");
+  }
+  // The same for dumpformat; a value of neither kind stays, for the run to refuse.
+  if (section->Exists("dumpformat")) {
+    const std::string format = text("dumpformat");
+    if (format.empty() || EqualsIgnoreCase(format, kDumpFormatInsert)) {
+      section->Set("dumpformat", kDumpFormatInsert);
+    } else if (EqualsIgnoreCase(format, kDumpFormatCopy)) {
+      section->Set("dumpformat", kDumpFormatCopy);
+    }
   }
 }
 

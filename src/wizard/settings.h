@@ -12,6 +12,9 @@ namespace ferrolyte {
 inline constexpr char kSettingsSection[] = "Velkan Ferrolyte";
 // The application name under which the per-user settings store keeps its values.
 inline constexpr char kSettingsAppName[] = "Ferrolyte";
+// The values of dumpformat: how a dump file holds the rows.
+inline constexpr char kDumpFormatInsert[] = "INSERT";  // one INSERT statement per row
+inline constexpr char kDumpFormatCopy[] = "COPY";      // a COPY ... FROM stdin block per table
 
 // The configuration folder (APPDATA, else XDG_CONFIG_HOME, else ~/.config) +
 // "/Quorvane/Ferrolyte", without a trailing separator.
@@ -29,13 +32,15 @@ DictionaryPtr SettingsSection(const DictionaryPtr& settings);
 
 // What makes the settings of a section unusable for a run, naming the key and the value:
 // a destination method other than DIRECT or DUMP (in any letter case), an empty database
-// name or dump file name, a port that is no number. Empty when there is nothing.
+// name or dump file name, a port that is no number, a dump format other than INSERT or COPY
+// (in any letter case). Empty when there is nothing.
 std::string SettingsProblem(const DictionaryPtr& section);
 
 // Turns the on/off keys into "0"/"1" (a missing one gets its start-up default; the optional
-// transferrelationships and transferdescriptions stay missing) and sets memotype and
-// datetimetype to their only supported values. Leaves a dictionary without the settings
-// section alone.
+// transferrelationships and transferdescriptions stay missing), sets memotype and
+// datetimetype to their only supported values, and writes a dumpformat in upper case (INSERT
+// when empty; any other value is kept for the run to refuse; a missing one stays missing).
+// Leaves a dictionary without the settings section alone.
 void NormalizeSettings(const DictionaryPtr& settings);
 
 }  // namespace ferrolyte

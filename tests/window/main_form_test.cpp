@@ -490,8 +490,8 @@ class MainFormTest : public QObject {
     QVERIFY(!seen->isVisible());
     QCOMPARE(seen->parent(), &F());
     QCOMPARE(chain,
-             (QStringList{"txtTablePrefix", "cbMemoType", "cbDateTimeType", "chkBooleanValue",
-                          "chkIgnoreLargeBlobs", "chkTransferRelationships",
+             (QStringList{"txtTablePrefix", "cbMemoType", "cbDateTimeType", "cbDumpFormat",
+                          "chkBooleanValue", "chkIgnoreLargeBlobs", "chkTransferRelationships",
                           "chkTransferDescriptions", "cmdClose"}));
     QCOMPARE(seen->cbMemoType->count(), 1);
     QCOMPARE(seen->cbMemoType->itemText(0), QStringLiteral("TEXT"));
@@ -499,6 +499,15 @@ class MainFormTest : public QObject {
     // Start-up's settings selected the single entries.
     QCOMPARE(seen->cbDateTimeType->currentText(), QStringLiteral("TIMESTAMP"));
     QCOMPARE(seen->cbMemoType->currentText(), QStringLiteral("TEXT"));
+    QCOMPARE(seen->cbDumpFormat->count(), 2);
+    QCOMPARE(seen->cbDumpFormat->itemText(1), QStringLiteral("COPY blocks"));
+    QCOMPARE(seen->cbDumpFormat->currentText(), QStringLiteral("INSERT statements"));
+    // Its label says what the choice is about, and is not cut.
+    auto* label = seen->findChild<QLabel*>(QStringLiteral("lblDumpFormat"));
+    QVERIFY(label);
+    QCOMPARE(label->text(), QStringLiteral("Rows in the dump file as:"));
+    QVERIFY(label->width() >= label->sizeHint().width());
+    QVERIFY(seen->cbDumpFormat->width() >= seen->cbDumpFormat->sizeHint().width());
     QVERIFY(!seen->txtTablePrefix->toolTip().isEmpty());
     // The dialog is hidden, not destroyed: its values last.
     QCOMPARE(&F().AdvancedOptions(), seen.data());

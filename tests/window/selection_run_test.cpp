@@ -323,9 +323,11 @@ class SelectionRunTest : public QObject {
     advanced.chkIgnoreLargeBlobs->setChecked(true);
     advanced.chkTransferRelationships->setChecked(true);
     advanced.chkTransferDescriptions->setChecked(true);
+    advanced.cbDumpFormat->setCurrentIndex(1);
     const DictionaryPtr before = SettingsSection(F().BuildSettings());
     QCOMPARE(SafeStr(before->Item("transferrelationships")), std::string("1"));
     QCOMPARE(SafeStr(before->Item("transferdescriptions")), std::string("1"));
+    QCOMPARE(SafeStr(before->Item("dumpformat")), std::string("COPY"));
 
     const QString ini = File("saved.ini");
     {

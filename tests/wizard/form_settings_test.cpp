@@ -33,6 +33,7 @@ FormSettings Sample() {
   f.negative_boolean = 1;
   f.ignore_large_blobs = 1;
   f.transfer_relationships = 1;
+  f.dump_format = "COPY";
   return f;
 }
 
@@ -40,21 +41,21 @@ TEST(BuildSettingsTest, EveryKeyInKeyOrder) {
   const DictionaryPtr section = SettingsSection(BuildSettingsFrom(Sample()));
   ASSERT_TRUE(section);
   EXPECT_EQ(section->Keys(),
-            (std::vector<std::string>{"sourcefilename",      "sourceusername",
-                                      "sourcepassword",      "sourcesystemdatabase",
-                                      "destinationmethod",   "destinationserver",
-                                      "destinationport",     "destinationusername",
-                                      "destinationpassword", "destinationdatabase",
-                                      "maintenancedb",       "destinationdumpfilename",
-                                      "sourcetables",        "dropdatabase",
-                                      "createtables",        "unicode",
-                                      "autocommit",          "transferdefaultvalues",
-                                      "transferindexes",     "transferautonumbers",
-                                      "transferrecords",     "columnlist",
-                                      "tableprefix",         "negativeboolean",
-                                      "ignorelargeblobs",    "memotype",
-                                      "datetimetype",        "transferrelationships",
-                                      "transferdescriptions"}));
+            (std::vector<std::string>{"sourcefilename",       "sourceusername",
+                                      "sourcepassword",       "sourcesystemdatabase",
+                                      "destinationmethod",    "destinationserver",
+                                      "destinationport",      "destinationusername",
+                                      "destinationpassword",  "destinationdatabase",
+                                      "maintenancedb",        "destinationdumpfilename",
+                                      "sourcetables",         "dropdatabase",
+                                      "createtables",         "unicode",
+                                      "autocommit",           "transferdefaultvalues",
+                                      "transferindexes",      "transferautonumbers",
+                                      "transferrecords",      "columnlist",
+                                      "tableprefix",          "negativeboolean",
+                                      "ignorelargeblobs",     "memotype",
+                                      "datetimetype",         "transferrelationships",
+                                      "transferdescriptions", "dumpformat"}));
   EXPECT_EQ(section->Item("destinationmethod").Text(), "DUMP");
   EXPECT_EQ(section->Item("dropdatabase").AsInteger(), 1);
   EXPECT_EQ(section->Item("createtables").AsInteger(), 0);
@@ -97,6 +98,7 @@ TEST(ApplySettingsMappingTest, FileRoundTripRestoresEveryKey) {
   EXPECT_EQ(back->transfer_descriptions, 0);
   EXPECT_EQ(back->memo_type, "TEXT");
   EXPECT_EQ(back->datetime_type, "TIMESTAMP");
+  EXPECT_EQ(back->dump_format, "COPY");
 }
 
 TEST(ApplySettingsMappingTest, MethodIsCaseSensitiveAndMissingKeysReadEmpty) {
@@ -171,7 +173,7 @@ TEST(BlankPasswordsTest, EmptiesOnlyThePasswords) {
   EXPECT_EQ(section->Item("sourcepassword").Text(), "");
   EXPECT_EQ(section->Item("destinationpassword").Text(), "");
   EXPECT_EQ(section->Item("sourceusername").Text(), "admin");
-  EXPECT_EQ(section->Keys().size(), 29u);
+  EXPECT_EQ(section->Keys().size(), 30u);
 }
 
 }  // namespace

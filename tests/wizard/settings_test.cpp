@@ -112,6 +112,21 @@ TEST(NormalizeSettingsTest, OnOffKeysAndFixedTypes) {
   }
 }
 
+TEST(NormalizeSettingsTest, DumpFormatInUpperCaseOrKeptForTheRunToRefuse) {
+  const std::pair<Value, std::string> cases[] = {
+      {Value(""), "INSERT"},
+      {Value("copy"), "COPY"},
+      {Value("Insert"), "INSERT"},
+      {Value("CSV"), "CSV"},
+  };
+  for (const auto& [in, out] : cases) {
+    DictionaryPtr section = Dictionary::Create();
+    section->Set("dumpformat", in);
+    NormalizeSettings(WithSection(section));
+    EXPECT_EQ(section->Item("dumpformat"), Value(out)) << SafeStr(in);
+  }
+}
+
 TEST(NormalizeSettingsTest, KeepsOtherKeysAndAppendsMissingOnes) {
   DictionaryPtr section = Dictionary::Create();
   section->Set("sourcefilename", "/a.mdb");
@@ -126,6 +141,7 @@ TEST(NormalizeSettingsTest, KeepsOtherKeysAndAppendsMissingOnes) {
   // Not added: a file without them keeps the dump header it gave before they existed.
   EXPECT_FALSE(section->Exists("transferrelationships"));
   EXPECT_FALSE(section->Exists("transferdescriptions"));
+  EXPECT_FALSE(section->Exists("dumpformat"));
   EXPECT_EQ(section->Item("sourcefilename").Text(), "/a.mdb");
   EXPECT_TRUE(section->Item("sourcetables").IsList());
 }

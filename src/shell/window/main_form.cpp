@@ -761,6 +761,8 @@ void MainForm::ApplySettings(const DictionaryPtr& settings) {
   advanced.cbMemoType->setCurrentIndex(ListEntryFor(EntriesOf(advanced.cbMemoType), f->memo_type));
   advanced.cbDateTimeType->setCurrentIndex(
       ListEntryFor(EntriesOf(advanced.cbDateTimeType), f->datetime_type));
+  advanced.cbDumpFormat->setCurrentIndex(
+      std::max(0, advanced.cbDumpFormat->findData(Q(AsciiUpper(f->dump_format)))));
 }
 
 FormSettings MainForm::ReadControls() {
@@ -795,6 +797,7 @@ FormSettings MainForm::ReadControls() {
   f.transfer_descriptions = CheckValue(advanced.chkTransferDescriptions);
   f.memo_type = S(advanced.cbMemoType->currentText());
   f.datetime_type = S(advanced.cbDateTimeType->currentText());
+  f.dump_format = S(advanced.cbDumpFormat->currentData().toString());
   return f;
 }
 

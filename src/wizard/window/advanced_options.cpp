@@ -9,6 +9,7 @@
 
 #include "shell/window/form_units.h"
 #include "shell/window/tab_chain.h"
+#include "wizard/settings.h"
 
 namespace ferrolyte {
 namespace {
@@ -36,11 +37,14 @@ AdvancedOptionsForm::AdvancedOptionsForm(QWidget* owner) : QDialog(owner) {
       Named(new QLabel(QStringLiteral("Create MEMO fields as:"), this), "lblMemoType");
   auto* lblDateTimeType =
       Named(new QLabel(QStringLiteral("Create DateTime fields as:"), this), "lblDateTimeType");
+  auto* lblDumpFormat =
+      Named(new QLabel(QStringLiteral("Rows in the dump file as:"), this), "lblDumpFormat");
   txtTablePrefix = Named(new QLineEdit(this), "txtTablePrefix");
   txtTablePrefix->setToolTip(
       QStringLiteral("You can prefix table names in the destination database with this value."));
   cbMemoType = Named(new QComboBox(this), "cbMemoType");
   cbDateTimeType = Named(new QComboBox(this), "cbDateTimeType");
+  cbDumpFormat = Named(new QComboBox(this), "cbDumpFormat");
   chkBooleanValue =
       Named(new QCheckBox(QStringLiteral("Transfer booleans as 0/-1 instead of 0/1"), this),
             "chkBooleanValue");
@@ -57,29 +61,31 @@ AdvancedOptionsForm::AdvancedOptionsForm(QWidget* owner) : QDialog(owner) {
   lblTablePrefix->setBuddy(txtTablePrefix);
   lblMemoType->setBuddy(cbMemoType);
   lblDateTimeType->setBuddy(cbDateTimeType);
+  lblDumpFormat->setBuddy(cbDumpFormat);
 
   // The labels are measured in this platform's font: when the widest does not fit in
   // front of the design edge, the inputs move right instead of the label being cut.
   int label_width = 0;
-  for (QLabel* label : {lblTablePrefix, lblMemoType, lblDateTimeType}) {
+  for (QLabel* label : {lblTablePrefix, lblMemoType, lblDateTimeType, lblDumpFormat}) {
     label_width = std::max(label_width, ToTwips(label->sizeHint().width()));
   }
   const int input_left = std::max(kInputLeft, kLabelLeft + label_width + 120);
   const int input_width = 2400;
   const int width = input_left + input_width + 240;
 
-  const int rows[] = {240, 660, 1080};
-  QLabel* labels[] = {lblTablePrefix, lblMemoType, lblDateTimeType};
-  QWidget* inputs[] = {txtTablePrefix, cbMemoType, cbDateTimeType};
-  for (int i = 0; i < 3; ++i) {
+  const int rows[] = {240, 660, 1080, 1500};
+  QLabel* labels[] = {lblTablePrefix, lblMemoType, lblDateTimeType, lblDumpFormat};
+  QWidget* inputs[] = {txtTablePrefix, cbMemoType, cbDateTimeType, cbDumpFormat};
+  for (int i = 0; i < 4; ++i) {
     PlaceTwips(labels[i], kLabelLeft, rows[i], input_left - kLabelLeft - 60, kRowHeight);
-    PlaceTwips(inputs[i], input_left, rows[i], i == 0 ? input_width : 1800, kRowHeight);
+    // The dump format's entries are words, not a type name: they get the full width.
+    PlaceTwips(inputs[i], input_left, rows[i], i == 0 || i == 3 ? input_width : 1800, kRowHeight);
   }
-  PlaceTwips(chkBooleanValue, kLabelLeft, 1560, width - 2 * kLabelLeft, 300);
-  PlaceTwips(chkIgnoreLargeBlobs, kLabelLeft, 1920, width - 2 * kLabelLeft, 300);
-  PlaceTwips(chkTransferRelationships, kLabelLeft, 2280, width - 2 * kLabelLeft, 300);
-  PlaceTwips(chkTransferDescriptions, kLabelLeft, 2640, width - 2 * kLabelLeft, 300);
-  const int close_top = 3120;
+  PlaceTwips(chkBooleanValue, kLabelLeft, 1980, width - 2 * kLabelLeft, 300);
+  PlaceTwips(chkIgnoreLargeBlobs, kLabelLeft, 2340, width - 2 * kLabelLeft, 300);
+  PlaceTwips(chkTransferRelationships, kLabelLeft, 2700, width - 2 * kLabelLeft, 300);
+  PlaceTwips(chkTransferDescriptions, kLabelLeft, 3060, width - 2 * kLabelLeft, 300);
+  const int close_top = 3540;
   PlaceTwips(cmdClose, width - 240 - 1215, close_top, 1215, kRowHeight);
   setFixedSize(Tw(width), Tw(close_top + kRowHeight + 240));
 
@@ -93,6 +99,9 @@ AdvancedOptionsForm::AdvancedOptionsForm(QWidget* owner) : QDialog(owner) {
   cbDateTimeType->addItem(QStringLiteral("TIMESTAMP"));
   cbMemoType->setCurrentIndex(-1);
   cbDateTimeType->setCurrentIndex(-1);
+  cbDumpFormat->addItem(QStringLiteral("INSERT statements"),
+                        QString::fromLatin1(kDumpFormatInsert));
+  cbDumpFormat->addItem(QStringLiteral("COPY blocks"), QString::fromLatin1(kDumpFormatCopy));
 }
 
 }  // namespace ferrolyte

@@ -21,6 +21,8 @@ class AdvancedOptionsForm : public QDialog {
   QLineEdit* txtTablePrefix;
   QComboBox* cbMemoType;
   QComboBox* cbDateTimeType;
+  // "INSERT statements" or "COPY blocks"; each entry's data is the dumpformat value.
+  QComboBox* cbDumpFormat;
   QCheckBox* chkBooleanValue;
   QCheckBox* chkIgnoreLargeBlobs;
   QCheckBox* chkTransferRelationships;
