@@ -97,6 +97,8 @@ void WriteDumpHeader(DumpFile& dump, const Dictionary& section) {
         lower == "destinationusername" || lower == "destinationpassword" ||
         lower == "destinationdumpfilename" || lower == "sourcetables")
       continue;
+    // The default form leaves the header as it was before the choice existed.
+    if (lower == "dumpformat" && !EqualsIgnoreCase(value, kDumpFormatCopy)) continue;
     if (lower == "sourcepassword" && !value.empty()) value = "** HIDDEN **";
     if (lower == "sourcefilename") value = ReplaceAll(value, "\\", "/");
     dump.WriteDumpLine(OneLine("--   " + key + "=" + value));
@@ -139,12 +141,13 @@ class Run {
  public:
   Run(const DictionaryPtr& settings, std::string& report, const std::string& schema_xml,
       StatusOutput& status, const ConnectionOpener& open,
-      const DestinationStringBuilder& destination_string)
+      const DestinationStringBuilder& destination_string, const RowSessionOpener& open_rows)
       : report_(report),
         schema_xml_(schema_xml),
         status_(status),
         open_(open),
-        destination_string_(destination_string) {
+        destination_string_(destination_string),
+        open_rows_(open_rows) {
     DictionaryPtr section = settings ? settings->Section(kSettingsSection) : nullptr;
     section_ = section ? section : Dictionary::Create();
   }
@@ -181,6 +184,7 @@ class Run {
   StatusOutput& status_;
   const ConnectionOpener& open_;
   const DestinationStringBuilder& destination_string_;
+  const RowSessionOpener& open_rows_;
   DictionaryPtr section_;
 
   std::string step_;
@@ -190,6 +194,9 @@ class Run {
   std::shared_ptr<Connection> source_;
   std::shared_ptr<Connection> server_;
   std::unique_ptr<DumpFile> dump_;
+  // The rows of a direct run, when they go with COPY (declared before the destination that
+  // refers to it, so that it outlives it).
+  std::unique_ptr<PgConnection> rows_session_;
   std::optional<Destination> destination_;
 
   pugi::xml_document doc_;
@@ -387,6 +394,7 @@ bool Run::OpenDumpFile() {
     return refuse(e.number(), e.description());
   }
   destination_.emplace(dump_.get());
+  destination_->set_copy_blocks(EqualsIgnoreCase(Tolerant("dumpformat"), kDumpFormatCopy));
   return true;
 }
 
@@ -447,11 +455,17 @@ bool Run::Body() {
                             Tolerant("destinationusername"), Tolerant("destinationpassword"));
     try {
       server_ = open_(cs);
+      // The same server, database and login as the connection, for the rows alone.
+      if (open_rows_)
+        rows_session_ =
+            open_rows_({Tolerant("destinationserver"), Tolerant("destinationport"), database_,
+                        Tolerant("destinationusername"), Tolerant("destinationpassword")});
     } catch (const Error& e) {
       ConnectionError(cs, e);
       return false;
     }
     destination_->set_connection(server_.get());
+    destination_->set_row_session(rows_session_.get());
   }
 
   step_ = "Load DefXml";
@@ -711,6 +725,7 @@ void Run::CheckDestinationCount(TableOutcome& outcome) {
 
 bool Run::DestinationUsable() {
   if (dump_) return !dump_->failed();
+  if (rows_session_ && rows_session_->IsLost()) return false;
   try {
     server_->Execute("SELECT 1");
     return true;
@@ -830,9 +845,19 @@ std::string HidePassword(const std::string& connection_string) {
 RunOutcome MoveData2MySql(const DictionaryPtr& settings, std::string& run_report,
                           const std::string& schema_xml, StatusOutput& status,
                           const ConnectionOpener& open,
-                          const DestinationStringBuilder& destination_string) {
+                          const DestinationStringBuilder& destination_string,
+                          const RowSessionOpener& open_rows) {
   TransferRunningScope running;
-  return Run(settings, run_report, schema_xml, status, open, destination_string).Execute();
+  return Run(settings, run_report, schema_xml, status, open, destination_string, open_rows)
+      .Execute();
+}
+
+RunOutcome MoveData2MySql(const DictionaryPtr& settings, std::string& run_report,
+                          const std::string& schema_xml, StatusOutput& status,
+                          const ConnectionOpener& open,
+                          const DestinationStringBuilder& destination_string) {
+  return MoveData2MySql(settings, run_report, schema_xml, status, open, destination_string,
+                        nullptr);
 }
 
 RunOutcome MoveData2MySql(const DictionaryPtr& settings, std::string& run_report,
@@ -844,7 +869,12 @@ RunOutcome MoveData2MySql(const DictionaryPtr& settings, std::string& run_report
 
 RunOutcome MoveData2MySql(const DictionaryPtr& settings, std::string& run_report,
                           const std::string& schema_xml, StatusOutput& status) {
-  return MoveData2MySql(settings, run_report, schema_xml, status, OpenThroughAdo);
+  return MoveData2MySql(settings, run_report, schema_xml, status, OpenThroughAdo,
+                        BuildDestinationConnectionString, OpenRowSession);
+}
+
+std::unique_ptr<PgConnection> OpenRowSession(const PgParameters& where) {
+  return std::make_unique<PgConnection>(where);
 }
 
 }  // namespace ferrolyte

@@ -9,6 +9,7 @@
 
 #include "conversion/run_outcome.h"
 #include "platform/ado.h"
+#include "platform/pg_connection.h"
 #include "shell/status.h"
 #include "support/value.h"
 #include "wizard/settings.h"
@@ -17,6 +18,8 @@ namespace ferrolyte {
 
 // Opens a connection from its connection string; raises the provider's error.
 using ConnectionOpener = std::function<std::shared_ptr<Connection>(const std::string&)>;
+// Opens the session that carries the rows of a direct run with COPY; raises libpq's error.
+using RowSessionOpener = std::function<std::unique_ptr<PgConnection>(const PgParameters&)>;
 // Builds the server's connection string (server, database, port, user name, password).
 using DestinationStringBuilder =
     std::function<std::string(const std::string&, const std::string&, const std::string&,
@@ -26,10 +29,12 @@ using DestinationStringBuilder =
 // for the tables of the schema description text, appending the run report, and returns what
 // happened. Every selected table is checked in the source before anything at the destination
 // is dropped or created. Failures before that (settings of the wrong kind, the source
-// connection, ODBC driver detection) are raised.
+// connection, ODBC driver detection) are raised. A direct run sends its statements through
+// the ODBC connection and its rows with COPY through a libpq session of its own.
 RunOutcome MoveData2MySql(const DictionaryPtr& settings, std::string& run_report,
                           const std::string& schema_xml, StatusOutput& status);
-// The same, with connections opened through `open` instead of "ADODB.Connection".
+// The same, with connections opened through `open` instead of "ADODB.Connection"; the rows
+// of a direct run then go through that connection as INSERTs.
 RunOutcome MoveData2MySql(const DictionaryPtr& settings, std::string& run_report,
                           const std::string& schema_xml, StatusOutput& status,
                           const ConnectionOpener& open);
@@ -39,6 +44,16 @@ RunOutcome MoveData2MySql(const DictionaryPtr& settings, std::string& run_report
                           const std::string& schema_xml, StatusOutput& status,
                           const ConnectionOpener& open,
                           const DestinationStringBuilder& destination_string);
+
+// The same, with the rows of a direct run sent with COPY through the session `open_rows`
+// opens (none: as INSERTs through the connection).
+RunOutcome MoveData2MySql(const DictionaryPtr& settings, std::string& run_report,
+                          const std::string& schema_xml, StatusOutput& status,
+                          const ConnectionOpener& open,
+                          const DestinationStringBuilder& destination_string,
+                          const RowSessionOpener& open_rows);
+// Opens the libpq session of a direct run's rows.
+std::unique_ptr<PgConnection> OpenRowSession(const PgParameters& where);
 
 // The program version as dumps show it ("1.0.1"), or "UNITTEST" with the unit-test flag.
 std::string DumpVersionText();

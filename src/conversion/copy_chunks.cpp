@@ -29,12 +29,14 @@ void CopyChunks::Add(const std::string& insert, std::string_view copy_line) {
   inserts_ += insert;
   ends_.push_back(inserts_.size());
   pending_ += copy_line;
+  pending_ += '\n';
   if (pending_.size() >= kSendBytes) Send();
 }
 
 bool CopyChunks::ChunkDue() const {
-  return !ends_.empty() && (inserts_.size() >= kChunkBytes ||
-                            std::chrono::steady_clock::now() - chunk_start_ >= kChunkTime);
+  return !ends_.empty() &&
+         ((max_rows_ && ends_.size() >= max_rows_) || inserts_.size() >= kChunkBytes ||
+          std::chrono::steady_clock::now() - chunk_start_ >= kChunkTime);
 }
 
 void CopyChunks::Send() {

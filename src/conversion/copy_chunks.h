@@ -42,11 +42,13 @@ class CopyChunks {
 
   // The COPY ... FROM STDIN statement that opens each chunk of the following rows.
   void set_copy_statement(std::string statement) { copy_statement_ = std::move(statement); }
+  // A chunk is also due at this many rows; 0: no such limit (tests cut small chunks).
+  void set_max_rows(size_t rows) { max_rows_ = rows; }
   // Called every few rows of a replay, which may take a while: lets the window breathe.
   void set_while_waiting(std::function<void()> hook) { while_waiting_ = std::move(hook); }
 
-  // Holds the row and streams its line ("f1\tf2...\n"). Raises as Commit does when the
-  // server has rejected a line of this chunk already.
+  // Holds the row and streams its line ("f1\tf2...", without the line end). Raises as
+  // Commit does when the server has rejected a line of this chunk already.
   void Add(const std::string& insert, std::string_view copy_line);
   // True when the held rows should be committed now.
   bool ChunkDue() const;
@@ -82,6 +84,7 @@ class CopyChunks {
   // COPY lines not yet handed to libpq.
   std::string pending_;
   std::chrono::steady_clock::time_point chunk_start_;
+  size_t max_rows_ = 0;
   int64_t committed_ = 0;
   std::string rejected_row_;
 };

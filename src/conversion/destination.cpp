@@ -2,7 +2,55 @@
 
 #include <string_view>
 
+#include "conversion/copy_text.h"
+
 namespace ferrolyte {
+
+void Destination::set_row_session(PgConnection* session) {
+  if (!session) {
+    chunks_.reset();
+    return;
+  }
+  // A rejected row is sent alone the way every row once was, so that its report is the same.
+  chunks_ = std::make_unique<CopyChunks>(
+      *session, [this](const std::string& insert) { connection_->Execute(insert); });
+}
+
+void Destination::set_while_waiting(std::function<void()> hook) {
+  if (chunks_) chunks_->set_while_waiting(std::move(hook));
+}
+
+int64_t Destination::rows_written() const {
+  return rows_written_ + (chunks_ ? chunks_->committed_rows() : 0);
+}
+
+const std::string& Destination::rejected_row() const {
+  return chunks_ && !chunks_->rejected_row().empty() ? chunks_->rejected_row() : rejected_row_;
+}
+
+void Destination::BeginRows(const std::string& quoted_table, const std::string& column_list) {
+  if (chunks_) {
+    chunks_->set_copy_statement(CopyFromStdin(quoted_table, column_list));
+  } else if (!is_direct() && copy_blocks_) {
+    dump_->WriteDumpLine(CopyFromStdin(quoted_table, column_list) + ";");
+  }
+}
+
+bool Destination::RowsDue() const {
+  return chunks_ ? chunks_->ChunkDue() : true;
+}
+
+int64_t Destination::DropUncommittedRows() {
+  if (!chunks_) return 0;
+  const auto held = static_cast<int64_t>(chunks_->held_rows());
+  chunks_->Discard();
+  return held;
+}
+
+void Destination::EndRows() {
+  FlushRows();
+  if (!is_direct() && copy_blocks_) dump_->WriteDumpLine(kCopyEndOfData);
+}
 
 void Destination::Write(const std::string& statement, bool blank_line_after) {
   FlushRows();
@@ -16,14 +64,22 @@ void Destination::Write(const std::string& statement, bool blank_line_after) {
   if (blank_line_after) dump_->WriteDumpLine("");
 }
 
-void Destination::WriteRow(std::string& statement) {
+void Destination::WriteRow(std::string& statement, std::string_view copy_line) {
   if (!is_direct()) {
-    statement += ';';
-    dump_->WriteDumpLine(statement);
+    if (copy_blocks_) {
+      dump_->WriteDumpLine(std::string(copy_line));
+    } else {
+      statement += ';';
+      dump_->WriteDumpLine(statement);
+    }
     ++rows_written_;
     return;
   }
   rejected_row_.clear();
+  if (chunks_) {
+    chunks_->Add(statement, copy_line);
+    return;
+  }
   if (rows_per_round_trip_ == 1) {
     ExecuteRow(statement);
     return;
@@ -45,6 +101,10 @@ void Destination::ExecuteRow(const std::string& statement) {
 }
 
 void Destination::FlushRows() {
+  if (chunks_) {
+    chunks_->Commit();
+    return;
+  }
   if (row_ends_.empty()) return;
   rejected_row_.clear();
   std::string batch = std::move(batch_);

@@ -4,11 +4,16 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "conversion/connections.h"
+#include "conversion/copy_chunks.h"
 #include "platform/ado.h"
+#include "platform/pg_connection.h"
 
 namespace ferrolyte {
 
@@ -31,26 +36,53 @@ class Destination {
   // Switches the server connection (the run reconnects to the new database).
   void set_connection(Connection* connection) { connection_ = connection; }
   Connection* connection() const { return connection_; }
+  // Server: the rows go with COPY in chunks through this session (which must outlive this),
+  // a rejected row's INSERT alone through the connection. Statements stay on the connection.
+  void set_row_session(PgConnection* session);
+  // Dump: each table's rows as one COPY block instead of INSERT statements.
+  void set_copy_blocks(bool on) { copy_blocks_ = on; }
+  // True when WriteRow needs each row's COPY line as well as its INSERT.
+  bool wants_copy_lines() const { return copy_blocks_ || chunks_ != nullptr; }
 
   // Executes the statement, or writes it with ";" and, when asked, an empty line after it.
   // While it runs it is the current statement; on the server that clears once it succeeded.
   // Rows still held are sent first.
   void Write(const std::string& statement, bool blank_line_after);
-  // One row's INSERT. Dump: appends ";" to the caller's buffer and writes it, so that the
-  // statement is never copied. Server: the row is held and goes out with the next ones in
-  // one round trip, at the latest at FlushRows.
-  void WriteRow(std::string& statement);
-  // Sends the held rows. A round trip runs as one implicit transaction, so a rejected row
-  // leaves none of its batch behind; the batch is then replayed row by row, which leaves
-  // exactly the rows before the rejected one, as sending each alone would. The rejected
-  // row's error is raised and rejected_row() names its statement.
+
+  // Starts the rows of a table: the quoted table and the column list of its INSERTs (empty
+  // without one). A dump of COPY blocks writes the block's first line.
+  void BeginRows(const std::string& quoted_table, const std::string& column_list);
+  // One row: its INSERT and, when wants_copy_lines(), its COPY line (no line end). Dump:
+  // writes the INSERT with ";" appended to the caller's buffer, so that the statement is never
+  // copied, or the COPY line. Server: the row is held and goes out with the next ones.
+  void WriteRow(std::string& statement, std::string_view copy_line = {});
+  // Asked at every tenth row: true when the held rows should go out now. INSERTs go every
+  // ten rows; COPY chunks when they are full.
+  bool RowsDue() const;
+  // Sends the held rows; when it returns, the server holds every row written so far. INSERTs
+  // of a round trip run as one implicit transaction, a chunk as one COPY: on a rejection
+  // nothing of it stays, so it is replayed row by row, which leaves exactly the rows before
+  // the rejected one, as sending each alone would. The rejected row's error is raised and
+  // rejected_row() names its statement.
   void FlushRows();
+  // Server with a row session: drops the rows of the chunk not yet committed and returns how
+  // many (a stop leaves what the progress showed). Otherwise nothing: returns 0.
+  int64_t DropUncommittedRows();
+  // Ends the rows of the table: sends the held rows; a dump of COPY blocks ends the block.
+  void EndRows();
+
   // Rows written so far: to the dump, or accepted by the server (held rows not counted).
-  int64_t rows_written() const { return rows_written_; }
+  int64_t rows_written() const;
   // The INSERT the server rejected in the last FlushRows; empty when none was.
-  const std::string& rejected_row() const { return rejected_row_; }
+  const std::string& rejected_row() const;
   // 1 sends every row alone.
   void set_rows_per_round_trip(size_t rows) { rows_per_round_trip_ = rows ? rows : 1; }
+  // COPY chunks of at most this many rows (besides their size and age limits).
+  void set_rows_per_chunk(size_t rows) {
+    if (chunks_) chunks_->set_max_rows(rows);
+  }
+  // Called now and then while rows are replayed, which may take a while.
+  void set_while_waiting(std::function<void()> hook);
   // A dump line as it stands (comments, empty lines); nothing for the server.
   void WriteDumpText(const std::string& line);
 
@@ -63,6 +95,8 @@ class Destination {
 
   Connection* connection_ = nullptr;
   DumpFile* dump_ = nullptr;
+  bool copy_blocks_ = false;
+  std::unique_ptr<CopyChunks> chunks_;
   std::string current_statement_;
   size_t rows_per_round_trip_ = kRowsPerRoundTrip;
   // The held rows joined with ";", and where each one ends in that text.

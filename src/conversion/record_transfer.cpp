@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "conversion/copy_text.h"
 #include "conversion/literals.h"
 #include "shell/program_flags.h"
 #include "support/errors.h"
@@ -167,24 +168,45 @@ int32_t MoveRecords(const RecordTransfer& t, std::string& run_report, StatusOutp
     const std::string progress_prefix =
         t.source_file_name + " - " + t.source_table + " -> " + t.destination_database + " (";
     const std::string progress_suffix = "/" + std::to_string(record_count) + ")";
+    destination.BeginRows(QuoteIdentifier(t.destination_table),
+                          t.column_list ? t.destination_column_list : "");
+    // A replay of a rejected chunk takes a while; the window stays responsive meanwhile.
+    destination.set_while_waiting([&status] { status.ProcessEvents(); });
+    struct Unhook {
+      Destination& d;
+      ~Unhook() { d.set_while_waiting(nullptr); }
+    } unhook{destination};
+    const bool copy_lines = destination.wants_copy_lines();
+    std::string line;
     while (!StopRequested() && !rows->Eof()) {
       statement.assign(prefix);
+      line.clear();
       for (int i = 0; i < field_count; ++i) {
-        if (i) statement += ", ";
+        if (i) {
+          statement += ", ";
+          if (copy_lines) line += '\t';
+        }
+        const size_t at = statement.size();
         AppendLiteral(statement, columns[i], rows->FieldValue(i), t.ignore_large_blobs);
+        // The COPY field comes from the literal, so both forms store the same value.
+        if (copy_lines) AppendCopyField(line, std::string_view(statement).substr(at));
       }
       statement += ')';
-      destination.WriteRow(statement);
+      destination.WriteRow(statement, line);
       rows->MoveNext();
       ++moved;
       if (moved % 10 == 0) {
         // The progress and a cancel handled here count rows the server holds.
-        destination.FlushRows();
-        status.SetProgress(progress_prefix + std::to_string(moved) + progress_suffix, moved);
+        if (destination.RowsDue()) {
+          destination.FlushRows();
+          status.SetProgress(progress_prefix + std::to_string(moved) + progress_suffix, moved);
+        }
         status.ProcessEvents();
       }
     }
-    destination.FlushRows();
+    // Stopped: rows the progress never showed are not left behind.
+    if (!rows->Eof()) moved -= static_cast<int32_t>(destination.DropUncommittedRows());
+    destination.EndRows();
     const bool walked_to_end = rows->Eof();
     rows->Close();
     destination.WriteDumpText("-- " + std::to_string(moved) + " records");

@@ -45,7 +45,7 @@ class CopyChunksTest : public ::testing::Test {
            "')";
   }
   void Add(int id, const std::string& name) {
-    chunks_->Add(Insert(id, name), std::to_string(id) + "\t" + name + "\n");
+    chunks_->Add(Insert(id, name), std::to_string(id) + "\t" + name);
   }
 
   int64_t Rows() { return QueryValue(*odbc_, "SELECT count(*) FROM t").AsInteger(); }

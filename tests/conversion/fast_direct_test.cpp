@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "conversion_fixtures.h"
 #include "platform/ado.h"
 #include "platform/odbc_test_server.h"
+#include "platform/pg_connection.h"
 #include "shell/program_flags.h"
 #include "shell/status.h"
 
@@ -65,14 +67,26 @@ class FastDirectTest : public ::testing::Test {
     access_->tables["T"] = std::move(t);
   }
 
-  // Moves the source table into a fresh server table, `rows_per_round_trip` at a time.
-  // `cancel_at` > 0 clicks Cancel when the progress reaches that row.
-  Outcome Move(const std::string& table, size_t rows_per_round_trip, int cancel_at = 0) {
+  // Moves the source table into a fresh server table, `rows_per_round_trip` at a time, or
+  // with COPY in chunks of `copy_chunk` rows. `cancel_at` > 0 clicks Cancel when the progress
+  // reaches that row; `at_events` runs at each event processing of the transfer (1 for the
+  // "Moving records" line, then 2 after row 10, 3 after row 20 ...).
+  Outcome Move(const std::string& table, size_t rows_per_round_trip, int cancel_at = 0,
+               size_t copy_chunk = 0, const std::function<void(int)>& at_events = nullptr) {
     server_->Execute("CREATE TABLE \"" + table +
                      "\" (\"ID\" int PRIMARY KEY, \"Name\" varchar(20) CHECK (\"Name\" <> "
                      "'poison'), \"Memo\" text)");
     Destination destination(server_.get());
     destination.set_rows_per_round_trip(rows_per_round_trip);
+    std::unique_ptr<PgConnection> session;
+    if (copy_chunk > 0) {
+      session = std::make_unique<PgConnection>(
+          PgParameters{testing::ServerHost(), testing::ServerPort(), db_->name(),
+                       testing::ServerUser(), testing::ServerPassword()});
+      destination.set_row_session(session.get());
+      destination.set_rows_per_chunk(copy_chunk);
+      session_pid_ = session->QueryValue("SELECT pg_backend_pid()").value();
+    }
     RecordTransfer t;
     t.source = &source_;
     t.destination = &destination;
@@ -82,10 +96,12 @@ class FastDirectTest : public ::testing::Test {
     t.source_file_name = "shop.mdb";
     t.destination_database = "velkan";
     RecordingStatus status;
-    if (cancel_at > 0)
-      status.on_events = [&] {
-        if (status.progress_position == cancel_at) Flags().abort_requested = true;
-      };
+    int calls = 0;
+    status.on_events = [&] {
+      if (cancel_at > 0 && status.progress_position == cancel_at) Flags().abort_requested = true;
+      if (at_events && !status.lines.empty() && status.lines.back() == "  Moving records")
+        at_events(++calls);
+    };
     Outcome o;
     Flags().abort_requested = false;
     o.moved = MoveRecords(t, o.report, status);
@@ -96,9 +112,10 @@ class FastDirectTest : public ::testing::Test {
     // The table name differs between the two runs; the statements must not otherwise.
     for (size_t at; (at = o.report.find(table)) != std::string::npos;)
       o.report.replace(at, table.size(), "TABLE");
-    o.table = QueryValue(*server_, "SELECT coalesce(string_agg(\"ID\" || '|' || \"Name\" || '|' || "
-                                   "coalesce(\"Memo\", '-'), E'\\n' ORDER BY \"ID\"), '') FROM \"" +
-                                       table + "\"")
+    o.table = QueryValue(*server_,
+                         "SELECT coalesce(string_agg(\"ID\" || '|' || \"Name\" || '|' || "
+                         "coalesce(\"Memo\", '-'), E'\\n' ORDER BY \"ID\"), '') FROM \"" +
+                             table + "\"")
                   .Text();
     return o;
   }
@@ -117,8 +134,20 @@ class FastDirectTest : public ::testing::Test {
       EXPECT_EQ(batched.progress_text, alone.progress_text) << where;
       EXPECT_EQ(batched.table, alone.table) << where;
       if (per_trip == Destination::kRowsPerRoundTrip) last_ = batched;
-      if (per_trip != 100)
-        server_->Execute("DROP TABLE \"batched_" + label + "\"");
+      if (per_trip != 100) server_->Execute("DROP TABLE \"batched_" + label + "\"");
+    }
+    if (cancel_at > 0) return;  // a cancel inside a chunk leaves the chunk out: below
+    // COPY chunks of 20 rows, and one chunk for the whole table. Only the progress differs:
+    // it advances a chunk at a time.
+    for (size_t chunk : {size_t{20}, size_t{100}}) {
+      std::string where = label + " in COPY chunks of " + std::to_string(chunk);
+      Outcome copied = Move("copied_" + label, 1, 0, chunk);
+      EXPECT_EQ(copied.moved, alone.moved) << where;
+      EXPECT_EQ(copied.report, alone.report) << where;
+      EXPECT_EQ(copied.lines, alone.lines) << where;
+      EXPECT_EQ(copied.table, alone.table) << where;
+      if (chunk == 20) last_copied_ = copied;
+      if (chunk != 100) server_->Execute("DROP TABLE \"copied_" + label + "\"");
     }
   }
 
@@ -127,15 +156,18 @@ class FastDirectTest : public ::testing::Test {
   }
 
   std::unique_ptr<ScratchDatabase> db_;
+  std::string session_pid_;  // of the COPY session of the last Move
   std::shared_ptr<Connection> server_;
   FakeAccess* access_ = nullptr;
   Connection source_;
   Outcome last_;
+  Outcome last_copied_;
 };
 
 TEST_F(FastDirectTest, RejectedRowLeavesTheRowsBeforeItAndIsNamed) {
-  // First, last and middle of a round trip, the very first row and the very last.
-  for (int bad : {23, 1, 10, 11, 20, 45}) {
+  // First, last and middle of a round trip (and of a COPY chunk: 1, 20, 21), the very
+  // first row and the very last.
+  for (int bad : {23, 1, 10, 11, 20, 21, 45}) {
     Source(45, {bad, bad + 3});
     std::string label = "r" + std::to_string(bad);
     ExpectSameAsOneByOne(label);
@@ -193,6 +225,38 @@ TEST_F(FastDirectTest, FailureOutsideTheServerStillSendsTheRowsReadBeforeIt) {
         << last_.report;
     EXPECT_EQ(last_.report.find("SQL: ") != std::string::npos, poison_before) << last_.report;
   }
+}
+
+// --- rows with COPY, in chunks of 20: what differs from sending each row alone ----------
+
+TEST_F(FastDirectTest, CancelInsideACopyChunkLeavesWhatTheProgressShowed) {
+  Source(100, {});
+  // Confirmed after row 30: the chunk of rows 21 to 40 is not committed yet.
+  Outcome o = Move("copy_cancel", 1, 0, 20, [](int call) {
+    if (call == 4) Flags().abort_requested = true;
+  });
+  EXPECT_EQ(o.moved, 20);
+  EXPECT_EQ(Rows("copy_cancel"), 20);
+  EXPECT_EQ(o.progress_text, "shop.mdb - T -> velkan (20/100)");
+  EXPECT_EQ(o.lines.back(), "  20 records moved");
+  EXPECT_EQ(o.report, "");
+}
+
+TEST_F(FastDirectTest, LostCopySessionFailsTheTableWithTheChunksCommitted) {
+  Source(100, {});
+  Outcome o = Move("copy_lost", 1, 0, 20, [this](int call) {
+    if (call == 4) server_->Execute("SELECT pg_terminate_backend(" + session_pid_ + ", 10000)");
+  });
+  EXPECT_EQ(o.moved, -1);
+  EXPECT_EQ(Rows("copy_lost"), 20);
+  EXPECT_EQ(o.progress_text, "shop.mdb - T -> velkan (20/100)");
+  EXPECT_EQ(o.report.rfind("Error moving data\r\nError: -2147467259\r\nReason: ", 0), 0u)
+      << o.report;
+  // Where the work stopped: the first row the server does not hold.
+  EXPECT_NE(
+      o.report.find("\r\nSQL: INSERT INTO \"TABLE\" (\"ID\", \"Name\", \"Memo\") VALUES (21, "),
+      std::string::npos)
+      << o.report;
 }
 
 }  // namespace

@@ -206,6 +206,8 @@ TEST_F(StartupTest, SettingsThatCannotBeUsedAreRefused) {
       {"destinationmethod=DUMP\r\n  destinationdumpfilename=", "destinationdumpfilename="},
       {"destinationmethod=DIRECT\r\n  destinationport=54x2", "destinationport=54x2"},
       {"destinationmethod=DIRECT\r\n  destinationport=70000", "destinationport=70000"},
+      {"destinationmethod=DUMP\r\n  dumpformat=copy", ""},
+      {"destinationmethod=DUMP\r\n  dumpformat=csv", "dumpformat=csv"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.lines);

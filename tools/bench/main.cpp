@@ -310,7 +310,6 @@ Figure ReaderToCopy(const std::string& source, const std::string& db, const std:
       AppendCopyField(line, std::string_view(statement).substr(at));
     }
     statement += ')';
-    line += '\n';
     chunks.Add(statement, line);
     if (++rows % 10 == 0 && !one_copy && chunks.ChunkDue()) chunks.Commit();
   }
