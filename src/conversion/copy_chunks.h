@@ -40,8 +40,12 @@ class CopyChunks {
   CopyChunks(const CopyChunks&) = delete;
   CopyChunks& operator=(const CopyChunks&) = delete;
 
-  // The COPY ... FROM STDIN statement that opens each chunk of the following rows.
-  void set_copy_statement(std::string statement) { copy_statement_ = std::move(statement); }
+  // Starts the rows of a table: the COPY ... FROM STDIN statement that opens each of its
+  // chunks. Forgets the previous table's rejected row.
+  void StartTable(std::string copy_statement) {
+    copy_statement_ = std::move(copy_statement);
+    rejected_row_.clear();
+  }
   // A chunk is also due at this many rows; 0: no such limit (tests cut small chunks).
   void set_max_rows(size_t rows) { max_rows_ = rows; }
   // Called every few rows of a replay, which may take a while: lets the window breathe.

@@ -29,8 +29,10 @@ const std::string& Destination::rejected_row() const {
 }
 
 void Destination::BeginRows(const std::string& quoted_table, const std::string& column_list) {
+  // A failure before the first row of this table is no fault of the last table's rows.
+  rejected_row_.clear();
   if (chunks_) {
-    chunks_->set_copy_statement(CopyFromStdin(quoted_table, column_list));
+    chunks_->StartTable(CopyFromStdin(quoted_table, column_list));
   } else if (!is_direct() && copy_blocks_) {
     dump_->WriteDumpLine(CopyFromStdin(quoted_table, column_list) + ";");
   }

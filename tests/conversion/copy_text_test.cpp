@@ -32,24 +32,19 @@ TEST(CopyTextTest, FieldsAreWrittenAsPgDumpWritesThem) {
   } cases[] = {
       {SqlString(Value::Null()), "\\N"},
       {SqlString(Value("")), ""},
-      {SqlString(Value("O'Brien")), "O'Brien"},
       {SqlString(Value("C:\\temp\\")), "C:\\\\temp\\\\"},
       {SqlString(Value("a\tb\r\nc?")), "a\\tb\\r\\nc?"},
       // Control characters without a letter of their own go as they are.
       {SqlString(Value("\x1b\x01\b\f\v")), "\x1b\x01\\b\\f\\v"},
       {SqlString(Value(std::string("x\0y", 3))), "x y"},
-      {SqlString(Value("Zoë \xF0\x9F\x98\x80")), "Zoë \xF0\x9F\x98\x80"},
       // The end-of-data line and the null marker cannot be formed by a value.
       {SqlString(Value("\\.")), "\\\\."},
       {SqlString(Value("\\N")), "\\\\N"},
       {SqlNumber(Value(0.5)), ".5"},
       {SqlNumber(Value(std::nan(""))), "NaN"},
-      {SqlNumber(Value(-std::numeric_limits<double>::infinity())), "-Infinity"},
-      {SqlNumber(Value::Decimal("-12.3400")), "-12.3400"},
       {SqlDateTime(Value::Date(FieldsToOleDate({2003, 2, 1, 4, 5, 6}))), "2003-02-01 04:05:06"},
       {SqlBinary(Value::FromBytes({0x0A, 0xFF}), false, false), "0AFF"},
       {SqlBinary(Value::FromBytes({}), false, true), ""},
-      {SqlBinary(Value::Null(), false, false), "\\N"},
       // Escapes the literal functions do not write today still read as the server reads them.
       {"E'\\101\\x4g\\u00e9\\U0001F600\\q'", "A\x04g\xC3\xA9\xF0\x9F\x98\x80q"},
       {"'a\\b''c'", "a\\\\b'c"},

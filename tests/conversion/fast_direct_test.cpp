@@ -54,15 +54,18 @@ class FastDirectTest : public ::testing::Test {
   }
 
   // A source table of `rows` rows whose Name is "poison" at the given 1-based rows.
-  void Source(int rows, const std::vector<int>& poisoned) {
+  // `memo` > 0 gives every row a memo of that many bytes.
+  void Source(int rows, const std::vector<int>& poisoned, size_t memo = 0) {
     FakeTable t;
     t.names = {"ID", "Name", "Memo"};
     t.types = {3, 202, 203};
     for (int i = 1; i <= rows; ++i) {
       bool bad = std::find(poisoned.begin(), poisoned.end(), i) != poisoned.end();
+      Value note = memo    ? Value(std::string(memo, 'm'))
+                   : i % 7 ? Value::Null()
+                           : Value(std::string("O'Brien; \\ \xC3\xA4 ;;"));
       t.rows.push_back({Value(static_cast<int64_t>(i)),
-                        Value(bad ? std::string("poison") : "row " + std::to_string(i)),
-                        i % 7 ? Value::Null() : Value(std::string("O'Brien; \\ \xC3\xA4 ;;"))});
+                        Value(bad ? std::string("poison") : "row " + std::to_string(i)), note});
     }
     access_->tables["T"] = std::move(t);
   }
@@ -183,6 +186,11 @@ TEST_F(FastDirectTest, RejectedRowLeavesTheRowsBeforeItAndIsNamed) {
     EXPECT_EQ(last_.report.find("SQL: "), last_.report.rfind("SQL: ")) << last_.report;
     EXPECT_EQ(last_.report.find(");INSERT"), std::string::npos) << last_.report;
   }
+  // Long rows: a chunk is streamed while it fills, and the server refuses it before its end.
+  Source(300, {150}, 1000);
+  ExpectSameAsOneByOne("streamed");
+  EXPECT_EQ(last_copied_.moved, -1);
+  EXPECT_EQ(Rows("copied_streamed"), 149);
 }
 
 TEST_F(FastDirectTest, CancelAtRowThirtyLeavesThirtyRows) {
@@ -224,6 +232,38 @@ TEST_F(FastDirectTest, FailureOutsideTheServerStillSendsTheRowsReadBeforeIt) {
               std::string::npos)
         << last_.report;
     EXPECT_EQ(last_.report.find("SQL: ") != std::string::npos, poison_before) << last_.report;
+  }
+}
+
+TEST_F(FastDirectTest, TheNextTableIsNotBlamedForTheLastRejectedRow) {
+  Source(5, {3});
+  access_->tables["U"] = {
+      {"ID", "Name", "Memo"},
+      {3, 202, 205},
+      {{Value(int64_t{1}), Value("x"), Value::FromBytes(Bytes(kMaxBlobSize + 1, 0x41))}}};
+  PgConnection session({testing::ServerHost(), testing::ServerPort(), db_->name(),
+                        testing::ServerUser(), testing::ServerPassword()});
+  for (bool copy : {false, true}) {
+    Destination destination(server_.get());
+    if (copy) destination.set_row_session(&session);
+    std::string reports[2];
+    for (int i = 0; i < 2; ++i) {
+      const std::string table = std::string(copy ? "c" : "i") + (i ? "U" : "T");
+      server_->Execute(
+          "CREATE TABLE \"" + table +
+          "\" (\"ID\" int, \"Name\" text CHECK (\"Name\" <> 'poison'), \"Memo\" text)");
+      RecordTransfer t;
+      t.source = &source_;
+      t.destination = &destination;
+      t.source_table = i ? "U" : "T";
+      t.destination_table = table;
+      RecordingStatus status;
+      EXPECT_EQ(MoveRecords(t, reports[i], status), -1);
+    }
+    EXPECT_NE(reports[0].find("\r\nSQL: INSERT"), std::string::npos) << reports[0];
+    // The blob of the next table fails before any of its rows is sent: no statement to name.
+    EXPECT_NE(reports[1].find("Error: 1003"), std::string::npos) << reports[1];
+    EXPECT_EQ(reports[1].find("SQL: "), std::string::npos) << reports[1];
   }
 }
 

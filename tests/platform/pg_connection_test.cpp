@@ -124,53 +124,16 @@ TEST(PgConnectionTest, CopyCommitsWholeOrLeavesNothing) {
       << rejected.description();
   EXPECT_EQ(Rows(c, "t"), 3);
 
-  // Abandoned, nothing of it stays; inside a transaction block the rows wait for COMMIT.
+  // Abandoned, nothing of it stays.
   c.BeginCopy("COPY t (id, n) FROM STDIN");
   c.PutCopyData("6\tf\n");
   c.AbandonCopy();
-  EXPECT_EQ(Rows(c, "t"), 3);
-  c.Execute("BEGIN");
-  EXPECT_TRUE(c.InTransaction());
-  c.BeginCopy("COPY t (id, n) FROM STDIN");
-  c.PutCopyData("7\tg\n");
-  c.EndCopy();
-  c.Execute("ROLLBACK");
   EXPECT_EQ(Rows(c, "t"), 3);
 
   Error refused = ErrorOf([&] { c.BeginCopy("COPY nosuch FROM STDIN"); });
   EXPECT_EQ(refused.number(), kAdoRejectedStatement);
   EXPECT_FALSE(c.in_copy());
   EXPECT_EQ(Rows(c, "t"), 3);
-}
-
-TEST(PgConnectionTest, LostSessionIsAConnectionFailure) {
-  FERROLYTE_REQUIRE_SERVER();
-  ScratchDatabase db("pglost");
-  PgConnection admin(To(db.name()));
-  // Before a statement and in the middle of a COPY.
-  for (bool in_copy : {false, true}) {
-    PgConnection c(To(db.name()));
-    c.Execute("CREATE TABLE IF NOT EXISTS t (id int)");
-    const std::string pid = c.QueryValue("SELECT pg_backend_pid()").value();
-    if (in_copy) {
-      c.BeginCopy("COPY t FROM STDIN");
-      c.PutCopyData("1\n");
-    }
-    // Waits until the session has ended.
-    admin.Execute("SELECT pg_terminate_backend(" + pid + ", 10000)");
-    Error lost = ErrorOf([&] {
-      if (!in_copy) c.Execute("INSERT INTO t VALUES (1)");
-      // The server may be gone before libpq notices: keep sending until it does.
-      std::string rows;
-      for (int i = 0; i < 32768; ++i) rows += "1\n";
-      for (int i = 0; i < 1000 && c.in_copy(); ++i) c.PutCopyData(rows);
-      if (c.in_copy()) c.EndCopy();
-    });
-    EXPECT_EQ(lost.number(), kAdoGenericError) << lost.description();
-    EXPECT_TRUE(c.IsLost());
-    EXPECT_EQ(ErrorOf([&] { c.Execute("SELECT 1"); }).number(), kAdoGenericError);
-  }
-  EXPECT_EQ(Rows(admin, "t"), 0);
 }
 
 }  // namespace

@@ -267,7 +267,7 @@ Figure ReaderToCopy(const std::string& source, const std::string& db, const std:
   std::vector<int> types;
   for (int i = 0; i < n; ++i) types.push_back(rs.FieldType(i));
   CopyChunks chunks(pg, [&pg](const std::string& insert) { pg.Execute(insert); });
-  chunks.set_copy_statement(CopyFromStdin(table, ""));
+  chunks.StartTable(CopyFromStdin(table, ""));
   const std::string prefix = "INSERT INTO " + table + " VALUES (";
   std::string statement, line;
   long rows = 0;
