@@ -79,9 +79,9 @@ class FastDirectTest : public ::testing::Test {
     server_->Execute("CREATE TABLE \"" + table +
                      "\" (\"ID\" int PRIMARY KEY, \"Name\" varchar(20) CHECK (\"Name\" <> "
                      "'poison'), \"Memo\" text)");
+    std::unique_ptr<PgConnection> session;  // outlives the destination that uses it
     Destination destination(server_.get());
     destination.set_rows_per_round_trip(rows_per_round_trip);
-    std::unique_ptr<PgConnection> session;
     if (copy_chunk > 0) {
       session = std::make_unique<PgConnection>(
           PgParameters{testing::ServerHost(), testing::ServerPort(), db_->name(),
