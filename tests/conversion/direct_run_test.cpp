@@ -646,7 +646,7 @@ std::string KeysAndComments(Connection& c) {
 
 TEST_F(DirectRunTest, RelationshipsAndDescriptionsArriveDirectAndThroughTheDump) {
   const Source source = RelatedTables(dir_);
-  ScratchDatabase direct("keys", false), dumped("keys_dumped");
+  ScratchDatabase direct("keys", false), dumped("keys_dumped", false);
   DictionaryPtr settings = DirectSettings(source, direct.name());
   testing::Section(settings)->Set("tableprefix", "acc_");
   testing::Section(settings)->Set("transferrelationships", 1);
@@ -664,7 +664,7 @@ TEST_F(DirectRunTest, RelationshipsAndDescriptionsArriveDirectAndThroughTheDump)
       "\"acc_Customers\".3=Shown\nCalculated: [Region] & [Code]|"
       "\"acc_Lines\".1=Calculated: [Id]*10";
   EXPECT_EQ(KeysAndComments(*ConnectTo(direct.name())), expected);
-  LoadDumpInto(source, settings, dumped.name());
+  LoadDumpInto(source, settings, dumped.name(), "INSERT");
   EXPECT_EQ(KeysAndComments(*ConnectTo(dumped.name())), expected);
 }
 
