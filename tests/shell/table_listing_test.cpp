@@ -77,6 +77,18 @@ TEST(TableListingTest, TextLinesUpByCharactersAndJsonEscapes) {
             "  Ä       Text (5)     VARCHAR(5)\n"
             "  b       Memo         TEXT\n"
             "Linked \"x\"     -        -\n");
+  // A line break in a name must not shift the lines of the tables after it.
+  const std::vector<TableListing> broken = {
+      {"a\nb", "table", 1, 1, {{"c\td", "Text (5)", "VARCHAR(5)"}}},
+      {"z", "table", 2, 1, {{"y", "Memo", "TEXT"}}},
+  };
+  EXPECT_EQ(FormatTableListing(broken, true, false),
+            "Table  Rows  Columns\n"
+            "  Column  Access type  PostgreSQL type\n"
+            "a\\nb      1        1\n"
+            "  c\\td    Text (5)     VARCHAR(5)\n"
+            "z         2        1\n"
+            "  y       Memo         TEXT\n");
   EXPECT_EQ(TableListingJson("a\\b\n.mdb", tables, true),
             "{\"source\": \"a\\\\b\\u000a.mdb\", \"tables\": [\n"
             "  {\"name\": \"Zoë\", \"kind\": \"table\", \"rows\": 3, \"column_count\": 2, "
