@@ -150,6 +150,14 @@ struct LogicalIndex {
   bool cascade_deletes = false;
 };
 
+// One row's fields before they are put together: the fixed area, the variable values in
+// column order, and the null mask, where a set bit marks a present value (or a true boolean).
+struct RowFields {
+  Bytes fixed;
+  std::vector<Bytes> variable;
+  Bytes null_mask;
+};
+
 }  // namespace
 
 struct internal::DatabaseState {
@@ -274,6 +282,10 @@ struct internal::TableState {
   }
 
   Bytes EncodeRow(std::span<const Value> values);
+  // Encodes each value into the fixed area or the variable list and marks it in the null mask.
+  RowFields EncodeFields(std::span<const Value> values);
+  // The next auto-number for column `c`, or null when `c` has none.
+  Value GenerateAutoNumber(const Column& c);
   // The stored bytes of one non-null value (booleans live in the null mask instead).
   Bytes EncodeValue(const Column& c, const ColumnLayout& l, const Value& v);
   // The wrapped result of a calculated column.
@@ -372,8 +384,18 @@ const std::string& TextOf(const Table& t, const Column& c, const Value& v) {
   BadValue(t, c, "needs a text value");
 }
 
-void CheckRange(const Table& t, const Column& c, std::int64_t v, std::int64_t lo, std::int64_t hi) {
-  if (v < lo || v > hi) BadValue(t, c, "value " + std::to_string(v) + " out of range");
+bool BooleanOf(const Table& t, const Column& c, const Value& v) {
+  if (v.kind() != Value::Kind::kBool && v.kind() != Value::Kind::kInt) {
+    BadValue(t, c, "needs a boolean");
+  }
+  return v.as_int() != 0;
+}
+
+std::int64_t IntegerIn(const Table& t, const Column& c, const Value& v, std::int64_t lo,
+                       std::int64_t hi) {
+  std::int64_t n = IntegerOf(t, c, v);
+  if (n < lo || n > hi) BadValue(t, c, "value " + std::to_string(n) + " out of range");
+  return n;
 }
 
 // Days since 0001-01-01 and 100 ns ticks into the day of a Date/Time Extended value.
@@ -403,6 +425,121 @@ void ExtendedParts(const Table& t, const Column& c, const Value& v, std::int64_t
     BadValue(t, c, "date outside 0001-01-01 .. 9999-12-31");
 }
 
+Bytes ExtendedDateBytes(const Table& t, const Column& c, const Value& v) {
+  std::int64_t days = 0, ticks = 0;
+  ExtendedParts(t, c, v, days, ticks);
+  char text[kExtendedDateLength + 1];
+  std::snprintf(text, sizeof text, "%019lld:%019lld:7", static_cast<long long>(days),
+                static_cast<long long>(ticks));
+  return Bytes(text, text + kExtendedDateLength);  // the NUL that ends the text included
+}
+
+Bytes CurrencyBytes(const Table& t, const Column& c, const Value& v) {
+  auto d = internal::ParseDecimal(DecimalTextOf(t, c, v), 4, 19);
+  if (d.magnitude > static_cast<unsigned __int128>(INT64_MAX)) {
+    BadValue(t, c, "currency value out of range");
+  }
+  auto n = static_cast<std::int64_t>(d.magnitude);
+  Bytes out;
+  internal::Put64(out, static_cast<std::uint64_t>(d.negative ? -n : n));
+  return out;
+}
+
+Bytes DecimalBytes(const Table& t, const Column& c, const Value& v) {
+  auto d = internal::ParseDecimal(DecimalTextOf(t, c, v), c.scale, c.precision);
+  Bytes out;
+  Put8(out, d.negative ? 0x80 : 0x00);
+  // Four 32-bit little-endian words, most significant word first.
+  for (int w = 3; w >= 0; --w) {
+    Put32(out, static_cast<std::uint32_t>(d.magnitude >> (32 * w)));
+  }
+  return out;
+}
+
+// A calculated decimal keeps its own scale: a 16-bit length, the scale, the sign, then 96
+// bits of magnitude as a 32-bit word and a 64-bit word, most significant first.
+Bytes ScaledDecimalBytes(const Table& t, const Column& c, const Value& v) {
+  std::string text = DecimalTextOf(t, c, v);
+  std::size_t dot = text.find('.');
+  int scale = dot == std::string::npos ? 0 : static_cast<int>(text.size() - dot - 1);
+  if (scale > 28) BadValue(t, c, "more than 28 decimal places");
+  auto d = internal::ParseDecimal(text, scale, 28);
+  if (d.magnitude >> 96) BadValue(t, c, "decimal value out of range");
+  Bytes out;
+  Put16(out, 14);
+  Put8(out, static_cast<std::uint8_t>(scale));
+  Put8(out, d.negative ? 0x80 : 0x00);
+  Put32(out, static_cast<std::uint32_t>(d.magnitude >> 64));
+  internal::Put64(out, static_cast<std::uint64_t>(d.magnitude));
+  return out;
+}
+
+Bytes GuidBytes(const Table& t, const Column& c, const Value& v) {
+  if (v.kind() != Value::Kind::kGuid && v.kind() != Value::Kind::kText) {
+    BadValue(t, c, "needs a GUID");
+  }
+  return internal::ParseGuid(v.as_text());
+}
+
+Bytes TextBytes(const Table& t, const Column& c, const ColumnLayout& l, const Value& v) {
+  auto u16 = internal::Utf8ToUtf16(TextOf(t, c, v));
+  if (static_cast<int>(u16.size()) > l.stored_size / 2) {
+    BadValue(t, c,
+             "text of " + std::to_string(u16.size()) +
+                 " characters is longer than the column size " + std::to_string(l.stored_size / 2));
+  }
+  if (!l.fixed) return internal::EncodeText(u16, true);
+  u16.resize(static_cast<std::size_t>(l.stored_size / 2), u' ');
+  return internal::Utf16Le(u16);
+}
+
+Bytes BinaryBytes(const Table& t, const Column& c, const ColumnLayout& l, const Value& v) {
+  if (v.kind() != Value::Kind::kBytes) BadValue(t, c, "needs a bytes value");
+  Bytes out = v.as_bytes();
+  if (static_cast<int>(out.size()) > l.stored_size) {
+    BadValue(t, c,
+             std::to_string(out.size()) + " bytes exceed the column size " +
+                 std::to_string(l.stored_size));
+  }
+  if (l.fixed) out.resize(static_cast<std::size_t>(l.stored_size), 0);
+  return out;
+}
+
+// A version 4 GUID, drawn from `random`.
+Value RandomGuid(std::mt19937_64& random) {
+  Bytes g(16);
+  for (auto& b : g) b = static_cast<std::uint8_t>(random());
+  g[7] = static_cast<std::uint8_t>((g[7] & 0x0f) | 0x40);  // version 4, stored little-endian
+  g[8] = static_cast<std::uint8_t>((g[8] & 0x3f) | 0x80);
+  char text[40];
+  std::snprintf(text, sizeof text,
+                "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X", g[3], g[2],
+                g[1], g[0], g[5], g[4], g[7], g[6], g[8], g[9], g[10], g[11], g[12], g[13], g[14],
+                g[15]);
+  return Value::Guid(text);
+}
+
+void Append(Bytes& row, const Bytes& part) {
+  row.insert(row.end(), part.begin(), part.end());
+}
+
+// Appends the variable values one after another; returns where each starts in the row.
+std::vector<std::uint16_t> AppendVariablePart(Bytes& row, const std::vector<Bytes>& values) {
+  std::vector<std::uint16_t> offsets;
+  for (const Bytes& b : values) {
+    offsets.push_back(static_cast<std::uint16_t>(row.size()));
+    Append(row, b);
+  }
+  return offsets;
+}
+
+// Appends where the variable data ends, the offsets last column first, and their count.
+void AppendOffsetTable(Bytes& row, const std::vector<std::uint16_t>& offsets) {
+  Put16(row, static_cast<std::uint16_t>(row.size()));
+  for (auto it = offsets.rbegin(); it != offsets.rend(); ++it) Put16(row, *it);
+  Put16(row, static_cast<std::uint16_t>(offsets.size()));
+}
+
 }  // namespace
 
 Bytes internal::TableState::EncodeCalculated(const Column& c, const ColumnLayout& l,
@@ -410,9 +547,7 @@ Bytes internal::TableState::EncodeCalculated(const Column& c, const ColumnLayout
   Bytes value;
   switch (c.type) {
     case ColumnType::kBoolean:
-      if (v.kind() != Value::Kind::kBool && v.kind() != Value::Kind::kInt)
-        BadValue(table, c, "needs a boolean");
-      value = {static_cast<std::uint8_t>(v.as_int() != 0 ? 0xff : 0x00)};
+      value = {static_cast<std::uint8_t>(BooleanOf(table, c, v) ? 0xff : 0x00)};
       break;
     case ColumnType::kText:
     case ColumnType::kMemo: {
@@ -427,28 +562,15 @@ Bytes internal::TableState::EncodeCalculated(const Column& c, const ColumnLayout
       value = internal::Utf16Le(u16);
       break;
     }
-    case ColumnType::kDecimal: {
-      // The value keeps its own scale: a 16-bit length, the scale, the sign, then 96 bits
-      // of magnitude as a 32-bit word and a 64-bit word, most significant first.
-      std::string text = DecimalTextOf(table, c, v);
-      std::size_t dot = text.find('.');
-      int scale = dot == std::string::npos ? 0 : static_cast<int>(text.size() - dot - 1);
-      if (scale > 28) BadValue(table, c, "more than 28 decimal places");
-      auto d = internal::ParseDecimal(text, scale, 28);
-      if (d.magnitude >> 96) BadValue(table, c, "decimal value out of range");
-      Put16(value, 14);
-      Put8(value, static_cast<std::uint8_t>(scale));
-      Put8(value, d.negative ? 0x80 : 0x00);
-      Put32(value, static_cast<std::uint32_t>(d.magnitude >> 64));
-      internal::Put64(value, static_cast<std::uint64_t>(d.magnitude));
+    case ColumnType::kDecimal:
+      value = ScaledDecimalBytes(table, c, v);
       break;
-    }
     default:
       value = EncodeValue(c, l, v);
   }
   Bytes wrapped(16, 0);
   Put32(wrapped, static_cast<std::uint32_t>(value.size()));
-  wrapped.insert(wrapped.end(), value.begin(), value.end());
+  Append(wrapped, value);
   wrapped.insert(wrapped.end(), 3, 0);
   return c.type == ColumnType::kMemo ? StoreLongValue(wrapped) : wrapped;
 }
@@ -456,21 +578,14 @@ Bytes internal::TableState::EncodeCalculated(const Column& c, const ColumnLayout
 Bytes internal::TableState::EncodeValue(const Column& c, const ColumnLayout& l, const Value& v) {
   Bytes out;
   switch (c.type) {
-    case ColumnType::kByte: {
-      auto n = IntegerOf(table, c, v);
-      CheckRange(table, c, n, 0, 255);
-      Put8(out, static_cast<std::uint8_t>(n));
+    case ColumnType::kByte:
+      Put8(out, static_cast<std::uint8_t>(IntegerIn(table, c, v, 0, 255)));
       break;
-    }
-    case ColumnType::kInteger: {
-      auto n = IntegerOf(table, c, v);
-      CheckRange(table, c, n, -32768, 32767);
-      Put16(out, static_cast<std::uint16_t>(n));
+    case ColumnType::kInteger:
+      Put16(out, static_cast<std::uint16_t>(IntegerIn(table, c, v, -32768, 32767)));
       break;
-    }
     case ColumnType::kLong: {
-      auto n = IntegerOf(table, c, v);
-      CheckRange(table, c, n, INT32_MIN, INT32_MAX);
+      std::int64_t n = IntegerIn(table, c, v, INT32_MIN, INT32_MAX);
       if (c.auto_number == AutoNumber::kIncrement) autonumber = std::max(autonumber, n);
       Put32(out, static_cast<std::uint32_t>(n));
       break;
@@ -478,163 +593,96 @@ Bytes internal::TableState::EncodeValue(const Column& c, const ColumnLayout& l, 
     case ColumnType::kBigInt:
       internal::Put64(out, static_cast<std::uint64_t>(IntegerOf(table, c, v)));
       break;
-    case ColumnType::kSingle: {
-      float f = static_cast<float>(DoubleOf(table, c, v));
-      Put32(out, std::bit_cast<std::uint32_t>(f));
+    case ColumnType::kSingle:
+      Put32(out, std::bit_cast<std::uint32_t>(static_cast<float>(DoubleOf(table, c, v))));
       break;
-    }
     case ColumnType::kDouble:
       internal::PutDouble(out, DoubleOf(table, c, v));
       break;
-    case ColumnType::kDateTime: {
-      double d = v.kind() == Value::Kind::kText ? internal::ParseDateText(v.as_text())
-                                                : DoubleOf(table, c, v);
-      internal::PutDouble(out, d);
+    case ColumnType::kDateTime:
+      internal::PutDouble(out, v.kind() == Value::Kind::kText ? internal::ParseDateText(v.as_text())
+                                                              : DoubleOf(table, c, v));
       break;
-    }
-    case ColumnType::kCurrency: {
-      auto d = internal::ParseDecimal(DecimalTextOf(table, c, v), 4, 19);
-      if (d.magnitude > static_cast<unsigned __int128>(INT64_MAX)) {
-        BadValue(table, c, "currency value out of range");
-      }
-      auto n = static_cast<std::int64_t>(d.magnitude);
-      internal::Put64(out, static_cast<std::uint64_t>(d.negative ? -n : n));
-      break;
-    }
-    case ColumnType::kDecimal: {
-      auto d = internal::ParseDecimal(DecimalTextOf(table, c, v), c.scale, c.precision);
-      Put8(out, d.negative ? 0x80 : 0x00);
-      // Four 32-bit little-endian words, most significant word first.
-      for (int w = 3; w >= 0; --w) {
-        Put32(out, static_cast<std::uint32_t>(d.magnitude >> (32 * w)));
-      }
-      break;
-    }
+    case ColumnType::kCurrency:
+      return CurrencyBytes(table, c, v);
+    case ColumnType::kDecimal:
+      return DecimalBytes(table, c, v);
     case ColumnType::kGuid:
-      if (v.kind() != Value::Kind::kGuid && v.kind() != Value::Kind::kText) {
-        BadValue(table, c, "needs a GUID");
-      }
-      out = internal::ParseGuid(v.as_text());
-      break;
-    case ColumnType::kText: {
-      auto u16 = internal::Utf8ToUtf16(TextOf(table, c, v));
-      if (static_cast<int>(u16.size()) > l.stored_size / 2) {
-        BadValue(table, c,
-                 "text of " + std::to_string(u16.size()) +
-                     " characters is longer than the column size " +
-                     std::to_string(l.stored_size / 2));
-      }
-      if (l.fixed) {
-        u16.resize(static_cast<std::size_t>(l.stored_size / 2), u' ');
-        out = internal::Utf16Le(u16);
-      } else {
-        out = internal::EncodeText(u16, true);
-      }
-      break;
-    }
+      return GuidBytes(table, c, v);
+    case ColumnType::kText:
+      return TextBytes(table, c, l, v);
     case ColumnType::kBinary:
-      if (v.kind() != Value::Kind::kBytes) BadValue(table, c, "needs a bytes value");
-      out = v.as_bytes();
-      if (static_cast<int>(out.size()) > l.stored_size) {
-        BadValue(table, c,
-                 std::to_string(out.size()) + " bytes exceed the column size " +
-                     std::to_string(l.stored_size));
-      }
-      if (l.fixed) out.resize(static_cast<std::size_t>(l.stored_size), 0);
-      break;
+      return BinaryBytes(table, c, l, v);
     case ColumnType::kMemo: {
       auto u16 = internal::Utf8ToUtf16(TextOf(table, c, v));
       // Long texts stay uncompressed, as Access stores them.
-      out = StoreLongValue(internal::EncodeText(u16, u16.size() <= 1024));
-      break;
+      return StoreLongValue(internal::EncodeText(u16, u16.size() <= 1024));
     }
     case ColumnType::kOle:
       if (v.kind() != Value::Kind::kBytes) BadValue(table, c, "needs a bytes value");
-      out = StoreLongValue(v.as_bytes());
-      break;
-    case ColumnType::kDateTimeExtended: {
-      std::int64_t days = 0, ticks = 0;
-      ExtendedParts(table, c, v, days, ticks);
-      char text[kExtendedDateLength + 1];
-      std::snprintf(text, sizeof text, "%019lld:%019lld:7", static_cast<long long>(days),
-                    static_cast<long long>(ticks));
-      out.assign(text, text + kExtendedDateLength);  // the NUL that ends the text included
-      break;
-    }
+      return StoreLongValue(v.as_bytes());
+    case ColumnType::kDateTimeExtended:
+      return ExtendedDateBytes(table, c, v);
     default:
       BadValue(table, c, "unsupported column type");
   }
   return out;
 }
 
-Bytes internal::TableState::EncodeRow(std::span<const Value> values) {
-  const auto& cols = table.columns;
-  if (values.size() != cols.size()) {
-    throw WriteError("table \"" + table.name + "\" has " + std::to_string(cols.size()) +
-                     " columns but the row has " + std::to_string(values.size()) + " values");
+Value internal::TableState::GenerateAutoNumber(const Column& c) {
+  switch (c.auto_number) {
+    case AutoNumber::kIncrement:
+      return Value(static_cast<std::int64_t>(++autonumber));
+    case AutoNumber::kGuid:
+      return RandomGuid(db->random);
+    default:
+      return Value();
   }
-  std::size_t mask_bytes = (cols.size() + 7) / 8;
-  Bytes fixed(static_cast<std::size_t>(fixed_size), 0);
-  Bytes mask(mask_bytes, 0);
-  std::vector<Bytes> var(static_cast<std::size_t>(num_var));
+}
 
+RowFields internal::TableState::EncodeFields(std::span<const Value> values) {
+  const auto& cols = table.columns;
+  RowFields f{.fixed = Bytes(static_cast<std::size_t>(fixed_size), 0),
+              .variable = std::vector<Bytes>(static_cast<std::size_t>(num_var)),
+              .null_mask = Bytes((cols.size() + 7) / 8, 0)};
   for (std::size_t i = 0; i < cols.size(); ++i) {
     const Column& c = cols[i];
     const ColumnLayout& l = layout[i];
-    Value generated;
-    const Value* v = &values[i];
-    if (v->is_null() && c.auto_number == AutoNumber::kIncrement) {
-      generated = Value(static_cast<std::int64_t>(++autonumber));
-      v = &generated;
-    } else if (v->is_null() && c.auto_number == AutoNumber::kGuid) {
-      Bytes g(16);
-      for (auto& b : g) b = static_cast<std::uint8_t>(db->random());
-      g[7] = static_cast<std::uint8_t>((g[7] & 0x0f) | 0x40);  // version 4, stored little-endian
-      g[8] = static_cast<std::uint8_t>((g[8] & 0x3f) | 0x80);
-      char text[40];
-      std::snprintf(text, sizeof text,
-                    "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X", g[3],
-                    g[2], g[1], g[0], g[5], g[4], g[7], g[6], g[8], g[9], g[10], g[11], g[12],
-                    g[13], g[14], g[15]);
-      generated = Value::Guid(text);
-      v = &generated;
-    }
-    if (v->is_null()) {
+    Value generated = values[i].is_null() ? GenerateAutoNumber(c) : Value();
+    const Value& v = generated.is_null() ? values[i] : generated;
+    if (v.is_null()) {
       if (c.required) BadValue(table, c, "is required but the value is null");
-      if (!l.fixed) var[static_cast<std::size_t>(l.var_index)].clear();
       continue;
     }
+    const auto bit = static_cast<std::uint8_t>(1u << (i % 8));
     if (c.type == ColumnType::kBoolean && !c.expression) {
-      bool b = v->kind() == Value::Kind::kBool || v->kind() == Value::Kind::kInt
-                   ? v->as_int() != 0
-                   : (BadValue(table, c, "needs a boolean"), false);
-      if (b) mask[i / 8] |= static_cast<std::uint8_t>(1u << (i % 8));
+      if (BooleanOf(table, c, v)) f.null_mask[i / 8] |= bit;
       continue;
     }
-    mask[i / 8] |= static_cast<std::uint8_t>(1u << (i % 8));
-    Bytes out = c.expression ? EncodeCalculated(c, l, *v) : EncodeValue(c, l, *v);
+    f.null_mask[i / 8] |= bit;
+    Bytes out = c.expression ? EncodeCalculated(c, l, v) : EncodeValue(c, l, v);
     if (l.fixed) {
-      std::memcpy(&fixed[static_cast<std::size_t>(l.fixed_offset)], out.data(), out.size());
+      std::memcpy(&f.fixed[static_cast<std::size_t>(l.fixed_offset)], out.data(), out.size());
     } else {
-      var[static_cast<std::size_t>(l.var_index)] = std::move(out);
+      f.variable[static_cast<std::size_t>(l.var_index)] = std::move(out);
     }
   }
+  return f;
+}
 
-  Bytes row;
-  Put16(row, static_cast<std::uint16_t>(cols.size()));
-  row.insert(row.end(), fixed.begin(), fixed.end());
-  if (num_var > 0) {
-    std::vector<std::uint16_t> offsets;
-    for (const Bytes& b : var) {
-      offsets.push_back(static_cast<std::uint16_t>(row.size()));
-      row.insert(row.end(), b.begin(), b.end());
-    }
-    std::uint16_t eod = static_cast<std::uint16_t>(row.size());
-    Put16(row, eod);
-    for (auto it = offsets.rbegin(); it != offsets.rend(); ++it) Put16(row, *it);
-    Put16(row, static_cast<std::uint16_t>(num_var));
+// A row is the column count, the fixed part, the variable part with its offset table (when
+// the table has variable columns), and the null mask.
+Bytes internal::TableState::EncodeRow(std::span<const Value> values) {
+  if (values.size() != table.columns.size()) {
+    throw WriteError("table \"" + table.name + "\" has " + std::to_string(table.columns.size()) +
+                     " columns but the row has " + std::to_string(values.size()) + " values");
   }
-  row.insert(row.end(), mask.begin(), mask.end());
+  RowFields f = EncodeFields(values);
+  Bytes row;
+  Put16(row, static_cast<std::uint16_t>(table.columns.size()));
+  Append(row, f.fixed);
+  if (num_var > 0) AppendOffsetTable(row, AppendVariablePart(row, f.variable));
+  Append(row, f.null_mask);
   return row;
 }
 
@@ -646,16 +694,59 @@ void ValidateName(const std::string& what, const std::string& name) {
   if (u16.size() > 64) throw WriteError(what + " name \"" + name + "\" is longer than 64");
 }
 
-std::unique_ptr<internal::TableState> MakeState(internal::DatabaseState* db, const Table& table,
-                                                std::uint32_t tdef_page) {
-  ValidateName("table", table.name);
-  if (table.columns.empty()) throw WriteError("table \"" + table.name + "\" has no columns");
-  if (table.columns.size() > 255)
-    throw WriteError("table \"" + table.name + "\" has over 255 columns");
-  auto s = std::make_unique<internal::TableState>();
-  s->db = db;
-  s->table = table;
-  s->tdef_page = tdef_page;
+// Refuses a column that the file format or Access cannot hold.
+void CheckColumn(const Column& c, Format format) {
+  if (c.type == ColumnType::kBigInt && format != Format::kAce12) {
+    throw WriteError("column \"" + c.name + "\": big integers need the ACE 12 format");
+  }
+  if (c.type == ColumnType::kDateTimeExtended && format != Format::kAce12) {
+    throw WriteError("column \"" + c.name + "\": extended dates need the ACE 12 format");
+  }
+  if (c.expression) {
+    if (format != Format::kAce12)
+      throw WriteError("column \"" + c.name + "\": calculated columns need the ACE 12 format");
+    if (c.type == ColumnType::kBinary || c.type == ColumnType::kOle ||
+        c.type == ColumnType::kDateTimeExtended || c.expression->empty() ||
+        c.auto_number != AutoNumber::kNone || c.default_value || c.fixed_length)
+      throw WriteError("column \"" + c.name +
+                       "\": a calculated column needs an expression and a plain result type");
+  }
+  if (c.auto_number == AutoNumber::kIncrement && c.type != ColumnType::kLong) {
+    throw WriteError("column \"" + c.name + "\": incrementing auto-numbers must be Long");
+  }
+  if (c.auto_number == AutoNumber::kGuid && c.type != ColumnType::kGuid) {
+    throw WriteError("column \"" + c.name + "\": GUID auto-numbers must be GUID columns");
+  }
+  if (c.type == ColumnType::kDecimal &&
+      (c.precision < 1 || c.precision > 28 || c.scale < 0 || c.scale > c.precision)) {
+    throw WriteError("column \"" + c.name + "\": precision/scale out of range");
+  }
+}
+
+// The column length the definition stores; 0 for memo and OLE, whose values live elsewhere.
+int StoredSize(const Column& c) {
+  int stored = 0;
+  if (c.type == ColumnType::kText || c.type == ColumnType::kBinary) {
+    int size = c.size == 0 ? 255 : c.size;
+    if (size < 1 || size > 255) {
+      throw WriteError("column \"" + c.name + "\": size " + std::to_string(c.size) +
+                       " is outside 1..255");
+    }
+    stored = c.type == ColumnType::kText ? size * 2 : size;
+  } else if (!IsLongValue(c.type)) {
+    stored = FixedTypeSize(c.type);
+    if (stored == 0) throw WriteError("column \"" + c.name + "\": unknown type");
+  }
+  if (c.expression && c.type != ColumnType::kMemo) {
+    stored = c.type == ColumnType::kText ? stored + kCalculatedOverhead : kCalculatedFixedLength;
+  }
+  return stored;
+}
+
+// Checks the columns and gives each its place: an offset in the fixed area, or a slot in the
+// variable part. Booleans take no fixed bytes; their value is the null-mask bit.
+void LayOutColumns(internal::TableState& s) {
+  const Table& table = s.table;
   std::set<std::string> seen;
   int var_count = 0;
   for (std::size_t i = 0; i < table.columns.size(); ++i) {
@@ -664,60 +755,40 @@ std::unique_ptr<internal::TableState> MakeState(internal::DatabaseState* db, con
     if (!seen.insert(Lower(c.name)).second) {
       throw WriteError("table \"" + table.name + "\" has two columns named \"" + c.name + "\"");
     }
-    if (c.type == ColumnType::kBigInt && db->options.format != Format::kAce12) {
-      throw WriteError("column \"" + c.name + "\": big integers need the ACE 12 format");
-    }
-    if (c.type == ColumnType::kDateTimeExtended && db->options.format != Format::kAce12) {
-      throw WriteError("column \"" + c.name + "\": extended dates need the ACE 12 format");
-    }
-    if (c.expression) {
-      if (db->options.format != Format::kAce12)
-        throw WriteError("column \"" + c.name + "\": calculated columns need the ACE 12 format");
-      if (c.type == ColumnType::kBinary || c.type == ColumnType::kOle ||
-          c.type == ColumnType::kDateTimeExtended || c.expression->empty() ||
-          c.auto_number != AutoNumber::kNone || c.default_value || c.fixed_length)
-        throw WriteError("column \"" + c.name +
-                         "\": a calculated column needs an expression and a plain result type");
-    }
-    if (c.auto_number == AutoNumber::kIncrement && c.type != ColumnType::kLong) {
-      throw WriteError("column \"" + c.name + "\": incrementing auto-numbers must be Long");
-    }
-    if (c.auto_number == AutoNumber::kGuid && c.type != ColumnType::kGuid) {
-      throw WriteError("column \"" + c.name + "\": GUID auto-numbers must be GUID columns");
-    }
-    ColumnLayout l;
-    l.number = static_cast<int>(i);
-    l.fixed = !IsVariable(c);
-    if (c.type == ColumnType::kText || c.type == ColumnType::kBinary) {
-      int size = c.size == 0 ? 255 : c.size;
-      if (size < 1 || size > 255) {
-        throw WriteError("column \"" + c.name + "\": size " + std::to_string(c.size) +
-                         " is outside 1..255");
-      }
-      l.stored_size = c.type == ColumnType::kText ? size * 2 : size;
-    } else if (!IsLongValue(c.type)) {
-      l.stored_size = FixedTypeSize(c.type);
-      if (l.stored_size == 0) throw WriteError("column \"" + c.name + "\": unknown type");
-    }
-    if (c.type == ColumnType::kDecimal &&
-        (c.precision < 1 || c.precision > 28 || c.scale < 0 || c.scale > c.precision)) {
-      throw WriteError("column \"" + c.name + "\": precision/scale out of range");
-    }
-    if (c.expression && c.type != ColumnType::kMemo) {
-      l.stored_size = c.type == ColumnType::kText ? l.stored_size + kCalculatedOverhead
-                                                  : kCalculatedFixedLength;
-    }
+    CheckColumn(c, s.db->options.format);
+    ColumnLayout l{
+        .number = static_cast<int>(i), .fixed = !IsVariable(c), .stored_size = StoredSize(c)};
     if (l.fixed) {
       l.var_index = var_count;
-      l.fixed_offset = s->fixed_size;
-      if (c.type != ColumnType::kBoolean) s->fixed_size += l.stored_size;
+      l.fixed_offset = s.fixed_size;
+      if (c.type != ColumnType::kBoolean) s.fixed_size += l.stored_size;
     } else {
       l.var_index = var_count++;
     }
-    s->layout.push_back(l);
+    s.layout.push_back(l);
   }
-  s->num_var = var_count;
+  s.num_var = var_count;
+}
 
+RealIndex PhysicalIndex(const internal::TableState& s, const Index& ix) {
+  RealIndex r;
+  for (const IndexColumn& ic : ix.columns) {
+    int n = s.ColumnNumber(ic.column);
+    if (IsLongValue(s.table.columns[static_cast<std::size_t>(n)].type)) {
+      throw WriteError("index \"" + ix.name + "\": memo and OLE columns cannot be indexed");
+    }
+    r.columns.emplace_back(n, ic.descending);
+  }
+  bool unique = ix.unique || ix.primary_key;
+  bool required = ix.required || ix.primary_key;
+  r.flags = static_cast<std::uint8_t>((unique ? 0x01 : 0) | (ix.ignore_nulls ? 0x02 : 0) |
+                                      (required ? 0x08 : 0));
+  return r;
+}
+
+// Each declared index becomes one physical index and one logical index naming it.
+void AddDeclaredIndexes(internal::TableState& s) {
+  const Table& table = s.table;
   bool have_pk = false;
   std::set<std::string> index_names;
   for (const Index& ix : table.indexes) {
@@ -732,25 +803,25 @@ std::unique_ptr<internal::TableState> MakeState(internal::DatabaseState* db, con
       throw WriteError("table \"" + table.name + "\" has two primary keys");
     }
     have_pk = have_pk || ix.primary_key;
-    RealIndex r;
-    for (const IndexColumn& ic : ix.columns) {
-      int n = s->ColumnNumber(ic.column);
-      if (IsLongValue(table.columns[static_cast<std::size_t>(n)].type)) {
-        throw WriteError("index \"" + ix.name + "\": memo and OLE columns cannot be indexed");
-      }
-      r.columns.emplace_back(n, ic.descending);
-    }
-    bool unique = ix.unique || ix.primary_key;
-    bool required = ix.required || ix.primary_key;
-    r.flags = static_cast<std::uint8_t>((unique ? 0x01 : 0) | (ix.ignore_nulls ? 0x02 : 0) |
-                                        (required ? 0x08 : 0));
-    s->reals.push_back(r);
-    LogicalIndex li;
-    li.name = ix.name;
-    li.real = static_cast<int>(s->reals.size()) - 1;
-    li.type = ix.primary_key ? 1 : 0;
-    s->logicals.push_back(li);
+    s.reals.push_back(PhysicalIndex(s, ix));
+    s.logicals.push_back({.name = ix.name,
+                          .real = static_cast<int>(s.reals.size()) - 1,
+                          .type = static_cast<std::uint8_t>(ix.primary_key ? 1 : 0)});
   }
+}
+
+std::unique_ptr<internal::TableState> MakeState(internal::DatabaseState* db, const Table& table,
+                                                std::uint32_t tdef_page) {
+  ValidateName("table", table.name);
+  if (table.columns.empty()) throw WriteError("table \"" + table.name + "\" has no columns");
+  if (table.columns.size() > 255)
+    throw WriteError("table \"" + table.name + "\" has over 255 columns");
+  auto s = std::make_unique<internal::TableState>();
+  s->db = db;
+  s->table = table;
+  s->tdef_page = tdef_page;
+  LayOutColumns(*s);
+  AddDeclaredIndexes(*s);
   return s;
 }
 
@@ -1030,12 +1101,19 @@ Table RelationshipsTable() {
   return t;
 }
 
-Bytes BuildTdef(const internal::TableState& s) {
+void PutName(Bytes& b, const std::string& name) {
+  Bytes nb = NameBytes(name);
+  b.insert(b.end(), nb.begin(), nb.end());
+}
+
+// The definition's header: row count, next auto-number, column and index counts, usage maps,
+// and each physical index's row count. The total length is filled in last.
+Bytes DefinitionHeader(const internal::TableState& s) {
   const Table& t = s.table;
   Bytes b(8, 0);
   b[0] = 0x02;
   b[1] = 0x01;
-  Put32(b, 0);  // total length, set below
+  Put32(b, 0);  // total length
   Put32(b, kMagic);
   Put32(b, static_cast<std::uint32_t>(s.rows));
   Put32(b, static_cast<std::uint32_t>(s.autonumber));
@@ -1060,85 +1138,94 @@ Bytes BuildTdef(const internal::TableState& s) {
     Put32(b, static_cast<std::uint32_t>(s.rows));
     Put32(b, 0);
   }
-  for (std::size_t i = 0; i < t.columns.size(); ++i) {
-    const Column& c = t.columns[i];
-    const ColumnLayout& l = s.layout[i];
-    Put8(b, static_cast<std::uint8_t>(c.type));
-    Put32(b, kMagic);
-    Put16(b, static_cast<std::uint16_t>(l.number));
-    Put16(b, static_cast<std::uint16_t>(l.var_index));
-    Put16(b, 0);
-    if (c.type == ColumnType::kDecimal && c.expression) {
-      Put16(b, 0);  // a calculated decimal keeps its scale with each value
-    } else if (c.type == ColumnType::kDecimal) {
-      Put8(b, static_cast<std::uint8_t>(c.precision));
-      Put8(b, static_cast<std::uint8_t>(c.scale));
+  return b;
+}
+
+void PutColumnEntry(Bytes& b, const Column& c, const ColumnLayout& l) {
+  Put8(b, static_cast<std::uint8_t>(c.type));
+  Put32(b, kMagic);
+  Put16(b, static_cast<std::uint16_t>(l.number));
+  Put16(b, static_cast<std::uint16_t>(l.var_index));
+  Put16(b, 0);
+  if (c.type == ColumnType::kDecimal && c.expression) {
+    Put16(b, 0);  // a calculated decimal keeps its scale with each value
+  } else if (c.type == ColumnType::kDecimal) {
+    Put8(b, static_cast<std::uint8_t>(c.precision));
+    Put8(b, static_cast<std::uint8_t>(c.scale));
+  } else {
+    Put16(b, 0x0409);  // General sort order
+  }
+  Put16(b, 0);
+  std::uint8_t flags = 0;
+  if (l.fixed) flags |= 0x01;
+  if (!c.required) flags |= 0x02;
+  if (c.auto_number == AutoNumber::kIncrement) flags |= 0x04;
+  if (c.auto_number == AutoNumber::kGuid) flags |= 0x40;
+  Put8(b, flags);
+  bool compressed = c.type == ColumnType::kText || c.type == ColumnType::kMemo;
+  Put8(b, c.expression ? kCalculatedFlags : compressed ? 0x01 : 0x00);
+  Put32(b, 0);
+  Put16(b, static_cast<std::uint16_t>(l.fixed ? l.fixed_offset : 0));
+  Put16(b, static_cast<std::uint16_t>(l.stored_size));
+}
+
+// Up to ten columns (number and order), the usage map and the root page.
+void PutPhysicalIndex(Bytes& b, const RealIndex& r) {
+  Put32(b, kMagic);
+  for (std::size_t k = 0; k < 10; ++k) {
+    if (k < r.columns.size()) {
+      Put16(b, static_cast<std::uint16_t>(r.columns[k].first));
+      Put8(b, r.columns[k].second ? 0x00 : 0x01);
     } else {
-      Put16(b, 0x0409);  // General sort order
+      Put16(b, 0xffff);
+      Put8(b, 0);
     }
-    Put16(b, 0);
-    std::uint8_t flags = 0;
-    if (l.fixed) flags |= 0x01;
-    if (!c.required) flags |= 0x02;
-    if (c.auto_number == AutoNumber::kIncrement) flags |= 0x04;
-    if (c.auto_number == AutoNumber::kGuid) flags |= 0x40;
-    Put8(b, flags);
-    bool compressed = c.type == ColumnType::kText || c.type == ColumnType::kMemo;
-    Put8(b, c.expression ? kCalculatedFlags : compressed ? 0x01 : 0x00);
-    Put32(b, 0);
-    Put16(b, static_cast<std::uint16_t>(l.fixed ? l.fixed_offset : 0));
-    Put16(b, static_cast<std::uint16_t>(l.stored_size));
   }
-  for (const Column& c : t.columns) {
-    Bytes nb = NameBytes(c.name);
-    b.insert(b.end(), nb.begin(), nb.end());
+  Put32(b, r.map_row);
+  Put32(b, r.root_page);
+  Put32(b, 0);
+  Put8(b, static_cast<std::uint8_t>(r.flags | 0x80));
+  Put32(b, 0);
+  Put8(b, 0);
+}
+
+void PutLogicalIndex(Bytes& b, const LogicalIndex& li, std::size_t number) {
+  Put32(b, kMagic);
+  Put32(b, static_cast<std::uint32_t>(number));
+  Put32(b, static_cast<std::uint32_t>(li.real));
+  Put8(b, li.type == 2 ? 1 : 0);
+  Put32(b, static_cast<std::uint32_t>(li.rel_index));
+  Put32(b, li.rel_table_page);
+  if (li.type == 2) {
+    Put8(b, li.cascade_updates ? 1 : 0);
+    Put8(b, li.cascade_deletes ? 1 : 0);
+  } else {
+    Put8(b, 0x04);
+    Put8(b, 0x04);
   }
-  for (const RealIndex& r : s.reals) {
-    Put32(b, kMagic);
-    for (std::size_t k = 0; k < 10; ++k) {
-      if (k < r.columns.size()) {
-        Put16(b, static_cast<std::uint16_t>(r.columns[k].first));
-        Put8(b, r.columns[k].second ? 0x00 : 0x01);
-      } else {
-        Put16(b, 0xffff);
-        Put8(b, 0);
-      }
-    }
-    Put32(b, r.map_row);
-    Put32(b, r.root_page);
-    Put32(b, 0);
-    Put8(b, static_cast<std::uint8_t>(r.flags | 0x80));
-    Put32(b, 0);
-    Put8(b, 0);
-  }
-  for (std::size_t i = 0; i < s.logicals.size(); ++i) {
-    const LogicalIndex& li = s.logicals[i];
-    Put32(b, kMagic);
-    Put32(b, static_cast<std::uint32_t>(i));
-    Put32(b, static_cast<std::uint32_t>(li.real));
-    Put8(b, li.type == 2 ? 1 : 0);
-    Put32(b, static_cast<std::uint32_t>(li.rel_index));
-    Put32(b, li.rel_table_page);
-    if (li.type == 2) {
-      Put8(b, li.cascade_updates ? 1 : 0);
-      Put8(b, li.cascade_deletes ? 1 : 0);
-    } else {
-      Put8(b, 0x04);
-      Put8(b, 0x04);
-    }
-    Put8(b, li.type);
-    Put32(b, 0);
-  }
-  for (const auto& li : s.logicals) {
-    Bytes nb = NameBytes(li.name);
-    b.insert(b.end(), nb.begin(), nb.end());
-  }
-  for (std::size_t i = 0; i < t.columns.size(); ++i) {
-    if (!IsLongValue(t.columns[i].type)) continue;
+  Put8(b, li.type);
+  Put32(b, 0);
+}
+
+// Where each memo and OLE column may put new long-value pages.
+void PutLongValueColumns(Bytes& b, const internal::TableState& s) {
+  for (std::size_t i = 0; i < s.table.columns.size(); ++i) {
+    if (!IsLongValue(s.table.columns[i].type)) continue;
     Put16(b, static_cast<std::uint16_t>(i));
     Put32(b, s.free_map_row);
     Put32(b, s.free_map_row);
   }
+}
+
+Bytes BuildTdef(const internal::TableState& s) {
+  const Table& t = s.table;
+  Bytes b = DefinitionHeader(s);
+  for (std::size_t i = 0; i < t.columns.size(); ++i) PutColumnEntry(b, t.columns[i], s.layout[i]);
+  for (const Column& c : t.columns) PutName(b, c.name);
+  for (const RealIndex& r : s.reals) PutPhysicalIndex(b, r);
+  for (std::size_t i = 0; i < s.logicals.size(); ++i) PutLogicalIndex(b, s.logicals[i], i);
+  for (const LogicalIndex& li : s.logicals) PutName(b, li.name);
+  PutLongValueColumns(b, s);
   Put16(b, 0xffff);
   Set32(&b[8], static_cast<std::uint32_t>(b.size()));
   return b;
@@ -1187,84 +1274,104 @@ Bytes UsageMap(internal::DatabaseState& db, std::vector<std::uint32_t> pages) {
   return row;
 }
 
-}  // namespace
-
-void DatabaseWriter::Finish() {
-  internal::DatabaseState& db = *state_;
-  if (db.finished) throw WriteError("Finish() called twice");
-  std::vector<internal::TableState*> user;
-  for (auto& t : db.tables) user.push_back(t->state_.get());
-  for (auto* s : user) {
+void FlushPages(const std::vector<internal::TableState*>& tables) {
+  for (auto* s : tables) {
     s->FlushData();
     s->FlushLval();
   }
-  auto find_table = [&](const std::string& name) -> internal::TableState* {
-    for (auto* s : user) {
-      if (Lower(s->table.name) == Lower(name)) return s;
-    }
-    throw WriteError("relationship refers to unknown table \"" + name + "\"");
-  };
+}
 
-  // Relationship indexes: the foreign side gets a logical foreign-key index that shares
-  // an existing physical index on the same columns, or gets its own placed last (readers
-  // pair physical indexes with non-foreign-key logical ones in order).
+internal::TableState& TableNamed(const std::vector<internal::TableState*>& tables,
+                                 const std::string& name) {
+  for (auto* s : tables) {
+    if (Lower(s->table.name) == Lower(name)) return *s;
+  }
+  throw WriteError("relationship refers to unknown table \"" + name + "\"");
+}
+
+using IndexKey = std::vector<std::pair<int, bool>>;  // column number, descending
+
+IndexKey KeyOf(const internal::TableState& s, const std::vector<std::string>& columns) {
+  IndexKey key;
+  for (const auto& c : columns) key.emplace_back(s.ColumnNumber(c), false);
+  return key;
+}
+
+// The logical index of the primary table on exactly the referenced columns. Foreign keys whose
+// physical index is not placed yet cannot be referenced.
+int ReferencedIndex(const Relationship& r, const internal::TableState& pt, const IndexKey& key) {
+  for (std::size_t i = 0; i < pt.logicals.size(); ++i) {
+    auto real = static_cast<std::size_t>(pt.logicals[i].real);
+    if (real < pt.reals.size() && pt.reals[real].columns == key) return static_cast<int>(i);
+  }
+  throw WriteError("relationship \"" + r.name + "\": table \"" + pt.table.name +
+                   "\" has no index on the referenced columns");
+}
+
+// The physical index a foreign key uses: one on the same columns, else a new one in `extra`,
+// which goes after the declared ones (readers pair physical indexes with non-foreign-key
+// logical ones in order).
+int ForeignKeyPhysicalIndex(const internal::TableState& ft, std::vector<RealIndex>& extra,
+                            const IndexKey& key) {
+  int real = -1;
+  for (std::size_t i = 0; i < ft.reals.size(); ++i) {
+    if (ft.reals[i].columns == key) real = static_cast<int>(i);
+  }
+  if (real >= 0) return real;
+  for (std::size_t i = 0; i < extra.size(); ++i) {
+    if (extra[i].columns == key) real = static_cast<int>(ft.reals.size() + i);
+  }
+  if (real >= 0) return real;
+  extra.push_back({.columns = key});
+  return static_cast<int>(ft.reals.size() + extra.size() - 1);
+}
+
+// An enforced relationship gives the foreign table a logical foreign-key index.
+void AddForeignKeyIndexes(const std::vector<Relationship>& relationships,
+                          const std::vector<internal::TableState*>& user) {
   std::map<internal::TableState*, std::vector<RealIndex>> extra_reals;
-  for (const Relationship& r : db.relationships) {
-    auto* pt = find_table(r.primary_table);
-    auto* ft = find_table(r.foreign_table);
-    std::vector<std::pair<int, bool>> pcols, fcols;
-    for (const auto& c : r.primary_columns) pcols.emplace_back(pt->ColumnNumber(c), false);
-    for (const auto& c : r.foreign_columns) fcols.emplace_back(ft->ColumnNumber(c), false);
+  for (const Relationship& r : relationships) {
+    internal::TableState& pt = TableNamed(user, r.primary_table);
+    internal::TableState& ft = TableNamed(user, r.foreign_table);
+    IndexKey primary = KeyOf(pt, r.primary_columns);
+    IndexKey foreign = KeyOf(ft, r.foreign_columns);
     if (!r.enforce) continue;
-    int rel_index = -1;
-    for (std::size_t i = 0; i < pt->logicals.size(); ++i) {
-      if (pt->reals[static_cast<std::size_t>(pt->logicals[i].real)].columns == pcols) {
-        rel_index = static_cast<int>(i);
-        break;
-      }
-    }
-    if (rel_index < 0) {
-      throw WriteError("relationship \"" + r.name + "\": table \"" + pt->table.name +
-                       "\" has no index on the referenced columns");
-    }
-    LogicalIndex li;
-    li.name = r.name;
-    li.type = 2;
-    li.rel_table_page = pt->tdef_page;
-    li.rel_index = rel_index;
-    li.cascade_updates = r.cascade_updates;
-    li.cascade_deletes = r.cascade_deletes;
-    li.real = -1;
-    for (std::size_t i = 0; i < ft->reals.size(); ++i) {
-      if (ft->reals[i].columns == fcols) li.real = static_cast<int>(i);
-    }
-    auto& extra = extra_reals[ft];
-    if (li.real < 0) {
-      for (std::size_t i = 0; i < extra.size(); ++i) {
-        if (extra[i].columns == fcols) li.real = static_cast<int>(ft->reals.size() + i);
-      }
-    }
-    if (li.real < 0) {
-      RealIndex ri;
-      ri.columns = fcols;
-      extra.push_back(ri);
-      li.real = static_cast<int>(ft->reals.size() + extra.size() - 1);
-    }
-    ft->logicals.push_back(li);
+    LogicalIndex li{.name = r.name,
+                    .type = 2,
+                    .rel_table_page = pt.tdef_page,
+                    .rel_index = ReferencedIndex(r, pt, primary),
+                    .cascade_updates = r.cascade_updates,
+                    .cascade_deletes = r.cascade_deletes};
+    li.real = ForeignKeyPhysicalIndex(ft, extra_reals[&ft], foreign);
+    ft.logicals.push_back(li);
   }
   for (auto& [t, extra] : extra_reals) t->reals.insert(t->reals.end(), extra.begin(), extra.end());
+}
 
-  // Catalog tables.
-  std::vector<std::unique_ptr<internal::TableState>> sys;
-  sys.push_back(MakeState(&db, CatalogTable(), 2));
-  sys.push_back(MakeState(&db, AcesTable(), db.Allocate()));
-  sys.push_back(MakeState(&db, QueriesTable(), db.Allocate()));
-  sys.push_back(MakeState(&db, RelationshipsTable(), db.Allocate()));
-  for (auto& s : sys) s->system_definition = true;
-  internal::TableState& catalog = *sys[0];
+// The tables Access expects in every file, in the order they are written.
+struct SystemTables {
+  std::unique_ptr<internal::TableState> catalog, aces, queries, relationships;
 
-  // Relationship rows.
-  for (const Relationship& r : db.relationships) {
+  std::vector<internal::TableState*> All() const {
+    return {catalog.get(), aces.get(), queries.get(), relationships.get()};
+  }
+};
+
+SystemTables MakeSystemTables(internal::DatabaseState& db) {
+  SystemTables sys;
+  sys.catalog = MakeState(&db, CatalogTable(), 2);
+  sys.aces = MakeState(&db, AcesTable(), db.Allocate());
+  sys.queries = MakeState(&db, QueriesTable(), db.Allocate());
+  sys.relationships = MakeState(&db, RelationshipsTable(), db.Allocate());
+  for (auto* s : sys.All()) s->system_definition = true;
+  return sys;
+}
+
+// One MSysRelationships row per column pair.
+void WriteRelationshipRows(const std::vector<Relationship>& relationships,
+                           const std::vector<internal::TableState*>& user,
+                           internal::TableState& out) {
+  for (const Relationship& r : relationships) {
     std::int64_t grbit =
         (r.enforce ? 0 : 0x2) | (r.cascade_updates ? 0x100 : 0) | (r.cascade_deletes ? 0x1000 : 0);
     for (std::size_t i = 0; i < r.foreign_columns.size(); ++i) {
@@ -1272,133 +1379,198 @@ void DatabaseWriter::Finish() {
                                 Value(grbit),
                                 Value(static_cast<std::int64_t>(i)),
                                 Value(r.foreign_columns[i]),
-                                Value(find_table(r.foreign_table)->table.name),
+                                Value(TableNamed(user, r.foreign_table).table.name),
                                 Value(r.primary_columns[i]),
-                                Value(find_table(r.primary_table)->table.name),
+                                Value(TableNamed(user, r.primary_table).table.name),
                                 Value(r.name)};
-      sys[3]->AppendRow(sys[3]->EncodeRow(row));
+      out.AppendRow(out.EncodeRow(row));
     }
   }
+}
 
-  // Catalog rows.
-  double now = db.options.creation_date;
-  auto add_object = [&](std::int64_t id, std::int64_t parent, const std::string& name, int type,
-                        std::uint32_t flags, const Value& database, const Value& connect,
-                        const Value& foreign, const Value& props) {
-    std::vector<Value> row = {Value(id),
-                              Value(parent),
-                              Value(name),
-                              Value(type),
-                              Value::Date(now),
-                              Value::Date(now),
-                              Value(),
-                              Value(static_cast<std::int64_t>(static_cast<std::int32_t>(flags))),
-                              database,
-                              connect,
-                              foreign,
-                              Value(),
-                              Value(),
-                              Value(),
-                              props,
-                              Value(),
-                              Value()};
-    catalog.AppendRow(catalog.EncodeRow(row));
-  };
-  const std::uint32_t kSysFlags = 0x80000000u;
-  add_object(kTablesContainer, kRootContainer, "Tables", 3, kSysFlags, {}, {}, {}, {});
-  add_object(kDatabasesContainer, kRootContainer, "Databases", 3, kSysFlags, {}, {}, {}, {});
-  add_object(kRelationshipsContainer, kRootContainer, "Relationships", 3, kSysFlags, {}, {}, {},
-             {});
-  add_object(0x10000000, kDatabasesContainer, "MSysDb", 2, kSysFlags, {}, {}, {}, {});
-  for (auto& s : sys) {
-    add_object(s->tdef_page, kTablesContainer, s->table.name, 1, kSysFlags, {}, {}, {}, {});
+// MSysObjects.Type values.
+constexpr int kObjectTable = 1;
+constexpr int kObjectDatabase = 2;
+constexpr int kObjectContainer = 3;
+constexpr int kObjectOdbcLink = 4;
+constexpr int kObjectAccessLink = 6;
+constexpr std::uint32_t kSystemObject = 0x80000000u;
+
+// The fields of one MSysObjects row that differ between objects.
+struct CatalogObject {
+  std::int64_t id = 0;
+  std::int64_t parent = kTablesContainer;
+  std::string name;
+  int type = kObjectTable;
+  std::uint32_t flags = 0;
+  Value database, connect, foreign_name, properties;
+};
+
+void AddCatalogRow(internal::TableState& catalog, double created, const CatalogObject& o) {
+  std::vector<Value> row = {Value(o.id),
+                            Value(o.parent),
+                            Value(o.name),
+                            Value(o.type),
+                            Value::Date(created),
+                            Value::Date(created),
+                            Value(),
+                            Value(static_cast<std::int64_t>(static_cast<std::int32_t>(o.flags))),
+                            o.database,
+                            o.connect,
+                            o.foreign_name,
+                            Value(),
+                            Value(),
+                            Value(),
+                            o.properties,
+                            Value(),
+                            Value()};
+  catalog.AppendRow(catalog.EncodeRow(row));
+}
+
+CatalogObject UserTableObject(const internal::TableState& s) {
+  std::uint32_t flags = 0;
+  if (s.table.hidden) flags |= 0x8;
+  if (s.table.system) flags |= 0x80000002u;
+  return {.id = s.tdef_page,
+          .name = s.table.name,
+          .flags = flags,
+          .properties = Value::Bytes(TableProperties(s.table))};
+}
+
+CatalogObject LinkedTableObject(const LinkedTable& l, std::uint32_t id) {
+  CatalogObject o{.id = id,
+                  .name = l.name,
+                  .flags = l.hidden ? 0x8u : 0u,
+                  .foreign_name = Value(l.foreign_name.empty() ? l.name : l.foreign_name)};
+  if (!l.database.empty()) {
+    o.type = kObjectAccessLink;
+    o.database = Value(l.database);
+    if (!l.connect.empty()) o.connect = Value(l.connect);
+  } else {
+    o.type = kObjectOdbcLink;
+    o.connect = Value(l.connect);
   }
-  for (auto* s : user) {
-    std::uint32_t flags = 0;
-    if (s->table.hidden) flags |= 0x8;
-    if (s->table.system) flags |= 0x80000002u;
-    Bytes props = TableProperties(s->table);
-    add_object(s->tdef_page, kTablesContainer, s->table.name, 1, flags, {}, {}, {},
-               Value::Bytes(props));
+  return o;
+}
+
+// The containers, the database object, then every table and link.
+void WriteCatalogRows(const internal::DatabaseState& db,
+                      const std::vector<internal::TableState*>& user, const SystemTables& sys) {
+  internal::TableState& catalog = *sys.catalog;
+  auto add = [&](const CatalogObject& o) { AddCatalogRow(catalog, db.options.creation_date, o); };
+  add({.id = kTablesContainer,
+       .parent = kRootContainer,
+       .name = "Tables",
+       .type = kObjectContainer,
+       .flags = kSystemObject});
+  add({.id = kDatabasesContainer,
+       .parent = kRootContainer,
+       .name = "Databases",
+       .type = kObjectContainer,
+       .flags = kSystemObject});
+  add({.id = kRelationshipsContainer,
+       .parent = kRootContainer,
+       .name = "Relationships",
+       .type = kObjectContainer,
+       .flags = kSystemObject});
+  add({.id = 0x10000000,
+       .parent = kDatabasesContainer,
+       .name = "MSysDb",
+       .type = kObjectDatabase,
+       .flags = kSystemObject});
+  for (auto* s : sys.All()) {
+    add({.id = s->tdef_page, .name = s->table.name, .flags = kSystemObject});
   }
+  for (auto* s : user) add(UserTableObject(*s));
   std::uint32_t link_id = 0x00f00000;
-  for (const LinkedTable& l : db.links) {
-    std::string foreign = l.foreign_name.empty() ? l.name : l.foreign_name;
-    std::uint32_t flags = l.hidden ? 0x8 : 0;
-    if (!l.database.empty()) {
-      add_object(link_id++, kTablesContainer, l.name, 6, flags, Value(l.database),
-                 l.connect.empty() ? Value() : Value(l.connect), Value(foreign), {});
-    } else {
-      add_object(link_id++, kTablesContainer, l.name, 4, flags, {}, Value(l.connect),
-                 Value(foreign), {});
+  for (const LinkedTable& l : db.links) add(LinkedTableObject(l, link_id++));
+}
+
+// Usage-map rows: on page 1, and on pages allocated as each one fills up.
+class UsageMapRows {
+ public:
+  UsageMapRows() { current_.Open(1, 0); }
+
+  // Returns the page and row number a definition refers to the row by.
+  std::uint32_t Add(internal::DatabaseState& db, const Bytes& row) {
+    if (!current_.Fits(row.size())) {
+      full_.push_back(current_);
+      current_.Open(db.Allocate(), 0);
     }
-  }
-  for (auto& s : sys) {
-    s->FlushData();
-    s->FlushLval();
+    int r = current_.Add(row.data(), row.size());
+    return (current_.number << 8) | static_cast<std::uint32_t>(r);
   }
 
-  // Index roots (empty leaves), usage maps and definitions.
-  std::vector<internal::TableState*> all = user;
-  for (auto& s : sys) all.push_back(s.get());
-  RowPage maps;
-  maps.Open(1, 0);
-  std::vector<RowPage> map_pages;
-  auto add_map_row = [&](const Bytes& row) -> std::uint32_t {
-    if (!maps.Fits(row.size())) {
-      map_pages.push_back(maps);
-      maps.Open(db.Allocate(), 0);
+  void WriteAll(internal::DatabaseState& db) {
+    full_.push_back(current_);
+    for (RowPage& p : full_) {
+      p.Seal();
+      db.WritePage(p.number, p.buf.data());
     }
-    int r = maps.Add(row.data(), row.size());
-    return (maps.number << 8) | static_cast<std::uint32_t>(r);
-  };
-  for (auto* s : all) {
-    s->used_map_row = add_map_row(UsageMap(db, s->data_pages));
-    s->free_map_row = add_map_row(UsageMap(db, {}));
+  }
+
+ private:
+  RowPage current_;
+  std::vector<RowPage> full_;
+};
+
+// Index B-trees are written as empty leaves.
+std::uint32_t WriteEmptyIndexRoot(internal::DatabaseState& db, std::uint32_t tdef_page) {
+  std::uint32_t page = db.Allocate();
+  std::array<std::uint8_t, kPageSize> leaf{};
+  leaf[0] = 0x04;
+  leaf[1] = 0x01;
+  Set16(&leaf[2], kPageSize - kIndexEntriesStart);
+  Set32(&leaf[4], tdef_page);
+  db.WritePage(page, leaf.data());
+  return page;
+}
+
+// Each table's used and free pages, and each physical index's root page and its map.
+void WriteUsageMapsAndIndexRoots(internal::DatabaseState& db,
+                                 const std::vector<internal::TableState*>& tables) {
+  UsageMapRows maps;
+  for (auto* s : tables) {
+    s->used_map_row = maps.Add(db, UsageMap(db, s->data_pages));
+    s->free_map_row = maps.Add(db, UsageMap(db, {}));
     for (RealIndex& r : s->reals) {
-      r.root_page = db.Allocate();
-      std::array<std::uint8_t, kPageSize> leaf{};
-      leaf[0] = 0x04;
-      leaf[1] = 0x01;
-      Set16(&leaf[2], kPageSize - kIndexEntriesStart);
-      Set32(&leaf[4], s->tdef_page);
-      db.WritePage(r.root_page, leaf.data());
-      r.map_row = add_map_row(UsageMap(db, {r.root_page}));
+      r.root_page = WriteEmptyIndexRoot(db, s->tdef_page);
+      r.map_row = maps.Add(db, UsageMap(db, {r.root_page}));
     }
   }
-  map_pages.push_back(maps);
-  for (RowPage& p : map_pages) {
-    p.Seal();
-    db.WritePage(p.number, p.buf.data());
-  }
-  for (auto* s : all) {
-    Bytes tdef = BuildTdef(*s);
-    int count = TdefPageCount(tdef.size());
-    std::uint32_t next = count > 1 ? db.Allocate(static_cast<std::uint32_t>(count - 1)) : 0;
-    std::size_t at = 0;
-    for (int i = 0; i < count; ++i) {
-      std::array<std::uint8_t, kPageSize> page{};
-      std::uint32_t number = i == 0 ? s->tdef_page : next + static_cast<std::uint32_t>(i - 1);
-      page[0] = 0x02;
-      page[1] = 0x01;
-      Set32(&page[4], i + 1 < count ? next + static_cast<std::uint32_t>(i) : 0);
-      std::size_t start = i == 0 ? 8 : 8;
-      if (i == 0) at = 8;
-      std::size_t take = std::min(tdef.size() - at, static_cast<std::size_t>(kPageSize) - start);
-      std::memcpy(&page[start], &tdef[at], take);
-      at += take;
-      Set16(&page[2], static_cast<std::uint16_t>(kPageSize - start - take - 8));
-      db.WritePage(number, page.data());
-    }
-  }
+  maps.WriteAll(db);
+}
 
-  // Header page.
-  std::array<std::uint8_t, kPageSize> h{};
+// Writes the definition on its page, continued on pages allocated now when it is longer.
+void WriteTableDefinition(internal::DatabaseState& db, const internal::TableState& s) {
+  constexpr std::size_t kPageHeader = 8;  // also the first bytes of BuildTdef, not copied
+  Bytes tdef = BuildTdef(s);
+  int count = TdefPageCount(tdef.size());
+  std::uint32_t next = count > 1 ? db.Allocate(static_cast<std::uint32_t>(count - 1)) : 0;
+  std::size_t at = kPageHeader;
+  for (int i = 0; i < count; ++i) {
+    std::array<std::uint8_t, kPageSize> page{};
+    std::uint32_t number = i == 0 ? s.tdef_page : next + static_cast<std::uint32_t>(i - 1);
+    page[0] = 0x02;
+    page[1] = 0x01;
+    Set32(&page[4], i + 1 < count ? next + static_cast<std::uint32_t>(i) : 0);
+    std::size_t take = std::min(tdef.size() - at, kPageSize - kPageHeader);
+    std::memcpy(&page[kPageHeader], &tdef[at], take);
+    at += take;
+    Set16(&page[2], static_cast<std::uint16_t>(kPageSize - kPageHeader - take - 8));
+    db.WritePage(number, page.data());
+  }
+}
+
+using HeaderPage = std::array<std::uint8_t, kPageSize>;
+
+// Engine name and version, code page, sort order and creation date.
+void PutHeaderFields(HeaderPage& h, const DatabaseOptions& options) {
   static constexpr std::uint8_t kHead[] = {0x00, 0x01, 0x00, 0x00};
   std::memcpy(&h[0], kHead, 4);
-  const char* engine = db.options.format == Format::kAce12 ? "Standard ACE DB" : "Standard Jet DB";
+  const char* engine = options.format == Format::kAce12 ? "Standard ACE DB" : "Standard Jet DB";
   std::memcpy(&h[4], engine, std::strlen(engine));
-  h[0x14] = db.options.format == Format::kAce12 ? 0x02 : 0x01;
+  h[0x14] = options.format == Format::kAce12 ? 0x02 : 0x01;
   static constexpr std::uint8_t kFixed[] = {0x00, 0x01, 0x00, 0x00, 0x01, 0x01, 0x00, 0x00,
                                             0x02, 0x00, 0x00, 0x00, 0x03, 0x00, 0x00, 0x00,
                                             0x04, 0x00, 0x00, 0x00, 0x05, 0x00, 0x00, 0x00};
@@ -1406,30 +1578,43 @@ void DatabaseWriter::Finish() {
   Set16(&h[0x3c], 0x04e4);  // code page 1252
   Set32(&h[0x6a], 0x000011a6);
   Set32(&h[0x6e], 0x00000409);  // General sort order
-  std::memcpy(&h[0x72], &now, 8);
-  // An encrypted file keeps its password in the encryption header only.
-  Bytes pw =
-      db.encryption ? Bytes{} : internal::Utf16Le(internal::Utf8ToUtf16(db.options.password));
-  std::uint32_t mask = static_cast<std::uint32_t>(static_cast<std::int32_t>(std::floor(now)));
+  std::memcpy(&h[0x72], &options.creation_date, 8);
+  static constexpr std::uint8_t kVersion[] = {0x54, 0x06, 0x00, 0x00, '4', '.', '0', 0x00};
+  std::memcpy(&h[0x98], kVersion, sizeof kVersion);
+}
+
+// The password, XORed with the whole days of the creation date (all zero without one).
+void PutMaskedPassword(HeaderPage& h, const std::string& password, double creation_date) {
+  Bytes pw = internal::Utf16Le(internal::Utf8ToUtf16(password));
+  auto mask = static_cast<std::uint32_t>(static_cast<std::int32_t>(std::floor(creation_date)));
   for (std::size_t i = 0; i < 40; ++i) {
     std::uint8_t c = i < pw.size() ? pw[i] : 0;
     h[0x42 + i] = c ^ static_cast<std::uint8_t>(mask >> (8 * (i % 4)));
   }
-  static constexpr std::uint8_t kVersion[] = {0x54, 0x06, 0x00, 0x00, '4', '.', '0', 0x00};
-  std::memcpy(&h[0x98], kVersion, sizeof kVersion);
-  if (db.encryption) {
-    std::memcpy(&h[0x3e], db.encryption->encoding_key(), 4);
-    const Bytes& provider = db.encryption->provider();
-    constexpr std::size_t kProviderAt = 0x299;
-    if (provider.size() > kPageSize - kProviderAt - 2)
-      throw WriteError("encryption header too long");
-    Set16(&h[kProviderAt], static_cast<std::uint16_t>(provider.size()));
-    std::memcpy(&h[kProviderAt + 2], provider.data(), provider.size());
-  }
+}
+
+void PutEncryptionHeader(HeaderPage& h, const internal::PageEncryption& encryption) {
+  std::memcpy(&h[0x3e], encryption.encoding_key(), 4);
+  const Bytes& provider = encryption.provider();
+  constexpr std::size_t kProviderAt = 0x299;
+  if (provider.size() > kPageSize - kProviderAt - 2) throw WriteError("encryption header too long");
+  Set16(&h[kProviderAt], static_cast<std::uint16_t>(provider.size()));
+  std::memcpy(&h[kProviderAt + 2], provider.data(), provider.size());
+}
+
+void WriteHeaderPage(internal::DatabaseState& db) {
+  HeaderPage h{};
+  PutHeaderFields(h, db.options);
+  // An encrypted file keeps its password in the encryption header only.
+  PutMaskedPassword(h, db.encryption ? std::string() : db.options.password,
+                    db.options.creation_date);
+  if (db.encryption) PutEncryptionHeader(h, *db.encryption);
   static constexpr std::uint8_t kKey[] = {0xc7, 0xda, 0x39, 0x6b};
   internal::Rc4(kKey, 4, &h[0x18], 128);
   db.WritePage(0, h.data());
+}
 
+void CloseFinishedFile(internal::DatabaseState& db) {
   if (::ftruncate(db.fd, static_cast<off_t>(db.next_page) * kPageSize) != 0 ||
       ::fsync(db.fd) != 0) {
     throw WriteError("cannot finish " + db.path.string() + ": " + std::strerror(errno));
@@ -1437,6 +1622,30 @@ void DatabaseWriter::Finish() {
   ::close(db.fd);
   db.fd = -1;
   db.finished = true;
+}
+
+}  // namespace
+
+// Pages are numbered in the order they are allocated below, so the steps keep this order.
+void DatabaseWriter::Finish() {
+  internal::DatabaseState& db = *state_;
+  if (db.finished) throw WriteError("Finish() called twice");
+  std::vector<internal::TableState*> user;
+  for (auto& t : db.tables) user.push_back(t->state_.get());
+  FlushPages(user);
+  AddForeignKeyIndexes(db.relationships, user);
+
+  SystemTables sys = MakeSystemTables(db);
+  WriteRelationshipRows(db.relationships, user, *sys.relationships);
+  WriteCatalogRows(db, user, sys);
+  FlushPages(sys.All());
+
+  std::vector<internal::TableState*> all = user;
+  for (auto* s : sys.All()) all.push_back(s);
+  WriteUsageMapsAndIndexRoots(db, all);
+  for (auto* s : all) WriteTableDefinition(db, *s);
+  WriteHeaderPage(db);
+  CloseFinishedFile(db);
 }
 
 void WriteDatabase(const std::filesystem::path& path, const DatabaseDescription& d) {
