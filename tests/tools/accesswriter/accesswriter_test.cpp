@@ -815,6 +815,29 @@ TEST(Volume, ManyRowsWideTablesAndInterleavedWritesReadBack) {
   EXPECT_EQ(lib_wide[7]["Column number 179"], std::to_string(7 + 179));
 }
 
+// Usage maps past their simple form: more map rows than page 1 holds (many tables), and a
+// table spread over more pages than an inline bitmap covers, which needs bitmap pages.
+TEST(Volume, UsageMapsOverflowingTheirPagesStillFindEveryRow) {
+  TempDir dir;
+  accesswriter::WriteBenchmarkTables(dir / "tables.mdb", 300);
+  json dump = readers::MdbReaderDump(dir / "tables.mdb");
+  ASSERT_EQ(dump["tables"].size(), 300u);
+  for (const json& t : dump["tables"]) {
+    ASSERT_EQ(t["rows"].size(), 3u) << t["name"];
+    EXPECT_EQ(t["rows"][2]["Name"], t["name"].get<std::string>() + " row 2");
+  }
+  EXPECT_EQ(readers::LibmdbRows(dir / "tables.mdb", "T00300").size(), 3u);
+
+  constexpr int kRows = 45000;
+  accesswriter::WriteBenchmarkRows(dir / "rows.mdb", kRows);
+  auto lib = readers::LibmdbRows(dir / "rows.mdb", "Bench");
+  ASSERT_EQ(lib.size(), static_cast<std::size_t>(kRows));
+  for (int i = 0; i < kRows; i += 4999) {
+    EXPECT_EQ(lib[i]["Id"], std::to_string(i + 1));
+    EXPECT_EQ(lib[i]["Label"], "Article " + std::to_string(i) + " Größe");
+  }
+}
+
 // ---------------------------------------------------------------------------------------
 // Values and definitions the writer must refuse.
 
@@ -868,6 +891,27 @@ TEST(Errors, BadValuesAndDefinitionsAreRejectedWithWriteError) {
                        .primary_columns = {"A"},
                        .foreign_table = "Missing",
                        .foreign_columns = {"A"}});
+    EXPECT_THROW(w.Finish(), WriteError);
+  }
+  {
+    // F's only index is the foreign key the first relationship gives it; it cannot be the
+    // referenced side of the second.
+    DatabaseWriter w(dir / "f.mdb");
+    Column id{.name = "Id", .type = ColumnType::kLong};
+    w.AddTable({.name = "P",
+                .columns = {id},
+                .indexes = {{.name = "PrimaryKey", .columns = {{"Id"}}, .primary_key = true}}});
+    w.AddTable({.name = "F", .columns = {id}});
+    w.AddRelationship({.name = "PF",
+                       .primary_table = "P",
+                       .primary_columns = {"Id"},
+                       .foreign_table = "F",
+                       .foreign_columns = {"Id"}});
+    w.AddRelationship({.name = "FP",
+                       .primary_table = "F",
+                       .primary_columns = {"Id"},
+                       .foreign_table = "P",
+                       .foreign_columns = {"Id"}});
     EXPECT_THROW(w.Finish(), WriteError);
   }
   // An unfinished writer leaves no file behind.
