@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
-# Installs what is needed, builds, and converts the bundled sample database (build/sample/
-# shop.mdb) into a SQL dump from the command line. Prints where the dump and the log are.
+# Installs what is needed, builds the program and the bundled sample database (build/sample/
+# shop.mdb), and converts it into a SQL dump from the command line. Prints where the dump and
+# the log are.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${FERROLYTE_BUILD:-$here/build}
 "$here/scripts/install-deps.sh"
-"$here/scripts/build.sh"
-cmake --build "$build" --target sample_database >/dev/null
+# The program and the sample only; the test suite is scripts/test.sh's to build.
+"$here/scripts/build.sh" ferrolyte accesswriter-cli sample_database
 
 sample="$build/sample"
 db="$sample/shop.mdb"
