@@ -912,9 +912,7 @@ TableWriter& DatabaseWriter::AddTable(const Table& table) {
       throw WriteError("two tables named \"" + table.name + "\"");
     }
   }
-  if (Lower(table.name).starts_with("msys") && !table.system) {
-    // Names of the catalog tables are taken; other MSys names are fine when marked system.
-  }
+  // The catalogue's own tables are taken; other MSys names are fine.
   for (const char* reserved : {"msysobjects", "msysaces", "msysqueries", "msysrelationships"}) {
     if (Lower(table.name) == reserved) throw WriteError("\"" + table.name + "\" is reserved");
   }
