@@ -12,7 +12,6 @@
 #include "conversion/literals.h"
 #include "conversion/record_transfer.h"
 #include "conversion/table_definition.h"
-#include "shell/program_flags.h"
 #include "support/connection_string.h"
 #include "support/errors.h"
 #include "support/files.h"
@@ -79,7 +78,7 @@ std::string SettingsListing(const Value& item) {
 
 // Names and settings go into comment lines: a line break in one would end the comment and
 // make the rest of the name a statement of the dump.
-void WriteDumpHeader(DumpFile& dump, const Dictionary& section) {
+void WriteDumpHeader(DumpFile& dump, const Dictionary& section, const std::string& version) {
   dump.WriteDumpLine("--");
   dump.WriteDumpLine("-- DUMP FILE");
   dump.WriteDumpLine("--");
@@ -87,7 +86,7 @@ void WriteDumpHeader(DumpFile& dump, const Dictionary& section) {
   dump.WriteDumpLine("--" + std::string(66, '-'));
   dump.WriteDumpLine(std::string("-- Created using \"") + kProductTitle + "\" form " +
                      kMakerWebAddress);
-  dump.WriteDumpLine("-- Program Version " + OneLine(DumpVersionText()));
+  dump.WriteDumpLine("-- Program Version " + OneLine(version));
   dump.WriteDumpLine("--");
   dump.WriteDumpLine("-- OPTIONS:");
   for (const std::string& key : section.Keys()) {
@@ -107,12 +106,6 @@ void WriteDumpHeader(DumpFile& dump, const Dictionary& section) {
   dump.WriteDumpLine("");
 }
 
-std::shared_ptr<Connection> OpenThroughAdo(const std::string& connection_string) {
-  auto connection = CreateObjectAs<Connection>("ADODB.Connection");
-  connection->Open(connection_string);
-  return connection;
-}
-
 std::string ErrorText(const Error& e) {
   return OneLine("Error " + std::to_string(e.number()) + ": " + e.description());
 }
@@ -123,10 +116,6 @@ bool HasOwnIndex(const pugi::xml_node& table) {
     for (pugi::xml_node index : indexes.children("Index"))
       if (std::string(index.child("Foreign").text().as_string()) == "0") return true;
   return false;
-}
-
-bool StopRequested() {
-  return Flags().abort_requested || stop_before_next_row.load(std::memory_order_relaxed);
 }
 
 // One selected table of the schema description.
@@ -140,11 +129,12 @@ struct SelectedTable {
 class Run {
  public:
   Run(const DictionaryPtr& settings, std::string& report, const std::string& schema_xml,
-      StatusOutput& status, const ConnectionOpener& open,
+      const RunContext& ctx, const ConnectionOpener& open,
       const DestinationStringBuilder& destination_string, const RowSessionOpener& open_rows)
       : report_(report),
         schema_xml_(schema_xml),
-        status_(status),
+        ctx_(ctx),
+        status_(ctx.status),
         open_(open),
         destination_string_(destination_string),
         open_rows_(open_rows) {
@@ -181,6 +171,7 @@ class Run {
 
   std::string& report_;
   const std::string& schema_xml_;
+  const RunContext& ctx_;
   StatusOutput& status_;
   const ConnectionOpener& open_;
   const DestinationStringBuilder& destination_string_;
@@ -252,7 +243,7 @@ RunOutcome Run::Execute() {
   step_ = "Check source tables";
   SelectTables();
   if (!CheckSourceTables()) return Finish();
-  if (StopRequested()) {
+  if (ctx_.Cancelled()) {
     stopped_ = true;
     return Finish();
   }
@@ -415,7 +406,7 @@ bool Run::OpenServer() {
 
 bool Run::Body() {
   if (!direct_) {
-    WriteDumpHeader(*dump_, *section_);
+    WriteDumpHeader(*dump_, *section_, ctx_.version_text);
     // psql otherwise reads the file in the client's encoding, and stores wrong text silently.
     dump_->WriteDumpLine(kClientEncoding);
     dump_->WriteDumpLine("");
@@ -465,7 +456,7 @@ bool Run::Body() {
       return false;
     }
     destination_->set_connection(server_.get());
-    destination_->set_row_session(rows_session_.get());
+    destination_->set_row_session(rows_session_.get(), ctx_.clock);
   }
 
   step_ = "Load DefXml";
@@ -489,7 +480,7 @@ bool Run::Body() {
       every_table = false;
       break;
     }
-    if (StopRequested()) {
+    if (ctx_.Cancelled()) {
       stopped_ = true;
       break;
     }
@@ -565,7 +556,7 @@ void Run::AfterTables() {
 // cannot be written raises.
 bool Run::SendAfterTables(const std::string& statement, const std::string& what, bool& accepted) {
   accepted = false;
-  if (StopRequested()) {
+  if (ctx_.Cancelled()) {
     stopped_ = true;
     return false;
   }
@@ -695,7 +686,7 @@ void Run::MoveTableRecords(TableOutcome& outcome, const TableDefinition& def,
     transfer.column_types = &def.column_types;
     // The record transfer reads the count again, from the source's table definition.
     const std::optional<int64_t> expected = outcome.rows_expected;
-    if (MoveRecords(transfer, report_, status_, &outcome) < 0) return;
+    if (MoveRecords(transfer, report_, ctx_, &outcome) < 0) return;
     if (!outcome.rows_expected) outcome.rows_expected = expected;
     for (const std::string& s : def.sequence_statements) destination_->Write(s, true);
   }
@@ -813,19 +804,7 @@ RunOutcome Run::Fail(int32_t number, const std::string& description) {
   return Finish();
 }
 
-// Clears the transfer-running flag on every way out, raised errors included.
-struct TransferRunningScope {
-  TransferRunningScope() { Flags().transfer_running = true; }
-  ~TransferRunningScope() { Flags().transfer_running = false; }
-};
-
 }  // namespace
-
-std::string DumpVersionText() {
-  if (Flags().unit_test) return "UNITTEST";
-  return std::to_string(kVersionMajor) + "." + std::to_string(kVersionMinor) + "." +
-         std::to_string(kVersionRevision);
-}
 
 std::string HidePassword(const std::string& connection_string) {
   // Found as the driver reads the string, so that "Pwd=" inside another value is never
@@ -843,33 +822,36 @@ std::string HidePassword(const std::string& connection_string) {
 }
 
 RunOutcome MoveData2MySql(const DictionaryPtr& settings, std::string& run_report,
-                          const std::string& schema_xml, StatusOutput& status,
+                          const std::string& schema_xml, const RunContext& ctx,
                           const ConnectionOpener& open,
                           const DestinationStringBuilder& destination_string,
                           const RowSessionOpener& open_rows) {
-  TransferRunningScope running;
-  return Run(settings, run_report, schema_xml, status, open, destination_string, open_rows)
-      .Execute();
+  return Run(settings, run_report, schema_xml, ctx, open, destination_string, open_rows).Execute();
 }
 
 RunOutcome MoveData2MySql(const DictionaryPtr& settings, std::string& run_report,
-                          const std::string& schema_xml, StatusOutput& status,
+                          const std::string& schema_xml, const RunContext& ctx,
                           const ConnectionOpener& open,
                           const DestinationStringBuilder& destination_string) {
-  return MoveData2MySql(settings, run_report, schema_xml, status, open, destination_string,
-                        nullptr);
+  return MoveData2MySql(settings, run_report, schema_xml, ctx, open, destination_string, nullptr);
 }
 
 RunOutcome MoveData2MySql(const DictionaryPtr& settings, std::string& run_report,
-                          const std::string& schema_xml, StatusOutput& status,
+                          const std::string& schema_xml, const RunContext& ctx,
                           const ConnectionOpener& open) {
-  return MoveData2MySql(settings, run_report, schema_xml, status, open,
+  return MoveData2MySql(settings, run_report, schema_xml, ctx, open,
                         BuildDestinationConnectionString);
 }
 
 RunOutcome MoveData2MySql(const DictionaryPtr& settings, std::string& run_report,
-                          const std::string& schema_xml, StatusOutput& status) {
-  return MoveData2MySql(settings, run_report, schema_xml, status, OpenThroughAdo,
+                          const std::string& schema_xml, const RunContext& ctx) {
+  const ComponentRegistry& components = ctx.components;
+  auto open = [&components](const std::string& connection_string) {
+    auto connection = CreateObjectAs<Connection>(components, "ADODB.Connection");
+    connection->Open(connection_string);
+    return connection;
+  };
+  return MoveData2MySql(settings, run_report, schema_xml, ctx, open,
                         BuildDestinationConnectionString, OpenRowSession);
 }
 

@@ -10,7 +10,7 @@
 #include "conversion/run_outcome.h"
 #include "platform/ado.h"
 #include "platform/pg_connection.h"
-#include "shell/status.h"
+#include "support/run_context.h"
 #include "support/value.h"
 #include "wizard/settings.h"
 
@@ -30,33 +30,32 @@ using DestinationStringBuilder =
 // happened. Every selected table is checked in the source before anything at the destination
 // is dropped or created. Failures before that (settings of the wrong kind, the source
 // connection, ODBC driver detection) are raised. A direct run sends its statements through
-// the ODBC connection and its rows with COPY through a libpq session of its own.
+// the ODBC connection and its rows with COPY through a libpq session of its own. Reports to
+// ctx.status; stops before the next row once ctx.cancel is set.
 RunOutcome MoveData2MySql(const DictionaryPtr& settings, std::string& run_report,
-                          const std::string& schema_xml, StatusOutput& status);
+                          const std::string& schema_xml, const RunContext& ctx);
 // The same, with connections opened through `open` instead of "ADODB.Connection"; the rows
 // of a direct run then go through that connection as INSERTs.
 RunOutcome MoveData2MySql(const DictionaryPtr& settings, std::string& run_report,
-                          const std::string& schema_xml, StatusOutput& status,
+                          const std::string& schema_xml, const RunContext& ctx,
                           const ConnectionOpener& open);
 // The same, with the server's connection string built by `destination_string` instead of the
 // installed ODBC driver's name.
 RunOutcome MoveData2MySql(const DictionaryPtr& settings, std::string& run_report,
-                          const std::string& schema_xml, StatusOutput& status,
+                          const std::string& schema_xml, const RunContext& ctx,
                           const ConnectionOpener& open,
                           const DestinationStringBuilder& destination_string);
 
 // The same, with the rows of a direct run sent with COPY through the session `open_rows`
 // opens (none: as INSERTs through the connection).
 RunOutcome MoveData2MySql(const DictionaryPtr& settings, std::string& run_report,
-                          const std::string& schema_xml, StatusOutput& status,
+                          const std::string& schema_xml, const RunContext& ctx,
                           const ConnectionOpener& open,
                           const DestinationStringBuilder& destination_string,
                           const RowSessionOpener& open_rows);
 // Opens the libpq session of a direct run's rows.
 std::unique_ptr<PgConnection> OpenRowSession(const PgParameters& where);
 
-// The program version as dumps show it ("1.0.1"), or "UNITTEST" with the unit-test flag.
-std::string DumpVersionText();
 // The connection string with the value of its Pwd= part (braces included) and whatever
 // follows it hidden, for reports and logs.
 std::string HidePassword(const std::string& connection_string);

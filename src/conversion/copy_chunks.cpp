@@ -23,7 +23,7 @@ void CopyChunks::Clear() {
 
 void CopyChunks::Add(const std::string& insert, std::string_view copy_line) {
   if (ends_.empty()) {
-    chunk_start_ = std::chrono::steady_clock::now();
+    chunk_start_ = clock_.Now();
     rejected_row_.clear();
   }
   inserts_ += insert;
@@ -36,7 +36,7 @@ void CopyChunks::Add(const std::string& insert, std::string_view copy_line) {
 bool CopyChunks::ChunkDue() const {
   return !ends_.empty() &&
          ((max_rows_ && ends_.size() >= max_rows_) || inserts_.size() >= kChunkBytes ||
-          std::chrono::steady_clock::now() - chunk_start_ >= kChunkTime);
+          clock_.Now() - chunk_start_ >= kChunkTime);
 }
 
 void CopyChunks::Send() {

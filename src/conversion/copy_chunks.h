@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "platform/pg_connection.h"
+#include "support/clock.h"
 
 namespace ferrolyte {
 
@@ -32,10 +33,10 @@ class CopyChunks {
   // comes from.
   using SingleRow = std::function<void(const std::string& insert)>;
 
-  // Rows go through `session`; a rejected row is sent again through `single_row`. Both must
-  // outlive this.
-  CopyChunks(PgConnection& session, SingleRow single_row)
-      : session_(session), single_row_(std::move(single_row)) {}
+  // Rows go through `session`; a rejected row is sent again through `single_row`. Both, and
+  // the clock that times chunks, must outlive this.
+  CopyChunks(PgConnection& session, SingleRow single_row, const Clock& clock = SystemClock())
+      : session_(session), single_row_(std::move(single_row)), clock_(clock) {}
   ~CopyChunks();
   CopyChunks(const CopyChunks&) = delete;
   CopyChunks& operator=(const CopyChunks&) = delete;
@@ -79,6 +80,7 @@ class CopyChunks {
 
   PgConnection& session_;
   SingleRow single_row_;
+  const Clock& clock_;
   std::function<void()> while_waiting_;
   std::string copy_statement_;
 

@@ -6,14 +6,14 @@
 
 namespace ferrolyte {
 
-void Destination::set_row_session(PgConnection* session) {
+void Destination::set_row_session(PgConnection* session, const Clock& clock) {
   if (!session) {
     chunks_.reset();
     return;
   }
   // A rejected row is sent alone the way every row once was, so that its report is the same.
   chunks_ = std::make_unique<CopyChunks>(
-      *session, [this](const std::string& insert) { connection_->Execute(insert); });
+      *session, [this](const std::string& insert) { connection_->Execute(insert); }, clock);
 }
 
 void Destination::set_while_waiting(std::function<void()> hook) {

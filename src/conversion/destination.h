@@ -14,6 +14,7 @@
 #include "conversion/copy_chunks.h"
 #include "platform/ado.h"
 #include "platform/pg_connection.h"
+#include "support/clock.h"
 
 namespace ferrolyte {
 
@@ -38,7 +39,8 @@ class Destination {
   Connection* connection() const { return connection_; }
   // Server: the rows go with COPY in chunks through this session (which must outlive this),
   // a rejected row's INSERT alone through the connection. Statements stay on the connection.
-  void set_row_session(PgConnection* session);
+  // The clock limits how long a chunk stays open.
+  void set_row_session(PgConnection* session, const Clock& clock = SystemClock());
   // Dump: each table's rows as one COPY block instead of INSERT statements.
   void set_copy_blocks(bool on) { copy_blocks_ = on; }
   // True when WriteRow needs each row's COPY line as well as its INSERT.

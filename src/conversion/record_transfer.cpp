@@ -4,7 +4,6 @@
 
 #include "conversion/copy_text.h"
 #include "conversion/literals.h"
-#include "shell/program_flags.h"
 #include "support/errors.h"
 #include "support/safe.h"
 
@@ -99,14 +98,11 @@ std::string ReportFailure(const std::exception& e, const std::string& rejected_r
   return OneLine("Error " + std::to_string(number) + ": " + description);
 }
 
-bool StopRequested() {
-  return Flags().abort_requested || stop_before_next_row.load(std::memory_order_relaxed);
-}
-
 }  // namespace
 
-int32_t MoveRecords(const RecordTransfer& t, std::string& run_report, StatusOutput& status,
+int32_t MoveRecords(const RecordTransfer& t, std::string& run_report, const RunContext& ctx,
                     TableOutcome* outcome) {
+  StatusOutput& status = ctx.status;
   status.AddStatusLine("  Moving records");
   Destination& destination = *t.destination;
   std::string statement;
@@ -131,7 +127,7 @@ int32_t MoveRecords(const RecordTransfer& t, std::string& run_report, StatusOutp
     }
     out.rows_expected = record_count;
     const std::string select_list = t.source_column_list.empty() ? "*" : t.source_column_list;
-    rows = CreateObjectAs<Recordset>("ADODB.RecordSet");
+    rows = CreateObjectAs<Recordset>(ctx.components, "ADODB.RecordSet");
     rows->Open("SELECT " + select_list + " FROM [" + t.source_table + "]", *t.source);
     status.SetProgressRange("PROGRESS", 0, record_count);
 
@@ -178,7 +174,7 @@ int32_t MoveRecords(const RecordTransfer& t, std::string& run_report, StatusOutp
     } unhook{destination};
     const bool copy_lines = destination.wants_copy_lines();
     std::string line;
-    while (!StopRequested() && !rows->Eof()) {
+    while (!ctx.Cancelled() && !rows->Eof()) {
       statement.assign(prefix);
       line.clear();
       for (int i = 0; i < field_count; ++i) {

@@ -9,7 +9,7 @@
 #include "conversion/destination.h"
 #include "conversion/run_outcome.h"
 #include "platform/ado.h"
-#include "shell/status.h"
+#include "support/run_context.h"
 
 namespace ferrolyte {
 
@@ -32,12 +32,12 @@ struct RecordTransfer {
   const std::unordered_map<std::string, int32_t>* column_types = nullptr;
 };
 
-// Moves the rows until the end or until a stop is requested (read before each row);
-// reports progress and lets events run every 10 rows. Returns the rows moved, or -1 after
+// Moves the rows until the end or until ctx.cancel is set (read before each row); reports
+// progress to ctx.status and lets events run every 10 rows. Returns the rows moved, or -1 after
 // reporting a failure to the status and the run report. When given, `outcome` receives the
 // rows moved, the count the source stores, the table's result and why; a walk that ends
 // with another count than the stored one adds a report line with both numbers.
-int32_t MoveRecords(const RecordTransfer& transfer, std::string& run_report, StatusOutput& status,
+int32_t MoveRecords(const RecordTransfer& transfer, std::string& run_report, const RunContext& ctx,
                     TableOutcome* outcome = nullptr);
 
 }  // namespace ferrolyte

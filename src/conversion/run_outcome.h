@@ -3,7 +3,6 @@
 // status line are all derived from this one value.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -71,10 +70,5 @@ std::string ResultSection(const RunOutcome& outcome);
 std::string FinalStatusLine(const RunOutcome& outcome);
 // The text without CR and LF, so that it stays on one line (of a report, of a comment).
 std::string OneLine(const std::string& text);
-
-// Set to stop the running conversion before its next row, without waiting for the next
-// event processing. A lock-free atomic, so that a signal handler may set it.
-inline std::atomic<bool> stop_before_next_row{false};
-static_assert(std::atomic<bool>::is_always_lock_free);
 
 }  // namespace ferrolyte

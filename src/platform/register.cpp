@@ -1,11 +1,13 @@
+#include "platform/register.h"
+
 #include "platform/ado.h"
 #include "platform/dao.h"
 #include "platform/xml_document.h"
-#include "support/components.h"
 
 namespace ferrolyte {
 
-void RegisterPlatformComponents(ComponentRegistry& registry) {
+ComponentRegistry PlatformComponents() {
+  ComponentRegistry registry;
   registry.Register("ADODB.Connection", [] { return std::make_shared<Connection>(); });
   registry.Register("ADODB.RecordSet", [] { return std::make_shared<Recordset>(); });
   for (const char* engine :
@@ -15,6 +17,7 @@ void RegisterPlatformComponents(ComponentRegistry& registry) {
   registry.Register("MSXML2.DOMDocument", [] { return std::make_shared<XmlDocument>(); });
   registry.Register("Scripting.Filesystemobject",
                     [] { return std::make_shared<FileSystemObject>(); });
+  return registry;
 }
 
 }  // namespace ferrolyte

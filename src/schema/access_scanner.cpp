@@ -112,10 +112,13 @@ void AppendRelations(pugi::xml_node root, const std::vector<DaoRelation>& relati
 
 }  // namespace
 
-std::shared_ptr<pugi::xml_document> ScanAccessDatabase(
-    const std::string& file_name, const std::string& password, const std::string& user_name,
-    const std::string& system_db, StatusOutput& status, const std::string& schema_folder) {
-  std::shared_ptr<DaoEngine> engine = CreateDaoEngine();
+std::shared_ptr<pugi::xml_document> ScanAccessDatabase(const std::string& file_name,
+                                                       const std::string& password,
+                                                       const std::string& user_name,
+                                                       const std::string& system_db,
+                                                       const RunContext& ctx) {
+  StatusOutput& status = ctx.status;
+  std::shared_ptr<DaoEngine> engine = CreateDaoEngine(ctx.components);
   auto document = std::make_shared<pugi::xml_document>();
   pugi::xml_node root = document->append_child("AccessDatabase");
   status.AddStatusLine("Connecting to source database");
@@ -131,7 +134,8 @@ std::shared_ptr<pugi::xml_document> ScanAccessDatabase(
     workspace = engine->Workspaces(0);
     if (!password.empty()) connect = "MS Access;PWD=" + ConnectionValue(password);
   }
-  DictionaryPtr catalogue = ReadColumnCatalogue(file_name, system_db, user_name, password);
+  DictionaryPtr catalogue =
+      ReadColumnCatalogue(file_name, system_db, user_name, password, ctx.components);
   DatabaseCloser database{workspace->OpenDatabase(file_name, false, true, connect)};
 
   pugi::xml_node tables_node = root.append_child("Tables");
@@ -155,7 +159,7 @@ std::shared_ptr<pugi::xml_document> ScanAccessDatabase(
   // After the tables, so that every query of the tables finds the document as before.
   AppendRelations(root, database.database->Relations(), scanned);
   status.AddStatusLine("Scanning completed");
-  if (!schema_folder.empty()) SaveSchemaFile(*document, schema_folder);
+  if (!ctx.temp_folder.empty()) SaveSchemaFile(*document, ctx.temp_folder);
   return document;
 }
 

@@ -8,9 +8,10 @@
 namespace ferrolyte {
 
 DictionaryPtr ReadColumnCatalogue(const std::string& file_name, const std::string& system_db,
-                                  const std::string& user_name, const std::string& password) {
+                                  const std::string& user_name, const std::string& password,
+                                  const ComponentRegistry& components) {
   DictionaryPtr tables = Dictionary::Create();
-  auto connection = CreateObjectAs<Connection>("ADODB.Connection");
+  auto connection = CreateObjectAs<Connection>(components, "ADODB.Connection");
   connection->Open(BuildSourceConnectionString(file_name, system_db, user_name, password));
   std::shared_ptr<Recordset> rows;
   try {

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "support/components.h"
 #include "support/value.h"
 
 namespace ferrolyte {
@@ -12,6 +13,7 @@ namespace ferrolyte {
 // null or non-numbers). Empty when the provider has no column catalogue; raises when the
 // connection cannot be opened or the rows cannot be read.
 DictionaryPtr ReadColumnCatalogue(const std::string& file_name, const std::string& system_db,
-                                  const std::string& user_name, const std::string& password);
+                                  const std::string& user_name, const std::string& password,
+                                  const ComponentRegistry& components);
 
 }  // namespace ferrolyte

@@ -1,6 +1,5 @@
 #include "schema/engine.h"
 
-#include "shell/messages.h"
 #include "support/components.h"
 #include "support/errors.h"
 #include "support/text.h"
@@ -12,9 +11,9 @@ const char* const kEngineClasses[] = {"DAO.DBEngine.120", "DAO.DBEngine.41", "DA
                                       "DAO.DBEngine.39",  "DAO.DBEngine.38", "DAO.DBEngine.37",
                                       "DAO.DBEngine.36",  "DAO.DBEngine.35"};
 
-std::shared_ptr<DaoEngine> CreateEngine(const std::string& class_name) {
-  auto engine =
-      std::dynamic_pointer_cast<DaoEngine>(ComponentRegistry::Instance().Create(class_name));
+std::shared_ptr<DaoEngine> CreateEngine(const ComponentRegistry& components,
+                                        const std::string& class_name) {
+  auto engine = std::dynamic_pointer_cast<DaoEngine>(components.Create(class_name));
   if (!engine) throw Error(13, "Type mismatch");
   return engine;
 }
@@ -38,14 +37,14 @@ const Dependency kDependencies[] = {
 
 }  // namespace
 
-std::shared_ptr<DaoEngine> CreateDaoEngine() {
+std::shared_ptr<DaoEngine> CreateDaoEngine(const ComponentRegistry& components) {
   int32_t number = 0;
   std::string description;
   for (const char* class_name : kEngineClasses) {
     number = 0;
     std::shared_ptr<DaoEngine> engine;
     try {
-      engine = CreateEngine(class_name);
+      engine = CreateEngine(components, class_name);
     } catch (const Error& e) {
       number = e.number();
       description = e.description();
@@ -60,7 +59,7 @@ std::shared_ptr<DaoEngine> CreateDaoEngine() {
     }
     engine->Close();
     engine.reset();
-    return CreateEngine(class_name);
+    return CreateEngine(components, class_name);
   }
   throw Error(number,
               "Unable to create DAO.Engine. Please install Microsoft Access on this computer. "
@@ -68,12 +67,13 @@ std::shared_ptr<DaoEngine> CreateDaoEngine() {
                   std::to_string(number) + ". " + description);
 }
 
-void CheckDependencies(StatusOutput& status) {
+void CheckDependencies(StatusOutput& status, const Messages& messages,
+                       const ComponentRegistry& components) {
   bool failed = false;
   for (const Dependency& dependency : kDependencies) {
     std::string message;
     try {
-      ComponentRegistry::Instance().Create(dependency.class_name);
+      components.Create(dependency.class_name);
     } catch (const Error& e) {
       if (e.number() == 429)
         message = dependency.message;
@@ -84,9 +84,9 @@ void CheckDependencies(StatusOutput& status) {
     }
     if (message.empty()) continue;
     message += "\r\n\r\nThis message has been placed on the clipboard.";
-    CopyToClipboard(message);
+    messages.CopyToClipboard(message);
     status.WriteLog(ReplaceAll(message, "\r\n", " "));
-    ShowMessage(message, kMsgInformation, "Ferrolyte", kAnswerOk);
+    messages.Show(message, kMsgInformation, "Ferrolyte", kAnswerOk);
     failed = true;
   }
   if (failed) throw Error(1000, "Dependency check failed.\r\n\r\nThe program will now exit.");

@@ -5,17 +5,20 @@
 #include <memory>
 
 #include "platform/dao.h"
-#include "shell/status.h"
+#include "support/components.h"
+#include "support/messages.h"
+#include "support/status.h"
 
 namespace ferrolyte {
 
 // The engine of the newest class name, "DAO.DBEngine.120" down to "DAO.DBEngine.35", whose
 // default workspace opens. Raises the last failure's number with "Unable to create
 // DAO.Engine. ..." when none does.
-std::shared_ptr<DaoEngine> CreateDaoEngine();
+std::shared_ptr<DaoEngine> CreateDaoEngine(const ComponentRegistry& components);
 
 // Creates "MSXML2.DOMDocument" and "Scripting.Filesystemobject"; for each that fails, puts an
 // explanation on the clipboard, in the log and in a message box. Raises 1000 after any failure.
-void CheckDependencies(StatusOutput& status);
+void CheckDependencies(StatusOutput& status, const Messages& messages,
+                       const ComponentRegistry& components);
 
 }  // namespace ferrolyte

@@ -6,13 +6,14 @@
 #include <filesystem>
 #include <functional>
 
+#include "platform/register.h"
 #include "shell/command_line.h"
 #include "shell/error_report.h"
 #include "shell/log.h"
 #include "shell/log_status.h"
 #include "shell/password_prompt.h"
 #include "shell/pg_target.h"
-#include "shell/program_flags.h"
+#include "shell/program.h"
 #include "shell/startup.h"
 #include "shell/table_listing.h"
 #include "support/errors.h"
@@ -48,8 +49,7 @@ const std::vector<OptionSpec> kConvertOptions = {
 };
 
 std::string VersionText() {
-  return std::string(kProductTitle) + " " + std::to_string(kVersionMajor) + "." +
-         std::to_string(kVersionMinor) + "." + std::to_string(kVersionRevision);
+  return std::string(kProductTitle) + " " + ProgramVersion();
 }
 
 void Warn(const std::string& text) {
@@ -108,6 +108,7 @@ void OpenWithPassword(const std::string& file, std::string& password, bool may_a
 // ---- tables ----
 
 int RunTables(const ParsedOptions& options) {
+  const ComponentRegistry components = PlatformComponents();
   if (options.operands.empty()) throw UsageError("tables: no source database given");
   if (options.operands.size() > 1)
     throw UsageError("tables: unexpected argument '" + options.operands[1] + "'");
@@ -120,7 +121,7 @@ int RunTables(const ParsedOptions& options) {
   std::vector<TableListing> tables;
   try {
     OpenWithPassword(file, password, !options.Has("password-file"), [&](const std::string& pw) {
-      tables = ReadTableListing(file, pw, options.Has("all"));
+      tables = ReadTableListing(file, pw, options.Has("all"), components);
     });
   } catch (const Error& e) {
     Warn("cannot read '" + file + "': " + e.description() + " (error " + NumberWithHex(e.number()) +
@@ -340,9 +341,9 @@ void ResolveSelection(const ConvertRequest& request, const std::vector<TableNode
 }
 
 // Passwords go in only under the rule the wizard keeps wizard.ini by: SavePasswords = 1.
-void SaveRunSettings(const DictionaryPtr& settings, const std::string& path, StatusOutput& status) {
+void SaveRunSettings(const DictionaryPtr& settings, const std::string& path, bool with_passwords,
+                     StatusOutput& status) {
   const DictionaryPtr copy = WizardOrdered(settings);
-  const bool with_passwords = Flags().save_passwords;
   if (!with_passwords) BlankPasswords(copy);
   WriteIniFile(copy, path);
   if (with_passwords) ::chmod(path.c_str(), 0600);
@@ -358,58 +359,68 @@ void SaveRunSettings(const DictionaryPtr& settings, const std::string& path, Sta
   Warn(note);
 }
 
-[[noreturn]] void RunConversion(ConvertRequest& request, const std::vector<std::string>& args) {
-  ProgramFlags& flags = Flags();
-  flags = ProgramFlags{};
-  flags.autorun = true;
-  LogStatus status;
-  const DictionaryPtr section = SettingsSection(request.settings);
-  const ConversionServices real = DefaultServices();
-  ConversionServices services = real;
-  services.scan = [&](const SourceFields& fields, const std::string& folder, StatusOutput& out) {
+// The scan, then the selection the options ask for and the settings file to save.
+ConversionServices ConvertServices(ConvertRequest& request, const Program& program) {
+  ConversionServices services = DefaultServices();
+  services.scan = [&request, &program, real = services.scan](const SourceFields& fields,
+                                                             const RunContext& ctx) {
+    const DictionaryPtr section = SettingsSection(request.settings);
     SourceFields source = fields;
     std::string schema_xml;
     OpenWithPassword(source.file, source.password, request.ask_password,
                      [&](const std::string& password) {
                        source.password = password;
-                       schema_xml = real.scan(source, folder, out);
+                       schema_xml = real(source, ctx);
                      });
     // The run opens the source again with the password that worked.
     section->Set("sourcepassword", source.password);
     pugi::xml_document schema;
     if (!schema.load_string(schema_xml.c_str())) schema.reset();
     ResolveSelection(request, TablesOfSchema(schema), *section);
-    if (request.save_settings) SaveRunSettings(request.settings, *request.save_settings, out);
+    if (request.save_settings)
+      SaveRunSettings(request.settings, *request.save_settings, program.options.save_passwords,
+                      ctx.status);
     return schema_xml;
   };
+  return services;
+}
+
+[[noreturn]] void RunConversion(ConvertRequest& request, const std::vector<std::string>& args) {
+  const ComponentRegistry components = PlatformComponents();
+  Program program(components);
+  program.options.autorun = true;
+  LogStatus status(program.log, SignalStop());
+  const ConversionServices services = ConvertServices(request, program);
 
   std::string step = "Init Log";
   try {
-    InitLog();
-    WriteLog("Begin");
+    program.log.Init();
+    program.log.Write("Begin");
     step = "Increase usage counter";
     const int64_t count =
         int64_t{SafeLng(Value(GetSetting(kSettingsAppName, "Usage", "RunCount", "0")))} + 1;
     SaveSetting(kSettingsAppName, "Usage", "RunCount", std::to_string(count));
-    WriteLog("Run count is " + std::to_string(count));
+    program.log.Write("Run count is " + std::to_string(count));
     std::vector<std::string> shown;
     for (const std::string& arg : args) shown.push_back(HideUrlPassword(arg));
-    WriteLog("Commandline: " + JoinCommandLine(shown));
+    program.log.Write("Commandline: " + JoinCommandLine(shown));
     step = "Check dependencies";
-    services.check_dependencies(status);
+    services.check_dependencies(status, program.messages, program.components);
     step = "Read password option from registry";
-    flags.save_passwords = GetSetting(kSettingsAppName, "Settings", "SavePasswords", "0") == "1";
+    program.options.save_passwords =
+        GetSetting(kSettingsAppName, "Settings", "SavePasswords", "0") == "1";
     step = "Convert";
     InstallInterruptHandler();
-    EndProgram(RunUnattended(request.settings, services, status));
+    const RunContext ctx{status, SignalStop(), program.components, program.VersionText(), ""};
+    EndProgram(program, RunUnattended(program, request.settings, services, ctx));
   } catch (const UsageError& e) {
-    WriteLog(e.what());
+    program.log.Write(e.what());
     Warn(e.what());
-    EndProgram(kExitSettings);
+    EndProgram(program, kExitSettings);
   } catch (const Error& e) {
-    ErrorHandler("convert", e.number(), e.description(), step);
+    ErrorHandler(program, "convert", e.number(), e.description(), step);
   } catch (const std::exception& e) {
-    ErrorHandler("convert", 51, e.what(), step);
+    ErrorHandler(program, "convert", 51, e.what(), step);
   }
 }
 

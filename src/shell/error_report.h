@@ -3,8 +3,9 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <string>
+
+#include "shell/program.h"
 
 namespace ferrolyte {
 
@@ -23,17 +24,15 @@ std::string ErrorReportText(const std::string& procedure, int32_t number,
 
 // Writes the report to the clipboard (unless hidden), the log and a message, then ends
 // the program with kExitFatal.
-[[noreturn]] void ErrorHandler(const std::string& procedure, int32_t number,
+[[noreturn]] void ErrorHandler(Program& program, const std::string& procedure, int32_t number,
                                const std::string& description, const std::string& step);
 
-// Writes the message to the log and ends the program; no message is shown.
-[[noreturn]] void HaltError(const std::string& message, int exit_status = kExitSettings);
+// Writes the message to the log (and, unless hidden, to standard error) and ends the
+// program; no message box is shown.
+[[noreturn]] void HaltError(Program& program, const std::string& message,
+                            int exit_status = kExitSettings);
 
-// Writes "End" to the log and ends the process with the status.
-[[noreturn]] void EndProgram(int exit_status = kExitOk);
-
-// Replaces what ends the process after "End" is logged (default: std::exit). The handler
-// must not return; tests install one that throws. Null restores the default.
-void SetProgramEndHandler(std::function<void(int exit_status)> handler);
+// Writes "End" to the log and ends the process with the status (through program.end).
+[[noreturn]] void EndProgram(Program& program, int exit_status = kExitOk);
 
 }  // namespace ferrolyte

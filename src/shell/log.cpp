@@ -6,26 +6,12 @@
 #include <cstdio>
 #include <cstring>
 
-#include "shell/program_flags.h"
 #include "support/errors.h"
 #include "support/files.h"
 #include "wizard/settings.h"
 
 namespace ferrolyte {
 namespace {
-
-std::function<std::tm()>& Clock() {
-  static std::function<std::tm()> clock;
-  return clock;
-}
-
-std::tm Now() {
-  if (Clock()) return Clock()();
-  std::time_t t = std::time(nullptr);
-  std::tm local{};
-  ::localtime_r(&t, &local);
-  return local;
-}
 
 std::string ExecutableName() {
   char buffer[4096];
@@ -41,11 +27,10 @@ std::string LogFileName() {
   return SettingsFolder() + "/" + name + ".log";
 }
 
-void InitLog() {
-  MkDirRecurse(SettingsFolder());
-  const std::string file = LogFileName();
-  if (FileExists(file) && std::remove(file.c_str()) != 0)
-    throw Error(75, "Path/File access error: " + file + " (" + std::strerror(errno) + ")");
+void LogFile::Init() {
+  MkDirRecurse(FolderPart(path_));
+  if (FileExists(path_) && std::remove(path_.c_str()) != 0)
+    throw Error(75, "Path/File access error: " + path_ + " (" + std::strerror(errno) + ")");
 }
 
 std::string FormatTimeStamp(const std::tm& time) {
@@ -71,29 +56,24 @@ std::string FormatLogEntry(const std::tm& time, const std::string& message) {
   return entry + "\r\n";
 }
 
-void SetLogClock(std::function<std::tm()> clock) {
-  Clock() = std::move(clock);
-}
-
-void WriteLog(const std::string& message) {
-  const std::tm now = Now();
-  const std::string file = LogFileName();
+void LogFile::Write(const std::string& message) {
+  std::lock_guard lock(mutex_);
+  const std::string entry = FormatLogEntry(clock_.LocalTime(), message);
   const char* mode = "ab";
-  if (Flags().clear_log && Flags().first_write) {
-    MkDirRecurse(FolderPart(file));
+  if (clear_first_ && first_write_) {
+    MkDirRecurse(FolderPart(path_));
     mode = "wb";
   }
-  const std::string entry = FormatLogEntry(now, message);
-  std::FILE* f = std::fopen(file.c_str(), mode);
+  std::FILE* f = std::fopen(path_.c_str(), mode);
   if (!f) {
     int code = errno == ENOENT ? 76 : 75;
     throw Error(
-        code, std::string(code == 76 ? "Path not found" : "Path/File access error") + ": " + file);
+        code, std::string(code == 76 ? "Path not found" : "Path/File access error") + ": " + path_);
   }
   bool ok = std::fwrite(entry.data(), 1, entry.size(), f) == entry.size();
   ok = std::fclose(f) == 0 && ok;
-  Flags().first_write = false;
-  if (!ok) throw Error(75, "Path/File access error: " + file);
+  first_write_ = false;
+  if (!ok) throw Error(75, "Path/File access error: " + path_);
 }
 
 }  // namespace ferrolyte

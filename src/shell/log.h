@@ -3,20 +3,38 @@
 #pragma once
 
 #include <ctime>
-#include <functional>
+#include <mutex>
 #include <string>
+
+#include "support/clock.h"
 
 namespace ferrolyte {
 
 // The settings folder + "/" + the executable's file name + ".log".
 std::string LogFileName();
 
-// Creates the settings folder and deletes the previous log file.
-void InitLog();
+class LogFile {
+ public:
+  // Entries go to `path`, stamped with the clock's local time (which must outlive this).
+  explicit LogFile(std::string path = LogFileName(), const Clock& clock = SystemClock())
+      : path_(std::move(path)), clock_(clock) {}
 
-// Appends one entry (or, with the clear-log and first-write flags, starts the file with it).
-// Raises the file error when the log cannot be written.
-void WriteLog(const std::string& message);
+  // With it on, the first entry empties the file instead of appending (the clearlog option).
+  void set_clear_first(bool on) { clear_first_ = on; }
+  // Creates the log's folder and deletes the previous log file.
+  void Init();
+  // Appends one entry, or starts the file with it (see set_clear_first). Raises the file
+  // error when the log cannot be written. Entries from several threads do not interleave.
+  void Write(const std::string& message);
+  const std::string& path() const { return path_; }
+
+ private:
+  const std::string path_;
+  const Clock& clock_;
+  std::mutex mutex_;
+  bool clear_first_ = false;
+  bool first_write_ = true;
+};
 
 // "yyyy-mm-dd hh:mm:ss" of the broken-down local time.
 std::string FormatTimeStamp(const std::tm& time);
@@ -24,8 +42,5 @@ std::string FormatTimeStamp(const std::tm& time);
 // The entry as written: time stamp, tab, message; each line break inside the message
 // (CR LF or a lone LF) followed by 19 spaces and a tab; a final CR LF.
 std::string FormatLogEntry(const std::tm& time, const std::string& message);
-
-// Replaces the clock that stamps entries (null restores local time). For tests.
-void SetLogClock(std::function<std::tm()> clock);
 
 }  // namespace ferrolyte

@@ -4,17 +4,15 @@
 
 #include <csignal>
 
-#include "conversion/run_outcome.h"
-#include "shell/log.h"
-#include "shell/program_flags.h"
 #include "support/text.h"
 
 namespace ferrolyte {
 namespace {
 
+// What the handlers set: a handler cannot reach a run's context, so these are the process's.
 volatile std::sig_atomic_t interrupted = 0;
 volatile std::sig_atomic_t terminated = 0;
-bool termination_shown = false;
+CancelToken signal_stop{false};
 
 void OnInterrupt(int) {
   interrupted = 1;
@@ -26,7 +24,7 @@ void OnInterrupt(int) {
 // its report is written to the log outside the handler.
 void OnTerminate(int) {
   terminated = 1;
-  stop_before_next_row.store(true, std::memory_order_relaxed);
+  signal_stop.store(true, std::memory_order_relaxed);
   std::signal(SIGTERM, SIG_DFL);
 }
 
@@ -39,14 +37,19 @@ void InstallInterruptHandler() {
   std::signal(SIGTERM, OnTerminate);
 }
 
+CancelToken& SignalStop() {
+  return signal_stop;
+}
+
 bool TerminationRequested() {
   return terminated != 0;
 }
 
-LogStatus::LogStatus(std::FILE* terminal)
-    : LogStatus(terminal, terminal && ::isatty(::fileno(terminal))) {}
+LogStatus::LogStatus(LogFile& log, CancelToken& cancel, std::FILE* terminal)
+    : LogStatus(log, cancel, terminal, terminal && ::isatty(::fileno(terminal))) {}
 
-LogStatus::LogStatus(std::FILE* terminal, bool show) : terminal_(terminal), show_(show) {}
+LogStatus::LogStatus(LogFile& log, CancelToken& cancel, std::FILE* terminal, bool show)
+    : log_(log), cancel_(cancel), terminal_(terminal), show_(show) {}
 
 void LogStatus::ClearProgress() {
   if (!progress_shown_) return;
@@ -55,7 +58,7 @@ void LogStatus::ClearProgress() {
 }
 
 void LogStatus::AddStatusLine(const std::string& text) {
-  ::ferrolyte::WriteLog(text);
+  log_.Write(text);
   if (show_) {
     ClearProgress();
     std::fprintf(terminal_, "%s\n", ReplaceAll(text, "\r\n", "\n").c_str());
@@ -65,7 +68,7 @@ void LogStatus::AddStatusLine(const std::string& text) {
 }
 
 void LogStatus::WriteLog(const std::string& text) {
-  ::ferrolyte::WriteLog(text);
+  log_.Write(text);
 }
 
 void LogStatus::SetProgressRange(const std::string& page, int64_t min, int64_t max) {
@@ -92,7 +95,7 @@ void LogStatus::SetProgress(const std::string& text, int64_t position) {
 void LogStatus::ProcessEvents() {
   if (interrupted) {
     interrupted = 0;
-    Flags().abort_requested = true;
+    cancel_.store(true, std::memory_order_relaxed);
     if (show_) {
       ClearProgress();
       std::fputs(
@@ -101,9 +104,9 @@ void LogStatus::ProcessEvents() {
           terminal_);
     }
   }
-  if (terminated && !termination_shown) {
-    termination_shown = true;
-    ::ferrolyte::WriteLog("Terminated: the transfer stops before the next row");
+  if (terminated && !termination_shown_) {
+    termination_shown_ = true;
+    log_.Write("Terminated: the transfer stops before the next row");
   }
 }
 

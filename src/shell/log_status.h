@@ -6,40 +6,49 @@
 #include <cstdio>
 #include <string>
 
-#include "shell/status.h"
+#include "shell/log.h"
+#include "support/run_context.h"
+#include "support/status.h"
 
 namespace ferrolyte {
 
 class LogStatus : public StatusOutput {
  public:
-  // Shows lines on `terminal` when it is a terminal (standard error by default).
-  explicit LogStatus(std::FILE* terminal = stderr);
+  // Writes to the log; an interrupt sets `cancel`. Shows lines on `terminal` when it is a
+  // terminal (standard error by default). Both must outlive this.
+  LogStatus(LogFile& log, CancelToken& cancel, std::FILE* terminal = stderr);
   // Forces the terminal display on or off (for tests, which have no terminal).
-  LogStatus(std::FILE* terminal, bool show);
+  LogStatus(LogFile& log, CancelToken& cancel, std::FILE* terminal, bool show);
 
   void AddStatusLine(const std::string& text) override;
   void WriteLog(const std::string& text) override;
   void SetProgressRange(const std::string& page, int64_t min, int64_t max) override;
   void SetProgress(const std::string& text, int64_t position) override;
-  // Turns an interrupt (Ctrl+C) received since the last call into an abort request.
+  // Turns an interrupt (Ctrl+C) received since the last call into a stop request.
   void ProcessEvents() override;
 
  private:
   void ClearProgress();
 
+  LogFile& log_;
+  CancelToken& cancel_;
   std::FILE* terminal_;
   bool show_;
   bool progress_shown_ = false;
+  bool termination_shown_ = false;
   bool progress_visible_ = false;  // a range was set for the progress page
   int64_t min_ = 0, max_ = 1;
   std::chrono::steady_clock::time_point last_progress_{};
 };
 
 // Makes the first interrupt signal (Ctrl+C) ask the running conversion to stop (the table
-// being copied stops at the next multiple of 10 rows); a second one ends the program as
-// usual. SIGTERM stops the conversion before its next row, so that its report still reaches
-// the log; a second SIGTERM ends the program at once.
+// being copied stops at the next multiple of 10 rows, where LogStatus looks for it); a
+// second one ends the program as usual. SIGTERM sets SignalStop() at once, so the
+// conversion stops before its next row and its report still reaches the log; a second
+// SIGTERM ends the program at once.
 void InstallInterruptHandler();
+// The stop request of the unattended run: the one a signal handler can reach.
+CancelToken& SignalStop();
 // True once SIGTERM was received.
 bool TerminationRequested();
 

@@ -9,22 +9,20 @@ namespace ferrolyte {
 
 ConversionServices DefaultServices() {
   ConversionServices services;
-  services.check_dependencies = [](StatusOutput& status) { CheckDependencies(status); };
-  services.scan = [](const SourceFields& source, const std::string& schema_folder,
-                     StatusOutput& status) {
-    auto document = ScanAccessDatabase(source.file, source.password, source.user,
-                                       source.system_database, status, schema_folder);
+  services.check_dependencies = [](StatusOutput& status, const Messages& messages,
+                                   const ComponentRegistry& components) {
+    CheckDependencies(status, messages, components);
+  };
+  services.scan = [](const SourceFields& source, const RunContext& ctx) {
+    auto document =
+        ScanAccessDatabase(source.file, source.password, source.user, source.system_database, ctx);
     return SchemaXmlText(*document);
   };
   services.convert = [](const DictionaryPtr& settings, std::string& run_report,
-                        const std::string& schema_xml, StatusOutput& status) {
-    return MoveData2MySql(settings, run_report, schema_xml, status);
+                        const std::string& schema_xml, const RunContext& ctx) {
+    return MoveData2MySql(settings, run_report, schema_xml, ctx);
   };
   return services;
-}
-
-int RunProgram(const std::vector<std::string>& args, WindowHooks* window) {
-  return RunProgram(args, window, DefaultServices());
 }
 
 }  // namespace ferrolyte

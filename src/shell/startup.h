@@ -9,7 +9,10 @@
 #include <vector>
 
 #include "conversion/run_outcome.h"
-#include "shell/status.h"
+#include "shell/program.h"
+#include "support/messages.h"
+#include "support/run_context.h"
+#include "support/status.h"
 #include "support/value.h"
 
 namespace ferrolyte {
@@ -19,7 +22,11 @@ namespace ferrolyte {
 class WindowHooks {
  public:
   virtual ~WindowHooks() = default;
-  // After the dependency check: hide chkAutocommit, set the port and user tool tips.
+  // First of all: the program the window belongs to, for its own messages, log and end.
+  virtual void Attach(Program& program) = 0;
+  // The window's message boxes, through which the program shows its messages.
+  virtual MessagePresenter& Presenter() = 0;  // After the dependency check: hide chkAutocommit, set
+                                              // the port and user tool tips.
   virtual void PrepareControls() = 0;
   virtual void InitForm() = 0;
   virtual void RemovePictureTabStops() = 0;
@@ -30,7 +37,7 @@ class WindowHooks {
   virtual void ApplySettings(const DictionaryPtr& settings) = 0;
   virtual void ScaleDialog() = 0;
   virtual void UpdateSecurityFields() = 0;
-  // Navigates from the current page ("INIT") with the command, e.g. "NEXT".
+  // Navigates from the current page (at start-up "INIT") with the command, e.g. "NEXT".
   virtual void Navigate(const std::string& command) = 0;
   // Where status lines go while the window exists.
   virtual StatusOutput& Status() = 0;
@@ -46,25 +53,32 @@ struct SourceFields {
 // The scanner and the conversion, passed in so that start-up can be tested without them.
 struct ConversionServices {
   // Raises 1000 when a required component is missing.
-  std::function<void(StatusOutput&)> check_dependencies;
-  // Returns the schema description as XML text; its file copy goes into schema_folder.
-  std::function<std::string(const SourceFields&, const std::string& schema_folder, StatusOutput&)>
-      scan;
+  std::function<void(StatusOutput&, const Messages&, const ComponentRegistry&)> check_dependencies;
+  // Returns the schema description as XML text; its file copy goes into ctx.temp_folder.
+  std::function<std::string(const SourceFields&, const RunContext& ctx)> scan;
   // Appends to the run report; returns what the run did.
   std::function<RunOutcome(const DictionaryPtr& settings, std::string& run_report,
-                           const std::string& schema_xml, StatusOutput&)>
+                           const std::string& schema_xml, const RunContext& ctx)>
       convert;
 };
 
 // The real scanner and conversion.
 ConversionServices DefaultServices();
 
+// What start-up runs with besides the command line; tests pass their own.
+struct StartupParts {
+  ConversionServices services = DefaultServices();
+  // Where messages go without a window; null: standard error.
+  MessagePresenter* presenter = nullptr;
+  ProgramEnd end;
+};
+
 // The unattended conversion: ends the program with 2 for settings that cannot be used, else
-// scans the source the settings name, expands a "*" selection, runs the conversion and
-// writes its report to the log; returns the run's exit status (143 after SIGTERM). Raises
-// what the scan raises.
-int RunUnattended(const DictionaryPtr& settings, const ConversionServices& services,
-                  StatusOutput& status);
+// scans the source the settings name (into a private folder of the run's own), expands a
+// "*" selection, runs the conversion and writes its report to the log; returns the run's
+// exit status (143 after SIGTERM). Raises what the scan raises. ctx.temp_folder is not used.
+int RunUnattended(Program& program, const DictionaryPtr& settings,
+                  const ConversionServices& services, const RunContext& ctx);
 
 // True when the words ask for an unattended run, which never needs a window.
 bool WantsAutorun(const std::vector<std::string>& args);
@@ -74,7 +88,7 @@ bool WantsAutorun(const std::vector<std::string>& args);
 // EndProgram with their run's exit status (143 after SIGTERM, 2 for settings that cannot be
 // used); the return value is the window's exit status.
 int RunProgram(const std::vector<std::string>& args, WindowHooks* window,
-               const ConversionServices& services);
+               const StartupParts& parts);
 int RunProgram(const std::vector<std::string>& args, WindowHooks* window);
 
 }  // namespace ferrolyte

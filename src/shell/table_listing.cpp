@@ -9,10 +9,10 @@
 #include "platform/dao.h"
 #include "schema/access_scanner.h"
 #include "schema/engine.h"
-#include "shell/status.h"
 #include "support/connection_string.h"
 #include "support/errors.h"
 #include "support/safe.h"
+#include "support/status.h"
 #include "support/text.h"
 
 namespace ferrolyte {
@@ -200,10 +200,11 @@ std::vector<TableListing> ListSchemaTables(const pugi::xml_document& schema) {
 }
 
 std::vector<TableListing> ReadTableListing(const std::string& file, const std::string& password,
-                                           bool all) {
+                                           bool all, const ComponentRegistry& components) {
   RecordingStatus quiet;
+  const CancelToken never{false};
   const std::shared_ptr<pugi::xml_document> schema =
-      ScanAccessDatabase(file, password, "", "", quiet);
+      ScanAccessDatabase(file, password, "", "", {quiet, never, components, "", ""});
   std::vector<TableListing> tables = ListSchemaTables(*schema);
 
   if (all) {
@@ -211,7 +212,7 @@ std::vector<TableListing> ReadTableListing(const std::string& file, const std::s
     const std::string connect =
         password.empty() ? "" : "MS Access;PWD=" + ConnectionValue(password);
     DatabaseCloser database{
-        CreateDaoEngine()->Workspaces(0)->OpenDatabase(file, false, true, connect)};
+        CreateDaoEngine(components)->Workspaces(0)->OpenDatabase(file, false, true, connect)};
     for (const std::shared_ptr<DaoTableDef>& definition : database.database->TableDefs()) {
       auto scanned = std::find_if(tables.begin(), tables.end(), [&](const TableListing& t) {
         return t.name == definition->Name();
@@ -221,7 +222,7 @@ std::vector<TableListing> ReadTableListing(const std::string& file, const std::s
     tables = std::move(every);
   }
 
-  auto connection = CreateObjectAs<Connection>("ADODB.Connection");
+  auto connection = CreateObjectAs<Connection>(components, "ADODB.Connection");
   connection->Open(BuildSourceConnectionString(file, "", "", password));
   for (TableListing& table : tables)
     if (table.kind != "linked") table.rows = CountRows(*connection, table.name);

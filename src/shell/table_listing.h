@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "support/components.h"
+
 namespace ferrolyte {
 
 struct ColumnListing {
@@ -35,7 +37,7 @@ std::vector<TableListing> ListSchemaTables(const pugi::xml_document& schema);
 // engine's order; rows as the provider counts them (SELECT COUNT(*)). Raises the engine's or
 // the provider's error when the file cannot be opened.
 std::vector<TableListing> ReadTableListing(const std::string& file, const std::string& password,
-                                           bool all);
+                                           bool all, const ComponentRegistry& components);
 
 // Aligned text, one table a line (with columns, one indented line per column below it);
 // with kinds, a Kind column too. Unknown counts show as "-".

@@ -4,21 +4,13 @@
 #include "support/value.h"
 
 namespace ferrolyte {
-namespace {
-
-// Only the dependency check creates it; it has nothing to do on this platform.
-class FileSystemObject : public Component {};
-
-}  // namespace
 
 ComponentRegistry::ComponentRegistry() {
   Register("Quorvane.Dictionary", [] { return std::make_shared<Dictionary>(); });
-  Register("Scripting.Filesystemobject", [] { return std::make_shared<FileSystemObject>(); });
-  RegisterPlatformComponents(*this);
 }
 
-ComponentRegistry& ComponentRegistry::Instance() {
-  static ComponentRegistry registry;
+const ComponentRegistry& SupportComponents() {
+  static const ComponentRegistry registry;
   return registry;
 }
 
@@ -40,9 +32,10 @@ std::shared_ptr<Component> ComponentRegistry::Create(const std::string& class_na
   return it->second();
 }
 
-std::shared_ptr<Component> CreateObjectEx(const std::string& class_name) {
+std::shared_ptr<Component> CreateObjectEx(const ComponentRegistry& registry,
+                                          const std::string& class_name) {
   try {
-    return ComponentRegistry::Instance().Create(class_name);
+    return registry.Create(class_name);
   } catch (const Error& e) {
     if (e.number() == 429) throw Error(429, e.source(), "Error creating object: " + class_name);
     throw Error(e.number(), e.source(),

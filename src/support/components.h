@@ -16,12 +16,13 @@ class Component {
 
 using ComponentFactory = std::function<std::shared_ptr<Component>()>;
 
-// The class names this process can create. Filled with the built-in components on first use;
-// tests remove a registration to simulate a missing component.
+// Class names and what creates them. A program builds one and hands it to what creates
+// components; tests remove a registration to simulate a missing component. Reading it from
+// several threads is safe while nobody changes it.
 class ComponentRegistry {
  public:
-  // The process-wide registry (the platform's object registry is process-wide too).
-  static ComponentRegistry& Instance();
+  // Holds the support layer's own class, "Quorvane.Dictionary".
+  ComponentRegistry();
 
   // Registers or replaces the factory for a class name.
   void Register(const std::string& class_name, ComponentFactory factory);
@@ -34,21 +35,20 @@ class ComponentRegistry {
   std::shared_ptr<Component> Create(const std::string& class_name) const;
 
  private:
-  ComponentRegistry();
   std::map<std::string, ComponentFactory> factories_;
 };
 
-// Registers the platform layer's components (engine, connections, XML document ...).
-// Defined by the platform layer.
-void RegisterPlatformComponents(ComponentRegistry& registry);
+// The support layer's own classes, never changed: what every dictionary is made by.
+const ComponentRegistry& SupportComponents();
 
 // Creates a component by class name, turning a failure into a readable error:
 // 429 "Error creating object: NAME", any other number with its number and description added.
-std::shared_ptr<Component> CreateObjectEx(const std::string& class_name);
+std::shared_ptr<Component> CreateObjectEx(const ComponentRegistry& registry,
+                                          const std::string& class_name);
 
 // CreateObjectEx followed by a cast to the expected interface (error 13 when it is another).
 template <class T>
-std::shared_ptr<T> CreateObjectAs(const std::string& class_name);
+std::shared_ptr<T> CreateObjectAs(const ComponentRegistry& registry, const std::string& class_name);
 
 }  // namespace ferrolyte
 
@@ -56,8 +56,9 @@ std::shared_ptr<T> CreateObjectAs(const std::string& class_name);
 
 namespace ferrolyte {
 template <class T>
-std::shared_ptr<T> CreateObjectAs(const std::string& class_name) {
-  auto object = std::dynamic_pointer_cast<T>(CreateObjectEx(class_name));
+std::shared_ptr<T> CreateObjectAs(const ComponentRegistry& registry,
+                                  const std::string& class_name) {
+  auto object = std::dynamic_pointer_cast<T>(CreateObjectEx(registry, class_name));
   if (!object) throw Error(13, "Type mismatch");
   return object;
 }

@@ -141,7 +141,8 @@ bool operator==(const Value& a, const Value& b) {
 }
 
 DictionaryPtr Dictionary::Create() {
-  auto dict = std::dynamic_pointer_cast<Dictionary>(CreateObjectEx("Quorvane.Dictionary"));
+  auto dict = std::dynamic_pointer_cast<Dictionary>(
+      CreateObjectEx(SupportComponents(), "Quorvane.Dictionary"));
   if (!dict) throw Error(13, "Type mismatch");
   return dict;
 }

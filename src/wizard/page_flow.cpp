@@ -1,6 +1,5 @@
 #include "wizard/page_flow.h"
 
-#include "shell/messages.h"
 #include "support/errors.h"
 #include "support/product.h"
 #include "wizard/source_check.h"
@@ -83,13 +82,14 @@ void LeaveSourcePage(WizardView& view, std::string& page, int& step) {
   const SourceEntry source = view.Source();
   if (source.file.empty()) {
     step = 240;
-    ShowMessage("You must select a source database.", kMsgInformation, kProductTitle, kAnswerOk);
+    view.messages().Show("You must select a source database.", kMsgInformation, kProductTitle,
+                         kAnswerOk);
     return;
   }
   step = 180;
   std::string error_text, help_address;
-  if (ValidateSource(source.file, source.system_database, source.user, source.password, error_text,
-                     help_address)) {
+  if (ValidateSource(source.file, source.system_database, source.user, source.password,
+                     view.components(), error_text, help_address)) {
     step = 190;
     ShowWizardPage(view, page, "DESTINATION", true);
     return;
@@ -97,17 +97,18 @@ void LeaveSourcePage(WizardView& view, std::string& page, int& step) {
   step = 200;
   if (!help_address.empty()) {
     step = 220;
-    const int answer = ShowMessage(std::string(kFailedConnect) + "\r\n\r\n" + error_text +
-                                       "\r\n\r\nDo you want to open the URL in a browser?",
-                                   kMsgExclamation | kMsgYesNoCancel, kProductTitle, kAnswerOk);
+    const int answer =
+        view.messages().Show(std::string(kFailedConnect) + "\r\n\r\n" + error_text +
+                                 "\r\n\r\nDo you want to open the URL in a browser?",
+                             kMsgExclamation | kMsgYesNoCancel, kProductTitle, kAnswerOk);
     if (answer == kAnswerYes) {
       step = 230;
       view.OpenDocument(help_address);
     }
   } else {
     step = 210;
-    ShowMessage(std::string(kFailedConnect) + "\r\n\r\n" + error_text, kMsgExclamation,
-                kProductTitle, kAnswerOk);
+    view.messages().Show(std::string(kFailedConnect) + "\r\n\r\n" + error_text, kMsgExclamation,
+                         kProductTitle, kAnswerOk);
   }
 }
 

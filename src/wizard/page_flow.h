@@ -6,6 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "support/components.h"
+#include "support/messages.h"
+
 namespace ferrolyte {
 
 // The navigation buttons, in the order in which a page change resets them.
@@ -54,6 +57,9 @@ class WizardView {
   virtual void SelectTablesShown(bool forward) = 0;
   // Run Now on the options page: runs the conversion and sets the page it ends on.
   virtual void NavigateRun(std::string& page) = 0;
+  // How messages are shown, and the classes the source check creates.
+  virtual const Messages& messages() const = 0;
+  virtual const ComponentRegistry& components() const = 0;
 };
 
 // The page routine: frame, buttons, focus, page name, header texts, in that order.

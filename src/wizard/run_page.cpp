@@ -1,7 +1,5 @@
 #include "wizard/run_page.h"
 
-#include "shell/messages.h"
-#include "shell/program_flags.h"
 #include "support/errors.h"
 #include "support/files.h"
 #include "wizard/form_settings.h"
@@ -17,12 +15,12 @@ constexpr int32_t kGenericError = -2147467259;
 }  // namespace
 
 RunOutcome WizardNavigateRun(RunPageView& view, std::string& page, std::string& run_report,
-                             const RunConversion& convert) {
+                             const RunConversion& convert, const RunPageOptions& options) {
   int step = 0;
   RunOutcome outcome;
   auto finish = [&] {
     step = 310;
-    Flags().transfer_running = false;
+    view.SetTransferRunning(false);
     step = 320;
     view.Status().WriteLog(run_report);
     step = 330;
@@ -32,11 +30,11 @@ RunOutcome WizardNavigateRun(RunPageView& view, std::string& page, std::string& 
   };
   try {
     step = 100;
-    if (!Flags().autorun) {
+    if (!options.autorun) {
       step = 110;
       DictionaryPtr kept = view.BuildSettings();
       step = 130;
-      if (!Flags().save_passwords) BlankPasswords(kept);
+      if (!options.save_passwords) BlankPasswords(kept);
       step = 160;
       MkDirRecurse(SettingsFolder());
       step = 170;
@@ -62,23 +60,26 @@ RunOutcome WizardNavigateRun(RunPageView& view, std::string& page, std::string& 
     step = 280;
     view.SetBusyPointer(true);
     step = 290;
-    Flags().abort_requested = false;
+    view.CancelRequest().store(false);
     step = 300;
+    view.SetTransferRunning(true);
     outcome = convert(settings, run_report, view.Status());
     finish();
   } catch (const Error& e) {
+    view.SetTransferRunning(false);
     if (e.number() != kMissingDriver) {
       throw Error(e.number(), "Velkan.modWizard.WizardNavigateRun",
                   "Error in modWizard.WizardNavigateRun line " + std::to_string(step) + ". " +
                       std::to_string(e.number()) + ": " + e.description());
     }
     run_report += "\r\nERROR\r\n------------\r\n" + e.description() + "\r\n";
-    ShowMessage(e.description(), kMsgExclamation, "Missing ODBC Driver", kAnswerOk);
+    view.messages().Show(e.description(), kMsgExclamation, "Missing ODBC Driver", kAnswerOk);
     outcome = RunOutcome{};
     outcome.result = RunResult::kFailed;
     outcome.reason = e.description();
     finish();
   } catch (const std::exception& e) {
+    view.SetTransferRunning(false);
     throw Error(kGenericError, "Velkan.modWizard.WizardNavigateRun",
                 "Error in modWizard.WizardNavigateRun line " + std::to_string(step) + ". " +
                     std::to_string(kGenericError) + ": " + e.what());

@@ -7,7 +7,9 @@
 #include <string>
 
 #include "conversion/run_outcome.h"
-#include "shell/status.h"
+#include "support/messages.h"
+#include "support/run_context.h"
+#include "support/status.h"
 #include "support/value.h"
 #include "wizard/page_flow.h"
 
@@ -28,6 +30,17 @@ class RunPageView {
   // Shows the report text with the caret after its last character.
   virtual void ShowReport(const std::string& report) = 0;
   virtual StatusOutput& Status() = 0;
+  virtual const Messages& messages() const = 0;
+  // The Cancel button's request to the running transfer, and whether one runs (Cancel then
+  // asks about the transfer, not the wizard).
+  virtual CancelToken& CancelRequest() = 0;
+  virtual void SetTransferRunning(bool running) = 0;
+};
+
+// What the program's options say about Run Now.
+struct RunPageOptions {
+  bool autorun = false;         // an unattended run keeps no wizard.ini
+  bool save_passwords = false;  // wizard.ini keeps the passwords
 };
 
 // The conversion: appends to the report and returns what it did; raises what happens
@@ -35,13 +48,14 @@ class RunPageView {
 using RunConversion =
     std::function<RunOutcome(const DictionaryPtr& settings, std::string& report, StatusOutput&)>;
 
-// Writes the settings without passwords (unless the save-passwords flag is set) to
+// Writes the settings without passwords (unless options.save_passwords) to
 // DefaultSettingsFile, shows the progress page, runs the conversion with the full settings
 // and ends on the result page; returns the run's outcome (a Cancel is a stop on request).
-// Error 1004 becomes an error block, a "Missing ODBC Driver" message, the result page and a
-// failed outcome; any other error is raised again with its step number.
+// The transfer counts as running while `convert` runs. Error 1004 becomes an error block, a
+// "Missing ODBC Driver" message, the result page and a failed outcome; any other error is
+// raised again with its step number.
 RunOutcome WizardNavigateRun(RunPageView& view, std::string& page, std::string& run_report,
-                             const RunConversion& convert);
+                             const RunConversion& convert, const RunPageOptions& options);
 
 // The result page: frame, Back, header, Exit focused, page "SAVESETTINGS", the report.
 void ShowResultPage(RunPageView& view, std::string& page, const std::string& run_report);

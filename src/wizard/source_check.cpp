@@ -15,7 +15,8 @@ constexpr int32_t kProviderMissing = 3706;
 
 bool ValidateSource(const std::string& file_name, const std::string& system_database,
                     const std::string& user_name, const std::string& password,
-                    std::string& error_text, std::string& help_address) {
+                    const ComponentRegistry& components, std::string& error_text,
+                    std::string& help_address) {
   // File names, not patterns: "shop[1].mdb" and "a*.mdb" name one file each.
   if (!PathIsFile(file_name)) {
     error_text = "The database file '" + file_name + "' does not exist.";
@@ -28,7 +29,7 @@ bool ValidateSource(const std::string& file_name, const std::string& system_data
   try {
     const std::string connection_string =
         BuildSourceConnectionString(file_name, system_database, user_name, password);
-    auto connection = CreateObjectAs<Connection>("ADODB.Connection");
+    auto connection = CreateObjectAs<Connection>(components, "ADODB.Connection");
     connection->Open(connection_string);
     connection->Close();
     return true;

@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "support/components.h"
+
 namespace ferrolyte {
 
 // Where the Access database engine can be downloaded; offered when its provider is missing.
@@ -14,6 +16,7 @@ inline constexpr char kAccessEngineDownloadAddress[] =
 // provider). Neither out text is touched on success.
 bool ValidateSource(const std::string& file_name, const std::string& system_database,
                     const std::string& user_name, const std::string& password,
-                    std::string& error_text, std::string& help_address);
+                    const ComponentRegistry& components, std::string& error_text,
+                    std::string& help_address);
 
 }  // namespace ferrolyte

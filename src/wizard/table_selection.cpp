@@ -7,14 +7,6 @@
 #include "wizard/settings.h"
 
 namespace ferrolyte {
-namespace {
-
-DictionaryPtr& Selected() {
-  static DictionaryPtr paths = Dictionary::Create();
-  return paths;
-}
-
-}  // namespace
 
 std::string TableNodeKey(const std::string& table) {
   return "TBL" + table;
@@ -106,25 +98,20 @@ void ApplySelection(CheckTree& tree, const DictionaryPtr& paths) {
   }
 }
 
-void CaptureSelection(const CheckTree& tree) {
-  SetSelectedPaths(GetCheckedPaths(tree));
+void CarriedSelection::Capture(const CheckTree& tree) {
+  set_paths(GetCheckedPaths(tree));
 }
 
-void RestoreSelection(CheckTree& tree) {
-  const DictionaryPtr paths = SelectedPaths();
-  if (paths->Count() == 0 || paths->Exists(kAllTablesPath)) {
+void CarriedSelection::Restore(CheckTree& tree) const {
+  if (paths_->Count() == 0 || paths_->Exists(kAllTablesPath)) {
     SetAllChecked(tree, true);
   } else {
-    ApplySelection(tree, paths);
+    ApplySelection(tree, paths_);
   }
 }
 
-DictionaryPtr SelectedPaths() {
-  return Selected();
-}
-
-void SetSelectedPaths(DictionaryPtr paths) {
-  Selected() = paths ? std::move(paths) : Dictionary::Create();
+void CarriedSelection::set_paths(DictionaryPtr paths) {
+  paths_ = paths ? std::move(paths) : Dictionary::Create();
 }
 
 DictionaryPtr PathsOfList(const Value& source_tables) {

@@ -54,15 +54,24 @@ DictionaryPtr GetCheckedPaths(const CheckTree& tree);
 void SetAllChecked(CheckTree& tree, bool checked);
 // Checks exactly the nodes whose path the dictionary holds as a key.
 void ApplySelection(CheckTree& tree, const DictionaryPtr& paths);
-// SelectedPaths() becomes GetCheckedPaths(tree).
-void CaptureSelection(const CheckTree& tree);
-// After a scan: everything checked when SelectedPaths() is empty or holds "*", else
-// ApplySelection.
-void RestoreSelection(CheckTree& tree);
 
-// The paths to check after the next scan (each item equals its key); empty: check all.
-DictionaryPtr SelectedPaths();
-void SetSelectedPaths(DictionaryPtr paths);
+// The selection carried from one scan to the next: the marks of the old tree, or a selection
+// loaded from settings. The window holds one.
+class CarriedSelection {
+ public:
+  // paths() becomes GetCheckedPaths(tree).
+  void Capture(const CheckTree& tree);
+  // After a scan: everything checked when paths() is empty or holds "*", else ApplySelection.
+  void Restore(CheckTree& tree) const;
+  // The paths to check after the next scan (each item equals its key); empty: check all.
+  const DictionaryPtr& paths() const { return paths_; }
+  // Null empties it.
+  void set_paths(DictionaryPtr paths);
+
+ private:
+  DictionaryPtr paths_ = Dictionary::Create();
+};
+
 // The paths of a `sourcetables` value; anything but a list gives an empty dictionary.
 DictionaryPtr PathsOfList(const Value& source_tables);
 

@@ -13,9 +13,10 @@
 #include "conversion/conversion_run.h"
 #include "platform/ado.h"
 #include "schema/access_scanner.h"
-#include "shell/status.h"
 #include "support/errors.h"
+#include "support/status.h"
 #include "support/value.h"
+#include "testing/run_context.h"
 
 namespace ferrolyte::testing {
 
@@ -273,7 +274,7 @@ struct ScannedSource {
 
 inline ScannedSource ScanEverything(const std::string& path, const std::string& password = "") {
   RecordingStatus status;
-  auto doc = ScanAccessDatabase(path, password, "", "", status);
+  auto doc = ScanAccessDatabase(path, password, "", "", ContextFor(status));
   std::ostringstream out;
   doc->save(out, "", pugi::format_raw | pugi::format_no_declaration);
   ScannedSource s{out.str(), {}, {}};

@@ -6,11 +6,11 @@
 
 #include "conversion/literals.h"
 #include "conversion_fixtures.h"
-#include "shell/program_flags.h"
 #include "support/files.h"
 #include "support/safe.h"
 #include "support/text.h"
 #include "support/version.h"
+#include "testing/run_context.h"
 #include "testing/temp_dir.h"
 
 namespace ferrolyte {
@@ -44,15 +44,9 @@ FakeTable OrdersRows(int rows) {
 class ConversionRunTest : public ::testing::Test {
  protected:
   ConversionRunTest() {
-    Flags().unit_test = true;
-    Flags().abort_requested = false;
     settings_ = RunSettings(dump_path_, {"Orders", "Orders\\ID", "Orders\\Name"});
     source_.tables["Orders"] = OrdersRows(1);
     schema_ = SchemaXml({OrdersSpec()});
-  }
-  ~ConversionRunTest() override {
-    Flags().unit_test = false;
-    Flags().abort_requested = false;
   }
 
   // Connections: the fake source for provider strings, a fresh fake server otherwise.
@@ -74,12 +68,10 @@ class ConversionRunTest : public ::testing::Test {
       }
       return c;
     };
-    RunOutcome rc =
-        destination_string_
-            ? MoveData2MySql(settings_, report_, schema_, status_, open, destination_string_)
-            : MoveData2MySql(settings_, report_, schema_, status_, open);
-    EXPECT_FALSE(Flags().transfer_running);
-    return rc;
+    const RunContext ctx = run_.Context();
+    return destination_string_
+               ? MoveData2MySql(settings_, report_, schema_, ctx, open, destination_string_)
+               : MoveData2MySql(settings_, report_, schema_, ctx, open);
   }
   std::string Dump() { return ReadTextFile(dump_path_, ""); }
   void Set(const std::string& key, Value v) { Section(settings_)->Set(key, std::move(v)); }
@@ -90,7 +82,8 @@ class ConversionRunTest : public ::testing::Test {
   FakeAccess source_;
   std::string schema_;
   std::string report_;
-  RecordingStatus status_;
+  testing::TestRun run_;
+  RecordingStatus& status_ = run_.status;
   std::vector<std::string> opened_, sent_;
   std::function<bool(const std::string&)> reject_, fail_open;
   int64_t database_count_ = 0;
@@ -178,7 +171,7 @@ TEST_F(ConversionRunTest, OrdersDumpExample) {
 }
 
 TEST_F(ConversionRunTest, HeaderListing) {
-  Flags().unit_test = false;
+  run_.version_text = ProgramVersion();
   Set("sourcepassword", "secret");
   Set("sourcetables", Value::TextList({"Orders", "Orders\\ID"}));
   Set("dropdatabase", 1);
@@ -186,9 +179,7 @@ TEST_F(ConversionRunTest, HeaderListing) {
   Set("extra", Value(std::vector<Value>{Value("a"), Value("b")}));
   EXPECT_EQ(RunConversion().ExitStatus(), 0);
   std::string dump = Dump();
-  std::string version = std::to_string(kVersionMajor) + "." + std::to_string(kVersionMinor) + "." +
-                        std::to_string(kVersionRevision);
-  EXPECT_NE(dump.find("\r\n-- Program Version " + version + "\r\n"), std::string::npos);
+  EXPECT_NE(dump.find("\r\n-- Program Version " + ProgramVersion() + "\r\n"), std::string::npos);
   EXPECT_NE(dump.find("\r\n--   sourcepassword=** HIDDEN **\r\n"), std::string::npos);
   EXPECT_NE(dump.find("\r\n--   storageengine=InnoDB\r\n--   extra=a, b\r\n--\r\n\r\n"),
             std::string::npos);
@@ -254,7 +245,7 @@ TEST_F(ConversionRunTest, CancelDuringATable) {
   Set("sourcetables", Value::TextList({"Orders", "Orders\\ID", "Orders\\Name", "Later"}));
   Set("autocommit", 0);
   status_.on_events = [&] {
-    if (status_.progress_position >= 25) Flags().abort_requested = true;
+    if (status_.progress_position >= 25) run_.cancel = true;
   };
   const RunOutcome outcome = RunConversion();
   EXPECT_EQ(outcome.result, RunResult::kStoppedOnRequest);
@@ -287,7 +278,6 @@ TEST_F(ConversionRunTest, FailedTableFailsTheRunButNotTheLaterTables) {
   const RunOutcome outcome = RunConversion();
   EXPECT_EQ(outcome.result, RunResult::kCompletedWithFailures);
   EXPECT_EQ(outcome.ExitStatus(), 3);
-  EXPECT_FALSE(Flags().abort_requested) << "a failure is no stop on request";
   EXPECT_FALSE(FileExists(dump_path_));
   const std::string dump = ReadTextFile(dump_path_ + ".incomplete", "");
   EXPECT_NE(dump.find("INSERT INTO \"Later\" VALUES (1);"), std::string::npos);
@@ -592,7 +582,6 @@ TEST_F(DirectDestinationTest, FailuresBeforeTheDestinationReachTheCaller) {
   } catch (const Error& e) {
     EXPECT_EQ(e.number(), 1004);
   }
-  EXPECT_FALSE(Flags().transfer_running);
   EXPECT_EQ(report_,
             "SETTINGS\r\n--------\r\nMoving data directly to PostgreSQL server\r\n\r\n"
             "TABLES\r\n------------\r\n");

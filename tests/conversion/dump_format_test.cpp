@@ -6,7 +6,6 @@
 
 #include "conversion/conversion_run.h"
 #include "conversion_fixtures.h"
-#include "shell/program_flags.h"
 #include "support/files.h"
 #include "testing/temp_dir.h"
 
@@ -20,8 +19,6 @@ using testing::Section;
 class DumpFormatTest : public ::testing::Test {
  protected:
   DumpFormatTest() {
-    Flags().unit_test = true;
-    Flags().abort_requested = false;
     source_.tables["Orders"] = {{"ID", "Name", "Paid"},
                                 {3, 202, 11},
                                 {{Value(1), Value("Anna"), Value(true)},
@@ -34,7 +31,6 @@ class DumpFormatTest : public ::testing::Test {
                                    {}},
                                   {"Empty", {{.name = "ID", .type = 4, .size = 4}}, {}}});
   }
-  ~DumpFormatTest() override { Flags().unit_test = false; }
 
   // The dump of both tables with the given dumpformat (none: the key is left out).
   std::string Dump(const char* format, bool column_list = true) {
@@ -49,7 +45,8 @@ class DumpFormatTest : public ::testing::Test {
     };
     std::string report;
     RecordingStatus status;
-    const RunOutcome outcome = MoveData2MySql(settings, report, schema_, status, open);
+    const RunOutcome outcome =
+        MoveData2MySql(settings, report, schema_, testing::ContextFor(status), open);
     EXPECT_EQ(outcome.ExitStatus(), 0) << report;
     return ReadTextFile(path_, "");
   }

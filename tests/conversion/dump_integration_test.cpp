@@ -16,7 +16,6 @@
 #include "conversion/literals.h"
 #include "conversion_fixtures.h"
 #include "schema/access_scanner.h"
-#include "shell/program_flags.h"
 #include "support/errors.h"
 #include "support/files.h"
 #include "support/safe.h"
@@ -90,10 +89,11 @@ class DumpLoader {
     testing::Section(settings)->Set("sourcefilename", access_file);
     testing::Section(settings)->Set("destinationdatabase", database_);
     testing::Section(settings)->Set("autocommit", 0);
-    Flags().abort_requested = false;
     std::string report;
     RecordingStatus status;
-    ASSERT_EQ(MoveData2MySql(settings, report, scanned.schema_xml, status).ExitStatus(), 0)
+    ASSERT_EQ(MoveData2MySql(settings, report, scanned.schema_xml, testing::ContextFor(status))
+                  .ExitStatus(),
+              0)
         << report;
     ASSERT_EQ(status.lines.back(), "  Transfer completed") << report;
     report_ = report;

@@ -16,8 +16,7 @@
 #include "platform/ado.h"
 #include "platform/odbc_test_server.h"
 #include "platform/pg_connection.h"
-#include "shell/program_flags.h"
-#include "shell/status.h"
+#include "support/status.h"
 
 namespace ferrolyte {
 namespace {
@@ -46,12 +45,8 @@ class FastDirectTest : public ::testing::Test {
     auto backend = std::make_unique<FakeAccess>();
     access_ = backend.get();
     source_.AttachBackend(std::move(backend));
-    Flags().abort_requested = false;
   }
-  void TearDown() override {
-    Flags().abort_requested = false;
-    server_.reset();
-  }
+  void TearDown() override { server_.reset(); }
 
   // A source table of `rows` rows whose Name is "poison" at the given 1-based rows.
   // `memo` > 0 gives every row a memo of that many bytes.
@@ -101,14 +96,14 @@ class FastDirectTest : public ::testing::Test {
     RecordingStatus status;
     int calls = 0;
     status.on_events = [&] {
-      if (cancel_at > 0 && status.progress_position == cancel_at) Flags().abort_requested = true;
+      if (cancel_at > 0 && status.progress_position == cancel_at) cancel_ = true;
       if (at_events && !status.lines.empty() && status.lines.back() == "  Moving records")
         at_events(++calls);
     };
     Outcome o;
-    Flags().abort_requested = false;
-    o.moved = MoveRecords(t, o.report, status);
-    Flags().abort_requested = false;
+    cancel_ = false;
+    o.moved =
+        MoveRecords(t, o.report, {status, cancel_, testing::TestComponents(), "UNITTEST", ""});
     o.lines = status.lines;
     o.events = status.events_processed;
     o.progress_text = status.progress_text;
@@ -165,6 +160,7 @@ class FastDirectTest : public ::testing::Test {
   Connection source_;
   Outcome last_;
   Outcome last_copied_;
+  CancelToken cancel_{false};
 };
 
 TEST_F(FastDirectTest, RejectedRowLeavesTheRowsBeforeItAndIsNamed) {
@@ -258,7 +254,7 @@ TEST_F(FastDirectTest, TheNextTableIsNotBlamedForTheLastRejectedRow) {
       t.source_table = i ? "U" : "T";
       t.destination_table = table;
       RecordingStatus status;
-      EXPECT_EQ(MoveRecords(t, reports[i], status), -1);
+      EXPECT_EQ(MoveRecords(t, reports[i], testing::ContextFor(status)), -1);
     }
     EXPECT_NE(reports[0].find("\r\nSQL: INSERT"), std::string::npos) << reports[0];
     // The blob of the next table fails before any of its rows is sent: no statement to name.
@@ -272,8 +268,8 @@ TEST_F(FastDirectTest, TheNextTableIsNotBlamedForTheLastRejectedRow) {
 TEST_F(FastDirectTest, CancelInsideACopyChunkLeavesWhatTheProgressShowed) {
   Source(100, {});
   // Confirmed after row 30: the chunk of rows 21 to 40 is not committed yet.
-  Outcome o = Move("copy_cancel", 1, 0, 20, [](int call) {
-    if (call == 4) Flags().abort_requested = true;
+  Outcome o = Move("copy_cancel", 1, 0, 20, [this](int call) {
+    if (call == 4) cancel_ = true;
   });
   EXPECT_EQ(o.moved, 20);
   EXPECT_EQ(Rows("copy_cancel"), 20);

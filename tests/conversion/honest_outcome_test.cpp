@@ -16,7 +16,6 @@
 #include "conversion_fixtures.h"
 #include "platform/ado.h"
 #include "platform/libmdb_handle.h"
-#include "shell/program_flags.h"
 #include "support/files.h"
 #include "support/safe.h"
 #include "support/text.h"
@@ -73,12 +72,6 @@ class DefinitionPage {
 
 class HonestOutcomeTest : public ::testing::Test {
  protected:
-  HonestOutcomeTest() {
-    Flags() = ProgramFlags{};
-    Flags().unit_test = true;
-  }
-  ~HonestOutcomeTest() override { Flags() = ProgramFlags{}; }
-
   // Parts (Id, Label) with two rows and Later (N) with one.
   std::string WriteShop() {
     const std::string path = dir_.File("shop.mdb");
@@ -105,7 +98,7 @@ class HonestOutcomeTest : public ::testing::Test {
     testing::Section(settings)->Set("sourceusername", "admin");
     report_.clear();
     status_ = RecordingStatus();
-    return MoveData2MySql(settings, report_, scanned.schema_xml, status_);
+    return MoveData2MySql(settings, report_, scanned.schema_xml, testing::ContextFor(status_));
   }
   bool Reported(const std::string& part) const { return report_.find(part) != std::string::npos; }
 

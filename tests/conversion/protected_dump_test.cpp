@@ -18,7 +18,6 @@
 #include "conversion_fixtures.h"
 #include "platform/ado.h"
 #include "schema/access_scanner.h"
-#include "shell/program_flags.h"
 #include "support/errors.h"
 #include "support/files.h"
 #include "support/text.h"
@@ -103,8 +102,6 @@ struct ProtectedSource {
 
 class ProtectedDumpTest : public ::testing::Test {
  protected:
-  ProtectedDumpTest() { Flags().abort_requested = false; }
-
   // Writer-made files with a header password in both formats and an encrypted one, then the
   // shared files.
   std::vector<ProtectedSource> Sources() {
@@ -159,7 +156,7 @@ class ProtectedDumpTest : public ::testing::Test {
     testing::Section(settings)->Set("sourcepassword", password);
     report_.clear();
     status_ = RecordingStatus();
-    return MoveData2MySql(settings, report_, schema_xml, status_).ExitStatus();
+    return MoveData2MySql(settings, report_, schema_xml, testing::ContextFor(status_)).ExitStatus();
   }
 
   testing::TempDir dir_;

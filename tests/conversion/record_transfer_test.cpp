@@ -4,7 +4,6 @@
 
 #include "conversion/literals.h"
 #include "conversion_fixtures.h"
-#include "shell/program_flags.h"
 #include "support/files.h"
 #include "support/oledate.h"
 #include "support/text.h"
@@ -26,9 +25,7 @@ class RecordTransferTest : public ::testing::Test {
     auto server = std::make_unique<FakeServer>(&sent_);
     server_ = server.get();
     server_connection_.AttachBackend(std::move(server));
-    Flags().abort_requested = false;
   }
-  ~RecordTransferTest() override { Flags().abort_requested = false; }
 
   RecordTransfer Transfer(Destination* destination) {
     RecordTransfer t;
@@ -46,7 +43,7 @@ class RecordTransferTest : public ::testing::Test {
   int32_t Direct(RecordTransfer t) {
     Destination d(&server_connection_);
     t.destination = &d;
-    return MoveRecords(t, report_, status_);
+    return MoveRecords(t, report_, run_.Context());
   }
 
   FakeAccess* access_;
@@ -54,7 +51,8 @@ class RecordTransferTest : public ::testing::Test {
   Connection source_, server_connection_;
   std::vector<std::string> sent_;
   std::string report_;
-  RecordingStatus status_;
+  testing::TestRun run_;
+  RecordingStatus& status_ = run_.status;
 };
 
 TEST_F(RecordTransferTest, LiteralByTypeCode) {
@@ -144,7 +142,7 @@ TEST_F(RecordTransferTest, EmptyTableIntoDump) {
   {
     DumpFile dump(dir.File("d.sql"));
     Destination d(&dump);
-    EXPECT_EQ(MoveRecords(Transfer(&d), report_, status_), 0);
+    EXPECT_EQ(MoveRecords(Transfer(&d), report_, run_.Context()), 0);
     dump.Close();
   }
   EXPECT_EQ(ReadTextFile(dir.File("d.sql"), ""), "-- 0 records\r\n\r\n");
@@ -165,14 +163,14 @@ TEST_F(RecordTransferTest, ProgressEveryTenRowsAndCancel) {
   status_.on_events = [&] {
     if (status_.progress_position > 0 && (texts.empty() || texts.back() != status_.progress_text))
       texts.push_back(status_.progress_text);
-    if (status_.progress_position >= 25) Flags().abort_requested = true;
+    if (status_.progress_position >= 25) run_.cancel = true;
   };
   testing::TempDir dir;
   {
     DumpFile dump(dir.File("d.sql"));
     Destination d(&dump);
     TableOutcome outcome;
-    EXPECT_EQ(MoveRecords(Transfer(&d), report_, status_, &outcome), 30);
+    EXPECT_EQ(MoveRecords(Transfer(&d), report_, run_.Context(), &outcome), 30);
     EXPECT_EQ(outcome.result, TableResult::kPartial);
     EXPECT_EQ(outcome.rows_moved, 30);
     EXPECT_EQ(outcome.rows_expected, 100);
@@ -223,7 +221,7 @@ TEST_F(RecordTransferTest, Failures) {
     status_.lines.clear();
     Destination d(&server_connection_);
     TableOutcome outcome;
-    EXPECT_EQ(MoveRecords(Transfer(&d), report_, status_, &outcome), -1);
+    EXPECT_EQ(MoveRecords(Transfer(&d), report_, run_.Context(), &outcome), -1);
     EXPECT_EQ(outcome.result, TableResult::kFailed);
     EXPECT_EQ(outcome.rows_moved, 0);
     EXPECT_EQ(outcome.reason.rfind("Error " + std::to_string(c.number) + ": " + c.reason_start, 0),

@@ -12,11 +12,12 @@
 #include "platform/dao.h"
 #include "schema/access_scanner.h"
 #include "schema/schema_document.h"
-#include "shell/status.h"
 #include "support/errors.h"
 #include "support/files.h"
 #include "support/safe.h"
+#include "support/status.h"
 #include "testing/parts_database.h"
+#include "testing/run_context.h"
 #include "testing/temp_dir.h"
 
 namespace ferrolyte {
@@ -288,7 +289,7 @@ TEST(ProtectedScanTest, ScansWithTheRightPasswordAndRefusesAnyOther) {
   for (const ProtectedFile& f : files) {
     SCOPED_TRACE(f.file);
     RecordingStatus status;
-    auto doc = ScanAccessDatabase(f.file, f.password, "", "", status);
+    auto doc = ScanAccessDatabase(f.file, f.password, "", "", testing::ContextFor(status));
     std::string xml = SchemaXmlText(*doc);
     EXPECT_NE(xml.find("<Table><Name>" + f.table + "</Name>"), std::string::npos) << xml;
     EXPECT_NE(xml.find("<Field>"), std::string::npos) << xml;
@@ -296,7 +297,7 @@ TEST(ProtectedScanTest, ScansWithTheRightPasswordAndRefusesAnyOther) {
 
     RecordingStatus refused;
     try {
-      ScanAccessDatabase(f.file, f.password + "!", "", "", refused);
+      ScanAccessDatabase(f.file, f.password + "!", "", "", testing::ContextFor(refused));
       ADD_FAILURE() << "wrong password accepted";
     } catch (const Error& e) {
       ExpectRefused(e, kAdoInvalidPassword, "scan");

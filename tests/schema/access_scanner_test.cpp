@@ -9,6 +9,7 @@
 #include "schema/schema_document.h"
 #include "support/errors.h"
 #include "support/files.h"
+#include "testing/run_context.h"
 #include "testing/temp_dir.h"
 
 namespace ferrolyte {
@@ -73,7 +74,7 @@ class ScannerTest : public ::testing::Test {
 
 TEST_F(ScannerTest, WritesTheWholeDocumentAndStatusLines) {
   RecordingStatus status;
-  auto doc = ScanAccessDatabase(path_, "", "", "", status);
+  auto doc = ScanAccessDatabase(path_, "", "", "", testing::ContextFor(status));
   std::string xml = SchemaXmlText(*doc);
 
   const std::string customers =
@@ -158,7 +159,7 @@ TEST_F(ScannerTest, FileCopyIsPrivateAndReplacedByTheNextScan) {
   const std::string file = SchemaFilePath(folder.path());
   for (int scan = 0; scan < 2; ++scan) {
     RecordingStatus status;
-    auto doc = ScanAccessDatabase(path_, "", "", "", status, folder.path());
+    auto doc = ScanAccessDatabase(path_, "", "", "", testing::ContextFor(status, folder.path()));
     EXPECT_EQ(ReadTextFile(file, "utf-8"), SchemaXmlText(*doc));
   }
   struct stat st {};
@@ -173,7 +174,8 @@ TEST_F(ScannerTest, FailuresEndTheScanWithTheEngineError) {
   RecordingStatus status;
   PrivateFolder folder(dir_.path());
   try {
-    ScanAccessDatabase(dir_.File("missing.mdb"), "", "", "", status, folder.path());
+    ScanAccessDatabase(dir_.File("missing.mdb"), "", "", "",
+                       testing::ContextFor(status, folder.path()));
     FAIL() << "no error";
   } catch (const Error& e) {
     EXPECT_NE(e.description().find("Could not find file"), std::string::npos);

@@ -2,9 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include "shell/messages.h"
+#include "platform/register.h"
 #include "support/components.h"
 #include "support/errors.h"
+#include "support/messages.h"
 
 namespace ferrolyte {
 namespace {
@@ -13,11 +14,13 @@ const char* const kEngines[] = {"DAO.DBEngine.120", "DAO.DBEngine.41", "DAO.DBEn
                                 "DAO.DBEngine.39",  "DAO.DBEngine.38", "DAO.DBEngine.37",
                                 "DAO.DBEngine.36",  "DAO.DBEngine.35"};
 
-// Puts the real components back whatever a test changed.
+// Every component of the build, for a test to take some away.
 class RegistryTest : public ::testing::Test {
  protected:
-  void TearDown() override { RegisterPlatformComponents(ComponentRegistry::Instance()); }
-  ComponentRegistry& registry() { return ComponentRegistry::Instance(); }
+  ComponentRegistry& registry() { return registry_; }
+
+ private:
+  ComponentRegistry registry_ = PlatformComponents();
 };
 
 class BrokenWorkspaceEngine : public DaoEngine {
@@ -41,17 +44,17 @@ class FakeEngine : public BrokenWorkspaceEngine {
 using RegistryEngineTest = RegistryTest;
 
 TEST_F(RegistryEngineTest, TakesTheNewestEngineWhoseWorkspaceOpens) {
-  EXPECT_TRUE(std::dynamic_pointer_cast<DaoEngine>(CreateDaoEngine()));
+  EXPECT_TRUE(std::dynamic_pointer_cast<DaoEngine>(CreateDaoEngine(registry())));
 
   for (const char* name : kEngines) registry().Unregister(name);
   registry().Register("DAO.DBEngine.36", [] { return std::make_shared<FakeEngine>("36"); });
   registry().Register("DAO.DBEngine.35", [] { return std::make_shared<FakeEngine>("35"); });
-  auto engine = std::dynamic_pointer_cast<FakeEngine>(CreateDaoEngine());
+  auto engine = std::dynamic_pointer_cast<FakeEngine>(CreateDaoEngine(registry()));
   ASSERT_TRUE(engine);
   EXPECT_EQ(engine->tag, "36");
 
   registry().Register("DAO.DBEngine.120", [] { return std::make_shared<BrokenWorkspaceEngine>(); });
-  engine = std::dynamic_pointer_cast<FakeEngine>(CreateDaoEngine());
+  engine = std::dynamic_pointer_cast<FakeEngine>(CreateDaoEngine(registry()));
   ASSERT_TRUE(engine);
   EXPECT_EQ(engine->tag, "36");
 }
@@ -60,7 +63,7 @@ TEST_F(RegistryEngineTest, NoEngineReportsTheLastFailure) {
   for (const char* name : kEngines) registry().Unregister(name);
   registry().Register("DAO.DBEngine.120", [] { return std::make_shared<BrokenWorkspaceEngine>(); });
   try {
-    CreateDaoEngine();
+    CreateDaoEngine(registry());
     FAIL() << "no error";
   } catch (const Error& e) {
     EXPECT_EQ(e.number(), 429);
@@ -90,9 +93,9 @@ using DependencyTest = RegistryTest;
 
 TEST_F(DependencyTest, EachMissingComponentIsExplainedThenTheCheckFails) {
   RecordingPresenter presenter;
-  SetMessagePresenter(&presenter);
+  const Messages messages(&presenter);
   RecordingStatus status;
-  EXPECT_NO_THROW(CheckDependencies(status));
+  EXPECT_NO_THROW(CheckDependencies(status, messages, registry()));
   EXPECT_TRUE(presenter.shown.empty());
 
   registry().Unregister("MSXML2.DOMDocument");
@@ -100,13 +103,12 @@ TEST_F(DependencyTest, EachMissingComponentIsExplainedThenTheCheckFails) {
     throw Error(-2147221005, "Invalid class string");
   });
   try {
-    CheckDependencies(status);
+    CheckDependencies(status, messages, registry());
     ADD_FAILURE() << "no error";
   } catch (const Error& e) {
     EXPECT_EQ(e.number(), 1000);
     EXPECT_EQ(e.description(), "Dependency check failed.\r\n\r\nThe program will now exit.");
   }
-  SetMessagePresenter(nullptr);
   ASSERT_EQ(presenter.shown.size(), 2u);
   EXPECT_EQ(presenter.shown[0].rfind("The program requires that the MSXML2.DOMDocument is "
                                      "available on your computer.",

@@ -18,11 +18,12 @@
 
 #include "platform/ado.h"
 #include "schema/access_scanner.h"
-#include "shell/status.h"
 #include "support/errors.h"
 #include "support/files.h"
+#include "support/status.h"
 #include "support/text.h"
 #include "testing/parts_database.h"
+#include "testing/run_context.h"
 #include "testing/temp_dir.h"
 #include "wizard/source_check.h"
 
@@ -310,7 +311,8 @@ TEST_F(AutorunTest, SourcePasswordIsJudgedAlikeByTheWizardTheScanAndTheRun) {
     const std::string refusal = "Not a valid password.";
 
     std::string error_text, help_address;
-    EXPECT_EQ(ValidateSource(c.file, c.system_db, "admin", c.password, error_text, help_address),
+    EXPECT_EQ(ValidateSource(c.file, c.system_db, "admin", c.password, testing::TestComponents(),
+                             error_text, help_address),
               opens);
     if (!opens) {
       EXPECT_EQ(error_text, "Unable to open the source database.\r\nError " +
@@ -320,7 +322,7 @@ TEST_F(AutorunTest, SourcePasswordIsJudgedAlikeByTheWizardTheScanAndTheRun) {
     Error scanned(0, "no error raised");
     try {
       RecordingStatus status;
-      ScanAccessDatabase(c.file, c.password, "admin", c.system_db, status);
+      ScanAccessDatabase(c.file, c.password, "admin", c.system_db, testing::ContextFor(status));
     } catch (const Error& e) {
       scanned = e;
     }

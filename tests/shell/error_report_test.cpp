@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "shell/messages.h"
 #include "shell/shell_testing.h"
+#include "support/messages.h"
 #include "testing/temp_dir.h"
 #include "wizard/settings.h"
 
@@ -12,10 +12,10 @@ namespace {
 
 using testing::LogEntries;
 using testing::ProgramEnded;
-using testing::ProgramEndScope;
 using testing::RecordingPresenter;
 using testing::ScopedEnv;
 using testing::TempDir;
+using testing::TestProgram;
 
 std::string Report(const std::string& procedure, const std::string& error_line,
                    const std::string& reason, const std::string& step) {
@@ -36,10 +36,7 @@ TEST(ErrorReportTextTest, ShowsTheNumberInDecimalAndHex) {
 
 class ProgramEndTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    InitLog();
-    SetMessagePresenter(&presenter_);
-  }
+  void SetUp() override { program_.log.Init(); }
   // Runs the call and returns the exit status it ended the program with.
   template <class F>
   int EndStatus(F call) {
@@ -54,13 +51,13 @@ class ProgramEndTest : public ::testing::Test {
 
   TempDir dir_;
   ScopedEnv appdata_{"APPDATA", dir_.path().c_str()};
-  ProgramEndScope scope_;
   RecordingPresenter presenter_;
+  TestProgram program_{&presenter_};
 };
 
 TEST_F(ProgramEndTest, ErrorHandlerReportsEverywhereAndEndsFatally) {
-  int status =
-      EndStatus([] { ErrorHandler("Form_Load", 3024, "Could not find file", "Check autorun"); });
+  int status = EndStatus(
+      [&] { ErrorHandler(program_, "Form_Load", 3024, "Could not find file", "Check autorun"); });
   const std::string report =
       ErrorReportText("Form_Load", 3024, "Could not find file", "Check autorun");
   EXPECT_EQ(status, kExitFatal);
@@ -73,8 +70,9 @@ TEST_F(ProgramEndTest, ErrorHandlerReportsEverywhereAndEndsFatally) {
 }
 
 TEST_F(ProgramEndTest, HideKeepsTheReportInTheLogOnly) {
-  Flags().hide = true;
-  int status = EndStatus([] { ErrorHandler("cmdNext_Click", 1000, "x", "Initializing"); });
+  program_.Hide();
+  int status =
+      EndStatus([&] { ErrorHandler(program_, "cmdNext_Click", 1000, "x", "Initializing"); });
   EXPECT_EQ(status, kExitFatal);
   std::vector<std::string> log = LogEntries();
   ASSERT_EQ(log.size(), 2u);
@@ -85,8 +83,8 @@ TEST_F(ProgramEndTest, HideKeepsTheReportInTheLogOnly) {
 }
 
 TEST_F(ProgramEndTest, HaltErrorLogsWithoutAMessage) {
-  int status =
-      EndStatus([] { HaltError("Unable to load ini file: x\r\nDefault settings applied."); });
+  int status = EndStatus(
+      [&] { HaltError(program_, "Unable to load ini file: x\r\nDefault settings applied."); });
   EXPECT_EQ(status, kExitSettings);
   EXPECT_EQ(LogEntries(), (std::vector<std::string>{
                               "Unable to load ini file: x\r\nDefault settings applied.", "End"}));
@@ -94,27 +92,28 @@ TEST_F(ProgramEndTest, HaltErrorLogsWithoutAMessage) {
 }
 
 TEST_F(ProgramEndTest, EndProgramLogsEndLastWithItsStatus) {
-  EXPECT_EQ(EndStatus([] { EndProgram(); }), kExitOk);
-  EXPECT_EQ(EndStatus([] { EndProgram(kExitConversion); }), kExitConversion);
+  EXPECT_EQ(EndStatus([&] { EndProgram(program_); }), kExitOk);
+  EXPECT_EQ(EndStatus([&] { EndProgram(program_, kExitConversion); }), kExitConversion);
   EXPECT_EQ(LogEntries(), (std::vector<std::string>{"End", "End"}));
 }
 
 TEST_F(ProgramEndTest, EndsEvenWhenTheLogCannotBeWritten) {
   ScopedEnv elsewhere("APPDATA", dir_.File("missing").c_str());
-  EXPECT_EQ(EndStatus([] { ErrorHandler("Form_Load", 1, "x", "y"); }), kExitFatal);
+  TestProgram program(&presenter_);
+  EXPECT_EQ(EndStatus([&] { ErrorHandler(program, "Form_Load", 1, "x", "y"); }), kExitFatal);
 }
 
-TEST_F(ProgramEndTest, ShowMessageAnswersByItselfWhenHiddenOrWithoutWindow) {
+TEST_F(ProgramEndTest, MessagesAnswerByThemselvesWhenHiddenOrWithoutWindow) {
   presenter_.answer = kAnswerNo;
-  EXPECT_EQ(ShowMessage("Do you wish to cancel the transfer?", kMsgQuestion | kMsgYesNo,
-                        "Ferrolyte", kAnswerYes),
+  EXPECT_EQ(Messages(&presenter_)
+                .Show("Do you wish to cancel the transfer?", kMsgQuestion | kMsgYesNo, "Ferrolyte",
+                      kAnswerYes),
             kAnswerNo);
-  Flags().hide = true;
-  EXPECT_EQ(ShowMessage("q", kMsgQuestion | kMsgYesNo, "Ferrolyte", kAnswerYes), kAnswerYes);
-  Flags().hide = false;
-  SetMessagePresenter(nullptr);
+  EXPECT_EQ(
+      Messages(&presenter_, true).Show("q", kMsgQuestion | kMsgYesNo, "Ferrolyte", kAnswerYes),
+      kAnswerYes);
   ::testing::internal::CaptureStderr();
-  EXPECT_EQ(ShowMessage("line1\r\nline2", kMsgExclamation, "Ferrolyte", kAnswerOk), kAnswerOk);
+  EXPECT_EQ(Messages().Show("line1\r\nline2", kMsgExclamation, "Ferrolyte", kAnswerOk), kAnswerOk);
   EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Ferrolyte: line1\nline2\n");
   EXPECT_EQ(presenter_.shown.size(), 1u);
 }

@@ -5,7 +5,6 @@
 #include <cstdio>
 
 #include "shell/log_status.h"
-#include "shell/program_flags.h"
 #include "support/errors.h"
 #include "support/files.h"
 #include "testing/temp_dir.h"
@@ -46,21 +45,24 @@ TEST(FormatLogEntryTest, StampsAndAlignsContinuationLines) {
   EXPECT_EQ(FormatTimeStamp(t).size(), 19u);
 }
 
+// Each entry one second after the last.
+class TickingClock : public Clock {
+ public:
+  std::tm LocalTime() const override { return At(2024, 3, 5, 14, 7, second_++); }
+
+ private:
+  mutable int second_ = 0;
+};
+
 class LogFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    Flags() = ProgramFlags{};
-    SetLogClock([this] { return At(2024, 3, 5, 14, 7, second_++); });
-  }
-  void TearDown() override {
-    SetLogClock(nullptr);
-    Flags() = ProgramFlags{};
-  }
   std::string LogText() { return ReadTextFile(LogFileName(), ""); }
 
   TempDir dir_;
   ScopedEnv appdata_{"APPDATA", dir_.path().c_str()};
-  int second_ = 0;
+  TickingClock clock_;
+  LogFile log_{LogFileName(), clock_};
+  CancelToken cancel_{false};
 };
 
 TEST_F(LogFileTest, LivesInTheSettingsFolderNamedAfterTheProgram) {
@@ -68,14 +70,14 @@ TEST_F(LogFileTest, LivesInTheSettingsFolderNamedAfterTheProgram) {
   EXPECT_EQ(FileNamePart(LogFileName()), "ferrolyte_tests.log");
 }
 
-TEST_F(LogFileTest, InitLogStartsANewFileAndEntriesAppend) {
-  InitLog();
+TEST_F(LogFileTest, InitStartsANewFileAndEntriesAppend) {
+  log_.Init();
   EXPECT_TRUE(FolderExists(SettingsFolder(), false));
-  WriteLog("first run");
-  InitLog();
+  log_.Write("first run");
+  log_.Init();
   EXPECT_FALSE(FileExists(LogFileName()));
-  WriteLog("Begin");
-  WriteLog("two\r\nlines");
+  log_.Write("Begin");
+  log_.Write("two\r\nlines");
   EXPECT_EQ(LogText(),
             "2024-03-05 14:07:01\tBegin\r\n"
             "2024-03-05 14:07:02\ttwo\r\n" +
@@ -85,24 +87,22 @@ TEST_F(LogFileTest, InitLogStartsANewFileAndEntriesAppend) {
 TEST_F(LogFileTest, ClearLogTruncatesOnlyTheFirstEntry) {
   MkDirRecurse(SettingsFolder());
   WriteTextFile(LogFileName(), "old\r\n");
-  Flags().clear_log = true;
-  Flags().first_write = true;
-  WriteLog("one");
-  WriteLog("two");
+  log_.set_clear_first(true);
+  log_.Write("one");
+  log_.Write("two");
   EXPECT_EQ(LogText(), "2024-03-05 14:07:00\tone\r\n2024-03-05 14:07:01\ttwo\r\n");
 
   // Without clearlog the first entry appends.
   WriteTextFile(LogFileName(), "old\r\n");
-  Flags().clear_log = false;
-  Flags().first_write = true;
-  WriteLog("three");
+  LogFile appending(LogFileName(), clock_);
+  appending.Write("three");
   EXPECT_EQ(LogText(), "old\r\n2024-03-05 14:07:02\tthree\r\n");
 }
 
 TEST_F(LogFileTest, UnwritableLogRaises) {
-  // The folder is not created again once InitLog has run.
+  // The folder is not created again once Init has run.
   try {
-    WriteLog("x");
+    log_.Write("x");
     FAIL() << "no error";
   } catch (const Error& e) {
     EXPECT_EQ(e.number(), 76);
@@ -130,9 +130,9 @@ class TerminalCapture {
 };
 
 TEST_F(LogFileTest, LogStatusWritesTheLogAndShowsLinesOnATerminal) {
-  InitLog();
+  log_.Init();
   TerminalCapture terminal;
-  LogStatus status(terminal.get(), true);
+  LogStatus status(log_, cancel_, terminal.get(), true);
   status.AddStatusLine("Table: Orders");
   status.SetProgressRange("PROGRESS", 0, 20);
   status.SetProgress("Orders", 20);
@@ -149,9 +149,9 @@ TEST_F(LogFileTest, LogStatusWritesTheLogAndShowsLinesOnATerminal) {
 }
 
 TEST_F(LogFileTest, LogStatusShowsNothingWithoutATerminal) {
-  InitLog();
+  log_.Init();
   TerminalCapture terminal;
-  LogStatus status(terminal.get());  // a plain file is no terminal
+  LogStatus status(log_, cancel_, terminal.get());  // a plain file is no terminal
   status.AddStatusLine("line");
   status.SetProgressRange("PROGRESS", 0, 0);
   status.SetProgress("x", 1);
@@ -160,9 +160,9 @@ TEST_F(LogFileTest, LogStatusShowsNothingWithoutATerminal) {
 }
 
 TEST_F(LogFileTest, ProgressOnlyForTheProgressPage) {
-  InitLog();
+  log_.Init();
   TerminalCapture terminal;
-  LogStatus status(terminal.get(), true);
+  LogStatus status(log_, cancel_, terminal.get(), true);
   status.SetProgressRange("SELECT_TABLES", 0, 5);
   status.SetProgress("hidden", 5);
   status.SetProgressRange("progress", 0, 0);  // range 0..1

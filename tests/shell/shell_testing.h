@@ -1,5 +1,5 @@
-// Helpers for tests of the program's end: an end handler that throws instead of exiting,
-// a presenter that records messages, and the log read back without time stamps.
+// Helpers for tests of the program's end: a program whose end throws instead of exiting, a
+// presenter that records messages, and the log read back without time stamps.
 #pragma once
 
 #include <string>
@@ -7,18 +7,23 @@
 
 #include "shell/error_report.h"
 #include "shell/log.h"
-#include "shell/messages.h"
-#include "shell/program_flags.h"
+#include "shell/program.h"
 #include "support/files.h"
+#include "support/messages.h"
 #include "support/text.h"
+#include "testing/run_context.h"
 
 namespace ferrolyte::testing {
 
-// Thrown by the test end handler; deliberately not a std::exception, so that start-up's
-// error handling lets it through as the real process end would.
+// Thrown by the test end; deliberately not a std::exception, so that start-up's error
+// handling lets it through as the real process end would.
 struct ProgramEnded {
   int status;
 };
+
+inline ProgramEnd ThrowingEnd() {
+  return [](int status) { throw ProgramEnded{status}; };
+}
 
 struct RecordingPresenter : MessagePresenter {
   int Show(const std::string& text, int style, const std::string& title) override {
@@ -36,18 +41,19 @@ struct RecordingPresenter : MessagePresenter {
   int answer = kAnswerOk;
 };
 
-// Installs the throwing end handler and fresh flags for one test.
-class ProgramEndScope {
- public:
-  ProgramEndScope() {
-    Flags() = ProgramFlags{};
-    SetProgramEndHandler([](int status) { throw ProgramEnded{status}; });
+// A program for one test: its log where LogFileName() points when it is made, messages
+// through the presenter, an end that throws ProgramEnded.
+struct TestProgram : Program {
+  explicit TestProgram(MessagePresenter* presenter = nullptr)
+      : Program(TestComponents(), ThrowingEnd()), presenter(presenter) {
+    messages = Messages(presenter);
   }
-  ~ProgramEndScope() {
-    SetProgramEndHandler(nullptr);
-    SetMessagePresenter(nullptr);
-    Flags() = ProgramFlags{};
+  // As the hide option leaves it.
+  void Hide() {
+    options.hide = true;
+    messages = Messages(presenter, true);
   }
+  MessagePresenter* presenter;
 };
 
 // The log's entries without their time stamps; continuation lines joined back with CR LF.

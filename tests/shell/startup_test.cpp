@@ -15,7 +15,6 @@ namespace {
 
 using testing::LogEntries;
 using testing::ProgramEnded;
-using testing::ProgramEndScope;
 using testing::RecordingPresenter;
 using testing::ScopedEnv;
 using testing::TempDir;
@@ -28,20 +27,22 @@ const char kAutorunMessage[] =
 struct FakeEngine {
   ConversionServices Services() {
     return {
-        [this](StatusOutput& status) {
+        [this](StatusOutput& status, const Messages&, const ComponentRegistry&) {
           status.WriteLog("checked");
           if (dependency_error) throw Error(1000, "Dependency check failed.");
         },
-        [this](const SourceFields& source, const std::string&, StatusOutput& status) {
+        [this](const SourceFields& source, const RunContext& ctx) {
           scanned = source;
-          status.AddStatusLine("scanning");
+          scan_folder = ctx.temp_folder;
+          ctx.status.AddStatusLine("scanning");
           if (scan_error) throw Error(3024, "Could not find file '" + source.file + "'.");
           return std::string("<AccessDatabase/>");
         },
         [this](const DictionaryPtr& settings, std::string& report, const std::string& xml,
-               StatusOutput&) {
+               const RunContext& ctx) {
           converted = settings;
           schema = xml;
+          version_text = ctx.version_text;
           report += "SETTINGS\r\n";
           if (convert_error) throw Error(-2147467259, "No driver");
           return result;
@@ -52,17 +53,15 @@ struct FakeEngine {
   RunOutcome result;
   SourceFields scanned;
   DictionaryPtr converted;
-  std::string schema;
+  std::string schema, version_text, scan_folder;
 };
 
 class StartupTest : public ::testing::Test {
  protected:
-  void SetUp() override { SetMessagePresenter(&presenter_); }
-
   // Runs start-up headless and returns its exit status.
   int Run(const std::vector<std::string>& args, WindowHooks* window = nullptr) {
     try {
-      return RunProgram(args, window, engine_.Services());
+      return RunProgram(args, window, {engine_.Services(), &presenter_, testing::ThrowingEnd()});
     } catch (const ProgramEnded& e) {
       return e.status;
     }
@@ -87,7 +86,6 @@ class StartupTest : public ::testing::Test {
 
   TempDir dir_;
   ScopedEnv appdata_{"APPDATA", dir_.path().c_str()};
-  ProgramEndScope scope_;
   RecordingPresenter presenter_;
   FakeEngine engine_;
 };
@@ -105,8 +103,10 @@ TEST_F(StartupTest, AutorunConvertsWithTheLoadedSettings) {
   EXPECT_EQ(SafeStr(section->Item("maintenancedb")), "postgres");
   EXPECT_EQ(SafeStr(section->Item("createtables")), "1");
   EXPECT_EQ(SafeStr(section->Item("destinationmethod")), "DUMP");
-  EXPECT_TRUE(Flags().unit_test);
-  EXPECT_EQ(Flags().success_command, "ok.sh");
+  EXPECT_EQ(engine_.version_text, "UNITTEST");
+  // The scan had a folder of its own for the schema's copy, gone with the run.
+  ASSERT_FALSE(engine_.scan_folder.empty());
+  EXPECT_FALSE(FolderExists(engine_.scan_folder, false));
   EXPECT_EQ(LogEntries(), (std::vector<std::string>{"Begin", "Run count is 1",
                                                     "Commandline: settings=" + file +
                                                         " autorun unittest successcmd=ok.sh",
@@ -239,7 +239,6 @@ TEST_F(StartupTest, DependencyFailureIsFatal) {
   EXPECT_EQ(log[log.size() - 2],
             ErrorReportText("Form_Load", 1000, "Dependency check failed.", "Check dependencies"));
   EXPECT_TRUE(presenter_.shown.empty());
-  EXPECT_TRUE(Flags().hide);
 }
 
 TEST_F(StartupTest, EachStartCountsAndStartsANewLog) {
@@ -256,10 +255,9 @@ TEST_F(StartupTest, EachStartCountsAndStartsANewLog) {
 
 TEST_F(StartupTest, SavePasswordsIsNormalised) {
   const std::string file = GoodSettings();
-  for (auto [stored, flag, written] : {std::tuple{"1", true, "1"}, {"yes", false, "0"}}) {
+  for (auto [stored, written] : {std::pair{"1", "1"}, {"yes", "0"}}) {
     SaveSetting("Ferrolyte", "Settings", "SavePasswords", stored);
     Run({"settings=" + file, "autorun"});
-    EXPECT_EQ(Flags().save_passwords, flag);
     EXPECT_EQ(GetSetting("Ferrolyte", "Settings", "SavePasswords", ""), written);
   }
 }
@@ -275,6 +273,8 @@ TEST_F(StartupTest, WithoutWindowOrAutorunExplainsHowToRun) {
 
 // Records the window steps in the order start-up calls them.
 struct FakeWindow : WindowHooks {
+  void Attach(Program&) override { steps.push_back("Attach"); }
+  MessagePresenter& Presenter() override { return presenter; }
   void PrepareControls() override { steps.push_back("PrepareControls"); }
   void InitForm() override { steps.push_back("InitForm"); }
   void RemovePictureTabStops() override { steps.push_back("RemovePictureTabStops"); }
@@ -288,7 +288,7 @@ struct FakeWindow : WindowHooks {
   void ScaleDialog() override { steps.push_back("ScaleDialog"); }
   void UpdateSecurityFields() override { steps.push_back("UpdateSecurityFields"); }
   void Navigate(const std::string& command) override {
-    steps.push_back("Navigate " + command + " from " + Flags().current_page);
+    steps.push_back("Navigate " + command + " from " + page);
   }
   StatusOutput& Status() override { return status; }
   int Run() override {
@@ -298,6 +298,8 @@ struct FakeWindow : WindowHooks {
   std::vector<std::string> steps;
   DictionaryPtr applied;
   RecordingStatus status;
+  RecordingPresenter presenter;
+  std::string page = "INIT";
   bool fail_apply = false;
 };
 
@@ -305,21 +307,21 @@ TEST_F(StartupTest, WindowStepsRunInOrderWithTheDefaultSettings) {
   FakeWindow window;
   EXPECT_EQ(Run({}, &window), 0);
   EXPECT_EQ(window.steps, (std::vector<std::string>{
-                              "PrepareControls", "InitForm", "RemovePictureTabStops",
+                              "Attach", "PrepareControls", "InitForm", "RemovePictureTabStops",
                               "LayoutPageFrames", "SetTabOrder", "ApplySettings", "ScaleDialog",
                               "UpdateSecurityFields", "Navigate NEXT from INIT", "Run"}));
   EXPECT_EQ(window.status.log, std::vector<std::string>{"checked"});
   ASSERT_TRUE(SettingsSection(window.applied));
   EXPECT_EQ(SettingsSection(window.applied)->Item("destinationdatabase").Text(), "velkan");
-  EXPECT_TRUE(presenter_.shown.empty());  // no default file yet: silent
+  EXPECT_TRUE(window.presenter.shown.empty());  // no default file yet: silent
 }
 
 TEST_F(StartupTest, WindowStartWithUnreadableSettingsWarnsAndGoesOn) {
   FakeWindow window;
   const std::string file = dir_.File("gone.ini");
   EXPECT_EQ(Run({"settings=" + file}, &window), 0);
-  ASSERT_EQ(presenter_.shown.size(), 1u);
-  EXPECT_EQ(presenter_.shown[0].text,
+  ASSERT_EQ(window.presenter.shown.size(), 1u);
+  EXPECT_EQ(window.presenter.shown[0].text,
             "Unable to load ini file: " + file + "\r\nDefault settings applied.");
   EXPECT_EQ(window.steps.back(), "Run");
   EXPECT_EQ(SettingsSection(window.applied)->Item("maintenancedb").Text(), "postgres");

@@ -85,19 +85,19 @@ TEST(OleDateTest, SerialsAndCalendarFieldsAgree) {
 }
 
 TEST(CreateObjectExTest, ReportsUnknownAndFailingClasses) {
+  ComponentRegistry registry;
   try {
-    CreateObjectEx("No.Such.Class");
+    CreateObjectEx(registry, "No.Such.Class");
     ADD_FAILURE();
   } catch (const Error& e) {
     EXPECT_EQ(e.number(), 429);
     EXPECT_EQ(e.description(), "Error creating object: No.Such.Class");
   }
-  auto& registry = ComponentRegistry::Instance();
   registry.Register("Test.Failing", []() -> std::shared_ptr<Component> {
     throw Error(-2147221005, "Invalid class string");
   });
   try {
-    CreateObjectEx("Test.Failing");
+    CreateObjectEx(registry, "Test.Failing");
     ADD_FAILURE();
   } catch (const Error& e) {
     EXPECT_EQ(e.number(), -2147221005);
@@ -105,7 +105,6 @@ TEST(CreateObjectExTest, ReportsUnknownAndFailingClasses) {
               "Error creating object: Test.Failing. Error -2147221005 (0x800401F3): Invalid "
               "class string");
   }
-  registry.Unregister("Test.Failing");
 }
 
 TEST(ErrorsTest, HexNumberIsTwosComplementUpperCase) {

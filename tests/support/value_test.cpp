@@ -68,20 +68,6 @@ TEST(DictionaryTest, NestedSetStoresIntoTheInnerDictionary) {
   EXPECT_TRUE(outer->Item("Velkan Ferrolyte").IsDictionary());
 }
 
-TEST(DictionaryTest, CreationFailsWhenTheComponentIsMissing) {
-  auto& registry = ComponentRegistry::Instance();
-  registry.Unregister("Quorvane.Dictionary");
-  try {
-    Dictionary::Create();
-    ADD_FAILURE() << "expected error 429";
-  } catch (const Error& e) {
-    EXPECT_EQ(e.number(), 429);
-    EXPECT_EQ(e.description(), "Error creating object: Quorvane.Dictionary");
-  }
-  registry.Register("Quorvane.Dictionary", [] { return std::make_shared<Dictionary>(); });
-  EXPECT_NO_THROW(Dictionary::Create());
-}
-
 TEST(ValueTest, TypedAccessOfAnotherKindIsATypeMismatch) {
   Value text("abc");
   try {

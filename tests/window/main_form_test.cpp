@@ -27,7 +27,6 @@
 #include "shell/error_report.h"
 #include "shell/log.h"
 #include "shell/main_form_rules.h"
-#include "shell/program_flags.h"
 #include "shell/window/form_units.h"
 #include "support/files.h"
 #include "window_start.h"
@@ -75,10 +74,6 @@ struct Box {
   QString text, title;
   QMessageBox::Icon icon;
   QMessageBox::StandardButtons buttons;
-};
-
-struct ProgramEnded {
-  int status;
 };
 
 bool IsControl(const QWidget* w) {
@@ -129,16 +124,17 @@ class MainFormTest : public QObject {
 
  private:
   std::unique_ptr<QTemporaryDir> appdata_;
+  std::unique_ptr<WindowProgram> program_;
   std::unique_ptr<MainForm> form_;
   QList<Box> boxes_;
   QMessageBox::StandardButton answer_ = QMessageBox::Ok;
   UrlCatcher urls_;
 
   MainForm& F() { return *form_; }
-  QString Page() { return QString::fromStdString(Flags().current_page); }
+  QString Page() { return QString::fromStdString(F().state.current_page); }
   void AnswerBoxes(QMessageBox::StandardButton answer) {
     answer_ = answer;
-    QtMessagePresenter::SetAnswerer([this](QMessageBox& box) {
+    F().Boxes().set_answerer([this](QMessageBox& box) {
       boxes_ << Box{box.text(), box.windowTitle(), box.icon(), box.standardButtons()};
       return answer_;
     });
@@ -174,35 +170,30 @@ class MainFormTest : public QObject {
   }
   // Shows the page; the table page is entered backward, so that it does not scan.
   void GoTo(const char* page) {
-    ShowWizardPage(F(), Flags().current_page, page, std::string(page) != "SELECT_TABLES");
+    ShowWizardPage(F(), F().state.current_page, page, std::string(page) != "SELECT_TABLES");
   }
 
  private slots:
   void initTestCase() {
     QVERIFY(QFile::exists(QStringLiteral(FERROLYTE_SAMPLE_DATABASE)));
     QDesktopServices::setUrlHandler(QStringLiteral("https"), &urls_, "open");
-    SetProgramEndHandler([](int status) { throw ProgramEnded{status}; });
   }
-  void cleanupTestCase() {
-    QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
-    SetProgramEndHandler(nullptr);
-  }
+  void cleanupTestCase() { QDesktopServices::unsetUrlHandler(QStringLiteral("https")); }
   void init() {
     appdata_ = std::make_unique<QTemporaryDir>();
     qputenv("APPDATA", appdata_->path().toUtf8());
-    Flags() = ProgramFlags();
     boxes_.clear();
     urls_.urls.clear();
+    program_ = std::make_unique<WindowProgram>();
     form_ = std::make_unique<MainForm>(false);
-    StartWindow(*form_);
+    StartWindow(*form_, *program_);
     form_->show();
     form_->activateWindow();
     QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
   }
   void cleanup() {
-    QtMessagePresenter::SetAnswerer(nullptr);
     form_.reset();
-    Flags() = ProgramFlags();
+    program_.reset();
   }
 
   void walksThePagesWithTheRealButtons() {
@@ -341,10 +332,10 @@ class MainFormTest : public QObject {
 
   void typedQuotesAreRemovedOnLeavingTheField() {
     Click(F().cmdNext);
-    Flags().source_changed = false;
+    F().state.source_changed = false;
     F().txtSourceFilename->setFocus();
     QTest::keyClicks(F().txtSourceFilename, QStringLiteral("\"/data/My Files/a.mdb\""));
-    QVERIFY(Flags().source_changed);
+    QVERIFY(F().state.source_changed);
     F().txtSourceUsername->setFocus();
     QTRY_COMPARE(F().txtSourceFilename->text(), QStringLiteral("/data/My Files/a.mdb"));
     F().txtSourceFilename->setText(QStringLiteral("\""));
@@ -380,15 +371,15 @@ class MainFormTest : public QObject {
     QVERIFY(boxes_[0].text.startsWith("Warning: This will drop the destination database"));
     QTest::mouseClick(drop, Qt::LeftButton);  // unticking says nothing
     QVERIFY(!drop->isChecked());
-    Flags().settings_loading = true;
+    F().state.settings_loading = true;
     drop->setChecked(true);
     drop->setChecked(false);
     QTest::mouseClick(drop, Qt::LeftButton);
-    Flags().settings_loading = false;
+    F().state.settings_loading = false;
     drop->setChecked(false);
     drop->setChecked(true);  // ticked in code, not by hand
     drop->setChecked(false);
-    Flags().autorun = true;
+    program_->options.autorun = true;
     QTest::mouseClick(drop, Qt::LeftButton);
     QCOMPARE(boxes_.size(), 1);
   }
@@ -415,7 +406,7 @@ class MainFormTest : public QObject {
 
   void cancelDuringATransferOnlyRequestsTheAbort() {
     GoTo("PROGRESS");
-    Flags().transfer_running = true;
+    F().state.transfer_running = true;
     QString text;
     {
       ModalAnswer no([&text](QWidget* w) {
@@ -425,25 +416,26 @@ class MainFormTest : public QObject {
       Click(F().cmdCancel);
     }
     QCOMPARE(text, QStringLiteral("Do you wish to cancel the transfer?"));
-    QVERIFY(!Flags().abort_requested);
+    QVERIFY(!F().state.cancel);
     {
       ModalAnswer yes([](QWidget* w) { Press(w, QMessageBox::Yes); });
       Click(F().cmdCancel);
     }
-    QVERIFY(Flags().abort_requested);
+    QVERIFY(F().state.cancel);
     QVERIFY(F().isVisible());
     // Closing the window while the run goes on asks the same and keeps the window.
-    Flags().abort_requested = false;
+    F().state.cancel = false;
     AnswerBoxes(QMessageBox::Yes);
     F().close();
     QVERIFY(F().isVisible());
-    QVERIFY(Flags().abort_requested);
+    QVERIFY(F().state.cancel);
     QCOMPARE(boxes_.size(), 1);
-    Flags().transfer_running = false;
+    F().state.transfer_running = false;
   }
 
   void hiddenCancelQuestionClosesTheWizard() {
-    Flags().hide = true;
+    program_->options.hide = true;
+    program_->messages = Messages(&F().Presenter(), true);
     Click(F().cmdCancel);
     QVERIFY(!F().isVisible());
   }
@@ -633,14 +625,14 @@ class MainFormTest : public QObject {
     QCOMPARE(F().size(), QSize(Tw(7170), Tw(6135)));
     QVERIFY(F().frameBottom->isVisible());
     MainForm shot(true);
-    StartWindow(shot);
+    StartWindow(shot, *program_);
     QCOMPARE(shot.windowTitle(), QStringLiteral("Ferrolyte"));
     QCOMPARE(shot.size(), QSize(Tw(7170), Tw(5160)));
   }
 
   void statusListAndProgress() {
     GoTo("PROGRESS");
-    InitLog();
+    program_->log.Init();
     QCOMPARE(F().lvStatusLog->headerItem()->text(0), QStringLiteral("Status Log"));
     QCOMPARE(F().lvStatusLog->columnWidth(0), F().lvStatusLog->width() - Tw(400));
     F().Status().AddStatusLine("Reading table Customers");

@@ -14,7 +14,6 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "shell/program_flags.h"
 #include "shell/window/main_form.h"
 #include "window_start.h"
 #include "wizard/window/advanced_options.h"
@@ -81,13 +80,14 @@ int main(int argc, char** argv) {
   QDir().mkpath(out);
   const bool screenshot_mode = argc > 3 && QString::fromLocal8Bit(argv[3]) == "screenshotmode";
 
+  WindowProgram program;
   MainForm form(screenshot_mode);
-  StartWindow(form);
+  StartWindow(form, program);
   form.show();
   QApplication::processEvents();
   bool ok = true;
   auto page = [&](const char* name, const char* file) {
-    ShowWizardPage(form, Flags().current_page, name, true);
+    ShowWizardPage(form, form.state.current_page, name, true);
     ok &= Save(&form, QStringLiteral("%1/%2-%3.png").arg(out, QLatin1String(file), suffix));
   };
   page("WELCOME", "1-welcome");
@@ -115,19 +115,20 @@ int main(int argc, char** argv) {
   form.txtSourceFilename->setText(QString::fromStdString(WriteShop(work)));
   form.optDestination[1]->setChecked(true);
   form.txtDestinationDumpFilename->setText(QString::fromStdString(work + "/northwind.sql"));
-  ShowWizardPage(form, Flags().current_page, "SELECT_TABLES", true);
+  ShowWizardPage(form, form.state.current_page, "SELECT_TABLES", true);
   for (QTreeWidgetItemIterator it(form.tvSourceTables); *it; ++it) {
     if ((*it)->text(0) == "Orders") (*it)->setExpanded(true);
     if ((*it)->text(0) == "Freight" || (*it)->text(0) == "Suppliers")
       (*it)->setCheckState(0, Qt::Unchecked);
   }
   ok &= Save(&form, QStringLiteral("%1/4-select-tables-%2.png").arg(out, suffix));
-  ShowWizardPage(form, Flags().current_page, "TRANSFER_OPTIONS", true);
+  ShowWizardPage(form, form.state.current_page, "TRANSFER_OPTIONS", true);
   bool progress_saved = false;
   QTimer during;
   during.setInterval(0);
   QObject::connect(&during, &QTimer::timeout, [&] {
-    if (!progress_saved && Flags().current_page == "PROGRESS" && form.pbStatus->value() >= 1500) {
+    if (!progress_saved && form.state.current_page == "PROGRESS" &&
+        form.pbStatus->value() >= 1500) {
       progress_saved = true;
       ok &= Save(&form, QStringLiteral("%1/6-progress-%2.png").arg(out, suffix));
     }

@@ -24,7 +24,6 @@
 #include "conversion/connections.h"
 #include "platform/ado.h"
 #include "shell/error_report.h"
-#include "shell/program_flags.h"
 #include "shell/window/main_form.h"
 #include "support/errors.h"
 #include "support/files.h"
@@ -39,10 +38,6 @@ using namespace ferrolyte;
 namespace aw = accesswriter;
 
 namespace {
-
-struct ProgramEnded {
-  int status;
-};
 
 // A table of an auto-number Id and a text column, with `rows` rows.
 aw::Table TwoColumns(const std::string& name, const std::string& text_column = "Label") {
@@ -102,12 +97,25 @@ class SelectionRunTest : public QObject {
 
  private:
   std::unique_ptr<QTemporaryDir> dir_;
+  std::unique_ptr<WindowProgram> program_;
   std::unique_ptr<MainForm> form_;
   QStringList boxes_;
   QMessageBox::StandardButton answer_ = QMessageBox::Ok;
 
   MainForm& F() { return *form_; }
-  QString Page() { return QString::fromStdString(Flags().current_page); }
+  // A window started as the program starts it, its boxes answered by answer_.
+  void NewForm() {
+    form_.reset();
+    if (!program_) program_ = std::make_unique<WindowProgram>();
+    form_ = std::make_unique<MainForm>(false);
+    F().Boxes().set_answerer([this](QMessageBox& box) {
+      boxes_ << box.windowTitle() + ": " + box.text();
+      return answer_;
+    });
+    StartWindow(*form_, *program_);
+    form_->show();
+  }
+  QString Page() { return QString::fromStdString(F().state.current_page); }
   QString File(const char* name) { return dir_->filePath(QLatin1String(name)); }
   void Click(QPushButton* button) {
     QVERIFY2(button->isVisible() && button->isEnabled(), qPrintable(button->objectName()));
@@ -151,33 +159,19 @@ class SelectionRunTest : public QObject {
   }
 
  private slots:
-  void initTestCase() {
-    SetProgramEndHandler([](int status) { throw ProgramEnded{status}; });
-  }
-  void cleanupTestCase() { SetProgramEndHandler(nullptr); }
   void init() {
     dir_ = std::make_unique<QTemporaryDir>();
     qputenv("APPDATA", dir_->filePath("appdata").toUtf8());
-    Flags() = ProgramFlags();
-    SetSelectedPaths(nullptr);
     boxes_.clear();
     answer_ = QMessageBox::Ok;
-    QtMessagePresenter::SetAnswerer([this](QMessageBox& box) {
-      boxes_ << box.windowTitle() + ": " + box.text();
-      return answer_;
-    });
     WriteDatabase(File("shop.mdb"),
                   {{TwoColumns("Customers", "Name"), 3}, {TwoColumns("Orders", "Item"), 25}});
-    form_ = std::make_unique<MainForm>(false);
-    StartWindow(*form_);
-    form_->show();
+    NewForm();
     QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
   }
   void cleanup() {
-    QtMessagePresenter::SetAnswerer(nullptr);
     form_.reset();
-    Flags() = ProgramFlags();
-    SetSelectedPaths(nullptr);
+    program_.reset();
   }
 
   void firstScanChecksEveryNodeAndTheButtonsWork() {
@@ -196,7 +190,7 @@ class SelectionRunTest : public QObject {
     QCOMPARE(item->data(0, kNodeImageRole).toString(), QStringLiteral("field"));
     QVERIFY(!item->icon(0).isNull());
     QVERIFY(!orders->isExpanded());
-    QVERIFY(!Flags().source_changed);
+    QVERIFY(!F().state.source_changed);
 
     // Double-clicking a table shows its fields and hides them again.
     const QRect at = F().tvSourceTables->visualItemRect(orders);
@@ -339,10 +333,7 @@ class SelectionRunTest : public QObject {
     QVERIFY(Lines(ini).contains("  destinationpassword=dst pw"));
 
     // A fresh window loads it back.
-    form_.reset();
-    form_ = std::make_unique<MainForm>(false);
-    StartWindow(*form_);
-    form_->show();
+    NewForm();
     QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
     {
       ModalAnswer pick([&](QWidget* w) { ChooseFile(w, ini); });
@@ -357,7 +348,7 @@ class SelectionRunTest : public QObject {
     }
     std::vector<std::string> saved_paths;
     for (const Value& v : before->Item("sourcetables").List()) saved_paths.push_back(SafeStr(v));
-    QCOMPARE(SelectedPaths()->Keys(), saved_paths);
+    QCOMPARE(F().Selection().paths()->Keys(), saved_paths);
     QCOMPARE(saved_paths,
              (std::vector<std::string>{"A, \"quoted\" table", "A, \"quoted\" table\\x\\y"}));
     // And the tree of the next scan shows them (the made-up system database aside).
@@ -422,7 +413,7 @@ class SelectionRunTest : public QObject {
     watch.setInterval(0);
     connect(&watch, &QTimer::timeout, [&] {
       // The bar moves first after ten rows of a table.
-      if (Flags().transfer_running && F().pbStatus->value() > 0 && clicks == 0) {
+      if (F().state.transfer_running && F().pbStatus->value() > 0 && clicks == 0) {
         ++clicks;
         QTest::mouseClick(F().cmdCancel, Qt::LeftButton);
       }

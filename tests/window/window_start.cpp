@@ -10,16 +10,30 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "shell/program_flags.h"
+#include "platform/register.h"
 #include "shell/window/main_form.h"
 #include "support/files.h"
 #include "wizard/settings.h"
 
 namespace ferrolyte {
 
-void StartWindow(MainForm& form) {
+namespace {
+
+const ComponentRegistry& Components() {
+  static const ComponentRegistry components = PlatformComponents();
+  return components;
+}
+
+}  // namespace
+
+WindowProgram::WindowProgram()
+    : Program(Components(), [](int status) { throw ProgramEnded{status}; }) {}
+
+void StartWindow(MainForm& form, Program& program) {
   // Start-up's new log file leaves the settings folder in place for every later entry.
   MkDirRecurse(SettingsFolder());
+  program.messages = Messages(&form.Presenter(), program.options.hide);
+  form.Attach(program);
   form.PrepareControls();
   form.InitForm();
   form.RemovePictureTabStops();
@@ -28,7 +42,6 @@ void StartWindow(MainForm& form) {
   form.ApplySettings(DefaultSettings());
   form.ScaleDialog();
   form.UpdateSecurityFields();
-  Flags().current_page = "INIT";
   form.Navigate("NEXT");
 }
 

@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "shell/program.h"
+
 class QString;
 class QWidget;
 
@@ -10,8 +12,20 @@ namespace ferrolyte {
 
 class MainForm;
 
-// Runs the window's part of start-up in the program's order and ends on the welcome page.
-void StartWindow(MainForm& form);
+// What a window test's program end throws instead of exiting.
+struct ProgramEnded {
+  int status;
+};
+
+// A program for a window test: every component, its log where LogFileName() points when it
+// is made, an end that throws ProgramEnded. StartWindow shows its messages in the form.
+struct WindowProgram : Program {
+  WindowProgram();
+};
+
+// Attaches the form to the program, runs the window's part of start-up in the program's
+// order and ends on the welcome page.
+void StartWindow(MainForm& form, Program& program);
 
 // Points the user folders (configuration, runtime, APPDATA) at fresh folders under the
 // system temp folder, so that nothing is written to the real home. Call before the

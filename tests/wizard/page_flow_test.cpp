@@ -5,11 +5,11 @@
 #include <map>
 
 #include "platform/ado.h"
-#include "shell/messages.h"
-#include "shell/program_flags.h"
+#include "platform/register.h"
 #include "support/components.h"
 #include "support/errors.h"
 #include "support/files.h"
+#include "support/messages.h"
 #include "testing/temp_dir.h"
 #include "wizard/source_check.h"
 
@@ -59,6 +59,8 @@ class FakeView : public WizardView {
     calls.push_back("run");
     page = "SAVESETTINGS";
   }
+  const Messages& messages() const override { return shown_through; }
+  const ComponentRegistry& components() const override { return registry; }
 
   bool Visible(NavButton b) { return buttons[b].first; }
   bool Enabled(NavButton b) { return buttons[b].second; }
@@ -68,18 +70,15 @@ class FakeView : public WizardView {
   std::optional<NavButton> focus;
   SourceEntry source;
   std::vector<std::string> opened, calls;
+  Messages shown_through;
+  ComponentRegistry registry = PlatformComponents();
 };
 
 class PageFlowTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    Flags() = ProgramFlags();
-    SetMessagePresenter(&presenter);
+    view.shown_through = Messages(&presenter);
     ASSERT_TRUE(FileExists(kSampleDatabase)) << kSampleDatabase;
-  }
-  void TearDown() override {
-    SetMessagePresenter(nullptr);
-    Flags() = ProgramFlags();
   }
   void Go(const std::string& command) { WizardNavigate(view, page, command); }
 
@@ -213,8 +212,7 @@ TEST_F(PageFlowTest, SourceChecksKeepTheSourcePage) {
 }
 
 TEST_F(PageFlowTest, MissingProviderOffersTheDownloadPage) {
-  auto& registry = ComponentRegistry::Instance();
-  registry.Register("ADODB.Connection", []() -> std::shared_ptr<Component> {
+  view.registry.Register("ADODB.Connection", []() -> std::shared_ptr<Component> {
     throw Error(3706, "ADODB.Connection", "Provider cannot be found.");
   });
   page = "SOURCE";
@@ -223,7 +221,6 @@ TEST_F(PageFlowTest, MissingProviderOffersTheDownloadPage) {
   Go("NEXT");
   presenter.answer = kAnswerYes;
   Go("NEXT");
-  registry.Register("ADODB.Connection", [] { return std::make_shared<Connection>(); });
 
   ASSERT_EQ(presenter.shown.size(), 2u);
   EXPECT_EQ(presenter.shown[0].style, kMsgExclamation | kMsgYesNoCancel);
@@ -237,15 +234,13 @@ TEST_F(PageFlowTest, MissingProviderOffersTheDownloadPage) {
 }
 
 TEST_F(PageFlowTest, HiddenQuestionTakesOkAndOpensNothing) {
-  auto& registry = ComponentRegistry::Instance();
-  registry.Register("ADODB.Connection", []() -> std::shared_ptr<Component> {
+  view.registry.Register("ADODB.Connection", []() -> std::shared_ptr<Component> {
     throw Error(3706, "ADODB.Connection", "Provider cannot be found.");
   });
-  Flags().hide = true;
+  view.shown_through = Messages(&presenter, true);
   page = "SOURCE";
   view.source.file = kSampleDatabase;
   Go("NEXT");
-  registry.Register("ADODB.Connection", [] { return std::make_shared<Connection>(); });
   EXPECT_TRUE(presenter.shown.empty());
   EXPECT_TRUE(view.opened.empty());
   EXPECT_EQ(page, "SOURCE");

@@ -2,10 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include "shell/messages.h"
-#include "shell/program_flags.h"
 #include "support/errors.h"
 #include "support/files.h"
+#include "support/messages.h"
 #include "testing/temp_dir.h"
 #include "wizard/form_settings.h"
 #include "wizard/ini_file.h"
@@ -38,10 +37,16 @@ class FakeRunView : public RunPageView {
   void SetBusyPointer(bool busy) override { events.push_back(busy ? "busy" : "idle"); }
   void ShowReport(const std::string& report) override { shown_report = report; }
   StatusOutput& Status() override { return status; }
+  const Messages& messages() const override { return shown_through; }
+  CancelToken& CancelRequest() override { return cancel; }
+  void SetTransferRunning(bool on) override { running = on; }
 
   std::vector<std::string> events;
   std::string shown_report;
   RecordingStatus status;
+  Messages shown_through;
+  CancelToken cancel{true};  // left over from a cancelled run
+  bool running = false;
 };
 
 class CountingPresenter : public MessagePresenter {
@@ -59,14 +64,7 @@ class CountingPresenter : public MessagePresenter {
 
 class RunPageTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    Flags() = ProgramFlags();
-    SetMessagePresenter(&presenter_);
-  }
-  void TearDown() override {
-    SetMessagePresenter(nullptr);
-    Flags() = ProgramFlags();
-  }
+  void SetUp() override { view_.shown_through = Messages(&presenter_); }
   testing::TempDir dir_;
   testing::ScopedEnv appdata_{"APPDATA", dir_.path().c_str()};
   CountingPresenter presenter_;
@@ -84,10 +82,13 @@ TEST_F(RunPageTest, KeepsSettingsWithoutPasswordsButRunsWithThem) {
                       file_existed_during_run = FileExists(DefaultSettingsFile());
                       EXPECT_EQ(page_, "PROGRESS");
                       EXPECT_TRUE(report.empty());
-                      EXPECT_FALSE(Flags().abort_requested);
+                      EXPECT_FALSE(view_.cancel);
+                      EXPECT_TRUE(view_.running);
                       report += "Tables: 1\r\n";
                       return RunOutcome{};
-                    });
+                    },
+                    {});
+  EXPECT_FALSE(view_.running);
   ASSERT_TRUE(seen);
   EXPECT_TRUE(file_existed_during_run);
   EXPECT_EQ(SettingsSection(seen)->Item("sourcepassword").Text(), "src-pw");
@@ -110,17 +111,15 @@ TEST_F(RunPageTest, KeepsSettingsWithoutPasswordsButRunsWithThem) {
   EXPECT_TRUE(presenter_.texts.empty());
 }
 
-TEST_F(RunPageTest, SavePasswordsFlagKeepsThemAndAutorunWritesNothing) {
-  Flags().save_passwords = true;
+TEST_F(RunPageTest, SavePasswordsKeepsThemAndAutorunWritesNothing) {
   auto convert = [](const DictionaryPtr&, std::string&, StatusOutput&) { return RunOutcome{}; };
-  WizardNavigateRun(view_, page_, report_, convert);
+  WizardNavigateRun(view_, page_, report_, convert, {.save_passwords = true});
   EXPECT_EQ(SettingsSection(ReadIniFile(DefaultSettingsFile()))->Item("sourcepassword").Text(),
             "src-pw");
 
   testing::TempDir other;
   testing::ScopedEnv appdata("APPDATA", other.path().c_str());
-  Flags().autorun = true;
-  WizardNavigateRun(view_, page_, report_, convert);
+  WizardNavigateRun(view_, page_, report_, convert, {.autorun = true});
   EXPECT_FALSE(FileExists(DefaultSettingsFile()));
   EXPECT_EQ(page_, "SAVESETTINGS");
 }
@@ -131,12 +130,12 @@ TEST_F(RunPageTest, MissingDriverEndsOnTheResultPageWithAnErrorBlock) {
       view_, page_, report_,
       [&](const DictionaryPtr&, std::string& report, StatusOutput&) -> RunOutcome {
         report += "Settings\r\n";
-        Flags().transfer_running = true;
         throw Error(1004, text);
-      });
+      },
+      {});
   EXPECT_EQ(page_, "SAVESETTINGS");
   EXPECT_EQ(outcome.ExitStatus(), 3);
-  EXPECT_FALSE(Flags().transfer_running);
+  EXPECT_FALSE(view_.running);
   EXPECT_EQ(view_.shown_report, "Settings\r\n\r\nERROR\r\n------------\r\n" + text + "\r\n");
   ASSERT_EQ(presenter_.titles.size(), 1u);
   EXPECT_EQ(presenter_.titles[0], "Missing ODBC Driver");
@@ -150,7 +149,8 @@ TEST_F(RunPageTest, OtherErrorsNameTheStepAndStayOnTheProgressPage) {
     WizardNavigateRun(view_, page_, report_,
                       [](const DictionaryPtr&, std::string&, StatusOutput&) -> RunOutcome {
                         throw Error(3024, "Could not find file 'x.mdb'.");
-                      });
+                      },
+                      {});
     FAIL() << "the error was swallowed";
   } catch (const Error& e) {
     EXPECT_EQ(e.number(), 3024);
@@ -159,6 +159,7 @@ TEST_F(RunPageTest, OtherErrorsNameTheStepAndStayOnTheProgressPage) {
               "Error in modWizard.WizardNavigateRun line 300. 3024: Could not find file 'x.mdb'.");
   }
   EXPECT_EQ(page_, "PROGRESS");
+  EXPECT_FALSE(view_.running);
   EXPECT_TRUE(view_.status.log.empty());
   EXPECT_EQ(view_.events.back(), "busy");
 }
@@ -172,7 +173,8 @@ TEST_F(RunPageTest, UnwritableSettingsFolderStopsBeforeTheRun) {
                                  [&](const DictionaryPtr&, std::string&, StatusOutput&) {
                                    ran = true;
                                    return RunOutcome{};
-                                 }),
+                                 },
+                                 {}),
                Error);
   EXPECT_FALSE(ran);
   EXPECT_EQ(page_, "TRANSFER_OPTIONS");

@@ -28,7 +28,7 @@ DictionaryPtr Paths(std::initializer_list<const char*> paths) {
 
 class SelectionTest : public ::testing::Test {
  protected:
-  void TearDown() override { SetSelectedPaths(nullptr); }
+  CarriedSelection carried_;
 };
 
 TEST(NodeKeysTest, KeysOfTablesAndFieldsStayApart) {
@@ -87,39 +87,39 @@ TEST_F(SelectionTest, SharedPathMarksBothNodes) {
 
 TEST_F(SelectionTest, RestoreChecksAllOnlyWhenNothingIsSelected) {
   FakeTree tree({"T", "T\\f", "U"});
-  RestoreSelection(tree);
+  carried_.Restore(tree);
   EXPECT_EQ(tree.checked_, (std::vector<bool>{true, true, true}));
 
   // One empty path (an empty list in a file) is a selection: nothing is checked.
-  SetSelectedPaths(PathsOfList(Value::TextList({""})));
-  RestoreSelection(tree);
+  carried_.set_paths(PathsOfList(Value::TextList({""})));
+  carried_.Restore(tree);
   EXPECT_EQ(tree.checked_, (std::vector<bool>{false, false, false}));
 
   // A table listed without its fields.
-  SetSelectedPaths(PathsOfList(Value::TextList({"T"})));
-  RestoreSelection(tree);
+  carried_.set_paths(PathsOfList(Value::TextList({"T"})));
+  carried_.Restore(tree);
   EXPECT_EQ(tree.checked_, (std::vector<bool>{true, false, false}));
 }
 
 TEST_F(SelectionTest, CaptureCarriesMarksToTheNextTree) {
   FakeTree old_tree({"Same", "Same\\f", "OnlyOld"});
   old_tree.checked_ = {true, false, true};
-  CaptureSelection(old_tree);
+  carried_.Capture(old_tree);
   FakeTree new_tree({"Same", "Same\\f", "OnlyNew"});
-  RestoreSelection(new_tree);
+  carried_.Restore(new_tree);
   EXPECT_EQ(new_tree.checked_, (std::vector<bool>{true, false, false}));
 
   // An empty old tree captures nothing, so the new tree comes up fully checked.
   FakeTree empty({});
-  CaptureSelection(empty);
-  RestoreSelection(new_tree);
+  carried_.Capture(empty);
+  carried_.Restore(new_tree);
   EXPECT_EQ(new_tree.checked_, (std::vector<bool>{true, true, true}));
 }
 
 TEST_F(SelectionTest, StarInALoadedSelectionChecksEverything) {
   FakeTree tree({"T", "T\\f", "U"});
-  SetSelectedPaths(PathsOfList(Value::TextList({"*"})));
-  RestoreSelection(tree);
+  carried_.set_paths(PathsOfList(Value::TextList({"*"})));
+  carried_.Restore(tree);
   EXPECT_EQ(tree.checked_, (std::vector<bool>{true, true, true}));
 }
 

@@ -35,10 +35,11 @@
 #include "conversion/literals.h"
 #include "platform/ado.h"
 #include "platform/pg_connection.h"
+#include "platform/register.h"
 #include "schema/access_scanner.h"
-#include "shell/status.h"
 #include "support/errors.h"
 #include "support/safe.h"
+#include "support/status.h"
 
 namespace {
 
@@ -374,7 +375,10 @@ int Main(int argc, char** argv) {
     QuietStatus quiet;
     auto start = Clock::now();
     double cpu_start = SelfCpu();
-    auto doc = ferrolyte::ScanAccessDatabase(tables, "", "", "", quiet);
+    const ferrolyte::ComponentRegistry components = ferrolyte::PlatformComponents();
+    const ferrolyte::CancelToken never{false};
+    auto doc =
+        ferrolyte::ScanAccessDatabase(tables, "", "", "", {quiet, never, components, "", ""});
     g.seconds = Since(start);
     g.cpu = SelfCpu() - cpu_start;
     g.rows = static_cast<double>(doc->select_nodes("*/Tables/Table").size());

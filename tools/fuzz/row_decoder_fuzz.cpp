@@ -7,12 +7,8 @@
 #include <vector>
 
 #include "platform/access_rows.h"
-#include "support/components.h"
 
 using namespace ferrolyte;
-
-// Values are built here without any platform component.
-void ferrolyte::RegisterPlatformComponents(ComponentRegistry&) {}
 
 namespace {
 

@@ -29,8 +29,6 @@
 #include "shell/error_report.h"
 #include "shell/log.h"
 #include "shell/main_form_rules.h"
-#include "shell/messages.h"
-#include "shell/program_flags.h"
 #include "shell/startup.h"
 #include "shell/window/form_units.h"
 #include "shell/window/tab_chain.h"
@@ -53,20 +51,20 @@ constexpr char kStoreSection[] = "Settings";
 
 // The handler's body; an error that escapes it is fatal and reported under the handler's name.
 template <class F>
-void Reported(const char* procedure, F&& body) {
+void Reported(Program& program, const char* procedure, F&& body) {
   try {
     body();
   } catch (const Error& e) {
-    ErrorHandler(procedure, e.number(), e.description(), kStep);
+    ErrorHandler(program, procedure, e.number(), e.description(), kStep);
   } catch (const std::exception& e) {
-    ErrorHandler(procedure, kGenericError, e.what(), kStep);
+    ErrorHandler(program, procedure, kGenericError, e.what(), kStep);
   }
 }
 
 // Handlers without an error report of their own: the error is logged and shown, and the
 // window goes on, since no exception may cross into the event loop.
 template <class F>
-void Contained(const char* procedure, F&& body) {
+void Contained(Program& program, const char* procedure, F&& body) {
   try {
     body();
   } catch (const std::exception& e) {
@@ -74,10 +72,10 @@ void Contained(const char* procedure, F&& body) {
     const std::string text = std::string("Error in function '") + procedure + "'\r\n" +
                              (error ? error->description() : std::string(e.what()));
     try {
-      WriteLog(text);
+      program.log.Write(text);
     } catch (const std::exception&) {
     }
-    ShowMessage(text, kMsgExclamation, kProductTitle, kAnswerOk);
+    program.messages.Show(text, kMsgExclamation, kProductTitle, kAnswerOk);
   }
 }
 
@@ -279,13 +277,15 @@ MainForm::MainForm(bool screenshot_mode) : screenshot_mode_(screenshot_mode), pr
   CreateControls();
   status_ = std::make_unique<WindowStatus>(lvStatusLog, pbStatus, lblStatusHigh);
   ConnectHandlers();
-  SetMessagePresenter(&presenter_);
   // Until ScaleDialog runs, the window has the size of its design.
   resize(Tw(7170), Tw(6135));
 }
 
-MainForm::~MainForm() {
-  SetMessagePresenter(nullptr);
+MainForm::~MainForm() = default;
+
+void MainForm::Attach(Program& program) {
+  program_ = &program;
+  status_->set_log(&program.log);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -631,10 +631,10 @@ void MainForm::ConnectHandlers() {
   // Only a tick by the user (mouse or keyboard) may warn; a tick set in code never does.
   connect(chkDropDatabase, &QCheckBox::clicked, this, [this] { chkDropDatabase_Click(); });
   connect(cbMSSQLAuthentication, &QComboBox::currentIndexChanged, this, [this] {
-    Contained("cbMSSQLAuthentication_Click", [&] { UpdateAuthenticationFields(); });
+    Contained(*program_, "cbMSSQLAuthentication_Click", [&] { UpdateAuthenticationFields(); });
   });
   connect(cbStorageEngine, &QComboBox::activated, this,
-          [this] { Contained("cbStorageEngine_Click", [&] { UpdateControls(); }); });
+          [this] { Contained(*program_, "cbStorageEngine_Click", [&] { UpdateControls(); }); });
   connect(txtSourceFilename, &QLineEdit::textChanged, this, [this] { txtSourceFilename_Change(); });
   connect(txtSourceFilename, &QLineEdit::editingFinished, this,
           [this] { txtSourceFilename_Validate(); });
@@ -690,7 +690,7 @@ void MainForm::InitForm() {
   cbMSSQLAuthentication->setCurrentIndex(0);
   UpdateAuthenticationFields();
 
-  Flags().source_changed = true;
+  state.source_changed = true;
 }
 
 void MainForm::RemovePictureTabStops() {
@@ -719,9 +719,10 @@ void MainForm::ApplySettings(const DictionaryPtr& settings) {
   const std::optional<FormSettings> f = FormSettingsOf(settings);
   if (!f) return;
   struct Loading {
-    Loading() { Flags().settings_loading = true; }
-    ~Loading() { Flags().settings_loading = false; }
-  } loading;
+    explicit Loading(bool& flag) : flag(flag) { flag = true; }
+    ~Loading() { flag = false; }
+    bool& flag;
+  } loading(state.settings_loading);
   txtSourceFilename->setText(Q(f->source_file));
   txtSourceUsername->setText(Q(f->source_user));
   txtSourcePassword->setText(Q(f->source_password));
@@ -742,7 +743,7 @@ void MainForm::ApplySettings(const DictionaryPtr& settings) {
   if (const int engine = cbStorageEngine->findText(Q(f->storage_engine)); engine >= 0)
     cbStorageEngine->setCurrentIndex(engine);
   // After the file name: its change captured the old tree, and the loaded selection wins.
-  SetSelectedPaths(PathsOfList(SettingsSection(settings)->Item("sourcetables")));
+  selection_.set_paths(PathsOfList(SettingsSection(settings)->Item("sourcetables")));
   chkDropDatabase->setChecked(f->drop_database);
   chkCreateTables->setChecked(f->create_tables);
   chkUnicode->setChecked(f->unicode);
@@ -822,14 +823,14 @@ void MainForm::LoadSettings() {
   SaveSetting(kSettingsAppName, kStoreSection, "SaveFolder", FolderPart(name));
   SaveSetting(kSettingsAppName, kStoreSection, "LastLoadedIni", name);
   if (!PathIsFile(name)) {
-    ShowMessage("The file does not exist?", kMsgExclamation, "Load Settings", kAnswerOk);
+    messages().Show("The file does not exist?", kMsgExclamation, "Load Settings", kAnswerOk);
     return;
   }
   const DictionaryPtr settings = ReadIniFile(name);
   NormalizeSettings(settings);
   ApplySettings(settings);
-  ShowMessage("Wizard settings were loaded successfully", kMsgInformation, kProductTitle,
-              kAnswerOk);
+  messages().Show("Wizard settings were loaded successfully", kMsgInformation, kProductTitle,
+                  kAnswerOk);
 }
 
 void MainForm::SaveSettingsAs(const std::string& initial_file) {
@@ -848,8 +849,8 @@ void MainForm::SaveSettingsAs(const std::string& initial_file) {
   if (name.empty()) return;
   SaveSetting(kSettingsAppName, kStoreSection, "SaveFolder", FolderPart(name));
   if (PathIsFile(name) &&
-      ShowMessage("The file already exists. Do you want to overwrite it?", kMsgQuestion | kMsgYesNo,
-                  "Overwrite File", kAnswerNo) != kAnswerYes) {
+      messages().Show("The file already exists. Do you want to overwrite it?",
+                      kMsgQuestion | kMsgYesNo, "Overwrite File", kAnswerNo) != kAnswerYes) {
     return;
   }
   WriteIniFile(BuildSettings(), name);
@@ -874,7 +875,7 @@ void MainForm::UpdateSecurityFields() {
 }
 
 void MainForm::Navigate(const std::string& command) {
-  WizardNavigate(*this, Flags().current_page, command);
+  WizardNavigate(*this, state.current_page, command);
 }
 
 int MainForm::Run() {
@@ -939,7 +940,7 @@ void MainForm::OpenDocument(const std::string& address) {
 }
 
 void MainForm::SelectTablesShown(bool forward) {
-  if (forward && Flags().source_changed) BuildTableTree();
+  if (forward && state.source_changed) BuildTableTree();
 }
 
 void MainForm::BuildTableTree() {
@@ -950,24 +951,30 @@ void MainForm::BuildTableTree() {
     if (!schema_folder_)
       schema_folder_.emplace(SpecialFolder(SpecialFolderId::kTemp).value_or("/tmp"));
     // A failing scan leaves the tree of the previous scan as it was.
-    schema = ScanAccessDatabase(source.file, source.password, source.user, source.system_database,
-                                *status_, schema_folder_->path());
+    const RunContext ctx{*status_, state.cancel, components(), program_->VersionText(),
+                         schema_folder_->path()};
+    schema =
+        ScanAccessDatabase(source.file, source.password, source.user, source.system_database, ctx);
   }
   schema_ = std::move(schema);
   FillTableTree(tvSourceTables, TablesOfSchema(*schema_), tvImages);
   TreeChecks nodes = TreeNodes();
-  RestoreSelection(nodes);
-  Flags().source_changed = false;
+  selection_.Restore(nodes);
+  state.source_changed = false;
   tvSourceTables->viewport()->update();
 }
 
 void MainForm::NavigateRun(std::string& page) {
   const ConversionServices services = DefaultServices();
   const std::string schema_xml = schema_ ? SchemaXmlText(*schema_) : std::string();
-  WizardNavigateRun(*this, page, run_report_,
-                    [&](const DictionaryPtr& settings, std::string& report, StatusOutput& status) {
-                      return services.convert(settings, report, schema_xml, status);
-                    });
+  const RunPageOptions options{program_->options.autorun, program_->options.save_passwords};
+  WizardNavigateRun(
+      *this, page, run_report_,
+      [&](const DictionaryPtr& settings, std::string& report, StatusOutput& status) {
+        const RunContext ctx{status, state.cancel, components(), program_->VersionText(), ""};
+        return services.convert(settings, report, schema_xml, ctx);
+      },
+      options);
 }
 
 void MainForm::ClearStatusList() {
@@ -1035,47 +1042,48 @@ AdvancedOptionsForm& MainForm::AdvancedOptions() {
 // Event handlers
 
 void MainForm::cmdBack_Click() {
-  Reported("cmdBack_Click", [&] { WizardNavigate(*this, Flags().current_page, "BACK"); });
+  Reported(*program_, "cmdBack_Click", [&] { WizardNavigate(*this, state.current_page, "BACK"); });
 }
 
 void MainForm::cmdNext_Click() {
-  Reported("cmdNext_Click", [&] { WizardNavigate(*this, Flags().current_page, "NEXT"); });
+  Reported(*program_, "cmdNext_Click", [&] { WizardNavigate(*this, state.current_page, "NEXT"); });
 }
 
 void MainForm::cmdFinish_Click() {
-  Reported("cmdFinish_Click", [&] { WizardNavigate(*this, Flags().current_page, "FINISH"); });
+  Reported(*program_, "cmdFinish_Click",
+           [&] { WizardNavigate(*this, state.current_page, "FINISH"); });
 }
 
 void MainForm::cmdCancel_Click() {
-  Reported("cmdCancel_Click", [&] {
-    if (Flags().transfer_running) {
-      if (ShowMessage("Do you wish to cancel the transfer?", kMsgQuestion | kMsgYesNo,
-                      kProductTitle, kAnswerYes) == kAnswerYes) {
-        Flags().abort_requested = true;
+  Reported(*program_, "cmdCancel_Click", [&] {
+    if (state.transfer_running) {
+      if (messages().Show("Do you wish to cancel the transfer?", kMsgQuestion | kMsgYesNo,
+                          kProductTitle, kAnswerYes) == kAnswerYes) {
+        state.cancel.store(true);
       }
       return;
     }
-    if (ShowMessage("Do you wish to cancel this wizard?", kMsgQuestion | kMsgYesNo, kProductTitle,
-                    kAnswerYes) == kAnswerYes) {
+    if (messages().Show("Do you wish to cancel this wizard?", kMsgQuestion | kMsgYesNo,
+                        kProductTitle, kAnswerYes) == kAnswerYes) {
       UnloadForms();
     }
   });
 }
 
 void MainForm::cmdExit_Click() {
-  Reported("cmdExit_Click", [&] { UnloadForms(); });
+  Reported(*program_, "cmdExit_Click", [&] { UnloadForms(); });
 }
 
 void MainForm::cmdHelp_Click() {
-  Contained("cmdHelp_Click", [&] { OpenDocument(HelpPageAddress()); });
+  Contained(*program_, "cmdHelp_Click", [&] { OpenDocument(HelpPageAddress()); });
 }
 
 void MainForm::imgDonate_Click() {
-  Contained("imgDonate_Click", [&] { OpenDocument(DonationPageAddress()); });
+  Contained(*program_, "imgDonate_Click", [&] { OpenDocument(DonationPageAddress()); });
 }
 
 void MainForm::cmdAdvancedOptions_Click() {
-  Contained("cmdAdvancedOptions_Click", [&] { AdvancedOptions().exec(); });
+  Contained(*program_, "cmdAdvancedOptions_Click", [&] { AdvancedOptions().exec(); });
 }
 
 void MainForm::BrowseDatabase(const std::string& filter, const std::string& title,
@@ -1096,28 +1104,28 @@ void MainForm::BrowseDatabase(const std::string& filter, const std::string& titl
   SaveSetting(kSettingsAppName, kStoreSection, "SourceFolder", FolderPart(name));
   SaveSetting(kSettingsAppName, kStoreSection, last_file_key, name);
   if (!PathIsFile(name)) {
-    ShowMessage("The file does not exist?", kMsgExclamation, kProductTitle, kAnswerOk);
+    messages().Show("The file does not exist?", kMsgExclamation, kProductTitle, kAnswerOk);
     return;
   }
   field->setText(Q(name));
 }
 
 void MainForm::cmdSourceBrowse_Click() {
-  Reported("cmdSourceBrowse_Click", [&] {
+  Reported(*program_, "cmdSourceBrowse_Click", [&] {
     BrowseDatabase(SourceDatabaseFilter(), "Select Source Database", "LastLoadedSource",
                    txtSourceFilename);
   });
 }
 
 void MainForm::cmdSystemDatabaseBrowse_Click() {
-  Reported("cmdSystemDatabaseBrowse_Click", [&] {
+  Reported(*program_, "cmdSystemDatabaseBrowse_Click", [&] {
     BrowseDatabase(SystemDatabaseFilter(), "Select System Database", "LastLoadedSystemDatabase",
                    txtSourceSystemDatabase);
   });
 }
 
 void MainForm::cmdBrowseDump_Click() {
-  Reported("cmdBrowseDump_Click", [&] {
+  Reported(*program_, "cmdBrowseDump_Click", [&] {
     QFileDialog dialog(this, QStringLiteral("Select Dump File"));
     dialog.setObjectName(QStringLiteral("CommonDialog1"));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
@@ -1131,8 +1139,8 @@ void MainForm::cmdBrowseDump_Click() {
     const std::string name = S(dialog.selectedFiles().value(0));
     if (name.empty()) return;
     if (PathIsFile(name) &&
-        ShowMessage("The file already exists. Do you want to overwrite it?",
-                    kMsgQuestion | kMsgYesNo, "Overwrite File", kAnswerYes) != kAnswerYes) {
+        messages().Show("The file already exists. Do you want to overwrite it?",
+                        kMsgQuestion | kMsgYesNo, "Overwrite File", kAnswerYes) != kAnswerYes) {
       return;
     }
     txtDestinationDumpFilename->setText(Q(name));
@@ -1140,16 +1148,16 @@ void MainForm::cmdBrowseDump_Click() {
 }
 
 void MainForm::optDestination_Click(int index) {
-  Reported("optDestination_Click", [&] {
+  Reported(*program_, "optDestination_Click", [&] {
     if (index == 0) SetDestinationMethod("DIRECT");
     if (index == 1) SetDestinationMethod("DUMP");
   });
 }
 
 void MainForm::chkDropDatabase_Click() {
-  Contained("chkDropDatabase_Click", [&] {
-    if (chkDropDatabase->isChecked() && !Flags().autorun && !Flags().settings_loading) {
-      ShowMessage(
+  Contained(*program_, "chkDropDatabase_Click", [&] {
+    if (chkDropDatabase->isChecked() && !program_->options.autorun && !state.settings_loading) {
+      messages().Show(
           "Warning: This will drop the destination database if it already exists. All "
           "existing data in the database will be lost.",
           kMsgExclamation, "Warning", kAnswerOk);
@@ -1158,16 +1166,16 @@ void MainForm::chkDropDatabase_Click() {
 }
 
 void MainForm::txtSourceFilename_Change() {
-  Reported("txtSourceFilename_Change", [&] {
+  Reported(*program_, "txtSourceFilename_Change", [&] {
     // The marks of the old source's tree carry over to equally named nodes of the new one.
-    CaptureSelection(TreeNodes());
-    Flags().source_changed = true;
+    selection_.Capture(TreeNodes());
+    state.source_changed = true;
     UpdateSecurityFields();
   });
 }
 
 void MainForm::txtSourceFilename_Validate() {
-  Contained("txtSourceFilename_Validate", [&] {
+  Contained(*program_, "txtSourceFilename_Validate", [&] {
     const QString text = txtSourceFilename->text();
     const QString stripped = Q(StripEnclosingQuotes(S(text)));
     if (stripped != text) txtSourceFilename->setText(stripped);
@@ -1175,48 +1183,48 @@ void MainForm::txtSourceFilename_Validate() {
 }
 
 void MainForm::cmdSelectAll_Click() {
-  Reported("cmdSelectAll_Click", [&] {
+  Reported(*program_, "cmdSelectAll_Click", [&] {
     TreeChecks nodes = TreeNodes();
     SetAllChecked(nodes, true);
   });
 }
 
 void MainForm::cmdSelectNone_Click() {
-  Reported("cmdSelectNone_Click", [&] {
+  Reported(*program_, "cmdSelectNone_Click", [&] {
     TreeChecks nodes = TreeNodes();
     SetAllChecked(nodes, false);
   });
 }
 
 void MainForm::cmdExpandAll_Click() {
-  Reported("cmdExpandAll_Click", [&] { SetAllExpanded(tvSourceTables, true); });
+  Reported(*program_, "cmdExpandAll_Click", [&] { SetAllExpanded(tvSourceTables, true); });
 }
 
 void MainForm::cmdCollapseAll_Click() {
-  Reported("cmdCollapseAll_Click", [&] { SetAllExpanded(tvSourceTables, false); });
+  Reported(*program_, "cmdCollapseAll_Click", [&] { SetAllExpanded(tvSourceTables, false); });
 }
 
 void MainForm::cmdLoadSettings_Click() {
-  Reported("cmdLoadSettings_Click", [&] { LoadSettings(); });
+  Reported(*program_, "cmdLoadSettings_Click", [&] { LoadSettings(); });
 }
 
 void MainForm::cmdSaveSettings_Click() {
-  Reported("cmdSaveSettings_Click", [&] { SaveSettingsAs(""); });
+  Reported(*program_, "cmdSaveSettings_Click", [&] { SaveSettingsAs(""); });
 }
 
 void MainForm::cmdSaveSettings1_Click() {
-  Reported("cmdSaveSettings1_Click", [&] { SaveSettingsAs(""); });
+  Reported(*program_, "cmdSaveSettings1_Click", [&] { SaveSettingsAs(""); });
 }
 
 void MainForm::closeEvent(QCloseEvent* event) {
   // Closing the window while a conversion runs inside it would pull the controls away
   // from under the run: ask to stop the transfer instead.
-  if (Flags().transfer_running) {
+  if (state.transfer_running) {
     event->ignore();
     cmdCancel_Click();
     return;
   }
-  Reported("Form_Unload", [&] {
+  Reported(*program_, "Form_Unload", [&] {
     if (advanced_) advanced_->close();
   });
   event->accept();

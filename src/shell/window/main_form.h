@@ -38,11 +38,14 @@ class AdvancedOptionsForm;
 
 class MainForm : public QWidget, public WindowHooks, public WizardView, public RunPageView {
  public:
-  // Creates every control; installs the window's message presenter while it lives.
+  // Creates every control. Attach it to a program before it is shown.
   explicit MainForm(bool screenshot_mode);
   ~MainForm() override;
 
   // Start-up steps of the window, in the order start-up calls them.
+  void Attach(Program& program) override;
+  MessagePresenter& Presenter() override { return presenter_; }
+  QtMessagePresenter& Boxes() { return presenter_; }
   void PrepareControls() override;
   void InitForm() override;
   void RemovePictureTabStops() override;
@@ -65,12 +68,16 @@ class MainForm : public QWidget, public WindowHooks, public WizardView, public R
   void OpenDocument(const std::string& address) override;
   void SelectTablesShown(bool forward) override;
   void NavigateRun(std::string& page) override;
+  const Messages& messages() const override { return program_->messages; }
+  const ComponentRegistry& components() const override { return program_->components; }
 
   // The run page's view of the window.
   DictionaryPtr BuildSettings() override;
   void ClearStatusList() override;
   void SetBusyPointer(bool busy) override;
   void ShowReport(const std::string& report) override;
+  CancelToken& CancelRequest() override { return state.cancel; }
+  void SetTransferRunning(bool running) override { state.transfer_running = running; }
 
   // Settings on the form.
   FormSettings ReadControls();
@@ -83,6 +90,18 @@ class MainForm : public QWidget, public WindowHooks, public WizardView, public R
   // The current schema description (null before the first scan) and the run report.
   const std::shared_ptr<pugi::xml_document>& Schema() const { return schema_; }
   const std::string& RunReport() const { return run_report_; }
+  // The tree's selection carried to the next scan.
+  const CarriedSelection& Selection() const { return selection_; }
+
+  // What the form itself keeps track of.
+  struct FormState {
+    std::string current_page = "INIT";
+    bool settings_loading = false;  // ApplySettings is filling the controls
+    bool source_changed = true;     // the table tree shows another source or none yet
+    bool transfer_running = false;
+    CancelToken cancel{false};  // Cancel's request to the running transfer
+  };
+  FormState state;
 
   // Form operations.
   void UpdateControls();
@@ -141,7 +160,9 @@ class MainForm : public QWidget, public WindowHooks, public WizardView, public R
                       const std::string& last_file_key, QLineEdit* field);
 
   bool screenshot_mode_;
+  Program* program_ = nullptr;
   QtMessagePresenter presenter_;
+  CarriedSelection selection_;
   std::unique_ptr<WindowStatus> status_;
   AdvancedOptionsForm* advanced_ = nullptr;
   std::shared_ptr<pugi::xml_document> schema_;

@@ -9,11 +9,6 @@
 namespace ferrolyte {
 namespace {
 
-QtMessagePresenter::Answerer& TestAnswerer() {
-  static QtMessagePresenter::Answerer answerer;
-  return answerer;
-}
-
 QString FromUtf8(const std::string& text) {
   return QString::fromStdString(text);
 }
@@ -107,17 +102,13 @@ int QtMessagePresenter::Show(const std::string& text, int style, const std::stri
   box.setTextFormat(Qt::PlainText);
   box.setText(FromUtf8(ReplaceAll(text, "\r\n", "\n")));
   ApplyMessageStyle(box, style);
-  if (TestAnswerer()) return MessageAnswerOf(TestAnswerer()(box));
+  if (answerer_) return MessageAnswerOf(answerer_(box));
   box.exec();
   return MessageAnswerOf(box.standardButton(box.clickedButton()));
 }
 
 void QtMessagePresenter::CopyToClipboard(const std::string& text) {
   QGuiApplication::clipboard()->setText(FromUtf8(ReplaceAll(text, "\r\n", "\n")));
-}
-
-void QtMessagePresenter::SetAnswerer(Answerer answerer) {
-  TestAnswerer() = std::move(answerer);
 }
 
 }  // namespace ferrolyte

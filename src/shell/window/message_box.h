@@ -1,11 +1,11 @@
-// Message boxes and the clipboard of the window: the presenter behind ShowMessage.
+// Message boxes and the clipboard of the window: the presenter behind its Messages.
 #pragma once
 
 #include <QMessageBox>
 #include <functional>
 #include <string>
 
-#include "shell/messages.h"
+#include "support/messages.h"
 
 class QWidget;
 
@@ -28,10 +28,11 @@ class QtMessagePresenter : public MessagePresenter {
   // Answers boxes without showing them: the function sees the prepared box and returns
   // the button to press. For tests; an empty function restores real boxes.
   using Answerer = std::function<QMessageBox::StandardButton(QMessageBox& box)>;
-  static void SetAnswerer(Answerer answerer);
+  void set_answerer(Answerer answerer) { answerer_ = std::move(answerer); }
 
  private:
   QWidget* parent_;
+  Answerer answerer_;
 };
 
 }  // namespace ferrolyte

@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <limits>
 
-#include "shell/log.h"
 #include "support/text.h"
 
 namespace ferrolyte {
@@ -30,7 +29,7 @@ void WindowStatus::AddStatusLine(const std::string& text) {
 }
 
 void WindowStatus::WriteLog(const std::string& text) {
-  ferrolyte::WriteLog(text);
+  if (log_) log_->Write(text);
 }
 
 void WindowStatus::SetProgressRange(const std::string& page, int64_t min, int64_t max) {

@@ -2,7 +2,8 @@
 // the progress page.
 #pragma once
 
-#include "shell/status.h"
+#include "shell/log.h"
+#include "support/status.h"
 
 class QLabel;
 class QProgressBar;
@@ -14,6 +15,8 @@ class WindowStatus : public StatusOutput {
  public:
   WindowStatus(QTreeWidget* list, QProgressBar* bar, QLabel* label)
       : list_(list), bar_(bar), label_(label) {}
+  // Where log lines go (must outlive this); none before the window is attached to a program.
+  void set_log(LogFile* log) { log_ = log; }
 
   // Appends an item keyed "K" + its position from 1, scrolls to it, logs the line and
   // lets the window handle pending events (a click on Cancel among them).
@@ -28,6 +31,7 @@ class WindowStatus : public StatusOutput {
   QTreeWidget* list_;
   QProgressBar* bar_;
   QLabel* label_;
+  LogFile* log_ = nullptr;
 };
 
 }  // namespace ferrolyte

@@ -1,0 +1,40 @@
+// What the program as a whole holds for one start: the options of its command line, its log,
+// how it shows messages, the classes it creates and how it ends. RunProgram and the convert
+// form make one and hand it to the window and the error report; tests make their own.
+#pragma once
+
+#include <functional>
+
+#include "shell/log.h"
+#include "support/components.h"
+#include "support/messages.h"
+
+namespace ferrolyte {
+
+struct ProgramOptions {
+  bool autorun = false;
+  bool hide = false;
+  bool clear_log = false;
+  bool unit_test = false;       // dumps name "UNITTEST" as their version
+  bool save_passwords = false;  // the per-user value SavePasswords is "1"
+};
+
+// Ends the process once "End" is in the log; it must not return. Null: std::exit. Tests
+// pass one that throws.
+using ProgramEnd = std::function<void(int exit_status)>;
+
+struct Program {
+  Program(const ComponentRegistry& components, ProgramEnd end = nullptr)
+      : components(components), end(std::move(end)) {}
+
+  ProgramOptions options;
+  LogFile log;
+  Messages messages;
+  const ComponentRegistry& components;
+  ProgramEnd end;
+
+  // The version text the program's runs write into dumps.
+  std::string VersionText() const;
+};
+
+}  // namespace ferrolyte

@@ -1,0 +1,35 @@
+// What a scan or a conversion needs from outside itself, handed in by whoever starts it (the
+// shell, the window, a test): nothing of it is process-wide, so two runs in one process
+// cannot touch each other.
+#pragma once
+
+#include <atomic>
+#include <string>
+
+#include "support/clock.h"
+#include "support/components.h"
+#include "support/status.h"
+
+namespace ferrolyte {
+
+// Asks a run to stop before its next row. Any thread may set it; a lock-free atomic, so that
+// what a signal handler sets can be one.
+using CancelToken = std::atomic<bool>;
+static_assert(CancelToken::is_always_lock_free);
+
+struct RunContext {
+  StatusOutput& status;
+  const CancelToken& cancel;
+  // The classes the run creates by name (connections, record sets, the engine).
+  const ComponentRegistry& components;
+  // The program version dumps name ("1.0.1"; "UNITTEST" with the unittest option).
+  std::string version_text;
+  // A folder of the run's own (a PrivateFolder): the scan's file copy of the schema goes
+  // there. Empty: no copy.
+  std::string temp_folder;
+  const Clock& clock = SystemClock();
+
+  bool Cancelled() const { return cancel.load(std::memory_order_relaxed); }
+};
+
+}  // namespace ferrolyte

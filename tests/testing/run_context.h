@@ -1,0 +1,32 @@
+// A run's context for tests: every component of the build, a status that records, a cancel
+// flag the test sets, and "UNITTEST" as the version dumps name.
+#pragma once
+
+#include <string>
+
+#include "platform/register.h"
+#include "support/run_context.h"
+
+namespace ferrolyte::testing {
+
+inline const ComponentRegistry& TestComponents() {
+  static const ComponentRegistry components = PlatformComponents();
+  return components;
+}
+
+// For a run that nothing cancels.
+inline RunContext ContextFor(StatusOutput& status, const std::string& temp_folder = "") {
+  static const CancelToken never{false};
+  return {status, never, TestComponents(), "UNITTEST", temp_folder};
+}
+
+struct TestRun {
+  RecordingStatus status;
+  CancelToken cancel{false};
+  std::string version_text = "UNITTEST";
+  std::string temp_folder;
+
+  RunContext Context() { return {status, cancel, TestComponents(), version_text, temp_folder}; }
+};
+
+}  // namespace ferrolyte::testing
