@@ -11,9 +11,9 @@
 #include <random>
 
 #include "conversion/run_outcome.h"
+#include "platform/registry.h"
 #include "support/connection_string.h"
 #include "support/errors.h"
-#include "support/registry.h"
 #include "support/safe.h"
 #include "support/text.h"
 
@@ -47,31 +47,6 @@ std::string PasswordValue(const std::string& password) {
 }
 
 }  // namespace
-
-bool IsAccdbFile(const std::string& file_name) {
-  return EndsWithIgnoreCase(file_name, ".accdb") || EndsWithIgnoreCase(file_name, ".accde");
-}
-
-std::string BuildSourceConnectionString(const std::string& file_name,
-                                        const std::string& system_database,
-                                        const std::string& user_name, const std::string& password) {
-  const std::string file = ConnectionValue(file_name);
-  if (IsAccdbFile(file_name)) {
-    std::string s = "Provider=Microsoft.ACE.OLEDB.12.0;Data Source=" + file;
-    if (!password.empty())
-      s += ";Jet OLEDB:Database Password=" + ConnectionValue(password) + ";";
-    else
-      s += ";Persist Security Info=False;";
-    return s;
-  }
-  std::string s = "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + file + ";";
-  if (!system_database.empty())
-    s += "Jet OLEDB:System database=" + ConnectionValue(system_database) +
-         ";User Id=" + ConnectionValue(user_name) + ";Password=" + ConnectionValue(password) + ";";
-  else if (!password.empty())
-    s += "Jet OLEDB:Database Password=" + ConnectionValue(password) + ";";
-  return s;
-}
 
 std::string BuildDestinationConnectionString(const std::string& server, const std::string& database,
                                              const std::string& port, const std::string& user_name,

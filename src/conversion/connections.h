@@ -1,5 +1,4 @@
-// Connection strings of the Access source and the PostgreSQL destination, and the dump file
-// writer.
+// The connection string of the PostgreSQL destination, and the dump file writer.
 #pragma once
 
 #include <cstdint>
@@ -8,16 +7,6 @@
 #include <vector>
 
 namespace ferrolyte {
-
-// True when the file name ends with ".accdb" or ".accde" in any letter case.
-bool IsAccdbFile(const std::string& file_name);
-
-// The provider string that opens the Access file: ACE for .accdb/.accde, Jet otherwise;
-// a system database selects the workgroup form, else a password the database-password form.
-// Values are quoted as ConnectionValue does, so any path or password reads back whole.
-std::string BuildSourceConnectionString(const std::string& file_name,
-                                        const std::string& system_database,
-                                        const std::string& user_name, const std::string& password);
 
 // The ODBC string for the PostgreSQL Unicode driver: "Driver={...};Server=;Port=;Database=;
 // Uid=;Pwd=;" with plain values as they are. A password that holds ";", braces, edge spaces,

@@ -12,6 +12,7 @@
 #include "conversion/literals.h"
 #include "conversion/record_transfer.h"
 #include "conversion/table_definition.h"
+#include "platform/source_connection.h"
 #include "support/connection_string.h"
 #include "support/errors.h"
 #include "support/files.h"

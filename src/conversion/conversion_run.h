@@ -8,11 +8,11 @@
 #include <string>
 
 #include "conversion/run_outcome.h"
+#include "conversion/run_settings.h"
 #include "platform/ado.h"
 #include "platform/pg_connection.h"
 #include "support/run_context.h"
 #include "support/value.h"
-#include "wizard/settings.h"
 
 namespace ferrolyte {
 

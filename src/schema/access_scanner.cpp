@@ -2,8 +2,8 @@
 
 #include <set>
 
-#include "conversion/connections.h"
 #include "platform/dao.h"
+#include "platform/source_connection.h"
 #include "schema/column_catalogue.h"
 #include "schema/engine.h"
 #include "schema/schema_document.h"

@@ -1,7 +1,7 @@
 #include "schema/column_catalogue.h"
 
-#include "conversion/connections.h"
 #include "platform/ado.h"
+#include "platform/source_connection.h"
 #include "support/components.h"
 #include "support/safe.h"
 

@@ -1,31 +1,13 @@
 #include "shell/log.h"
 
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
 #include "support/errors.h"
 #include "support/files.h"
-#include "wizard/settings.h"
 
 namespace ferrolyte {
-namespace {
-
-std::string ExecutableName() {
-  char buffer[4096];
-  ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-  if (n <= 0) return "ferrolyte";
-  return FileNamePart(std::string(buffer, static_cast<size_t>(n)));
-}
-
-}  // namespace
-
-std::string LogFileName() {
-  static const std::string name = ExecutableName();
-  return SettingsFolder() + "/" + name + ".log";
-}
 
 void LogFile::Init() {
   MkDirRecurse(FolderPart(path_));

@@ -6,12 +6,10 @@
 #include <mutex>
 #include <string>
 
+#include "support/app_paths.h"
 #include "support/clock.h"
 
 namespace ferrolyte {
-
-// The settings folder + "/" + the executable's file name + ".log".
-std::string LogFileName();
 
 class LogFile {
  public:

@@ -238,7 +238,7 @@ int RunUnattended(Program& program, const DictionaryPtr& settings,
       SafeStr(section->Item("sourcefilename")), SafeStr(section->Item("sourcepassword")),
       SafeStr(section->Item("sourceusername")), SafeStr(section->Item("sourcesystemdatabase"))};
   // The run's own folder for the schema's file copy, gone when the run ends.
-  const PrivateFolder run_folder(SpecialFolder(SpecialFolderId::kTemp).value_or("/tmp"));
+  const PrivateFolder run_folder(TempFolder());
   RunContext scan_ctx = ctx;
   scan_ctx.temp_folder = run_folder.path();
   const std::string schema_xml = services.scan(source, scan_ctx);

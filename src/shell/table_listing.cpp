@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "conversion/connections.h"
 #include "conversion/table_definition.h"
 #include "platform/ado.h"
 #include "platform/dao.h"
+#include "platform/source_connection.h"
 #include "schema/access_scanner.h"
 #include "schema/engine.h"
 #include "support/connection_string.h"

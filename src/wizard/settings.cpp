@@ -17,15 +17,6 @@ std::string Env(const char* name) {
 
 }  // namespace
 
-std::string SettingsFolder() {
-  std::string base = SpecialFolder(SpecialFolderId::kConfig).value_or("/tmp");
-  return base + "/Quorvane/Ferrolyte";
-}
-
-std::string DefaultSettingsFile() {
-  return SettingsFolder() + "/wizard.ini";
-}
-
 std::string DefaultDumpFileName() {
   std::string folder = SpecialFolder(SpecialFolderId::kDocuments).value_or("");
   for (const char* var : {"APPDATA", "TEMP", "TMP"})
@@ -64,34 +55,6 @@ DictionaryPtr DefaultSettings() {
 
 DictionaryPtr SettingsSection(const DictionaryPtr& settings) {
   return settings ? settings->Section(kSettingsSection) : nullptr;
-}
-
-std::string SettingsProblem(const DictionaryPtr& section) {
-  if (!section) return "";
-  auto text = [&](const char* key) { return SafeStr(section->Item(key)); };
-  auto problem = [&](const char* key, const std::string& expected) {
-    return std::string("The setting ") + key + "=" + text(key) + " is not valid: " + expected;
-  };
-  const std::string method = text("destinationmethod");
-  const bool direct = EqualsIgnoreCase(method, "DIRECT");
-  if (!direct && !EqualsIgnoreCase(method, "DUMP"))
-    return problem("destinationmethod", "use DIRECT or DUMP.");
-  if (Trim(text("destinationdatabase")).empty())
-    return problem("destinationdatabase", "name the database to create or fill.");
-  if (!direct && Trim(text("destinationdumpfilename")).empty())
-    return problem("destinationdumpfilename", "name the dump file to write.");
-  const std::string port = text("destinationport");
-  if (direct && !port.empty()) {
-    bool digits = port.size() <= 5;
-    for (char c : port) digits = digits && c >= '0' && c <= '9';
-    if (!digits || std::stoi(port) < 1 || std::stoi(port) > 65535)
-      return problem("destinationport", "use a port number from 1 to 65535.");
-  }
-  const std::string format = text("dumpformat");
-  if (!format.empty() && !EqualsIgnoreCase(format, kDumpFormatInsert) &&
-      !EqualsIgnoreCase(format, kDumpFormatCopy))
-    return problem("dumpformat", "use INSERT or COPY.");
-  return "";
 }
 
 void NormalizeSettings(const DictionaryPtr& settings) {

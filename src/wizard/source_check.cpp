@@ -1,7 +1,7 @@
 #include "wizard/source_check.h"
 
-#include "conversion/connections.h"
 #include "platform/ado.h"
+#include "platform/source_connection.h"
 #include "support/components.h"
 #include "support/errors.h"
 #include "support/files.h"

@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "conversion/conversion_run.h"
+#include "platform/source_connection.h"
 #include "support/errors.h"
 #include "support/files.h"
 #include "testing/temp_dir.h"

@@ -19,6 +19,7 @@
 #include "conversion/literals.h"
 #include "platform/ado.h"
 #include "platform/odbc_test_server.h"
+#include "platform/source_connection.h"
 #include "schema/access_scanner.h"
 #include "support/errors.h"
 #include "support/files.h"

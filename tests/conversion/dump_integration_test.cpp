@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "accesswriter/writer.h"
-#include "conversion/connections.h"
 #include "conversion/conversion_run.h"
 #include "conversion/literals.h"
 #include "conversion_fixtures.h"
+#include "platform/source_connection.h"
 #include "schema/access_scanner.h"
 #include "support/errors.h"
 #include "support/files.h"

@@ -11,11 +11,11 @@
 #include <vector>
 
 #include "accesswriter/writer.h"
-#include "conversion/connections.h"
 #include "conversion/conversion_run.h"
 #include "conversion_fixtures.h"
 #include "platform/ado.h"
 #include "platform/libmdb_handle.h"
+#include "platform/source_connection.h"
 #include "support/files.h"
 #include "support/safe.h"
 #include "support/text.h"

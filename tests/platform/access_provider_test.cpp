@@ -6,8 +6,8 @@
 #include <fstream>
 
 #include "accesswriter/writer.h"
-#include "conversion/connections.h"
 #include "platform/ado.h"
+#include "platform/source_connection.h"
 #include "support/errors.h"
 #include "testing/temp_dir.h"
 

@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "accesswriter/writer.h"
-#include "conversion/connections.h"
 #include "platform/ado.h"
 #include "platform/dao.h"
+#include "platform/source_connection.h"
 #include "schema/access_scanner.h"
 #include "schema/schema_document.h"
 #include "support/errors.h"

@@ -29,13 +29,13 @@
 #include <string>
 #include <vector>
 
-#include "conversion/connections.h"
 #include "conversion/copy_chunks.h"
 #include "conversion/copy_text.h"
 #include "conversion/literals.h"
 #include "platform/ado.h"
 #include "platform/pg_connection.h"
 #include "platform/register.h"
+#include "platform/source_connection.h"
 #include "schema/access_scanner.h"
 #include "support/errors.h"
 #include "support/safe.h"

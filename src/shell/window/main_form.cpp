@@ -22,20 +22,20 @@
 #include <QUrl>
 #include <optional>
 
-#include "conversion/connections.h"
 #include "platform/file_dialog_filter.h"
+#include "platform/source_connection.h"
 #include "schema/access_scanner.h"
 #include "schema/schema_document.h"
 #include "shell/error_report.h"
 #include "shell/log.h"
 #include "shell/main_form_rules.h"
 #include "shell/startup.h"
-#include "shell/window/form_units.h"
-#include "shell/window/tab_chain.h"
 #include "support/errors.h"
 #include "support/files.h"
 #include "support/product.h"
 #include "support/text.h"
+#include "support/window/form_units.h"
+#include "support/window/tab_chain.h"
 #include "wizard/ini_file.h"
 #include "wizard/settings.h"
 #include "wizard/settings_store.h"
@@ -948,8 +948,7 @@ void MainForm::BuildTableTree() {
   {
     DisabledWhile busy{cmdBack, cmdNext, frameSelectTables};
     const SourceEntry source = Source();
-    if (!schema_folder_)
-      schema_folder_.emplace(SpecialFolder(SpecialFolderId::kTemp).value_or("/tmp"));
+    if (!schema_folder_) schema_folder_.emplace(TempFolder());
     // A failing scan leaves the tree of the previous scan as it was.
     const RunContext ctx{*status_, state.cancel, components(), program_->VersionText(),
                          schema_folder_->path()};

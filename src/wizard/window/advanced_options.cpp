@@ -7,8 +7,8 @@
 #include <QPushButton>
 #include <algorithm>
 
-#include "shell/window/form_units.h"
-#include "shell/window/tab_chain.h"
+#include "support/window/form_units.h"
+#include "support/window/tab_chain.h"
 #include "wizard/settings.h"
 
 namespace ferrolyte {

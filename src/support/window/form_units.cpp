@@ -1,4 +1,4 @@
-#include "shell/window/form_units.h"
+#include "support/window/form_units.h"
 
 #include <QGuiApplication>
 #include <QScreen>

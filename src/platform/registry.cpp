@@ -1,4 +1,4 @@
-#include "support/registry.h"
+#include "platform/registry.h"
 
 #include <odbcinst.h>
 

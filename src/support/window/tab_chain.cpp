@@ -1,9 +1,9 @@
-#include "shell/window/tab_chain.h"
+#include "support/window/tab_chain.h"
 
 #include <QWidget>
 
-#include "shell/window/form_units.h"
 #include "support/tab_order.h"
+#include "support/window/form_units.h"
 
 namespace ferrolyte {
 namespace {

@@ -1,0 +1,36 @@
+#include "conversion/run_settings.h"
+
+#include "support/safe.h"
+#include "support/text.h"
+
+namespace ferrolyte {
+
+std::string SettingsProblem(const DictionaryPtr& section) {
+  if (!section) return "";
+  auto text = [&](const char* key) { return SafeStr(section->Item(key)); };
+  auto problem = [&](const char* key, const std::string& expected) {
+    return std::string("The setting ") + key + "=" + text(key) + " is not valid: " + expected;
+  };
+  const std::string method = text("destinationmethod");
+  const bool direct = EqualsIgnoreCase(method, "DIRECT");
+  if (!direct && !EqualsIgnoreCase(method, "DUMP"))
+    return problem("destinationmethod", "use DIRECT or DUMP.");
+  if (Trim(text("destinationdatabase")).empty())
+    return problem("destinationdatabase", "name the database to create or fill.");
+  if (!direct && Trim(text("destinationdumpfilename")).empty())
+    return problem("destinationdumpfilename", "name the dump file to write.");
+  const std::string port = text("destinationport");
+  if (direct && !port.empty()) {
+    bool digits = port.size() <= 5;
+    for (char c : port) digits = digits && c >= '0' && c <= '9';
+    if (!digits || std::stoi(port) < 1 || std::stoi(port) > 65535)
+      return problem("destinationport", "use a port number from 1 to 65535.");
+  }
+  const std::string format = text("dumpformat");
+  if (!format.empty() && !EqualsIgnoreCase(format, kDumpFormatInsert) &&
+      !EqualsIgnoreCase(format, kDumpFormatCopy))
+    return problem("dumpformat", "use INSERT or COPY.");
+  return "";
+}
+
+}  // namespace ferrolyte
