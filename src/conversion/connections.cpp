@@ -75,10 +75,6 @@ std::string BuildDestinationConnectionString(const std::string& server, const st
   return s + "Pwd=" + PasswordValue(password) + ";";
 }
 
-std::vector<uint8_t> EncodeUtf8(const std::string& text) {
-  return std::vector<uint8_t>(text.begin(), text.end());
-}
-
 bool IsSameFile(const std::string& a, const std::string& b) {
   if (a.empty() || b.empty()) return false;
   struct stat sa {

@@ -17,9 +17,6 @@ std::string BuildDestinationConnectionString(const std::string& server, const st
                                              const std::string& port, const std::string& user_name,
                                              const std::string& password);
 
-// The UTF-8 bytes of the text, without a byte-order mark (texts are UTF-8 already).
-std::vector<uint8_t> EncodeUtf8(const std::string& text);
-
 // True when both paths name the same existing file (same device and inode), however they
 // spell it: "./", symbolic links and hard links included.
 bool IsSameFile(const std::string& a, const std::string& b);

@@ -247,29 +247,4 @@ std::string SqlBinary(const Value& value, bool ignore_large_blobs, bool required
   return out;
 }
 
-std::string XmlEscape(const Value& value) {
-  std::string text = SafeStr(value);
-  std::string out;
-  out.reserve(text.size());
-  for (char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
-}
-
 }  // namespace ferrolyte

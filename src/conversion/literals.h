@@ -37,7 +37,4 @@ void AppendSqlDateTime(std::string& out, const Value& value);
 std::string SqlBinary(const Value& value, bool ignore_large_blobs, bool required);
 void AppendSqlBinary(std::string& out, const Value& value, bool ignore_large_blobs, bool required);
 
-// SafeStr of the value with &, <, > and the double quote replaced by XML entities.
-std::string XmlEscape(const Value& value);
-
 }  // namespace ferrolyte

@@ -348,11 +348,6 @@ std::string CollapseSeparators(const std::string& path) {
   return path.substr(0, 1) + rest;
 }
 
-std::string CutAtTerminator(const std::string& text) {
-  size_t p = text.find('\0');
-  return p == std::string::npos ? text : text.substr(0, p);
-}
-
 std::optional<std::string> SpecialFolder(SpecialFolderId id) {
   std::string home = HomeFolder();
   switch (id) {

@@ -45,8 +45,6 @@ std::string FileNamePart(const std::string& path);
 std::string StripTrailingSeparators(const std::string& path);
 // Replaces each "//" by "/" after the first character, until none is left.
 std::string CollapseSeparators(const std::string& path);
-// The part before the first character 0, or the whole text.
-std::string CutAtTerminator(const std::string& text);
 
 // Creates a new file that only the user can read and write (0600) and writes the bytes.
 // Refuses (75) a name that exists already, a symbolic link included; never follows one.

@@ -112,90 +112,50 @@ void LeaveSourcePage(WizardView& view, std::string& page, int& step) {
   }
 }
 
+// What a command does on a page: show another page, leave the source page through its check,
+// or start the run. `step` is the line an error on the way is reported at.
+enum class Move { kShow, kLeaveSource, kRun };
+
+struct Transition {
+  const char* page;
+  const char* command;  // nullptr: any command
+  Move move;
+  const char* target;
+  bool forward;
+  int step;
+};
+
+constexpr Transition kTransitions[] = {
+    {"INIT", nullptr, Move::kShow, "WELCOME", true, 110},
+    {"WELCOME", "NEXT", Move::kShow, "SOURCE", true, 140},
+    {"SOURCE", "NEXT", Move::kLeaveSource, "", true, 160},
+    {"SOURCE", "BACK", Move::kShow, "WELCOME", false, 260},
+    {"DESTINATION", "NEXT", Move::kShow, "SELECT_TABLES", true, 290},
+    {"DESTINATION", "BACK", Move::kShow, "SOURCE", false, 310},
+    {"SELECT_TABLES", "NEXT", Move::kShow, "TRANSFER_OPTIONS", true, 340},
+    {"SELECT_TABLES", "BACK", Move::kShow, "DESTINATION", false, 360},
+    {"TRANSFER_OPTIONS", "FINISH", Move::kRun, "", true, 390},
+    {"TRANSFER_OPTIONS", "BACK", Move::kShow, "SELECT_TABLES", false, 410},
+    {"SAVESETTINGS", "BACK", Move::kShow, "TRANSFER_OPTIONS", false, 440},
+};
+
 void Navigate(WizardView& view, std::string& page, const std::string& command, int& step) {
-  const bool next = command == "NEXT";
-  const bool back = command == "BACK";
   step = 100;
-  if (page == "INIT") {
-    step = 110;
-    ShowWizardPage(view, page, "WELCOME", true);
-    return;
-  }
-  step = 120;
-  if (page == "WELCOME") {
-    step = 130;
-    if (next) {
-      step = 140;
-      ShowWizardPage(view, page, "SOURCE", true);
+  for (const Transition& t : kTransitions) {
+    if (page != t.page || (t.command && command != t.command)) continue;
+    step = t.step;
+    switch (t.move) {
+      case Move::kShow:
+        ShowWizardPage(view, page, t.target, t.forward);
+        break;
+      case Move::kLeaveSource:
+        LeaveSourcePage(view, page, step);
+        break;
+      case Move::kRun:
+        view.NavigateRun(page);
+        break;
     }
     return;
-  }
-  step = 150;
-  if (page == "SOURCE") {
-    step = 160;
-    if (next) {
-      LeaveSourcePage(view, page, step);
-      return;
-    }
-    step = 250;
-    if (back) {
-      step = 260;
-      ShowWizardPage(view, page, "WELCOME", false);
-    }
-    return;
-  }
-  step = 270;
-  if (page == "DESTINATION") {
-    step = 280;
-    if (next) {
-      step = 290;
-      ShowWizardPage(view, page, "SELECT_TABLES", true);
-      return;
-    }
-    step = 300;
-    if (back) {
-      step = 310;
-      ShowWizardPage(view, page, "SOURCE", false);
-    }
-    return;
-  }
-  step = 320;
-  if (page == "SELECT_TABLES") {
-    step = 330;
-    if (next) {
-      step = 340;
-      ShowWizardPage(view, page, "TRANSFER_OPTIONS", true);
-      return;
-    }
-    step = 350;
-    if (back) {
-      step = 360;
-      ShowWizardPage(view, page, "DESTINATION", false);
-    }
-    return;
-  }
-  step = 370;
-  if (page == "TRANSFER_OPTIONS") {
-    step = 380;
-    if (command == "FINISH") {
-      step = 390;
-      view.NavigateRun(page);
-      return;
-    }
-    step = 400;
-    if (back) {
-      step = 410;
-      ShowWizardPage(view, page, "SELECT_TABLES", false);
-    }
-    return;
-  }
-  step = 420;
-  if (page == "SAVESETTINGS") {
-    step = 430;
-    if (back) {
-      step = 440;
-      ShowWizardPage(view, page, "TRANSFER_OPTIONS", false);
-    }
   }
 }
 

@@ -169,13 +169,5 @@ TEST(LiteralsTest, SqlBinarySizeLimit) {
   }
 }
 
-TEST(LiteralsTest, XmlEscapeReplacesMarkupButNotApostrophes) {
-  EXPECT_EQ(XmlEscape(Value("A&B")), "A&amp;B");
-  EXPECT_EQ(XmlEscape(Value("Tom's")), "Tom's");
-  EXPECT_EQ(XmlEscape(Value("<\"x\">")), "&lt;&quot;x&quot;&gt;");
-  EXPECT_EQ(XmlEscape(Value::Null()), "");
-  EXPECT_EQ(XmlEscape(Value(12)), "12");
-}
-
 }  // namespace
 }  // namespace ferrolyte

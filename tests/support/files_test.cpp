@@ -135,7 +135,6 @@ TEST(FilesTest, PathHelpers) {
   EXPECT_EQ(FileNamePart("C:\\data\\db.mdb"), "db.mdb");
   EXPECT_EQ(StripTrailingSeparators("/a/b///"), "/a/b");
   EXPECT_EQ(CollapseSeparators("//srv//share///x"), "//srv/share/x");
-  EXPECT_EQ(CutAtTerminator(std::string("abc\0def", 7)), "abc");
 }
 
 TEST(FilesTest, SpecialFoldersFollowTheEnvironment) {

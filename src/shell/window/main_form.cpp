@@ -269,6 +269,18 @@ class DisabledWhile {
   std::vector<QWidget*> widgets_;
 };
 
+// Where the destination page's groups sit: the method groups share one place, the database
+// groups another below it.
+constexpr int kGroupTop = 480, kGroupHeight = 1620;
+constexpr int kDatabaseTop = 2220, kDatabaseHeight = 780;
+
+// A caption with its input to the right of it; the caption's mnemonic moves to the input.
+void LabelledField(QWidget* group, const QString& label, int label_left, int label_width, int top,
+                   QWidget* input, int input_width) {
+  QLabel* caption = Caption(group, label, label_left, top, label_width);
+  PlaceTwips(input, label_left + label_width, top, input_width, 330);
+  caption->setBuddy(input);
+}
 }  // namespace
 
 MainForm::MainForm(bool screenshot_mode) : screenshot_mode_(screenshot_mode), presenter_(this) {
@@ -368,8 +380,18 @@ void MainForm::CreateSourcePage() {
   PlaceTwips(cmdSystemDatabaseBrowse, 5940, 1800, 450, 330);
 }
 
+// The destination page: the choice of method, then one group per method, all in the same
+// place (only the chosen one is shown), and the destination database below them.
 void MainForm::CreateDestinationPage() {
   frameDestination = PageFrame(this, "frameDestination");
+  CreateDestinationChoice();
+  CreatePostgresGroup();
+  CreateDumpGroup();
+  CreateDestinationDatabaseGroup();
+  CreateHiddenServerGroups();
+}
+
+void MainForm::CreateDestinationChoice() {
   Picture3 = Holder(frameDestination, "Picture3", 240, 60, 6570, 360);
   optDestination[0] =
       Named(new QRadioButton(QStringLiteral("&Direct transfer"), Picture3), "optDestination");
@@ -380,17 +402,12 @@ void MainForm::CreateDestinationPage() {
     PlaceTwips(optDestination[i], i * 2640, 15, 2520, 330);
   }
   optDestination[0]->setChecked(true);
+}
 
-  constexpr int kGroupTop = 480, kGroupHeight = 1620;
+void MainForm::CreatePostgresGroup() {
   frameDestinationPGSQL =
       Group(frameDestination, "frameDestinationPGSQL",
             QStringLiteral("PostgreSQL Connection Options"), 240, kGroupTop, 6570, kGroupHeight);
-  auto add_field = [](QWidget* group, const QString& label, int label_left, int label_width,
-                      int top, QWidget* input, int input_width) {
-    QLabel* caption = Caption(group, label, label_left, top, label_width);
-    PlaceTwips(input, label_left + label_width, top, input_width, 330);
-    caption->setBuddy(input);
-  };
   txtPGSQLServer = Named(new QLineEdit(frameDestinationPGSQL), "txtPGSQLServer");
   txtPGSQLPort = Named(new QLineEdit(frameDestinationPGSQL), "txtPGSQLPort");
   txtPGSQLUsername = Named(new QLineEdit(frameDestinationPGSQL), "txtPGSQLUsername");
@@ -398,15 +415,18 @@ void MainForm::CreateDestinationPage() {
   txtPGSQLPassword->setEchoMode(QLineEdit::Password);
   cbPGSQLMaintenanceDB = Named(new QComboBox(frameDestinationPGSQL), "cbPGSQLMaintenanceDB");
   cbPGSQLMaintenanceDB->setEditable(true);
-  add_field(frameDestinationPGSQL, QStringLiteral("Server:"), 180, 1740, 360, txtPGSQLServer, 2040);
-  add_field(frameDestinationPGSQL, QStringLiteral("Port:"), 4140, 960, 360, txtPGSQLPort, 1290);
-  add_field(frameDestinationPGSQL, QStringLiteral("Username:"), 180, 1740, 780, txtPGSQLUsername,
-            2040);
-  add_field(frameDestinationPGSQL, QStringLiteral("Password:"), 4140, 960, 780, txtPGSQLPassword,
-            1290);
-  add_field(frameDestinationPGSQL, QStringLiteral("Maintenance DB:"), 180, 1740, 1200,
-            cbPGSQLMaintenanceDB, 2040);
+  LabelledField(frameDestinationPGSQL, QStringLiteral("Server:"), 180, 1740, 360, txtPGSQLServer,
+                2040);
+  LabelledField(frameDestinationPGSQL, QStringLiteral("Port:"), 4140, 960, 360, txtPGSQLPort, 1290);
+  LabelledField(frameDestinationPGSQL, QStringLiteral("Username:"), 180, 1740, 780,
+                txtPGSQLUsername, 2040);
+  LabelledField(frameDestinationPGSQL, QStringLiteral("Password:"), 4140, 960, 780,
+                txtPGSQLPassword, 1290);
+  LabelledField(frameDestinationPGSQL, QStringLiteral("Maintenance DB:"), 180, 1740, 1200,
+                cbPGSQLMaintenanceDB, 2040);
+}
 
+void MainForm::CreateDumpGroup() {
   frameDestinationDump =
       Group(frameDestination, "frameDestinationDump", QStringLiteral("Dump File Options"), 240,
             kGroupTop, 6570, kGroupHeight);
@@ -414,8 +434,8 @@ void MainForm::CreateDestinationPage() {
   frameDestinationDump->hide();
   txtDestinationDumpFilename =
       Named(new QLineEdit(frameDestinationDump), "txtDestinationDumpFilename");
-  add_field(frameDestinationDump, QStringLiteral("Filename:"), 180, 1740, 360,
-            txtDestinationDumpFilename, 3960);
+  LabelledField(frameDestinationDump, QStringLiteral("Filename:"), 180, 1740, 360,
+                txtDestinationDumpFilename, 3960);
   cmdBrowseDump =
       Named(new QPushButton(QStringLiteral("..."), frameDestinationDump), "cmdBrowseDump");
   PlaceTwips(cmdBrowseDump, 5940, 360, 450, 330);
@@ -424,23 +444,26 @@ void MainForm::CreateDestinationPage() {
        QStringLiteral("Warning: If you already have a file with that name it will be "
                       "overwritten."),
        780, 840, 5610, 600);
+}
 
-  constexpr int kDatabaseTop = 2220, kDatabaseHeight = 780;
+void MainForm::CreateDestinationDatabaseGroup() {
   framePGSQLDestinationDatabase = Group(frameDestination, "framePGSQLDestinationDatabase",
                                         QStringLiteral("PostgreSQL Destination Database"), 240,
                                         kDatabaseTop, 6570, kDatabaseHeight);
   txtPGSQLDestinationDatabase =
       Named(new QLineEdit(framePGSQLDestinationDatabase), "txtPGSQLDestinationDatabase");
-  add_field(framePGSQLDestinationDatabase, QStringLiteral("&Destination Database:"), 180, 2280, 330,
-            txtPGSQLDestinationDatabase, 3930);
+  LabelledField(framePGSQLDestinationDatabase, QStringLiteral("&Destination Database:"), 180, 2280,
+                330, txtPGSQLDestinationDatabase, 3930);
+}
 
+void MainForm::CreateHiddenServerGroups() {
   // The MySQL and SQL Server destinations: kept in the form, never shown.
   frameDestinationDirect =
       Group(frameDestination, "frameDestinationDirect", QStringLiteral("MySQL Connection Options"),
             240, kGroupTop, 6570, kGroupHeight);
   cbStorageEngine = Named(new QComboBox(frameDestinationDirect), "cbStorageEngine");
-  add_field(frameDestinationDirect, QStringLiteral("Storage Engine:"), 180, 1500, 360,
-            cbStorageEngine, 2160);
+  LabelledField(frameDestinationDirect, QStringLiteral("Storage Engine:"), 180, 1500, 360,
+                cbStorageEngine, 2160);
   frameMySQLDestinationDatabase =
       Group(frameDestination, "frameMySQLDestinationDatabase",
             QStringLiteral("MySQL Destination Database"), 240, kDatabaseTop, 6570, kDatabaseHeight);
@@ -448,8 +471,8 @@ void MainForm::CreateDestinationPage() {
       Group(frameDestination, "frameDestinationMSSQL", QStringLiteral("MSSQL Connection Options"),
             240, kGroupTop, 6570, kGroupHeight);
   cbMSSQLAuthentication = Named(new QComboBox(frameDestinationMSSQL), "cbMSSQLAuthentication");
-  add_field(frameDestinationMSSQL, QStringLiteral("Authentication:"), 180, 1500, 360,
-            cbMSSQLAuthentication, 2880);
+  LabelledField(frameDestinationMSSQL, QStringLiteral("Authentication:"), 180, 1500, 360,
+                cbMSSQLAuthentication, 2880);
   txtMSSQLUserName = Named(new QLineEdit(frameDestinationMSSQL), "txtMSSQLUserName");
   txtMSSQLPassword = Named(new QLineEdit(frameDestinationMSSQL), "txtMSSQLPassword");
   txtMSSQLPassword->setEchoMode(QLineEdit::Password);

@@ -147,6 +147,11 @@ class MainForm : public QWidget, public WindowHooks, public WizardView, public R
   void CreateWelcomePage();
   void CreateSourcePage();
   void CreateDestinationPage();
+  void CreateDestinationChoice();
+  void CreatePostgresGroup();
+  void CreateDumpGroup();
+  void CreateDestinationDatabaseGroup();
+  void CreateHiddenServerGroups();
   void CreateSelectTablesPage();
   void CreateTransferOptionsPage();
   void CreateProgressPage();
