@@ -13,6 +13,7 @@
 #include "conversion/record_transfer.h"
 #include "conversion/table_definition.h"
 #include "platform/source_connection.h"
+#include "schema/schema_model.h"
 #include "support/connection_string.h"
 #include "support/errors.h"
 #include "support/files.h"
@@ -112,16 +113,14 @@ std::string ErrorText(const Error& e) {
 }
 
 // A primary key, unique constraint or index of the table itself (not a relationship's).
-bool HasOwnIndex(const pugi::xml_node& table) {
-  for (pugi::xml_node indexes : table.children("Indexes"))
-    for (pugi::xml_node index : indexes.children("Index"))
-      if (std::string(index.child("Foreign").text().as_string()) == "0") return true;
-  return false;
+bool HasOwnIndex(const SchemaTable& table) {
+  return std::any_of(table.indexes.begin(), table.indexes.end(),
+                     [](const SchemaIndex& index) { return !index.foreign; });
 }
 
 // One selected table of the schema description.
 struct SelectedTable {
-  pugi::xml_node node;
+  const SchemaTable* table = nullptr;
   size_t outcome = 0;           // its entry in the run's outcome
   std::string selected_as;      // the entry that selected it, when its letter case differs
   bool columns_listed = false;  // the selection names some of its columns
@@ -191,7 +190,7 @@ class Run {
   std::unique_ptr<PgConnection> rows_session_;
   std::optional<Destination> destination_;
 
-  pugi::xml_document doc_;
+  SchemaModel schema_;
   std::vector<SelectedTable> selected_;
   DefinedTables defined_;             // the tables the loop defined, by source name
   std::vector<std::string> missing_;  // selected names the source does not hold
@@ -266,14 +265,16 @@ RunOutcome Run::Execute() {
 void Run::SelectTables() {
   // A text that does not parse leaves the document empty: there are no tables then.
   // Texts keep their CR: a description or name holds exactly what Access holds.
-  if (!doc_.load_string(schema_xml_.c_str(), pugi::parse_default & ~pugi::parse_eol)) doc_.reset();
+  pugi::xml_document doc;
+  if (doc.load_string(schema_xml_.c_str(), pugi::parse_default & ~pugi::parse_eol))
+    schema_ = ReadSchemaModel(doc);
   const std::vector<std::string> entries = SelectionOf(Setting("sourcetables"));
   options_.selection.insert(entries.begin(), entries.end());
 
-  std::vector<std::pair<pugi::xml_node, std::string>> tables;
+  std::vector<std::pair<const SchemaTable*, std::string>> tables;
   std::unordered_set<std::string> names;
-  for (pugi::xpath_node node : doc_.select_nodes("*/Tables/Table")) {
-    tables.emplace_back(node.node(), RequiredChildText(node.node(), "Name"));
+  for (const SchemaTable& table : schema_.tables) {
+    tables.emplace_back(&table, table.name.value());
     names.insert(tables.back().second);
   }
   auto is_column_entry = [&](const std::string& entry) {
@@ -304,14 +305,14 @@ void Run::SelectTables() {
   }
 
   table_prefix_ = Tolerant("tableprefix");
-  for (const auto& [node, name] : tables) {
+  for (const auto& [schema_table, name] : tables) {
     if (!options_.selection.count(name)) continue;
     TableOutcome t;
     t.source_name = name;
     t.destination_name = table_prefix_ + name;
     outcome_.tables.push_back(std::move(t));
     SelectedTable s;
-    s.node = node;
+    s.table = schema_table;
     s.outcome = outcome_.tables.size() - 1;
     if (auto m = matched.find(name); m != matched.end()) s.selected_as = m->second;
     for (const std::string& e : options_.selection) s.columns_listed |= starts_table(e, name);
@@ -502,7 +503,7 @@ void Run::DumpSection(const std::string& title) {
 void Run::AfterTables() {
   if (transfer_relationships_) {
     step_ = "Transfer relationships";
-    const std::vector<ForeignKey> keys = ForeignKeysOf(doc_, defined_);
+    const std::vector<ForeignKey> keys = ForeignKeysOf(schema_.relations, defined_);
     if (!keys.empty()) {
       report_ += "\r\nRELATIONSHIPS\r\n------------\r\n";
       status_.AddStatusLine("Creating foreign keys");
@@ -532,7 +533,7 @@ void Run::AfterTables() {
     for (const SelectedTable& table : selected_) {
       auto defined = defined_.find(outcome_.tables[table.outcome].source_name);
       if (defined == defined_.end() || !defined->second.created) continue;
-      for (const Comment& comment : CommentsOf(table.node, defined->second)) {
+      for (const Comment& comment : CommentsOf(*table.table, defined->second)) {
         if (!section) {
           report_ += "\r\nDESCRIPTIONS\r\n------------\r\n";
           status_.AddStatusLine("Creating comments");
@@ -601,14 +602,15 @@ bool Run::TableWork(SelectedTable& table) {
     Note(outcome, "Table name shortened to '" + destination_table + kShortenedBecause +
                       table_prefix_ + source_table + "')");
 
-  TableDefinition def = BuildTableDefinition(table.node, source_table, destination_table, options_);
+  TableDefinition def =
+      BuildTableDefinition(*table.table, source_table, destination_table, options_);
   for (const auto& [from, to] : def.shortened_columns)
     Note(outcome, "Column name shortened to '" + to + kShortenedBecause + from + "')");
   step_ = "Transfer indexes";
-  AddIndexDefinitions(table.node, source_table, destination_table, options_, def);
+  AddIndexDefinitions(*table.table, source_table, destination_table, options_, def);
   def.create_text += "\r\n)";
   if (!table.columns_listed && options_.transfer_indexes &&
-      options_.storage_engine != "brighthouse" && HasOwnIndex(table.node))
+      options_.storage_engine != "brighthouse" && HasOwnIndex(*table.table))
     Note(outcome,
          "Selected without its fields: all fields are moved, but without the primary "
          "key, unique constraints and indexes (select the fields to keep them)");

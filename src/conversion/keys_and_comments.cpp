@@ -3,14 +3,10 @@
 #include "conversion/literals.h"
 #include "conversion/table_definition.h"
 #include "platform/dao.h"
-#include "support/safe.h"
+#include "support/value.h"
 
 namespace ferrolyte {
 namespace {
-
-std::string Text(const pugi::xml_node& node, const char* child) {
-  return node.child(child).text().as_string();
-}
 
 // Why the relationship cannot become a foreign key; empty when it can.
 std::string NotCreatedBecause(uint32_t attributes, const DefinedTable* table,
@@ -42,30 +38,29 @@ std::string ColumnList(const DefinedTable& table, const std::vector<std::string>
 
 }  // namespace
 
-std::vector<ForeignKey> ForeignKeysOf(const pugi::xml_document& schema,
+std::vector<ForeignKey> ForeignKeysOf(const std::vector<SchemaRelation>& relations,
                                       const DefinedTables& tables) {
   auto find = [&](const std::string& name) -> const DefinedTable* {
     auto it = tables.find(name);
     return it == tables.end() ? nullptr : &it->second;
   };
   std::vector<ForeignKey> keys;
-  for (pugi::xpath_node found : schema.select_nodes("*/Relations/Relation")) {
-    const pugi::xml_node relation = found.node();
+  for (const SchemaRelation& relation : relations) {
     ForeignKey key;
-    key.name = Text(relation, "Name");
-    key.foreign_table = Text(relation, "ForeignTable");
-    key.table = Text(relation, "Table");
+    key.name = relation.name;
+    key.foreign_table = relation.foreign_table;
+    key.table = relation.table;
     const DefinedTable* table = find(key.table);
     const DefinedTable* foreign = find(key.foreign_table);
     if (!table && !foreign) continue;
     std::vector<std::pair<std::string, std::string>> pairs;
     std::vector<std::string> columns, foreign_columns;
-    for (pugi::xml_node field : relation.child("Fields").children("Field")) {
-      pairs.emplace_back(Text(field, "Name"), Text(field, "ForeignName"));
-      columns.push_back(pairs.back().first);
-      foreign_columns.push_back(pairs.back().second);
+    for (const SchemaRelationField& field : relation.fields) {
+      pairs.emplace_back(field.name, field.foreign_name);
+      columns.push_back(field.name);
+      foreign_columns.push_back(field.foreign_name);
     }
-    const auto attributes = static_cast<uint32_t>(SafeLng(Value(Text(relation, "Attributes"))));
+    const uint32_t attributes = relation.attributes;
     key.not_created =
         NotCreatedBecause(attributes, table, key.table, foreign, key.foreign_table, pairs);
     if (key.not_created.empty()) {
@@ -81,20 +76,20 @@ std::vector<ForeignKey> ForeignKeysOf(const pugi::xml_document& schema,
   return keys;
 }
 
-std::vector<Comment> CommentsOf(const pugi::xml_node& table, const DefinedTable& defined) {
+std::vector<Comment> CommentsOf(const SchemaTable& table, const DefinedTable& defined) {
   std::vector<Comment> comments;
-  const std::string name = Text(table, "Name");
+  const std::string& name = table.name.value();
   const std::string quoted_table = QuoteIdentifier(defined.destination_name);
-  if (std::string description = Text(table, "Description"); !description.empty())
+  if (!table.description.empty())
     comments.push_back(
-        {name, "COMMENT ON TABLE " + quoted_table + " IS " + SqlString(Value(description))});
-  for (pugi::xml_node field : table.child("Fields").children("Field")) {
-    auto column = defined.columns.find(Text(field, "Name"));
+        {name, "COMMENT ON TABLE " + quoted_table + " IS " + SqlString(Value(table.description))});
+  for (const SchemaField& field : table.fields) {
+    auto column = defined.columns.find(field.name.value());
     if (column == defined.columns.end()) continue;
-    std::string comment = Text(field, "Description");
+    std::string comment = field.description;
     // The destination holds the values Access computed, not the computation.
-    if (std::string expression = Text(field, "Expression"); !expression.empty())
-      comment += (comment.empty() ? "" : "\n") + std::string("Calculated: ") + expression;
+    if (!field.expression.empty())
+      comment += (comment.empty() ? "" : "\n") + std::string("Calculated: ") + field.expression;
     if (comment.empty()) continue;
     comments.push_back({name + "\\" + column->first, "COMMENT ON COLUMN " + quoted_table + "." +
                                                          QuoteIdentifier(column->second) + " IS " +

@@ -2,10 +2,11 @@
 // relationships between selected tables, and the comments that carry the descriptions.
 #pragma once
 
-#include <pugixml.hpp>
 #include <string>
 #include <unordered_map>
 #include <vector>
+
+#include "schema/schema_model.h"
 
 namespace ferrolyte {
 
@@ -31,11 +32,11 @@ struct ForeignKey {
   std::string not_created;
 };
 
-// The relationships under AccessDatabase/Relations in document order, each with its
+// The relationships of the schema description in document order, each with its
 // statement or the reason it has none: integrity not enforced in Access, a table or column
 // not selected, a table the server refused. Relationships between tables that are both
 // unselected are left out.
-std::vector<ForeignKey> ForeignKeysOf(const pugi::xml_document& schema,
+std::vector<ForeignKey> ForeignKeysOf(const std::vector<SchemaRelation>& relations,
                                       const DefinedTables& tables);
 
 struct Comment {
@@ -43,9 +44,9 @@ struct Comment {
   std::string statement;
 };
 
-// COMMENT ON TABLE and COMMENT ON COLUMN for the Table element's Description and those of
-// its defined columns, in column order; a calculated column's comment also gives its
-// expression.
-std::vector<Comment> CommentsOf(const pugi::xml_node& table, const DefinedTable& defined);
+// COMMENT ON TABLE and COMMENT ON COLUMN for the table's description and those of its
+// defined columns, in column order; a calculated column's comment also gives its expression.
+// The table was defined, so its name and those of its columns read.
+std::vector<Comment> CommentsOf(const SchemaTable& table, const DefinedTable& defined);
 
 }  // namespace ferrolyte

@@ -1,7 +1,6 @@
 #include "conversion/table_definition.h"
 
 #include <charconv>
-#include <cmath>
 #include <cstdio>
 #include <optional>
 #include <unordered_set>
@@ -122,25 +121,16 @@ bool IsDateFunction(const std::string& upper) {
          upper == "TIME$()";
 }
 
-// Names of the columns in the primary key, compared exactly: a lookup that builds an XPath
-// text from the name misses names holding quotes or markup characters.
-std::unordered_set<std::string> PrimaryKeyColumns(const pugi::xml_node& table) {
+// Names of the columns in the primary key. A malformed index is no key here: it fails when
+// the indexes are written, and only if they are.
+std::unordered_set<std::string> PrimaryKeyColumns(const SchemaTable& table) {
   std::unordered_set<std::string> names;
-  for (pugi::xml_node indexes : table.children("Indexes"))
-    for (pugi::xml_node index : indexes.children("Index")) {
-      if (std::string(index.child("Primary").text().as_string()) != "1") continue;
-      for (pugi::xml_node fields : index.children("Fields"))
-        for (pugi::xml_node field : fields.children("Field"))
-          names.insert(field.child("Name").text().as_string());
-    }
+  for (const SchemaIndex& index : table.indexes) {
+    if (!index.primary.has_value() || !index.primary.value()) continue;
+    for (const SchemaIndexField& field : index.fields)
+      if (field.name.has_value()) names.insert(field.name.value());
+  }
   return names;
-}
-
-bool HasTableColumn(const pugi::xml_node& table, const std::string& name) {
-  for (pugi::xml_node fields : table.children("Fields"))
-    for (pugi::xml_node field : fields.children("Field"))
-      if (name == field.child("Name").text().as_string()) return true;
-  return false;
 }
 
 // PostgreSQL's own name for a serial column's sequence is table_column_seq only while that
@@ -156,30 +146,6 @@ std::string IndexName(const std::string& destination_table, const std::string& i
 }
 
 }  // namespace
-
-std::string RequiredChildText(const pugi::xml_node& node, const char* child) {
-  pugi::xml_node c = node.child(child);
-  if (!c)
-    throw Error(91, std::string("The schema description has no ") + child + " element in " +
-                        node.name() + " '" + node.child("Name").text().as_string() + "'");
-  return c.text().as_string();
-}
-
-int32_t DirectLong(const std::string& text) {
-  std::optional<double> n = ParseNumericText(text);
-  if (!n || *n != std::trunc(*n) || *n < -2147483648.0 || *n > 2147483647.0)
-    throw Error(13, "Type mismatch");
-  return static_cast<int32_t>(*n);
-}
-
-bool DirectBool(const std::string& text) {
-  std::string t = Trim(text);
-  if (EqualsIgnoreCase(t, "true")) return true;
-  if (EqualsIgnoreCase(t, "false")) return false;
-  std::optional<double> n = ParseNumericText(t);
-  if (!n) throw Error(13, "Type mismatch");
-  return *n != 0;
-}
 
 std::string ShortenedName(const std::string& name, std::unordered_set<std::string>* taken) {
   constexpr size_t kMaxName = 63;
@@ -210,20 +176,17 @@ std::string SequenceStatement(const std::string& destination_table, const std::s
          ", " + SqlString(column) + ")" + max;
 }
 
-TableDefinition BuildTableDefinition(const pugi::xml_node& table, const std::string& source_table,
+TableDefinition BuildTableDefinition(const SchemaTable& table, const std::string& source_table,
                                      const std::string& destination_table,
                                      const DefinitionOptions& options) {
   TableDefinition def;
   def.create_text = "CREATE TABLE " + QuoteIdentifier(destination_table) + " (";
 
-  std::vector<pugi::xml_node> fields;
-  for (pugi::xml_node group : table.children("Fields"))
-    for (pugi::xml_node field : group.children("Field")) fields.push_back(field);
-
+  const std::vector<SchemaField>& fields = table.fields;
   std::vector<std::string> names;
   std::vector<bool> listed;
-  for (pugi::xml_node field : fields) {
-    names.push_back(RequiredChildText(field, "Name"));
+  for (const SchemaField& field : fields) {
+    names.push_back(field.name.value());
     listed.push_back(options.IsColumnSelected(source_table, names.back()));
   }
   // Names that fit are kept first, so that no shortened name can take one of them.
@@ -247,31 +210,28 @@ TableDefinition BuildTableDefinition(const pugi::xml_node& table, const std::str
   bool first = true;
   for (size_t i = 0; i < fields.size(); ++i) {
     if (!all_columns && !listed[i]) continue;
-    const pugi::xml_node field = fields[i];
+    const SchemaField& field = fields[i];
     const std::string& name = def.destination_columns[names[i]];
     if (name != names[i]) def.shortened_columns.emplace_back(names[i], name);
     def.create_text += first ? "\r\n  " : ", \r\n  ";
     first = false;
     def.create_text += QuoteIdentifier(name);
 
-    int32_t type = DirectLong(RequiredChildText(field, "Type"));
+    const int32_t type = field.type.value();
     def.column_types[names[i]] = type;
-    int32_t size = SafeLng(Value(field.child("Size").text().as_string()));
-    int32_t scale = SafeLng(Value(field.child("Scale").text().as_string()));
-    bool required = SafeBool(Value(field.child("Required").text().as_string()));
+    const bool required = field.required;
     def.required.push_back(required);
 
-    bool autonumber = options.transfer_autonumbers && field.child("Attributes").attribute("Bit5");
-    MappedType mapped = MapType(type, size, scale, options.storage_engine);
+    const bool autonumber = options.transfer_autonumbers && field.autonumber;
+    MappedType mapped = MapType(type, field.size, field.scale, options.storage_engine);
     // A calculated decimal stores a scale with each value and none for the column: only an
     // unconstrained numeric holds every value exactly.
-    if (type == 20 && !std::string(field.child("Expression").text().as_string()).empty())
-      mapped.text = "DECIMAL";
+    if (type == 20 && !field.expression.empty()) mapped.text = "DECIMAL";
 
     std::string default_value;
     bool expression = false;
     if (options.transfer_default_values) {
-      default_value = field.child("DefaultValue").text().as_string();
+      default_value = field.default_value;
       if (IsDateFunction(AsciiUpper(default_value))) {
         default_value = "CURRENT_TIMESTAMP";
         mapped.text = "TIMESTAMP";
@@ -319,64 +279,66 @@ TableDefinition BuildTableDefinition(const pugi::xml_node& table, const std::str
   return def;
 }
 
-std::string ColumnTypeText(const pugi::xml_node& field, const DefinitionOptions& options) {
-  MappedType mapped =
-      MapType(DirectLong(RequiredChildText(field, "Type")),
-              SafeLng(Value(field.child("Size").text().as_string())),
-              SafeLng(Value(field.child("Scale").text().as_string())), options.storage_engine);
-  if (options.transfer_default_values &&
-      IsDateFunction(AsciiUpper(field.child("DefaultValue").text().as_string())))
+TableDefinition BuildTableDefinition(const pugi::xml_node& table, const std::string& source_table,
+                                     const std::string& destination_table,
+                                     const DefinitionOptions& options) {
+  return BuildTableDefinition(ReadSchemaTable(table), source_table, destination_table, options);
+}
+
+std::string ColumnTypeText(const SchemaField& field, const DefinitionOptions& options) {
+  MappedType mapped = MapType(field.type.value(), field.size, field.scale, options.storage_engine);
+  if (options.transfer_default_values && IsDateFunction(AsciiUpper(field.default_value)))
     mapped.text = "TIMESTAMP";
-  if (options.transfer_autonumbers && field.child("Attributes").attribute("Bit5"))
-    mapped.text = "SERIAL";
+  if (options.transfer_autonumbers && field.autonumber) mapped.text = "SERIAL";
   return ReplaceAll(mapped.text, " NULL", "");
 }
 
-void AddIndexDefinitions(const pugi::xml_node& table, const std::string& source_table,
+std::string ColumnTypeText(const pugi::xml_node& field, const DefinitionOptions& options) {
+  return ColumnTypeText(ReadSchemaField(field), options);
+}
+
+void AddIndexDefinitions(const SchemaTable& table, const std::string& source_table,
                          const std::string& destination_table, const DefinitionOptions& options,
                          TableDefinition& definition) {
   if (!options.transfer_indexes || options.storage_engine == "brighthouse") return;
   const std::string quoted_table = QuoteIdentifier(destination_table);
-  for (pugi::xml_node indexes : table.children("Indexes"))
-    for (pugi::xml_node index : indexes.children("Index")) {
-      if (std::string(index.child("Foreign").text().as_string()) != "0") continue;
-      bool primary = DirectBool(RequiredChildText(index, "Primary"));
-      bool unique = DirectBool(RequiredChildText(index, "Unique"));
-      std::string index_name = RequiredChildText(index, "Name");
-      bool plain = !primary && !unique;
+  for (const SchemaIndex& index : table.indexes) {
+    if (index.foreign) continue;
+    const bool primary = index.primary.value();
+    const bool unique = index.unique.value();
+    const std::string& index_name = index.name.value();
+    const bool plain = !primary && !unique;
 
-      std::string clause;
-      if (plain)
-        clause = "CREATE INDEX " + QuoteIdentifier(IndexName(destination_table, index_name)) +
-                 " ON " + quoted_table + " (";
-      else
-        clause = std::string(", \r\n  ") + (primary ? "PRIMARY KEY" : "UNIQUE") + " (";
-      bool skipped = false;
-      int columns = 0;
-      for (pugi::xml_node fields : index.children("Fields"))
-        for (pugi::xml_node field : fields.children("Field")) {
-          std::string column = RequiredChildText(field, "Name");
-          if (!options.IsColumnSelected(source_table, column)) skipped = true;
-          if (!HasTableColumn(table, column))
-            throw Error(91, "The index '" + index_name + "' of table '" + source_table +
-                                "' names the column '" + column + "', which the table lacks");
-          if (columns++) clause += ", ";
-          // Memo columns too are indexed whole: PostgreSQL has no prefix length.
-          auto destination = definition.destination_columns.find(column);
-          clause += QuoteIdentifier(
-              destination != definition.destination_columns.end() ? destination->second : column);
-          // Key constraints have no order; an index keeps the one Access stores.
-          if (plain && std::string(field.child("Descending").text().as_string()) == "1")
-            clause += " DESC";
-        }
-      clause += ")";
-      // An index without key columns cannot be written; the server would reject it.
-      if (skipped || columns == 0) continue;
-      if (plain)
-        definition.index_statements.push_back(clause);
-      else
-        definition.create_text += clause;
+    std::string clause;
+    if (plain)
+      clause = "CREATE INDEX " + QuoteIdentifier(IndexName(destination_table, index_name)) +
+               " ON " + quoted_table + " (";
+    else
+      clause = std::string(", \r\n  ") + (primary ? "PRIMARY KEY" : "UNIQUE") + " (";
+    bool skipped = false;
+    int columns = 0;
+    for (const SchemaIndexField& field : index.fields) {
+      const std::string& column = field.name.value();
+      if (!options.IsColumnSelected(source_table, column)) skipped = true;
+      // Every column of the table has its destination name, listed or not.
+      auto destination = definition.destination_columns.find(column);
+      if (destination == definition.destination_columns.end())
+        throw Error(91, "The index '" + index_name + "' of table '" + source_table +
+                            "' names the column '" + column + "', which the table lacks");
+      if (columns++) clause += ", ";
+      // Memo columns too are indexed whole: PostgreSQL has no prefix length.
+      clause += QuoteIdentifier(destination->second);
+      // Key constraints have no order; an index keeps the one Access stores.
+      if (plain && field.descending) clause += " DESC";
     }
+    clause += ")";
+    // An index without key columns cannot be written; the server would reject it.
+    if (skipped || columns == 0) continue;
+    if (plain)
+      definition.index_statements.push_back(clause);
+    else
+      definition.create_text += clause;
+  }
 }
 
 }  // namespace ferrolyte

@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "schema/schema_model.h"
+
 namespace ferrolyte {
 
 // The settings a definition depends on, read once per run.
@@ -54,29 +56,30 @@ struct TableDefinition {
 std::string ShortenedName(const std::string& name,
                           std::unordered_set<std::string>* taken = nullptr);
 
-// The text of a child element; raises 91 naming the element when it is missing.
-std::string RequiredChildText(const pugi::xml_node& node, const char* child);
-// The text as a 32-bit integer; raises 13 "Type mismatch" when it is not an integer.
-int32_t DirectLong(const std::string& text);
-// The text as a boolean ("True"/"False" or a number); raises 13 otherwise.
-bool DirectBool(const std::string& text);
-
-// The column definitions of a Table element; raises 13 for a Type that is not an integer.
+// The column definitions of a table; raises the error of a defined column's Name or Type
+// (91 when missing, 13 "Type mismatch" when not an integer).
+TableDefinition BuildTableDefinition(const SchemaTable& table, const std::string& source_table,
+                                     const std::string& destination_table,
+                                     const DefinitionOptions& options);
+// The same for a Table element of the document.
 TableDefinition BuildTableDefinition(const pugi::xml_node& table, const std::string& source_table,
                                      const std::string& destination_table,
                                      const DefinitionOptions& options);
 
-// The PostgreSQL type a Field element gets in CREATE TABLE, without NOT NULL and DEFAULT
-// ("SERIAL" for a transferred auto number). Raises 13 for a Type that is not an integer.
+// The PostgreSQL type a field gets in CREATE TABLE, without NOT NULL and DEFAULT ("SERIAL"
+// for a transferred auto number). Raises the error of its Type.
+std::string ColumnTypeText(const SchemaField& field, const DefinitionOptions& options);
+// The same for a Field element of the document.
 std::string ColumnTypeText(const pugi::xml_node& field, const DefinitionOptions& options);
 
 // The statement that moves a serial column's sequence past the loaded values.
 std::string SequenceStatement(const std::string& destination_table, const std::string& column);
 
 // Appends primary-key and unique clauses to the open table text and collects the CREATE
-// INDEX statements; an index is written only when each of its columns is listed. Raises 91
-// for an index column the table does not have, 13 for a Primary or Unique that is no boolean.
-void AddIndexDefinitions(const pugi::xml_node& table, const std::string& source_table,
+// INDEX statements; an index is written only when each of its columns is listed. `definition`
+// is the table's own from BuildTableDefinition. Raises 91 for an index column the table does
+// not have, and the error of an index's Primary, Unique or Name, or of a column's Name.
+void AddIndexDefinitions(const SchemaTable& table, const std::string& source_table,
                          const std::string& destination_table, const DefinitionOptions& options,
                          TableDefinition& definition);
 

@@ -418,6 +418,22 @@ TEST_F(ConversionRunTest, MalformedSchemaEndsWithErrorBlock) {
       << report_;
 }
 
+// A table with a bad description fails as itself, after the tables before it are moved.
+TEST_F(ConversionRunTest, MalformedTableFailsAfterTheTablesBeforeIt) {
+  TableSpec spec = OrdersSpec();
+  spec.fields[1].type_text = "text";
+  source_.tables["Before"] = {{"X"}, {3}, {{Value(1)}}};
+  schema_ = SchemaXml({{"Before", {{.name = "X", .type = 4}}, {}}, spec});
+  Set("sourcetables", Value::TextList({"Before", "Orders", "Orders\\ID", "Orders\\Name"}));
+  EXPECT_EQ(RunConversion().ExitStatus(), 3);
+  EXPECT_NE(report_.find("\r\nBefore: complete (1 of 1 records)\r\nOrders: failed (0 of 1 "
+                         "records): Error 13: Type mismatch\r\n"),
+            std::string::npos)
+      << report_;
+  EXPECT_NE(ReadTextFile(dump_path_ + ".incomplete", "").find("INSERT INTO \"Before\" VALUES (1);"),
+            std::string::npos);
+}
+
 TEST_F(ConversionRunTest, TrickyNames) {
   const std::string table = "Kunden 'Ä\\\"x\"";
   const std::string column = "Straße \"Nr\" & <ä>?";

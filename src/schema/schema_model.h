@@ -1,0 +1,100 @@
+// The tables and relationships of the schema description as typed values, read once from the
+// document. A text the definitions need as a number or boolean and that does not read as one
+// keeps its error, raised where the value is used: a table with a bad description then fails
+// when the run reaches it, as that table, and a bad value nothing uses fails nothing.
+#pragma once
+
+#include <cstdint>
+#include <pugixml.hpp>
+#include <string>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "support/errors.h"
+
+namespace ferrolyte {
+
+// A value read from the document, or the error reading it gave.
+template <typename T>
+class Checked {
+ public:
+  Checked(T value) : content_(std::move(value)) {}
+  Checked(Error error) : content_(std::move(error)) {}
+
+  bool has_value() const { return std::holds_alternative<T>(content_); }
+  // The value; raises the error of the reading when there is none.
+  const T& value() const {
+    if (const Error* error = std::get_if<Error>(&content_)) throw *error;
+    return std::get<T>(content_);
+  }
+
+ private:
+  std::variant<T, Error> content_;
+};
+
+struct SchemaField {
+  Checked<std::string> name = std::string();
+  Checked<int32_t> type = 0;
+  int32_t size = 0;
+  int32_t scale = 0;
+  bool required = false;
+  bool autonumber = false;  // Bit5 of its Attributes
+  std::string default_value;
+  std::string expression;  // a calculated column's; empty otherwise
+  std::string description;
+};
+
+struct SchemaIndexField {
+  Checked<std::string> name = std::string();
+  bool descending = false;
+};
+
+struct SchemaIndex {
+  Checked<std::string> name = std::string();
+  Checked<bool> primary = false;
+  Checked<bool> unique = false;
+  // The index behind a relationship, not one of the table's own; so is an index whose
+  // Foreign does not read as false.
+  bool foreign = true;
+  std::vector<SchemaIndexField> fields;
+};
+
+struct SchemaTable {
+  Checked<std::string> name = std::string();
+  std::string description;
+  std::vector<SchemaField> fields;  // in column order
+  std::vector<SchemaIndex> indexes;
+};
+
+struct SchemaRelationField {
+  std::string name;          // the referenced table's column
+  std::string foreign_name;  // the referencing table's column
+};
+
+struct SchemaRelation {
+  std::string name;
+  std::string table;          // referenced
+  std::string foreign_table;  // referencing
+  uint32_t attributes = 0;    // DAO relation attribute bits
+  std::vector<SchemaRelationField> fields;
+};
+
+struct SchemaModel {
+  std::vector<SchemaTable> tables;  // */Tables/Table in document order
+  std::vector<SchemaRelation> relations;
+};
+
+// The text as a 32-bit integer; raises 13 "Type mismatch" when it is not an integer.
+int32_t DirectLong(const std::string& text);
+// The text as a boolean ("True"/"False" or a number); raises 13 otherwise.
+bool DirectBool(const std::string& text);
+
+// Reads every table and relationship of the document; never raises (see Checked).
+SchemaModel ReadSchemaModel(const pugi::xml_document& document);
+// Reads one Table element; never raises.
+SchemaTable ReadSchemaTable(const pugi::xml_node& table);
+// Reads one Field element of a table; never raises.
+SchemaField ReadSchemaField(const pugi::xml_node& field);
+
+}  // namespace ferrolyte
