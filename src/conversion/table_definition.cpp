@@ -279,22 +279,12 @@ TableDefinition BuildTableDefinition(const SchemaTable& table, const std::string
   return def;
 }
 
-TableDefinition BuildTableDefinition(const pugi::xml_node& table, const std::string& source_table,
-                                     const std::string& destination_table,
-                                     const DefinitionOptions& options) {
-  return BuildTableDefinition(ReadSchemaTable(table), source_table, destination_table, options);
-}
-
 std::string ColumnTypeText(const SchemaField& field, const DefinitionOptions& options) {
   MappedType mapped = MapType(field.type.value(), field.size, field.scale, options.storage_engine);
   if (options.transfer_default_values && IsDateFunction(AsciiUpper(field.default_value)))
     mapped.text = "TIMESTAMP";
   if (options.transfer_autonumbers && field.autonumber) mapped.text = "SERIAL";
   return ReplaceAll(mapped.text, " NULL", "");
-}
-
-std::string ColumnTypeText(const pugi::xml_node& field, const DefinitionOptions& options) {
-  return ColumnTypeText(ReadSchemaField(field), options);
 }
 
 void AddIndexDefinitions(const SchemaTable& table, const std::string& source_table,

@@ -61,16 +61,10 @@ std::string ShortenedName(const std::string& name,
 TableDefinition BuildTableDefinition(const SchemaTable& table, const std::string& source_table,
                                      const std::string& destination_table,
                                      const DefinitionOptions& options);
-// The same for a Table element of the document.
-TableDefinition BuildTableDefinition(const pugi::xml_node& table, const std::string& source_table,
-                                     const std::string& destination_table,
-                                     const DefinitionOptions& options);
 
 // The PostgreSQL type a field gets in CREATE TABLE, without NOT NULL and DEFAULT ("SERIAL"
 // for a transferred auto number). Raises the error of its Type.
 std::string ColumnTypeText(const SchemaField& field, const DefinitionOptions& options);
-// The same for a Field element of the document.
-std::string ColumnTypeText(const pugi::xml_node& field, const DefinitionOptions& options);
 
 // The statement that moves a serial column's sequence past the loaded values.
 std::string SequenceStatement(const std::string& destination_table, const std::string& column);

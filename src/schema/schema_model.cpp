@@ -98,6 +98,7 @@ SchemaField ReadSchemaField(const pugi::xml_node& node) {
   field.scale = SafeLng(Value(Text(node, "Scale")));
   field.required = SafeBool(Value(Text(node, "Required")));
   field.autonumber = static_cast<bool>(node.child("Attributes").attribute("Bit5"));
+  field.hyperlink = static_cast<bool>(node.child("Attributes").attribute("Bit16"));
   field.default_value = Text(node, "DefaultValue");
   field.expression = Text(node, "Expression");
   field.description = Text(node, "Description");

@@ -40,6 +40,7 @@ struct SchemaField {
   int32_t scale = 0;
   bool required = false;
   bool autonumber = false;  // Bit5 of its Attributes
+  bool hyperlink = false;   // Bit16 of a memo's Attributes
   std::string default_value;
   std::string expression;  // a calculated column's; empty otherwise
   std::string description;

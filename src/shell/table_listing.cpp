@@ -9,6 +9,7 @@
 #include "platform/source_connection.h"
 #include "schema/access_scanner.h"
 #include "schema/engine.h"
+#include "schema/schema_model.h"
 #include "support/connection_string.h"
 #include "support/errors.h"
 #include "support/safe.h"
@@ -181,18 +182,13 @@ std::string AccessTypeName(int type, int32_t size, bool autonumber, bool hyperli
 std::vector<TableListing> ListSchemaTables(const pugi::xml_document& schema) {
   const DefinitionOptions conversion_defaults;
   std::vector<TableListing> tables;
-  for (const pugi::xpath_node& node : schema.select_nodes("/AccessDatabase/Tables/Table")) {
-    TableListing table{node.node().child("Name").text().get(), "table", std::nullopt, 0, {}};
-    for (const pugi::xpath_node& f : node.node().select_nodes("Fields/Field")) {
-      const pugi::xml_node field = f.node();
-      const pugi::xml_node attributes = field.child("Attributes");
+  for (const SchemaTable& schema_table : ReadSchemaModel(schema).tables) {
+    TableListing table{schema_table.name.value(), "table", std::nullopt, 0, {}};
+    for (const SchemaField& field : schema_table.fields)
       table.column_list.push_back(
-          {field.child("Name").text().get(),
-           AccessTypeName(field.child("Type").text().as_int(), field.child("Size").text().as_int(),
-                          static_cast<bool>(attributes.attribute("Bit5")),
-                          static_cast<bool>(attributes.attribute("Bit16"))),
+          {field.name.value(),
+           AccessTypeName(field.type.value(), field.size, field.autonumber, field.hyperlink),
            ColumnTypeText(field, conversion_defaults)});
-    }
     table.columns = static_cast<int>(table.column_list.size());
     tables.push_back(std::move(table));
   }

@@ -43,8 +43,8 @@ TableDefinition Define(const TableSpec& spec, const DefinitionOptions& options,
 // The definition of the single column of a table "T" that lists no columns.
 std::string ColumnLine(const FieldSpec& field,
                        DefinitionOptions options = OptionsSelecting({"T"})) {
-  TableDefinition def =
-      BuildTableDefinition(ParsedTable({"T", {field}, {}}).node, "T", "T", options);
+  TableDefinition def = BuildTableDefinition(ReadSchemaTable(ParsedTable({"T", {field}, {}}).node),
+                                             "T", "T", options);
   const std::string head = "CREATE TABLE \"T\" (\r\n  ";
   EXPECT_EQ(def.create_text.substr(0, head.size()), head);
   return def.create_text.substr(head.size());
@@ -255,7 +255,7 @@ TEST(TableDefinitionTest, MalformedFieldsFailWhenDefined) {
   ParsedTable t({"T", {{.name = "C"}}, {}});
   t.node.child("Fields").child("Field").remove_child("Type");
   try {
-    BuildTableDefinition(t.node, "T", "T", OptionsSelecting({"T"}));
+    BuildTableDefinition(ReadSchemaTable(t.node), "T", "T", OptionsSelecting({"T"}));
     ADD_FAILURE() << "a field without Type was accepted";
   } catch (const Error& e) {
     EXPECT_EQ(e.number(), 91);

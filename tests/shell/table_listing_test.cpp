@@ -49,8 +49,7 @@ TEST(TableListingTest, PostgresTypesAreTheOnesTheConversionWrites) {
   ASSERT_EQ(tables[0].column_list.size(), std::size(cases));
   EXPECT_EQ(tables[0].columns, static_cast<int>(std::size(cases)));
   const std::string create =
-      BuildTableDefinition(schema.select_node("*/Tables/Table").node(), "T", "T", options)
-          .create_text;
+      BuildTableDefinition(ReadSchemaModel(schema).tables.at(0), "T", "T", options).create_text;
   for (size_t i = 0; i < std::size(cases); ++i) {
     const ColumnListing& column = tables[0].column_list[i];
     SCOPED_TRACE(column.name);
