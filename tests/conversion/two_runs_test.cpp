@@ -80,20 +80,25 @@ class TwoRunsTest : public ::testing::Test {
     ASSERT_EQ(articles_.outcome.ExitStatus(), 0) << articles_.report;
   }
 
+  // Converts the two files again, at the same time, into dumps named after `tag`.
+  void SideBySide(Conversion& customers, Conversion& articles, const std::string& tag) {
+    customers.source = customers_.source;
+    articles.source = articles_.source;
+    customers.dump = dir_.File("customers_" + tag + ".sql");
+    articles.dump = dir_.File("articles_" + tag + ".sql");
+    std::thread first([&customers] { customers.Go(); });
+    std::thread second([&articles] { articles.Go(); });
+    first.join();
+    second.join();
+  }
+
   TempDir dir_;
   Conversion customers_, articles_;  // each alone, one after the other
 };
 
 TEST_F(TwoRunsTest, SideBySideTheyWriteWhatEachWritesAlone) {
   Conversion a, b;
-  a.source = customers_.source;
-  b.source = articles_.source;
-  a.dump = dir_.File("customers_together.sql");
-  b.dump = dir_.File("articles_together.sql");
-  std::thread first([&a] { a.Go(); });
-  std::thread second([&b] { b.Go(); });
-  first.join();
-  second.join();
+  SideBySide(a, b, "together");
 
   EXPECT_EQ(a.outcome.ExitStatus(), 0) << a.report;
   EXPECT_EQ(b.outcome.ExitStatus(), 0) << b.report;
@@ -103,10 +108,6 @@ TEST_F(TwoRunsTest, SideBySideTheyWriteWhatEachWritesAlone) {
 
 TEST_F(TwoRunsTest, CancellingOneLeavesTheOtherComplete) {
   Conversion stopped, goes_on;
-  stopped.source = customers_.source;
-  goes_on.source = articles_.source;
-  stopped.dump = dir_.File("customers_stopped.sql");
-  goes_on.dump = dir_.File("articles_goes_on.sql");
 
   // The cancel comes while the other run is in the middle of its rows: it waits at its
   // first rows until the cancel was given.
@@ -134,10 +135,7 @@ TEST_F(TwoRunsTest, CancellingOneLeavesTheOtherComplete) {
     std::unique_lock lock(m);
     EXPECT_TRUE(changed.wait_for(lock, std::chrono::seconds(60), [&] { return cancelled; }));
   };
-  std::thread first([&stopped] { stopped.Go(); });
-  std::thread second([&goes_on] { goes_on.Go(); });
-  first.join();
-  second.join();
+  SideBySide(stopped, goes_on, "one_stopped");
 
   ASSERT_TRUE(waited) << "the other run never reached its rows";
   EXPECT_EQ(stopped.outcome.result, RunResult::kStoppedOnRequest) << stopped.report;
