@@ -158,19 +158,28 @@ std::vector<uint8_t> ReadFile(const std::string& path, uint64_t max_bytes) {
   return bytes;
 }
 
-void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
-  // O_TRUNC replaces the content whole, so no old tail can survive behind the new bytes.
-  FileDescriptor fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-  if (fd.get() < 0) RaiseFileError(path);
+namespace {
+
+// Writes every byte, through short writes and interruptions; raises the file error of path.
+void WriteAll(int fd, const std::vector<uint8_t>& bytes, const std::string& path) {
   size_t done = 0;
   while (done < bytes.size()) {
-    ssize_t n = ::write(fd.get(), bytes.data() + done, bytes.size() - done);
+    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
     if (n < 0) {
       if (errno == EINTR) continue;
       RaiseFileError(path);
     }
     done += static_cast<size_t>(n);
   }
+}
+
+}  // namespace
+
+void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+  // O_TRUNC replaces the content whole, so no old tail can survive behind the new bytes.
+  FileDescriptor fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+  if (fd.get() < 0) RaiseFileError(path);
+  WriteAll(fd.get(), bytes, path);
 }
 
 std::string ReadTextFile(const std::string& path, const std::string& encoding, uint64_t max_bytes) {
@@ -268,15 +277,7 @@ void CreatePrivateFile(const std::string& path, const std::vector<uint8_t>& byte
     if (errno == EEXIST) throw Error(75, "Path/File access error: " + path + " exists already");
     RaiseFileError(path);
   }
-  size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = ::write(fd.get(), bytes.data() + done, bytes.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      RaiseFileError(path);
-    }
-    done += static_cast<size_t>(n);
-  }
+  WriteAll(fd.get(), bytes, path);
 }
 
 namespace {
