@@ -199,6 +199,65 @@ void ApplySet(const Dictionary& known, const std::string& assignment, Dictionary
   }
 }
 
+// Points the run at the dump file or the server of --dump / --to.
+void SetDestination(const std::optional<std::string>& dump, const std::optional<std::string>& to,
+                    const std::string& database, const EnvLookup& env, Dictionary& section) {
+  if (dump) {
+    section.Set("destinationmethod", "DUMP");
+    section.Set("destinationdumpfilename", Absolute(*dump));
+    section.Set("destinationdatabase", database);
+  }
+  if (to) {
+    PgUrl url;
+    try {
+      url = ParsePgUrl(*to);
+    } catch (const std::invalid_argument& e) {
+      throw UsageError(std::string("--to: ") + e.what());
+    }
+    if (url.password)
+      Warn(
+          "the password in the URL is visible to other users in the process list; PGPASSWORD "
+          "or ~/.pgpass keep it private");
+    const PgTarget target = ResolvePgTarget(url, env, database);
+    section.Set("destinationmethod", "DIRECT");
+    section.Set("destinationserver", target.host);
+    section.Set("destinationport", target.port);
+    section.Set("destinationusername", target.user);
+    section.Set("destinationpassword", target.password);
+    section.Set("destinationdatabase", target.dbname);
+  }
+}
+
+// Applies every --set; true when one of them sets the table selection.
+bool ApplySets(const ParsedOptions& options, Dictionary& section) {
+  const DictionaryPtr known = WizardKeys();
+  bool set_selection = false;
+  auto sets = options.values.find("set");
+  if (sets != options.values.end())
+    for (const std::string& assignment : sets->second) {
+      ApplySet(*known, assignment, section);
+      set_selection = set_selection || AsciiLower(assignment).starts_with("sourcetables=");
+    }
+  return set_selection;
+}
+
+// The server password as psql would find it, for the database the run fills, else the one
+// it connects to first; left as it is when none is found.
+void FindServerPassword(const EnvLookup& env, Dictionary& section) {
+  PgTarget target{SafeStr(section.Item("destinationserver")),
+                  SafeStr(section.Item("destinationport")),
+                  SafeStr(section.Item("destinationusername")), "",
+                  SafeStr(section.Item("destinationdatabase"))};
+  std::string warning;
+  std::optional<std::string> password = PgPassPassword(target, env, warning);
+  if (!password) {
+    target.dbname = SafeStr(section.Item("maintenancedb"));
+    password = PgPassPassword(target, env, warning);
+  }
+  if (!warning.empty()) Warn("WARNING: " + warning);
+  if (password) section.Set("destinationpassword", *password);
+}
+
 ConvertRequest PrepareConversion(const ParsedOptions& options, const EnvLookup& env) {
   ConvertRequest request;
   const std::optional<std::string> settings_file = options.Get("settings");
@@ -222,40 +281,10 @@ ConvertRequest PrepareConversion(const ParsedOptions& options, const EnvLookup& 
   if (!dump && !to && !settings_file) throw UsageError("convert: give --dump FILE or --to URL");
   const std::string file_database =
       settings_file ? SafeStr(section->Item("destinationdatabase")) : "";
-  const std::string database = file_database.empty() ? DatabaseNameOf(source) : file_database;
-  if (dump) {
-    section->Set("destinationmethod", "DUMP");
-    section->Set("destinationdumpfilename", Absolute(*dump));
-    section->Set("destinationdatabase", database);
-  }
-  if (to) {
-    PgUrl url;
-    try {
-      url = ParsePgUrl(*to);
-    } catch (const std::invalid_argument& e) {
-      throw UsageError(std::string("--to: ") + e.what());
-    }
-    if (url.password)
-      Warn(
-          "the password in the URL is visible to other users in the process list; PGPASSWORD "
-          "or ~/.pgpass keep it private");
-    const PgTarget target = ResolvePgTarget(url, env, database);
-    section->Set("destinationmethod", "DIRECT");
-    section->Set("destinationserver", target.host);
-    section->Set("destinationport", target.port);
-    section->Set("destinationusername", target.user);
-    section->Set("destinationpassword", target.password);
-    section->Set("destinationdatabase", target.dbname);
-  }
+  SetDestination(dump, to, file_database.empty() ? DatabaseNameOf(source) : file_database, env,
+                 *section);
 
-  const DictionaryPtr known = WizardKeys();
-  bool set_selection = false;
-  auto sets = options.values.find("set");
-  if (sets != options.values.end())
-    for (const std::string& assignment : sets->second) {
-      ApplySet(*known, assignment, *section);
-      set_selection = set_selection || AsciiLower(assignment).starts_with("sourcetables=");
-    }
+  const bool set_selection = ApplySets(options, *section);
   NormalizeSettings(request.settings);
 
   request.tables = NameList(options, "tables");
@@ -269,22 +298,8 @@ ConvertRequest PrepareConversion(const ParsedOptions& options, const EnvLookup& 
   if (!PathIsFile(final_source))
     throw UsageError("the source database '" + final_source + "' does not exist");
 
-  // The server password as psql would find it, for the database the run fills, else the one
-  // it connects to first.
-  if (to && SafeStr(section->Item("destinationpassword")).empty()) {
-    PgTarget target{SafeStr(section->Item("destinationserver")),
-                    SafeStr(section->Item("destinationport")),
-                    SafeStr(section->Item("destinationusername")), "",
-                    SafeStr(section->Item("destinationdatabase"))};
-    std::string warning;
-    std::optional<std::string> password = PgPassPassword(target, env, warning);
-    if (!password) {
-      target.dbname = SafeStr(section->Item("maintenancedb"));
-      password = PgPassPassword(target, env, warning);
-    }
-    if (!warning.empty()) Warn("WARNING: " + warning);
-    if (password) section->Set("destinationpassword", *password);
-  }
+  if (to && SafeStr(section->Item("destinationpassword")).empty())
+    FindServerPassword(env, *section);
 
   if (auto password_file = options.Get("password-file")) {
     section->Set("sourcepassword", ReadPasswordFile(*password_file));
