@@ -116,11 +116,14 @@ std::string ReportedReason(const std::string& log) {
     size_t at = line.find("Reason: ");
     if (at != std::string::npos) return line.substr(at + 8);
   }
-  // The run's table summary: "Orders: failed: not in the source database".
+  // The run's result section: "Orders: failed (400 of 367 records): 400 records read, ...",
+  // "Orders: partial (50 of 205 records): ...".
   std::istringstream again(log);
   while (std::getline(again, line)) {
-    size_t at = line.find(": failed: ");
-    if (at != std::string::npos) return line.substr(line.find_first_not_of(" \t"));
+    if (line.find(": failed: ") != std::string::npos ||
+        line.find(": failed (") != std::string::npos ||
+        line.find(": partial (") != std::string::npos)
+      return line.substr(line.find_first_not_of(" \t"));
   }
   return "";
 }
