@@ -49,26 +49,11 @@ bool IsStorageType(int type) {
   }
 }
 
-// Bytes a value of a fixed-size result type needs.
+// Bytes a value of a fixed-size result type needs. A decimal result carries its own length,
+// and no result is a complex value.
 size_t FixedSize(int type) {
-  switch (type) {
-    case MDB_BYTE:
-      return 1;
-    case MDB_INT:
-      return 2;
-    case MDB_LONGINT:
-    case MDB_FLOAT:
-      return 4;
-    case MDB_MONEY:
-    case MDB_DOUBLE:
-    case MDB_DATETIME:
-    case kMdbBigInt:
-      return 8;
-    case MDB_REPID:
-      return 16;
-    default:
-      return 0;
-  }
+  if (type == MDB_NUMERIC || type == MDB_COMPLEX) return 0;
+  return static_cast<size_t>(FixedWidthOf(type));
 }
 
 [[noreturn]] void RaiseDamaged(const MdbColumn& column) {

@@ -65,26 +65,13 @@ int32_t DaoSizeOf(int col_type, int col_size, bool jet3) {
     case MDB_BINARY:
       return col_size;
     case MDB_BOOL:
-    case MDB_BYTE:
       return 1;
-    case MDB_INT:
-      return 2;
-    case MDB_LONGINT:
-    case MDB_FLOAT:
-    case MDB_COMPLEX:
-      return 4;
-    case MDB_MONEY:
-    case MDB_DOUBLE:
-    case MDB_DATETIME:
-    case kMdbBigInt:
-      return 8;
-    case MDB_REPID:
     case MDB_NUMERIC:
-      return 16;
+      return 16;  // DAO reports 16 for a decimal; its stored value takes 17 bytes
     case kMdbDateTimeExtended:
       return 8;
     default:
-      return 0;  // memo, OLE
+      return FixedWidthOf(col_type);  // 0 for memo and OLE
   }
 }
 
