@@ -337,8 +337,8 @@ void Run::SelectTables() {
 bool Run::CheckSourceTables() {
   bool readable = missing_.empty();
   for (const std::string& name : missing_) {
-    report_ += "Table: " + name + "\r\n- Not in the source database\r\n";
-    status_.AddStatusLine("Table: " + name);
+    report_ += "Table: " + PrintableText(name) + "\r\n- Not in the source database\r\n";
+    status_.AddStatusLine("Table: " + PrintableText(name));
     status_.AddStatusLine("  Not in the source database");
   }
   for (const SelectedTable& s : selected_) {
@@ -351,9 +351,9 @@ bool Run::CheckSourceTables() {
     } catch (const Error& e) {
       outcome.result = TableResult::kFailed;
       outcome.reason = "the source table cannot be read: " + ErrorText(e);
-      report_ += "Table: " + outcome.source_name +
+      report_ += "Table: " + PrintableText(outcome.source_name) +
                  "\r\n- The source table cannot be read: " + ErrorText(e) + kCrLf;
-      status_.AddStatusLine("Table: " + outcome.source_name);
+      status_.AddStatusLine("Table: " + PrintableText(outcome.source_name));
       status_.AddStatusLine("  The source table cannot be read");
       readable = false;
     }
@@ -580,8 +580,8 @@ bool Run::SendAfterTables(const std::string& statement, const std::string& what,
 }
 
 void Run::Note(TableOutcome& outcome, const std::string& note) {
-  report_ += "- " + note + kCrLf;
-  outcome.notes.push_back(note);
+  report_ += "- " + PrintableText(note) + kCrLf;
+  outcome.notes.push_back(PrintableText(note));
 }
 
 // Returns false when the table loop must stop at once (the destination is lost).
@@ -592,8 +592,8 @@ bool Run::TableWork(SelectedTable& table) {
   const std::string& destination_table = outcome.destination_name;
 
   options_.storage_engine = AsciiLower(Tolerant("storageengine"));
-  report_ += "Table: " + source_table + kCrLf;
-  status_.AddStatusLine("Table: " + source_table);
+  report_ += "Table: " + PrintableText(source_table) + kCrLf;
+  status_.AddStatusLine("Table: " + PrintableText(source_table));
   status_.AddStatusLine("  Creating table");
   if (!table.selected_as.empty())
     Note(outcome, "Selected as '" + table.selected_as + "': the source holds it as '" +
@@ -623,9 +623,9 @@ bool Run::TableWork(SelectedTable& table) {
       std::string create = ReplaceAll(def.create_text, kCrLf, "");
       try {
         destination_->Write(create, false);
-        report_ += "- Table '" + destination_table + "' created\r\n";
+        report_ += "- Table '" + PrintableText(destination_table) + "' created\r\n";
       } catch (const Error& e) {
-        report_ += "- Creating '" + destination_table + "' failed\r\n";
+        report_ += "- Creating '" + PrintableText(destination_table) + "' failed\r\n";
         report_ += "- SQL: " + create + kCrLf;
         report_ += "- Error: " + std::to_string(e.number()) + " (" + HexNumber(e.number()) + ") " +
                    e.description() + kCrLf;
@@ -712,7 +712,8 @@ void Run::CheckDestinationCount(TableOutcome& outcome) {
   if (held == outcome.rows_moved) return;
   const std::string numbers = std::to_string(outcome.rows_moved) +
                               " records moved, the destination table holds " + std::to_string(held);
-  report_ += "- Row count differs for table '" + outcome.source_name + "': " + numbers + kCrLf;
+  report_ += "- Row count differs for table '" + PrintableText(outcome.source_name) +
+             "': " + numbers + kCrLf;
   outcome.result = TableResult::kFailed;
   outcome.reason = numbers;
 }

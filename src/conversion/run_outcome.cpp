@@ -1,5 +1,7 @@
 #include "conversion/run_outcome.h"
 
+#include "support/text.h"
+
 namespace ferrolyte {
 namespace {
 
@@ -19,7 +21,8 @@ std::string TableLine(const TableOutcome& t) {
   const bool nothing_read = t.result == TableResult::kFailed && !t.rows_expected && !t.rows_moved;
   if (t.result != TableResult::kNotStarted && !nothing_read) line += " (" + Records(t) + ")";
   if (!t.reason.empty()) line += ": " + t.reason;
-  return line;
+  // A name may hold line breaks; one of them must not start a line of its own.
+  return PrintableText(line);
 }
 
 std::string TablesNotMoved(const RunOutcome& o) {

@@ -71,34 +71,12 @@ std::string Count(const std::optional<int64_t>& n) {
   return n ? std::to_string(*n) : "-";
 }
 
-// A name may hold line breaks and tabs (Access allows them): shown escaped, so that every
-// table and column keeps to one line and the lines stay in step.
-std::string Printable(const std::string& text) {
-  std::string out;
-  for (unsigned char c : text) {
-    if (c == '\n') {
-      out += "\\n";
-    } else if (c == '\r') {
-      out += "\\r";
-    } else if (c == '\t') {
-      out += "\\t";
-    } else if (c < 0x20 || c == 0x7F) {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\x%02X", c);
-      out += escape;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out;
-}
-
 // Lines of cells, each column as wide as its widest cell; right-aligned where asked.
 std::string Align(std::vector<std::vector<std::string>> rows, const std::vector<bool>& right) {
   std::vector<size_t> widths;
   for (auto& row : rows)
     for (size_t i = 0; i < row.size(); ++i) {
-      row[i] = Printable(row[i]);
+      row[i] = PrintableText(row[i]);
       if (widths.size() <= i) widths.push_back(0);
       widths[i] = std::max(widths[i], DisplayWidth(row[i]));
     }

@@ -1,5 +1,7 @@
 #include "support/text.h"
 
+#include <cstdio>
+
 namespace ferrolyte {
 
 void AppendUtf8(std::string& out, char32_t cp) {
@@ -212,6 +214,27 @@ std::string Join(const std::vector<std::string>& parts, std::string_view separat
   for (size_t i = 0; i < parts.size(); ++i) {
     if (i) out.append(separator);
     out.append(parts[i]);
+  }
+  return out;
+}
+
+std::string PrintableText(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (unsigned char c : text) {
+    if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (c == '\t') {
+      out += "\\t";
+    } else if (c < 0x20 || c == 0x7F) {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\x%02X", c);
+      out += escape;
+    } else {
+      out += static_cast<char>(c);
+    }
   }
   return out;
 }

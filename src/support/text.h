@@ -39,4 +39,8 @@ std::vector<std::string> Split(std::string_view text, std::string_view separator
 // Joins the parts with the separator between them.
 std::string Join(const std::vector<std::string>& parts, std::string_view separator);
 
+// The text on one line: CR, LF and tab as \r, \n and \t, other control characters as \xHH.
+// For names in listings and reports, which Access lets hold line breaks.
+std::string PrintableText(std::string_view text);
+
 }  // namespace ferrolyte

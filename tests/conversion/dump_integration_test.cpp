@@ -358,6 +358,13 @@ TEST_F(DumpIntegrationTest, HostileAndLongNamesArriveAsTablesNotStatements) {
             (std::vector<std::vector<std::string>>{{"0"}}));
   EXPECT_EQ(loader.Query("SELECT count(*) FROM " + QuoteIdentifier(injected)),
             (std::vector<std::vector<std::string>>{{"1"}}));
+  // Nor does the name start a line of its own in the report, where it could pose as one.
+  for (const std::string& line : Split(loader.report(), "\n"))
+    EXPECT_FALSE(line.starts_with("CREATE TABLE pwned")) << loader.report();
+  EXPECT_NE(loader.report().find("Table: zz\\nCREATE TABLE pwned(); --\r\n"), std::string::npos);
+  EXPECT_NE(loader.report().find("zz\\nCREATE TABLE pwned(); --: complete (1 of 1 records)"),
+            std::string::npos)
+      << loader.report();
   // Two tables and two columns that share their first 63 bytes stay apart.
   EXPECT_EQ(loader.Query("SELECT count(*) FROM pg_tables WHERE tablename LIKE 'tttt%'"),
             (std::vector<std::vector<std::string>>{{"2"}}));
