@@ -10,6 +10,7 @@
 #include "platform/odbc_test_server.h"
 #include "support/errors.h"
 #include "support/oledate.h"
+#include "testing/error_of.h"
 
 namespace ferrolyte {
 namespace {
@@ -31,16 +32,7 @@ std::string Hex(const std::string& bytes) {
   return out;
 }
 
-// Runs the statement and returns the error it raised; fails the test when it raised none.
-Error ErrorOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const Error& e) {
-    return e;
-  }
-  ADD_FAILURE() << "no error raised";
-  return Error(0, "");
-}
+using testing::ErrorOf;
 
 TEST(OdbcConnectionTest, ExecutesStatementsAndReadsTheCountAsANumber) {
   FERROLYTE_REQUIRE_SERVER();

@@ -8,6 +8,7 @@
 #include "platform/ado.h"
 #include "platform/odbc_test_server.h"
 #include "support/errors.h"
+#include "testing/error_of.h"
 
 namespace ferrolyte {
 namespace {
@@ -20,15 +21,7 @@ PgParameters To(const std::string& database) {
           testing::ServerPassword()};
 }
 
-Error ErrorOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const Error& e) {
-    return e;
-  }
-  ADD_FAILURE() << "no error raised";
-  return Error(0, "");
-}
+using testing::ErrorOf;
 
 int64_t Rows(PgConnection& c, const std::string& table) {
   return std::stoll(c.QueryValue("SELECT count(*) FROM " + table).value_or("-1"));
