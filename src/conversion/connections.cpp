@@ -11,6 +11,7 @@
 #include <random>
 
 #include "conversion/run_outcome.h"
+#include "platform/ado.h"
 #include "platform/registry.h"
 #include "support/connection_string.h"
 #include "support/errors.h"
@@ -73,6 +74,24 @@ std::string BuildDestinationConnectionString(const std::string& server, const st
   if (!pqopt.empty()) s += "pqopt=" + BracedConnectionValue(pqopt) + ";";
   // The password comes last, where HidePassword hides everything from it on.
   return s + "Pwd=" + PasswordValue(password) + ";";
+}
+
+std::string TryServerConnection(const DictionaryPtr& section, const ComponentRegistry& components,
+                                int timeout_seconds) {
+  if (!section) return "";
+  auto text = [&](const char* key) { return SafeStr(section->Item(key)); };
+  try {
+    const std::string cs = BuildDestinationConnectionString(
+        text("destinationserver"), text("maintenancedb"), text("destinationport"),
+        text("destinationusername"), text("destinationpassword"));
+    auto connection = CreateObjectAs<Connection>(components, "ADODB.Connection");
+    connection->set_connection_timeout(timeout_seconds);
+    connection->Open(cs);
+    connection->Close();
+  } catch (const Error& e) {
+    return e.description();
+  }
+  return "";
 }
 
 bool IsSameFile(const std::string& a, const std::string& b) {

@@ -6,6 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "support/components.h"
+#include "support/value.h"
+
 namespace ferrolyte {
 
 // The ODBC string for the PostgreSQL Unicode driver: "Driver={...};Server=;Port=;Database=;
@@ -16,6 +19,12 @@ namespace ferrolyte {
 std::string BuildDestinationConnectionString(const std::string& server, const std::string& database,
                                              const std::string& port, const std::string& user_name,
                                              const std::string& password);
+
+// Opens and closes the connection a direct run opens first (the maintenance database of the
+// settings section), waiting at most timeout_seconds for the server. Returns the driver's
+// whole message when it cannot (the missing-driver text included), empty when it opened.
+std::string TryServerConnection(const DictionaryPtr& section, const ComponentRegistry& components,
+                                int timeout_seconds);
 
 // True when both paths name the same existing file (same device and inode), however they
 // spell it: "./", symbolic links and hard links included.

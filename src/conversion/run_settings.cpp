@@ -20,17 +20,21 @@ std::string SettingsProblem(const DictionaryPtr& section) {
   if (!direct && Trim(text("destinationdumpfilename")).empty())
     return problem("destinationdumpfilename", "name the dump file to write.");
   const std::string port = text("destinationport");
-  if (direct && !port.empty()) {
-    bool digits = port.size() <= 5;
-    for (char c : port) digits = digits && c >= '0' && c <= '9';
-    if (!digits || std::stoi(port) < 1 || std::stoi(port) > 65535)
-      return problem("destinationport", "use a port number from 1 to 65535.");
-  }
+  if (direct && !port.empty() && !IsPortNumber(port))
+    return problem("destinationport", "use a port number from 1 to 65535.");
   const std::string format = text("dumpformat");
   if (!format.empty() && !EqualsIgnoreCase(format, kDumpFormatInsert) &&
       !EqualsIgnoreCase(format, kDumpFormatCopy))
     return problem("dumpformat", "use INSERT or COPY.");
   return "";
+}
+
+bool IsPortNumber(const std::string& text) {
+  if (text.empty() || text.size() > 5) return false;
+  for (char c : text)
+    if (c < '0' || c > '9') return false;
+  const int port = std::stoi(text);
+  return port >= 1 && port <= 65535;
 }
 
 }  // namespace ferrolyte

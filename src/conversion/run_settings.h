@@ -20,4 +20,7 @@ inline constexpr char kDumpFormatCopy[] = "COPY";      // a COPY ... FROM stdin 
 // (in any letter case). Empty when there is nothing.
 std::string SettingsProblem(const DictionaryPtr& section);
 
+// True for a TCP port: decimal digits only, from 1 to 65535.
+bool IsPortNumber(const std::string& text);
+
 }  // namespace ferrolyte

@@ -18,7 +18,6 @@
 namespace ferrolyte {
 namespace {
 
-constexpr SQLULEN kLoginTimeoutSeconds = 15;  // ADO's default ConnectionTimeout
 constexpr size_t kChunkBytes = 32 * 1024;
 
 using WideText = std::basic_string<SQLWCHAR>;
@@ -383,7 +382,7 @@ class OdbcCursor : public Cursor {
 
 class OdbcBackend : public ConnectionBackend {
  public:
-  explicit OdbcBackend(const std::string& connection_string)
+  OdbcBackend(const std::string& connection_string, int timeout_seconds)
       : session_(std::make_shared<Session>()) {
     session_->env = Handle(SQL_HANDLE_ENV, SQL_NULL_HANDLE);
     if (!session_->env)
@@ -394,7 +393,7 @@ class OdbcBackend : public ConnectionBackend {
     session_->dbc = Handle(SQL_HANDLE_DBC, session_->env.get());
     if (!session_->dbc) Raise(session_->env, kAdoGenericError);
     SQLSetConnectAttrW(session_->dbc.get(), SQL_ATTR_LOGIN_TIMEOUT,
-                       reinterpret_cast<SQLPOINTER>(kLoginTimeoutSeconds), 0);
+                       reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(timeout_seconds)), 0);
     WideText wide = ToWide(connection_string);
     SQLRETURN rc = SQLDriverConnectW(session_->dbc.get(), nullptr, wide.data(),
                                      static_cast<SQLSMALLINT>(wide.size()), nullptr, 0, nullptr,
@@ -460,8 +459,9 @@ class OdbcBackend : public ConnectionBackend {
 
 }  // namespace
 
-std::unique_ptr<ConnectionBackend> OpenOdbcBackend(const std::string& connection_string) {
-  return std::make_unique<OdbcBackend>(connection_string);
+std::unique_ptr<ConnectionBackend> OpenOdbcBackend(const std::string& connection_string,
+                                                   int timeout_seconds) {
+  return std::make_unique<OdbcBackend>(connection_string, timeout_seconds);
 }
 
 }  // namespace ferrolyte

@@ -60,14 +60,6 @@ std::string Absolute(const std::string& path) {
   return std::filesystem::absolute(path).lexically_normal().string();
 }
 
-// "shop" of ".../shop.mdb": the database a dump or a server conversion creates by default.
-std::string DatabaseNameOf(const std::string& source) {
-  std::string name = FileNamePart(source);
-  const size_t dot = name.rfind('.');
-  if (dot != std::string::npos && dot > 0) name.resize(dot);
-  return name.empty() ? "velkan" : name;
-}
-
 // Comma lists, double quotes around a name that holds a comma; repeated options add up.
 std::vector<std::string> NameList(const ParsedOptions& options, const std::string& option) {
   std::vector<std::string> names;

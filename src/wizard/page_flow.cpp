@@ -2,6 +2,9 @@
 
 #include "support/errors.h"
 #include "support/product.h"
+#include "support/safe.h"
+#include "support/text.h"
+#include "wizard/settings.h"
 #include "wizard/source_check.h"
 
 namespace ferrolyte {
@@ -19,7 +22,9 @@ const std::vector<WizardPage>& Pages() {
        {B::kBack, B::kNext, B::kCancel},
        true,
        std::nullopt,
-       B::kNext},
+       B::kNext,
+       B::kNext,
+       false},
       {"SOURCE",
        "frameSource",
        "Source Database",
@@ -27,7 +32,9 @@ const std::vector<WizardPage>& Pages() {
        {B::kBack, B::kNext, B::kCancel},
        false,
        B::kNext,
-       B::kBack},
+       B::kBack,
+       B::kNext,
+       true},
       {"DESTINATION",
        "frameDestination",
        "Destination Database",
@@ -36,7 +43,9 @@ const std::vector<WizardPage>& Pages() {
        {B::kBack, B::kNext, B::kCancel},
        false,
        B::kNext,
-       B::kBack},
+       B::kBack,
+       B::kNext,
+       true},
       {"SELECT_TABLES",
        "frameSelectTables",
        "Select Tables",
@@ -45,7 +54,9 @@ const std::vector<WizardPage>& Pages() {
        {B::kBack, B::kNext, B::kCancel},
        false,
        B::kNext,
-       B::kBack},
+       B::kBack,
+       B::kNext,
+       true},
       {"TRANSFER_OPTIONS",
        "frameTransferOptions",
        "Transfer Options",
@@ -53,7 +64,9 @@ const std::vector<WizardPage>& Pages() {
        {B::kBack, B::kCancel, B::kFinish},
        false,
        B::kFinish,
-       B::kFinish},
+       B::kFinish,
+       B::kFinish,
+       true},
       {"PROGRESS",
        "frameProgress",
        "Conversion In Progress",
@@ -61,7 +74,9 @@ const std::vector<WizardPage>& Pages() {
        {B::kCancel},
        false,
        B::kCancel,
-       B::kCancel},
+       B::kCancel,
+       std::nullopt,
+       false},
       {"SAVESETTINGS",
        "frameSaveSettings",
        "Conversion Result",
@@ -69,7 +84,9 @@ const std::vector<WizardPage>& Pages() {
        {B::kBack, B::kExit},
        false,
        B::kExit,
-       B::kExit},
+       B::kExit,
+       B::kExit,
+       false},
   };
   return pages;
 }
@@ -112,9 +129,45 @@ void LeaveSourcePage(WizardView& view, std::string& page, int& step) {
   }
 }
 
-// What a command does on a page: show another page, leave the source page through its check,
-// or start the run. `step` is the line an error on the way is reported at.
-enum class Move { kShow, kLeaveSource, kRun };
+constexpr char kNoTables[] = "Select at least one table";
+
+// A tree with tables of which none is ticked cannot run: it would move nothing and say
+// "completed". A source without tables may.
+bool RefuseEmptySelection(WizardView& view) {
+  const TableCount count = view.SelectedTables();
+  if (count.total == 0 || count.selected > 0) return false;
+  view.messages().Show(kNoTables, kMsgInformation, kProductTitle, kAnswerOk);
+  return true;
+}
+
+// Leaving the destination page forward: the entries a run needs, then, for a direct
+// transfer, the server itself, so that a wrong login shows here and not after Run Now.
+void LeaveDestinationPage(WizardView& view, std::string& page, int& step) {
+  step = 280;
+  const DictionaryPtr settings = view.BuildSettings();
+  const DictionaryPtr section = SettingsSection(settings);
+  const EntryProblem problem = DestinationProblem(section);
+  if (!problem.text.empty()) {
+    view.messages().Show(problem.text, kMsgExclamation, kProductTitle, kAnswerOk);
+    view.FocusControl(problem.control);
+    return;
+  }
+  if (section && EqualsIgnoreCase(SafeStr(section->Item("destinationmethod")), "DIRECT")) {
+    const std::string error = view.TryDestination(settings);
+    if (!error.empty()) {
+      view.messages().Show(
+          "The program could not connect to the PostgreSQL server.\r\n\r\n" + error,
+          kMsgExclamation, kProductTitle, kAnswerOk);
+      return;
+    }
+  }
+  step = 290;
+  ShowWizardPage(view, page, "SELECT_TABLES", true);
+}
+
+// What a command does on a page: show another page, leave the source or destination page
+// through its check, or start the run. `step` is the line an error on the way is reported at.
+enum class Move { kShow, kLeaveSource, kLeaveDestination, kRun };
 
 struct Transition {
   const char* page;
@@ -123,6 +176,7 @@ struct Transition {
   const char* target;
   bool forward;
   int step;
+  bool needs_tables = false;  // refused while no table is ticked
 };
 
 constexpr Transition kTransitions[] = {
@@ -130,11 +184,11 @@ constexpr Transition kTransitions[] = {
     {"WELCOME", "NEXT", Move::kShow, "SOURCE", true, 140},
     {"SOURCE", "NEXT", Move::kLeaveSource, "", true, 160},
     {"SOURCE", "BACK", Move::kShow, "WELCOME", false, 260},
-    {"DESTINATION", "NEXT", Move::kShow, "SELECT_TABLES", true, 290},
+    {"DESTINATION", "NEXT", Move::kLeaveDestination, "", true, 280},
     {"DESTINATION", "BACK", Move::kShow, "SOURCE", false, 310},
-    {"SELECT_TABLES", "NEXT", Move::kShow, "TRANSFER_OPTIONS", true, 340},
+    {"SELECT_TABLES", "NEXT", Move::kShow, "TRANSFER_OPTIONS", true, 340, true},
     {"SELECT_TABLES", "BACK", Move::kShow, "DESTINATION", false, 360},
-    {"TRANSFER_OPTIONS", "FINISH", Move::kRun, "", true, 390},
+    {"TRANSFER_OPTIONS", "FINISH", Move::kRun, "", true, 390, true},
     {"TRANSFER_OPTIONS", "BACK", Move::kShow, "SELECT_TABLES", false, 410},
     {"SAVESETTINGS", "BACK", Move::kShow, "TRANSFER_OPTIONS", false, 440},
 };
@@ -144,12 +198,16 @@ void Navigate(WizardView& view, std::string& page, const std::string& command, i
   for (const Transition& t : kTransitions) {
     if (page != t.page || (t.command && command != t.command)) continue;
     step = t.step;
+    if (t.needs_tables && RefuseEmptySelection(view)) return;
     switch (t.move) {
       case Move::kShow:
         ShowWizardPage(view, page, t.target, t.forward);
         break;
       case Move::kLeaveSource:
         LeaveSourcePage(view, page, step);
+        break;
+      case Move::kLeaveDestination:
+        LeaveDestinationPage(view, page, step);
         break;
       case Move::kRun:
         view.NavigateRun(page);
@@ -203,8 +261,10 @@ void ShowWizardPage(WizardView& view, std::string& page, const std::string& name
   view.ShowFrame(target->frame);
   for (NavButton button : target->buttons) view.ShowButton(button);
   if (target->back_disabled) view.DisableButton(NavButton::kBack);
+  view.SetDefaultButton(target->default_button);
   const std::optional<NavButton> focus = forward ? target->focus_forward : target->focus_backward;
-  if (focus) view.FocusButton(*focus);
+  if (!(target->has_fields && view.FocusFirstField(target->frame)) && focus)
+    view.FocusButton(*focus);
   page = target->name;
   view.SetHeader(target->title, target->note);
   if (target->name == "SELECT_TABLES") view.SelectTablesShown(forward);

@@ -8,6 +8,7 @@
 
 #include "support/components.h"
 #include "support/messages.h"
+#include "support/value.h"
 
 namespace ferrolyte {
 
@@ -18,7 +19,9 @@ inline constexpr NavButton kNavButtons[] = {NavButton::kBack, NavButton::kCancel
 // The button's control name ("cmdBack" ...).
 const char* NavButtonName(NavButton button);
 
-// One page: its frame, header texts, the buttons it shows and where the focus goes.
+// One page: its frame, header texts, the buttons it shows, where the focus goes and the
+// button Enter presses. A page with fields puts the focus on its first field; the focus
+// buttons are for a page without any.
 struct WizardPage {
   std::string name;
   std::string frame;
@@ -28,6 +31,8 @@ struct WizardPage {
   bool back_disabled = false;
   std::optional<NavButton> focus_forward;
   std::optional<NavButton> focus_backward;
+  std::optional<NavButton> default_button;
+  bool has_fields = false;
 };
 
 // The page frames, in the order in which a page change walks them.
@@ -40,6 +45,12 @@ struct SourceEntry {
   std::string file, password, user, system_database;
 };
 
+// The tables of the tree: how many there are and how many are ticked.
+struct TableCount {
+  int selected = 0;
+  int total = 0;
+};
+
 // What navigation needs from the window.
 class WizardView {
  public:
@@ -49,9 +60,21 @@ class WizardView {
   virtual void ShowButton(NavButton button) = 0;
   virtual void DisableButton(NavButton button) = 0;
   virtual void FocusButton(NavButton button) = 0;
+  // Focuses the first field of the frame in tab order; false when it has none.
+  virtual bool FocusFirstField(const std::string& frame) = 0;
+  // Focuses the control of that name.
+  virtual void FocusControl(const std::string& name) = 0;
+  // The button Enter presses from now on; none: Enter presses nothing.
+  virtual void SetDefaultButton(std::optional<NavButton> button) = 0;
   virtual void SetHeader(const std::string& title, const std::string& note) = 0;
   virtual SourceEntry Source() = 0;
-  // Asks the desktop to open the address.
+  // The settings dictionary of the controls, passwords included.
+  virtual DictionaryPtr BuildSettings() = 0;
+  // Tries the direct transfer's server connection of the settings; returns the driver's
+  // message when it fails, empty when it opened.
+  virtual std::string TryDestination(const DictionaryPtr& settings) = 0;
+  virtual TableCount SelectedTables() = 0;
+  // Asks the desktop to open the address; where nothing can, shows it.
   virtual void OpenDocument(const std::string& address) = 0;
   // The table page has been shown; forward entry scans the source when it changed.
   virtual void SelectTablesShown(bool forward) = 0;

@@ -1,7 +1,13 @@
 #include "wizard/run_page.h"
 
+#include <cctype>
+#include <string_view>
+
 #include "support/errors.h"
 #include "support/files.h"
+#include "support/product.h"
+#include "support/safe.h"
+#include "support/text.h"
 #include "wizard/form_settings.h"
 #include "wizard/ini_file.h"
 #include "wizard/settings.h"
@@ -12,12 +18,54 @@ namespace {
 constexpr int32_t kMissingDriver = 1004;
 constexpr int32_t kGenericError = -2147467259;
 
+// Characters a POSIX shell takes literally in a word.
+bool ShellSafe(const std::string& text) {
+  if (text.empty()) return false;
+  for (unsigned char c : text) {
+    if (!(std::isalnum(c) ||
+          std::string_view("/._-+:@,=%").find(static_cast<char>(c)) != std::string_view::npos))
+      return false;
+  }
+  return true;
+}
+
+std::string FirstError(const RunOutcome& outcome) {
+  if (outcome.result == RunResult::kFailed)
+    return outcome.reason.empty() ? "the run ended early" : outcome.reason;
+  if (outcome.result != RunResult::kCompletedWithFailures) return "";
+  for (const TableOutcome& table : outcome.tables) {
+    if (table.result == TableResult::kFailed || table.result == TableResult::kPartial)
+      return OneLine(table.source_name) + ": " + table.reason;
+  }
+  return outcome.rejected.empty() ? "" : outcome.rejected.front();
+}
+
 }  // namespace
+
+std::string DumpLoadCommand(const std::string& dump_file) {
+  const std::string file =
+      ShellSafe(dump_file) ? dump_file : "'" + ReplaceAll(dump_file, "'", "'\\''") + "'";
+  return "psql -v ON_ERROR_STOP=1 -d postgres -f " + file;
+}
+
+ResultLines ResultLinesOf(const RunOutcome& outcome, const DictionaryPtr& settings) {
+  ResultLines lines;
+  lines.first_error = FirstError(outcome);
+  const DictionaryPtr section = SettingsSection(settings);
+  // Only a complete dump has its name; the rest is left as ".incomplete".
+  if (section && outcome.result == RunResult::kCompleted &&
+      EqualsIgnoreCase(SafeStr(section->Item("destinationmethod")), "DUMP")) {
+    lines.load_command = DumpLoadCommand(SafeStr(section->Item("destinationdumpfilename")));
+  }
+  return lines;
+}
 
 RunOutcome WizardNavigateRun(RunPageView& view, std::string& page, std::string& run_report,
                              const RunConversion& convert, const RunPageOptions& options) {
   int step = 0;
   RunOutcome outcome;
+  DictionaryPtr settings;
+  bool told = false;  // the missing driver has had its message
   auto finish = [&] {
     step = 310;
     view.SetTransferRunning(false);
@@ -26,7 +74,13 @@ RunOutcome WizardNavigateRun(RunPageView& view, std::string& page, std::string& 
     step = 330;
     view.SetBusyPointer(false);
     step = 340;
-    ShowResultPage(view, page, run_report);
+    const ResultLines lines = ResultLinesOf(outcome, settings);
+    ShowResultPage(view, page, run_report, lines);
+    if (!lines.first_error.empty() && !told) {
+      view.messages().Show(
+          "The conversion did not complete. The first error:\r\n\r\n" + lines.first_error,
+          kMsgExclamation, kProductTitle, kAnswerOk);
+    }
   };
   try {
     step = 100;
@@ -46,6 +100,7 @@ RunOutcome WizardNavigateRun(RunPageView& view, std::string& page, std::string& 
     view.ShowButton(NavButton::kCancel);
     step = 210;
     view.FocusButton(NavButton::kCancel);
+    view.SetDefaultButton(std::nullopt);
     step = 220;
     page = "PROGRESS";
     step = 230;
@@ -56,7 +111,7 @@ RunOutcome WizardNavigateRun(RunPageView& view, std::string& page, std::string& 
     step = 260;
     run_report.clear();
     step = 270;
-    const DictionaryPtr settings = view.BuildSettings();
+    settings = view.BuildSettings();
     step = 280;
     view.SetBusyPointer(true);
     step = 290;
@@ -74,6 +129,7 @@ RunOutcome WizardNavigateRun(RunPageView& view, std::string& page, std::string& 
     }
     run_report += "\r\nERROR\r\n------------\r\n" + e.description() + "\r\n";
     view.messages().Show(e.description(), kMsgExclamation, "Missing ODBC Driver", kAnswerOk);
+    told = true;
     outcome = RunOutcome{};
     outcome.result = RunResult::kFailed;
     outcome.reason = e.description();
@@ -87,14 +143,17 @@ RunOutcome WizardNavigateRun(RunPageView& view, std::string& page, std::string& 
   return outcome;
 }
 
-void ShowResultPage(RunPageView& view, std::string& page, const std::string& run_report) {
+void ShowResultPage(RunPageView& view, std::string& page, const std::string& run_report,
+                    const ResultLines& lines) {
   view.ShowFrame("frameSaveSettings");
   view.ShowButton(NavButton::kBack);
   view.SetHeader("Conversion Result", "This page displays a summary of the conversion.");
   view.ShowButton(NavButton::kExit);
   view.FocusButton(NavButton::kExit);
+  view.SetDefaultButton(NavButton::kExit);
   page = "SAVESETTINGS";
   view.ShowReport(run_report);
+  view.ShowResultLines(lines);
 }
 
 }  // namespace ferrolyte

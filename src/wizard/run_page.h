@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "conversion/run_outcome.h"
@@ -15,6 +16,12 @@
 
 namespace ferrolyte {
 
+// What the result page says beside the report.
+struct ResultLines {
+  std::string load_command;  // a completed dump: the command that loads it, else empty
+  std::string first_error;   // a run that failed or lost a table: its first error, else empty
+};
+
 // What the run page needs from the window beyond the page flow's view.
 class RunPageView {
  public:
@@ -22,6 +29,8 @@ class RunPageView {
   virtual void ShowFrame(const std::string& frame) = 0;
   virtual void ShowButton(NavButton button) = 0;
   virtual void FocusButton(NavButton button) = 0;
+  // The button Enter presses from now on; none: Enter presses nothing.
+  virtual void SetDefaultButton(std::optional<NavButton> button) = 0;
   virtual void SetHeader(const std::string& title, const std::string& note) = 0;
   // The settings dictionary of the controls, passwords included.
   virtual DictionaryPtr BuildSettings() = 0;
@@ -29,6 +38,9 @@ class RunPageView {
   virtual void SetBusyPointer(bool busy) = 0;
   // Shows the report text with the caret after its last character.
   virtual void ShowReport(const std::string& report) = 0;
+  // The result page's lines beside the report: the log file (the view knows its own) and
+  // how to load the dump.
+  virtual void ShowResultLines(const ResultLines& lines) = 0;
   virtual StatusOutput& Status() = 0;
   virtual const Messages& messages() const = 0;
   // The Cancel button's request to the running transfer, and whether one runs (Cancel then
@@ -36,6 +48,13 @@ class RunPageView {
   virtual CancelToken& CancelRequest() = 0;
   virtual void SetTransferRunning(bool running) = 0;
 };
+
+// The result page's lines of the run.
+ResultLines ResultLinesOf(const RunOutcome& outcome, const DictionaryPtr& settings);
+
+// The psql command that loads the dump whole, the file name quoted for a POSIX shell when it
+// needs it. The dump connects to the database it creates by itself.
+std::string DumpLoadCommand(const std::string& dump_file);
 
 // What the program's options say about Run Now.
 struct RunPageOptions {
@@ -51,13 +70,16 @@ using RunConversion =
 // Writes the settings without passwords (unless options.save_passwords) to
 // DefaultSettingsFile, shows the progress page, runs the conversion with the full settings
 // and ends on the result page; returns the run's outcome (a Cancel is a stop on request).
-// The transfer counts as running while `convert` runs. Error 1004 becomes an error block, a
-// "Missing ODBC Driver" message, the result page and a failed outcome; any other error is
-// raised again with its step number.
+// A run that failed or lost a table then shows its first error in a message. The transfer
+// counts as running while `convert` runs. Error 1004 becomes an error block, a "Missing ODBC
+// Driver" message, the result page and a failed outcome; any other error is raised again
+// with its step number.
 RunOutcome WizardNavigateRun(RunPageView& view, std::string& page, std::string& run_report,
                              const RunConversion& convert, const RunPageOptions& options);
 
-// The result page: frame, Back, header, Exit focused, page "SAVESETTINGS", the report.
-void ShowResultPage(RunPageView& view, std::string& page, const std::string& run_report);
+// The result page: frame, Back, header, Exit focused and default, page "SAVESETTINGS", the
+// report and its lines.
+void ShowResultPage(RunPageView& view, std::string& page, const std::string& run_report,
+                    const ResultLines& lines);
 
 }  // namespace ferrolyte

@@ -17,6 +17,13 @@ std::string Env(const char* name) {
 
 }  // namespace
 
+std::string DatabaseNameOf(const std::string& source) {
+  std::string name = FileNamePart(source);
+  const size_t dot = name.rfind('.');
+  if (dot != std::string::npos && dot > 0) name.resize(dot);
+  return name.empty() ? "velkan" : name;
+}
+
 std::string DefaultDumpFileName() {
   std::string folder = SpecialFolder(SpecialFolderId::kDocuments).value_or("");
   for (const char* var : {"APPDATA", "TEMP", "TMP"})

@@ -16,6 +16,10 @@ inline constexpr char kSettingsAppName[] = "Ferrolyte";
 // The documents folder (else APPDATA, TEMP, TMP, /tmp) + "/dump.sql".
 std::string DefaultDumpFileName();
 
+// "shop" of ".../shop.mdb": the database a conversion creates by default ("velkan" for a name
+// that leaves nothing).
+std::string DatabaseNameOf(const std::string& source);
+
 // A settings dictionary with the start-up defaults (on/off values as numbers).
 DictionaryPtr DefaultSettings();
 

@@ -5,6 +5,9 @@
 #include "support/components.h"
 #include "support/errors.h"
 #include "support/files.h"
+#include "support/safe.h"
+#include "support/text.h"
+#include "wizard/settings.h"
 
 namespace ferrolyte {
 namespace {
@@ -52,6 +55,21 @@ bool ValidateSource(const std::string& file_name, const std::string& system_data
                  std::to_string(kAdoGenericError) + ": " + e.what();
     return false;
   }
+}
+
+EntryProblem DestinationProblem(const DictionaryPtr& section) {
+  if (!section) return {};
+  auto text = [&](const char* key) { return SafeStr(section->Item(key)); };
+  const bool direct = EqualsIgnoreCase(text("destinationmethod"), "DIRECT");
+  // In the order the page shows the fields.
+  const std::string port = text("destinationport");
+  if (direct && !port.empty() && !IsPortNumber(port))
+    return {"The port \"" + port + "\" is not a number from 1 to 65535.", "txtPGSQLPort"};
+  if (!direct && Trim(text("destinationdumpfilename")).empty())
+    return {"Enter the name of the dump file.", "txtDestinationDumpFilename"};
+  if (Trim(text("destinationdatabase")).empty())
+    return {"Enter the name of the destination database.", "txtPGSQLDestinationDatabase"};
+  return {};
 }
 
 }  // namespace ferrolyte

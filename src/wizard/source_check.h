@@ -1,9 +1,11 @@
-// The test connection to the source database before the wizard leaves the source page.
+// What the wizard checks before it leaves the source page (a test connection to the source
+// database) and the destination page (the entries a run cannot do without).
 #pragma once
 
 #include <string>
 
 #include "support/components.h"
+#include "support/value.h"
 
 namespace ferrolyte {
 
@@ -18,5 +20,14 @@ bool ValidateSource(const std::string& file_name, const std::string& system_data
                     const std::string& user_name, const std::string& password,
                     const ComponentRegistry& components, std::string& error_text,
                     std::string& help_address);
+
+// What keeps the destination page's entries (a settings section) from a run, and the control
+// to put right; empty text when nothing does. The rules are the run's own: a database name,
+// a dump file name for a dump, a port of 1 to 65535 when one is given for a direct transfer.
+struct EntryProblem {
+  std::string text;
+  std::string control;
+};
+EntryProblem DestinationProblem(const DictionaryPtr& section);
 
 }  // namespace ferrolyte

@@ -1,6 +1,10 @@
 // The table page, the settings dialogs and Run Now, driven through the real buttons on
 // writer-made databases, offscreen.
 #include <accesswriter/writer.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QCheckBox>
@@ -84,6 +88,21 @@ QStringList Lines(const QString& path) {
   return QString::fromUtf8(file.readAll()).split(QStringLiteral("\r\n"));
 }
 
+// A local TCP port that nothing listens on (it was free a moment ago).
+int UnusedPort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  int port = -1;
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+    port = ntohs(address.sin_port);
+  ::close(fd);
+  return port;
+}
+
 int CountStarting(const QStringList& lines, const QString& prefix) {
   int n = 0;
   for (const QString& line : lines) n += line.startsWith(prefix);
@@ -143,12 +162,25 @@ class SelectionRunTest : public QObject {
     F().txtSourceFilename->setText(database);
     Click(F().cmdNext);
     QCOMPARE(Page(), QStringLiteral("DESTINATION"));
-    if (!dump.isEmpty()) {
-      QTest::mouseClick(F().optDestination[1], Qt::LeftButton);
-      F().txtDestinationDumpFilename->setText(dump);
-    }
+    QTest::mouseClick(F().optDestination[1], Qt::LeftButton);
+    F().txtDestinationDumpFilename->setText(dump);
     Click(F().cmdNext);
     QCOMPARE(Page(), QStringLiteral("SELECT_TABLES"));
+  }
+  // The pg_virtualenv server's login on the destination page, direct transfer chosen.
+  void EnterServer(const QString& database) {
+    const auto env = [](const char* name, const char* fallback) {
+      const QString v = qEnvironmentVariable(name);
+      return v.isEmpty() ? QString::fromLatin1(fallback) : v;
+    };
+    QTest::mouseClick(F().optDestination[0], Qt::LeftButton);
+    F().txtPGSQLServer->setText(
+        env("PGHOST", "localhost").startsWith('/') ? "localhost" : env("PGHOST", "localhost"));
+    F().txtPGSQLPort->setText(env("PGPORT", "5432"));
+    F().txtPGSQLUsername->setText(env("PGUSER", "postgres"));
+    F().txtPGSQLPassword->setText(env("PGPASSWORD", ""));
+    F().cbPGSQLMaintenanceDB->setCurrentText(env("PGDATABASE", "postgres"));
+    F().txtPGSQLDestinationDatabase->setText(database);
   }
   // Table page → options → Run Now; ends on the result page.
   void RunFromTablePage() {
@@ -175,7 +207,7 @@ class SelectionRunTest : public QObject {
   }
 
   void firstScanChecksEveryNodeAndTheButtonsWork() {
-    ToTablePage(File("shop.mdb"), QString());
+    ToTablePage(File("shop.mdb"), File("unused.sql"));
     QCOMPARE(Marks(), (QStringList{"Customers=1", "Customers\\Id=1", "Customers\\Name=1",
                                    "Orders=1", "Orders\\Id=1", "Orders\\Item=1"}));
     QTreeWidgetItem* orders = Node("Orders");
@@ -257,39 +289,119 @@ class SelectionRunTest : public QObject {
              QStringLiteral("INSERT INTO \"Orders\" (\"Item\") VALUES (E'Orders row 0');"));
   }
 
-  void switchingSourcesKeepsTheMarksOfEquallyNamedTables() {
+  void anotherSourceStartsWithEveryTableAndItsOwnDatabaseName() {
     WriteDatabase(File("second.mdb"),
                   {{TwoColumns("Orders", "Item"), 1}, {TwoColumns("Invoices"), 1}});
-    ToTablePage(File("shop.mdb"), QString());
+    ToTablePage(File("shop.mdb"), File("unused.sql"));
+    QCOMPARE(F().txtPGSQLDestinationDatabase->text(), QStringLiteral("shop"));
     Node("Customers")->setCheckState(0, Qt::Unchecked);
     Node("Orders\\Id")->setCheckState(0, Qt::Unchecked);
     Click(F().cmdBack);
     Click(F().cmdBack);
-    ToTablePage(File("second.mdb"), QString());
-    QStringList marks = Marks();
-    marks.sort();
-    QCOMPARE(marks, (QStringList{"Invoices=0", "Invoices\\Id=0", "Invoices\\Label=0", "Orders=1",
-                                 "Orders\\Id=0", "Orders\\Item=1"}));
+    ToTablePage(File("second.mdb"), File("unused.sql"));
+    QCOMPARE(F().txtPGSQLDestinationDatabase->text(), QStringLiteral("second"));
+    QVERIFY2(!Marks().join(' ').contains("=0"), qPrintable(Marks().join(' ')));
+
+    // The same file again keeps the marks set on its tree, even when its name was retyped.
+    Node("Invoices")->setCheckState(0, Qt::Unchecked);
+    Click(F().cmdBack);
+    Click(F().cmdBack);
+    F().txtSourceFilename->setText(File("other.mdb"));
+    ToTablePage(File("second.mdb"), File("unused.sql"));
+    QCOMPARE(Node("Invoices")->checkState(0), Qt::Unchecked);
+
+    // A name the user typed stays, whatever file comes next; emptying it lets it follow again.
+    Click(F().cmdBack);
+    F().txtPGSQLDestinationDatabase->selectAll();
+    QTest::keyClicks(F().txtPGSQLDestinationDatabase, QStringLiteral("archive"));
+    Click(F().cmdBack);
+    F().txtSourceFilename->setText(File("shop.mdb"));
+    QCOMPARE(F().txtPGSQLDestinationDatabase->text(), QStringLiteral("archive"));
+    F().txtPGSQLDestinationDatabase->selectAll();
+    QTest::keyClick(F().txtPGSQLDestinationDatabase, Qt::Key_Backspace);
+    F().txtSourceFilename->setText(File("second.mdb"));
+    QCOMPARE(F().txtPGSQLDestinationDatabase->text(), QStringLiteral("second"));
+    QVERIFY(boxes_.isEmpty());
   }
 
-  void selectNoneRunsWithoutTables() {
+  void nothingSelectedCannotRun() {
     ToTablePage(File("shop.mdb"), File("none.sql"));
     Click(F().cmdSelectNone);
+    QCOMPARE(F().lblSelectionCount->text(), QStringLiteral("0 of 2 tables selected"));
+    Click(F().cmdNext);
+    QCOMPARE(Page(), QStringLiteral("SELECT_TABLES"));
+    QCOMPARE(boxes_, (QStringList{"Ferrolyte: Select at least one table"}));
+    // Run Now is refused the same way: nothing is written, not even wizard.ini.
+    ShowWizardPage(F(), F().state.current_page, "TRANSFER_OPTIONS", true);
+    Click(F().cmdFinish);
+    QCOMPARE(Page(), QStringLiteral("TRANSFER_OPTIONS"));
+    QCOMPARE(boxes_.size(), 2);
+    QVERIFY(!QFile::exists(File("none.sql")));
+    QVERIFY(!QFile::exists(QString::fromStdString(DefaultSettingsFile())));
+
+    // A source without any table runs, and says it moved none.
+    boxes_.clear();
+    WriteDatabase(File("empty.mdb"), {});
+    Click(F().cmdBack);
+    Click(F().cmdBack);
+    Click(F().cmdBack);
+    ToTablePage(File("empty.mdb"), File("empty.sql"));
+    QCOMPARE(F().lblSelectionCount->text(), QStringLiteral("0 of 0 tables selected"));
     RunFromTablePage();
-    const QStringList dump = Lines(File("none.sql"));
-    QVERIFY(!dump.isEmpty());
-    QCOMPARE(CountStarting(dump, "INSERT INTO"), 0);
-    QCOMPARE(CountStarting(dump, "CREATE TABLE"), 0);
-    // Kept in wizard.ini as one empty path, which checks nothing after the next scan.
-    const DictionaryPtr kept = SettingsSection(ReadIniFile(DefaultSettingsFile()));
-    QCOMPARE(kept->Item("sourcetables").List().size(), size_t(1));
-    QCOMPARE(SafeStr(kept->Item("sourcetables").List()[0]), std::string());
+    QVERIFY(boxes_.isEmpty());
+    QVERIFY(QFile::exists(File("empty.sql")));
+    QVERIFY2(F().RunReport().ends_with("Result: completed\r\n"), F().RunReport().c_str());
+  }
+
+  void filterCountAndPartialMarks() {
+    WriteDatabase(File("many.mdb"), {{TwoColumns("Customers", "Name"), 1},
+                                     {TwoColumns("CustomerNotes"), 1},
+                                     {TwoColumns("Orders", "Item"), 1}});
+    ToTablePage(File("many.mdb"), File("many.sql"));
+    QCOMPARE(F().lblSelectionCount->text(), QStringLiteral("3 of 3 tables selected"));
+    QTest::keyClicks(F().txtTableFilter, QStringLiteral("CUSTOMER"));
+    QStringList shown;
+    for (int i = 0; i < F().tvSourceTables->topLevelItemCount(); ++i) {
+      if (!F().tvSourceTables->topLevelItem(i)->isHidden())
+        shown << F().tvSourceTables->topLevelItem(i)->text(0);
+    }
+    shown.sort();
+    QCOMPARE(shown, (QStringList{"CustomerNotes", "Customers"}));
+    // Select None takes the shown tables only; the count counts all.
+    Click(F().cmdSelectNone);
+    QCOMPARE(F().lblSelectionCount->text(), QStringLiteral("1 of 3 tables selected"));
+    QCOMPARE(Node("Orders")->checkState(0), Qt::Checked);
+    QCOMPARE(Node("Customers\\Name")->checkState(0), Qt::Unchecked);
+    Click(F().cmdSelectAll);
+    F().txtTableFilter->clear();
+    QVERIFY(!Node("Orders")->isHidden());
+
+    // A table with a field left out shows a partial mark, and is still selected.
+    QTreeWidgetItem* orders = Node("Orders");
+    QCOMPARE(ShownCheckState(orders), Qt::Checked);
+    Node("Orders\\Item")->setCheckState(0, Qt::Unchecked);
+    QCOMPARE(ShownCheckState(orders), Qt::PartiallyChecked);
+    QCOMPARE(orders->checkState(0), Qt::Checked);
+    QCOMPARE(F().lblSelectionCount->text(), QStringLiteral("3 of 3 tables selected"));
+    // Space on it clears the table, as its own mark is checked.
+    F().tvSourceTables->setFocus();
+    F().tvSourceTables->setCurrentItem(orders);
+    QTest::keyClick(F().tvSourceTables, Qt::Key_Space);
+    QCOMPARE(orders->checkState(0), Qt::Unchecked);
+    QCOMPARE(ShownCheckState(orders), Qt::Unchecked);
+    QCOMPARE(F().lblSelectionCount->text(), QStringLiteral("2 of 3 tables selected"));
+    QTest::keyClick(F().tvSourceTables, Qt::Key_Space);
+    QCOMPARE(ShownCheckState(orders), Qt::PartiallyChecked);
+    // A filter that hides every table still runs the tables selected.
+    QTest::keyClicks(F().txtTableFilter, QStringLiteral("nothing like it"));
+    RunFromTablePage();
+    QCOMPARE(CountStarting(Lines(File("many.sql")), "INSERT INTO \"Orders\" (\"Id\")"), 1);
   }
 
   void saveAndLoadRoundTripEveryKey() {
     aw::Table odd = TwoColumns("A, \"quoted\" table", "x\\y");
     WriteDatabase(File("odd.mdb"), {{odd, 2}, {TwoColumns("Plain"), 1}});
-    ToTablePage(File("odd.mdb"), QString());
+    ToTablePage(File("odd.mdb"), File("unused.sql"));
     for (const char* path : {"Plain", "Plain\\Id", "Plain\\Label"})
       Node(path)->setCheckState(0, Qt::Unchecked);
     Node("A, \"quoted\" table\\Id")->setCheckState(0, Qt::Unchecked);
@@ -437,24 +549,101 @@ class SelectionRunTest : public QObject {
     QVERIFY(F().isVisible());
   }
 
+  void resultPageNamesTheLogAndHowToLoadTheDump() {
+    ToTablePage(File("shop.mdb"), File("shop.sql"));
+    RunFromTablePage();
+    QVERIFY(boxes_.isEmpty());
+    const QString log = QString::fromStdString(program_->log.path());
+    QCOMPARE(F().lblLogFile->text(), "Log file: " + log);
+    QVERIFY(F().lblLoadCommand->isVisible());
+    QCOMPARE(F().lblLoadCommand->text(),
+             "Load the dump with: psql -v ON_ERROR_STOP=1 -d postgres -f " + File("shop.sql"));
+
+    // The folder button opens the log's folder, or names the file where nothing opens it.
+    QList<QUrl> opened;
+    bool opens = true;
+    F().set_url_opener([&](const QUrl& url) {
+      opened << url;
+      return opens;
+    });
+    Click(F().cmdOpenLogFolder);
+    QCOMPARE(opened, (QList<QUrl>{QUrl::fromLocalFile(QFileInfo(log).absolutePath() + "/")}));
+    QVERIFY(boxes_.isEmpty());
+    opens = false;
+    Click(F().cmdOpenLogFolder);
+    QCOMPARE(boxes_,
+             (QStringList{"Ferrolyte: Nothing could open the folder. The log file is:\n\n" + log}));
+
+    // A run that fails says its first error in a box, and offers no dump to load.
+    boxes_.clear();
+    Click(F().cmdBack);
+    Click(F().cmdBack);
+    Click(F().cmdBack);
+    F().txtDestinationDumpFilename->setText(File("no such folder/shop.sql"));
+    Click(F().cmdNext);
+    RunFromTablePage();
+    QCOMPARE(boxes_.size(), 1);
+    QVERIFY2(
+        boxes_[0].startsWith("Ferrolyte: The conversion did not complete. The first error:\n\n"),
+        qPrintable(boxes_[0]));
+    QVERIFY2(boxes_[0].contains("no such folder"), qPrintable(boxes_[0]));
+    QVERIFY(!F().lblLoadCommand->isVisible());
+    QCOMPARE(F().lblLogFile->text(), "Log file: " + log);
+  }
+
+  void destinationPageRefusesABadPortBeforeTryingTheServer() {
+    ToTablePage(File("shop.mdb"), File("unused.sql"));
+    Click(F().cmdBack);
+    QTest::mouseClick(F().optDestination[0], Qt::LeftButton);
+    F().txtPGSQLPort->setText(QStringLiteral("54x2"));
+    F().txtPGSQLDestinationDatabase->setFocus();
+    Click(F().cmdNext);
+    QCOMPARE(Page(), QStringLiteral("DESTINATION"));
+    QCOMPARE(boxes_,
+             (QStringList{"Ferrolyte: The port \"54x2\" is not a number from 1 to 65535."}));
+    QCOMPARE(QApplication::focusWidget(), F().txtPGSQLPort);
+  }
+
+  void destinationPageTriesTheServer() {
+    if (qEnvironmentVariableIsEmpty("PGPORT")) QSKIP("no PostgreSQL server (PGPORT unset)");
+    ToTablePage(File("shop.mdb"), File("unused.sql"));
+    Click(F().cmdBack);
+    EnterServer(QStringLiteral("never_created"));
+    const QString password = F().txtPGSQLPassword->text();
+    F().txtPGSQLPassword->setText(password + "-wrong");
+    Click(F().cmdNext);
+    QCOMPARE(Page(), QStringLiteral("DESTINATION"));
+    QCOMPARE(boxes_.size(), 1);
+    QVERIFY2(boxes_[0].startsWith(
+                 "Ferrolyte: The program could not connect to the PostgreSQL server.\n\n"),
+             qPrintable(boxes_[0]));
+    // The server's whole message, not a line cut at "FATAL".
+    QVERIFY2(boxes_[0].contains("password authentication failed for user"), qPrintable(boxes_[0]));
+
+    // A port nothing listens on.
+    const int closed = UnusedPort();
+    QVERIFY(closed > 0);
+    F().txtPGSQLPassword->setText(password);
+    F().txtPGSQLServer->setText(QStringLiteral("127.0.0.1"));
+    F().txtPGSQLPort->setText(QString::number(closed));
+    Click(F().cmdNext);
+    QCOMPARE(Page(), QStringLiteral("DESTINATION"));
+    QCOMPARE(boxes_.size(), 2);
+    QVERIFY2(boxes_[1].contains(QString::number(closed)) && boxes_[1].contains("refused"),
+             qPrintable(boxes_[1]));
+    QVERIFY(F().cmdNext->isEnabled() && F().frameDestination->isEnabled());
+    QVERIFY(!QApplication::overrideCursor());
+  }
+
   void wizardRunsIntoAServer() {
     if (qEnvironmentVariableIsEmpty("PGPORT")) QSKIP("no PostgreSQL server (PGPORT unset)");
-    const auto env = [](const char* name, const char* fallback) {
-      const QString v = qEnvironmentVariable(name);
-      return v.isEmpty() ? QString::fromLatin1(fallback) : v;
-    };
     const QString database =
         QStringLiteral("ferro_wizard_%1").arg(QCoreApplication::applicationPid());
-    ToTablePage(File("shop.mdb"), QString());
+    ToTablePage(File("shop.mdb"), File("unused.sql"));
     Click(F().cmdBack);
-    F().txtPGSQLServer->setText(
-        env("PGHOST", "localhost").startsWith('/') ? "localhost" : env("PGHOST", "localhost"));
-    F().txtPGSQLPort->setText(env("PGPORT", "5432"));
-    F().txtPGSQLUsername->setText(env("PGUSER", "postgres"));
-    F().txtPGSQLPassword->setText(env("PGPASSWORD", ""));
-    F().cbPGSQLMaintenanceDB->setCurrentText(env("PGDATABASE", "postgres"));
-    F().txtPGSQLDestinationDatabase->setText(database);
+    EnterServer(database);
     Click(F().cmdNext);
+    QCOMPARE(Page(), QStringLiteral("SELECT_TABLES"));
     F().chkDropDatabase->setChecked(true);
     RunFromTablePage();
     QVERIFY2(F().RunReport().find("ERROR") == std::string::npos, F().RunReport().c_str());

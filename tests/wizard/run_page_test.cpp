@@ -23,26 +23,32 @@ class FakeRunView : public RunPageView {
   void FocusButton(NavButton b) override {
     events.push_back(std::string("focus ") + NavButtonName(b));
   }
+  void SetDefaultButton(std::optional<NavButton> b) override {
+    events.push_back(std::string("default ") + (b ? NavButtonName(*b) : "none"));
+  }
   void SetHeader(const std::string& title, const std::string&) override {
     events.push_back("title " + title);
   }
-  DictionaryPtr BuildSettings() override {
-    FormSettings f;
-    f.source_password = "src-pw";
-    f.password = "dst-pw";
-    f.source_tables = {"T"};
-    return BuildSettingsFrom(f);
-  }
+  DictionaryPtr BuildSettings() override { return BuildSettingsFrom(form); }
   void ClearStatusList() override { events.push_back("clear status"); }
   void SetBusyPointer(bool busy) override { events.push_back(busy ? "busy" : "idle"); }
   void ShowReport(const std::string& report) override { shown_report = report; }
+  void ShowResultLines(const ResultLines& l) override { lines = l; }
   StatusOutput& Status() override { return status; }
   const Messages& messages() const override { return shown_through; }
   CancelToken& CancelRequest() override { return cancel; }
   void SetTransferRunning(bool on) override { running = on; }
 
+  FormSettings form = [] {
+    FormSettings f;
+    f.source_password = "src-pw";
+    f.password = "dst-pw";
+    f.source_tables = {"T"};
+    return f;
+  }();
   std::vector<std::string> events;
   std::string shown_report;
+  ResultLines lines;
   RecordingStatus status;
   Messages shown_through;
   CancelToken cancel{true};  // left over from a cancelled run
@@ -105,10 +111,78 @@ TEST_F(RunPageTest, KeepsSettingsWithoutPasswordsButRunsWithThem) {
   EXPECT_EQ(view_.status.log[0], "Tables: 1\r\n");
   EXPECT_EQ(view_.events,
             (std::vector<std::string>{"frame frameProgress", "show cmdCancel", "focus cmdCancel",
-                                      "title Conversion In Progress", "clear status", "busy",
-                                      "idle", "frame frameSaveSettings", "show cmdBack",
-                                      "title Conversion Result", "show cmdExit", "focus cmdExit"}));
+                                      "default none", "title Conversion In Progress",
+                                      "clear status", "busy", "idle", "frame frameSaveSettings",
+                                      "show cmdBack", "title Conversion Result", "show cmdExit",
+                                      "focus cmdExit", "default cmdExit"}));
   EXPECT_TRUE(presenter_.texts.empty());
+}
+
+TEST_F(RunPageTest, ResultPageSaysHowToLoadTheDumpAndWhatFailedFirst) {
+  auto table = [](const char* name, TableResult result, const char* reason) {
+    TableOutcome t;
+    t.source_name = name;
+    t.result = result;
+    t.reason = reason;
+    return t;
+  };
+  struct Case {
+    const char* name;
+    bool direct;
+    std::string dump_file;
+    RunOutcome outcome;
+    std::string load_command, first_error;
+  };
+  RunOutcome failed{.result = RunResult::kFailed,
+                    .reason = "the dump file could not be written: Disk full"};
+  RunOutcome lost_table{.result = RunResult::kCompletedWithFailures};
+  lost_table.tables = {table("Customers", TableResult::kComplete, ""),
+                       table("Orders", TableResult::kFailed, "ERROR: value too long"),
+                       table("Items", TableResult::kPartial, "stopped")};
+  RunOutcome rejected_key{.result = RunResult::kCompletedWithFailures};
+  rejected_key.rejected = {"foreign key Orders_Customers: ERROR: no unique constraint"};
+  const Case cases[] = {
+      {"dump",
+       false,
+       "/data/shop.sql",
+       {},
+       "psql -v ON_ERROR_STOP=1 -d postgres -f /data/shop.sql",
+       ""},
+      {"dump in a folder with a space and a quote",
+       false,
+       "/data/My Files/o'k.sql",
+       {},
+       "psql -v ON_ERROR_STOP=1 -d postgres -f '/data/My Files/o'\\''k.sql'",
+       ""},
+      {"direct", true, "/data/shop.sql", {}, "", ""},
+      {"failed dump", false, "/data/shop.sql", failed, "",
+       "the dump file could not be written: Disk full"},
+      {"a table lost", false, "/data/shop.sql", lost_table, "", "Orders: ERROR: value too long"},
+      {"a key refused", true, "", rejected_key, "",
+       "foreign key Orders_Customers: ERROR: no unique constraint"},
+      {"stopped on request", false, "/data/shop.sql",
+       RunOutcome{.result = RunResult::kStoppedOnRequest}, "", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    presenter_.texts.clear();
+    view_.form.direct = c.direct;
+    view_.form.dump_file = c.dump_file;
+    WizardNavigateRun(view_, page_, report_,
+                      [&](const DictionaryPtr&, std::string&, StatusOutput&) { return c.outcome; },
+                      {});
+    EXPECT_EQ(view_.lines.load_command, c.load_command);
+    EXPECT_EQ(view_.lines.first_error, c.first_error);
+    if (c.first_error.empty()) {
+      EXPECT_TRUE(presenter_.texts.empty());
+    } else {
+      ASSERT_EQ(presenter_.texts.size(), 1u);
+      EXPECT_EQ(presenter_.texts[0],
+                "The conversion did not complete. The first error:\r\n\r\n" + c.first_error);
+      EXPECT_EQ(presenter_.styles[0], kMsgExclamation);
+    }
+    page_ = "TRANSFER_OPTIONS";
+  }
 }
 
 TEST_F(RunPageTest, SavePasswordsKeepsThemAndAutorunWritesNothing) {

@@ -8,11 +8,13 @@
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -22,6 +24,7 @@
 #include <QUrl>
 #include <optional>
 
+#include "conversion/connections.h"
 #include "platform/file_dialog_filter.h"
 #include "platform/source_connection.h"
 #include "schema/access_scanner.h"
@@ -248,10 +251,12 @@ std::vector<std::string> EntriesOf(const QComboBox* list) {
 }
 
 // Keeps controls disabled while long work runs inside their own handler: the events that
-// the work lets through must not start another navigation underneath it.
+// the work lets through must not start another navigation underneath it. The focus comes
+// back to where it was, which disabling took away.
 class DisabledWhile {
  public:
-  explicit DisabledWhile(std::initializer_list<QWidget*> widgets) {
+  explicit DisabledWhile(std::initializer_list<QWidget*> widgets)
+      : focus_(QApplication::focusWidget()) {
     for (QWidget* w : widgets) {
       if (w->isEnabled()) {
         w->setEnabled(false);
@@ -261,13 +266,32 @@ class DisabledWhile {
   }
   ~DisabledWhile() {
     for (QWidget* w : widgets_) w->setEnabled(true);
+    if (focus_ && focus_->isVisible() && focus_->isEnabled()) focus_->setFocus();
   }
   DisabledWhile(const DisabledWhile&) = delete;
   DisabledWhile& operator=(const DisabledWhile&) = delete;
 
  private:
   std::vector<QWidget*> widgets_;
+  QPointer<QWidget> focus_;
 };
+
+// How long Next on the destination page waits for the server.
+constexpr int kServerCheckSeconds = 5;
+
+constexpr char kWindowSizeKey[] = "WindowSize";
+constexpr char kWindowMaximizedKey[] = "WindowMaximized";
+
+bool IsFormControl(const QWidget* w) {
+  return !w->objectName().isEmpty() && !w->objectName().startsWith(QLatin1String("qt_"));
+}
+
+// A control the user types into: where a page's focus goes first.
+bool TakesText(const QWidget* w) {
+  if (qobject_cast<const QLineEdit*>(w)) return true;
+  const auto* list = qobject_cast<const QComboBox*>(w);
+  return list && list->isEditable();
+}
 
 // Where the destination page's groups sit: the method groups share one place, the database
 // groups another below it.
@@ -283,7 +307,10 @@ void LabelledField(QWidget* group, const QString& label, int label_left, int lab
 }
 }  // namespace
 
-MainForm::MainForm(bool screenshot_mode) : screenshot_mode_(screenshot_mode), presenter_(this) {
+MainForm::MainForm(bool screenshot_mode)
+    : screenshot_mode_(screenshot_mode),
+      presenter_(this),
+      open_url_([](const QUrl& url) { return QDesktopServices::openUrl(url); }) {
   setObjectName(QStringLiteral("frmMain"));
   setWindowTitle(QStringLiteral("Ferrolyte"));
   CreateControls();
@@ -307,6 +334,7 @@ void MainForm::CreateControls() {
   frameBorder = Named(new QFrame(this), "frameBorder");
   static_cast<QFrame*>(frameBorder)->setFrameStyle(QFrame::Box | QFrame::Sunken);
   PlaceTwips(frameBorder, -90, 945, 7380, 3510);
+  Anchor(frameBorder, kAllEdges);
   CreateHeader();
   CreateWelcomePage();
   CreateSourcePage();
@@ -330,13 +358,19 @@ void MainForm::CreateHeader() {
   lblHeader->setFont(bold);
   PlaceTwips(lblHeader, 240, 120, 4980, 315);
   lblHeaderNote = Named(Note(frmHeader, QString(), 480, 420, 5400, 540), "lblHeaderNote");
+  Anchor(frmHeader, kLeftEdge | kRightEdge | kTopEdge);
+  Anchor(lblHeader, kLeftEdge | kRightEdge | kTopEdge);
+  Anchor(lblHeaderNote, kLeftEdge | kRightEdge | kTopEdge);
   imgPGSQL = Named(new QLabel(frmHeader), "imgPGSQL");
   imgPGSQL->setPixmap(Badge(720, 720, QColor(0x33, 0x67, 0x91), QStringLiteral("PG")));
   imgMySql = Named(new QLabel(frmHeader), "imgMySql");
   imgMySql->setPixmap(Badge(720, 720, QColor(0x00, 0x75, 0x8f), QStringLiteral("My")));
   imgMSSQL = Named(new QLabel(frmHeader), "imgMSSQL");
   imgMSSQL->setPixmap(Badge(720, 720, QColor(0xa9, 0x1d, 0x22), QStringLiteral("MS")));
-  for (QLabel* logo : {imgPGSQL, imgMySql, imgMSSQL}) PlaceTwips(logo, 6240, 140, 720, 720);
+  for (QLabel* logo : {imgPGSQL, imgMySql, imgMSSQL}) {
+    PlaceTwips(logo, 6240, 140, 720, 720);
+    Anchor(logo, kRightEdge | kTopEdge);
+  }
 }
 
 void MainForm::CreateWelcomePage() {
@@ -345,39 +379,46 @@ void MainForm::CreateWelcomePage() {
   static_cast<QLabel*>(Picture1)->setPixmap(DatabasePicture(720));
   PlaceTwips(Picture1, 240, 240, 720, 720);
   lblWelcome = Named(Note(frameLoadSettings, QString(), 1200, 240, 5530, 2280), "lblWelcome");
-  cmdLoadSettings = Named(new QPushButton(QStringLiteral("&Load Settings"), frameLoadSettings),
+  Anchor(lblWelcome, kLeftEdge | kRightEdge | kTopEdge);
+  // Alt+L is Cancel's on every page.
+  cmdLoadSettings = Named(new QPushButton(QStringLiteral("Load &Settings"), frameLoadSettings),
                           "cmdLoadSettings");
   PlaceTwips(cmdLoadSettings, 1200, 2640, 1620, 330);
 }
 
 void MainForm::CreateSourcePage() {
   frameSource = PageFrame(this, "frameSource");
-  Caption(frameSource, QStringLiteral("Filename:"), 240, 240, 1080);
+  QLabel* file_caption = Caption(frameSource, QStringLiteral("&Filename:"), 240, 240, 1080);
   txtSourceFilename = Named(new QLineEdit(frameSource), "txtSourceFilename");
+  file_caption->setBuddy(txtSourceFilename);
+  Anchor(txtSourceFilename, kLeftEdge | kRightEdge | kTopEdge);
   PlaceTwips(txtSourceFilename, 1680, 240, 4620, 330);
   cmdSourceBrowse = Named(new QPushButton(QStringLiteral("..."), frameSource), "cmdSourceBrowse");
   PlaceTwips(cmdSourceBrowse, 6360, 240, 450, 330);
+  Anchor(cmdSourceBrowse, kRightEdge | kTopEdge);
 
   QGroupBox* security =
       Group(frameSource, "frameSecurity", QStringLiteral("Security"), 240, 780, 6570, 2280);
+  Anchor(security, kLeftEdge | kRightEdge | kTopEdge);
   Picture2 = Icon(security, "Picture2", QStyle::SP_MessageBoxInformation, 180, 360, 480);
-  Note(security,
-       QStringLiteral("If your Access database is password protected you can enter your "
-                      "security settings below. "),
-       780, 360, 5610, 480);
-  Caption(security, QStringLiteral("Username:"), 180, 960, 1200);
+  Anchor(Note(security,
+              QStringLiteral("If your Access database is password protected you can enter your "
+                             "security settings below. "),
+              780, 360, 5610, 480),
+         kLeftEdge | kRightEdge | kTopEdge);
   txtSourceUsername = Named(new QLineEdit(security), "txtSourceUsername");
-  PlaceTwips(txtSourceUsername, 1440, 960, 2700, 330);
-  Caption(security, QStringLiteral("Password:"), 180, 1380, 1200);
+  LabelledField(security, QStringLiteral("&Username:"), 180, 1260, 960, txtSourceUsername, 2700);
   txtSourcePassword = Named(new QLineEdit(security), "txtSourcePassword");
   txtSourcePassword->setEchoMode(QLineEdit::Password);
-  PlaceTwips(txtSourcePassword, 1440, 1380, 2700, 330);
-  Caption(security, QStringLiteral("System DB:"), 180, 1800, 1200);
+  LabelledField(security, QStringLiteral("&Password:"), 180, 1260, 1380, txtSourcePassword, 2700);
   txtSourceSystemDatabase = Named(new QLineEdit(security), "txtSourceSystemDatabase");
-  PlaceTwips(txtSourceSystemDatabase, 1440, 1800, 4440, 330);
+  LabelledField(security, QStringLiteral("&System DB:"), 180, 1260, 1800, txtSourceSystemDatabase,
+                4440);
+  Anchor(txtSourceSystemDatabase, kLeftEdge | kRightEdge | kTopEdge);
   cmdSystemDatabaseBrowse =
       Named(new QPushButton(QStringLiteral("..."), security), "cmdSystemDatabaseBrowse");
   PlaceTwips(cmdSystemDatabaseBrowse, 5940, 1800, 450, 330);
+  Anchor(cmdSystemDatabaseBrowse, kRightEdge | kTopEdge);
 }
 
 // The destination page: the choice of method, then one group per method, all in the same
@@ -393,6 +434,7 @@ void MainForm::CreateDestinationPage() {
 
 void MainForm::CreateDestinationChoice() {
   Picture3 = Holder(frameDestination, "Picture3", 240, 60, 6570, 360);
+  Anchor(Picture3, kLeftEdge | kRightEdge | kTopEdge);
   optDestination[0] =
       Named(new QRadioButton(QStringLiteral("&Direct transfer"), Picture3), "optDestination");
   optDestination[1] =
@@ -408,6 +450,7 @@ void MainForm::CreatePostgresGroup() {
   frameDestinationPGSQL =
       Group(frameDestination, "frameDestinationPGSQL",
             QStringLiteral("PostgreSQL Connection Options"), 240, kGroupTop, 6570, kGroupHeight);
+  Anchor(frameDestinationPGSQL, kLeftEdge | kRightEdge | kTopEdge);
   txtPGSQLServer = Named(new QLineEdit(frameDestinationPGSQL), "txtPGSQLServer");
   txtPGSQLPort = Named(new QLineEdit(frameDestinationPGSQL), "txtPGSQLPort");
   txtPGSQLUsername = Named(new QLineEdit(frameDestinationPGSQL), "txtPGSQLUsername");
@@ -415,14 +458,17 @@ void MainForm::CreatePostgresGroup() {
   txtPGSQLPassword->setEchoMode(QLineEdit::Password);
   cbPGSQLMaintenanceDB = Named(new QComboBox(frameDestinationPGSQL), "cbPGSQLMaintenanceDB");
   cbPGSQLMaintenanceDB->setEditable(true);
-  LabelledField(frameDestinationPGSQL, QStringLiteral("Server:"), 180, 1740, 360, txtPGSQLServer,
+  // Enter in the list means Next, not "add what I typed to the list".
+  cbPGSQLMaintenanceDB->setInsertPolicy(QComboBox::NoInsert);
+  LabelledField(frameDestinationPGSQL, QStringLiteral("&Server:"), 180, 1740, 360, txtPGSQLServer,
                 2040);
-  LabelledField(frameDestinationPGSQL, QStringLiteral("Port:"), 4140, 960, 360, txtPGSQLPort, 1290);
-  LabelledField(frameDestinationPGSQL, QStringLiteral("Username:"), 180, 1740, 780,
+  LabelledField(frameDestinationPGSQL, QStringLiteral("&Port:"), 4140, 960, 360, txtPGSQLPort,
+                1290);
+  LabelledField(frameDestinationPGSQL, QStringLiteral("&Username:"), 180, 1740, 780,
                 txtPGSQLUsername, 2040);
-  LabelledField(frameDestinationPGSQL, QStringLiteral("Password:"), 4140, 960, 780,
+  LabelledField(frameDestinationPGSQL, QStringLiteral("Pass&word:"), 4140, 960, 780,
                 txtPGSQLPassword, 1290);
-  LabelledField(frameDestinationPGSQL, QStringLiteral("Maintenance DB:"), 180, 1740, 1200,
+  LabelledField(frameDestinationPGSQL, QStringLiteral("&Maintenance DB:"), 180, 1740, 1200,
                 cbPGSQLMaintenanceDB, 2040);
 }
 
@@ -430,30 +476,37 @@ void MainForm::CreateDumpGroup() {
   frameDestinationDump =
       Group(frameDestination, "frameDestinationDump", QStringLiteral("Dump File Options"), 240,
             kGroupTop, 6570, kGroupHeight);
+  Anchor(frameDestinationDump, kLeftEdge | kRightEdge | kTopEdge);
   // Direct transfer is the chosen method until the user or the settings pick the dump.
   frameDestinationDump->hide();
   txtDestinationDumpFilename =
       Named(new QLineEdit(frameDestinationDump), "txtDestinationDumpFilename");
-  LabelledField(frameDestinationDump, QStringLiteral("Filename:"), 180, 1740, 360,
+  LabelledField(frameDestinationDump, QStringLiteral("&Filename:"), 180, 1740, 360,
                 txtDestinationDumpFilename, 3960);
+  Anchor(txtDestinationDumpFilename, kLeftEdge | kRightEdge | kTopEdge);
   cmdBrowseDump =
       Named(new QPushButton(QStringLiteral("..."), frameDestinationDump), "cmdBrowseDump");
   PlaceTwips(cmdBrowseDump, 5940, 360, 450, 330);
+  Anchor(cmdBrowseDump, kRightEdge | kTopEdge);
   Picture5 = Icon(frameDestinationDump, "Picture5", QStyle::SP_MessageBoxWarning, 180, 840, 480);
-  Note(frameDestinationDump,
-       QStringLiteral("Warning: If you already have a file with that name it will be "
-                      "overwritten."),
-       780, 840, 5610, 600);
+  Anchor(Note(frameDestinationDump,
+              QStringLiteral("Warning: If you already have a file with that name it will be "
+                             "overwritten."),
+              780, 840, 5610, 600),
+         kLeftEdge | kRightEdge | kTopEdge);
 }
 
 void MainForm::CreateDestinationDatabaseGroup() {
   framePGSQLDestinationDatabase = Group(frameDestination, "framePGSQLDestinationDatabase",
                                         QStringLiteral("PostgreSQL Destination Database"), 240,
                                         kDatabaseTop, 6570, kDatabaseHeight);
+  Anchor(framePGSQLDestinationDatabase, kLeftEdge | kRightEdge | kTopEdge);
   txtPGSQLDestinationDatabase =
       Named(new QLineEdit(framePGSQLDestinationDatabase), "txtPGSQLDestinationDatabase");
-  LabelledField(framePGSQLDestinationDatabase, QStringLiteral("&Destination Database:"), 180, 2280,
+  // Alt+D is the direct transfer's.
+  LabelledField(framePGSQLDestinationDatabase, QStringLiteral("Des&tination Database:"), 180, 2280,
                 330, txtPGSQLDestinationDatabase, 3930);
+  Anchor(txtPGSQLDestinationDatabase, kLeftEdge | kRightEdge | kTopEdge);
 }
 
 void MainForm::CreateHiddenServerGroups() {
@@ -493,14 +546,22 @@ void MainForm::CreateHiddenServerGroups() {
 
 void MainForm::CreateSelectTablesPage() {
   frameSelectTables = PageFrame(this, "frameSelectTables");
+  txtTableFilter = Named(new QLineEdit(frameSelectTables), "txtTableFilter");
+  txtTableFilter->setClearButtonEnabled(true);
+  txtTableFilter->setToolTip(QStringLiteral("Shows only the tables whose names hold this text."));
+  LabelledField(frameSelectTables, QStringLiteral("&Filter:"), 240, 780, 120, txtTableFilter, 4140);
+  Anchor(txtTableFilter, kLeftEdge | kRightEdge | kTopEdge);
   tvSourceTables = Named(new QTreeWidget(frameSelectTables), "tvSourceTables");
   tvSourceTables->setHeaderHidden(true);
   tvSourceTables->setUniformRowHeights(true);
   // Double-clicking a table shows or hides its fields; the check box keeps its own click.
   tvSourceTables->setExpandsOnDoubleClick(false);
+  ShowPartialMarks(tvSourceTables);
   tvImages = TreeImages();
-  PlaceTwips(tvSourceTables, 240, 120, 4920, 2340);
+  PlaceTwips(tvSourceTables, 240, 540, 4920, 1920);
+  Anchor(tvSourceTables, kAllEdges);
   Picture9 = Holder(frameSelectTables, "Picture9", 5340, 120, 1470, 1620);
+  Anchor(Picture9, kRightEdge | kTopEdge);
   cmdSelectAll = Named(new QPushButton(QStringLiteral("Select &All"), Picture9), "cmdSelectAll");
   cmdSelectNone = Named(new QPushButton(QStringLiteral("Select N&one"), Picture9), "cmdSelectNone");
   cmdExpandAll = Named(new QPushButton(QStringLiteral("&Expand All"), Picture9), "cmdExpandAll");
@@ -511,11 +572,16 @@ void MainForm::CreateSelectTablesPage() {
     PlaceTwips(button, 0, top, 1470, 330);
     top += 420;
   }
+  lblSelectionCount =
+      Named(Note(frameSelectTables, QString(), 5340, 1740, 1470, 720), "lblSelectionCount");
+  Anchor(lblSelectionCount, kRightEdge | kTopEdge);
   Picture6 = Icon(frameSelectTables, "Picture6", QStyle::SP_MessageBoxInformation, 240, 2580, 330);
-  Note(frameSelectTables,
-       QStringLiteral("Double click the tablename to specify which fields you want to be "
-                      "included in the transfer"),
-       660, 2550, 6150, 450);
+  Anchor(Picture6, kLeftEdge | kBottomEdge);
+  Anchor(Note(frameSelectTables,
+              QStringLiteral("Double click the tablename to specify which fields you want to be "
+                             "included in the transfer"),
+              660, 2550, 6150, 450),
+         kLeftEdge | kRightEdge | kBottomEdge);
 }
 
 void MainForm::CreateTransferOptionsPage() {
@@ -525,38 +591,55 @@ void MainForm::CreateTransferOptionsPage() {
     QCheckBox** box;
     const char* name;
     const char* caption;
+    const char* tip;
   };
   const Option options[] = {
-      {&chkDropDatabase, "chkDropDatabase", "Drop and recreate destination database"},
-      {&chkCreateTables, "chkCreateTables", "Create tables (drops existing)"},
-      {&chkTransferRecords, "chkTransferRecords", "Transfer records"},
-      {&chkTransferIndexes, "chkTransferIndexes", "Transfer indexes"},
-      {&chkColumnList, "chkColumnList", "Include column list in INSERT statements"},
-      {&chkUnicode, "chkUnicode", "Unicode (utf-8)"},
-      {&chkAutocommit, "chkAutocommit", "Enable autocommit"},
+      {&chkDropDatabase, "chkDropDatabase", "&Drop and recreate destination database",
+       "Drops a destination database of that name first, with all its data."},
+      {&chkCreateTables, "chkCreateTables", "&Create tables (drops existing)",
+       "Creates each table, dropping one of that name first."},
+      {&chkTransferRecords, "chkTransferRecords", "&Transfer records",
+       "Copies the rows; without it only the tables are created."},
+      {&chkTransferIndexes, "chkTransferIndexes", "Transfer inde&xes",
+       "Creates the primary keys, unique constraints and indexes."},
+      {&chkColumnList, "chkColumnList", "&Include column list in INSERT statements",
+       "Names the columns in every INSERT of a dump file."},
+      {&chkUnicode, "chkUnicode", "&Unicode (utf-8)",
+       "No effect for PostgreSQL: the dump and the server session are always UTF-8."},
+      {&chkAutocommit, "chkAutocommit", "&Enable autocommit",
+       "Commits every statement on its own instead of once per table."},
   };
   int top = 0;
   for (const Option& option : options) {
     *option.box = Named(new QCheckBox(QLatin1String(option.caption), Picture8), option.name);
+    (*option.box)->setToolTip(QLatin1String(option.tip));
     PlaceTwips(*option.box, 0, top, 4500, 285);
     top += 285;
   }
+  chkUnicode->setEnabled(false);
   QGroupBox* field_information = Group(frameTransferOptions, "frameFieldInformation",
                                        QStringLiteral("Field Information"), 240, 1980, 6570, 780);
+  Anchor(field_information, kLeftEdge | kRightEdge | kTopEdge);
   chkTransferDefaultValues =
-      Named(new QCheckBox(QStringLiteral("Default value properties"), field_information),
+      Named(new QCheckBox(QStringLiteral("Default &value properties"), field_information),
             "chkTransferDefaultValues");
+  chkTransferDefaultValues->setToolTip(
+      QStringLiteral("Gives the columns the default values the Access fields have."));
   chkTransferAutonumbers =
-      Named(new QCheckBox(QStringLiteral("Auto number properties"), field_information),
+      Named(new QCheckBox(QStringLiteral("Aut&o number properties"), field_information),
             "chkTransferAutonumbers");
+  chkTransferAutonumbers->setToolTip(
+      QStringLiteral("Auto number fields count on from their highest value on the server."));
   PlaceTwips(chkTransferDefaultValues, 180, 375, 3000, 285);
   PlaceTwips(chkTransferAutonumbers, 3420, 375, 3000, 285);
-  cmdAdvancedOptions = Named(new QPushButton(QStringLiteral("Advanced..."), frameTransferOptions),
+  cmdAdvancedOptions = Named(new QPushButton(QStringLiteral("&Advanced..."), frameTransferOptions),
                              "cmdAdvancedOptions");
   PlaceTwips(cmdAdvancedOptions, 5310, 120, 1500, 330);
-  cmdSaveSettings1 = Named(new QPushButton(QStringLiteral("Save Settings"), frameTransferOptions),
+  cmdSaveSettings1 = Named(new QPushButton(QStringLiteral("&Save Settings"), frameTransferOptions),
                            "cmdSaveSettings1");
   PlaceTwips(cmdSaveSettings1, 5310, 540, 1500, 330);
+  Anchor(cmdAdvancedOptions, kRightEdge | kTopEdge);
+  Anchor(cmdSaveSettings1, kRightEdge | kTopEdge);
 }
 
 void MainForm::CreateProgressPage() {
@@ -564,16 +647,19 @@ void MainForm::CreateProgressPage() {
   Picture7 = Icon(frameProgress, "Picture7", QStyle::SP_BrowserReload, 240, 120, 330);
   lblStatusHigh =
       Named(Caption(frameProgress, QStringLiteral("Progress"), 660, 120, 6150), "lblStatusHigh");
+  Anchor(lblStatusHigh, kLeftEdge | kRightEdge | kTopEdge);
   pbStatus = Named(new QProgressBar(frameProgress), "pbStatus");
   pbStatus->setTextVisible(false);
   pbStatus->setRange(0, 1);
   pbStatus->setValue(0);
   PlaceTwips(pbStatus, 240, 540, 6570, 300);
+  Anchor(pbStatus, kLeftEdge | kRightEdge | kTopEdge);
   lvStatusLog = Named(new QTreeWidget(frameProgress), "lvStatusLog");
   lvStatusLog->setRootIsDecorated(false);
   lvStatusLog->setUniformRowHeights(true);
   lvStatusLog->setSelectionMode(QAbstractItemView::SingleSelection);
   PlaceTwips(lvStatusLog, 240, 960, 6570, 2040);
+  Anchor(lvStatusLog, kAllEdges);
 }
 
 void MainForm::CreateResultPage() {
@@ -585,10 +671,26 @@ void MainForm::CreateResultPage() {
   QFont arial(QStringLiteral("Arial"));
   arial.setPointSizeF(txtReport->font().pointSizeF());
   txtReport->setFont(arial);
-  PlaceTwips(txtReport, 240, 120, 6570, 2400);
-  cmdSaveSettings =
-      Named(new QPushButton(QStringLiteral("Save Settings"), frameSaveSettings), "cmdSaveSettings");
+  PlaceTwips(txtReport, 240, 120, 6570, 1800);
+  Anchor(txtReport, kAllEdges);
+  // Where the log is and how to load the dump, as text that can be selected and copied.
+  lblLogFile = Named(Note(frameSaveSettings, QString(), 240, 1980, 4950, 480), "lblLogFile");
+  lblLoadCommand =
+      Named(Note(frameSaveSettings, QString(), 240, 2490, 4950, 600), "lblLoadCommand");
+  for (QLabel* line : {lblLogFile, lblLoadCommand}) {
+    line->setTextFormat(Qt::PlainText);
+    line->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    Anchor(line, kLeftEdge | kRightEdge | kBottomEdge);
+  }
+  cmdOpenLogFolder =
+      Named(new QPushButton(QStringLiteral("Open &Folder"), frameSaveSettings), "cmdOpenLogFolder");
+  cmdOpenLogFolder->setToolTip(QStringLiteral("Opens the folder that holds the log file."));
+  PlaceTwips(cmdOpenLogFolder, 5310, 1980, 1500, 330);
+  cmdSaveSettings = Named(new QPushButton(QStringLiteral("&Save Settings"), frameSaveSettings),
+                          "cmdSaveSettings");
   PlaceTwips(cmdSaveSettings, 5310, 2640, 1500, 330);
+  Anchor(cmdOpenLogFolder, kRightEdge | kBottomEdge);
+  Anchor(cmdSaveSettings, kRightEdge | kBottomEdge);
 }
 
 void MainForm::CreateNavigation() {
@@ -599,10 +701,13 @@ void MainForm::CreateNavigation() {
   cmdExit = Named(new QPushButton(QStringLiteral("&Exit"), this), "cmdExit");
   for (QPushButton* button : {cmdNext, cmdFinish, cmdExit})
     PlaceTwips(button, 1680, 4560, 1245, 330);
-  cmdCancel = Named(new QPushButton(QStringLiteral("Cancel"), this), "cmdCancel");
+  cmdCancel = Named(new QPushButton(QStringLiteral("Cance&l"), this), "cmdCancel");
   PlaceTwips(cmdCancel, 4800, 4590, 1005, 330);
   cmdHelp = Named(new QPushButton(QStringLiteral("&Help"), this), "cmdHelp");
   PlaceTwips(cmdHelp, 5850, 4590, 1005, 330);
+  // The row stays together in the bottom right corner, as wizards keep it.
+  for (QPushButton* button : {cmdBack, cmdNext, cmdFinish, cmdExit, cmdCancel, cmdHelp})
+    Anchor(button, kRightEdge | kBottomEdge);
 }
 
 void MainForm::CreateBottomBand() {
@@ -610,14 +715,17 @@ void MainForm::CreateBottomBand() {
   frameBottom->setAutoFillBackground(true);
   frameBottom->setBackgroundRole(QPalette::Base);
   PlaceTwips(frameBottom, 0, 5160, 7335, 975);
+  Anchor(frameBottom, kLeftEdge | kRightEdge | kBottomEdge);
   frameDonate =
       Group(frameBottom, "frameDonate", QStringLiteral("Help us help you"), 240, 120, 6735, 615);
+  Anchor(frameDonate, kLeftEdge | kRightEdge | kTopEdge);
   auto* donate = new ClickablePicture(frameDonate, [this] { imgDonate_Click(); });
   imgDonate = Named(donate, "imgDonate");
   imgDonate->setPixmap(Badge(960, 300, QColor(0xe0, 0x8a, 0x00), QStringLiteral("Donate")));
   imgDonate->setToolTip(Q(DonationPageAddress()));
   constexpr int kDonateTop = 255;
   PlaceTwips(imgDonate, 5655, kDonateTop, 960, 300);
+  Anchor(imgDonate, kRightEdge | kTopEdge);
   Picture4 = Named(new QLabel(frameDonate), "Picture4");
   Picture4->setPixmap(Heart(270));
   PlaceTwips(Picture4, 120, kDonateTop + 15, 270, 270);
@@ -632,6 +740,7 @@ void MainForm::CreateBottomBand() {
     font.setPointSizeF(font.pointSizeF() - 0.5);
   }
   note->setFont(font);
+  Anchor(note, kLeftEdge | kRightEdge | kTopEdge);
 }
 
 void MainForm::ConnectHandlers() {
@@ -670,6 +779,13 @@ void MainForm::ConnectHandlers() {
   connect(cmdLoadSettings, &QPushButton::clicked, this, [this] { cmdLoadSettings_Click(); });
   connect(cmdSaveSettings, &QPushButton::clicked, this, [this] { cmdSaveSettings_Click(); });
   connect(cmdSaveSettings1, &QPushButton::clicked, this, [this] { cmdSaveSettings1_Click(); });
+  connect(cmdOpenLogFolder, &QPushButton::clicked, this, [this] { cmdOpenLogFolder_Click(); });
+  connect(txtTableFilter, &QLineEdit::textChanged, this, [this] { txtTableFilter_Change(); });
+  connect(tvSourceTables, &QTreeWidget::itemChanged, this, [this] { UpdateSelectionCount(); });
+  // Only the user's own typing stops the name from following the source file; emptying the
+  // field lets it follow again.
+  connect(txtPGSQLDestinationDatabase, &QLineEdit::textEdited, this,
+          [this](const QString& text) { database_typed_ = !text.trimmed().isEmpty(); });
 }
 
 // ---------------------------------------------------------------------------------------
@@ -765,8 +881,9 @@ void MainForm::ApplySettings(const DictionaryPtr& settings) {
   // A list without that entry keeps its choice.
   if (const int engine = cbStorageEngine->findText(Q(f->storage_engine)); engine >= 0)
     cbStorageEngine->setCurrentIndex(engine);
-  // After the file name: its change captured the old tree, and the loaded selection wins.
+  // After the file name, whose change emptied the carried selection: the loaded one wins.
   selection_.set_paths(PathsOfList(SettingsSection(settings)->Item("sourcetables")));
+  selection_loaded_ = true;
   chkDropDatabase->setChecked(f->drop_database);
   chkCreateTables->setChecked(f->create_tables);
   chkUnicode->setChecked(f->unicode);
@@ -881,11 +998,73 @@ void MainForm::SaveSettingsAs(const std::string& initial_file) {
 
 void MainForm::ScaleDialog() {
   const int height = frameBottom->y() + (screenshot_mode_ ? 0 : frameBottom->height());
-  setFixedSize(frmHeader->width(), height);
+  // The design's size is the least one; what the window gets beyond it goes to the controls
+  // that can use it.
+  const QSize design(frmHeader->width(), height);
+  resize(design);
+  setMinimumSize(design);
+  if (anchor_plan_.empty() == false) {
+    for (const std::string& name : PageFrames()) Anchor(findChild<QWidget*>(Q(name)), kAllEdges);
+    for (const auto& [control, edges] : anchor_plan_) anchors_.Add(control, edges);
+    anchor_plan_.clear();
+  }
   for (QWidget* widget : std::initializer_list<QWidget*>{frameDonate, Picture4, imgDonate}) {
     widget->setAutoFillBackground(true);
     widget->setBackgroundRole(frameBottom->backgroundRole());
   }
+  // Pictures of the window are taken at known sizes.
+  if (!screenshot_mode_) RestoreWindowSize();
+}
+
+void MainForm::RestoreWindowSize() {
+  const QStringList size =
+      Q(GetSetting(kSettingsAppName, kStoreSection, kWindowSizeKey, "")).split(QLatin1Char(','));
+  if (size.size() == 2) {
+    bool width_ok = false, height_ok = false;
+    const int width = size[0].toInt(&width_ok), height = size[1].toInt(&height_ok);
+    if (width_ok && height_ok) resize(QSize(width, height).expandedTo(minimumSize()));
+  }
+  start_maximized_ = GetSetting(kSettingsAppName, kStoreSection, kWindowMaximizedKey, "0") == "1";
+}
+
+void MainForm::SaveWindowSize() {
+  if (screenshot_mode_) return;
+  const QSize size =
+      isMaximized() && normalGeometry().isValid() ? normalGeometry().size() : this->size();
+  try {
+    SaveSetting(kSettingsAppName, kStoreSection, kWindowSizeKey,
+                std::to_string(size.width()) + "," + std::to_string(size.height()));
+    SaveSetting(kSettingsAppName, kStoreSection, kWindowMaximizedKey, isMaximized() ? "1" : "0");
+  } catch (const std::exception&) {
+    // A store that cannot be written costs the next start its size, nothing more.
+  }
+}
+
+void MainForm::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  anchors_.Apply();
+  lvStatusLog->setColumnWidth(0, lvStatusLog->width() - Tw(400));
+}
+
+void MainForm::keyPressEvent(QKeyEvent* event) {
+  // Only keys no control took come here: a field keeps its own Enter and Escape.
+  const bool plain = (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+  auto press = [](QPushButton* button) {
+    if (!button->isVisible() || !button->isEnabled()) return false;
+    button->click();
+    return true;
+  };
+  if (plain && (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)) {
+    if (default_button_) press(NavigationButton(*default_button_));
+    event->accept();
+    return;
+  }
+  if (plain && event->key() == Qt::Key_Escape) {
+    if (!press(cmdCancel)) press(cmdExit);
+    event->accept();
+    return;
+  }
+  QWidget::keyPressEvent(event);
 }
 
 void MainForm::UpdateSecurityFields() {
@@ -902,7 +1081,11 @@ void MainForm::Navigate(const std::string& command) {
 }
 
 int MainForm::Run() {
-  show();
+  if (start_maximized_) {
+    showMaximized();
+  } else {
+    show();
+  }
   return QApplication::exec();
 }
 
@@ -947,6 +1130,47 @@ void MainForm::FocusButton(NavButton button) {
   NavigationButton(button)->setFocus();
 }
 
+bool MainForm::FocusFirstField(const std::string& frame_name) {
+  const QWidget* frame = findChild<QWidget*>(Q(frame_name));
+  QWidget* first = nullptr;
+  for (QWidget* w = nextInFocusChain(); w != this; w = w->nextInFocusChain()) {
+    if (!frame->isAncestorOf(w) || !IsFormControl(w) || qobject_cast<QPushButton*>(w) ||
+        !w->isVisibleTo(this) || !w->isEnabled() || !(w->focusPolicy() & Qt::TabFocus))
+      continue;
+    if (TakesText(w)) {
+      first = w;
+      break;
+    }
+    if (!first) first = w;
+  }
+  if (!first) return false;
+  first->setFocus(Qt::TabFocusReason);
+  return true;
+}
+
+void MainForm::FocusControl(const std::string& name) {
+  if (QWidget* control = findChild<QWidget*>(Q(name))) control->setFocus(Qt::OtherFocusReason);
+}
+
+void MainForm::SetDefaultButton(std::optional<NavButton> button) {
+  default_button_ = button;
+  for (NavButton each : kNavButtons) NavigationButton(each)->setDefault(button == each);
+}
+
+std::string MainForm::TryDestination(const DictionaryPtr& settings) {
+  DisabledWhile busy{cmdBack, cmdNext, frameDestination};
+  SetBusyPointer(true);
+  struct Idle {
+    MainForm* form;
+    ~Idle() { form->SetBusyPointer(false); }
+  } idle{this};
+  return TryServerConnection(SettingsSection(settings), components(), kServerCheckSeconds);
+}
+
+TableCount MainForm::SelectedTables() {
+  return CountTables(tvSourceTables);
+}
+
 void MainForm::SetHeader(const std::string& title, const std::string& note) {
   lblHeader->setText(Q(title));
   lblHeaderNote->setText(Q(note));
@@ -959,7 +1183,10 @@ SourceEntry MainForm::Source() {
 
 void MainForm::OpenDocument(const std::string& address) {
   if (address.empty()) return;
-  QDesktopServices::openUrl(QUrl(Q(address)));
+  if (!open_url_(QUrl(Q(address)))) {
+    messages().Show("No web browser could be opened. The address is:\r\n\r\n" + address,
+                    kMsgInformation, kProductTitle, kAnswerOk);
+  }
 }
 
 void MainForm::SelectTablesShown(bool forward) {
@@ -967,6 +1194,10 @@ void MainForm::SelectTablesShown(bool forward) {
 }
 
 void MainForm::BuildTableTree() {
+  // The same file keeps the marks the user set; another starts with every table selected,
+  // unless settings were loaded for it.
+  if (!selection_loaded_ && Source().file == scanned_file_ && !scanned_file_.empty())
+    selection_.Capture(TreeNodes());
   std::shared_ptr<pugi::xml_document> schema;
   {
     DisabledWhile busy{cmdBack, cmdNext, frameSelectTables};
@@ -982,8 +1213,16 @@ void MainForm::BuildTableTree() {
   FillTableTree(tvSourceTables, TablesOfSchema(*schema_), tvImages);
   TreeChecks nodes = TreeNodes();
   selection_.Restore(nodes);
+  scanned_file_ = Source().file;
+  selection_loaded_ = false;
+  FilterTables(tvSourceTables, txtTableFilter->text());
+  UpdateSelectionCount();
   state.source_changed = false;
   tvSourceTables->viewport()->update();
+}
+
+void MainForm::UpdateSelectionCount() {
+  lblSelectionCount->setText(SelectionCountText(CountTables(tvSourceTables)));
 }
 
 void MainForm::NavigateRun(std::string& page) {
@@ -1011,6 +1250,14 @@ void MainForm::SetBusyPointer(bool busy) {
   } else {
     QApplication::restoreOverrideCursor();
   }
+}
+
+void MainForm::ShowResultLines(const ResultLines& lines) {
+  lblLogFile->setText(QStringLiteral("Log file: ") + Q(program_->log.path()));
+  lblLoadCommand->setText(lines.load_command.empty()
+                              ? QString()
+                              : QStringLiteral("Load the dump with: ") + Q(lines.load_command));
+  lblLoadCommand->setVisible(!lines.load_command.empty());
 }
 
 void MainForm::ShowReport(const std::string& report) {
@@ -1105,7 +1352,10 @@ void MainForm::imgDonate_Click() {
 }
 
 void MainForm::cmdAdvancedOptions_Click() {
-  Contained(*program_, "cmdAdvancedOptions_Click", [&] { AdvancedOptions().exec(); });
+  Contained(*program_, "cmdAdvancedOptions_Click", [&] {
+    AdvancedOptions().SetDumpDestination(optDestination[1]->isChecked());
+    AdvancedOptions().exec();
+  });
 }
 
 void MainForm::BrowseDatabase(const std::string& filter, const std::string& title,
@@ -1173,6 +1423,7 @@ void MainForm::optDestination_Click(int index) {
   Reported(*program_, "optDestination_Click", [&] {
     if (index == 0) SetDestinationMethod("DIRECT");
     if (index == 1) SetDestinationMethod("DUMP");
+    AdvancedOptions().SetDumpDestination(index == 1);
   });
 }
 
@@ -1189,8 +1440,14 @@ void MainForm::chkDropDatabase_Click() {
 
 void MainForm::txtSourceFilename_Change() {
   Reported(*program_, "txtSourceFilename_Change", [&] {
-    // The marks of the old source's tree carry over to equally named nodes of the new one.
-    selection_.Capture(TreeNodes());
+    // Loaded settings bring their own selection and database name right after the file name.
+    if (!state.settings_loading) {
+      selection_.set_paths(nullptr);
+      selection_loaded_ = false;
+      const std::string file = S(txtSourceFilename->text());
+      if (!database_typed_ && !Trim(file).empty())
+        txtPGSQLDestinationDatabase->setText(Q(DatabaseNameOf(file)));
+    }
     state.source_changed = true;
     UpdateSecurityFields();
   });
@@ -1204,17 +1461,27 @@ void MainForm::txtSourceFilename_Validate() {
   });
 }
 
+// With a filter, the two buttons act on the tables it shows.
 void MainForm::cmdSelectAll_Click() {
-  Reported(*program_, "cmdSelectAll_Click", [&] {
-    TreeChecks nodes = TreeNodes();
-    SetAllChecked(nodes, true);
-  });
+  Reported(*program_, "cmdSelectAll_Click", [&] { SetShownChecked(tvSourceTables, true); });
 }
 
 void MainForm::cmdSelectNone_Click() {
-  Reported(*program_, "cmdSelectNone_Click", [&] {
-    TreeChecks nodes = TreeNodes();
-    SetAllChecked(nodes, false);
+  Reported(*program_, "cmdSelectNone_Click", [&] { SetShownChecked(tvSourceTables, false); });
+}
+
+void MainForm::txtTableFilter_Change() {
+  Contained(*program_, "txtTableFilter_Change",
+            [&] { FilterTables(tvSourceTables, txtTableFilter->text()); });
+}
+
+void MainForm::cmdOpenLogFolder_Click() {
+  Contained(*program_, "cmdOpenLogFolder_Click", [&] {
+    const std::string log = program_->log.path();
+    if (!open_url_(QUrl::fromLocalFile(Q(FolderPart(log))))) {
+      messages().Show("Nothing could open the folder. The log file is:\r\n\r\n" + log,
+                      kMsgInformation, kProductTitle, kAnswerOk);
+    }
   });
 }
 
@@ -1249,6 +1516,7 @@ void MainForm::closeEvent(QCloseEvent* event) {
   Reported(*program_, "Form_Unload", [&] {
     if (advanced_) advanced_->close();
   });
+  SaveWindowSize();
   event->accept();
 }
 

@@ -4,14 +4,18 @@
 #pragma once
 
 #include <QWidget>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "shell/startup.h"
 #include "shell/window/message_box.h"
 #include "shell/window/status_view.h"
 #include "support/files.h"
+#include "support/window/anchors.h"
 #include "wizard/form_settings.h"
 #include "wizard/page_flow.h"
 #include "wizard/run_page.h"
@@ -31,6 +35,7 @@ class QProgressBar;
 class QPushButton;
 class QRadioButton;
 class QTreeWidget;
+class QUrl;
 
 namespace ferrolyte {
 
@@ -63,8 +68,13 @@ class MainForm : public QWidget, public WindowHooks, public WizardView, public R
   void ShowButton(NavButton button) override;
   void DisableButton(NavButton button) override;
   void FocusButton(NavButton button) override;
+  bool FocusFirstField(const std::string& frame) override;
+  void FocusControl(const std::string& name) override;
+  void SetDefaultButton(std::optional<NavButton> button) override;
   void SetHeader(const std::string& title, const std::string& note) override;
   SourceEntry Source() override;
+  std::string TryDestination(const DictionaryPtr& settings) override;
+  TableCount SelectedTables() override;
   void OpenDocument(const std::string& address) override;
   void SelectTablesShown(bool forward) override;
   void NavigateRun(std::string& page) override;
@@ -76,6 +86,7 @@ class MainForm : public QWidget, public WindowHooks, public WizardView, public R
   void ClearStatusList() override;
   void SetBusyPointer(bool busy) override;
   void ShowReport(const std::string& report) override;
+  void ShowResultLines(const ResultLines& lines) override;
   CancelToken& CancelRequest() override { return state.cancel; }
   void SetTransferRunning(bool running) override { state.transfer_running = running; }
 
@@ -92,6 +103,11 @@ class MainForm : public QWidget, public WindowHooks, public WizardView, public R
   const std::string& RunReport() const { return run_report_; }
   // The tree's selection carried to the next scan.
   const CarriedSelection& Selection() const { return selection_; }
+
+  // How web pages and folders are opened: true when something opened it. The desktop's by
+  // default; tests put their own.
+  using UrlOpener = std::function<bool(const QUrl&)>;
+  void set_url_opener(UrlOpener opener) { open_url_ = std::move(opener); }
 
   // What the form itself keeps track of.
   struct FormState {
@@ -137,9 +153,14 @@ class MainForm : public QWidget, public WindowHooks, public WizardView, public R
   void cmdLoadSettings_Click();
   void cmdSaveSettings_Click();
   void cmdSaveSettings1_Click();
+  void cmdOpenLogFolder_Click();
+  void txtTableFilter_Change();
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  // Enter presses the page's default button, Escape Cancel (or Exit where Cancel is gone).
+  void keyPressEvent(QKeyEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
 
  private:
   void CreateControls();
@@ -163,6 +184,13 @@ class MainForm : public QWidget, public WindowHooks, public WizardView, public R
   // last-file key are remembered in the per-user settings.
   void BrowseDatabase(const std::string& filter, const std::string& title,
                       const std::string& last_file_key, QLineEdit* field);
+  // Marks the control to keep its distance to those edges of its parent as the window grows;
+  // taken at the design size, in ScaleDialog.
+  void Anchor(QWidget* control, int edges) { anchor_plan_.emplace_back(control, edges); }
+  void UpdateSelectionCount();
+  // The window's size of the last session, from the per-user store, and back.
+  void RestoreWindowSize();
+  void SaveWindowSize();
 
   bool screenshot_mode_;
   Program* program_ = nullptr;
@@ -175,6 +203,16 @@ class MainForm : public QWidget, public WindowHooks, public WizardView, public R
   std::optional<PrivateFolder> schema_folder_;
   std::string run_report_;
   bool busy_ = false;
+  std::vector<std::pair<QWidget*, int>> anchor_plan_;
+  Anchors anchors_;
+  std::optional<NavButton> default_button_;
+  UrlOpener open_url_;
+  // The file the tree shows, and whether the carried selection was loaded from settings.
+  std::string scanned_file_;
+  bool selection_loaded_ = false;
+  // The user typed a destination database name: it no longer follows the source file.
+  bool database_typed_ = false;
+  bool start_maximized_ = false;
 
  public:
   ImageList tvImages;
@@ -201,6 +239,8 @@ class MainForm : public QWidget, public WindowHooks, public WizardView, public R
   QLabel *lblMSSQLUserName, *lblMSSQLPassword;
   QPushButton* cmdBrowseDump;
   QTreeWidget* tvSourceTables;
+  QLineEdit* txtTableFilter;
+  QLabel* lblSelectionCount;
   QPushButton *cmdSelectAll, *cmdSelectNone, *cmdExpandAll, *cmdCollapseAll;
   QCheckBox *chkDropDatabase, *chkCreateTables, *chkTransferRecords, *chkTransferIndexes,
       *chkColumnList, *chkUnicode, *chkAutocommit, *chkTransferDefaultValues,
@@ -210,7 +250,8 @@ class MainForm : public QWidget, public WindowHooks, public WizardView, public R
   QProgressBar* pbStatus;
   QTreeWidget* lvStatusLog;
   QPlainTextEdit* txtReport;
-  QPushButton* cmdSaveSettings;
+  QLabel *lblLogFile, *lblLoadCommand;
+  QPushButton *cmdOpenLogFolder, *cmdSaveSettings;
   QPushButton *cmdBack, *cmdNext, *cmdFinish, *cmdCancel, *cmdExit, *cmdHelp;
   QWidget *frameBottom, *frameDonate;
   QLabel *imgDonate, *Picture4;

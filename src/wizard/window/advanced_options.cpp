@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <algorithm>
 
+#include "conversion/literals.h"
 #include "support/window/form_units.h"
 #include "support/window/tab_chain.h"
 #include "wizard/settings.h"
@@ -32,13 +33,14 @@ AdvancedOptionsForm::AdvancedOptionsForm(QWidget* owner) : QDialog(owner) {
   setWindowTitle(QStringLiteral("Advanced Options"));
   setModal(true);
 
-  auto* lblTablePrefix = Named(new QLabel(QStringLiteral("Table Prefix:"), this), "lblTablePrefix");
+  auto* lblTablePrefix =
+      Named(new QLabel(QStringLiteral("&Table Prefix:"), this), "lblTablePrefix");
   auto* lblMemoType =
-      Named(new QLabel(QStringLiteral("Create MEMO fields as:"), this), "lblMemoType");
+      Named(new QLabel(QStringLiteral("Create &MEMO fields as:"), this), "lblMemoType");
   auto* lblDateTimeType =
-      Named(new QLabel(QStringLiteral("Create DateTime fields as:"), this), "lblDateTimeType");
+      Named(new QLabel(QStringLiteral("Create &DateTime fields as:"), this), "lblDateTimeType");
   auto* lblDumpFormat =
-      Named(new QLabel(QStringLiteral("Rows in the dump file as:"), this), "lblDumpFormat");
+      Named(new QLabel(QStringLiteral("&Rows in the dump file as:"), this), "lblDumpFormat");
   txtTablePrefix = Named(new QLineEdit(this), "txtTablePrefix");
   txtTablePrefix->setToolTip(
       QStringLiteral("You can prefix table names in the destination database with this value."));
@@ -46,18 +48,18 @@ AdvancedOptionsForm::AdvancedOptionsForm(QWidget* owner) : QDialog(owner) {
   cbDateTimeType = Named(new QComboBox(this), "cbDateTimeType");
   cbDumpFormat = Named(new QComboBox(this), "cbDumpFormat");
   chkBooleanValue =
-      Named(new QCheckBox(QStringLiteral("Transfer booleans as 0/-1 instead of 0/1"), this),
+      Named(new QCheckBox(QStringLiteral("Transfer &booleans as 0/-1 instead of 0/1"), this),
             "chkBooleanValue");
   chkIgnoreLargeBlobs =
-      Named(new QCheckBox(QStringLiteral("Ignore BLOBs that are too large"), this),
+      Named(new QCheckBox(QStringLiteral("&Ignore BLOBs that are too large"), this),
             "chkIgnoreLargeBlobs");
   chkTransferRelationships =
-      Named(new QCheckBox(QStringLiteral("Transfer relationships as foreign keys"), this),
+      Named(new QCheckBox(QStringLiteral("Transfer relationships as &foreign keys"), this),
             "chkTransferRelationships");
   chkTransferDescriptions =
-      Named(new QCheckBox(QStringLiteral("Transfer descriptions as comments"), this),
+      Named(new QCheckBox(QStringLiteral("Transfer descriptions as &comments"), this),
             "chkTransferDescriptions");
-  cmdClose = Named(new QPushButton(QStringLiteral("Close"), this), "cmdClose");
+  cmdClose = Named(new QPushButton(QStringLiteral("C&lose"), this), "cmdClose");
   lblTablePrefix->setBuddy(txtTablePrefix);
   lblMemoType->setBuddy(cbMemoType);
   lblDateTimeType->setBuddy(cbDateTimeType);
@@ -102,6 +104,44 @@ AdvancedOptionsForm::AdvancedOptionsForm(QWidget* owner) : QDialog(owner) {
   cbDumpFormat->addItem(QStringLiteral("INSERT statements"),
                         QString::fromLatin1(kDumpFormatInsert));
   cbDumpFormat->addItem(QStringLiteral("COPY blocks"), QString::fromLatin1(kDumpFormatCopy));
+
+  // What the run does with each option, in one line; what it ignores is shown but disabled.
+  const QString no_effect = QStringLiteral("No effect for PostgreSQL: ");
+  cbMemoType->setToolTip(no_effect + QStringLiteral("Memo fields always become TEXT."));
+  cbDateTimeType->setToolTip(no_effect +
+                             QStringLiteral("Date/Time fields always become TIMESTAMP."));
+  chkBooleanValue->setToolTip(no_effect +
+                              QStringLiteral("Yes/No fields always become BOOLEAN true/false."));
+  for (QWidget* ignored : std::initializer_list<QWidget*>{lblMemoType, cbMemoType, lblDateTimeType,
+                                                          cbDateTimeType, chkBooleanValue}) {
+    ignored->setEnabled(false);
+  }
+  lblMemoType->setToolTip(cbMemoType->toolTip());
+  lblDateTimeType->setToolTip(cbDateTimeType->toolTip());
+  chkIgnoreLargeBlobs->setToolTip(
+      QStringLiteral("A binary value over %1 bytes is left out (NULL or empty) instead of "
+                     "stopping the transfer.")
+          .arg(kMaxBlobSize));
+  chkTransferRelationships->setToolTip(
+      QStringLiteral("Access relationships become FOREIGN KEY constraints after the tables."));
+  chkTransferDescriptions->setToolTip(
+      QStringLiteral("Table and field descriptions become COMMENT ON statements."));
+  lblDumpFormat_ = lblDumpFormat;
+  SetDumpDestination(true);
+}
+
+void AdvancedOptionsForm::SetDumpDestination(bool dump) {
+  cbDumpFormat->setEnabled(dump);
+  lblDumpFormat_->setEnabled(dump);
+  const QString tip =
+      dump ? QStringLiteral(
+                 "INSERT: one statement per row; COPY: one block per table, far "
+                 "faster to load.")
+           : QStringLiteral(
+                 "Only for a dump file: a direct transfer always sends the rows with "
+                 "COPY.");
+  cbDumpFormat->setToolTip(tip);
+  lblDumpFormat_->setToolTip(tip);
 }
 
 }  // namespace ferrolyte

@@ -5,6 +5,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 
@@ -17,6 +18,8 @@ class AdvancedOptionsForm : public QDialog {
   // Creates the controls, orders the tab chain by position and fills the two lists with
   // their single entries, none selected yet.
   explicit AdvancedOptionsForm(QWidget* owner);
+  // The dump format applies to a dump only: disabled, with a tool tip saying why, otherwise.
+  void SetDumpDestination(bool dump);
 
   QLineEdit* txtTablePrefix;
   QComboBox* cbMemoType;
@@ -28,6 +31,9 @@ class AdvancedOptionsForm : public QDialog {
   QCheckBox* chkTransferRelationships;
   QCheckBox* chkTransferDescriptions;
   QPushButton* cmdClose;
+
+ private:
+  QLabel* lblDumpFormat_;
 };
 
 }  // namespace ferrolyte

@@ -2,6 +2,7 @@
 
 #include <QPainter>
 #include <QPixmap>
+#include <QStyledItemDelegate>
 #include <QTreeWidget>
 
 namespace ferrolyte {
@@ -53,6 +54,30 @@ QTreeWidgetItem* Node(const std::string& key, const std::string& path, const std
   return item;
 }
 
+Qt::CheckState MarkOf(const QModelIndex& index) {
+  return static_cast<Qt::CheckState>(index.data(Qt::CheckStateRole).toInt());
+}
+
+// The partial mark is only drawn: the model keeps checked and cleared, so that a click or
+// Space on a partly marked table clears it instead of checking it again.
+class PartialMarkDelegate : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+
+ protected:
+  void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+    QStyledItemDelegate::initStyleOption(option, index);
+    if (MarkOf(index) != Qt::Checked) return;
+    const QAbstractItemModel* model = index.model();
+    for (int row = 0; row < model->rowCount(index); ++row) {
+      if (MarkOf(model->index(row, 0, index)) != Qt::Checked) {
+        option->checkState = Qt::PartiallyChecked;
+        return;
+      }
+    }
+  }
+};
+
 }  // namespace
 
 ImageList TreeImages() {
@@ -97,6 +122,53 @@ void SetAllExpanded(QTreeWidget* tree, bool expanded) {
   } else {
     tree->collapseAll();
   }
+}
+
+Qt::CheckState ShownCheckState(const QTreeWidgetItem* node) {
+  const Qt::CheckState own = node->checkState(0);
+  if (own != Qt::Checked) return own;
+  for (int i = 0; i < node->childCount(); ++i) {
+    if (node->child(i)->checkState(0) != Qt::Checked) return Qt::PartiallyChecked;
+  }
+  return own;
+}
+
+void ShowPartialMarks(QTreeWidget* tree) {
+  tree->setItemDelegate(new PartialMarkDelegate(tree));
+  // A field's change redraws its table's mark too.
+  QObject::connect(tree, &QTreeWidget::itemChanged, tree, [tree](QTreeWidgetItem* node) {
+    if (QTreeWidgetItem* table = node->parent()) tree->update(tree->indexFromItem(table));
+  });
+}
+
+void FilterTables(QTreeWidget* tree, const QString& text) {
+  const QString wanted = text.trimmed();
+  for (int i = 0; i < tree->topLevelItemCount(); ++i) {
+    QTreeWidgetItem* table = tree->topLevelItem(i);
+    table->setHidden(!wanted.isEmpty() && !table->text(0).contains(wanted, Qt::CaseInsensitive));
+  }
+}
+
+void SetShownChecked(QTreeWidget* tree, bool checked) {
+  const Qt::CheckState mark = checked ? Qt::Checked : Qt::Unchecked;
+  for (int i = 0; i < tree->topLevelItemCount(); ++i) {
+    QTreeWidgetItem* table = tree->topLevelItem(i);
+    if (table->isHidden()) continue;
+    table->setCheckState(0, mark);
+    for (int f = 0; f < table->childCount(); ++f) table->child(f)->setCheckState(0, mark);
+  }
+}
+
+TableCount CountTables(const QTreeWidget* tree) {
+  TableCount count;
+  count.total = tree->topLevelItemCount();
+  for (int i = 0; i < count.total; ++i)
+    count.selected += tree->topLevelItem(i)->checkState(0) == Qt::Checked;
+  return count;
+}
+
+QString SelectionCountText(const TableCount& count) {
+  return QStringLiteral("%1 of %2 tables selected").arg(count.selected).arg(count.total);
 }
 
 }  // namespace ferrolyte

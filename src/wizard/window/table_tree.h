@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "wizard/page_flow.h"
 #include "wizard/table_selection.h"
 
 class QTreeWidget;
@@ -44,5 +45,20 @@ class TreeChecks : public CheckTree {
 
 // Expands or collapses every node.
 void SetAllExpanded(QTreeWidget* tree, bool expanded);
+
+// The mark a node shows: a checked table with a field that is not checked shows a partial
+// mark; its own mark stays checked, so a click clears it.
+Qt::CheckState ShownCheckState(const QTreeWidgetItem* node);
+// Lets the tree draw the marks ShownCheckState gives.
+void ShowPartialMarks(QTreeWidget* tree);
+
+// Shows only the tables whose names hold the text (letter case ignored; empty: all).
+void FilterTables(QTreeWidget* tree, const QString& text);
+// Sets the marks of the shown tables and of all their fields; hidden tables keep theirs.
+void SetShownChecked(QTreeWidget* tree, bool checked);
+// The table nodes, and how many of them are checked.
+TableCount CountTables(const QTreeWidget* tree);
+// "N of M tables selected".
+QString SelectionCountText(const TableCount& count);
 
 }  // namespace ferrolyte
