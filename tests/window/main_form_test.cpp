@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
@@ -213,7 +214,8 @@ class MainFormTest : public QObject {
     QCOMPARE(VisibleFrame(), F().frameSource);
     QCOMPARE(F().lblHeader->text(), QStringLiteral("Source Database"));
     QCOMPARE(NavState(), (QStringList{"cmdBack", "cmdNext", "cmdCancel"}));
-    QCOMPARE(F().focusWidget(), F().cmdNext);
+    QCOMPARE(F().focusWidget(), F().txtSourceFilename);
+    QVERIFY(F().cmdNext->isDefault());
 
     F().txtSourceFilename->setText(Sample());
     Click(F().cmdNext);
@@ -226,8 +228,9 @@ class MainFormTest : public QObject {
     QVERIFY(F().framePGSQLDestinationDatabase->isVisible());
     QVERIFY(!F().frameDestinationDump->isVisible());
     QVERIFY(!F().frameDestinationDirect->isVisible() && !F().frameDestinationMSSQL->isVisible());
-    QCOMPARE(F().focusWidget(), F().cmdNext);
+    QCOMPARE(F().focusWidget(), F().txtPGSQLServer);
 
+    QTest::mouseClick(F().optDestination[1], Qt::LeftButton);
     Click(F().cmdNext);
     QCOMPARE(Page(), QStringLiteral("SELECT_TABLES"));
     QCOMPARE(F().lblHeader->text(), QStringLiteral("Select Tables"));
@@ -235,15 +238,16 @@ class MainFormTest : public QObject {
     QCOMPARE(Page(), QStringLiteral("TRANSFER_OPTIONS"));
     QCOMPARE(F().lblHeader->text(), QStringLiteral("Transfer Options"));
     QCOMPARE(NavState(), (QStringList{"cmdBack", "cmdFinish", "cmdCancel"}));
-    QCOMPARE(F().focusWidget(), F().cmdFinish);
+    QCOMPARE(F().focusWidget(), F().chkDropDatabase);
+    QVERIFY(F().cmdFinish->isDefault() && !F().cmdNext->isDefault());
     QCOMPARE(F().cmdFinish->geometry(), F().cmdNext->geometry());
 
     Click(F().cmdBack);
     QCOMPARE(Page(), QStringLiteral("SELECT_TABLES"));
-    QCOMPARE(F().focusWidget(), F().cmdBack);
+    QCOMPARE(F().focusWidget(), F().txtTableFilter);
     Click(F().cmdBack);
     QCOMPARE(Page(), QStringLiteral("DESTINATION"));
-    QCOMPARE(F().focusWidget(), F().cmdBack);
+    QCOMPARE(F().focusWidget(), F().txtDestinationDumpFilename);
     Click(F().cmdBack);
     QCOMPARE(Page(), QStringLiteral("SOURCE"));
     Click(F().cmdBack);
@@ -258,6 +262,7 @@ class MainFormTest : public QObject {
     QCOMPARE(F().lblHeader->text(), QStringLiteral("Conversion Result"));
     QCOMPARE(NavState(), (QStringList{"cmdBack", "cmdExit"}));
     QCOMPARE(F().focusWidget(), F().cmdExit);
+    QVERIFY(F().cmdExit->isDefault());
     Click(F().cmdBack);
     QCOMPARE(Page(), QStringLiteral("TRANSFER_OPTIONS"));
     GoTo("PROGRESS");
@@ -456,11 +461,10 @@ class MainFormTest : public QObject {
     }
     GoTo("TRANSFER_OPTIONS");
     const QStringList options = TabChain(&F(), F().chkDropDatabase);
-    QCOMPARE(
-        options.mid(0, 10),
-        (QStringList{"chkDropDatabase", "cmdAdvancedOptions", "chkCreateTables", "cmdSaveSettings1",
-                     "chkTransferRecords", "chkTransferIndexes", "chkColumnList", "chkUnicode",
-                     "chkTransferDefaultValues", "chkTransferAutonumbers"}));
+    QCOMPARE(options.mid(0, 9),
+             (QStringList{"chkDropDatabase", "cmdAdvancedOptions", "chkCreateTables",
+                          "cmdSaveSettings1", "chkTransferRecords", "chkTransferIndexes",
+                          "chkColumnList", "chkTransferDefaultValues", "chkTransferAutonumbers"}));
   }
 
   void advancedOptionsDialog() {
@@ -481,10 +485,11 @@ class MainFormTest : public QObject {
     QCOMPARE(seen->windowTitle(), QStringLiteral("Advanced Options"));
     QVERIFY(!seen->isVisible());
     QCOMPARE(seen->parent(), &F());
+    // What PostgreSQL ignores, and the dump format of a direct transfer, Tab passes by.
     QCOMPARE(chain,
-             (QStringList{"txtTablePrefix", "cbMemoType", "cbDateTimeType", "cbDumpFormat",
-                          "chkBooleanValue", "chkIgnoreLargeBlobs", "chkTransferRelationships",
+             (QStringList{"txtTablePrefix", "chkIgnoreLargeBlobs", "chkTransferRelationships",
                           "chkTransferDescriptions", "cmdClose"}));
+    QCOMPARE(TabChain(seen, seen->cmdClose).size(), 5);
     QCOMPARE(seen->cbMemoType->count(), 1);
     QCOMPARE(seen->cbMemoType->itemText(0), QStringLiteral("TEXT"));
     QCOMPARE(seen->cbDateTimeType->itemText(0), QStringLiteral("TIMESTAMP"));
@@ -497,10 +502,30 @@ class MainFormTest : public QObject {
     // Its label says what the choice is about, and is not cut.
     auto* label = seen->findChild<QLabel*>(QStringLiteral("lblDumpFormat"));
     QVERIFY(label);
-    QCOMPARE(label->text(), QStringLiteral("Rows in the dump file as:"));
+    QCOMPARE(label->text(), QStringLiteral("&Rows in the dump file as:"));
     QVERIFY(label->width() >= label->sizeHint().width());
     QVERIFY(seen->cbDumpFormat->width() >= seen->cbDumpFormat->sizeHint().width());
-    QVERIFY(!seen->txtTablePrefix->toolTip().isEmpty());
+    // Every option says in one line what it does, or that it does nothing here.
+    for (QWidget* option : std::initializer_list<QWidget*>{
+             seen->txtTablePrefix, seen->cbMemoType, seen->cbDateTimeType, seen->cbDumpFormat,
+             seen->chkBooleanValue, seen->chkIgnoreLargeBlobs, seen->chkTransferRelationships,
+             seen->chkTransferDescriptions}) {
+      const QString tip = option->toolTip();
+      QVERIFY2(!tip.isEmpty() && !tip.contains('\n'), qPrintable(option->objectName()));
+    }
+    for (QWidget* ignored : std::initializer_list<QWidget*>{seen->cbMemoType, seen->cbDateTimeType,
+                                                            seen->chkBooleanValue}) {
+      QVERIFY(!ignored->isEnabled());
+      QVERIFY(ignored->toolTip().startsWith("No effect for PostgreSQL: "));
+    }
+    // The dump format is a dump's choice only.
+    QVERIFY(!seen->cbDumpFormat->isEnabled());
+    QVERIFY(seen->cbDumpFormat->toolTip().startsWith("Only for a dump file"));
+    GoTo("DESTINATION");
+    QTest::mouseClick(F().optDestination[1], Qt::LeftButton);
+    QVERIFY(seen->cbDumpFormat->isEnabled());
+    QTest::mouseClick(F().optDestination[0], Qt::LeftButton);
+    QVERIFY(!seen->cbDumpFormat->isEnabled());
     // The dialog is hidden, not destroyed: its values last.
     QCOMPARE(&F().AdvancedOptions(), seen.data());
     QCOMPARE(F().AdvancedOptions().txtTablePrefix->text(), QStringLiteral("acc_"));
@@ -509,10 +534,65 @@ class MainFormTest : public QObject {
   }
 
   void helpAndDonationOpenTheMakersPages() {
+    AnswerBoxes(QMessageBox::Ok);
     Click(F().cmdHelp);
     QTest::mouseClick(F().imgDonate, Qt::LeftButton);
     QCOMPARE(urls_.urls, (QStringList{QString::fromStdString(HelpPageAddress()),
                                       QString::fromStdString(DonationPageAddress())}));
+    QVERIFY(boxes_.isEmpty());
+    // Where no browser opens, the address is shown instead.
+    F().set_url_opener([](const QUrl&) { return false; });
+    Click(F().cmdHelp);
+    QTest::mouseClick(F().imgDonate, Qt::LeftButton);
+    QCOMPARE(boxes_.size(), 2);
+    QCOMPARE(boxes_[0].text, "No web browser could be opened. The address is:\n\n" +
+                                 QString::fromStdString(HelpPageAddress()));
+    QCOMPARE(boxes_[1].text, "No web browser could be opened. The address is:\n\n" +
+                                 QString::fromStdString(DonationPageAddress()));
+  }
+
+  void windowGrowsFromItsDesignSizeAndRemembersIt() {
+    const QSize design(Tw(7170), Tw(6135));
+    QCOMPARE(F().minimumSize(), design);
+    QCOMPARE(F().maximumSize(), QSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX));
+    struct Placed {
+      QWidget* widget;
+      QRect at;
+    };
+    std::vector<Placed> before;
+    for (QWidget* w : std::initializer_list<QWidget*>{
+             F().tvSourceTables, F().txtReport, F().lvStatusLog, F().txtSourceFilename,
+             F().cmdSourceBrowse, F().cmdNext, F().cmdHelp, F().imgPGSQL, F().chkDropDatabase,
+             F().txtLoadCommand, F().Picture9})
+      before.push_back({w, w->geometry()});
+    const int dx = 300, dy = 200;
+    F().resize(design + QSize(dx, dy));
+    auto now = [&](size_t i) { return before[i].widget->geometry(); };
+    auto was = [&](size_t i) { return before[i].at; };
+    // The tree, the report and the status list take the space.
+    for (size_t i : {0, 1, 2}) QCOMPARE(now(i), was(i).adjusted(0, 0, dx, dy));
+    QCOMPARE(now(3), was(3).adjusted(0, 0, dx, 0));  // the source field widens
+    QCOMPARE(now(4), was(4).translated(dx, 0));      // its browse button moves along
+    for (size_t i : {5, 6}) QCOMPARE(now(i), was(i).translated(dx, dy));  // the button row
+    QCOMPARE(now(7), was(7).translated(dx, 0));
+    QCOMPARE(now(8), was(8));  // the options stay where they were
+    QCOMPARE(now(9), was(9).adjusted(0, dy, dx, dy));
+    QCOMPARE(now(10), was(10).translated(dx, 0));
+    QCOMPARE(F().lvStatusLog->columnWidth(0), F().lvStatusLog->width() - Tw(400));
+    F().resize(design);
+    for (size_t i = 0; i < before.size(); ++i) QCOMPARE(now(i), was(i));
+
+    // The next window opens at the size this one closed with.
+    F().resize(design + QSize(dx, dy));
+    F().UnloadForms();
+    MainForm next(false);
+    StartWindow(next, *program_);
+    QCOMPARE(next.size(), design + QSize(dx, dy));
+    // A stored size below the design's gives the design's.
+    SaveSetting("Ferrolyte", "Settings", "WindowSize", "100,100");
+    MainForm small(false);
+    StartWindow(small, *program_);
+    QCOMPARE(small.size(), design);
   }
 
   void sourceBrowseRemembersTheFolder() {
@@ -726,7 +806,12 @@ class MainFormTest : public QObject {
                            "frameBottom",
                            "frameDonate",
                            "imgDonate",
-                           "Picture4"};
+                           "Picture4",
+                           "txtTableFilter",
+                           "lblSelectionCount",
+                           "txtLogFile",
+                           "txtLoadCommand",
+                           "cmdOpenLogFolder"};
     for (const char* name : names) QVERIFY2(F().findChild<QWidget*>(name), name);
     QCOMPARE(F().cmdBack->text(), QStringLiteral("< &Back"));
     QCOMPARE(F().cmdNext->text(), QStringLiteral("&Next >"));

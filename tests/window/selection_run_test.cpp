@@ -554,9 +554,9 @@ class SelectionRunTest : public QObject {
     RunFromTablePage();
     QVERIFY(boxes_.isEmpty());
     const QString log = QString::fromStdString(program_->log.path());
-    QCOMPARE(F().lblLogFile->text(), "Log file: " + log);
-    QVERIFY(F().lblLoadCommand->isVisible());
-    QCOMPARE(F().lblLoadCommand->text(),
+    QCOMPARE(F().txtLogFile->toPlainText(), "Log file: " + log);
+    QVERIFY(F().txtLoadCommand->isVisible());
+    QCOMPARE(F().txtLoadCommand->toPlainText(),
              "Load the dump with: psql -v ON_ERROR_STOP=1 -d postgres -f " + File("shop.sql"));
 
     // The folder button opens the log's folder, or names the file where nothing opens it.
@@ -587,8 +587,8 @@ class SelectionRunTest : public QObject {
         boxes_[0].startsWith("Ferrolyte: The conversion did not complete. The first error:\n\n"),
         qPrintable(boxes_[0]));
     QVERIFY2(boxes_[0].contains("no such folder"), qPrintable(boxes_[0]));
-    QVERIFY(!F().lblLoadCommand->isVisible());
-    QCOMPARE(F().lblLogFile->text(), "Log file: " + log);
+    QVERIFY(!F().txtLoadCommand->isVisible());
+    QCOMPARE(F().txtLogFile->toPlainText(), "Log file: " + log);
   }
 
   void destinationPageRefusesABadPortBeforeTryingTheServer() {

@@ -206,6 +206,19 @@ QLabel* Icon(QWidget* parent, const char* name, QStyle::StandardPixmap which, in
   return label;
 }
 
+// A read-only line of text on the page's background, wrapped anywhere.
+QPlainTextEdit* ResultLine(QWidget* parent, const char* name) {
+  auto* line = Named(new QPlainTextEdit(parent), name);
+  line->setReadOnly(true);
+  line->setTabChangesFocus(true);
+  line->setFrameShape(QFrame::NoFrame);
+  line->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+  line->document()->setDocumentMargin(0);
+  line->viewport()->setAutoFillBackground(false);
+  line->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  return line;
+}
+
 // A picture box that only holds other controls.
 QWidget* Holder(QWidget* parent, const char* name, int left, int top, int width, int height) {
   auto* holder = Named(new QWidget(parent), name);
@@ -671,21 +684,20 @@ void MainForm::CreateResultPage() {
   QFont arial(QStringLiteral("Arial"));
   arial.setPointSizeF(txtReport->font().pointSizeF());
   txtReport->setFont(arial);
-  PlaceTwips(txtReport, 240, 120, 6570, 1800);
+  PlaceTwips(txtReport, 240, 120, 6570, 1380);
   Anchor(txtReport, kAllEdges);
-  // Where the log is and how to load the dump, as text that can be selected and copied.
-  lblLogFile = Named(Note(frameSaveSettings, QString(), 240, 1980, 4950, 480), "lblLogFile");
-  lblLoadCommand =
-      Named(Note(frameSaveSettings, QString(), 240, 2490, 4950, 600), "lblLoadCommand");
-  for (QLabel* line : {lblLogFile, lblLoadCommand}) {
-    line->setTextFormat(Qt::PlainText);
-    line->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  // Where the log is and how to load the dump, as text that can be selected and copied, and
+  // that wraps inside a long path instead of running out of sight.
+  txtLogFile = ResultLine(frameSaveSettings, "txtLogFile");
+  PlaceTwips(txtLogFile, 240, 1560, 4950, 660);
+  txtLoadCommand = ResultLine(frameSaveSettings, "txtLoadCommand");
+  PlaceTwips(txtLoadCommand, 240, 2280, 4950, 780);
+  for (QWidget* line : {txtLogFile, txtLoadCommand})
     Anchor(line, kLeftEdge | kRightEdge | kBottomEdge);
-  }
   cmdOpenLogFolder =
       Named(new QPushButton(QStringLiteral("Open &Folder"), frameSaveSettings), "cmdOpenLogFolder");
   cmdOpenLogFolder->setToolTip(QStringLiteral("Opens the folder that holds the log file."));
-  PlaceTwips(cmdOpenLogFolder, 5310, 1980, 1500, 330);
+  PlaceTwips(cmdOpenLogFolder, 5310, 1560, 1500, 330);
   cmdSaveSettings = Named(new QPushButton(QStringLiteral("&Save Settings"), frameSaveSettings),
                           "cmdSaveSettings");
   PlaceTwips(cmdSaveSettings, 5310, 2640, 1500, 330);
@@ -1253,11 +1265,11 @@ void MainForm::SetBusyPointer(bool busy) {
 }
 
 void MainForm::ShowResultLines(const ResultLines& lines) {
-  lblLogFile->setText(QStringLiteral("Log file: ") + Q(program_->log.path()));
-  lblLoadCommand->setText(lines.load_command.empty()
-                              ? QString()
-                              : QStringLiteral("Load the dump with: ") + Q(lines.load_command));
-  lblLoadCommand->setVisible(!lines.load_command.empty());
+  txtLogFile->setPlainText(QStringLiteral("Log file: ") + Q(program_->log.path()));
+  txtLoadCommand->setPlainText(lines.load_command.empty() ? QString()
+                                                          : QStringLiteral("Load the dump with: ") +
+                                                                Q(lines.load_command));
+  txtLoadCommand->setVisible(!lines.load_command.empty());
 }
 
 void MainForm::ShowReport(const std::string& report) {

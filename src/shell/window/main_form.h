@@ -250,7 +250,7 @@ class MainForm : public QWidget, public WindowHooks, public WizardView, public R
   QProgressBar* pbStatus;
   QTreeWidget* lvStatusLog;
   QPlainTextEdit* txtReport;
-  QLabel *lblLogFile, *lblLoadCommand;
+  QPlainTextEdit *txtLogFile, *txtLoadCommand;
   QPushButton *cmdOpenLogFolder, *cmdSaveSettings;
   QPushButton *cmdBack, *cmdNext, *cmdFinish, *cmdCancel, *cmdExit, *cmdHelp;
   QWidget *frameBottom, *frameDonate;
