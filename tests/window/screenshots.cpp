@@ -1,5 +1,8 @@
 // Writes a picture of every wizard page, and of the advanced options dialog, into the
-// folder given as the first argument. Run under a display (see scripts/screenshots.sh).
+// folder given as the first argument, the second naming the pictures ("100", "200-max").
+// "maximized" as an argument takes them with the window filling the screen, else at its
+// least size; "screenshotmode" starts the window in that mode. Run under a display (see
+// scripts/screenshots.sh).
 #include <accesswriter/writer.h>
 
 #include <QApplication>
@@ -9,6 +12,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QTimer>
 #include <QTreeWidget>
 #include <cstdio>
@@ -78,12 +82,22 @@ int main(int argc, char** argv) {
   const QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(".");
   const QString suffix = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QStringLiteral("100");
   QDir().mkpath(out);
-  const bool screenshot_mode = argc > 3 && QString::fromLocal8Bit(argv[3]) == "screenshotmode";
+  const QStringList options = QCoreApplication::arguments().mid(3);
+  const bool screenshot_mode = options.contains(QStringLiteral("screenshotmode"));
+  const bool maximized = options.contains(QStringLiteral("maximized"));
 
   WindowProgram program;
   MainForm form(screenshot_mode);
   StartWindow(form, program);
-  form.show();
+  if (maximized) {
+    form.showMaximized();
+    QApplication::processEvents();
+    // Without a window manager nothing maximises: fill the screen by hand.
+    const QRect screen = form.screen()->availableGeometry();
+    if (form.width() < screen.width()) form.setGeometry(screen);
+  } else {
+    form.show();
+  }
   QApplication::processEvents();
   bool ok = true;
   auto page = [&](const char* name, const char* file) {
