@@ -6,12 +6,14 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "conversion/complex_tables.h"
 #include "conversion/connections.h"
 #include "conversion/destination.h"
 #include "conversion/keys_and_comments.h"
 #include "conversion/literals.h"
 #include "conversion/record_transfer.h"
 #include "conversion/table_definition.h"
+#include "conversion/views.h"
 #include "platform/source_connection.h"
 #include "schema/schema_model.h"
 #include "support/connection_string.h"
@@ -124,6 +126,11 @@ struct SelectedTable {
   size_t outcome = 0;           // its entry in the run's outcome
   std::string selected_as;      // the entry that selected it, when its letter case differs
   bool columns_listed = false;  // the selection names some of its columns
+  // Complex columns that become child tables, each with its entry in the outcome.
+  std::vector<std::pair<const SchemaField*, size_t>> children;
+  // Complex columns that stay text although child tables were asked for: the table has no
+  // primary key to hold them against.
+  std::vector<std::string> complex_as_text;
 };
 
 class Run {
@@ -156,9 +163,15 @@ class Run {
   bool Body();
   bool TableWork(SelectedTable& table);
   void AfterTables();
+  void PlanViews();
+  void DropViews();
+  void CreateQueryViews();
   RunOutcome Finish();
 
   void MoveTableRecords(TableOutcome& outcome, const TableDefinition& def, bool creation_failed);
+  void PlanChildren(SelectedTable& table);
+  bool CreateDestinationTable(TableOutcome& outcome, const std::string& create_text);
+  void ChildWork(const SelectedTable& table, const TableDefinition& owner, size_t child);
   void CheckDestinationCount(TableOutcome& outcome);
   bool DestinationUsable();
   bool SendAfterTables(const std::string& statement, const std::string& what, bool& accepted);
@@ -194,6 +207,14 @@ class Run {
   std::vector<SelectedTable> selected_;
   DefinedTables defined_;             // the tables the loop defined, by source name
   std::vector<std::string> missing_;  // selected names the source does not hold
+  std::vector<std::string> selected_queries_;
+  std::vector<QueryModel> view_order_;
+  std::vector<std::string> view_names_;
+  bool transfer_queries_ = false;
+  bool complex_tables_ = false;
+  // Foreign keys from child tables to their owners, sent with the relationships.
+  std::vector<std::pair<std::string, std::string>> child_keys_;  // (child, statement)
+  int64_t child_bytes_ = 0;
   RunOutcome outcome_;
   TableOutcome* current_ = nullptr;  // the table being worked on
   bool stopped_ = false;
@@ -268,7 +289,13 @@ void Run::SelectTables() {
   pugi::xml_document doc;
   if (doc.load_string(schema_xml_.c_str(), pugi::parse_default & ~pugi::parse_eol))
     schema_ = ReadSchemaModel(doc);
-  const std::vector<std::string> entries = SelectionOf(Setting("sourcetables"));
+  std::vector<std::string> entries;
+  for (const std::string& entry : SelectionOf(Setting("sourcetables"))) {
+    if (auto query = QueryOfEntry(entry))
+      selected_queries_.push_back(*query);
+    else
+      entries.push_back(entry);
+  }
   options_.selection.insert(entries.begin(), entries.end());
 
   std::vector<std::pair<const SchemaTable*, std::string>> tables;
@@ -316,6 +343,7 @@ void Run::SelectTables() {
     s.outcome = outcome_.tables.size() - 1;
     if (auto m = matched.find(name); m != matched.end()) s.selected_as = m->second;
     for (const std::string& e : options_.selection) s.columns_listed |= starts_table(e, name);
+    PlanChildren(s);
     selected_.push_back(s);
   }
   // Names that fit are given first, so that no shortened name can take one of them.
@@ -331,6 +359,41 @@ void Run::SelectTables() {
     missing.result = TableResult::kFailed;
     missing.reason = "not in the source database";
     outcome_.tables.push_back(std::move(missing));
+  }
+}
+
+// Child tables follow their owner in the outcome, named <table>_<column>.
+void Run::PlanChildren(SelectedTable& s) {
+  complex_tables_ = EqualsIgnoreCase(Tolerant("complexcolumns"), kComplexColumnsTables);
+  if (!complex_tables_) return;
+  const std::string owner = outcome_.tables[s.outcome].source_name;  // the outcome grows
+  auto selected = [&](const SchemaField& f) {
+    return !s.columns_listed || options_.IsColumnSelected(owner, f.name.value());
+  };
+  const std::vector<const SchemaField*> key = PrimaryKeyFields(*s.table);
+  const bool key_selected =
+      !key.empty() && std::all_of(key.begin(), key.end(), [&](auto* f) { return selected(*f); });
+  for (const SchemaField& field : s.table->fields) {
+    if (!field.type.has_value() || !IsComplexType(field.type.value()) || !selected(field)) continue;
+    if (!key_selected) {
+      s.complex_as_text.push_back(field.name.value());
+      continue;
+    }
+    TableOutcome child;
+    child.source_name = owner + "." + field.name.value();
+    const std::string base = table_prefix_ + owner + "_" + field.name.value();
+    child.destination_name = base;
+    auto clashes = [&](const std::string& name) {
+      for (const SchemaTable& t : schema_.tables)
+        if (EqualsIgnoreCase(table_prefix_ + t.name.value(), name)) return true;
+      for (const TableOutcome& t : outcome_.tables)
+        if (EqualsIgnoreCase(t.destination_name, name)) return true;
+      return false;
+    };
+    for (int n = 2; clashes(child.destination_name); ++n)
+      child.destination_name = base + "_" + std::to_string(n);
+    outcome_.tables.push_back(std::move(child));
+    s.children.emplace_back(&field, outcome_.tables.size() - 1);
   }
 }
 
@@ -475,6 +538,11 @@ bool Run::Body() {
   transfer_relationships_ = SafeBool(Setting("transferrelationships"));
   transfer_descriptions_ = SafeBool(Setting("transferdescriptions"));
 
+  transfer_queries_ = SafeBool(Setting("transferqueries"));
+  if (transfer_queries_) PlanViews();
+  // A view over a table keeps the table from being dropped: views go first.
+  if (transfer_queries_ && create_tables_) DropViews();
+
   step_ = "Loop tables";
   bool every_table = true;
   for (SelectedTable& table : selected_) {
@@ -526,6 +594,16 @@ void Run::AfterTables() {
                    kCrLf;
     }
   }
+  if (transfer_relationships_ && !child_keys_.empty()) {
+    step_ = "Transfer relationships";
+    report_ += "\r\nCHILD TABLES\r\n------------\r\n";
+    DumpSection("Foreign keys of the child tables");
+    for (const auto& [child, statement] : child_keys_) {
+      bool accepted = false;
+      if (!SendAfterTables(statement, "foreign key of '" + child + "'", accepted)) return;
+      if (accepted) report_ += OneLine("- Foreign key of '" + child + "' to its owner") + kCrLf;
+    }
+  }
   if (transfer_descriptions_) {
     step_ = "Transfer descriptions";
     int sent = 0;
@@ -549,6 +627,94 @@ void Run::AfterTables() {
     if (section)
       report_ += "- " + std::to_string(sent) +
                  (direct_ ? " comments created" : " comments written") + kCrLf;
+  }
+  if (transfer_queries_ && !view_order_.empty()) {
+    if (ctx_.Cancelled()) {
+      stopped_ = true;
+      return;
+    }
+    CreateQueryViews();
+  }
+}
+
+void Run::PlanViews() {
+  std::vector<QueryModel> queries;
+  for (const SchemaQuery& q : schema_.queries) queries.push_back(ReadQueryModel(q));
+  view_order_ = ViewOrder(queries, selected_queries_);
+  ViewOptions options;
+  options.prefix = table_prefix_;
+  for (const TableOutcome& t : outcome_.tables) options.taken.insert(t.destination_name);
+  view_names_ = ViewNames(view_order_, options);
+  for (const std::string& name : selected_queries_) {
+    const bool known = std::any_of(queries.begin(), queries.end(), [&](const QueryModel& q) {
+      return EqualsIgnoreCase(q.name, name);
+    });
+    if (!known) outcome_.queries.push_back({name, "", false, "not in the source database"});
+  }
+}
+
+void Run::DropViews() {
+  step_ = "Drop views";
+  for (size_t i = view_names_.size(); i-- > 0;) {
+    const std::string drop = "DROP VIEW IF EXISTS " + QuoteIdentifier(view_names_[i]);
+    if (!direct_) {
+      destination_->Write(drop, i == 0);
+      continue;
+    }
+    try {
+      destination_->Write(drop, false);
+    } catch (const Error&) {
+      // A table of that name: creating the view reports it.
+    }
+  }
+}
+
+void Run::CreateQueryViews() {
+  step_ = "Transfer queries";
+  std::vector<Relation> tables;
+  for (const SelectedTable& table : selected_) {
+    auto defined = defined_.find(outcome_.tables[table.outcome].source_name);
+    if (defined != defined_.end() && defined->second.created)
+      tables.push_back(TableRelation(*table.table, defined->second));
+  }
+  ViewOptions options;
+  options.prefix = table_prefix_;
+  options.comments = transfer_descriptions_;
+  for (const TableOutcome& t : outcome_.tables) options.taken.insert(t.destination_name);
+  report_ += "\r\nQUERIES\r\n------------\r\n";
+  status_.AddStatusLine("Creating views");
+  DumpSection("Views of the saved queries");
+  bool lost = false;
+  const StatementSender send = [&](const std::string& sql) -> std::optional<std::string> {
+    if (lost) return std::string("the destination could not be written any more");
+    try {
+      destination_->Write(sql, true);
+      return std::nullopt;
+    } catch (const Error& e) {
+      if (!direct_) throw;
+      lost = !DestinationUsable();
+      return ErrorText(e);
+    }
+  };
+  for (ViewOutcome& view : CreateViews(view_order_, tables, options, send)) {
+    if (view.created) {
+      report_ +=
+          OneLine("- View '" + view.destination + "' created from query '" + view.name + "'") +
+          kCrLf;
+      if (!view.reason.empty())
+        outcome_.rejected.push_back(OneLine("view '" + view.destination + "': " + view.reason));
+      outcome_.queries.push_back({view.name, view.destination, true, ""});
+      continue;
+    }
+    report_ += OneLine("- Query '" + view.name + "' not created: " + view.reason) + kCrLf;
+    report_ += OneLine("  Access SQL: " + view.access_sql) + kCrLf;
+    if (!view.statement.empty()) report_ += OneLine("  SQL: " + view.statement) + kCrLf;
+    status_.AddStatusLine(OneLine("  Not created: query '" + view.name + "'"));
+    outcome_.queries.push_back({view.name, view.destination, false, view.reason});
+  }
+  if (lost) {
+    outcome_.result = RunResult::kFailed;
+    outcome_.reason = "the destination could not be written any more";
   }
 }
 
@@ -602,46 +768,35 @@ bool Run::TableWork(SelectedTable& table) {
     Note(outcome, "Table name shortened to '" + destination_table + kShortenedBecause +
                       table_prefix_ + source_table + "')");
 
+  for (const std::string& column : table.complex_as_text)
+    Note(outcome, "Column '" + column +
+                      "' stays text: the table has no primary key (selected) for a child table "
+                      "of its files or values to refer to");
+  std::vector<std::string> split;
+  for (const auto& child : table.children) split.push_back(child.first->name.value());
+  const SchemaTable shaped = split.empty() ? SchemaTable() : WithoutColumns(*table.table, split);
+  const SchemaTable& defined_table = split.empty() ? *table.table : shaped;
   TableDefinition def =
-      BuildTableDefinition(*table.table, source_table, destination_table, options_);
+      BuildTableDefinition(defined_table, source_table, destination_table, options_);
+  // Without its complex columns the table can no longer be read as a whole.
+  if (!split.empty() && def.source_column_list.empty())
+    for (const SchemaField& field : defined_table.fields) {
+      const std::string& name = field.name.value();
+      def.source_column_list += (def.source_column_list.empty() ? "[" : ", [") + name + "]";
+      def.destination_column_list += (def.destination_column_list.empty() ? "" : ", ") +
+                                     QuoteIdentifier(def.destination_columns.at(name));
+    }
   for (const auto& [from, to] : def.shortened_columns)
     Note(outcome, "Column name shortened to '" + to + kShortenedBecause + from + "')");
   step_ = "Transfer indexes";
-  AddIndexDefinitions(*table.table, source_table, destination_table, options_, def);
+  AddIndexDefinitions(defined_table, source_table, destination_table, options_, def);
   def.create_text += "\r\n)";
   if (!table.columns_listed && options_.transfer_indexes &&
       options_.storage_engine != "brighthouse" && HasOwnIndex(*table.table))
     Note(outcome,
          "Selected without its fields: all fields are moved, but without the primary "
          "key, unique constraints and indexes (select the fields to keep them)");
-  const std::string drop = "DROP TABLE IF EXISTS " + QuoteIdentifier(destination_table);
-
-  bool creation_failed = false;
-  if (create_tables_) {
-    if (direct_) {
-      destination_->Write(drop, false);
-      std::string create = ReplaceAll(def.create_text, kCrLf, "");
-      try {
-        destination_->Write(create, false);
-        report_ += "- Table '" + PrintableText(destination_table) + "' created\r\n";
-      } catch (const Error& e) {
-        report_ += "- Creating '" + PrintableText(destination_table) + "' failed\r\n";
-        report_ += "- SQL: " + create + kCrLf;
-        report_ += "- Error: " + std::to_string(e.number()) + " (" + HexNumber(e.number()) + ") " +
-                   e.description() + kCrLf;
-        creation_failed = true;
-        outcome.result = TableResult::kFailed;
-        outcome.reason = "CREATE TABLE was rejected: " + ErrorText(e);
-      }
-    } else {
-      dump_->WriteDumpLine("--");
-      dump_->WriteDumpLine(OneLine("-- Table structure for table '" + destination_table + "'"));
-      dump_->WriteDumpLine("--");
-      dump_->WriteDumpLine("");
-      destination_->Write(drop, true);
-      destination_->Write(def.create_text, true);
-    }
-  }
+  const bool creation_failed = !CreateDestinationTable(outcome, def.create_text);
 
   DefinedTable& defined = defined_[source_table];
   defined.destination_name = destination_table;
@@ -652,6 +807,12 @@ bool Run::TableWork(SelectedTable& table) {
   step_ = "Transfer records";
   MoveTableRecords(outcome, def, creation_failed);
   current_ = nullptr;
+  for (size_t i = 0; i < table.children.size(); ++i) {
+    if (ctx_.Cancelled() ||
+        (outcome_.tables[table.outcome].result == TableResult::kFailed && !DestinationUsable()))
+      break;
+    ChildWork(table, def, i);
+  }
   if (outcome.result == TableResult::kFailed && !creation_failed && !DestinationUsable()) {
     outcome_.result = RunResult::kFailed;
     outcome_.reason = "the destination could not be written any more: " + outcome.reason;
@@ -659,6 +820,64 @@ bool Run::TableWork(SelectedTable& table) {
     return false;
   }
   return true;
+}
+
+// Drops and creates the table; false when the server refused the CREATE TABLE (reported,
+// and the table failed).
+bool Run::CreateDestinationTable(TableOutcome& outcome, const std::string& create_text) {
+  if (!create_tables_) return true;
+  const std::string& destination_table = outcome.destination_name;
+  const std::string drop = "DROP TABLE IF EXISTS " + QuoteIdentifier(destination_table);
+  if (!direct_) {
+    dump_->WriteDumpLine("--");
+    dump_->WriteDumpLine(OneLine("-- Table structure for table '" + destination_table + "'"));
+    dump_->WriteDumpLine("--");
+    dump_->WriteDumpLine("");
+    destination_->Write(drop, true);
+    destination_->Write(create_text, true);
+    return true;
+  }
+  destination_->Write(drop, false);
+  std::string create = ReplaceAll(create_text, kCrLf, "");
+  try {
+    destination_->Write(create, false);
+    report_ += "- Table '" + PrintableText(destination_table) + "' created\r\n";
+    return true;
+  } catch (const Error& e) {
+    report_ += "- Creating '" + PrintableText(destination_table) + "' failed\r\n";
+    report_ += "- SQL: " + create + kCrLf;
+    report_ += "- Error: " + std::to_string(e.number()) + " (" + HexNumber(e.number()) + ") " +
+               e.description() + kCrLf;
+    outcome.result = TableResult::kFailed;
+    outcome.reason = "CREATE TABLE was rejected: " + ErrorText(e);
+    return false;
+  }
+}
+
+// A complex column's files or values into the child table that follows its owner.
+void Run::ChildWork(const SelectedTable& table, const TableDefinition& owner, size_t i) {
+  const SchemaField& column = *table.children[i].first;
+  TableOutcome& outcome = outcome_.tables[table.children[i].second];
+  const TableOutcome& owner_outcome = outcome_.tables[table.outcome];
+  current_ = &outcome;
+  report_ += "Table: " + PrintableText(outcome.source_name) + kCrLf;
+  status_.AddStatusLine("Table: " + PrintableText(outcome.source_name));
+  status_.AddStatusLine("  Creating table");
+  step_ = "Transfer complex columns";
+  ChildTable child =
+      ComplexChildTable(*table.table, column, owner_outcome.destination_name,
+                        owner.destination_columns, outcome.destination_name, options_);
+  if (options_.transfer_indexes) child.definition.index_statements.push_back(child.index);
+  const bool creation_failed = !CreateDestinationTable(outcome, child.definition.create_text);
+  if (!creation_failed) child_keys_.emplace_back(outcome.source_name, child.foreign_key);
+  step_ = "Transfer records";
+  child_bytes_ = 0;
+  MoveTableRecords(outcome, child.definition, creation_failed);
+  if (!creation_failed && outcome.records_transferred && outcome.result != TableResult::kFailed)
+    report_ += child.attachments ? "- " + std::to_string(outcome.rows_moved) + " files (" +
+                                       std::to_string(child_bytes_) + " bytes) moved\r\n"
+                                 : "- " + std::to_string(outcome.rows_moved) + " values moved\r\n";
+  current_ = nullptr;
 }
 
 void Run::MoveTableRecords(TableOutcome& outcome, const TableDefinition& def,
@@ -687,6 +906,9 @@ void Run::MoveTableRecords(TableOutcome& outcome, const TableDefinition& def,
     transfer.destination_database = database_;
     transfer.required = def.required;
     transfer.column_types = &def.column_types;
+    transfer.source_from = def.source_from;
+    transfer.bytea = def.bytea;
+    if (!def.bytea.empty()) transfer.bytea_bytes = &child_bytes_;
     // The record transfer reads the count again, from the source's table definition.
     const std::optional<int64_t> expected = outcome.rows_expected;
     if (MoveRecords(transfer, report_, ctx_, &outcome) < 0) return;
@@ -735,12 +957,17 @@ RunOutcome Run::Finish() {
   if (outcome_.result != RunResult::kFailed) {
     if (stopped_)
       outcome_.result = RunResult::kStoppedOnRequest;
-    else if (outcome_.TablesNotComplete() > 0 || !outcome_.rejected.empty())
+    else if (outcome_.TablesNotComplete() > 0 || !outcome_.rejected.empty() ||
+             outcome_.QueriesNotCreated() > 0)
       outcome_.result = RunResult::kCompletedWithFailures;
     else
       outcome_.result = RunResult::kCompleted;
   }
-  if (dump_ && outcome_.result == RunResult::kCompleted) {
+  // Queries without a view leave the dump whole: it holds everything it could.
+  const bool dump_whole = outcome_.result == RunResult::kCompleted ||
+                          (outcome_.result == RunResult::kCompletedWithFailures &&
+                           outcome_.TablesNotComplete() == 0 && outcome_.rejected.empty());
+  if (dump_ && dump_whole) {
     try {
       if (destination_) destination_->set_current_statement("");
       dump_->Close();
@@ -751,7 +978,7 @@ RunOutcome Run::Finish() {
       outcome_.reason = "the dump file could not be written: " + ErrorText(e);
     }
   }
-  if (dump_ && outcome_.result != RunResult::kCompleted) {
+  if (dump_ && (!dump_whole || outcome_.result == RunResult::kFailed)) {
     std::string why = outcome_.result == RunResult::kStoppedOnRequest ? "stopped on request"
                       : outcome_.result == RunResult::kFailed
                           ? outcome_.reason

@@ -47,6 +47,10 @@ struct TableDefinition {
   std::vector<std::pair<std::string, std::string>> shortened_columns;
   // The Type of each defined column, by source name.
   std::unordered_map<std::string, int32_t> column_types;
+  // Rows that are not a table's own: what follows FROM in the source's statements (empty:
+  // the table), and per column whether it goes whole into bytea.
+  std::string source_from;
+  std::vector<bool> bytea;
 };
 
 // PostgreSQL keeps only the first 63 bytes of a name. A name that fits is returned as it is;
