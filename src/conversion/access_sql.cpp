@@ -991,6 +991,7 @@ R Translator::Name(const Node& n, const Scope& scope) {
       return r;
     }
   }
+  if (scope.check) Refuse("it names [" + name + "], which is no column of the table");
   Refuse("it asks for [" + name +
          "] when it runs: no table it reads has such a column (a parameter)");
 }

@@ -6,6 +6,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "conversion/checks.h"
 #include "conversion/complex_tables.h"
 #include "conversion/connections.h"
 #include "conversion/destination.h"
@@ -163,6 +164,7 @@ class Run {
   bool Body();
   bool TableWork(SelectedTable& table);
   void AfterTables();
+  bool AddChecks();
   void PlanViews();
   void DropViews();
   void CreateQueryViews();
@@ -212,6 +214,7 @@ class Run {
   std::vector<std::string> view_names_;
   bool transfer_queries_ = false;
   bool complex_tables_ = false;
+  bool transfer_validation_ = false;
   // Foreign keys from child tables to their owners, sent with the relationships.
   std::vector<std::pair<std::string, std::string>> child_keys_;  // (child, statement)
   int64_t child_bytes_ = 0;
@@ -539,6 +542,7 @@ bool Run::Body() {
   transfer_descriptions_ = SafeBool(Setting("transferdescriptions"));
 
   transfer_queries_ = SafeBool(Setting("transferqueries"));
+  transfer_validation_ = SafeBool(Setting("transfervalidation"));
   if (transfer_queries_) PlanViews();
   // A view over a table keeps the table from being dropped: views go first.
   if (transfer_queries_ && create_tables_) DropViews();
@@ -569,6 +573,7 @@ void Run::DumpSection(const std::string& title) {
 
 // A foreign key needs both its tables filled and indexed, so keys and comments come last.
 void Run::AfterTables() {
+  if (transfer_validation_ && !AddChecks()) return;
   if (transfer_relationships_) {
     step_ = "Transfer relationships";
     const std::vector<ForeignKey> keys = ForeignKeysOf(schema_.relations, defined_);
@@ -635,6 +640,72 @@ void Run::AfterTables() {
     }
     CreateQueryViews();
   }
+}
+
+// Rules hold for the data Access kept, so they go after it: NOT VALID first, then validated
+// when no row breaks them. Returns false when the run must end.
+bool Run::AddChecks() {
+  step_ = "Transfer validation rules";
+  bool section = false;
+  for (const SelectedTable& table : selected_) {
+    auto defined = defined_.find(outcome_.tables[table.outcome].source_name);
+    if (defined == defined_.end() || !defined->second.created) continue;
+    const std::string& destination = defined->second.destination_name;
+    for (const CheckConstraint& check : ChecksOf(*table.table, defined->second)) {
+      if (!section) {
+        report_ += "\r\nVALIDATION RULES\r\n------------\r\n";
+        status_.AddStatusLine("Creating checks");
+        DumpSection("Validation rules as checks");
+        section = true;
+      }
+      if (check.expression.empty()) {
+        report_ += OneLine("- Rule on '" + check.on + "' not transferred: " + check.reason) + kCrLf;
+        report_ += OneLine("  Access rule: " + check.rule) + kCrLf;
+        continue;
+      }
+      bool accepted = false;
+      if (!SendAfterTables(AddCheckStatement(destination, check), "check '" + check.name + "'",
+                           accepted))
+        return false;
+      if (!accepted) continue;
+      if (!direct_) {
+        destination_->Write(ValidateWhenSoundBlock(destination, check), true);
+        report_ += OneLine("- Check '" + check.name + "' on '" + check.on +
+                           "' written; validated when the dump is loaded unless rows break it") +
+                   kCrLf;
+        continue;
+      }
+      const std::string query = BrokenRowsQuery(destination, check);
+      destination_->set_current_statement(query);
+      int64_t broken = 0;
+      try {
+        std::shared_ptr<Recordset> result = server_->Execute(query);
+        if (result && !result->Eof()) broken = SafeLng(result->FieldValue(0));
+        if (result) result->Close();
+      } catch (const Error& e) {
+        AppendErrorBlock(e.number(), e.description());
+        destination_->set_current_statement("");
+        outcome_.rejected.push_back(OneLine("check '" + check.name + "': " + ErrorText(e)));
+        continue;
+      }
+      destination_->set_current_statement("");
+      if (broken > 0) {
+        report_ += OneLine("- Check '" + check.name + "' on '" + check.on + "': " +
+                           std::to_string(broken) +
+                           (broken == 1 ? " row breaks" : " rows break") +
+                           " the rule; the check stays NOT VALID") +
+                   kCrLf;
+        status_.AddStatusLine(OneLine("  Rows break the rule of '" + check.on + "'"));
+        continue;
+      }
+      if (!SendAfterTables(ValidateStatement(destination, check), "check '" + check.name + "'",
+                           accepted))
+        return false;
+      if (accepted)
+        report_ += OneLine("- Check '" + check.name + "' on '" + check.on + "' validated") + kCrLf;
+    }
+  }
+  return true;
 }
 
 void Run::PlanViews() {
