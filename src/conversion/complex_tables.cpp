@@ -65,15 +65,15 @@ SchemaTable WithoutColumns(const SchemaTable& table, const std::vector<std::stri
   return shaped;
 }
 
-ChildTable ComplexChildTable(const SchemaTable& owner, const SchemaField& column,
-                             const std::string& owner_destination,
+ChildTable ComplexChildTable(const SchemaTable& owner, const std::string& owner_source,
+                             const SchemaField& column, const std::string& owner_destination,
                              const std::unordered_map<std::string, std::string>& owner_columns,
                              const std::string& child_destination,
                              const DefinitionOptions& options) {
   ChildTable child;
   child.attachments = column.type.value() == kAttachment;
   TableDefinition& def = child.definition;
-  const std::string owner_name = owner.name.value();
+  const std::string& owner_name = owner_source;
   const std::string quoted = QuoteIdentifier(child_destination);
   def.create_text = "CREATE TABLE " + quoted + " (";
   std::unordered_set<std::string> taken;

@@ -1,6 +1,8 @@
 #include "conversion/conversion_run.h"
 
 #include <algorithm>
+#include <deque>
+#include <map>
 #include <optional>
 #include <pugixml.hpp>
 #include <unordered_map>
@@ -11,11 +13,14 @@
 #include "conversion/connections.h"
 #include "conversion/destination.h"
 #include "conversion/keys_and_comments.h"
+#include "conversion/linked_tables.h"
 #include "conversion/literals.h"
 #include "conversion/record_transfer.h"
 #include "conversion/table_definition.h"
 #include "conversion/views.h"
 #include "platform/source_connection.h"
+#include "schema/access_scanner.h"
+#include "schema/schema_document.h"
 #include "schema/schema_model.h"
 #include "support/connection_string.h"
 #include "support/errors.h"
@@ -132,6 +137,15 @@ struct SelectedTable {
   // Complex columns that stay text although child tables were asked for: the table has no
   // primary key to hold them against.
   std::vector<std::string> complex_as_text;
+  // A table linked from a back-end: read there, under its name there.
+  Connection* source = nullptr;
+  std::string read_as;
+};
+
+// A back-end of linked tables, opened once for all its links.
+struct BackEndSource {
+  std::shared_ptr<Connection> connection;
+  SchemaModel schema;
 };
 
 class Run {
@@ -172,6 +186,10 @@ class Run {
 
   void MoveTableRecords(TableOutcome& outcome, const TableDefinition& def, bool creation_failed);
   void PlanChildren(SelectedTable& table);
+  void ResolveLinks(const std::vector<std::string>& entries,
+                    std::vector<std::pair<const SchemaTable*, std::string>>& tables,
+                    std::unordered_set<std::string>& names);
+  BackEndSource& OpenBackEnd(const std::string& path, const std::string& password);
   bool CreateDestinationTable(TableOutcome& outcome, const std::string& create_text);
   void ChildWork(const SelectedTable& table, const TableDefinition& owner, size_t child);
   void CheckDestinationCount(TableOutcome& outcome);
@@ -218,6 +236,14 @@ class Run {
   // Foreign keys from child tables to their owners, sent with the relationships.
   std::vector<std::pair<std::string, std::string>> child_keys_;  // (child, statement)
   int64_t child_bytes_ = 0;
+  // Linked tables: their back-ends by path, their definitions, where each is read.
+  std::map<std::string, BackEndSource> back_ends_;
+  std::deque<SchemaTable> linked_tables_;
+  std::map<std::string, std::pair<Connection*, std::string>> link_sources_;
+  std::unordered_set<std::string> link_entries_;  // lower-case link names the run handled
+  std::vector<std::pair<std::string, std::string>> failed_links_;  // (name, why)
+  std::vector<std::string> link_notes_;
+  Connection* current_source_ = nullptr;
   RunOutcome outcome_;
   TableOutcome* current_ = nullptr;  // the table being worked on
   bool stopped_ = false;
@@ -307,6 +333,7 @@ void Run::SelectTables() {
     tables.emplace_back(&table, table.name.value());
     names.insert(tables.back().second);
   }
+  ResolveLinks(entries, tables, names);
   auto is_column_entry = [&](const std::string& entry) {
     for (size_t at = entry.find('\\'); at != std::string::npos; at = entry.find('\\', at + 1))
       if (names.count(entry.substr(0, at))) return true;
@@ -317,8 +344,14 @@ void Run::SelectTables() {
            entry.compare(0, table.size(), table) == 0;
   };
   std::unordered_map<std::string, std::string> matched;  // table name -> entry in other case
+  auto is_link_entry = [&](const std::string& entry) {
+    const std::string lower = AsciiLower(entry);
+    for (const std::string& link : link_entries_)
+      if (lower == link || lower.starts_with(link + "\\")) return true;
+    return false;
+  };
   for (const std::string& entry : entries) {
-    if (names.count(entry) || is_column_entry(entry)) continue;
+    if (names.count(entry) || is_column_entry(entry) || is_link_entry(entry)) continue;
     auto found = std::find_if(tables.begin(), tables.end(),
                               [&](const auto& t) { return EqualsIgnoreCase(t.second, entry); });
     if (found == tables.end()) {
@@ -346,6 +379,10 @@ void Run::SelectTables() {
     s.outcome = outcome_.tables.size() - 1;
     if (auto m = matched.find(name); m != matched.end()) s.selected_as = m->second;
     for (const std::string& e : options_.selection) s.columns_listed |= starts_table(e, name);
+    if (auto link = link_sources_.find(name); link != link_sources_.end()) {
+      s.source = link->second.first;
+      s.read_as = link->second.second;
+    }
     PlanChildren(s);
     selected_.push_back(s);
   }
@@ -355,6 +392,14 @@ void Run::SelectTables() {
     for (TableOutcome& t : outcome_.tables)
       if ((t.destination_name.size() > 63) == long_names)
         t.destination_name = ShortenedName(t.destination_name, &taken);
+  for (const auto& [name, why] : failed_links_) {
+    TableOutcome failed;
+    failed.source_name = name;
+    failed.destination_name = table_prefix_ + name;
+    failed.result = TableResult::kFailed;
+    failed.reason = why;
+    outcome_.tables.push_back(std::move(failed));
+  }
   for (const std::string& name : missing_) {
     TableOutcome missing;
     missing.source_name = name;
@@ -362,6 +407,82 @@ void Run::SelectTables() {
     missing.result = TableResult::kFailed;
     missing.reason = "not in the source database";
     outcome_.tables.push_back(std::move(missing));
+  }
+}
+
+BackEndSource& Run::OpenBackEnd(const std::string& path, const std::string& password) {
+  auto found = back_ends_.find(path);
+  if (found != back_ends_.end()) return found->second;
+  RunContext quiet = ctx_;
+  quiet.temp_folder.clear();  // the source's own schema file stays as it is
+  auto document = ScanAccessDatabase(path, password, "", "", quiet);
+  BackEndSource back_end;
+  back_end.schema = ReadSchemaModel(*document);
+  back_end.connection = open_(BuildSourceConnectionString(path, "", "", password));
+  return back_ends_.emplace(path, std::move(back_end)).first->second;
+}
+
+// A selected link to an Access back-end is read from there when followlinks is on: found at
+// its stored path or beside the source, it takes the back-end's definition under its own name.
+void Run::ResolveLinks(const std::vector<std::string>& entries,
+                       std::vector<std::pair<const SchemaTable*, std::string>>& tables,
+                       std::unordered_set<std::string>& names) {
+  const bool follow = SafeBool(Setting("followlinks"));
+  auto fail = [&](const std::string& name, const std::string& why) {
+    failed_links_.push_back({name, why});
+    link_notes_.push_back("Linked table '" + name + "' not converted: " + why);
+  };
+  for (const SchemaLink& link : schema_.links) {
+    const std::string lower = AsciiLower(link.name);
+    bool named = false, fields_named = false;
+    for (const std::string& e : entries) {
+      const std::string l = AsciiLower(e);
+      named = named || l == lower;
+      fields_named = fields_named || l.starts_with(lower + "\\");
+    }
+    if ((!named && !fields_named) || names.count(link.name)) continue;
+    link_entries_.insert(lower);
+    const std::string stored = LinkConnectPart(link.connect, "DATABASE");
+    if (!follow) {
+      link_notes_.push_back("Linked table '" + link.name + "' not converted: it is linked to '" +
+                            stored + "' (set followlinks=1 to convert it from there)");
+      continue;
+    }
+    const BackEnd where = FindBackEnd(link.connect, Tolerant("sourcefilename"));
+    std::string looked;
+    for (const std::string& place : where.looked_at) looked += (looked.empty() ? "'" : ", '") + place + "'";
+    if (where.path.empty()) {
+      fail(link.name, "its back-end is not there: looked for at " + looked);
+      continue;
+    }
+    const std::string link_password = LinkConnectPart(link.connect, "PWD");
+    try {
+      BackEndSource& back_end = OpenBackEnd(
+          where.path, link_password.empty() ? Tolerant("sourcepassword") : link_password);
+      const SchemaTable* original = nullptr;
+      for (const SchemaTable& t : back_end.schema.tables)
+        if (EqualsIgnoreCase(t.name.value(), link.source_table)) original = &t;
+      if (!original) {
+        fail(link.name, "its back-end '" + where.path + "' has no table '" + link.source_table + "'");
+        continue;
+      }
+      SchemaTable linked = *original;
+      linked.name = link.name;
+      linked_tables_.push_back(std::move(linked));
+      tables.emplace_back(&linked_tables_.back(), link.name);
+      names.insert(link.name);
+      link_sources_[link.name] = {back_end.connection.get(), original->name.value()};
+      link_notes_.push_back("Linked table '" + link.name + "' read from '" + where.path + "'");
+      // The fields of a link were not known when it was selected: a link named alone brings all.
+      if (!fields_named)
+        for (const SchemaField& f : original->fields)
+          options_.selection.insert(link.name + "\\" + f.name.value());
+    } catch (const Error& e) {
+      const bool password = e.number() == 3031 || e.number() == -2147217843;
+      fail(link.name, password ? "its back-end '" + where.path +
+                                     "' is protected by a password that the link does not hold"
+                               : "its back-end '" + where.path + "' cannot be read: " + ErrorText(e));
+    }
   }
 }
 
@@ -410,8 +531,9 @@ bool Run::CheckSourceTables() {
   for (const SelectedTable& s : selected_) {
     TableOutcome& outcome = outcome_.tables[s.outcome];
     try {
-      std::shared_ptr<Recordset> count =
-          source_->Execute("SELECT COUNT(*) FROM [" + outcome.source_name + "]");
+      Connection* source = s.source ? s.source : source_.get();
+      std::shared_ptr<Recordset> count = source->Execute(
+          "SELECT COUNT(*) FROM [" + (s.read_as.empty() ? outcome.source_name : s.read_as) + "]");
       if (count && !count->Eof() && count->FieldCount() > 0)
         outcome.rows_expected = SafeLng(count->FieldValue(0));
     } catch (const Error& e) {
@@ -527,6 +649,11 @@ bool Run::Body() {
     destination_->set_row_session(rows_session_.get(), ctx_.clock);
   }
 
+  if (!link_notes_.empty()) {
+    report_ += "\r\nLINKED TABLES\r\n------------\r\n";
+    for (const std::string& note : link_notes_) report_ += OneLine("- " + note) + kCrLf;
+    report_ += kCrLf;
+  }
   step_ = "Load DefXml";
   ignore_large_blobs_ = SafeBool(Setting("ignorelargeblobs"));
   column_list_ = SafeBool(Setting("columnlist"));
@@ -849,6 +976,8 @@ bool Run::TableWork(SelectedTable& table) {
   const SchemaTable& defined_table = split.empty() ? *table.table : shaped;
   TableDefinition def =
       BuildTableDefinition(defined_table, source_table, destination_table, options_);
+  current_source_ = table.source ? table.source : source_.get();
+  if (!table.read_as.empty()) def.source_from = "[" + table.read_as + "]";
   // Without its complex columns the table can no longer be read as a whole.
   if (!split.empty() && def.source_column_list.empty())
     for (const SchemaField& field : defined_table.fields) {
@@ -936,7 +1065,9 @@ void Run::ChildWork(const SelectedTable& table, const TableDefinition& owner, si
   status_.AddStatusLine("  Creating table");
   step_ = "Transfer complex columns";
   ChildTable child =
-      ComplexChildTable(*table.table, column, owner_outcome.destination_name,
+      ComplexChildTable(*table.table,
+                        table.read_as.empty() ? owner_outcome.source_name : table.read_as, column,
+                        owner_outcome.destination_name,
                         owner.destination_columns, outcome.destination_name, options_);
   if (options_.transfer_indexes) child.definition.index_statements.push_back(child.index);
   const bool creation_failed = !CreateDestinationTable(outcome, child.definition.create_text);
@@ -965,7 +1096,7 @@ void Run::MoveTableRecords(TableOutcome& outcome, const TableDefinition& def,
   destination_->WriteDumpText("");
   if (!creation_failed) {
     RecordTransfer transfer;
-    transfer.source = source_.get();
+    transfer.source = current_source_ ? current_source_ : source_.get();
     transfer.destination = &*destination_;
     transfer.source_table = outcome.source_name;
     transfer.source_column_list = def.source_column_list;

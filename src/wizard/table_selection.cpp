@@ -33,6 +33,10 @@ std::vector<TableNodes> TablesOfSchema(const pugi::xml_document& schema) {
     }
     tables.push_back(std::move(entry));
   }
+  // Linked tables: their fields are known only once the run reads their back-end.
+  for (const pugi::xpath_node& link :
+       schema.select_nodes("/AccessDatabase/LinkedTables/LinkedTable"))
+    tables.push_back({link.node().child("Name").text().get(), {}});
   for (const pugi::xpath_node& query : schema.select_nodes("/AccessDatabase/Queries/Query"))
     tables.push_back({query.node().child("Name").text().get(), {}, true});
   return tables;

@@ -28,7 +28,7 @@ struct TableNodes {
   bool query = false;
 };
 // "/AccessDatabase/Tables/Table" and each table's "Fields/Field", by their "Name" texts, then
-// "/AccessDatabase/Queries/Query".
+// the linked tables (without fields) and "/AccessDatabase/Queries/Query".
 std::vector<TableNodes> TablesOfSchema(const pugi::xml_document& schema);
 // The node path of a table (its name) or of a query ("Queries!" + its name).
 std::string NodePathOf(const TableNodes& node);
