@@ -429,6 +429,7 @@ class Parser {
       if (IsOp(Peek(1), "(")) {
         pos_ += 2;
         Node n{Node::Kind::kCall, word.back() == '$' ? word.substr(0, word.size() - 1) : word};
+        n.parts.push_back(t.text);  // as written, for messages
         if (!TakeOp(")")) {
           do {
             if (IsOp(Peek(), "*") && (IsOp(Peek(1), ")"))) {
@@ -1120,7 +1121,8 @@ R Translator::Binary(const Node& n, const Scope& scope) {
   if (op == "+" && b.type == SqlType::kDate)
     return {"(" + b.sql + " + " + AsNumber(a) + " * INTERVAL '1 day')", SqlType::kDate};
   if (op == "-" && a.type == SqlType::kDate && b.type == SqlType::kDate)
-    return {"(EXTRACT(EPOCH FROM (" + a.sql + " - " + b.sql + ")) / 86400)", SqlType::kFloat};
+    return {"(CAST(EXTRACT(EPOCH FROM (" + a.sql + " - " + b.sql + ")) AS DOUBLE PRECISION) / 86400)",
+            SqlType::kFloat};
   const std::string x = AsNumber(a), y = AsNumber(b);
   const SqlType result = NumericResult(a.type == SqlType::kBoolean ? SqlType::kInteger : a.type,
                                        b.type == SqlType::kBoolean ? SqlType::kInteger : b.type);
@@ -1458,7 +1460,8 @@ R Translator::Call(const Node& n, const Scope& scope) {
   }
   if (f == "iif" || f == "switch") {
     if (f == "iif") arity(3, 3);
-    if (a.size() < 2 || a.size() % 2) Refuse(f + " needs pairs of condition and value");
+    if (f == "switch" && (a.size() < 2 || a.size() % 2))
+      Refuse("Switch needs pairs of condition and value");
     std::vector<R> values;
     for (size_t i = 1; i < a.size(); i += 2) values.push_back(a[i]);
     if (f == "iif") values.push_back(a[2]);
@@ -1528,11 +1531,12 @@ R Translator::Call(const Node& n, const Scope& scope) {
     arity(1, 2);
     // Access rounds a half to the even neighbour.
     const std::string places = a.size() == 2 ? AsInteger(a[1]) : "0";
-    const std::string v =
-        "(CAST(" + AsNumber(a[0]) + " AS NUMERIC) * POWER(10::NUMERIC, " + places + "))";
-    return {"((CASE WHEN ABS(" + v + " - TRUNC(" + v + ")) = 0.5 THEN 2 * ROUND(" + v +
-                " / 2) ELSE ROUND(" + v + ") END) / POWER(10::NUMERIC, " + places + "))",
-            a[0].type == SqlType::kInteger ? SqlType::kDecimal : SqlType::kDecimal};
+    const std::string scale = "POWER(10::NUMERIC, " + places + ")";
+    const std::string v = "(CAST(" + AsNumber(a[0]) + " AS NUMERIC) * " + scale + ")";
+    const std::string rounded = "(CASE WHEN ABS(" + v + " - TRUNC(" + v + ")) = 0.5 THEN 2 * ROUND(" +
+                                v + " / 2) ELSE ROUND(" + v + ") END)";
+    if (a.size() == 1) return {rounded, SqlType::kDecimal};
+    return {"ROUND(" + rounded + " / " + scale + ", " + places + ")", SqlType::kDecimal};
   }
   // Conversions; integer ones round a half to even as Access does, through a double.
   static const std::map<std::string, std::pair<const char*, SqlType>> kIntegers = {
@@ -1702,7 +1706,7 @@ R Translator::Call(const Node& n, const Scope& scope) {
        f == "dmax" || f == "dfirst" || f == "dlast"))
     Refuse("the domain function " + n.text +
            " reads tables by a text Access evaluates when it runs");
-  Refuse("the function " + n.text + " has no equivalent in PostgreSQL");
+  Refuse("the function " + n.parts[0] + " has no equivalent in PostgreSQL");
 }
 
 void Translator::AddItems(const FromItem& item, Scope& scope) {
