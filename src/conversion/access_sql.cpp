@@ -1704,7 +1704,7 @@ R Translator::Call(const Node& n, const Scope& scope) {
   if (f.size() > 1 && f[0] == 'd' &&
       (f == "dlookup" || f == "dsum" || f == "dcount" || f == "davg" || f == "dmin" ||
        f == "dmax" || f == "dfirst" || f == "dlast"))
-    Refuse("the domain function " + n.text +
+    Refuse("the domain function " + n.parts[0] +
            " reads tables by a text Access evaluates when it runs");
   Refuse("the function " + n.parts[0] + " has no equivalent in PostgreSQL");
 }
