@@ -1121,8 +1121,9 @@ R Translator::Binary(const Node& n, const Scope& scope) {
   if (op == "+" && b.type == SqlType::kDate)
     return {"(" + b.sql + " + " + AsNumber(a) + " * INTERVAL '1 day')", SqlType::kDate};
   if (op == "-" && a.type == SqlType::kDate && b.type == SqlType::kDate)
-    return {"(CAST(EXTRACT(EPOCH FROM (" + a.sql + " - " + b.sql + ")) AS DOUBLE PRECISION) / 86400)",
-            SqlType::kFloat};
+    return {
+        "(CAST(EXTRACT(EPOCH FROM (" + a.sql + " - " + b.sql + ")) AS DOUBLE PRECISION) / 86400)",
+        SqlType::kFloat};
   const std::string x = AsNumber(a), y = AsNumber(b);
   const SqlType result = NumericResult(a.type == SqlType::kBoolean ? SqlType::kInteger : a.type,
                                        b.type == SqlType::kBoolean ? SqlType::kInteger : b.type);
@@ -1533,8 +1534,8 @@ R Translator::Call(const Node& n, const Scope& scope) {
     const std::string places = a.size() == 2 ? AsInteger(a[1]) : "0";
     const std::string scale = "POWER(10::NUMERIC, " + places + ")";
     const std::string v = "(CAST(" + AsNumber(a[0]) + " AS NUMERIC) * " + scale + ")";
-    const std::string rounded = "(CASE WHEN ABS(" + v + " - TRUNC(" + v + ")) = 0.5 THEN 2 * ROUND(" +
-                                v + " / 2) ELSE ROUND(" + v + ") END)";
+    const std::string rounded = "(CASE WHEN ABS(" + v + " - TRUNC(" + v +
+                                ")) = 0.5 THEN 2 * ROUND(" + v + " / 2) ELSE ROUND(" + v + ") END)";
     if (a.size() == 1) return {rounded, SqlType::kDecimal};
     return {"ROUND(" + rounded + " / " + scale + ", " + places + ")", SqlType::kDecimal};
   }

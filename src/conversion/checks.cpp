@@ -33,21 +33,29 @@ std::vector<CheckConstraint> ChecksOf(const SchemaTable& table, const DefinedTab
       if (c.name == column->first) rc = &c;
     const std::string on = name + "\\" + column->first;
     if (!field.validation_rule.empty()) {
-      CheckConstraint c{on, field.validation_rule, field.validation_text,
+      CheckConstraint c{on,
+                        field.validation_rule,
+                        field.validation_text,
                         ShortenedName(defined.destination_name + "_" + column->second + "_check"),
-                        "", ""};
+                        "",
+                        ""};
       translate(c, rc);
       checks.push_back(std::move(c));
     }
     if (!field.allow_zero_length && IsText(field.type.value())) {
-      checks.push_back({on, "Allow Zero Length = No", "",
-                        ShortenedName(defined.destination_name + "_" + column->second + "_not_empty"),
-                        "(" + QuoteIdentifier(column->second) + " <> '')", ""});
+      checks.push_back(
+          {on, "Allow Zero Length = No", "",
+           ShortenedName(defined.destination_name + "_" + column->second + "_not_empty"),
+           "(" + QuoteIdentifier(column->second) + " <> '')", ""});
     }
   }
   if (!table.validation_rule.empty()) {
-    CheckConstraint c{name, table.validation_rule, table.validation_text,
-                      ShortenedName(defined.destination_name + "_check"), "", ""};
+    CheckConstraint c{name,
+                      table.validation_rule,
+                      table.validation_text,
+                      ShortenedName(defined.destination_name + "_check"),
+                      "",
+                      ""};
     translate(c, nullptr);
     checks.push_back(std::move(c));
   }
@@ -55,8 +63,8 @@ std::vector<CheckConstraint> ChecksOf(const SchemaTable& table, const DefinedTab
 }
 
 std::string AddCheckStatement(const std::string& table, const CheckConstraint& check) {
-  return "ALTER TABLE " + QuoteIdentifier(table) + " ADD CONSTRAINT " + QuoteIdentifier(check.name) +
-         " CHECK (" + check.expression + ") NOT VALID";
+  return "ALTER TABLE " + QuoteIdentifier(table) + " ADD CONSTRAINT " +
+         QuoteIdentifier(check.name) + " CHECK (" + check.expression + ") NOT VALID";
 }
 
 std::string BrokenRowsQuery(const std::string& table, const CheckConstraint& check) {

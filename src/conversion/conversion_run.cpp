@@ -236,7 +236,7 @@ class Run {
   // Foreign keys from child tables to their owners, sent with the relationships.
   std::vector<std::pair<std::string, std::string>> child_keys_;  // (child, statement)
   int64_t child_bytes_ = 0;
-  // Linked tables: their back-ends by path, their definitions, where each is read.
+  // Linked tables: their back-ends by path and password, their definitions, where each is read.
   std::map<std::string, BackEndSource> back_ends_;
   std::deque<SchemaTable> linked_tables_;
   std::map<std::string, std::pair<Connection*, std::string>> link_sources_;
@@ -411,7 +411,9 @@ void Run::SelectTables() {
 }
 
 BackEndSource& Run::OpenBackEnd(const std::string& path, const std::string& password) {
-  auto found = back_ends_.find(path);
+  // Keyed by the password too: a link that holds none must not open what another link opened.
+  const std::string key = path + '\0' + password;
+  auto found = back_ends_.find(key);
   if (found != back_ends_.end()) return found->second;
   RunContext quiet = ctx_;
   quiet.temp_folder.clear();  // the source's own schema file stays as it is
@@ -419,7 +421,7 @@ BackEndSource& Run::OpenBackEnd(const std::string& path, const std::string& pass
   BackEndSource back_end;
   back_end.schema = ReadSchemaModel(*document);
   back_end.connection = open_(BuildSourceConnectionString(path, "", "", password));
-  return back_ends_.emplace(path, std::move(back_end)).first->second;
+  return back_ends_.emplace(key, std::move(back_end)).first->second;
 }
 
 // A selected link to an Access back-end is read from there when followlinks is on: found at
@@ -450,7 +452,8 @@ void Run::ResolveLinks(const std::vector<std::string>& entries,
     }
     const BackEnd where = FindBackEnd(link.connect, Tolerant("sourcefilename"));
     std::string looked;
-    for (const std::string& place : where.looked_at) looked += (looked.empty() ? "'" : ", '") + place + "'";
+    for (const std::string& place : where.looked_at)
+      looked += (looked.empty() ? "'" : ", '") + place + "'";
     if (where.path.empty()) {
       fail(link.name, "its back-end is not there: looked for at " + looked);
       continue;
@@ -463,7 +466,8 @@ void Run::ResolveLinks(const std::vector<std::string>& entries,
       for (const SchemaTable& t : back_end.schema.tables)
         if (EqualsIgnoreCase(t.name.value(), link.source_table)) original = &t;
       if (!original) {
-        fail(link.name, "its back-end '" + where.path + "' has no table '" + link.source_table + "'");
+        fail(link.name,
+             "its back-end '" + where.path + "' has no table '" + link.source_table + "'");
         continue;
       }
       SchemaTable linked = *original;
@@ -479,9 +483,10 @@ void Run::ResolveLinks(const std::vector<std::string>& entries,
           options_.selection.insert(link.name + "\\" + f.name.value());
     } catch (const Error& e) {
       const bool password = e.number() == 3031 || e.number() == -2147217843;
-      fail(link.name, password ? "its back-end '" + where.path +
-                                     "' is protected by a password that the link does not hold"
-                               : "its back-end '" + where.path + "' cannot be read: " + ErrorText(e));
+      fail(link.name, password
+                          ? "its back-end '" + where.path +
+                                "' is protected by a password that the link does not hold"
+                          : "its back-end '" + where.path + "' cannot be read: " + ErrorText(e));
     }
   }
 }
@@ -818,8 +823,7 @@ bool Run::AddChecks() {
       destination_->set_current_statement("");
       if (broken > 0) {
         report_ += OneLine("- Check '" + check.name + "' on '" + check.on + "': " +
-                           std::to_string(broken) +
-                           (broken == 1 ? " row breaks" : " rows break") +
+                           std::to_string(broken) + (broken == 1 ? " row breaks" : " rows break") +
                            " the rule; the check stays NOT VALID") +
                    kCrLf;
         status_.AddStatusLine(OneLine("  Rows break the rule of '" + check.on + "'"));
@@ -1064,11 +1068,10 @@ void Run::ChildWork(const SelectedTable& table, const TableDefinition& owner, si
   status_.AddStatusLine("Table: " + PrintableText(outcome.source_name));
   status_.AddStatusLine("  Creating table");
   step_ = "Transfer complex columns";
-  ChildTable child =
-      ComplexChildTable(*table.table,
-                        table.read_as.empty() ? owner_outcome.source_name : table.read_as, column,
-                        owner_outcome.destination_name,
-                        owner.destination_columns, outcome.destination_name, options_);
+  ChildTable child = ComplexChildTable(
+      *table.table, table.read_as.empty() ? owner_outcome.source_name : table.read_as, column,
+      owner_outcome.destination_name, owner.destination_columns, outcome.destination_name,
+      options_);
   if (options_.transfer_indexes) child.definition.index_statements.push_back(child.index);
   const bool creation_failed = !CreateDestinationTable(outcome, child.definition.create_text);
   if (!creation_failed) child_keys_.emplace_back(outcome.source_name, child.foreign_key);

@@ -37,7 +37,8 @@ BackEnd FindBackEnd(const std::string& connect, const std::string& source_file) 
   const std::string name = name_at == std::string::npos ? slashed : slashed.substr(name_at + 1);
   const size_t folder_at = source_file.find_last_of('/');
   const std::string beside =
-      (folder_at == std::string::npos ? std::string() : source_file.substr(0, folder_at + 1)) + name;
+      (folder_at == std::string::npos ? std::string() : source_file.substr(0, folder_at + 1)) +
+      name;
   for (const std::string& candidate : {stored, slashed, beside}) {
     if (candidate.empty()) continue;
     bool tried = false;

@@ -10,8 +10,8 @@ namespace ferrolyte {
 std::string LinkConnectPart(const std::string& connect, const std::string& key);
 
 struct BackEnd {
-  std::string path;                     // empty when no candidate exists
-  std::vector<std::string> looked_at;   // every place tried, in order
+  std::string path;                    // empty when no candidate exists
+  std::vector<std::string> looked_at;  // every place tried, in order
 };
 
 // The back-end of a link: the stored path as it is, then with "\" read as "/", then a file of

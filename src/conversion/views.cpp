@@ -41,7 +41,9 @@ std::string KindProblem(const QueryModel& q) {
     case QueryKind::kAppend:
     case QueryKind::kUpdate:
     case QueryKind::kDelete:
-      return std::string(q.kind == QueryKind::kAppend || q.kind == QueryKind::kUpdate ? "an " : "a ") + QueryKindText(q.kind) +
+      return std::string(q.kind == QueryKind::kAppend || q.kind == QueryKind::kUpdate ? "an "
+                                                                                      : "a ") +
+             QueryKindText(q.kind) +
              " changes data when it runs; only select and union queries become views";
     case QueryKind::kDataDefinition:
       return "a data-definition query changes the design of the database; only select and "

@@ -18,7 +18,8 @@ uint32_t Le32(const uint8_t* p) {
 }
 
 Bytes Inflate(std::span<const uint8_t> deflated, uint32_t expected) {
-  Bytes out(expected);
+  // One byte beyond the stored length tells a longer stream from a cut one.
+  Bytes out(static_cast<size_t>(expected) + 1);
   z_stream z{};
   if (inflateInit(&z) != Z_OK) throw DamagedStructure("the attachment cannot be inflated");
   z.next_in = const_cast<Bytef*>(deflated.data());
@@ -28,13 +29,14 @@ Bytes Inflate(std::span<const uint8_t> deflated, uint32_t expected) {
   const int result = inflate(&z, Z_FINISH);
   const uLong produced = z.total_out;
   inflateEnd(&z);
+  if (produced > expected)
+    throw DamagedStructure("the attachment inflates to more than its stored length");
   if (result != Z_STREAM_END)
-    throw DamagedStructure(result == Z_BUF_ERROR || result == Z_OK
-                               ? "the attachment inflates to more than its stored length"
-                               : "the attachment's deflated bytes are damaged");
+    throw DamagedStructure("the attachment's deflated bytes end early or are damaged");
   if (produced != expected)
     throw DamagedStructure("the attachment inflates to " + std::to_string(produced) +
                            " bytes, its stored length is " + std::to_string(expected));
+  out.resize(expected);
   return out;
 }
 

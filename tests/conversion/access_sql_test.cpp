@@ -226,7 +226,8 @@ TEST(AccessSqlTest, FieldRulesBecomeChecksThatRefuseWhatAccessRefuses) {
     const Relation relation{"R", table, {{"V", "v", type}}};
     std::string check;
     ASSERT_NO_THROW(check = TranslateRule(r.rule, relation, &relation.columns[0]));
-    server->Execute("CREATE TEMPORARY TABLE " + table + " (v " + r.type + " CHECK (" + check + "))");
+    server->Execute("CREATE TEMPORARY TABLE " + table + " (v " + r.type + " CHECK (" + check +
+                    "))");
     EXPECT_NO_THROW(server->Execute("INSERT INTO " + table + " VALUES (" + r.accepted + ")"));
     EXPECT_THROW(server->Execute("INSERT INTO " + table + " VALUES (" + r.refused + ")"), Error);
   }

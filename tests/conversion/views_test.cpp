@@ -1,6 +1,8 @@
 // Saved queries of a writer-made database, converted into the throw-away server: each
 // translatable kind becomes a view whose rows are the rows the same query, written by hand in
 // PostgreSQL, gives over the converted tables; each other kind is reported with its SQL.
+#include "conversion/views.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -11,7 +13,6 @@
 #include "accesswriter/writer.h"
 #include "conversion/conversion_fixtures.h"
 #include "conversion/conversion_run.h"
-#include "conversion/views.h"
 #include "platform/odbc_test_server.h"
 #include "schema/access_scanner.h"
 #include "schema/schema_document.h"
@@ -154,9 +155,8 @@ void WriteShop(const std::string& path) {
                .kind = aw::QueryKind::kPassThrough,
                .sql = "SELECT TOP 1 * FROM dbo.Orders",
                .connect = "ODBC;DSN=shop"});
-  db.AddQuery({.name = "qDdl",
-               .kind = aw::QueryKind::kDataDefinition,
-               .sql = "CREATE TABLE X (Y TEXT)"});
+  db.AddQuery(
+      {.name = "qDdl", .kind = aw::QueryKind::kDataDefinition, .sql = "CREATE TABLE X (Y TEXT)"});
   db.AddQuery(Select("qOverBroken", {{"qForm", ""}}, {{"[F]", ""}}));
   db.Finish();
 }
@@ -195,9 +195,8 @@ const Expected kViews[] = {
     {"qStar", "SELECT * FROM \"Orders\" WHERE \"Note\" = 'rush'"},
 };
 
-const char* const kNotViews[] = {"qAppend", "qUpdate", "qDelete", "qMake",
-                                 "qCross",  "qParam",  "qForm",   "qDomain",
-                                 "qPass",   "qDdl",    "qOverBroken"};
+const char* const kNotViews[] = {"qAppend", "qUpdate", "qDelete", "qMake", "qCross",     "qParam",
+                                 "qForm",   "qDomain", "qPass",   "qDdl",  "qOverBroken"};
 
 // The rows of a query as one text, in sorted order: equal texts, equal multisets.
 std::string Rows(Connection& c, const std::string& sql) {
@@ -220,8 +219,7 @@ class ViewsTest : public ::testing::Test {
     RecordingStatus scan_status;
     auto doc = ScanAccessDatabase(path_, "", "", "", testing::ContextFor(scan_status));
     const std::string xml = SchemaXmlText(*doc);
-    DictionaryPtr settings =
-        testing::RunSettings(dump, AllPaths(TablesOfSchema(*doc)));
+    DictionaryPtr settings = testing::RunSettings(dump, AllPaths(TablesOfSchema(*doc)));
     DictionaryPtr s = testing::Section(settings);
     s->Set("sourcefilename", path_);
     s->Set("destinationdatabase", database);
@@ -300,8 +298,9 @@ TEST_F(ViewsTest, DumpLoadsWithTheSameViews) {
   ASSERT_TRUE(outcome.incomplete_dump.empty());
   const std::string psql = "psql -X -q -v ON_ERROR_STOP=1 -d ";
   const std::string load = "sed '/^-- NOTICE:/q' " + dump + " | " + psql +
-                           testing::MaintenanceDb() + " >/dev/null 2>&1 && sed -n '/^-- NOTICE:/,$p' " +
-                           dump + " | " + psql + db.name() + " >/dev/null 2>&1";
+                           testing::MaintenanceDb() +
+                           " >/dev/null 2>&1 && sed -n '/^-- NOTICE:/,$p' " + dump + " | " + psql +
+                           db.name() + " >/dev/null 2>&1";
   ASSERT_EQ(std::system(load.c_str()), 0);
   auto c = testing::ConnectTo(db.name());
   ExpectViewsAsWrittenByHand(*c);
@@ -317,7 +316,7 @@ TEST(ViewOrderTest, QueriesComeAfterTheQueriesTheyReadAndLoopsLast) {
     return q;
   };
   const std::vector<QueryModel> queries = {query("c", "b"), query("b", "a"), query("a", "T"),
-                                           query("x", "y"),  query("y", "x")};
+                                           query("x", "y"), query("y", "x")};
   std::vector<std::string> names;
   for (const QueryModel& q : ViewOrder(queries, {"A", "b", "c", "x", "y"})) names.push_back(q.name);
   EXPECT_EQ(names, (std::vector<std::string>{"a", "b", "c", "y", "x"}));

@@ -1003,7 +1003,8 @@ namespace complex_test {
 
 std::vector<std::uint8_t> Pattern(std::size_t size) {
   std::vector<std::uint8_t> bytes(size);
-  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>((i * 7 + i / 251) & 0xff);
+  for (std::size_t i = 0; i < size; ++i)
+    bytes[i] = static_cast<std::uint8_t>((i * 7 + i / 251) & 0xff);
   return bytes;
 }
 
@@ -1071,7 +1072,8 @@ TEST(Complex, MultiValuesLiveInTheHiddenTableUnderTheRowsKey) {
     if (name.rfind("f_", 0) == 0 && name.ends_with("_Tags")) flat = name;
   ASSERT_FALSE(flat.empty());
   std::vector<std::pair<std::string, std::string>> values;
-  for (auto& row : readers::LibmdbRows(file, flat)) values.push_back({*row["Value"], *row["_Tags"]});
+  for (auto& row : readers::LibmdbRows(file, flat))
+    values.push_back({*row["Value"], *row["_Tags"]});
   const std::vector<std::pair<std::string, std::string>> expected = {
       {"red", "1"}, {"blue", "1"}, {"green", "3"}};
   EXPECT_EQ(values, expected);
@@ -1099,8 +1101,9 @@ TEST(Queries, LibmdbReadsTheSelectStatementFromTheRows) {
   readers::Result list = readers::Run("mdb-queries -L -1 " + readers::Quote(file.string()));
   EXPECT_EQ(list.out, "Recent\n");
   readers::Result sql = readers::Run("mdb-queries " + readers::Quote(file.string()) + " Recent");
-  EXPECT_NE(sql.out.find("SELECT TOP 5 [Orders].[Id] FROM [Orders] WHERE [Id]>1 ORDER BY [Id] DESC"),
-            std::string::npos)
+  EXPECT_NE(
+      sql.out.find("SELECT TOP 5 [Orders].[Id] FROM [Orders] WHERE [Id]>1 ORDER BY [Id] DESC"),
+      std::string::npos)
       << sql.out;
 }
 
@@ -1111,9 +1114,10 @@ TEST(Properties, ValidationRulesAndAllowZeroLengthReachLibmdb) {
     DatabaseWriter w(file);
     Table t{.name = "Parts",
             .properties = {{"ValidationRule", "[Low]<[High]"}, {"ValidationText", "low first"}}};
-    t.columns = {{.name = "Low", .type = ColumnType::kLong, .properties = {{"ValidationRule", ">0"}}},
-                 {.name = "High", .type = ColumnType::kLong},
-                 {.name = "Code", .type = ColumnType::kText, .allow_zero_length = false}};
+    t.columns = {
+        {.name = "Low", .type = ColumnType::kLong, .properties = {{"ValidationRule", ">0"}}},
+        {.name = "High", .type = ColumnType::kLong},
+        {.name = "Code", .type = ColumnType::kText, .allow_zero_length = false}};
     w.AddTable(t).AddRow({1, 2, "a"});
     w.Finish();
   }
