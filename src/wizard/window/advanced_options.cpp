@@ -39,8 +39,9 @@ AdvancedOptionsForm::AdvancedOptionsForm(QWidget* owner) : QDialog(owner) {
       Named(new QLabel(QStringLiteral("Create DateTime fields as:"), this), "lblDateTimeType");
   auto* lblDumpFormat =
       Named(new QLabel(QStringLiteral("Rows in the dump file as:"), this), "lblDumpFormat");
-  auto* lblComplexColumns = Named(
-      new QLabel(QStringLiteral("Attachments and multi-value fields as:"), this), "lblComplexColumns");
+  auto* lblComplexColumns =
+      Named(new QLabel(QStringLiteral("Attachments and multi-value fields as:"), this),
+            "lblComplexColumns");
   txtTablePrefix = Named(new QLineEdit(this), "txtTablePrefix");
   txtTablePrefix->setToolTip(
       QStringLiteral("You can prefix table names in the destination database with this value."));
@@ -60,9 +61,8 @@ AdvancedOptionsForm::AdvancedOptionsForm(QWidget* owner) : QDialog(owner) {
   chkTransferDescriptions =
       Named(new QCheckBox(QStringLiteral("Transfer descriptions as comments"), this),
             "chkTransferDescriptions");
-  chkTransferQueries =
-      Named(new QCheckBox(QStringLiteral("Transfer saved queries as views"), this),
-            "chkTransferQueries");
+  chkTransferQueries = Named(new QCheckBox(QStringLiteral("Transfer saved queries as views"), this),
+                             "chkTransferQueries");
   chkTransferValidation =
       Named(new QCheckBox(QStringLiteral("Transfer validation rules as checks"), this),
             "chkTransferValidation");
@@ -97,9 +97,9 @@ AdvancedOptionsForm::AdvancedOptionsForm(QWidget* owner) : QDialog(owner) {
     PlaceTwips(inputs[i], input_left, rows[i], i == 1 || i == 2 ? 1800 : input_width, kRowHeight);
   }
   int check_top = 2400;
-  for (QCheckBox* check : {chkBooleanValue, chkIgnoreLargeBlobs, chkTransferRelationships,
-                           chkTransferDescriptions, chkTransferQueries, chkTransferValidation,
-                           chkFollowLinks}) {
+  for (QCheckBox* check :
+       {chkBooleanValue, chkIgnoreLargeBlobs, chkTransferRelationships, chkTransferDescriptions,
+        chkTransferQueries, chkTransferValidation, chkFollowLinks}) {
     PlaceTwips(check, kLabelLeft, check_top, width - 2 * kLabelLeft, 300);
     check_top += 360;
   }
