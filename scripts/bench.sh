@@ -32,10 +32,14 @@ pg_virtualenv -o fsync=on "$build/tools/bench/ferrolyte-bench" \
   --small-file "$work/small.mdb" --tables-file "$work/tables.mdb" --work "$work" \
   2> >(grep -v -i '^warning' >&2)
 
-# Seconds and peak resident kilobytes of one command, from /usr/bin/time -v.
+# Seconds and peak resident kilobytes of one command, from /usr/bin/time -v; fails with the
+# command.
 time_and_peak() {
   local report=$work/time.txt
-  /usr/bin/time -v -o "$report" "$@" >/dev/null 2>&1
+  if ! /usr/bin/time -v -o "$report" "$@" >/dev/null 2>&1; then
+    echo "failed: $*" >&2
+    return 1
+  fi
   awk -F': ' '/Elapsed \(wall clock\)/ { n = split($2, t, ":"); s = 0
                                            for (i = 1; i <= n; i++) s = s * 60 + t[i] }
               /Maximum resident set size/ { kb = $2 }
@@ -51,11 +55,14 @@ encrypted_dump() {
   "$mkdb" --ace12 --password P --encrypt --bench-rows "$rows" "$work/encrypted.accdb" >/dev/null
   local size
   size=$(stat -c %s "$work/encrypted.accdb")
-  read -r plain_s plain_kb < <(time_and_peak "$build/src/ferrolyte" convert \
-    "$work/plain.accdb" --dump "$work/plain.sql")
+  local plain enc plain_s plain_kb enc_s enc_kb
+  plain=$(time_and_peak "$build/src/ferrolyte" convert "$work/plain.accdb" \
+    --dump "$work/plain.sql")
   rm -f "$work/plain.sql"
-  read -r enc_s enc_kb < <(time_and_peak "$build/src/ferrolyte" convert \
-    "$work/encrypted.accdb" --dump "$work/encrypted.sql" --password-file "$password")
+  enc=$(time_and_peak "$build/src/ferrolyte" convert "$work/encrypted.accdb" \
+    --dump "$work/encrypted.sql" --password-file "$password")
+  read -r plain_s plain_kb <<<"$plain"
+  read -r enc_s enc_kb <<<"$enc"
   rm -f "$work/encrypted.sql" "$work/plain.accdb" "$work/encrypted.accdb"
   awk -v rows="$rows" -v size="$size" -v ps="$plain_s" -v pk="$plain_kb" -v es="$enc_s" \
     -v ek="$enc_kb" 'BEGIN {
