@@ -178,20 +178,10 @@ const std::set<std::string> kReserved = {
     "order",    "by",          "on",  "join",    "inner", "outer", "union", "select",
     "distinct", "distinctrow", "top", "percent", "asc",   "desc",  "into"};
 
-class Parser {
- public:
-  Parser(const std::string& source, std::vector<Token> tokens, bool implicit)
-      : source_(source), tokens_(std::move(tokens)), implicit_(implicit) {}
-
-  // The whole text as one expression.
-  NodePtr Whole() {
-    NodePtr e = Expression();
-    if (Peek().kind != Tok::kEnd) Refuse("the expression does not end where expected: " + source_);
-    return e;
-  }
-  NodePtr Expression() { return Imp(); }
-
- private:
+// A position in a token list with the steps both parsers take.
+class TokenCursor {
+ protected:
+  explicit TokenCursor(std::vector<Token> tokens) : tokens_(std::move(tokens)) {}
   const Token& Peek(size_t ahead = 0) const {
     return tokens_[std::min(pos_ + ahead, tokens_.size() - 1)];
   }
@@ -206,6 +196,25 @@ class Parser {
     ++pos_;
     return true;
   }
+
+  std::vector<Token> tokens_;
+  size_t pos_ = 0;
+};
+
+class Parser : public TokenCursor {
+ public:
+  Parser(const std::string& source, std::vector<Token> tokens, bool implicit)
+      : TokenCursor(std::move(tokens)), source_(source), implicit_(implicit) {}
+
+  // The whole text as one expression.
+  NodePtr Whole() {
+    NodePtr e = Expression();
+    if (Peek().kind != Tok::kEnd) Refuse("the expression does not end where expected: " + source_);
+    return e;
+  }
+  NodePtr Expression() { return Imp(); }
+
+ private:
   void ExpectOp(const char* op) {
     if (!TakeOp(op)) Refuse(std::string("'") + op + "' is missing in: " + source_);
   }
@@ -216,31 +225,35 @@ class Parser {
     return Make(std::move(n));
   }
 
-  NodePtr Imp() {
-    NodePtr left = Eqv();
-    while (TakeWord("imp")) left = Binary("imp", left, Eqv());
+  // Binary operators by precedence, loosest first: the logical ones above Not, the others
+  // between the comparisons and the unary minus. All bind to the left.
+  static constexpr const char* kLogical[][1] = {{"imp"}, {"eqv"}, {"xor"}, {"or"}, {"and"}};
+  static constexpr const char* kArithmetic[][2] = {
+      {"&", nullptr}, {"+", "-"}, {"mod", nullptr}, {"\\", nullptr}, {"*", "/"}};
+
+  // The operator of the level at the current token, moved past; nullptr when there is none.
+  template <size_t N>
+  const char* TakeOperator(const char* const (&ops)[N]) {
+    for (const char* op : ops) {
+      if (!op) continue;
+      const bool word = std::isalpha(static_cast<unsigned char>(op[0]));
+      if (word ? IsWord(Peek(), op) : IsOp(Peek(), op)) {
+        ++pos_;
+        return op;
+      }
+    }
+    return nullptr;
+  }
+
+  NodePtr Logical(size_t level = 0) {
+    if (level == std::size(kLogical)) return Not();
+    NodePtr left = Logical(level + 1);
+    while (const char* op = TakeOperator(kLogical[level]))
+      left = Binary(op, left, Logical(level + 1));
     return left;
   }
-  NodePtr Eqv() {
-    NodePtr left = Xor();
-    while (TakeWord("eqv")) left = Binary("eqv", left, Xor());
-    return left;
-  }
-  NodePtr Xor() {
-    NodePtr left = Or();
-    while (TakeWord("xor")) left = Binary("xor", left, Or());
-    return left;
-  }
-  NodePtr Or() {
-    NodePtr left = And();
-    while (TakeWord("or")) left = Binary("or", left, And());
-    return left;
-  }
-  NodePtr And() {
-    NodePtr left = Not();
-    while (TakeWord("and")) left = Binary("and", left, Not());
-    return left;
-  }
+  NodePtr Imp() { return Logical(); }
+
   NodePtr Not() {
     if (TakeWord("not")) {
       Node n{Node::Kind::kUnary, "not"};
@@ -314,44 +327,12 @@ class Parser {
       }
     }
   }
-  NodePtr Concat() {
-    NodePtr left = Additive();
-    while (TakeOp("&")) left = Binary("&", left, Additive());
+  NodePtr Concat(size_t level = 0) {
+    if (level == std::size(kArithmetic)) return Unary();
+    NodePtr left = Concat(level + 1);
+    while (const char* op = TakeOperator(kArithmetic[level]))
+      left = Binary(op, left, Concat(level + 1));
     return left;
-  }
-  NodePtr Additive() {
-    NodePtr left = Modulo();
-    for (;;) {
-      if (TakeOp("+")) {
-        left = Binary("+", left, Modulo());
-      } else if (TakeOp("-")) {
-        left = Binary("-", left, Modulo());
-      } else {
-        return left;
-      }
-    }
-  }
-  NodePtr Modulo() {
-    NodePtr left = IntegerDivision();
-    while (TakeWord("mod")) left = Binary("mod", left, IntegerDivision());
-    return left;
-  }
-  NodePtr IntegerDivision() {
-    NodePtr left = Multiplicative();
-    while (TakeOp("\\")) left = Binary("\\", left, Multiplicative());
-    return left;
-  }
-  NodePtr Multiplicative() {
-    NodePtr left = Unary();
-    for (;;) {
-      if (TakeOp("*")) {
-        left = Binary("*", left, Unary());
-      } else if (TakeOp("/")) {
-        left = Binary("/", left, Unary());
-      } else {
-        return left;
-      }
-    }
   }
   NodePtr Unary() {
     if (TakeOp("-")) {
@@ -477,8 +458,6 @@ class Parser {
   }
 
   const std::string& source_;
-  std::vector<Token> tokens_;
-  size_t pos_ = 0;
   bool implicit_;
 };
 
@@ -488,9 +467,9 @@ NodePtr ParseExpression(const std::string& text, bool implicit = false) {
 
 // ---- statements ----
 
-class StatementParser {
+class StatementParser : public TokenCursor {
  public:
-  explicit StatementParser(const std::string& sql) : sql_(sql), t_(Tokenize(sql)) {}
+  explicit StatementParser(const std::string& sql) : TokenCursor(Tokenize(sql)), sql_(sql) {}
 
   SelectModel Parse() {
     SelectModel s;
@@ -532,8 +511,8 @@ class StatementParser {
       for (auto term : Split(Until({}), ",")) {
         OrderTerm o;
         if (term.second > term.first &&
-            (IsWord(t_[term.second - 1], "desc") || IsWord(t_[term.second - 1], "asc"))) {
-          o.descending = IsWord(t_[term.second - 1], "desc");
+            (IsWord(tokens_[term.second - 1], "desc") || IsWord(tokens_[term.second - 1], "asc"))) {
+          o.descending = IsWord(tokens_[term.second - 1], "desc");
           --term.second;
         }
         o.expression = Text(term);
@@ -558,19 +537,6 @@ class StatementParser {
 
  private:
   using Range = std::pair<size_t, size_t>;  // token positions [first, second)
-
-  const Token& Peek() const { return t_[std::min(pos_, t_.size() - 1)]; }
-  const Token& Next() { return t_[std::min(pos_++, t_.size() - 1)]; }
-  bool TakeWord(const char* w) {
-    if (!IsWord(Peek(), w)) return false;
-    ++pos_;
-    return true;
-  }
-  bool TakeOp(const char* op) {
-    if (!IsOp(Peek(), op)) return false;
-    ++pos_;
-    return true;
-  }
 
   // Tokens up to one of the words (outside brackets), the end or ";".
   Range Until(std::initializer_list<const char*> words) {
@@ -604,9 +570,9 @@ class StatementParser {
     int depth = 0;
     size_t start = r.first;
     for (size_t i = r.first; i < r.second; ++i) {
-      if (IsOp(t_[i], "(")) ++depth;
-      if (IsOp(t_[i], ")")) --depth;
-      if (depth == 0 && IsOp(t_[i], op)) {
+      if (IsOp(tokens_[i], "(")) ++depth;
+      if (IsOp(tokens_[i], ")")) --depth;
+      if (depth == 0 && IsOp(tokens_[i], op)) {
         parts.push_back({start, i});
         start = i + 1;
       }
@@ -617,14 +583,14 @@ class StatementParser {
 
   std::string Text(Range r) const {
     if (r.second <= r.first) return "";
-    return sql_.substr(t_[r.first].begin, t_[r.second - 1].end - t_[r.first].begin);
+    return sql_.substr(tokens_[r.first].begin, tokens_[r.second - 1].end - tokens_[r.first].begin);
   }
 
   OutputColumn OutputOf(Range r) const {
     OutputColumn c;
-    if (r.second >= r.first + 3 && IsWord(t_[r.second - 2], "as") &&
-        (t_[r.second - 1].kind == Tok::kWord || t_[r.second - 1].kind == Tok::kBracket)) {
-      c.alias = t_[r.second - 1].text;
+    if (r.second >= r.first + 3 && IsWord(tokens_[r.second - 2], "as") &&
+        (tokens_[r.second - 1].kind == Tok::kWord || tokens_[r.second - 1].kind == Tok::kBracket)) {
+      c.alias = tokens_[r.second - 1].text;
       r.second -= 2;
     }
     c.expression = Text(r);
@@ -721,8 +687,6 @@ class StatementParser {
   }
 
   const std::string& sql_;
-  std::vector<Token> t_;
-  size_t pos_ = 0;
 };
 
 // ---- translation ----
@@ -773,23 +737,11 @@ std::string IntervalOf(const std::string& code) {
   Refuse("the interval \"" + code + "\" is none Access knows");
 }
 
-// An Access date literal's text (#...#) as a timestamp, or nothing.
+// An Access date literal's text (between the #s) as a timestamp, or nothing.
 std::optional<std::string> TimestampOf(const std::string& literal) {
-  std::string inner = Trim(literal);
-  const std::string upper = AsciiUpper(inner);
-  int meridiem = 0;
-  if (upper.ends_with("AM") || upper.ends_with("PM")) {
-    meridiem = upper.ends_with("AM") ? 1 : 2;
-    inner = Trim(inner.substr(0, inner.size() - 2));
-  }
-  std::optional<double> serial = ParseDateText(inner);
-  if (!serial) return std::nullopt;
-  DateTimeFields f = OleDateToFields(*serial);
-  if (meridiem) {
-    if (f.hour < 1 || f.hour > 12) return std::nullopt;
-    f.hour = f.hour % 12 + (meridiem == 2 ? 12 : 0);
-  }
-  return "TIMESTAMP '" + FormatIsoDateTime(f) + "'";
+  std::optional<std::string> iso = IsoFromDateLiteral("#" + literal + "#", false);
+  if (!iso) return std::nullopt;
+  return "TIMESTAMP '" + *iso + "'";
 }
 
 // A LIKE pattern of Access (* ? # [..]) as LIKE's (% _) when it needs nothing more, else as an

@@ -196,6 +196,11 @@ class Run {
   bool DestinationUsable();
   bool SendAfterTables(const std::string& statement, const std::string& what, bool& accepted);
   void DumpSection(const std::string& title);
+  // The table as the run created it; null when it did not.
+  const DefinedTable* Created(const SelectedTable& table) const;
+  // Opens a section of the report with its status line and dump heading, once.
+  void BeginSection(bool& begun, const char* report_title, const char* status,
+                    const char* dump_title);
   void Note(TableOutcome& outcome, const std::string& note);
   RunOutcome ConnectionError(const std::string& connection_string, const Error& e);
   void AppendErrorBlock(int32_t number, const std::string& description);
@@ -696,6 +701,20 @@ bool Run::Body() {
   return true;
 }
 
+const DefinedTable* Run::Created(const SelectedTable& table) const {
+  auto defined = defined_.find(outcome_.tables[table.outcome].source_name);
+  return defined == defined_.end() || !defined->second.created ? nullptr : &defined->second;
+}
+
+void Run::BeginSection(bool& begun, const char* report_title, const char* status,
+                       const char* dump_title) {
+  if (begun) return;
+  begun = true;
+  report_ += std::string("\r\n") + report_title + "\r\n------------\r\n";
+  status_.AddStatusLine(status);
+  DumpSection(dump_title);
+}
+
 void Run::DumpSection(const std::string& title) {
   destination_->WriteDumpText("--");
   destination_->WriteDumpText("-- " + title);
@@ -746,15 +765,10 @@ void Run::AfterTables() {
     int sent = 0;
     bool section = false;
     for (const SelectedTable& table : selected_) {
-      auto defined = defined_.find(outcome_.tables[table.outcome].source_name);
-      if (defined == defined_.end() || !defined->second.created) continue;
-      for (const Comment& comment : CommentsOf(*table.table, defined->second)) {
-        if (!section) {
-          report_ += "\r\nDESCRIPTIONS\r\n------------\r\n";
-          status_.AddStatusLine("Creating comments");
-          DumpSection("Descriptions as comments");
-        }
-        section = true;
+      const DefinedTable* defined = Created(table);
+      if (!defined) continue;
+      for (const Comment& comment : CommentsOf(*table.table, *defined)) {
+        BeginSection(section, "DESCRIPTIONS", "Creating comments", "Descriptions as comments");
         bool accepted = false;
         if (!SendAfterTables(comment.statement, "comment on '" + comment.on + "'", accepted))
           return;
@@ -780,16 +794,11 @@ bool Run::AddChecks() {
   step_ = "Transfer validation rules";
   bool section = false;
   for (const SelectedTable& table : selected_) {
-    auto defined = defined_.find(outcome_.tables[table.outcome].source_name);
-    if (defined == defined_.end() || !defined->second.created) continue;
-    const std::string& destination = defined->second.destination_name;
-    for (const CheckConstraint& check : ChecksOf(*table.table, defined->second)) {
-      if (!section) {
-        report_ += "\r\nVALIDATION RULES\r\n------------\r\n";
-        status_.AddStatusLine("Creating checks");
-        DumpSection("Validation rules as checks");
-        section = true;
-      }
+    const DefinedTable* defined = Created(table);
+    if (!defined) continue;
+    const std::string& destination = defined->destination_name;
+    for (const CheckConstraint& check : ChecksOf(*table.table, *defined)) {
+      BeginSection(section, "VALIDATION RULES", "Creating checks", "Validation rules as checks");
       if (check.expression.empty()) {
         report_ += OneLine("- Rule on '" + check.on + "' not transferred: " + check.reason) + kCrLf;
         report_ += OneLine("  Access rule: " + check.rule) + kCrLf;
@@ -874,18 +883,15 @@ void Run::DropViews() {
 void Run::CreateQueryViews() {
   step_ = "Transfer queries";
   std::vector<Relation> tables;
-  for (const SelectedTable& table : selected_) {
-    auto defined = defined_.find(outcome_.tables[table.outcome].source_name);
-    if (defined != defined_.end() && defined->second.created)
-      tables.push_back(TableRelation(*table.table, defined->second));
-  }
+  for (const SelectedTable& table : selected_)
+    if (const DefinedTable* defined = Created(table))
+      tables.push_back(TableRelation(*table.table, *defined));
   ViewOptions options;
   options.prefix = table_prefix_;
   options.comments = transfer_descriptions_;
   for (const TableOutcome& t : outcome_.tables) options.taken.insert(t.destination_name);
-  report_ += "\r\nQUERIES\r\n------------\r\n";
-  status_.AddStatusLine("Creating views");
-  DumpSection("Views of the saved queries");
+  bool section = false;
+  BeginSection(section, "QUERIES", "Creating views", "Views of the saved queries");
   bool lost = false;
   const StatementSender send = [&](const std::string& sql) -> std::optional<std::string> {
     if (lost) return std::string("the destination could not be written any more");

@@ -3,6 +3,7 @@
 // column lists and required flags the record transfer needs.
 #pragma once
 
+#include <optional>
 #include <pugixml.hpp>
 #include <string>
 #include <unordered_map>
@@ -69,6 +70,10 @@ TableDefinition BuildTableDefinition(const SchemaTable& table, const std::string
 // The PostgreSQL type a field gets in CREATE TABLE, without NOT NULL and DEFAULT ("SERIAL"
 // for a transferred auto number). Raises the error of its Type.
 std::string ColumnTypeText(const SchemaField& field, const DefinitionOptions& options);
+
+// An Access date literal (#1/15/2020#, #1/15/2020 3:04:05 PM#, #10:30:00#; month first) as
+// ISO text, the time alone when `time_only`; nothing when the text is no such literal.
+std::optional<std::string> IsoFromDateLiteral(const std::string& text, bool time_only);
 
 // The statement that moves a serial column's sequence past the loaded values.
 std::string SequenceStatement(const std::string& destination_table, const std::string& column);

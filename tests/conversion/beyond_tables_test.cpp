@@ -39,13 +39,7 @@ Converted ConvertDirect(const std::string& path, const std::string& database,
   DictionaryPtr s = testing::Section(settings);
   s->Set("sourcefilename", path);
   s->Set("sourcepassword", password);
-  s->Set("destinationmethod", "DIRECT");
-  s->Set("destinationserver", testing::ServerHost());
-  s->Set("destinationport", testing::ServerPort());
-  s->Set("destinationusername", testing::ServerUser());
-  s->Set("destinationpassword", testing::ServerPassword());
-  s->Set("maintenancedb", testing::MaintenanceDb());
-  s->Set("destinationdatabase", database);
+  testing::SetDirectDestination(s, database);
   s->Set("autocommit", 0);
   for (const auto& [key, value] : extra) s->Set(key, value);
   Converted c;

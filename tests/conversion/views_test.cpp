@@ -226,14 +226,7 @@ class ViewsTest : public ::testing::Test {
     s->Set("transferqueries", 1);
     s->Set("transferdescriptions", 1);
     s->Set("autocommit", 0);
-    if (dump.empty()) {
-      s->Set("destinationmethod", "DIRECT");
-      s->Set("destinationserver", testing::ServerHost());
-      s->Set("destinationport", testing::ServerPort());
-      s->Set("destinationusername", testing::ServerUser());
-      s->Set("destinationpassword", testing::ServerPassword());
-      s->Set("maintenancedb", testing::MaintenanceDb());
-    }
+    if (dump.empty()) testing::SetDirectDestination(s, database);
     RecordingStatus status;
     return MoveData2MySql(settings, report_, xml, testing::ContextFor(status));
   }
