@@ -181,7 +181,8 @@ const std::set<std::string> kReserved = {
 // A position in a token list with the steps both parsers take.
 class TokenCursor {
  protected:
-  explicit TokenCursor(std::vector<Token> tokens) : tokens_(std::move(tokens)) {}
+  TokenCursor(const std::string& text, std::vector<Token> tokens)
+      : text_(text), tokens_(std::move(tokens)) {}
   const Token& Peek(size_t ahead = 0) const {
     return tokens_[std::min(pos_ + ahead, tokens_.size() - 1)];
   }
@@ -197,6 +198,22 @@ class TokenCursor {
     return true;
   }
 
+  // The text of a SELECT in brackets whose "(" was just read; moves past its ")".
+  std::string BracketedText() {
+    const size_t start = Peek().begin;
+    int depth = 1;
+    while (Peek().kind != Tok::kEnd) {
+      if (IsOp(Peek(), "(")) ++depth;
+      if (IsOp(Peek(), ")") && --depth == 0) break;
+      ++pos_;
+    }
+    if (depth != 0) Refuse("a subquery is not closed: " + text_);
+    const std::string text = text_.substr(start, Peek().begin - start);
+    ++pos_;
+    return text;
+  }
+
+  const std::string& text_;
   std::vector<Token> tokens_;
   size_t pos_ = 0;
 };
@@ -204,7 +221,7 @@ class TokenCursor {
 class Parser : public TokenCursor {
  public:
   Parser(const std::string& source, std::vector<Token> tokens, bool implicit)
-      : TokenCursor(std::move(tokens)), source_(source), implicit_(implicit) {}
+      : TokenCursor(source, std::move(tokens)), source_(source), implicit_(implicit) {}
 
   // The whole text as one expression.
   NodePtr Whole() {
@@ -245,13 +262,17 @@ class Parser : public TokenCursor {
     return nullptr;
   }
 
-  NodePtr Logical(size_t level = 0) {
-    if (level == std::size(kLogical)) return Not();
-    NodePtr left = Logical(level + 1);
-    while (const char* op = TakeOperator(kLogical[level]))
-      left = Binary(op, left, Logical(level + 1));
+  // One level of a table of binary operators: its operands are the next level's, the last
+  // level's are what `below` parses.
+  template <size_t L, size_t N>
+  NodePtr Levels(const char* const (&table)[L][N], size_t level, NodePtr (Parser::*below)()) {
+    if (level == L) return (this->*below)();
+    NodePtr left = Levels(table, level + 1, below);
+    while (const char* op = TakeOperator(table[level]))
+      left = Binary(op, left, Levels(table, level + 1, below));
     return left;
   }
+  NodePtr Logical() { return Levels(kLogical, 0, &Parser::Not); }
   NodePtr Imp() { return Logical(); }
 
   NodePtr Not() {
@@ -327,13 +348,7 @@ class Parser : public TokenCursor {
       }
     }
   }
-  NodePtr Concat(size_t level = 0) {
-    if (level == std::size(kArithmetic)) return Unary();
-    NodePtr left = Concat(level + 1);
-    while (const char* op = TakeOperator(kArithmetic[level]))
-      left = Binary(op, left, Concat(level + 1));
-    return left;
-  }
+  NodePtr Concat() { return Levels(kArithmetic, 0, &Parser::Unary); }
   NodePtr Unary() {
     if (TakeOp("-")) {
       Node n{Node::Kind::kUnary, "-"};
@@ -350,21 +365,6 @@ class Parser : public TokenCursor {
       left = Binary("^", left, right);
     }
     return left;
-  }
-
-  // The text of a SELECT in brackets whose "(" was just read; moves past its ")".
-  std::string BracketedText() {
-    const size_t start = Peek().begin;
-    int depth = 1;
-    while (Peek().kind != Tok::kEnd) {
-      if (IsOp(Peek(), "(")) ++depth;
-      if (IsOp(Peek(), ")") && --depth == 0) break;
-      ++pos_;
-    }
-    if (depth != 0) Refuse("a subquery is not closed: " + source_);
-    const std::string text = source_.substr(start, Peek().begin - start);
-    ++pos_;
-    return text;
   }
 
   NodePtr Primary() {
@@ -469,7 +469,7 @@ NodePtr ParseExpression(const std::string& text, bool implicit = false) {
 
 class StatementParser : public TokenCursor {
  public:
-  explicit StatementParser(const std::string& sql) : TokenCursor(Tokenize(sql)), sql_(sql) {}
+  explicit StatementParser(const std::string& sql) : TokenCursor(sql, Tokenize(sql)), sql_(sql) {}
 
   SelectModel Parse() {
     SelectModel s;
@@ -615,18 +615,9 @@ class StatementParser : public TokenCursor {
   FromItem FromPrimary() {
     if (TakeOp("(")) {
       if (IsWord(Peek(), "select")) {
-        const size_t start = Peek().begin;
-        int depth = 1;
-        while (Peek().kind != Tok::kEnd) {
-          if (IsOp(Peek(), "(")) ++depth;
-          if (IsOp(Peek(), ")") && --depth == 0) break;
-          ++pos_;
-        }
-        if (depth != 0) Refuse("a subquery in FROM is not closed: " + sql_);
         FromItem item;
         item.kind = FromItem::Kind::kSubquery;
-        item.sql = sql_.substr(start, Peek().begin - start);
-        ++pos_;
+        item.sql = BracketedText();
         item.alias = AliasAfterItem();
         return item;
       }
