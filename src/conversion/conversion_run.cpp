@@ -867,17 +867,17 @@ void Run::PlanViews() {
 void Run::DropViews() {
   step_ = "Drop views";
   for (size_t i = view_names_.size(); i-- > 0;) {
+    const QueryKind kind = view_order_[i].kind;
+    if (kind != QueryKind::kSelect && kind != QueryKind::kUnion) continue;
     const std::string drop = "DROP VIEW IF EXISTS " + QuoteIdentifier(view_names_[i]);
-    if (!direct_) {
-      destination_->Write(drop, i == 0);
-      continue;
-    }
     try {
       destination_->Write(drop, false);
     } catch (const Error&) {
+      if (!direct_) throw;
       // A table of that name: creating the view reports it.
     }
   }
+  destination_->WriteDumpText("");
 }
 
 void Run::CreateQueryViews() {
@@ -895,6 +895,10 @@ void Run::CreateQueryViews() {
   bool lost = false;
   const StatementSender send = [&](const std::string& sql) -> std::optional<std::string> {
     if (lost) return std::string("the destination could not be written any more");
+    if (ctx_.Cancelled()) {
+      stopped_ = true;
+      return std::string("stopped on request");
+    }
     try {
       destination_->Write(sql, true);
       return std::nullopt;
