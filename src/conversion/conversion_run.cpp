@@ -579,8 +579,11 @@ bool Run::PrepareDatabase(bool drop) {
   }
   if (drop) {
     step_ = "Drop destination";
-    if (database) database->Close();  // a session on it would keep it from being dropped
-    database.reset();
+    if (database) {
+      database->Close();  // a session on it would keep it from being dropped
+      database.reset();
+      WatchStatements(*server_);
+    }
     destination_->Write("DROP DATABASE IF EXISTS " + QuoteIdentifier(database_), false);
     if (exists) {
       report_ += "Database '" + PrintableText(database_) + "' dropped" +

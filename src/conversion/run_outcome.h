@@ -60,7 +60,6 @@ struct RunOutcome {
 };
 
 inline constexpr int kExitStoppedOnRequest = 130;  // as shells report SIGINT
-inline constexpr int kExitTerminated = 143;        // as shells report SIGTERM
 
 // "complete", "partial", "failed", "not started".
 const char* TableResultText(TableResult result);
