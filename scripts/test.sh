@@ -33,7 +33,7 @@ run_ctest() {
   ctest --output-on-failure --no-tests=error -j2 --timeout 600 -R \
     '^(OdbcConnectionTest|PgConnectionTest|DirectRunTest|DirectRunSharedFilesTest|FastDirectTest|ServerRefusalTest|DumpIntegrationTest|TwoRunsTest|CliTest|AutorunTest)\.'
   valgrind -q --error-exitcode=99 --suppressions="$here/tests/valgrind/psqlodbc.supp" \
-    "$build/tests/ferrolyte_tests" --gtest_brief=1 --gtest_filter='OdbcConnectionTest.*:ServerRefusalTest.*:FastDirectTest.Rejected*:DirectRunTest.Rejected*'
+    "$build/tests/ferrolyte_tests" --gtest_brief=1 --gtest_filter='OdbcConnectionTest.*:ServerRefusalTest.Refused*:FastDirectTest.Rejected*:DirectRunTest.Rejected*'
 }
 export -f run_ctest
 export build asan here

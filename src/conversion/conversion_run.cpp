@@ -113,6 +113,17 @@ std::string ErrorText(const Error& e) {
   return OneLine("Error " + std::to_string(e.number()) + ": " + e.description());
 }
 
+// While rows go over the row session the statement session waits, and while an index is
+// built the row session waits: neither may be ended for idling, from the moment it is
+// open. Servers before 14 have no such timeout.
+template <class Session>
+void KeepFromIdling(Session& session) {
+  try {
+    session.Execute("SET idle_session_timeout = 0");
+  } catch (const Error&) {
+  }
+}
+
 // A primary key, unique constraint or index of the table itself (not a relationship's).
 bool HasOwnIndex(const SchemaTable& table) {
   return std::any_of(table.indexes.begin(), table.indexes.end(),
@@ -174,7 +185,6 @@ class Run {
   std::optional<int64_t> ExistingRows(const std::string& table) const;
   std::string ProtectedDatabase();
   bool Refuse(const std::string& reason);
-  void KeepSessionsFromIdling();
   void SeedSchemaNames();
   bool DestinationUsable();
   bool SendAfterTables(const std::string& statement, const std::string& what, bool& accepted);
@@ -472,6 +482,7 @@ std::shared_ptr<Connection> Run::OpenDatabase() {
   try {
     std::shared_ptr<Connection> database = open_(cs);
     WatchStatements(*database);
+    if (open_rows_) KeepFromIdling(*database);
     return database;
   } catch (const Error& e) {
     ConnectionError(cs, e);
@@ -611,26 +622,11 @@ bool Run::PrepareDatabase(bool drop) {
       ConnectionError(DatabaseConnectionString(), e);
       return false;
     }
-    KeepSessionsFromIdling();
+    KeepFromIdling(*rows_session_);
     if (server_cancel_) server_cancel_->WatchRowSession(rows_session_.get());
   }
   destination_->set_row_session(rows_session_.get(), ctx_.clock);
   return true;
-}
-
-// While rows go over the row session the statement session waits, and while an index is
-// built the row session waits: neither may be ended for idling. Servers before 14 have no
-// such timeout.
-void Run::KeepSessionsFromIdling() {
-  const std::string no_timeout = "SET idle_session_timeout = 0";
-  try {
-    server_->Execute(no_timeout);
-  } catch (const Error&) {
-  }
-  try {
-    rows_session_->Execute(no_timeout);
-  } catch (const Error&) {
-  }
 }
 
 // Index names share the schema with the tables, sequences and key indexes, also with those

@@ -285,11 +285,11 @@ TEST_F(ServerRefusalTest, StatementSessionWaitingThroughTheRowsIsKeptOrFailsTheT
 
   ScratchDatabase idle("idle");
   ConnectTo(MaintenanceDb())
-      ->Execute("ALTER DATABASE \"" + idle.name() + "\" SET idle_session_timeout = '300ms'");
-  // Slow rows: 30 progress steps of 40 ms keep the statement session idle for over a second.
+      ->Execute("ALTER DATABASE \"" + idle.name() + "\" SET idle_session_timeout = '1s'");
+  // Slow rows: 30 progress steps of 100 ms keep the statement session idle for three seconds.
   auto slow_rows = [](RunContext& ctx) {
     static_cast<RecordingStatus&>(ctx.status).on_events = [] {
-      std::this_thread::sleep_for(std::chrono::milliseconds(40));
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
     };
   };
   auto kept = RunConversion(DirectSettings(source, idle.name()), source, slow_rows);
