@@ -166,7 +166,10 @@ void CheckFilesWritten(const ParsedOptions& options, const Dictionary& section) 
           {"the source database", SafeStr(section.Item("sourcefilename"))},
           {"the workgroup file", SafeStr(section.Item("sourcesystemdatabase"))},
       };
-  if (auto dump = options.Get("dump")) written.push_back({"--dump", *dump});
+  // Also a dump that a settings file names.
+  const std::string dump = SafeStr(section.Item("destinationdumpfilename"));
+  if (EqualsIgnoreCase(SafeStr(section.Item("destinationmethod")), "DUMP") && !dump.empty())
+    written.push_back({options.Has("dump") ? "--dump" : "the dump file", dump});
   if (auto save = options.Get("save-settings")) written.push_back({"--save-settings", *save});
   written.push_back({"the log", LogFileName()});
   if (auto password = options.Get("password-file")) read.push_back({"--password-file", *password});
@@ -176,12 +179,13 @@ void CheckFilesWritten(const ParsedOptions& options, const Dictionary& section) 
     return !std::filesystem::exists(status) || std::filesystem::is_regular_file(status);
   };
   for (size_t i = 0; i < written.size(); ++i) {
+    if (!plain(written[i].path)) continue;
     for (const File& input : read)
       if (IsSameFile(written[i].path, input.path))
         throw UsageError(written[i].what + " names " + input.what + " (" + input.path +
                          "); writing it would destroy it");
     for (size_t j = i + 1; j < written.size(); ++j)
-      if (plain(written[i].path) && IsSameFile(written[i].path, written[j].path))
+      if (IsSameFile(written[i].path, written[j].path))
         throw UsageError(written[i].what + " and " + written[j].what + " name the same file (" +
                          written[j].path + ")");
   }
