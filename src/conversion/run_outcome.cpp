@@ -67,6 +67,8 @@ std::string ResultLine(const RunOutcome& o) {
       return "Result: stopped on request (" + tables + ")";
     case RunResult::kFailed:
       return "Result: failed (" + (o.reason.empty() ? tables : o.reason) + ")";
+    case RunResult::kRefused:
+      return "Result: refused (" + o.reason + ")";
   }
   return "";
 }
@@ -82,6 +84,8 @@ int RunOutcome::ExitStatus() const {
     case RunResult::kCompletedWithFailures:
     case RunResult::kFailed:
       return 3;
+    case RunResult::kRefused:
+      return 2;
   }
   return 3;
 }
@@ -148,6 +152,8 @@ std::string FinalStatusLine(const RunOutcome& outcome) {
       return "  Transfer was aborted";
     case RunResult::kFailed:
       return "  Transfer failed";
+    case RunResult::kRefused:
+      return "  Transfer refused";
   }
   return "";
 }

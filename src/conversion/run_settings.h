@@ -19,9 +19,9 @@ inline constexpr char kComplexColumnsTables[] = "TABLES";  // as child tables of
 
 // What makes the settings of a section unusable for a run, naming the key and the value:
 // a destination method other than DIRECT or DUMP (in any letter case), an empty database
-// name or dump file name, a port that is no number, a dump format other than INSERT or COPY
-// (in any letter case), a complexcolumns other than TEXT or TABLES. Empty when there is
-// nothing.
+// name or one that is not UTF-8, an empty dump file name, a port that is no number, a dump
+// format other than INSERT or COPY (in any letter case), a complexcolumns other than TEXT or
+// TABLES. Empty when there is nothing.
 std::string SettingsProblem(const DictionaryPtr& section);
 
 }  // namespace ferrolyte
