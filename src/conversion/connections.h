@@ -26,8 +26,9 @@ std::string BuildDestinationConnectionString(const std::string& server, const st
 std::string TryServerConnection(const DictionaryPtr& section, const ComponentRegistry& components,
                                 int timeout_seconds);
 
-// True when both paths name the same existing file (same device and inode), however they
-// spell it: "./", symbolic links and hard links included.
+// True when both paths name the same file (same device and inode), however they spell it:
+// "./", symbolic links and hard links included; when neither exists yet, when both lead to
+// the same place.
 bool IsSameFile(const std::string& a, const std::string& b);
 
 // The dump file, written through a buffer with CR LF line ends. A regular file (or a name

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "support/value.h"
+
 namespace ferrolyte {
 
 // Which interface's error numbers a failure to open reports.
@@ -25,9 +27,6 @@ using MdbTablePtr = std::unique_ptr<MdbTableDef, MdbTableDeleter>;
 
 struct MdbHandleCloser {
   void operator()(MdbHandle* handle) const;
-  // The decrypted image a buffer-opened handle reads from: libmdb keeps only a pointer to it,
-  // so every handle on it, clones included, holds it until closed.
-  std::shared_ptr<std::vector<uint8_t>> image;
 };
 using MdbHandlePtr = std::unique_ptr<MdbHandle, MdbHandleCloser>;
 
@@ -74,7 +73,7 @@ class AccessFile {
   // file, a file that is not an Access database, an unreadable one, a wrong database password
   // ("Not a valid password."), a missing or unusable workgroup file (system_db). A file
   // without database password opens whatever password is given; an encrypted .accdb is
-  // decrypted into memory, never onto the disk.
+  // decrypted page by page as it is read, never onto the disk.
   static std::shared_ptr<AccessFile> Open(const std::string& path, EngineErrorStyle style,
                                           const std::string& password = "",
                                           const std::string& system_db = "");
@@ -98,6 +97,10 @@ class AccessFile {
   const std::vector<ComplexColumnInfo>& ComplexColumns();
   // The relationship columns, ordered by relationship name and column ordinal.
   const std::vector<RelationshipColumn>& Relationships();
+  // The named columns of every row of a table (system tables too), through a handle of its
+  // own; a column the table lacks reads as the empty value. Empty when there is no such table.
+  std::vector<std::vector<Value>> ReadRows(const std::string& table,
+                                           const std::vector<std::string>& columns);
 
   // Reads a local table's definition with columns and indexes from the given handle (this
   // file's when null). Null when there is no such local table; a definition that cannot be

@@ -21,6 +21,9 @@ std::string DatabaseNameOf(const std::string& source) {
   std::string name = FileNamePart(source);
   const size_t dot = name.rfind('.');
   if (dot != std::string::npos && dot > 0) name.resize(dot);
+  // A file name is bytes; one that is not UTF-8 was written on a Windows-1252 system, as a
+  // settings file that is not UTF-8 is read.
+  if (!IsValidUtf8(name)) name = Windows1252ToUtf8(name);
   return name.empty() ? "velkan" : name;
 }
 
@@ -83,10 +86,19 @@ void NormalizeSettings(const DictionaryPtr& settings) {
   section->Set("datetimetype", "TIMESTAMP");
   // Normalised only when present: a file written before these existed must give the dump it
   // gave then, whose header lists the keys the settings hold.
-  for (const char* key : {"transferrelationships", "transferdescriptions"}) {
+  for (const char* key : {"transferrelationships", "transferdescriptions", "transferqueries",
+                          "transfervalidation", "followlinks"}) {
     if (!section->Exists(key)) continue;
     const std::string value = text(key);
     section->Set(key, value.empty() || value == "0" ? "0" : "1");
+  }
+  if (section->Exists("complexcolumns")) {
+    const std::string complex = text("complexcolumns");
+    if (complex.empty() || EqualsIgnoreCase(complex, kComplexColumnsText)) {
+      section->Set("complexcolumns", kComplexColumnsText);
+    } else if (EqualsIgnoreCase(complex, kComplexColumnsTables)) {
+      section->Set("complexcolumns", kComplexColumnsTables);
+    }
   }
   // The same for dumpformat; a value of neither kind stays, for the run to refuse.
   if (section->Exists("dumpformat")) {

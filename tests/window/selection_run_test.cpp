@@ -206,6 +206,42 @@ class SelectionRunTest : public QObject {
     program_.reset();
   }
 
+  // Saved queries come in a group of their own, each selected by its own path.
+  void queriesFormAGroupAndSelectByTheirOwnPath() {
+    {
+      aw::DatabaseWriter db(File("queries.mdb").toStdString());
+      db.AddTable(TwoColumns("Orders", "Item")).AddRow({nullptr, "x"});
+      db.AddQuery({.name = "Open Orders", .tables = {{"Orders", ""}}, .columns = {{"[Item]", ""}}});
+      db.Finish();
+    }
+    ToTablePage(File("queries.mdb"), File("unused.sql"));
+    // The group selects nothing itself: it has no path.
+    QCOMPARE(Marks(), (QStringList{"Orders=1", "Orders\\Id=1", "Orders\\Item=1", "=0",
+                                   "Queries!Open Orders=1"}));
+    QTreeWidgetItem* query = Node("Queries!Open Orders");
+    QVERIFY(query && query->parent());
+    QCOMPARE(query->parent()->text(0), QStringLiteral("Queries"));
+    QVERIFY(!(query->parent()->flags() & Qt::ItemIsUserCheckable));
+    QCOMPARE(query->text(0), QStringLiteral("Open Orders"));
+    QCOMPARE(query->data(0, kNodeImageRole).toString(), QStringLiteral("query"));
+    Click(F().cmdSelectNone);
+    query->setCheckState(0, Qt::Checked);
+    const DictionaryPtr section = SettingsSection(F().BuildSettings());
+    QCOMPARE(SafeStr(section->Item("sourcetables").List().at(0)),
+             std::string("Queries!Open Orders"));
+    QCOMPARE(section->Item("sourcetables").List().size(), size_t{1});
+    // The group is no table: it counts for nothing, and the filter looks into it.
+    QCOMPARE(F().lblSelectionCount->text(), QStringLiteral("0 of 1 tables selected"));
+    QTest::keyClicks(F().txtTableFilter, QStringLiteral("open"));
+    QVERIFY(Node("Orders")->isHidden());
+    QVERIFY(!query->isHidden() && !query->parent()->isHidden());
+    Click(F().cmdSelectNone);
+    QCOMPARE(query->checkState(0), Qt::Unchecked);
+    F().txtTableFilter->setText(QStringLiteral("nothing like it"));
+    QVERIFY(Node("Orders")->isHidden());
+    QVERIFY(query->isHidden() && query->parent()->isHidden());
+  }
+
   void firstScanChecksEveryNodeAndTheButtonsWork() {
     ToTablePage(File("shop.mdb"), File("unused.sql"));
     QCOMPARE(Marks(), (QStringList{"Customers=1", "Customers\\Id=1", "Customers\\Name=1",

@@ -41,6 +41,19 @@ QIcon FieldImage() {
   return QIcon(pixmap);
 }
 
+// A sheet with lines of text: a saved query, which Access shows beside the tables.
+QIcon QueryImage() {
+  QPixmap pixmap = ImageCanvas();
+  QPainter p(&pixmap);
+  p.setRenderHint(QPainter::Antialiasing, false);
+  p.fillRect(QRect(5, 3, 22, 26), Qt::white);
+  p.setPen(QPen(QColor(0x2f, 0x55, 0x7a), 2));
+  p.drawRect(QRect(5, 3, 22, 26));
+  p.setPen(QPen(QColor(0xe0, 0x8a, 0x00), 2));
+  for (int y = 10; y <= 22; y += 6) p.drawLine(9, y, 23, y);
+  return QIcon(pixmap);
+}
+
 QTreeWidgetItem* Node(const std::string& key, const std::string& path, const std::string& text,
                       const std::string& image, const ImageList& images) {
   auto* item = new QTreeWidgetItem(QStringList{QString::fromStdString(text)});
@@ -81,14 +94,25 @@ class PartialMarkDelegate : public QStyledItemDelegate {
 }  // namespace
 
 ImageList TreeImages() {
-  return {{"table", TableImage()}, {"field", FieldImage()}};
+  return {{"table", TableImage()}, {"field", FieldImage()}, {"query", QueryImage()}};
 }
 
 void FillTableTree(QTreeWidget* tree, const std::vector<TableNodes>& tables,
                    const ImageList& images) {
   tree->clear();
   QList<QTreeWidgetItem*> roots;
+  QTreeWidgetItem* queries = nullptr;
   for (const TableNodes& table : tables) {
+    if (table.query) {
+      // The group itself selects nothing: its queries do, each by its own path.
+      if (!queries) {
+        queries = new QTreeWidgetItem(QStringList{QStringLiteral("Queries")});
+        queries->setData(0, kNodeKeyRole, QStringLiteral("GRPQueries"));
+        queries->setFlags(queries->flags() & ~Qt::ItemIsUserCheckable);
+      }
+      queries->addChild(Node("QRY" + table.name, NodePathOf(table), table.name, "query", images));
+      continue;
+    }
     QTreeWidgetItem* node = Node(TableNodeKey(table.name), table.name, table.name, "table", images);
     for (const std::string& field : table.fields) {
       node->addChild(Node(FieldNodeKey(table.name, field), FieldNodePath(table.name, field), field,
@@ -97,11 +121,13 @@ void FillTableTree(QTreeWidget* tree, const std::vector<TableNodes>& tables,
     roots << node;
   }
   // Added in one go: a database of many tables fills without a redraw per node.
+  if (queries) roots << queries;
   tree->addTopLevelItems(roots);
 }
 
 TreeChecks::TreeChecks(QTreeWidget* tree) {
-  for (QTreeWidgetItemIterator it(tree); *it; ++it) nodes_.push_back(*it);
+  for (QTreeWidgetItemIterator it(tree); *it; ++it)
+    if (!(*it)->data(0, kNodePathRole).toString().isEmpty()) nodes_.push_back(*it);
 }
 
 std::string TreeChecks::NodePath(int node) const {
@@ -141,29 +167,64 @@ void ShowPartialMarks(QTreeWidget* tree) {
   });
 }
 
+namespace {
+
+// The Queries group: a node that selects nothing itself.
+bool IsGroup(const QTreeWidgetItem* node) {
+  return node->data(0, kNodePathRole).toString().isEmpty();
+}
+
+bool Matches(const QTreeWidgetItem* node, const QString& wanted) {
+  return wanted.isEmpty() || node->text(0).contains(wanted, Qt::CaseInsensitive);
+}
+
+void SetMark(QTreeWidgetItem* node, Qt::CheckState mark) {
+  node->setCheckState(0, mark);
+  for (int i = 0; i < node->childCount(); ++i) node->child(i)->setCheckState(0, mark);
+}
+
+}  // namespace
+
 void FilterTables(QTreeWidget* tree, const QString& text) {
   const QString wanted = text.trimmed();
   for (int i = 0; i < tree->topLevelItemCount(); ++i) {
-    QTreeWidgetItem* table = tree->topLevelItem(i);
-    table->setHidden(!wanted.isEmpty() && !table->text(0).contains(wanted, Qt::CaseInsensitive));
+    QTreeWidgetItem* node = tree->topLevelItem(i);
+    if (!IsGroup(node)) {
+      node->setHidden(!Matches(node, wanted));
+      continue;
+    }
+    // The queries of the group are filtered as tables are; the group shows while one is left.
+    bool any = false;
+    for (int q = 0; q < node->childCount(); ++q) {
+      node->child(q)->setHidden(!Matches(node->child(q), wanted));
+      any = any || !node->child(q)->isHidden();
+    }
+    node->setHidden(!any);
   }
 }
 
 void SetShownChecked(QTreeWidget* tree, bool checked) {
   const Qt::CheckState mark = checked ? Qt::Checked : Qt::Unchecked;
   for (int i = 0; i < tree->topLevelItemCount(); ++i) {
-    QTreeWidgetItem* table = tree->topLevelItem(i);
-    if (table->isHidden()) continue;
-    table->setCheckState(0, mark);
-    for (int f = 0; f < table->childCount(); ++f) table->child(f)->setCheckState(0, mark);
+    QTreeWidgetItem* node = tree->topLevelItem(i);
+    if (node->isHidden()) continue;
+    if (!IsGroup(node)) {
+      SetMark(node, mark);
+      continue;
+    }
+    for (int q = 0; q < node->childCount(); ++q)
+      if (!node->child(q)->isHidden()) SetMark(node->child(q), mark);
   }
 }
 
 TableCount CountTables(const QTreeWidget* tree) {
   TableCount count;
-  count.total = tree->topLevelItemCount();
-  for (int i = 0; i < count.total; ++i)
-    count.selected += tree->topLevelItem(i)->checkState(0) == Qt::Checked;
+  for (int i = 0; i < tree->topLevelItemCount(); ++i) {
+    const QTreeWidgetItem* node = tree->topLevelItem(i);
+    if (IsGroup(node)) continue;
+    ++count.total;
+    count.selected += node->checkState(0) == Qt::Checked;
+  }
   return count;
 }
 
