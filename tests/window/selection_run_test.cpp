@@ -16,6 +16,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -625,6 +626,33 @@ class SelectionRunTest : public QObject {
     QVERIFY2(boxes_[0].contains("no such folder"), qPrintable(boxes_[0]));
     QVERIFY(!F().txtLoadCommand->isVisible());
     QCOMPARE(F().txtLogFile->toPlainText(), "Log file: " + log);
+  }
+
+  void theShownCommandLoadsTheDump() {
+    if (qEnvironmentVariableIsEmpty("PGPORT")) QSKIP("no PostgreSQL server (PGPORT unset)");
+    const QString database =
+        QStringLiteral("ferro_load_%1").arg(QCoreApplication::applicationPid());
+    ToTablePage(File("shop.mdb"), File("load.sql"));
+    Click(F().cmdBack);
+    F().txtPGSQLDestinationDatabase->setText(database);
+    Click(F().cmdNext);
+    RunFromTablePage();
+    if (CountStarting(Lines(File("load.sql")), QStringLiteral("\\connect ")) == 0)
+      QSKIP("the dump does not connect to its database by itself yet");
+    const QString shown = F().txtLoadCommand->toPlainText();
+    const QString prefix = QStringLiteral("Load the dump with: ");
+    QVERIFY(shown.startsWith(prefix));
+    QProcess psql;
+    psql.start(QStringLiteral("sh"), {QStringLiteral("-c"), shown.mid(prefix.size())});
+    QVERIFY(psql.waitForFinished(60000));
+    QVERIFY2(psql.exitCode() == 0, psql.readAllStandardError().constData());
+    QProcess count;
+    count.start(QStringLiteral("psql"),
+                {"-tA", "-d", database, "-c", "SELECT count(*) FROM \"Orders\""});
+    QVERIFY(count.waitForFinished(60000));
+    QCOMPARE(QString::fromUtf8(count.readAllStandardOutput()).trimmed(), QStringLiteral("25"));
+    QProcess::execute(QStringLiteral("psql"),
+                      {"-d", "postgres", "-c", "DROP DATABASE IF EXISTS \"" + database + "\""});
   }
 
   void destinationPageRefusesABadPortBeforeTryingTheServer() {
