@@ -27,6 +27,7 @@ namespace {
 
 constexpr char kCrLf[] = "\r\n";
 constexpr char kClientEncoding[] = "SET client_encoding = 'UTF8';";
+constexpr char kNoUserTables[] = "The source database holds no user tables: 0 tables to move";
 constexpr char kShortenedBecause[] = "' (PostgreSQL keeps 63 bytes of a name; the full name is '";
 
 // Settings read without the tolerant conversions: a value of the wrong kind is an error.
@@ -54,7 +55,8 @@ bool DirectBoolean(const Value& v) {
   }
 }
 
-// The entries of `sourcetables`, in their order.
+// The entries of `sourcetables`, in their order; an empty entry (what a file without
+// tables saves) selects nothing.
 std::vector<std::string> SelectionOf(const Value& v) {
   std::vector<std::string> selection;
   if (v.IsText()) {
@@ -65,6 +67,7 @@ std::vector<std::string> SelectionOf(const Value& v) {
   } else {
     throw Error(13, "Type mismatch: the setting sourcetables holds no list of tables");
   }
+  std::erase(selection, std::string());
   return selection;
 }
 
@@ -151,6 +154,7 @@ class Run {
   // Stages of the run, in order.
   void SelectTables();
   bool CheckSourceTables();
+  void ReadStoredRowCounts();
   bool OpenDumpFile();
   bool OpenServer();
   bool Body();
@@ -194,6 +198,7 @@ class Run {
   std::vector<SelectedTable> selected_;
   DefinedTables defined_;             // the tables the loop defined, by source name
   std::vector<std::string> missing_;  // selected names the source does not hold
+  std::unordered_map<std::string, int64_t> stored_rows_;  // by source table name
   RunOutcome outcome_;
   TableOutcome* current_ = nullptr;  // the table being worked on
   bool stopped_ = false;
@@ -242,6 +247,10 @@ RunOutcome Run::Execute() {
   // to be in the source and readable there.
   step_ = "Check source tables";
   SelectTables();
+  if (schema_.tables.empty() && selected_.empty() && missing_.empty()) {
+    report_ += std::string(kNoUserTables) + kCrLf;
+    status_.AddStatusLine(std::string("  ") + kNoUserTables);
+  }
   if (!CheckSourceTables()) return Finish();
   if (ctx_.Cancelled()) {
     stopped_ = true;
@@ -335,6 +344,7 @@ void Run::SelectTables() {
 }
 
 bool Run::CheckSourceTables() {
+  ReadStoredRowCounts();
   bool readable = missing_.empty();
   for (const std::string& name : missing_) {
     report_ += "Table: " + PrintableText(name) + "\r\n- Not in the source database\r\n";
@@ -365,6 +375,20 @@ bool Run::CheckSourceTables() {
         "written to the destination";
   }
   return readable;
+}
+
+// What each table's definition stores as its row count, for the report: the run holds its
+// walk against the live rows of the pages instead. A source that does not give them gives
+// no such lines.
+void Run::ReadStoredRowCounts() {
+  if (selected_.empty()) return;
+  try {
+    std::shared_ptr<Recordset> rows = source_->OpenSchema(kAdSchemaStatistics);
+    for (; rows && !rows->Eof(); rows->MoveNext())
+      stored_rows_[SafeStr(rows->FieldValue(0))] = SafeLng(rows->FieldValue(1));
+  } catch (const Error&) {
+    stored_rows_.clear();
+  }
 }
 
 bool Run::OpenDumpFile() {
@@ -504,9 +528,16 @@ void Run::AfterTables() {
   if (transfer_relationships_) {
     step_ = "Transfer relationships";
     const std::vector<ForeignKey> keys = ForeignKeysOf(schema_.relations, defined_);
-    if (!keys.empty()) {
+    if (!keys.empty() || !schema_.relations_unreadable.empty()) {
       report_ += "\r\nRELATIONSHIPS\r\n------------\r\n";
       status_.AddStatusLine("Creating foreign keys");
+    }
+    if (!schema_.relations_unreadable.empty()) {
+      // Nothing else of the run needs them: only this part fails.
+      const std::string why = "the relationships cannot be read: " + schema_.relations_unreadable;
+      report_ += "- " + PrintableText(why) + kCrLf;
+      status_.AddStatusLine("  The relationships cannot be read");
+      outcome_.rejected.push_back(OneLine(why));
     }
     bool section = false;
     for (const ForeignKey& key : keys) {
@@ -687,7 +718,9 @@ void Run::MoveTableRecords(TableOutcome& outcome, const TableDefinition& def,
     transfer.destination_database = database_;
     transfer.required = def.required;
     transfer.column_types = &def.column_types;
-    // The record transfer reads the count again, from the source's table definition.
+    if (auto stored = stored_rows_.find(outcome.source_name); stored != stored_rows_.end())
+      transfer.stored_rows = stored->second;
+    // The record transfer reads the count again.
     const std::optional<int64_t> expected = outcome.rows_expected;
     if (MoveRecords(transfer, report_, ctx_, &outcome) < 0) return;
     if (!outcome.rows_expected) outcome.rows_expected = expected;

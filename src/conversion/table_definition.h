@@ -45,7 +45,8 @@ struct TableDefinition {
   std::unordered_map<std::string, std::string> destination_columns;
   // (source name, destination name) of each defined column whose name was shortened.
   std::vector<std::pair<std::string, std::string>> shortened_columns;
-  // The Type of each defined column, by source name.
+  // The Type of each defined column, by source name; for a column of Type 0, the type code
+  // its table definition stores.
   std::unordered_map<std::string, int32_t> column_types;
 };
 

@@ -41,8 +41,10 @@ enum AdoType : int {
   kAdLongVarBinary = 205,
 };
 
-// The schema number of the columns catalogue for OpenSchema.
+// Schema numbers for OpenSchema: the columns catalogue, and the tables' statistics
+// (TABLE_NAME, CARDINALITY: the row count each table's definition stores).
 inline constexpr int kAdSchemaColumns = 4;
+inline constexpr int kAdSchemaStatistics = 19;
 
 // HRESULTs that ADO clients see.
 inline constexpr int32_t kAdoGenericError = -2147467259;       // 0x80004005

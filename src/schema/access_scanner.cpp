@@ -8,6 +8,7 @@
 #include "schema/engine.h"
 #include "schema/schema_document.h"
 #include "support/connection_string.h"
+#include "support/errors.h"
 #include "support/safe.h"
 
 namespace ferrolyte {
@@ -85,15 +86,23 @@ void AppendFields(pugi::xml_node table_node, DaoTableDef& table, const Dictionar
     // as they are stored; its expression stays on record.
     AppendTextElement(node, "Expression", field.expression);
     AppendTextElement(node, "Description", field.description);
+    if (field.type == 0) AppendTextElement(node, "StoredType", std::to_string(field.stored_type));
     status.ProcessEvents();
   }
 }
 
 // Only relationships between scanned tables: the rest (system tables, linked tables) could
-// never become foreign keys of the destination.
-void AppendRelations(pugi::xml_node root, const std::vector<DaoRelation>& relations,
+// never become foreign keys of the destination. Relationships that cannot be read fail only
+// a run that moves them: the reason is kept in an Unreadable element.
+void AppendRelations(pugi::xml_node root, DaoDatabase& database,
                      const std::set<std::string>& scanned) {
   pugi::xml_node relations_node = root.append_child("Relations");
+  std::vector<DaoRelation> relations;
+  try {
+    relations = database.Relations();
+  } catch (const Error& e) {
+    AppendTextElement(relations_node, "Unreadable", e.description());
+  }
   for (const DaoRelation& relation : relations) {
     if (!scanned.count(relation.table) || !scanned.count(relation.foreign_table)) continue;
     pugi::xml_node node = relations_node.append_child("Relation");
@@ -157,7 +166,7 @@ std::shared_ptr<pugi::xml_document> ScanAccessDatabase(const std::string& file_n
     status.ProcessEvents();
   }
   // After the tables, so that every query of the tables finds the document as before.
-  AppendRelations(root, database.database->Relations(), scanned);
+  AppendRelations(root, *database.database, scanned);
   status.AddStatusLine("Scanning completed");
   if (!ctx.temp_folder.empty()) SaveSchemaFile(*document, ctx.temp_folder);
   return document;

@@ -102,6 +102,7 @@ SchemaField ReadSchemaField(const pugi::xml_node& node) {
   field.default_value = Text(node, "DefaultValue");
   field.expression = Text(node, "Expression");
   field.description = Text(node, "Description");
+  field.stored_type = SafeLng(Value(Text(node, "StoredType")));
   return field;
 }
 
@@ -122,6 +123,8 @@ SchemaModel ReadSchemaModel(const pugi::xml_document& document) {
     model.tables.push_back(ReadSchemaTable(found.node()));
   for (pugi::xpath_node found : document.select_nodes("*/Relations/Relation"))
     model.relations.push_back(ReadRelation(found.node()));
+  if (pugi::xpath_node unreadable = document.select_node("*/Relations/Unreadable"))
+    model.relations_unreadable = unreadable.node().text().get();
   return model;
 }
 

@@ -44,6 +44,7 @@ struct SchemaField {
   std::string default_value;
   std::string expression;  // a calculated column's; empty otherwise
   std::string description;
+  int32_t stored_type = 0;  // the table definition's type code, for a field of type 0
 };
 
 struct SchemaIndexField {
@@ -84,6 +85,8 @@ struct SchemaRelation {
 struct SchemaModel {
   std::vector<SchemaTable> tables;  // */Tables/Table in document order
   std::vector<SchemaRelation> relations;
+  // Why the source's relationships could not be read; empty when they could.
+  std::string relations_unreadable;
 };
 
 // The text as a 32-bit integer; raises 13 "Type mismatch" when it is not an integer.

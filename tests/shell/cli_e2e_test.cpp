@@ -288,6 +288,51 @@ TEST_F(CliTest, ConvertToADumpIsRepeatedByItsSavedSettings) {
   }
 }
 
+// An empty selection entry selects nothing: a source with tables then has nothing selected
+// and is refused before anything is written; one without tables completes with 0 tables.
+TEST_F(CliTest, EmptySelectionIsRefusedWhenTheSourceHasTables) {
+  const std::string shop = MakeDatabase();
+  const std::string empty = dir_.File("empty.mdb");
+  accesswriter::DatabaseWriter(empty).Finish();
+  const struct {
+    const char* what;
+    std::string source;
+    std::vector<std::string> args;  // none: autorun with `sourcetables[]=`
+    int status;
+  } cases[] = {
+      {"autorun, tables in the source", shop, {}, 2},
+      {"convert, every table excluded",
+       shop,
+       {"convert", shop, "--dump", "out.sql", "--exclude", "Customers", "--exclude", "Order Lines"},
+       2},
+      {"autorun, no tables in the source", empty, {}, 0},
+      {"convert, no tables in the source", empty, {"convert", empty, "--dump", "out.sql"}, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::filesystem::remove(dir_.File("out.sql"));
+    std::filesystem::remove(LogFile());
+    WriteTextFile(dir_.File("job.ini"), "[Velkan Ferrolyte]\r\n  sourcefilename=" + c.source +
+                                            "\r\n  destinationmethod=DUMP\r\n"
+                                            "  destinationdumpfilename=out.sql\r\n"
+                                            "  destinationdatabase=shop\r\n"
+                                            "  sourcetables[]=\r\n");
+    const Outcome out =
+        Run(c.args.empty() ? std::vector<std::string>{"settings=job.ini", "autorun"} : c.args);
+    EXPECT_EQ(out.status, c.status) << out.output << Log();
+    if (c.status == 2) {
+      EXPECT_NE(out.output.find("Select at least one table"), std::string::npos) << out.output;
+      EXPECT_NE(Log().find("Select at least one table"), std::string::npos) << Log();
+      EXPECT_FALSE(FileExists(dir_.File("out.sql")));
+    } else {
+      EXPECT_NE(Log().find("The source database holds no user tables: 0 tables to move"),
+                std::string::npos)
+          << Log();
+      EXPECT_TRUE(FileExists(dir_.File("out.sql")));
+    }
+  }
+}
+
 TEST_F(CliTest, SourcePasswordComesFromAFileOrANoEchoPrompt) {
   const std::string locked =
       testing::WritePartsDatabase(dir_.File("locked.mdb"), accesswriter::Format::kJet4, "Geh eim9");
