@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <set>
 
+#include "platform/access_provider.h"
 #include "platform/access_rows.h"
 #include "platform/calculated_value.h"
 #include "platform/libmdb_handle.h"
@@ -89,18 +90,6 @@ int32_t DaoSizeOf(int col_type, int col_size, bool jet3) {
   }
 }
 
-const ComplexColumnInfo* FindComplexColumnInfo(AccessFile& file, MdbTableDef* table,
-                                               const std::string& column) {
-  try {
-    for (const ComplexColumnInfo& info : file.ComplexColumns())
-      if (static_cast<uint32_t>(info.table_id) == table->entry->table_pg &&
-          info.column_name == column)
-        return &info;
-  } catch (const Error&) {
-  }
-  return nullptr;
-}
-
 bool PropertyIsTrue(const char* value) {
   return value && (EqualsIgnoreCase(value, "yes") || EqualsIgnoreCase(value, "true") ||
                    std::string(value) == "1" || std::string(value) == "-1");
@@ -129,8 +118,12 @@ void LoadTable(const std::shared_ptr<AccessFile>& file, const std::string& name,
     if (col->col_type == MDB_COMPLEX) {
       complex_columns.insert(col->name);
       // Unreadable, the column reads as text here and its values fail when they are read.
-      if (const ComplexColumnInfo* info = FindComplexColumnInfo(*file, table.get(), col->name))
-        complex_type = info->type_name;
+      try {
+        if (const ComplexColumnInfo* info =
+                FindComplexColumn(*file, table->entry->table_pg, col->name))
+          complex_type = info->type_name;
+      } catch (const Error&) {
+      }
     }
     DaoField f;
     f.name = col->name;
@@ -178,8 +171,8 @@ void LoadTable(const std::shared_ptr<AccessFile>& file, const std::string& name,
     d.name = idx->name;
     d.primary = idx->index_type == 1;
     d.foreign = idx->index_type == 2;
-    // Keys and flags are the physical index's: libmdb pairs logical and physical indexes by
-    // their numbers, which Access does not keep equal, and reads the flags a byte too early.
+    // Keys and flags are the physical index's: libmdb pairs physical indexes with logical
+    // ones by number, which Access does not keep equal, and gives foreign keys none.
     const AccessFile::RawDefinition::Logical* logical = nullptr;
     for (const auto& l : raw.logical)
       if (l.number == idx->index_num && !logical) logical = &l;
