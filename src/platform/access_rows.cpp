@@ -332,7 +332,9 @@ const char* LocateRows(std::span<const uint8_t> page, const PageFormat& format,
   if (const char* bad = PageRowCount(page, format, rows)) return bad;
   const size_t table_end = format.row_count_offset + 2 + 2 * size_t{rows};
   slots.assign(rows, RowSlot{});
-  std::vector<size_t> earlier;  // starts of the entries so far, in order
+  // Starts of the entries so far, highest first: rows go down the page, so a new start
+  // usually goes at the end.
+  std::vector<size_t> earlier;
   earlier.reserve(rows);
   size_t lowest_kept = format.page_size;  // of the entries so far that are not deleted
   for (unsigned row = 0; row < rows; ++row) {
@@ -346,16 +348,19 @@ const char* LocateRows(std::span<const uint8_t> page, const PageFormat& format,
         return bad;
       }
     } else {
-      auto above = std::upper_bound(earlier.begin(), earlier.end(), start);
+      auto above = std::partition_point(earlier.begin(), earlier.end(),
+                                        [start](size_t at) { return at > start; });
       const size_t end =
-          above == earlier.end() ? format.page_size : std::min(*above, format.page_size);
+          above == earlier.begin() ? format.page_size : std::min(above[-1], format.page_size);
       if (const char* bad = CheckSlot(entry, end, lowest_kept <= start, table_end, format, slot)) {
         bad_row = row;
         return bad;
       }
       lowest_kept = std::min(lowest_kept, start);
     }
-    earlier.insert(std::upper_bound(earlier.begin(), earlier.end(), start), start);
+    earlier.insert(std::partition_point(earlier.begin(), earlier.end(),
+                                        [start](size_t at) { return at > start; }),
+                   start);
   }
   return nullptr;
 }
