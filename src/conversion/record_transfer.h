@@ -31,6 +31,12 @@ struct RecordTransfer {
   std::vector<bool> required;
   // The Access type code of each column by name, for the report on columns without a type.
   const std::unordered_map<std::string, int32_t>* column_types = nullptr;
+  // What follows FROM in the source's statements; "[" + source_table + "]" when empty.
+  std::string source_from;
+  // Per result column: its binary values go whole into a bytea column (attachments).
+  std::vector<bool> bytea;
+  // When given, receives the bytes of the bytea values read.
+  int64_t* bytea_bytes = nullptr;
   // The row count the table's definition stores, when it was read: a walk that finds every
   // live row and another number than this only adds a report line, as Access leaves the
   // stored count stale.

@@ -22,6 +22,7 @@ enum class RunResult {
   kCompletedWithFailures,  // the run went through, but some table or statement failed
   kStoppedOnRequest,       // Ctrl+C, Cancel or SIGTERM
   kFailed,                 // the run itself ended early (source unreadable, destination lost)
+  kRefused,                // nothing was written: the destination holds what it would replace
 };
 
 struct TableOutcome {
@@ -39,6 +40,14 @@ struct TableOutcome {
   std::vector<std::string> notes;
 };
 
+// A selected query: the view it became, or why it did not become one.
+struct QueryOutcome {
+  std::string name;         // in Access
+  std::string destination;  // the view's name
+  bool created = false;
+  std::string reason;  // one line; for a created view, what went wrong after (its comment)
+};
+
 struct RunOutcome {
   RunResult result = RunResult::kCompleted;
   std::vector<TableOutcome> tables;  // every selected table, in the order of the run
@@ -48,12 +57,16 @@ struct RunOutcome {
   // relationships that could not be read, each "what: error" on one line; the run went on
   // after each.
   std::vector<std::string> rejected;
+  // Every selected query, when queries are transferred.
+  std::vector<QueryOutcome> queries;
 
   // 0 completed; 3 a table not fully moved or a statement failed; 130 stopped on request
-  // (3 when a table had failed before the stop).
+  // (3 when a table had failed before the stop); 2 refused before anything was written.
   int ExitStatus() const;
   // Selected tables that are not complete.
   int TablesNotComplete() const;
+  // Selected queries without a view.
+  int QueriesNotCreated() const;
   bool AnyTableFailed() const;
   // The selected table of that source name, or null.
   TableOutcome* Find(const std::string& source_name);
@@ -61,7 +74,6 @@ struct RunOutcome {
 };
 
 inline constexpr int kExitStoppedOnRequest = 130;  // as shells report SIGINT
-inline constexpr int kExitTerminated = 143;        // as shells report SIGTERM
 
 // "complete", "partial", "failed", "not started".
 const char* TableResultText(TableResult result);

@@ -3,6 +3,7 @@
 // column lists and required flags the record transfer needs.
 #pragma once
 
+#include <optional>
 #include <pugixml.hpp>
 #include <string>
 #include <unordered_map>
@@ -48,6 +49,12 @@ struct TableDefinition {
   // The Type of each defined column, by source name; for a column of Type 0, the type code
   // its table definition stores.
   std::unordered_map<std::string, int32_t> column_types;
+  // Rows that are not a table's own: what follows FROM in the source's statements (empty:
+  // the table), and per column whether it goes whole into bytea.
+  std::string source_from;
+  std::vector<bool> bytea;
+  // (index name, name given) of each index whose usual name was taken in the schema.
+  std::vector<std::pair<std::string, std::string>> renamed_indexes;
 };
 
 // PostgreSQL keeps only the first 63 bytes of a name. A name that fits is returned as it is;
@@ -67,15 +74,30 @@ TableDefinition BuildTableDefinition(const SchemaTable& table, const std::string
 // for a transferred auto number). Raises the error of its Type.
 std::string ColumnTypeText(const SchemaField& field, const DefinitionOptions& options);
 
+// An Access date literal (#1/15/2020#, #1/15/2020 3:04:05 PM#, #10:30:00#; month first) as
+// ISO text, the time alone when `time_only`; nothing when the text is no such literal.
+std::optional<std::string> IsoFromDateLiteral(const std::string& text, bool time_only);
+
 // The statement that moves a serial column's sequence past the loaded values.
 std::string SequenceStatement(const std::string& destination_table, const std::string& column);
 
 // Appends primary-key and unique clauses to the open table text and collects the CREATE
 // INDEX statements; an index is written only when each of its columns is listed. `definition`
-// is the table's own from BuildTableDefinition. Raises 91 for an index column the table does
-// not have, and the error of an index's Primary, Unique or Name, or of a column's Name.
+// is the table's own from BuildTableDefinition. With `schema_names` (the names of tables,
+// indexes and sequences in the destination schema) an index whose name is taken gets a number
+// ("T_I_1"), is listed in renamed_indexes, and its name is added. Raises 91 for an index column
+// the table does not have, and the error of an index's Primary, Unique or Name, or of a
+// column's Name.
 void AddIndexDefinitions(const SchemaTable& table, const std::string& source_table,
                          const std::string& destination_table, const DefinitionOptions& options,
-                         TableDefinition& definition);
+                         TableDefinition& definition,
+                         std::unordered_set<std::string>* schema_names = nullptr);
+
+// The names the server gives the objects it makes with the table: the sequence of each
+// transferred auto number, the index of its primary key and of each unique constraint, as it
+// names them when nothing has taken them yet.
+std::vector<std::string> ServerGeneratedNames(const SchemaTable& table,
+                                              const std::string& destination_table,
+                                              const DefinitionOptions& options);
 
 }  // namespace ferrolyte

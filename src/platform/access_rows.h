@@ -55,6 +55,12 @@ class DamagedStructure : public std::runtime_error {
 [[noreturn]] void RaiseDamagedTable(EngineErrorStyle style, const std::string& table,
                                     const std::string& where_and_what);
 
+// When a read of the file under mdb has failed (libmdb reads such a page as missing or empty),
+// raises "Disk or network error." (3043, or the provider's generic number) naming the table
+// and where it was read (`where`: "data page 12"); otherwise does nothing.
+void RaiseIfReadFailed(MdbHandle* mdb, EngineErrorStyle style, const std::string& table,
+                       const std::string& where);
+
 // The bytes of one page by number; empty when the file has no such page.
 using PageSource = std::function<std::span<const uint8_t>(uint32_t page)>;
 
@@ -151,6 +157,8 @@ class RowReader {
   int64_t CountRemaining();
   // For a complex column: the text to give for each key stored in the row.
   void SetComplexTexts(int i, std::unordered_map<int32_t, std::string> texts);
+  // For a complex column: give the key the row stores (an integer) instead of texts.
+  void SetComplexKeys(int i) { complex_keys_.at(i) = true; }
   // For a calculated column: its values are wrapped and of the given libmdb type.
   void SetCalculated(int i, int result_type);
 
@@ -175,6 +183,7 @@ class RowReader {
   std::vector<RowColumn> layout_;
   std::vector<Value> values_;
   std::vector<std::unordered_map<int32_t, std::string>> complex_;
+  std::vector<bool> complex_keys_;
   std::vector<int> calculated_;  // result type per requested column; empty when none is
   std::vector<MdbField> fields_;
   std::vector<unsigned> offsets_;

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "platform/access_rows.h"
+#include "platform/decrypted_file.h"
 #include "platform/jet_password.h"
 #include "platform/office_crypto.h"
 #include "support/errors.h"
@@ -88,7 +89,8 @@ constexpr size_t kMaxIndexes = 1000;
 
 // The definition page chain joined into one buffer: the first page whole, continuation pages
 // after their 8-byte header. Uses the handle's page buffer.
-std::vector<uint8_t> JoinDefinitionPages(MdbHandle* mdb, uint32_t first_page) {
+std::vector<uint8_t> JoinDefinitionPages(MdbHandle* mdb, uint32_t first_page,
+                                         EngineErrorStyle style, const std::string& table) {
   const size_t page_size = static_cast<size_t>(mdb->fmt->pg_size);
   std::vector<uint8_t> buffer;
   std::vector<uint32_t> visited;
@@ -98,8 +100,10 @@ std::vector<uint8_t> JoinDefinitionPages(MdbHandle* mdb, uint32_t first_page) {
         visited.size() >= kMaxDefinitionPages)
       throw DamagedStructure(where + ": the definition's page chain loops");
     visited.push_back(page);
-    if (mdb_read_pg(mdb, page) != static_cast<ssize_t>(page_size))
+    if (mdb_read_pg(mdb, page) != static_cast<ssize_t>(page_size)) {
+      RaiseIfReadFailed(mdb, style, table, where);
       throw DamagedStructure(where + ": the page is not in the file");
+    }
     if (mdb->pg_buf[0] != kDefinitionPageType)
       throw DamagedStructure(where + ": not a table definition page");
     const size_t skip = buffer.empty() ? 0 : 8;
@@ -111,12 +115,15 @@ std::vector<uint8_t> JoinDefinitionPages(MdbHandle* mdb, uint32_t first_page) {
 
 // The bytes of the usage map row `pg_row` (page << 8 | row) points at. Uses the handle's page
 // buffer.
-std::vector<uint8_t> ReadUsageMapRow(MdbHandle* mdb, uint32_t pg_row) {
+std::vector<uint8_t> ReadUsageMapRow(MdbHandle* mdb, uint32_t pg_row, EngineErrorStyle style,
+                                     const std::string& table) {
   const std::string where =
       "usage map page " + std::to_string(pg_row >> 8) + ", row " + std::to_string(pg_row & 0xFF);
   const size_t page_size = static_cast<size_t>(mdb->fmt->pg_size);
-  if (mdb_read_pg(mdb, pg_row >> 8) != static_cast<ssize_t>(page_size))
+  if (mdb_read_pg(mdb, pg_row >> 8) != static_cast<ssize_t>(page_size)) {
+    RaiseIfReadFailed(mdb, style, table, where);
     throw DamagedStructure(where + ": the page is not in the file");
+  }
   const std::span<const uint8_t> page(mdb->pg_buf, page_size);
   const PageFormat format{page_size, static_cast<size_t>(mdb->fmt->row_count_offset)};
   RowSlot slot;
@@ -256,6 +263,18 @@ const char* CheckPropertyValues(const uint8_t* body, size_t size, size_t names) 
   return nullptr;
 }
 
+// libmdb opens a handle only on a path or a buffer: this one is opened on the plain first
+// page, then reads every page through the stream instead (libmdb closes it with the handle).
+MdbHandlePtr OpenOnStream(StreamPtr stream) {
+  uint8_t page0[kAccdbPageSize];
+  const size_t length = std::fread(page0, 1, sizeof page0, stream.get());
+  MdbHandlePtr mdb(mdb_open_buffer(page0, length, MDB_NOFLAGS));
+  if (!mdb) return mdb;
+  std::fclose(mdb->f->stream);
+  mdb->f->stream = stream.release();
+  return mdb;
+}
+
 }  // namespace
 
 const char* CheckPropertyBlob(std::span<const uint8_t> blob) {
@@ -303,10 +322,7 @@ std::shared_ptr<AccessFile> AccessFile::Open(const std::string& path, EngineErro
   Bytes page0 = ReadDefinitionPage(path, password_style);
   MdbHandlePtr mdb;
   if (IsEncryptedAccdb(page0)) {
-    auto image =
-        std::make_shared<std::vector<uint8_t>>(DecryptAccdb(path, password, password_style));
-    mdb = MdbHandlePtr(mdb_open_buffer(image->data(), image->size(), MDB_NOFLAGS),
-                       MdbHandleCloser{image});
+    mdb = OpenOnStream(OpenDecryptedFile(path, password, password_style));
   } else {
     CheckJetPassword(page0, password, password_style);
     mdb = MdbHandlePtr(mdb_open(path.c_str(), MDB_NOFLAGS));
@@ -381,29 +397,32 @@ void AccessFile::ReadCatalog() {
 MdbTablePtr AccessFile::ReadTable(MdbCatalogEntry* entry, MdbHandle* mdb) {
   const std::string name = entry->object_name;
   const auto first_page = static_cast<uint32_t>(entry->table_pg);
-  const std::string where = "definition page " + std::to_string(first_page) + ": ";
+  const std::string page = "definition page " + std::to_string(first_page);
   std::vector<uint8_t> definition;
   try {
-    definition = JoinDefinitionPages(mdb, first_page);
+    definition = JoinDefinitionPages(mdb, first_page, style_, name);
     ParseDefinition(definition, *mdb->fmt, IsJet3(), first_page);
   } catch (const DamagedStructure& e) {
     RaiseDamagedTable(style_, name, e.what());
   }
   std::vector<uint8_t> usage_map;
   try {
-    usage_map = ReadUsageMapRow(mdb, Le32(&definition[mdb->fmt->tab_usage_map_offset]));
+    usage_map =
+        ReadUsageMapRow(mdb, Le32(&definition[mdb->fmt->tab_usage_map_offset]), style_, name);
   } catch (const DamagedStructure& e) {
-    RaiseDamagedTable(style_, name, where + e.what());
+    RaiseDamagedTable(style_, name, page + ": " + e.what());
   }
   MdbTablePtr table(mdb_read_table(entry));
-  if (!table) RaiseDamagedTable(style_, name, where + "its usage maps cannot be found");
+  RaiseIfReadFailed(mdb, style_, name, page);
+  if (!table) RaiseDamagedTable(style_, name, page + ": its usage maps cannot be found");
   // libmdb measures the row from the entry before it, which a deleted entry may put at the
   // page's end; the rows are walked through the map as the row reader locates it.
   g_free(table->usage_map);
   table->usage_map = static_cast<unsigned char*>(g_memdup2(usage_map.data(), usage_map.size()));
   table->map_sz = static_cast<int>(usage_map.size());
-  if (!mdb_read_columns(table.get()))
-    RaiseDamagedTable(style_, name, where + "its columns cannot be read");
+  const bool columns_read = mdb_read_columns(table.get()) != nullptr;
+  RaiseIfReadFailed(mdb, style_, name, page);
+  if (!columns_read) RaiseDamagedTable(style_, name, page + ": its columns cannot be read");
   return table;
 }
 
@@ -414,7 +433,7 @@ bool AccessFile::IsJet3() const {
 }
 
 MdbHandlePtr AccessFile::Clone() const {
-  MdbHandlePtr clone(mdb_clone_handle(mdb_.get()), MdbHandleCloser{mdb_.get_deleter().image});
+  MdbHandlePtr clone(mdb_clone_handle(mdb_.get()));
   if (!clone) throw Error(kAdoGeneric, "Microsoft JET Database Engine", "Out of memory.");
   return clone;
 }
@@ -441,6 +460,7 @@ MdbTablePtr AccessFile::OpenTable(const std::string& name, MdbHandle* on) {
   if (!entry) return nullptr;
   MdbTablePtr table = ReadTable(entry, mdb);
   mdb_read_indices(table.get());
+  RaiseIfReadFailed(mdb, style_, table->name, "definition page " + std::to_string(entry->table_pg));
   return table;
 }
 
@@ -525,21 +545,21 @@ const std::vector<RelationshipColumn>& AccessFile::Relationships() {
   return relationships_;
 }
 
-AccessFile::TableCensus AccessFile::Census(uint32_t table_page) {
-  std::call_once(census_taken_, [this] {
-    const auto& image = mdb_.get_deleter().image;
+AccessFile::TableCensus AccessFile::Census(uint32_t table_page, const std::string& table) {
+  std::call_once(census_taken_, [&] {
+    // An encrypted file's plain content is as long as the file.
     struct stat st {};
-    const uint64_t bytes = image                           ? image->size()
-                           : stat(path_.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size)
-                                                           : 0;
+    const uint64_t bytes = stat(path_.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
     MdbHandlePtr clone = Clone();
     const size_t page_size = static_cast<size_t>(clone->fmt->pg_size);
     const PageFormat format{page_size, static_cast<size_t>(clone->fmt->row_count_offset)};
     constexpr uint8_t kDataPage = 0x01;
     for (uint64_t page = 1; page < bytes / page_size; ++page) {
       if (mdb_read_pg(clone.get(), static_cast<unsigned long>(page)) !=
-          static_cast<ssize_t>(page_size))
+          static_cast<ssize_t>(page_size)) {
+        RaiseIfReadFailed(clone.get(), style_, table, "page " + std::to_string(page));
         break;
+      }
       const std::span<const uint8_t> bytes_of(clone->pg_buf, page_size);
       if (bytes_of[0] != kDataPage) continue;
       unsigned live = 0;
@@ -564,11 +584,20 @@ std::optional<int64_t> AccessFile::StoredRowCount(uint32_t table_page) const {
   return Le32(clone->pg_buf + clone->fmt->tab_num_rows_offset);
 }
 
+std::vector<std::vector<Value>> AccessFile::ReadRows(const std::string& name,
+                                                     const std::vector<std::string>& columns) {
+  MdbHandlePtr clone = Clone();
+  MdbTablePtr table = OpenTable(name, clone.get());
+  if (!table) return {};
+  return ReadAllRows(clone.get(), table.get(), columns, style_);
+}
+
 AccessFile::RawDefinition AccessFile::ReadRawDefinition(MdbTableDef* table) {
   MdbHandlePtr clone = Clone();
   const auto first = static_cast<uint32_t>(table->entry->table_pg);
   try {
-    return ParseDefinition(JoinDefinitionPages(clone.get(), first), *mdb_->fmt, IsJet3(), first);
+    return ParseDefinition(JoinDefinitionPages(clone.get(), first, style_, table->name), *mdb_->fmt,
+                           IsJet3(), first);
   } catch (const DamagedStructure& e) {
     RaiseDamagedTable(style_, table->name, e.what());
   }

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "support/errors.h"
+#include "support/value.h"
 
 namespace ferrolyte {
 
@@ -30,9 +31,6 @@ using MdbTablePtr = std::unique_ptr<MdbTableDef, MdbTableDeleter>;
 
 struct MdbHandleCloser {
   void operator()(MdbHandle* handle) const;
-  // The decrypted image a buffer-opened handle reads from: libmdb keeps only a pointer to it,
-  // so every handle on it, clones included, holds it until closed.
-  std::shared_ptr<std::vector<uint8_t>> image;
 };
 using MdbHandlePtr = std::unique_ptr<MdbHandle, MdbHandleCloser>;
 
@@ -79,7 +77,7 @@ class AccessFile {
   // file, a file that is not an Access database, an unreadable one, a wrong database password
   // ("Not a valid password."), a missing or unusable workgroup file (system_db). A file
   // without database password opens whatever password is given; an encrypted .accdb is
-  // decrypted into memory, never onto the disk.
+  // decrypted page by page as it is read, never onto the disk.
   static std::shared_ptr<AccessFile> Open(const std::string& path, EngineErrorStyle style,
                                           const std::string& password = "",
                                           const std::string& system_db = "");
@@ -105,6 +103,10 @@ class AccessFile {
   // The relationship columns, ordered by relationship name and column ordinal. A damaged
   // MSysRelationships raises DamagedTable, on every call.
   const std::vector<RelationshipColumn>& Relationships();
+  // The named columns of every row of a table (system tables too), through a handle of its
+  // own; a column the table lacks reads as the empty value. Empty when there is no such table.
+  std::vector<std::vector<Value>> ReadRows(const std::string& table,
+                                           const std::vector<std::string>& columns);
 
   // What one pass over every page of the file finds for the table of a definition page.
   struct TableCensus {
@@ -114,8 +116,9 @@ class AccessFile {
     uint32_t inconsistent_page = 0;
   };
   // The census of the table whose definition starts on `table_page`; the pass over the file
-  // is made on the first call, for every table at once.
-  TableCensus Census(uint32_t table_page);
+  // is made on the first call, for every table at once. A failed read raises the engine's
+  // disk error naming `table`.
+  TableCensus Census(uint32_t table_page, const std::string& table);
   // The row count the table's definition stores; empty when its page cannot be read.
   std::optional<int64_t> StoredRowCount(uint32_t table_page) const;
 

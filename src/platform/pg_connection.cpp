@@ -73,6 +73,7 @@ PgConnection::PgConnection(const PgParameters& where) {
     conn_ = nullptr;
     throw Error(kAdoGenericError, kLibpqErrorSource, why);
   }
+  cancel_ = PQgetCancel(conn_);
   // Notices (a COMMIT outside a transaction warns) would go to standard error.
   PQsetNoticeProcessor(
       conn_, [](void*, const char*) {}, nullptr);
@@ -80,7 +81,13 @@ PgConnection::PgConnection(const PgParameters& where) {
 
 PgConnection::~PgConnection() {
   if (in_copy_) AbandonCopy();
+  if (cancel_) PQfreeCancel(cancel_);
   PQfinish(conn_);
+}
+
+void PgConnection::RequestCancel() const {
+  char error[256];
+  if (cancel_) PQcancel(cancel_, error, sizeof error);
 }
 
 bool PgConnection::IsLost() const {

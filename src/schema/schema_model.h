@@ -11,6 +11,7 @@
 #include <variant>
 #include <vector>
 
+#include "schema/query_model.h"
 #include "support/errors.h"
 
 namespace ferrolyte {
@@ -44,6 +45,9 @@ struct SchemaField {
   std::string default_value;
   std::string expression;  // a calculated column's; empty otherwise
   std::string description;
+  std::string validation_rule;  // Access text, e.g. ">0 And <100"; empty for none
+  std::string validation_text;
+  bool allow_zero_length = true;
   int32_t stored_type = 0;  // the table definition's type code, for a field of type 0
 };
 
@@ -65,6 +69,8 @@ struct SchemaIndex {
 struct SchemaTable {
   Checked<std::string> name = std::string();
   std::string description;
+  std::string validation_rule;  // the table's rule over its columns; empty for none
+  std::string validation_text;
   std::vector<SchemaField> fields;  // in column order
   std::vector<SchemaIndex> indexes;
 };
@@ -82,11 +88,21 @@ struct SchemaRelation {
   std::vector<SchemaRelationField> fields;
 };
 
+// A table linked from another database: its name here, its name there, and where it is.
+struct SchemaLink {
+  std::string name;
+  std::string source_table;
+  std::string connect;  // ";DATABASE=path[;PWD=...]" for Access, "ODBC;..." for ODBC
+};
+
 struct SchemaModel {
   std::vector<SchemaTable> tables;  // */Tables/Table in document order
   std::vector<SchemaRelation> relations;
-  // Why the source's relationships could not be read; empty when they could.
+  std::vector<SchemaQuery> queries;  // */Queries/Query
+  std::vector<SchemaLink> links;     // */LinkedTables/LinkedTable
+  // Why the source's relationships or saved queries could not be read; empty when they could.
   std::string relations_unreadable;
+  std::string queries_unreadable;
 };
 
 // The text as a 32-bit integer; raises 13 "Type mismatch" when it is not an integer.
@@ -94,7 +110,8 @@ int32_t DirectLong(const std::string& text);
 // The text as a boolean ("True"/"False" or a number); raises 13 otherwise.
 bool DirectBool(const std::string& text);
 
-// Reads every table and relationship of the document; never raises (see Checked).
+// Reads every table, relationship, query and link of the document; never raises (see
+// Checked).
 SchemaModel ReadSchemaModel(const pugi::xml_document& document);
 // Reads one Table element; never raises.
 SchemaTable ReadSchemaTable(const pugi::xml_node& table);

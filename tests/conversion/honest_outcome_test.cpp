@@ -56,10 +56,9 @@ class HonestOutcomeTest : public ::testing::Test {
   }
 
   RunOutcome Convert(const std::string& source, const std::string& dump,
-                     const std::string& system_db = "", bool relationships = false) {
+                     const std::string& system_db = "") {
     testing::ScannedSource scanned = testing::ScanEverything(source);
     DictionaryPtr settings = testing::RunSettings(dump, scanned.selection);
-    testing::Section(settings)->Set("transferrelationships", relationships ? 1 : 0);
     testing::Section(settings)->Set("sourcefilename", source);
     testing::Section(settings)->Set("sourcesystemdatabase", system_db);
     testing::Section(settings)->Set("sourceusername", "admin");
@@ -274,44 +273,61 @@ TEST_F(HonestOutcomeTest, ColumnsOfUnknownTypesMoveAsHexadecimalText) {
   EXPECT_NE(text.find("INSERT INTO \"Later\" (\"N\") VALUES (7);"), std::string::npos);
 }
 
-// MSysRelationships is read for the relationships alone: damaged, it fails their transfer,
-// never the scan or the tables.
-TEST_F(HonestOutcomeTest, DamagedRelationshipsFailOnlyTheirTransfer) {
-  const std::string source = dir_.File("related.mdb");
-  {
-    aw::DatabaseWriter db(source, {.damaged_relationships = true});
-    aw::Table parts{.name = "Parts"};
-    parts.columns = {{.name = "Id", .type = aw::ColumnType::kLong}};
-    parts.indexes = {{.name = "PrimaryKey", .columns = {{"Id"}}, .primary_key = true}};
-    db.AddTable(parts).AddRow({1});
-    aw::Table uses{.name = "Uses"};
-    uses.columns = {{.name = "Part", .type = aw::ColumnType::kLong}};
-    db.AddTable(uses).AddRow({1});
-    db.AddRelationship({.name = "PartsUses",
-                        .primary_table = "Parts",
-                        .primary_columns = {"Id"},
-                        .foreign_table = "Uses",
-                        .foreign_columns = {"Part"}});
-    db.Finish();
-  }
-  for (bool relationships : {false, true}) {
-    SCOPED_TRACE(relationships);
-    const std::string dump = dir_.File("out.sql");
-    const RunOutcome outcome = Convert(source, dump, "", relationships);
-    for (const char* table : {"Parts", "Uses"})
-      EXPECT_EQ(outcome.Find(table)->result, TableResult::kComplete) << table;
-    if (!relationships) {
-      EXPECT_EQ(outcome.ExitStatus(), 0) << report_;
-      EXPECT_FALSE(Reported("relationships")) << report_;
-      continue;
+// A system table is read for the feature that needs it alone: damaged, it fails that
+// feature, never the scan or the tables.
+TEST_F(HonestOutcomeTest, DamagedSystemTableFailsOnlyTheFeatureThatReadsIt) {
+  const struct {
+    const char* table;
+    const char* setting;
+    std::string why;       // how the report begins to say so
+    bool dump_incomplete;  // as for the feature's other failures: a failed query keeps the name
+  } cases[] = {
+      {"MSysRelationships", "transferrelationships",
+       "\r\nRELATIONSHIPS\r\n------------\r\n- the relationships cannot be read: The table "
+       "'MSysRelationships' is damaged: data page ",
+       true},
+      {"MSysQueries", "transferqueries",
+       "the saved queries cannot be read: The table 'MSysQueries' is damaged: data page ", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.table);
+    const std::string source = dir_.File("system.mdb");
+    {
+      aw::DatabaseWriter db(source, {.damaged_table = c.table});
+      aw::Table parts{.name = "Parts"};
+      parts.columns = {{.name = "Id", .type = aw::ColumnType::kLong}};
+      parts.indexes = {{.name = "PrimaryKey", .columns = {{"Id"}}, .primary_key = true}};
+      db.AddTable(parts).AddRow({1});
+      aw::Table uses{.name = "Uses"};
+      uses.columns = {{.name = "Part", .type = aw::ColumnType::kLong}};
+      db.AddTable(uses).AddRow({1});
+      db.AddRelationship({.name = "PartsUses",
+                          .primary_table = "Parts",
+                          .primary_columns = {"Id"},
+                          .foreign_table = "Uses",
+                          .foreign_columns = {"Part"}});
+      db.AddQuery({.name = "qParts", .tables = {{"Parts", ""}}, .columns = {{"[Id]", ""}}});
+      db.Finish();
     }
-    EXPECT_EQ(outcome.ExitStatus(), 3) << report_;
-    const std::string why =
-        "the relationships cannot be read: The table 'MSysRelationships' is damaged: data page ";
-    EXPECT_TRUE(Reported("\r\nRELATIONSHIPS\r\n------------\r\n- " + why)) << report_;
-    ASSERT_EQ(outcome.rejected.size(), 1u);
-    EXPECT_EQ(outcome.rejected[0].rfind(why, 0), 0u) << outcome.rejected[0];
-    EXPECT_TRUE(FileExists(dump + ".incomplete"));
+    const testing::ScannedSource scanned = testing::ScanEverything(source);
+    for (bool on : {false, true}) {
+      SCOPED_TRACE(on);
+      const std::string dump = dir_.File("out.sql");
+      for (const std::string& file : {dump, dump + ".incomplete"}) fs::remove(file);
+      std::vector<std::string> selection = scanned.selection;
+      selection.push_back("Queries!qParts");
+      DictionaryPtr settings = testing::RunSettings(dump, selection);
+      testing::Section(settings)->Set("sourcefilename", source);
+      testing::Section(settings)->Set(c.setting, on ? 1 : 0);
+      report_.clear();
+      const RunOutcome outcome =
+          MoveData2MySql(settings, report_, scanned.schema_xml, testing::ContextFor(status_));
+      for (const char* table : {"Parts", "Uses"})
+        EXPECT_EQ(outcome.Find(table)->result, TableResult::kComplete) << table;
+      EXPECT_EQ(outcome.ExitStatus(), on ? 3 : 0) << report_;
+      EXPECT_EQ(Reported(c.why), on) << report_;
+      EXPECT_EQ(FileExists(dump + ".incomplete"), on && c.dump_incomplete);
+    }
   }
 }
 

@@ -109,7 +109,7 @@ TEST(LiveRowsTest, CountIsTheLiveRowsOfThePagesNotTheStoredCount) {
     int64_t counted = -1;
     EXPECT_EQ(Rows(path, &counted), "1:row 2:row 3:row ");
     EXPECT_EQ(counted, 3);
-    EXPECT_EQ(AccessFile::Open(path, EngineErrorStyle::kAdo)->Census(3).live_rows, 3);
+    EXPECT_EQ(AccessFile::Open(path, EngineErrorStyle::kAdo)->Census(3, "Orders").live_rows, 3);
   }
 
   // The page's row count lowered by one: the last row drops out of the walk and the census

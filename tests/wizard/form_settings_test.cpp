@@ -55,7 +55,9 @@ TEST(BuildSettingsTest, EveryKeyInKeyOrder) {
                                       "tableprefix",          "negativeboolean",
                                       "ignorelargeblobs",     "memotype",
                                       "datetimetype",         "transferrelationships",
-                                      "transferdescriptions", "dumpformat"}));
+                                      "transferdescriptions", "dumpformat",
+                                      "transferqueries",      "complexcolumns",
+                                      "transfervalidation",   "followlinks"}));
   EXPECT_EQ(section->Item("destinationmethod").Text(), "DUMP");
   EXPECT_EQ(section->Item("dropdatabase").AsInteger(), 1);
   EXPECT_EQ(section->Item("createtables").AsInteger(), 0);
@@ -173,7 +175,7 @@ TEST(BlankPasswordsTest, EmptiesOnlyThePasswords) {
   EXPECT_EQ(section->Item("sourcepassword").Text(), "");
   EXPECT_EQ(section->Item("destinationpassword").Text(), "");
   EXPECT_EQ(section->Item("sourceusername").Text(), "admin");
-  EXPECT_EQ(section->Keys().size(), 30u);
+  EXPECT_EQ(section->Keys().size(), 34u);
 }
 
 }  // namespace
