@@ -96,7 +96,9 @@ void WriteDumpHeader(DumpFile& dump, const Dictionary& section, const std::strin
     std::string lower = AsciiLower(key);
     if (lower == "destinationmethod" || lower == "destinationhost" || lower == "destinationport" ||
         lower == "destinationusername" || lower == "destinationpassword" ||
-        lower == "destinationdumpfilename" || lower == "sourcetables")
+        lower == "destinationsslmode" || lower == "destinationsslrootcert" ||
+        lower == "destinationparameters" || lower == "destinationdumpfilename" ||
+        lower == "sourcetables")
       continue;
     // The default form leaves the header as it was before the choice existed.
     if (lower == "dumpformat" && !EqualsIgnoreCase(value, kDumpFormatCopy)) continue;
@@ -106,6 +108,10 @@ void WriteDumpHeader(DumpFile& dump, const Dictionary& section, const std::strin
   }
   dump.WriteDumpLine("--");
   dump.WriteDumpLine("");
+}
+
+std::string BuildOdbcString(const PgParameters& where) {
+  return BuildDestinationConnectionString(where);
 }
 
 std::string ErrorText(const Error& e) {
@@ -181,6 +187,7 @@ class Run {
   std::string step_;
   bool direct_ = false;
   std::string database_;
+  std::string sslmode_;  // the one libpq settled on, for every session of the run
   std::string dump_path_;
   std::shared_ptr<Connection> source_;
   std::shared_ptr<Connection> server_;
@@ -393,12 +400,21 @@ bool Run::OpenDumpFile() {
 
 bool Run::OpenServer() {
   step_ = "Open connection to destination database";
-  std::string cs = destination_string_(Tolerant("destinationserver"), Tolerant("maintenancedb"),
-                                       Tolerant("destinationport"), Tolerant("destinationusername"),
-                                       Tolerant("destinationpassword"));
+  PgParameters where = DestinationParameters(*section_, Tolerant("maintenancedb"));
+  std::string cs = destination_string_(where);
   try {
+    // libpq connects first, so that a refusal (TLS, a certificate, the password) reads as
+    // libpq words it, and the ODBC driver gets the SSL mode libpq settled on: the driver
+    // would put its own in place of the service file's or PGSSLMODE.
+    if (open_rows_) sslmode_ = open_rows_(where)->Parameter("sslmode");
+    if (sslmode_.empty())
+      sslmode_ = FindPgParameter(where.options, "sslmode")
+                     .value_or(PgDefault("sslmode").value_or("prefer"));
+    SetPgParameter(where.options, "sslmode", sslmode_);
+    cs = destination_string_(where);
     server_ = open_(cs);
   } catch (const Error& e) {
+    outcome_.not_connected = true;
     ConnectionError(cs, e);
     return false;
   }
@@ -443,16 +459,13 @@ bool Run::Body() {
     dump_->WriteDumpLine("");
   } else {
     server_->Close();
-    std::string cs =
-        destination_string_(Tolerant("destinationserver"), database_, Tolerant("destinationport"),
-                            Tolerant("destinationusername"), Tolerant("destinationpassword"));
+    PgParameters where = DestinationParameters(*section_, database_);
+    SetPgParameter(where.options, "sslmode", sslmode_);
+    std::string cs = destination_string_(where);
     try {
       server_ = open_(cs);
-      // The same server, database and login as the connection, for the rows alone.
-      if (open_rows_)
-        rows_session_ =
-            open_rows_({Tolerant("destinationserver"), Tolerant("destinationport"), database_,
-                        Tolerant("destinationusername"), Tolerant("destinationpassword")});
+      // The same parameters as the connection, for the rows alone.
+      if (open_rows_) rows_session_ = open_rows_(where);
     } catch (const Error& e) {
       ConnectionError(cs, e);
       return false;
@@ -843,8 +856,7 @@ RunOutcome MoveData2MySql(const DictionaryPtr& settings, std::string& run_report
 RunOutcome MoveData2MySql(const DictionaryPtr& settings, std::string& run_report,
                           const std::string& schema_xml, const RunContext& ctx,
                           const ConnectionOpener& open) {
-  return MoveData2MySql(settings, run_report, schema_xml, ctx, open,
-                        BuildDestinationConnectionString);
+  return MoveData2MySql(settings, run_report, schema_xml, ctx, open, BuildOdbcString);
 }
 
 RunOutcome MoveData2MySql(const DictionaryPtr& settings, std::string& run_report,
@@ -855,8 +867,8 @@ RunOutcome MoveData2MySql(const DictionaryPtr& settings, std::string& run_report
     connection->Open(connection_string);
     return connection;
   };
-  return MoveData2MySql(settings, run_report, schema_xml, ctx, open,
-                        BuildDestinationConnectionString, OpenRowSession);
+  return MoveData2MySql(settings, run_report, schema_xml, ctx, open, BuildOdbcString,
+                        OpenRowSession);
 }
 
 std::unique_ptr<PgConnection> OpenRowSession(const PgParameters& where) {

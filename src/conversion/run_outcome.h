@@ -46,9 +46,12 @@ struct RunOutcome {
   // Statements after the tables that the server refused (foreign keys, comments), each
   // "what: error" on one line; the run went on after each.
   std::vector<std::string> rejected;
+  // The run failed at its first connection to the server: nothing there was changed.
+  bool not_connected = false;
 
-  // 0 completed; 3 a table not fully moved or a statement failed; 130 stopped on request
-  // (3 when a table had failed before the stop).
+  // 0 completed; 1 failed at the first connection to the server; 3 a table not fully moved
+  // or a statement failed; 130 stopped on request (3 when a table had failed before the
+  // stop).
   int ExitStatus() const;
   // Selected tables that are not complete.
   int TablesNotComplete() const;

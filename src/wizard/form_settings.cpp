@@ -59,6 +59,9 @@ DictionaryPtr BuildSettingsFrom(const FormSettings& f) {
   section->Set("destinationpassword", f.password);
   section->Set("destinationdatabase", f.database);
   section->Set("maintenancedb", f.maintenance_db);
+  section->Set("destinationsslmode", f.ssl_mode);
+  section->Set("destinationsslrootcert", f.ssl_root_cert);
+  section->Set("destinationparameters", f.connection_parameters);
   section->Set("destinationdumpfilename", f.dump_file);
   section->Set("sourcetables", Value::TextList(f.source_tables));
   for (const CheckKey& check : kTransferChecks) section->Set(check.key, f.*check.value);
@@ -93,6 +96,9 @@ std::optional<FormSettings> FormSettingsOf(const DictionaryPtr& settings) {
   f.password = text("destinationpassword");
   f.database = text("destinationdatabase");
   f.maintenance_db = text("maintenancedb");
+  f.ssl_mode = text("destinationsslmode");
+  f.ssl_root_cert = text("destinationsslrootcert");
+  f.connection_parameters = text("destinationparameters");
   f.dump_file = text("destinationdumpfilename");
   f.storage_engine = text("storageengine");
   const Value& tables = section->Item("sourcetables");
