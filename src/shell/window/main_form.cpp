@@ -787,6 +787,11 @@ void MainForm::ApplySettings(const DictionaryPtr& settings) {
       ListEntryFor(EntriesOf(advanced.cbDateTimeType), f->datetime_type));
   advanced.cbDumpFormat->setCurrentIndex(
       std::max(0, advanced.cbDumpFormat->findData(Q(AsciiUpper(f->dump_format)))));
+  // libpq's default for a file that names no mode.
+  const int mode = advanced.cbSslMode->findData(Q(AsciiLower(f->ssl_mode)));
+  advanced.cbSslMode->setCurrentIndex(mode >= 0 ? mode : advanced.cbSslMode->findData("prefer"));
+  advanced.txtSslRootCert->setText(Q(f->ssl_root_cert));
+  advanced.txtConnectionParameters->setText(Q(f->connection_parameters));
 }
 
 FormSettings MainForm::ReadControls() {
@@ -822,6 +827,9 @@ FormSettings MainForm::ReadControls() {
   f.memo_type = S(advanced.cbMemoType->currentText());
   f.datetime_type = S(advanced.cbDateTimeType->currentText());
   f.dump_format = S(advanced.cbDumpFormat->currentData().toString());
+  f.ssl_mode = S(advanced.cbSslMode->currentData().toString());
+  f.ssl_root_cert = S(advanced.txtSslRootCert->text());
+  f.connection_parameters = S(advanced.txtConnectionParameters->text());
   return f;
 }
 

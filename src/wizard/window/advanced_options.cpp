@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -39,12 +40,23 @@ AdvancedOptionsForm::AdvancedOptionsForm(QWidget* owner) : QDialog(owner) {
       Named(new QLabel(QStringLiteral("Create DateTime fields as:"), this), "lblDateTimeType");
   auto* lblDumpFormat =
       Named(new QLabel(QStringLiteral("Rows in the dump file as:"), this), "lblDumpFormat");
+  auto* lblSslMode = Named(new QLabel(QStringLiteral("SSL mode:"), this), "lblSslMode");
+  auto* lblSslRootCert =
+      Named(new QLabel(QStringLiteral("Root certificate:"), this), "lblSslRootCert");
+  auto* lblConnectionParameters =
+      Named(new QLabel(QStringLiteral("Connection parameters:"), this), "lblConnectionParameters");
   txtTablePrefix = Named(new QLineEdit(this), "txtTablePrefix");
   txtTablePrefix->setToolTip(
       QStringLiteral("You can prefix table names in the destination database with this value."));
   cbMemoType = Named(new QComboBox(this), "cbMemoType");
   cbDateTimeType = Named(new QComboBox(this), "cbDateTimeType");
   cbDumpFormat = Named(new QComboBox(this), "cbDumpFormat");
+  cbSslMode = Named(new QComboBox(this), "cbSslMode");
+  txtSslRootCert = Named(new QLineEdit(this), "txtSslRootCert");
+  cmdSslRootCertBrowse =
+      Named(new QPushButton(QStringLiteral("..."), this), "cmdSslRootCertBrowse");
+  txtConnectionParameters = Named(new QLineEdit(this), "txtConnectionParameters");
+  txtConnectionParameters->setPlaceholderText(QStringLiteral("connect_timeout=10"));
   chkBooleanValue =
       Named(new QCheckBox(QStringLiteral("Transfer booleans as 0/-1 instead of 0/1"), this),
             "chkBooleanValue");
@@ -62,35 +74,52 @@ AdvancedOptionsForm::AdvancedOptionsForm(QWidget* owner) : QDialog(owner) {
   lblMemoType->setBuddy(cbMemoType);
   lblDateTimeType->setBuddy(cbDateTimeType);
   lblDumpFormat->setBuddy(cbDumpFormat);
+  lblSslMode->setBuddy(cbSslMode);
+  lblSslRootCert->setBuddy(txtSslRootCert);
+  lblConnectionParameters->setBuddy(txtConnectionParameters);
 
+  QLabel* labels[] = {lblTablePrefix, lblMemoType,    lblDateTimeType,        lblDumpFormat,
+                      lblSslMode,     lblSslRootCert, lblConnectionParameters};
   // The labels are measured in this platform's font: when the widest does not fit in
   // front of the design edge, the inputs move right instead of the label being cut.
   int label_width = 0;
-  for (QLabel* label : {lblTablePrefix, lblMemoType, lblDateTimeType, lblDumpFormat}) {
+  for (QLabel* label : labels) {
     label_width = std::max(label_width, ToTwips(label->sizeHint().width()));
   }
   const int input_left = std::max(kInputLeft, kLabelLeft + label_width + 120);
   const int input_width = 2400;
   const int width = input_left + input_width + 240;
 
-  const int rows[] = {240, 660, 1080, 1500};
-  QLabel* labels[] = {lblTablePrefix, lblMemoType, lblDateTimeType, lblDumpFormat};
-  QWidget* inputs[] = {txtTablePrefix, cbMemoType, cbDateTimeType, cbDumpFormat};
-  for (int i = 0; i < 4; ++i) {
-    PlaceTwips(labels[i], kLabelLeft, rows[i], input_left - kLabelLeft - 60, kRowHeight);
-    // The dump format's entries are words, not a type name: they get the full width.
-    PlaceTwips(inputs[i], input_left, rows[i], i == 0 || i == 3 ? input_width : 1800, kRowHeight);
+  QWidget* inputs[] = {txtTablePrefix, cbMemoType,     cbDateTimeType,         cbDumpFormat,
+                       cbSslMode,      txtSslRootCert, txtConnectionParameters};
+  constexpr int kBrowseWidth = 450;
+  for (int i = 0; i < 7; ++i) {
+    const int top = 240 + 420 * i;
+    PlaceTwips(labels[i], kLabelLeft, top, input_left - kLabelLeft - 60, kRowHeight);
+    // The two type lists hold short names; the others get the full width, the certificate
+    // less its browse button.
+    const int w = i == 1 || i == 2 ? 1800 : i == 5 ? input_width - kBrowseWidth - 60 : input_width;
+    PlaceTwips(inputs[i], input_left, top, w, kRowHeight);
   }
-  PlaceTwips(chkBooleanValue, kLabelLeft, 1980, width - 2 * kLabelLeft, 300);
-  PlaceTwips(chkIgnoreLargeBlobs, kLabelLeft, 2340, width - 2 * kLabelLeft, 300);
-  PlaceTwips(chkTransferRelationships, kLabelLeft, 2700, width - 2 * kLabelLeft, 300);
-  PlaceTwips(chkTransferDescriptions, kLabelLeft, 3060, width - 2 * kLabelLeft, 300);
-  const int close_top = 3540;
+  PlaceTwips(cmdSslRootCertBrowse, input_left + input_width - kBrowseWidth, 240 + 420 * 5,
+             kBrowseWidth, kRowHeight);
+  const int checks_top = 240 + 420 * 7 + 60;
+  QCheckBox* checks[] = {chkBooleanValue, chkIgnoreLargeBlobs, chkTransferRelationships,
+                         chkTransferDescriptions};
+  for (int i = 0; i < 4; ++i)
+    PlaceTwips(checks[i], kLabelLeft, checks_top + 360 * i, width - 2 * kLabelLeft, 300);
+  const int close_top = checks_top + 360 * 4 + 120;
   PlaceTwips(cmdClose, width - 240 - 1215, close_top, 1215, kRowHeight);
   setFixedSize(Tw(width), Tw(close_top + kRowHeight + 240));
 
   cmdClose->setDefault(true);
   connect(cmdClose, &QPushButton::clicked, this, &QDialog::hide);
+  connect(cmdSslRootCertBrowse, &QPushButton::clicked, this, [this] {
+    const QString chosen = QFileDialog::getOpenFileName(
+        this, QStringLiteral("Root certificate"), txtSslRootCert->text(),
+        QStringLiteral("Certificates (*.crt *.pem *.cer);;All Files (*)"));
+    if (!chosen.isEmpty()) txtSslRootCert->setText(chosen);
+  });
 
   SetTabOrder(this);
   cbMemoType->clear();
@@ -102,6 +131,8 @@ AdvancedOptionsForm::AdvancedOptionsForm(QWidget* owner) : QDialog(owner) {
   cbDumpFormat->addItem(QStringLiteral("INSERT statements"),
                         QString::fromLatin1(kDumpFormatInsert));
   cbDumpFormat->addItem(QStringLiteral("COPY blocks"), QString::fromLatin1(kDumpFormatCopy));
+  for (const char* mode : kSslModes)
+    cbSslMode->addItem(QString::fromLatin1(mode), QString::fromLatin1(mode));
 }
 
 }  // namespace ferrolyte
