@@ -1,7 +1,9 @@
 #include "wizard/form_settings.h"
 
 #include <cmath>
+#include <stdexcept>
 
+#include "platform/pg_parameters.h"
 #include "support/errors.h"
 #include "support/safe.h"
 #include "wizard/settings.h"
@@ -135,6 +137,17 @@ void BlankPasswords(const DictionaryPtr& settings) {
   if (!section) return;
   section->Set("sourcepassword", "");
   section->Set("destinationpassword", "");
+  // A password among the further parameters (which a run refuses) goes too; a text libpq
+  // cannot read may hold one where nobody can find it.
+  const std::string parameters = SafeStr(section->Item("destinationparameters"));
+  if (parameters.empty()) return;
+  try {
+    PgParameterList list = ParsePgParameters(parameters);
+    if (std::erase_if(list, [](const PgParameter& p) { return p.keyword == "password"; }))
+      section->Set("destinationparameters", PgParametersText(list));
+  } catch (const std::invalid_argument&) {
+    section->Set("destinationparameters", "");
+  }
 }
 
 }  // namespace ferrolyte

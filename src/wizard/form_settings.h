@@ -45,7 +45,8 @@ std::optional<FormSettings> FormSettingsOf(const DictionaryPtr& settings);
 // (case-sensitive); -1 for an empty list.
 int ListEntryFor(const std::vector<std::string>& entries, const std::string& value);
 
-// The copy kept in wizard.ini: sourcepassword and destinationpassword emptied.
+// The copy kept in wizard.ini: sourcepassword and destinationpassword emptied, and a
+// password among destinationparameters taken out (all of them when libpq cannot read them).
 void BlankPasswords(const DictionaryPtr& settings);
 
 }  // namespace ferrolyte

@@ -197,6 +197,14 @@ TEST(BlankPasswordsTest, EmptiesOnlyThePasswords) {
   EXPECT_EQ(section->Item("destinationpassword").Text(), "");
   EXPECT_EQ(section->Item("sourceusername").Text(), "admin");
   EXPECT_EQ(section->Keys().size(), 33u);
+  EXPECT_EQ(section->Item("destinationparameters").Text(), Sample().connection_parameters);
+  for (const auto& [given, kept] : std::vector<std::pair<std::string, std::string>>{
+           {"connect_timeout=5 password=s3cret", "connect_timeout='5'"},
+           {"password='s3cret", ""}}) {
+    section->Set("destinationparameters", given);
+    BlankPasswords(settings);
+    EXPECT_EQ(section->Item("destinationparameters").Text(), kept) << given;
+  }
 }
 
 }  // namespace
