@@ -1,6 +1,7 @@
 #include "platform/access_rows.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "platform/ado.h"
@@ -22,6 +23,8 @@ constexpr uint8_t kDataPageType = 0x01;
 constexpr uint8_t kUsageMapPageType = 0x05;
 // Jet's "Cannot open database ... the file may be corrupt", for damage seen through DAO.
 constexpr int32_t kDaoDamagedDatabase = 3049;
+// Jet's "Disk or network error.": the file itself could not be read.
+constexpr int32_t kDaoDiskOrNetwork = 3043;
 
 uint16_t Le16(const uint8_t* p) {
   return static_cast<uint16_t>(p[0] | (p[1] << 8));
@@ -251,6 +254,15 @@ bool ExtendedDateParts(const uint8_t* data, size_t size, int64_t& ole_day, int64
   std::string text = "The table '" + table + "' is damaged: " + where_and_what;
   if (!text.empty() && text.back() != '.') text += '.';
   if (style == EngineErrorStyle::kDao) throw Error(kDaoDamagedDatabase, "DAO.Database", text);
+  throw Error(kAdoGenericError, "Microsoft JET Database Engine", text);
+}
+
+void RaiseIfReadFailed(MdbHandle* mdb, EngineErrorStyle style, const std::string& table,
+                       const std::string& where) {
+  if (!mdb->f->stream || !std::ferror(mdb->f->stream)) return;
+  const std::string text = "Disk or network error. The table '" + table +
+                           "' could not be read from the file at " + where + ".";
+  if (style == EngineErrorStyle::kDao) throw Error(kDaoDiskOrNetwork, "DAO.Database", text);
   throw Error(kAdoGenericError, "Microsoft JET Database Engine", text);
 }
 
@@ -504,8 +516,11 @@ RowReader::RowReader(MdbHandle* mdb, MdbTableDef* table, std::vector<int> column
 }
 
 std::span<const uint8_t> RowReader::ReadPage(uint32_t page, std::vector<uint8_t>& into) {
-  if (page == 0 || mdb_read_alt_pg(mdb_, page) != static_cast<ssize_t>(format_.page_size))
+  if (page == 0) return {};
+  if (mdb_read_alt_pg(mdb_, page) != static_cast<ssize_t>(format_.page_size)) {
+    RaiseIfReadFailed(mdb_, style_, table_->name, "page " + std::to_string(page));
     return {};
+  }
   into.assign(mdb_->alt_pg_buf, mdb_->alt_pg_buf + format_.page_size);
   return into;
 }

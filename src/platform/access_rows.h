@@ -55,6 +55,12 @@ class DamagedStructure : public std::runtime_error {
 [[noreturn]] void RaiseDamagedTable(EngineErrorStyle style, const std::string& table,
                                     const std::string& where_and_what);
 
+// When a read of the file under mdb has failed (libmdb reads such a page as missing or empty),
+// raises "Disk or network error." (3043, or the provider's generic number) naming the table
+// and where it was read (`where`: "data page 12"); otherwise does nothing.
+void RaiseIfReadFailed(MdbHandle* mdb, EngineErrorStyle style, const std::string& table,
+                       const std::string& where);
+
 // The bytes of one page by number; empty when the file has no such page.
 using PageSource = std::function<std::span<const uint8_t>(uint32_t page)>;
 

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "platform/access_rows.h"
+#include "platform/decrypted_file.h"
 #include "platform/jet_password.h"
 #include "platform/office_crypto.h"
 #include "support/errors.h"
@@ -88,7 +89,8 @@ constexpr size_t kMaxIndexes = 1000;
 
 // The definition page chain joined into one buffer: the first page whole, continuation pages
 // after their 8-byte header. Uses the handle's page buffer.
-std::vector<uint8_t> JoinDefinitionPages(MdbHandle* mdb, uint32_t first_page) {
+std::vector<uint8_t> JoinDefinitionPages(MdbHandle* mdb, uint32_t first_page,
+                                         EngineErrorStyle style, const std::string& table) {
   const size_t page_size = static_cast<size_t>(mdb->fmt->pg_size);
   std::vector<uint8_t> buffer;
   std::vector<uint32_t> visited;
@@ -98,8 +100,10 @@ std::vector<uint8_t> JoinDefinitionPages(MdbHandle* mdb, uint32_t first_page) {
         visited.size() >= kMaxDefinitionPages)
       throw DamagedStructure(where + ": the definition's page chain loops");
     visited.push_back(page);
-    if (mdb_read_pg(mdb, page) != static_cast<ssize_t>(page_size))
+    if (mdb_read_pg(mdb, page) != static_cast<ssize_t>(page_size)) {
+      RaiseIfReadFailed(mdb, style, table, where);
       throw DamagedStructure(where + ": the page is not in the file");
+    }
     if (mdb->pg_buf[0] != kDefinitionPageType)
       throw DamagedStructure(where + ": not a table definition page");
     const size_t skip = buffer.empty() ? 0 : 8;
@@ -238,6 +242,18 @@ const char* CheckPropertyValues(const uint8_t* body, size_t size, size_t names) 
   return nullptr;
 }
 
+// libmdb opens a handle only on a path or a buffer: this one is opened on the plain first
+// page, then reads every page through the stream instead (libmdb closes it with the handle).
+MdbHandlePtr OpenOnStream(StreamPtr stream) {
+  uint8_t page0[kAccdbPageSize];
+  const size_t length = std::fread(page0, 1, sizeof page0, stream.get());
+  MdbHandlePtr mdb(mdb_open_buffer(page0, length, MDB_NOFLAGS));
+  if (!mdb) return mdb;
+  std::fclose(mdb->f->stream);
+  mdb->f->stream = stream.release();
+  return mdb;
+}
+
 }  // namespace
 
 const char* CheckPropertyBlob(std::span<const uint8_t> blob) {
@@ -285,10 +301,7 @@ std::shared_ptr<AccessFile> AccessFile::Open(const std::string& path, EngineErro
   Bytes page0 = ReadDefinitionPage(path, password_style);
   MdbHandlePtr mdb;
   if (IsEncryptedAccdb(page0)) {
-    auto image =
-        std::make_shared<std::vector<uint8_t>>(DecryptAccdb(path, password, password_style));
-    mdb = MdbHandlePtr(mdb_open_buffer(image->data(), image->size(), MDB_NOFLAGS),
-                       MdbHandleCloser{image});
+    mdb = OpenOnStream(OpenDecryptedFile(path, password, password_style));
   } else {
     CheckJetPassword(page0, password, password_style);
     mdb = MdbHandlePtr(mdb_open(path.c_str(), MDB_NOFLAGS));
@@ -363,16 +376,18 @@ void AccessFile::ReadCatalog() {
 MdbTablePtr AccessFile::ReadTable(MdbCatalogEntry* entry, MdbHandle* mdb) {
   const std::string name = entry->object_name;
   try {
-    ParseDefinition(JoinDefinitionPages(mdb, static_cast<uint32_t>(entry->table_pg)), *mdb->fmt,
-                    IsJet3(), static_cast<uint32_t>(entry->table_pg));
+    ParseDefinition(JoinDefinitionPages(mdb, static_cast<uint32_t>(entry->table_pg), style_, name),
+                    *mdb->fmt, IsJet3(), static_cast<uint32_t>(entry->table_pg));
   } catch (const DamagedStructure& e) {
     RaiseDamagedTable(style_, name, e.what());
   }
-  const std::string where = "definition page " + std::to_string(entry->table_pg) + ": ";
+  const std::string page = "definition page " + std::to_string(entry->table_pg);
   MdbTablePtr table(mdb_read_table(entry));
-  if (!table) RaiseDamagedTable(style_, name, where + "its usage maps cannot be found");
-  if (!mdb_read_columns(table.get()))
-    RaiseDamagedTable(style_, name, where + "its columns cannot be read");
+  RaiseIfReadFailed(mdb, style_, name, page);
+  if (!table) RaiseDamagedTable(style_, name, page + ": its usage maps cannot be found");
+  const bool columns_read = mdb_read_columns(table.get()) != nullptr;
+  RaiseIfReadFailed(mdb, style_, name, page);
+  if (!columns_read) RaiseDamagedTable(style_, name, page + ": its columns cannot be read");
   return table;
 }
 
@@ -383,7 +398,7 @@ bool AccessFile::IsJet3() const {
 }
 
 MdbHandlePtr AccessFile::Clone() const {
-  MdbHandlePtr clone(mdb_clone_handle(mdb_.get()), MdbHandleCloser{mdb_.get_deleter().image});
+  MdbHandlePtr clone(mdb_clone_handle(mdb_.get()));
   if (!clone) throw Error(kAdoGeneric, "Microsoft JET Database Engine", "Out of memory.");
   return clone;
 }
@@ -410,6 +425,7 @@ MdbTablePtr AccessFile::OpenTable(const std::string& name, MdbHandle* on) {
   if (!entry) return nullptr;
   MdbTablePtr table = ReadTable(entry, mdb);
   mdb_read_indices(table.get());
+  RaiseIfReadFailed(mdb, style_, table->name, "definition page " + std::to_string(entry->table_pg));
   return table;
 }
 
@@ -481,7 +497,8 @@ AccessFile::RawDefinition AccessFile::ReadRawDefinition(MdbTableDef* table) {
   MdbHandlePtr clone = Clone();
   const auto first = static_cast<uint32_t>(table->entry->table_pg);
   try {
-    return ParseDefinition(JoinDefinitionPages(clone.get(), first), *mdb_->fmt, IsJet3(), first);
+    return ParseDefinition(JoinDefinitionPages(clone.get(), first, style_, table->name), *mdb_->fmt,
+                           IsJet3(), first);
   } catch (const DamagedStructure& e) {
     RaiseDamagedTable(style_, table->name, e.what());
   }

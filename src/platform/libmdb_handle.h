@@ -25,9 +25,6 @@ using MdbTablePtr = std::unique_ptr<MdbTableDef, MdbTableDeleter>;
 
 struct MdbHandleCloser {
   void operator()(MdbHandle* handle) const;
-  // The decrypted image a buffer-opened handle reads from: libmdb keeps only a pointer to it,
-  // so every handle on it, clones included, holds it until closed.
-  std::shared_ptr<std::vector<uint8_t>> image;
 };
 using MdbHandlePtr = std::unique_ptr<MdbHandle, MdbHandleCloser>;
 
@@ -74,7 +71,7 @@ class AccessFile {
   // file, a file that is not an Access database, an unreadable one, a wrong database password
   // ("Not a valid password."), a missing or unusable workgroup file (system_db). A file
   // without database password opens whatever password is given; an encrypted .accdb is
-  // decrypted into memory, never onto the disk.
+  // decrypted page by page as it is read, never onto the disk.
   static std::shared_ptr<AccessFile> Open(const std::string& path, EngineErrorStyle style,
                                           const std::string& password = "",
                                           const std::string& system_db = "");

@@ -5,11 +5,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <pugixml.hpp>
 
-#include "platform/jet_password.h"
 #include "support/text.h"
 
 namespace ferrolyte {
@@ -495,16 +492,11 @@ void OfficePageDecryptor::DecryptPage(std::span<uint8_t> page, uint32_t page_num
   }
 }
 
-namespace {
-
-// Clears the encoding key under the header mask, so that libmdb sees a file without one.
 void ClearEncodingKey(std::span<uint8_t> page0) {
   ToggleHeaderMask(page0);
   std::memset(page0.data() + kEncodingKeyOffset, 0, 4);
   ToggleHeaderMask(page0);
 }
-
-}  // namespace
 
 void DecryptAccdbImage(std::span<uint8_t> image, std::string_view password,
                        PasswordErrorStyle style, std::string_view file_name) {
@@ -516,40 +508,6 @@ void DecryptAccdbImage(std::span<uint8_t> image, std::string_view password,
                           static_cast<uint32_t>(offset / kAccdbPageSize));
   }
   ClearEncodingKey(image);
-}
-
-std::vector<uint8_t> DecryptAccdb(const std::string& path, std::string_view password,
-                                  PasswordErrorStyle style) {
-  std::error_code ec;
-  if (path.empty() || !std::filesystem::is_regular_file(path, ec)) RaiseFileNotFound(style, path);
-  uintmax_t size = std::filesystem::file_size(path, ec);
-  std::ifstream in(path, std::ios::binary);
-  if (ec || !in) RaiseFileNotFound(style, path);
-
-  std::vector<uint8_t> image(static_cast<size_t>(size));
-  auto read_at = [&](size_t offset, size_t length) {
-    in.read(reinterpret_cast<char*>(image.data() + offset), static_cast<std::streamsize>(length));
-    return static_cast<size_t>(in.gcount()) == length;
-  };
-  size_t first = std::min(image.size(), kAccdbPageSize);
-  if (!read_at(0, first)) RaiseFileNotFound(style, path);
-  std::span<const uint8_t> page0(image.data(), first);
-  if (!IsEncryptedAccdb(page0)) {
-    // A plain file is handed back as it is, once its header password agrees.
-    CheckJetPassword(page0, password, style);
-    if (!read_at(first, image.size() - first)) RaiseFileNotFound(style, path);
-    return image;
-  }
-  // Verify before reading the rest: a wrong password costs one page, not the whole file.
-  OfficePageDecryptor decryptor(page0, password, style, path);
-  for (size_t offset = first; offset < image.size(); offset += kAccdbPageSize) {
-    size_t length = std::min(kAccdbPageSize, image.size() - offset);
-    if (!read_at(offset, length)) RaiseFileNotFound(style, path);
-    decryptor.DecryptPage(std::span(image).subspan(offset, length),
-                          static_cast<uint32_t>(offset / kAccdbPageSize));
-  }
-  ClearEncodingKey(image);
-  return image;
 }
 
 }  // namespace ferrolyte

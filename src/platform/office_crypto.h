@@ -72,17 +72,14 @@ class OfficePageDecryptor {
   std::unique_ptr<State> state_;
 };
 
+// Clears the encoding key under the header mask of a definition page, so that libmdb reads
+// the decrypted pages as a plain file's.
+void ClearEncodingKey(std::span<uint8_t> page0);
+
 // Decrypts a whole file image in place, page by page, after verifying the password, and
 // clears the encoding key in page 0 so that libmdb reads the image as a plain file. Raises
 // as OfficePageDecryptor does.
 void DecryptAccdbImage(std::span<uint8_t> image, std::string_view password,
                        PasswordErrorStyle style, std::string_view file_name = "");
-
-// Reads an encrypted .accdb into one buffer of the file's size, decrypting each page as it
-// arrives; the plain image never touches the disk. A file that is not encrypted comes back
-// as it is once CheckJetPassword accepts the password. Raises "Could not find file" for a
-// missing or unreadable file, "Not a valid password." for a wrong password.
-std::vector<uint8_t> DecryptAccdb(const std::string& path, std::string_view password,
-                                  PasswordErrorStyle style);
 
 }  // namespace ferrolyte

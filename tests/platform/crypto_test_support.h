@@ -7,6 +7,7 @@
 #include <mdbtools.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "platform/crypto_errors.h"
+#include "platform/decrypted_file.h"
 #include "support/errors.h"
 
 namespace ferrolyte::testing {
@@ -28,6 +30,17 @@ inline std::string RealAccessFolder() {
 inline std::vector<uint8_t> ReadWholeFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+// Everything a stream gives from its current position, read in pieces that do not line up
+// with pages.
+inline std::vector<uint8_t> ReadToEnd(std::FILE* stream, size_t piece = 1000) {
+  std::vector<uint8_t> all;
+  std::vector<uint8_t> buffer(piece);
+  size_t n;
+  while ((n = std::fread(buffer.data(), 1, buffer.size(), stream)) > 0)
+    all.insert(all.end(), buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(n));
+  return all;
 }
 
 // The error a call raises; a default Error with number 0 when it raises none.
