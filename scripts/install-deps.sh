@@ -13,7 +13,7 @@ packages=(
   libssl-dev
   postgresql postgresql-common
   qt6-base-dev xvfb xauth
-  time
+  time valgrind ccache
 )
 # A machine may bring its own Node.js (with npm inside); Debian's packages otherwise.
 command -v node >/dev/null || packages+=(nodejs)

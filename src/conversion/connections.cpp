@@ -111,8 +111,18 @@ bool IsSameFile(const std::string& a, const std::string& b) {
   if (a.empty() || b.empty()) return false;
   struct stat sa {
   }, sb{};
-  if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0) return false;
-  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+  const bool a_exists = ::stat(a.c_str(), &sa) == 0, b_exists = ::stat(b.c_str(), &sb) == 0;
+  if (a_exists && b_exists) return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+  if (a_exists || b_exists) return false;
+  // Neither is there yet: whoever writes second replaces what the first wrote.
+  auto place = [](const std::string& path) {
+    std::error_code ec;
+    std::filesystem::path full = std::filesystem::absolute(path, ec);
+    if (!ec) full = std::filesystem::weakly_canonical(full, ec);
+    return ec ? std::filesystem::path() : full;
+  };
+  const std::filesystem::path place_a = place(a);
+  return !place_a.empty() && place_a == place(b);
 }
 
 DumpFile::DumpFile(const std::string& path) : path_(path), target_(path) {

@@ -33,8 +33,9 @@ std::string BuildDestinationConnectionString(const std::string& server, const st
                                              const std::string& port, const std::string& user_name,
                                              const std::string& password);
 
-// True when both paths name the same existing file (same device and inode), however they
-// spell it: "./", symbolic links and hard links included.
+// True when both paths name the same file (same device and inode), however they spell it:
+// "./", symbolic links and hard links included; when neither exists yet, when both lead to
+// the same place.
 bool IsSameFile(const std::string& a, const std::string& b);
 
 // The dump file, written through a buffer with CR LF line ends. A regular file (or a name

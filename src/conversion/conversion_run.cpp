@@ -11,6 +11,7 @@
 #include "conversion/keys_and_comments.h"
 #include "conversion/literals.h"
 #include "conversion/record_transfer.h"
+#include "conversion/server_cancel.h"
 #include "conversion/table_definition.h"
 #include "platform/source_connection.h"
 #include "schema/schema_model.h"
@@ -118,6 +119,17 @@ std::string ErrorText(const Error& e) {
   return OneLine("Error " + std::to_string(e.number()) + ": " + e.description());
 }
 
+// While rows go over the row session the statement session waits, and while an index is
+// built the row session waits: neither may be ended for idling, from the moment it is
+// open. Servers before 14 have no such timeout.
+template <class Session>
+void KeepFromIdling(Session& session) {
+  try {
+    session.Execute("SET idle_session_timeout = 0");
+  } catch (const Error&) {
+  }
+}
+
 // A primary key, unique constraint or index of the table itself (not a relationship's).
 bool HasOwnIndex(const SchemaTable& table) {
   return std::any_of(table.indexes.begin(), table.indexes.end(),
@@ -165,7 +177,23 @@ class Run {
   RunOutcome Finish();
 
   void MoveTableRecords(TableOutcome& outcome, const TableDefinition& def, bool creation_failed);
+  bool TableStep(TableOutcome& outcome, const std::string& statement, const std::string& what);
   void CheckDestinationCount(TableOutcome& outcome);
+  bool PrepareDatabase(bool drop);
+  // The parameters of every session to that database, with the SSL mode libpq settled on.
+  PgParameters SessionParameters(const std::string& database) const;
+  std::string DatabaseConnectionString() const;
+  std::shared_ptr<Connection> OpenDatabase();
+  void WatchStatements(Connection& connection);
+  Value QueryFirst(Connection& connection, const std::string& query);
+  std::vector<std::vector<Value>> QueryRows(Connection& connection, const std::string& query);
+  std::string DestinationNameArray() const;
+  void ReadExistingTables(Connection& database, bool whole_database);
+  std::string ExistingTablesText() const;
+  std::optional<int64_t> ExistingRows(const std::string& table) const;
+  std::string ProtectedDatabase();
+  bool Refuse(const std::string& reason);
+  void SeedSchemaNames();
   bool DestinationUsable();
   bool SendAfterTables(const std::string& statement, const std::string& what, bool& accepted);
   void DumpSection(const std::string& title);
@@ -196,10 +224,17 @@ class Run {
   // refers to it, so that it outlives it).
   std::unique_ptr<PgConnection> rows_session_;
   std::optional<Destination> destination_;
+  // Watches the sessions above, so it goes first.
+  std::unique_ptr<ServerCancel> server_cancel_;
 
   SchemaModel schema_;
   std::vector<SelectedTable> selected_;
-  DefinedTables defined_;             // the tables the loop defined, by source name
+  DefinedTables defined_;  // the tables the loop defined, by source name
+  // Tables of the destination the run replaces (with dropdatabase: every table of the
+  // database, "schema.name" outside public) and the rows each held before.
+  std::vector<std::pair<std::string, int64_t>> existing_;
+  // Names taken in the destination schema, which the run's index names must avoid.
+  std::unordered_set<std::string> schema_names_;
   std::vector<std::string> missing_;  // selected names the source does not hold
   RunOutcome outcome_;
   TableOutcome* current_ = nullptr;  // the table being worked on
@@ -419,37 +454,242 @@ bool Run::OpenServer() {
     return false;
   }
   destination_.emplace(server_.get());
+  if (ctx_.end_now) {
+    server_cancel_ = std::make_unique<ServerCancel>(
+        *ctx_.end_now, [where] { return std::make_unique<PgConnection>(where); });
+    WatchStatements(*server_);
+  }
   return true;
 }
 
+// The server process behind the connection, for the cancel that ends a run at once.
+void Run::WatchStatements(Connection& connection) {
+  if (!server_cancel_) return;
+  server_cancel_->WatchStatementSession(
+      SafeLng(QueryFirst(connection, "SELECT pg_catalog.pg_backend_pid()")));
+}
+
+Value Run::QueryFirst(Connection& connection, const std::string& query) {
+  std::vector<std::vector<Value>> rows = QueryRows(connection, query);
+  return rows.empty() || rows[0].empty() ? Value() : rows[0][0];
+}
+
+std::vector<std::vector<Value>> Run::QueryRows(Connection& connection, const std::string& query) {
+  destination_->set_current_statement(query);
+  std::vector<std::vector<Value>> rows;
+  std::shared_ptr<Recordset> result = connection.Execute(query);
+  for (; result && !result->Eof(); result->MoveNext()) {
+    rows.emplace_back();
+    for (int i = 0; i < result->FieldCount(); ++i) rows.back().push_back(result->FieldValue(i));
+  }
+  if (result) result->Close();
+  destination_->set_current_statement("");
+  return rows;
+}
+
+PgParameters Run::SessionParameters(const std::string& database) const {
+  PgParameters where = DestinationParameters(*section_, database);
+  SetPgParameter(where.options, "sslmode", sslmode_);
+  return where;
+}
+
+std::string Run::DatabaseConnectionString() const {
+  return destination_string_(SessionParameters(database_));
+}
+
+std::shared_ptr<Connection> Run::OpenDatabase() {
+  const std::string cs = DatabaseConnectionString();
+  try {
+    std::shared_ptr<Connection> database = open_(cs);
+    WatchStatements(*database);
+    if (open_rows_) KeepFromIdling(*database);
+    return database;
+  } catch (const Error& e) {
+    ConnectionError(cs, e);
+    return nullptr;
+  }
+}
+
+// The run's destination names as a text[] literal.
+std::string Run::DestinationNameArray() const {
+  std::vector<std::string> names;
+  for (const SelectedTable& s : selected_)
+    names.push_back(SqlString(Value(outcome_.tables[s.outcome].destination_name)));
+  return "ARRAY[" + Join(names, ", ") + "]::text[]";
+}
+
+// The tables DROP TABLE would reach (the first of each name along the search path), or with
+// the whole database every table in it, each with its row count.
+void Run::ReadExistingTables(Connection& database, bool whole_database) {
+  std::string query;
+  if (whole_database) {
+    query =
+        "SELECT CASE WHEN n.nspname = 'public' THEN '' ELSE n.nspname END, c.relname "
+        "FROM pg_catalog.pg_class c JOIN pg_catalog.pg_namespace n ON n.oid = c.relnamespace "
+        "WHERE c.relkind IN ('r', 'p') AND NOT c.relispartition AND n.nspname !~ '^pg_' "
+        "AND n.nspname <> 'information_schema' ORDER BY 1, 2";
+  } else if (!selected_.empty()) {
+    query = "SELECT '', t.n FROM unnest(" + DestinationNameArray() +
+            ") WITH ORDINALITY AS t(n, i) JOIN pg_catalog.pg_class c ON c.oid = "
+            "pg_catalog.to_regclass(pg_catalog.quote_ident(t.n)) WHERE c.relkind IN ('r', 'p') "
+            "ORDER BY t.i";
+  } else {
+    return;
+  }
+  for (const std::vector<Value>& row : QueryRows(database, query)) {
+    if (row.size() < 2) continue;
+    const std::string schema = SafeStr(row[0]), name = SafeStr(row[1]);
+    const std::string quoted =
+        (schema.empty() ? "" : QuoteIdentifier(schema) + ".") + QuoteIdentifier(name);
+    const int64_t rows = SafeLng(QueryFirst(database, "SELECT count(*) FROM " + quoted));
+    existing_.emplace_back(schema.empty() ? name : schema + "." + name, rows);
+  }
+}
+
+std::string Run::ExistingTablesText() const {
+  std::vector<std::string> tables;
+  for (const auto& [name, rows] : existing_)
+    tables.push_back("'" + PrintableText(name) + "' (" + std::to_string(rows) + " records)");
+  return Join(tables, ", ");
+}
+
+std::optional<int64_t> Run::ExistingRows(const std::string& table) const {
+  for (const auto& [name, rows] : existing_)
+    if (name == table) return rows;
+  return std::nullopt;
+}
+
+// Why the database must not be dropped; empty when it may be.
+std::string Run::ProtectedDatabase() {
+  if (database_ == Tolerant("maintenancedb"))
+    return "it is the maintenance database, which the run connects to first";
+  const std::vector<std::vector<Value>> rows =
+      QueryRows(*server_,
+                "SELECT datistemplate, datname = pg_catalog.current_database() FROM "
+                "pg_catalog.pg_database WHERE datname=" +
+                    SqlString(Value(database_)));
+  if (rows.empty() || rows[0].size() < 2) return "";
+  if (SafeBool(rows[0][0])) return "it is a template database";
+  if (SafeBool(rows[0][1])) return "the run is connected to it";
+  return "";
+}
+
+bool Run::Refuse(const std::string& reason) {
+  status_.AddStatusLine("  " + reason);
+  report_ += reason + kCrLf;
+  outcome_.result = RunResult::kRefused;
+  outcome_.reason = reason;
+  Finish();
+  return false;
+}
+
+// What the destination database holds is read before anything is written, so that a refusal
+// leaves it as it was and every table the run replaces is named with the rows it held.
+bool Run::PrepareDatabase(bool drop) {
+  step_ = "Recreate the database";
+  const bool exists = SafeLng(QueryFirst(*server_,
+                                         "SELECT COUNT(*) FROM pg_catalog.pg_database WHERE "
+                                         "datname=" +
+                                             SqlString(Value(database_)))) == 1;
+  const bool replaces = drop || DirectBoolean(Setting("createtables"));
+  if (drop && exists)
+    if (const std::string why = ProtectedDatabase(); !why.empty())
+      return Refuse("The database '" + PrintableText(database_) + "' is not dropped: " + why +
+                    "; nothing was written");
+  std::shared_ptr<Connection> database;
+  if (exists) {
+    database = OpenDatabase();
+    if (!database) return false;
+    ReadExistingTables(*database, drop);
+    if (replaces && ctx_.refuse_existing_tables && !existing_.empty())
+      return Refuse(
+          std::string(drop ? "Dropping the database '" : "The database '") +
+          PrintableText(database_) +
+          (drop ? "' would drop its tables " : "' holds tables this run would replace: ") +
+          ExistingTablesText() + "; nothing was written (give --replace-tables to replace them)");
+  }
+  if (drop) {
+    step_ = "Drop destination";
+    if (database) {
+      database->Close();  // a session on it would keep it from being dropped
+      database.reset();
+      WatchStatements(*server_);
+    }
+    destination_->Write("DROP DATABASE IF EXISTS " + QuoteIdentifier(database_), false);
+    if (exists) {
+      report_ += "Database '" + PrintableText(database_) + "' dropped" +
+                 (existing_.empty() ? " (it held no tables)" : ", with its tables:") + kCrLf;
+      for (const auto& [name, rows] : existing_)
+        report_ += "- '" + PrintableText(name) + "': " + std::to_string(rows) + " records\r\n";
+      status_.AddStatusLine("  Database '" + PrintableText(database_) + "' dropped");
+    }
+    existing_.clear();
+  }
+  step_ = "Recreate the database";
+  if (!exists || drop) destination_->Write("CREATE DATABASE " + QuoteIdentifier(database_), false);
+  server_->Close();
+  if (!database) database = OpenDatabase();
+  if (!database) return false;
+  server_ = database;
+  destination_->set_connection(server_.get());
+  if (open_rows_) {
+    // The same parameters as the connection, for the rows alone.
+    try {
+      rows_session_ = open_rows_(SessionParameters(database_));
+    } catch (const Error& e) {
+      ConnectionError(DatabaseConnectionString(), e);
+      return false;
+    }
+    KeepFromIdling(*rows_session_);
+    if (server_cancel_) server_cancel_->WatchRowSession(rows_session_.get());
+  }
+  destination_->set_row_session(rows_session_.get(), ctx_.clock);
+  return true;
+}
+
+// Index names share the schema with the tables, sequences and key indexes, also with those
+// the run makes later and with whatever else the destination schema holds.
+void Run::SeedSchemaNames() {
+  for (const SelectedTable& s : selected_) {
+    const std::string& name = outcome_.tables[s.outcome].destination_name;
+    schema_names_.insert(name);
+    for (const std::string& generated : ServerGeneratedNames(*s.table, name, options_))
+      schema_names_.insert(generated);
+  }
+  if (!direct_ || selected_.empty()) return;
+  // What belongs to the run's own tables goes with them when they are dropped.
+  const std::string names = DestinationNameArray();
+  const std::string query =
+      "SELECT c.relname FROM pg_catalog.pg_class c WHERE c.relnamespace = "
+      "pg_catalog.current_schema()::pg_catalog.regnamespace AND c.relname <> ALL (" +
+      names +
+      ") AND NOT EXISTS (SELECT 1 FROM pg_catalog.pg_index i JOIN pg_catalog.pg_class t ON "
+      "t.oid = i.indrelid WHERE i.indexrelid = c.oid AND t.relname = ANY (" +
+      names +
+      ")) AND NOT EXISTS (SELECT 1 FROM pg_catalog.pg_depend d JOIN pg_catalog.pg_class t ON "
+      "t.oid = d.refobjid WHERE d.classid = 'pg_catalog.pg_class'::pg_catalog.regclass AND "
+      "d.objid = c.oid AND d.refclassid = 'pg_catalog.pg_class'::pg_catalog.regclass AND "
+      "d.deptype = 'a' AND t.relname = ANY (" +
+      names + "))";
+  for (const std::vector<Value>& row : QueryRows(*server_, query))
+    if (!row.empty()) schema_names_.insert(SafeStr(row[0]));
+}
+
 bool Run::Body() {
-  if (!direct_) {
+  const bool drop = DirectBoolean(Setting("dropdatabase"));
+  if (direct_) {
+    if (!PrepareDatabase(drop)) return false;
+  } else {
     WriteDumpHeader(*dump_, *section_, ctx_.version_text);
     // psql otherwise reads the file in the client's encoding, and stores wrong text silently.
     dump_->WriteDumpLine(kClientEncoding);
     dump_->WriteDumpLine("");
-  }
-
-  if (DirectBoolean(Setting("dropdatabase"))) {
-    step_ = "Drop destination";
-    destination_->Write("DROP DATABASE IF EXISTS " + QuoteIdentifier(database_), false);
-  }
-
-  step_ = "Recreate the database";
-  bool exists = false;
-  if (direct_) {
-    std::string query =
-        "SELECT COUNT(*) FROM pg_catalog.pg_database WHERE datname=" + SqlString(Value(database_));
-    destination_->set_current_statement(query);
-    std::shared_ptr<Recordset> result = server_->Execute(query);
-    destination_->set_current_statement("");
-    if (result && !result->Eof() && result->FieldCount() > 0)
-      exists = SafeLng(result->FieldValue(0)) == 1;
-    if (result) result->Close();
-  }
-  if (!exists) destination_->Write("CREATE DATABASE " + QuoteIdentifier(database_), false);
-
-  if (!direct_) {
+    if (drop) {
+      step_ = "Drop destination";
+      destination_->Write("DROP DATABASE IF EXISTS " + QuoteIdentifier(database_), false);
+    }
+    step_ = "Recreate the database";
+    destination_->Write("CREATE DATABASE " + QuoteIdentifier(database_), false);
     dump_->WriteDumpLine("");
     dump_->WriteDumpLine(
         "-- NOTICE: At this place you need to connect to the new database and run the rest of "
@@ -457,21 +697,6 @@ bool Run::Body() {
     dump_->WriteDumpLine("");
     dump_->WriteDumpLine(kClientEncoding);
     dump_->WriteDumpLine("");
-  } else {
-    server_->Close();
-    PgParameters where = DestinationParameters(*section_, database_);
-    SetPgParameter(where.options, "sslmode", sslmode_);
-    std::string cs = destination_string_(where);
-    try {
-      server_ = open_(cs);
-      // The same parameters as the connection, for the rows alone.
-      if (open_rows_) rows_session_ = open_rows_(where);
-    } catch (const Error& e) {
-      ConnectionError(cs, e);
-      return false;
-    }
-    destination_->set_connection(server_.get());
-    destination_->set_row_session(rows_session_.get(), ctx_.clock);
   }
 
   step_ = "Load DefXml";
@@ -489,6 +714,7 @@ bool Run::Body() {
   transfer_descriptions_ = SafeBool(Setting("transferdescriptions"));
 
   step_ = "Loop tables";
+  SeedSchemaNames();
   bool every_table = true;
   for (SelectedTable& table : selected_) {
     if (!TableWork(table)) {
@@ -620,7 +846,11 @@ bool Run::TableWork(SelectedTable& table) {
   for (const auto& [from, to] : def.shortened_columns)
     Note(outcome, "Column name shortened to '" + to + kShortenedBecause + from + "')");
   step_ = "Transfer indexes";
-  AddIndexDefinitions(*table.table, source_table, destination_table, options_, def);
+  AddIndexDefinitions(*table.table, source_table, destination_table, options_, def, &schema_names_);
+  for (const auto& [index, name] : def.renamed_indexes)
+    Note(outcome, "Index '" + index + "' named '" + name + "': '" +
+                      ShortenedName(destination_table + "_" + index) +
+                      "' is the name of another table, index or sequence");
   def.create_text += "\r\n)";
   if (!table.columns_listed && options_.transfer_indexes &&
       options_.storage_engine != "brighthouse" && HasOwnIndex(*table.table))
@@ -630,9 +860,16 @@ bool Run::TableWork(SelectedTable& table) {
   const std::string drop = "DROP TABLE IF EXISTS " + QuoteIdentifier(destination_table);
 
   bool creation_failed = false;
+  const std::optional<int64_t> existed = ExistingRows(destination_table);
+  if (existed && !create_tables_)
+    Note(outcome, "Rows added to the existing table '" + destination_table + "', which held " +
+                      std::to_string(*existed) + " records");
   if (create_tables_) {
     if (direct_) {
       destination_->Write(drop, false);
+      if (existed)
+        Note(outcome, "The existing table '" + destination_table + "', which held " +
+                          std::to_string(*existed) + " records, was dropped");
       std::string create = ReplaceAll(def.create_text, kCrLf, "");
       try {
         destination_->Write(create, false);
@@ -704,24 +941,51 @@ void Run::MoveTableRecords(TableOutcome& outcome, const TableDefinition& def,
     const std::optional<int64_t> expected = outcome.rows_expected;
     if (MoveRecords(transfer, report_, ctx_, &outcome) < 0) return;
     if (!outcome.rows_expected) outcome.rows_expected = expected;
-    for (const std::string& s : def.sequence_statements) destination_->Write(s, true);
   }
-  if (commit_after_table_) destination_->Write("COMMIT", true);
-  if (!(direct_ && creation_failed))
-    for (const std::string& s : def.index_statements) destination_->Write(s, true);
+  bool usable = true;
+  if (!creation_failed)
+    for (const std::string& s : def.sequence_statements)
+      usable = usable && TableStep(outcome, s, "setting the sequence");
+  if (usable && commit_after_table_) usable = TableStep(outcome, "COMMIT", "COMMIT");
+  if (usable && !(direct_ && creation_failed))
+    for (const std::string& s : def.index_statements)
+      usable = usable && TableStep(outcome, s, "CREATE INDEX");
   report_ += "- " + std::to_string(creation_failed ? 0 : outcome.rows_moved) + " records moved\r\n";
-  if (direct_ && create_tables_ && !creation_failed) CheckDestinationCount(outcome);
+  if (usable && direct_ && create_tables_ && !creation_failed) CheckDestinationCount(outcome);
+}
+
+// A statement after the table's rows. The server's refusal fails the table (its rows are
+// there, but not the table the source holds), not the run. False once the destination
+// cannot be written any more; a dump that cannot be written raises.
+bool Run::TableStep(TableOutcome& outcome, const std::string& statement, const std::string& what) {
+  try {
+    destination_->Write(statement, true);
+    return true;
+  } catch (const Error& e) {
+    if (!direct_) throw;
+    AppendErrorBlock(e.number(), e.description());
+    status_.AddStatusLine("  " + what + " failed");
+    if (outcome.result != TableResult::kFailed) {
+      outcome.result = TableResult::kFailed;
+      outcome.reason = what + " failed: " + ErrorText(e);
+    }
+    return DestinationUsable();
+  }
 }
 
 // The server's own count of the table this run created: rows it lost or doubled show here.
 void Run::CheckDestinationCount(TableOutcome& outcome) {
-  std::string query = "SELECT count(*) FROM " + QuoteIdentifier(outcome.destination_name);
-  destination_->set_current_statement(query);
+  const std::string query = "SELECT count(*) FROM " + QuoteIdentifier(outcome.destination_name);
   int64_t held = -1;
-  std::shared_ptr<Recordset> result = server_->Execute(query);
-  destination_->set_current_statement("");
-  if (result && !result->Eof() && result->FieldCount() > 0) held = SafeLng(result->FieldValue(0));
-  if (result) result->Close();
+  try {
+    const Value count = QueryFirst(*server_, query);
+    if (!count.IsEmpty()) held = SafeLng(count);
+  } catch (const Error& e) {
+    AppendErrorBlock(e.number(), e.description());
+    outcome.result = TableResult::kFailed;
+    outcome.reason = "the destination's row count could not be read: " + ErrorText(e);
+    return;
+  }
   if (held == outcome.rows_moved) return;
   const std::string numbers = std::to_string(outcome.rows_moved) +
                               " records moved, the destination table holds " + std::to_string(held);
@@ -745,7 +1009,7 @@ bool Run::DestinationUsable() {
 // Ends the run: the dump takes its name only when every table is complete, and the report
 // and the status say how the run ended.
 RunOutcome Run::Finish() {
-  if (outcome_.result != RunResult::kFailed) {
+  if (outcome_.result != RunResult::kFailed && outcome_.result != RunResult::kRefused) {
     if (stopped_)
       outcome_.result = RunResult::kStoppedOnRequest;
     else if (outcome_.TablesNotComplete() > 0 || !outcome_.rejected.empty())

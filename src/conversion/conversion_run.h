@@ -29,8 +29,12 @@ using DestinationStringBuilder = std::function<std::string(const PgParameters&)>
 // is dropped or created. Failures before that (settings of the wrong kind, the source
 // connection, ODBC driver detection) are raised. A direct run sends its statements through
 // the ODBC connection and its rows with COPY through a libpq session of its own, both with
-// the same parameters (DestinationParameters). Reports to ctx.status; stops before the next
-// row once ctx.cancel is set.
+// the same parameters (DestinationParameters). It reads what the destination database holds
+// before writing: each table it replaces is named in the report with the rows it held, or,
+// with ctx.refuse_existing_tables, the run refuses (RunResult::kRefused) having written
+// nothing; dropdatabase never drops the maintenance database, a template or the database the
+// session is on. Reports to ctx.status; stops before the next row once ctx.cancel is set, and
+// cancels what the server runs for it once ctx.end_now is.
 RunOutcome MoveData2MySql(const DictionaryPtr& settings, std::string& run_report,
                           const std::string& schema_xml, const RunContext& ctx);
 // The same, with connections opened through `open` instead of "ADODB.Connection"; the rows

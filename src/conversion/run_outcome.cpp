@@ -52,6 +52,8 @@ std::string ResultLine(const RunOutcome& o) {
       return "Result: stopped on request (" + tables + ")";
     case RunResult::kFailed:
       return "Result: failed (" + (o.reason.empty() ? tables : o.reason) + ")";
+    case RunResult::kRefused:
+      return "Result: refused (" + o.reason + ")";
   }
   return "";
 }
@@ -68,6 +70,8 @@ int RunOutcome::ExitStatus() const {
       return not_connected ? 1 : 3;
     case RunResult::kCompletedWithFailures:
       return 3;
+    case RunResult::kRefused:
+      return 2;
   }
   return 3;
 }
@@ -127,6 +131,8 @@ std::string FinalStatusLine(const RunOutcome& outcome) {
       return "  Transfer was aborted";
     case RunResult::kFailed:
       return "  Transfer failed";
+    case RunResult::kRefused:
+      return "  Transfer refused";
   }
   return "";
 }

@@ -22,6 +22,7 @@ enum class RunResult {
   kCompletedWithFailures,  // the run went through, but some table or statement failed
   kStoppedOnRequest,       // Ctrl+C, Cancel or SIGTERM
   kFailed,                 // the run itself ended early (source unreadable, destination lost)
+  kRefused,                // nothing was written: the destination holds what it would replace
 };
 
 struct TableOutcome {
@@ -51,7 +52,7 @@ struct RunOutcome {
 
   // 0 completed; 1 failed at the first connection to the server; 3 a table not fully moved
   // or a statement failed; 130 stopped on request (3 when a table had failed before the
-  // stop).
+  // stop); 2 refused before anything was written.
   int ExitStatus() const;
   // Selected tables that are not complete.
   int TablesNotComplete() const;
@@ -62,7 +63,6 @@ struct RunOutcome {
 };
 
 inline constexpr int kExitStoppedOnRequest = 130;  // as shells report SIGINT
-inline constexpr int kExitTerminated = 143;        // as shells report SIGTERM
 
 // "complete", "partial", "failed", "not started".
 const char* TableResultText(TableResult result);

@@ -60,6 +60,11 @@ std::string SettingsProblem(const DictionaryPtr& section) {
     return problem("destinationmethod", "use DIRECT or DUMP.");
   if (Trim(text("destinationdatabase")).empty())
     return problem("destinationdatabase", "name the database to create or fill.");
+  // The server takes names in UTF-8 only, and a dump holding other bytes does not load.
+  if (!IsValidUtf8(text("destinationdatabase")))
+    return std::string(
+        "The setting destinationdatabase is not valid: the name is not UTF-8 "
+        "text; name the database in UTF-8.");
   if (!direct && Trim(text("destinationdumpfilename")).empty())
     return problem("destinationdumpfilename", "name the dump file to write.");
   const std::string port = text("destinationport");

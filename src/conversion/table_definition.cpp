@@ -133,22 +133,69 @@ std::unordered_set<std::string> PrimaryKeyColumns(const SchemaTable& table) {
   return names;
 }
 
-// PostgreSQL's own name for a serial column's sequence is table_column_seq only while that
-// fits in 63 bytes; a single quote would end the literal that names it.
-bool SequenceNameIsPlain(const std::string& name) {
-  return name.size() <= 63 && name.find('\'') == std::string::npos;
+constexpr size_t kMaxName = 63;  // PostgreSQL keeps this many bytes of a name
+
+// The first bytes of the text, at most `bytes`, not ending inside a UTF-8 character.
+std::string CutToBytes(const std::string& text, size_t bytes) {
+  if (text.size() <= bytes) return text;
+  while (bytes > 0 && (static_cast<unsigned char>(text[bytes]) & 0xC0) == 0x80) --bytes;
+  return text.substr(0, bytes);
+}
+
+// The name the server gives an object of its own making (a key's index, a serial's
+// sequence): both parts cut, the longer first, until "name1_name2_label" fits.
+std::string ServerObjectName(const std::string& name1, const std::string& name2,
+                             const std::string& label) {
+  size_t overhead = label.size() + 1 + (name2.empty() ? 0 : 1);
+  size_t chars1 = name1.size(), chars2 = name2.size();
+  while (chars1 + chars2 > kMaxName - overhead) (chars1 > chars2 ? chars1 : chars2)--;
+  std::string name = CutToBytes(name1, chars1);
+  if (!name2.empty()) name += "_" + CutToBytes(name2, chars2);
+  return name + "_" + label;
 }
 
 // The server cuts names to 63 bytes, so two long index names that share their first 63
-// bytes would collide and the second CREATE INDEX would fail.
-std::string IndexName(const std::string& destination_table, const std::string& index_name) {
-  return ShortenedName(destination_table + "_" + index_name);
+// bytes would collide and the second CREATE INDEX would fail. A name that is taken in the
+// schema gets a number.
+std::string IndexName(const std::string& destination_table, const std::string& index_name,
+                      std::unordered_set<std::string>* schema_names) {
+  const std::string wanted = ShortenedName(destination_table + "_" + index_name);
+  if (!schema_names) return wanted;
+  std::string name = wanted;
+  for (int n = 1; schema_names->count(name); ++n) {
+    const std::string suffix = "_" + std::to_string(n);
+    name = CutToBytes(wanted, kMaxName - suffix.size()) + suffix;
+  }
+  schema_names->insert(name);
+  return name;
 }
 
 }  // namespace
 
+std::vector<std::string> ServerGeneratedNames(const SchemaTable& table,
+                                              const std::string& destination_table,
+                                              const DefinitionOptions& options) {
+  std::vector<std::string> names;
+  for (const SchemaField& field : table.fields)
+    if (options.transfer_autonumbers && field.autonumber && field.name.has_value())
+      names.push_back(
+          ServerObjectName(destination_table, ShortenedName(field.name.value()), "seq"));
+  for (const SchemaIndex& index : table.indexes) {
+    if (index.foreign || !index.primary.has_value() || !index.unique.has_value()) continue;
+    if (index.primary.value()) {
+      names.push_back(ServerObjectName(destination_table, "", "pkey"));
+    } else if (index.unique.value()) {
+      std::string columns;
+      for (const SchemaIndexField& field : index.fields)
+        if (field.name.has_value())
+          columns += (columns.empty() ? "" : "_") + ShortenedName(field.name.value());
+      names.push_back(ServerObjectName(destination_table, CutToBytes(columns, kMaxName), "key"));
+    }
+  }
+  return names;
+}
+
 std::string ShortenedName(const std::string& name, std::unordered_set<std::string>* taken) {
-  constexpr size_t kMaxName = 63;
   if (name.size() <= kMaxName) {
     if (taken) taken->insert(name);
     return name;
@@ -166,14 +213,14 @@ std::string ShortenedName(const std::string& name, std::unordered_set<std::strin
   }
 }
 
+// The server names the sequence when the table is created: table_column_seq, but with a
+// number added when that name is taken ("Order"."Line_ID" and "Order_Line"."ID" both want
+// Order_Line_ID_seq) and cut when it is long. Only the server can say which it chose, also
+// when a dump is loaded.
 std::string SequenceStatement(const std::string& destination_table, const std::string& column) {
-  std::string sequence = destination_table + "_" + column + "_seq";
-  std::string max =
-      ", MAX(" + QuoteIdentifier(column) + ")) FROM " + QuoteIdentifier(destination_table);
-  if (SequenceNameIsPlain(sequence))
-    return "SELECT setval('" + QuoteIdentifier(sequence) + "'" + max;
   return "SELECT setval(pg_get_serial_sequence(" + SqlString(QuoteIdentifier(destination_table)) +
-         ", " + SqlString(column) + ")" + max;
+         ", " + SqlString(column) + "), MAX(" + QuoteIdentifier(column) + ")) FROM " +
+         QuoteIdentifier(destination_table);
 }
 
 TableDefinition BuildTableDefinition(const SchemaTable& table, const std::string& source_table,
@@ -289,7 +336,8 @@ std::string ColumnTypeText(const SchemaField& field, const DefinitionOptions& op
 
 void AddIndexDefinitions(const SchemaTable& table, const std::string& source_table,
                          const std::string& destination_table, const DefinitionOptions& options,
-                         TableDefinition& definition) {
+                         TableDefinition& definition,
+                         std::unordered_set<std::string>* schema_names) {
   if (!options.transfer_indexes || options.storage_engine == "brighthouse") return;
   const std::string quoted_table = QuoteIdentifier(destination_table);
   for (const SchemaIndex& index : table.indexes) {
@@ -301,8 +349,7 @@ void AddIndexDefinitions(const SchemaTable& table, const std::string& source_tab
 
     std::string clause;
     if (plain)
-      clause = "CREATE INDEX " + QuoteIdentifier(IndexName(destination_table, index_name)) +
-               " ON " + quoted_table + " (";
+      clause = " ON " + quoted_table + " (";  // the name goes before it once it is written
     else
       clause = std::string(", \r\n  ") + (primary ? "PRIMARY KEY" : "UNIQUE") + " (";
     bool skipped = false;
@@ -324,9 +371,13 @@ void AddIndexDefinitions(const SchemaTable& table, const std::string& source_tab
     clause += ")";
     // An index without key columns cannot be written; the server would reject it.
     if (skipped || columns == 0) continue;
-    if (plain)
-      definition.index_statements.push_back(clause);
-    else
+    if (plain) {
+      // Named only now: an index that is not written takes no name from the schema.
+      const std::string name = IndexName(destination_table, index_name, schema_names);
+      if (name != ShortenedName(destination_table + "_" + index_name))
+        definition.renamed_indexes.emplace_back(index_name, name);
+      definition.index_statements.push_back("CREATE INDEX " + QuoteIdentifier(name) + clause);
+    } else
       definition.create_text += clause;
   }
 }

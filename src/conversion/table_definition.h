@@ -47,6 +47,8 @@ struct TableDefinition {
   std::vector<std::pair<std::string, std::string>> shortened_columns;
   // The Type of each defined column, by source name.
   std::unordered_map<std::string, int32_t> column_types;
+  // (index name, name given) of each index whose usual name was taken in the schema.
+  std::vector<std::pair<std::string, std::string>> renamed_indexes;
 };
 
 // PostgreSQL keeps only the first 63 bytes of a name. A name that fits is returned as it is;
@@ -71,10 +73,21 @@ std::string SequenceStatement(const std::string& destination_table, const std::s
 
 // Appends primary-key and unique clauses to the open table text and collects the CREATE
 // INDEX statements; an index is written only when each of its columns is listed. `definition`
-// is the table's own from BuildTableDefinition. Raises 91 for an index column the table does
-// not have, and the error of an index's Primary, Unique or Name, or of a column's Name.
+// is the table's own from BuildTableDefinition. With `schema_names` (the names of tables,
+// indexes and sequences in the destination schema) an index whose name is taken gets a number
+// ("T_I_1"), is listed in renamed_indexes, and its name is added. Raises 91 for an index column
+// the table does not have, and the error of an index's Primary, Unique or Name, or of a
+// column's Name.
 void AddIndexDefinitions(const SchemaTable& table, const std::string& source_table,
                          const std::string& destination_table, const DefinitionOptions& options,
-                         TableDefinition& definition);
+                         TableDefinition& definition,
+                         std::unordered_set<std::string>* schema_names = nullptr);
+
+// The names the server gives the objects it makes with the table: the sequence of each
+// transferred auto number, the index of its primary key and of each unique constraint, as it
+// names them when nothing has taken them yet.
+std::vector<std::string> ServerGeneratedNames(const SchemaTable& table,
+                                              const std::string& destination_table,
+                                              const DefinitionOptions& options);
 
 }  // namespace ferrolyte

@@ -65,7 +65,14 @@ class Handle {
 
  private:
   void Reset() {
-    if (handle_ != SQL_NULL_HANDLE) SQLFreeHandle(type_, handle_);
+    if (handle_ == SQL_NULL_HANDLE) return;
+    // The driver keeps a statement it still counts as running; once it is cancelled and
+    // closed it lets it go, and nothing of ours refers to it any more.
+    if (!SQL_SUCCEEDED(SQLFreeHandle(type_, handle_)) && type_ == SQL_HANDLE_STMT) {
+      SQLCancel(handle_);
+      SQLFreeStmt(handle_, SQL_CLOSE);
+      SQLFreeHandle(type_, handle_);
+    }
     handle_ = SQL_NULL_HANDLE;
   }
   SQLSMALLINT type_ = 0;
@@ -441,15 +448,16 @@ class OdbcBackend : public ConnectionBackend {
   }
 
  private:
+  // Takes the statement: everything is read from the driver while it still exists, then it
+  // is freed here, never kept for reuse (after a rejection the driver fails every later
+  // statement on the same handle without a diagnostic), and only then is the error raised.
   [[noreturn]] void Reject(Handle statement) {
-    Diagnostics diag = ReadDiagnostics(statement);
-    // Not kept for reuse: after a rejection the driver fails every later statement on the
-    // same handle without a diagnostic.
-    statement = Handle();
+    const Diagnostics diag = ReadDiagnostics(statement);
     // A statement that failed because the connection is gone is a connection failure.
     SQLUINTEGER dead = SQL_CD_FALSE;
-    SQLGetConnectAttrW(session_->dbc.get(), SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr);
-    bool lost = dead == SQL_CD_TRUE || diag.state.rfind("08", 0) == 0;
+    SQLGetConnectAttrW(session_->dbc.get(), SQL_ATTR_CONNECTION_DEAD, &dead, sizeof dead, nullptr);
+    const bool lost = dead == SQL_CD_TRUE || diag.state.rfind("08", 0) == 0;
+    statement = Handle();
     throw Error(lost ? kAdoGenericError : kAdoRejectedStatement, kOdbcErrorSource, diag.text);
   }
 

@@ -76,6 +76,7 @@ PgConnection::PgConnection(const PgParameters& where) {
     conn_ = nullptr;
     throw Error(kAdoGenericError, kLibpqErrorSource, why);
   }
+  cancel_ = PQgetCancel(conn_);
   // Notices (a COMMIT outside a transaction warns) would go to standard error.
   PQsetNoticeProcessor(
       conn_, [](void*, const char*) {}, nullptr);
@@ -83,7 +84,13 @@ PgConnection::PgConnection(const PgParameters& where) {
 
 PgConnection::~PgConnection() {
   if (in_copy_) AbandonCopy();
+  if (cancel_) PQfreeCancel(cancel_);
   PQfinish(conn_);
+}
+
+void PgConnection::RequestCancel() const {
+  char error[256];
+  if (cancel_) PQcancel(cancel_, error, sizeof error);
 }
 
 bool PgConnection::IsLost() const {

@@ -15,6 +15,7 @@
 #include "platform/pg_parameters.h"
 
 struct pg_conn;
+struct pg_cancel;
 
 namespace ferrolyte {
 
@@ -60,6 +61,11 @@ class PgConnection {
   void AbandonCopy();
   bool in_copy() const { return in_copy_; }
 
+  // Asks the server to cancel what this session is running; the call waiting for it then
+  // raises the server's "canceling statement" error. Any thread may call it, also while
+  // another is inside a call of this session; nothing happens when the session is idle.
+  void RequestCancel() const;
+
   // True inside BEGIN ... COMMIT (also when the block has failed).
   bool InTransaction() const;
   // True once the server has gone away; every later call raises kAdoGenericError.
@@ -73,6 +79,7 @@ class PgConnection {
   void FinishCommand(const std::string& what);
 
   pg_conn* conn_ = nullptr;
+  pg_cancel* cancel_ = nullptr;  // libpq's cancel request, made once at connect
   bool in_copy_ = false;
 };
 

@@ -1,11 +1,10 @@
 #include "shell/cli.h"
 
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <filesystem>
 #include <functional>
 
+#include "conversion/connections.h"
 #include "platform/register.h"
 #include "shell/command_line.h"
 #include "shell/error_report.h"
@@ -46,6 +45,7 @@ const std::vector<OptionSpec> kConvertOptions = {
     {"settings", true},
     {"save-settings", true},
     {"password-file", true},
+    {"replace-tables"},
 };
 
 std::string VersionText() {
@@ -61,10 +61,13 @@ std::string Absolute(const std::string& path) {
 }
 
 // "shop" of ".../shop.mdb": the database a dump or a server conversion creates by default.
+// A file name is bytes; one that is not UTF-8 was written on a Windows-1252 system, as a
+// settings file that is not UTF-8 is read.
 std::string DatabaseNameOf(const std::string& source) {
   std::string name = FileNamePart(source);
   const size_t dot = name.rfind('.');
   if (dot != std::string::npos && dot > 0) name.resize(dot);
+  if (!IsValidUtf8(name)) name = Windows1252ToUtf8(name);
   return name.empty() ? "velkan" : name;
 }
 
@@ -148,7 +151,45 @@ struct ConvertRequest {
   bool selection_given = false;  // sourcetables from the settings file or --set
   bool ask_password = true;
   std::optional<std::string> save_settings;
+  bool replace_tables = false;
 };
+
+// What the run writes must be neither what it reads nor the same file twice: writing one
+// would destroy the other before anything could be reported. Devices and pipes take any
+// number of writers.
+void CheckFilesWritten(const ParsedOptions& options, const Dictionary& section) {
+  struct File {
+    std::string what, path;
+  };
+  std::vector<File> written,
+      read = {
+          {"the source database", SafeStr(section.Item("sourcefilename"))},
+          {"the workgroup file", SafeStr(section.Item("sourcesystemdatabase"))},
+      };
+  // Also a dump that a settings file names.
+  const std::string dump = SafeStr(section.Item("destinationdumpfilename"));
+  if (EqualsIgnoreCase(SafeStr(section.Item("destinationmethod")), "DUMP") && !dump.empty())
+    written.push_back({options.Has("dump") ? "--dump" : "the dump file", dump});
+  if (auto save = options.Get("save-settings")) written.push_back({"--save-settings", *save});
+  written.push_back({"the log", LogFileName()});
+  if (auto password = options.Get("password-file")) read.push_back({"--password-file", *password});
+  auto plain = [](const std::string& path) {
+    std::error_code ec;
+    const auto status = std::filesystem::status(path, ec);
+    return !std::filesystem::exists(status) || std::filesystem::is_regular_file(status);
+  };
+  for (size_t i = 0; i < written.size(); ++i) {
+    if (!plain(written[i].path)) continue;
+    for (const File& input : read)
+      if (IsSameFile(written[i].path, input.path))
+        throw UsageError(written[i].what + " names " + input.what + " (" + input.path +
+                         "); writing it would destroy it");
+    for (size_t j = i + 1; j < written.size(); ++j)
+      if (IsSameFile(written[i].path, written[j].path))
+        throw UsageError(written[i].what + " and " + written[j].what + " name the same file (" +
+                         written[j].path + ")");
+  }
+}
 
 // The settings in the wizard's key order, every key present, so the file reads as the
 // wizard's own.
@@ -291,6 +332,8 @@ ConvertRequest PrepareConversion(const ParsedOptions& options) {
     request.ask_password = false;
   }
   request.save_settings = options.Get("save-settings");
+  request.replace_tables = options.Has("replace-tables");
+  CheckFilesWritten(options, *section);
   return request;
 }
 
@@ -346,7 +389,6 @@ void SaveRunSettings(const DictionaryPtr& settings, const std::string& path, boo
   const DictionaryPtr copy = WizardOrdered(settings);
   if (!with_passwords) BlankPasswords(copy);
   WriteIniFile(copy, path);
-  if (with_passwords) ::chmod(path.c_str(), 0600);
   const DictionaryPtr section = SettingsSection(settings);
   const bool has_passwords = !SafeStr(section->Item("sourcepassword")).empty() ||
                              !SafeStr(section->Item("destinationpassword")).empty();
@@ -382,6 +424,13 @@ ConversionServices ConvertServices(ConvertRequest& request, const Program& progr
                       ctx.status);
     return schema_xml;
   };
+  services.convert = [real = services.convert](const DictionaryPtr& settings, std::string& report,
+                                               const std::string& schema_xml,
+                                               const RunContext& ctx) {
+    RunOutcome outcome = real(settings, report, schema_xml, ctx);
+    if (outcome.result == RunResult::kRefused) Warn(outcome.reason);
+    return outcome;
+  };
   return services;
 }
 
@@ -409,7 +458,9 @@ ConversionServices ConvertServices(ConvertRequest& request, const Program& progr
         GetSetting(kSettingsAppName, "Settings", "SavePasswords", "0") == "1";
     step = "Convert";
     InstallInterruptHandler();
-    const RunContext ctx{status, SignalStop(), program.components, program.VersionText(), ""};
+    RunContext ctx{status, SignalStop(), program.components, program.VersionText(), ""};
+    ctx.refuse_existing_tables = !request.replace_tables;
+    ctx.end_now = &SignalEnd();
     EndProgram(program, RunUnattended(program, request.settings, services, ctx));
   } catch (const UsageError& e) {
     program.log.Write(e.what());
@@ -512,6 +563,9 @@ std::string UsageText() {
          "  --password-file F     the source database password is the first line of F; without\n"
          "                        it a password is asked for when the file needs one and\n"
          "                        standard input is a terminal\n"
+         "  --replace-tables      with --to: drop and create again the destination tables that\n"
+         "                        exist already (without it the run refuses them, writing\n"
+         "                        nothing); the report names each with the rows it held\n"
          "Options are written \"--name value\" or \"--name=value\". Passwords are never\n"
          "command-line values: other users see those in the process list.\n"
          "\n"
@@ -523,12 +577,14 @@ std::string UsageText() {
          "       first connection to the server failed (TLS, a certificate, the password),\n"
          "       so nothing there was changed\n"
          "  2    the command line cannot be used (an unknown option, no or a missing source,\n"
-         "       --dump with --to), autorun without settings, a settings file that cannot be\n"
-         "       loaded, or a setting that cannot mean what it says\n"
+         "       --dump with --to, an output file that is an input or another output),\n"
+         "       autorun without settings, a settings file that cannot be loaded, a setting\n"
+         "       that cannot mean what it says, or a destination the run refused before\n"
+         "       writing anything (tables that exist, a database that is not to be dropped)\n"
          "  3    a selected table was not fully moved, or a statement failed; the run report\n"
          "       in the log says which\n"
          "  130  stopped on request (Ctrl+C), with no table failed before\n"
-         "  143  ended by SIGTERM\n"
+         "  143  ended by SIGTERM (129 SIGHUP, 141 SIGPIPE), with its report in the log\n"
          "\n"
          "Log: " +
          LogFileName() +

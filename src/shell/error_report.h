@@ -9,7 +9,8 @@
 
 namespace ferrolyte {
 
-// Exit statuses of the program; a run's own (0, 3, 130, 143) come from its RunOutcome.
+// Exit statuses of the program; a run's own (0, 2, 3, 130) come from its RunOutcome, those
+// of the signals that end it (143, 129, 141) from TerminationExitStatus.
 enum ExitStatus : int {
   kExitOk = 0,          // the conversion completed
   kExitFatal = 1,       // an error report was written (start-up failure, unreadable source)

@@ -1,5 +1,7 @@
 #include "shell/log.h"
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -41,12 +43,12 @@ std::string FormatLogEntry(const std::tm& time, const std::string& message) {
 void LogFile::Write(const std::string& message) {
   std::lock_guard lock(mutex_);
   const std::string entry = FormatLogEntry(clock_.LocalTime(), message);
-  const char* mode = "ab";
-  if (clear_first_ && first_write_) {
-    MkDirRecurse(FolderPart(path_));
-    mode = "wb";
-  }
-  std::FILE* f = std::fopen(path_.c_str(), mode);
+  const bool truncate = clear_first_ && first_write_;
+  if (truncate) MkDirRecurse(FolderPart(path_));
+  // Status lines name files and servers: the log is the user's alone.
+  const int fd = OpenPrivateFile(path_, !truncate);
+  std::FILE* f = fd < 0 ? nullptr : ::fdopen(fd, truncate ? "wb" : "ab");
+  if (fd >= 0 && !f) ::close(fd);
   if (!f) {
     int code = errno == ENOENT ? 76 : 75;
     throw Error(

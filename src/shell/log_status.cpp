@@ -11,8 +11,9 @@ namespace {
 
 // What the handlers set: a handler cannot reach a run's context, so these are the process's.
 volatile std::sig_atomic_t interrupted = 0;
-volatile std::sig_atomic_t terminated = 0;
+volatile std::sig_atomic_t terminated = 0;  // the signal's number
 CancelToken signal_stop{false};
+CancelToken signal_end{false};
 
 void OnInterrupt(int) {
   interrupted = 1;
@@ -22,27 +23,49 @@ void OnInterrupt(int) {
 
 // Only async-signal-safe work here: the run notices the flag before its next row, ends, and
 // its report is written to the log outside the handler.
-void OnTerminate(int) {
-  terminated = 1;
+void OnTerminate(int signal) {
+  if (!terminated) terminated = signal;
   signal_stop.store(true, std::memory_order_relaxed);
-  std::signal(SIGTERM, SIG_DFL);
+  signal_end.store(true, std::memory_order_relaxed);
+  // A second SIGTERM or SIGHUP ends the program at once. SIGPIPE stays caught: the writes
+  // that follow (the dump's last line, a status line) would raise it again.
+  if (signal != SIGPIPE) std::signal(signal, SIG_DFL);
 }
 
 constexpr auto kProgressInterval = std::chrono::milliseconds(200);
+
+const char* SignalName(int signal) {
+  switch (signal) {
+    case SIGHUP:
+      return "SIGHUP";
+    case SIGPIPE:
+      return "SIGPIPE";
+    default:
+      return "SIGTERM";
+  }
+}
 
 }  // namespace
 
 void InstallInterruptHandler() {
   std::signal(SIGINT, OnInterrupt);
-  std::signal(SIGTERM, OnTerminate);
+  for (int signal : {SIGTERM, SIGHUP, SIGPIPE}) std::signal(signal, OnTerminate);
 }
 
 CancelToken& SignalStop() {
   return signal_stop;
 }
 
+const CancelToken& SignalEnd() {
+  return signal_end;
+}
+
 bool TerminationRequested() {
   return terminated != 0;
+}
+
+int TerminationExitStatus() {
+  return 128 + terminated;
 }
 
 LogStatus::LogStatus(LogFile& log, CancelToken& cancel, std::FILE* terminal)
@@ -106,7 +129,8 @@ void LogStatus::ProcessEvents() {
   }
   if (terminated && !termination_shown_) {
     termination_shown_ = true;
-    log_.Write("Terminated: the transfer stops before the next row");
+    log_.Write(std::string("Terminated (") + SignalName(terminated) +
+               "): the transfer stops before the next row");
   }
 }
 

@@ -43,13 +43,18 @@ class LogStatus : public StatusOutput {
 
 // Makes the first interrupt signal (Ctrl+C) ask the running conversion to stop (the table
 // being copied stops at the next multiple of 10 rows, where LogStatus looks for it); a
-// second one ends the program as usual. SIGTERM sets SignalStop() at once, so the
-// conversion stops before its next row and its report still reaches the log; a second
-// SIGTERM ends the program at once.
+// second one ends the program as usual. SIGTERM, SIGHUP (the terminal closed) and SIGPIPE
+// (the reader of a pipe went away) set SignalStop() and SignalEnd() at once, so the
+// conversion stops before its next row, what the server runs for it is cancelled and its
+// report still reaches the log; a second SIGTERM or SIGHUP ends the program at once.
 void InstallInterruptHandler();
 // The stop request of the unattended run: the one a signal handler can reach.
 CancelToken& SignalStop();
-// True once SIGTERM was received.
+// Set with SignalStop() by the ending signals: the run's server waits are cancelled.
+const CancelToken& SignalEnd();
+// True once SIGTERM, SIGHUP or SIGPIPE was received.
 bool TerminationRequested();
+// 128 + the number of the first of them: 143, 129 or 141, as a shell reports it.
+int TerminationExitStatus();
 
 }  // namespace ferrolyte

@@ -208,7 +208,8 @@ DictionaryPtr Startup::CompleteSettings(DictionaryPtr settings) {
 
 void Startup::RunAutorun(const DictionaryPtr& settings) {
   InstallInterruptHandler();
-  const RunContext ctx{Status(), SignalStop(), program_.components, program_.VersionText(), ""};
+  RunContext ctx{Status(), SignalStop(), program_.components, program_.VersionText(), ""};
+  ctx.end_now = &SignalEnd();
   EndProgram(program_, RunUnattended(program_, settings, parts_.services, ctx));
 }
 
@@ -253,7 +254,7 @@ int RunUnattended(Program& program, const DictionaryPtr& settings,
     throw;
   }
   program.log.Write(run_report);
-  if (TerminationRequested()) return kExitTerminated;
+  if (TerminationRequested()) return TerminationExitStatus();
   return outcome.ExitStatus();
 }
 

@@ -76,7 +76,8 @@ struct StartupParts {
 // The unattended conversion: ends the program with 2 for settings that cannot be used, else
 // scans the source the settings name (into a private folder of the run's own), expands a
 // "*" selection, runs the conversion and writes its report to the log; returns the run's
-// exit status (143 after SIGTERM). Raises what the scan raises. ctx.temp_folder is not used.
+// exit status (143, 129, 141 after SIGTERM, SIGHUP, SIGPIPE). Raises what the scan raises.
+// ctx.temp_folder is not used.
 int RunUnattended(Program& program, const DictionaryPtr& settings,
                   const ConversionServices& services, const RunContext& ctx);
 

@@ -217,6 +217,28 @@ void WriteTextFile(const std::string& path, const std::string& text) {
   WriteFile(path, std::vector<uint8_t>(text.begin(), text.end()));
 }
 
+int OpenPrivateFile(const std::string& path, bool append) {
+  const int fd =
+      ::open(path.c_str(), (append ? O_APPEND : O_TRUNC) | O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+  if (fd < 0) return -1;
+  // An existing file keeps its mode: taken from it before anything is written.
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 ||
+      ((st.st_mode & 077) != 0 && S_ISREG(st.st_mode) && ::fchmod(fd, st.st_mode & 0700) != 0)) {
+    const int err = errno;
+    ::close(fd);
+    errno = err;
+    return -1;
+  }
+  return fd;
+}
+
+void WritePrivateTextFile(const std::string& path, const std::string& text) {
+  FileDescriptor fd(OpenPrivateFile(path, false));
+  if (fd.get() < 0) RaiseFileError(path);
+  WriteAll(fd.get(), std::vector<uint8_t>(text.begin(), text.end()), path);
+}
+
 bool FileExists(const std::string& path) {
   if (path.empty()) return false;
   return AnyMatch(path, [](const struct stat& st) { return !S_ISDIR(st.st_mode); });

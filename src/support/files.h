@@ -25,6 +25,12 @@ std::string ReadTextFile(const std::string& path, const std::string& encoding,
                          uint64_t max_bytes = kNoSizeLimit);
 // Writes the text in the system code page (UTF-8 here) without a byte-order mark.
 void WriteTextFile(const std::string& path, const std::string& text);
+// Opens the file for writing, emptied or appended to, so that only the user may read it:
+// created 0600, an existing file's group and other access taken away before anything is
+// written. Returns the descriptor, or -1 with errno set.
+int OpenPrivateFile(const std::string& path, bool append);
+// Writes the text as WriteTextFile does, into a file opened by OpenPrivateFile.
+void WritePrivateTextFile(const std::string& path, const std::string& text);
 // True when at least one entry matching the path (wildcards * and ? allowed; brackets and
 // backslashes are plain characters) is not a folder.
 bool FileExists(const std::string& path);

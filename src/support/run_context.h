@@ -28,6 +28,12 @@ struct RunContext {
   // there. Empty: no copy.
   std::string temp_folder;
   const Clock& clock = SystemClock();
+  // A destination table that exists already makes a direct run refuse before it writes
+  // anything, instead of replacing it (the command-line form's rule).
+  bool refuse_existing_tables = false;
+  // Set once the run has to end at once (SIGTERM): whatever the server runs for it is
+  // cancelled. Null: statements run to their end.
+  const CancelToken* end_now = nullptr;
 
   bool Cancelled() const { return cancel.load(std::memory_order_relaxed); }
 };

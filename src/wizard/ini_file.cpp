@@ -204,7 +204,8 @@ void WriteIniFile(const DictionaryPtr& sections, const std::string& path) {
       }
     }
   }
-  WriteTextFile(path, out);
+  // A settings file may hold passwords.
+  WritePrivateTextFile(path, out);
 }
 
 }  // namespace ferrolyte

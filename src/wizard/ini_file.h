@@ -23,7 +23,8 @@ DictionaryPtr ReadIniFile(const std::string& path);
 // values go as key[]= with quoted items; a text that would not read back as it stands
 // (leading or trailing spaces, a leading double quote) is written quoted. A value, or a list
 // with an item, that holds CR or LF goes as key%= (key%[]=) with "%", CR and LF written as
-// %25, %0D and %0A, so that no line break is ever written inside a value.
+// %25, %0D and %0A, so that no line break is ever written inside a value. The file is
+// private to the user (0600), since it may hold passwords.
 void WriteIniFile(const DictionaryPtr& sections, const std::string& path);
 
 // Each item as text with every quote doubled, wrapped in quotes, joined by the separator.

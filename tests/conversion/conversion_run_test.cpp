@@ -120,7 +120,8 @@ const char kOrdersDumpTail[] =
     "INSERT INTO \"Orders\" (\"ID\", \"Name\") VALUES (1, E'Anna');\r\n"
     "-- 1 records\r\n"
     "\r\n"
-    "SELECT setval('\"Orders_ID_seq\"', MAX(\"ID\")) FROM \"Orders\";\r\n"
+    "SELECT setval(pg_get_serial_sequence(E'\"Orders\"', E'ID'), MAX(\"ID\")) FROM "
+    "\"Orders\";\r\n"
     "\r\n";
 
 TEST_F(ConversionRunTest, OrdersDumpExample) {
@@ -434,6 +435,44 @@ TEST_F(ConversionRunTest, MalformedTableFailsAfterTheTablesBeforeIt) {
             std::string::npos);
 }
 
+// Tables, indexes and sequences share one name space in the schema: an index named after
+// its table and itself must not take another table's name, another index's, or the name the
+// server gives a key it makes, and the report says which name it got instead.
+TEST_F(ConversionRunTest, IndexNamesAreUniqueInTheSchema) {
+  auto table = [](const std::string& name, const std::string& index, bool key = false) {
+    TableSpec t{name, {{.name = "ID", .type = 4}, {.name = "V", .type = 4}}, {}};
+    if (key) t.indexes.push_back({.name = "PrimaryKey", .columns = {"ID"}, .primary = true});
+    if (!index.empty()) t.indexes.push_back({.name = index, .columns = {"V"}});
+    return t;
+  };
+  const std::vector<TableSpec> tables = {table("Cust", "City"), table("Cust_City", ""),
+                                         table("A", "B_C"), table("A_B", "C"),
+                                         table("T", "pkey", true)};
+  schema_ = SchemaXml(tables);
+  std::vector<std::string> selection;
+  for (const TableSpec& t : tables) {
+    selection.insert(selection.end(), {t.name, t.name + "\\ID", t.name + "\\V"});
+    source_.tables[t.name] = {{"ID", "V"}, {3, 3}, {{Value(1), Value(2)}}};
+  }
+  Set("sourcetables", Value::TextList(selection));
+  EXPECT_EQ(RunConversion().ExitStatus(), 0) << report_;
+  std::vector<std::string> indexes;
+  for (const std::string& line : Split(Dump(), "\r\n"))
+    if (line.starts_with("CREATE INDEX ")) indexes.push_back(line);
+  EXPECT_EQ(indexes, (std::vector<std::string>{
+                         "CREATE INDEX \"Cust_City_1\" ON \"Cust\" (\"V\");",
+                         "CREATE INDEX \"A_B_C\" ON \"A\" (\"V\");",
+                         "CREATE INDEX \"A_B_C_1\" ON \"A_B\" (\"V\");",
+                         "CREATE INDEX \"T_pkey_1\" ON \"T\" (\"V\");",
+                     }));
+  for (const char* note :
+       {"Table: Cust\r\n- Index 'City' named 'Cust_City_1': 'Cust_City' is the name of another "
+        "table, index or sequence\r\n",
+        "Table: A_B\r\n- Index 'C' named 'A_B_C_1': 'A_B_C' is the name",
+        "Table: T\r\n- Index 'pkey' named 'T_pkey_1': 'T_pkey' is the name"})
+    EXPECT_TRUE(report_.find(note) != std::string::npos) << note << "\n" << report_;
+}
+
 TEST_F(ConversionRunTest, TrickyNames) {
   const std::string table = "Kunden 'Ä\\\"x\"";
   const std::string column = "Straße \"Nr\" & <ä>?";
@@ -494,15 +533,20 @@ TEST_F(DirectDestinationTest, StatementsInOrder) {
   EXPECT_EQ(opened_[2],
             "Driver={PostgreSQL UNICODE};Server=localhost;Port=5432;Database=velkan;"
             "Uid=postgres;Pwd=pw;x;");
+  // The names the schema holds are read once, for the index names.
+  ASSERT_GT(sent_.size(), 3u);
+  EXPECT_TRUE(sent_[3].starts_with("SELECT c.relname FROM pg_catalog.pg_class c ")) << sent_[3];
+  sent_.erase(sent_.begin() + 3);
   EXPECT_EQ(sent_, (std::vector<std::string>{
-                       "DROP DATABASE IF EXISTS \"velkan\"",
                        "SELECT COUNT(*) FROM pg_catalog.pg_database WHERE datname=E'velkan'",
-                       "CREATE DATABASE \"velkan\"", "DROP TABLE IF EXISTS \"Orders\"",
+                       "DROP DATABASE IF EXISTS \"velkan\"", "CREATE DATABASE \"velkan\"",
+                       "DROP TABLE IF EXISTS \"Orders\"",
                        "CREATE TABLE \"Orders\" (  \"ID\" SERIAL NOT NULL,   \"Name\" VARCHAR(50) "
                        "NOT NULL,   PRIMARY KEY (\"ID\"))",
                        "INSERT INTO \"Orders\" (\"ID\", \"Name\") VALUES (1, E'Anna')",
-                       "SELECT setval('\"Orders_ID_seq\"', MAX(\"ID\")) FROM \"Orders\"", "COMMIT",
-                       "CREATE INDEX \"Orders_ByName\" ON \"Orders\" (\"Name\")",
+                       "SELECT setval(pg_get_serial_sequence(E'\"Orders\"', E'ID'), "
+                       "MAX(\"ID\")) FROM \"Orders\"",
+                       "COMMIT", "CREATE INDEX \"Orders_ByName\" ON \"Orders\" (\"Name\")",
                        "SELECT count(*) FROM \"Orders\""}));
   EXPECT_EQ(report_,
             "SETTINGS\r\n--------\r\nMoving data directly to PostgreSQL server\r\n\r\n"
@@ -548,6 +592,41 @@ TEST_F(DirectDestinationTest, RejectedInsertIsReportedWithItsStatement) {
                          "VALUES (1, E'Anna')\r\n\r\nRESULT\r\n"),
             std::string::npos)
       << report_;
+}
+
+// The statements after a table's rows belong to the table: one the server refuses leaves
+// the table failed, never complete, and the run goes on with the next table.
+TEST_F(DirectDestinationTest, RefusedStepAfterTheRowsFailsTheTable) {
+  struct Case {
+    const char* refused;  // the statement's start
+    const char* reason;
+  } cases[] = {
+      {"SELECT setval", "Orders: failed (1 of 1 records): setting the sequence failed: Error"},
+      {"COMMIT", "Orders: failed (1 of 1 records): COMMIT failed: Error"},
+      {"CREATE INDEX", "Orders: failed (1 of 1 records): CREATE INDEX failed: Error"},
+      {"SELECT count(*) FROM \"Orders\"",
+       "Orders: failed (1 of 1 records): the destination's row count could not be read: Error"},
+  };
+  schema_ = SchemaXml({OrdersSpec(), {"Notes", {{.name = "N", .type = 4}}, {}}});
+  source_.tables["Notes"] = {{"N"}, {3}, {{Value(7)}}};
+  Set("sourcetables",
+      Value::TextList({"Orders", "Orders\\ID", "Orders\\Name", "Notes", "Notes\\N"}));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.refused);
+    report_.clear();
+    sent_.clear();
+    // Only the first: the one of Orders.
+    bool refused = false;
+    reject_ = [&](const std::string& sql) {
+      if (refused || sql.rfind(c.refused, 0) != 0) return false;
+      return refused = true;
+    };
+    EXPECT_EQ(RunConversion().ExitStatus(), 3);
+    EXPECT_NE(report_.find(c.reason), std::string::npos) << report_;
+    EXPECT_NE(report_.find("\r\nNotes: complete (1 of 1 records)\r\n"), std::string::npos)
+        << report_;
+    EXPECT_NE(report_.find("\r\nSQL: " + std::string(c.refused)), std::string::npos) << report_;
+  }
 }
 
 // The server's count of a created table is the last check: rows it does not hold fail it.

@@ -17,6 +17,7 @@
 #include "conversion/conversion_fixtures.h"
 #include "conversion/conversion_run.h"
 #include "conversion/literals.h"
+#include "conversion/server_run.h"
 #include "platform/ado.h"
 #include "platform/odbc_test_server.h"
 #include "platform/source_connection.h"
@@ -34,55 +35,17 @@ namespace {
 
 namespace aw = accesswriter;
 using testing::ConnectTo;
+using testing::Contains;
+using testing::DirectSettings;
+using testing::LoadDumpInto;
 using testing::MaintenanceDb;
 using testing::QueryValue;
+using testing::RunConversion;
+using testing::Scan;
 using testing::ScratchDatabase;
 using testing::SessionsOn;
+using testing::Source;
 using testing::TempDir;
-
-// A scanned source: the file with what its scan gave.
-struct Source : testing::ScannedSource {
-  std::string path;
-};
-
-Source Scan(const std::string& path) {
-  return {testing::ScanEverything(path), path};
-}
-
-// Settings of a direct run into `database` on the test server, all tables selected.
-DictionaryPtr DirectSettings(const Source& source, const std::string& database) {
-  DictionaryPtr settings = testing::RunSettings("", source.selection);
-  DictionaryPtr s = testing::Section(settings);
-  s->Set("sourcefilename", source.path);
-  s->Set("destinationmethod", "DIRECT");
-  s->Set("destinationserver", testing::ServerHost());
-  s->Set("destinationport", testing::ServerPort());
-  s->Set("destinationusername", testing::ServerUser());
-  s->Set("destinationpassword", testing::ServerPassword());
-  s->Set("maintenancedb", MaintenanceDb());
-  s->Set("destinationdatabase", database);
-  s->Set("autocommit", 0);  // the run then sends its own COMMIT after every table
-  return settings;
-}
-
-struct RunRecord {
-  int32_t code = -1;  // the run's exit status
-  RunOutcome outcome;
-  std::string report;
-  RecordingStatus status;
-};
-
-std::unique_ptr<RunRecord> RunConversion(const DictionaryPtr& settings, const Source& source) {
-  auto r = std::make_unique<RunRecord>();
-  r->outcome =
-      MoveData2MySql(settings, r->report, source.schema_xml, testing::ContextFor(r->status));
-  r->code = r->outcome.ExitStatus();
-  return r;
-}
-
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
 
 // The every-type table and a second, plain one.
 class DirectRunTest : public ::testing::Test {
@@ -480,33 +443,6 @@ void ExpectSameAsSource(const Source& source, Connection& server) {
 // Runs the dump of the same settings in the given form and loads it into `database` (which
 // it creates) as README says: the part up to the NOTICE line into the maintenance database,
 // the rest into the new one.
-void LoadDumpInto(const Source& source, const DictionaryPtr& settings, const std::string& database,
-                  const char* format) {
-  TempDir dir;
-  DictionaryPtr dump_settings = DirectSettings(source, database);
-  for (const std::string& key : testing::Section(settings)->Keys())
-    testing::Section(dump_settings)->Set(key, testing::Section(settings)->Item(key));
-  testing::Section(dump_settings)->Set("destinationmethod", "DUMP");
-  testing::Section(dump_settings)->Set("destinationdatabase", database);
-  testing::Section(dump_settings)->Set("destinationdumpfilename", dir.File("dump.sql"));
-  testing::Section(dump_settings)->Set("dumpformat", format);
-  auto run = RunConversion(dump_settings, source);
-  ASSERT_EQ(run->code, 0) << run->report;
-  const std::string dump = dir.File("dump.sql"), out = dir.File("psql.out");
-  const auto bytes = ReadFile(dump);
-  const std::string text(bytes.begin(), bytes.end());
-  const bool copy = std::string(format) == "COPY";
-  EXPECT_EQ(Contains(text, "\r\nCOPY "), copy);
-  EXPECT_EQ(Contains(text, "\r\nINSERT INTO "), !copy);
-  const std::string psql = "psql -X -q -v ON_ERROR_STOP=1 -d ";
-  std::string command = "sed '/^-- NOTICE:/q' " + dump + " | " + psql + MaintenanceDb() + " > " +
-                        out + " 2>&1 && sed -n '/^-- NOTICE:/,$p' " + dump + " | " + psql +
-                        database + " >> " + out + " 2>&1";
-  int rc = std::system(command.c_str());
-  auto said = ReadFile(out);
-  ASSERT_EQ(rc, 0) << std::string(said.begin(), said.end());
-}
-
 // Each table's rows, as the server writes them, ordered and hashed: equal hashes mean equal
 // tables.
 std::string TableDigest(Connection& c, const std::string& table) {

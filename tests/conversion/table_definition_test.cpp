@@ -63,9 +63,9 @@ TEST(TableDefinitionTest, OrdersExample) {
             "  \"Price\" NUMERIC(19,4) DEFAULT 0, \r\n"
             "  PRIMARY KEY (\"ID\")\r\n"
             ")");
-  EXPECT_EQ(
-      def.sequence_statements,
-      std::vector<std::string>{"SELECT setval('\"Orders_ID_seq\"', MAX(\"ID\")) FROM \"Orders\""});
+  EXPECT_EQ(def.sequence_statements,
+            std::vector<std::string>{"SELECT setval(pg_get_serial_sequence(E'\"Orders\"', E'ID'), "
+                                     "MAX(\"ID\")) FROM \"Orders\""});
   EXPECT_EQ(def.autonumber_column, "ID");
   EXPECT_EQ(def.source_column_list, "[ID], [Name], [Price]");
   EXPECT_EQ(def.destination_column_list, "\"ID\", \"Name\", \"Price\"");
@@ -262,25 +262,25 @@ TEST(TableDefinitionTest, MalformedFieldsFailWhenDefined) {
   }
 }
 
-TEST(TableDefinitionTest, SequenceStatementNamesTheRealSequence) {
-  EXPECT_EQ(SequenceStatement("Orders", "ID"),
-            "SELECT setval('\"Orders_ID_seq\"', MAX(\"ID\")) FROM \"Orders\"");
-  EXPECT_EQ(SequenceStatement("a\"b", "c"),
-            "SELECT setval('\"a\"\"b_c_seq\"', MAX(\"c\")) FROM \"a\"\"b\"");
-  // Names PostgreSQL shortens, and quotes that would end the literal, go through the
-  // server's own lookup.
-  EXPECT_EQ(SequenceStatement("O'Hare", "ID"),
-            "SELECT setval(pg_get_serial_sequence(E'\"O''Hare\"', E'ID'), MAX(\"ID\")) FROM "
-            "\"O'Hare\"");
-  std::string table(50, 't');
-  EXPECT_EQ(SequenceStatement(table, "LongColumnName"),
-            "SELECT setval(pg_get_serial_sequence(E'\"" + table +
-                "\"', E'LongColumnName'), "
-                "MAX(\"LongColumnName\")) FROM \"" +
-                table + "\"");
-  // 63 bytes still fit.
-  std::string fits(63 - 7, 'x');
-  EXPECT_EQ(SequenceStatement(fits, "ID").rfind("SELECT setval('", 0), 0u);
+// The server chooses the sequence's name (Order.Line_ID and Order_Line.ID both want
+// Order_Line_ID_seq, and one gets a number): the statement asks it which, quoted for it.
+TEST(TableDefinitionTest, SequenceStatementAsksTheServerForTheSequence) {
+  const std::string long_table(50, 't');
+  struct Case {
+    std::string table, column, statement;
+  } cases[] = {
+      {"Orders", "ID",
+       "SELECT setval(pg_get_serial_sequence(E'\"Orders\"', E'ID'), MAX(\"ID\")) FROM \"Orders\""},
+      {"a\"b", "c",
+       "SELECT setval(pg_get_serial_sequence(E'\"a\"\"b\"', E'c'), MAX(\"c\")) FROM \"a\"\"b\""},
+      {"O'Hare", "I'd",
+       "SELECT setval(pg_get_serial_sequence(E'\"O''Hare\"', E'I''d'), MAX(\"I'd\")) FROM "
+       "\"O'Hare\""},
+      {long_table, "LongColumnName",
+       "SELECT setval(pg_get_serial_sequence(E'\"" + long_table +
+           "\"', E'LongColumnName'), MAX(\"LongColumnName\")) FROM \"" + long_table + "\""},
+  };
+  for (const Case& c : cases) EXPECT_EQ(SequenceStatement(c.table, c.column), c.statement);
 }
 
 TEST(IndexDefinitionTest, KeysAndIndexes) {

@@ -174,7 +174,8 @@ TEST_F(AutorunTest, UnopenableSourceEndsWithTheErrorReport) {
 }
 
 // A signal mid-table: the run stops, its report still reaches the log, the dump is left only
-// as NAME.incomplete, and the exit status tells which signal it was.
+// as NAME.incomplete, the run's own folder goes, and the exit status tells which signal it
+// was. A closed terminal (SIGHUP) and a reader gone (SIGPIPE) end it as SIGTERM does.
 TEST_F(AutorunTest, SignalsStopTheRunWithItsReport) {
   const std::string source = dir_.File("big.mdb");
   constexpr int kRows = 200000;
@@ -200,7 +201,10 @@ TEST_F(AutorunTest, SignalsStopTheRunWithItsReport) {
     int signal;
     int status;
     int rows_multiple;  // Ctrl+C is seen where events are processed: every 10 rows
-  } cases[] = {{SIGINT, 130, 10}, {SIGTERM, 143, 1}};
+  } cases[] = {{SIGINT, 130, 10}, {SIGTERM, 143, 1}, {SIGHUP, 129, 1}, {SIGPIPE, 141, 1}};
+  const std::string temp = dir_.File("tmp");
+  MkDirRecurse(temp);
+  ScopedEnv temp_env("TEMP", temp.c_str());
   for (const Case& c : cases) {
     SCOPED_TRACE(c.signal);
     std::filesystem::remove(dump + ".incomplete");
@@ -234,6 +238,7 @@ TEST_F(AutorunTest, SignalsStopTheRunWithItsReport) {
     EXPECT_EQ(*partial, "Big: partial (" + std::to_string(moved) + " of " + std::to_string(kRows) +
                             " records): stopped on request");
     EXPECT_EQ(log.back(), "End");
+    EXPECT_TRUE(std::filesystem::is_empty(temp));
   }
 }
 

@@ -10,12 +10,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <optional>
 #include <set>
 
+#include "platform/pg_connection.h"
 #include "support/files.h"
 #include "support/text.h"
 #include "support/version.h"
@@ -55,9 +58,10 @@ int Wait(pid_t pid) {
   return WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
 }
 
-// Starts without a shell, standard input from /dev/null, output into the file.
-pid_t Start(const std::vector<std::string>& argv, const std::string& output_file,
-            const Env& env = {}) {
+// Starts without a shell, standard input from /dev/null, output into the file; the caller
+// waits for it.
+pid_t StartProgram(const std::vector<std::string>& argv, const std::string& output_file,
+                   const Env& env = {}) {
   pid_t pid = ::fork();
   if (pid == 0) {
     int in = ::open("/dev/null", O_RDONLY);
@@ -72,7 +76,7 @@ pid_t Start(const std::vector<std::string>& argv, const std::string& output_file
 
 Outcome Execute(const std::vector<std::string>& argv, const std::string& output_file,
                 const Env& env = {}) {
-  const int status = Wait(Start(argv, output_file, env));
+  const int status = Wait(StartProgram(argv, output_file, env));
   return {status, ReadTextFile(output_file, "")};
 }
 
@@ -228,6 +232,91 @@ TEST_F(CliTest, UnusableCommandLinesNameTheProblemAndExit2) {
   EXPECT_NE(Log().find("--tables: the source has no table 'Nope'"), std::string::npos);
 }
 
+// What the run writes must be neither what it reads nor the same file twice: refused before
+// anything is written, the log included, and every file named stays as it was.
+TEST_F(CliTest, OutputsThatNameAnInputOrEachOtherAreRefused) {
+  const std::string source = MakeDatabase();
+  WriteTextFile(dir_.File("pw.txt"), "secret\n");
+  ::symlink(source.c_str(), dir_.File("link.mdb").c_str());
+  const std::vector<uint8_t> source_bytes = ReadFile(source);
+  struct Case {
+    std::vector<std::string> args;
+    std::string named;
+  } cases[] = {
+      {{"convert", source, "--dump", "x.sql", "--save-settings", "link.mdb"},
+       "--save-settings names the source database"},
+      {{"convert", source, "--dump", "./shop.mdb"}, "--dump names the source database"},
+      {{"convert", source, "--dump", "pw.txt", "--password-file", "pw.txt"},
+       "--dump names --password-file"},
+      {{"convert", source, "--dump", "x.sql", "--save-settings", "no/../x.sql"},
+       "--dump and --save-settings name the same file"},
+      {{"convert", source, "--dump", "x.sql", "--save-settings", LogFile()},
+       "--save-settings and the log name the same file"},
+      {{"convert", source, "--dump", LogFile()}, "--dump and the log name the same file"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(Join(c.args, " "));
+    Outcome out = Run(c.args);
+    EXPECT_EQ(out.status, 2) << out.output;
+    EXPECT_NE(out.output.find(c.named), std::string::npos) << out.output;
+    EXPECT_EQ(ReadFile(source), source_bytes);
+    EXPECT_EQ(Read("pw.txt"), "secret\n");
+    EXPECT_FALSE(FileExists(dir_.File("x.sql")));
+    EXPECT_FALSE(FileExists(LogFile()));
+  }
+}
+
+// A file name is bytes; one that is not UTF-8 (a Windows-1252 "café") still names a
+// database the server takes.
+TEST_F(CliTest, DatabaseNamedAfterAFileNameIsUtf8) {
+  const std::string latin = dir_.File("caf\xe9.mdb");
+  std::filesystem::rename(MakeDatabase(), latin);
+  Outcome out = Run({"convert", latin, "--dump", "cafe.sql"});
+  ASSERT_EQ(out.status, 0) << out.output;
+  const std::vector<uint8_t> bytes = ReadFile(dir_.File("cafe.sql"));
+  const std::string dump(bytes.begin(), bytes.end());
+  const size_t notice = dump.find("-- NOTICE:");
+  ASSERT_NE(notice, std::string::npos);
+  EXPECT_NE(dump.find("\r\nCREATE DATABASE \"caf\xc3\xa9\";\r\n"), std::string::npos);
+  if (!std::getenv("PGPORT")) return;
+  WriteTextFile(dir_.File("create.sql"), dump.substr(0, notice));
+  EXPECT_EQ(Execute({"psql", "-X", "-q", "-v", "ON_ERROR_STOP=1", "-f", dir_.File("create.sql")},
+                    dir_.File("psql.txt"))
+                .status,
+            0)
+      << Read("psql.txt");
+  EXPECT_EQ(
+      Execute({"psql", "-X", "-q", "-c", "DROP DATABASE \"caf\xc3\xa9\""}, dir_.File("psql.txt"))
+          .status,
+      0)
+      << Read("psql.txt");
+}
+
+// A reader that goes away (--dump /dev/stdout | head) ends the run as SIGTERM does: the
+// report reaches the log, the run's own folder goes, and the status says SIGPIPE.
+TEST_F(CliTest, ClosedPipeEndsTheRunWithItsReport) {
+  const std::string source = MakeDatabase();
+  const std::string temp = dir_.File("tmp");
+  MkDirRecurse(temp);
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  ::close(fds[0]);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const int out = ::open(dir_.File("output.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ::dup2(fds[1], 1);
+    ::dup2(out, 2);
+    Exec({kProgram, "convert", source, "--dump", "/dev/stdout"},
+         {{"APPDATA", dir_.path()}, {"TEMP", temp}, {"PWD", dir_.path()}});
+  }
+  ::close(fds[1]);
+  EXPECT_EQ(Wait(pid), 141) << Read("output.txt") << Log();
+  EXPECT_NE(Log().find("Terminated (SIGPIPE)"), std::string::npos) << Log();
+  EXPECT_NE(Log().find("\r\n                   \tRESULT\r\n"), std::string::npos) << Log();
+  EXPECT_TRUE(Log().ends_with("\tEnd\r\n")) << Log();
+  EXPECT_TRUE(std::filesystem::is_empty(temp));
+}
+
 TEST_F(CliTest, TablesListsCountsTypesAndOnRequestTheSystemTables) {
   const std::string source = MakeDatabase();
   Outcome out = Run({"tables", source});
@@ -373,6 +462,77 @@ TEST_F(CliTest, ServerConversionFindsThePasswordAsPsqlDoes) {
   Psql("DROP ROLE " + role, dir_.File("d.txt"));
 }
 
+// The exit status once the program ended within the time; a program still running then is
+// killed, and the test fails.
+int WaitAtMost(pid_t pid, std::chrono::seconds limit) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  int wstatus = 0;
+  while (::waitpid(pid, &wstatus, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > end) {
+      ADD_FAILURE() << "still running after " << limit.count() << " s";
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, &wstatus, 0);
+      return -1;
+    }
+    ::usleep(20000);
+  }
+  return WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+}
+
+// Tables of the same name in the destination database: the command line refuses them before
+// it writes anything, and names them, unless --replace-tables. A run the server keeps
+// waiting (here for another session's lock on such a table) still ends on SIGTERM, with
+// its report.
+TEST_F(CliTest, ExistingServerTablesAreRefusedAndAWaitingRunEndsOnSigterm) {
+  if (!std::getenv("PGPORT")) GTEST_SKIP() << "no PostgreSQL test cluster (PGPORT unset)";
+  const std::string source = MakeDatabase();
+  const std::string db = "ferro_cli_existing_" + std::to_string(::getpid());
+  ASSERT_EQ(Psql("CREATE DATABASE " + db, dir_.File("p.txt")), 0) << Read("p.txt");
+  ASSERT_EQ(Psql("CREATE TABLE \"Customers\" (mine int); INSERT INTO \"Customers\" VALUES "
+                 "(1), (2), (3), (4), (5)",
+                 dir_.File("p.txt"), db),
+            0)
+      << Read("p.txt");
+  Outcome out = Run({"convert", source, "--to", "postgresql:///" + db});
+  EXPECT_EQ(out.status, 2) << out.output << Log();
+  EXPECT_NE(out.output.find("holds tables this run would replace: 'Customers' (5 records); "
+                            "nothing was written (give --replace-tables to replace them)"),
+            std::string::npos)
+      << out.output;
+  EXPECT_EQ(Psql("SELECT count(mine) FROM \"Customers\"", dir_.File("q.txt"), db), 0);
+  EXPECT_EQ(Read("q.txt"), "5\n");
+  EXPECT_EQ(Psql("SELECT count(*) FROM pg_tables WHERE tablename = 'Order Lines'",
+                 dir_.File("q.txt"), db),
+            0);
+  EXPECT_EQ(Read("q.txt"), "0\n");
+
+  {
+    PgConnection holder({"", "", db, "", ""});
+    holder.Execute("BEGIN");
+    holder.Execute("LOCK TABLE \"Customers\" IN ACCESS EXCLUSIVE MODE");
+    const pid_t pid = StartProgram(
+        {kProgram, "convert", source, "--to", "postgresql:///" + db, "--replace-tables"},
+        dir_.File("output.txt"),
+        {{"APPDATA", dir_.path()}, {"TEMP", dir_.path()}, {"PWD", dir_.path()}});
+    bool waiting = false;
+    for (int i = 0; i < 600 && !waiting; ++i) {
+      Psql("SELECT count(*) FROM pg_stat_activity WHERE datname = '" + db +
+               "' AND wait_event_type = 'Lock'",
+           dir_.File("w.txt"));
+      waiting = Read("w.txt") == "1\n";
+      if (!waiting) ::usleep(50000);
+    }
+    ASSERT_TRUE(waiting) << Log();
+    ::kill(pid, SIGTERM);
+    EXPECT_EQ(WaitAtMost(pid, std::chrono::seconds(30)), 143) << Log();
+    holder.Execute("ROLLBACK");
+  }
+  EXPECT_NE(Log().find("Terminated (SIGTERM)"), std::string::npos) << Log();
+  EXPECT_NE(Log().find("\tRESULT\r\n"), std::string::npos) << Log();
+  EXPECT_TRUE(Log().ends_with("\tEnd\r\n")) << Log();
+  Psql("DROP DATABASE IF EXISTS " + db, dir_.File("d.txt"));
+}
+
 // The server's own cluster, which takes TLS connections only: every session of the program
 // has to be encrypted for a run to get anywhere.
 class TlsCliTest : public CliTest {
@@ -418,7 +578,7 @@ TEST_F(TlsCliTest, VerifyFullConvertsWithEverySessionEncryptedAndNamed) {
   std::vector<std::string> argv = {kProgram, "convert", source, "--to", url};
   Env env = Plain({{"APPDATA", dir_.path()}, {"TEMP", dir_.path()}});
   const size_t log_start = server_->Log().size();
-  const pid_t pid = Start(argv, dir_.File("output.txt"), env);
+  const pid_t pid = StartProgram(argv, dir_.File("output.txt"), env);
   std::set<std::string> seen;  // "pid database ssl" of the program's sessions
   int wstatus = 0;
   while (::waitpid(pid, &wstatus, WNOHANG) == 0) {

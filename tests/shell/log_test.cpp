@@ -1,6 +1,7 @@
 #include "shell/log.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 
@@ -82,6 +83,10 @@ TEST_F(LogFileTest, InitStartsANewFileAndEntriesAppend) {
             "2024-03-05 14:07:01\tBegin\r\n"
             "2024-03-05 14:07:02\ttwo\r\n" +
                 std::string(19, ' ') + "\tlines\r\n");
+  // Its lines name files, servers and users: nobody else reads them.
+  struct stat st {};
+  ASSERT_EQ(::stat(LogFileName().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 077, 0u);
 }
 
 TEST_F(LogFileTest, ClearLogTruncatesOnlyTheFirstEntry) {

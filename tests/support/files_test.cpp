@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 
@@ -65,6 +66,33 @@ TEST(FilesTest, WriteFileReplacesALongerContent) {
     EXPECT_EQ(e.description(),
               "Function ReadFile does not accept an empty file name as parameter.");
   }
+}
+
+// A file that may hold a password is never readable by others, not even for a moment: it
+// is created 0600, and an existing one loses group and other access before the text goes in.
+TEST(FilesTest, PrivateTextFileIsTheUsersAlone) {
+  TempDir dir;
+  auto mode = [](const std::string& path) {
+    struct stat st {};
+    EXPECT_EQ(::stat(path.c_str(), &st), 0);
+    return st.st_mode & 07777;
+  };
+  const std::string created = dir.File("new.ini"), existing = dir.File("old.ini");
+  WriteTextFile(existing, "a much longer old content\n");
+  ASSERT_EQ(::chmod(existing.c_str(), 0664), 0);
+  for (const std::string& path : {created, existing}) {
+    SCOPED_TRACE(path);
+    WritePrivateTextFile(path, "pwd=secret\n");
+    EXPECT_EQ(mode(path), 0600u);
+    EXPECT_EQ(ReadTextFile(path, ""), "pwd=secret\n");
+  }
+  // Appending keeps what is there.
+  const int fd = OpenPrivateFile(existing, true);
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(::write(fd, "more\n", 5), 5);
+  ::close(fd);
+  EXPECT_EQ(ReadTextFile(existing, ""), "pwd=secret\nmore\n");
+  EXPECT_THROW(WritePrivateTextFile(dir.File("no/such/folder/x.ini"), "x"), Error);
 }
 
 TEST(FilesTest, ExistenceTestsWithWildcards) {

@@ -1,6 +1,7 @@
 #include "wizard/ini_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "support/errors.h"
 #include "support/files.h"
@@ -147,6 +148,10 @@ TEST_F(IniFileTest, WritesTheLayoutWithCrLf) {
             "  dropdatabase=0\r\n"
             "  sourcetables[]=\"Orders\",\"Orders\\OrderDate\",\"Customers\"\r\n"
             "  none[]=\r\n");
+  // It may hold passwords: the user's alone.
+  struct stat st {};
+  ASSERT_EQ(::stat(dir_.File("out.ini").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 077, 0u);
 }
 
 TEST_F(IniFileTest, WrittenValuesReadBackUnchanged) {

@@ -1,0 +1,67 @@
+#include "conversion/server_cancel.h"
+
+#include <chrono>
+#include <string>
+
+#include "support/errors.h"
+
+namespace ferrolyte {
+namespace {
+
+// A signal handler sets the token and can wake nothing: it is looked at this often.
+constexpr auto kLookInterval = std::chrono::milliseconds(50);
+constexpr auto kCancelInterval = std::chrono::seconds(1);
+
+}  // namespace
+
+ServerCancel::ServerCancel(const CancelToken& end_now, SessionOpener open)
+    : end_now_(end_now), open_(std::move(open)), thread_([this] { Watch(); }) {}
+
+ServerCancel::~ServerCancel() {
+  {
+    std::lock_guard lock(mutex_);
+    stop_ = true;
+  }
+  wake_.notify_all();
+  thread_.join();
+}
+
+void ServerCancel::WatchStatementSession(int64_t backend_pid) {
+  std::lock_guard lock(mutex_);
+  backend_pid_ = backend_pid;
+}
+
+void ServerCancel::WatchRowSession(const PgConnection* session) {
+  std::lock_guard lock(mutex_);
+  row_session_ = session;
+}
+
+void ServerCancel::Watch() {
+  std::unique_lock lock(mutex_);
+  auto last_cancel = std::chrono::steady_clock::time_point{};
+  while (!stop_) {
+    wake_.wait_for(lock, kLookInterval, [this] { return stop_; });
+    if (stop_ || !end_now_.load(std::memory_order_relaxed)) continue;
+    const auto now = std::chrono::steady_clock::now();
+    if (now - last_cancel < kCancelInterval) continue;
+    last_cancel = now;
+    // Under the lock: the row session cannot go while it is cancelled.
+    if (row_session_) row_session_->RequestCancel();
+    const int64_t pid = backend_pid_;
+    lock.unlock();
+    CancelBackend(pid);
+    lock.lock();
+  }
+}
+
+void ServerCancel::CancelBackend(int64_t backend_pid) {
+  if (backend_pid <= 0 || !open_) return;
+  try {
+    std::unique_ptr<PgConnection> session = open_();
+    session->QueryValue("SELECT pg_catalog.pg_cancel_backend(" + std::to_string(backend_pid) + ")");
+  } catch (const Error&) {
+    // The server is gone or refuses: the statement then ends with the connection.
+  }
+}
+
+}  // namespace ferrolyte
