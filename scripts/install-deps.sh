@@ -10,7 +10,7 @@ packages=(
   mdbtools mdbtools-dev libglib2.0-dev
   libpugixml-dev nlohmann-json3-dev
   unixodbc unixodbc-dev odbc-postgresql libpq-dev
-  libssl-dev
+  libssl-dev zlib1g-dev
   postgresql postgresql-common
   qt6-base-dev xvfb xauth
   time valgrind ccache

@@ -1,19 +1,27 @@
 #include "conversion/conversion_run.h"
 
 #include <algorithm>
+#include <deque>
+#include <map>
 #include <optional>
 #include <pugixml.hpp>
 #include <unordered_map>
 #include <unordered_set>
 
+#include "conversion/checks.h"
+#include "conversion/complex_tables.h"
 #include "conversion/connections.h"
 #include "conversion/destination.h"
 #include "conversion/keys_and_comments.h"
+#include "conversion/linked_tables.h"
 #include "conversion/literals.h"
 #include "conversion/record_transfer.h"
 #include "conversion/server_cancel.h"
 #include "conversion/table_definition.h"
+#include "conversion/views.h"
 #include "platform/source_connection.h"
+#include "schema/access_scanner.h"
+#include "schema/schema_document.h"
 #include "schema/schema_model.h"
 #include "support/connection_string.h"
 #include "support/errors.h"
@@ -142,6 +150,20 @@ struct SelectedTable {
   size_t outcome = 0;           // its entry in the run's outcome
   std::string selected_as;      // the entry that selected it, when its letter case differs
   bool columns_listed = false;  // the selection names some of its columns
+  // Complex columns that become child tables, each with its entry in the outcome.
+  std::vector<std::pair<const SchemaField*, size_t>> children;
+  // Complex columns that stay text although child tables were asked for: the table has no
+  // primary key to hold them against.
+  std::vector<std::string> complex_as_text;
+  // A table linked from a back-end: read there, under its name there.
+  Connection* source = nullptr;
+  std::string read_as;
+};
+
+// A back-end of linked tables, opened once for all its links.
+struct BackEndSource {
+  std::shared_ptr<Connection> connection;
+  SchemaModel schema;
 };
 
 class Run {
@@ -174,9 +196,20 @@ class Run {
   bool Body();
   bool TableWork(SelectedTable& table);
   void AfterTables();
+  bool AddChecks();
+  void PlanViews();
+  void DropViews();
+  void CreateQueryViews();
   RunOutcome Finish();
 
   void MoveTableRecords(TableOutcome& outcome, const TableDefinition& def, bool creation_failed);
+  void PlanChildren(SelectedTable& table);
+  void ResolveLinks(const std::vector<std::string>& entries,
+                    std::vector<std::pair<const SchemaTable*, std::string>>& tables,
+                    std::unordered_set<std::string>& names);
+  BackEndSource& OpenBackEnd(const std::string& path, const std::string& password);
+  bool CreateDestinationTable(TableOutcome& outcome, const std::string& create_text);
+  void ChildWork(const SelectedTable& table, const TableDefinition& owner, size_t child);
   bool TableStep(TableOutcome& outcome, const std::string& statement, const std::string& what);
   void CheckDestinationCount(TableOutcome& outcome);
   bool PrepareDatabase(bool drop);
@@ -197,6 +230,11 @@ class Run {
   bool DestinationUsable();
   bool SendAfterTables(const std::string& statement, const std::string& what, bool& accepted);
   void DumpSection(const std::string& title);
+  // The table as the run created it; null when it did not.
+  const DefinedTable* Created(const SelectedTable& table) const;
+  // Opens a section of the report with its status line and dump heading, once.
+  void BeginSection(bool& begun, const char* report_title, const char* status,
+                    const char* dump_title);
   void Note(TableOutcome& outcome, const std::string& note);
   RunOutcome ConnectionError(const std::string& connection_string, const Error& e);
   void AppendErrorBlock(int32_t number, const std::string& description);
@@ -236,6 +274,23 @@ class Run {
   // Names taken in the destination schema, which the run's index names must avoid.
   std::unordered_set<std::string> schema_names_;
   std::vector<std::string> missing_;  // selected names the source does not hold
+  std::vector<std::string> selected_queries_;
+  std::vector<QueryModel> view_order_;
+  std::vector<std::string> view_names_;
+  bool transfer_queries_ = false;
+  bool complex_tables_ = false;
+  bool transfer_validation_ = false;
+  // Foreign keys from child tables to their owners, sent with the relationships.
+  std::vector<std::pair<std::string, std::string>> child_keys_;  // (child, statement)
+  int64_t child_bytes_ = 0;
+  // Linked tables: their back-ends by path and password, their definitions, where each is read.
+  std::map<std::string, BackEndSource> back_ends_;
+  std::deque<SchemaTable> linked_tables_;
+  std::map<std::string, std::pair<Connection*, std::string>> link_sources_;
+  std::unordered_set<std::string> link_entries_;  // lower-case link names the run handled
+  std::vector<std::pair<std::string, std::string>> failed_links_;  // (name, why)
+  std::vector<std::string> link_notes_;
+  Connection* current_source_ = nullptr;
   RunOutcome outcome_;
   TableOutcome* current_ = nullptr;  // the table being worked on
   bool stopped_ = false;
@@ -310,7 +365,13 @@ void Run::SelectTables() {
   pugi::xml_document doc;
   if (doc.load_string(schema_xml_.c_str(), pugi::parse_default & ~pugi::parse_eol))
     schema_ = ReadSchemaModel(doc);
-  const std::vector<std::string> entries = SelectionOf(Setting("sourcetables"));
+  std::vector<std::string> entries;
+  for (const std::string& entry : SelectionOf(Setting("sourcetables"))) {
+    if (auto query = QueryOfEntry(entry))
+      selected_queries_.push_back(*query);
+    else
+      entries.push_back(entry);
+  }
   options_.selection.insert(entries.begin(), entries.end());
 
   std::vector<std::pair<const SchemaTable*, std::string>> tables;
@@ -319,6 +380,7 @@ void Run::SelectTables() {
     tables.emplace_back(&table, table.name.value());
     names.insert(tables.back().second);
   }
+  ResolveLinks(entries, tables, names);
   auto is_column_entry = [&](const std::string& entry) {
     for (size_t at = entry.find('\\'); at != std::string::npos; at = entry.find('\\', at + 1))
       if (names.count(entry.substr(0, at))) return true;
@@ -329,8 +391,14 @@ void Run::SelectTables() {
            entry.compare(0, table.size(), table) == 0;
   };
   std::unordered_map<std::string, std::string> matched;  // table name -> entry in other case
+  auto is_link_entry = [&](const std::string& entry) {
+    const std::string lower = AsciiLower(entry);
+    for (const std::string& link : link_entries_)
+      if (lower == link || lower.starts_with(link + "\\")) return true;
+    return false;
+  };
   for (const std::string& entry : entries) {
-    if (names.count(entry) || is_column_entry(entry)) continue;
+    if (names.count(entry) || is_column_entry(entry) || is_link_entry(entry)) continue;
     auto found = std::find_if(tables.begin(), tables.end(),
                               [&](const auto& t) { return EqualsIgnoreCase(t.second, entry); });
     if (found == tables.end()) {
@@ -358,6 +426,11 @@ void Run::SelectTables() {
     s.outcome = outcome_.tables.size() - 1;
     if (auto m = matched.find(name); m != matched.end()) s.selected_as = m->second;
     for (const std::string& e : options_.selection) s.columns_listed |= starts_table(e, name);
+    if (auto link = link_sources_.find(name); link != link_sources_.end()) {
+      s.source = link->second.first;
+      s.read_as = link->second.second;
+    }
+    PlanChildren(s);
     selected_.push_back(s);
   }
   // Names that fit are given first, so that no shortened name can take one of them.
@@ -366,6 +439,14 @@ void Run::SelectTables() {
     for (TableOutcome& t : outcome_.tables)
       if ((t.destination_name.size() > 63) == long_names)
         t.destination_name = ShortenedName(t.destination_name, &taken);
+  for (const auto& [name, why] : failed_links_) {
+    TableOutcome failed;
+    failed.source_name = name;
+    failed.destination_name = table_prefix_ + name;
+    failed.result = TableResult::kFailed;
+    failed.reason = why;
+    outcome_.tables.push_back(std::move(failed));
+  }
   for (const std::string& name : missing_) {
     TableOutcome missing;
     missing.source_name = name;
@@ -373,6 +454,122 @@ void Run::SelectTables() {
     missing.result = TableResult::kFailed;
     missing.reason = "not in the source database";
     outcome_.tables.push_back(std::move(missing));
+  }
+}
+
+BackEndSource& Run::OpenBackEnd(const std::string& path, const std::string& password) {
+  // Keyed by the password too: a link that holds none must not open what another link opened.
+  const std::string key = path + '\0' + password;
+  auto found = back_ends_.find(key);
+  if (found != back_ends_.end()) return found->second;
+  RunContext quiet = ctx_;
+  quiet.temp_folder.clear();  // the source's own schema file stays as it is
+  auto document = ScanAccessDatabase(path, password, "", "", quiet);
+  BackEndSource back_end;
+  back_end.schema = ReadSchemaModel(*document);
+  back_end.connection = open_(BuildSourceConnectionString(path, "", "", password));
+  return back_ends_.emplace(key, std::move(back_end)).first->second;
+}
+
+// A selected link to an Access back-end is read from there when followlinks is on: found at
+// its stored path or beside the source, it takes the back-end's definition under its own name.
+void Run::ResolveLinks(const std::vector<std::string>& entries,
+                       std::vector<std::pair<const SchemaTable*, std::string>>& tables,
+                       std::unordered_set<std::string>& names) {
+  const bool follow = SafeBool(Setting("followlinks"));
+  auto fail = [&](const std::string& name, const std::string& why) {
+    failed_links_.push_back({name, why});
+    link_notes_.push_back("Linked table '" + name + "' not converted: " + why);
+  };
+  for (const SchemaLink& link : schema_.links) {
+    const std::string lower = AsciiLower(link.name);
+    bool named = false, fields_named = false;
+    for (const std::string& e : entries) {
+      const std::string l = AsciiLower(e);
+      named = named || l == lower;
+      fields_named = fields_named || l.starts_with(lower + "\\");
+    }
+    if ((!named && !fields_named) || names.count(link.name)) continue;
+    link_entries_.insert(lower);
+    const std::string stored = LinkConnectPart(link.connect, "DATABASE");
+    if (!follow) {
+      link_notes_.push_back("Linked table '" + link.name + "' not converted: it is linked to '" +
+                            stored + "' (set followlinks=1 to convert it from there)");
+      continue;
+    }
+    const BackEnd where = FindBackEnd(link.connect, Tolerant("sourcefilename"));
+    std::string looked;
+    for (const std::string& place : where.looked_at)
+      looked += (looked.empty() ? "'" : ", '") + place + "'";
+    if (where.path.empty()) {
+      fail(link.name, "its back-end is not there: looked for at " + looked);
+      continue;
+    }
+    const std::string link_password = LinkConnectPart(link.connect, "PWD");
+    try {
+      BackEndSource& back_end = OpenBackEnd(
+          where.path, link_password.empty() ? Tolerant("sourcepassword") : link_password);
+      const SchemaTable* original = nullptr;
+      for (const SchemaTable& t : back_end.schema.tables)
+        if (EqualsIgnoreCase(t.name.value(), link.source_table)) original = &t;
+      if (!original) {
+        fail(link.name,
+             "its back-end '" + where.path + "' has no table '" + link.source_table + "'");
+        continue;
+      }
+      SchemaTable linked = *original;
+      linked.name = link.name;
+      linked_tables_.push_back(std::move(linked));
+      tables.emplace_back(&linked_tables_.back(), link.name);
+      names.insert(link.name);
+      link_sources_[link.name] = {back_end.connection.get(), original->name.value()};
+      link_notes_.push_back("Linked table '" + link.name + "' read from '" + where.path + "'");
+      // The fields of a link were not known when it was selected: a link named alone brings all.
+      if (!fields_named)
+        for (const SchemaField& f : original->fields)
+          options_.selection.insert(link.name + "\\" + f.name.value());
+    } catch (const Error& e) {
+      const bool password = e.number() == 3031 || e.number() == -2147217843;
+      fail(link.name, password
+                          ? "its back-end '" + where.path +
+                                "' is protected by a password that the link does not hold"
+                          : "its back-end '" + where.path + "' cannot be read: " + ErrorText(e));
+    }
+  }
+}
+
+// Child tables follow their owner in the outcome, named <table>_<column>.
+void Run::PlanChildren(SelectedTable& s) {
+  complex_tables_ = EqualsIgnoreCase(Tolerant("complexcolumns"), kComplexColumnsTables);
+  if (!complex_tables_) return;
+  const std::string owner = outcome_.tables[s.outcome].source_name;  // the outcome grows
+  auto selected = [&](const SchemaField& f) {
+    return !s.columns_listed || options_.IsColumnSelected(owner, f.name.value());
+  };
+  const std::vector<const SchemaField*> key = PrimaryKeyFields(*s.table);
+  const bool key_selected =
+      !key.empty() && std::all_of(key.begin(), key.end(), [&](auto* f) { return selected(*f); });
+  for (const SchemaField& field : s.table->fields) {
+    if (!field.type.has_value() || !IsComplexType(field.type.value()) || !selected(field)) continue;
+    if (!key_selected) {
+      s.complex_as_text.push_back(field.name.value());
+      continue;
+    }
+    TableOutcome child;
+    child.source_name = owner + "." + field.name.value();
+    const std::string base = table_prefix_ + owner + "_" + field.name.value();
+    child.destination_name = base;
+    auto clashes = [&](const std::string& name) {
+      for (const SchemaTable& t : schema_.tables)
+        if (EqualsIgnoreCase(table_prefix_ + t.name.value(), name)) return true;
+      for (const TableOutcome& t : outcome_.tables)
+        if (EqualsIgnoreCase(t.destination_name, name)) return true;
+      return false;
+    };
+    for (int n = 2; clashes(child.destination_name); ++n)
+      child.destination_name = base + "_" + std::to_string(n);
+    outcome_.tables.push_back(std::move(child));
+    s.children.emplace_back(&field, outcome_.tables.size() - 1);
   }
 }
 
@@ -386,8 +583,9 @@ bool Run::CheckSourceTables() {
   for (const SelectedTable& s : selected_) {
     TableOutcome& outcome = outcome_.tables[s.outcome];
     try {
-      std::shared_ptr<Recordset> count =
-          source_->Execute("SELECT COUNT(*) FROM [" + outcome.source_name + "]");
+      Connection* source = s.source ? s.source : source_.get();
+      std::shared_ptr<Recordset> count = source->Execute(
+          "SELECT COUNT(*) FROM [" + (s.read_as.empty() ? outcome.source_name : s.read_as) + "]");
       if (count && !count->Eof() && count->FieldCount() > 0)
         outcome.rows_expected = SafeLng(count->FieldValue(0));
     } catch (const Error& e) {
@@ -513,8 +711,11 @@ std::shared_ptr<Connection> Run::OpenDatabase() {
 // The run's destination names as a text[] literal.
 std::string Run::DestinationNameArray() const {
   std::vector<std::string> names;
-  for (const SelectedTable& s : selected_)
+  for (const SelectedTable& s : selected_) {
     names.push_back(SqlString(Value(outcome_.tables[s.outcome].destination_name)));
+    for (const auto& child : s.children)
+      names.push_back(SqlString(Value(outcome_.tables[child.second].destination_name)));
+  }
   return "ARRAY[" + Join(names, ", ") + "]::text[]";
 }
 
@@ -699,6 +900,11 @@ bool Run::Body() {
     dump_->WriteDumpLine("");
   }
 
+  if (!link_notes_.empty()) {
+    report_ += "\r\nLINKED TABLES\r\n------------\r\n";
+    for (const std::string& note : link_notes_) report_ += OneLine("- " + note) + kCrLf;
+    report_ += kCrLf;
+  }
   step_ = "Load DefXml";
   ignore_large_blobs_ = SafeBool(Setting("ignorelargeblobs"));
   column_list_ = SafeBool(Setting("columnlist"));
@@ -712,6 +918,12 @@ bool Run::Body() {
   // Off when a settings file does not name them, so that older files give what they gave.
   transfer_relationships_ = SafeBool(Setting("transferrelationships"));
   transfer_descriptions_ = SafeBool(Setting("transferdescriptions"));
+
+  transfer_queries_ = SafeBool(Setting("transferqueries"));
+  transfer_validation_ = SafeBool(Setting("transfervalidation"));
+  if (transfer_queries_) PlanViews();
+  // A view over a table keeps the table from being dropped: views go first.
+  if (transfer_queries_ && create_tables_) DropViews();
 
   step_ = "Loop tables";
   SeedSchemaNames();
@@ -731,6 +943,20 @@ bool Run::Body() {
   return true;
 }
 
+const DefinedTable* Run::Created(const SelectedTable& table) const {
+  auto defined = defined_.find(outcome_.tables[table.outcome].source_name);
+  return defined == defined_.end() || !defined->second.created ? nullptr : &defined->second;
+}
+
+void Run::BeginSection(bool& begun, const char* report_title, const char* status,
+                       const char* dump_title) {
+  if (begun) return;
+  begun = true;
+  report_ += std::string("\r\n") + report_title + "\r\n------------\r\n";
+  status_.AddStatusLine(status);
+  DumpSection(dump_title);
+}
+
 void Run::DumpSection(const std::string& title) {
   destination_->WriteDumpText("--");
   destination_->WriteDumpText("-- " + title);
@@ -740,6 +966,7 @@ void Run::DumpSection(const std::string& title) {
 
 // A foreign key needs both its tables filled and indexed, so keys and comments come last.
 void Run::AfterTables() {
+  if (transfer_validation_ && !AddChecks()) return;
   if (transfer_relationships_) {
     step_ = "Transfer relationships";
     const std::vector<ForeignKey> keys = ForeignKeysOf(schema_.relations, defined_);
@@ -765,20 +992,25 @@ void Run::AfterTables() {
                    kCrLf;
     }
   }
+  if (transfer_relationships_ && !child_keys_.empty()) {
+    step_ = "Transfer relationships";
+    report_ += "\r\nCHILD TABLES\r\n------------\r\n";
+    DumpSection("Foreign keys of the child tables");
+    for (const auto& [child, statement] : child_keys_) {
+      bool accepted = false;
+      if (!SendAfterTables(statement, "foreign key of '" + child + "'", accepted)) return;
+      if (accepted) report_ += OneLine("- Foreign key of '" + child + "' to its owner") + kCrLf;
+    }
+  }
   if (transfer_descriptions_) {
     step_ = "Transfer descriptions";
     int sent = 0;
     bool section = false;
     for (const SelectedTable& table : selected_) {
-      auto defined = defined_.find(outcome_.tables[table.outcome].source_name);
-      if (defined == defined_.end() || !defined->second.created) continue;
-      for (const Comment& comment : CommentsOf(*table.table, defined->second)) {
-        if (!section) {
-          report_ += "\r\nDESCRIPTIONS\r\n------------\r\n";
-          status_.AddStatusLine("Creating comments");
-          DumpSection("Descriptions as comments");
-        }
-        section = true;
+      const DefinedTable* defined = Created(table);
+      if (!defined) continue;
+      for (const Comment& comment : CommentsOf(*table.table, *defined)) {
+        BeginSection(section, "DESCRIPTIONS", "Creating comments", "Descriptions as comments");
         bool accepted = false;
         if (!SendAfterTables(comment.statement, "comment on '" + comment.on + "'", accepted))
           return;
@@ -788,6 +1020,155 @@ void Run::AfterTables() {
     if (section)
       report_ += "- " + std::to_string(sent) +
                  (direct_ ? " comments created" : " comments written") + kCrLf;
+  }
+  if (transfer_queries_ && !view_order_.empty()) {
+    if (ctx_.Cancelled()) {
+      stopped_ = true;
+      return;
+    }
+    CreateQueryViews();
+  }
+}
+
+// Rules hold for the data Access kept, so they go after it: NOT VALID first, then validated
+// when no row breaks them. Returns false when the run must end.
+bool Run::AddChecks() {
+  step_ = "Transfer validation rules";
+  bool section = false;
+  for (const SelectedTable& table : selected_) {
+    const DefinedTable* defined = Created(table);
+    if (!defined) continue;
+    const std::string& destination = defined->destination_name;
+    for (const CheckConstraint& check : ChecksOf(*table.table, *defined)) {
+      BeginSection(section, "VALIDATION RULES", "Creating checks", "Validation rules as checks");
+      if (check.expression.empty()) {
+        report_ += OneLine("- Rule on '" + check.on + "' not transferred: " + check.reason) + kCrLf;
+        report_ += OneLine("  Access rule: " + check.rule) + kCrLf;
+        continue;
+      }
+      bool accepted = false;
+      if (!SendAfterTables(AddCheckStatement(destination, check), "check '" + check.name + "'",
+                           accepted))
+        return false;
+      if (!accepted) continue;
+      if (!direct_) {
+        destination_->Write(ValidateWhenSoundBlock(destination, check), true);
+        report_ += OneLine("- Check '" + check.name + "' on '" + check.on +
+                           "' written; validated when the dump is loaded unless rows break it") +
+                   kCrLf;
+        continue;
+      }
+      const std::string query = BrokenRowsQuery(destination, check);
+      destination_->set_current_statement(query);
+      int64_t broken = 0;
+      try {
+        std::shared_ptr<Recordset> result = server_->Execute(query);
+        if (result && !result->Eof()) broken = SafeLng(result->FieldValue(0));
+        if (result) result->Close();
+      } catch (const Error& e) {
+        AppendErrorBlock(e.number(), e.description());
+        destination_->set_current_statement("");
+        outcome_.rejected.push_back(OneLine("check '" + check.name + "': " + ErrorText(e)));
+        continue;
+      }
+      destination_->set_current_statement("");
+      if (broken > 0) {
+        report_ += OneLine("- Check '" + check.name + "' on '" + check.on + "': " +
+                           std::to_string(broken) + (broken == 1 ? " row breaks" : " rows break") +
+                           " the rule; the check stays NOT VALID") +
+                   kCrLf;
+        status_.AddStatusLine(OneLine("  Rows break the rule of '" + check.on + "'"));
+        continue;
+      }
+      if (!SendAfterTables(ValidateStatement(destination, check), "check '" + check.name + "'",
+                           accepted))
+        return false;
+      if (accepted)
+        report_ += OneLine("- Check '" + check.name + "' on '" + check.on + "' validated") + kCrLf;
+    }
+  }
+  return true;
+}
+
+void Run::PlanViews() {
+  std::vector<QueryModel> queries;
+  for (const SchemaQuery& q : schema_.queries) queries.push_back(ReadQueryModel(q));
+  view_order_ = ViewOrder(queries, selected_queries_);
+  ViewOptions options;
+  options.prefix = table_prefix_;
+  for (const TableOutcome& t : outcome_.tables) options.taken.insert(t.destination_name);
+  view_names_ = ViewNames(view_order_, options);
+  for (const std::string& name : selected_queries_) {
+    const bool known = std::any_of(queries.begin(), queries.end(), [&](const QueryModel& q) {
+      return EqualsIgnoreCase(q.name, name);
+    });
+    if (!known) outcome_.queries.push_back({name, "", false, "not in the source database"});
+  }
+}
+
+void Run::DropViews() {
+  step_ = "Drop views";
+  for (size_t i = view_names_.size(); i-- > 0;) {
+    const QueryKind kind = view_order_[i].kind;
+    if (kind != QueryKind::kSelect && kind != QueryKind::kUnion) continue;
+    const std::string drop = "DROP VIEW IF EXISTS " + QuoteIdentifier(view_names_[i]);
+    try {
+      destination_->Write(drop, false);
+    } catch (const Error&) {
+      if (!direct_) throw;
+      // A table of that name: creating the view reports it.
+    }
+  }
+  destination_->WriteDumpText("");
+}
+
+void Run::CreateQueryViews() {
+  step_ = "Transfer queries";
+  std::vector<Relation> tables;
+  for (const SelectedTable& table : selected_)
+    if (const DefinedTable* defined = Created(table))
+      tables.push_back(TableRelation(*table.table, *defined));
+  ViewOptions options;
+  options.prefix = table_prefix_;
+  options.comments = transfer_descriptions_;
+  for (const TableOutcome& t : outcome_.tables) options.taken.insert(t.destination_name);
+  bool section = false;
+  BeginSection(section, "QUERIES", "Creating views", "Views of the saved queries");
+  bool lost = false;
+  const StatementSender send = [&](const std::string& sql) -> std::optional<std::string> {
+    if (lost) return std::string("the destination could not be written any more");
+    if (ctx_.Cancelled()) {
+      stopped_ = true;
+      return std::string("stopped on request");
+    }
+    try {
+      destination_->Write(sql, true);
+      return std::nullopt;
+    } catch (const Error& e) {
+      if (!direct_) throw;
+      lost = !DestinationUsable();
+      return ErrorText(e);
+    }
+  };
+  for (ViewOutcome& view : CreateViews(view_order_, tables, options, send)) {
+    if (view.created) {
+      report_ +=
+          OneLine("- View '" + view.destination + "' created from query '" + view.name + "'") +
+          kCrLf;
+      if (!view.reason.empty())
+        outcome_.rejected.push_back(OneLine("view '" + view.destination + "': " + view.reason));
+      outcome_.queries.push_back({view.name, view.destination, true, ""});
+      continue;
+    }
+    report_ += OneLine("- Query '" + view.name + "' not created: " + view.reason) + kCrLf;
+    report_ += OneLine("  Access SQL: " + view.access_sql) + kCrLf;
+    if (!view.statement.empty()) report_ += OneLine("  SQL: " + view.statement) + kCrLf;
+    status_.AddStatusLine(OneLine("  Not created: query '" + view.name + "'"));
+    outcome_.queries.push_back({view.name, view.destination, false, view.reason});
+  }
+  if (lost) {
+    outcome_.result = RunResult::kFailed;
+    outcome_.reason = "the destination could not be written any more";
   }
 }
 
@@ -841,12 +1222,30 @@ bool Run::TableWork(SelectedTable& table) {
     Note(outcome, "Table name shortened to '" + destination_table + kShortenedBecause +
                       table_prefix_ + source_table + "')");
 
+  for (const std::string& column : table.complex_as_text)
+    Note(outcome, "Column '" + column +
+                      "' stays text: the table has no primary key (selected) for a child table "
+                      "of its files or values to refer to");
+  std::vector<std::string> split;
+  for (const auto& child : table.children) split.push_back(child.first->name.value());
+  const SchemaTable shaped = split.empty() ? SchemaTable() : WithoutColumns(*table.table, split);
+  const SchemaTable& defined_table = split.empty() ? *table.table : shaped;
   TableDefinition def =
-      BuildTableDefinition(*table.table, source_table, destination_table, options_);
+      BuildTableDefinition(defined_table, source_table, destination_table, options_);
+  current_source_ = table.source ? table.source : source_.get();
+  if (!table.read_as.empty()) def.source_from = "[" + table.read_as + "]";
+  // Without its complex columns the table can no longer be read as a whole.
+  if (!split.empty() && def.source_column_list.empty())
+    for (const SchemaField& field : defined_table.fields) {
+      const std::string& name = field.name.value();
+      def.source_column_list += (def.source_column_list.empty() ? "[" : ", [") + name + "]";
+      def.destination_column_list += (def.destination_column_list.empty() ? "" : ", ") +
+                                     QuoteIdentifier(def.destination_columns.at(name));
+    }
   for (const auto& [from, to] : def.shortened_columns)
     Note(outcome, "Column name shortened to '" + to + kShortenedBecause + from + "')");
   step_ = "Transfer indexes";
-  AddIndexDefinitions(*table.table, source_table, destination_table, options_, def, &schema_names_);
+  AddIndexDefinitions(defined_table, source_table, destination_table, options_, def, &schema_names_);
   for (const auto& [index, name] : def.renamed_indexes)
     Note(outcome, "Index '" + index + "' named '" + name + "': '" +
                       ShortenedName(destination_table + "_" + index) +
@@ -857,41 +1256,7 @@ bool Run::TableWork(SelectedTable& table) {
     Note(outcome,
          "Selected without its fields: all fields are moved, but without the primary "
          "key, unique constraints and indexes (select the fields to keep them)");
-  const std::string drop = "DROP TABLE IF EXISTS " + QuoteIdentifier(destination_table);
-
-  bool creation_failed = false;
-  const std::optional<int64_t> existed = ExistingRows(destination_table);
-  if (existed && !create_tables_)
-    Note(outcome, "Rows added to the existing table '" + destination_table + "', which held " +
-                      std::to_string(*existed) + " records");
-  if (create_tables_) {
-    if (direct_) {
-      destination_->Write(drop, false);
-      if (existed)
-        Note(outcome, "The existing table '" + destination_table + "', which held " +
-                          std::to_string(*existed) + " records, was dropped");
-      std::string create = ReplaceAll(def.create_text, kCrLf, "");
-      try {
-        destination_->Write(create, false);
-        report_ += "- Table '" + PrintableText(destination_table) + "' created\r\n";
-      } catch (const Error& e) {
-        report_ += "- Creating '" + PrintableText(destination_table) + "' failed\r\n";
-        report_ += "- SQL: " + create + kCrLf;
-        report_ += "- Error: " + std::to_string(e.number()) + " (" + HexNumber(e.number()) + ") " +
-                   e.description() + kCrLf;
-        creation_failed = true;
-        outcome.result = TableResult::kFailed;
-        outcome.reason = "CREATE TABLE was rejected: " + ErrorText(e);
-      }
-    } else {
-      dump_->WriteDumpLine("--");
-      dump_->WriteDumpLine(OneLine("-- Table structure for table '" + destination_table + "'"));
-      dump_->WriteDumpLine("--");
-      dump_->WriteDumpLine("");
-      destination_->Write(drop, true);
-      destination_->Write(def.create_text, true);
-    }
-  }
+  const bool creation_failed = !CreateDestinationTable(outcome, def.create_text);
 
   DefinedTable& defined = defined_[source_table];
   defined.destination_name = destination_table;
@@ -902,6 +1267,12 @@ bool Run::TableWork(SelectedTable& table) {
   step_ = "Transfer records";
   MoveTableRecords(outcome, def, creation_failed);
   current_ = nullptr;
+  for (size_t i = 0; i < table.children.size(); ++i) {
+    if (ctx_.Cancelled() ||
+        (outcome_.tables[table.outcome].result == TableResult::kFailed && !DestinationUsable()))
+      break;
+    ChildWork(table, def, i);
+  }
   if (outcome.result == TableResult::kFailed && !creation_failed && !DestinationUsable()) {
     outcome_.result = RunResult::kFailed;
     outcome_.reason = "the destination could not be written any more: " + outcome.reason;
@@ -909,6 +1280,72 @@ bool Run::TableWork(SelectedTable& table) {
     return false;
   }
   return true;
+}
+
+// Drops and creates the table; false when the server refused the CREATE TABLE (reported,
+// and the table failed).
+bool Run::CreateDestinationTable(TableOutcome& outcome, const std::string& create_text) {
+  const std::string& destination_table = outcome.destination_name;
+  const std::string drop = "DROP TABLE IF EXISTS " + QuoteIdentifier(destination_table);
+  const std::optional<int64_t> existed = ExistingRows(destination_table);
+  if (existed && !create_tables_)
+    Note(outcome, "Rows added to the existing table '" + destination_table + "', which held " +
+                      std::to_string(*existed) + " records");
+  if (!create_tables_) return true;
+  if (!direct_) {
+    dump_->WriteDumpLine("--");
+    dump_->WriteDumpLine(OneLine("-- Table structure for table '" + destination_table + "'"));
+    dump_->WriteDumpLine("--");
+    dump_->WriteDumpLine("");
+    destination_->Write(drop, true);
+    destination_->Write(create_text, true);
+    return true;
+  }
+  destination_->Write(drop, false);
+  if (existed)
+    Note(outcome, "The existing table '" + destination_table + "', which held " +
+                      std::to_string(*existed) + " records, was dropped");
+  std::string create = ReplaceAll(create_text, kCrLf, "");
+  try {
+    destination_->Write(create, false);
+    report_ += "- Table '" + PrintableText(destination_table) + "' created\r\n";
+    return true;
+  } catch (const Error& e) {
+    report_ += "- Creating '" + PrintableText(destination_table) + "' failed\r\n";
+    report_ += "- SQL: " + create + kCrLf;
+    report_ += "- Error: " + std::to_string(e.number()) + " (" + HexNumber(e.number()) + ") " +
+               e.description() + kCrLf;
+    outcome.result = TableResult::kFailed;
+    outcome.reason = "CREATE TABLE was rejected: " + ErrorText(e);
+    return false;
+  }
+}
+
+// A complex column's files or values into the child table that follows its owner.
+void Run::ChildWork(const SelectedTable& table, const TableDefinition& owner, size_t i) {
+  const SchemaField& column = *table.children[i].first;
+  TableOutcome& outcome = outcome_.tables[table.children[i].second];
+  const TableOutcome& owner_outcome = outcome_.tables[table.outcome];
+  current_ = &outcome;
+  report_ += "Table: " + PrintableText(outcome.source_name) + kCrLf;
+  status_.AddStatusLine("Table: " + PrintableText(outcome.source_name));
+  status_.AddStatusLine("  Creating table");
+  step_ = "Transfer complex columns";
+  ChildTable child = ComplexChildTable(
+      *table.table, table.read_as.empty() ? owner_outcome.source_name : table.read_as, column,
+      owner_outcome.destination_name, owner.destination_columns, outcome.destination_name,
+      options_);
+  if (options_.transfer_indexes) child.definition.index_statements.push_back(child.index);
+  const bool creation_failed = !CreateDestinationTable(outcome, child.definition.create_text);
+  if (!creation_failed) child_keys_.emplace_back(outcome.source_name, child.foreign_key);
+  step_ = "Transfer records";
+  child_bytes_ = 0;
+  MoveTableRecords(outcome, child.definition, creation_failed);
+  if (!creation_failed && outcome.records_transferred && outcome.result != TableResult::kFailed)
+    report_ += child.attachments ? "- " + std::to_string(outcome.rows_moved) + " files (" +
+                                       std::to_string(child_bytes_) + " bytes) moved\r\n"
+                                 : "- " + std::to_string(outcome.rows_moved) + " values moved\r\n";
+  current_ = nullptr;
 }
 
 void Run::MoveTableRecords(TableOutcome& outcome, const TableDefinition& def,
@@ -925,7 +1362,7 @@ void Run::MoveTableRecords(TableOutcome& outcome, const TableDefinition& def,
   destination_->WriteDumpText("");
   if (!creation_failed) {
     RecordTransfer transfer;
-    transfer.source = source_.get();
+    transfer.source = current_source_ ? current_source_ : source_.get();
     transfer.destination = &*destination_;
     transfer.source_table = outcome.source_name;
     transfer.source_column_list = def.source_column_list;
@@ -937,6 +1374,9 @@ void Run::MoveTableRecords(TableOutcome& outcome, const TableDefinition& def,
     transfer.destination_database = database_;
     transfer.required = def.required;
     transfer.column_types = &def.column_types;
+    transfer.source_from = def.source_from;
+    transfer.bytea = def.bytea;
+    if (!def.bytea.empty()) transfer.bytea_bytes = &child_bytes_;
     // The record transfer reads the count again, from the source's table definition.
     const std::optional<int64_t> expected = outcome.rows_expected;
     if (MoveRecords(transfer, report_, ctx_, &outcome) < 0) return;
@@ -1012,12 +1452,17 @@ RunOutcome Run::Finish() {
   if (outcome_.result != RunResult::kFailed && outcome_.result != RunResult::kRefused) {
     if (stopped_)
       outcome_.result = RunResult::kStoppedOnRequest;
-    else if (outcome_.TablesNotComplete() > 0 || !outcome_.rejected.empty())
+    else if (outcome_.TablesNotComplete() > 0 || !outcome_.rejected.empty() ||
+             outcome_.QueriesNotCreated() > 0)
       outcome_.result = RunResult::kCompletedWithFailures;
     else
       outcome_.result = RunResult::kCompleted;
   }
-  if (dump_ && outcome_.result == RunResult::kCompleted) {
+  // Queries without a view leave the dump whole: it holds everything it could.
+  const bool dump_whole = outcome_.result == RunResult::kCompleted ||
+                          (outcome_.result == RunResult::kCompletedWithFailures &&
+                           outcome_.TablesNotComplete() == 0 && outcome_.rejected.empty());
+  if (dump_ && dump_whole) {
     try {
       if (destination_) destination_->set_current_statement("");
       dump_->Close();
@@ -1028,7 +1473,7 @@ RunOutcome Run::Finish() {
       outcome_.reason = "the dump file could not be written: " + ErrorText(e);
     }
   }
-  if (dump_ && outcome_.result != RunResult::kCompleted) {
+  if (dump_ && (!dump_whole || outcome_.result == RunResult::kFailed)) {
     std::string why = outcome_.result == RunResult::kStoppedOnRequest ? "stopped on request"
                       : outcome_.result == RunResult::kFailed
                           ? outcome_.reason

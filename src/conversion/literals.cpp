@@ -241,6 +241,21 @@ void AppendSqlBinary(std::string& out, const Value& value, bool ignore_large_blo
   *p = '\'';
 }
 
+void AppendSqlBytea(std::string& out, const Value& value) {
+  if (value.kind() != Value::Kind::kBytes) {
+    out += "NULL";
+    return;
+  }
+  const Bytes& bytes = value.AsBytes();
+  out.reserve(out.size() + 6 + bytes.size() * 2);
+  out += "E'\\\\x";
+  for (uint8_t b : bytes) {
+    out += kHexDigits[b >> 4];
+    out += kHexDigits[b & 15];
+  }
+  out += '\'';
+}
+
 std::string SqlBinary(const Value& value, bool ignore_large_blobs, bool required) {
   std::string out;
   AppendSqlBinary(out, value, ignore_large_blobs, required);

@@ -37,4 +37,8 @@ void AppendSqlDateTime(std::string& out, const Value& value);
 std::string SqlBinary(const Value& value, bool ignore_large_blobs, bool required);
 void AppendSqlBinary(std::string& out, const Value& value, bool ignore_large_blobs, bool required);
 
+// NULL, or E'\\x' and the bytes in hexadecimal: a bytea literal of any size, an empty array
+// included (an empty file is a file).
+void AppendSqlBytea(std::string& out, const Value& value);
+
 }  // namespace ferrolyte

@@ -10,7 +10,7 @@
 namespace ferrolyte {
 namespace {
 
-enum class LiteralKind { kString, kNumber, kBoolean, kDateTime, kBinary, kText };
+enum class LiteralKind { kString, kNumber, kBoolean, kDateTime, kBinary, kText, kBytea };
 
 LiteralKind KindOfType(int type) {
   switch (type) {
@@ -82,6 +82,9 @@ void AppendLiteral(std::string& out, const Column& column, const Value& value,
     case LiteralKind::kBinary:
       AppendSqlBinary(out, value, ignore_large_blobs, column.required);
       return;
+    case LiteralKind::kBytea:
+      AppendSqlBytea(out, value);
+      return;
   }
 }
 
@@ -117,18 +120,18 @@ int32_t MoveRecords(const RecordTransfer& t, std::string& run_report, const RunC
     out.reason = reason;
     return -1;
   };
+  const std::string from = t.source_from.empty() ? "[" + t.source_table + "]" : t.source_from;
   try {
     int32_t record_count = 0;
     {
-      std::shared_ptr<Recordset> count =
-          t.source->Execute("SELECT COUNT(*) FROM [" + t.source_table + "]");
+      std::shared_ptr<Recordset> count = t.source->Execute("SELECT COUNT(*) FROM " + from);
       if (count && !count->Eof() && count->FieldCount() > 0)
         record_count = SafeLng(count->FieldValue(0));
     }
     out.rows_expected = record_count;
     const std::string select_list = t.source_column_list.empty() ? "*" : t.source_column_list;
     rows = CreateObjectAs<Recordset>(ctx.components, "ADODB.RecordSet");
-    rows->Open("SELECT " + select_list + " FROM [" + t.source_table + "]", *t.source);
+    rows->Open("SELECT " + select_list + " FROM " + from, *t.source);
     status.SetProgressRange("PROGRESS", 0, record_count);
 
     std::string prefix = "INSERT INTO " + QuoteIdentifier(t.destination_table);
@@ -158,7 +161,8 @@ int32_t MoveRecords(const RecordTransfer& t, std::string& run_report, const RunC
         columns.push_back({LiteralKind::kBinary, required});
         continue;
       }
-      columns.push_back({KindOfType(type), required});
+      const bool bytea = static_cast<size_t>(i) < t.bytea.size() && t.bytea[i];
+      columns.push_back({bytea ? LiteralKind::kBytea : KindOfType(type), required});
     }
 
     const std::string progress_prefix =
@@ -183,7 +187,11 @@ int32_t MoveRecords(const RecordTransfer& t, std::string& run_report, const RunC
           if (copy_lines) line += '\t';
         }
         const size_t at = statement.size();
-        AppendLiteral(statement, columns[i], rows->FieldValue(i), t.ignore_large_blobs);
+        const Value& value = rows->FieldValue(i);
+        if (t.bytea_bytes && columns[i].kind == LiteralKind::kBytea &&
+            value.kind() == Value::Kind::kBytes)
+          *t.bytea_bytes += static_cast<int64_t>(value.AsBytes().size());
+        AppendLiteral(statement, columns[i], value, t.ignore_large_blobs);
         // The COPY field comes from the literal, so both forms store the same value.
         if (copy_lines) AppendCopyField(line, std::string_view(statement).substr(at));
       }

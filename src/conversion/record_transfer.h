@@ -30,6 +30,12 @@ struct RecordTransfer {
   std::vector<bool> required;
   // The Access type code of each column by name, for the report on columns without a type.
   const std::unordered_map<std::string, int32_t>* column_types = nullptr;
+  // What follows FROM in the source's statements; "[" + source_table + "]" when empty.
+  std::string source_from;
+  // Per result column: its binary values go whole into a bytea column (attachments).
+  std::vector<bool> bytea;
+  // When given, receives the bytes of the bytea values read.
+  int64_t* bytea_bytes = nullptr;
 };
 
 // Moves the rows until the end or until ctx.cancel is set (read before each row); reports

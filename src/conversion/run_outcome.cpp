@@ -30,13 +30,26 @@ std::string TablesNotMoved(const RunOutcome& o) {
          " tables not fully moved";
 }
 
-// What went wrong in a run that went through: tables, rejected statements or both.
+// What went wrong in a run that went through: tables, queries, rejected statements.
 std::string Failures(const RunOutcome& o) {
-  std::string rejected = std::to_string(o.rejected.size()) +
-                         (o.rejected.size() == 1 ? " statement rejected" : " statements rejected");
-  if (o.rejected.empty()) return TablesNotMoved(o);
-  if (o.TablesNotComplete() == 0) return rejected;
-  return TablesNotMoved(o) + ", " + rejected;
+  std::vector<std::string> parts;
+  if (o.TablesNotComplete() > 0 || (o.rejected.empty() && o.QueriesNotCreated() == 0))
+    parts.push_back(TablesNotMoved(o));
+  if (o.QueriesNotCreated() > 0)
+    parts.push_back(std::to_string(o.QueriesNotCreated()) + " of " +
+                    std::to_string(o.queries.size()) + " queries not created");
+  if (!o.rejected.empty())
+    parts.push_back(std::to_string(o.rejected.size()) +
+                    (o.rejected.size() == 1 ? " statement rejected" : " statements rejected"));
+  std::string text;
+  for (const std::string& p : parts) text += (text.empty() ? "" : ", ") + p;
+  return text;
+}
+
+std::string QueryLine(const QueryOutcome& q) {
+  std::string line = "Query " + q.name;
+  if (q.created) return PrintableText(line + " -> " + q.destination + ": view created");
+  return PrintableText(line + ": not created: " + q.reason);
 }
 
 std::string ResultLine(const RunOutcome& o) {
@@ -45,6 +58,8 @@ std::string ResultLine(const RunOutcome& o) {
     case RunResult::kCompleted:
       return "Result: completed";
     case RunResult::kCompletedWithFailures:
+      if (o.TablesNotComplete() == 0 && o.QueriesNotCreated() > 0)
+        return "Result: completed with failed queries (" + Failures(o) + ")";
       if (o.TablesNotComplete() == 0)
         return "Result: completed with rejected statements (" + Failures(o) + ")";
       return "Result: completed with failed tables (" + Failures(o) + ")";
@@ -74,6 +89,12 @@ int RunOutcome::ExitStatus() const {
       return 2;
   }
   return 3;
+}
+
+int RunOutcome::QueriesNotCreated() const {
+  int n = 0;
+  for (const QueryOutcome& q : queries) n += !q.created;
+  return n;
 }
 
 int RunOutcome::TablesNotComplete() const {
@@ -115,6 +136,7 @@ const char* TableResultText(TableResult result) {
 std::string ResultSection(const RunOutcome& outcome) {
   std::string text = "\r\nRESULT\r\n------------\r\n";
   for (const TableOutcome& t : outcome.tables) text += TableLine(t) + "\r\n";
+  for (const QueryOutcome& q : outcome.queries) text += QueryLine(q) + "\r\n";
   for (const std::string& r : outcome.rejected) text += "Rejected: " + r + "\r\n";
   if (!outcome.incomplete_dump.empty())
     text += "The dump is incomplete and was left as " + outcome.incomplete_dump + "\r\n";

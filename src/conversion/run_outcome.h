@@ -39,6 +39,14 @@ struct TableOutcome {
   std::vector<std::string> notes;
 };
 
+// A selected query: the view it became, or why it did not become one.
+struct QueryOutcome {
+  std::string name;         // in Access
+  std::string destination;  // the view's name
+  bool created = false;
+  std::string reason;  // one line; for a created view, what went wrong after (its comment)
+};
+
 struct RunOutcome {
   RunResult result = RunResult::kCompleted;
   std::vector<TableOutcome> tables;  // every selected table, in the order of the run
@@ -47,6 +55,8 @@ struct RunOutcome {
   // Statements after the tables that the server refused (foreign keys, comments), each
   // "what: error" on one line; the run went on after each.
   std::vector<std::string> rejected;
+  // Every selected query, when queries are transferred.
+  std::vector<QueryOutcome> queries;
   // The run failed at its first connection to the server: nothing there was changed.
   bool not_connected = false;
 
@@ -56,6 +66,8 @@ struct RunOutcome {
   int ExitStatus() const;
   // Selected tables that are not complete.
   int TablesNotComplete() const;
+  // Selected queries without a view.
+  int QueriesNotCreated() const;
   bool AnyTableFailed() const;
   // The selected table of that source name, or null.
   TableOutcome* Find(const std::string& source_name);

@@ -91,6 +91,10 @@ std::string SettingsProblem(const DictionaryPtr& section) {
   if (!format.empty() && !EqualsIgnoreCase(format, kDumpFormatInsert) &&
       !EqualsIgnoreCase(format, kDumpFormatCopy))
     return problem("dumpformat", "use INSERT or COPY.");
+  const std::string complex = text("complexcolumns");
+  if (!complex.empty() && !EqualsIgnoreCase(complex, kComplexColumnsText) &&
+      !EqualsIgnoreCase(complex, kComplexColumnsTables))
+    return problem("complexcolumns", "use TEXT or TABLES.");
   return "";
 }
 

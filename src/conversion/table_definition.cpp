@@ -67,30 +67,6 @@ MappedType MapType(int32_t type, int32_t size, int32_t scale, const std::string&
   }
 }
 
-// Access writes a date default as a literal between # signs, month first, with an optional
-// 12-hour clock: #1/15/2020#, #1/15/2020 3:04:05 PM#, #10:30:00#. The server reads none of
-// these, and a default it cannot read makes it refuse the whole table, so they go as ISO text.
-// Nothing when the text is no such literal.
-std::optional<std::string> IsoFromDateLiteral(const std::string& text, bool time_only) {
-  if (text.size() < 3 || text.front() != '#' || text.back() != '#') return std::nullopt;
-  std::string inner = Trim(text.substr(1, text.size() - 2));
-  std::string upper = AsciiUpper(inner);
-  int meridiem = 0;  // 1 before noon, 2 after
-  if (upper.ends_with("AM") || upper.ends_with("PM")) {
-    meridiem = upper.ends_with("AM") ? 1 : 2;
-    inner = Trim(inner.substr(0, inner.size() - 2));
-  }
-  std::optional<double> serial = ParseDateText(inner);
-  if (!serial) return std::nullopt;
-  DateTimeFields fields = OleDateToFields(*serial);
-  if (meridiem) {
-    if (fields.hour < 1 || fields.hour > 12) return std::nullopt;
-    fields.hour = fields.hour % 12 + (meridiem == 2 ? 12 : 0);
-  }
-  std::string iso = FormatIsoDateTime(fields);
-  return time_only ? iso.substr(11) : iso;
-}
-
 // The number at the start of a default text, as the engine's Val reads it: sign, digits, "."
 // and an exponent; the rest is ignored, and no number at all gives 0.
 double LeadingNumber(const std::string& text) {
@@ -171,6 +147,30 @@ std::string IndexName(const std::string& destination_table, const std::string& i
 }
 
 }  // namespace
+
+// Access writes a date default as a literal between # signs, month first, with an optional
+// 12-hour clock: #1/15/2020#, #1/15/2020 3:04:05 PM#, #10:30:00#. The server reads none of
+// these, and a default it cannot read makes it refuse the whole table, so they go as ISO text.
+// Nothing when the text is no such literal.
+std::optional<std::string> IsoFromDateLiteral(const std::string& text, bool time_only) {
+  if (text.size() < 3 || text.front() != '#' || text.back() != '#') return std::nullopt;
+  std::string inner = Trim(text.substr(1, text.size() - 2));
+  std::string upper = AsciiUpper(inner);
+  int meridiem = 0;  // 1 before noon, 2 after
+  if (upper.ends_with("AM") || upper.ends_with("PM")) {
+    meridiem = upper.ends_with("AM") ? 1 : 2;
+    inner = Trim(inner.substr(0, inner.size() - 2));
+  }
+  std::optional<double> serial = ParseDateText(inner);
+  if (!serial) return std::nullopt;
+  DateTimeFields fields = OleDateToFields(*serial);
+  if (meridiem) {
+    if (fields.hour < 1 || fields.hour > 12) return std::nullopt;
+    fields.hour = fields.hour % 12 + (meridiem == 2 ? 12 : 0);
+  }
+  std::string iso = FormatIsoDateTime(fields);
+  return time_only ? iso.substr(11) : iso;
+}
 
 std::vector<std::string> ServerGeneratedNames(const SchemaTable& table,
                                               const std::string& destination_table,

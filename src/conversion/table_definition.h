@@ -3,6 +3,7 @@
 // column lists and required flags the record transfer needs.
 #pragma once
 
+#include <optional>
 #include <pugixml.hpp>
 #include <string>
 #include <unordered_map>
@@ -47,6 +48,10 @@ struct TableDefinition {
   std::vector<std::pair<std::string, std::string>> shortened_columns;
   // The Type of each defined column, by source name.
   std::unordered_map<std::string, int32_t> column_types;
+  // Rows that are not a table's own: what follows FROM in the source's statements (empty:
+  // the table), and per column whether it goes whole into bytea.
+  std::string source_from;
+  std::vector<bool> bytea;
   // (index name, name given) of each index whose usual name was taken in the schema.
   std::vector<std::pair<std::string, std::string>> renamed_indexes;
 };
@@ -67,6 +72,10 @@ TableDefinition BuildTableDefinition(const SchemaTable& table, const std::string
 // The PostgreSQL type a field gets in CREATE TABLE, without NOT NULL and DEFAULT ("SERIAL"
 // for a transferred auto number). Raises the error of its Type.
 std::string ColumnTypeText(const SchemaField& field, const DefinitionOptions& options);
+
+// An Access date literal (#1/15/2020#, #1/15/2020 3:04:05 PM#, #10:30:00#; month first) as
+// ISO text, the time alone when `time_only`; nothing when the text is no such literal.
+std::optional<std::string> IsoFromDateLiteral(const std::string& text, bool time_only);
 
 // The statement that moves a serial column's sequence past the loaded values.
 std::string SequenceStatement(const std::string& destination_table, const std::string& column);

@@ -4,6 +4,7 @@
 
 #include "platform/access_rows.h"
 #include "platform/ado.h"
+#include "platform/attachments.h"
 #include "platform/calculated_value.h"
 #include "support/connection_string.h"
 #include "support/errors.h"
@@ -47,12 +48,20 @@ bool IsSpace(char c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
 
-// The statement split into its select list and its table name.
+// A name of the select list or FROM, with the part before its "." when it has one.
+struct QualifiedName {
+  std::string qualifier;
+  std::string name;
+};
+
+// The statement split into its select list and its table name. FROM [T].[C] names the
+// values of the complex column C of table T, one row per file or value.
 struct SelectStatement {
   bool count = false;
   bool all = false;
-  std::vector<std::string> columns;
+  std::vector<QualifiedName> columns;
   std::string table;
+  std::string complex_column;
 };
 
 // An identifier: "[name]" or a bare word. Advances pos past it.
@@ -70,6 +79,27 @@ bool ReadIdentifier(const std::string& s, size_t& pos, std::string& name) {
   while (pos < s.size() && !IsSpace(s[pos]) && s[pos] != ',' && s[pos] != ';') ++pos;
   name = s.substr(start, pos - start);
   return !name.empty();
+}
+
+// An identifier, or two joined by "." ("[T].[C]").
+bool ReadQualified(const std::string& s, size_t& pos, QualifiedName& out) {
+  std::string first;
+  if (!ReadIdentifier(s, pos, first)) return false;
+  if (pos < s.size() && s[pos] == '.') {
+    ++pos;
+    out.qualifier = first;
+    return ReadIdentifier(s, pos, out.name);
+  }
+  // A bare word may hold the dot itself: T.C.
+  const size_t dot = first.find('.');
+  if (dot != std::string::npos && (first.empty() || first[0] != '[')) {
+    out.qualifier = first.substr(0, dot);
+    out.name = first.substr(dot + 1);
+    return !out.qualifier.empty() && !out.name.empty();
+  }
+  out.qualifier.clear();
+  out.name = first;
+  return true;
 }
 
 SelectStatement ParseSelect(const std::string& sql) {
@@ -104,8 +134,8 @@ SelectStatement ParseSelect(const std::string& sql) {
   } else {
     size_t pos = 0;
     for (;;) {
-      std::string name;
-      if (!ReadIdentifier(list, pos, name)) RaiseUnsupported(sql);
+      QualifiedName name;
+      if (!ReadQualified(list, pos, name)) RaiseUnsupported(sql);
       st.columns.push_back(name);
       while (pos < list.size() && IsSpace(list[pos])) ++pos;
       if (pos == list.size()) break;
@@ -114,7 +144,10 @@ SelectStatement ParseSelect(const std::string& sql) {
     }
   }
   size_t pos = from + 4;
-  if (!ReadIdentifier(s, pos, st.table)) RaiseUnsupported(sql);
+  QualifiedName table;
+  if (!ReadQualified(s, pos, table)) RaiseUnsupported(sql);
+  st.table = table.qualifier.empty() ? table.name : table.qualifier;
+  if (!table.qualifier.empty()) st.complex_column = table.name;
   while (pos < s.size() && IsSpace(s[pos])) ++pos;
   if (pos != s.size()) RaiseUnsupported(sql);
   return st;
@@ -213,6 +246,111 @@ class TableCursor : public Cursor {
   bool eof_ = true;
 };
 
+// What a complex-column statement reads: per result column whether it is the owning row's
+// and its position there or in the hidden table; the hidden table's key column and the
+// owning table's complex column.
+struct ComplexSource {
+  struct Column {
+    bool owner = false;
+    int position = 0;
+  };
+  std::vector<Column> columns;
+  int key = 0;
+  int complex = 0;
+};
+
+// One row per file or value of a complex column, in the hidden table's order. The owning
+// rows' columns are read first, by key (they are small); the values stream. A value whose
+// key no row stores is left out, so the walk ends short of the hidden table's stored count.
+class ComplexCursor : public Cursor {
+ public:
+  ComplexCursor(std::shared_ptr<AccessFile> file, MdbHandlePtr mdb, MdbTablePtr table,
+                MdbTablePtr flat, ComplexSource source)
+      : file_(std::move(file)),
+        mdb_(std::move(mdb)),
+        table_(std::move(table)),
+        flat_(std::move(flat)),
+        source_(std::move(source)) {
+    std::vector<int> owner_columns;
+    std::vector<int> flat_columns;
+    for (const ComplexSource::Column& c : source_.columns) {
+      MdbTableDef* from = c.owner ? table_.get() : flat_.get();
+      MdbColumn* col = ColumnAt(from, c.position);
+      names_.push_back(col->name);
+      types_.push_back(!c.owner && EqualsIgnoreCase(col->name, "FileData") ? kAdLongVarBinary
+                                                                           : AdoTypeOfColumn(*col));
+      decode_.push_back(!c.owner && EqualsIgnoreCase(col->name, "FileData"));
+      (c.owner ? owner_columns : flat_columns).push_back(c.position);
+    }
+    owner_columns.push_back(source_.complex);
+    {
+      RowReader owners(mdb_.get(), table_.get(), owner_columns);
+      owners.SetComplexKeys(static_cast<int>(owner_columns.size()) - 1);
+      while (owners.Next()) {
+        std::vector<Value> values;
+        for (int i = 0; i + 1 < owners.Count(); ++i) values.push_back(owners.Get(i));
+        owners_[SafeLng(owners.Get(owners.Count() - 1))] = std::move(values);
+      }
+    }
+    flat_columns.push_back(source_.key);
+    reader_ = std::make_unique<RowReader>(mdb_.get(), flat_.get(), flat_columns);
+    values_.resize(source_.columns.size());
+    Advance();
+  }
+  bool Eof() const override { return eof_; }
+  void MoveNext() override {
+    if (eof_)
+      throw Error(3021, "ADODB.Recordset",
+                  "Either BOF or EOF is True, or the current record has been deleted. Requested "
+                  "operation requires a current record.");
+    Advance();
+  }
+  int FieldCount() const override { return static_cast<int>(names_.size()); }
+  const std::string& FieldName(int i) const override { return names_.at(i); }
+  int FieldType(int i) const override { return types_.at(i); }
+  const Value& FieldValue(int i) const override { return values_.at(i); }
+
+ private:
+  void Advance() {
+    while (reader_->Next()) {
+      auto owner = owners_.find(SafeLng(reader_->Get(reader_->Count() - 1)));
+      if (owner == owners_.end()) continue;
+      int from_owner = 0, from_flat = 0;
+      for (size_t i = 0; i < source_.columns.size(); ++i) {
+        if (source_.columns[i].owner) {
+          values_[i] = owner->second[from_owner++];
+          continue;
+        }
+        const Value& v = reader_->Get(from_flat++);
+        if (decode_[i] && v.kind() == Value::Kind::kBytes) {
+          try {
+            values_[i] = Value::FromBytes(AttachmentFileBytes(v.AsBytes()));
+          } catch (const DamagedStructure& e) {
+            RaiseDamagedTable(EngineErrorStyle::kAdo, flat_->name, e.what());
+          }
+        } else {
+          values_[i] = v;
+        }
+      }
+      return;
+    }
+    eof_ = true;
+  }
+
+  std::shared_ptr<AccessFile> file_;
+  MdbHandlePtr mdb_;
+  MdbTablePtr table_;
+  MdbTablePtr flat_;
+  ComplexSource source_;
+  std::unordered_map<int64_t, std::vector<Value>> owners_;
+  std::unique_ptr<RowReader> reader_;
+  std::vector<std::string> names_;
+  std::vector<int> types_;
+  std::vector<bool> decode_;
+  std::vector<Value> values_;
+  bool eof_ = false;
+};
+
 // Precision the provider's column catalogue reports (null where it reports none).
 Value CataloguePrecision(const MdbColumn& col, const CalculatedColumn* calc) {
   // A calculated decimal keeps a scale with each value and none in its definition.
@@ -265,6 +403,7 @@ class AccessBackend : public ConnectionBackend {
     SelectStatement st = ParseSelect(sql);
     MdbHandlePtr mdb = file_->Clone();
     MdbTablePtr table = OpenReadableTable(st.table, mdb.get());
+    if (!st.complex_column.empty()) return ComplexValues(st, std::move(mdb), std::move(table));
     if (st.count) {
       // As the engine answers it: from the count the table definition stores. The run then
       // holds the rows it walked against a number the walk did not produce.
@@ -277,14 +416,10 @@ class AccessBackend : public ConnectionBackend {
     if (st.all) {
       for (unsigned int i = 0; i < table->num_cols; ++i) columns.push_back(static_cast<int>(i));
     } else {
-      for (const std::string& name : st.columns) {
-        int found = -1;
-        for (unsigned int i = 0; i < table->num_cols && found < 0; ++i)
-          if (EqualsIgnoreCase(name, ColumnAt(table.get(), i)->name)) found = static_cast<int>(i);
-        if (found < 0)
-          throw Error(kAdoMissingParameter, kJetSource,
-                      "No value given for one or more required parameters.");
-        columns.push_back(found);
+      for (const QualifiedName& name : st.columns) {
+        if (!name.qualifier.empty() && !EqualsIgnoreCase(name.qualifier, st.table))
+          RaiseMissingParameter();
+        columns.push_back(ColumnIndex(*table, name.name));
       }
     }
     std::vector<CalculatedColumn> calculated = CalculatedColumnsOf(*file_, table.get());
@@ -354,6 +489,55 @@ class AccessBackend : public ConnectionBackend {
                   "The Microsoft Jet database engine cannot find the input table or query '" +
                       name + "'.  Make sure it exists and that its name is spelled correctly.");
     return table;
+  }
+
+  // The files or values of a complex column, each with the owning row's columns the
+  // statement names as [table].[column]; the others are the hidden table's ([C].[FileName]).
+  std::unique_ptr<Cursor> ComplexValues(const SelectStatement& st, MdbHandlePtr mdb,
+                                        MdbTablePtr table) {
+    const int complex = ColumnIndex(*table, st.complex_column);
+    const MdbColumn* col = ColumnAt(table.get(), complex);
+    const ComplexColumnInfo* info =
+        col->col_type == MDB_COMPLEX ? FindComplexColumn(*file_, table->entry->table_pg, col->name)
+                                     : nullptr;
+    std::string flat_name;
+    for (const AccessObject& o : file_->Objects())
+      if (info && o.id == info->flat_table_id) flat_name = o.name;
+    MdbTablePtr flat = flat_name.empty() ? nullptr : file_->OpenTable(flat_name, mdb.get());
+    if (!flat)
+      throw Error(kAdoTableNotFound, kJetSource,
+                  "The column '" + st.complex_column + "' of table '" + st.table +
+                      "' holds no attachments or multiple values.");
+    if (st.count)
+      return std::make_unique<ValuesCursor>(
+          std::vector<std::string>{"Expr1000"}, std::vector<int>{kAdInteger},
+          std::vector<std::vector<Value>>{{Value(int64_t{flat->num_rows})}});
+    ComplexSource source;
+    for (const QualifiedName& name : st.columns) {
+      const bool owner = EqualsIgnoreCase(name.qualifier, st.table);
+      if (!owner && !name.qualifier.empty() && !EqualsIgnoreCase(name.qualifier, st.complex_column))
+        RaiseMissingParameter();
+      source.columns.push_back({owner, ColumnIndex(owner ? *table : *flat, name.name)});
+    }
+    int key = -1;
+    for (unsigned int i = 0; i < flat->num_cols; ++i)
+      if (ColumnAt(flat.get(), i)->name[0] == '_') key = static_cast<int>(i);
+    if (key < 0) RaiseDamagedTable(EngineErrorStyle::kAdo, flat_name, "it has no key column");
+    source.key = key;
+    source.complex = complex;
+    return std::make_unique<ComplexCursor>(file_, std::move(mdb), std::move(table), std::move(flat),
+                                           std::move(source));
+  }
+
+  static int ColumnIndex(MdbTableDef& table, const std::string& name) {
+    for (unsigned int i = 0; i < table.num_cols; ++i)
+      if (EqualsIgnoreCase(name, ColumnAt(&table, i)->name)) return static_cast<int>(i);
+    RaiseMissingParameter();
+  }
+
+  [[noreturn]] static void RaiseMissingParameter() {
+    throw Error(kAdoMissingParameter, kJetSource,
+                "No value given for one or more required parameters.");
   }
 
   std::shared_ptr<AccessFile> file_;

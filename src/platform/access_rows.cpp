@@ -501,6 +501,7 @@ RowReader::RowReader(MdbHandle* mdb, MdbTableDef* table, std::vector<int> column
       columns_(std::move(columns)),
       values_(columns_.size()),
       complex_(columns_.size()),
+      complex_keys_(columns_.size()),
       jet3_(mdb->f->jet_version == MDB_VER_JET3),
       code_page_(mdb->f->code_page) {
   format_.page_size = static_cast<size_t>(mdb->fmt->pg_size);
@@ -712,6 +713,10 @@ void RowReader::Decode(int i, const MdbField& field) {
     }
     case MDB_COMPLEX: {
       int32_t key = n >= 4 ? static_cast<int32_t>(Le32(p)) : 0;
+      if (complex_keys_[i]) {
+        out = Value(int64_t{key});
+        return;
+      }
       auto it = complex_[i].find(key);
       out = Value(it == complex_[i].end() ? std::string() : it->second);
       return;

@@ -140,6 +140,8 @@ class RowReader {
   int64_t CountRemaining();
   // For a complex column: the text to give for each key stored in the row.
   void SetComplexTexts(int i, std::unordered_map<int32_t, std::string> texts);
+  // For a complex column: give the key the row stores (an integer) instead of texts.
+  void SetComplexKeys(int i) { complex_keys_.at(i) = true; }
   // For a calculated column: its values are wrapped and of the given libmdb type.
   void SetCalculated(int i, int result_type);
 
@@ -162,6 +164,7 @@ class RowReader {
   std::vector<RowColumn> layout_;
   std::vector<Value> values_;
   std::vector<std::unordered_map<int32_t, std::string>> complex_;
+  std::vector<bool> complex_keys_;
   std::vector<int> calculated_;  // result type per requested column; empty when none is
   std::vector<MdbField> fields_;
   std::vector<unsigned> offsets_;

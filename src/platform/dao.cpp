@@ -2,19 +2,22 @@
 
 #include <algorithm>
 #include <set>
+#include <tuple>
+#include <unordered_map>
 
 #include "platform/access_rows.h"
 #include "platform/calculated_value.h"
 #include "platform/libmdb_handle.h"
 #include "support/connection_string.h"
 #include "support/errors.h"
+#include "support/safe.h"
 #include "support/text.h"
 
 namespace ferrolyte {
 
 void DaoTableDef::Load() {
   if (loaded_) return;
-  if (loader_) loader_(fields_, indexes_, description_);
+  if (loader_) loader_(fields_, indexes_, properties_);
   loaded_ = true;
 }
 
@@ -82,14 +85,20 @@ bool PropertyIsTrue(const char* value) {
 
 void LoadTable(const std::shared_ptr<AccessFile>& file, const std::string& name,
                std::vector<DaoField>& fields, std::vector<DaoIndex>& indexes,
-               std::string& description) {
+               DaoTableProperties& properties) {
   MdbTablePtr table = file->OpenTable(name);
   if (!table)
     throw Error(3011, "DAO.TableDef",
                 "The Microsoft Jet database engine could not find the object '" + name + "'.");
   AccessFile::RawDefinition raw = file->ReadRawDefinition(table.get());
   const std::vector<CalculatedColumn> calculated = FindCalculatedColumns(raw, table.get());
-  if (const char* text = mdb_table_get_prop(table.get(), "Description")) description = text;
+  auto table_text = [&](const char* property) {
+    const char* text = mdb_table_get_prop(table.get(), property);
+    return std::string(text ? text : "");
+  };
+  properties.description = table_text("Description");
+  properties.validation_rule = table_text("ValidationRule");
+  properties.validation_text = table_text("ValidationText");
   auto raw_flags = [&](const MdbColumn* col) -> uint8_t {
     for (const auto& [num, flags] : raw.column_flags)
       if (num == col->col_num) return flags;
@@ -115,6 +124,10 @@ void LoadTable(const std::shared_ptr<AccessFile>& file, const std::string& name,
     const char* def = mdb_col_get_prop(col, "DefaultValue");
     f.default_value = def ? def : "";
     if (const char* text = mdb_col_get_prop(col, "Description")) f.description = text;
+    if (const char* text = mdb_col_get_prop(col, "ValidationRule")) f.validation_rule = text;
+    if (const char* text = mdb_col_get_prop(col, "ValidationText")) f.validation_text = text;
+    if (const char* text = mdb_col_get_prop(col, "AllowZeroLength"))
+      f.allow_zero_length = PropertyIsTrue(text);
     uint8_t flags = raw_flags(col);
     bool fixed = col->is_fixed || col->col_type == MDB_BOOL;
     const CalculatedColumn* calc = CalculatedAt(calculated, static_cast<int>(i));
@@ -223,8 +236,12 @@ class LibmdbDatabase : public DaoDatabase {
       if (o->type == 4) attributes |= kDaoAttachedOdbc;
       if (o->type != 1) {
         // Linked tables live elsewhere; their fields are not read here.
-        defs.push_back(std::make_shared<DaoTableDef>(o->name, attributes, std::vector<DaoField>{},
-                                                     std::vector<DaoIndex>{}));
+        auto link = std::make_shared<DaoTableDef>(o->name, attributes, std::vector<DaoField>{},
+                                                  std::vector<DaoIndex>{});
+        std::string connect = o->connect;
+        if (!o->database.empty()) connect += ";DATABASE=" + o->database;
+        link->SetLink(connect, o->foreign_name.empty() ? o->name : o->foreign_name);
+        defs.push_back(std::move(link));
         continue;
       }
       std::shared_ptr<AccessFile> file = file_;
@@ -232,8 +249,8 @@ class LibmdbDatabase : public DaoDatabase {
       defs.push_back(std::make_shared<DaoTableDef>(
           name, attributes,
           [file, name](std::vector<DaoField>& fields, std::vector<DaoIndex>& indexes,
-                       std::string& description) {
-            LoadTable(file, name, fields, indexes, description);
+                       DaoTableProperties& properties) {
+            LoadTable(file, name, fields, indexes, properties);
           }));
     }
     return defs;
@@ -255,9 +272,39 @@ class LibmdbDatabase : public DaoDatabase {
     return relations;
   }
 
+  std::vector<DaoQueryDef> QueryDefs() override {
+    std::vector<DaoQueryDef> queries;
+    std::unordered_map<int32_t, size_t> by_id;
+    for (const AccessObject& o : File().Objects()) {
+      if (o.type != kQueryObject || o.name.empty() || o.name[0] == '~') continue;
+      by_id[o.id] = queries.size();
+      queries.push_back({o.name, o.flags, {}});
+    }
+    if (queries.empty()) return queries;
+    const auto rows = File().ReadRows(
+        "MSysQueries", {"ObjectId", "Attribute", "Order", "Name1", "Name2", "Expression", "Flag"});
+    // Rows of one query and attribute follow their Order, a binary key compared bytewise.
+    std::vector<std::pair<std::tuple<int32_t, int, std::string>, DaoQueryRow>> sorted;
+    for (const auto& row : rows) {
+      auto found = by_id.find(SafeLng(row[0]));
+      if (found == by_id.end()) continue;
+      DaoQueryRow r{SafeLng(row[1]), SafeLng(row[6]), SafeStr(row[3]), SafeStr(row[4]),
+                    SafeStr(row[5])};
+      const std::string order = row[2].kind() == Value::Kind::kBytes
+                                    ? std::string(row[2].AsBytes().begin(), row[2].AsBytes().end())
+                                    : std::string();
+      sorted.push_back({{static_cast<int32_t>(found->second), r.attribute, order}, std::move(r)});
+    }
+    std::stable_sort(sorted.begin(), sorted.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (auto& [key, row] : sorted) queries[std::get<0>(key)].rows.push_back(std::move(row));
+    return queries;
+  }
+
   void Close() override { file_.reset(); }
 
  private:
+  static constexpr int kQueryObject = 5;
   AccessFile& File() {
     if (!file_) throw Error(3420, "DAO.Database", "Object invalid or no longer set.");
     return *file_;

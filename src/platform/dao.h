@@ -51,6 +51,34 @@ struct DaoField {
   // Calculated columns: the expression whose results the column holds; empty otherwise.
   std::string expression;
   std::string description;  // the Description property
+  // The ValidationRule and ValidationText properties; empty when there are none.
+  std::string validation_rule;
+  std::string validation_text;
+  // The AllowZeroLength property; true when the field has none (only text fields have one).
+  bool allow_zero_length = true;
+};
+
+// What a table definition holds beside its fields and indexes.
+struct DaoTableProperties {
+  std::string description;
+  std::string validation_rule;
+  std::string validation_text;
+};
+
+// One row of MSysQueries: the attribute (0 start, 1 kind, 2 parameter, 3 flags, 4 remote
+// database, 5 table, 6 column, 7 join, 8 WHERE, 9 GROUP BY, 10 HAVING, 11 ORDER BY, 255 end)
+// and its values.
+struct DaoQueryRow {
+  int attribute = 0;
+  int flag = 0;
+  std::string name1, name2, expression;
+};
+
+// A saved query: its catalogue entry and its MSysQueries rows in stored order.
+struct DaoQueryDef {
+  std::string name;
+  uint32_t flags = 0;  // MSysObjects.Flags: 0 select, 16 crosstab, ... 128 union
+  std::vector<DaoQueryRow> rows;
 };
 
 struct DaoIndex {
@@ -82,8 +110,8 @@ struct DaoRelation {
 // raise then.
 class DaoTableDef {
  public:
-  using Loader =
-      std::function<void(std::vector<DaoField>&, std::vector<DaoIndex>&, std::string& description)>;
+  using Loader = std::function<void(std::vector<DaoField>&, std::vector<DaoIndex>&,
+                                    DaoTableProperties& properties)>;
   DaoTableDef(std::string name, uint32_t attributes, Loader loader)
       : name_(std::move(name)), attributes_(attributes), loader_(std::move(loader)) {}
   // A definition with its contents given (tests, and tables whose contents are known).
@@ -100,7 +128,17 @@ class DaoTableDef {
   const std::vector<DaoField>& Fields() { return Load(), fields_; }
   const std::vector<DaoIndex>& Indexes() { return Load(), indexes_; }
   // The Description property; empty when there is none.
-  const std::string& Description() { return Load(), description_; }
+  const std::string& Description() { return Load(), properties_.description; }
+  const DaoTableProperties& Properties() { return Load(), properties_; }
+  // A linked table's Connect (";DATABASE=path" for an Access back-end, with ";PWD=..." when
+  // the link keeps a password; "ODBC;..." for an ODBC link) and SourceTableName; empty for a
+  // local table.
+  const std::string& Connect() const { return connect_; }
+  const std::string& SourceTableName() const { return source_table_name_; }
+  void SetLink(std::string connect, std::string source_table_name) {
+    connect_ = std::move(connect);
+    source_table_name_ = std::move(source_table_name);
+  }
 
  private:
   void Load();
@@ -109,7 +147,8 @@ class DaoTableDef {
   Loader loader_;
   std::vector<DaoField> fields_;
   std::vector<DaoIndex> indexes_;
-  std::string description_;
+  DaoTableProperties properties_;
+  std::string connect_, source_table_name_;
   bool loaded_ = false;
 };
 
@@ -120,6 +159,8 @@ class DaoDatabase {
   virtual std::vector<std::shared_ptr<DaoTableDef>> TableDefs() = 0;
   // The relationships, by name.
   virtual std::vector<DaoRelation> Relations() { return {}; }
+  // The saved queries in catalogue order, without Access's own hidden ones ("~sq_...").
+  virtual std::vector<DaoQueryDef> QueryDefs() { return {}; }
   virtual void Close() = 0;
 };
 

@@ -493,6 +493,14 @@ const std::vector<RelationshipColumn>& AccessFile::Relationships() {
   return relationships_;
 }
 
+std::vector<std::vector<Value>> AccessFile::ReadRows(const std::string& name,
+                                                     const std::vector<std::string>& columns) {
+  MdbHandlePtr clone = Clone();
+  MdbTablePtr table = OpenTable(name, clone.get());
+  if (!table) return {};
+  return ReadAllRows(clone.get(), table.get(), columns, style_);
+}
+
 AccessFile::RawDefinition AccessFile::ReadRawDefinition(MdbTableDef* table) {
   MdbHandlePtr clone = Clone();
   const auto first = static_cast<uint32_t>(table->entry->table_pg);

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "support/value.h"
+
 namespace ferrolyte {
 
 // Which interface's error numbers a failure to open reports.
@@ -95,6 +97,10 @@ class AccessFile {
   const std::vector<ComplexColumnInfo>& ComplexColumns();
   // The relationship columns, ordered by relationship name and column ordinal.
   const std::vector<RelationshipColumn>& Relationships();
+  // The named columns of every row of a table (system tables too), through a handle of its
+  // own; a column the table lacks reads as the empty value. Empty when there is no such table.
+  std::vector<std::vector<Value>> ReadRows(const std::string& table,
+                                           const std::vector<std::string>& columns);
 
   // Reads a local table's definition with columns and indexes from the given handle (this
   // file's when null). Null when there is no such local table; a definition that cannot be

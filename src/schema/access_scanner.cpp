@@ -6,6 +6,7 @@
 #include "platform/source_connection.h"
 #include "schema/column_catalogue.h"
 #include "schema/engine.h"
+#include "schema/query_model.h"
 #include "schema/schema_document.h"
 #include "support/connection_string.h"
 #include "support/safe.h"
@@ -85,6 +86,9 @@ void AppendFields(pugi::xml_node table_node, DaoTableDef& table, const Dictionar
     // as they are stored; its expression stays on record.
     AppendTextElement(node, "Expression", field.expression);
     AppendTextElement(node, "Description", field.description);
+    AppendTextElement(node, "ValidationRule", field.validation_rule);
+    AppendTextElement(node, "ValidationText", field.validation_text);
+    AppendTextElement(node, "AllowZeroLength", Flag(field.allow_zero_length));
     status.ProcessEvents();
   }
 }
@@ -107,6 +111,28 @@ void AppendRelations(pugi::xml_node root, const std::vector<DaoRelation>& relati
       AppendTextElement(field, "Name", pair.name);
       AppendTextElement(field, "ForeignName", pair.foreign_name);
     }
+  }
+}
+
+// Each query with its rows as Access keeps them, and for the reader the SQL they make.
+void AppendQueries(pugi::xml_node root, const std::vector<DaoQueryDef>& queries) {
+  pugi::xml_node queries_node = root.append_child("Queries");
+  for (const DaoQueryDef& query : queries) {
+    pugi::xml_node node = queries_node.append_child("Query");
+    AppendTextElement(node, "Name", query.name);
+    AppendTextElement(node, "Flags", std::to_string(query.flags));
+    SchemaQuery schema_query{query.name, query.flags, {}};
+    pugi::xml_node rows = node.append_child("Rows");
+    for (const DaoQueryRow& r : query.rows) {
+      pugi::xml_node row = rows.append_child("Row");
+      AppendTextElement(row, "Attribute", std::to_string(r.attribute));
+      AppendTextElement(row, "Flag", std::to_string(r.flag));
+      AppendTextElement(row, "Name1", r.name1);
+      AppendTextElement(row, "Name2", r.name2);
+      AppendTextElement(row, "Expression", r.expression);
+      schema_query.rows.push_back({r.attribute, r.flag, r.name1, r.name2, r.expression});
+    }
+    AppendTextElement(node, "SQL", AccessSql(ReadQueryModel(schema_query)));
   }
 }
 
@@ -141,9 +167,11 @@ std::shared_ptr<pugi::xml_document> ScanAccessDatabase(const std::string& file_n
   pugi::xml_node tables_node = root.append_child("Tables");
   status.AddStatusLine("Scanning table structures");
   std::set<std::string> scanned;
+  std::vector<std::shared_ptr<DaoTableDef>> links;
   for (const std::shared_ptr<DaoTableDef>& table : database.database->TableDefs()) {
     const std::string& name = table->Name();
     DictionaryPtr table_catalogue = catalogue->Section(name);
+    if (table->Attributes() & kDaoAttachedTable) links.push_back(table);
     if (table->Attributes() & kSkippedTableBits) continue;
     if (table->Fields().empty()) continue;
     status.AddStatusLine("  - Reading " + name);
@@ -152,12 +180,24 @@ std::shared_ptr<pugi::xml_document> ScanAccessDatabase(const std::string& file_n
     AppendAttributesElement(table_node, table->Attributes());
     AppendIndexes(table_node, *table, status);
     AppendFields(table_node, *table, table_catalogue, status);
-    AppendTextElement(table_node, "Description", table->Description());
+    const DaoTableProperties& properties = table->Properties();
+    AppendTextElement(table_node, "Description", properties.description);
+    AppendTextElement(table_node, "ValidationRule", properties.validation_rule);
+    AppendTextElement(table_node, "ValidationText", properties.validation_text);
     scanned.insert(name);
     status.ProcessEvents();
   }
   // After the tables, so that every query of the tables finds the document as before.
   AppendRelations(root, database.database->Relations(), scanned);
+  AppendQueries(root, database.database->QueryDefs());
+  // Tables linked from other Access files: the run may follow them to their back-ends.
+  pugi::xml_node links_node = root.append_child("LinkedTables");
+  for (const auto& link : links) {
+    pugi::xml_node node = links_node.append_child("LinkedTable");
+    AppendTextElement(node, "Name", link->Name());
+    AppendTextElement(node, "SourceTableName", link->SourceTableName());
+    AppendTextElement(node, "Connect", link->Connect());
+  }
   status.AddStatusLine("Scanning completed");
   if (!ctx.temp_folder.empty()) SaveSchemaFile(*document, ctx.temp_folder);
   return document;

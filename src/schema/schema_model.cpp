@@ -102,6 +102,9 @@ SchemaField ReadSchemaField(const pugi::xml_node& node) {
   field.default_value = Text(node, "DefaultValue");
   field.expression = Text(node, "Expression");
   field.description = Text(node, "Description");
+  field.validation_rule = Text(node, "ValidationRule");
+  field.validation_text = Text(node, "ValidationText");
+  field.allow_zero_length = FlagOr(Text(node, "AllowZeroLength"), true);
   return field;
 }
 
@@ -109,6 +112,8 @@ SchemaTable ReadSchemaTable(const pugi::xml_node& node) {
   SchemaTable table;
   table.name = RequiredChildText(node, "Name");
   table.description = Text(node, "Description");
+  table.validation_rule = Text(node, "ValidationRule");
+  table.validation_text = Text(node, "ValidationText");
   ForEachGrouped(node, "Fields", "Field",
                  [&](const pugi::xml_node& f) { table.fields.push_back(ReadSchemaField(f)); });
   ForEachGrouped(node, "Indexes", "Index",
@@ -122,6 +127,23 @@ SchemaModel ReadSchemaModel(const pugi::xml_document& document) {
     model.tables.push_back(ReadSchemaTable(found.node()));
   for (pugi::xpath_node found : document.select_nodes("*/Relations/Relation"))
     model.relations.push_back(ReadRelation(found.node()));
+  for (pugi::xpath_node found : document.select_nodes("*/Queries/Query")) {
+    const pugi::xml_node node = found.node();
+    SchemaQuery query;
+    query.name = Text(node, "Name");
+    query.flags = static_cast<uint32_t>(SafeLng(Value(Text(node, "Flags"))));
+    ForEachGrouped(node, "Rows", "Row", [&](const pugi::xml_node& row) {
+      query.rows.push_back({SafeLng(Value(Text(row, "Attribute"))),
+                            SafeLng(Value(Text(row, "Flag"))), Text(row, "Name1"),
+                            Text(row, "Name2"), Text(row, "Expression")});
+    });
+    model.queries.push_back(std::move(query));
+  }
+  for (pugi::xpath_node found : document.select_nodes("*/LinkedTables/LinkedTable")) {
+    const pugi::xml_node node = found.node();
+    model.links.push_back(
+        {Text(node, "Name"), Text(node, "SourceTableName"), Text(node, "Connect")});
+  }
   return model;
 }
 

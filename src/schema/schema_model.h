@@ -11,6 +11,7 @@
 #include <variant>
 #include <vector>
 
+#include "schema/query_model.h"
 #include "support/errors.h"
 
 namespace ferrolyte {
@@ -44,6 +45,9 @@ struct SchemaField {
   std::string default_value;
   std::string expression;  // a calculated column's; empty otherwise
   std::string description;
+  std::string validation_rule;  // Access text, e.g. ">0 And <100"; empty for none
+  std::string validation_text;
+  bool allow_zero_length = true;
 };
 
 struct SchemaIndexField {
@@ -64,6 +68,8 @@ struct SchemaIndex {
 struct SchemaTable {
   Checked<std::string> name = std::string();
   std::string description;
+  std::string validation_rule;  // the table's rule over its columns; empty for none
+  std::string validation_text;
   std::vector<SchemaField> fields;  // in column order
   std::vector<SchemaIndex> indexes;
 };
@@ -81,9 +87,18 @@ struct SchemaRelation {
   std::vector<SchemaRelationField> fields;
 };
 
+// A table linked from another database: its name here, its name there, and where it is.
+struct SchemaLink {
+  std::string name;
+  std::string source_table;
+  std::string connect;  // ";DATABASE=path[;PWD=...]" for Access, "ODBC;..." for ODBC
+};
+
 struct SchemaModel {
   std::vector<SchemaTable> tables;  // */Tables/Table in document order
   std::vector<SchemaRelation> relations;
+  std::vector<SchemaQuery> queries;  // */Queries/Query
+  std::vector<SchemaLink> links;     // */LinkedTables/LinkedTable
 };
 
 // The text as a 32-bit integer; raises 13 "Type mismatch" when it is not an integer.
@@ -91,7 +106,8 @@ int32_t DirectLong(const std::string& text);
 // The text as a boolean ("True"/"False" or a number); raises 13 otherwise.
 bool DirectBool(const std::string& text);
 
-// Reads every table and relationship of the document; never raises (see Checked).
+// Reads every table, relationship, query and link of the document; never raises (see
+// Checked).
 SchemaModel ReadSchemaModel(const pugi::xml_document& document);
 // Reads one Table element; never raises.
 SchemaTable ReadSchemaTable(const pugi::xml_node& table);

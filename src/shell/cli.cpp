@@ -374,7 +374,7 @@ void ResolveSelection(const ConvertRequest& request, const std::vector<TableNode
   for (const std::string& name : request.exclude) {
     const TableNodes* table = FindTable(tables, name, "--exclude");
     std::erase_if(paths, [&](const std::string& path) {
-      if (path == table->name) return true;
+      if (path == NodePathOf(*table)) return true;
       for (const std::string& field : table->fields)
         if (path == FieldNodePath(table->name, field)) return true;
       return false;

@@ -75,6 +75,10 @@ DictionaryPtr BuildSettingsFrom(const FormSettings& f) {
   section->Set("transferrelationships", f.transfer_relationships);
   section->Set("transferdescriptions", f.transfer_descriptions);
   section->Set("dumpformat", f.dump_format);
+  section->Set("transferqueries", f.transfer_queries);
+  section->Set("complexcolumns", f.complex_columns);
+  section->Set("transfervalidation", f.transfer_validation);
+  section->Set("followlinks", f.follow_links);
   DictionaryPtr settings = Dictionary::Create();
   settings->Set(kSettingsSection, section);
   return settings;
@@ -120,6 +124,10 @@ std::optional<FormSettings> FormSettingsOf(const DictionaryPtr& settings) {
   f.transfer_descriptions =
       CheckValueOf(section->Item("transferdescriptions"), "transferdescriptions");
   f.dump_format = text("dumpformat");
+  f.transfer_queries = CheckValueOf(section->Item("transferqueries"), "transferqueries");
+  f.complex_columns = text("complexcolumns");
+  f.transfer_validation = CheckValueOf(section->Item("transfervalidation"), "transfervalidation");
+  f.follow_links = CheckValueOf(section->Item("followlinks"), "followlinks");
   return f;
 }
 

@@ -28,8 +28,10 @@ struct FormSettings {
   int negative_boolean = 0, ignore_large_blobs = 0;
   std::string memo_type = "TEXT", datetime_type = "TIMESTAMP";
   int transfer_relationships = 0, transfer_descriptions = 0;
-  std::string dump_format = "INSERT";  // the dumpformat value
-  std::string storage_engine;          // applied only; never built
+  int transfer_queries = 0, transfer_validation = 0, follow_links = 0;
+  std::string complex_columns = "TEXT";  // the complexcolumns value
+  std::string dump_format = "INSERT";    // the dumpformat value
+  std::string storage_engine;            // applied only; never built
 };
 
 // The settings dictionary of the controls: every key in key order, on/off keys as numbers,

@@ -79,10 +79,19 @@ void NormalizeSettings(const DictionaryPtr& settings) {
   section->Set("datetimetype", "TIMESTAMP");
   // Normalised only when present: a file written before these existed must give the dump it
   // gave then, whose header lists the keys the settings hold.
-  for (const char* key : {"transferrelationships", "transferdescriptions"}) {
+  for (const char* key : {"transferrelationships", "transferdescriptions", "transferqueries",
+                          "transfervalidation", "followlinks"}) {
     if (!section->Exists(key)) continue;
     const std::string value = text(key);
     section->Set(key, value.empty() || value == "0" ? "0" : "1");
+  }
+  if (section->Exists("complexcolumns")) {
+    const std::string complex = text("complexcolumns");
+    if (complex.empty() || EqualsIgnoreCase(complex, kComplexColumnsText)) {
+      section->Set("complexcolumns", kComplexColumnsText);
+    } else if (EqualsIgnoreCase(complex, kComplexColumnsTables)) {
+      section->Set("complexcolumns", kComplexColumnsTables);
+    }
   }
   // The same for dumpformat; a value of neither kind stays, for the run to refuse.
   if (section->Exists("dumpformat")) {

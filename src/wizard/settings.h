@@ -23,7 +23,8 @@ DictionaryPtr DefaultSettings();
 DictionaryPtr SettingsSection(const DictionaryPtr& settings);
 
 // Turns the on/off keys into "0"/"1" (a missing one gets its start-up default; the optional
-// transferrelationships and transferdescriptions stay missing), sets memotype and
+// transferrelationships, transferdescriptions, transferqueries, transfervalidation and
+// followlinks stay missing; so does complexcolumns, else TEXT or TABLES), sets memotype and
 // datetimetype to their only supported values, and writes a dumpformat in upper case (INSERT
 // when empty; any other value is kept for the run to refuse; a missing one stays missing).
 // Leaves a dictionary without the settings section alone.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <unordered_set>
 
+#include "conversion/views.h"
 #include "support/safe.h"
 #include "wizard/settings.h"
 
@@ -32,13 +33,23 @@ std::vector<TableNodes> TablesOfSchema(const pugi::xml_document& schema) {
     }
     tables.push_back(std::move(entry));
   }
+  // Linked tables: their fields are known only once the run reads their back-end.
+  for (const pugi::xpath_node& link :
+       schema.select_nodes("/AccessDatabase/LinkedTables/LinkedTable"))
+    tables.push_back({link.node().child("Name").text().get(), {}});
+  for (const pugi::xpath_node& query : schema.select_nodes("/AccessDatabase/Queries/Query"))
+    tables.push_back({query.node().child("Name").text().get(), {}, true});
   return tables;
+}
+
+std::string NodePathOf(const TableNodes& node) {
+  return node.query ? QueryEntry(node.name) : node.name;
 }
 
 std::vector<std::string> AllPaths(const std::vector<TableNodes>& tables) {
   std::vector<std::string> paths;
   for (const TableNodes& table : tables) {
-    paths.push_back(table.name);
+    paths.push_back(NodePathOf(table));
     for (const std::string& field : table.fields) paths.push_back(FieldNodePath(table.name, field));
   }
   return paths;

@@ -20,13 +20,18 @@ std::string FieldNodeKey(const std::string& table, const std::string& field);
 // Table name + "\" + field name.
 std::string FieldNodePath(const std::string& table, const std::string& field);
 
-// A table of the schema description with its own fields, in document order.
+// A table of the schema description with its own fields, in document order; or a saved
+// query (no fields), which the tree shows in a group of its own.
 struct TableNodes {
   std::string name;
   std::vector<std::string> fields;
+  bool query = false;
 };
-// "/AccessDatabase/Tables/Table" and each table's "Fields/Field", by their "Name" texts.
+// "/AccessDatabase/Tables/Table" and each table's "Fields/Field", by their "Name" texts, then
+// the linked tables (without fields) and "/AccessDatabase/Queries/Query".
 std::vector<TableNodes> TablesOfSchema(const pugi::xml_document& schema);
+// The node path of a table (its name) or of a query ("Queries!" + its name).
+std::string NodePathOf(const TableNodes& node);
 
 // The `sourcetables` entry that selects every table with all its fields.
 inline constexpr char kAllTablesPath[] = "*";

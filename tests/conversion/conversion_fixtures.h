@@ -12,6 +12,7 @@
 
 #include "conversion/conversion_run.h"
 #include "platform/ado.h"
+#include "platform/odbc_test_server.h"
 #include "schema/access_scanner.h"
 #include "support/errors.h"
 #include "support/status.h"
@@ -262,6 +263,17 @@ inline DictionaryPtr RunSettings(const std::string& dump_file,
 
 inline DictionaryPtr Section(const DictionaryPtr& settings) {
   return settings->Section(kSettingsSection);
+}
+
+// Points the section at `database` on the test server (platform/odbc_test_server.h).
+inline void SetDirectDestination(const DictionaryPtr& section, const std::string& database) {
+  section->Set("destinationmethod", "DIRECT");
+  section->Set("destinationserver", ServerHost());
+  section->Set("destinationport", ServerPort());
+  section->Set("destinationusername", ServerUser());
+  section->Set("destinationpassword", ServerPassword());
+  section->Set("maintenancedb", MaintenanceDb());
+  section->Set("destinationdatabase", database);
 }
 
 // What a scan leaves the wizard with: the schema text, the scanned tables, and the selection

@@ -15,6 +15,9 @@
 namespace ferrolyte {
 namespace {
 
+// What a field without validation rules ends with.
+#define NO_RULES "<ValidationRule/><ValidationText/><AllowZeroLength>1</AllowZeroLength>"
+
 namespace aw = accesswriter;
 using T = aw::ColumnType;
 
@@ -88,36 +91,46 @@ TEST_F(ScannerTest, WritesTheWholeDocumentAndStatusLines) {
       "</Field></Fields></Index></Indexes><Fields>"
       "<Field><Name>Id</Name><Required>0</Required><DefaultValue/><Size>4</Size>"
       "<Scale>0</Scale><Type>4</Type><Attributes Bit1=\"1\" "
-      "Bit5=\"1\">17</Attributes><Expression/><Description/></Field>"
+      "Bit5=\"1\">17</Attributes><Expression/><Description/>" NO_RULES
+      "</Field>"
       "<Field><Name>Name</Name><Required>1</Required><DefaultValue>\"none\"</DefaultValue>"
       "<Size>40</Size><Scale>0</Scale><Type>10</Type>"
       "<Attributes Bit2=\"1\" Bit6=\"1\">34</Attributes><Expression/>"
-      "<Description>Full name</Description></Field>"
+      "<Description>Full name</Description>" NO_RULES
+      "</Field>"
       "<Field><Name>Active</Name><Required>0</Required><DefaultValue>1</DefaultValue>"
       "<Size>1</Size><Scale>0</Scale><Type>1</Type>"
-      "<Attributes Bit1=\"1\" Bit6=\"1\">33</Attributes><Expression/><Description/></Field>"
+      "<Attributes Bit1=\"1\" Bit6=\"1\">33</Attributes><Expression/><Description/>" NO_RULES
+      "</Field>"
       "<Field><Name>Vip</Name><Required>0</Required><DefaultValue>0</DefaultValue>"
       "<Size>1</Size><Scale>0</Scale><Type>1</Type>"
-      "<Attributes Bit1=\"1\" Bit6=\"1\">33</Attributes><Expression/><Description/></Field>"
+      "<Attributes Bit1=\"1\" Bit6=\"1\">33</Attributes><Expression/><Description/>" NO_RULES
+      "</Field>"
       "<Field><Name>Blocked</Name><Required>0</Required><DefaultValue>0</DefaultValue>"
       "<Size>1</Size><Scale>0</Scale><Type>1</Type>"
-      "<Attributes Bit1=\"1\" Bit6=\"1\">33</Attributes><Expression/><Description/></Field>"
+      "<Attributes Bit1=\"1\" Bit6=\"1\">33</Attributes><Expression/><Description/>" NO_RULES
+      "</Field>"
       "<Field><Name>Credit</Name><Required>0</Required><DefaultValue/><Size>19</Size>"
       "<Scale>4</Scale><Type>5</Type><Attributes Bit1=\"1\" "
-      "Bit6=\"1\">33</Attributes><Expression/><Description/></Field>"
+      "Bit6=\"1\">33</Attributes><Expression/><Description/>" NO_RULES
+      "</Field>"
       "<Field><Name>Rate</Name><Required>0</Required><DefaultValue/><Size>12</Size>"
       "<Scale>3</Scale><Type>20</Type><Attributes Bit1=\"1\" "
-      "Bit6=\"1\">33</Attributes><Expression/><Description/></Field>"
+      "Bit6=\"1\">33</Attributes><Expression/><Description/>" NO_RULES
+      "</Field>"
       "<Field><Name>Notes</Name><Required>0</Required><DefaultValue/><Size>0</Size>"
       "<Scale>0</Scale><Type>12</Type><Attributes Bit2=\"1\" "
-      "Bit6=\"1\">34</Attributes><Expression/><Description/></Field>"
-      "</Fields><Description>Who buys</Description></Table>";
+      "Bit6=\"1\">34</Attributes><Expression/><Description/>" NO_RULES
+      "</Field>"
+      "</Fields><Description>Who buys</Description><ValidationRule/><ValidationText/></Table>";
   EXPECT_NE(xml.find(customers), std::string::npos) << xml;
-  // Relationships follow the tables.
+  // Relationships, queries and links follow the tables.
   EXPECT_TRUE(xml.ends_with(
       "</Tables><Relations><Relation><Name>CustomersOrders</Name><Table>Customers</Table>"
       "<ForeignTable>Orders</ForeignTable><Attributes>0</Attributes><Fields><Field><Name>Id</Name>"
-      "<ForeignName>CustomerId</ForeignName></Field></Fields></Relation></Relations>"
+      "<ForeignName>CustomerId</ForeignName></Field></Fields></Relation></Relations><Queries/>"
+      "<LinkedTables><LinkedTable><Name>Linked</Name><SourceTableName>Linked</SourceTableName>"
+      "<Connect>;DATABASE=/nowhere/other.mdb</Connect></LinkedTable></LinkedTables>"
       "</AccessDatabase>"))
       << xml;
   EXPECT_EQ(xml.rfind("<AccessDatabase><Tables><Table><Name>aNotes</Name>", 0), 0u) << xml;

@@ -483,11 +483,14 @@ class MainFormTest : public QObject {
     QCOMPARE(seen->windowTitle(), QStringLiteral("Advanced Options"));
     QVERIFY(!seen->isVisible());
     QCOMPARE(seen->parent(), &F());
-    QCOMPARE(chain,
-             (QStringList{"txtTablePrefix", "cbMemoType", "cbDateTimeType", "cbDumpFormat",
-                          "cbSslMode", "txtSslRootCert", "cmdSslRootCertBrowse",
-                          "txtConnectionParameters", "chkBooleanValue", "chkIgnoreLargeBlobs",
-                          "chkTransferRelationships", "chkTransferDescriptions", "cmdClose"}));
+    QCOMPARE(chain, (QStringList{
+                        "txtTablePrefix", "cbMemoType", "cbDateTimeType", "cbDumpFormat",
+                        "cbComplexColumns", "cbSslMode", "txtSslRootCert", "cmdSslRootCertBrowse",
+                        "txtConnectionParameters", "chkBooleanValue", "chkIgnoreLargeBlobs",
+                        "chkTransferRelationships", "chkTransferDescriptions", "chkTransferQueries",
+                        "chkTransferValidation", "chkFollowLinks", "cmdClose"}));
+    QCOMPARE(seen->cbComplexColumns->currentData().toString(), QStringLiteral("TEXT"));
+    QCOMPARE(seen->cbComplexColumns->itemData(1).toString(), QStringLiteral("TABLES"));
     QCOMPARE(seen->cbMemoType->count(), 1);
     QCOMPARE(seen->cbMemoType->itemText(0), QStringLiteral("TEXT"));
     QCOMPARE(seen->cbDateTimeType->itemText(0), QStringLiteral("TIMESTAMP"));

@@ -174,6 +174,32 @@ class SelectionRunTest : public QObject {
     program_.reset();
   }
 
+  // Saved queries come in a group of their own, each selected by its own path.
+  void queriesFormAGroupAndSelectByTheirOwnPath() {
+    {
+      aw::DatabaseWriter db(File("queries.mdb").toStdString());
+      db.AddTable(TwoColumns("Orders", "Item")).AddRow({nullptr, "x"});
+      db.AddQuery({.name = "Open Orders", .tables = {{"Orders", ""}}, .columns = {{"[Item]", ""}}});
+      db.Finish();
+    }
+    ToTablePage(File("queries.mdb"), QString());
+    // The group selects nothing itself: it has no path.
+    QCOMPARE(Marks(), (QStringList{"Orders=1", "Orders\\Id=1", "Orders\\Item=1", "=0",
+                                   "Queries!Open Orders=1"}));
+    QTreeWidgetItem* query = Node("Queries!Open Orders");
+    QVERIFY(query && query->parent());
+    QCOMPARE(query->parent()->text(0), QStringLiteral("Queries"));
+    QVERIFY(!(query->parent()->flags() & Qt::ItemIsUserCheckable));
+    QCOMPARE(query->text(0), QStringLiteral("Open Orders"));
+    QCOMPARE(query->data(0, kNodeImageRole).toString(), QStringLiteral("query"));
+    Click(F().cmdSelectNone);
+    query->setCheckState(0, Qt::Checked);
+    const DictionaryPtr section = SettingsSection(F().BuildSettings());
+    QCOMPARE(SafeStr(section->Item("sourcetables").List().at(0)),
+             std::string("Queries!Open Orders"));
+    QCOMPARE(section->Item("sourcetables").List().size(), size_t{1});
+  }
+
   void firstScanChecksEveryNodeAndTheButtonsWork() {
     ToTablePage(File("shop.mdb"), QString());
     QCOMPARE(Marks(), (QStringList{"Customers=1", "Customers\\Id=1", "Customers\\Name=1",

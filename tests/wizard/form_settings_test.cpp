@@ -75,7 +75,11 @@ TEST(BuildSettingsTest, EveryKeyInKeyOrder) {
                                                        "datetimetype",
                                                        "transferrelationships",
                                                        "transferdescriptions",
-                                                       "dumpformat"}));
+                                                       "dumpformat",
+                                                       "transferqueries",
+                                                       "complexcolumns",
+                                                       "transfervalidation",
+                                                       "followlinks"}));
   EXPECT_EQ(section->Item("destinationmethod").Text(), "DUMP");
   EXPECT_EQ(section->Item("dropdatabase").AsInteger(), 1);
   EXPECT_EQ(section->Item("createtables").AsInteger(), 0);
@@ -196,7 +200,7 @@ TEST(BlankPasswordsTest, EmptiesOnlyThePasswords) {
   EXPECT_EQ(section->Item("sourcepassword").Text(), "");
   EXPECT_EQ(section->Item("destinationpassword").Text(), "");
   EXPECT_EQ(section->Item("sourceusername").Text(), "admin");
-  EXPECT_EQ(section->Keys().size(), 33u);
+  EXPECT_EQ(section->Keys().size(), 37u);
   EXPECT_EQ(section->Item("destinationparameters").Text(), Sample().connection_parameters);
   for (const auto& [given, kept] : std::vector<std::pair<std::string, std::string>>{
            {"connect_timeout=5 password=s3cret", "connect_timeout='5'"},

@@ -130,6 +130,34 @@ TEST(NormalizeSettingsTest, DumpFormatInUpperCaseOrKeptForTheRunToRefuse) {
   }
 }
 
+// A file that does not name them leaves them out (the run reads them as off and TEXT).
+TEST(NormalizeSettingsTest, QueriesRulesLinksAndComplexColumnsOnlyWhenNamed) {
+  DictionaryPtr absent = Dictionary::Create();
+  NormalizeSettings(WithSection(absent));
+  for (const char* key : {"transferqueries", "transfervalidation", "followlinks", "complexcolumns"})
+    EXPECT_FALSE(absent->Exists(key)) << key;
+  const std::pair<const char*, const char*> cases[][2] = {
+      {{"transferqueries", ""}, {"transferqueries", "0"}},
+      {{"followlinks", "yes"}, {"followlinks", "1"}},
+      {{"complexcolumns", "tables"}, {"complexcolumns", "TABLES"}},
+      {{"complexcolumns", ""}, {"complexcolumns", "TEXT"}},
+      {{"complexcolumns", "Blob"}, {"complexcolumns", "Blob"}},
+  };
+  for (const auto& c : cases) {
+    DictionaryPtr section = Dictionary::Create();
+    section->Set(c[0].first, c[0].second);
+    NormalizeSettings(WithSection(section));
+    EXPECT_EQ(SafeStr(section->Item(c[1].first)), c[1].second) << c[0].second;
+  }
+  DictionaryPtr refused = Dictionary::Create();
+  refused->Set("destinationmethod", "DUMP");
+  refused->Set("destinationdatabase", "x");
+  refused->Set("destinationdumpfilename", "/tmp/x.sql");
+  refused->Set("complexcolumns", "Blob");
+  EXPECT_EQ(SettingsProblem(refused),
+            "The setting complexcolumns=Blob is not valid: use TEXT or TABLES.");
+}
+
 TEST(NormalizeSettingsTest, KeepsOtherKeysAndAppendsMissingOnes) {
   DictionaryPtr section = Dictionary::Create();
   section->Set("sourcefilename", "/a.mdb");

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "conversion/views.h"
+
 namespace ferrolyte {
 namespace {
 
@@ -138,6 +140,22 @@ TEST(ExpandAllTablesTest, StarBecomesEveryTableWithItsFields) {
       {Value("T"), Value("T")},
   };
   for (const Case& c : cases) EXPECT_EQ(ExpandAllTables(c.given, tables), c.expected);
+}
+
+// Queries and links come after the tables; a query's path can never be a table's or a field's.
+TEST(TablesOfSchemaTest, LinksAndQueriesFollowTheTablesWithPathsOfTheirOwn) {
+  pugi::xml_document doc;
+  doc.load_string(
+      "<AccessDatabase><Tables><Table><Name>T</Name><Fields><Field><Name>a</Name></Field>"
+      "</Fields></Table></Tables><Queries><Query><Name>Open Orders</Name></Query></Queries>"
+      "<LinkedTables><LinkedTable><Name>L</Name></LinkedTable></LinkedTables></AccessDatabase>");
+  const std::vector<TableNodes> nodes = TablesOfSchema(doc);
+  EXPECT_EQ(AllPaths(nodes), (std::vector<std::string>{"T", "T\\a", "L", "Queries!Open Orders"}));
+  EXPECT_EQ(ExpandAllTables(Value::TextList({"*"}), nodes), Value::TextList(AllPaths(nodes)));
+  EXPECT_EQ(QueryOfEntry("Queries!Open Orders"), "Open Orders");
+  EXPECT_EQ(QueryOfEntry("queries!x"), "x");
+  for (const char* not_query : {"Queries", "Queries!", "Queries\\x", "T\\Queries!x"})
+    EXPECT_FALSE(QueryOfEntry(not_query)) << not_query;
 }
 
 TEST(PathsOfListTest, OnlyListsGivePaths) {

@@ -787,6 +787,11 @@ void MainForm::ApplySettings(const DictionaryPtr& settings) {
       ListEntryFor(EntriesOf(advanced.cbDateTimeType), f->datetime_type));
   advanced.cbDumpFormat->setCurrentIndex(
       std::max(0, advanced.cbDumpFormat->findData(Q(AsciiUpper(f->dump_format)))));
+  advanced.chkTransferQueries->setChecked(f->transfer_queries);
+  advanced.chkTransferValidation->setChecked(f->transfer_validation);
+  advanced.chkFollowLinks->setChecked(f->follow_links);
+  advanced.cbComplexColumns->setCurrentIndex(
+      std::max(0, advanced.cbComplexColumns->findData(Q(AsciiUpper(f->complex_columns)))));
   // libpq's default for a file that names no mode.
   const int mode = advanced.cbSslMode->findData(Q(AsciiLower(f->ssl_mode)));
   advanced.cbSslMode->setCurrentIndex(mode >= 0 ? mode : advanced.cbSslMode->findData("prefer"));
@@ -827,6 +832,10 @@ FormSettings MainForm::ReadControls() {
   f.memo_type = S(advanced.cbMemoType->currentText());
   f.datetime_type = S(advanced.cbDateTimeType->currentText());
   f.dump_format = S(advanced.cbDumpFormat->currentData().toString());
+  f.transfer_queries = CheckValue(advanced.chkTransferQueries);
+  f.transfer_validation = CheckValue(advanced.chkTransferValidation);
+  f.follow_links = CheckValue(advanced.chkFollowLinks);
+  f.complex_columns = S(advanced.cbComplexColumns->currentData().toString());
   f.ssl_mode = S(advanced.cbSslMode->currentData().toString());
   f.ssl_root_cert = S(advanced.txtSslRootCert->text());
   f.connection_parameters = S(advanced.txtConnectionParameters->text());

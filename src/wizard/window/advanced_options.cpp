@@ -40,6 +40,9 @@ AdvancedOptionsForm::AdvancedOptionsForm(QWidget* owner) : QDialog(owner) {
       Named(new QLabel(QStringLiteral("Create DateTime fields as:"), this), "lblDateTimeType");
   auto* lblDumpFormat =
       Named(new QLabel(QStringLiteral("Rows in the dump file as:"), this), "lblDumpFormat");
+  auto* lblComplexColumns =
+      Named(new QLabel(QStringLiteral("Attachments and multi-value fields as:"), this),
+            "lblComplexColumns");
   auto* lblSslMode = Named(new QLabel(QStringLiteral("SSL mode:"), this), "lblSslMode");
   auto* lblSslRootCert =
       Named(new QLabel(QStringLiteral("Root certificate:"), this), "lblSslRootCert");
@@ -51,6 +54,7 @@ AdvancedOptionsForm::AdvancedOptionsForm(QWidget* owner) : QDialog(owner) {
   cbMemoType = Named(new QComboBox(this), "cbMemoType");
   cbDateTimeType = Named(new QComboBox(this), "cbDateTimeType");
   cbDumpFormat = Named(new QComboBox(this), "cbDumpFormat");
+  cbComplexColumns = Named(new QComboBox(this), "cbComplexColumns");
   cbSslMode = Named(new QComboBox(this), "cbSslMode");
   txtSslRootCert = Named(new QLineEdit(this), "txtSslRootCert");
   cmdSslRootCertBrowse =
@@ -69,17 +73,26 @@ AdvancedOptionsForm::AdvancedOptionsForm(QWidget* owner) : QDialog(owner) {
   chkTransferDescriptions =
       Named(new QCheckBox(QStringLiteral("Transfer descriptions as comments"), this),
             "chkTransferDescriptions");
+  chkTransferQueries = Named(new QCheckBox(QStringLiteral("Transfer saved queries as views"), this),
+                             "chkTransferQueries");
+  chkTransferValidation =
+      Named(new QCheckBox(QStringLiteral("Transfer validation rules as checks"), this),
+            "chkTransferValidation");
+  chkFollowLinks = Named(
+      new QCheckBox(QStringLiteral("Convert linked tables from their Access back-ends"), this),
+      "chkFollowLinks");
   cmdClose = Named(new QPushButton(QStringLiteral("Close"), this), "cmdClose");
   lblTablePrefix->setBuddy(txtTablePrefix);
   lblMemoType->setBuddy(cbMemoType);
   lblDateTimeType->setBuddy(cbDateTimeType);
   lblDumpFormat->setBuddy(cbDumpFormat);
+  lblComplexColumns->setBuddy(cbComplexColumns);
   lblSslMode->setBuddy(cbSslMode);
   lblSslRootCert->setBuddy(txtSslRootCert);
   lblConnectionParameters->setBuddy(txtConnectionParameters);
 
-  QLabel* labels[] = {lblTablePrefix, lblMemoType,    lblDateTimeType,        lblDumpFormat,
-                      lblSslMode,     lblSslRootCert, lblConnectionParameters};
+  QLabel* labels[] = {lblTablePrefix,    lblMemoType, lblDateTimeType, lblDumpFormat,
+                      lblComplexColumns, lblSslMode,  lblSslRootCert,  lblConnectionParameters};
   // The labels are measured in this platform's font: when the widest does not fit in
   // front of the design edge, the inputs move right instead of the label being cut.
   int label_width = 0;
@@ -90,25 +103,29 @@ AdvancedOptionsForm::AdvancedOptionsForm(QWidget* owner) : QDialog(owner) {
   const int input_width = 2400;
   const int width = input_left + input_width + 240;
 
-  QWidget* inputs[] = {txtTablePrefix, cbMemoType,     cbDateTimeType,         cbDumpFormat,
-                       cbSslMode,      txtSslRootCert, txtConnectionParameters};
-  constexpr int kBrowseWidth = 450;
-  for (int i = 0; i < 7; ++i) {
+  QWidget* inputs[] = {txtTablePrefix,   cbMemoType, cbDateTimeType, cbDumpFormat,
+                       cbComplexColumns, cbSslMode,  txtSslRootCert, txtConnectionParameters};
+  constexpr int kRows = 8, kRootCertRow = 6, kBrowseWidth = 450;
+  for (int i = 0; i < kRows; ++i) {
     const int top = 240 + 420 * i;
     PlaceTwips(labels[i], kLabelLeft, top, input_left - kLabelLeft - 60, kRowHeight);
     // The two type lists hold short names; the others get the full width, the certificate
     // less its browse button.
-    const int w = i == 1 || i == 2 ? 1800 : i == 5 ? input_width - kBrowseWidth - 60 : input_width;
+    const int w = i == 1 || i == 2    ? 1800
+                  : i == kRootCertRow ? input_width - kBrowseWidth - 60
+                                      : input_width;
     PlaceTwips(inputs[i], input_left, top, w, kRowHeight);
   }
-  PlaceTwips(cmdSslRootCertBrowse, input_left + input_width - kBrowseWidth, 240 + 420 * 5,
-             kBrowseWidth, kRowHeight);
-  const int checks_top = 240 + 420 * 7 + 60;
-  QCheckBox* checks[] = {chkBooleanValue, chkIgnoreLargeBlobs, chkTransferRelationships,
-                         chkTransferDescriptions};
-  for (int i = 0; i < 4; ++i)
-    PlaceTwips(checks[i], kLabelLeft, checks_top + 360 * i, width - 2 * kLabelLeft, 300);
-  const int close_top = checks_top + 360 * 4 + 120;
+  PlaceTwips(cmdSslRootCertBrowse, input_left + input_width - kBrowseWidth,
+             240 + 420 * kRootCertRow, kBrowseWidth, kRowHeight);
+  int check_top = 240 + 420 * kRows + 60;
+  for (QCheckBox* check :
+       {chkBooleanValue, chkIgnoreLargeBlobs, chkTransferRelationships, chkTransferDescriptions,
+        chkTransferQueries, chkTransferValidation, chkFollowLinks}) {
+    PlaceTwips(check, kLabelLeft, check_top, width - 2 * kLabelLeft, 300);
+    check_top += 360;
+  }
+  const int close_top = check_top + 120;
   PlaceTwips(cmdClose, width - 240 - 1215, close_top, 1215, kRowHeight);
   setFixedSize(Tw(width), Tw(close_top + kRowHeight + 240));
 
@@ -131,6 +148,10 @@ AdvancedOptionsForm::AdvancedOptionsForm(QWidget* owner) : QDialog(owner) {
   cbDumpFormat->addItem(QStringLiteral("INSERT statements"),
                         QString::fromLatin1(kDumpFormatInsert));
   cbDumpFormat->addItem(QStringLiteral("COPY blocks"), QString::fromLatin1(kDumpFormatCopy));
+  cbComplexColumns->addItem(QStringLiteral("Text in the column"),
+                            QString::fromLatin1(kComplexColumnsText));
+  cbComplexColumns->addItem(QStringLiteral("Tables of their own"),
+                            QString::fromLatin1(kComplexColumnsTables));
   for (const char* mode : kSslModes)
     cbSslMode->addItem(QString::fromLatin1(mode), QString::fromLatin1(mode));
 }

@@ -33,6 +33,11 @@ class AdvancedOptionsForm : public QDialog {
   QCheckBox* chkIgnoreLargeBlobs;
   QCheckBox* chkTransferRelationships;
   QCheckBox* chkTransferDescriptions;
+  QCheckBox* chkTransferQueries;
+  QCheckBox* chkTransferValidation;
+  QCheckBox* chkFollowLinks;
+  // "Text in the column" or "Tables of their own"; each entry's data is the complexcolumns value.
+  QComboBox* cbComplexColumns;
   QPushButton* cmdClose;
 };
 

@@ -40,6 +40,19 @@ QIcon FieldImage() {
   return QIcon(pixmap);
 }
 
+// A sheet with lines of text: a saved query, which Access shows beside the tables.
+QIcon QueryImage() {
+  QPixmap pixmap = ImageCanvas();
+  QPainter p(&pixmap);
+  p.setRenderHint(QPainter::Antialiasing, false);
+  p.fillRect(QRect(5, 3, 22, 26), Qt::white);
+  p.setPen(QPen(QColor(0x2f, 0x55, 0x7a), 2));
+  p.drawRect(QRect(5, 3, 22, 26));
+  p.setPen(QPen(QColor(0xe0, 0x8a, 0x00), 2));
+  for (int y = 10; y <= 22; y += 6) p.drawLine(9, y, 23, y);
+  return QIcon(pixmap);
+}
+
 QTreeWidgetItem* Node(const std::string& key, const std::string& path, const std::string& text,
                       const std::string& image, const ImageList& images) {
   auto* item = new QTreeWidgetItem(QStringList{QString::fromStdString(text)});
@@ -56,14 +69,25 @@ QTreeWidgetItem* Node(const std::string& key, const std::string& path, const std
 }  // namespace
 
 ImageList TreeImages() {
-  return {{"table", TableImage()}, {"field", FieldImage()}};
+  return {{"table", TableImage()}, {"field", FieldImage()}, {"query", QueryImage()}};
 }
 
 void FillTableTree(QTreeWidget* tree, const std::vector<TableNodes>& tables,
                    const ImageList& images) {
   tree->clear();
   QList<QTreeWidgetItem*> roots;
+  QTreeWidgetItem* queries = nullptr;
   for (const TableNodes& table : tables) {
+    if (table.query) {
+      // The group itself selects nothing: its queries do, each by its own path.
+      if (!queries) {
+        queries = new QTreeWidgetItem(QStringList{QStringLiteral("Queries")});
+        queries->setData(0, kNodeKeyRole, QStringLiteral("GRPQueries"));
+        queries->setFlags(queries->flags() & ~Qt::ItemIsUserCheckable);
+      }
+      queries->addChild(Node("QRY" + table.name, NodePathOf(table), table.name, "query", images));
+      continue;
+    }
     QTreeWidgetItem* node = Node(TableNodeKey(table.name), table.name, table.name, "table", images);
     for (const std::string& field : table.fields) {
       node->addChild(Node(FieldNodeKey(table.name, field), FieldNodePath(table.name, field), field,
@@ -72,11 +96,13 @@ void FillTableTree(QTreeWidget* tree, const std::vector<TableNodes>& tables,
     roots << node;
   }
   // Added in one go: a database of many tables fills without a redraw per node.
+  if (queries) roots << queries;
   tree->addTopLevelItems(roots);
 }
 
 TreeChecks::TreeChecks(QTreeWidget* tree) {
-  for (QTreeWidgetItemIterator it(tree); *it; ++it) nodes_.push_back(*it);
+  for (QTreeWidgetItemIterator it(tree); *it; ++it)
+    if (!(*it)->data(0, kNodePathRole).toString().isEmpty()) nodes_.push_back(*it);
 }
 
 std::string TreeChecks::NodePath(int node) const {

@@ -20,15 +20,17 @@ inline constexpr int kNodeKeyRole = Qt::UserRole;
 inline constexpr int kNodePathRole = Qt::UserRole + 1;
 inline constexpr int kNodeImageRole = Qt::UserRole + 2;
 
-// tvImages: the node pictures by key ("table", "field").
+// tvImages: the node pictures by key ("table", "field", "query").
 using ImageList = std::map<std::string, QIcon>;
 ImageList TreeImages();
 
-// Replaces the nodes by one collapsed table node per table with its field nodes below.
+// Replaces the nodes by one collapsed table node per table with its field nodes below, and
+// the saved queries in a group "Queries" after them (a node per query, key "QRY" + name).
 void FillTableTree(QTreeWidget* tree, const std::vector<TableNodes>& tables,
                    const ImageList& images);
 
-// The tree's nodes, in node order, seen as a check tree. Holds the nodes of the moment it
+// The tree's nodes that select something (not the Queries group), in node order, as a check
+// tree. Holds the nodes of the moment it
 // was made: make a new one after the tree is refilled.
 class TreeChecks : public CheckTree {
  public:

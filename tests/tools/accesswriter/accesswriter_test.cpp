@@ -995,3 +995,136 @@ TEST(Description, JsonValueFormsMapToTheRightValues) {
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------------------------------
+// Complex columns, saved queries and validation properties.
+
+namespace complex_test {
+
+std::vector<std::uint8_t> Pattern(std::size_t size) {
+  std::vector<std::uint8_t> bytes(size);
+  for (std::size_t i = 0; i < size; ++i)
+    bytes[i] = static_cast<std::uint8_t>((i * 7 + i / 251) & 0xff);
+  return bytes;
+}
+
+TEST(Complex, AttachmentsReachMdbReaderByteForByteDeflatedOrNot) {
+  TempDir dir;
+  auto file = dir / "files.accdb";
+  std::vector<std::uint8_t> every_byte(256);
+  for (int i = 0; i < 256; ++i) every_byte[i] = static_cast<std::uint8_t>(i);
+  const std::vector<accesswriter::Attachment> files = {
+      {"note.txt", {'h', 'i'}, true},
+      {"raw.bin", every_byte, false},  // mdb-reader refuses an empty file: not listed here
+      {"big.bin", Pattern(150000), true},
+      {"big.jpg", Pattern(70000), false},
+      {"no extension", {'x'}, true}};
+  {
+    DatabaseWriter w(file, {.format = Format::kAce12});
+    Table t{.name = "Docs"};
+    t.columns = {{.name = "Id", .type = ColumnType::kLong},
+                 {.name = "Files",
+                  .type = ColumnType::kComplex,
+                  .complex = accesswriter::ComplexKind::kAttachment}};
+    t.indexes = {{.name = "PrimaryKey", .columns = {{"Id"}}, .primary_key = true}};
+    auto& rows = w.AddTable(t);
+    rows.AddRow({1, Value::Attachments({})});
+    rows.AddRow({2, Value::Attachments(files)});
+    rows.AddRow({3, nullptr});
+    w.Finish();
+  }
+  json dump = readers::MdbReaderDump(file);
+  const json& rows = TableIn(dump, "Docs")["rows"];
+  ASSERT_EQ(rows.size(), 3u);
+  EXPECT_TRUE(rows[0]["Files"].empty());
+  EXPECT_TRUE(rows[2]["Files"].empty());
+  const json& read = rows[1]["Files"];
+  ASSERT_EQ(read.size(), files.size());
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    SCOPED_TRACE(files[i].file_name);
+    EXPECT_EQ(read[i]["name"], files[i].file_name);
+    const std::size_t dot = files[i].file_name.rfind('.');
+    EXPECT_EQ(read[i]["type"].is_null() ? "" : read[i]["type"].get<std::string>(),
+              dot == std::string::npos ? "" : files[i].file_name.substr(dot + 1));
+    EXPECT_EQ(read[i]["data"]["data"].get<std::vector<std::uint8_t>>(), files[i].data);
+  }
+}
+
+TEST(Complex, MultiValuesLiveInTheHiddenTableUnderTheRowsKey) {
+  TempDir dir;
+  auto file = dir / "tags.accdb";
+  {
+    DatabaseWriter w(file, {.format = Format::kAce12});
+    Table t{.name = "Items"};
+    t.columns = {{.name = "Id", .type = ColumnType::kLong},
+                 {.name = "Tags",
+                  .type = ColumnType::kComplex,
+                  .complex = accesswriter::ComplexKind::kMultiValue,
+                  .value_type = ColumnType::kText}};
+    auto& rows = w.AddTable(t);
+    rows.AddRow({1, Value::Items({"red", "blue"})});
+    rows.AddRow({2, Value::Items({})});
+    rows.AddRow({3, Value::Items({"green"})});
+    w.Finish();
+  }
+  std::string flat;
+  for (const std::string& name : readers::LibmdbTables(file, true))
+    if (name.rfind("f_", 0) == 0 && name.ends_with("_Tags")) flat = name;
+  ASSERT_FALSE(flat.empty());
+  std::vector<std::pair<std::string, std::string>> values;
+  for (auto& row : readers::LibmdbRows(file, flat))
+    values.push_back({*row["Value"], *row["_Tags"]});
+  const std::vector<std::pair<std::string, std::string>> expected = {
+      {"red", "1"}, {"blue", "1"}, {"green", "3"}};
+  EXPECT_EQ(values, expected);
+  std::vector<std::string> keys;
+  for (auto& row : readers::LibmdbRows(file, "Items")) keys.push_back(*row["Tags"]);
+  EXPECT_EQ(keys, (std::vector<std::string>{"1", "2", "3"}));
+}
+
+// libmdb's own query reader turns the rows back into the statement.
+TEST(Queries, LibmdbReadsTheSelectStatementFromTheRows) {
+  TempDir dir;
+  auto file = dir / "queries.mdb";
+  {
+    DatabaseWriter w(file);
+    w.AddTable({.name = "Orders", .columns = {{.name = "Id", .type = ColumnType::kLong}}})
+        .AddRow({1});
+    w.AddQuery({.name = "Recent",
+                .top = "5",
+                .tables = {{"Orders", ""}},
+                .columns = {{"[Orders].[Id]", ""}},
+                .where = "[Id]>1",
+                .order_by = {{"[Id]", true}}});
+    w.Finish();
+  }
+  readers::Result list = readers::Run("mdb-queries -L -1 " + readers::Quote(file.string()));
+  EXPECT_EQ(list.out, "Recent\n");
+  readers::Result sql = readers::Run("mdb-queries " + readers::Quote(file.string()) + " Recent");
+  EXPECT_NE(
+      sql.out.find("SELECT TOP 5 [Orders].[Id] FROM [Orders] WHERE [Id]>1 ORDER BY [Id] DESC"),
+      std::string::npos)
+      << sql.out;
+}
+
+TEST(Properties, ValidationRulesAndAllowZeroLengthReachLibmdb) {
+  TempDir dir;
+  auto file = dir / "rules.mdb";
+  {
+    DatabaseWriter w(file);
+    Table t{.name = "Parts",
+            .properties = {{"ValidationRule", "[Low]<[High]"}, {"ValidationText", "low first"}}};
+    t.columns = {
+        {.name = "Low", .type = ColumnType::kLong, .properties = {{"ValidationRule", ">0"}}},
+        {.name = "High", .type = ColumnType::kLong},
+        {.name = "Code", .type = ColumnType::kText, .allow_zero_length = false}};
+    w.AddTable(t).AddRow({1, 2, "a"});
+    w.Finish();
+  }
+  const std::string props = readers::LibmdbProps(file, "Parts");
+  for (const char* expected : {"ValidationRule: [Low]<[High]", "ValidationText: low first",
+                               "ValidationRule: >0", "AllowZeroLength: no"})
+    EXPECT_NE(props.find(expected), std::string::npos) << expected << "\n" << props;
+}
+
+}  // namespace complex_test

@@ -69,7 +69,30 @@ Value ParseValue(const json& j, const std::string& where) {
   if (j.is_number_integer()) return Value(j.get<std::int64_t>());
   if (j.is_number_float()) return Value(j.get<double>());
   if (j.is_string()) return Value(j.get<std::string>());
+  if (j.is_array()) {
+    // A multi-value column's values.
+    std::vector<Value> items;
+    for (const json& item : j) items.push_back(ParseValue(item, where));
+    return Value::Items(std::move(items));
+  }
   if (j.is_object()) {
+    if (j.contains("attachments")) {
+      std::vector<Attachment> files;
+      for (const json& f : j["attachments"]) {
+        Attachment a;
+        a.file_name = Get<std::string>(f, "name", where, "");
+        if (f.contains("hex")) a.data = FromHex(Get<std::string>(f, "hex", where, ""), where);
+        if (f.contains("base64"))
+          a.data = FromBase64(Get<std::string>(f, "base64", where, ""), where);
+        if (f.contains("text")) {
+          std::string text = Get<std::string>(f, "text", where, "");
+          a.data.assign(text.begin(), text.end());
+        }
+        a.compress = Get<bool>(f, "compress", where, true);
+        files.push_back(std::move(a));
+      }
+      return Value::Attachments(std::move(files));
+    }
     if (j.contains("date")) {
       const json& d = j["date"];
       if (d.is_number()) return Value::Date(d.get<double>());
@@ -114,7 +137,19 @@ Column ParseColumn(const json& j, const std::string& where) {
   Column c;
   c.name = Get<std::string>(j, "name", where, "");
   if (c.name.empty()) Fail(where, "column needs a \"name\"");
-  c.type = ColumnTypeFromName(Get<std::string>(j, "type", where, ""));
+  const std::string type = Get<std::string>(j, "type", where, "");
+  if (type == "attachment") {
+    c.type = ColumnType::kComplex;
+    c.complex = ComplexKind::kAttachment;
+  } else if (type == "multivalue") {
+    c.type = ColumnType::kComplex;
+    c.complex = ComplexKind::kMultiValue;
+    c.value_type = ColumnTypeFromName(Get<std::string>(j, "value_type", where, "text"));
+  } else {
+    c.type = ColumnTypeFromName(type);
+  }
+  if (j.contains("allow_zero_length") && !j["allow_zero_length"].is_null())
+    c.allow_zero_length = Get<bool>(j, "allow_zero_length", where, true);
   c.size = Get<int>(j, "size", where, 0);
   c.fixed_length = Get<bool>(j, "fixed_length", where, false);
   c.required = Get<bool>(j, "required", where, false);
@@ -157,6 +192,85 @@ Index ParseIndex(const json& j, const std::string& where) {
   ix.ignore_nulls = Get<bool>(j, "ignore_nulls", where, false);
   ix.required = Get<bool>(j, "required", where, false);
   return ix;
+}
+
+QueryKind QueryKindFromName(const std::string& name, const std::string& where) {
+  static const std::pair<const char*, QueryKind> kKinds[] = {
+      {"select", QueryKind::kSelect},
+      {"make_table", QueryKind::kMakeTable},
+      {"append", QueryKind::kAppend},
+      {"update", QueryKind::kUpdate},
+      {"delete", QueryKind::kDelete},
+      {"crosstab", QueryKind::kCrosstab},
+      {"data_definition", QueryKind::kDataDefinition},
+      {"pass_through", QueryKind::kPassThrough},
+      {"union", QueryKind::kUnion}};
+  for (const auto& [n, k] : kKinds)
+    if (name == n) return k;
+  Fail(where + ".kind", "unknown query kind \"" + name + "\"");
+}
+
+Query ParseQuery(const json& j) {
+  Query q;
+  q.name = Get<std::string>(j, "name", "query", "");
+  const std::string where = "query \"" + q.name + "\"";
+  q.kind = QueryKindFromName(Get<std::string>(j, "kind", where, "select"), where);
+  if (j.contains("parameters"))
+    for (const json& p : j["parameters"])
+      q.parameters.push_back(
+          {Get<std::string>(p, "name", where, ""), Get<int>(p, "type", where, 10)});
+  q.distinct = Get<bool>(j, "distinct", where, false);
+  q.distinct_row = Get<bool>(j, "distinct_row", where, false);
+  if (j.contains("top"))
+    q.top = j["top"].is_string() ? j["top"].get<std::string>() : j["top"].dump();
+  q.top_percent = Get<bool>(j, "top_percent", where, false);
+  if (j.contains("tables"))
+    for (const json& t : j["tables"]) {
+      if (t.is_string())
+        q.tables.push_back({t.get<std::string>(), ""});
+      else
+        q.tables.push_back(
+            {Get<std::string>(t, "name", where, ""), Get<std::string>(t, "alias", where, "")});
+    }
+  if (j.contains("columns"))
+    for (const json& c : j["columns"]) {
+      if (c.is_string())
+        q.columns.push_back({c.get<std::string>(), "", 0});
+      else
+        q.columns.push_back({Get<std::string>(c, "expression", where, ""),
+                             Get<std::string>(c, "alias", where, ""),
+                             Get<int>(c, "flag", where, 0)});
+    }
+  if (j.contains("joins"))
+    for (const json& jn : j["joins"]) {
+      const std::string kind = Get<std::string>(jn, "kind", where, "inner");
+      q.joins.push_back({Get<std::string>(jn, "left", where, ""),
+                         Get<std::string>(jn, "right", where, ""),
+                         Get<std::string>(jn, "on", where, ""),
+                         kind == "left"    ? JoinKind::kLeft
+                         : kind == "right" ? JoinKind::kRight
+                                           : JoinKind::kInner});
+    }
+  q.where = Get<std::string>(j, "where", where, "");
+  if (j.contains("group_by"))
+    for (const json& g : j["group_by"]) q.group_by.push_back(g.get<std::string>());
+  q.having = Get<std::string>(j, "having", where, "");
+  if (j.contains("order_by"))
+    for (const json& o : j["order_by"]) {
+      if (o.is_string()) {
+        q.order_by.push_back({o.get<std::string>(), false});
+      } else {
+        q.order_by.push_back({Get<std::string>(o, "expression", where, ""),
+                              Get<bool>(o, "descending", where, false)});
+      }
+    }
+  q.target = Get<std::string>(j, "target", where, "");
+  q.sql = Get<std::string>(j, "sql", where, "");
+  q.connect = Get<std::string>(j, "connect", where, "");
+  if (j.contains("union_parts"))
+    for (const json& p : j["union_parts"]) q.union_parts.push_back(p.get<std::string>());
+  q.union_all = Get<bool>(j, "union_all", where, false);
+  return q;
 }
 
 std::vector<std::string> Names(const json& j, const char* key, const std::string& where) {
@@ -271,6 +385,8 @@ DatabaseDescription ParseDescription(const json& j) {
       d.relationships.push_back(r);
     }
   }
+  if (j.contains("queries"))
+    for (const json& qj : j["queries"]) d.queries.push_back(ParseQuery(qj));
   return d;
 }
 

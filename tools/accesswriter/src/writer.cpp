@@ -74,6 +74,7 @@ int FixedTypeSize(ColumnType t) {
       return 2;
     case ColumnType::kLong:
     case ColumnType::kSingle:
+    case ColumnType::kComplex:
       return 4;
     case ColumnType::kCurrency:
     case ColumnType::kDouble:
@@ -169,6 +170,17 @@ struct internal::DatabaseState {
   std::vector<std::unique_ptr<TableWriter>> tables;
   std::vector<LinkedTable> links;
   std::vector<Relationship> relationships;
+  std::vector<Query> queries;
+  // The hidden tables of complex columns, in the order their columns were declared.
+  std::vector<std::unique_ptr<TableState>> flat_tables;
+  struct ComplexColumn {
+    std::string column;
+    std::uint32_t table_page = 0;
+    TableState* flat = nullptr;
+    ComplexKind kind = ComplexKind::kNone;
+    ColumnType value_type = ColumnType::kText;
+  };
+  std::vector<ComplexColumn> complex_columns;  // ComplexID - 1 is the index
   std::mt19937_64 random{std::random_device{}()};
 
   std::uint32_t Allocate(std::uint32_t count = 1) {
@@ -215,6 +227,9 @@ struct internal::TableState {
   std::vector<LogicalIndex> logicals;
   std::uint32_t used_map_row = 0;
   std::uint32_t free_map_row = 0;
+  // Per column: its ComplexID (0 for plain columns) and the last key given to a row.
+  std::vector<int> complex_ids;
+  std::vector<std::int64_t> complex_keys;
 
   int ColumnNumber(const std::string& name) const {
     std::string l = Lower(name);
@@ -290,6 +305,8 @@ struct internal::TableState {
   Bytes EncodeValue(const Column& c, const ColumnLayout& l, const Value& v);
   // The wrapped result of a calculated column.
   Bytes EncodeCalculated(const Column& c, const ColumnLayout& l, const Value& v);
+  // Writes a complex column's files or values into its hidden table; returns the row's key.
+  std::int64_t StoreComplexValues(std::size_t column, const Value& v);
   void AppendRow(const Bytes& row) {
     if (row.size() > static_cast<std::size_t>(kMaxRowBytes)) {
       throw WriteError("row of table \"" + table.name + "\" is " + std::to_string(row.size()) +
@@ -648,6 +665,14 @@ RowFields internal::TableState::EncodeFields(std::span<const Value> values) {
   for (std::size_t i = 0; i < cols.size(); ++i) {
     const Column& c = cols[i];
     const ColumnLayout& l = layout[i];
+    if (c.type == ColumnType::kComplex) {
+      // Every row gets its own key, also one without files or values.
+      f.null_mask[i / 8] |= static_cast<std::uint8_t>(1u << (i % 8));
+      Bytes key;
+      Put32(key, static_cast<std::uint32_t>(StoreComplexValues(i, values[i])));
+      std::memcpy(&f.fixed[static_cast<std::size_t>(l.fixed_offset)], key.data(), key.size());
+      continue;
+    }
     Value generated = values[i].is_null() ? GenerateAutoNumber(c) : Value();
     const Value& v = generated.is_null() ? values[i] : generated;
     if (v.is_null()) {
@@ -710,6 +735,22 @@ void CheckColumn(const Column& c, Format format) {
         c.auto_number != AutoNumber::kNone || c.default_value || c.fixed_length)
       throw WriteError("column \"" + c.name +
                        "\": a calculated column needs an expression and a plain result type");
+  }
+  if ((c.type == ColumnType::kComplex) != (c.complex != ComplexKind::kNone)) {
+    throw WriteError("column \"" + c.name + "\": complex columns and only they name their kind");
+  }
+  if (c.type == ColumnType::kComplex) {
+    if (format != Format::kAce12)
+      throw WriteError("column \"" + c.name + "\": complex columns need the ACE 12 format");
+    static constexpr ColumnType kValueTypes[] = {
+        ColumnType::kByte,   ColumnType::kInteger, ColumnType::kLong,    ColumnType::kSingle,
+        ColumnType::kDouble, ColumnType::kGuid,    ColumnType::kDecimal, ColumnType::kText};
+    if (c.complex == ComplexKind::kMultiValue &&
+        std::find(std::begin(kValueTypes), std::end(kValueTypes), c.value_type) ==
+            std::end(kValueTypes))
+      throw WriteError("column \"" + c.name + "\": a multi-value column cannot hold that type");
+    if (c.required || c.auto_number != AutoNumber::kNone || c.default_value || c.expression)
+      throw WriteError("column \"" + c.name + "\": a complex column takes no further options");
   }
   if (c.auto_number == AutoNumber::kIncrement && c.type != ColumnType::kLong) {
     throw WriteError("column \"" + c.name + "\": incrementing auto-numbers must be Long");
@@ -810,6 +851,62 @@ void AddDeclaredIndexes(internal::TableState& s) {
   }
 }
 
+// The columns an attachment holds per file, in the order Access lays them out in the
+// hidden table (the type table lists them in another order).
+std::vector<Column> AttachmentColumns() {
+  return {{.name = "FileData", .type = ColumnType::kOle},
+          {.name = "FileFlags", .type = ColumnType::kLong},
+          {.name = "FileName", .type = ColumnType::kText, .size = 255},
+          {.name = "FileTimeStamp", .type = ColumnType::kDateTime},
+          {.name = "FileType", .type = ColumnType::kText, .size = 255},
+          {.name = "FileURL", .type = ColumnType::kMemo}};
+}
+
+Column ValueColumn(ColumnType type) {
+  Column c{.name = "Value", .type = type, .size = type == ColumnType::kText ? 255 : 0};
+  if (type == ColumnType::kDecimal) c.scale = 2;
+  return c;
+}
+
+// 32 hex digits that stand in for the GUID Access puts in the names of the hidden parts of a
+// complex column; derived from the names, so that the same description gives the same file.
+std::string HiddenNameHex(const std::string& seed) {
+  std::uint64_t a = 1469598103934665603ull, b = 1099511628211ull;
+  for (unsigned char ch : seed) {
+    a = (a ^ ch) * 1099511628211ull;
+    b = (b ^ ch) * 14029467366897019727ull + 1;
+  }
+  char text[33];
+  std::snprintf(text, sizeof text, "%016llX%016llX", static_cast<unsigned long long>(a),
+                static_cast<unsigned long long>(b));
+  return text;
+}
+
+// What Access names a complex column's hidden table and its key columns: f_<hex>_<column>,
+// <table>_<column> (the table's own key) and _<column> (the key the owning row stores).
+Table FlatTable(const std::string& owner, const Column& c) {
+  auto fit = [](std::string name) { return name.size() > 64 ? name.substr(0, 64) : name; };
+  const std::string hex = HiddenNameHex(owner + "\n" + c.name);
+  Table t{.name = fit("f_" + hex + "_" + c.name)};
+  t.columns = c.complex == ComplexKind::kAttachment
+                  ? AttachmentColumns()
+                  : std::vector<Column>{ValueColumn(c.value_type)};
+  if (c.complex == ComplexKind::kMultiValue) t.columns[0].size = c.size;
+  const std::string own_key = fit(owner + "_" + c.name);
+  const std::string row_key = fit("_" + c.name);
+  t.columns.push_back(
+      {.name = own_key, .type = ColumnType::kLong, .auto_number = AutoNumber::kIncrement});
+  t.columns.push_back({.name = row_key, .type = ColumnType::kLong});
+  const std::string scalar = c.complex == ComplexKind::kAttachment ? "FileName" : "Value";
+  t.indexes = {{.name = row_key, .columns = {{row_key}}, .required = true},
+               {.name = "IdxFKPrimaryScalar",
+                .columns = {{row_key}, {scalar}},
+                .unique = true,
+                .required = true},
+               {.name = "MSysComplexPKIndex", .columns = {{own_key}}, .primary_key = true}};
+  return t;
+}
+
 std::unique_ptr<internal::TableState> MakeState(internal::DatabaseState* db, const Table& table,
                                                 std::uint32_t tdef_page) {
   ValidateName("table", table.name);
@@ -852,6 +949,25 @@ Value Value::Decimal(std::string text) {
   v.kind_ = Kind::kDecimal;
   v.text_ = std::move(text);
   return v;
+}
+
+Value Value::Attachments(std::vector<Attachment> files) {
+  Value v;
+  v.kind_ = Kind::kAttachments;
+  v.attachments_ = std::make_shared<const std::vector<Attachment>>(std::move(files));
+  return v;
+}
+
+Value Value::Items(std::vector<Value> items) {
+  Value v;
+  v.kind_ = Kind::kItems;
+  v.items_ = std::move(items);
+  return v;
+}
+
+const std::vector<Attachment>& Value::as_attachments() const {
+  static const std::vector<Attachment> kNone;
+  return attachments_ ? *attachments_ : kNone;
 }
 
 Value Value::Guid(std::string text) {
@@ -916,9 +1032,71 @@ TableWriter& DatabaseWriter::AddTable(const Table& table) {
   for (const char* reserved : {"msysobjects", "msysaces", "msysqueries", "msysrelationships"}) {
     if (Lower(table.name) == reserved) throw WriteError("\"" + table.name + "\" is reserved");
   }
-  auto s = MakeState(state_.get(), table, state_->Allocate());
+  // Access indexes each complex column's key uniquely; DAO does not list that index.
+  Table with_keys = table;
+  for (const Column& c : table.columns)
+    if (c.type == ColumnType::kComplex)
+      with_keys.indexes.push_back(
+          {.name = c.name.substr(0, 31) + "_" + HiddenNameHex(table.name + "\n" + c.name),
+           .columns = {{c.name}},
+           .unique = true,
+           .required = true});
+  auto s = MakeState(state_.get(), with_keys, state_->Allocate());
+  s->complex_ids.assign(table.columns.size(), 0);
+  s->complex_keys.assign(table.columns.size(), 0);
+  for (std::size_t i = 0; i < table.columns.size(); ++i) {
+    const Column& c = table.columns[i];
+    if (c.type != ColumnType::kComplex) continue;
+    auto flat = MakeState(state_.get(), FlatTable(table.name, c), state_->Allocate());
+    state_->complex_columns.push_back({c.name, s->tdef_page, flat.get(), c.complex, c.value_type});
+    state_->flat_tables.push_back(std::move(flat));
+    s->complex_ids[i] = static_cast<int>(state_->complex_columns.size());
+  }
   state_->tables.push_back(std::unique_ptr<TableWriter>(new TableWriter(std::move(s))));
   return *state_->tables.back();
+}
+
+void DatabaseWriter::AddQuery(const Query& query) {
+  if (state_->finished) throw WriteError("query added after Finish()");
+  ValidateName("query", query.name);
+  for (const auto& t : state_->tables)
+    if (Lower(t->table().name) == Lower(query.name))
+      throw WriteError("a table is named \"" + query.name + "\" already");
+  for (const Query& q : state_->queries)
+    if (Lower(q.name) == Lower(query.name))
+      throw WriteError("two queries named \"" + query.name + "\"");
+  state_->queries.push_back(query);
+}
+
+std::int64_t internal::TableState::StoreComplexValues(std::size_t column, const Value& v) {
+  const Column& c = table.columns[column];
+  const std::int64_t key = ++complex_keys[column];
+  TableState& flat = *db->complex_columns[static_cast<std::size_t>(complex_ids[column]) - 1].flat;
+  if (v.is_null()) return key;
+  if (c.complex == ComplexKind::kAttachment) {
+    if (v.kind() != Value::Kind::kAttachments) BadValue(table, c, "needs attachments");
+    for (const Attachment& file : v.as_attachments()) {
+      const std::size_t dot = file.file_name.rfind('.');
+      const std::string type = dot == std::string::npos ? "" : file.file_name.substr(dot + 1);
+      std::vector<Value> row = {Value::Bytes(AttachmentFileData(file)),
+                                Value(),
+                                Value(file.file_name),
+                                Value(),
+                                type.empty() ? Value() : Value(type),
+                                Value(),
+                                Value(),
+                                Value(key)};
+      flat.AppendRow(flat.EncodeRow(row));
+    }
+    return key;
+  }
+  if (v.kind() != Value::Kind::kItems) BadValue(table, c, "needs a list of values");
+  for (const Value& item : v.as_items()) {
+    if (item.is_null()) BadValue(table, c, "a multi-value column holds no null values");
+    std::vector<Value> row = {item, Value(), Value(key)};
+    flat.AppendRow(flat.EncodeRow(row));
+  }
+  return key;
 }
 
 void DatabaseWriter::AddLinkedTable(const LinkedTable& link) {
@@ -1022,6 +1200,7 @@ Bytes TableProperties(const Table& t) {
   for (const Column& c : t.columns) {
     if (c.default_value) p.Text(c.name, "DefaultValue", *c.default_value);
     p.Bool(c.name, "Required", c.required);
+    if (c.allow_zero_length) p.Bool(c.name, "AllowZeroLength", *c.allow_zero_length);
     if (!c.description.empty()) p.Text(c.name, "Description", c.description);
     if (c.expression) {
       p.Text(c.name, "Expression", *c.expression);
@@ -1139,13 +1318,15 @@ Bytes DefinitionHeader(const internal::TableState& s) {
   return b;
 }
 
-void PutColumnEntry(Bytes& b, const Column& c, const ColumnLayout& l) {
+void PutColumnEntry(Bytes& b, const Column& c, const ColumnLayout& l, int complex_id) {
   Put8(b, static_cast<std::uint8_t>(c.type));
   Put32(b, kMagic);
   Put16(b, static_cast<std::uint16_t>(l.number));
   Put16(b, static_cast<std::uint16_t>(l.var_index));
   Put16(b, 0);
-  if (c.type == ColumnType::kDecimal && c.expression) {
+  if (c.type == ColumnType::kComplex) {
+    Put32(b, static_cast<std::uint32_t>(complex_id));  // the column's ComplexID
+  } else if (c.type == ColumnType::kDecimal && c.expression) {
     Put16(b, 0);  // a calculated decimal keeps its scale with each value
   } else if (c.type == ColumnType::kDecimal) {
     Put8(b, static_cast<std::uint8_t>(c.precision));
@@ -1153,11 +1334,11 @@ void PutColumnEntry(Bytes& b, const Column& c, const ColumnLayout& l) {
   } else {
     Put16(b, 0x0409);  // General sort order
   }
-  Put16(b, 0);
+  if (c.type != ColumnType::kComplex) Put16(b, 0);
   std::uint8_t flags = 0;
   if (l.fixed) flags |= 0x01;
   if (!c.required) flags |= 0x02;
-  if (c.auto_number == AutoNumber::kIncrement) flags |= 0x04;
+  if (c.auto_number == AutoNumber::kIncrement || c.type == ColumnType::kComplex) flags |= 0x04;
   if (c.auto_number == AutoNumber::kGuid) flags |= 0x40;
   Put8(b, flags);
   bool compressed = c.type == ColumnType::kText || c.type == ColumnType::kMemo;
@@ -1218,7 +1399,8 @@ void PutLongValueColumns(Bytes& b, const internal::TableState& s) {
 Bytes BuildTdef(const internal::TableState& s) {
   const Table& t = s.table;
   Bytes b = DefinitionHeader(s);
-  for (std::size_t i = 0; i < t.columns.size(); ++i) PutColumnEntry(b, t.columns[i], s.layout[i]);
+  for (std::size_t i = 0; i < t.columns.size(); ++i)
+    PutColumnEntry(b, t.columns[i], s.layout[i], s.complex_ids.empty() ? 0 : s.complex_ids[i]);
   for (const Column& c : t.columns) PutName(b, c.name);
   for (const RealIndex& r : s.reals) PutPhysicalIndex(b, r);
   for (std::size_t i = 0; i < s.logicals.size(); ++i) PutLogicalIndex(b, s.logicals[i], i);
@@ -1346,12 +1528,61 @@ void AddForeignKeyIndexes(const std::vector<Relationship>& relationships,
   for (auto& [t, extra] : extra_reals) t->reals.insert(t->reals.end(), extra.begin(), extra.end());
 }
 
-// The tables Access expects in every file, in the order they are written.
+// The complex types Access describes by an empty table each, as MSysComplexType_<name>.
+struct ComplexTypeTable {
+  const char* name;
+  ComplexKind kind;
+  ColumnType value_type;
+};
+constexpr ComplexTypeTable kComplexTypes[] = {
+    {"UnsignedByte", ComplexKind::kMultiValue, ColumnType::kByte},
+    {"Short", ComplexKind::kMultiValue, ColumnType::kInteger},
+    {"Long", ComplexKind::kMultiValue, ColumnType::kLong},
+    {"IEEESingle", ComplexKind::kMultiValue, ColumnType::kSingle},
+    {"IEEEDouble", ComplexKind::kMultiValue, ColumnType::kDouble},
+    {"GUID", ComplexKind::kMultiValue, ColumnType::kGuid},
+    {"Decimal", ComplexKind::kMultiValue, ColumnType::kDecimal},
+    {"Text", ComplexKind::kMultiValue, ColumnType::kText},
+    {"Attachment", ComplexKind::kAttachment, ColumnType::kText},
+};
+
+Table ComplexTypeDefinition(const ComplexTypeTable& t) {
+  Table table{.name = std::string("MSysComplexType_") + t.name, .system = true};
+  if (t.kind == ComplexKind::kAttachment) {
+    std::vector<Column> c = AttachmentColumns();
+    table.columns = {c[5], c[2], c[4], c[0], c[3], c[1]};
+  } else {
+    table.columns = {ValueColumn(t.value_type)};
+  }
+  return table;
+}
+
+Table ComplexColumnsTable() {
+  Table t{.name = "MSysComplexColumns", .system = true};
+  t.columns = {
+      {.name = "ColumnName", .type = ColumnType::kText, .size = 255},
+      {.name = "ComplexTypeObjectID", .type = ColumnType::kLong},
+      {.name = "FlatTableID", .type = ColumnType::kLong},
+      {.name = "ConceptualTableID", .type = ColumnType::kLong},
+      {.name = "ComplexID", .type = ColumnType::kLong, .auto_number = AutoNumber::kIncrement}};
+  t.indexes = {{.name = "IdxConceptualTableID", .columns = {{"ConceptualTableID"}}},
+               {.name = "IdxFlatTableID", .columns = {{"FlatTableID"}}},
+               {.name = "IdxID", .columns = {{"ComplexID"}}, .primary_key = true}};
+  return t;
+}
+
+// The tables Access expects in every file, in the order they are written; the complex
+// column tables only when a table has such a column.
 struct SystemTables {
-  std::unique_ptr<internal::TableState> catalog, aces, queries, relationships;
+  std::unique_ptr<internal::TableState> catalog, aces, queries, relationships, complex_columns;
+  std::vector<std::unique_ptr<internal::TableState>> complex_types;  // as kComplexTypes
 
   std::vector<internal::TableState*> All() const {
-    return {catalog.get(), aces.get(), queries.get(), relationships.get()};
+    std::vector<internal::TableState*> all = {catalog.get(), aces.get(), queries.get(),
+                                              relationships.get()};
+    if (complex_columns) all.push_back(complex_columns.get());
+    for (const auto& t : complex_types) all.push_back(t.get());
+    return all;
   }
 };
 
@@ -1361,8 +1592,53 @@ SystemTables MakeSystemTables(internal::DatabaseState& db) {
   sys.aces = MakeState(&db, AcesTable(), db.Allocate());
   sys.queries = MakeState(&db, QueriesTable(), db.Allocate());
   sys.relationships = MakeState(&db, RelationshipsTable(), db.Allocate());
+  if (!db.complex_columns.empty()) {
+    sys.complex_columns = MakeState(&db, ComplexColumnsTable(), db.Allocate());
+    for (const ComplexTypeTable& t : kComplexTypes)
+      sys.complex_types.push_back(MakeState(&db, ComplexTypeDefinition(t), db.Allocate()));
+  }
   for (auto* s : sys.All()) s->system_definition = true;
   return sys;
+}
+
+// One MSysComplexColumns row per complex column, in ComplexID order.
+void WriteComplexColumnRows(const internal::DatabaseState& db, const SystemTables& sys) {
+  for (const auto& cc : db.complex_columns) {
+    std::size_t type = 0;
+    while (kComplexTypes[type].kind != cc.kind ||
+           (cc.kind == ComplexKind::kMultiValue && kComplexTypes[type].value_type != cc.value_type))
+      ++type;
+    std::vector<Value> row = {Value(cc.column),
+                              Value(static_cast<std::int64_t>(sys.complex_types[type]->tdef_page)),
+                              Value(static_cast<std::int64_t>(cc.flat->tdef_page)),
+                              Value(static_cast<std::int64_t>(cc.table_page)), Value()};
+    sys.complex_columns->AppendRow(sys.complex_columns->EncodeRow(row));
+  }
+}
+
+void WriteQueryRows(const std::vector<Query>& queries, std::uint32_t first_id,
+                    internal::TableState& out) {
+  std::uint32_t id = first_id;
+  for (const Query& q : queries) {
+    int order = 0;
+    for (const QueryRow& r : QueryRows(q)) {
+      // Order keeps the rows of one attribute in sequence; Access writes it as binary.
+      Bytes order_bytes = {static_cast<std::uint8_t>(order >> 8),
+                           static_cast<std::uint8_t>(order & 0xff)};
+      ++order;
+      auto text = [](const std::string& t) { return t.empty() ? Value() : Value(t); };
+      std::vector<Value> row = {Value(static_cast<std::int64_t>(id)),
+                                Value(r.attribute),
+                                Value::Bytes(order_bytes),
+                                text(r.name1),
+                                text(r.name2),
+                                text(r.expression),
+                                Value(r.flag),
+                                Value()};
+      out.AppendRow(out.EncodeRow(row));
+    }
+    ++id;
+  }
 }
 
 // One MSysRelationships row per column pair.
@@ -1391,6 +1667,8 @@ constexpr int kObjectTable = 1;
 constexpr int kObjectDatabase = 2;
 constexpr int kObjectContainer = 3;
 constexpr int kObjectOdbcLink = 4;
+constexpr int kObjectQuery = 5;
+constexpr std::uint32_t kFirstQueryId = 0x00e00000;
 constexpr int kObjectAccessLink = 6;
 constexpr std::uint32_t kSystemObject = 0x80000000u;
 
@@ -1451,7 +1729,7 @@ CatalogObject LinkedTableObject(const LinkedTable& l, std::uint32_t id) {
   return o;
 }
 
-// The containers, the database object, then every table and link.
+// The containers, the database object, then every table, link and query.
 void WriteCatalogRows(const internal::DatabaseState& db,
                       const std::vector<internal::TableState*>& user, const SystemTables& sys) {
   internal::TableState& catalog = *sys.catalog;
@@ -1477,11 +1755,23 @@ void WriteCatalogRows(const internal::DatabaseState& db,
        .type = kObjectDatabase,
        .flags = kSystemObject});
   for (auto* s : sys.All()) {
-    add({.id = s->tdef_page, .name = s->table.name, .flags = kSystemObject});
+    // Access marks the complex type tables beyond the system bit.
+    const bool type_table = s->table.name.rfind("MSysComplexType_", 0) == 0;
+    add({.id = s->tdef_page,
+         .name = s->table.name,
+         .flags = type_table ? 0x80030000u : kSystemObject});
   }
   for (auto* s : user) add(UserTableObject(*s));
+  for (const auto& flat : db.flat_tables)
+    add({.id = flat->tdef_page, .name = flat->table.name, .flags = 0x800a0000u});
   std::uint32_t link_id = 0x00f00000;
   for (const LinkedTable& l : db.links) add(LinkedTableObject(l, link_id++));
+  std::uint32_t query_id = kFirstQueryId;
+  for (const Query& q : db.queries)
+    add({.id = query_id++,
+         .name = q.name,
+         .type = kObjectQuery,
+         .flags = static_cast<std::uint32_t>(QueryObjectFlags(q.kind))});
 }
 
 // Usage-map rows: on page 1, and on pages allocated as each one fills up.
@@ -1630,15 +1920,21 @@ void DatabaseWriter::Finish() {
   if (db.finished) throw WriteError("Finish() called twice");
   std::vector<internal::TableState*> user;
   for (auto& t : db.tables) user.push_back(t->state_.get());
+  std::vector<internal::TableState*> flat;
+  for (auto& t : db.flat_tables) flat.push_back(t.get());
   FlushPages(user);
+  FlushPages(flat);
   AddForeignKeyIndexes(db.relationships, user);
 
   SystemTables sys = MakeSystemTables(db);
   WriteRelationshipRows(db.relationships, user, *sys.relationships);
+  if (sys.complex_columns) WriteComplexColumnRows(db, sys);
+  WriteQueryRows(db.queries, kFirstQueryId, *sys.queries);
   WriteCatalogRows(db, user, sys);
   FlushPages(sys.All());
 
   std::vector<internal::TableState*> all = user;
+  all.insert(all.end(), flat.begin(), flat.end());
   for (auto* s : sys.All()) all.push_back(s);
   WriteUsageMapsAndIndexRoots(db, all);
   for (auto* s : all) WriteTableDefinition(db, *s);
@@ -1654,6 +1950,7 @@ void WriteDatabase(const std::filesystem::path& path, const DatabaseDescription&
   }
   for (const LinkedTable& l : d.linked_tables) w.AddLinkedTable(l);
   for (const Relationship& r : d.relationships) w.AddRelationship(r);
+  for (const Query& q : d.queries) w.AddQuery(q);
   w.Finish();
 }
 

@@ -22,7 +22,26 @@
 //                       "connect": "..."}],
 //    "relationships": [{"name": "...", "primary_table": "...", "primary_columns": ["Id"],
 //                       "foreign_table": "...", "foreign_columns": ["CustomerId"],
-//                       "enforce": true, "cascade_updates": false, "cascade_deletes": false}]}
+//                       "enforce": true, "cascade_updates": false, "cascade_deletes": false}],
+//    "queries": [{"name": "...", "kind": "select" | "make_table" | "append" | "update" |
+//                 "delete" | "crosstab" | "data_definition" | "pass_through" | "union",
+//                 "parameters": [{"name": "[Start]", "type": 8}], "distinct": false,
+//                 "distinct_row": false, "top": 10, "top_percent": false,
+//                 "tables": ["Orders", {"name": "Customers", "alias": "C"}],
+//                 "columns": ["[Orders].[Id]", {"expression": "Sum([Qty])", "alias": "Total"}],
+//                 "joins": [{"left": "Orders", "right": "C", "kind": "inner" | "left" | "right",
+//                            "on": "[Orders].[CustomerId]=[C].[Id]"}],
+//                 "where": "...", "group_by": ["..."], "having": "...",
+//                 "order_by": ["[Id]", {"expression": "[Total]", "descending": true}],
+//                 "target": "table written", "sql": "pass-through or DDL statement",
+//                 "connect": "ODBC;DSN=...", "union_parts": ["SELECT ...", "SELECT ..."],
+//                 "union_all": false}]}
+//
+// Columns of type "attachment" and "multivalue" (with "value_type", a type name below) need
+// "format": "ace12"; their row values are {"attachments": [{"name": "a.txt", "text": "...",
+// "hex": "...", "base64": "...", "compress": true}]} and arrays of values. A column's
+// "allow_zero_length" writes its AllowZeroLength property; validation rules are the
+// properties "ValidationRule" and "ValidationText" of a column or a table.
 //
 // Type names: boolean, byte, integer, long, currency, single, double, datetime, binary,
 // text, ole, memo, guid, decimal, bigint, datetimeextended. Plain strings also fill datetime

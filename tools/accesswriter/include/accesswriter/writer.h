@@ -61,7 +61,12 @@ enum class ColumnType : std::uint8_t {
   // Date/Time Extended; Format::kAce12 only. 42 ASCII bytes: days since 0001-01-01, ":",
   // 100 ns ticks into the day (19 digits each), ":7" and a NUL.
   kDateTimeExtended = 0x14,
+  // An attachment or multi-value column (Column::complex says which); Format::kAce12 only.
+  // The row holds a key; the files or values live in a hidden table of their own.
+  kComplex = 0x12,
 };
+
+enum class ComplexKind { kNone, kAttachment, kMultiValue };
 
 enum class AutoNumber {
   kNone,
@@ -100,6 +105,12 @@ struct Column {
   // datetime, guid, decimal, text or memo). The writer computes nothing: each row gives the
   // result, which is stored wrapped (16 header bytes, its length, the value, 3 bytes).
   std::optional<std::string> expression;
+  // kComplex: what the column holds, and for kMultiValue the type of each value (byte,
+  // integer, long, single, double, guid, decimal or text).
+  ComplexKind complex = ComplexKind::kNone;
+  ColumnType value_type = ColumnType::kText;
+  // The AllowZeroLength property (text and memo columns); unset writes none.
+  std::optional<bool> allow_zero_length;
 };
 
 struct IndexColumn {
@@ -164,9 +175,23 @@ struct DateTime {
 double ToOleDate(const DateTime& t);
 
 // One field value. Text is UTF-8. Currency and decimal go as decimal text ("-12.5").
+struct Attachment;
+
 class Value {
  public:
-  enum class Kind { kNull, kBool, kInt, kDouble, kText, kBytes, kDate, kDecimal, kGuid };
+  enum class Kind {
+    kNull,
+    kBool,
+    kInt,
+    kDouble,
+    kText,
+    kBytes,
+    kDate,
+    kDecimal,
+    kGuid,
+    kAttachments,
+    kItems
+  };
 
   Value() = default;
   Value(std::nullptr_t) {}
@@ -188,6 +213,10 @@ class Value {
   static Value Decimal(std::string text);
   // "{6F9619FF-8B86-D011-B42D-00C04FC964FF}" with or without braces.
   static Value Guid(std::string text);
+  // For an attachment column: its files, in order.
+  static Value Attachments(std::vector<Attachment> files);
+  // For a multi-value column: its values, each of the column's value_type.
+  static Value Items(std::vector<Value> items);
 
   Kind kind() const { return kind_; }
   bool is_null() const { return kind_ == Kind::kNull; }
@@ -198,6 +227,8 @@ class Value {
   const std::vector<std::uint8_t>& as_bytes() const { return bytes_; }
   // The fields of a kDate value made from a DateTime.
   const std::optional<DateTime>& date_fields() const { return date_fields_; }
+  const std::vector<Attachment>& as_attachments() const;
+  const std::vector<Value>& as_items() const { return items_; }
 
  private:
   Kind kind_ = Kind::kNull;
@@ -206,7 +237,108 @@ class Value {
   std::string text_;
   std::vector<std::uint8_t> bytes_;
   std::optional<DateTime> date_fields_;
+  std::shared_ptr<const std::vector<Attachment>> attachments_;
+  std::vector<Value> items_;
 };
+
+// One file of an attachment column.
+struct Attachment {
+  std::string file_name;  // the file type is what follows its last "."
+  std::vector<std::uint8_t> data;
+  // Access deflates a file unless its kind is compressed already (jpg, zip, ...).
+  bool compress = true;
+};
+
+// The FileData value Access stores for a file: a 4-byte kind (1 deflated, 0 as it is), the
+// length of what follows once inflated, then a header (its length, 1, the characters of the
+// file type with its NUL, the type in UTF-16) and the file's bytes, deflated or not.
+std::vector<std::uint8_t> AttachmentFileData(const Attachment& file);
+
+// Saved queries. The kinds are the Flag of the query's attribute-1 row in MSysQueries.
+enum class QueryKind {
+  kSelect = 1,
+  kMakeTable = 2,
+  kAppend = 3,
+  kUpdate = 4,
+  kDelete = 5,
+  kCrosstab = 6,
+  kDataDefinition = 7,
+  kPassThrough = 8,
+  kUnion = 9,
+};
+
+// One row of MSysQueries: attribute 0 starts a query, 255 ends it; the others are listed at
+// QueryRows.
+struct QueryRow {
+  int attribute = 0;
+  int flag = 0;
+  std::string name1, name2, expression;
+};
+
+struct QueryTable {
+  std::string name;   // a table or another query
+  std::string alias;  // empty for none
+};
+struct QueryColumn {
+  std::string expression;  // "[Orders].[Amount]*2", "Sum([Qty])", "Orders.*"
+  std::string alias;
+  // A crosstab's value (1) and column heading (2); an action query's target column is the
+  // alias.
+  int flag = 0;
+};
+enum class JoinKind { kInner = 1, kLeft = 2, kRight = 3 };
+struct QueryJoin {
+  std::string left, right;  // table names or aliases
+  std::string on;           // "[A].[Id]=[B].[AId]"
+  JoinKind kind = JoinKind::kInner;
+};
+struct QueryOrder {
+  std::string expression;
+  bool descending = false;
+};
+struct QueryParameter {
+  std::string name;
+  int type = 10;  // DAO field type
+};
+
+struct Query {
+  std::string name;
+  QueryKind kind = QueryKind::kSelect;
+  std::vector<QueryParameter> parameters;
+  bool distinct = false;
+  bool distinct_row = false;
+  std::string top;  // "10"; empty: no TOP
+  bool top_percent = false;
+  std::vector<QueryTable> tables;
+  std::vector<QueryColumn> columns;  // none: every column (SELECT *)
+  std::vector<QueryJoin> joins;
+  std::string where;
+  std::vector<std::string> group_by;
+  std::string having;
+  std::vector<QueryOrder> order_by;
+  std::string target;   // make-table and append queries: the table written
+  std::string sql;      // pass-through and data-definition queries: the statement
+  std::string connect;  // pass-through queries: "ODBC;DSN=..."
+  // Union queries: each SELECT statement (the last may end in ORDER BY).
+  std::vector<std::string> union_parts;
+  bool union_all = false;
+  // Rows added as they are, before the end row (forms the fields above do not cover).
+  std::vector<QueryRow> extra_rows;
+};
+
+// The MSysQueries rows Access stores for a query, in order: 0 start; 1 kind (Flag; Name1
+// the target table; Expression the statement of pass-through and data-definition queries);
+// 2 each parameter (Name1, Flag its type); 3 (Flag: 1 every column, 2 DISTINCT, 8
+// DISTINCTROW, 16 TOP with Name1 the number, 32 PERCENT; a union query 1 for UNION ALL, 3
+// for UNION); 4 the connect string of a pass-through query (Expression); 5 each table (Name1,
+// Name2 the alias; Expression a union's SELECT); 6 each output column (Expression, Name1 the
+// alias); 7 each join (Name1 and Name2 the two tables, Expression the condition, Flag 1 inner,
+// 2 left, 3 right); 8 WHERE; 9 each GROUP BY expression; 10 HAVING; 11 each ORDER BY
+// expression (Name1 "D" descending); 255 end.
+std::vector<QueryRow> QueryRows(const Query& query);
+
+// The MSysObjects Flags Access gives a query of that kind.
+int QueryObjectFlags(QueryKind kind);
 
 // How DatabaseOptions::encrypt encrypts the pages (page 0 holds the header of each).
 enum class Encryption {
@@ -278,6 +410,8 @@ class DatabaseWriter {
   void AddLinkedTable(const LinkedTable& link);
   // Adds a relationship; both tables must have been added by Finish().
   void AddRelationship(const Relationship& relationship);
+  // Adds a saved query (catalog type 5 and its MSysQueries rows).
+  void AddQuery(const Query& query);
   // Writes the table definitions, catalog and header, and closes the file.
   void Finish();
 
@@ -296,6 +430,7 @@ struct DatabaseDescription {
   std::vector<TableContent> tables;
   std::vector<LinkedTable> linked_tables;
   std::vector<Relationship> relationships;
+  std::vector<Query> queries;
 };
 
 // Writes `description` to `path` (all tables, links and relationships, then Finish()).
