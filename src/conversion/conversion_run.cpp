@@ -108,7 +108,9 @@ void WriteDumpHeader(DumpFile& dump, const Dictionary& section, const std::strin
     std::string lower = AsciiLower(key);
     if (lower == "destinationmethod" || lower == "destinationhost" || lower == "destinationport" ||
         lower == "destinationusername" || lower == "destinationpassword" ||
-        lower == "destinationdumpfilename" || lower == "sourcetables")
+        lower == "destinationsslmode" || lower == "destinationsslrootcert" ||
+        lower == "destinationparameters" || lower == "destinationdumpfilename" ||
+        lower == "sourcetables")
       continue;
     // The default form leaves the header as it was before the choice existed.
     if (lower == "dumpformat" && !EqualsIgnoreCase(value, kDumpFormatCopy)) continue;
@@ -118,6 +120,10 @@ void WriteDumpHeader(DumpFile& dump, const Dictionary& section, const std::strin
   }
   dump.WriteDumpLine("--");
   dump.WriteDumpLine("");
+}
+
+std::string BuildOdbcString(const PgParameters& where) {
+  return BuildDestinationConnectionString(where);
 }
 
 std::string ErrorText(const Error& e) {
@@ -211,6 +217,8 @@ class Run {
   bool TableStep(TableOutcome& outcome, const std::string& statement, const std::string& what);
   void CheckDestinationCount(TableOutcome& outcome);
   bool PrepareDatabase(bool drop);
+  // The parameters of every session to that database, with the SSL mode libpq settled on.
+  PgParameters SessionParameters(const std::string& database) const;
   std::string DatabaseConnectionString() const;
   std::shared_ptr<Connection> OpenDatabase();
   void WatchStatements(Connection& connection);
@@ -249,6 +257,7 @@ class Run {
   std::string step_;
   bool direct_ = false;
   std::string database_;
+  std::string sslmode_;  // the one libpq settled on, for every session of the run
   std::string dump_path_;
   std::shared_ptr<Connection> source_;
   std::shared_ptr<Connection> server_;
@@ -648,20 +657,26 @@ bool Run::OpenDumpFile() {
 
 bool Run::OpenServer() {
   step_ = "Open connection to destination database";
-  std::string cs = destination_string_(Tolerant("destinationserver"), Tolerant("maintenancedb"),
-                                       Tolerant("destinationport"), Tolerant("destinationusername"),
-                                       Tolerant("destinationpassword"));
+  PgParameters where = DestinationParameters(*section_, Tolerant("maintenancedb"));
+  std::string cs = destination_string_(where);
   try {
+    // libpq connects first, so that a refusal (TLS, a certificate, the password) reads as
+    // libpq words it, and the ODBC driver gets the SSL mode libpq settled on: the driver
+    // would put its own in place of the service file's or PGSSLMODE.
+    if (open_rows_) sslmode_ = open_rows_(where)->Parameter("sslmode");
+    if (sslmode_.empty())
+      sslmode_ = FindPgParameter(where.options, "sslmode")
+                     .value_or(PgDefault("sslmode").value_or("prefer"));
+    SetPgParameter(where.options, "sslmode", sslmode_);
+    cs = destination_string_(where);
     server_ = open_(cs);
   } catch (const Error& e) {
+    outcome_.not_connected = true;
     ConnectionError(cs, e);
     return false;
   }
   destination_.emplace(server_.get());
   if (ctx_.end_now) {
-    const PgParameters where{Tolerant("destinationserver"), Tolerant("destinationport"),
-                             Tolerant("maintenancedb"), Tolerant("destinationusername"),
-                             Tolerant("destinationpassword")};
     server_cancel_ = std::make_unique<ServerCancel>(
         *ctx_.end_now, [where] { return std::make_unique<PgConnection>(where); });
     WatchStatements(*server_);
@@ -694,9 +709,14 @@ std::vector<std::vector<Value>> Run::QueryRows(Connection& connection, const std
   return rows;
 }
 
+PgParameters Run::SessionParameters(const std::string& database) const {
+  PgParameters where = DestinationParameters(*section_, database);
+  SetPgParameter(where.options, "sslmode", sslmode_);
+  return where;
+}
+
 std::string Run::DatabaseConnectionString() const {
-  return destination_string_(Tolerant("destinationserver"), database_, Tolerant("destinationport"),
-                             Tolerant("destinationusername"), Tolerant("destinationpassword"));
+  return destination_string_(SessionParameters(database_));
 }
 
 std::shared_ptr<Connection> Run::OpenDatabase() {
@@ -838,11 +858,9 @@ bool Run::PrepareDatabase(bool drop) {
   server_ = database;
   destination_->set_connection(server_.get());
   if (open_rows_) {
-    // The same server, database and login as the connection, for the rows alone.
+    // The same parameters as the connection, for the rows alone.
     try {
-      rows_session_ =
-          open_rows_({Tolerant("destinationserver"), Tolerant("destinationport"), database_,
-                      Tolerant("destinationusername"), Tolerant("destinationpassword")});
+      rows_session_ = open_rows_(SessionParameters(database_));
     } catch (const Error& e) {
       ConnectionError(DatabaseConnectionString(), e);
       return false;
@@ -1588,8 +1606,7 @@ RunOutcome MoveData2MySql(const DictionaryPtr& settings, std::string& run_report
 RunOutcome MoveData2MySql(const DictionaryPtr& settings, std::string& run_report,
                           const std::string& schema_xml, const RunContext& ctx,
                           const ConnectionOpener& open) {
-  return MoveData2MySql(settings, run_report, schema_xml, ctx, open,
-                        BuildDestinationConnectionString);
+  return MoveData2MySql(settings, run_report, schema_xml, ctx, open, BuildOdbcString);
 }
 
 RunOutcome MoveData2MySql(const DictionaryPtr& settings, std::string& run_report,
@@ -1600,8 +1617,8 @@ RunOutcome MoveData2MySql(const DictionaryPtr& settings, std::string& run_report
     connection->Open(connection_string);
     return connection;
   };
-  return MoveData2MySql(settings, run_report, schema_xml, ctx, open,
-                        BuildDestinationConnectionString, OpenRowSession);
+  return MoveData2MySql(settings, run_report, schema_xml, ctx, open, BuildOdbcString,
+                        OpenRowSession);
 }
 
 std::unique_ptr<PgConnection> OpenRowSession(const PgParameters& where) {

@@ -59,9 +59,12 @@ struct RunOutcome {
   std::vector<std::string> rejected;
   // Every selected query, when queries are transferred.
   std::vector<QueryOutcome> queries;
+  // The run failed at its first connection to the server: nothing there was changed.
+  bool not_connected = false;
 
-  // 0 completed; 3 a table not fully moved or a statement failed; 130 stopped on request
-  // (3 when a table had failed before the stop); 2 refused before anything was written.
+  // 0 completed; 1 failed at the first connection to the server; 3 a table not fully moved
+  // or a statement failed; 130 stopped on request (3 when a table had failed before the
+  // stop); 2 refused before anything was written.
   int ExitStatus() const;
   // Selected tables that are not complete.
   int TablesNotComplete() const;

@@ -18,7 +18,6 @@
 namespace ferrolyte {
 namespace {
 
-constexpr SQLULEN kLoginTimeoutSeconds = 15;  // ADO's default ConnectionTimeout
 constexpr size_t kChunkBytes = 32 * 1024;
 
 using WideText = std::basic_string<SQLWCHAR>;
@@ -400,8 +399,8 @@ class OdbcBackend : public ConnectionBackend {
                   reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
     session_->dbc = Handle(SQL_HANDLE_DBC, session_->env.get());
     if (!session_->dbc) Raise(session_->env, kAdoGenericError);
-    SQLSetConnectAttrW(session_->dbc.get(), SQL_ATTR_LOGIN_TIMEOUT,
-                       reinterpret_cast<SQLPOINTER>(kLoginTimeoutSeconds), 0);
+    // No login timeout: the driver would pass it to libpq as connect_timeout and refuse the
+    // connect_timeout of the string's pqopt, where the run gives its own.
     WideText wide = ToWide(connection_string);
     SQLRETURN rc = SQLDriverConnectW(session_->dbc.get(), nullptr, wide.data(),
                                      static_cast<SQLSMALLINT>(wide.size()), nullptr, 0, nullptr,

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <map>
 
 #include "conversion/conversion_run.h"
 #include "platform/source_connection.h"
@@ -67,6 +68,27 @@ TEST_F(DriverTest, PrefersPostgreSqlUnicode) {
   }());
 }
 
+// The driver passes SSLmode itself and hands pqopt to libpq; the password stays last.
+TEST_F(DriverTest, OptionsGoToSslModeAndPqoptBeforeThePassword) {
+  EXPECT_IN_CHILD([&] {
+    WithDrivers("[PostgreSQL Unicode]\nDriver=/y.so\n");
+    const std::string built =
+        BuildDestinationConnectionString(PgParameters{"h;x",
+                                                      "5432",
+                                                      "d",
+                                                      "u",
+                                                      "p;w",
+                                                      {{"sslrootcert", "/a b/ca}.crt"},
+                                                       {"sslmode", "verify-full"},
+                                                       {"application_name", "it's"}}});
+    return built ==
+               "Driver={PostgreSQL UNICODE};Server=;Port=5432;Database=d;Uid=u;"
+               "SSLmode=verify-full;pqopt={host='h;x' sslrootcert='/a b/ca}}.crt' "
+               "application_name='it\\'s'};Pwd={p;w};" &&
+           HidePassword(built).ends_with("application_name='it\\'s'};Pwd=** HIDDEN **;");
+  }());
+}
+
 TEST_F(DriverTest, NoDriverRaises1004) {
   EXPECT_IN_CHILD([&] {
     WithDrivers("[PostgreSQL ANSI]\nDriver=/x.so\n");
@@ -95,6 +117,42 @@ TEST(ConnectionsTest, HidePasswordHidesTheWholeValue) {
   };
   for (const Case& c : cases)
     EXPECT_EQ(HidePassword(head + c.uid_and_pwd), head + c.shown) << c.uid_and_pwd;
+}
+
+TEST(ConnectionsTest, DestinationParametersComeFromTheSettings) {
+  ScopedEnv timeout("PGCONNECT_TIMEOUT", nullptr);
+  struct Case {
+    std::map<std::string, std::string> settings;
+    PgParameterList options;
+  } cases[] = {
+      {{}, {{"fallback_application_name", "ferrolyte"}, {"connect_timeout", "15"}}},
+      {{{"destinationsslmode", "Verify-Full"},
+        {"destinationsslrootcert", "/ca.crt"},
+        {"destinationparameters", "connect_timeout=3 application_name=mine"}},
+       {{"sslmode", "verify-full"},
+        {"sslrootcert", "/ca.crt"},
+        {"connect_timeout", "3"},
+        {"application_name", "mine"},
+        {"fallback_application_name", "ferrolyte"}}},
+      {{{"destinationparameters", "fallback_application_name=x service=s"}},
+       {{"service", "s"}, {"fallback_application_name", "x"}, {"connect_timeout", "15"}}},
+  };
+  for (const Case& c : cases) {
+    const DictionaryPtr section = Dictionary::Create();
+    section->Set("destinationserver", "h");
+    section->Set("destinationusername", "u");
+    section->Set("destinationpassword", "pw");
+    for (const auto& [key, value] : c.settings) section->Set(key, value);
+    const PgParameters where = DestinationParameters(*section, "shop");
+    EXPECT_EQ((std::vector<std::string>{where.server, where.port, where.database, where.user,
+                                        where.password}),
+              (std::vector<std::string>{"h", "", "shop", "u", "pw"}));
+    EXPECT_EQ(where.options, c.options);
+  }
+  // libpq's own variable says how long to wait, in both sessions.
+  ScopedEnv given("PGCONNECT_TIMEOUT", "4");
+  EXPECT_EQ(DestinationParameters(*Dictionary::Create(), "shop").options,
+            (PgParameterList{{"fallback_application_name", "ferrolyte"}}));
 }
 
 TEST(DumpFileTest, WritesUtf8LinesWithCrLfAndReportsAMissingFolder) {

@@ -28,8 +28,10 @@
 #include "shell/log.h"
 #include "shell/main_form_rules.h"
 #include "support/files.h"
+#include "support/safe.h"
 #include "support/window/form_units.h"
 #include "window_start.h"
+#include "wizard/settings.h"
 #include "wizard/settings_store.h"
 #include "wizard/window/advanced_options.h"
 
@@ -481,11 +483,12 @@ class MainFormTest : public QObject {
     QCOMPARE(seen->windowTitle(), QStringLiteral("Advanced Options"));
     QVERIFY(!seen->isVisible());
     QCOMPARE(seen->parent(), &F());
-    QCOMPARE(chain, (QStringList{"txtTablePrefix", "cbMemoType", "cbDateTimeType", "cbDumpFormat",
-                                 "cbComplexColumns", "chkBooleanValue", "chkIgnoreLargeBlobs",
-                                 "chkTransferRelationships", "chkTransferDescriptions",
-                                 "chkTransferQueries", "chkTransferValidation", "chkFollowLinks",
-                                 "cmdClose"}));
+    QCOMPARE(chain, (QStringList{
+                        "txtTablePrefix", "cbMemoType", "cbDateTimeType", "cbDumpFormat",
+                        "cbComplexColumns", "cbSslMode", "txtSslRootCert", "cmdSslRootCertBrowse",
+                        "txtConnectionParameters", "chkBooleanValue", "chkIgnoreLargeBlobs",
+                        "chkTransferRelationships", "chkTransferDescriptions", "chkTransferQueries",
+                        "chkTransferValidation", "chkFollowLinks", "cmdClose"}));
     QCOMPARE(seen->cbComplexColumns->currentData().toString(), QStringLiteral("TEXT"));
     QCOMPARE(seen->cbComplexColumns->itemData(1).toString(), QStringLiteral("TABLES"));
     QCOMPARE(seen->cbMemoType->count(), 1);
@@ -504,9 +507,26 @@ class MainFormTest : public QObject {
     QVERIFY(label->width() >= label->sizeHint().width());
     QVERIFY(seen->cbDumpFormat->width() >= seen->cbDumpFormat->sizeHint().width());
     QVERIFY(!seen->txtTablePrefix->toolTip().isEmpty());
+    QCOMPARE(seen->cbSslMode->count(), 6);
+    QCOMPARE(seen->cbSslMode->currentText(), QStringLiteral("prefer"));
     // The dialog is hidden, not destroyed: its values last.
     QCOMPARE(&F().AdvancedOptions(), seen.data());
     QCOMPARE(F().AdvancedOptions().txtTablePrefix->text(), QStringLiteral("acc_"));
+    // The connection settings go through the dialog and back unchanged; a mode in another
+    // letter case is libpq's, and none at all shows libpq's default.
+    for (const char* mode : {"VERIFY-FULL", ""}) {
+      DictionaryPtr settings = DefaultSettings();
+      DictionaryPtr section = SettingsSection(settings);
+      section->Set("destinationsslmode", mode);
+      section->Set("destinationsslrootcert", "/etc/ssl/my ca.crt");
+      section->Set("destinationparameters", "connect_timeout='5'");
+      F().ApplySettings(settings);
+      const DictionaryPtr built = SettingsSection(F().BuildSettings());
+      QCOMPARE(SafeStr(built->Item("destinationsslmode")),
+               std::string(*mode ? "verify-full" : "prefer"));
+      QCOMPARE(SafeStr(built->Item("destinationsslrootcert")), std::string("/etc/ssl/my ca.crt"));
+      QCOMPARE(SafeStr(built->Item("destinationparameters")), std::string("connect_timeout='5'"));
+    }
     F().UnloadForms();
     QVERIFY(!F().isVisible());
   }

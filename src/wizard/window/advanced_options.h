@@ -23,6 +23,12 @@ class AdvancedOptionsForm : public QDialog {
   QComboBox* cbDateTimeType;
   // "INSERT statements" or "COPY blocks"; each entry's data is the dumpformat value.
   QComboBox* cbDumpFormat;
+  // The libpq SSL modes; each entry's data is the destinationsslmode value.
+  QComboBox* cbSslMode;
+  QLineEdit* txtSslRootCert;
+  QPushButton* cmdSslRootCertBrowse;
+  // Further libpq parameters as key=value text (destinationparameters).
+  QLineEdit* txtConnectionParameters;
   QCheckBox* chkBooleanValue;
   QCheckBox* chkIgnoreLargeBlobs;
   QCheckBox* chkTransferRelationships;
