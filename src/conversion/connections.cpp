@@ -9,12 +9,15 @@
 #include <cstring>
 #include <filesystem>
 #include <random>
+#include <stdexcept>
 
 #include "conversion/run_outcome.h"
 #include "platform/ado.h"
+#include "platform/pg_parameters.h"
 #include "platform/registry.h"
 #include "support/connection_string.h"
 #include "support/errors.h"
+#include "support/product.h"
 #include "support/safe.h"
 #include "support/text.h"
 
@@ -49,9 +52,41 @@ std::string PasswordValue(const std::string& password) {
 
 }  // namespace
 
+PgParameters DestinationParameters(const Dictionary& section, const std::string& database,
+                                   int connect_seconds) {
+  auto text = [&](const char* key) { return SafeStr(section.Item(key)); };
+  PgParameters where{text("destinationserver"),   text("destinationport"),     database,
+                     text("destinationusername"), text("destinationpassword"), {}};
+  // libpq knows the modes in lower case only.
+  if (const std::string mode = AsciiLower(text("destinationsslmode")); !mode.empty())
+    where.options.push_back({"sslmode", mode});
+  if (const std::string root = text("destinationsslrootcert"); !root.empty())
+    where.options.push_back({"sslrootcert", root});
+  for (const PgParameter& p : ParsePgParameters(text("destinationparameters")))
+    SetPgParameter(where.options, p.keyword, p.value);
+  if (!FindPgParameter(where.options, "fallback_application_name"))
+    where.options.push_back({"fallback_application_name", kApplicationName});
+  if (!FindPgParameter(where.options, "connect_timeout") && !PgDefault("connect_timeout"))
+    where.options.push_back({"connect_timeout", std::to_string(connect_seconds)});
+  return where;
+}
+
+std::string DriverSslMode(const PgParameters& where, const PgConnection* settled) {
+  std::string mode = settled ? settled->Parameter("sslmode") : "";
+  if (mode.empty())
+    mode =
+        FindPgParameter(where.options, "sslmode").value_or(PgDefault("sslmode").value_or("prefer"));
+  return mode;
+}
+
 std::string BuildDestinationConnectionString(const std::string& server, const std::string& database,
                                              const std::string& port, const std::string& user_name,
                                              const std::string& password) {
+  return BuildDestinationConnectionString(
+      PgParameters{server, port, database, user_name, password, {}});
+}
+
+std::string BuildDestinationConnectionString(const PgParameters& where) {
   const std::string key = "HKEY_LOCAL_MACHINE\\SOFTWARE\\ODBC\\ODBCINST.INI\\ODBC Drivers\\";
   std::string driver;
   if (SafeStr(RegRead(key + "PostgreSQL UNICODE", false)) == "Installed")
@@ -67,29 +102,38 @@ std::string BuildDestinationConnectionString(const std::string& server, const st
     return std::string(key) + "=;";
   };
   std::string s = "Driver={" + driver + "};";
-  s += part("Server", "host", server);
-  s += part("Port", "port", port);
-  s += part("Database", "dbname", database);
-  s += part("Uid", "user", user_name);
+  s += part("Server", "host", where.server);
+  s += part("Port", "port", where.port);
+  s += part("Database", "dbname", where.database);
+  s += part("Uid", "user", where.user);
+  // The driver passes its own SSL mode (its default: disable) and refuses a second one in
+  // pqopt.
+  if (auto mode = FindPgParameter(where.options, "sslmode")) s += "SSLmode=" + *mode + ";";
+  for (const PgParameter& p : where.options)
+    if (p.keyword != "sslmode")
+      pqopt += (pqopt.empty() ? "" : " ") + LibpqParameter(p.keyword.c_str(), p.value);
   if (!pqopt.empty()) s += "pqopt=" + BracedConnectionValue(pqopt) + ";";
   // The password comes last, where HidePassword hides everything from it on.
-  return s + "Pwd=" + PasswordValue(password) + ";";
+  return s + "Pwd=" + PasswordValue(where.password) + ";";
 }
 
 std::string TryServerConnection(const DictionaryPtr& section, const ComponentRegistry& components,
                                 int timeout_seconds) {
   if (!section) return "";
-  auto text = [&](const char* key) { return SafeStr(section->Item(key)); };
   try {
-    const std::string cs = BuildDestinationConnectionString(
-        text("destinationserver"), text("maintenancedb"), text("destinationport"),
-        text("destinationusername"), text("destinationpassword"));
+    PgParameters where =
+        DestinationParameters(*section, SafeStr(section->Item("maintenancedb")), timeout_seconds);
+    {
+      PgConnection session(where);
+      SetPgParameter(where.options, "sslmode", DriverSslMode(where, &session));
+    }
     auto connection = CreateObjectAs<Connection>(components, "ADODB.Connection");
-    connection->set_connection_timeout(timeout_seconds);
-    connection->Open(cs);
+    connection->Open(BuildDestinationConnectionString(where));
     connection->Close();
   } catch (const Error& e) {
     return e.description();
+  } catch (const std::invalid_argument& e) {
+    return e.what();
   }
   return "";
 }

@@ -6,23 +6,45 @@
 #include <string>
 #include <vector>
 
+#include "platform/pg_connection.h"
 #include "support/components.h"
 #include "support/value.h"
 
 namespace ferrolyte {
 
-// The ODBC string for the PostgreSQL Unicode driver: "Driver={...};Server=;Port=;Database=;
-// Uid=;Pwd=;" with plain values as they are. A password that holds ";", braces, edge spaces,
-// "+" or "%" goes in braces; a server, port, database or user name that holds ";" or begins
-// with "{" is left empty there and given in "pqopt={host='...' ...}" before Pwd. Detects the
-// driver anew each call; raises 1004 when neither driver name is installed.
+// The parameters of a direct run's sessions to that database: destinationserver,
+// destinationport, destinationusername, destinationpassword, destinationsslmode and
+// destinationsslrootcert of the settings section, then the libpq parameters of
+// destinationparameters; fallback_application_name "ferrolyte" (so a DBA sees the run,
+// unless application_name or PGAPPNAME name it otherwise) and connect_timeout
+// connect_seconds unless they or PGCONNECT_TIMEOUT give one. Raises std::invalid_argument
+// when libpq cannot read destinationparameters (SettingsProblem refuses that before a run).
+PgParameters DestinationParameters(const Dictionary& section, const std::string& database,
+                                   int connect_seconds = 15);
+
+// The SSL mode to give the ODBC session so that it connects as the libpq session did: the
+// mode that session settled on (none: the parameters', libpq's default, "prefer"). The
+// driver would otherwise put its own "disable" in place of a service file's or PGSSLMODE.
+std::string DriverSslMode(const PgParameters& where, const PgConnection* settled);
+
+// The ODBC string for the PostgreSQL Unicode driver, the same parameters as libpq gets:
+// "Driver={...};Server=;Port=;Database=;Uid=;" with plain values as they are, "SSLmode=;"
+// when the options give sslmode, every other option in "pqopt={keyword='value' ...}" (which
+// the driver hands to libpq), and "Pwd=;" last. A password that holds ";", braces, edge
+// spaces, "+" or "%" goes in braces; a server, port, database or user name that holds ";" or
+// begins with "{" is left empty there and given in pqopt. Detects the driver anew each call;
+// raises 1004 when neither driver name is installed.
+std::string BuildDestinationConnectionString(const PgParameters& where);
+// The same without options.
 std::string BuildDestinationConnectionString(const std::string& server, const std::string& database,
                                              const std::string& port, const std::string& user_name,
                                              const std::string& password);
 
-// Opens and closes the connection a direct run opens first (the maintenance database of the
-// settings section), waiting at most timeout_seconds for the server. Returns the driver's
-// whole message when it cannot (the missing-driver text included), empty when it opened.
+// Opens and closes the sessions a direct run opens first (libpq, then ODBC, to the
+// maintenance database of the settings section, with its parameters), waiting
+// timeout_seconds for the server unless the settings or PGCONNECT_TIMEOUT say how long.
+// Returns the whole reason when it cannot (the missing-driver text and unreadable
+// destinationparameters included), empty when both opened.
 std::string TryServerConnection(const DictionaryPtr& section, const ComponentRegistry& components,
                                 int timeout_seconds);
 

@@ -36,6 +36,7 @@ namespace {
 
 constexpr char kCrLf[] = "\r\n";
 constexpr char kClientEncoding[] = "SET client_encoding = 'UTF8';";
+constexpr char kNoUserTables[] = "The source database holds no user tables: 0 tables to move";
 constexpr char kShortenedBecause[] = "' (PostgreSQL keeps 63 bytes of a name; the full name is '";
 
 // Settings read without the tolerant conversions: a value of the wrong kind is an error.
@@ -63,7 +64,8 @@ bool DirectBoolean(const Value& v) {
   }
 }
 
-// The entries of `sourcetables`, in their order.
+// The entries of `sourcetables`, in their order; an empty entry (what a file without
+// tables saves) selects nothing.
 std::vector<std::string> SelectionOf(const Value& v) {
   std::vector<std::string> selection;
   if (v.IsText()) {
@@ -74,6 +76,7 @@ std::vector<std::string> SelectionOf(const Value& v) {
   } else {
     throw Error(13, "Type mismatch: the setting sourcetables holds no list of tables");
   }
+  std::erase(selection, std::string());
   return selection;
 }
 
@@ -105,7 +108,9 @@ void WriteDumpHeader(DumpFile& dump, const Dictionary& section, const std::strin
     std::string lower = AsciiLower(key);
     if (lower == "destinationmethod" || lower == "destinationhost" || lower == "destinationport" ||
         lower == "destinationusername" || lower == "destinationpassword" ||
-        lower == "destinationdumpfilename" || lower == "sourcetables")
+        lower == "destinationsslmode" || lower == "destinationsslrootcert" ||
+        lower == "destinationparameters" || lower == "destinationdumpfilename" ||
+        lower == "sourcetables")
       continue;
     // The default form leaves the header as it was before the choice existed.
     if (lower == "dumpformat" && !EqualsIgnoreCase(value, kDumpFormatCopy)) continue;
@@ -115,6 +120,10 @@ void WriteDumpHeader(DumpFile& dump, const Dictionary& section, const std::strin
   }
   dump.WriteDumpLine("--");
   dump.WriteDumpLine("");
+}
+
+std::string BuildOdbcString(const PgParameters& where) {
+  return BuildDestinationConnectionString(where);
 }
 
 std::string ErrorText(const Error& e) {
@@ -185,6 +194,7 @@ class Run {
   // Stages of the run, in order.
   void SelectTables();
   bool CheckSourceTables();
+  void ReadStoredRowCounts();
   bool OpenDumpFile();
   bool OpenServer();
   bool Body();
@@ -207,6 +217,8 @@ class Run {
   bool TableStep(TableOutcome& outcome, const std::string& statement, const std::string& what);
   void CheckDestinationCount(TableOutcome& outcome);
   bool PrepareDatabase(bool drop);
+  // The parameters of every session to that database, with the SSL mode libpq settled on.
+  PgParameters SessionParameters(const std::string& database) const;
   std::string DatabaseConnectionString() const;
   std::shared_ptr<Connection> OpenDatabase();
   void WatchStatements(Connection& connection);
@@ -245,6 +257,7 @@ class Run {
   std::string step_;
   bool direct_ = false;
   std::string database_;
+  std::string sslmode_;  // the one libpq settled on, for every session of the run
   std::string dump_path_;
   std::shared_ptr<Connection> source_;
   std::shared_ptr<Connection> server_;
@@ -282,6 +295,7 @@ class Run {
   std::vector<std::pair<std::string, std::string>> failed_links_;  // (name, why)
   std::vector<std::string> link_notes_;
   Connection* current_source_ = nullptr;
+  std::unordered_map<std::string, int64_t> stored_rows_;  // by source table name
   RunOutcome outcome_;
   TableOutcome* current_ = nullptr;  // the table being worked on
   bool stopped_ = false;
@@ -330,6 +344,10 @@ RunOutcome Run::Execute() {
   // to be in the source and readable there.
   step_ = "Check source tables";
   SelectTables();
+  if (schema_.tables.empty() && selected_.empty() && missing_.empty()) {
+    report_ += std::string(kNoUserTables) + kCrLf;
+    status_.AddStatusLine(std::string("  ") + kNoUserTables);
+  }
   if (!CheckSourceTables()) return Finish();
   if (ctx_.Cancelled()) {
     stopped_ = true;
@@ -565,6 +583,7 @@ void Run::PlanChildren(SelectedTable& s) {
 }
 
 bool Run::CheckSourceTables() {
+  ReadStoredRowCounts();
   bool readable = missing_.empty();
   for (const std::string& name : missing_) {
     report_ += "Table: " + PrintableText(name) + "\r\n- Not in the source database\r\n";
@@ -598,6 +617,20 @@ bool Run::CheckSourceTables() {
   return readable;
 }
 
+// What each table's definition stores as its row count, for the report: the run holds its
+// walk against the live rows of the pages instead. A source that does not give them gives
+// no such lines.
+void Run::ReadStoredRowCounts() {
+  if (selected_.empty()) return;
+  try {
+    std::shared_ptr<Recordset> rows = source_->OpenSchema(kAdSchemaStatistics);
+    for (; rows && !rows->Eof(); rows->MoveNext())
+      stored_rows_[SafeStr(rows->FieldValue(0))] = SafeLng(rows->FieldValue(1));
+  } catch (const Error&) {
+    stored_rows_.clear();
+  }
+}
+
 bool Run::OpenDumpFile() {
   step_ = "Open dump file";
   auto refuse = [&](int32_t number, const std::string& description) {
@@ -624,20 +657,23 @@ bool Run::OpenDumpFile() {
 
 bool Run::OpenServer() {
   step_ = "Open connection to destination database";
-  std::string cs = destination_string_(Tolerant("destinationserver"), Tolerant("maintenancedb"),
-                                       Tolerant("destinationport"), Tolerant("destinationusername"),
-                                       Tolerant("destinationpassword"));
+  PgParameters where = DestinationParameters(*section_, Tolerant("maintenancedb"));
+  std::string cs = destination_string_(where);
   try {
+    // libpq connects first, so that a refusal (TLS, a certificate, the password) reads as
+    // libpq words it, and the ODBC driver gets the SSL mode libpq settled on: the driver
+    // would put its own in place of the service file's or PGSSLMODE.
+    sslmode_ = DriverSslMode(where, open_rows_ ? open_rows_(where).get() : nullptr);
+    SetPgParameter(where.options, "sslmode", sslmode_);
+    cs = destination_string_(where);
     server_ = open_(cs);
   } catch (const Error& e) {
+    outcome_.not_connected = true;
     ConnectionError(cs, e);
     return false;
   }
   destination_.emplace(server_.get());
   if (ctx_.end_now) {
-    const PgParameters where{Tolerant("destinationserver"), Tolerant("destinationport"),
-                             Tolerant("maintenancedb"), Tolerant("destinationusername"),
-                             Tolerant("destinationpassword")};
     server_cancel_ = std::make_unique<ServerCancel>(
         *ctx_.end_now, [where] { return std::make_unique<PgConnection>(where); });
     WatchStatements(*server_);
@@ -670,9 +706,14 @@ std::vector<std::vector<Value>> Run::QueryRows(Connection& connection, const std
   return rows;
 }
 
+PgParameters Run::SessionParameters(const std::string& database) const {
+  PgParameters where = DestinationParameters(*section_, database);
+  SetPgParameter(where.options, "sslmode", sslmode_);
+  return where;
+}
+
 std::string Run::DatabaseConnectionString() const {
-  return destination_string_(Tolerant("destinationserver"), database_, Tolerant("destinationport"),
-                             Tolerant("destinationusername"), Tolerant("destinationpassword"));
+  return destination_string_(SessionParameters(database_));
 }
 
 std::shared_ptr<Connection> Run::OpenDatabase() {
@@ -814,11 +855,9 @@ bool Run::PrepareDatabase(bool drop) {
   server_ = database;
   destination_->set_connection(server_.get());
   if (open_rows_) {
-    // The same server, database and login as the connection, for the rows alone.
+    // The same parameters as the connection, for the rows alone.
     try {
-      rows_session_ =
-          open_rows_({Tolerant("destinationserver"), Tolerant("destinationport"), database_,
-                      Tolerant("destinationusername"), Tolerant("destinationpassword")});
+      rows_session_ = open_rows_(SessionParameters(database_));
     } catch (const Error& e) {
       ConnectionError(DatabaseConnectionString(), e);
       return false;
@@ -952,9 +991,16 @@ void Run::AfterTables() {
   if (transfer_relationships_) {
     step_ = "Transfer relationships";
     const std::vector<ForeignKey> keys = ForeignKeysOf(schema_.relations, defined_);
-    if (!keys.empty()) {
+    if (!keys.empty() || !schema_.relations_unreadable.empty()) {
       report_ += "\r\nRELATIONSHIPS\r\n------------\r\n";
       status_.AddStatusLine("Creating foreign keys");
+    }
+    if (!schema_.relations_unreadable.empty()) {
+      // Nothing else of the run needs them: only this part fails.
+      const std::string why = "the relationships cannot be read: " + schema_.relations_unreadable;
+      report_ += "- " + PrintableText(why) + kCrLf;
+      status_.AddStatusLine("  The relationships cannot be read");
+      outcome_.rejected.push_back(OneLine(why));
     }
     bool section = false;
     for (const ForeignKey& key : keys) {
@@ -1084,7 +1130,12 @@ void Run::PlanViews() {
     const bool known = std::any_of(queries.begin(), queries.end(), [&](const QueryModel& q) {
       return EqualsIgnoreCase(q.name, name);
     });
-    if (!known) outcome_.queries.push_back({name, "", false, "not in the source database"});
+    if (!known)
+      outcome_.queries.push_back(
+          {name, "", false,
+           schema_.queries_unreadable.empty()
+               ? "not in the source database"
+               : "the saved queries cannot be read: " + schema_.queries_unreadable});
   }
 }
 
@@ -1227,7 +1278,8 @@ bool Run::TableWork(SelectedTable& table) {
   for (const auto& [from, to] : def.shortened_columns)
     Note(outcome, "Column name shortened to '" + to + kShortenedBecause + from + "')");
   step_ = "Transfer indexes";
-  AddIndexDefinitions(defined_table, source_table, destination_table, options_, def, &schema_names_);
+  AddIndexDefinitions(defined_table, source_table, destination_table, options_, def,
+                      &schema_names_);
   for (const auto& [index, name] : def.renamed_indexes)
     Note(outcome, "Index '" + index + "' named '" + name + "': '" +
                       ShortenedName(destination_table + "_" + index) +
@@ -1359,7 +1411,11 @@ void Run::MoveTableRecords(TableOutcome& outcome, const TableDefinition& def,
     transfer.source_from = def.source_from;
     transfer.bytea = def.bytea;
     if (!def.bytea.empty()) transfer.bytea_bytes = &child_bytes_;
-    // The record transfer reads the count again, from the source's table definition.
+    // Only the source's own tables: links and child tables are read from elsewhere.
+    auto stored = stored_rows_.find(outcome.source_name);
+    if (current_source_ == source_.get() && def.source_from.empty() && stored != stored_rows_.end())
+      transfer.stored_rows = stored->second;
+    // The record transfer reads the count again.
     const std::optional<int64_t> expected = outcome.rows_expected;
     if (MoveRecords(transfer, report_, ctx_, &outcome) < 0) return;
     if (!outcome.rows_expected) outcome.rows_expected = expected;
@@ -1547,8 +1603,7 @@ RunOutcome MoveData2MySql(const DictionaryPtr& settings, std::string& run_report
 RunOutcome MoveData2MySql(const DictionaryPtr& settings, std::string& run_report,
                           const std::string& schema_xml, const RunContext& ctx,
                           const ConnectionOpener& open) {
-  return MoveData2MySql(settings, run_report, schema_xml, ctx, open,
-                        BuildDestinationConnectionString);
+  return MoveData2MySql(settings, run_report, schema_xml, ctx, open, BuildOdbcString);
 }
 
 RunOutcome MoveData2MySql(const DictionaryPtr& settings, std::string& run_report,
@@ -1559,8 +1614,8 @@ RunOutcome MoveData2MySql(const DictionaryPtr& settings, std::string& run_report
     connection->Open(connection_string);
     return connection;
   };
-  return MoveData2MySql(settings, run_report, schema_xml, ctx, open,
-                        BuildDestinationConnectionString, OpenRowSession);
+  return MoveData2MySql(settings, run_report, schema_xml, ctx, open, BuildOdbcString,
+                        OpenRowSession);
 }
 
 std::unique_ptr<PgConnection> OpenRowSession(const PgParameters& where) {

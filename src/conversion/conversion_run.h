@@ -20,23 +20,21 @@ namespace ferrolyte {
 using ConnectionOpener = std::function<std::shared_ptr<Connection>(const std::string&)>;
 // Opens the session that carries the rows of a direct run with COPY; raises libpq's error.
 using RowSessionOpener = std::function<std::unique_ptr<PgConnection>(const PgParameters&)>;
-// Builds the server's connection string (server, database, port, user name, password).
-using DestinationStringBuilder =
-    std::function<std::string(const std::string&, const std::string&, const std::string&,
-                              const std::string&, const std::string&)>;
+// Builds the server's connection string for the parameters of a session.
+using DestinationStringBuilder = std::function<std::string(const PgParameters&)>;
 
 // Runs the conversion the settings (the outer dictionary holding kSettingsSection) describe,
 // for the tables of the schema description text, appending the run report, and returns what
 // happened. Every selected table is checked in the source before anything at the destination
 // is dropped or created. Failures before that (settings of the wrong kind, the source
 // connection, ODBC driver detection) are raised. A direct run sends its statements through
-// the ODBC connection and its rows with COPY through a libpq session of its own. It reads
-// what the destination database holds before writing: each table it replaces is named in
-// the report with the rows it held, or, with ctx.refuse_existing_tables, the run refuses
-// (RunResult::kRefused) having written nothing; dropdatabase never drops the maintenance
-// database, a template or the database the session is on. Reports to ctx.status; stops
-// before the next row once ctx.cancel is set, and cancels what the server runs for it once
-// ctx.end_now is.
+// the ODBC connection and its rows with COPY through a libpq session of its own, both with
+// the same parameters (DestinationParameters). It reads what the destination database holds
+// before writing: each table it replaces is named in the report with the rows it held, or,
+// with ctx.refuse_existing_tables, the run refuses (RunResult::kRefused) having written
+// nothing; dropdatabase never drops the maintenance database, a template or the database the
+// session is on. Reports to ctx.status; stops before the next row once ctx.cancel is set, and
+// cancels what the server runs for it once ctx.end_now is.
 RunOutcome MoveData2MySql(const DictionaryPtr& settings, std::string& run_report,
                           const std::string& schema_xml, const RunContext& ctx);
 // The same, with connections opened through `open` instead of "ADODB.Connection"; the rows

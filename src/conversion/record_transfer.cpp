@@ -221,16 +221,21 @@ int32_t MoveRecords(const RecordTransfer& t, std::string& run_report, const RunC
       out.result = moved < record_count ? TableResult::kPartial : TableResult::kComplete;
       if (out.result == TableResult::kPartial) out.reason = "stopped on request";
     } else if (moved != record_count) {
-      // The walk and the stored count disagree: rows were skipped or read twice.
+      // The walk and the live rows of the table's pages disagree: rows were skipped or read
+      // twice.
       out.result = moved < record_count ? TableResult::kPartial : TableResult::kFailed;
-      out.reason = std::to_string(moved) + " records read, the source table definition stores " +
-                   std::to_string(record_count);
-      run_report += "- Row count differs for table '" + t.source_table +
-                    "': " + std::to_string(moved) +
-                    " records moved, the source table definition stores " +
-                    std::to_string(record_count) + "\r\n";
+      const std::string numbers = std::to_string(moved) + " records moved, the table's data " +
+                                  "pages hold " + std::to_string(record_count) + " live rows";
+      out.reason = numbers;
+      run_report += "- Row count differs for table '" + t.source_table + "': " + numbers + "\r\n";
     } else {
       out.result = TableResult::kComplete;
+      if (t.stored_rows && *t.stored_rows != moved) {
+        const std::string note = "the table definition stores " + std::to_string(*t.stored_rows) +
+                                 " rows; " + std::to_string(moved) + " were found and moved";
+        run_report += "- " + note + "\r\n";
+        out.notes.push_back(note);
+      }
     }
     return moved;
   } catch (const std::exception& e) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -36,13 +37,18 @@ struct RecordTransfer {
   std::vector<bool> bytea;
   // When given, receives the bytes of the bytea values read.
   int64_t* bytea_bytes = nullptr;
+  // The row count the table's definition stores, when it was read: a walk that finds every
+  // live row and another number than this only adds a report line, as Access leaves the
+  // stored count stale.
+  std::optional<int64_t> stored_rows;
 };
 
 // Moves the rows until the end or until ctx.cancel is set (read before each row); reports
 // progress to ctx.status and lets events run every 10 rows. Returns the rows moved, or -1 after
 // reporting a failure to the status and the run report. When given, `outcome` receives the
-// rows moved, the count the source stores, the table's result and why; a walk that ends
-// with another count than the stored one adds a report line with both numbers.
+// rows moved, the live rows the source's pages hold (its COUNT(*)), the table's result and
+// why; a walk that ends with another count than that fails the table with a report line
+// giving both numbers.
 int32_t MoveRecords(const RecordTransfer& transfer, std::string& run_report, const RunContext& ctx,
                     TableOutcome* outcome = nullptr);
 

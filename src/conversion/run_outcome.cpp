@@ -81,8 +81,9 @@ int RunOutcome::ExitStatus() const {
       return 0;
     case RunResult::kStoppedOnRequest:
       return AnyTableFailed() ? 3 : kExitStoppedOnRequest;
-    case RunResult::kCompletedWithFailures:
     case RunResult::kFailed:
+      return not_connected ? 1 : 3;
+    case RunResult::kCompletedWithFailures:
       return 3;
     case RunResult::kRefused:
       return 2;

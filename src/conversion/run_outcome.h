@@ -30,7 +30,8 @@ struct TableOutcome {
   std::string destination_name;  // prefix and shortening applied
   TableResult result = TableResult::kNotStarted;
   int64_t rows_moved = 0;
-  // The row count the source's table definition stores; empty when it was not read.
+  // The live rows the source's data pages hold for the table (which its walk must find);
+  // empty when they were not counted.
   std::optional<int64_t> rows_expected;
   bool records_transferred = true;  // false with transferrecords off
   std::string reason;               // why it is partial or failed; one line
@@ -52,14 +53,18 @@ struct RunOutcome {
   std::vector<TableOutcome> tables;  // every selected table, in the order of the run
   std::string reason;                // why the run failed; one line
   std::string incomplete_dump;       // where a dump that did not complete was left
-  // Statements after the tables that the server refused (foreign keys, comments), each
-  // "what: error" on one line; the run went on after each.
+  // Statements after the tables that the server refused (foreign keys, comments), and
+  // relationships that could not be read, each "what: error" on one line; the run went on
+  // after each.
   std::vector<std::string> rejected;
   // Every selected query, when queries are transferred.
   std::vector<QueryOutcome> queries;
+  // The run failed at its first connection to the server: nothing there was changed.
+  bool not_connected = false;
 
-  // 0 completed; 3 a table not fully moved or a statement failed; 130 stopped on request
-  // (3 when a table had failed before the stop); 2 refused before anything was written.
+  // 0 completed; 1 failed at the first connection to the server; 3 a table not fully moved
+  // or a statement failed; 130 stopped on request (3 when a table had failed before the
+  // stop); 2 refused before anything was written.
   int ExitStatus() const;
   // Selected tables that are not complete.
   int TablesNotComplete() const;

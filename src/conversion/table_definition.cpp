@@ -265,7 +265,7 @@ TableDefinition BuildTableDefinition(const SchemaTable& table, const std::string
     def.create_text += QuoteIdentifier(name);
 
     const int32_t type = field.type.value();
-    def.column_types[names[i]] = type;
+    def.column_types[names[i]] = type == 0 ? field.stored_type : type;
     const bool required = field.required;
     def.required.push_back(required);
 

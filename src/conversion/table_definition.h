@@ -46,7 +46,8 @@ struct TableDefinition {
   std::unordered_map<std::string, std::string> destination_columns;
   // (source name, destination name) of each defined column whose name was shortened.
   std::vector<std::pair<std::string, std::string>> shortened_columns;
-  // The Type of each defined column, by source name.
+  // The Type of each defined column, by source name; for a column of Type 0, the type code
+  // its table definition stores.
   std::unordered_map<std::string, int32_t> column_types;
   // Rows that are not a table's own: what follows FROM in the source's statements (empty:
   // the table), and per column whether it goes whole into bytea.

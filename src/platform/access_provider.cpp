@@ -405,12 +405,18 @@ class AccessBackend : public ConnectionBackend {
     MdbTablePtr table = OpenReadableTable(st.table, mdb.get());
     if (!st.complex_column.empty()) return ComplexValues(st, std::move(mdb), std::move(table));
     if (st.count) {
-      // As the engine answers it: from the count the table definition stores. The run then
-      // holds the rows it walked against a number the walk did not produce.
-      int64_t count = table->num_rows;
-      return std::make_unique<ValuesCursor>(std::vector<std::string>{"Expr1000"},
-                                            std::vector<int>{kAdInteger},
-                                            std::vector<std::vector<Value>>{{Value(count)}});
+      // The live rows on the table's pages, not the count its definition stores, which
+      // Access leaves stale: the run then holds the rows it walked against a number the walk
+      // did not produce. A stored count that differs is believed stale unless a page of the
+      // table has lost track of its own rows.
+      const AccessFile::TableCensus census = file_->Census(table->entry->table_pg, table->name);
+      if (census.live_rows != table->num_rows && census.inconsistent_page != 0)
+        RaiseDamagedTable(EngineErrorStyle::kAdo, table->name,
+                          "data page " + std::to_string(census.inconsistent_page) +
+                              ": its row count does not match its free space");
+      return std::make_unique<ValuesCursor>(
+          std::vector<std::string>{"Expr1000"}, std::vector<int>{kAdInteger},
+          std::vector<std::vector<Value>>{{Value(census.live_rows)}});
     }
     std::vector<int> columns;
     if (st.all) {
@@ -428,6 +434,7 @@ class AccessBackend : public ConnectionBackend {
   }
 
   std::unique_ptr<Cursor> OpenSchema(int schema) override {
+    if (schema == kAdSchemaStatistics) return Statistics();
     if (schema != kAdSchemaColumns)
       throw Error(3251, "ADODB.Connection",
                   "Object or provider is not capable of performing requested operation.");
@@ -477,6 +484,19 @@ class AccessBackend : public ConnectionBackend {
   }
 
  private:
+  // Every local table with the row count its definition stores; one page read per table.
+  std::unique_ptr<Cursor> Statistics() {
+    std::vector<std::vector<Value>> rows;
+    for (const AccessObject& o : file_->Objects()) {
+      if (o.type != 1) continue;
+      if (auto stored = file_->StoredRowCount(static_cast<uint32_t>(o.id) & 0x00FFFFFF))
+        rows.push_back({Value(o.name), Value(*stored)});
+    }
+    return std::make_unique<ValuesCursor>(std::vector<std::string>{"TABLE_NAME", "CARDINALITY"},
+                                          std::vector<int>{kAdVarWChar, kAdBigInt},
+                                          std::move(rows));
+  }
+
   MdbTablePtr OpenReadableTable(const std::string& name, MdbHandle* mdb) {
     const AccessObject* object = file_->FindTableObject(name);
     if (object && object->type != 1)

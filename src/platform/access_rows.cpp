@@ -12,7 +12,10 @@ namespace ferrolyte {
 namespace {
 
 constexpr int kOffsetMask = 0x1fff;
-constexpr int kSkippedRowFlag = 0x4000;  // what libmdb and other readers treat as deleted
+// 0xC000 marks a deleted row; 0x4000 alone a row moved to another page, whose new place
+// (flagged 0x8000 alone) every reader walks to as a row of that page.
+constexpr uint16_t kSkippedRowFlag = 0x4000;
+constexpr uint16_t kDeletedRowFlag = 0x8000;
 constexpr size_t kMemoHeader = 12;
 // The kind byte of a long-value header: the value in the row, in one row of another page,
 // or in a chain of rows.
@@ -275,25 +278,119 @@ const char* PageRowCount(std::span<const uint8_t> page, const PageFormat& format
   return nullptr;
 }
 
+namespace {
+
+uint16_t RowEntry(std::span<const uint8_t> page, const PageFormat& format, unsigned row) {
+  return Le16(page.data() + format.row_count_offset + 2 + 2 * size_t{row});
+}
+
+// Access puts a deleted row's entry at the page's end or at a row's start, never past the
+// end: one that points there is a live row's entry with changed flag bits.
+constexpr uint16_t kUnusedEntryBit = 0x2000;
+const char* CheckDeleted(uint16_t entry, const PageFormat& format) {
+  if ((entry & kUnusedEntryBit) || (entry & kOffsetMask) > format.page_size)
+    return "a deleted row's entry points past the end of the page";
+  return nullptr;
+}
+
+RowKind KindOf(uint16_t entry) {
+  if ((entry & kSkippedRowFlag) == 0) return RowKind::kLive;
+  return (entry & kDeletedRowFlag) ? RowKind::kDeleted : RowKind::kMoved;
+}
+
+// Checks one entry that is not deleted, given the lowest start among the entries before it
+// that lie above its own start (`end`, the page size when there is none) and whether some
+// entry before it that is not deleted starts at or below it (rows go down the page).
+const char* CheckSlot(uint16_t entry, size_t end, bool below_earlier, size_t table_end,
+                      const PageFormat& format, RowSlot& slot) {
+  const size_t start = entry & kOffsetMask;
+  if (start >= format.page_size) return "the row runs past the end of the page";
+  if (start < table_end) return "the row overlaps the row offset table";
+  if (below_earlier) return "the row ends before it starts";
+  slot.start = start;
+  slot.size = end - start;
+  slot.kind = KindOf(entry);
+  if (slot.size == 0) return "the row is empty";
+  return nullptr;
+}
+
+}  // namespace
+
 const char* LocateRow(std::span<const uint8_t> page, const PageFormat& format, unsigned row,
                       RowSlot& slot) {
   unsigned rows = 0;
   if (const char* bad = PageRowCount(page, format, rows)) return bad;
   if (row >= rows) return "the row is not on the page";
-  const size_t table_end = format.row_count_offset + 2 + 2 * size_t{rows};
-  const uint16_t entry = Le16(page.data() + format.row_count_offset + 2 + 2 * row);
+  const uint16_t entry = RowEntry(page, format, row);
+  slot = RowSlot{.kind = KindOf(entry)};
+  if (slot.kind == RowKind::kDeleted) return CheckDeleted(entry, format);
   const size_t start = entry & kOffsetMask;
-  const size_t next = row == 0
-                          ? format.page_size
-                          : Le16(page.data() + format.row_count_offset + 2 * row) & kOffsetMask;
-  if (next > format.page_size || start >= format.page_size)
-    return "the row runs past the end of the page";
-  if (start < table_end) return "the row overlaps the row offset table";
-  if (start > next) return "the row ends before it starts";
-  slot.start = start;
-  slot.size = next - start;
-  slot.skipped = (entry & kSkippedRowFlag) != 0;
-  if (slot.size == 0 && !slot.skipped) return "the row is empty";
+  size_t end = format.page_size;
+  bool below_earlier = false;
+  for (unsigned before = 0; before < row; ++before) {
+    const uint16_t e = RowEntry(page, format, before);
+    const size_t at = e & kOffsetMask;
+    if (at > start && at < end) end = at;
+    if (at <= start && KindOf(e) != RowKind::kDeleted) below_earlier = true;
+  }
+  return CheckSlot(entry, end, below_earlier, format.row_count_offset + 2 + 2 * size_t{rows},
+                   format, slot);
+}
+
+const char* LocateRows(std::span<const uint8_t> page, const PageFormat& format,
+                       std::vector<RowSlot>& slots, unsigned& bad_row) {
+  unsigned rows = 0;
+  bad_row = 0;
+  if (const char* bad = PageRowCount(page, format, rows)) return bad;
+  const size_t table_end = format.row_count_offset + 2 + 2 * size_t{rows};
+  slots.assign(rows, RowSlot{});
+  // Starts of the entries so far, highest first: rows go down the page, so a new start
+  // usually goes at the end.
+  std::vector<size_t> earlier;
+  earlier.reserve(rows);
+  size_t lowest_kept = format.page_size;  // of the entries so far that are not deleted
+  for (unsigned row = 0; row < rows; ++row) {
+    const uint16_t entry = RowEntry(page, format, row);
+    const size_t start = entry & kOffsetMask;
+    RowSlot& slot = slots[row];
+    slot.kind = KindOf(entry);
+    if (slot.kind == RowKind::kDeleted) {
+      if (const char* bad = CheckDeleted(entry, format)) {
+        bad_row = row;
+        return bad;
+      }
+    } else {
+      auto above = std::partition_point(earlier.begin(), earlier.end(),
+                                        [start](size_t at) { return at > start; });
+      const size_t end =
+          above == earlier.begin() ? format.page_size : std::min(above[-1], format.page_size);
+      if (const char* bad = CheckSlot(entry, end, lowest_kept <= start, table_end, format, slot)) {
+        bad_row = row;
+        return bad;
+      }
+      lowest_kept = std::min(lowest_kept, start);
+    }
+    earlier.insert(std::partition_point(earlier.begin(), earlier.end(),
+                                        [start](size_t at) { return at > start; }),
+                   start);
+  }
+  return nullptr;
+}
+
+const char* CountLiveRows(std::span<const uint8_t> page, const PageFormat& format, unsigned& live,
+                          bool& consistent) {
+  unsigned rows = 0;
+  live = 0;
+  consistent = true;
+  if (const char* bad = PageRowCount(page, format, rows)) return bad;
+  size_t lowest = format.page_size;
+  for (unsigned row = 0; row < rows; ++row) {
+    const uint16_t entry = RowEntry(page, format, row);
+    live += KindOf(entry) == RowKind::kLive;
+    lowest = std::min<size_t>(lowest, entry & kOffsetMask);
+  }
+  const size_t table_end = format.row_count_offset + 2 + 2 * size_t{rows};
+  consistent = lowest >= table_end && Le16(page.data() + 2) == lowest - table_end;
   return nullptr;
 }
 
@@ -411,6 +508,7 @@ void ReadLongValue(std::span<const uint8_t> field, const PageSource& pages,
     RowSlot slot;
     if (const char* bad = LocateRow(page, format, pg_row & 0xFF, slot))
       throw DamagedStructure(where + ": " + bad);
+    if (slot.kind != RowKind::kLive) throw DamagedStructure(where + ": the row is deleted");
     const uint8_t* data = page.data() + slot.start;
     if (kind == kLongValueOnePage) {
       if (slot.size < length)
@@ -549,7 +647,7 @@ bool RowReader::Advance() {
     }
   }
   for (;;) {
-    if (page_number_ == 0 || row_ >= rows_) {
+    if (page_number_ == 0 || row_ >= slots_.size()) {
       uint32_t page = 0;
       try {
         if (!map_->Next(page)) {
@@ -564,25 +662,49 @@ bool RowReader::Advance() {
       if (page_[0] != kDataPageType) RaiseTableDamage(where + ": not a data page");
       if (Le32(page_.data() + 4) != table_->entry->table_pg)
         RaiseTableDamage(where + ": the page belongs to another table");
-      if (const char* bad = PageRowCount(page_, format_, rows_))
-        RaiseTableDamage(where + ": " + bad);
+      unsigned bad_row = 0;
+      if (const char* bad = LocateRows(page_, format_, slots_, bad_row)) {
+        unsigned rows = 0;
+        if (PageRowCount(page_, format_, rows)) RaiseTableDamage(where + ": " + bad);
+        RaiseTableDamage(where + ", row " + std::to_string(bad_row) + ": " + bad);
+      }
       page_number_ = page;
       row_ = 0;
       continue;
     }
     current_row_ = row_++;
-    RowSlot slot;
-    auto where = [&] {
-      return "data page " + std::to_string(page_number_) + ", row " + std::to_string(current_row_);
-    };
-    if (const char* bad = LocateRow(page_, format_, current_row_, slot))
-      RaiseTableDamage(where() + ": " + bad);
-    if (slot.skipped) continue;
+    const RowSlot& slot = slots_[current_row_];
+    if (slot.kind == RowKind::kDeleted) continue;
+    if (slot.kind == RowKind::kMoved) {
+      // Its row is read where it now lies; a pointer that leads nowhere loses it.
+      CheckMovedRow(slot);
+      continue;
+    }
     if (const char* bad = CrackRow(std::span<const uint8_t>(page_.data() + slot.start, slot.size),
                                    jet3_, table_->num_var_cols > 0, layout_, fields_, offsets_))
-      RaiseTableDamage(where() + ": " + bad);
+      RaiseTableDamage("data page " + std::to_string(page_number_) + ", row " +
+                       std::to_string(current_row_) + ": " + bad);
     return true;
   }
+}
+
+void RowReader::CheckMovedRow(const RowSlot& slot) {
+  const std::string where =
+      "data page " + std::to_string(page_number_) + ", row " + std::to_string(current_row_);
+  if (slot.size < 4) RaiseTableDamage(where + ": the moved row's new place does not fit the row");
+  const uint8_t* p = page_.data() + slot.start;
+  const unsigned row = p[0];
+  const uint32_t page = p[1] | (p[2] << 8) | (static_cast<uint32_t>(p[3]) << 16);
+  const std::string moved_to = where + ": the row was moved to page " + std::to_string(page) +
+                               ", row " + std::to_string(row) + ", ";
+  std::span<const uint8_t> target = ReadPage(page, moved_page_);
+  if (target.empty() || target[0] != kDataPageType ||
+      Le32(target.data() + 4) != table_->entry->table_pg)
+    RaiseTableDamage(moved_to + "which is no data page of the table");
+  unsigned rows = 0;
+  if (PageRowCount(target, format_, rows) || row >= rows ||
+      (Le16(target.data() + format_.row_count_offset + 2 + 2 * row) & 0xC000) != kDeletedRowFlag)
+    RaiseTableDamage(moved_to + "which holds no moved row");
 }
 
 int64_t RowReader::CountRemaining() {

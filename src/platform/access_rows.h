@@ -70,17 +70,34 @@ struct PageFormat {
   size_t row_count_offset = 12;
 };
 
+// What a data page's row offset table says of one row.
+enum class RowKind {
+  kLive,     // the row is here (also a row moved here from another page, flagged 0x8000)
+  kDeleted,  // flagged 0xC000: nothing to read, and its offset may be anything
+  kMoved,    // flagged 0x4000 alone: the row holds where it was moved to (row, 3-byte page)
+};
 // The bounds of one row of a data page, found through the page's row offset table.
 struct RowSlot {
   size_t start = 0;
   size_t size = 0;
-  bool skipped = false;  // flagged 0x4000, what libmdb and other readers leave out
+  RowKind kind = RowKind::kLive;
 };
 // The row count of a data page; nullptr, or the reason when the offset table does not fit.
 const char* PageRowCount(std::span<const uint8_t> page, const PageFormat& format, unsigned& rows);
-// Locates row `row` (below the page's row count); nullptr, or the reason it is damaged.
+// Locates row `row` (below the page's row count); nullptr, or the reason it is damaged. A row
+// ends where the lowest entry before it that lies above it starts, so that deleted entries
+// pointing at the page's end do not stretch the rows after them.
 const char* LocateRow(std::span<const uint8_t> page, const PageFormat& format, unsigned row,
                       RowSlot& slot);
+// Locates every row of the page as LocateRow does, in one pass; nullptr, or the reason and
+// the row it concerns.
+const char* LocateRows(std::span<const uint8_t> page, const PageFormat& format,
+                       std::vector<RowSlot>& slots, unsigned& bad_row);
+// Rows a census counts on a data page: every entry neither deleted nor moved away; nullptr,
+// or the reason the page's offset table does not fit. `consistent` tells whether the page's
+// free-space count is the space between its offset table and its lowest row.
+const char* CountLiveRows(std::span<const uint8_t> page, const PageFormat& format, unsigned& live,
+                          bool& consistent);
 
 // What a row cracker needs of a column, in the table's column order.
 struct RowColumn {
@@ -154,6 +171,8 @@ class RowReader {
   // Reads a memo or OLE value; damage raises DamagedStructure.
   void ReadLongValue(const uint8_t* header, size_t size, std::string& out);
   std::span<const uint8_t> ReadPage(uint32_t page, std::vector<uint8_t>& into);
+  // Raises DamagedTable unless the moved row's pointer leads to a row moved there.
+  void CheckMovedRow(const RowSlot& slot);
   [[noreturn]] void RaiseTableDamage(const std::string& what) const;
 
   MdbHandle* mdb_;
@@ -172,12 +191,13 @@ class RowReader {
   PageFormat format_;
   PageSource long_value_pages_;
   std::unique_ptr<UsageMap> map_;
-  std::vector<uint8_t> page_;       // the current data page
-  std::vector<uint8_t> lval_page_;  // the last long-value page read
+  std::vector<uint8_t> page_;        // the current data page
+  std::vector<uint8_t> lval_page_;   // the last long-value page read
+  std::vector<uint8_t> moved_page_;  // the page a moved row went to
+  std::vector<RowSlot> slots_;       // the current data page's rows
   uint32_t page_number_ = 0;
-  unsigned rows_ = 0;
-  unsigned row_ = 0;          // the next row of the page to look at
-  unsigned current_row_ = 0;  // the row the values are from
+  size_t row_ = 0;          // the next row of the page to look at
+  size_t current_row_ = 0;  // the row the values are from
   bool jet3_;
   int code_page_;
   bool started_ = false;

@@ -20,7 +20,7 @@ void Connection::Open(const std::string& connection_string) {
   if (key == "provider")
     backend_ = OpenAccessBackend(connection_string);
   else if (key == "driver" || key == "dsn")
-    backend_ = OpenOdbcBackend(connection_string, connection_timeout_);
+    backend_ = OpenOdbcBackend(connection_string);
   else
     throw Error(3706, "ADODB.Connection",
                 "Provider cannot be found. It may not be properly installed.");

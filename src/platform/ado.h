@@ -41,8 +41,10 @@ enum AdoType : int {
   kAdLongVarBinary = 205,
 };
 
-// The schema number of the columns catalogue for OpenSchema.
+// Schema numbers for OpenSchema: the columns catalogue, and the tables' statistics
+// (TABLE_NAME, CARDINALITY: the row count each table's definition stores).
 inline constexpr int kAdSchemaColumns = 4;
+inline constexpr int kAdSchemaStatistics = 19;
 
 // HRESULTs that ADO clients see.
 inline constexpr int32_t kAdoGenericError = -2147467259;       // 0x80004005
@@ -79,17 +81,13 @@ class ConnectionBackend {
 
 // Opens the Access file described by a "Provider=..." connection string.
 std::unique_ptr<ConnectionBackend> OpenAccessBackend(const std::string& connection_string);
-// Opens the server described by a "Driver=..." ODBC connection string, giving up after
-// timeout_seconds.
-std::unique_ptr<ConnectionBackend> OpenOdbcBackend(const std::string& connection_string,
-                                                   int timeout_seconds);
+// Opens the server described by a "Driver=..." ODBC connection string.
+std::unique_ptr<ConnectionBackend> OpenOdbcBackend(const std::string& connection_string);
 
 class Connection : public Component {
  public:
   // Opens the connection; raises the provider's number and description on failure.
   void Open(const std::string& connection_string);
-  // How long Open waits for a server before it gives up (ADO's ConnectionTimeout).
-  void set_connection_timeout(int seconds) { connection_timeout_ = seconds; }
   // Runs a statement; returns an open record set for a query, null otherwise.
   std::shared_ptr<class Recordset> Execute(const std::string& sql);
   // The schema row set (kAdSchemaColumns: TABLE_NAME, COLUMN_NAME, NUMERIC_PRECISION, ...).
@@ -104,7 +102,6 @@ class Connection : public Component {
 
  private:
   std::unique_ptr<ConnectionBackend> backend_;
-  int connection_timeout_ = 15;
 };
 
 class Recordset : public Component {

@@ -5,6 +5,7 @@
 #include <tuple>
 #include <unordered_map>
 
+#include "platform/access_provider.h"
 #include "platform/access_rows.h"
 #include "platform/calculated_value.h"
 #include "platform/libmdb_handle.h"
@@ -43,9 +44,23 @@ int ComplexDaoType(const std::string& type_name) {
   return kDaoComplexText;
 }
 
-// The DAO type of a libmdb column type (a calculated column's result type included).
+// The DAO type of a libmdb column type (a calculated column's result type included); 0 for
+// a type code neither knows, whose values then move as their stored bytes.
 int DaoTypeOf(int col_type, bool fixed, const std::string& complex_type) {
   switch (col_type) {
+    case MDB_BOOL:
+    case MDB_BYTE:
+    case MDB_INT:
+    case MDB_LONGINT:
+    case MDB_MONEY:
+    case MDB_FLOAT:
+    case MDB_DOUBLE:
+    case MDB_DATETIME:
+    case MDB_BINARY:
+    case MDB_OLE:
+    case MDB_MEMO:
+    case MDB_REPID:
+      return col_type;
     case MDB_TEXT:
       return fixed ? kDaoChar : kDaoText;
     case MDB_NUMERIC:
@@ -57,7 +72,7 @@ int DaoTypeOf(int col_type, bool fixed, const std::string& complex_type) {
     case kMdbDateTimeExtended:
       return kDaoDate;
     default:
-      return col_type;
+      return 0;
   }
 }
 
@@ -111,14 +126,18 @@ void LoadTable(const std::shared_ptr<AccessFile>& file, const std::string& name,
     std::string complex_type;
     if (col->col_type == MDB_COMPLEX) {
       complex_columns.insert(col->name);
-      for (const ComplexColumnInfo& info : file->ComplexColumns())
-        if (static_cast<uint32_t>(info.table_id) == table->entry->table_pg &&
-            info.column_name == col->name)
-          complex_type = info.type_name;
+      // Unreadable, the column reads as text here and its values fail when they are read.
+      try {
+        if (const ComplexColumnInfo* info =
+                FindComplexColumn(*file, table->entry->table_pg, col->name))
+          complex_type = info->type_name;
+      } catch (const Error&) {
+      }
     }
     DaoField f;
     f.name = col->name;
     f.type = DaoTypeOf(col->col_type, col->is_fixed, complex_type);
+    if (f.type == 0) f.stored_type = col->col_type;
     f.size = DaoSizeOf(col->col_type, col->col_size, jet3);
     f.required = PropertyIsTrue(mdb_col_get_prop(col, "Required"));
     const char* def = mdb_col_get_prop(col, "DefaultValue");
@@ -165,36 +184,31 @@ void LoadTable(const std::shared_ptr<AccessFile>& file, const std::string& name,
     d.name = idx->name;
     d.primary = idx->index_type == 1;
     d.foreign = idx->index_type == 2;
-    d.unique = d.primary || (idx->flags & MDB_IDX_UNIQUE);
-    d.ignore_nulls = (idx->flags & MDB_IDX_IGNORENULLS) != 0;
-    d.required = d.primary || (idx->flags & MDB_IDX_REQUIRED);
-    for (unsigned int k = 0; k < idx->num_keys && k < MDB_MAX_IDX_COLS; ++k) {
-      int pos = idx->key_col_num[k] - 1;
-      if (pos >= 0 && pos < static_cast<int>(table->num_cols))
-        d.fields.push_back(ColumnAt(table.get(), pos)->name);
-    }
-    // The order of each key column is kept with the physical index the logical one uses.
-    const std::vector<bool>* order = nullptr;
-    for (const auto& logical : raw.logical)
-      if (logical.number == idx->index_num && logical.physical >= 0 &&
-          logical.physical < static_cast<int>(raw.physical_descending.size()))
-        order = &raw.physical_descending[logical.physical];
-    if (d.fields.empty()) {
-      // Foreign-key indexes share a physical index whose keys libmdb does not pass on.
-      for (const auto& logical : raw.logical) {
-        if (logical.number != idx->index_num || logical.physical < 0 ||
-            logical.physical >= static_cast<int>(raw.physical_keys.size()))
-          continue;
-        for (int col_num : raw.physical_keys[logical.physical]) {
-          std::string col_name = name_of_col_num(col_num);
-          if (!col_name.empty()) d.fields.push_back(col_name);
-        }
+    // Keys and flags are the physical index's: libmdb pairs physical indexes with logical
+    // ones by number, which Access does not keep equal, and gives foreign keys none.
+    const AccessFile::RawDefinition::Logical* logical = nullptr;
+    for (const auto& l : raw.logical)
+      if (l.number == idx->index_num && !logical) logical = &l;
+    const uint8_t flags = logical ? raw.physical_flags[logical->physical] : 0;
+    d.unique = d.primary || (flags & MDB_IDX_UNIQUE);
+    d.ignore_nulls = (flags & MDB_IDX_IGNORENULLS) != 0;
+    d.required = d.primary || (flags & MDB_IDX_REQUIRED);
+    if (logical) {
+      for (int col_num : raw.physical_keys[logical->physical]) {
+        std::string col_name = name_of_col_num(col_num);
+        if (!col_name.empty()) d.fields.push_back(col_name);
       }
     }
     if (d.fields.empty()) {
-      for (const RelationshipColumn& r : file->Relationships())
-        if (r.name == d.name && r.table == name) d.fields.push_back(r.column);
+      // Foreign keys are not moved as indexes: without their relationships they stay empty.
+      try {
+        for (const RelationshipColumn& r : file->Relationships())
+          if (r.name == d.name && r.table == name) d.fields.push_back(r.column);
+      } catch (const Error&) {
+      }
     }
+    const std::vector<bool>* order =
+        logical ? &raw.physical_descending[logical->physical] : nullptr;
     if (order && order->size() == d.fields.size())
       d.descending = *order;
     else
@@ -216,8 +230,13 @@ class LibmdbDatabase : public DaoDatabase {
   std::vector<std::shared_ptr<DaoTableDef>> TableDefs() override {
     File();
     std::set<int32_t> flat_tables;
-    for (const ComplexColumnInfo& info : file_->ComplexColumns())
-      flat_tables.insert(info.flat_table_id);
+    try {
+      for (const ComplexColumnInfo& info : file_->ComplexColumns())
+        flat_tables.insert(info.flat_table_id);
+    } catch (const Error&) {
+      // The flat tables are system tables too; a damaged MSysComplexColumns fails only the
+      // values of the complex columns that need it.
+    }
     std::vector<const AccessObject*> tables;
     for (const AccessObject& o : file_->Objects())
       if ((o.type == 1 || o.type == 4 || o.type == 6) && !flat_tables.count(o.id))

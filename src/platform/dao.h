@@ -43,7 +43,8 @@ inline constexpr uint32_t kDaoRelationDeleteCascade = 0x1000;
 
 struct DaoField {
   std::string name;
-  int type = 0;
+  int type = 0;         // 0 for a type code the engine does not know
+  int stored_type = 0;  // the table definition's type code, for a field of type 0
   int32_t size = 0;
   bool required = false;
   std::string default_value;

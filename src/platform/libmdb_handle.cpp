@@ -113,6 +113,27 @@ std::vector<uint8_t> JoinDefinitionPages(MdbHandle* mdb, uint32_t first_page,
   return buffer;
 }
 
+// The bytes of the usage map row `pg_row` (page << 8 | row) points at. Uses the handle's page
+// buffer.
+std::vector<uint8_t> ReadUsageMapRow(MdbHandle* mdb, uint32_t pg_row, EngineErrorStyle style,
+                                     const std::string& table) {
+  const std::string where =
+      "usage map page " + std::to_string(pg_row >> 8) + ", row " + std::to_string(pg_row & 0xFF);
+  const size_t page_size = static_cast<size_t>(mdb->fmt->pg_size);
+  if (mdb_read_pg(mdb, pg_row >> 8) != static_cast<ssize_t>(page_size)) {
+    RaiseIfReadFailed(mdb, style, table, where);
+    throw DamagedStructure(where + ": the page is not in the file");
+  }
+  const std::span<const uint8_t> page(mdb->pg_buf, page_size);
+  const PageFormat format{page_size, static_cast<size_t>(mdb->fmt->row_count_offset)};
+  RowSlot slot;
+  if (const char* bad = LocateRow(page, format, pg_row & 0xFF, slot))
+    throw DamagedStructure(where + ": " + bad);
+  if (slot.kind != RowKind::kLive) throw DamagedStructure(where + ": the row is deleted");
+  return std::vector<uint8_t>(page.begin() + static_cast<ptrdiff_t>(slot.start),
+                              page.begin() + static_cast<ptrdiff_t>(slot.start + slot.size));
+}
+
 // Walks a joined definition, checking that every count, entry and name fits and that the
 // columns and indexes are consistent. Throws DamagedStructure.
 AccessFile::RawDefinition ParseDefinition(const std::vector<uint8_t>& buf,
@@ -138,8 +159,6 @@ AccessFile::RawDefinition ParseDefinition(const std::vector<uint8_t>& buf,
     const int type = e[0];
     const int col_num = e[fmt.col_num_offset];
     const uint8_t flags = e[fmt.col_flags_offset];
-    if (type < MDB_BOOL || type > kMdbDateTimeExtended)
-      throw DamagedStructure(where + "column " + std::to_string(c) + " has an unknown type");
     if (std::find(col_nums.begin(), col_nums.end(), col_num) != col_nums.end())
       throw DamagedStructure(where + "two columns share one position in the row");
     col_nums.push_back(col_num);
@@ -186,6 +205,8 @@ AccessFile::RawDefinition ParseDefinition(const std::vector<uint8_t>& buf,
     }
     raw.physical_keys.push_back(std::move(keys));
     raw.physical_descending.push_back(std::move(descending));
+    // After the keys: the usage map and first page, and in Jet 4 four bytes more.
+    raw.physical_flags.push_back(buf[pos + keys_at + 30 + 8 + (jet3 ? 0 : 4)]);
     pos += physical_size;
   }
   const size_t logical_size = jet3 ? 20 : 28;
@@ -375,16 +396,30 @@ void AccessFile::ReadCatalog() {
 
 MdbTablePtr AccessFile::ReadTable(MdbCatalogEntry* entry, MdbHandle* mdb) {
   const std::string name = entry->object_name;
+  const auto first_page = static_cast<uint32_t>(entry->table_pg);
+  const std::string page = "definition page " + std::to_string(first_page);
+  std::vector<uint8_t> definition;
   try {
-    ParseDefinition(JoinDefinitionPages(mdb, static_cast<uint32_t>(entry->table_pg), style_, name),
-                    *mdb->fmt, IsJet3(), static_cast<uint32_t>(entry->table_pg));
+    definition = JoinDefinitionPages(mdb, first_page, style_, name);
+    ParseDefinition(definition, *mdb->fmt, IsJet3(), first_page);
   } catch (const DamagedStructure& e) {
     RaiseDamagedTable(style_, name, e.what());
   }
-  const std::string page = "definition page " + std::to_string(entry->table_pg);
+  std::vector<uint8_t> usage_map;
+  try {
+    usage_map =
+        ReadUsageMapRow(mdb, Le32(&definition[mdb->fmt->tab_usage_map_offset]), style_, name);
+  } catch (const DamagedStructure& e) {
+    RaiseDamagedTable(style_, name, page + ": " + e.what());
+  }
   MdbTablePtr table(mdb_read_table(entry));
   RaiseIfReadFailed(mdb, style_, name, page);
   if (!table) RaiseDamagedTable(style_, name, page + ": its usage maps cannot be found");
+  // libmdb measures the row from the entry before it, which a deleted entry may put at the
+  // page's end; the rows are walked through the map as the row reader locates it.
+  g_free(table->usage_map);
+  table->usage_map = static_cast<unsigned char*>(g_memdup2(usage_map.data(), usage_map.size()));
+  table->map_sz = static_cast<int>(usage_map.size());
   const bool columns_read = mdb_read_columns(table.get()) != nullptr;
   RaiseIfReadFailed(mdb, style_, name, page);
   if (!columns_read) RaiseDamagedTable(style_, name, page + ": its columns cannot be read");
@@ -444,53 +479,109 @@ const AccessObject* AccessFile::FindTableObject(const std::string& name) {
 }
 
 const std::vector<ComplexColumnInfo>& AccessFile::ComplexColumns() {
+  if (complex_error_) throw *complex_error_;
   if (complex_read_) return complex_;
-  complex_read_ = true;
-  MdbHandlePtr clone = Clone();
-  MdbTablePtr table = OpenTable("MSysComplexColumns", clone.get());
-  if (!table) return complex_;
-  auto rows = ReadAllRows(clone.get(), table.get(),
-                          {"ColumnName", "ComplexTypeObjectID", "FlatTableID", "ConceptualTableID"},
-                          style_);
-  for (const auto& row : rows) {
-    ComplexColumnInfo info;
-    info.column_name = SafeStr(row[0]);
-    int32_t type_id = SafeLng(row[1]);
-    info.flat_table_id = SafeLng(row[2]);
-    info.table_id = SafeLng(row[3]);
-    for (const auto& o : Objects())
-      if (o.id == type_id) info.type_name = o.name;
-    complex_.push_back(std::move(info));
+  try {
+    MdbHandlePtr clone = Clone();
+    MdbTablePtr table = OpenTable("MSysComplexColumns", clone.get());
+    if (table) {
+      auto rows = ReadAllRows(
+          clone.get(), table.get(),
+          {"ColumnName", "ComplexTypeObjectID", "FlatTableID", "ConceptualTableID"}, style_);
+      for (const auto& row : rows) {
+        ComplexColumnInfo info;
+        info.column_name = SafeStr(row[0]);
+        int32_t type_id = SafeLng(row[1]);
+        info.flat_table_id = SafeLng(row[2]);
+        info.table_id = SafeLng(row[3]);
+        for (const auto& o : Objects())
+          if (o.id == type_id) info.type_name = o.name;
+        complex_.push_back(std::move(info));
+      }
+    }
+  } catch (const Error& e) {
+    // Remembered, so that no later call takes the columns for absent.
+    complex_.clear();
+    complex_error_ = e;
+    throw;
   }
+  complex_read_ = true;
   return complex_;
 }
 
 const std::vector<RelationshipColumn>& AccessFile::Relationships() {
+  if (relationships_error_) throw *relationships_error_;
   if (relationships_read_) return relationships_;
-  relationships_read_ = true;
-  MdbHandlePtr clone = Clone();
-  MdbTablePtr table = OpenTable("MSysRelationships", clone.get());
-  if (!table) return relationships_;
-  auto rows = ReadAllRows(clone.get(), table.get(),
-                          {"szRelationship", "szObject", "szColumn", "szReferencedObject",
-                           "szReferencedColumn", "icolumn", "grbit"},
-                          style_);
-  for (const auto& row : rows) {
-    RelationshipColumn r;
-    r.name = SafeStr(row[0]);
-    r.table = SafeStr(row[1]);
-    r.column = SafeStr(row[2]);
-    r.referenced_table = SafeStr(row[3]);
-    r.referenced_column = SafeStr(row[4]);
-    r.ordinal = SafeLng(row[5]);
-    r.attributes = static_cast<uint32_t>(SafeLng(row[6]));
-    relationships_.push_back(std::move(r));
+  try {
+    MdbHandlePtr clone = Clone();
+    MdbTablePtr table = OpenTable("MSysRelationships", clone.get());
+    if (table) {
+      auto rows = ReadAllRows(clone.get(), table.get(),
+                              {"szRelationship", "szObject", "szColumn", "szReferencedObject",
+                               "szReferencedColumn", "icolumn", "grbit"},
+                              style_);
+      for (const auto& row : rows) {
+        RelationshipColumn r;
+        r.name = SafeStr(row[0]);
+        r.table = SafeStr(row[1]);
+        r.column = SafeStr(row[2]);
+        r.referenced_table = SafeStr(row[3]);
+        r.referenced_column = SafeStr(row[4]);
+        r.ordinal = SafeLng(row[5]);
+        r.attributes = static_cast<uint32_t>(SafeLng(row[6]));
+        relationships_.push_back(std::move(r));
+      }
+    }
+  } catch (const Error& e) {
+    relationships_.clear();
+    relationships_error_ = e;
+    throw;
   }
   std::stable_sort(relationships_.begin(), relationships_.end(),
                    [](const RelationshipColumn& a, const RelationshipColumn& b) {
                      return a.name != b.name ? a.name < b.name : a.ordinal < b.ordinal;
                    });
+  relationships_read_ = true;
   return relationships_;
+}
+
+AccessFile::TableCensus AccessFile::Census(uint32_t table_page, const std::string& table) {
+  std::call_once(census_taken_, [&] {
+    // An encrypted file's plain content is as long as the file.
+    struct stat st {};
+    const uint64_t bytes = stat(path_.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+    MdbHandlePtr clone = Clone();
+    const size_t page_size = static_cast<size_t>(clone->fmt->pg_size);
+    const PageFormat format{page_size, static_cast<size_t>(clone->fmt->row_count_offset)};
+    constexpr uint8_t kDataPage = 0x01;
+    for (uint64_t page = 1; page < bytes / page_size; ++page) {
+      if (mdb_read_pg(clone.get(), static_cast<unsigned long>(page)) !=
+          static_cast<ssize_t>(page_size)) {
+        RaiseIfReadFailed(clone.get(), style_, table, "page " + std::to_string(page));
+        break;
+      }
+      const std::span<const uint8_t> bytes_of(clone->pg_buf, page_size);
+      if (bytes_of[0] != kDataPage) continue;
+      unsigned live = 0;
+      bool consistent = true;
+      // A page whose offset table does not fit is the walk's to report, not counted here.
+      if (CountLiveRows(bytes_of, format, live, consistent)) continue;
+      TableCensus& census = census_[Le32(clone->pg_buf + 4)];
+      census.live_rows += live;
+      if (!consistent && census.inconsistent_page == 0)
+        census.inconsistent_page = static_cast<uint32_t>(page);
+    }
+  });
+  auto found = census_.find(table_page);
+  return found == census_.end() ? TableCensus{} : found->second;
+}
+
+std::optional<int64_t> AccessFile::StoredRowCount(uint32_t table_page) const {
+  MdbHandlePtr clone = Clone();
+  if (mdb_read_pg(clone.get(), table_page) != clone->fmt->pg_size ||
+      clone->pg_buf[0] != kDefinitionPageType)
+    return std::nullopt;
+  return Le32(clone->pg_buf + clone->fmt->tab_num_rows_offset);
 }
 
 std::vector<std::vector<Value>> AccessFile::ReadRows(const std::string& name,

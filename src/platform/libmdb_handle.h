@@ -8,10 +8,14 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <span>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
+#include "support/errors.h"
 #include "support/value.h"
 
 namespace ferrolyte {
@@ -93,14 +97,30 @@ class AccessFile {
   const std::vector<AccessObject>& Objects();
   // The object of a table (type 1, 4 or 6) by name: exact match first, then ignoring case.
   const AccessObject* FindTableObject(const std::string& name);
-  // The complex columns of all tables.
+  // The complex columns of all tables. A damaged MSysComplexColumns raises DamagedTable, on
+  // every call.
   const std::vector<ComplexColumnInfo>& ComplexColumns();
-  // The relationship columns, ordered by relationship name and column ordinal.
+  // The relationship columns, ordered by relationship name and column ordinal. A damaged
+  // MSysRelationships raises DamagedTable, on every call.
   const std::vector<RelationshipColumn>& Relationships();
   // The named columns of every row of a table (system tables too), through a handle of its
   // own; a column the table lacks reads as the empty value. Empty when there is no such table.
   std::vector<std::vector<Value>> ReadRows(const std::string& table,
                                            const std::vector<std::string>& columns);
+
+  // What one pass over every page of the file finds for the table of a definition page.
+  struct TableCensus {
+    int64_t live_rows = 0;  // entries neither deleted nor moved away, on the pages it owns
+    // The first of those pages whose free-space count its row offset table does not give
+    // (which a changed row count would cause); 0 when there is none.
+    uint32_t inconsistent_page = 0;
+  };
+  // The census of the table whose definition starts on `table_page`; the pass over the file
+  // is made on the first call, for every table at once. A failed read raises the engine's
+  // disk error naming `table`.
+  TableCensus Census(uint32_t table_page, const std::string& table);
+  // The row count the table's definition stores; empty when its page cannot be read.
+  std::optional<int64_t> StoredRowCount(uint32_t table_page) const;
 
   // Reads a local table's definition with columns and indexes from the given handle (this
   // file's when null). Null when there is no such local table; a definition that cannot be
@@ -113,10 +133,12 @@ class AccessFile {
     std::vector<std::pair<int, uint8_t>> column_flags;
     // The extended flag byte by col_num (ACE; 0xC0 marks a calculated column).
     std::vector<std::pair<int, uint8_t>> column_ext_flags;
-    // Key columns (col_num values) of each physical index, and which of them are stored in
-    // descending order.
+    // Key columns (col_num values) of each physical index, which of them are stored in
+    // descending order, and its flags (0x01 unique, 0x02 ignore nulls, 0x08 required), which
+    // are the index's own: logical indexes only name the physical one they use.
     std::vector<std::vector<int>> physical_keys;
     std::vector<std::vector<bool>> physical_descending;
+    std::vector<uint8_t> physical_flags;
     // For each logical index: its number, the physical index it uses and its type.
     struct Logical {
       int number = 0;
@@ -144,8 +166,12 @@ class AccessFile {
   std::vector<AccessObject> objects_;
   bool complex_read_ = false;
   std::vector<ComplexColumnInfo> complex_;
+  std::optional<Error> complex_error_;
   bool relationships_read_ = false;
   std::vector<RelationshipColumn> relationships_;
+  std::optional<Error> relationships_error_;
+  std::once_flag census_taken_;
+  std::unordered_map<uint32_t, TableCensus> census_;  // by definition page
 };
 
 }  // namespace ferrolyte

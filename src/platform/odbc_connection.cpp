@@ -389,7 +389,7 @@ class OdbcCursor : public Cursor {
 
 class OdbcBackend : public ConnectionBackend {
  public:
-  OdbcBackend(const std::string& connection_string, int timeout_seconds)
+  explicit OdbcBackend(const std::string& connection_string)
       : session_(std::make_shared<Session>()) {
     session_->env = Handle(SQL_HANDLE_ENV, SQL_NULL_HANDLE);
     if (!session_->env)
@@ -399,8 +399,8 @@ class OdbcBackend : public ConnectionBackend {
                   reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
     session_->dbc = Handle(SQL_HANDLE_DBC, session_->env.get());
     if (!session_->dbc) Raise(session_->env, kAdoGenericError);
-    SQLSetConnectAttrW(session_->dbc.get(), SQL_ATTR_LOGIN_TIMEOUT,
-                       reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(timeout_seconds)), 0);
+    // No login timeout: the driver would pass it to libpq as connect_timeout and refuse the
+    // connect_timeout of the string's pqopt, where the run gives its own.
     WideText wide = ToWide(connection_string);
     SQLRETURN rc = SQLDriverConnectW(session_->dbc.get(), nullptr, wide.data(),
                                      static_cast<SQLSMALLINT>(wide.size()), nullptr, 0, nullptr,
@@ -467,9 +467,8 @@ class OdbcBackend : public ConnectionBackend {
 
 }  // namespace
 
-std::unique_ptr<ConnectionBackend> OpenOdbcBackend(const std::string& connection_string,
-                                                   int timeout_seconds) {
-  return std::make_unique<OdbcBackend>(connection_string, timeout_seconds);
+std::unique_ptr<ConnectionBackend> OpenOdbcBackend(const std::string& connection_string) {
+  return std::make_unique<OdbcBackend>(connection_string);
 }
 
 }  // namespace ferrolyte

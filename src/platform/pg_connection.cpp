@@ -12,8 +12,6 @@
 namespace ferrolyte {
 namespace {
 
-constexpr const char* kConnectTimeoutSeconds = "15";  // as the ODBC login timeout
-
 struct ResultDeleter {
   void operator()(PGresult* r) const { PQclear(r); }
 };
@@ -58,14 +56,19 @@ std::string ServerText(const PGresult* r) {
 
 PgConnection::PgConnection(const PgParameters& where) {
   // Given as separate values, nothing in them needs quoting and none is read as a
-  // connection string of its own.
-  const char* keywords[] = {
-      "host", "port", "dbname", "user", "password", "client_encoding", "connect_timeout", nullptr};
-  const char* values[] = {where.server.c_str(),   where.port.c_str(),
-                          where.database.c_str(), where.user.c_str(),
-                          where.password.c_str(), "UTF8",
-                          kConnectTimeoutSeconds, nullptr};
-  conn_ = PQconnectdbParams(keywords, values, 0);
+  // connection string of its own; libpq takes an empty value for one not given.
+  std::vector<const char*> keywords = {"host", "port", "dbname", "user", "password"};
+  std::vector<const char*> values = {where.server.c_str(), where.port.c_str(),
+                                     where.database.c_str(), where.user.c_str(),
+                                     where.password.c_str()};
+  for (const PgParameter& p : where.options) {
+    keywords.push_back(p.keyword.c_str());
+    values.push_back(p.value.c_str());
+  }
+  // Last, so that nothing given replaces it: every text this session sends is UTF-8.
+  keywords.insert(keywords.end(), {"client_encoding", nullptr});
+  values.insert(values.end(), {"UTF8", nullptr});
+  conn_ = PQconnectdbParams(keywords.data(), values.data(), 0);
   if (!conn_) throw Error(kAdoGenericError, kLibpqErrorSource, "Out of memory");
   if (PQstatus(conn_) != CONNECTION_OK) {
     std::string why = OneLine(PQerrorMessage(conn_));
@@ -92,6 +95,14 @@ void PgConnection::RequestCancel() const {
 
 bool PgConnection::IsLost() const {
   return PQstatus(conn_) != CONNECTION_OK;
+}
+
+std::string PgConnection::Parameter(const char* keyword) const {
+  std::unique_ptr<PQconninfoOption, decltype(&PQconninfoFree)> options(PQconninfo(conn_),
+                                                                       &PQconninfoFree);
+  for (const PQconninfoOption* o = options.get(); o && o->keyword; ++o)
+    if (std::string_view(o->keyword) == keyword) return o->val ? o->val : "";
+  return "";
 }
 
 bool PgConnection::InTransaction() const {

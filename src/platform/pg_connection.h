@@ -12,6 +12,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/pg_parameters.h"
+
 struct pg_conn;
 struct pg_cancel;
 
@@ -20,14 +22,17 @@ namespace ferrolyte {
 // The source an error of this session carries.
 inline constexpr const char* kLibpqErrorSource = "PostgreSQL libpq";
 
-// Where the session goes: the values of the destination's ODBC connection string. An empty
-// value leaves libpq's default (PGHOST, PGPORT, ... or the local socket), as the driver does.
+// Where a session goes. An empty value leaves libpq's choice (the service file, PGHOST,
+// PGPORT, ..., the password file, its defaults), as the ODBC driver leaves it.
 struct PgParameters {
   std::string server;
   std::string port;
   std::string database;
   std::string user;
   std::string password;
+  // Every further libpq parameter (sslmode, sslrootcert, connect_timeout, ...); never the
+  // five above, never client_encoding.
+  PgParameterList options;
 };
 
 class PgConnection {
@@ -65,6 +70,9 @@ class PgConnection {
   bool InTransaction() const;
   // True once the server has gone away; every later call raises kAdoGenericError.
   bool IsLost() const;
+  // The value libpq connected with for the keyword (given, from the service file, a PG*
+  // variable or its default); empty when it has none.
+  std::string Parameter(const char* keyword) const;
 
  private:
   [[noreturn]] void RaiseSessionError();

@@ -9,6 +9,7 @@
 #include "schema/query_model.h"
 #include "schema/schema_document.h"
 #include "support/connection_string.h"
+#include "support/errors.h"
 #include "support/safe.h"
 
 namespace ferrolyte {
@@ -89,15 +90,23 @@ void AppendFields(pugi::xml_node table_node, DaoTableDef& table, const Dictionar
     AppendTextElement(node, "ValidationRule", field.validation_rule);
     AppendTextElement(node, "ValidationText", field.validation_text);
     AppendTextElement(node, "AllowZeroLength", Flag(field.allow_zero_length));
+    if (field.type == 0) AppendTextElement(node, "StoredType", std::to_string(field.stored_type));
     status.ProcessEvents();
   }
 }
 
 // Only relationships between scanned tables: the rest (system tables, linked tables) could
-// never become foreign keys of the destination.
-void AppendRelations(pugi::xml_node root, const std::vector<DaoRelation>& relations,
+// never become foreign keys of the destination. Relationships that cannot be read fail only
+// a run that moves them: the reason is kept in an Unreadable element.
+void AppendRelations(pugi::xml_node root, DaoDatabase& database,
                      const std::set<std::string>& scanned) {
   pugi::xml_node relations_node = root.append_child("Relations");
+  std::vector<DaoRelation> relations;
+  try {
+    relations = database.Relations();
+  } catch (const Error& e) {
+    AppendTextElement(relations_node, "Unreadable", e.description());
+  }
   for (const DaoRelation& relation : relations) {
     if (!scanned.count(relation.table) || !scanned.count(relation.foreign_table)) continue;
     pugi::xml_node node = relations_node.append_child("Relation");
@@ -114,9 +123,16 @@ void AppendRelations(pugi::xml_node root, const std::vector<DaoRelation>& relati
   }
 }
 
-// Each query with its rows as Access keeps them, and for the reader the SQL they make.
-void AppendQueries(pugi::xml_node root, const std::vector<DaoQueryDef>& queries) {
+// Each query with its rows as Access keeps them, and for the reader the SQL they make. As with
+// the relationships, queries that cannot be read leave their reason for a run that moves them.
+void AppendQueries(pugi::xml_node root, DaoDatabase& database) {
   pugi::xml_node queries_node = root.append_child("Queries");
+  std::vector<DaoQueryDef> queries;
+  try {
+    queries = database.QueryDefs();
+  } catch (const Error& e) {
+    AppendTextElement(queries_node, "Unreadable", e.description());
+  }
   for (const DaoQueryDef& query : queries) {
     pugi::xml_node node = queries_node.append_child("Query");
     AppendTextElement(node, "Name", query.name);
@@ -188,8 +204,8 @@ std::shared_ptr<pugi::xml_document> ScanAccessDatabase(const std::string& file_n
     status.ProcessEvents();
   }
   // After the tables, so that every query of the tables finds the document as before.
-  AppendRelations(root, database.database->Relations(), scanned);
-  AppendQueries(root, database.database->QueryDefs());
+  AppendRelations(root, *database.database, scanned);
+  AppendQueries(root, *database.database);
   // Tables linked from other Access files: the run may follow them to their back-ends.
   pugi::xml_node links_node = root.append_child("LinkedTables");
   for (const auto& link : links) {

@@ -105,6 +105,7 @@ SchemaField ReadSchemaField(const pugi::xml_node& node) {
   field.validation_rule = Text(node, "ValidationRule");
   field.validation_text = Text(node, "ValidationText");
   field.allow_zero_length = FlagOr(Text(node, "AllowZeroLength"), true);
+  field.stored_type = SafeLng(Value(Text(node, "StoredType")));
   return field;
 }
 
@@ -144,6 +145,10 @@ SchemaModel ReadSchemaModel(const pugi::xml_document& document) {
     model.links.push_back(
         {Text(node, "Name"), Text(node, "SourceTableName"), Text(node, "Connect")});
   }
+  if (pugi::xpath_node unreadable = document.select_node("*/Relations/Unreadable"))
+    model.relations_unreadable = unreadable.node().text().get();
+  if (pugi::xpath_node unreadable = document.select_node("*/Queries/Unreadable"))
+    model.queries_unreadable = unreadable.node().text().get();
   return model;
 }
 

@@ -48,6 +48,7 @@ struct SchemaField {
   std::string validation_rule;  // Access text, e.g. ">0 And <100"; empty for none
   std::string validation_text;
   bool allow_zero_length = true;
+  int32_t stored_type = 0;  // the table definition's type code, for a field of type 0
 };
 
 struct SchemaIndexField {
@@ -99,6 +100,9 @@ struct SchemaModel {
   std::vector<SchemaRelation> relations;
   std::vector<SchemaQuery> queries;  // */Queries/Query
   std::vector<SchemaLink> links;     // */LinkedTables/LinkedTable
+  // Why the source's relationships or saved queries could not be read; empty when they could.
+  std::string relations_unreadable;
+  std::string queries_unreadable;
 };
 
 // The text as a 32-bit integer; raises 13 "Type mismatch" when it is not an integer.

@@ -231,30 +231,35 @@ void ApplySet(const Dictionary& known, const std::string& assignment, Dictionary
 
 // Points the run at the dump file or the server of --dump / --to.
 void SetDestination(const std::optional<std::string>& dump, const std::optional<std::string>& to,
-                    const std::string& database, const EnvLookup& env, Dictionary& section) {
+                    const std::string& database, Dictionary& section) {
   if (dump) {
     section.Set("destinationmethod", "DUMP");
     section.Set("destinationdumpfilename", Absolute(*dump));
     section.Set("destinationdatabase", database);
   }
   if (to) {
-    PgUrl url;
+    PgTarget target;
     try {
-      url = ParsePgUrl(*to);
+      target = ParsePgTarget(*to, database);
     } catch (const std::invalid_argument& e) {
-      throw UsageError(std::string("--to: ") + e.what());
+      std::string why = std::string("--to: ") + e.what();
+      if (to->find("://") != std::string::npos)
+        why += " (a URL begins with postgresql:// or postgres://)";
+      throw UsageError(why);
     }
-    if (url.password)
+    if (!target.password.empty())
       Warn(
-          "the password in the URL is visible to other users in the process list; PGPASSWORD "
+          "the password in --to is visible to other users in the process list; PGPASSWORD "
           "or ~/.pgpass keep it private");
-    const PgTarget target = ResolvePgTarget(url, env, database);
     section.Set("destinationmethod", "DIRECT");
     section.Set("destinationserver", target.host);
     section.Set("destinationport", target.port);
     section.Set("destinationusername", target.user);
     section.Set("destinationpassword", target.password);
     section.Set("destinationdatabase", target.dbname);
+    section.Set("destinationsslmode", target.sslmode);
+    section.Set("destinationsslrootcert", target.sslrootcert);
+    section.Set("destinationparameters", target.parameters);
   }
 }
 
@@ -271,24 +276,7 @@ bool ApplySets(const ParsedOptions& options, Dictionary& section) {
   return set_selection;
 }
 
-// The server password as psql would find it, for the database the run fills, else the one
-// it connects to first; left as it is when none is found.
-void FindServerPassword(const EnvLookup& env, Dictionary& section) {
-  PgTarget target{SafeStr(section.Item("destinationserver")),
-                  SafeStr(section.Item("destinationport")),
-                  SafeStr(section.Item("destinationusername")), "",
-                  SafeStr(section.Item("destinationdatabase"))};
-  std::string warning;
-  std::optional<std::string> password = PgPassPassword(target, env, warning);
-  if (!password) {
-    target.dbname = SafeStr(section.Item("maintenancedb"));
-    password = PgPassPassword(target, env, warning);
-  }
-  if (!warning.empty()) Warn("WARNING: " + warning);
-  if (password) section.Set("destinationpassword", *password);
-}
-
-ConvertRequest PrepareConversion(const ParsedOptions& options, const EnvLookup& env) {
+ConvertRequest PrepareConversion(const ParsedOptions& options) {
   ConvertRequest request;
   const std::optional<std::string> settings_file = options.Get("settings");
   // In the wizard's key order from the start, so that a run repeated from the saved settings
@@ -311,7 +299,7 @@ ConvertRequest PrepareConversion(const ParsedOptions& options, const EnvLookup& 
   if (!dump && !to && !settings_file) throw UsageError("convert: give --dump FILE or --to URL");
   const std::string file_database =
       settings_file ? SafeStr(section->Item("destinationdatabase")) : "";
-  SetDestination(dump, to, file_database.empty() ? DatabaseNameOf(source) : file_database, env,
+  SetDestination(dump, to, file_database.empty() ? DatabaseNameOf(source) : file_database,
                  *section);
 
   const bool set_selection = ApplySets(options, *section);
@@ -327,9 +315,6 @@ ConvertRequest PrepareConversion(const ParsedOptions& options, const EnvLookup& 
   if (final_source.empty()) throw UsageError("convert: no source database given");
   if (!PathIsFile(final_source))
     throw UsageError("the source database '" + final_source + "' does not exist");
-
-  if (to && SafeStr(section->Item("destinationpassword")).empty())
-    FindServerPassword(env, *section);
 
   if (auto password_file = options.Get("password-file")) {
     section->Set("sourcepassword", ReadPasswordFile(*password_file));
@@ -454,9 +439,7 @@ ConversionServices ConvertServices(ConvertRequest& request, const Program& progr
         int64_t{SafeLng(Value(GetSetting(kSettingsAppName, "Usage", "RunCount", "0")))} + 1;
     SaveSetting(kSettingsAppName, "Usage", "RunCount", std::to_string(count));
     program.log.Write("Run count is " + std::to_string(count));
-    std::vector<std::string> shown;
-    for (const std::string& arg : args) shown.push_back(HideUrlPassword(arg));
-    program.log.Write("Commandline: " + JoinCommandLine(shown));
+    program.log.Write("Commandline: " + JoinCommandLine(HideCommandLinePasswords(args)));
     step = "Check dependencies";
     services.check_dependencies(status, program.messages, program.components);
     step = "Read password option from registry";
@@ -551,11 +534,13 @@ std::string UsageText() {
          "\n"
          "convert:\n"
          "  --dump FILE           write a SQL dump file (load it with psql)\n"
-         "  --to URL              straight into a server: postgresql://user@host:port/dbname;\n"
-         "                        what the URL leaves out comes from PGHOST, PGPORT, PGUSER and\n"
-         "                        PGDATABASE (the database defaults to the source's name), the\n"
-         "                        password from PGPASSWORD or the password file (PGPASSFILE,\n"
-         "                        else ~/.pgpass), as psql finds them\n"
+         "  --to URL              straight into a server, as psql connects: a URL\n"
+         "                        postgresql://user@host:port/dbname?sslmode=verify-full&...\n"
+         "                        or key=value parameters (\"host=h dbname=d sslmode=require\");\n"
+         "                        every libpq parameter is passed on. What it leaves out comes\n"
+         "                        from the service file, PGHOST, PGPORT, PGUSER, PGSSLMODE, ...\n"
+         "                        (the database defaults to the source's name), the password\n"
+         "                        from PGPASSWORD or the password file, as libpq finds them\n"
          "  --tables A,B          only these tables (default: every table with all its columns)\n"
          "  --exclude T           leave these tables out (a comma list; may be repeated)\n"
          "  --set KEY=VALUE       any settings key, e.g. --set dropdatabase=1 (may be repeated;\n"
@@ -577,7 +562,9 @@ std::string UsageText() {
          "  0    the conversion completed: every selected table is complete (tables: the list\n"
          "       was written)\n"
          "  1    a fatal error report was written to the log: start-up failed, a required\n"
-         "       component is missing, or the source database could not be opened\n"
+         "       component is missing, or the source database could not be opened; or the\n"
+         "       first connection to the server failed (TLS, a certificate, the password),\n"
+         "       so nothing there was changed\n"
          "  2    the command line cannot be used (an unknown option, no or a missing source,\n"
          "       --dump with --to, an output file that is an input or another output),\n"
          "       autorun without settings, a settings file that cannot be loaded, a setting\n"
@@ -615,7 +602,7 @@ std::optional<int> RunCommandLineForm(const std::vector<std::string>& args) {
       return kExitOk;
     }
     if (form == "tables") return RunTables(options);
-    ConvertRequest request = PrepareConversion(options, ProcessEnvironment());
+    ConvertRequest request = PrepareConversion(options);
     RunConversion(request, args);
   } catch (const UsageError& e) {
     Warn(e.what());

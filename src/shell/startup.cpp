@@ -27,6 +27,21 @@ const char kNoWindow[] =
     "  ferrolyte settings=FILE.ini autorun\n"
     "  ferrolyte convert SOURCE --dump FILE   (ferrolyte --help shows every form)";
 
+const char kSelectATable[] = "Select at least one table";
+
+// The source has tables but the selection names none of them (empty entries select nothing):
+// a run would move nothing while the person expects tables.
+bool SelectsNoTable(const DictionaryPtr& settings, const std::string& schema_xml) {
+  pugi::xml_document schema;
+  if (!schema.load_string(schema_xml.c_str()) || TablesOfSchema(schema).empty()) return false;
+  const Value& entries = SettingsSection(settings)->Item("sourcetables");
+  if (entries.IsText()) return entries.Text().empty();
+  if (!entries.IsList()) return false;
+  for (const Value& entry : entries.List())
+    if (!SafeStr(entry).empty()) return false;
+  return true;
+}
+
 // Reads and normalises the file; on failure tells why (the caller decides whether to say so).
 DictionaryPtr LoadSettingsFile(const std::string& file, std::string& failure) {
   DictionaryPtr settings;
@@ -244,6 +259,7 @@ int RunUnattended(Program& program, const DictionaryPtr& settings,
   scan_ctx.temp_folder = run_folder.path();
   const std::string schema_xml = services.scan(source, scan_ctx);
   ExpandAllTables(settings, schema_xml);
+  if (SelectsNoTable(settings, schema_xml)) HaltError(program, kSelectATable, kExitSettings);
   std::string run_report;
   RunOutcome outcome;
   try {

@@ -41,7 +41,7 @@ TableListing FromDefinition(DaoTableDef& table) {
     listing.column_list.push_back(
         {field.name,
          AccessTypeName(field.type, field.size, (field.attributes & kDaoAutoIncrField) != 0,
-                        (field.attributes & kDaoHyperlinkField) != 0),
+                        (field.attributes & kDaoHyperlinkField) != 0, field.stored_type),
          ""});
   listing.columns = static_cast<int>(listing.column_list.size());
   return listing;
@@ -115,7 +115,9 @@ std::string JsonString(const std::string& text) {
 
 }  // namespace
 
-std::string AccessTypeName(int type, int32_t size, bool autonumber, bool hyperlink) {
+std::string AccessTypeName(int type, int32_t size, bool autonumber, bool hyperlink,
+                           int stored_type) {
+  if (type == 0) return "unknown type " + std::to_string(stored_type);
   static const std::pair<int, const char*> kNames[] = {{1, "Yes/No"},
                                                        {2, "Byte"},
                                                        {3, "Integer"},
@@ -163,10 +165,10 @@ std::vector<TableListing> ListSchemaTables(const pugi::xml_document& schema) {
   for (const SchemaTable& schema_table : ReadSchemaModel(schema).tables) {
     TableListing table{schema_table.name.value(), "table", std::nullopt, 0, {}};
     for (const SchemaField& field : schema_table.fields)
-      table.column_list.push_back(
-          {field.name.value(),
-           AccessTypeName(field.type.value(), field.size, field.autonumber, field.hyperlink),
-           ColumnTypeText(field, conversion_defaults)});
+      table.column_list.push_back({field.name.value(),
+                                   AccessTypeName(field.type.value(), field.size, field.autonumber,
+                                                  field.hyperlink, field.stored_type),
+                                   ColumnTypeText(field, conversion_defaults)});
     table.columns = static_cast<int>(table.column_list.size());
     tables.push_back(std::move(table));
   }

@@ -26,8 +26,10 @@ struct TableListing {
 };
 
 // The Access name of a field type code ("Long Integer", "Text (50)" with its size),
-// "AutoNumber" for an auto-number Long Integer and "Hyperlink" for a hyperlink Memo.
-std::string AccessTypeName(int type, int32_t size, bool autonumber, bool hyperlink);
+// "AutoNumber" for an auto-number Long Integer and "Hyperlink" for a hyperlink Memo; type 0,
+// which the engine does not know, by the code its table definition stores ("unknown type 70").
+std::string AccessTypeName(int type, int32_t size, bool autonumber, bool hyperlink,
+                           int stored_type);
 
 // The tables of a schema description, the ones a conversion moves, with their columns; rows
 // are left unknown.

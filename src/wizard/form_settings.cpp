@@ -1,7 +1,9 @@
 #include "wizard/form_settings.h"
 
 #include <cmath>
+#include <stdexcept>
 
+#include "platform/pg_parameters.h"
 #include "support/errors.h"
 #include "support/safe.h"
 #include "wizard/settings.h"
@@ -59,6 +61,9 @@ DictionaryPtr BuildSettingsFrom(const FormSettings& f) {
   section->Set("destinationpassword", f.password);
   section->Set("destinationdatabase", f.database);
   section->Set("maintenancedb", f.maintenance_db);
+  section->Set("destinationsslmode", f.ssl_mode);
+  section->Set("destinationsslrootcert", f.ssl_root_cert);
+  section->Set("destinationparameters", f.connection_parameters);
   section->Set("destinationdumpfilename", f.dump_file);
   section->Set("sourcetables", Value::TextList(f.source_tables));
   for (const CheckKey& check : kTransferChecks) section->Set(check.key, f.*check.value);
@@ -97,6 +102,9 @@ std::optional<FormSettings> FormSettingsOf(const DictionaryPtr& settings) {
   f.password = text("destinationpassword");
   f.database = text("destinationdatabase");
   f.maintenance_db = text("maintenancedb");
+  f.ssl_mode = text("destinationsslmode");
+  f.ssl_root_cert = text("destinationsslrootcert");
+  f.connection_parameters = text("destinationparameters");
   f.dump_file = text("destinationdumpfilename");
   f.storage_engine = text("storageengine");
   const Value& tables = section->Item("sourcetables");
@@ -137,6 +145,17 @@ void BlankPasswords(const DictionaryPtr& settings) {
   if (!section) return;
   section->Set("sourcepassword", "");
   section->Set("destinationpassword", "");
+  // A password among the further parameters (which a run refuses) goes too; a text libpq
+  // cannot read may hold one where nobody can find it.
+  const std::string parameters = SafeStr(section->Item("destinationparameters"));
+  if (parameters.empty()) return;
+  try {
+    PgParameterList list = ParsePgParameters(parameters);
+    if (std::erase_if(list, [](const PgParameter& p) { return p.keyword == "password"; }))
+      section->Set("destinationparameters", PgParametersText(list));
+  } catch (const std::invalid_argument&) {
+    section->Set("destinationparameters", "");
+  }
 }
 
 }  // namespace ferrolyte

@@ -16,6 +16,9 @@ struct FormSettings {
   bool direct = true;
   std::string destination_method = "DIRECT";
   std::string server, port, user, password, database, maintenance_db, dump_file;
+  // destinationsslmode (empty: libpq's choice), destinationsslrootcert and
+  // destinationparameters (further libpq parameters as key=value text).
+  std::string ssl_mode = "prefer", ssl_root_cert, connection_parameters;
   std::vector<std::string> source_tables;
   // Check box values (0 clear, 1 checked), in key order: dropdatabase ... columnlist.
   int drop_database = 0, create_tables = 1, unicode = 1, autocommit = 1,
@@ -44,7 +47,8 @@ std::optional<FormSettings> FormSettingsOf(const DictionaryPtr& settings);
 // (case-sensitive); -1 for an empty list.
 int ListEntryFor(const std::vector<std::string>& entries, const std::string& value);
 
-// The copy kept in wizard.ini: sourcepassword and destinationpassword emptied.
+// The copy kept in wizard.ini: sourcepassword and destinationpassword emptied, and a
+// password among destinationparameters taken out (all of them when libpq cannot read them).
 void BlankPasswords(const DictionaryPtr& settings);
 
 }  // namespace ferrolyte

@@ -149,7 +149,7 @@ void LeaveDestinationPage(WizardView& view, std::string& page, int& step) {
   const EntryProblem problem = DestinationProblem(section);
   if (!problem.text.empty()) {
     view.messages().Show(problem.text, kMsgExclamation, kProductTitle, kAnswerOk);
-    view.FocusControl(problem.control);
+    if (!problem.control.empty()) view.FocusControl(problem.control);
     return;
   }
   if (section && EqualsIgnoreCase(SafeStr(section->Item("destinationmethod")), "DIRECT")) {

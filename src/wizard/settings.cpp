@@ -46,6 +46,9 @@ DictionaryPtr DefaultSettings() {
   section->Set("destinationusername", "postgres");
   section->Set("destinationpassword", "");
   section->Set("maintenancedb", "postgres");
+  section->Set("destinationsslmode", "prefer");
+  section->Set("destinationsslrootcert", "");
+  section->Set("destinationparameters", "");
   section->Set("destinationdumpfilename", DefaultDumpFileName());
   section->Set("destinationdatabase", "velkan");
   section->Set("dropdatabase", 0);

@@ -1,5 +1,6 @@
 #include "wizard/source_check.h"
 
+#include "conversion/run_settings.h"
 #include "platform/ado.h"
 #include "platform/source_connection.h"
 #include "support/components.h"
@@ -63,12 +64,14 @@ EntryProblem DestinationProblem(const DictionaryPtr& section) {
   const bool direct = EqualsIgnoreCase(text("destinationmethod"), "DIRECT");
   // In the order the page shows the fields.
   const std::string port = text("destinationport");
-  if (direct && !port.empty() && !IsPortNumber(port))
+  if (direct && !port.empty() && !IsPortList(port))
     return {"The port \"" + port + "\" is not a number from 1 to 65535.", "txtPGSQLPort"};
   if (!direct && Trim(text("destinationdumpfilename")).empty())
     return {"Enter the name of the dump file.", "txtDestinationDumpFilename"};
   if (Trim(text("destinationdatabase")).empty())
     return {"Enter the name of the destination database.", "txtPGSQLDestinationDatabase"};
+  // What the run would refuse of the Advanced Options' connection settings.
+  if (direct) return {SettingsProblem(section), ""};
   return {};
 }
 

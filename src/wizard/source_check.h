@@ -23,7 +23,9 @@ bool ValidateSource(const std::string& file_name, const std::string& system_data
 
 // What keeps the destination page's entries (a settings section) from a run, and the control
 // to put right; empty text when nothing does. The rules are the run's own: a database name,
-// a dump file name for a dump, a port of 1 to 65535 when one is given for a direct transfer.
+// a dump file name for a dump, a port of 1 to 65535 (one per host) when one is given for a
+// direct transfer, then for that whatever else SettingsProblem refuses (with no control:
+// the SSL mode and the connection parameters are Advanced Options).
 struct EntryProblem {
   std::string text;
   std::string control;

@@ -3,12 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <map>
 
 #include "conversion/conversion_run.h"
 #include "platform/source_connection.h"
 #include "support/errors.h"
 #include "support/files.h"
+#include "testing/run_context.h"
 #include "testing/temp_dir.h"
+#include "testing/tls_server.h"
 
 namespace ferrolyte {
 namespace {
@@ -67,6 +70,27 @@ TEST_F(DriverTest, PrefersPostgreSqlUnicode) {
   }());
 }
 
+// The driver passes SSLmode itself and hands pqopt to libpq; the password stays last.
+TEST_F(DriverTest, OptionsGoToSslModeAndPqoptBeforeThePassword) {
+  EXPECT_IN_CHILD([&] {
+    WithDrivers("[PostgreSQL Unicode]\nDriver=/y.so\n");
+    const std::string built =
+        BuildDestinationConnectionString(PgParameters{"h;x",
+                                                      "5432",
+                                                      "d",
+                                                      "u",
+                                                      "p;w",
+                                                      {{"sslrootcert", "/a b/ca}.crt"},
+                                                       {"sslmode", "verify-full"},
+                                                       {"application_name", "it's"}}});
+    return built ==
+               "Driver={PostgreSQL UNICODE};Server=;Port=5432;Database=d;Uid=u;"
+               "SSLmode=verify-full;pqopt={host='h;x' sslrootcert='/a b/ca}}.crt' "
+               "application_name='it\\'s'};Pwd={p;w};" &&
+           HidePassword(built).ends_with("application_name='it\\'s'};Pwd=** HIDDEN **;");
+  }());
+}
+
 TEST_F(DriverTest, NoDriverRaises1004) {
   EXPECT_IN_CHILD([&] {
     WithDrivers("[PostgreSQL ANSI]\nDriver=/x.so\n");
@@ -95,6 +119,106 @@ TEST(ConnectionsTest, HidePasswordHidesTheWholeValue) {
   };
   for (const Case& c : cases)
     EXPECT_EQ(HidePassword(head + c.uid_and_pwd), head + c.shown) << c.uid_and_pwd;
+}
+
+TEST(ConnectionsTest, DestinationParametersComeFromTheSettings) {
+  ScopedEnv timeout("PGCONNECT_TIMEOUT", nullptr);
+  struct Case {
+    std::map<std::string, std::string> settings;
+    PgParameterList options;
+  } cases[] = {
+      {{}, {{"fallback_application_name", "ferrolyte"}, {"connect_timeout", "15"}}},
+      {{{"destinationsslmode", "Verify-Full"},
+        {"destinationsslrootcert", "/ca.crt"},
+        {"destinationparameters", "connect_timeout=3 application_name=mine"}},
+       {{"sslmode", "verify-full"},
+        {"sslrootcert", "/ca.crt"},
+        {"connect_timeout", "3"},
+        {"application_name", "mine"},
+        {"fallback_application_name", "ferrolyte"}}},
+      {{{"destinationparameters", "fallback_application_name=x service=s"}},
+       {{"service", "s"}, {"fallback_application_name", "x"}, {"connect_timeout", "15"}}},
+  };
+  for (const Case& c : cases) {
+    const DictionaryPtr section = Dictionary::Create();
+    section->Set("destinationserver", "h");
+    section->Set("destinationusername", "u");
+    section->Set("destinationpassword", "pw");
+    for (const auto& [key, value] : c.settings) section->Set(key, value);
+    const PgParameters where = DestinationParameters(*section, "shop");
+    EXPECT_EQ((std::vector<std::string>{where.server, where.port, where.database, where.user,
+                                        where.password}),
+              (std::vector<std::string>{"h", "", "shop", "u", "pw"}));
+    EXPECT_EQ(where.options, c.options);
+  }
+  // The destination page's shorter wait, where nothing else says how long.
+  EXPECT_EQ(
+      DestinationParameters(*Dictionary::Create(), "shop", 5).options,
+      (PgParameterList{{"fallback_application_name", "ferrolyte"}, {"connect_timeout", "5"}}));
+  // libpq's own variable says how long to wait, in both sessions.
+  ScopedEnv given("PGCONNECT_TIMEOUT", "4");
+  EXPECT_EQ(DestinationParameters(*Dictionary::Create(), "shop").options,
+            (PgParameterList{{"fallback_application_name", "ferrolyte"}}));
+}
+
+// The destination page's check reaches a server that takes TLS only as a run does: the
+// SSL mode, root certificate and parameters of the settings (or libpq's variables) apply to
+// both sessions, and a refusal reads as libpq words it.
+TEST(TryServerConnectionTest, OpensWhatTheRunOpens) {
+  testing::TlsServer server;
+  if (!server.started()) GTEST_SKIP() << "no TLS test server: " << server.problem();
+  ScopedEnv mode("PGSSLMODE", nullptr), root("PGSSLROOTCERT", nullptr),
+      service("PGSERVICE", nullptr), timeout("PGCONNECT_TIMEOUT", nullptr);
+  struct Case {
+    const char* name;
+    std::map<std::string, std::string> settings;
+    std::vector<std::pair<const char*, std::string>> environment;
+    std::string error_part;  // empty: it opens
+  };
+  const std::string quoted_ca = "'" + server.ca() + "'";
+  const Case cases[] = {
+      {"verify-full with its CA",
+       {{"destinationsslmode", "verify-full"}, {"destinationsslrootcert", server.ca()}},
+       {},
+       ""},
+      {"require", {{"destinationsslmode", "require"}}, {}, ""},
+      {"the mode among the parameters",
+       {{"destinationparameters", "sslmode=verify-full sslrootcert=" + quoted_ca}},
+       {},
+       ""},
+      {"the mode from libpq's variables",
+       {},
+       {{"PGSSLMODE", "verify-full"}, {"PGSSLROOTCERT", server.ca()}},
+       ""},
+      {"another CA",
+       {{"destinationsslmode", "verify-full"}, {"destinationsslrootcert", server.other_ca()}},
+       {},
+       "certificate verify failed"},
+      {"no TLS", {{"destinationsslmode", "disable"}}, {}, "no encryption"},
+      {"wrong password",
+       {{"destinationsslmode", "require"}, {"destinationpassword", "wrong"}},
+       {},
+       "password authentication failed for user \"postgres\""},
+      {"unreadable parameters", {{"destinationparameters", "sslmode"}}, {}, "missing \"=\""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const DictionaryPtr section = Dictionary::Create();
+    section->Set("destinationserver", "localhost");
+    section->Set("destinationport", std::to_string(server.port()));
+    section->Set("destinationusername", testing::TlsServer::kUser);
+    section->Set("destinationpassword", testing::TlsServer::kPassword);
+    section->Set("maintenancedb", "postgres");
+    for (const auto& [key, value] : c.settings) section->Set(key, value);
+    std::vector<std::unique_ptr<ScopedEnv>> environment;
+    for (const auto& [name, value] : c.environment)
+      environment.push_back(std::make_unique<ScopedEnv>(name, value.c_str()));
+    const std::string error = TryServerConnection(section, testing::TestComponents(), 5);
+    if (c.error_part.empty())
+      EXPECT_EQ(error, "");
+    else
+      EXPECT_NE(error.find(c.error_part), std::string::npos) << error;
+  }
 }
 
 TEST(DumpFileTest, WritesUtf8LinesWithCrLfAndReportsAMissingFolder) {

@@ -31,6 +31,7 @@ struct FieldSpec {
   bool autonumber = false;
   std::string type_text;   // overrides the Type text when set
   std::string expression;  // a calculated column's
+  int stored_type = -1;    // the StoredType of a column of Type 0; below 0 none is written
 };
 
 struct IndexSpec {
@@ -91,6 +92,7 @@ inline std::string SchemaXml(const std::vector<TableSpec>& tables) {
         attributes.append_attribute("Bit5") = "1";
       }
       text(field, "Expression", f.expression);
+      if (f.stored_type >= 0) text(field, "StoredType", std::to_string(f.stored_type));
     }
   }
   std::ostringstream out;

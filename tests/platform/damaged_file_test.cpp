@@ -42,7 +42,8 @@ struct Layout {
   uint32_t data = 0;        // its first data page
   uint32_t chain = 0;       // the first page of its memo that spans three pages
   uint32_t catalog_data = 0;
-  size_t map_row = 0;  // file offset of Orders' usage-map row
+  size_t map_row = 0;              // file offset of Orders' usage-map row
+  std::pair<uint32_t, int> moved;  // the entry of its moved row: page and row
 };
 
 class DamagedFileTest : public ::testing::Test {
@@ -57,6 +58,7 @@ class DamagedFileTest : public ::testing::Test {
     aw::TableWriter& rows = db.AddTable(t);
     rows.AddRow({0, "first", std::string(12000, 'n')});
     for (int i = 1; i < 30; ++i) rows.AddRow({i, "order " + std::to_string(i), "short"});
+    rows.AddMovedRow({30, "moved", "short"});
     db.Finish();
     std::ifstream in(path_, std::ios::binary);
     std::ostringstream s;
@@ -70,6 +72,8 @@ class DamagedFileTest : public ::testing::Test {
       if (image_[at] != 0x01) continue;
       const uint32_t owner = Get32(image_, at + 4);
       if (owner == layout_.definition && !layout_.data) layout_.data = p;
+      for (int row = 0; owner == layout_.definition && row < Get16(image_, at + 12); ++row)
+        if ((Get16(image_, at + 14 + 2 * row) & 0xC000) == 0x4000) layout_.moved = {p, row};
       if (owner == 2 && !layout_.catalog_data) layout_.catalog_data = p;
       // A chain's first row links to row 0 of the next page.
       const size_t row0 = at + (Get16(image_, at + 14) & 0x1FFF);
@@ -80,7 +84,7 @@ class DamagedFileTest : public ::testing::Test {
     const uint32_t map = Get32(image_, layout_.definition * kPage + 55);
     layout_.map_row =
         (map >> 8) * kPage + (Get16(image_, (map >> 8) * kPage + 14 + 2 * (map & 0xFF)) & 0x1FFF);
-    ASSERT_TRUE(layout_.data && layout_.chain && layout_.catalog_data);
+    ASSERT_TRUE(layout_.data && layout_.chain && layout_.catalog_data && layout_.moved.first);
   }
 
   // Writes the damaged image and reads every row of Orders through the provider; the error.
@@ -136,6 +140,20 @@ TEST_F(DamagedFileTest, EachDamagedStructureNamesItsTableAndPage) {
          Set16(s, l.data * kPage + kPage - 5, 0x0FFF);
        },
        "Orders", data_page + ", row 0: the variable-length offsets are out of order"},
+      {"deleted entry past the page's end",
+       [&](std::string& s) { Set16(s, data + 16, 0xC000 | 0x1FFF); }, "Orders",
+       data_page + ", row 1: a deleted row's entry points past the end of the page"},
+      {"moved row's page",
+       [&](std::string& s) { Set32(s, RowAt(s, l.moved.first, l.moved.second), l.chain << 8); },
+       "Orders",
+       "data page " + std::to_string(l.moved.first) + ", row " + std::to_string(l.moved.second) +
+           ": the row was moved to page " + std::to_string(l.chain) +
+           ", row 0, which is no data page of the table"},
+      {"moved row's row", [&](std::string& s) { s[RowAt(s, l.moved.first, l.moved.second)] = 7; },
+       "Orders", "which holds no moved row"},
+      {"a live row taken for a moved one",
+       [&](std::string& s) { Set16(s, data + 16, Get16(s, data + 16) | 0x4000); }, "Orders",
+       data_page + ", row 1: the row was moved to page"},
       {"page kind", [&](std::string& s) { s[data] = 0x04; }, "Orders",
        data_page + ": not a data page"},
       {"page owner", [&](std::string& s) { Set32(s, data + 4, l.definition + 1); }, "Orders",

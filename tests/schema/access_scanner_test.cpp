@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "accesswriter/writer.h"
+#include "platform/dao.h"
 #include "schema/schema_document.h"
 #include "support/errors.h"
 #include "support/files.h"
@@ -216,5 +217,61 @@ TEST(SchemaDocumentTest, AttributeWordsAndBooleanDefaults) {
   for (const Case& c : cases) EXPECT_EQ(NormaliseBooleanDefault(c.engine), c.written) << c.engine;
 }
 
+// Access shares a physical index among logical ones and numbers them apart from where they
+// are stored: keys and flags must come from the physical index each one names.
+TEST(IndexLayoutTest, EachIndexTakesKeysAndFlagsFromItsPhysicalIndex) {
+  testing::TempDir dir;
+  const std::string path = dir.File("indexes.mdb");
+  {
+    aw::DatabaseWriter db(path);
+    aw::Table parent{.name = "Parent", .access_index_layout = true};
+    parent.columns = {{.name = "id", .type = T::kLong},
+                      {.name = "data", .type = T::kText, .size = 20},
+                      {.name = "code", .type = T::kLong}};
+    parent.indexes = {
+        {.name = "id", .columns = {{"id"}}},
+        {.name = "Again", .columns = {{"id"}}},  // shares the physical index of "id"
+        {.name = "DataIndex", .columns = {{"data"}}, .unique = true, .ignore_nulls = true},
+        {.name = "PrimaryKey", .columns = {{"id"}}, .primary_key = true},
+        {.name = "Pair", .columns = {{"code", true}, {"data"}}, .unique = true, .required = true},
+    };
+    db.AddTable(parent);
+    aw::Table child{.name = "Child", .access_index_layout = true};
+    child.columns = {{.name = "parent", .type = T::kLong}};
+    child.indexes = {{.name = "parent", .columns = {{"parent"}}}};
+    db.AddTable(child);
+    db.AddRelationship({.name = "ParentChild",
+                        .primary_table = "Parent",
+                        .primary_columns = {"id"},
+                        .foreign_table = "Child",
+                        .foreign_columns = {"parent"}});
+    db.Finish();
+  }
+  auto database = CreateLibmdbEngine()->Workspaces(0)->OpenDatabase(path, false, true, "");
+  std::string seen;
+  for (const auto& table : database->TableDefs()) {
+    if (table->Attributes() & kDaoSystemObject) continue;
+    for (const DaoIndex& index : table->Indexes()) {
+      seen += table->Name() + "." + index.name + ":";
+      for (size_t k = 0; k < index.fields.size(); ++k)
+        seen += " " + index.fields[k] + (index.descending[k] ? "-" : "");
+      for (const auto& [flag, set] :
+           {std::pair{" primary", index.primary}, std::pair{" unique", index.unique},
+            std::pair{" ignore-nulls", index.ignore_nulls}, std::pair{" required", index.required},
+            std::pair{" foreign", index.foreign}})
+        if (set) seen += flag;
+      seen += "\n";
+    }
+  }
+  // In stored order: by name. The foreign key shares the child's own index on its column.
+  EXPECT_EQ(seen,
+            "Child.parent: parent\n"
+            "Child.ParentChild: parent foreign\n"
+            "Parent.Again: id\n"
+            "Parent.DataIndex: data unique ignore-nulls\n"
+            "Parent.id: id\n"
+            "Parent.Pair: code- data unique required\n"
+            "Parent.PrimaryKey: id primary unique required\n");
+}
 }  // namespace
 }  // namespace ferrolyte

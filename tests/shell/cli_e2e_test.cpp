@@ -1,5 +1,6 @@
 // Runs the built program's command-line forms (--help, --version, tables, convert) in a scratch
 // configuration folder, with standard input from /dev/null or a pseudo-terminal.
+#include <accesswriter/description.h>
 #include <accesswriter/writer.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -15,6 +16,7 @@
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <set>
 
 #include "platform/pg_connection.h"
 #include "support/files.h"
@@ -22,6 +24,7 @@
 #include "support/version.h"
 #include "testing/parts_database.h"
 #include "testing/temp_dir.h"
+#include "testing/tls_server.h"
 
 namespace ferrolyte {
 namespace {
@@ -55,9 +58,10 @@ int Wait(pid_t pid) {
   return WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
 }
 
-// Runs without a shell, standard input from /dev/null, output into the file.
-Outcome Execute(const std::vector<std::string>& argv, const std::string& output_file,
-                const Env& env = {}) {
+// Starts without a shell, standard input from /dev/null, output into the file; the caller
+// waits for it.
+pid_t StartProgram(const std::vector<std::string>& argv, const std::string& output_file,
+                   const Env& env = {}) {
   pid_t pid = ::fork();
   if (pid == 0) {
     int in = ::open("/dev/null", O_RDONLY);
@@ -67,7 +71,12 @@ Outcome Execute(const std::vector<std::string>& argv, const std::string& output_
     ::dup2(out, 2);
     Exec(argv, env);
   }
-  const int status = Wait(pid);
+  return pid;
+}
+
+Outcome Execute(const std::vector<std::string>& argv, const std::string& output_file,
+                const Env& env = {}) {
+  const int status = Wait(StartProgram(argv, output_file, env));
   return {status, ReadTextFile(output_file, "")};
 }
 
@@ -193,7 +202,13 @@ TEST_F(CliTest, UnusableCommandLinesNameTheProblemAndExit2) {
       {{"convert", source, "--dump", "x.sql", "--to", "postgresql:///d"},
        "--dump and --to cannot be given together"},
       {{"convert", source}, "give --dump FILE or --to URL"},
-      {{"convert", source, "--to", "mysql://h/d"}, "not a postgresql:// URL"},
+      {{"convert", source, "--to", "mysql://h/d"}, "a URL begins with postgresql://"},
+      {{"convert", source, "--to", "postgresql://h/d?sslmod=require"},
+       "--to: invalid URI query parameter: \"sslmod\""},
+      {{"convert", source, "--to", "host=h colour=blue"},
+       "--to: invalid connection option \"colour\""},
+      {{"convert", source, "--to", "postgresql://h:1/d?sslmode=tls"},
+       "The setting destinationsslmode=tls is not valid"},
       {{"convert", source, "--dump=x.sql", "--set", "colour=blue"},
        "unknown settings key 'colour'"},
       {{"convert", source, "--dump=x.sql", "--set", "sourcepassword=x"},
@@ -376,6 +391,51 @@ TEST_F(CliTest, ConvertToADumpIsRepeatedByItsSavedSettings) {
   }
 }
 
+// An empty selection entry selects nothing: a source with tables then has nothing selected
+// and is refused before anything is written; one without tables completes with 0 tables.
+TEST_F(CliTest, EmptySelectionIsRefusedWhenTheSourceHasTables) {
+  const std::string shop = MakeDatabase();
+  const std::string empty = dir_.File("empty.mdb");
+  accesswriter::DatabaseWriter(empty).Finish();
+  const struct {
+    const char* what;
+    std::string source;
+    std::vector<std::string> args;  // none: autorun with `sourcetables[]=`
+    int status;
+  } cases[] = {
+      {"autorun, tables in the source", shop, {}, 2},
+      {"convert, every table excluded",
+       shop,
+       {"convert", shop, "--dump", "out.sql", "--exclude", "Customers", "--exclude", "Order Lines"},
+       2},
+      {"autorun, no tables in the source", empty, {}, 0},
+      {"convert, no tables in the source", empty, {"convert", empty, "--dump", "out.sql"}, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::filesystem::remove(dir_.File("out.sql"));
+    std::filesystem::remove(LogFile());
+    WriteTextFile(dir_.File("job.ini"), "[Velkan Ferrolyte]\r\n  sourcefilename=" + c.source +
+                                            "\r\n  destinationmethod=DUMP\r\n"
+                                            "  destinationdumpfilename=out.sql\r\n"
+                                            "  destinationdatabase=shop\r\n"
+                                            "  sourcetables[]=\r\n");
+    const Outcome out =
+        Run(c.args.empty() ? std::vector<std::string>{"settings=job.ini", "autorun"} : c.args);
+    EXPECT_EQ(out.status, c.status) << out.output << Log();
+    if (c.status == 2) {
+      EXPECT_NE(out.output.find("Select at least one table"), std::string::npos) << out.output;
+      EXPECT_NE(Log().find("Select at least one table"), std::string::npos) << Log();
+      EXPECT_FALSE(FileExists(dir_.File("out.sql")));
+    } else {
+      EXPECT_NE(Log().find("The source database holds no user tables: 0 tables to move"),
+                std::string::npos)
+          << Log();
+      EXPECT_TRUE(FileExists(dir_.File("out.sql")));
+    }
+  }
+}
+
 TEST_F(CliTest, SourcePasswordComesFromAFileOrANoEchoPrompt) {
   const std::string locked =
       testing::WritePartsDatabase(dir_.File("locked.mdb"), accesswriter::Format::kJet4, "Geh eim9");
@@ -425,7 +485,8 @@ TEST_F(CliTest, ServerConversionFindsThePasswordAsPsqlDoes) {
   } cases[] = {
       {"variable", {{"PGPASSWORD", password}, {"HOME", "/nonexistent"}}, 0600, 0},
       {"file", {{"PGPASSWORD", std::nullopt}, {"HOME", dir_.path()}}, 0600, 0},
-      {"open file", {{"PGPASSWORD", std::nullopt}, {"HOME", dir_.path()}}, 0644, 3},
+      // libpq's own warning, and nothing was done: the first connection failed.
+      {"open file", {{"PGPASSWORD", std::nullopt}, {"HOME", dir_.path()}}, 0644, 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -444,21 +505,6 @@ TEST_F(CliTest, ServerConversionFindsThePasswordAsPsqlDoes) {
     Psql("DROP DATABASE IF EXISTS \"" + database + "\"", dir_.File("d.txt"));
   }
   Psql("DROP ROLE " + role, dir_.File("d.txt"));
-}
-
-// Runs the program in the background, as Run would; the caller waits for it.
-pid_t StartProgram(const std::vector<std::string>& argv, const std::string& output_file,
-                   const Env& env) {
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    int in = ::open("/dev/null", O_RDONLY);
-    int out = ::open(output_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    ::dup2(in, 0);
-    ::dup2(out, 1);
-    ::dup2(out, 2);
-    Exec(argv, env);
-  }
-  return pid;
 }
 
 // The exit status once the program ended within the time; a program still running then is
@@ -530,6 +576,141 @@ TEST_F(CliTest, ExistingServerTablesAreRefusedAndAWaitingRunEndsOnSigterm) {
   EXPECT_NE(Log().find("\tRESULT\r\n"), std::string::npos) << Log();
   EXPECT_TRUE(Log().ends_with("\tEnd\r\n")) << Log();
   Psql("DROP DATABASE IF EXISTS " + db, dir_.File("d.txt"));
+}
+
+// The server's own cluster, which takes TLS connections only: every session of the program
+// has to be encrypted for a run to get anywhere.
+class TlsCliTest : public CliTest {
+ protected:
+  static void SetUpTestSuite() { server_ = new testing::TlsServer(); }
+  static void TearDownTestSuite() {
+    delete server_;
+    server_ = nullptr;
+  }
+  void SetUp() override {
+    CliTest::SetUp();
+    if (!server_->started()) GTEST_SKIP() << "no TLS test server: " << server_->problem();
+  }
+  std::string Url(const std::string& database, const std::string& query) const {
+    return "postgresql://postgres@localhost:" + std::to_string(server_->port()) + "/" + database +
+           "?" + query;
+  }
+  // The program's environment: the password from PGPASSWORD unless the case says otherwise,
+  // no password file and none of the variables that would change the connection.
+  Env Plain(Env more = {}) const {
+    Env env = {{"PGPASSWORD", testing::TlsServer::kPassword},
+               {"HOME", dir_.path()},
+               {"PGSSLMODE", std::nullopt},
+               {"PGSSLROOTCERT", std::nullopt},
+               {"PGHOST", std::nullopt},
+               {"PGPORT", std::nullopt},
+               {"PGDATABASE", std::nullopt},
+               {"PGPASSFILE", std::nullopt}};
+    for (const auto& [name, value] : more) env[name] = value;
+    return env;
+  }
+  std::string Rows(const std::string& database) const {
+    return server_->Query("SELECT count(*) FROM \"Bench\"", database);
+  }
+  static testing::TlsServer* server_;
+};
+testing::TlsServer* TlsCliTest::server_ = nullptr;
+
+TEST_F(TlsCliTest, VerifyFullConvertsWithEverySessionEncryptedAndNamed) {
+  const std::string source = dir_.File("bench.mdb");
+  accesswriter::WriteBenchmarkRows(source, 100000);
+  const std::string url = Url("tls_run", "sslmode=verify-full&sslrootcert=" + server_->ca());
+  std::vector<std::string> argv = {kProgram, "convert", source, "--to", url};
+  Env env = Plain({{"APPDATA", dir_.path()}, {"TEMP", dir_.path()}});
+  const size_t log_start = server_->Log().size();
+  const pid_t pid = StartProgram(argv, dir_.File("output.txt"), env);
+  std::set<std::string> seen;  // "pid database ssl" of the program's sessions
+  int wstatus = 0;
+  while (::waitpid(pid, &wstatus, WNOHANG) == 0) {
+    const std::string now = server_->Query(
+        "SELECT a.pid || ' ' || a.datname || ' ' || s.ssl FROM pg_stat_activity a "
+        "JOIN pg_stat_ssl s USING (pid) WHERE a.application_name = 'ferrolyte'");
+    for (const std::string& line : Split(now, "\n"))
+      if (!line.empty()) seen.insert(line);
+  }
+  ASSERT_TRUE(WIFEXITED(wstatus));
+  EXPECT_EQ(WEXITSTATUS(wstatus), 0) << Read("output.txt") << Log();
+  EXPECT_EQ(Rows("tls_run"), "100000\n");
+  ASSERT_FALSE(seen.empty()) << "no session of the program was seen during the run";
+  for (const std::string& session : seen) EXPECT_TRUE(session.ends_with(" true")) << session;
+  // Both sessions in the new database (statements over ODBC, rows over libpq) carry the name.
+  int named = 0;
+  for (const std::string& line : Split(server_->Log().substr(log_start), "\n"))
+    if (line.find("connection authorized: user=postgres database=tls_run "
+                  "application_name=ferrolyte SSL enabled") != std::string::npos)
+      ++named;
+  EXPECT_GE(named, 2) << server_->Log().substr(log_start);
+}
+
+TEST_F(TlsCliTest, WrongCaEndsWithTheCertificateProblemAndExit1) {
+  const std::string source = MakeDatabase();
+  Outcome out = Run({"convert", source, "--to",
+                     Url("tls_wrong_ca", "sslmode=verify-full&sslrootcert=" + server_->other_ca())},
+                    Plain());
+  EXPECT_EQ(out.status, 1) << out.output << Log();
+  EXPECT_NE(Log().find("Reason: connection to server at \"localhost\""), std::string::npos)
+      << Log();
+  EXPECT_NE(Log().find("SSL error: certificate verify failed"), std::string::npos) << Log();
+  EXPECT_EQ(server_->Query("SELECT count(*) FROM pg_database WHERE datname = 'tls_wrong_ca'"),
+            "0\n");
+}
+
+// libpq's variables reach the ODBC session too, which used to put its own "disable" there.
+TEST_F(TlsCliTest, TlsFromTheEnvironmentAppliesToBothSessions) {
+  const std::string source = MakeDatabase();
+  const std::string url = "postgresql://postgres@localhost:" + std::to_string(server_->port());
+  Outcome out = Run({"convert", source, "--to", url + "/tls_env"},
+                    Plain({{"PGSSLMODE", "verify-full"}, {"PGSSLROOTCERT", server_->ca()}}));
+  EXPECT_EQ(out.status, 0) << out.output << Log();
+  EXPECT_EQ(server_->Query("SELECT count(*) FROM \"Customers\"", "tls_env"), "3\n");
+  out = Run({"convert", source, "--to", url + "/tls_env_wrong"},
+            Plain({{"PGSSLMODE", "verify-full"}, {"PGSSLROOTCERT", server_->other_ca()}}));
+  EXPECT_EQ(out.status, 1) << out.output << Log();
+  EXPECT_NE(Log().find("certificate verify failed"), std::string::npos) << Log();
+}
+
+// A password file libpq cannot use is its warning at most, never the end of the program.
+TEST_F(TlsCliTest, PasswordFileIsReadAsLibpqReadsItWhateverItsSize) {
+  const std::string source = MakeDatabase();
+  std::string big(2 << 20, '#');
+  big += "\nlocalhost:" + std::to_string(server_->port()) +
+         ":*:postgres:" + testing::TlsServer::kPassword + "\n";
+  WriteTextFile(dir_.File(".pgpass"), big);
+  ASSERT_EQ(::chmod(dir_.File(".pgpass").c_str(), 0600), 0);
+  const std::string url = Url("tls_pgpass", "sslmode=verify-full&sslrootcert=" + server_->ca());
+  Outcome out = Run({"convert", source, "--to", url}, Plain({{"PGPASSWORD", std::nullopt}}));
+  EXPECT_EQ(out.status, 0) << out.output << Log();
+  EXPECT_EQ(server_->Query("SELECT count(*) FROM \"Customers\"", "tls_pgpass"), "3\n");
+
+  std::filesystem::remove(dir_.File(".pgpass"));
+  std::filesystem::create_directory(dir_.File(".pgpass"));
+  out = Run({"convert", source, "--to", url}, Plain({{"PGPASSWORD", std::nullopt}}));
+  EXPECT_EQ(out.status, 1) << out.output << Log();
+  EXPECT_NE(out.output.find("is not a plain file"), std::string::npos) << out.output;
+  EXPECT_NE(Log().find("Result: failed"), std::string::npos) << Log();
+}
+
+// Found by the parse that connects: a percent-encoded key, a password given twice.
+TEST_F(TlsCliTest, PasswordsInAnySpellingNeverReachTheLogTheSettingsOrTheOutput) {
+  const std::string source = MakeDatabase();
+  const std::string encoded = "tls%20only%2C%20pw";  // kPassword
+  const std::string url = Url("tls_odd", "sslmode=verify-full&sslrootcert=" + server_->ca() +
+                                             "&password=Wr0ngFirst&pass%77ord=" + encoded);
+  Outcome out = Run({"convert", source, "--to", url, "--save-settings", "saved.ini"},
+                    Plain({{"PGPASSWORD", std::nullopt}}));
+  EXPECT_EQ(out.status, 0) << out.output << Log();
+  for (const std::string& place : {out.output, Log(), Read("saved.ini")})
+    for (const std::string& secret :
+         {std::string(testing::TlsServer::kPassword), encoded, std::string("Wr0ngFirst")})
+      EXPECT_EQ(place.find(secret), std::string::npos) << secret << " in:\n" << place;
+  EXPECT_NE(Log().find("password='****'"), std::string::npos) << Log();
+  EXPECT_NE(Read("saved.ini").find("  destinationsslmode=verify-full\r\n"), std::string::npos)
+      << Read("saved.ini");
 }
 
 }  // namespace

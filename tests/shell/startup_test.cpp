@@ -208,6 +208,18 @@ TEST_F(StartupTest, SettingsThatCannotBeUsedAreRefused) {
       {"destinationmethod=DIRECT\r\n  destinationport=70000", "destinationport=70000"},
       {"destinationmethod=DUMP\r\n  dumpformat=copy", ""},
       {"destinationmethod=DUMP\r\n  dumpformat=csv", "dumpformat=csv"},
+      {"destinationmethod=DIRECT\r\n  destinationport=5432,5433", ""},
+      {"destinationmethod=DIRECT\r\n  destinationport=5432,", "destinationport=5432,"},
+      {"destinationmethod=DIRECT\r\n  destinationsslmode=Verify-Full", ""},
+      {"destinationmethod=DIRECT\r\n  destinationsslmode=tls", "destinationsslmode=tls"},
+      // A dump has no use for it.
+      {"destinationmethod=DUMP\r\n  destinationsslmode=tls", ""},
+      {"destinationmethod=DIRECT\r\n  destinationparameters=connect_timeout=5 service=x", ""},
+      {"destinationmethod=DIRECT\r\n  destinationparameters=colour=blue", "destinationparameters"},
+      {"destinationmethod=DIRECT\r\n  destinationparameters=sslmode=require",
+       "destinationparameters"},
+      {"destinationmethod=DIRECT\r\n  destinationparameters=password=hunter2",
+       "destinationparameters"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.lines);
@@ -228,6 +240,7 @@ TEST_F(StartupTest, SettingsThatCannotBeUsedAreRefused) {
     ASSERT_GE(log.size(), 2u);
     EXPECT_EQ(log[log.size() - 2].rfind("The setting " + c.named + " is not valid: ", 0), 0u)
         << log[log.size() - 2];
+    EXPECT_EQ(Join(log, "\n").find("hunter2"), std::string::npos);
   }
 }
 

@@ -36,6 +36,7 @@ TEST(TableListingTest, PostgresTypesAreTheOnesTheConversionWrites) {
       {{.name = "ole", .type = 11, .size = 0}, "OLE Object"},
       {{.name = "files", .type = 101, .size = 4}, "Attachment"},
       {{.name = "tags", .type = 109, .size = 4}, "Text (multiple values)"},
+      {{.name = "newer", .type = 0, .size = 4, .stored_type = 70}, "unknown type 70"},
   };
   testing::TableSpec spec{"T", {}, {}};
   DefinitionOptions options;

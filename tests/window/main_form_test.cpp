@@ -29,8 +29,10 @@
 #include "shell/log.h"
 #include "shell/main_form_rules.h"
 #include "support/files.h"
+#include "support/safe.h"
 #include "support/window/form_units.h"
 #include "window_start.h"
+#include "wizard/settings.h"
 #include "wizard/settings_store.h"
 #include "wizard/window/advanced_options.h"
 
@@ -486,10 +488,11 @@ class MainFormTest : public QObject {
     QVERIFY(!seen->isVisible());
     QCOMPARE(seen->parent(), &F());
     // What PostgreSQL ignores, and the dump format of a direct transfer, Tab passes by.
-    QCOMPARE(chain, (QStringList{"txtTablePrefix", "cbComplexColumns", "chkIgnoreLargeBlobs",
-                                 "chkTransferRelationships", "chkTransferDescriptions",
-                                 "chkTransferQueries", "chkTransferValidation", "chkFollowLinks",
-                                 "cmdClose"}));
+    QCOMPARE(chain, (QStringList{
+                        "txtTablePrefix", "cbComplexColumns", "cbSslMode", "txtSslRootCert",
+                        "cmdSslRootCertBrowse", "txtConnectionParameters", "chkIgnoreLargeBlobs",
+                        "chkTransferRelationships", "chkTransferDescriptions", "chkTransferQueries",
+                        "chkTransferValidation", "chkFollowLinks", "cmdClose"}));
     QCOMPARE(seen->cbComplexColumns->currentData().toString(), QStringLiteral("TEXT"));
     QCOMPARE(seen->cbComplexColumns->itemData(1).toString(), QStringLiteral("TABLES"));
     QCOMPARE(seen->cbMemoType->count(), 1);
@@ -518,23 +521,49 @@ class MainFormTest : public QObject {
       const QString tip = option->toolTip();
       QVERIFY2(!tip.isEmpty() && !tip.contains('\n'), qPrintable(option->objectName()));
     }
-    QVERIFY(options >= 12);
+    QVERIFY(options >= 15);
     for (QWidget* ignored : std::initializer_list<QWidget*>{seen->cbMemoType, seen->cbDateTimeType,
                                                             seen->chkBooleanValue}) {
       QVERIFY(!ignored->isEnabled());
       QVERIFY(ignored->toolTip().startsWith("No effect for PostgreSQL: "));
     }
-    // The dump format is a dump's choice only.
+    // The dump format is a dump's choice only, the connection settings a server's.
+    const QWidget* server_only[] = {seen->cbSslMode, seen->txtSslRootCert,
+                                    seen->cmdSslRootCertBrowse, seen->txtConnectionParameters};
     QVERIFY(!seen->cbDumpFormat->isEnabled());
     QVERIFY(seen->cbDumpFormat->toolTip().startsWith("Only for a dump file"));
+    const QString tls_tip = seen->cbSslMode->toolTip();
     GoTo("DESTINATION");
     QTest::mouseClick(F().optDestination[1], Qt::LeftButton);
     QVERIFY(seen->cbDumpFormat->isEnabled());
+    for (const QWidget* control : server_only) {
+      QVERIFY2(!control->isEnabled(), qPrintable(control->objectName()));
+      QVERIFY(control->toolTip().startsWith("Only for a direct transfer"));
+    }
     QTest::mouseClick(F().optDestination[0], Qt::LeftButton);
     QVERIFY(!seen->cbDumpFormat->isEnabled());
+    for (const QWidget* control : server_only) QVERIFY(control->isEnabled());
+    QCOMPARE(seen->cbSslMode->toolTip(), tls_tip);
+    QCOMPARE(seen->cbSslMode->count(), 6);
+    QCOMPARE(seen->cbSslMode->currentText(), QStringLiteral("prefer"));
     // The dialog is hidden, not destroyed: its values last.
     QCOMPARE(&F().AdvancedOptions(), seen.data());
     QCOMPARE(F().AdvancedOptions().txtTablePrefix->text(), QStringLiteral("acc_"));
+    // The connection settings go through the dialog and back unchanged; a mode in another
+    // letter case is libpq's, and none at all shows libpq's default.
+    for (const char* mode : {"VERIFY-FULL", ""}) {
+      DictionaryPtr settings = DefaultSettings();
+      DictionaryPtr section = SettingsSection(settings);
+      section->Set("destinationsslmode", mode);
+      section->Set("destinationsslrootcert", "/etc/ssl/my ca.crt");
+      section->Set("destinationparameters", "connect_timeout='5'");
+      F().ApplySettings(settings);
+      const DictionaryPtr built = SettingsSection(F().BuildSettings());
+      QCOMPARE(SafeStr(built->Item("destinationsslmode")),
+               std::string(*mode ? "verify-full" : "prefer"));
+      QCOMPARE(SafeStr(built->Item("destinationsslrootcert")), std::string("/etc/ssl/my ca.crt"));
+      QCOMPARE(SafeStr(built->Item("destinationparameters")), std::string("connect_timeout='5'"));
+    }
     F().UnloadForms();
     QVERIFY(!F().isVisible());
   }

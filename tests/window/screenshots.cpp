@@ -154,9 +154,12 @@ int main(int argc, char** argv) {
   ok &= Save(&form, QStringLiteral("%1/7-result-%2.png").arg(out, suffix));
   std::filesystem::remove_all(work);
 
+  // After the dump run, then for a direct transfer, whose connection settings are enabled.
   AdvancedOptionsForm& advanced = form.AdvancedOptions();
   advanced.show();
   ok &= Save(&advanced, QStringLiteral("%1/8-advanced-options-%2.png").arg(out, suffix));
+  form.optDestination[0]->setChecked(true);
+  ok &= Save(&advanced, QStringLiteral("%1/8-advanced-options-direct-%2.png").arg(out, suffix));
   advanced.hide();
   return ok ? 0 : 1;
 }

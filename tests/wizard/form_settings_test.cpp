@@ -34,30 +34,52 @@ FormSettings Sample() {
   f.ignore_large_blobs = 1;
   f.transfer_relationships = 1;
   f.dump_format = "COPY";
+  f.ssl_mode = "verify-full";
+  f.ssl_root_cert = "/home/me/My CA.crt";
+  f.connection_parameters = "connect_timeout='5' sslcert='/home/me/client.crt'";
   return f;
 }
 
 TEST(BuildSettingsTest, EveryKeyInKeyOrder) {
   const DictionaryPtr section = SettingsSection(BuildSettingsFrom(Sample()));
   ASSERT_TRUE(section);
-  EXPECT_EQ(section->Keys(),
-            (std::vector<std::string>{"sourcefilename",       "sourceusername",
-                                      "sourcepassword",       "sourcesystemdatabase",
-                                      "destinationmethod",    "destinationserver",
-                                      "destinationport",      "destinationusername",
-                                      "destinationpassword",  "destinationdatabase",
-                                      "maintenancedb",        "destinationdumpfilename",
-                                      "sourcetables",         "dropdatabase",
-                                      "createtables",         "unicode",
-                                      "autocommit",           "transferdefaultvalues",
-                                      "transferindexes",      "transferautonumbers",
-                                      "transferrecords",      "columnlist",
-                                      "tableprefix",          "negativeboolean",
-                                      "ignorelargeblobs",     "memotype",
-                                      "datetimetype",         "transferrelationships",
-                                      "transferdescriptions", "dumpformat",
-                                      "transferqueries",      "complexcolumns",
-                                      "transfervalidation",   "followlinks"}));
+  EXPECT_EQ(section->Keys(), (std::vector<std::string>{"sourcefilename",
+                                                       "sourceusername",
+                                                       "sourcepassword",
+                                                       "sourcesystemdatabase",
+                                                       "destinationmethod",
+                                                       "destinationserver",
+                                                       "destinationport",
+                                                       "destinationusername",
+                                                       "destinationpassword",
+                                                       "destinationdatabase",
+                                                       "maintenancedb",
+                                                       "destinationsslmode",
+                                                       "destinationsslrootcert",
+                                                       "destinationparameters",
+                                                       "destinationdumpfilename",
+                                                       "sourcetables",
+                                                       "dropdatabase",
+                                                       "createtables",
+                                                       "unicode",
+                                                       "autocommit",
+                                                       "transferdefaultvalues",
+                                                       "transferindexes",
+                                                       "transferautonumbers",
+                                                       "transferrecords",
+                                                       "columnlist",
+                                                       "tableprefix",
+                                                       "negativeboolean",
+                                                       "ignorelargeblobs",
+                                                       "memotype",
+                                                       "datetimetype",
+                                                       "transferrelationships",
+                                                       "transferdescriptions",
+                                                       "dumpformat",
+                                                       "transferqueries",
+                                                       "complexcolumns",
+                                                       "transfervalidation",
+                                                       "followlinks"}));
   EXPECT_EQ(section->Item("destinationmethod").Text(), "DUMP");
   EXPECT_EQ(section->Item("dropdatabase").AsInteger(), 1);
   EXPECT_EQ(section->Item("createtables").AsInteger(), 0);
@@ -101,6 +123,9 @@ TEST(ApplySettingsMappingTest, FileRoundTripRestoresEveryKey) {
   EXPECT_EQ(back->memo_type, "TEXT");
   EXPECT_EQ(back->datetime_type, "TIMESTAMP");
   EXPECT_EQ(back->dump_format, "COPY");
+  EXPECT_EQ(back->ssl_mode, written.ssl_mode);
+  EXPECT_EQ(back->ssl_root_cert, written.ssl_root_cert);
+  EXPECT_EQ(back->connection_parameters, written.connection_parameters);
 }
 
 TEST(ApplySettingsMappingTest, MethodIsCaseSensitiveAndMissingKeysReadEmpty) {
@@ -175,7 +200,15 @@ TEST(BlankPasswordsTest, EmptiesOnlyThePasswords) {
   EXPECT_EQ(section->Item("sourcepassword").Text(), "");
   EXPECT_EQ(section->Item("destinationpassword").Text(), "");
   EXPECT_EQ(section->Item("sourceusername").Text(), "admin");
-  EXPECT_EQ(section->Keys().size(), 34u);
+  EXPECT_EQ(section->Keys().size(), 37u);
+  EXPECT_EQ(section->Item("destinationparameters").Text(), Sample().connection_parameters);
+  for (const auto& [given, kept] : std::vector<std::pair<std::string, std::string>>{
+           {"connect_timeout=5 password=s3cret", "connect_timeout='5'"},
+           {"password='s3cret", ""}}) {
+    section->Set("destinationparameters", given);
+    BlankPasswords(settings);
+    EXPECT_EQ(section->Item("destinationparameters").Text(), kept) << given;
+  }
 }
 
 }  // namespace

@@ -289,6 +289,7 @@ TEST_F(PageFlowTest, DestinationPageRefusesWhatARunCannotUse) {
     std::string message;  // empty: the table page follows
     std::string focus;
     bool tries_server;
+    std::string parameters = "";
   };
   const std::string no_server =
       "connection to server at \"localhost\" (127.0.0.1), port 5999 "
@@ -296,6 +297,9 @@ TEST_F(PageFlowTest, DestinationPageRefusesWhatARunCannotUse) {
   const Case cases[] = {
       {"direct, reachable", "DIRECT", "5432", "", "shop", "", "", "", true},
       {"direct, empty port is libpq's", "DIRECT", "", "", "shop", "", "", "", true},
+      {"direct, a port per host", "DIRECT", "5432,5433", "", "shop", "", "", "", true},
+      {"a list with an empty port", "DIRECT", "5432,", "", "shop", "",
+       "The port \"5432,\" is not a number from 1 to 65535.", "txtPGSQLPort", false},
       {"port with a letter", "DIRECT", "54x2", "", "shop", "",
        "The port \"54x2\" is not a number from 1 to 65535.", "txtPGSQLPort", false},
       {"port 0", "DIRECT", "0", "", "shop", "", "The port \"0\" is not a number from 1 to 65535.",
@@ -304,6 +308,11 @@ TEST_F(PageFlowTest, DestinationPageRefusesWhatARunCannotUse) {
        "The port \"65536\" is not a number from 1 to 65535.", "txtPGSQLPort", false},
       {"no database", "DIRECT", "5432", "", "  ", "", "Enter the name of the destination database.",
        "txtPGSQLDestinationDatabase", false},
+      {"parameters the run refuses", "DIRECT", "5432", "", "shop", "",
+       "The setting destinationparameters is not valid: client_encoding is always UTF8.", "", false,
+       "client_encoding=LATIN1"},
+      {"parameters of a dump are not read", "DUMP", "", "/tmp/x.sql", "shop", "", "", "", false,
+       "client_encoding=LATIN1"},
       {"server refuses", "DIRECT", "5999", "", "shop", no_server,
        "The program could not connect to the PostgreSQL server.\r\n\r\n" + no_server, "", true},
       {"dump", "DUMP", "54x2", "/tmp/x.sql", "shop", "x", "", "", false},
@@ -321,6 +330,7 @@ TEST_F(PageFlowTest, DestinationPageRefusesWhatARunCannotUse) {
     view.Set("destinationport", c.port);
     view.Set("destinationdumpfilename", c.dump_file);
     view.Set("destinationdatabase", c.database);
+    view.Set("destinationparameters", c.parameters);
     view.server_error = c.server_error;
     page = "DESTINATION";
     Go("NEXT");

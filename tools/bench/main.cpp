@@ -256,7 +256,7 @@ Figure ReaderToCopy(const std::string& source, const std::string& db, const std:
   using namespace ferrolyte;
   Figure f{one_copy ? "(r) reader + one COPY of all rows" : "(r) reader + COPY chunks"};
   PgConnection pg(
-      {Env("PGHOST", ""), Env("PGPORT", ""), db, Env("PGUSER", ""), Env("PGPASSWORD", "")});
+      {Env("PGHOST", ""), Env("PGPORT", ""), db, Env("PGUSER", ""), Env("PGPASSWORD", ""), {}});
   pg.Execute("TRUNCATE " + table);
   auto start = Clock::now();
   double cpu_start = SelfCpu();

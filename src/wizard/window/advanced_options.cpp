@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -44,6 +45,11 @@ AdvancedOptionsForm::AdvancedOptionsForm(QWidget* owner) : QDialog(owner) {
   auto* lblComplexColumns =
       Named(new QLabel(QStringLiteral("&Attachments and multi-value fields as:"), this),
             "lblComplexColumns");
+  auto* lblSslMode = Named(new QLabel(QStringLiteral("&SSL mode:"), this), "lblSslMode");
+  auto* lblSslRootCert =
+      Named(new QLabel(QStringLiteral("R&oot certificate:"), this), "lblSslRootCert");
+  auto* lblConnectionParameters =
+      Named(new QLabel(QStringLiteral("Connection &parameters:"), this), "lblConnectionParameters");
   txtTablePrefix = Named(new QLineEdit(this), "txtTablePrefix");
   txtTablePrefix->setToolTip(
       QStringLiteral("You can prefix table names in the destination database with this value."));
@@ -51,6 +57,12 @@ AdvancedOptionsForm::AdvancedOptionsForm(QWidget* owner) : QDialog(owner) {
   cbDateTimeType = Named(new QComboBox(this), "cbDateTimeType");
   cbDumpFormat = Named(new QComboBox(this), "cbDumpFormat");
   cbComplexColumns = Named(new QComboBox(this), "cbComplexColumns");
+  cbSslMode = Named(new QComboBox(this), "cbSslMode");
+  txtSslRootCert = Named(new QLineEdit(this), "txtSslRootCert");
+  cmdSslRootCertBrowse =
+      Named(new QPushButton(QStringLiteral("..."), this), "cmdSslRootCertBrowse");
+  txtConnectionParameters = Named(new QLineEdit(this), "txtConnectionParameters");
+  txtConnectionParameters->setPlaceholderText(QStringLiteral("connect_timeout=10"));
   chkBooleanValue =
       Named(new QCheckBox(QStringLiteral("Transfer &booleans as 0/-1 instead of 0/1"), this),
             "chkBooleanValue");
@@ -78,28 +90,38 @@ AdvancedOptionsForm::AdvancedOptionsForm(QWidget* owner) : QDialog(owner) {
   lblDateTimeType->setBuddy(cbDateTimeType);
   lblDumpFormat->setBuddy(cbDumpFormat);
   lblComplexColumns->setBuddy(cbComplexColumns);
+  lblSslMode->setBuddy(cbSslMode);
+  lblSslRootCert->setBuddy(txtSslRootCert);
+  lblConnectionParameters->setBuddy(txtConnectionParameters);
 
+  QLabel* labels[] = {lblTablePrefix,    lblMemoType, lblDateTimeType, lblDumpFormat,
+                      lblComplexColumns, lblSslMode,  lblSslRootCert,  lblConnectionParameters};
   // The labels are measured in this platform's font: when the widest does not fit in
   // front of the design edge, the inputs move right instead of the label being cut.
   int label_width = 0;
-  for (QLabel* label :
-       {lblTablePrefix, lblMemoType, lblDateTimeType, lblDumpFormat, lblComplexColumns}) {
+  for (QLabel* label : labels) {
     label_width = std::max(label_width, ToTwips(label->sizeHint().width()));
   }
   const int input_left = std::max(kInputLeft, kLabelLeft + label_width + 120);
   const int input_width = 2400;
   const int width = input_left + input_width + 240;
 
-  const int rows[] = {240, 660, 1080, 1500, 1920};
-  QLabel* labels[] = {lblTablePrefix, lblMemoType, lblDateTimeType, lblDumpFormat,
-                      lblComplexColumns};
-  QWidget* inputs[] = {txtTablePrefix, cbMemoType, cbDateTimeType, cbDumpFormat, cbComplexColumns};
-  for (int i = 0; i < 5; ++i) {
-    PlaceTwips(labels[i], kLabelLeft, rows[i], input_left - kLabelLeft - 60, kRowHeight);
-    // The dump format's entries are words, not a type name: they get the full width.
-    PlaceTwips(inputs[i], input_left, rows[i], i == 1 || i == 2 ? 1800 : input_width, kRowHeight);
+  QWidget* inputs[] = {txtTablePrefix,   cbMemoType, cbDateTimeType, cbDumpFormat,
+                       cbComplexColumns, cbSslMode,  txtSslRootCert, txtConnectionParameters};
+  constexpr int kRows = 8, kRootCertRow = 6, kBrowseWidth = 450;
+  for (int i = 0; i < kRows; ++i) {
+    const int top = 240 + 420 * i;
+    PlaceTwips(labels[i], kLabelLeft, top, input_left - kLabelLeft - 60, kRowHeight);
+    // The two type lists hold short names; the others get the full width, the certificate
+    // less its browse button.
+    const int w = i == 1 || i == 2    ? 1800
+                  : i == kRootCertRow ? input_width - kBrowseWidth - 60
+                                      : input_width;
+    PlaceTwips(inputs[i], input_left, top, w, kRowHeight);
   }
-  int check_top = 2400;
+  PlaceTwips(cmdSslRootCertBrowse, input_left + input_width - kBrowseWidth,
+             240 + 420 * kRootCertRow, kBrowseWidth, kRowHeight);
+  int check_top = 240 + 420 * kRows + 60;
   for (QCheckBox* check :
        {chkBooleanValue, chkIgnoreLargeBlobs, chkTransferRelationships, chkTransferDescriptions,
         chkTransferQueries, chkTransferValidation, chkFollowLinks}) {
@@ -112,6 +134,12 @@ AdvancedOptionsForm::AdvancedOptionsForm(QWidget* owner) : QDialog(owner) {
 
   cmdClose->setDefault(true);
   connect(cmdClose, &QPushButton::clicked, this, &QDialog::hide);
+  connect(cmdSslRootCertBrowse, &QPushButton::clicked, this, [this] {
+    const QString chosen = QFileDialog::getOpenFileName(
+        this, QStringLiteral("Root certificate"), txtSslRootCert->text(),
+        QStringLiteral("Certificates (*.crt *.pem *.cer);;All Files (*)"));
+    if (!chosen.isEmpty()) txtSslRootCert->setText(chosen);
+  });
 
   SetTabOrder(this);
   cbMemoType->clear();
@@ -127,6 +155,8 @@ AdvancedOptionsForm::AdvancedOptionsForm(QWidget* owner) : QDialog(owner) {
                             QString::fromLatin1(kComplexColumnsText));
   cbComplexColumns->addItem(QStringLiteral("Tables of their own"),
                             QString::fromLatin1(kComplexColumnsTables));
+  for (const char* mode : kSslModes)
+    cbSslMode->addItem(QString::fromLatin1(mode), QString::fromLatin1(mode));
 
   // What the run does with each option, in one line; what it ignores is shown but disabled.
   const QString no_effect = QStringLiteral("No effect for PostgreSQL: ");
@@ -160,6 +190,20 @@ AdvancedOptionsForm::AdvancedOptionsForm(QWidget* owner) : QDialog(owner) {
   chkFollowLinks->setToolTip(
       QStringLiteral("Tables linked from other Access files are read from those files."));
   lblDumpFormat_ = lblDumpFormat;
+  const QString tls = QStringLiteral(
+      "TLS to the server: require encrypts, verify-ca and verify-full also check "
+      "its certificate.");
+  const QString root =
+      QStringLiteral("The CA certificate verify-ca and verify-full check the server's against.");
+  const QString more = QStringLiteral(
+      "Further libpq parameters as key=value; a password among them is never saved.");
+  server_only_ = {{lblSslMode, tls},
+                  {cbSslMode, tls},
+                  {lblSslRootCert, root},
+                  {txtSslRootCert, root},
+                  {cmdSslRootCertBrowse, QStringLiteral("Choose the root certificate file.")},
+                  {lblConnectionParameters, more},
+                  {txtConnectionParameters, more}};
   SetDumpDestination(true);
 }
 
@@ -175,6 +219,12 @@ void AdvancedOptionsForm::SetDumpDestination(bool dump) {
                  "COPY.");
   cbDumpFormat->setToolTip(tip);
   lblDumpFormat_->setToolTip(tip);
+  for (const auto& [control, server_tip] : server_only_) {
+    control->setEnabled(!dump);
+    control->setToolTip(
+        dump ? QStringLiteral("Only for a direct transfer: a dump connects to no server.")
+             : server_tip);
+  }
 }
 
 }  // namespace ferrolyte

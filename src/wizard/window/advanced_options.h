@@ -2,6 +2,9 @@
 #pragma once
 
 #include <QDialog>
+#include <QString>
+#include <utility>
+#include <vector>
 
 class QCheckBox;
 class QComboBox;
@@ -18,7 +21,8 @@ class AdvancedOptionsForm : public QDialog {
   // Creates the controls, orders the tab chain by position and fills the two lists with
   // their single entries, none selected yet.
   explicit AdvancedOptionsForm(QWidget* owner);
-  // The dump format applies to a dump only: disabled, with a tool tip saying why, otherwise.
+  // The dump format applies to a dump only, the connection settings to a direct transfer
+  // only: each is disabled, with a tool tip saying why, for the other.
   void SetDumpDestination(bool dump);
 
   QLineEdit* txtTablePrefix;
@@ -26,6 +30,12 @@ class AdvancedOptionsForm : public QDialog {
   QComboBox* cbDateTimeType;
   // "INSERT statements" or "COPY blocks"; each entry's data is the dumpformat value.
   QComboBox* cbDumpFormat;
+  // The libpq SSL modes; each entry's data is the destinationsslmode value.
+  QComboBox* cbSslMode;
+  QLineEdit* txtSslRootCert;
+  QPushButton* cmdSslRootCertBrowse;
+  // Further libpq parameters as key=value text (destinationparameters).
+  QLineEdit* txtConnectionParameters;
   QCheckBox* chkBooleanValue;
   QCheckBox* chkIgnoreLargeBlobs;
   QCheckBox* chkTransferRelationships;
@@ -39,6 +49,8 @@ class AdvancedOptionsForm : public QDialog {
 
  private:
   QLabel* lblDumpFormat_;
+  // The connection settings and their tool tips for a direct transfer.
+  std::vector<std::pair<QWidget*, QString>> server_only_;
 };
 
 }  // namespace ferrolyte

@@ -137,8 +137,15 @@ Column ParseColumn(const json& j, const std::string& where) {
   Column c;
   c.name = Get<std::string>(j, "name", where, "");
   if (c.name.empty()) Fail(where, "column needs a \"name\"");
-  const std::string type = Get<std::string>(j, "type", where, "");
-  if (type == "attachment") {
+  // A number is a type code as the table definition stores it, also one readers do not know.
+  const std::string type = j.contains("type") && j["type"].is_number_integer()
+                               ? ""
+                               : Get<std::string>(j, "type", where, "");
+  if (type.empty() && j.contains("type") && j["type"].is_number_integer()) {
+    const int code = j["type"].get<int>();
+    if (code < 0 || code > 255) Fail(where + ".type", "a type code is 0 to 255");
+    c.type = static_cast<ColumnType>(code);
+  } else if (type == "attachment") {
     c.type = ColumnType::kComplex;
     c.complex = ComplexKind::kAttachment;
   } else if (type == "multivalue") {
@@ -330,6 +337,7 @@ DatabaseDescription ParseDescription(const json& j) {
   if (j.contains("encryption"))
     d.options.encryption = EncryptionFromName(Get<std::string>(j, "encryption", "database", ""));
   d.options.creation_date = Get<double>(j, "creation_date", "database", d.options.creation_date);
+  d.options.damaged_table = Get<std::string>(j, "damaged_table", "database", "");
   if (j.contains("tables")) {
     for (std::size_t ti = 0; ti < j["tables"].size(); ++ti) {
       const json& tj = j["tables"][ti];
@@ -346,14 +354,39 @@ DatabaseDescription ParseDescription(const json& j) {
       if (tj.contains("indexes")) {
         for (const json& ij : tj["indexes"]) tc.table.indexes.push_back(ParseIndex(ij, where));
       }
+      if (tj.contains("stored_rows"))
+        tc.table.stored_rows = Get<std::uint32_t>(tj, "stored_rows", where, 0);
+      tc.table.access_index_layout = Get<bool>(tj, "access_index_layout", where, false);
       if (tj.contains("rows")) {
         std::size_t ri = 0;
         for (const json& rj : tj["rows"]) {
           std::string rw = where + " row " + std::to_string(ri++);
-          if (!rj.is_array()) Fail(rw, "a row must be an array");
-          std::vector<Value> row;
-          for (const json& v : rj) row.push_back(ParseValue(v, rw));
-          tc.rows.push_back(std::move(row));
+          auto values = [&](const json& list) {
+            if (!list.is_array()) Fail(rw, "a row must be an array");
+            std::vector<Value> row;
+            for (const json& v : list) row.push_back(ParseValue(v, rw));
+            return row;
+          };
+          // {"deleted": "previous" | "page_end" | "keeps_bytes", "values": [...]} leaves a
+          // deleted entry; {"moved": [...]} writes a row moved to another page.
+          if (rj.is_object() && rj.contains("deleted")) {
+            const std::string form = Get<std::string>(rj, "deleted", rw, "");
+            TableContent::Deleted deleted{.before = tc.rows.size()};
+            if (form == "page_end") {
+              deleted.form = DeletedRow::kAtPageEnd;
+            } else if (form == "keeps_bytes") {
+              deleted.form = DeletedRow::kKeepsBytes;
+              deleted.values = values(rj.value("values", json()));
+            } else if (form != "previous") {
+              Fail(rw + ".deleted", "must be \"previous\", \"page_end\" or \"keeps_bytes\"");
+            }
+            tc.deleted_rows.push_back(std::move(deleted));
+          } else if (rj.is_object() && rj.contains("moved")) {
+            tc.moved_rows.push_back(tc.rows.size());
+            tc.rows.push_back(values(rj["moved"]));
+          } else {
+            tc.rows.push_back(values(rj));
+          }
         }
       }
       d.tables.push_back(std::move(tc));

@@ -32,6 +32,10 @@ constexpr int kPageSize = 4096;
 constexpr int kDataHeader = 14;  // type, flag, free space, owner, unknown, row count
 constexpr int kMaxRowBytes = kPageSize - kDataHeader - 2;
 constexpr int kMaxRowsPerPage = 255;  // row numbers in page pointers are one byte
+constexpr int kOffsetMask = 0x1fff;
+constexpr std::uint16_t kDeletedRow = 0xC000;
+constexpr std::uint16_t kMovedAway = 0x4000;  // the row holds where it went
+constexpr std::uint16_t kMovedHere = 0x8000;
 constexpr int kInlineLongValue = 64;
 constexpr int kChainChunk = kMaxRowBytes - 4;  // each chained long-value row starts with a pointer
 constexpr std::uint32_t kMagic = 0x0659;       // Access repeats this in table definitions
@@ -59,9 +63,34 @@ constexpr int kCalculatedOverhead = 23;  // 16 header bytes, the length, 3 trail
 constexpr std::uint8_t kCalculatedFlags = 0xC0;
 constexpr int kExtendedDateLength = 42;
 
+bool IsKnownType(ColumnType t) {
+  switch (t) {
+    case ColumnType::kBoolean:
+    case ColumnType::kByte:
+    case ColumnType::kInteger:
+    case ColumnType::kLong:
+    case ColumnType::kCurrency:
+    case ColumnType::kSingle:
+    case ColumnType::kDouble:
+    case ColumnType::kDateTime:
+    case ColumnType::kBinary:
+    case ColumnType::kText:
+    case ColumnType::kOle:
+    case ColumnType::kMemo:
+    case ColumnType::kGuid:
+    case ColumnType::kDecimal:
+    case ColumnType::kBigInt:
+    case ColumnType::kDateTimeExtended:
+    case ColumnType::kComplex:
+      return true;
+  }
+  return false;
+}
+
 bool IsVariable(const Column& c) {
   if (IsLongValue(c.type) || c.expression) return true;
-  if (c.type == ColumnType::kText || c.type == ColumnType::kBinary) return !c.fixed_length;
+  if (c.type == ColumnType::kText || c.type == ColumnType::kBinary || !IsKnownType(c.type))
+    return !c.fixed_length;
   return false;
 }
 
@@ -118,6 +147,21 @@ struct RowPage {
     std::memcpy(&buf[low], data, len);
     Set16(&buf[kDataHeader + 2 * rows], static_cast<std::uint16_t>(low));
     return rows++;
+  }
+  // An entry without bytes of its own, for a deleted row.
+  void AddEntry(int offset, std::uint16_t flags) {
+    Set16(&buf[kDataHeader + 2 * rows], static_cast<std::uint16_t>(offset | flags));
+    ++rows;
+  }
+  void Flag(int row, std::uint16_t flags) {
+    std::uint8_t* entry = &buf[kDataHeader + 2 * row];
+    Set16(entry, static_cast<std::uint16_t>((entry[0] | entry[1] << 8) | flags));
+  }
+  // Where the last entry points (the page's end before the first).
+  int LastOffset() const {
+    if (rows == 0) return kPageSize;
+    const std::uint8_t* entry = &buf[kDataHeader + 2 * (rows - 1)];
+    return (entry[0] | entry[1] << 8) & kOffsetMask;
   }
   void Seal() {
     Set16(&buf[2], static_cast<std::uint16_t>(low - (kDataHeader + 2 * rows)));
@@ -220,6 +264,7 @@ struct internal::TableState {
   std::uint32_t tdef_page = 0;
   RowPage data;
   RowPage lval;
+  RowPage moved;  // rows moved off the page their entry is on
   std::vector<std::uint32_t> data_pages;
   std::uint64_t rows = 0;
   std::int64_t autonumber = 0;
@@ -239,17 +284,21 @@ struct internal::TableState {
     throw WriteError("table \"" + table.name + "\" has no column \"" + name + "\"");
   }
 
-  void FlushData() {
-    if (!data.open()) return;
-    data.Seal();
-    db->WritePage(data.number, data.buf.data());
-    data.number = 0;
+  void Flush(RowPage& page) {
+    if (!page.open()) return;
+    page.Seal();
+    db->WritePage(page.number, page.buf.data());
+    page.number = 0;
   }
-  void FlushLval() {
-    if (!lval.open()) return;
-    lval.Seal();
-    db->WritePage(lval.number, lval.buf.data());
-    lval.number = 0;
+  // `page` (data or moved), or a new data page of the table in its place, with room for a
+  // row of `len` bytes and its entry.
+  RowPage& DataPageFor(RowPage& page, std::size_t len) {
+    if (!page.open() || !page.Fits(len)) {
+      Flush(page);
+      page.Open(db->Allocate(), tdef_page);
+      data_pages.push_back(page.number);
+    }
+    return page;
   }
 
   // Stores a long value and returns its 12-byte row header (plus inline data).
@@ -266,7 +315,7 @@ struct internal::TableState {
     }
     if (value.size() <= static_cast<std::size_t>(kMaxRowBytes)) {
       if (!lval.open() || !lval.Fits(value.size())) {
-        FlushLval();
+        Flush(lval);
         lval.Open(db->Allocate(), kLvalOwner);
       }
       int row = lval.Add(value.data(), value.size());
@@ -312,12 +361,28 @@ struct internal::TableState {
       throw WriteError("row of table \"" + table.name + "\" is " + std::to_string(row.size()) +
                        " bytes; a row must fit in " + std::to_string(kMaxRowBytes));
     }
-    if (!data.open() || !data.Fits(row.size())) {
-      FlushData();
-      data.Open(db->Allocate(), tdef_page);
-      data_pages.push_back(data.number);
+    DataPageFor(data, row.size()).Add(row.data(), row.size());
+    ++rows;
+  }
+  void AppendDeleted(DeletedRow form, std::span<const Value> values) {
+    if (form == DeletedRow::kKeepsBytes) {
+      const Bytes row = EncodeRow(values);
+      RowPage& page = DataPageFor(data, row.size());
+      page.Flag(page.Add(row.data(), row.size()), kDeletedRow);
+      return;
     }
-    data.Add(row.data(), row.size());
+    RowPage& page = DataPageFor(data, 0);
+    page.AddEntry(form == DeletedRow::kAtPageEnd ? kPageSize : page.LastOffset(), kDeletedRow);
+  }
+  void AppendMoved(const Bytes& row) {
+    RowPage& target = DataPageFor(moved, row.size());
+    const int at = target.Add(row.data(), row.size());
+    target.Flag(at, kMovedHere);
+    const Bytes pointer = {static_cast<std::uint8_t>(at), static_cast<std::uint8_t>(target.number),
+                           static_cast<std::uint8_t>(target.number >> 8),
+                           static_cast<std::uint8_t>(target.number >> 16)};
+    RowPage& page = DataPageFor(data, pointer.size());
+    page.Flag(page.Add(pointer.data(), pointer.size()), kMovedAway);
     ++rows;
   }
 };
@@ -641,7 +706,7 @@ Bytes internal::TableState::EncodeValue(const Column& c, const ColumnLayout& l, 
     case ColumnType::kDateTimeExtended:
       return ExtendedDateBytes(table, c, v);
     default:
-      BadValue(table, c, "unsupported column type");
+      return BinaryBytes(table, c, l, v);
   }
   return out;
 }
@@ -727,6 +792,8 @@ void CheckColumn(const Column& c, Format format) {
   if (c.type == ColumnType::kDateTimeExtended && format != Format::kAce12) {
     throw WriteError("column \"" + c.name + "\": extended dates need the ACE 12 format");
   }
+  if (c.expression && !IsKnownType(c.type))
+    throw WriteError("column \"" + c.name + "\": a calculated column needs a known result type");
   if (c.expression) {
     if (format != Format::kAce12)
       throw WriteError("column \"" + c.name + "\": calculated columns need the ACE 12 format");
@@ -767,7 +834,7 @@ void CheckColumn(const Column& c, Format format) {
 // The column length the definition stores; 0 for memo and OLE, whose values live elsewhere.
 int StoredSize(const Column& c) {
   int stored = 0;
-  if (c.type == ColumnType::kText || c.type == ColumnType::kBinary) {
+  if (c.type == ColumnType::kText || c.type == ColumnType::kBinary || !IsKnownType(c.type)) {
     int size = c.size == 0 ? 255 : c.size;
     if (size < 1 || size > 255) {
       throw WriteError("column \"" + c.name + "\": size " + std::to_string(c.size) +
@@ -844,9 +911,16 @@ void AddDeclaredIndexes(internal::TableState& s) {
       throw WriteError("table \"" + table.name + "\" has two primary keys");
     }
     have_pk = have_pk || ix.primary_key;
-    s.reals.push_back(PhysicalIndex(s, ix));
+    RealIndex real = PhysicalIndex(s, ix);
+    auto same = std::find_if(s.reals.begin(), s.reals.end(), [&](const RealIndex& r) {
+      return r.columns == real.columns && r.flags == real.flags;
+    });
+    if (!table.access_index_layout || same == s.reals.end()) {
+      s.reals.push_back(real);
+      same = s.reals.end() - 1;
+    }
     s.logicals.push_back({.name = ix.name,
-                          .real = static_cast<int>(s.reals.size()) - 1,
+                          .real = static_cast<int>(same - s.reals.begin()),
                           .type = static_cast<std::uint8_t>(ix.primary_key ? 1 : 0)});
   }
 }
@@ -983,6 +1057,16 @@ TableWriter::~TableWriter() = default;
 void TableWriter::AddRow(std::span<const Value> values) {
   if (state_->db->finished) throw WriteError("rows added after Finish()");
   state_->AppendRow(state_->EncodeRow(values));
+}
+
+void TableWriter::AddDeletedRow(DeletedRow form, std::span<const Value> values) {
+  if (state_->db->finished) throw WriteError("rows added after Finish()");
+  state_->AppendDeleted(form, values);
+}
+
+void TableWriter::AddMovedRow(std::span<const Value> values) {
+  if (state_->db->finished) throw WriteError("rows added after Finish()");
+  state_->AppendMoved(state_->EncodeRow(values));
 }
 
 std::uint64_t TableWriter::row_count() const {
@@ -1292,7 +1376,7 @@ Bytes DefinitionHeader(const internal::TableState& s) {
   b[1] = 0x01;
   Put32(b, 0);  // total length
   Put32(b, kMagic);
-  Put32(b, static_cast<std::uint32_t>(s.rows));
+  Put32(b, t.stored_rows.value_or(static_cast<std::uint32_t>(s.rows)));
   Put32(b, static_cast<std::uint32_t>(s.autonumber));
   bool has_auto = std::any_of(t.columns.begin(), t.columns.end(),
                               [](const Column& c) { return c.auto_number != AutoNumber::kNone; });
@@ -1403,8 +1487,15 @@ Bytes BuildTdef(const internal::TableState& s) {
     PutColumnEntry(b, t.columns[i], s.layout[i], s.complex_ids.empty() ? 0 : s.complex_ids[i]);
   for (const Column& c : t.columns) PutName(b, c.name);
   for (const RealIndex& r : s.reals) PutPhysicalIndex(b, r);
-  for (std::size_t i = 0; i < s.logicals.size(); ++i) PutLogicalIndex(b, s.logicals[i], i);
-  for (const LogicalIndex& li : s.logicals) PutName(b, li.name);
+  // A logical index's number is its place in `logicals`; Access stores them by name.
+  std::vector<std::size_t> order(s.logicals.size());
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+  if (t.access_index_layout)
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+      return Lower(s.logicals[a].name) < Lower(s.logicals[b].name);
+    });
+  for (std::size_t i : order) PutLogicalIndex(b, s.logicals[i], i);
+  for (std::size_t i : order) PutName(b, s.logicals[i].name);
   PutLongValueColumns(b, s);
   Put16(b, 0xffff);
   Set32(&b[8], static_cast<std::uint32_t>(b.size()));
@@ -1456,8 +1547,7 @@ Bytes UsageMap(internal::DatabaseState& db, std::vector<std::uint32_t> pages) {
 
 void FlushPages(const std::vector<internal::TableState*>& tables) {
   for (auto* s : tables) {
-    s->FlushData();
-    s->FlushLval();
+    for (RowPage* page : {&s->data, &s->lval, &s->moved}) s->Flush(*page);
   }
 }
 
@@ -1930,6 +2020,14 @@ void DatabaseWriter::Finish() {
   WriteRelationshipRows(db.relationships, user, *sys.relationships);
   if (sys.complex_columns) WriteComplexColumnRows(db, sys);
   WriteQueryRows(db.queries, kFirstQueryId, *sys.queries);
+  if (!db.options.damaged_table.empty()) {
+    internal::TableState* damaged = nullptr;
+    for (auto* t : sys.All())
+      if (Lower(t->table.name) == Lower(db.options.damaged_table)) damaged = t;
+    if (!damaged || !damaged->data.open())
+      throw WriteError("damaged_table: \"" + db.options.damaged_table + "\" holds no rows");
+    Set16(&damaged->data.buf[kDataHeader], kOffsetMask);
+  }
   WriteCatalogRows(db, user, sys);
   FlushPages(sys.All());
 
@@ -1946,7 +2044,15 @@ void WriteDatabase(const std::filesystem::path& path, const DatabaseDescription&
   DatabaseWriter w(path, d.options);
   for (const TableContent& t : d.tables) {
     TableWriter& tw = w.AddTable(t.table);
-    for (const auto& row : t.rows) tw.AddRow(row);
+    for (std::size_t i = 0; i <= t.rows.size(); ++i) {
+      for (const TableContent::Deleted& deleted : t.deleted_rows)
+        if (deleted.before == i) tw.AddDeletedRow(deleted.form, deleted.values);
+      if (i == t.rows.size()) break;
+      if (std::find(t.moved_rows.begin(), t.moved_rows.end(), i) != t.moved_rows.end())
+        tw.AddMovedRow(t.rows[i]);
+      else
+        tw.AddRow(t.rows[i]);
+    }
   }
   for (const LinkedTable& l : d.linked_tables) w.AddLinkedTable(l);
   for (const Relationship& r : d.relationships) w.AddRelationship(r);

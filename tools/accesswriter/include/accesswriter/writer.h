@@ -64,6 +64,9 @@ enum class ColumnType : std::uint8_t {
   // An attachment or multi-value column (Column::complex says which); Format::kAce12 only.
   // The row holds a key; the files or values live in a hidden table of their own.
   kComplex = 0x12,
+  // Any other code (static_cast<ColumnType>(0x46)) writes a column of a type readers may
+  // not know, as newer Access versions do: its values are bytes, `size` of them (1..255),
+  // stored in the row at a fixed place with `fixed_length`, else with the variable ones.
 };
 
 enum class ComplexKind { kNone, kAttachment, kMultiValue };
@@ -127,6 +130,14 @@ struct Index {
   bool required = false;
 };
 
+// How a deleted row's entry is left in its page's row offset table: flagged 0xC000, with an
+// offset readers must not take for a row's bounds.
+enum class DeletedRow {
+  kAtPrevious,  // the previous entry's offset (the page's end at row 0), as Access leaves it
+  kAtPageEnd,   // the page size, wherever the entry is
+  kKeepsBytes,  // the row's own bytes, still on the page
+};
+
 struct Table {
   std::string name;
   std::vector<Column> columns;
@@ -135,6 +146,13 @@ struct Table {
   bool hidden = false;  // catalog flag 0x8
   bool system = false;  // catalog flags 0x80000002; the name usually starts with "MSys"
   std::vector<TextProperty> properties;
+  // The row count the definition stores; by default the rows written. Access leaves it
+  // stale (higher or lower than the live rows) after interrupted edits.
+  std::optional<std::uint32_t> stored_rows;
+  // Lays the indexes out as Access does: indexes on the same columns with the same flags
+  // share one physical index, and the logical entries are stored sorted by name, each
+  // keeping the number of its place in `indexes`, so that neither number is its place.
+  bool access_index_layout = false;
 };
 
 // A table that lives elsewhere. With `database` set it links to another Access file
@@ -362,6 +380,10 @@ struct DatabaseOptions {
   std::uint32_t spin_count = 100000;
   // Creation date stored in the header; also the key of the password mask.
   double creation_date = 45000.5;
+  // Damages a system table that holds rows ("MSysRelationships", "MSysQueries",
+  // "MSysComplexColumns") as a broken file would: the entry of its last page's first row
+  // points past the end of the page. Empty damages nothing.
+  std::string damaged_table;
 };
 
 class DatabaseWriter;
@@ -382,6 +404,18 @@ class TableWriter {
   void AddRow(std::span<const Value> values);
   void AddRow(std::initializer_list<Value> values) {
     AddRow(std::span<const Value>(values.begin(), values.size()));
+  }
+  // Leaves the entry of a deleted row on the current data page; `values` (one per column)
+  // are the bytes kept by DeletedRow::kKeepsBytes and ignored otherwise.
+  void AddDeletedRow(DeletedRow form, std::span<const Value> values = {});
+  void AddDeletedRow(DeletedRow form, std::initializer_list<Value> values) {
+    AddDeletedRow(form, std::span<const Value>(values.begin(), values.size()));
+  }
+  // Appends a row as Access leaves one that outgrew its page: its entry (flagged 0x4000)
+  // holds where it went, a row of another data page of the table, flagged 0x8000 there.
+  void AddMovedRow(std::span<const Value> values);
+  void AddMovedRow(std::initializer_list<Value> values) {
+    AddMovedRow(std::span<const Value>(values.begin(), values.size()));
   }
   // Number of rows added so far.
   std::uint64_t row_count() const;
@@ -423,6 +457,15 @@ class DatabaseWriter {
 struct TableContent {
   Table table;
   std::vector<std::vector<Value>> rows;
+  // Rows (by index into `rows`) written with AddMovedRow.
+  std::vector<std::size_t> moved_rows;
+  // Deleted entries, each written just before row `before` (rows.size(): after the last).
+  struct Deleted {
+    std::size_t before = 0;
+    DeletedRow form = DeletedRow::kAtPrevious;
+    std::vector<Value> values;  // DeletedRow::kKeepsBytes only
+  };
+  std::vector<Deleted> deleted_rows;
 };
 
 struct DatabaseDescription {
