@@ -48,6 +48,8 @@ std::string ProgressFiguresText(const ProgressFigures& f) {
   if (f.table_count <= 0) return "";
   std::string text = "Table " + std::to_string(std::max(f.table_number, 1)) + " of " +
                      std::to_string(f.table_count);
+  // Nothing to move (empty tables, a run without records): no rate to wait for.
+  if (f.rows_total <= 0) return f.finished ? text + ", finished" : text;
   if (f.rows_per_second) text += ", " + RateText(*f.rows_per_second) + " rows/s";
   if (f.finished) return text + ", finished";
   if (f.time_left) return text + ", about " + DurationText(*f.time_left) + " left";

@@ -27,7 +27,8 @@ struct ProgressFigures {
   bool finished = false;
 };
 
-// "Table 3 of 20, 52,300 rows/s, about 0:35 left"; empty before the run has a plan.
+// "Table 3 of 20, 52,300 rows/s, about 0:35 left"; "Table 3 of 20" when no rows are
+// expected; empty before the run has a plan.
 std::string ProgressFiguresText(const ProgressFigures& figures);
 
 class RunProgress {

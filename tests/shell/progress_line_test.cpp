@@ -14,6 +14,7 @@ ProgressFigures Figures() {
   ProgressFigures f;
   f.table_number = 2;
   f.table_count = 5;
+  f.rows_total = 4000;
   f.rows_per_second = 52346;
   f.time_left = std::chrono::seconds(35);
   return f;

@@ -129,6 +129,18 @@ TEST_F(RunProgressTest, TablesAndCountsAsTheRunMeetsThem) {
   EXPECT_EQ(progress_.Figures().rows_done, 62);
 }
 
+// A run of empty tables, or one that moves no records, has no rate to wait for.
+TEST_F(RunProgressTest, NothingToMoveShowsTheTableOnly) {
+  progress_.Plan({0, 0});
+  progress_.BeginTable(1);
+  clock_.Advance(seconds(3));
+  progress_.BeginRows(0);
+  EXPECT_EQ(ProgressFiguresText(progress_.Figures()), "Table 2 of 2");
+  progress_.EndRows(0);
+  progress_.Finish();
+  EXPECT_EQ(ProgressFiguresText(progress_.Figures()), "Table 2 of 2, finished");
+}
+
 TEST_F(RunProgressTest, FinishedRunHasNoTimeLeft) {
   progress_.Plan({3000, 2000});
   progress_.BeginTable(0);
@@ -161,6 +173,7 @@ TEST(ProgressFiguresTextTest, NumbersAndDurations) {
     ProgressFigures f;
     f.table_number = 3;
     f.table_count = 20;
+    f.rows_total = 1000;
     f.rows_per_second = c.rate;
     f.time_left = seconds(c.left);
     EXPECT_EQ(ProgressFiguresText(f), c.text);
