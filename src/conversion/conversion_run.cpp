@@ -180,7 +180,8 @@ class Run {
         status_(ctx.status),
         open_(open),
         destination_string_(destination_string),
-        open_rows_(open_rows) {
+        open_rows_(open_rows),
+        progress_(ctx.clock) {
     DictionaryPtr section = settings ? settings->Section(kSettingsSection) : nullptr;
     section_ = section ? section : Dictionary::Create();
   }
@@ -298,6 +299,7 @@ class Run {
   std::unordered_map<std::string, int64_t> stored_rows_;  // by source table name
   RunOutcome outcome_;
   TableOutcome* current_ = nullptr;  // the table being worked on
+  RunProgress progress_;
   bool stopped_ = false;
 
   DefinitionOptions options_;
@@ -946,8 +948,16 @@ bool Run::Body() {
 
   step_ = "Loop tables";
   SeedSchemaNames();
+  std::vector<int64_t> planned;
+  for (const SelectedTable& table : selected_)
+    planned.push_back(transfer_records_ ? outcome_.tables[table.outcome].rows_expected.value_or(0)
+                                        : 0);
+  progress_.Plan(std::move(planned));
   bool every_table = true;
-  for (SelectedTable& table : selected_) {
+  for (size_t i = 0; i < selected_.size(); ++i) {
+    SelectedTable& table = selected_[i];
+    progress_.BeginTable(i);
+    status_.SetProgressFigures(progress_.Figures());
     if (!TableWork(table)) {
       every_table = false;
       break;
@@ -957,6 +967,8 @@ bool Run::Body() {
       break;
     }
   }
+  progress_.Finish();
+  status_.SetProgressFigures(progress_.Figures());
   if (every_table && !stopped_) AfterTables();
   step_ = "Tables are done";
   return true;
@@ -1409,6 +1421,7 @@ void Run::MoveTableRecords(TableOutcome& outcome, const TableDefinition& def,
     transfer.source_from = def.source_from;
     transfer.bytea = def.bytea;
     if (!def.bytea.empty()) transfer.bytea_bytes = &child_bytes_;
+    transfer.progress = &progress_;
     // Only the source's own tables: links and child tables are read from elsewhere.
     auto stored = stored_rows_.find(outcome.source_name);
     if (current_source_ == source_.get() && def.source_from.empty() && stored != stored_rows_.end())

@@ -827,6 +827,7 @@ class MainFormTest : public QObject {
                            "cmdSaveSettings1",
                            "frameProgress",
                            "lblStatusHigh",
+                           "lblStatusFigures",
                            "pbStatus",
                            "lvStatusLog",
                            "frameSaveSettings",

@@ -327,7 +327,7 @@ MainForm::MainForm(bool screenshot_mode)
   setObjectName(QStringLiteral("frmMain"));
   setWindowTitle(QStringLiteral("Ferrolyte"));
   CreateControls();
-  status_ = std::make_unique<WindowStatus>(lvStatusLog, pbStatus, lblStatusHigh);
+  status_ = std::make_unique<WindowStatus>(lvStatusLog, pbStatus, lblStatusHigh, lblStatusFigures);
   ConnectHandlers();
   // Until ScaleDialog runs, the window has the size of its design.
   resize(Tw(7170), Tw(6135));
@@ -667,11 +667,15 @@ void MainForm::CreateProgressPage() {
   pbStatus->setValue(0);
   PlaceTwips(pbStatus, 240, 540, 6570, 300);
   Anchor(pbStatus, kLeftEdge | kRightEdge | kTopEdge);
+  // Which table of how many, the rate and the time left, under the bar.
+  lblStatusFigures =
+      Named(Caption(frameProgress, QString(), 240, 870, 6570, 300), "lblStatusFigures");
+  Anchor(lblStatusFigures, kLeftEdge | kRightEdge | kTopEdge);
   lvStatusLog = Named(new QTreeWidget(frameProgress), "lvStatusLog");
   lvStatusLog->setRootIsDecorated(false);
   lvStatusLog->setUniformRowHeights(true);
   lvStatusLog->setSelectionMode(QAbstractItemView::SingleSelection);
-  PlaceTwips(lvStatusLog, 240, 960, 6570, 2040);
+  PlaceTwips(lvStatusLog, 240, 1230, 6570, 1770);
   Anchor(lvStatusLog, kAllEdges);
 }
 
@@ -1261,7 +1265,8 @@ void MainForm::NavigateRun(std::string& page) {
   WizardNavigateRun(
       *this, page, run_report_,
       [&](const DictionaryPtr& settings, std::string& report, StatusOutput& status) {
-        const RunContext ctx{status, state.cancel, components(), program_->VersionText(), ""};
+        const RunContext ctx{status, state.cancel, components(), program_->VersionText(),
+                             "",     *clock_};
         return services.convert(settings, report, schema_xml, ctx);
       },
       options);
@@ -1269,6 +1274,7 @@ void MainForm::NavigateRun(std::string& page) {
 
 void MainForm::ClearStatusList() {
   lvStatusLog->clear();
+  lblStatusFigures->clear();
 }
 
 void MainForm::SetBusyPointer(bool busy) {
