@@ -813,7 +813,8 @@ const std::map<std::string, std::string> kAggregates = {{"sum", "SUM"},
 
 class Translator {
  public:
-  explicit Translator(const RelationLookup& lookup) : lookup_(lookup) {}
+  explicit Translator(const RelationLookup& lookup, const NameRule& names = {})
+      : lookup_(lookup), names_(names) {}
 
   TranslatedSelect Select(const SelectModel& s, const Scope* outer);
   R Expr(const Node& n, const Scope& scope);
@@ -881,6 +882,7 @@ class Translator {
   std::string FromText(const FromItem& item, const Scope& scope);
 
   const RelationLookup& lookup_;
+  NameRule names_;                // how output columns are named
   std::deque<Relation> derived_;  // relations of subqueries in FROM
 };
 
@@ -1787,9 +1789,10 @@ TranslatedSelect Translator::Select(const SelectModel& s, const Scope* outer) {
   std::vector<std::string> parts;
   for (const Output& o : outputs) {
     std::string name = seen[Lower(o.name)] > 1 ? o.qualified : o.name;
-    std::string destination = ShortenedName(name);
+    const std::string spelt = names_ ? names_(name) : name;
+    std::string destination = ShortenedName(spelt);
     for (int n = 2; taken.count(Lower(destination)); ++n)
-      destination = ShortenedName(name + "_" + std::to_string(n));
+      destination = ShortenedName(spelt + "_" + std::to_string(n));
     taken.insert(Lower(destination));
     result.columns.push_back({name, destination, o.value.type});
     parts.push_back(o.value.sql + " AS " + Quote(destination));
@@ -1942,12 +1945,13 @@ std::vector<std::string> RelationsOf(const SelectModel& select) {
   return out;
 }
 
-TranslatedSelect TranslateSelect(const SelectModel& select, const RelationLookup& lookup) {
-  return Translator(lookup).Select(select, nullptr);
+TranslatedSelect TranslateSelect(const SelectModel& select, const RelationLookup& lookup,
+                                 const NameRule& names) {
+  return Translator(lookup, names).Select(select, nullptr);
 }
 
 TranslatedSelect TranslateUnion(const std::vector<std::string>& parts, bool all,
-                                const RelationLookup& lookup) {
+                                const RelationLookup& lookup, const NameRule& names) {
   if (parts.size() < 2) Refuse("a union has fewer than two parts");
   std::vector<SelectModel> models;
   for (const std::string& p : parts) models.push_back(ParseAccessSelect(p));
@@ -1957,7 +1961,7 @@ TranslatedSelect TranslateUnion(const std::vector<std::string>& parts, bool all,
   TranslatedSelect result;
   std::string sql;
   for (size_t i = 0; i < models.size(); ++i) {
-    TranslatedSelect t = TranslateSelect(models[i], lookup);
+    TranslatedSelect t = TranslateSelect(models[i], lookup, names);
     if (i == 0) {
       result.columns = t.columns;
     } else if (t.columns.size() != result.columns.size()) {
