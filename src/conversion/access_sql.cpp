@@ -691,6 +691,7 @@ struct R {
   SqlType type = SqlType::kUnknown;
   bool never_null = false;
   const Node* literal_text = nullptr;  // a text literal: its node
+  std::string column = {};             // one column as it is: its destination name
 };
 
 // A FROM item as expressions see it.
@@ -866,7 +867,7 @@ class Translator {
   R Name(const Node& n, const Scope& scope);
   R Column(const ScopeItem& item, const RelationColumn& column) const {
     return {(item.sql_name.empty() ? "" : item.sql_name + ".") + Quote(column.destination),
-            column.type};
+            column.type, false, nullptr, column.destination};
   }
   R Binary(const Node& n, const Scope& scope);
   R Concat(const Node& n, const Scope& scope);
@@ -1739,12 +1740,13 @@ TranslatedSelect Translator::Select(const SelectModel& s, const Scope* outer) {
     std::string name;       // Access name
     std::string qualified;  // "T.name" for clashes of expanded columns
     R value;
+    bool plain = false;  // a column by its own name: named as its table names it
   };
   std::vector<Output> outputs;
   auto expand = [&](const ScopeItem& item) {
     const_cast<ScopeItem&>(item).used = true;
     for (const RelationColumn& c : item.columns)
-      outputs.push_back({c.name, item.key + "." + c.name, Column(item, c)});
+      outputs.push_back({c.name, item.key + "." + c.name, Column(item, c), true});
   };
   if (s.all_columns)
     for (const ScopeItem& item : scope.items) expand(item);
@@ -1771,7 +1773,7 @@ TranslatedSelect Translator::Select(const SelectModel& s, const Scope* outer) {
     if (!c.alias.empty()) scope.expanding.insert(lower);  // an alias never names itself
     R value = Expr(*node, scope);
     scope.expanding.erase(lower);
-    outputs.push_back({name, name, value});
+    outputs.push_back({name, name, value, c.alias.empty() && node->kind == Node::Kind::kName});
   }
   if (outputs.empty()) Refuse("it has no output columns");
   if (s.distinct_row && scope.items.size() > 1)
@@ -1789,7 +1791,9 @@ TranslatedSelect Translator::Select(const SelectModel& s, const Scope* outer) {
   std::vector<std::string> parts;
   for (const Output& o : outputs) {
     std::string name = seen[Lower(o.name)] > 1 ? o.qualified : o.name;
-    const std::string spelt = names_ ? names_(name) : name;
+    // Folded, a column keeps the name its table gave it, which may be numbered.
+    const bool as_table = names_ && o.plain && !o.value.column.empty() && seen[Lower(o.name)] == 1;
+    const std::string spelt = as_table ? o.value.column : names_ ? names_(name) : name;
     std::string destination = ShortenedName(spelt);
     for (int n = 2; taken.count(Lower(destination)); ++n)
       destination = ShortenedName(spelt + "_" + std::to_string(n));
