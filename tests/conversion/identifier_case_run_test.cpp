@@ -51,6 +51,12 @@ void WriteShop(const std::string& path) {
                       .primary_columns = {"Customer ID"},
                       .foreign_table = "Order Lines",
                       .foreign_columns = {"Customer ID"}});
+  // A second key of the same table whose name folds to the first's.
+  db.AddRelationship({.name = "KUNDEN-LINES",
+                      .primary_table = "Kunden Größe",
+                      .primary_columns = {"Customer ID"},
+                      .foreign_table = "Order Lines",
+                      .foreign_columns = {"Customer ID"}});
   db.AddQuery({.name = "Heavy Lines",
                .tables = {{"Order Lines", ""}},
                .columns = {{"[Line ID]", ""},
@@ -90,7 +96,7 @@ void ExpectFoldedDestination(const std::string& database) {
   EXPECT_EQ(Text(*c,
                  "SELECT string_agg(conname, ',' ORDER BY conname) FROM pg_constraint WHERE "
                  "contype = 'f'"),
-            "kunden_lines,order_lines_tags_owner_fkey");
+            "kunden_lines,kunden_lines_1,order_lines_tags_owner_fkey");
   EXPECT_EQ(Text(*c,
                  "SELECT string_agg(indexname, ',' ORDER BY indexname) FROM pg_indexes WHERE "
                  "schemaname = 'public'"),
@@ -122,6 +128,8 @@ TEST(IdentifierCaseRunTest, SnakeCaseNamesArriveAliveDirectAndThroughADump) {
       << run->report;
   EXPECT_TRUE(
       testing::Contains(run->report, "- Column 'Weight kg' named 'weight_kg_1': 'weight_kg'"))
+      << run->report;
+  EXPECT_TRUE(testing::Contains(run->report, "' named 'kunden_lines_1': 'kunden_lines' is"))
       << run->report;
   EXPECT_TRUE(
       testing::Contains(run->report, "- View 'heavy_lines' created from query 'Heavy Lines'"));

@@ -203,7 +203,7 @@ TEST(BlankPasswordsTest, EmptiesOnlyThePasswords) {
   EXPECT_EQ(section->Item("sourcepassword").Text(), "");
   EXPECT_EQ(section->Item("destinationpassword").Text(), "");
   EXPECT_EQ(section->Item("sourceusername").Text(), "admin");
-  EXPECT_EQ(section->Keys().size(), 37u);
+  EXPECT_EQ(section->Keys().size(), 38u);
   EXPECT_EQ(section->Item("destinationparameters").Text(), Sample().connection_parameters);
   for (const auto& [given, kept] : std::vector<std::pair<std::string, std::string>>{
            {"connect_timeout=5 password=s3cret", "connect_timeout='5'"},
