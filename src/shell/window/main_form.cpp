@@ -925,6 +925,8 @@ void MainForm::ApplySettings(const DictionaryPtr& settings) {
   advanced.chkFollowLinks->setChecked(f->follow_links);
   advanced.cbComplexColumns->setCurrentIndex(
       std::max(0, advanced.cbComplexColumns->findData(Q(AsciiUpper(f->complex_columns)))));
+  advanced.cbIdentifierCase->setCurrentIndex(
+      std::max(0, advanced.cbIdentifierCase->findData(Q(AsciiUpper(f->identifier_case)))));
   // libpq's default for a file that names no mode.
   const int mode = advanced.cbSslMode->findData(Q(AsciiLower(f->ssl_mode)));
   advanced.cbSslMode->setCurrentIndex(mode >= 0 ? mode : advanced.cbSslMode->findData("prefer"));
@@ -969,6 +971,7 @@ FormSettings MainForm::ReadControls() {
   f.transfer_validation = CheckValue(advanced.chkTransferValidation);
   f.follow_links = CheckValue(advanced.chkFollowLinks);
   f.complex_columns = S(advanced.cbComplexColumns->currentData().toString());
+  f.identifier_case = S(advanced.cbIdentifierCase->currentData().toString());
   f.ssl_mode = S(advanced.cbSslMode->currentData().toString());
   f.ssl_root_cert = S(advanced.txtSslRootCert->text());
   f.connection_parameters = S(advanced.txtConnectionParameters->text());
