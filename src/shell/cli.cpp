@@ -705,8 +705,7 @@ std::string UsageText() {
          "  Each start adds to it (clearlog empties it first); past 10 MB it moves to\n"
          "  " +
          FileNamePart(LogFileName()) +
-         ".1 at the next start. tables writes to it only\n"
-         "  when it fails.\n";
+         ".1 at the next start. tables writes to it only when it fails.\n";
 }
 
 std::optional<int> RunCommandLineForm(const std::vector<std::string>& args) {
