@@ -168,6 +168,7 @@ struct ConvertRequest {
   std::optional<std::string> report_json;
   bool quiet = false;                 // only failures on standard error
   std::optional<RunOutcome> outcome;  // once the run has one
+  bool report_written = false;        // the --report-json file
 };
 
 // What the run writes must be neither what it reads nor the same file twice: writing one
@@ -468,7 +469,7 @@ RunTarget TargetOf(const Dictionary& section) {
 
 // The end of a convert run that got as far as an exit status: the summary, a line for each
 // failure, the JSON report.
-int TellOutcome(const ConvertRequest& request, int exit_status, const RunTimes& times,
+int TellOutcome(ConvertRequest& request, int exit_status, const RunTimes& times,
                 double run_seconds) {
   const DictionaryPtr section = SettingsSection(request.settings);
   const RunTarget target = TargetOf(*section);
@@ -487,6 +488,7 @@ int TellOutcome(const ConvertRequest& request, int exit_status, const RunTimes& 
       for (const std::string& line : FailureLines(*outcome, target)) Warn(line);
   }
   if (request.report_json) {
+    request.report_written = true;
     try {
       WriteTextFile(*request.report_json, RunReportJson(SafeStr(section->Item("sourcefilename")),
                                                         target, outcome, exit_status, "", times));
@@ -508,7 +510,8 @@ int TellOutcome(const ConvertRequest& request, int exit_status, const RunTimes& 
   RunTimes times{std::chrono::system_clock::now(), {}};
   const auto started = std::chrono::steady_clock::now();
   const auto write_failure_json = [&](int exit_status, const std::string& reason) {
-    if (!request.report_json) return;
+    if (!request.report_json || request.report_written) return;
+    request.report_written = true;
     times.ended = std::chrono::system_clock::now();
     const DictionaryPtr section = SettingsSection(request.settings);
     try {
@@ -518,6 +521,11 @@ int TellOutcome(const ConvertRequest& request, int exit_status, const RunTimes& 
     } catch (const Error& e) {
       TellFailure("cannot write the report '" + *request.report_json + "'", e.description());
     }
+  };
+  // A run that halts before it has an outcome (nothing selected, settings that cannot be
+  // used) still leaves its report.
+  program.end = [&](int exit_status) {
+    if (exit_status != kExitOk) write_failure_json(exit_status, program.end_reason);
   };
 
   std::string step = "Init Log";

@@ -49,6 +49,7 @@ void ErrorHandler(Program& program, const std::string& procedure, int32_t number
       ErrorReportText(procedure, number, description, step, {command_line, copied});
   if (copied) program.messages.CopyToClipboard(report);
   TryWriteLog(program.log, report);
+  program.end_reason = description;
   if (command_line)
     TellFailure(what.empty() ? "error in " + step : what, description);
   else
@@ -58,6 +59,7 @@ void ErrorHandler(Program& program, const std::string& procedure, int32_t number
 
 void HaltError(Program& program, const std::string& message, int exit_status) {
   TryWriteLog(program.log, message);
+  program.end_reason = message;
   // Without a message box the person who started the run would otherwise see nothing.
   if (program.options.command_line_form)
     std::fprintf(stderr, "%s: %s\n", kApplicationName, message.c_str());

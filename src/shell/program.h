@@ -35,6 +35,8 @@ struct Program {
   Messages messages;
   const ComponentRegistry& components;
   ProgramEnd end;
+  // What HaltError or ErrorHandler ended the program with; empty otherwise.
+  std::string end_reason;
 
   // The version text the program's runs write into dumps.
   std::string VersionText() const;

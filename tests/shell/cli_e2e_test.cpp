@@ -897,6 +897,12 @@ TEST_F(CliTest, SummaryJsonReportQuietAndDumpToStandardOutput) {
   EXPECT_NE(report["reason"].get<std::string>().find("Unrecognized database format"),
             std::string::npos);
 
+  // A run that halts before it starts, too.
+  out = RunSplit({"convert", source, "--dump", "x.sql", "--exclude", "Customers", "--exclude",
+                  "Order Lines", "--report-json", "n.json"});
+  EXPECT_EQ(out.status, 2);
+  EXPECT_EQ(nlohmann::json::parse(Read("n.json"))["reason"], "Select at least one table");
+
   out = RunSplit({"convert", source, "--dump", "-"});
   ASSERT_EQ(out.status, 0) << out.err;
   EXPECT_FALSE(FileExists(dir_.File("-")));
