@@ -137,7 +137,13 @@ std::optional<std::string> DefaultClause(const std::string& access_text, Default
       if (text[0] == '+') text.erase(0, 1);
       // Whole numbers keep every digit; a double would round a big integer.
       if (text.find_first_not_of("-0123456789") == std::string::npos) return text;
-      return SqlNumber(Value(LeadingNumber(text)));
+      {
+        double number = 0;
+        auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), number);
+        // 1e999 is no double: 'Infinity' would be read by no integer or numeric column.
+        if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
+        return SqlNumber(Value(number));
+      }
     case DefaultClass::kBoolean:
       // The scan leaves a boolean's default as 1, 0, NULL or empty.
       return SqlString(Value(LeadingNumber(text)));

@@ -633,7 +633,7 @@ TEST_F(DirectRunTest, RejectedForeignKeysAreReportedAndTheRunGoesOn) {
   for (const char* part : {"\r\nHint: Transfer relationships\r\nReason: ERROR: there is no "
                            "unique constraint matching given keys for referenced table",
                            "\r\nSQL: ALTER TABLE \"Orders\" ADD CONSTRAINT \"CustomersOrders\"",
-                           "\r\n- 4 comments created\r\n",
+                           "\r\n- 5 comments created\r\n",
                            "\r\nResult: completed with rejected statements (2 statements "
                            "rejected)\r\n"})
     EXPECT_TRUE(Contains(run->report, part)) << part << "\n" << run->report;

@@ -93,7 +93,7 @@ TEST_F(RecordTransferTest, LiteralByTypeCode) {
       {133, Value::Date(date), "'2009-03-07 14:05:09'"},
       {7, Value::Null(), "NULL"},
       {128, Value::FromBytes({1, 0xab}), "E'01AB'"},
-      {204, Value::FromBytes({}), "NULL"},
+      {204, Value::FromBytes({}), "E''"},  // empty, which is not null
       {205, Value::Null(), "NULL"},
       {999, Value("odd"), "E'odd'"},
   };
@@ -116,8 +116,7 @@ TEST_F(RecordTransferTest, LiteralByTypeCode) {
 }
 
 TEST_F(RecordTransferTest, ColumnListAndRequiredFlags) {
-  access_->tables["T"] = {
-      {"A", "B", "C"}, {3, 204, 3}, {{Value(1), Value::FromBytes({}), Value(2)}}};
+  access_->tables["T"] = {{"A", "B", "C"}, {3, 204, 3}, {{Value(1), Value::Null(), Value(2)}}};
   RecordTransfer t = Transfer(nullptr);
   t.source_column_list = "[B], [A]";
   t.destination_column_list = "\"B\", \"A\"";

@@ -219,6 +219,7 @@ const std::vector<DefaultCase>& DefaultCases() {
       {{.name = "C", .type = 4, .default_value = "True"}, "\"C\" INTEGER DEFAULT -1"},
       {{.name = "C", .type = 4, .default_value = "Null"}, "\"C\" INTEGER DEFAULT NULL"},
       {{.name = "C", .type = 4, .default_value = "-12abc"}, "\"C\" INTEGER", true},
+      {{.name = "C", .type = 4, .default_value = "1e999"}, "\"C\" INTEGER", true},
       {{.name = "C", .type = 4, .default_value = "=x"}, "\"C\" INTEGER", true},
       {{.name = "C", .type = 5, .size = 19, .default_value = "\"none\""},
        "\"C\" NUMERIC(19,4)",
