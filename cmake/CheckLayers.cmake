@@ -2,7 +2,8 @@
 #   cmake -DSOURCE_DIR=src "-DLAYERS=support;platform;..." -P CheckLayers.cmake
 # LAYERS lists the core folders from the bottom up. A file of folder F may include headers of
 # F and of the folders before it; a file of F/window also their window parts; app/ anything.
-# Only quoted includes that start with a layer folder are looked at.
+# Quoted and angle includes are both looked at; a path is taken relative to the including
+# file's folder when it exists there (so "../conversion/x.h" counts), else relative to SOURCE_DIR.
 cmake_policy(VERSION 3.25)
 file(GLOB_RECURSE files RELATIVE ${SOURCE_DIR} ${SOURCE_DIR}/*.h ${SOURCE_DIR}/*.cpp
      ${SOURCE_DIR}/*.h.in)
@@ -39,10 +40,16 @@ foreach(file ${files})
   list(SUBLIST LAYERS 0 ${below} allowed)
   list(JOIN allowed ", " allowed)
   file(READ ${SOURCE_DIR}/${file} content)
-  file(STRINGS ${SOURCE_DIR}/${file} lines REGEX "^[ \t]*#[ \t]*include[ \t]*\"")
+  file(STRINGS ${SOURCE_DIR}/${file} lines REGEX "^[ \t]*#[ \t]*include[ \t]*[\"<]")
+  get_filename_component(here ${file} DIRECTORY)
   foreach(line IN LISTS lines)
-    string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*\"([^\"]*)\".*" "\\1" header "${line}")
-    if(NOT header MATCHES "/")
+    string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*[\"<]([^\">]*)[\">].*" "\\1" header
+                         "${line}")
+    if(EXISTS ${SOURCE_DIR}/${here}/${header})
+      get_filename_component(resolved ${SOURCE_DIR}/${here}/${header} ABSOLUTE)
+      file(RELATIVE_PATH header ${SOURCE_DIR} ${resolved})
+    endif()
+    if(NOT header MATCHES "/" OR header MATCHES "^\\.\\./")
       continue()
     endif()
     layer_of(${header} target target_window)

@@ -370,10 +370,8 @@ RunOutcome Run::Execute() {
 // compares names.
 void Run::SelectTables() {
   // A text that does not parse leaves the document empty: there are no tables then.
-  // Texts keep their CR: a description or name holds exactly what Access holds.
   pugi::xml_document doc;
-  if (doc.load_string(schema_xml_.c_str(), pugi::parse_default & ~pugi::parse_eol))
-    schema_ = ReadSchemaModel(doc);
+  if (LoadSchemaText(doc, schema_xml_)) schema_ = ReadSchemaModel(doc);
   std::vector<std::string> entries;
   for (const std::string& entry : SelectionOf(Setting("sourcetables"))) {
     if (auto query = QueryOfEntry(entry))

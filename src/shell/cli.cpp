@@ -6,6 +6,7 @@
 
 #include "conversion/connections.h"
 #include "platform/register.h"
+#include "schema/schema_document.h"
 #include "shell/command_line.h"
 #include "shell/error_report.h"
 #include "shell/log.h"
@@ -406,7 +407,7 @@ ConversionServices ConvertServices(ConvertRequest& request, const Program& progr
     // The run opens the source again with the password that worked.
     section->Set("sourcepassword", source.password);
     pugi::xml_document schema;
-    if (!schema.load_string(schema_xml.c_str())) schema.reset();
+    LoadSchemaText(schema, schema_xml);
     ResolveSelection(request, TablesOfSchema(schema), *section);
     if (request.save_settings)
       SaveRunSettings(request.settings, *request.save_settings, program.options.save_passwords,

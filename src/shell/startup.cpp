@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "platform/register.h"
+#include "schema/schema_document.h"
 #include "shell/command_line.h"
 #include "shell/error_report.h"
 #include "shell/log_status.h"
@@ -33,7 +34,7 @@ const char kSelectATable[] = "Select at least one table";
 // a run would move nothing while the person expects tables.
 bool SelectsNoTable(const DictionaryPtr& settings, const std::string& schema_xml) {
   pugi::xml_document schema;
-  if (!schema.load_string(schema_xml.c_str()) || TablesOfSchema(schema).empty()) return false;
+  if (!LoadSchemaText(schema, schema_xml) || TablesOfSchema(schema).empty()) return false;
   const Value& entries = SettingsSection(settings)->Item("sourcetables");
   if (entries.IsText()) return entries.Text().empty();
   if (!entries.IsList()) return false;

@@ -4,6 +4,7 @@
 #include <unordered_set>
 
 #include "conversion/views.h"
+#include "schema/schema_document.h"
 #include "support/safe.h"
 #include "wizard/settings.h"
 
@@ -84,7 +85,7 @@ void ExpandAllTables(const DictionaryPtr& settings, const std::string& schema_xm
   if (!section) return;
   const Value& current = section->Item("sourcetables");
   pugi::xml_document schema;
-  if (!schema.load_string(schema_xml.c_str())) schema.reset();
+  LoadSchemaText(schema, schema_xml);
   Value expanded = ExpandAllTables(current, TablesOfSchema(schema));
   if (!(expanded == current)) section->Set("sourcetables", std::move(expanded));
 }

@@ -431,6 +431,28 @@ int Psql(const std::string& database, const std::vector<std::string>& args,
   return Execute(argv, output_file).status;
 }
 
+// A name Access allows with CR LF in it: the selection, the listing and the run read the same
+// name, so every table arrives.
+TEST_F(AutorunTest, TableNamedWithALineBreakIsSelectedByStarAndConverted) {
+  const std::string source = dir_.File("breaks.mdb");
+  {
+    accesswriter::DatabaseWriter db(source);
+    for (const char* name : {"Line\r\nBreak", "Plain"}) {
+      accesswriter::Table t{.name = name};
+      t.columns.push_back({.name = "Id", .type = accesswriter::ColumnType::kLong});
+      db.AddTable(t).AddRow({7});
+    }
+    db.Finish();
+  }
+  const std::string dump = dir_.File("breaks.sql");
+  Outcome out = Run({"settings=" + WriteSettings(source, dump, "*", "breaks"), "autorun"});
+  ASSERT_EQ(out.status, 0) << out.output << Log();
+  const std::string text = ReadTextFile(dump, "");
+  EXPECT_NE(text.find("CREATE TABLE \"Line\r\nBreak\""), std::string::npos) << text;
+  EXPECT_NE(text.find("CREATE TABLE \"Plain\""), std::string::npos) << text;
+  EXPECT_EQ(Log().find("Not in the source database"), std::string::npos) << Log();
+}
+
 TEST_F(AutorunTest, DumpOfAWriterMadeDatabaseLoadsIntoPostgres) {
   const std::string database = "ferrolyte_e2e_" + std::to_string(::getpid());
   const std::string dump = dir_.File("shop dump.sql");
