@@ -199,6 +199,9 @@ const std::vector<ColumnCase>& Columns() {
       {{.name = "CalcDbl", .type = T::kDouble, .expression = "[Dbl]*1"},
        "float8",
        "float8send(a.%s) IS NOT DISTINCT FROM float8send(e.%s)"},
+      {{.name = "CalcSgl", .type = T::kSingle, .expression = "[Sgl]*1"},
+       "float4",
+       "float4send(a.%s::float4) IS NOT DISTINCT FROM float4send(e.%s)"},
       {{.name = "CalcTxt", .type = T::kText, .size = 100, .expression = "[Txt] & \"\""},
        "text",
        same},
@@ -269,12 +272,12 @@ Written WriteSample(const std::string& path) {
           (s.OneIn(2) ? "-" : "") + whole + "." + Printf("%06" PRIu64, s.Below(1000000));
       put(aw::Value::Decimal(text), text);
     }
-    if (null_here()) {
+    const float sgl = s.Single(row);
+    const bool sgl_null = null_here();
+    if (sgl_null)
       put(nullptr, "NULL");
-    } else {
-      float f = s.Single(row);
-      put(static_cast<double>(f), Printf("'%.9g'::float4", static_cast<double>(f)));
-    }
+    else
+      put(static_cast<double>(sgl), Printf("'%.9g'::float4", static_cast<double>(sgl)));
     double dbl = s.Double(row);
     const bool dbl_null = null_here();
     if (dbl_null)
@@ -344,6 +347,10 @@ Written WriteSample(const std::string& path) {
       put(nullptr, "NULL");
     else
       put(dbl, DoubleExpected(dbl));
+    if (sgl_null || s.OneIn(6))
+      put(nullptr, "NULL");
+    else
+      put(static_cast<double>(sgl), Printf("'%.9g'::float4", static_cast<double>(sgl)));
     if (txt_null || txt.empty() || txt.size() > 100 || s.OneIn(6)) {
       put(nullptr, "NULL");
     } else {
