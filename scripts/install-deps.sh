@@ -14,6 +14,7 @@ packages=(
   postgresql postgresql-common
   qt6-base-dev xvfb xauth
   time valgrind ccache
+  dpkg-dev groff-base
 )
 # A machine may bring its own Node.js (with npm inside); Debian's packages otherwise.
 command -v node >/dev/null || packages+=(nodejs)

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is needed, builds, and runs the whole test suite against a throw-away
-# PostgreSQL cluster (pg_virtualenv). Exits non-zero when a test fails or none ran.
+# Installs what is needed, builds, checks the Debian package, and runs the whole test suite
+# against a throw-away PostgreSQL cluster (pg_virtualenv). Exits non-zero when a test fails
+# or none ran.
 # Then, against the same cluster, the tests that talk to a server once more: built with
 # AddressSanitizer and UBSan (build-asan/, the program and the tests only), and the ODBC
 # paths under valgrind, which also sees into the ODBC driver that ASan does not instrument.
@@ -11,6 +12,8 @@ build=${FERROLYTE_BUILD:-$here/build}
 asan=${FERROLYTE_ASAN_BUILD:-$here/build-asan}
 "$here/scripts/install-deps.sh"
 "$here/scripts/build.sh"
+# The Debian package, unpacked into a throw-away root and run from there.
+FERROLYTE_BUILD=$build "$here/tests/package/package_test.sh"
 
 # The libraries below us (libmdb, glib, the ODBC driver) keep memory until the process
 # ends; leaks are not what this looks for.

@@ -691,6 +691,7 @@ struct R {
   SqlType type = SqlType::kUnknown;
   bool never_null = false;
   const Node* literal_text = nullptr;  // a text literal: its node
+  std::string column = {};             // one column as it is: its destination name
 };
 
 // A FROM item as expressions see it.
@@ -813,7 +814,8 @@ const std::map<std::string, std::string> kAggregates = {{"sum", "SUM"},
 
 class Translator {
  public:
-  explicit Translator(const RelationLookup& lookup) : lookup_(lookup) {}
+  explicit Translator(const RelationLookup& lookup, const NameRule& names = {})
+      : lookup_(lookup), names_(names) {}
 
   TranslatedSelect Select(const SelectModel& s, const Scope* outer);
   R Expr(const Node& n, const Scope& scope);
@@ -865,7 +867,7 @@ class Translator {
   R Name(const Node& n, const Scope& scope);
   R Column(const ScopeItem& item, const RelationColumn& column) const {
     return {(item.sql_name.empty() ? "" : item.sql_name + ".") + Quote(column.destination),
-            column.type};
+            column.type, false, nullptr, column.destination};
   }
   R Binary(const Node& n, const Scope& scope);
   R Concat(const Node& n, const Scope& scope);
@@ -881,6 +883,7 @@ class Translator {
   std::string FromText(const FromItem& item, const Scope& scope);
 
   const RelationLookup& lookup_;
+  NameRule names_;                // how output columns are named
   std::deque<Relation> derived_;  // relations of subqueries in FROM
 };
 
@@ -1737,12 +1740,13 @@ TranslatedSelect Translator::Select(const SelectModel& s, const Scope* outer) {
     std::string name;       // Access name
     std::string qualified;  // "T.name" for clashes of expanded columns
     R value;
+    bool plain = false;  // a column by its own name: named as its table names it
   };
   std::vector<Output> outputs;
   auto expand = [&](const ScopeItem& item) {
     const_cast<ScopeItem&>(item).used = true;
     for (const RelationColumn& c : item.columns)
-      outputs.push_back({c.name, item.key + "." + c.name, Column(item, c)});
+      outputs.push_back({c.name, item.key + "." + c.name, Column(item, c), true});
   };
   if (s.all_columns)
     for (const ScopeItem& item : scope.items) expand(item);
@@ -1769,7 +1773,7 @@ TranslatedSelect Translator::Select(const SelectModel& s, const Scope* outer) {
     if (!c.alias.empty()) scope.expanding.insert(lower);  // an alias never names itself
     R value = Expr(*node, scope);
     scope.expanding.erase(lower);
-    outputs.push_back({name, name, value});
+    outputs.push_back({name, name, value, c.alias.empty() && node->kind == Node::Kind::kName});
   }
   if (outputs.empty()) Refuse("it has no output columns");
   if (s.distinct_row && scope.items.size() > 1)
@@ -1787,9 +1791,12 @@ TranslatedSelect Translator::Select(const SelectModel& s, const Scope* outer) {
   std::vector<std::string> parts;
   for (const Output& o : outputs) {
     std::string name = seen[Lower(o.name)] > 1 ? o.qualified : o.name;
-    std::string destination = ShortenedName(name);
+    // Folded, a column keeps the name its table gave it, which may be numbered.
+    const bool as_table = names_ && o.plain && !o.value.column.empty() && seen[Lower(o.name)] == 1;
+    const std::string spelt = as_table ? o.value.column : names_ ? names_(name) : name;
+    std::string destination = ShortenedName(spelt);
     for (int n = 2; taken.count(Lower(destination)); ++n)
-      destination = ShortenedName(name + "_" + std::to_string(n));
+      destination = ShortenedName(spelt + "_" + std::to_string(n));
     taken.insert(Lower(destination));
     result.columns.push_back({name, destination, o.value.type});
     parts.push_back(o.value.sql + " AS " + Quote(destination));
@@ -1942,12 +1949,13 @@ std::vector<std::string> RelationsOf(const SelectModel& select) {
   return out;
 }
 
-TranslatedSelect TranslateSelect(const SelectModel& select, const RelationLookup& lookup) {
-  return Translator(lookup).Select(select, nullptr);
+TranslatedSelect TranslateSelect(const SelectModel& select, const RelationLookup& lookup,
+                                 const NameRule& names) {
+  return Translator(lookup, names).Select(select, nullptr);
 }
 
 TranslatedSelect TranslateUnion(const std::vector<std::string>& parts, bool all,
-                                const RelationLookup& lookup) {
+                                const RelationLookup& lookup, const NameRule& names) {
   if (parts.size() < 2) Refuse("a union has fewer than two parts");
   std::vector<SelectModel> models;
   for (const std::string& p : parts) models.push_back(ParseAccessSelect(p));
@@ -1957,7 +1965,7 @@ TranslatedSelect TranslateUnion(const std::vector<std::string>& parts, bool all,
   TranslatedSelect result;
   std::string sql;
   for (size_t i = 0; i < models.size(); ++i) {
-    TranslatedSelect t = TranslateSelect(models[i], lookup);
+    TranslatedSelect t = TranslateSelect(models[i], lookup, names);
     if (i == 0) {
       result.columns = t.columns;
     } else if (t.columns.size() != result.columns.size()) {

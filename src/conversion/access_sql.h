@@ -54,12 +54,17 @@ SelectModel ParseAccessSelect(const std::string& sql);
 // The tables and queries a SELECT reads, by their Access names, subqueries included.
 std::vector<std::string> RelationsOf(const SelectModel& select);
 
-// The PostgreSQL form of a SELECT over the relations `lookup` knows; throws Untranslatable.
-TranslatedSelect TranslateSelect(const SelectModel& select, const RelationLookup& lookup);
+// The rule a destination name is spelt by (the run's identifiercase); none: as Access has it.
+using NameRule = std::function<std::string(const std::string& name)>;
+
+// The PostgreSQL form of a SELECT over the relations `lookup` knows, its output columns named
+// by `names`; throws Untranslatable.
+TranslatedSelect TranslateSelect(const SelectModel& select, const RelationLookup& lookup,
+                                 const NameRule& names = {});
 
 // A union's parts as one PostgreSQL statement; an ORDER BY of the last part orders the whole.
 TranslatedSelect TranslateUnion(const std::vector<std::string>& parts, bool all,
-                                const RelationLookup& lookup);
+                                const RelationLookup& lookup, const NameRule& names = {});
 
 // The CHECK expression of a validation rule over the table's columns. A field's rule names
 // the field only implicitly (">0 And <100", "Is Null Or Like \"A*\""): `field` is then its

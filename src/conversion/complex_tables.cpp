@@ -80,9 +80,10 @@ ChildTable ComplexChildTable(const SchemaTable& owner, const std::string& owner_
   std::string keys, source, destination;
   auto add = [&](const std::string& name, const std::string& type, const std::string& from,
                  bool required, bool bytea, int32_t access_type) {
-    std::string unique = name;
+    const std::string wanted = FoldIdentifier(name, options.identifier_case);
+    std::string unique = wanted;
     for (int n = 2; !taken.insert(AsciiLower(unique)).second; ++n)
-      unique = name + "_" + std::to_string(n);
+      unique = wanted + "_" + std::to_string(n);
     def.create_text += std::string(def.required.empty() ? "" : ", ") + "\r\n  " +
                        QuoteIdentifier(unique) + " " + type + (required ? " NOT NULL" : "");
     source += (source.empty() ? "" : ", ") + from;

@@ -29,7 +29,8 @@ struct ChildTable {
 
 // The child table of a complex column: the owner's key columns (named and typed as in the
 // owner, not serial), then FileName, FileType and FileData (bytea) for an attachment, or
-// Value for a multi-value column; its rows read as the provider's [table].[column] source.
+// Value for a multi-value column (spelt by options.identifier_case); its rows read as the
+// provider's [table].[column] source.
 // `owner_source` is the owner's name where its rows are read; `owner_columns` maps the owner's
 // source column names to their destination names. Raises the errors of the fields' names and types.
 ChildTable ComplexChildTable(const SchemaTable& owner, const std::string& owner_source,

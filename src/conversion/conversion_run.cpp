@@ -12,6 +12,7 @@
 #include "conversion/complex_tables.h"
 #include "conversion/connections.h"
 #include "conversion/destination.h"
+#include "conversion/destination_names.h"
 #include "conversion/keys_and_comments.h"
 #include "conversion/linked_tables.h"
 #include "conversion/literals.h"
@@ -38,6 +39,8 @@ constexpr char kCrLf[] = "\r\n";
 constexpr char kClientEncoding[] = "SET client_encoding = 'UTF8';";
 constexpr char kNoUserTables[] = "The source database holds no user tables: 0 tables to move";
 constexpr char kShortenedBecause[] = "' (PostgreSQL keeps 63 bytes of a name; the full name is '";
+constexpr char kTakenOnceFolded[] =
+    " is, once names are folded (identifiercase), the name of another ";
 
 // Settings read without the tolerant conversions: a value of the wrong kind is an error.
 std::string DirectText(const Value& v) {
@@ -114,6 +117,7 @@ void WriteDumpHeader(DumpFile& dump, const Dictionary& section, const std::strin
       continue;
     // The default form leaves the header as it was before the choice existed.
     if (lower == "dumpformat" && !EqualsIgnoreCase(value, kDumpFormatCopy)) continue;
+    if (lower == "identifiercase" && IdentifierCaseOf(value) == IdentifierCase::kKeep) continue;
     if (lower == "sourcepassword" && !value.empty()) value = "** HIDDEN **";
     if (lower == "sourcefilename") value = ReplaceAll(value, "\\", "/");
     dump.WriteDumpLine(OneLine("--   " + key + "=" + value));
@@ -180,7 +184,8 @@ class Run {
         status_(ctx.status),
         open_(open),
         destination_string_(destination_string),
-        open_rows_(open_rows) {
+        open_rows_(open_rows),
+        progress_(ctx.clock) {
     DictionaryPtr section = settings ? settings->Section(kSettingsSection) : nullptr;
     section_ = section ? section : Dictionary::Create();
   }
@@ -188,6 +193,11 @@ class Run {
   RunOutcome Execute();
 
  private:
+  // The run's identifiercase as a rule for names of views and their columns; none for KEEP.
+  NameRule FoldRule() const {
+    if (names_ == IdentifierCase::kKeep) return {};
+    return [rule = names_](const std::string& name) { return FoldIdentifier(name, rule); };
+  }
   const Value& Setting(const char* key) const { return section_->Item(key); }
   std::string Tolerant(const char* key) const { return SafeStr(Setting(key)); }
 
@@ -298,10 +308,12 @@ class Run {
   std::unordered_map<std::string, int64_t> stored_rows_;  // by source table name
   RunOutcome outcome_;
   TableOutcome* current_ = nullptr;  // the table being worked on
+  RunProgress progress_;
   bool stopped_ = false;
 
   DefinitionOptions options_;
   std::string table_prefix_;
+  IdentifierCase names_ = IdentifierCase::kKeep;  // how every destination name is spelt
   bool ignore_large_blobs_ = false;
   bool column_list_ = true;
   bool create_tables_ = true;
@@ -422,6 +434,8 @@ void Run::SelectTables() {
   }
 
   table_prefix_ = Tolerant("tableprefix");
+  names_ = IdentifierCaseOf(Tolerant("identifiercase")).value_or(IdentifierCase::kKeep);
+  options_.identifier_case = names_;
   for (const auto& [schema_table, name] : tables) {
     if (!options_.selection.count(name)) continue;
     TableOutcome t;
@@ -440,16 +454,15 @@ void Run::SelectTables() {
     PlanChildren(s);
     selected_.push_back(s);
   }
-  // Names that fit are given first, so that no shortened name can take one of them.
+  std::vector<std::string> wanted;
+  for (const TableOutcome& t : outcome_.tables) wanted.push_back(t.destination_name);
   std::unordered_set<std::string> taken;
-  for (bool long_names : {false, true})
-    for (TableOutcome& t : outcome_.tables)
-      if ((t.destination_name.size() > 63) == long_names)
-        t.destination_name = ShortenedName(t.destination_name, &taken);
+  const std::vector<std::string> given = DistinctNames(wanted, names_, taken);
+  for (size_t i = 0; i < given.size(); ++i) outcome_.tables[i].destination_name = given[i];
   for (const auto& [name, why] : failed_links_) {
     TableOutcome failed;
     failed.source_name = name;
-    failed.destination_name = table_prefix_ + name;
+    failed.destination_name = FoldIdentifier(table_prefix_ + name, names_);
     failed.result = TableResult::kFailed;
     failed.reason = why;
     outcome_.tables.push_back(std::move(failed));
@@ -457,7 +470,7 @@ void Run::SelectTables() {
   for (const std::string& name : missing_) {
     TableOutcome missing;
     missing.source_name = name;
-    missing.destination_name = table_prefix_ + name;
+    missing.destination_name = FoldIdentifier(table_prefix_ + name, names_);
     missing.result = TableResult::kFailed;
     missing.reason = "not in the source database";
     outcome_.tables.push_back(std::move(missing));
@@ -564,13 +577,15 @@ void Run::PlanChildren(SelectedTable& s) {
     }
     TableOutcome child;
     child.source_name = owner + "." + field.name.value();
-    const std::string base = table_prefix_ + owner + "_" + field.name.value();
+    const std::string base =
+        FoldIdentifier(table_prefix_ + owner + "_" + field.name.value(), names_);
     child.destination_name = base;
     auto clashes = [&](const std::string& name) {
       for (const SchemaTable& t : schema_.tables)
-        if (EqualsIgnoreCase(table_prefix_ + t.name.value(), name)) return true;
+        if (EqualsIgnoreCase(FoldIdentifier(table_prefix_ + t.name.value(), names_), name))
+          return true;
       for (const TableOutcome& t : outcome_.tables)
-        if (EqualsIgnoreCase(t.destination_name, name)) return true;
+        if (EqualsIgnoreCase(FoldIdentifier(t.destination_name, names_), name)) return true;
       return false;
     };
     for (int n = 2; clashes(child.destination_name); ++n)
@@ -946,8 +961,16 @@ bool Run::Body() {
 
   step_ = "Loop tables";
   SeedSchemaNames();
+  std::vector<int64_t> planned;
+  for (const SelectedTable& table : selected_)
+    planned.push_back(transfer_records_ ? outcome_.tables[table.outcome].rows_expected.value_or(0)
+                                        : 0);
+  progress_.Plan(std::move(planned));
   bool every_table = true;
-  for (SelectedTable& table : selected_) {
+  for (size_t i = 0; i < selected_.size(); ++i) {
+    SelectedTable& table = selected_[i];
+    progress_.BeginTable(i);
+    status_.SetProgressFigures(progress_.Figures());
     if (!TableWork(table)) {
       every_table = false;
       break;
@@ -957,6 +980,8 @@ bool Run::Body() {
       break;
     }
   }
+  progress_.Finish();
+  status_.SetProgressFigures(progress_.Figures());
   if (every_table && !stopped_) AfterTables();
   step_ = "Tables are done";
   return true;
@@ -988,7 +1013,7 @@ void Run::AfterTables() {
   if (transfer_validation_ && !AddChecks()) return;
   if (transfer_relationships_) {
     step_ = "Transfer relationships";
-    const std::vector<ForeignKey> keys = ForeignKeysOf(schema_.relations, defined_);
+    const std::vector<ForeignKey> keys = ForeignKeysOf(schema_.relations, defined_, names_);
     if (!keys.empty() || !schema_.relations_unreadable.empty()) {
       report_ += "\r\nRELATIONSHIPS\r\n------------\r\n";
       status_.AddStatusLine("Creating foreign keys");
@@ -1016,6 +1041,11 @@ void Run::AfterTables() {
         report_ += OneLine("- Foreign key '" + key.name + "': '" + key.foreign_table +
                            "' references '" + key.table + "'") +
                    kCrLf;
+      if (accepted && key.constraint != key.wanted)
+        report_ +=
+            OneLine("- Foreign key '" + key.name + "' named '" + key.constraint + "': '" +
+                    key.wanted + "'" + kTakenOnceFolded + "key of '" + key.foreign_table + "'") +
+            kCrLf;
     }
   }
   if (transfer_relationships_ && !child_keys_.empty()) {
@@ -1122,6 +1152,7 @@ void Run::PlanViews() {
   view_order_ = ViewOrder(queries, selected_queries_);
   ViewOptions options;
   options.prefix = table_prefix_;
+  options.fold = FoldRule();
   for (const TableOutcome& t : outcome_.tables) options.taken.insert(t.destination_name);
   view_names_ = ViewNames(view_order_, options);
   for (const std::string& name : selected_queries_) {
@@ -1161,6 +1192,7 @@ void Run::CreateQueryViews() {
       tables.push_back(TableRelation(*table.table, *defined));
   ViewOptions options;
   options.prefix = table_prefix_;
+  options.fold = FoldRule();
   options.comments = transfer_descriptions_;
   for (const TableOutcome& t : outcome_.tables) options.taken.insert(t.destination_name);
   bool section = false;
@@ -1249,9 +1281,13 @@ bool Run::TableWork(SelectedTable& table) {
   if (!table.selected_as.empty())
     Note(outcome, "Selected as '" + table.selected_as + "': the source holds it as '" +
                       source_table + "' (names compared without regard to letter case)");
-  if (destination_table != table_prefix_ + source_table)
-    Note(outcome, "Table name shortened to '" + destination_table + kShortenedBecause +
-                      table_prefix_ + source_table + "')");
+  const std::string folded = FoldIdentifier(table_prefix_ + source_table, names_);
+  if (folded.size() > 63)
+    Note(outcome,
+         "Table name shortened to '" + destination_table + kShortenedBecause + folded + "')");
+  else if (destination_table != folded)
+    Note(outcome,
+         "Table named '" + destination_table + "': '" + folded + "'" + kTakenOnceFolded + "table");
 
   for (const std::string& column : table.complex_as_text)
     Note(outcome, "Column '" + column +
@@ -1275,6 +1311,9 @@ bool Run::TableWork(SelectedTable& table) {
     }
   for (const auto& [from, to] : def.shortened_columns)
     Note(outcome, "Column name shortened to '" + to + kShortenedBecause + from + "')");
+  for (const auto& [from, to] : def.renamed_columns)
+    Note(outcome, "Column '" + from + "' named '" + to + "': '" + FoldIdentifier(from, names_) +
+                      "'" + kTakenOnceFolded + "column");
   for (const auto& [column, expression] : def.dropped_defaults)
     Note(outcome, "Column '" + column + "' has no default: the Access default value " + expression +
                       " has no exact PostgreSQL form for the column's type");
@@ -1283,7 +1322,7 @@ bool Run::TableWork(SelectedTable& table) {
                       &schema_names_);
   for (const auto& [index, name] : def.renamed_indexes)
     Note(outcome, "Index '" + index + "' named '" + name + "': '" +
-                      ShortenedName(destination_table + "_" + index) +
+                      ShortenedName(destination_table + "_" + FoldIdentifier(index, names_)) +
                       "' is the name of another table, index or sequence");
   def.create_text += "\r\n)";
   if (!table.columns_listed && options_.transfer_indexes &&
@@ -1414,6 +1453,7 @@ void Run::MoveTableRecords(TableOutcome& outcome, const TableDefinition& def,
     transfer.source_from = def.source_from;
     transfer.bytea = def.bytea;
     if (!def.bytea.empty()) transfer.bytea_bytes = &child_bytes_;
+    transfer.progress = &progress_;
     // Only the source's own tables: links and child tables are read from elsewhere.
     auto stored = stored_rows_.find(outcome.source_name);
     if (current_source_ == source_.get() && def.source_from.empty() && stored != stored_rows_.end())

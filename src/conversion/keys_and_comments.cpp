@@ -1,5 +1,7 @@
 #include "conversion/keys_and_comments.h"
 
+#include <unordered_set>
+
 #include "conversion/literals.h"
 #include "conversion/table_definition.h"
 #include "platform/dao.h"
@@ -39,7 +41,9 @@ std::string ColumnList(const DefinedTable& table, const std::vector<std::string>
 }  // namespace
 
 std::vector<ForeignKey> ForeignKeysOf(const std::vector<SchemaRelation>& relations,
-                                      const DefinedTables& tables) {
+                                      const DefinedTables& tables, IdentifierCase names) {
+  // A key's name is its table's: two that fold alike on one table are numbered.
+  std::unordered_map<std::string, std::unordered_set<std::string>> taken;
   auto find = [&](const std::string& name) -> const DefinedTable* {
     auto it = tables.find(name);
     return it == tables.end() ? nullptr : &it->second;
@@ -64,9 +68,11 @@ std::vector<ForeignKey> ForeignKeysOf(const std::vector<SchemaRelation>& relatio
     key.not_created =
         NotCreatedBecause(attributes, table, key.table, foreign, key.foreign_table, pairs);
     if (key.not_created.empty()) {
+      key.wanted = ShortenedName(FoldIdentifier(key.name, names));
+      key.constraint = NumberedName(key.wanted, taken[foreign->destination_name]);
       key.statement = "ALTER TABLE " + QuoteIdentifier(foreign->destination_name) +
-                      " ADD CONSTRAINT " + QuoteIdentifier(ShortenedName(key.name)) +
-                      " FOREIGN KEY " + ColumnList(*foreign, foreign_columns) + " REFERENCES " +
+                      " ADD CONSTRAINT " + QuoteIdentifier(key.constraint) + " FOREIGN KEY " +
+                      ColumnList(*foreign, foreign_columns) + " REFERENCES " +
                       QuoteIdentifier(table->destination_name) + " " + ColumnList(*table, columns);
       if (attributes & kDaoRelationUpdateCascade) key.statement += " ON UPDATE CASCADE";
       if (attributes & kDaoRelationDeleteCascade) key.statement += " ON DELETE CASCADE";

@@ -6,6 +6,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "conversion/destination_names.h"
 #include "schema/schema_model.h"
 
 namespace ferrolyte {
@@ -28,6 +29,9 @@ struct ForeignKey {
   std::string name;           // the relationship's name in Access
   std::string foreign_table;  // the referencing table's source name
   std::string table;          // the referenced table's source name
+  // The constraint's name, and the one it would have had if no other key of its table had
+  // taken it; both empty without a statement.
+  std::string constraint, wanted;
   // ALTER TABLE ... ADD CONSTRAINT ... FOREIGN KEY ... REFERENCES ...; empty when the
   // relationship does not become a foreign key, and then `not_created` says why.
   std::string statement;
@@ -37,9 +41,10 @@ struct ForeignKey {
 // The relationships of the schema description in document order, each with its
 // statement or the reason it has none: integrity not enforced in Access, a table or column
 // not selected, a table the server refused. Relationships between tables that are both
-// unselected are left out.
+// unselected are left out. Constraints are named by `names`, numbered where two meet.
 std::vector<ForeignKey> ForeignKeysOf(const std::vector<SchemaRelation>& relations,
-                                      const DefinedTables& tables);
+                                      const DefinedTables& tables,
+                                      IdentifierCase names = IdentifierCase::kKeep);
 
 struct Comment {
   std::string on;  // "table" or "table\column", source names

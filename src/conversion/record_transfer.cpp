@@ -115,10 +115,16 @@ int32_t MoveRecords(const RecordTransfer& t, std::string& run_report, const RunC
   TableOutcome& out = outcome ? *outcome : unused;
   int32_t moved = 0;
   const int64_t written_before = destination.rows_written();
+  auto figures = [&](auto tell) {
+    if (!t.progress) return;
+    tell(*t.progress);
+    status.SetProgressFigures(t.progress->Figures());
+  };
   auto failed = [&](const std::string& reason) {
     out.result = TableResult::kFailed;
     out.rows_moved = destination.rows_written() - written_before;
     out.reason = reason;
+    if (t.progress) t.progress->EndRows(out.rows_moved);
     return -1;
   };
   const std::string from = t.source_from.empty() ? "[" + t.source_table + "]" : t.source_from;
@@ -134,6 +140,7 @@ int32_t MoveRecords(const RecordTransfer& t, std::string& run_report, const RunC
     rows = CreateObjectAs<Recordset>(ctx.components, "ADODB.RecordSet");
     rows->Open("SELECT " + select_list + " FROM " + from, *t.source);
     status.SetProgressRange("PROGRESS", 0, record_count);
+    figures([&](RunProgress& p) { p.BeginRows(record_count); });
 
     std::string prefix = "INSERT INTO " + QuoteIdentifier(t.destination_table);
     // A table selected without column entries has no list: "()" would fail every row.
@@ -211,6 +218,7 @@ int32_t MoveRecords(const RecordTransfer& t, std::string& run_report, const RunC
         // The progress and a cancel handled here count rows the server holds.
         if (destination.RowsDue()) {
           destination.FlushRows();
+          figures([&](RunProgress& p) { p.Rows(moved); });
           status.SetProgress(progress_prefix + std::to_string(moved) + progress_suffix, moved);
         }
         status.ProcessEvents();
@@ -219,6 +227,7 @@ int32_t MoveRecords(const RecordTransfer& t, std::string& run_report, const RunC
     // Stopped: rows the progress never showed are not left behind.
     if (!rows->Eof()) moved -= static_cast<int32_t>(destination.DropUncommittedRows());
     destination.EndRows();
+    if (t.progress) t.progress->EndRows(moved);
     const bool walked_to_end = rows->Eof();
     rows->Close();
     for (int i = 0; i < field_count; ++i) {

@@ -41,6 +41,9 @@ struct RecordTransfer {
   // live row and another number than this only adds a report line, as Access leaves the
   // stored count stale.
   std::optional<int64_t> stored_rows;
+  // The run's figures, told of this transfer's rows and sent to the status beside the
+  // progress; none: the progress text only.
+  RunProgress* progress = nullptr;
 };
 
 // Moves the rows until the end or until ctx.cancel is set (read before each row); reports

@@ -4,6 +4,7 @@
 #include <iterator>
 #include <stdexcept>
 
+#include "conversion/destination_names.h"
 #include "platform/pg_parameters.h"
 #include "support/safe.h"
 #include "support/text.h"
@@ -88,6 +89,8 @@ std::string SettingsProblem(const DictionaryPtr& section) {
   if (!complex.empty() && !EqualsIgnoreCase(complex, kComplexColumnsText) &&
       !EqualsIgnoreCase(complex, kComplexColumnsTables))
     return problem("complexcolumns", "use TEXT or TABLES.");
+  if (!IdentifierCaseOf(text("identifiercase")))
+    return problem("identifiercase", "use KEEP, LOWER or SNAKE.");
   return "";
 }
 

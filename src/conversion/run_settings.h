@@ -25,7 +25,8 @@ inline constexpr const char* kSslModes[] = {"disable", "allow",     "prefer",
 // a destination method other than DIRECT or DUMP (in any letter case), an empty database
 // name or one that is not UTF-8, an empty dump file name, a port that is no number (one per
 // host of a list), a dump format other than INSERT or COPY (in any letter case), a
-// complexcolumns other than TEXT or TABLES; for a direct run an SSL mode libpq does not know
+// complexcolumns other than TEXT or TABLES, an identifiercase other than KEEP, LOWER or SNAKE
+// (in any letter case); for a direct run an SSL mode libpq does not know
 // (in any letter case), and destinationparameters that libpq cannot read, that give a
 // parameter with a key of its own or client_encoding, or too many (named without the value,
 // which may hold a password). Empty when there is nothing.

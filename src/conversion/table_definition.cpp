@@ -209,14 +209,7 @@ std::string ServerObjectName(const std::string& name1, const std::string& name2,
 std::string IndexName(const std::string& destination_table, const std::string& index_name,
                       std::unordered_set<std::string>* schema_names) {
   const std::string wanted = ShortenedName(destination_table + "_" + index_name);
-  if (!schema_names) return wanted;
-  std::string name = wanted;
-  for (int n = 1; schema_names->count(name); ++n) {
-    const std::string suffix = "_" + std::to_string(n);
-    name = CutToBytes(wanted, kMaxName - suffix.size()) + suffix;
-  }
-  schema_names->insert(name);
-  return name;
+  return schema_names ? NumberedName(wanted, *schema_names) : wanted;
 }
 
 }  // namespace
@@ -251,8 +244,9 @@ std::vector<std::string> ServerGeneratedNames(const SchemaTable& table,
   std::vector<std::string> names;
   for (const SchemaField& field : table.fields)
     if (options.transfer_autonumbers && field.autonumber && field.name.has_value())
-      names.push_back(
-          ServerObjectName(destination_table, ShortenedName(field.name.value()), "seq"));
+      names.push_back(ServerObjectName(
+          destination_table,
+          ShortenedName(FoldIdentifier(field.name.value(), options.identifier_case)), "seq"));
   for (const SchemaIndex& index : table.indexes) {
     if (index.foreign || !index.primary.has_value() || !index.unique.has_value()) continue;
     if (index.primary.value()) {
@@ -261,7 +255,8 @@ std::vector<std::string> ServerGeneratedNames(const SchemaTable& table,
       std::string columns;
       for (const SchemaIndexField& field : index.fields)
         if (field.name.has_value())
-          columns += (columns.empty() ? "" : "_") + ShortenedName(field.name.value());
+          columns += (columns.empty() ? "" : "_") +
+                     ShortenedName(FoldIdentifier(field.name.value(), options.identifier_case));
       names.push_back(ServerObjectName(destination_table, CutToBytes(columns, kMaxName), "key"));
     }
   }
@@ -309,12 +304,9 @@ TableDefinition BuildTableDefinition(const SchemaTable& table, const std::string
     names.push_back(field.name.value());
     listed.push_back(options.IsColumnSelected(source_table, names.back()));
   }
-  // Names that fit are kept first, so that no shortened name can take one of them.
   std::unordered_set<std::string> taken;
-  for (const std::string& name : names)
-    if (name.size() <= 63) def.destination_columns[name] = ShortenedName(name, &taken);
-  for (const std::string& name : names)
-    if (name.size() > 63) def.destination_columns[name] = ShortenedName(name, &taken);
+  const std::vector<std::string> given = DistinctNames(names, options.identifier_case, taken);
+  for (size_t i = 0; i < names.size(); ++i) def.destination_columns[names[i]] = given[i];
   for (size_t i = 0; i < fields.size(); ++i) {
     if (!listed[i]) continue;
     if (!def.source_column_list.empty()) {
@@ -332,7 +324,11 @@ TableDefinition BuildTableDefinition(const SchemaTable& table, const std::string
     if (!all_columns && !listed[i]) continue;
     const SchemaField& field = fields[i];
     const std::string& name = def.destination_columns[names[i]];
-    if (name != names[i]) def.shortened_columns.emplace_back(names[i], name);
+    const std::string folded = FoldIdentifier(names[i], options.identifier_case);
+    if (folded.size() > kMaxName)
+      def.shortened_columns.emplace_back(names[i], name);
+    else if (name != folded)
+      def.renamed_columns.emplace_back(names[i], name);
     def.create_text += first ? "\r\n  " : ", \r\n  ";
     first = false;
     def.create_text += QuoteIdentifier(name);
@@ -418,8 +414,9 @@ void AddIndexDefinitions(const SchemaTable& table, const std::string& source_tab
     if (skipped || columns == 0) continue;
     if (plain) {
       // Named only now: an index that is not written takes no name from the schema.
-      const std::string name = IndexName(destination_table, index_name, schema_names);
-      if (name != ShortenedName(destination_table + "_" + index_name))
+      const std::string folded = FoldIdentifier(index_name, options.identifier_case);
+      const std::string name = IndexName(destination_table, folded, schema_names);
+      if (name != ShortenedName(destination_table + "_" + folded))
         definition.renamed_indexes.emplace_back(index_name, name);
       definition.index_statements.push_back("CREATE INDEX " + QuoteIdentifier(name) + clause);
     } else

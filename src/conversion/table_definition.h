@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "conversion/destination_names.h"
 #include "schema/schema_model.h"
 
 namespace ferrolyte {
@@ -22,7 +23,8 @@ struct DefinitionOptions {
   bool transfer_autonumbers = true;
   bool transfer_default_values = true;
   bool transfer_indexes = true;
-  std::string storage_engine;  // lower case
+  std::string storage_engine;                              // lower case
+  IdentifierCase identifier_case = IdentifierCase::kKeep;  // of every name the table gets
 
   bool IsColumnSelected(const std::string& table, const std::string& column) const {
     return selection.count(table + "\\" + column) != 0;
@@ -46,6 +48,9 @@ struct TableDefinition {
   std::unordered_map<std::string, std::string> destination_columns;
   // (source name, destination name) of each defined column whose name was shortened.
   std::vector<std::pair<std::string, std::string>> shortened_columns;
+  // (source name, destination name) of each defined column whose folded name another
+  // column of the table has.
+  std::vector<std::pair<std::string, std::string>> renamed_columns;
   // The Type of each defined column, by source name; for a column of Type 0, the type code
   // its table definition stores.
   std::unordered_map<std::string, int32_t> column_types;
@@ -98,7 +103,7 @@ void AddIndexDefinitions(const SchemaTable& table, const std::string& source_tab
 
 // The names the server gives the objects it makes with the table: the sequence of each
 // transferred auto number, the index of its primary key and of each unique constraint, as it
-// names them when nothing has taken them yet.
+// names them when nothing has taken them yet (column names folded, not made distinct).
 std::vector<std::string> ServerGeneratedNames(const SchemaTable& table,
                                               const std::string& destination_table,
                                               const DefinitionOptions& options);

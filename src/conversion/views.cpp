@@ -2,6 +2,7 @@
 
 #include <map>
 
+#include "conversion/destination_names.h"
 #include "conversion/literals.h"
 #include "conversion/table_definition.h"
 #include "support/text.h"
@@ -125,7 +126,8 @@ std::vector<std::string> ViewNames(const std::vector<QueryModel>& order,
   for (const QueryModel& q : order) {
     std::string name = options.prefix + q.name;
     if (options.fold) name = options.fold(name);
-    names.push_back(ShortenedName(name, &taken));
+    // Folded, a query's name can meet a table's: the view is numbered, as an index is.
+    names.push_back(name.size() > 63 ? ShortenedName(name, &taken) : NumberedName(name, taken));
   }
   return names;
 }
@@ -161,8 +163,9 @@ std::vector<ViewOutcome> CreateViews(const std::vector<QueryModel>& order,
           if (read == AsciiLower(order[k].name))
             throw Untranslatable("it reads the query '" + order[k].name +
                                  "', which reads it back (a loop)");
-      translated = q.kind == QueryKind::kUnion ? TranslateUnion(q.union_parts, q.union_all, lookup)
-                                               : TranslateSelect(q.select, lookup);
+      translated = q.kind == QueryKind::kUnion
+                       ? TranslateUnion(q.union_parts, q.union_all, lookup, options.fold)
+                       : TranslateSelect(q.select, lookup, options.fold);
     } catch (const Untranslatable& e) {
       out.reason = e.what();
       outcomes.push_back(std::move(out));

@@ -35,10 +35,10 @@ struct ViewOutcome {
 using StatementSender = std::function<std::optional<std::string>(const std::string& sql)>;
 
 struct ViewOptions {
-  std::string prefix;                            // the table prefix
-  bool comments = false;                         // COMMENT ON VIEW with the Access SQL
-  std::unordered_set<std::string> taken;         // destination names the tables have
-  std::function<std::string(std::string)> fold;  // the identifier rule names get; none: as is
+  std::string prefix;                     // the table prefix
+  bool comments = false;                  // COMMENT ON VIEW with the Access SQL
+  std::unordered_set<std::string> taken;  // destination names the tables have
+  NameRule fold;  // the identifier rule view and column names get; none: as is
 };
 
 // A table the run created, as queries see it: its defined columns in column order.
@@ -50,7 +50,7 @@ std::vector<QueryModel> ViewOrder(const std::vector<QueryModel>& queries,
                                   const std::vector<std::string>& selected);
 
 // The destination name of each query of `order`, in order (prefix, identifier rule, 63 bytes,
-// unique against `options.taken`).
+// unique against `options.taken` and each other: "_1", "_2" ... or, when long, another hash).
 std::vector<std::string> ViewNames(const std::vector<QueryModel>& order,
                                    const ViewOptions& options);
 

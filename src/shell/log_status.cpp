@@ -1,9 +1,11 @@
 #include "shell/log_status.h"
 
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <csignal>
 
+#include "shell/progress_line.h"
 #include "support/text.h"
 
 namespace ferrolyte {
@@ -33,6 +35,13 @@ void OnTerminate(int signal) {
 }
 
 constexpr auto kProgressInterval = std::chrono::milliseconds(200);
+
+// The terminal's columns; 0 when it does not say.
+size_t TerminalWidth(std::FILE* terminal) {
+  winsize size{};
+  if (::ioctl(::fileno(terminal), TIOCGWINSZ, &size) != 0) return 0;
+  return size.ws_col;
+}
 
 const char* SignalName(int signal) {
   switch (signal) {
@@ -110,7 +119,8 @@ void LogStatus::SetProgress(const std::string& text, int64_t position) {
   int percent = span > 0 ? static_cast<int>((position - min_) * 100 / span) : 0;
   if (percent < 0) percent = 0;
   if (percent > 100) percent = 100;
-  std::fprintf(terminal_, "\r\033[K  %s  %d%%", text.c_str(), percent);
+  std::fprintf(terminal_, "\r\033[K%s",
+               ProgressLine(text, percent, figures_, TerminalWidth(terminal_)).c_str());
   std::fflush(terminal_);
   progress_shown_ = true;
 }

@@ -24,6 +24,8 @@ class LogStatus : public StatusOutput {
   void WriteLog(const std::string& text) override;
   void SetProgressRange(const std::string& page, int64_t min, int64_t max) override;
   void SetProgress(const std::string& text, int64_t position) override;
+  // Kept for the next progress line.
+  void SetProgressFigures(const ProgressFigures& figures) override { figures_ = figures; }
   // Turns an interrupt (Ctrl+C) received since the last call into a stop request.
   void ProcessEvents() override;
 
@@ -39,6 +41,7 @@ class LogStatus : public StatusOutput {
   bool progress_visible_ = false;  // a range was set for the progress page
   int64_t min_ = 0, max_ = 1;
   std::chrono::steady_clock::time_point last_progress_{};
+  ProgressFigures figures_;
 };
 
 // Makes the first interrupt signal (Ctrl+C) ask the running conversion to stop (the table

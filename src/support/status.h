@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "support/run_progress.h"
+
 namespace ferrolyte {
 
 class StatusOutput {
@@ -21,6 +23,9 @@ class StatusOutput {
   virtual void SetProgressRange(const std::string& page, int64_t min, int64_t max) = 0;
   // Moves the progress bar and shows the text beside it.
   virtual void SetProgress(const std::string& text, int64_t position) = 0;
+  // The run's figures (table N of M, rows per second, time left) to show beside the progress
+  // text: sent when a table begins and just before each SetProgress of its rows.
+  virtual void SetProgressFigures(const ProgressFigures& figures) { (void)figures; }
   // Lets the user interface process pending events; a Cancel click is handled here.
   virtual void ProcessEvents() = 0;
 };
@@ -43,6 +48,10 @@ class RecordingStatus : public StatusOutput {
     progress_text = text;
     progress_position = position;
   }
+  void SetProgressFigures(const ProgressFigures& f) override {
+    figures = f;
+    ++figures_sent;
+  }
   void ProcessEvents() override {
     ++events_processed;
     if (on_events) on_events();
@@ -53,6 +62,8 @@ class RecordingStatus : public StatusOutput {
   std::string progress_page, progress_text;
   int64_t progress_min = 0, progress_max = 1, progress_position = 0;
   int64_t events_processed = 0;
+  ProgressFigures figures;  // the last ones sent
+  int64_t figures_sent = 0;
   // Runs whenever events are processed: tests use it to click Cancel at a chosen moment.
   std::function<void()> on_events;
 };

@@ -79,6 +79,7 @@ DictionaryPtr BuildSettingsFrom(const FormSettings& f) {
   section->Set("complexcolumns", f.complex_columns);
   section->Set("transfervalidation", f.transfer_validation);
   section->Set("followlinks", f.follow_links);
+  section->Set("identifiercase", f.identifier_case);
   DictionaryPtr settings = Dictionary::Create();
   settings->Set(kSettingsSection, section);
   return settings;
@@ -128,6 +129,7 @@ std::optional<FormSettings> FormSettingsOf(const DictionaryPtr& settings) {
   f.complex_columns = text("complexcolumns");
   f.transfer_validation = CheckValueOf(section->Item("transfervalidation"), "transfervalidation");
   f.follow_links = CheckValueOf(section->Item("followlinks"), "followlinks");
+  f.identifier_case = text("identifiercase");
   return f;
 }
 

@@ -31,6 +31,7 @@ struct FormSettings {
   int transfer_queries = 0, transfer_validation = 0, follow_links = 0;
   std::string complex_columns = "TEXT";  // the complexcolumns value
   std::string dump_format = "INSERT";    // the dumpformat value
+  std::string identifier_case = "KEEP";  // the identifiercase value
   std::string storage_engine;            // applied only; never built
 };
 

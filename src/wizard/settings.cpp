@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "conversion/destination_names.h"
 #include "support/files.h"
 #include "support/safe.h"
 #include "support/text.h"
@@ -103,6 +104,9 @@ void NormalizeSettings(const DictionaryPtr& settings) {
       section->Set("complexcolumns", kComplexColumnsTables);
     }
   }
+  if (section->Exists("identifiercase"))
+    if (const auto rule = IdentifierCaseOf(text("identifiercase")))
+      section->Set("identifiercase", IdentifierCaseText(*rule));
   // The same for dumpformat; a value of neither kind stays, for the run to refuse.
   if (section->Exists("dumpformat")) {
     const std::string format = text("dumpformat");

@@ -30,8 +30,9 @@ DictionaryPtr SettingsSection(const DictionaryPtr& settings);
 // transferrelationships, transferdescriptions, transferqueries, transfervalidation and
 // followlinks stay missing; so does complexcolumns, else TEXT or TABLES), sets memotype and
 // datetimetype to their only supported values, and writes a dumpformat in upper case (INSERT
-// when empty; any other value is kept for the run to refuse; a missing one stays missing).
-// Leaves a dictionary without the settings section alone.
+// when empty; any other value is kept for the run to refuse; a missing one stays missing),
+// and an identifiercase as KEEP, LOWER or SNAKE in the same way. Leaves a dictionary without the
+// settings section alone.
 void NormalizeSettings(const DictionaryPtr& settings);
 
 }  // namespace ferrolyte

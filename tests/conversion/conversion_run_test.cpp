@@ -10,6 +10,7 @@
 #include "support/safe.h"
 #include "support/text.h"
 #include "support/version.h"
+#include "testing/fake_clock.h"
 #include "testing/run_context.h"
 #include "testing/temp_dir.h"
 
@@ -266,6 +267,48 @@ TEST_F(ConversionRunTest, CancelDuringATable) {
       dump_path_ + ".incomplete\r\nResult: stopped on request (2 of 2 tables not fully moved)\r\n"))
       << report_;
   EXPECT_EQ(status_.lines.back(), "  Transfer was aborted");
+}
+
+// The figures beside the progress count the run's rows over all its tables, by the run's
+// clock.
+TEST_F(ConversionRunTest, ProgressFiguresCoverTheWholeRun) {
+  source_.tables["Orders"] = OrdersRows(40);
+  FakeTable later{{"X"}, {3}, {}};
+  for (int i = 0; i < 20; ++i) later.rows.push_back({Value(i)});
+  source_.tables["Later"] = later;
+  schema_ = SchemaXml({OrdersSpec(), {"Later", {{.name = "X", .type = 4}}, {}}});
+  Set("sourcetables", Value::TextList({"Orders", "Orders\\ID", "Orders\\Name", "Later"}));
+  testing::FakeClock clock;
+  run_.clock = &clock;
+  struct Seen {
+    int table;
+    int64_t position, done, total;
+  };
+  std::vector<Seen> seen;
+  status_.on_events = [&] {
+    clock.Advance(std::chrono::milliseconds(100));
+    if (status_.progress_position == 0 ||
+        (!seen.empty() && seen.back().position == status_.progress_position))
+      return;
+    const ProgressFigures& f = status_.figures;
+    EXPECT_EQ(f.table_count, 2);
+    seen.push_back({f.table_number, status_.progress_position, f.rows_done, f.rows_total});
+  };
+  ASSERT_EQ(RunConversion().result, RunResult::kCompleted) << report_;
+  ASSERT_EQ(seen.size(), 6u);
+  for (const Seen& s : seen) {
+    SCOPED_TRACE(s.position);
+    EXPECT_EQ(s.table, s.done <= 40 ? 1 : 2);
+    // The figures sent with a progress step count the rows that step shows.
+    EXPECT_EQ(s.done, s.position + (s.table == 2 ? 40 : 0));
+    EXPECT_EQ(s.total, 60);
+  }
+  const ProgressFigures& last = status_.figures;
+  EXPECT_TRUE(last.finished);
+  EXPECT_EQ(last.rows_done, 60);
+  EXPECT_EQ(last.time_left, std::chrono::seconds(0));
+  ASSERT_TRUE(last.rows_per_second);
+  EXPECT_GT(*last.rows_per_second, 0);
 }
 
 // A table that fails no longer takes the later tables with it, and the run does not pass for

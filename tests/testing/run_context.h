@@ -25,8 +25,11 @@ struct TestRun {
   CancelToken cancel{false};
   std::string version_text = "UNITTEST";
   std::string temp_folder;
+  const Clock* clock = &SystemClock();
 
-  RunContext Context() { return {status, cancel, TestComponents(), version_text, temp_folder}; }
+  RunContext Context() {
+    return {status, cancel, TestComponents(), version_text, temp_folder, *clock};
+  }
 };
 
 }  // namespace ferrolyte::testing

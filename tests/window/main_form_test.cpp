@@ -488,13 +488,16 @@ class MainFormTest : public QObject {
     QVERIFY(!seen->isVisible());
     QCOMPARE(seen->parent(), &F());
     // What PostgreSQL ignores, and the dump format of a direct transfer, Tab passes by.
-    QCOMPARE(chain, (QStringList{
-                        "txtTablePrefix", "cbComplexColumns", "cbSslMode", "txtSslRootCert",
-                        "cmdSslRootCertBrowse", "txtConnectionParameters", "chkIgnoreLargeBlobs",
-                        "chkTransferRelationships", "chkTransferDescriptions", "chkTransferQueries",
-                        "chkTransferValidation", "chkFollowLinks", "cmdClose"}));
+    QCOMPARE(
+        chain,
+        (QStringList{"txtTablePrefix", "cbComplexColumns", "cbIdentifierCase", "cbSslMode",
+                     "txtSslRootCert", "cmdSslRootCertBrowse", "txtConnectionParameters",
+                     "chkIgnoreLargeBlobs", "chkTransferRelationships", "chkTransferDescriptions",
+                     "chkTransferQueries", "chkTransferValidation", "chkFollowLinks", "cmdClose"}));
     QCOMPARE(seen->cbComplexColumns->currentData().toString(), QStringLiteral("TEXT"));
     QCOMPARE(seen->cbComplexColumns->itemData(1).toString(), QStringLiteral("TABLES"));
+    QCOMPARE(seen->cbIdentifierCase->currentData().toString(), QStringLiteral("KEEP"));
+    QCOMPARE(seen->cbIdentifierCase->count(), 3);
     QCOMPARE(seen->cbMemoType->count(), 1);
     QCOMPARE(seen->cbMemoType->itemText(0), QStringLiteral("TEXT"));
     QCOMPARE(seen->cbDateTimeType->itemText(0), QStringLiteral("TIMESTAMP"));
@@ -557,12 +560,14 @@ class MainFormTest : public QObject {
       section->Set("destinationsslmode", mode);
       section->Set("destinationsslrootcert", "/etc/ssl/my ca.crt");
       section->Set("destinationparameters", "connect_timeout='5'");
+      section->Set("identifiercase", *mode ? "snake" : "");
       F().ApplySettings(settings);
       const DictionaryPtr built = SettingsSection(F().BuildSettings());
       QCOMPARE(SafeStr(built->Item("destinationsslmode")),
                std::string(*mode ? "verify-full" : "prefer"));
       QCOMPARE(SafeStr(built->Item("destinationsslrootcert")), std::string("/etc/ssl/my ca.crt"));
       QCOMPARE(SafeStr(built->Item("destinationparameters")), std::string("connect_timeout='5'"));
+      QCOMPARE(SafeStr(built->Item("identifiercase")), std::string(*mode ? "SNAKE" : "KEEP"));
     }
     F().UnloadForms();
     QVERIFY(!F().isVisible());
@@ -827,6 +832,7 @@ class MainFormTest : public QObject {
                            "cmdSaveSettings1",
                            "frameProgress",
                            "lblStatusHigh",
+                           "lblStatusFigures",
                            "pbStatus",
                            "lvStatusLog",
                            "frameSaveSettings",

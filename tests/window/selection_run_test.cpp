@@ -20,6 +20,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QTreeWidget>
@@ -33,6 +34,7 @@
 #include "support/errors.h"
 #include "support/files.h"
 #include "support/safe.h"
+#include "testing/fake_clock.h"
 #include "window_start.h"
 #include "wizard/ini_file.h"
 #include "wizard/settings.h"
@@ -584,6 +586,51 @@ class SelectionRunTest : public QObject {
     QCOMPARE(CountStarting(dump, "INSERT INTO \"Long\""), 10);
     QVERIFY(dump.contains("-- 10 records"));
     QVERIFY(F().isVisible());
+  }
+
+  void progressShowsTableRateAndTimeLeft() {
+    WriteDatabase(File("two.mdb"), {{TwoColumns("First"), 300}, {TwoColumns("Second"), 200}});
+    ToTablePage(File("two.mdb"), File("two.sql"));
+    testing::FakeClock clock;
+    F().set_clock(clock);
+    QStringList shown;
+    QTimer watch;
+    watch.setInterval(0);
+    connect(&watch, &QTimer::timeout, [&] {
+      if (!F().state.transfer_running) return;
+      clock.Advance(std::chrono::milliseconds(100));
+      QVERIFY(F().lblStatusFigures->isVisible());
+      const QString text = F().lblStatusFigures->text();
+      if (!text.isEmpty() && (shown.isEmpty() || shown.back() != text)) shown << text;
+    });
+    watch.start();
+    RunFromTablePage();
+    watch.stop();
+    // The caption keeps its own text; the figures stand beside it.
+    QVERIFY(F().lblStatusHigh->text().startsWith("two.mdb - Second -> two ("));
+    QVERIFY2(shown.filter(QRegularExpression("^Table 1 of 2\\b")).size() > 0,
+             qPrintable(shown.join('|')));
+    QVERIFY2(shown.filter(QRegularExpression(
+                              "^Table 2 of 2, [0-9,.]+ rows/s, about [0-9]+:[0-9]{2} left$"))
+                     .size() > 0,
+             qPrintable(shown.join('|')));
+    // A new run starts without the last run's figures.
+    Click(F().cmdBack);
+    F().set_clock(SystemClock());
+    QString at_start;
+    bool started = false;
+    QTimer first;
+    first.setInterval(0);
+    connect(&first, &QTimer::timeout, [&] {
+      if (F().state.current_page != "PROGRESS" || started) return;
+      started = true;
+      at_start = F().lblStatusFigures->text();
+    });
+    first.start();
+    Click(F().cmdFinish);
+    first.stop();
+    QVERIFY(started);
+    QVERIFY2(!at_start.contains("Table 2 of 2"), qPrintable(at_start));
   }
 
   void resultPageNamesTheLogAndHowToLoadTheDump() {

@@ -34,6 +34,7 @@ FormSettings Sample() {
   f.ignore_large_blobs = 1;
   f.transfer_relationships = 1;
   f.dump_format = "COPY";
+  f.identifier_case = "SNAKE";
   f.ssl_mode = "verify-full";
   f.ssl_root_cert = "/home/me/My CA.crt";
   f.connection_parameters = "connect_timeout='5' sslcert='/home/me/client.crt'";
@@ -79,7 +80,8 @@ TEST(BuildSettingsTest, EveryKeyInKeyOrder) {
                                                        "transferqueries",
                                                        "complexcolumns",
                                                        "transfervalidation",
-                                                       "followlinks"}));
+                                                       "followlinks",
+                                                       "identifiercase"}));
   EXPECT_EQ(section->Item("destinationmethod").Text(), "DUMP");
   EXPECT_EQ(section->Item("dropdatabase").AsInteger(), 1);
   EXPECT_EQ(section->Item("createtables").AsInteger(), 0);
@@ -123,6 +125,7 @@ TEST(ApplySettingsMappingTest, FileRoundTripRestoresEveryKey) {
   EXPECT_EQ(back->memo_type, "TEXT");
   EXPECT_EQ(back->datetime_type, "TIMESTAMP");
   EXPECT_EQ(back->dump_format, "COPY");
+  EXPECT_EQ(back->identifier_case, "SNAKE");
   EXPECT_EQ(back->ssl_mode, written.ssl_mode);
   EXPECT_EQ(back->ssl_root_cert, written.ssl_root_cert);
   EXPECT_EQ(back->connection_parameters, written.connection_parameters);
@@ -200,7 +203,7 @@ TEST(BlankPasswordsTest, EmptiesOnlyThePasswords) {
   EXPECT_EQ(section->Item("sourcepassword").Text(), "");
   EXPECT_EQ(section->Item("destinationpassword").Text(), "");
   EXPECT_EQ(section->Item("sourceusername").Text(), "admin");
-  EXPECT_EQ(section->Keys().size(), 37u);
+  EXPECT_EQ(section->Keys().size(), 38u);
   EXPECT_EQ(section->Item("destinationparameters").Text(), Sample().connection_parameters);
   for (const auto& [given, kept] : std::vector<std::pair<std::string, std::string>>{
            {"connect_timeout=5 password=s3cret", "connect_timeout='5'"},

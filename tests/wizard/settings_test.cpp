@@ -134,7 +134,8 @@ TEST(NormalizeSettingsTest, DumpFormatInUpperCaseOrKeptForTheRunToRefuse) {
 TEST(NormalizeSettingsTest, QueriesRulesLinksAndComplexColumnsOnlyWhenNamed) {
   DictionaryPtr absent = Dictionary::Create();
   NormalizeSettings(WithSection(absent));
-  for (const char* key : {"transferqueries", "transfervalidation", "followlinks", "complexcolumns"})
+  for (const char* key :
+       {"transferqueries", "transfervalidation", "followlinks", "complexcolumns", "identifiercase"})
     EXPECT_FALSE(absent->Exists(key)) << key;
   const std::pair<const char*, const char*> cases[][2] = {
       {{"transferqueries", ""}, {"transferqueries", "0"}},
@@ -142,6 +143,9 @@ TEST(NormalizeSettingsTest, QueriesRulesLinksAndComplexColumnsOnlyWhenNamed) {
       {{"complexcolumns", "tables"}, {"complexcolumns", "TABLES"}},
       {{"complexcolumns", ""}, {"complexcolumns", "TEXT"}},
       {{"complexcolumns", "Blob"}, {"complexcolumns", "Blob"}},
+      {{"identifiercase", " snake"}, {"identifiercase", "SNAKE"}},
+      {{"identifiercase", ""}, {"identifiercase", "KEEP"}},
+      {{"identifiercase", "Upper"}, {"identifiercase", "Upper"}},
   };
   for (const auto& c : cases) {
     DictionaryPtr section = Dictionary::Create();
@@ -156,6 +160,12 @@ TEST(NormalizeSettingsTest, QueriesRulesLinksAndComplexColumnsOnlyWhenNamed) {
   refused->Set("complexcolumns", "Blob");
   EXPECT_EQ(SettingsProblem(refused),
             "The setting complexcolumns=Blob is not valid: use TEXT or TABLES.");
+  refused->Set("complexcolumns", "TEXT");
+  refused->Set("identifiercase", "Upper");
+  EXPECT_EQ(SettingsProblem(refused),
+            "The setting identifiercase=Upper is not valid: use KEEP, LOWER or SNAKE.");
+  refused->Set("identifiercase", "lower");
+  EXPECT_EQ(SettingsProblem(refused), "");
 }
 
 TEST(NormalizeSettingsTest, KeepsOtherKeysAndAppendsMissingOnes) {

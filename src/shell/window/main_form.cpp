@@ -327,7 +327,7 @@ MainForm::MainForm(bool screenshot_mode)
   setObjectName(QStringLiteral("frmMain"));
   setWindowTitle(QStringLiteral("Ferrolyte"));
   CreateControls();
-  status_ = std::make_unique<WindowStatus>(lvStatusLog, pbStatus, lblStatusHigh);
+  status_ = std::make_unique<WindowStatus>(lvStatusLog, pbStatus, lblStatusHigh, lblStatusFigures);
   ConnectHandlers();
   // Until ScaleDialog runs, the window has the size of its design.
   resize(Tw(7170), Tw(6135));
@@ -667,11 +667,15 @@ void MainForm::CreateProgressPage() {
   pbStatus->setValue(0);
   PlaceTwips(pbStatus, 240, 540, 6570, 300);
   Anchor(pbStatus, kLeftEdge | kRightEdge | kTopEdge);
+  // Which table of how many, the rate and the time left, under the bar.
+  lblStatusFigures =
+      Named(Caption(frameProgress, QString(), 240, 870, 6570, 300), "lblStatusFigures");
+  Anchor(lblStatusFigures, kLeftEdge | kRightEdge | kTopEdge);
   lvStatusLog = Named(new QTreeWidget(frameProgress), "lvStatusLog");
   lvStatusLog->setRootIsDecorated(false);
   lvStatusLog->setUniformRowHeights(true);
   lvStatusLog->setSelectionMode(QAbstractItemView::SingleSelection);
-  PlaceTwips(lvStatusLog, 240, 960, 6570, 2040);
+  PlaceTwips(lvStatusLog, 240, 1230, 6570, 1770);
   Anchor(lvStatusLog, kAllEdges);
 }
 
@@ -921,6 +925,8 @@ void MainForm::ApplySettings(const DictionaryPtr& settings) {
   advanced.chkFollowLinks->setChecked(f->follow_links);
   advanced.cbComplexColumns->setCurrentIndex(
       std::max(0, advanced.cbComplexColumns->findData(Q(AsciiUpper(f->complex_columns)))));
+  advanced.cbIdentifierCase->setCurrentIndex(
+      std::max(0, advanced.cbIdentifierCase->findData(Q(AsciiUpper(f->identifier_case)))));
   // libpq's default for a file that names no mode.
   const int mode = advanced.cbSslMode->findData(Q(AsciiLower(f->ssl_mode)));
   advanced.cbSslMode->setCurrentIndex(mode >= 0 ? mode : advanced.cbSslMode->findData("prefer"));
@@ -965,6 +971,7 @@ FormSettings MainForm::ReadControls() {
   f.transfer_validation = CheckValue(advanced.chkTransferValidation);
   f.follow_links = CheckValue(advanced.chkFollowLinks);
   f.complex_columns = S(advanced.cbComplexColumns->currentData().toString());
+  f.identifier_case = S(advanced.cbIdentifierCase->currentData().toString());
   f.ssl_mode = S(advanced.cbSslMode->currentData().toString());
   f.ssl_root_cert = S(advanced.txtSslRootCert->text());
   f.connection_parameters = S(advanced.txtConnectionParameters->text());
@@ -1261,7 +1268,8 @@ void MainForm::NavigateRun(std::string& page) {
   WizardNavigateRun(
       *this, page, run_report_,
       [&](const DictionaryPtr& settings, std::string& report, StatusOutput& status) {
-        const RunContext ctx{status, state.cancel, components(), program_->VersionText(), ""};
+        const RunContext ctx{status, state.cancel, components(), program_->VersionText(),
+                             "",     *clock_};
         return services.convert(settings, report, schema_xml, ctx);
       },
       options);
@@ -1269,6 +1277,7 @@ void MainForm::NavigateRun(std::string& page) {
 
 void MainForm::ClearStatusList() {
   lvStatusLog->clear();
+  lblStatusFigures->clear();
 }
 
 void MainForm::SetBusyPointer(bool busy) {

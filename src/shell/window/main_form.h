@@ -108,6 +108,8 @@ class MainForm : public QWidget, public WindowHooks, public WizardView, public R
   // default; tests put their own.
   using UrlOpener = std::function<bool(const QUrl&)>;
   void set_url_opener(UrlOpener opener) { open_url_ = std::move(opener); }
+  // The clock Run Now's conversion reads (the progress figures' rate); must outlive the form.
+  void set_clock(const Clock& clock) { clock_ = &clock; }
 
   // What the form itself keeps track of.
   struct FormState {
@@ -193,6 +195,7 @@ class MainForm : public QWidget, public WindowHooks, public WizardView, public R
   void SaveWindowSize();
 
   bool screenshot_mode_;
+  const Clock* clock_ = &SystemClock();
   Program* program_ = nullptr;
   QtMessagePresenter presenter_;
   CarriedSelection selection_;
@@ -248,6 +251,7 @@ class MainForm : public QWidget, public WindowHooks, public WizardView, public R
   QPushButton *cmdAdvancedOptions, *cmdSaveSettings1;
   QLabel* lblStatusHigh;
   QProgressBar* pbStatus;
+  QLabel* lblStatusFigures;
   QTreeWidget* lvStatusLog;
   QPlainTextEdit* txtReport;
   QPlainTextEdit *txtLogFile, *txtLoadCommand;

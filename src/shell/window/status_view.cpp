@@ -45,6 +45,10 @@ void WindowStatus::SetProgress(const std::string& text, int64_t position) {
   bar_->setValue(ClampToInt(position));
 }
 
+void WindowStatus::SetProgressFigures(const ProgressFigures& figures) {
+  figures_->setText(QString::fromStdString(ProgressFiguresText(figures)));
+}
+
 void WindowStatus::ProcessEvents() {
   QCoreApplication::processEvents();
 }

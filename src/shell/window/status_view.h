@@ -13,8 +13,9 @@ namespace ferrolyte {
 
 class WindowStatus : public StatusOutput {
  public:
-  WindowStatus(QTreeWidget* list, QProgressBar* bar, QLabel* label)
-      : list_(list), bar_(bar), label_(label) {}
+  // `figures` shows the run's figures beside the progress text of `label`.
+  WindowStatus(QTreeWidget* list, QProgressBar* bar, QLabel* label, QLabel* figures)
+      : list_(list), bar_(bar), label_(label), figures_(figures) {}
   // Where log lines go (must outlive this); none before the window is attached to a program.
   void set_log(LogFile* log) { log_ = log; }
 
@@ -25,12 +26,14 @@ class WindowStatus : public StatusOutput {
   // Hides the bar; for the page "PROGRESS" (any letter case) shows it again with the range.
   void SetProgressRange(const std::string& page, int64_t min, int64_t max) override;
   void SetProgress(const std::string& text, int64_t position) override;
+  void SetProgressFigures(const ProgressFigures& figures) override;
   void ProcessEvents() override;
 
  private:
   QTreeWidget* list_;
   QProgressBar* bar_;
   QLabel* label_;
+  QLabel* figures_;
   LogFile* log_ = nullptr;
 };
 

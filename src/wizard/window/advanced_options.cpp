@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <algorithm>
 
+#include "conversion/destination_names.h"
 #include "conversion/literals.h"
 #include "support/window/form_units.h"
 #include "support/window/tab_chain.h"
@@ -45,6 +46,8 @@ AdvancedOptionsForm::AdvancedOptionsForm(QWidget* owner) : QDialog(owner) {
   auto* lblComplexColumns =
       Named(new QLabel(QStringLiteral("&Attachments and multi-value fields as:"), this),
             "lblComplexColumns");
+  auto* lblIdentifierCase =
+      Named(new QLabel(QStringLiteral("Names in Post&greSQL:"), this), "lblIdentifierCase");
   auto* lblSslMode = Named(new QLabel(QStringLiteral("&SSL mode:"), this), "lblSslMode");
   auto* lblSslRootCert =
       Named(new QLabel(QStringLiteral("R&oot certificate:"), this), "lblSslRootCert");
@@ -57,6 +60,7 @@ AdvancedOptionsForm::AdvancedOptionsForm(QWidget* owner) : QDialog(owner) {
   cbDateTimeType = Named(new QComboBox(this), "cbDateTimeType");
   cbDumpFormat = Named(new QComboBox(this), "cbDumpFormat");
   cbComplexColumns = Named(new QComboBox(this), "cbComplexColumns");
+  cbIdentifierCase = Named(new QComboBox(this), "cbIdentifierCase");
   cbSslMode = Named(new QComboBox(this), "cbSslMode");
   txtSslRootCert = Named(new QLineEdit(this), "txtSslRootCert");
   cmdSslRootCertBrowse =
@@ -90,12 +94,14 @@ AdvancedOptionsForm::AdvancedOptionsForm(QWidget* owner) : QDialog(owner) {
   lblDateTimeType->setBuddy(cbDateTimeType);
   lblDumpFormat->setBuddy(cbDumpFormat);
   lblComplexColumns->setBuddy(cbComplexColumns);
+  lblIdentifierCase->setBuddy(cbIdentifierCase);
   lblSslMode->setBuddy(cbSslMode);
   lblSslRootCert->setBuddy(txtSslRootCert);
   lblConnectionParameters->setBuddy(txtConnectionParameters);
 
-  QLabel* labels[] = {lblTablePrefix,    lblMemoType, lblDateTimeType, lblDumpFormat,
-                      lblComplexColumns, lblSslMode,  lblSslRootCert,  lblConnectionParameters};
+  QLabel* labels[] = {lblTablePrefix, lblMemoType,       lblDateTimeType,
+                      lblDumpFormat,  lblComplexColumns, lblIdentifierCase,
+                      lblSslMode,     lblSslRootCert,    lblConnectionParameters};
   // The labels are measured in this platform's font: when the widest does not fit in
   // front of the design edge, the inputs move right instead of the label being cut.
   int label_width = 0;
@@ -106,9 +112,10 @@ AdvancedOptionsForm::AdvancedOptionsForm(QWidget* owner) : QDialog(owner) {
   const int input_width = 2400;
   const int width = input_left + input_width + 240;
 
-  QWidget* inputs[] = {txtTablePrefix,   cbMemoType, cbDateTimeType, cbDumpFormat,
-                       cbComplexColumns, cbSslMode,  txtSslRootCert, txtConnectionParameters};
-  constexpr int kRows = 8, kRootCertRow = 6, kBrowseWidth = 450;
+  QWidget* inputs[] = {txtTablePrefix, cbMemoType,       cbDateTimeType,
+                       cbDumpFormat,   cbComplexColumns, cbIdentifierCase,
+                       cbSslMode,      txtSslRootCert,   txtConnectionParameters};
+  constexpr int kRows = 9, kRootCertRow = 7, kBrowseWidth = 450;
   for (int i = 0; i < kRows; ++i) {
     const int top = 240 + 420 * i;
     PlaceTwips(labels[i], kLabelLeft, top, input_left - kLabelLeft - 60, kRowHeight);
@@ -155,6 +162,12 @@ AdvancedOptionsForm::AdvancedOptionsForm(QWidget* owner) : QDialog(owner) {
                             QString::fromLatin1(kComplexColumnsText));
   cbComplexColumns->addItem(QStringLiteral("Tables of their own"),
                             QString::fromLatin1(kComplexColumnsTables));
+  cbIdentifierCase->addItem(QStringLiteral("As in Access"),
+                            QString::fromLatin1(IdentifierCaseText(IdentifierCase::kKeep)));
+  cbIdentifierCase->addItem(QStringLiteral("lower case"),
+                            QString::fromLatin1(IdentifierCaseText(IdentifierCase::kLower)));
+  cbIdentifierCase->addItem(QStringLiteral("snake_case"),
+                            QString::fromLatin1(IdentifierCaseText(IdentifierCase::kSnake)));
   for (const char* mode : kSslModes)
     cbSslMode->addItem(QString::fromLatin1(mode), QString::fromLatin1(mode));
 
@@ -183,6 +196,11 @@ AdvancedOptionsForm::AdvancedOptionsForm(QWidget* owner) : QDialog(owner) {
       QStringLiteral("Text: the file names or values in the column; tables: a table of their "
                      "own, every byte kept."));
   lblComplexColumns->setToolTip(cbComplexColumns->toolTip());
+  cbIdentifierCase->setToolTip(
+      QStringLiteral("Table, column, index and key names: as Access spells them, in lower case, "
+                     "or in lower case with _ for spaces and signs (no quotes needed); names "
+                     "that meet are numbered and listed in the report."));
+  lblIdentifierCase->setToolTip(cbIdentifierCase->toolTip());
   chkTransferQueries->setToolTip(
       QStringLiteral("Saved select and union queries become views, after the tables."));
   chkTransferValidation->setToolTip(

@@ -45,6 +45,8 @@ class AdvancedOptionsForm : public QDialog {
   QCheckBox* chkFollowLinks;
   // "Text in the column" or "Tables of their own"; each entry's data is the complexcolumns value.
   QComboBox* cbComplexColumns;
+  // "As in Access", "lower case" or "snake_case"; each entry's data is the identifiercase value.
+  QComboBox* cbIdentifierCase;
   QPushButton* cmdClose;
 
  private:
