@@ -1319,6 +1319,9 @@ bool Run::TableWork(SelectedTable& table) {
   for (const auto& [from, to] : def.renamed_columns)
     Note(outcome, "Column '" + from + "' named '" + to + "': '" + FoldIdentifier(from, names_) +
                       "'" + kTakenOnceFolded + "column");
+  for (const auto& [column, expression] : def.dropped_defaults)
+    Note(outcome, "Column '" + column + "' has no default: the Access default value " + expression +
+                      " has no exact PostgreSQL form for the column's type");
   step_ = "Transfer indexes";
   AddIndexDefinitions(defined_table, source_table, destination_table, options_, def,
                       &schema_names_);
@@ -1339,6 +1342,8 @@ bool Run::TableWork(SelectedTable& table) {
   defined.created = !creation_failed;
   for (const auto& column : def.column_types)
     defined.columns[column.first] = def.destination_columns.at(column.first);
+  for (const auto& [column, expression] : def.dropped_defaults)
+    defined.dropped_defaults[column] = expression;
 
   step_ = "Transfer records";
   MoveTableRecords(outcome, def, creation_failed);
