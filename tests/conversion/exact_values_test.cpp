@@ -45,21 +45,9 @@ std::string Hex(const std::vector<uint8_t>& bytes) {
 }
 
 void AppendUtf8(std::vector<uint8_t>& out, char32_t c) {
-  if (c < 0x80) {
-    out.push_back(static_cast<uint8_t>(c));
-  } else if (c < 0x800) {
-    out.push_back(static_cast<uint8_t>(0xC0 | (c >> 6)));
-    out.push_back(static_cast<uint8_t>(0x80 | (c & 0x3F)));
-  } else if (c < 0x10000) {
-    out.push_back(static_cast<uint8_t>(0xE0 | (c >> 12)));
-    out.push_back(static_cast<uint8_t>(0x80 | ((c >> 6) & 0x3F)));
-    out.push_back(static_cast<uint8_t>(0x80 | (c & 0x3F)));
-  } else {
-    out.push_back(static_cast<uint8_t>(0xF0 | (c >> 18)));
-    out.push_back(static_cast<uint8_t>(0x80 | ((c >> 12) & 0x3F)));
-    out.push_back(static_cast<uint8_t>(0x80 | ((c >> 6) & 0x3F)));
-    out.push_back(static_cast<uint8_t>(0x80 | (c & 0x3F)));
-  }
+  std::string text;
+  ::ferrolyte::AppendUtf8(text, c);
+  out.insert(out.end(), text.begin(), text.end());
 }
 
 class Sample {
