@@ -131,8 +131,24 @@ const SettingRow* FindSetting(const std::string& key) {
   return nullptr;
 }
 
+const char* ChoiceSpelling(const SettingRow& row, const std::string& value) {
+  const std::string key = row.key;
+  if (key == "identifiercase") {
+    const auto rule = IdentifierCaseOf(value);
+    return rule ? IdentifierCaseText(*rule) : nullptr;
+  }
+  if (value.empty()) return row.default_value;
+  std::vector<const char*> choices;
+  if (key == "dumpformat") choices = {kDumpFormatInsert, kDumpFormatCopy};
+  if (key == "complexcolumns") choices = {kComplexColumnsText, kComplexColumnsTables};
+  for (const char* choice : choices)
+    if (EqualsIgnoreCase(value, choice)) return choice;
+  return nullptr;
+}
+
 bool ReadsAsDefault(const SettingRow& row, const std::string& value) {
-  return value.empty() || EqualsIgnoreCase(Trim(value), row.default_value);
+  const char* spelling = ChoiceSpelling(row, value);
+  return spelling && std::string(spelling) == row.default_value;
 }
 
 std::optional<bool> SwitchOf(const Value& value) {

@@ -68,7 +68,10 @@ const std::vector<SettingRow>& SettingsTable();
 // The row of that key (lower case), or null.
 const SettingRow* FindSetting(const std::string& key);
 
-// True when the value of a choice reads as its default (empty or in another letter case).
+// The spelling of the choice a value of dumpformat, complexcolumns or identifiercase names
+// (in any letter case; empty names the default), or null.
+const char* ChoiceSpelling(const SettingRow& row, const std::string& value);
+// True when the value of such a choice names its default.
 bool ReadsAsDefault(const SettingRow& row, const std::string& value);
 
 // A switch's value: nothing for one that does not read as a number or True/False.
