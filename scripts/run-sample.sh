@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds the program and the bundled sample database (build/sample/
 # shop.mdb), and converts it into a SQL dump from the command line. Prints where the dump and
-# the log are.
+# the log are. The build shows its progress on standard error.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${FERROLYTE_BUILD:-$here/build}
@@ -29,5 +29,4 @@ if [ "$status" -ne 0 ]; then
   exit "$status"
 fi
 echo "Dump:     $dump"
-echo "Load it:  sed '/^-- NOTICE:/q' '$dump' | psql -v ON_ERROR_STOP=1 -d postgres"
-echo "          sed -n '/^-- NOTICE:/,\$p' '$dump' | psql -v ON_ERROR_STOP=1 -d shop"
+echo "Load it:  psql -v ON_ERROR_STOP=1 -d postgres -f '$dump'"

@@ -27,7 +27,8 @@ namespace {
 constexpr size_t kDumpBufferSize = 1 << 16;
 
 [[noreturn]] void RaiseDumpError(const std::string& path, int err) {
-  if (err == ENOENT || err == ENOTDIR) throw Error(76, "Path not found: " + path);
+  if (err == ENOENT || err == ENOTDIR)
+    throw Error(76, "Path not found: " + path + " (" + std::strerror(err) + ")");
   throw Error(75, std::string("Path/File access error: ") + path + " (" + std::strerror(err) + ")");
 }
 
@@ -157,6 +158,12 @@ bool IsSameFile(const std::string& a, const std::string& b) {
 }
 
 DumpFile::DumpFile(const std::string& path) : path_(path), target_(path) {
+  if (path == kDumpToStandardOutput) {
+    fd_ = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0);
+    if (fd_ < 0) RaiseDumpError("standard output", errno);
+    buffer_.reserve(kDumpBufferSize * 2);
+    return;
+  }
   std::error_code ec;
   // A link is followed, as opening it would: the file it points at is the one replaced.
   if (std::filesystem::is_symlink(path, ec)) {

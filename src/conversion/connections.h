@@ -57,6 +57,9 @@ bool IsSameFile(const std::string& a, const std::string& b);
 // not yet taken) is written under a temporary name in its own folder and takes its name only
 // at Close, so that a dump that did not complete never sits under the name of one; anything
 // else (a device, a pipe) is written as it is.
+// The dump file name that writes the dump to standard output, as it is.
+inline constexpr char kDumpToStandardOutput[] = "-";
+
 class DumpFile {
  public:
   // Opens the file for output; raises 75/76 with the platform's text when it cannot.

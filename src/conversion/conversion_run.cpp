@@ -1,6 +1,7 @@
 #include "conversion/conversion_run.h"
 
 #include <algorithm>
+#include <chrono>
 #include <deque>
 #include <map>
 #include <optional>
@@ -882,6 +883,9 @@ bool Run::Body() {
     dump_->WriteDumpLine(
         "-- NOTICE: At this place you need to connect to the new database and run the rest of "
         "the statements.");
+    // So that one "psql -d postgres -f FILE" loads it whole; psql's quoted argument takes
+    // any name but a line break.
+    dump_->WriteDumpLine("\\connect " + QuoteIdentifier(OneLine(database_)));
     dump_->WriteDumpLine("");
     dump_->WriteDumpLine(kClientEncoding);
     dump_->WriteDumpLine("");
@@ -1223,6 +1227,7 @@ void Run::Note(TableOutcome& outcome, const std::string& note) {
 bool Run::TableWork(SelectedTable& table) {
   TableOutcome& outcome = outcome_.tables[table.outcome];
   current_ = &outcome;
+  const auto started = ctx_.clock.Now();
   const std::string& source_table = outcome.source_name;
   const std::string& destination_table = outcome.destination_name;
 
@@ -1266,6 +1271,9 @@ bool Run::TableWork(SelectedTable& table) {
   for (const auto& [from, to] : def.renamed_columns)
     Note(outcome, "Column '" + from + "' named '" + to + "': '" + FoldIdentifier(from, names_) +
                       "'" + kTakenOnceFolded + "column");
+  for (const auto& [column, expression] : def.dropped_defaults)
+    Note(outcome, "Column '" + column + "' has no default: the Access default value " + expression +
+                      " has no exact PostgreSQL form for the column's type");
   step_ = "Transfer indexes";
   AddIndexDefinitions(defined_table, source_table, destination_table, options_, def,
                       &schema_names_);
@@ -1286,9 +1294,12 @@ bool Run::TableWork(SelectedTable& table) {
   defined.created = !creation_failed;
   for (const auto& column : def.column_types)
     defined.columns[column.first] = def.destination_columns.at(column.first);
+  for (const auto& [column, expression] : def.dropped_defaults)
+    defined.dropped_defaults[column] = expression;
 
   step_ = "Transfer records";
   MoveTableRecords(outcome, def, creation_failed);
+  outcome.seconds = std::chrono::duration<double>(ctx_.clock.Now() - started).count();
   current_ = nullptr;
   for (size_t i = 0; i < table.children.size(); ++i) {
     if (ctx_.Cancelled() ||
@@ -1350,6 +1361,7 @@ void Run::ChildWork(const SelectedTable& table, const TableDefinition& owner, si
   TableOutcome& outcome = outcome_.tables[table.children[i].second];
   const TableOutcome& owner_outcome = outcome_.tables[table.outcome];
   current_ = &outcome;
+  const auto started = ctx_.clock.Now();
   report_ += "Table: " + PrintableText(outcome.source_name) + kCrLf;
   status_.AddStatusLine("Table: " + PrintableText(outcome.source_name));
   status_.AddStatusLine("  Creating table");
@@ -1364,6 +1376,7 @@ void Run::ChildWork(const SelectedTable& table, const TableDefinition& owner, si
   step_ = "Transfer records";
   child_bytes_ = 0;
   MoveTableRecords(outcome, child.definition, creation_failed);
+  outcome.seconds = std::chrono::duration<double>(ctx_.clock.Now() - started).count();
   if (!creation_failed && outcome.records_transferred && outcome.result != TableResult::kFailed)
     report_ += child.attachments ? "- " + std::to_string(outcome.rows_moved) + " files (" +
                                        std::to_string(child_bytes_) + " bytes) moved\r\n"
@@ -1532,11 +1545,14 @@ RunOutcome Run::ConnectionError(const std::string& connection_string, const Erro
 }
 
 void Run::AppendErrorBlock(int32_t number, const std::string& description) {
-  report_ += "Program Version: " + std::to_string(kVersionMajor) + "." +
-             std::to_string(kVersionMinor) + ".0." + std::to_string(kVersionRevision) + kCrLf;
-  report_ += "ODBC Version: \r\n";
-  report_ += "Function: modMySql.MoveData2MySql\r\n";
-  report_ += "Error: " + std::to_string(number) + kCrLf;
+  report_ += "Program Version: " + ProgramVersion() + kCrLf;
+  if (ctx_.named_errors) {
+    report_ += "Error: " + NamedError(number) + kCrLf;
+  } else {
+    report_ += "ODBC Version: \r\n";
+    report_ += "Function: modMySql.MoveData2MySql\r\n";
+    report_ += "Error: " + std::to_string(number) + kCrLf;
+  }
   report_ += "Hint: " + step_ + kCrLf;
   report_ += "Reason: " + description + kCrLf;
   // A failed dump write is no statement's fault: the bytes were those of earlier lines.
@@ -1555,6 +1571,7 @@ RunOutcome Run::Fail(int32_t number, const std::string& description) {
   if (dump_ && dump_->failed()) DumpLost(reason);
   outcome_.result = RunResult::kFailed;
   outcome_.reason = reason;
+  outcome_.failed_step = step_;
   return Finish();
 }
 

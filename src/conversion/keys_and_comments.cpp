@@ -96,6 +96,10 @@ std::vector<Comment> CommentsOf(const SchemaTable& table, const DefinedTable& de
     // The destination holds the values Access computed, not the computation.
     if (!field.expression.empty())
       comment += (comment.empty() ? "" : "\n") + std::string("Calculated: ") + field.expression;
+    // Nor the default it could not carry over.
+    auto dropped = defined.dropped_defaults.find(field.name.value());
+    if (dropped != defined.dropped_defaults.end())
+      comment += (comment.empty() ? "" : "\n") + std::string("Access default: ") + dropped->second;
     if (comment.empty()) continue;
     comments.push_back({name + "\\" + column->first, "COMMENT ON COLUMN " + quoted_table + "." +
                                                          QuoteIdentifier(column->second) + " IS " +

@@ -17,6 +17,8 @@ struct DefinedTable {
   // Source name -> destination name of each column the table was defined with.
   std::unordered_map<std::string, std::string> columns;
   bool created = true;  // false when the server refused its CREATE TABLE
+  // Source name -> Access default of each column whose default was left out.
+  std::unordered_map<std::string, std::string> dropped_defaults;
 };
 
 // Defined tables by source name.

@@ -63,7 +63,10 @@ void AppendWithoutLeadingZero(std::string& out, const char* begin, const char* e
   out.append(begin, end);
 }
 
-void AppendFloating(std::string& out, double value, int digits) {
+// The shortest text that reads back as the same number: a Single as the same float (2583.2092,
+// 16777216), a Double as the same double.
+template <typename Floating>
+void AppendFloating(std::string& out, Floating value) {
   // PostgreSQL reads these words only inside quotes.
   if (std::isnan(value)) {
     out += "'NaN'";
@@ -73,19 +76,13 @@ void AppendFloating(std::string& out, double value, int digits) {
     out += value < 0 ? "'-Infinity'" : "'Infinity'";
     return;
   }
-  if (value == 0) {
-    out += '0';
+  if (value == 0 && std::signbit(value)) {
+    // Unquoted, -0 is the integer 0 negated, which is 0.
+    out += "'-0'";
     return;
   }
   char buf[64];
-  auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, digits);
-  double back = 0;
-  auto parsed = std::from_chars(buf, end, back);
-  if (parsed.ec == std::errc::result_out_of_range || std::isinf(back)) {
-    // Rounding the largest doubles to fewer digits lands past the range the server accepts;
-    // the shortest exact form stays inside it.
-    end = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general).ptr;
-  }
+  char* end = std::to_chars(buf, buf + sizeof buf, value).ptr;
   for (char* p = buf; p != end; ++p)
     if (*p == 'e') *p = 'E';
   AppendWithoutLeadingZero(out, buf, end);
@@ -114,6 +111,13 @@ void AppendSqlString(std::string& out, const Value& value) {
     out += "NULL";
   } else if (value.IsText()) {
     AppendEscapedText(out, value.Text());
+  } else if (value.kind() == Value::Kind::kSingle || value.kind() == Value::Kind::kDouble) {
+    // A number in a text column keeps every digit too.
+    char buf[64];
+    char* end = value.kind() == Value::Kind::kSingle
+                    ? std::to_chars(buf, buf + sizeof buf, value.AsSingle()).ptr
+                    : std::to_chars(buf, buf + sizeof buf, value.AsDouble()).ptr;
+    AppendEscapedText(out, std::string(buf, end));
   } else {
     AppendEscapedText(out, ConvertToText(value));
   }
@@ -137,11 +141,11 @@ void AppendSqlNumber(std::string& out, const Value& value) {
       out += value.AsBoolean() ? '1' : '0';
       return;
     case Value::Kind::kSingle:
-      AppendFloating(out, value.AsSingle(), 7);
+      AppendFloating(out, value.AsSingle());
       return;
     case Value::Kind::kDouble:
     case Value::Kind::kDate:
-      AppendFloating(out, value.AsDouble(), 15);
+      AppendFloating(out, value.AsDouble());
       return;
     case Value::Kind::kDecimal: {
       const std::string& t = value.DecimalText();
@@ -187,9 +191,9 @@ void AppendSqlDateTime(std::string& out, const Value& value) {
     return;
   }
   // Raises for a serial outside the years 1 to 9999 (a damaged value): never a bad literal.
-  DateTimeFields f = OleDateToFields(SafeDate(value));
+  DateTimeFields f = OleDateToMillisecondFields(SafeDate(value));
   // One per date column and row: formatted by hand, snprintf was a tenth of a dump run.
-  char buf[21] = "'0000-00-00 00:00:00";
+  char buf[25] = "'0000-00-00 00:00:00.000";
   auto two = [&buf](int at, int v) {
     buf[at] = static_cast<char>('0' + v / 10 % 10);
     buf[at + 1] = static_cast<char>('0' + v % 10);
@@ -201,7 +205,14 @@ void AppendSqlDateTime(std::string& out, const Value& value) {
   two(12, f.hour);
   two(15, f.minute);
   two(18, f.second);
-  out.append(buf, 20);
+  // The stored double carries fractions of a second; a whole second stays whole.
+  if (f.millisecond != 0) {
+    buf[21] = static_cast<char>('0' + f.millisecond / 100);
+    two(22, f.millisecond % 100);
+    out.append(buf, 24);
+  } else {
+    out.append(buf, 20);
+  }
   out += '\'';
 }
 
@@ -214,11 +225,16 @@ std::string SqlDateTime(const Value& value) {
 void AppendSqlBinary(std::string& out, const Value& value, bool ignore_large_blobs, bool required) {
   // An empty text, not 0x00: PostgreSQL reads 0x00 as a syntax error, losing the table.
   const char* empty_value = required ? "E''" : "NULL";
-  if (value.kind() != Value::Kind::kBytes || value.AsBytes().empty()) {
+  if (value.kind() != Value::Kind::kBytes) {
     out += empty_value;
     return;
   }
   const Bytes& bytes = value.AsBytes();
+  // An empty value is a value, in optional columns too: NULL would say there is none.
+  if (bytes.empty()) {
+    out += "E''";
+    return;
+  }
   if (bytes.size() > kMaxBlobSize) {
     if (ignore_large_blobs) {
       out += empty_value;

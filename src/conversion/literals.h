@@ -21,19 +21,21 @@ void AppendQuotedIdentifier(std::string& out, const std::string& name);
 std::string SqlString(const Value& value);
 void AppendSqlString(std::string& out, const Value& value);
 
-// NULL, or the number with "." as separator and no zero before it (".5"); 15 significant
-// digits for doubles, 7 for singles, every digit of integers and decimal texts.
+// NULL, or the number with "." as separator and no zero before it (".5"): doubles and singles
+// as the shortest text that reads back as the same double or float ("1E+300" where that is
+// shortest; 'NaN', 'Infinity' and '-0' quoted); every digit of integers and decimal texts.
 std::string SqlNumber(const Value& value);
 void AppendSqlNumber(std::string& out, const Value& value);
 
-// NULL, or 'yyyy-mm-dd hh:mm:ss'; a value that is not a date counts as 1899-12-30 00:00:00.
-// A Value::PreciseDate adds its microseconds (".ffffff", when not zero).
+// NULL, or 'yyyy-mm-dd hh:mm:ss' with ".fff" when the value, rounded to the nearest
+// millisecond, has a fraction of a second; a value that is not a date counts as 1899-12-30
+// 00:00:00. A Value::PreciseDate adds its microseconds (".ffffff", when not zero).
 std::string SqlDateTime(const Value& value);
 void AppendSqlDateTime(std::string& out, const Value& value);
 
-// E'HEX' of a byte array; null, non-arrays, empty arrays and (with ignore_large_blobs)
-// arrays over kMaxBlobSize give E'' for a required column and NULL otherwise. Raises 1003
-// for an oversize array when ignore_large_blobs is off.
+// E'HEX' of a byte array, E'' of an empty one; null, non-arrays and (with
+// ignore_large_blobs) arrays over kMaxBlobSize give E'' for a required column and NULL
+// otherwise. Raises 1003 for an oversize array when ignore_large_blobs is off.
 std::string SqlBinary(const Value& value, bool ignore_large_blobs, bool required);
 void AppendSqlBinary(std::string& out, const Value& value, bool ignore_large_blobs, bool required);
 

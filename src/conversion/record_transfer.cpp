@@ -58,6 +58,7 @@ LiteralKind KindOfType(int type) {
 struct Column {
   LiteralKind kind;
   bool required;
+  std::string name;
 };
 
 void AppendLiteral(std::string& out, const Column& column, const Value& value,
@@ -165,11 +166,12 @@ int32_t MoveRecords(const RecordTransfer& t, std::string& run_report, const RunC
                                  "as hexadecimal text";
         run_report += "- " + note + "\r\n";
         out.notes.push_back(note);
-        columns.push_back({LiteralKind::kBinary, required});
+        columns.push_back({LiteralKind::kBinary, required, rows->FieldName(i)});
         continue;
       }
       const bool bytea = static_cast<size_t>(i) < t.bytea.size() && t.bytea[i];
-      columns.push_back({bytea ? LiteralKind::kBytea : KindOfType(type), required});
+      columns.push_back(
+          {bytea ? LiteralKind::kBytea : KindOfType(type), required, rows->FieldName(i)});
     }
 
     const std::string progress_prefix =
@@ -185,6 +187,8 @@ int32_t MoveRecords(const RecordTransfer& t, std::string& run_report, const RunC
     } unhook{destination};
     const bool copy_lines = destination.wants_copy_lines();
     std::string line;
+    // Per column: the texts whose NUL characters became spaces.
+    std::vector<int64_t> nul_texts(static_cast<size_t>(field_count), 0);
     while (!ctx.Cancelled() && !rows->Eof()) {
       statement.assign(prefix);
       line.clear();
@@ -198,6 +202,10 @@ int32_t MoveRecords(const RecordTransfer& t, std::string& run_report, const RunC
         if (t.bytea_bytes && columns[i].kind == LiteralKind::kBytea &&
             value.kind() == Value::Kind::kBytes)
           *t.bytea_bytes += static_cast<int64_t>(value.AsBytes().size());
+        if (value.IsText() &&
+            (columns[i].kind == LiteralKind::kString || columns[i].kind == LiteralKind::kText) &&
+            value.Text().find('\0') != std::string::npos)
+          ++nul_texts[i];
         AppendLiteral(statement, columns[i], value, t.ignore_large_blobs);
         // The COPY field comes from the literal, so both forms store the same value.
         if (copy_lines) AppendCopyField(line, std::string_view(statement).substr(at));
@@ -222,6 +230,17 @@ int32_t MoveRecords(const RecordTransfer& t, std::string& run_report, const RunC
     if (t.progress) t.progress->EndRows(moved);
     const bool walked_to_end = rows->Eof();
     rows->Close();
+    for (int i = 0; i < field_count; ++i) {
+      if (nul_texts[i] == 0) continue;
+      const std::string note = "Table '" + t.source_table + "', column '" + columns[i].name +
+                               "': " + std::to_string(nul_texts[i]) +
+                               (nul_texts[i] == 1 ? " value holds" : " values hold") +
+                               " the character NUL, which PostgreSQL text cannot hold; each NUL "
+                               "became a space";
+      run_report += "- " + note + "\r\n";
+      out.notes.push_back(note);
+      status.AddStatusLine("  " + note);
+    }
     destination.WriteDumpText("-- " + std::to_string(moved) + " records");
     destination.WriteDumpText("");
     status.AddStatusLine("  " + std::to_string(moved) + " records moved");

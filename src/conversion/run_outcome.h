@@ -35,6 +35,7 @@ struct TableOutcome {
   std::optional<int64_t> rows_expected;
   bool records_transferred = true;  // false with transferrecords off
   std::string reason;               // why it is partial or failed; one line
+  double seconds = 0;               // from its CREATE TABLE to its last row
   // Facts the user must know even when the table is complete: shortened names, a name
   // matched without regard to case, columns carried as hexadecimal text, lost keys.
   std::vector<std::string> notes;
@@ -52,6 +53,7 @@ struct RunOutcome {
   RunResult result = RunResult::kCompleted;
   std::vector<TableOutcome> tables;  // every selected table, in the order of the run
   std::string reason;                // why the run failed; one line
+  std::string failed_step;           // what the run was doing when it failed ("Open dump file")
   std::string incomplete_dump;       // where a dump that did not complete was left
   // Statements after the tables that the server refused (foreign keys, comments), and
   // relationships that could not be read, each "what: error" on one line; the run went on

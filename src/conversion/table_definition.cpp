@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cstdio>
 #include <optional>
+#include <regex>
 #include <unordered_set>
 
 #include "conversion/literals.h"
@@ -92,9 +93,81 @@ double LeadingNumber(const std::string& text) {
   return text[start] == '-' ? -v : v;
 }
 
-bool IsDateFunction(const std::string& upper) {
-  return upper == "NOW()" || upper == "DATE()" || upper == "DATE$()" || upper == "TIME()" ||
-         upper == "TIME$()";
+// A number as Access writes one in a default: sign, digits with "." and an exponent.
+bool IsNumberLiteral(const std::string& text) {
+  static const std::regex kNumber(R"([+-]?(\d+\.?\d*|\.\d+)([eE][+-]?\d+)?)");
+  return std::regex_match(text, kNumber);
+}
+
+// The text of a string literal between double or single quotes, each doubled quote inside
+// made one; nothing when the text is not exactly one such literal ("a" & "b" is two).
+std::optional<std::string> StringLiteral(const std::string& text) {
+  if (text.size() < 2 || (text[0] != '"' && text[0] != '\'') || text.back() != text[0])
+    return std::nullopt;
+  const char quote = text[0];
+  std::string inner;
+  for (size_t i = 1; i + 1 < text.size(); ++i) {
+    if (text[i] == quote) {
+      if (i + 2 >= text.size() || text[i + 1] != quote) return std::nullopt;
+      ++i;
+    }
+    inner += text[i];
+  }
+  return inner;
+}
+
+// What DEFAULT gets for an Access default value, or nothing when the value is an expression
+// PostgreSQL has no exact form of for the column's type.
+std::optional<std::string> DefaultClause(const std::string& access_text, DefaultClass type) {
+  std::string text = Trim(access_text);
+  // Access keeps the "=" when the user types it so; the value is the same without it.
+  if (!text.empty() && text[0] == '=') text = Trim(text.substr(1));
+  std::string word = AsciiUpper(ReplaceAll(text, " ", ""));
+  if (word == "NULL") return "NULL";
+  const bool now = word == "NOW()";
+  const bool date = word == "DATE()" || word == "DATE$()";
+  const bool time = word == "TIME()" || word == "TIME$()";
+  const std::optional<std::string> quoted = StringLiteral(text);
+  switch (type) {
+    case DefaultClass::kNumeric:
+      if (quoted && IsNumberLiteral(Trim(*quoted))) text = Trim(*quoted);
+      if (word == "TRUE" || word == "YES") return "-1";
+      if (word == "FALSE" || word == "NO") return "0";
+      if (!IsNumberLiteral(text)) return std::nullopt;
+      if (text[0] == '+') text.erase(0, 1);
+      // Whole numbers keep every digit; a double would round a big integer.
+      if (text.find_first_not_of("-0123456789") == std::string::npos) return text;
+      {
+        double number = 0;
+        auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), number);
+        // 1e999 is no double: 'Infinity' would be read by no integer or numeric column.
+        if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
+        return SqlNumber(Value(number));
+      }
+    case DefaultClass::kBoolean:
+      // The scan leaves a boolean's default as 1, 0, NULL or empty.
+      return SqlString(Value(LeadingNumber(text)));
+    case DefaultClass::kText:
+      if (quoted) return SqlString(Value(*quoted));
+      if (IsNumberLiteral(text)) return SqlString(Value(text));
+      return std::nullopt;
+    case DefaultClass::kDateTime:
+    case DefaultClass::kTime: {
+      const bool time_only = type == DefaultClass::kTime;
+      // Access's Now() is local time without a zone; Time() alone is on its day 0.
+      if (now) return time_only ? "LOCALTIME" : "LOCALTIMESTAMP";
+      if (date) return time_only ? "TIME '00:00:00'" : "CURRENT_DATE";
+      if (time) return time_only ? "LOCALTIME" : "DATE '1899-12-30' + LOCALTIME";
+      if (auto iso = IsoFromDateLiteral(text, time_only)) return SqlString(Value(*iso));
+      if (IsNumberLiteral(text) && OleDateInRange(LeadingNumber(text))) {
+        // A number is the serial of a date.
+        std::string iso = SqlDateTime(Value::Date(LeadingNumber(text)));
+        return time_only ? "'" + iso.substr(12) : iso;
+      }
+      return std::nullopt;
+    }
+  }
+  return std::nullopt;
 }
 
 // Names of the columns in the primary key. A malformed index is no key here: it fails when
@@ -271,16 +344,6 @@ TableDefinition BuildTableDefinition(const SchemaTable& table, const std::string
     // unconstrained numeric holds every value exactly.
     if (type == 20 && !field.expression.empty()) mapped.text = "DECIMAL";
 
-    std::string default_value;
-    bool expression = false;
-    if (options.transfer_default_values) {
-      default_value = field.default_value;
-      if (IsDateFunction(AsciiUpper(default_value))) {
-        default_value = "CURRENT_TIMESTAMP";
-        mapped.text = "TIMESTAMP";
-        expression = true;
-      }
-    }
     if (autonumber) {
       mapped.text = "SERIAL";
       def.sequence_statements.push_back(SequenceStatement(destination_table, name));
@@ -295,27 +358,11 @@ TableDefinition BuildTableDefinition(const SchemaTable& table, const std::string
     }
 
     // SERIAL brings its own default; a second one makes the server reject the table.
-    if (options.transfer_default_values && !autonumber && !default_value.empty() &&
-        default_value != "GenUniqueID()" && default_value != "GenGUID()") {
-      if (default_value[0] == '"')
-        default_value = ReplaceAll(
-            default_value.size() >= 2 ? default_value.substr(1, default_value.size() - 2) : "",
-            "\"\"", "\"");
-      def.create_text += " DEFAULT ";
-      if (expression)
-        def.create_text += default_value;
-      else if (mapped.default_class == DefaultClass::kNumeric)
-        def.create_text += SqlNumber(Value(LeadingNumber(default_value)));
-      else if (mapped.default_class == DefaultClass::kBoolean)
-        def.create_text +=
-            default_value == "NULL" ? "NULL" : SqlString(Value(LeadingNumber(default_value)));
-      else if (auto iso = mapped.default_class == DefaultClass::kText
-                              ? std::nullopt
-                              : IsoFromDateLiteral(default_value,
-                                                   mapped.default_class == DefaultClass::kTime))
-        def.create_text += SqlString(Value(*iso));
+    if (options.transfer_default_values && !autonumber && !Trim(field.default_value).empty()) {
+      if (auto clause = DefaultClause(field.default_value, mapped.default_class))
+        def.create_text += " DEFAULT " + *clause;
       else
-        def.create_text += SqlString(Value(default_value));
+        def.dropped_defaults.emplace_back(names[i], field.default_value);
     }
     if (autonumber) def.autonumber_column = name;
   }
@@ -324,8 +371,6 @@ TableDefinition BuildTableDefinition(const SchemaTable& table, const std::string
 
 std::string ColumnTypeText(const SchemaField& field, const DefinitionOptions& options) {
   MappedType mapped = MapType(field.type.value(), field.size, field.scale, options.storage_engine);
-  if (options.transfer_default_values && IsDateFunction(AsciiUpper(field.default_value)))
-    mapped.text = "TIMESTAMP";
   if (options.transfer_autonumbers && field.autonumber) mapped.text = "SERIAL";
   return ReplaceAll(mapped.text, " NULL", "");
 }

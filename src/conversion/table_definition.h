@@ -58,6 +58,9 @@ struct TableDefinition {
   // the table), and per column whether it goes whole into bytea.
   std::string source_from;
   std::vector<bool> bytea;
+  // (source column name, Access default) of each default left out: an expression without
+  // an exact PostgreSQL form for the column's type.
+  std::vector<std::pair<std::string, std::string>> dropped_defaults;
   // (index name, name given) of each index whose usual name was taken in the schema.
   std::vector<std::pair<std::string, std::string>> renamed_indexes;
 };

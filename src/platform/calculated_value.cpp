@@ -178,6 +178,12 @@ void RowReader::DecodeCalculated(int i, const MdbField& field) {
   const uint8_t* p = nullptr;
   size_t n = 0;
   if (!UnwrapCalculatedValue(stored, stored_size, p, n)) RaiseDamaged(col);
+  // Access writes an empty wrapper where the expression gave no value (Null), whatever the
+  // result type: a text is then no empty text.
+  if (n == 0) {
+    out = Value::Null();
+    return;
+  }
 
   switch (type) {
     case MDB_BOOL:
@@ -190,10 +196,6 @@ void RowReader::DecodeCalculated(int i, const MdbField& field) {
       out = Value(scratch_);
       return;
     case MDB_NUMERIC: {
-      if (n == 0) {
-        out = Value::Null();
-        return;
-      }
       std::string text;
       if (!CalculatedDecimalText(p, n, text)) RaiseDamaged(col);
       out = Value::Decimal(std::move(text));
@@ -201,11 +203,6 @@ void RowReader::DecodeCalculated(int i, const MdbField& field) {
     }
     default:
       break;
-  }
-  // Access writes an empty wrapper where the expression gave no value.
-  if (n == 0) {
-    out = Value::Null();
-    return;
   }
   if (n < FixedSize(type)) RaiseDamaged(col);
   switch (type) {

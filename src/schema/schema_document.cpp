@@ -29,7 +29,9 @@ pugi::xml_node AppendAttributesElement(pugi::xml_node parent, uint32_t word) {
 }
 
 std::string NormaliseBooleanDefault(const std::string& engine_text) {
-  std::string upper = AsciiUpper(engine_text);
+  // "=True" and " Yes " are what Access holds when the user typed them so.
+  std::string upper = AsciiUpper(Trim(engine_text));
+  if (!upper.empty() && upper[0] == '=') upper = Trim(upper.substr(1));
   if (upper == "TRUE" || upper == "YES" || upper == "1" || upper == "-1") return "1";
   if (upper == "FALSE" || upper == "NO" || upper == "0") return "0";
   if (upper.empty()) return "";

@@ -1,5 +1,9 @@
 #include "shell/cli.h"
 
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -15,6 +19,7 @@
 #include "shell/password_prompt.h"
 #include "shell/pg_target.h"
 #include "shell/program.h"
+#include "shell/run_summary.h"
 #include "shell/startup.h"
 #include "shell/table_listing.h"
 #include "support/errors.h"
@@ -48,6 +53,8 @@ const std::vector<OptionSpec> kConvertOptions = {
     {"save-settings", true},
     {"password-file", true},
     {"replace-tables"},
+    {"report-json", true},
+    {"quiet"},
 };
 
 std::string VersionText() {
@@ -55,7 +62,7 @@ std::string VersionText() {
 }
 
 void Warn(const std::string& text) {
-  std::fprintf(stderr, "%s: %s\n", kSettingsAppName, text.c_str());
+  std::fprintf(stderr, "%s: %s\n", kApplicationName, text.c_str());
 }
 
 std::string Absolute(const std::string& path) {
@@ -101,7 +108,28 @@ void OpenWithPassword(const std::string& file, std::string& password, bool may_a
 
 // ---- tables ----
 
-int RunTables(const ParsedOptions& options) {
+// The failure of a listing goes into the log like a run's, so that its report is there too.
+int TablesFailed(const std::vector<std::string>& args, const std::string& file, int32_t number,
+                 const std::string& description, bool password_hint) {
+  LogFile log;
+  try {
+    log.Init();
+    log.Write("Begin");
+    log.Write("Commandline: " + JoinCommandLine(HideCommandLinePasswords(args)));
+    log.Write(ErrorReportText("tables", number, description, "Read the tables",
+                              {.named_error = true, .on_clipboard = false}));
+    log.Write("End");
+  } catch (const Error& e) {
+    Warn("cannot write the log: " + e.description());
+  }
+  TellFailure("cannot read '" + file + "'", description);
+  if (password_hint)
+    Warn("give the password with --password-file F, or start on a terminal to be asked");
+  Warn("the run's report is in " + log.path());
+  return kExitFatal;
+}
+
+int RunTables(const ParsedOptions& options, const std::vector<std::string>& args) {
   const ComponentRegistry components = PlatformComponents();
   if (options.operands.empty()) throw UsageError("tables: no source database given");
   if (options.operands.size() > 1)
@@ -118,14 +146,10 @@ int RunTables(const ParsedOptions& options) {
       tables = ReadTableListing(file, pw, options.Has("all"), components);
     });
   } catch (const Error& e) {
-    Warn("cannot read '" + file + "': " + e.description() + " (error " + NumberWithHex(e.number()) +
-         ")");
-    if (IsPasswordRefusal(e.number()) && !options.Has("password-file"))
-      Warn("give the password with --password-file F, or start on a terminal to be asked");
-    return kExitFatal;
+    return TablesFailed(args, file, e.number(), e.description(),
+                        IsPasswordRefusal(e.number()) && !options.Has("password-file"));
   } catch (const std::exception& e) {
-    Warn("cannot read '" + file + "': " + e.what());
-    return kExitFatal;
+    return TablesFailed(args, file, 51, e.what(), false);
   }
   const std::string out =
       options.Has("json") ? TableListingJson(Absolute(file), tables, options.Has("columns"))
@@ -143,6 +167,10 @@ struct ConvertRequest {
   bool ask_password = true;
   std::optional<std::string> save_settings;
   bool replace_tables = false;
+  std::optional<std::string> report_json;
+  bool quiet = false;                 // only failures on standard error
+  std::optional<RunOutcome> outcome;  // once the run has one
+  bool report_written = false;        // the --report-json file
 };
 
 // What the run writes must be neither what it reads nor the same file twice: writing one
@@ -159,9 +187,11 @@ void CheckFilesWritten(const ParsedOptions& options, const Dictionary& section) 
       };
   // Also a dump that a settings file names.
   const std::string dump = SafeStr(section.Item("destinationdumpfilename"));
-  if (EqualsIgnoreCase(SafeStr(section.Item("destinationmethod")), "DUMP") && !dump.empty())
+  if (EqualsIgnoreCase(SafeStr(section.Item("destinationmethod")), "DUMP") && !dump.empty() &&
+      dump != kDumpToStandardOutput)
     written.push_back({options.Has("dump") ? "--dump" : "the dump file", dump});
   if (auto save = options.Get("save-settings")) written.push_back({"--save-settings", *save});
+  if (auto json = options.Get("report-json")) written.push_back({"--report-json", *json});
   written.push_back({"the log", LogFileName()});
   if (auto password = options.Get("password-file")) read.push_back({"--password-file", *password});
   auto plain = [](const std::string& path) {
@@ -236,7 +266,8 @@ void SetDestination(const std::optional<std::string>& dump, const std::optional<
                     const std::string& database, Dictionary& section) {
   if (dump) {
     section.Set("destinationmethod", "DUMP");
-    section.Set("destinationdumpfilename", Absolute(*dump));
+    section.Set("destinationdumpfilename",
+                *dump == kDumpToStandardOutput ? *dump : Absolute(*dump));
     section.Set("destinationdatabase", database);
   }
   if (to) {
@@ -324,6 +355,8 @@ ConvertRequest PrepareConversion(const ParsedOptions& options) {
   }
   request.save_settings = options.Get("save-settings");
   request.replace_tables = options.Has("replace-tables");
+  request.report_json = options.Get("report-json");
+  request.quiet = options.Has("quiet");
   CheckFilesWritten(options, *section);
   return request;
 }
@@ -415,22 +448,87 @@ ConversionServices ConvertServices(ConvertRequest& request, const Program& progr
                       ctx.status);
     return schema_xml;
   };
-  services.convert = [real = services.convert](const DictionaryPtr& settings, std::string& report,
-                                               const std::string& schema_xml,
-                                               const RunContext& ctx) {
+  services.convert = [&request, real = services.convert](
+                         const DictionaryPtr& settings, std::string& report,
+                         const std::string& schema_xml, const RunContext& ctx) {
     RunOutcome outcome = real(settings, report, schema_xml, ctx);
-    if (outcome.result == RunResult::kRefused) Warn(outcome.reason);
+    request.outcome = outcome;
     return outcome;
   };
   return services;
+}
+
+RunTarget TargetOf(const Dictionary& section) {
+  RunTarget target;
+  target.direct = EqualsIgnoreCase(SafeStr(section.Item("destinationmethod")), "DIRECT");
+  target.dump_file = SafeStr(section.Item("destinationdumpfilename"));
+  const std::string host = SafeStr(section.Item("destinationserver")),
+                    port = SafeStr(section.Item("destinationport"));
+  target.server = host.empty() ? "" : host + (port.empty() ? "" : ":" + port);
+  target.database = SafeStr(section.Item("destinationdatabase"));
+  return target;
+}
+
+// The end of a convert run that got as far as an exit status: the summary, a line for each
+// failure, the JSON report.
+int TellOutcome(ConvertRequest& request, int exit_status, const RunTimes& times,
+                double run_seconds) {
+  const DictionaryPtr section = SettingsSection(request.settings);
+  const RunTarget target = TargetOf(*section);
+  const RunOutcome* outcome = request.outcome ? &*request.outcome : nullptr;
+  // A run that ended before its first table has nothing to sum up.
+  const bool started = outcome && std::any_of(outcome->tables.begin(), outcome->tables.end(),
+                                              [](const TableOutcome& t) {
+                                                return t.result != TableResult::kNotStarted;
+                                              });
+  if (started && !request.quiet) std::fputs(SummaryTable(*outcome, run_seconds).c_str(), stderr);
+  if (exit_status != kExitOk) {
+    if (TerminationRequested())
+      TellFailure("the conversion was ended",
+                  "by a signal (exit status " + std::to_string(exit_status) + ")");
+    if (outcome)
+      for (const std::string& line : FailureLines(*outcome, target)) Warn(line);
+  }
+  if (request.report_json) {
+    request.report_written = true;
+    try {
+      WriteTextFile(*request.report_json, RunReportJson(SafeStr(section->Item("sourcefilename")),
+                                                        target, outcome, exit_status, "", times));
+    } catch (const Error& e) {
+      TellFailure("cannot write the report '" + *request.report_json + "'", e.description());
+      if (exit_status == kExitOk) exit_status = kExitConversion;
+    }
+  }
+  return exit_status;
 }
 
 [[noreturn]] void RunConversion(ConvertRequest& request, const std::vector<std::string>& args) {
   const ComponentRegistry components = PlatformComponents();
   Program program(components);
   program.options.autorun = true;
-  LogStatus status(program.log, SignalStop());
+  program.options.command_line_form = true;
+  LogStatus status(program.log, SignalStop(), stderr, !request.quiet && ::isatty(STDERR_FILENO));
   const ConversionServices services = ConvertServices(request, program);
+  RunTimes times{std::chrono::system_clock::now(), {}};
+  const auto started = std::chrono::steady_clock::now();
+  const auto write_failure_json = [&](int exit_status, const std::string& reason) {
+    if (!request.report_json || request.report_written) return;
+    request.report_written = true;
+    times.ended = std::chrono::system_clock::now();
+    const DictionaryPtr section = SettingsSection(request.settings);
+    try {
+      WriteTextFile(*request.report_json,
+                    RunReportJson(SafeStr(section->Item("sourcefilename")), TargetOf(*section),
+                                  nullptr, exit_status, reason, times));
+    } catch (const Error& e) {
+      TellFailure("cannot write the report '" + *request.report_json + "'", e.description());
+    }
+  };
+  // A run that halts before it has an outcome (nothing selected, settings that cannot be
+  // used) still leaves its report.
+  program.end = [&](int exit_status) {
+    if (exit_status != kExitOk) write_failure_json(exit_status, program.end_reason);
+  };
 
   std::string step = "Init Log";
   try {
@@ -452,19 +550,45 @@ ConversionServices ConvertServices(ConvertRequest& request, const Program& progr
     RunContext ctx{status, SignalStop(), program.components, program.VersionText(), ""};
     ctx.refuse_existing_tables = !request.replace_tables;
     ctx.end_now = &SignalEnd();
-    EndProgram(program, RunUnattended(program, request.settings, services, ctx));
+    ctx.named_errors = true;
+    const int exit_status = RunUnattended(program, request.settings, services, ctx);
+    times.ended = std::chrono::system_clock::now();
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    EndProgram(program, TellOutcome(request, exit_status, times, seconds));
   } catch (const UsageError& e) {
     program.log.Write(e.what());
     Warn(e.what());
+    write_failure_json(kExitSettings, e.what());
     EndProgram(program, kExitSettings);
   } catch (const Error& e) {
-    ErrorHandler(program, "convert", e.number(), e.description(), step);
+    write_failure_json(kExitFatal, e.description());
+    const std::string source = SafeStr(SettingsSection(request.settings)->Item("sourcefilename"));
+    ErrorHandler(program, "convert", e.number(), e.description(), step,
+                 step == "Convert" ? "cannot read the source database '" + source + "'" : "");
   } catch (const std::exception& e) {
+    write_failure_json(kExitFatal, e.what());
     ErrorHandler(program, "convert", 51, e.what(), step);
   }
 }
 
 }  // namespace
+
+std::optional<std::string> UnknownStartWord(const std::vector<std::string>& args) {
+  static const char* const kKnown[] = {"settings", "autorun",    "hide",    "clearlog",
+                                       "unittest", "successcmd", "errorcmd"};
+  for (const std::string& word : args) {
+    // Each word alone, so that the word is named as it was typed.
+    const DictionaryPtr parsed = ParseCommandLine(JoinCommandLine({word}), false);
+    for (const std::string& name : parsed->Keys()) {
+      if (std::find(std::begin(kKnown), std::end(kKnown), name) != std::end(kKnown) ||
+          name.find("screenshotmode") != std::string::npos)
+        continue;
+      return (word.starts_with("-") ? "unknown option '" : "unknown word '") + word + "'";
+    }
+  }
+  return std::nullopt;
+}
 
 std::optional<std::string> ParsedOptions::Get(const std::string& name) const {
   auto found = values.find(name);
@@ -525,7 +649,7 @@ std::string UsageText() {
          "      List the tables of an Access file with their row and column counts.\n"
          "  ferrolyte convert SOURCE (--dump FILE | --to URL) [options]\n"
          "      Convert an Access file without writing a settings file.\n"
-         "  ferrolyte --help | --version\n"
+         "  ferrolyte --help | --version | -V\n"
          "\n"
          "tables:\n"
          "  --columns             also each column, its Access type and the PostgreSQL type it\n"
@@ -535,7 +659,9 @@ std::string UsageText() {
          "  --password-file F     the database password is the first line of F\n"
          "\n"
          "convert:\n"
-         "  --dump FILE           write a SQL dump file (load it with psql)\n"
+         "  --dump FILE           write a SQL dump file; \"-\" writes it to standard output\n"
+         "                        (messages then go to standard error only). Load it with\n"
+         "                        psql -v ON_ERROR_STOP=1 -d postgres -f FILE\n"
          "  --to URL              straight into a server, as psql connects: a URL\n"
          "                        postgresql://user@host:port/dbname?sslmode=verify-full&...\n"
          "                        or key=value parameters (\"host=h dbname=d sslmode=require\");\n"
@@ -557,6 +683,12 @@ std::string UsageText() {
          "  --replace-tables      with --to: drop and create again the destination tables that\n"
          "                        exist already (without it the run refuses them, writing\n"
          "                        nothing); the report names each with the rows it held\n"
+         "  --report-json FILE    write the run's outcome as JSON: each table with its rows,\n"
+         "                        result and reason, the exit status and the times\n"
+         "  --quiet               print only failures (no status lines, no summary)\n"
+         "At the end a summary goes to standard error: per table the rows read and written,\n"
+         "errors and seconds, and a total with the rate. Every failure is one line\n"
+         "\"ferrolyte: <what failed>: <reason>\", then where the run's report is.\n"
          "Options are written \"--name value\" or \"--name=value\". Passwords are never\n"
          "command-line values: other users see those in the process list.\n"
          "\n"
@@ -567,8 +699,8 @@ std::string UsageText() {
          "       component is missing, or the source database could not be opened; or the\n"
          "       first connection to the server failed (TLS, a certificate, the password),\n"
          "       so nothing there was changed\n"
-         "  2    the command line cannot be used (an unknown option, no or a missing source,\n"
-         "       --dump with --to, an output file that is an input or another output),\n"
+         "  2    the command line cannot be used (an unknown option or word, no or a missing\n"
+         "       source, --dump with --to, an output file that is an input or another output),\n"
          "       autorun without settings, a settings file that cannot be loaded, a setting\n"
          "       that cannot mean what it says, or a destination the run refused before\n"
          "       writing anything (tables that exist, a database that is not to be dropped)\n"
@@ -580,7 +712,10 @@ std::string UsageText() {
          "Log: " +
          LogFileName() +
          "\n"
-         "  Each conversion and each window start begins it anew; tables writes none.\n";
+         "  Each start adds to it (clearlog empties it first); past 10 MB it moves to\n"
+         "  " +
+         FileNamePart(LogFileName()) +
+         ".1 at the next start. tables writes to it only when it fails.\n";
 }
 
 std::optional<int> RunCommandLineForm(const std::vector<std::string>& args) {
@@ -592,18 +727,24 @@ std::optional<int> RunCommandLineForm(const std::vector<std::string>& args) {
       std::fputs(UsageText().c_str(), stdout);
       return kExitOk;
     }
-    if (form == "--version") {
+    if (form == "--version" || form == "-V") {
       std::printf("%s\n", VersionText().c_str());
       return kExitOk;
     }
-    if (form != "tables" && form != "convert") return std::nullopt;
+    if (form != "tables" && form != "convert") {
+      if (const std::optional<std::string> unknown = UnknownStartWord(args)) {
+        Warn(*unknown + "; try 'ferrolyte --help'");
+        return kExitSettings;
+      }
+      return std::nullopt;
+    }
     const ParsedOptions options =
         ParseOptions(rest, form == "tables" ? kTablesOptions : kConvertOptions);
     if (options.Has("help")) {
       std::fputs(UsageText().c_str(), stdout);
       return kExitOk;
     }
-    if (form == "tables") return RunTables(options);
+    if (form == "tables") return RunTables(options, args);
     ConvertRequest request = PrepareConversion(options);
     RunConversion(request, args);
   } catch (const UsageError& e) {

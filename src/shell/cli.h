@@ -40,6 +40,10 @@ ParsedOptions ParseOptions(const std::vector<std::string>& words,
 // Every form, the exit statuses and where the log is.
 std::string UsageText();
 
+// "unknown option '--verison'" or "unknown word 'tabels'" for the first word that is none of
+// the wizard's start options (settings=, autorun, hide, ...); nothing when all are.
+std::optional<std::string> UnknownStartWord(const std::vector<std::string>& args);
+
 // Runs the form the first word names and returns its exit status (a conversion ends the
 // process itself, as autorun does); nothing when the words are not one of these forms, and
 // start-up goes on as before.

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 #include "support/errors.h"
 #include "support/files.h"
@@ -13,7 +14,10 @@ namespace ferrolyte {
 
 void LogFile::Init() {
   MkDirRecurse(FolderPart(path_));
-  if (FileExists(path_) && std::remove(path_.c_str()) != 0)
+  std::error_code ec;
+  const uintmax_t size = std::filesystem::file_size(path_, ec);
+  if (ec || size <= kRotateBytes) return;
+  if (std::rename(path_.c_str(), (path_ + ".1").c_str()) != 0)
     throw Error(75, "Path/File access error: " + path_ + " (" + std::strerror(errno) + ")");
 }
 

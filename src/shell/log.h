@@ -1,7 +1,9 @@
-// The log file: one per program start, in the settings folder, one time-stamped entry per
-// call, lines ending in CR LF, continuation lines aligned under the first.
+// The log file: in the settings folder, kept across program starts (the reason of a failed
+// run must still be there after the next one), one time-stamped entry per call, lines ending
+// in CR LF, continuation lines aligned under the first.
 #pragma once
 
+#include <cstdint>
 #include <ctime>
 #include <mutex>
 #include <string>
@@ -19,7 +21,10 @@ class LogFile {
 
   // With it on, the first entry empties the file instead of appending (the clearlog option).
   void set_clear_first(bool on) { clear_first_ = on; }
-  // Creates the log's folder and deletes the previous log file.
+  // A log grown past this is moved to "<log>.1" when the next program start begins.
+  static constexpr uintmax_t kRotateBytes = 10 * 1024 * 1024;
+
+  // Creates the log's folder; a log past kRotateBytes replaces "<log>.1".
   void Init();
   // Appends one entry, or starts the file with it (see set_clear_first). Raises the file
   // error when the log cannot be written. Entries from several threads do not interleave.

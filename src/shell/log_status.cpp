@@ -3,7 +3,9 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
+#include <cstdlib>
 
 #include "shell/progress_line.h"
 #include "support/text.h"
@@ -80,12 +82,21 @@ int TerminationExitStatus() {
 LogStatus::LogStatus(LogFile& log, CancelToken& cancel, std::FILE* terminal)
     : LogStatus(log, cancel, terminal, terminal && ::isatty(::fileno(terminal))) {}
 
-LogStatus::LogStatus(LogFile& log, CancelToken& cancel, std::FILE* terminal, bool show)
-    : log_(log), cancel_(cancel), terminal_(terminal), show_(show) {}
+LogStatus::LogStatus(LogFile& log, CancelToken& cancel, std::FILE* terminal, bool show, bool plain)
+    : log_(log), plain_(plain), cancel_(cancel), terminal_(terminal), show_(show) {}
+
+bool PlainTerminal() {
+  const char* term = std::getenv("TERM");
+  const char* no_color = std::getenv("NO_COLOR");
+  return (term && std::string(term) == "dumb") || (no_color && *no_color);
+}
 
 void LogStatus::ClearProgress() {
   if (!progress_shown_) return;
-  std::fputs("\r\033[K", terminal_);
+  if (plain_)
+    std::fprintf(terminal_, "\r%s\r", std::string(progress_width_, ' ').c_str());
+  else
+    std::fputs("\r\033[K", terminal_);
   progress_shown_ = false;
 }
 
@@ -119,8 +130,17 @@ void LogStatus::SetProgress(const std::string& text, int64_t position) {
   int percent = span > 0 ? static_cast<int>((position - min_) * 100 / span) : 0;
   if (percent < 0) percent = 0;
   if (percent > 100) percent = 100;
-  std::fprintf(terminal_, "\r\033[K%s",
-               ProgressLine(text, percent, figures_, TerminalWidth(terminal_)).c_str());
+  std::string line = ProgressLine(text, percent, figures_, TerminalWidth(terminal_));
+  const size_t width = line.size();
+  if (plain_) {
+    // Blanks over what the longer line before left.
+    if (progress_shown_ && width < progress_width_)
+      line += std::string(progress_width_ - width, ' ');
+    std::fprintf(terminal_, "\r%s", line.c_str());
+  } else {
+    std::fprintf(terminal_, "\r\033[K%s", line.c_str());
+  }
+  progress_width_ = std::max(width, progress_shown_ ? progress_width_ : 0);
   std::fflush(terminal_);
   progress_shown_ = true;
 }

@@ -12,13 +12,19 @@
 
 namespace ferrolyte {
 
+// True when TERM is "dumb" or NO_COLOR is set (to anything but the empty text): the terminal
+// gets no escape codes.
+bool PlainTerminal();
+
 class LogStatus : public StatusOutput {
  public:
   // Writes to the log; an interrupt sets `cancel`. Shows lines on `terminal` when it is a
   // terminal (standard error by default). Both must outlive this.
   LogStatus(LogFile& log, CancelToken& cancel, std::FILE* terminal = stderr);
-  // Forces the terminal display on or off (for tests, which have no terminal).
-  LogStatus(LogFile& log, CancelToken& cancel, std::FILE* terminal, bool show);
+  // Forces the terminal display on or off (for tests, which have no terminal). Plain: no
+  // escape codes (TERM=dumb, NO_COLOR); the progress line is overwritten with blanks.
+  LogStatus(LogFile& log, CancelToken& cancel, std::FILE* terminal, bool show,
+            bool plain = PlainTerminal());
 
   void AddStatusLine(const std::string& text) override;
   void WriteLog(const std::string& text) override;
@@ -33,6 +39,8 @@ class LogStatus : public StatusOutput {
   void ClearProgress();
 
   LogFile& log_;
+  bool plain_;
+  size_t progress_width_ = 0;  // of the progress line shown
   CancelToken& cancel_;
   std::FILE* terminal_;
   bool show_;

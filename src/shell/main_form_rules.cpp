@@ -15,8 +15,7 @@ constexpr char kSiteProductId[] = "ferrolyte";
 std::string WindowCaption(bool screenshot_mode) {
   std::string caption = kProductTitle;
   if (!screenshot_mode) {
-    caption += " (" + std::to_string(kVersionMajor) + "." + std::to_string(kVersionMinor) + ".0." +
-               std::to_string(kVersionRevision) + ")";
+    caption += " (" + ProgramVersion() + ")";
   }
   return caption;
 }

@@ -17,6 +17,9 @@ struct ProgramOptions {
   bool clear_log = false;
   bool unit_test = false;       // dumps name "UNITTEST" as their version
   bool save_passwords = false;  // the per-user value SavePasswords is "1"
+  // The convert and tables forms: a failure is one line on standard error and errors are
+  // named, not numbered.
+  bool command_line_form = false;
 };
 
 // Ends the process once "End" is in the log; it must not return. Null: std::exit. Tests
@@ -32,6 +35,8 @@ struct Program {
   Messages messages;
   const ComponentRegistry& components;
   ProgramEnd end;
+  // What HaltError or ErrorHandler ended the program with; empty otherwise.
+  std::string end_reason;
 
   // The version text the program's runs write into dumps.
   std::string VersionText() const;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <nlohmann/json.hpp>
 
 #include "conversion/table_definition.h"
 #include "platform/ado.h"
@@ -94,23 +95,6 @@ std::string Align(std::vector<std::vector<std::string>> rows, const std::vector<
   std::string out;
   for (const std::string& line : lines) out += line + "\n";
   return out;
-}
-
-std::string JsonString(const std::string& text) {
-  std::string out = "\"";
-  for (unsigned char c : text) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20) {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\u%04x", c);
-      out += escape;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out + "\"";
 }
 
 }  // namespace
@@ -243,26 +227,26 @@ std::string FormatTableListing(const std::vector<TableListing>& tables, bool col
 
 std::string TableListingJson(const std::string& source, const std::vector<TableListing>& tables,
                              bool columns) {
-  std::string out = "{\"source\": " + JsonString(source) + ", \"tables\": [";
-  for (size_t t = 0; t < tables.size(); ++t) {
-    const TableListing& table = tables[t];
-    out += t ? ",\n  " : "\n  ";
-    out += "{\"name\": " + JsonString(table.name) + ", \"kind\": " + JsonString(table.kind) +
-           ", \"rows\": " + (table.rows ? std::to_string(*table.rows) : "null") +
-           ", \"column_count\": " + (table.columns ? std::to_string(*table.columns) : "null");
+  nlohmann::ordered_json list = nlohmann::ordered_json::array();
+  for (const TableListing& table : tables) {
+    nlohmann::ordered_json entry = {{"name", table.name}, {"kind", table.kind}};
+    entry["rows"] = table.rows ? nlohmann::ordered_json(*table.rows) : nullptr;
+    entry["column_count"] = table.columns ? nlohmann::ordered_json(*table.columns) : nullptr;
     if (columns) {
-      out += ", \"columns\": [";
-      for (size_t c = 0; c < table.column_list.size(); ++c) {
-        const ColumnListing& column = table.column_list[c];
-        out += std::string(c ? ", " : "") + "{\"name\": " + JsonString(column.name) +
-               ", \"access_type\": " + JsonString(column.access_type) + ", \"postgresql_type\": " +
-               (column.postgresql_type.empty() ? "null" : JsonString(column.postgresql_type)) + "}";
-      }
-      out += "]";
+      entry["columns"] = nlohmann::ordered_json::array();
+      for (const ColumnListing& column : table.column_list)
+        entry["columns"].push_back(
+            {{"name", column.name},
+             {"access_type", column.access_type},
+             {"postgresql_type", column.postgresql_type.empty()
+                                     ? nlohmann::ordered_json(nullptr)
+                                     : nlohmann::ordered_json(column.postgresql_type)}});
     }
-    out += "}";
+    list.push_back(std::move(entry));
   }
-  return out + (tables.empty() ? "]}\n" : "\n]}\n");
+  const nlohmann::ordered_json document = {{"source", source}, {"tables", std::move(list)}};
+  // A name the reader could not decode must not cost the whole listing.
+  return document.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
 }
 
 }  // namespace ferrolyte

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -32,5 +33,18 @@ std::string HexNumber(int32_t number);
 // "number (0xHEX)", as error messages show a number: -2147221005 gives
 // "-2147221005 (0x800401F3)".
 std::string NumberWithHex(int32_t number);
+
+// What an error number means: a symbolic name where the platform has one (HRESULTs:
+// "DB_SEC_E_AUTH_FAILED"), else empty; and the platform's text for it.
+struct ErrorMeaning {
+  std::string name;
+  std::string text;
+};
+// Nothing for a number the table does not know.
+std::optional<ErrorMeaning> MeaningOfError(int32_t number);
+
+// The number as a Linux user can read it: "DB_SEC_E_AUTH_FAILED: Authentication failed.",
+// "3043: Disk or network error."; an unknown number as NumberWithHex.
+std::string NamedError(int32_t number);
 
 }  // namespace ferrolyte

@@ -43,6 +43,8 @@ class Messages {
   // Puts the text on the clipboard when there is a presenter, hidden or not.
   void CopyToClipboard(const std::string& text) const;
   bool hidden() const { return hidden_; }
+  // False without a presenter: nothing can put a text on a clipboard.
+  bool has_clipboard() const { return presenter_ != nullptr; }
 
  private:
   MessagePresenter* presenter_;

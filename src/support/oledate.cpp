@@ -63,29 +63,45 @@ bool OleDateInRange(double serial) {
   return serial > static_cast<double>(kFirstDay - 1) && serial < static_cast<double>(kLastDay + 1);
 }
 
-DateTimeFields OleDateToFields(double serial) {
+namespace {
+
+// The fields of a serial rounded to the nearest 1/units_per_second of a second.
+DateTimeFields SplitSerial(double serial, int64_t units_per_second) {
   if (!OleDateInRange(serial)) {
     char text[40];
     std::snprintf(text, sizeof text, "%.17g", serial);
     throw Error(kOverflow, std::string("Overflow: the date/time value ") + text +
                                " lies outside the years 1 to 9999.");
   }
+  const int64_t units_per_day = 86400 * units_per_second;
   double whole = std::trunc(serial);
   double fraction = std::fabs(serial - whole);
   auto days = static_cast<int64_t>(whole);
-  auto seconds = static_cast<int64_t>(std::llround(fraction * 86400.0));
-  if (seconds >= 86400) {
+  auto units = static_cast<int64_t>(std::llround(fraction * static_cast<double>(units_per_day)));
+  if (units >= units_per_day) {
     // Rounding reached midnight: the next day (time runs forwards also before the epoch).
-    seconds -= 86400;
+    units -= units_per_day;
     days += 1;
-    if (days > kLastDay) days = kLastDay, seconds = 86399;
+    if (days > kLastDay) days = kLastDay, units = units_per_day - 1;
   }
   DateTimeFields f;
   CivilFromDays(days + kOleEpoch, f.year, f.month, f.day);
+  const int64_t seconds = units / units_per_second;
   f.hour = static_cast<int>(seconds / 3600);
   f.minute = static_cast<int>(seconds / 60 % 60);
   f.second = static_cast<int>(seconds % 60);
+  f.millisecond = static_cast<int>((units % units_per_second) * 1000 / units_per_second);
   return f;
+}
+
+}  // namespace
+
+DateTimeFields OleDateToFields(double serial) {
+  return SplitSerial(serial, 1);
+}
+
+DateTimeFields OleDateToMillisecondFields(double serial) {
+  return SplitSerial(serial, 1000);
 }
 
 double FieldsToOleDate(const DateTimeFields& f) {

@@ -11,6 +11,7 @@ namespace ferrolyte {
 struct DateTimeFields {
   int year = 1899, month = 12, day = 30;
   int hour = 0, minute = 0, second = 0;
+  int millisecond = 0;  // only OleDateToMillisecondFields sets it
   bool operator==(const DateTimeFields&) const = default;
 };
 
@@ -20,6 +21,8 @@ bool OleDateInRange(double serial);
 // serial counts whole days backwards and its fraction forwards, as OLE dates do. A serial
 // outside the years 1 to 9999 raises error 6 "Overflow" naming the value.
 DateTimeFields OleDateToFields(double serial);
+// The same rounded to the nearest millisecond instead.
+DateTimeFields OleDateToMillisecondFields(double serial);
 // The serial of calendar fields (proleptic Gregorian calendar).
 double FieldsToOleDate(const DateTimeFields& fields);
 // Days from 1899-12-30 to the given date.

@@ -34,6 +34,9 @@ struct RunContext {
   // Set once the run has to end at once (SIGTERM): whatever the server runs for it is
   // cancelled. Null: statements run to their end.
   const CancelToken* end_now = nullptr;
+  // The command-line forms: the report's error blocks name their error ("E_FAIL: Unspecified
+  // error.") and leave out the window's lines about drivers and functions.
+  bool named_errors = false;
 
   bool Cancelled() const { return cancel.load(std::memory_order_relaxed); }
 };

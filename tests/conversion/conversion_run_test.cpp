@@ -99,6 +99,7 @@ const char kOrdersDumpTail[] =
     "\r\n"
     "-- NOTICE: At this place you need to connect to the new database and run the rest of the "
     "statements.\r\n"
+    "\\connect \"velkan\"\r\n"
     "\r\n"
     "SET client_encoding = 'UTF8';\r\n"
     "\r\n"
@@ -471,8 +472,7 @@ TEST_F(ConversionRunTest, SelectionWithoutFieldsIsReported) {
 }
 
 std::string ErrorBlock(int number, const std::string& hint, const std::string& reason) {
-  return "Program Version: " + std::to_string(kVersionMajor) + "." + std::to_string(kVersionMinor) +
-         ".0." + std::to_string(kVersionRevision) +
+  return "Program Version: " + ProgramVersion() +
          "\r\nODBC Version: \r\nFunction: modMySql.MoveData2MySql\r\nError: " +
          std::to_string(number) + "\r\nHint: " + hint + "\r\nReason: " + reason + "\r\n";
 }
@@ -483,10 +483,12 @@ TEST_F(ConversionRunTest, DumpFileError) {
   EXPECT_EQ(RunConversion().ExitStatus(), 3);
   EXPECT_EQ(report_, "SETTINGS\r\n--------\r\nMoving data to " + path +
                          "\r\n\r\nTABLES\r\n------------\r\nError opening dump file: " + path +
-                         "\r\n" + ErrorBlock(76, "Open dump file", "Path not found: " + path) +
+                         "\r\n" +
+                         ErrorBlock(76, "Open dump file",
+                                    "Path not found: " + path + " (No such file or directory)") +
                          "\r\nRESULT\r\n------------\r\nOrders: not started\r\nResult: failed "
                          "(Error 76: Path not found: " +
-                         path + ")\r\n");
+                         path + " (No such file or directory))\r\n");
   EXPECT_EQ(status_.lines.end()[-2], "Error opening dump file");
   EXPECT_EQ(status_.lines.back(), "  Transfer failed");
 }

@@ -539,11 +539,13 @@ Source RelatedTables(const TempDir& dir) {
       {.name = "PrimaryKey", .columns = {{"Region"}, {"Code"}}, .primary_key = true}};
   db.AddTable(customers).AddRow({"N", 1, "N1"});
   aw::Table orders{.name = "Orders"};
-  orders.columns = {{.name = "Id", .type = CT::kLong},
-                    {.name = "CustCode", .type = CT::kLong},
-                    {.name = "CustRegion", .type = CT::kText, .size = 4}};
+  orders.columns = {
+      {.name = "Id", .type = CT::kLong},
+      {.name = "CustCode", .type = CT::kLong},
+      {.name = "CustRegion", .type = CT::kText, .size = 4},
+      {.name = "Note", .type = CT::kText, .size = 9, .default_value = "=UCase(\"x\")"}};
   orders.indexes = {{.name = "PrimaryKey", .columns = {{"Id"}}, .primary_key = true}};
-  db.AddTable(orders).AddRow({10, 1, "N"});
+  db.AddTable(orders).AddRow({10, 1, "N", "n"});
   aw::Table lines{.name = "Lines"};
   lines.columns = {{.name = "Id", .type = CT::kLong, .description = "not selected"},
                    {.name = long_column, .type = CT::kLong, .expression = "[Id]*10"}};
@@ -599,12 +601,17 @@ TEST_F(DirectRunTest, RelationshipsAndDescriptionsArriveDirectAndThroughTheDump)
                        "\r\n- Relationship 'Loose' not created: Access does not enforce its "
                        "referential integrity\r\n"))
       << run->report;
+  // A default without a PostgreSQL form is named, and kept in the column's comment.
+  EXPECT_TRUE(Contains(run->report,
+                       "\r\n- Column 'Note' has no default: the Access default value "
+                       "=UCase(\"x\") has no exact PostgreSQL form for the column's type\r\n"))
+      << run->report;
   const std::string expected =
       "\"acc_Lines\" {1} -> \"acc_Orders\" {1} aa OrdersLinesxxxx 63|"
       "\"acc_Orders\" {3,2} -> \"acc_Customers\" {1,2} cc CustomersOrders 15#"
       "\"acc_Customers\".0=Who buys, it's \"all\"\r\nfor now|\"acc_Customers\".2=Per region|"
       "\"acc_Customers\".3=Shown\nCalculated: [Region] & [Code]|"
-      "\"acc_Lines\".1=Calculated: [Id]*10";
+      "\"acc_Lines\".1=Calculated: [Id]*10|\"acc_Orders\".4=Access default: =UCase(\"x\")";
   EXPECT_EQ(KeysAndComments(*ConnectTo(direct.name())), expected);
   LoadDumpInto(source, settings, dumped.name(), "INSERT");
   EXPECT_EQ(KeysAndComments(*ConnectTo(dumped.name())), expected);
@@ -626,7 +633,7 @@ TEST_F(DirectRunTest, RejectedForeignKeysAreReportedAndTheRunGoesOn) {
   for (const char* part : {"\r\nHint: Transfer relationships\r\nReason: ERROR: there is no "
                            "unique constraint matching given keys for referenced table",
                            "\r\nSQL: ALTER TABLE \"Orders\" ADD CONSTRAINT \"CustomersOrders\"",
-                           "\r\n- 4 comments created\r\n",
+                           "\r\n- 5 comments created\r\n",
                            "\r\nResult: completed with rejected statements (2 statements "
                            "rejected)\r\n"})
     EXPECT_TRUE(Contains(run->report, part)) << part << "\n" << run->report;

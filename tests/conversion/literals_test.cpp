@@ -36,6 +36,9 @@ TEST(LiteralsTest, SqlStringEscapes) {
       // The backslashes added by later steps stay single.
       {Value("\\?\t"), "E'\\\\\\x3f\\t'"},
       {Value(1), "E'1'"},
+      // A number in a text column keeps every digit.
+      {Value(0.1 + 0.2), "E'0.30000000000000004'"},
+      {Value::Single(2583.2092f), "E'2583.2092'"},
   };
   for (const auto& c : cases) EXPECT_EQ(SqlString(c.value), c.expected);
 }
@@ -51,12 +54,23 @@ TEST(LiteralsTest, SqlNumberForms) {
       {Value(-3), "-3"},
       {Value(1234.5), "1234.5"},
       {Value(0.0), "0"},
+      {Value(-0.0), "'-0'"},  // quoted, or the server reads the integer 0 negated
       {Value(1e20), "1E+20"},
       {Value(1.5e-7), "1.5E-07"},
-      {Value(0.1 + 0.2), ".3"},  // 15 significant digits
-      {Value(123456789012345678.0), "1.23456789012346E+17"},
-      {Value::Single(0.1f), ".1"},  // 7 digits for singles
-      {Value::Single(3.4028235e38f), "3.402823E+38"},
+      // The shortest text that reads back as the same double, never a fixed digit count.
+      {Value(0.1 + 0.2), ".30000000000000004"},
+      {Value(1.0 / 7), ".14285714285714285"},
+      {Value(123456789.12345679), "123456789.12345679"},
+      {Value(10.000000000000009), "10.000000000000009"},
+      {Value(123456789012345678.0), "123456789012345680"},
+      {Value(5e-324), "5E-324"},
+      {Value(1e300), "1E+300"},
+      // Singles: the shortest text that reads back as the same float.
+      {Value::Single(0.1f), ".1"},
+      {Value::Single(16777216.0f), "16777216"},
+      {Value::Single(2583.2092f), "2583.2092"},
+      {Value::Single(3.4028235e38f), "3.4028235E+38"},
+      {Value::Single(1e-45f), "1E-45"},
       {Value(int64_t{-9223372036854775807LL - 1}), "-9223372036854775808"},
       {Value::Decimal("0.5000"), ".5000"},
       {Value::Decimal("-0.25"), "-.25"},
@@ -100,7 +114,18 @@ TEST(LiteralsTest, SqlDateTimeForms) {
       {Value::Date(FieldsToOleDate({100, 1, 1, 0, 0, 0})), "'0100-01-01 00:00:00'"},
       {Value::Date(FieldsToOleDate({9999, 12, 31, 23, 59, 59})), "'9999-12-31 23:59:59'"},
       // Just before midnight rounds into the next day, never to 24:00:00.
-      {Value::Date(FieldsToOleDate({2020, 5, 1, 0, 0, 0}) - 1e-7), "'2020-05-01 00:00:00'"},
+      {Value::Date(FieldsToOleDate({2020, 5, 1, 0, 0, 0}) - 1e-9), "'2020-05-01 00:00:00'"},
+      // Fractions of a second to the millisecond, rounded to the nearest one first.
+      {Value::Date(FieldsToOleDate({2020, 5, 1, 12, 0, 0}) + 0.25 / 86400),
+       "'2020-05-01 12:00:00.250'"},
+      {Value::Date(FieldsToOleDate({2020, 5, 1, 12, 0, 0}) + 0.0004 / 86400),
+       "'2020-05-01 12:00:00'"},
+      {Value::Date(FieldsToOleDate({2020, 5, 1, 12, 0, 0}) + 0.9996 / 86400),
+       "'2020-05-01 12:00:01'"},
+      {Value::Date(FieldsToOleDate({9999, 12, 31, 23, 59, 59}) + 0.999 / 86400),
+       "'9999-12-31 23:59:59.999'"},
+      // Before 1899-12-30 the fraction counts forwards from the day's start.
+      {Value::Date(-1.25 - 0.001 / 86400), "'1899-12-29 06:00:00.001'"},
       {Value("not a date"), "'1899-12-30 00:00:00'"},
       {Value(true), "'1899-12-30 00:00:00'"},
   };
@@ -143,7 +168,8 @@ TEST(LiteralsTest, SqlBinaryForms) {
       {Value::Null(), true, "E''"},
       // An empty array in a required column: an empty text the server accepts.
       {Value::FromBytes({}), true, "E''"},
-      {Value::FromBytes({}), false, "NULL"},
+      // An empty value is not a missing one, in an optional column too.
+      {Value::FromBytes({}), false, "E''"},
       {Value("text"), false, "NULL"},
   };
   for (const auto& c : cases) EXPECT_EQ(SqlBinary(c.value, false, c.required), c.expected);

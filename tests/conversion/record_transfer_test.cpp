@@ -93,7 +93,7 @@ TEST_F(RecordTransferTest, LiteralByTypeCode) {
       {133, Value::Date(date), "'2009-03-07 14:05:09'"},
       {7, Value::Null(), "NULL"},
       {128, Value::FromBytes({1, 0xab}), "E'01AB'"},
-      {204, Value::FromBytes({}), "NULL"},
+      {204, Value::FromBytes({}), "E''"},  // empty, which is not null
       {205, Value::Null(), "NULL"},
       {999, Value("odd"), "E'odd'"},
   };
@@ -116,8 +116,7 @@ TEST_F(RecordTransferTest, LiteralByTypeCode) {
 }
 
 TEST_F(RecordTransferTest, ColumnListAndRequiredFlags) {
-  access_->tables["T"] = {
-      {"A", "B", "C"}, {3, 204, 3}, {{Value(1), Value::FromBytes({}), Value(2)}}};
+  access_->tables["T"] = {{"A", "B", "C"}, {3, 204, 3}, {{Value(1), Value::Null(), Value(2)}}};
   RecordTransfer t = Transfer(nullptr);
   t.source_column_list = "[B], [A]";
   t.destination_column_list = "\"B\", \"A\"";
@@ -134,6 +133,31 @@ TEST_F(RecordTransferTest, ColumnListAndRequiredFlags) {
   EXPECT_EQ(Direct(t), 1);
   EXPECT_EQ(access_->statements.back(), "SELECT * FROM [T]");
   EXPECT_EQ(sent_.back(), "INSERT INTO \"T\" VALUES (1, NULL, 2)");
+}
+
+// Each column whose texts lost a NUL is named once, with the number of its values that did;
+// a column without one gets no line.
+TEST_F(RecordTransferTest, NulCharactersAreReportedPerColumn) {
+  const std::string nul("a\0b", 3);
+  access_->tables["T"] = {{"Name", "Note", "Clean"},
+                          {202, 203, 202},
+                          {{Value(nul), Value(nul + nul), Value("x")},
+                           {Value("plain"), Value(nul), Value("y")},
+                           {Value(nul), Value::Null(), Value("z")}}};
+  EXPECT_EQ(Direct(Transfer(nullptr)), 3);
+  auto has = [](const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+  };
+  EXPECT_TRUE(has(sent_.at(0), "INSERT INTO \"T\" VALUES (E'a b', E'a ba b', E'x');")) << sent_[0];
+  const std::string rest =
+      " values hold the character NUL, which PostgreSQL text cannot hold; "
+      "each NUL became a space\r\n";
+  EXPECT_TRUE(has(report_, "- Table 'T', column 'Name': 2" + rest)) << report_;
+  EXPECT_TRUE(has(report_, "- Table 'T', column 'Note': 2" + rest)) << report_;
+  EXPECT_FALSE(has(report_, "'Clean'")) << report_;
+  int status_lines = 0;
+  for (const std::string& l : status_.lines) status_lines += has(l, "column 'Name': 2 values");
+  EXPECT_EQ(status_lines, 1);
 }
 
 TEST_F(RecordTransferTest, EmptyTableIntoDump) {

@@ -5,7 +5,9 @@
 #include "conversion/literals.h"
 #include "conversion_fixtures.h"
 #include "support/errors.h"
+#include "support/files.h"
 #include "support/text.h"
+#include "testing/temp_dir.h"
 
 namespace ferrolyte {
 namespace {
@@ -159,33 +161,73 @@ TEST(TableDefinitionTest, ColumnSelection) {
   EXPECT_TRUE(some.sequence_statements.empty());
 }
 
-TEST(TableDefinitionTest, Defaults) {
-  struct Case {
-    FieldSpec field;
-    const char* expected;
-  } cases[] = {
-      {{.name = "C", .type = 10, .size = 20, .default_value = "now()"},
-       "\"C\" TIMESTAMP DEFAULT CURRENT_TIMESTAMP"},
-      {{.name = "C", .type = 8, .default_value = "Date()"},
-       "\"C\" TIMESTAMP DEFAULT CURRENT_TIMESTAMP"},
+// Each Access default with the column it arrives as; `dropped` when the column gets none.
+struct DefaultCase {
+  FieldSpec field;
+  const char* expected;
+  bool dropped = false;
+};
+
+const std::vector<DefaultCase>& DefaultCases() {
+  static const std::vector<DefaultCase> cases = {
+      // The date functions, with "=", spaces and any letter case, by the column's type.
+      {{.name = "C", .type = 8, .default_value = "=Date()"},
+       "\"C\" TIMESTAMP DEFAULT CURRENT_DATE"},
+      {{.name = "C", .type = 8, .default_value = " =  now ( ) "},
+       "\"C\" TIMESTAMP DEFAULT LOCALTIMESTAMP"},
+      {{.name = "C", .type = 8, .default_value = "Time$()"},
+       "\"C\" TIMESTAMP DEFAULT DATE '1899-12-30' + LOCALTIME"},
+      {{.name = "C", .type = 23, .default_value = "DATE$()"},
+       "\"C\" TIMESTAMP DEFAULT CURRENT_DATE"},
+      {{.name = "C", .type = 22, .default_value = "=Time()"}, "\"C\" TIME DEFAULT LOCALTIME"},
+      {{.name = "C", .type = 22, .default_value = "Now()"}, "\"C\" TIME DEFAULT LOCALTIME"},
+      {{.name = "C", .type = 22, .default_value = "Date()"}, "\"C\" TIME DEFAULT TIME '00:00:00'"},
+      // In a text or number column Access would store the date in its own form: no equal.
+      {{.name = "C", .type = 10, .size = 20, .default_value = "now()"}, "\"C\" VARCHAR(20)", true},
+      {{.name = "C", .type = 4, .default_value = "=Date()"}, "\"C\" INTEGER", true},
       {{.name = "C", .type = 1, .default_value = "1"}, "\"C\" BOOLEAN DEFAULT E'1'"},
+      {{.name = "C", .type = 1, .default_value = "0"}, "\"C\" BOOLEAN DEFAULT E'0'"},
       {{.name = "C", .type = 1, .default_value = "NULL"}, "\"C\" BOOLEAN DEFAULT NULL"},
       {{.name = "C", .type = 10, .size = 9, .default_value = "\"abc\""},
        "\"C\" VARCHAR(9) DEFAULT E'abc'"},
+      {{.name = "C", .type = 10, .size = 9, .default_value = "= \"abc\" "},
+       "\"C\" VARCHAR(9) DEFAULT E'abc'"},
+      {{.name = "C", .type = 10, .size = 9, .default_value = "'it''s'"},
+       "\"C\" VARCHAR(9) DEFAULT E'it''s'"},
       {{.name = "C", .type = 10, .size = 9, .default_value = "\"say \"\"hi\"\"\""},
        "\"C\" VARCHAR(9) DEFAULT E'say \"hi\"'"},
-      {{.name = "C", .type = 10, .size = 9, .default_value = "\""}, "\"C\" VARCHAR(9) DEFAULT E''"},
-      {{.name = "C", .type = 10, .size = 9, .default_value = "O'Neil"},
-       "\"C\" VARCHAR(9) DEFAULT E'O''Neil'"},
-      {{.name = "C", .type = 15, .default_value = "GenGUID()"}, "\"C\" VARCHAR(38)"},
+      {{.name = "C", .type = 12, .default_value = "\"\""}, "\"C\" TEXT DEFAULT E''"},
+      {{.name = "C", .type = 10, .size = 3, .default_value = "7"}, "\"C\" VARCHAR(3) DEFAULT E'7'"},
+      // Expressions and broken literals.
+      {{.name = "C", .type = 10, .size = 9, .default_value = "\""}, "\"C\" VARCHAR(9)", true},
+      {{.name = "C", .type = 10, .size = 9, .default_value = "\"a\" & \"b\""},
+       "\"C\" VARCHAR(9)",
+       true},
+      {{.name = "C", .type = 10, .size = 9, .default_value = "O'Neil"}, "\"C\" VARCHAR(9)", true},
+      {{.name = "C", .type = 12, .default_value = "=UCase([Name])"}, "\"C\" TEXT", true},
+      {{.name = "C", .type = 15, .default_value = "GenGUID()"}, "\"C\" VARCHAR(38)", true},
+      {{.name = "C", .type = 10, .size = 20, .default_value = "#1/15/2020#"},
+       "\"C\" VARCHAR(20)",
+       true},
+      // Numbers keep their value; a whole number every digit.
       {{.name = "C", .type = 7, .default_value = "0.5"}, "\"C\" DOUBLE PRECISION NULL DEFAULT .5"},
-      {{.name = "C", .type = 4, .default_value = "-12abc"}, "\"C\" INTEGER DEFAULT -12"},
-      {{.name = "C", .type = 4, .default_value = "=x"}, "\"C\" INTEGER DEFAULT 0"},
+      {{.name = "C", .type = 7, .default_value = "=0.1"}, "\"C\" DOUBLE PRECISION NULL DEFAULT .1"},
       {{.name = "C", .type = 6, .default_value = "1.5e3"}, "\"C\" FLOAT NULL DEFAULT 1500"},
-      // Access's date literals become text the server reads; anything else stays as it is.
+      {{.name = "C", .type = 16, .default_value = "+9007199254740993"},
+       "\"C\" BIGINT DEFAULT 9007199254740993"},
+      {{.name = "C", .type = 4, .default_value = "\"12\""}, "\"C\" INTEGER DEFAULT 12"},
+      {{.name = "C", .type = 4, .default_value = "True"}, "\"C\" INTEGER DEFAULT -1"},
+      {{.name = "C", .type = 4, .default_value = "Null"}, "\"C\" INTEGER DEFAULT NULL"},
+      {{.name = "C", .type = 4, .default_value = "-12abc"}, "\"C\" INTEGER", true},
+      {{.name = "C", .type = 4, .default_value = "1e999"}, "\"C\" INTEGER", true},
+      {{.name = "C", .type = 4, .default_value = "=x"}, "\"C\" INTEGER", true},
+      {{.name = "C", .type = 5, .size = 19, .default_value = "\"none\""},
+       "\"C\" NUMERIC(19,4)",
+       true},
+      // Access's date literals and serials become timestamps the server reads.
       {{.name = "C", .type = 8, .default_value = "#1/15/2020#"},
        "\"C\" TIMESTAMP DEFAULT E'2020-01-15 00:00:00'"},
-      {{.name = "C", .type = 8, .default_value = "#12/31/1999 3:04:05 PM#"},
+      {{.name = "C", .type = 8, .default_value = "=#12/31/1999 3:04:05 PM#"},
        "\"C\" TIMESTAMP DEFAULT E'1999-12-31 15:04:05'"},
       {{.name = "C", .type = 23, .default_value = "#2/29/2024 12:00:00 AM#"},
        "\"C\" TIMESTAMP DEFAULT E'2024-02-29 00:00:00'"},
@@ -193,21 +235,60 @@ TEST(TableDefinitionTest, Defaults) {
        "\"C\" TIMESTAMP DEFAULT E'1899-12-30 10:30:00'"},
       {{.name = "C", .type = 22, .default_value = "#12:30:00 PM#"},
        "\"C\" TIME DEFAULT E'12:30:00'"},
-      {{.name = "C", .type = 8, .default_value = "#2/30/2020#"},
-       "\"C\" TIMESTAMP DEFAULT E'#2/30/2020#'"},
-      {{.name = "C", .type = 8, .default_value = "#13:00:00 PM#"},
-       "\"C\" TIMESTAMP DEFAULT E'#13:00:00 PM#'"},
-      {{.name = "C", .type = 10, .size = 20, .default_value = "#1/15/2020#"},
-       "\"C\" VARCHAR(20) DEFAULT E'#1/15/2020#'"},
+      {{.name = "C", .type = 8, .default_value = "0"},
+       "\"C\" TIMESTAMP DEFAULT '1899-12-30 00:00:00'"},
+      {{.name = "C", .type = 22, .default_value = "0.5"}, "\"C\" TIME DEFAULT '12:00:00'"},
+      {{.name = "C", .type = 8, .default_value = "#2/30/2020#"}, "\"C\" TIMESTAMP", true},
+      {{.name = "C", .type = 8, .default_value = "#13:00:00 PM#"}, "\"C\" TIMESTAMP", true},
+      {{.name = "C", .type = 8, .default_value = "\"1/1/2000\""}, "\"C\" TIMESTAMP", true},
+      {{.name = "C", .type = 8, .default_value = "=DateAdd(\"d\", 1, Date())"},
+       "\"C\" TIMESTAMP",
+       true},
       // SERIAL brings its own default: a second one is rejected by the server.
       {{.name = "C", .type = 4, .default_value = "0", .autonumber = true}, "\"C\" SERIAL"},
   };
-  for (const auto& c : cases) EXPECT_EQ(ColumnLine(c.field), c.expected) << c.field.default_value;
+  return cases;
+}
+
+TEST(TableDefinitionTest, Defaults) {
+  for (const DefaultCase& c : DefaultCases()) {
+    TableDefinition def = BuildTableDefinition(
+        ReadSchemaTable(ParsedTable({"T", {c.field}, {}}).node), "T", "T", OptionsSelecting({"T"}));
+    EXPECT_EQ(def.create_text, "CREATE TABLE \"T\" (\r\n  " + std::string(c.expected))
+        << c.field.default_value;
+    // A default left out is named with the Access text as it was.
+    using Dropped = std::vector<std::pair<std::string, std::string>>;
+    const Dropped dropped = c.dropped ? Dropped{{"C", c.field.default_value}} : Dropped{};
+    EXPECT_EQ(def.dropped_defaults, dropped) << c.field.default_value;
+  }
 
   DefinitionOptions off = OptionsSelecting({"T"});
   off.transfer_default_values = false;
   EXPECT_EQ(ColumnLine({.name = "C", .type = 10, .size = 5, .default_value = "Now()"}, off),
             "\"C\" VARCHAR(5)");
+  EXPECT_EQ(ColumnLine({.name = "C", .type = 8, .default_value = "=Date()"}, off),
+            "\"C\" TIMESTAMP");
+}
+
+// Every DEFAULT written is one the server accepts in its CREATE TABLE and can evaluate.
+TEST(TableDefinitionTest, DefaultsLoad) {
+  if (!testing::HaveServer() || std::system("psql --version > /dev/null 2>&1") != 0)
+    GTEST_SKIP() << "no PostgreSQL server (PGPORT unset or no psql)";
+  std::string script = "BEGIN;\n";
+  int n = 0;
+  for (const DefaultCase& c : DefaultCases()) {
+    const std::string table = "defaults_" + std::to_string(n++);
+    TableDefinition def =
+        BuildTableDefinition(ReadSchemaTable(ParsedTable({"T", {c.field}, {}}).node), "T", table,
+                             OptionsSelecting({"T"}));
+    script += def.create_text + "\r\n);\nINSERT INTO \"" + table + "\" DEFAULT VALUES;\n";
+  }
+  script += "ROLLBACK;\n";
+  testing::TempDir dir;
+  WriteTextFile(dir.File("defaults.sql"), script);
+  const std::string command = "psql -X -q -v ON_ERROR_STOP=1 -f " + dir.File("defaults.sql") +
+                              " > " + dir.File("out") + " 2>&1";
+  EXPECT_EQ(std::system(command.c_str()), 0) << ReadTextFile(dir.File("out"), "utf-8");
 }
 
 TEST(TableDefinitionTest, BooleanDefaultDoesNotLeakIntoTheNextColumn) {

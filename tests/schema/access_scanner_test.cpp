@@ -211,9 +211,22 @@ TEST(SchemaDocumentTest, AttributeWordsAndBooleanDefaults) {
     const char* engine;
     const char* written;
   };
-  const Case cases[] = {{"TRUE", "1"},    {"yes", "1"},     {"1", "1"}, {"-1", "1"},
-                        {"false", "0"},   {"No", "0"},      {"0", "0"}, {"", ""},
-                        {"null", "NULL"}, {"=Date()", "0"}, {"5", "1"}, {" 7 ", "1"}};
+  const Case cases[] = {{"TRUE", "1"},
+                        {"yes", "1"},
+                        {"1", "1"},
+                        {"-1", "1"},
+                        {"false", "0"},
+                        {"No", "0"},
+                        {"0", "0"},
+                        {"", ""},
+                        {"null", "NULL"},
+                        {"=Date()", "0"},
+                        {"5", "1"},
+                        {" 7 ", "1"},
+                        // As Access holds what the user typed with "=".
+                        {"=True", "1"},
+                        {" = no ", "0"},
+                        {"=Null", "NULL"}};
   for (const Case& c : cases) EXPECT_EQ(NormaliseBooleanDefault(c.engine), c.written) << c.engine;
 }
 

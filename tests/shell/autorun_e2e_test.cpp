@@ -80,8 +80,9 @@ class AutorunTest : public ::testing::Test {
     args.insert(args.begin(), kProgram);
     return Execute(args, dir_.File("output.txt"));
   }
+  std::string LogPath() const { return dir_.path() + "/Quorvane/Ferrolyte/ferrolyte.log"; }
   std::string Log() {
-    std::string file = dir_.path() + "/Quorvane/Ferrolyte/ferrolyte.log";
+    std::string file = LogPath();
     return FileExists(file) ? ReadTextFile(file, "") : "";
   }
   // The messages of the log, time stamps removed, continuation lines kept apart.
@@ -89,6 +90,13 @@ class AutorunTest : public ::testing::Test {
     std::vector<std::string> lines;
     for (const std::string& line : Split(Log(), "\r\n"))
       if (line.size() >= 20) lines.push_back(line.substr(20));
+    return lines;
+  }
+  // The lines of the last start only: the log keeps the ones before.
+  std::vector<std::string> LastRunLines() {
+    std::vector<std::string> lines = LogLines();
+    const auto begin = std::find(lines.rbegin(), lines.rend(), "Begin");
+    if (begin != lines.rend()) lines.erase(lines.begin(), std::prev(begin.base()));
     return lines;
   }
   std::string WriteSettings(const std::string& source, const std::string& dump,
@@ -158,7 +166,9 @@ TEST_F(AutorunTest, MissingSettingsFileIsReported) {
   EXPECT_EQ(out.status, 2);
   EXPECT_NE(Log().find("Unable to load ini file: " + file + "\r\n"), std::string::npos);
   EXPECT_EQ(LogLines().back(), "End");
-  EXPECT_EQ(out.output.find("Unable"), std::string::npos) << "hide shows nothing";
+  EXPECT_EQ(out.output.find("Unable"), std::string::npos) << "hide shows no message";
+  // But where the report is, as every failed end says.
+  EXPECT_EQ(out.output, "ferrolyte: the run's report is in " + LogPath() + "\n");
 }
 
 TEST_F(AutorunTest, UnopenableSourceEndsWithTheErrorReport) {
@@ -169,7 +179,11 @@ TEST_F(AutorunTest, UnopenableSourceEndsWithTheErrorReport) {
   const std::string log = Log();
   EXPECT_NE(log.find("\tError in function 'Form_Load'"), std::string::npos) << log;
   EXPECT_NE(log.find("\tDebug information: Check autorun"), std::string::npos) << log;
+  // No window, so no clipboard either.
+  EXPECT_EQ(log.find("clipboard"), std::string::npos) << log;
   EXPECT_EQ(LogLines().back(), "End");
+  EXPECT_TRUE(out.output.ends_with("ferrolyte: the run's report is in " + LogPath() + "\n"))
+      << out.output;
   EXPECT_FALSE(FileExists(dir_.File("out.sql")));
 }
 
@@ -245,10 +259,12 @@ TEST_F(AutorunTest, SignalsStopTheRunWithItsReport) {
 TEST_F(AutorunTest, RunCountIncreasesOnEachStart) {
   for (int i = 1; i <= 2; ++i) {
     Run({"autorun", "hide"});
-    std::vector<std::string> log = LogLines();
+    std::vector<std::string> log = LastRunLines();
     ASSERT_GE(log.size(), 2u);
     EXPECT_EQ(log[1], "Run count is " + std::to_string(i));
-    EXPECT_EQ(std::count(log.begin(), log.end(), "Begin"), 1) << "one run per log";
+    // The log keeps every start.
+    const std::vector<std::string> all = LogLines();
+    EXPECT_EQ(std::count(all.begin(), all.end(), "Begin"), i);
   }
 }
 
@@ -352,7 +368,7 @@ TEST_F(AutorunTest, SourcePasswordIsJudgedAlikeByTheWizardTheScanAndTheRun) {
       ini += "  " + key + "=" + value + "\r\n";
     WriteTextFile(settings, ini);
     Outcome out = Run({"settings=" + settings, "autorun", "hide"});
-    std::vector<std::string> log = LogLines();
+    std::vector<std::string> log = LastRunLines();
     if (opens) {
       EXPECT_EQ(out.status, 0) << Log();
       const std::string text = FileExists(dump) ? ReadTextFile(dump, "") : "";

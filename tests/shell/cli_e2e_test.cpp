@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <set>
 
@@ -80,6 +81,26 @@ Outcome Execute(const std::vector<std::string>& argv, const std::string& output_
   return {status, ReadTextFile(output_file, "")};
 }
 
+struct SplitOutcome {
+  int status = -1;
+  std::string out, err;
+};
+
+// Standard output and standard error each into a file of its own, neither a terminal.
+SplitOutcome ExecuteSplit(const std::vector<std::string>& argv, const std::string& stem,
+                          const Env& env) {
+  const std::string out_file = stem + ".out", err_file = stem + ".err";
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(::open("/dev/null", O_RDONLY), 0);
+    ::dup2(::open(out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
+    ::dup2(::open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
+    Exec(argv, env);
+  }
+  const int status = Wait(pid);
+  return {status, ReadTextFile(out_file, ""), ReadTextFile(err_file, "")};
+}
+
 // Runs on a pseudo-terminal and types `typed` once `prompt` has appeared.
 Outcome ExecuteOnTerminal(const std::vector<std::string>& argv, const Env& env,
                           const std::string& prompt, const std::string& typed) {
@@ -130,6 +151,12 @@ class CliTest : public ::testing::Test {
     Env all = {{"APPDATA", dir_.path()}, {"TEMP", dir_.path()}, {"PWD", dir_.path()}};
     all.insert(env.begin(), env.end());
     return Execute(args, dir_.File("output.txt"), all);
+  }
+  SplitOutcome RunSplit(std::vector<std::string> args, const Env& env = {}) {
+    args.insert(args.begin(), kProgram);
+    Env all = {{"APPDATA", dir_.path()}, {"TEMP", dir_.path()}, {"PWD", dir_.path()}};
+    all.insert(env.begin(), env.end());
+    return ExecuteSplit(args, dir_.File("split"), all);
   }
   std::string LogFile() const { return dir_.path() + "/Quorvane/Ferrolyte/ferrolyte.log"; }
   std::string Log() const { return FileExists(LogFile()) ? ReadTextFile(LogFile(), "") : ""; }
@@ -333,12 +360,16 @@ TEST_F(CliTest, TablesListsCountsTypesAndOnRequestTheSystemTables) {
 
   out = Run({"tables", source, "--json", "--all"});
   EXPECT_EQ(out.status, 0) << out.output;
-  EXPECT_NE(out.output.find("{\"name\": \"Customers\", \"kind\": \"table\", \"rows\": 3, "
-                            "\"column_count\": 2}"),
-            std::string::npos)
-      << out.output;
-  EXPECT_NE(out.output.find("{\"name\": \"MSysObjects\", \"kind\": \"system\""), std::string::npos)
-      << out.output;
+  const nlohmann::json listed = nlohmann::json::parse(out.output);
+  const nlohmann::json customers = nlohmann::json::parse(
+      R"({"name": "Customers", "kind": "table", "rows": 3, "column_count": 2})");
+  bool system = false, found = false;
+  for (const nlohmann::json& table : listed["tables"]) {
+    system = system || (table["name"] == "MSysObjects" && table["kind"] == "system");
+    found = found || table == customers;
+  }
+  EXPECT_TRUE(system) << out.output;
+  EXPECT_TRUE(found) << out.output;
   EXPECT_EQ(Run({"tables", source}).output.find("MSys"), std::string::npos);
 }
 
@@ -713,6 +744,212 @@ TEST_F(TlsCliTest, PasswordsInAnySpellingNeverReachTheLogTheSettingsOrTheOutput)
   EXPECT_NE(Log().find("password='****'"), std::string::npos) << Log();
   EXPECT_NE(Read("saved.ini").find("  destinationsslmode=verify-full\r\n"), std::string::npos)
       << Read("saved.ini");
+}
+
+// Whatever standard error is, each failure of the two forms names what failed and the reason
+// the server, the reader or the system gave, then where the run's report is; the reason is
+// in the log too, and the log keeps the runs before.
+TEST_F(CliTest, EveryFailureTellsItsReasonOnStandardError) {
+  const std::string source = MakeDatabase();
+  WriteTextFile(dir_.File("junk.mdb"), "not an Access file\n");
+  MkDirRecurse(dir_.File("locked"));
+  // Root may write anywhere but sysfs.
+  const std::string unwritable =
+      ::geteuid() == 0 ? "/sys/ferrolyte-x.sql" : dir_.File("locked/x.sql");
+  if (::geteuid() != 0) ::chmod(dir_.File("locked").c_str(), 0500);
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string what, reason;
+    Env env = {};
+  };
+  std::vector<Case> cases = {
+      {{"convert", source, "--to", "postgresql://u@127.0.0.1:59999/x"},
+       1,
+       "cannot connect to the server 127.0.0.1:59999",
+       "Connection refused"},
+      {{"convert", source, "--dump", dir_.File("no/such/folder.sql")},
+       3,
+       "cannot write the dump file '" + dir_.File("no/such/folder.sql") + "'",
+       "No such file or directory"},
+      {{"convert", source, "--dump", dir_.File("locked")},
+       3,
+       "cannot write the dump file '" + dir_.File("locked") + "'",
+       "Is a directory"},
+      {{"convert", source, "--dump", unwritable},
+       3,
+       "cannot write the dump file '" + unwritable + "'",
+       "Permission denied"},
+      {{"convert", dir_.File("junk.mdb"), "--dump", "x.sql"},
+       1,
+       "cannot read the source database '" + dir_.File("junk.mdb") + "'",
+       "Unrecognized database format"},
+      {{"tables", dir_.File("junk.mdb")},
+       1,
+       "cannot read '" + dir_.File("junk.mdb") + "'",
+       "Unrecognized database format"},
+  };
+  if (const char* port = std::getenv("PGPORT")) {
+    const std::string role = "ferro_refused_" + std::to_string(::getpid());
+    ASSERT_EQ(Psql("CREATE ROLE " + role + " LOGIN PASSWORD 'right'", dir_.File("r.txt")), 0)
+        << Read("r.txt");
+    cases.push_back({{"convert", source, "--to",
+                      "postgresql://" + role + "@localhost:" + std::string(port) + "/x"},
+                     1,
+                     "cannot connect to the server localhost:" + std::string(port),
+                     "password authentication failed for user \"" + role + "\"",
+                     {{"PGPASSWORD", "wrong"}, {"PGPASSFILE", "/nonexistent"}}});
+  }
+  const std::string report_line = "ferrolyte: the run's report is in " + LogFile() + "\n";
+  size_t runs = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(Join(c.args, " "));
+    const SplitOutcome out = RunSplit(c.args, c.env);
+    ++runs;
+    EXPECT_EQ(out.status, c.status) << out.err;
+    EXPECT_EQ(out.out, "");
+    const size_t line = out.err.find("ferrolyte: " + c.what + ": ");
+    ASSERT_NE(line, std::string::npos) << out.err;
+    const std::string told = out.err.substr(line, out.err.find('\n', line) - line);
+    EXPECT_NE(told.find(c.reason), std::string::npos) << told;
+    EXPECT_EQ(told.find("Error -"), std::string::npos) << told;
+    EXPECT_TRUE(out.err.ends_with(report_line)) << out.err;
+    EXPECT_NE(Log().find(c.reason), std::string::npos);
+    // Each run added its own entries; none replaced the ones before.
+    size_t begins = 0;
+    for (size_t at = Log().find("\tBegin\r\n"); at != std::string::npos;
+         at = Log().find("\tBegin\r\n", at + 1))
+      ++begins;
+    EXPECT_EQ(begins, runs);
+  }
+  // The reasons of runs before are still there.
+  EXPECT_NE(Log().find("Connection refused"), std::string::npos);
+  if (std::getenv("PGPORT"))
+    Psql("DROP ROLE ferro_refused_" + std::to_string(::getpid()), dir_.File("d.txt"));
+}
+
+TEST_F(CliTest, UnknownStartWordsAreErrorsAndVPrintsTheVersion) {
+  const struct {
+    std::vector<std::string> args;
+    std::string said;
+  } cases[] = {
+      {{"--verison"}, "ferrolyte: unknown option '--verison'; try 'ferrolyte --help'\n"},
+      {{"tabels", "shop.mdb"}, "ferrolyte: unknown word 'tabels'; try 'ferrolyte --help'\n"},
+      {{"settings=a.ini", "autorun", "frobnicate"},
+       "ferrolyte: unknown word 'frobnicate'; try 'ferrolyte --help'\n"},
+      {{"-hide", "/autorn"}, "ferrolyte: unknown word '/autorn'; try 'ferrolyte --help'\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(Join(c.args, " "));
+    const SplitOutcome out = RunSplit(c.args);
+    EXPECT_EQ(out.status, 2);
+    EXPECT_EQ(out.err, c.said);
+    EXPECT_EQ(out.out, "");
+  }
+  const SplitOutcome version = RunSplit({"-V"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out, "Ferrolyte " + ProgramVersion() + "\n");
+  EXPECT_FALSE(FileExists(LogFile()));
+}
+
+// The end of a run tells each table's rows and time, and --report-json says the same for
+// scripts; --quiet leaves only failures; --dump - is the dump on standard output alone.
+TEST_F(CliTest, SummaryJsonReportQuietAndDumpToStandardOutput) {
+  const std::string source = MakeDatabase();
+  SplitOutcome out = RunSplit({"convert", source, "--dump", "shop.sql", "--report-json", "r.json"});
+  ASSERT_EQ(out.status, 0) << out.err;
+  EXPECT_NE(out.err.find("table        read  written  errors  seconds\n"), std::string::npos)
+      << out.err;
+  EXPECT_NE(out.err.find("\nCustomers       3        3       0  "), std::string::npos) << out.err;
+  EXPECT_NE(out.err.find("\nOrder Lines     2        2       0  "), std::string::npos) << out.err;
+  EXPECT_NE(out.err.find("\ntotal           5        5       0  "), std::string::npos) << out.err;
+  EXPECT_TRUE(out.err.ends_with(" rows/s\n")) << out.err;
+  nlohmann::json report = nlohmann::json::parse(Read("r.json"));
+  EXPECT_EQ(report["exit_status"], 0);
+  EXPECT_EQ(report["result"], "completed");
+  EXPECT_EQ(report["version"], ProgramVersion());
+  EXPECT_EQ(report["destination"]["file"], dir_.File("shop.sql"));
+  ASSERT_EQ(report["tables"].size(), 2u);
+  EXPECT_EQ(report["tables"][1]["name"], "Order Lines");
+  EXPECT_EQ(report["tables"][1]["rows"], 2);
+  EXPECT_EQ(report["tables"][1]["result"], "complete");
+  EXPECT_LE(report["started"].get<std::string>(), report["ended"].get<std::string>());
+
+  out = RunSplit({"convert", source, "--dump", "quiet.sql", "--quiet"});
+  EXPECT_EQ(out.status, 0);
+  EXPECT_EQ(out.err, "");
+
+  // A failure with --quiet: only the failure, and the report says why.
+  out = RunSplit({"convert", source, "--dump", dir_.path(), "--quiet", "--report-json", "f.json"});
+  EXPECT_EQ(out.status, 3);
+  EXPECT_EQ(out.err.find("table "), std::string::npos) << out.err;
+  EXPECT_TRUE(out.err.starts_with("ferrolyte: cannot write the dump file")) << out.err;
+  report = nlohmann::json::parse(Read("f.json"));
+  EXPECT_EQ(report["exit_status"], 3);
+  EXPECT_EQ(report["result"], "failed");
+  EXPECT_NE(report["reason"].get<std::string>().find("Is a directory"), std::string::npos);
+  EXPECT_EQ(report["tables"][0]["result"], "not started");
+
+  // An unreadable source has no outcome yet, and still its report.
+  WriteTextFile(dir_.File("junk.mdb"), "junk");
+  out = RunSplit({"convert", "junk.mdb", "--dump", "x.sql", "--report-json", "j.json"});
+  EXPECT_EQ(out.status, 1);
+  report = nlohmann::json::parse(Read("j.json"));
+  EXPECT_EQ(report["exit_status"], 1);
+  EXPECT_NE(report["reason"].get<std::string>().find("Unrecognized database format"),
+            std::string::npos);
+
+  // A run that halts before it starts, too.
+  out = RunSplit({"convert", source, "--dump", "x.sql", "--exclude", "Customers", "--exclude",
+                  "Order Lines", "--report-json", "n.json"});
+  EXPECT_EQ(out.status, 2);
+  EXPECT_EQ(nlohmann::json::parse(Read("n.json"))["reason"], "Select at least one table");
+
+  out = RunSplit({"convert", source, "--dump", "-"});
+  ASSERT_EQ(out.status, 0) << out.err;
+  EXPECT_FALSE(FileExists(dir_.File("-")));
+  EXPECT_EQ(Statements(out.out), Statements(Read("shop.sql")));
+  EXPECT_NE(out.err.find("\ntotal "), std::string::npos);
+}
+
+// One psql -f on the maintenance database loads the dump whole: the same tables and rows as
+// the two-part load of the NOTICE line.
+TEST_F(CliTest, DumpLoadsWithOnePsqlAsWithTheTwoParts) {
+  if (!std::getenv("PGPORT")) GTEST_SKIP() << "no PostgreSQL test cluster (PGPORT unset)";
+  const std::string source = MakeDatabase();
+  const std::string one = "ferro one " + std::to_string(::getpid()),
+                    two = "ferro_two_" + std::to_string(::getpid());
+  ASSERT_EQ(
+      Run({"convert", source, "--dump", "one.sql", "--set", "destinationdatabase=" + one}).status,
+      0);
+  ASSERT_EQ(
+      Run({"convert", source, "--dump", "two.sql", "--set", "destinationdatabase=" + two}).status,
+      0);
+  EXPECT_NE(Read("one.sql").find("\r\n-- NOTICE: At this place you need to connect to the new "
+                                 "database and run the rest of the statements.\r\n\\connect \"" +
+                                 one + "\"\r\n"),
+            std::string::npos);
+  Outcome loaded = Execute(
+      {"psql", "-X", "-q", "-v", "ON_ERROR_STOP=1", "-d", "postgres", "-f", dir_.File("one.sql")},
+      dir_.File("psql.txt"));
+  EXPECT_EQ(loaded.status, 0) << loaded.output;
+  const std::string psql = "psql -X -q -v ON_ERROR_STOP=1 -d ";
+  const std::string dump = dir_.File("two.sql");
+  EXPECT_EQ(std::system(("sed '/^-- NOTICE:/q' " + dump + " | " + psql + "postgres >/dev/null && " +
+                         "sed -n '/^-- NOTICE:/,$p' " + dump + " | " + psql + two + " >/dev/null")
+                            .c_str()),
+            0);
+  const std::string digest =
+      "SELECT string_agg(format('%s %s', table_name, "
+      "(xpath('/row/c/text()', query_to_xml(format('SELECT count(*) AS c FROM %I', table_name), "
+      "false, true, '')))[1]::text), ', ' ORDER BY table_name) FROM information_schema.tables "
+      "WHERE table_schema = 'public'";
+  ASSERT_EQ(Psql(digest, dir_.File("one.txt"), one), 0) << Read("one.txt");
+  ASSERT_EQ(Psql(digest, dir_.File("two.txt"), two), 0) << Read("two.txt");
+  EXPECT_EQ(Read("one.txt"), "Customers 3, Order Lines 2\n");
+  EXPECT_EQ(Read("one.txt"), Read("two.txt"));
+  for (const std::string& db : {one, two})
+    Psql("DROP DATABASE IF EXISTS \"" + db + "\"", dir_.File("d.txt"));
 }
 
 }  // namespace

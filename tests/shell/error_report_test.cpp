@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "shell/shell_testing.h"
+#include "support/errors.h"
 #include "support/messages.h"
 #include "testing/temp_dir.h"
 #include "wizard/settings.h"
@@ -32,6 +33,27 @@ TEST(ErrorReportTextTest, ShowsTheNumberInDecimalAndHex) {
   EXPECT_EQ(ErrorReportText("cmdNext_Click", -2147467259, "Unspecified error", "Initializing"),
             Report("cmdNext_Click", "Error: -2147467259 (0x80004005)", "Unspecified error",
                    "Initializing"));
+}
+
+TEST(ErrorReportTextTest, CommandLineFormsNameTheErrorAndSayNothingOfAClipboard) {
+  const std::string report = ErrorReportText("convert", -2147217843, "x", "Convert",
+                                             {.named_error = true, .on_clipboard = false});
+  EXPECT_NE(report.find("\r\nError: DB_SEC_E_AUTH_FAILED: Authentication failed.\r\n"),
+            std::string::npos)
+      << report;
+  EXPECT_EQ(report.find("clipboard"), std::string::npos);
+  EXPECT_TRUE(report.ends_with("\r\n\r\nThe program will now terminate. Have a nice day :)"));
+}
+
+TEST(NamedErrorTest, NamesKnownNumbersAndShowsOthersInDecimalAndHex) {
+  EXPECT_EQ(NamedError(3043), "3043: Disk or network error.");
+  EXPECT_EQ(NamedError(-2147467259), "E_FAIL: Unspecified error.");
+  EXPECT_EQ(NamedError(-2147217900),
+            "DB_E_ERRORSINCOMMAND: The command contained one or more errors.");
+  EXPECT_EQ(NamedError(3706), "adErrProviderNotFound: The provider cannot be found.");
+  EXPECT_EQ(NamedError(12345), "12345 (0x3039)");
+  EXPECT_EQ(NamedError(-2147000000), "-2147000000 (0x80076140)");
+  EXPECT_FALSE(MeaningOfError(0));
 }
 
 class ProgramEndTest : public ::testing::Test {
@@ -76,7 +98,8 @@ TEST_F(ProgramEndTest, HideKeepsTheReportInTheLogOnly) {
   EXPECT_EQ(status, kExitFatal);
   std::vector<std::string> log = LogEntries();
   ASSERT_EQ(log.size(), 2u);
-  EXPECT_NE(log[0].find("This error message is on the clipboard."), std::string::npos);
+  // Hidden, it was not copied: the report does not say it was.
+  EXPECT_EQ(log[0].find("clipboard"), std::string::npos) << log[0];
   EXPECT_EQ(log[1], "End");
   EXPECT_TRUE(presenter_.clipboard.empty());
   EXPECT_TRUE(presenter_.shown.empty());
@@ -92,9 +115,33 @@ TEST_F(ProgramEndTest, HaltErrorLogsWithoutAMessage) {
 }
 
 TEST_F(ProgramEndTest, EndProgramLogsEndLastWithItsStatus) {
+  ::testing::internal::CaptureStderr();
   EXPECT_EQ(EndStatus([&] { EndProgram(program_); }), kExitOk);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+  ::testing::internal::CaptureStderr();
   EXPECT_EQ(EndStatus([&] { EndProgram(program_, kExitConversion); }), kExitConversion);
+  // A failed end says where its report is.
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+            "ferrolyte: the run's report is in " + program_.log.path() + "\n");
   EXPECT_EQ(LogEntries(), (std::vector<std::string>{"End", "End"}));
+}
+
+TEST_F(ProgramEndTest, CommandLineFormReportsToTheLogAndOneLineToStandardError) {
+  program_.options.command_line_form = true;
+  ::testing::internal::CaptureStderr();
+  const int status = EndStatus([&] {
+    ErrorHandler(program_, "convert", 3043, "Disk or network error.\r\nat page 7", "Convert",
+                 "cannot read the source database 'a.mdb'");
+  });
+  EXPECT_EQ(status, kExitFatal);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+            "ferrolyte: cannot read the source database 'a.mdb': Disk or network error.  at page "
+            "7\nferrolyte: the run's report is in " +
+                program_.log.path() + "\n");
+  EXPECT_TRUE(presenter_.shown.empty());
+  EXPECT_TRUE(presenter_.clipboard.empty());
+  ASSERT_EQ(LogEntries().size(), 2u);
+  EXPECT_NE(LogEntries()[0].find("Error: 3043: Disk or network error."), std::string::npos);
 }
 
 TEST_F(ProgramEndTest, EndsEvenWhenTheLogCannotBeWritten) {

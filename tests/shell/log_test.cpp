@@ -71,22 +71,38 @@ TEST_F(LogFileTest, LivesInTheSettingsFolderNamedAfterTheProgram) {
   EXPECT_EQ(FileNamePart(LogFileName()), "ferrolyte_tests.log");
 }
 
-TEST_F(LogFileTest, InitStartsANewFileAndEntriesAppend) {
+TEST_F(LogFileTest, InitKeepsEarlierRunsAndEntriesAppend) {
   log_.Init();
   EXPECT_TRUE(FolderExists(SettingsFolder(), false));
   log_.Write("first run");
   log_.Init();
-  EXPECT_FALSE(FileExists(LogFileName()));
   log_.Write("Begin");
   log_.Write("two\r\nlines");
   EXPECT_EQ(LogText(),
+            "2024-03-05 14:07:00\tfirst run\r\n"
             "2024-03-05 14:07:01\tBegin\r\n"
             "2024-03-05 14:07:02\ttwo\r\n" +
                 std::string(19, ' ') + "\tlines\r\n");
+  EXPECT_FALSE(FileExists(LogFileName() + ".1"));
   // Its lines name files, servers and users: nobody else reads them.
   struct stat st {};
   ASSERT_EQ(::stat(LogFileName().c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 077, 0u);
+}
+
+TEST_F(LogFileTest, InitMovesALogPastTheLimitAsideReplacingTheOlderOne) {
+  MkDirRecurse(SettingsFolder());
+  WriteTextFile(LogFileName() + ".1", "oldest\r\n");
+  const std::string at_limit(LogFile::kRotateBytes, 'x');
+  WriteTextFile(LogFileName(), at_limit);
+  log_.Init();
+  EXPECT_EQ(ReadTextFile(LogFileName() + ".1", ""), "oldest\r\n");
+  log_.Write("y");
+  log_.Init();
+  EXPECT_EQ(ReadTextFile(LogFileName() + ".1", "").size(), at_limit.size() + 23);
+  EXPECT_FALSE(FileExists(LogFileName()));
+  log_.Write("after");
+  EXPECT_EQ(LogText(), "2024-03-05 14:07:01\tafter\r\n");
 }
 
 TEST_F(LogFileTest, ClearLogTruncatesOnlyTheFirstEntry) {
@@ -137,7 +153,7 @@ class TerminalCapture {
 TEST_F(LogFileTest, LogStatusWritesTheLogAndShowsLinesOnATerminal) {
   log_.Init();
   TerminalCapture terminal;
-  LogStatus status(log_, cancel_, terminal.get(), true);
+  LogStatus status(log_, cancel_, terminal.get(), true, false);
   status.AddStatusLine("Table: Orders");
   status.SetProgressRange("PROGRESS", 0, 20);
   status.SetProgress("Orders", 20);
@@ -167,12 +183,46 @@ TEST_F(LogFileTest, LogStatusShowsNothingWithoutATerminal) {
 TEST_F(LogFileTest, ProgressOnlyForTheProgressPage) {
   log_.Init();
   TerminalCapture terminal;
-  LogStatus status(log_, cancel_, terminal.get(), true);
+  LogStatus status(log_, cancel_, terminal.get(), true, false);
   status.SetProgressRange("SELECT_TABLES", 0, 5);
   status.SetProgress("hidden", 5);
   status.SetProgressRange("progress", 0, 0);  // range 0..1
   status.SetProgress("T", 1);
   EXPECT_EQ(terminal.Text(), "\r\033[K  T  100%");
+}
+
+TEST_F(LogFileTest, PlainTerminalGetsNoEscapeCodes) {
+  log_.Init();
+  TerminalCapture terminal;
+  LogStatus status(log_, cancel_, terminal.get(), true, true);
+  status.SetProgressRange("PROGRESS", 0, 100);
+  status.SetProgress("Orders (10/100)", 100);
+  status.SetProgressRange("PROGRESS", 0, 1);
+  status.SetProgress("T", 1);
+  status.AddStatusLine("done");
+  // A shorter line blanks what the longer one left; a status line blanks the progress line.
+  EXPECT_EQ(terminal.Text(),
+            "\r  Orders (10/100)  100%"
+            "\r  T  100%" +
+                std::string(14, ' ') + "\r" + std::string(23, ' ') + "\rdone\n");
+  EXPECT_EQ(terminal.Text().find('\033'), std::string::npos);
+}
+
+TEST_F(LogFileTest, DumbTerminalOrNoColorMeansPlain) {
+  struct Case {
+    const char *term, *no_color;
+    bool plain;
+  } cases[] = {{"dumb", nullptr, true},
+               {"xterm", "1", true},
+               {"xterm", "", false},
+               {"xterm-256color", nullptr, false},
+               {nullptr, nullptr, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.term ? c.term : "(unset)") + " " + (c.no_color ? c.no_color : "-"));
+    ScopedEnv term("TERM", c.term);
+    ScopedEnv no_color("NO_COLOR", c.no_color);
+    EXPECT_EQ(PlainTerminal(), c.plain);
+  }
 }
 
 }  // namespace

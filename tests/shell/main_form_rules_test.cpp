@@ -9,8 +9,9 @@ namespace {
 
 TEST(MainFormRulesTest, CaptionCarriesTheVersionOutsideScreenshotMode) {
   EXPECT_EQ(WindowCaption(true), "Ferrolyte");
+  // The version --version, dumps and the error reports show.
   EXPECT_EQ(WindowCaption(false), "Ferrolyte (" + std::to_string(kVersionMajor) + "." +
-                                      std::to_string(kVersionMinor) + ".0." +
+                                      std::to_string(kVersionMinor) + "." +
                                       std::to_string(kVersionRevision) + ")");
 }
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "shell/shell_testing.h"
 #include "support/errors.h"
 #include "support/safe.h"
@@ -145,8 +147,9 @@ TEST_F(StartupTest, ConversionOutcomeSetsTheExitStatus) {
   ASSERT_GE(log.size(), 3u);
   // The partial run report is kept ahead of the error report.
   EXPECT_EQ(log[log.size() - 3], "SETTINGS\r\n");
-  EXPECT_EQ(log[log.size() - 2],
-            ErrorReportText("Form_Load", -2147467259, "No driver", "Check autorun"));
+  // Hidden, so not copied: the report does not say it is on the clipboard.
+  EXPECT_EQ(log[log.size() - 2], ErrorReportText("Form_Load", -2147467259, "No driver",
+                                                 "Check autorun", {.on_clipboard = false}));
 }
 
 TEST_F(StartupTest, UnopenableSourceEndsWithTheErrorReport) {
@@ -252,20 +255,25 @@ TEST_F(StartupTest, DependencyFailureIsFatal) {
   EXPECT_EQ(Run({"settings=" + GoodSettings(), "autorun", "-hide"}), kExitFatal);
   std::vector<std::string> log = LogEntries();
   ASSERT_GE(log.size(), 2u);
-  EXPECT_EQ(log[log.size() - 2],
-            ErrorReportText("Form_Load", 1000, "Dependency check failed.", "Check dependencies"));
+  EXPECT_EQ(log[log.size() - 2], ErrorReportText("Form_Load", 1000, "Dependency check failed.",
+                                                 "Check dependencies", {.on_clipboard = false}));
   EXPECT_TRUE(presenter_.shown.empty());
 }
 
-TEST_F(StartupTest, EachStartCountsAndStartsANewLog) {
+TEST_F(StartupTest, EachStartCountsAndAddsToTheLogUnlessClearlog) {
   SaveSetting("Ferrolyte", "Usage", "RunCount", "not a number");
+  // The starts whose entries the log holds after each: clearlog empties it first.
+  const size_t begins_after[] = {1, 1, 2};
   for (int i = 1; i <= 3; ++i) {
     Run({"autorun", i == 2 ? "clearlog" : "hide"});
     EXPECT_EQ(GetSetting("Ferrolyte", "Usage", "RunCount", ""), std::to_string(i));
     std::vector<std::string> log = LogEntries();
     ASSERT_GE(log.size(), 2u);
     EXPECT_EQ(log[0], "Begin");
-    EXPECT_EQ(log[1], "Run count is " + std::to_string(i));
+    EXPECT_EQ(std::count(log.begin(), log.end(), "Begin"), begins_after[i - 1]);
+    const auto last = std::find(log.rbegin(), log.rend(), "Begin");
+    ASSERT_NE(last, log.rbegin());
+    EXPECT_EQ(*std::prev(last), "Run count is " + std::to_string(i));
   }
 }
 
@@ -357,8 +365,8 @@ TEST_F(StartupTest, AWindowStepErrorNamesItsStep) {
   EXPECT_EQ(Run({"hide"}, &window), kExitFatal);
   std::vector<std::string> log = LogEntries();
   ASSERT_GE(log.size(), 2u);
-  EXPECT_EQ(log[log.size() - 2],
-            ErrorReportText("Form_Load", 13, "Type mismatch", "Set gui values"));
+  EXPECT_EQ(log[log.size() - 2], ErrorReportText("Form_Load", 13, "Type mismatch", "Set gui values",
+                                                 {.on_clipboard = false}));
   EXPECT_NE(window.steps.back(), "Run");
 }
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include "conversion/conversion_fixtures.h"
 #include "conversion/literals.h"
 #include "conversion/table_definition.h"
@@ -89,15 +91,20 @@ TEST(TableListingTest, TextLinesUpByCharactersAndJsonEscapes) {
             "  c\\td    Text (5)     VARCHAR(5)\n"
             "z         2        1\n"
             "  y       Memo         TEXT\n");
-  EXPECT_EQ(TableListingJson("a\\b\n.mdb", tables, true),
-            "{\"source\": \"a\\\\b\\u000a.mdb\", \"tables\": [\n"
-            "  {\"name\": \"Zoë\", \"kind\": \"table\", \"rows\": 3, \"column_count\": 2, "
-            "\"columns\": [{\"name\": \"Ä\", \"access_type\": \"Text (5)\", \"postgresql_type\": "
-            "\"VARCHAR(5)\"}, {\"name\": \"b\", \"access_type\": \"Memo\", \"postgresql_type\": "
-            "\"TEXT\"}]},\n"
-            "  {\"name\": \"Linked \\\"x\\\"\", \"kind\": \"linked\", \"rows\": null, "
-            "\"column_count\": null, \"columns\": []}\n"
-            "]}\n");
+  const char* const expected = R"json({"source": "a\\b\n.mdb", "tables": [
+    {"name": "Zoë", "kind": "table", "rows": 3, "column_count": 2, "columns": [
+      {"name": "Ä", "access_type": "Text (5)", "postgresql_type": "VARCHAR(5)"},
+      {"name": "b", "access_type": "Memo", "postgresql_type": "TEXT"}]},
+    {"name": "Linked \"x\"", "kind": "linked", "rows": null, "column_count": null,
+     "columns": []}]})json";
+  EXPECT_EQ(nlohmann::json::parse(TableListingJson("a\\b\n.mdb", tables, true)),
+            nlohmann::json::parse(expected));
+  // Without columns there is no "columns" member; a name that is not UTF-8 keeps the rest.
+  const nlohmann::json plain = nlohmann::json::parse(
+      TableListingJson("s", {{"bad\xff", "table", 1, 1, {}}, {"ok", "table", 2, 1, {}}}, false));
+  ASSERT_EQ(plain["tables"].size(), 2u);
+  EXPECT_FALSE(plain["tables"][0].contains("columns"));
+  EXPECT_EQ(plain["tables"][1]["rows"], 2);
 }
 
 }  // namespace

@@ -626,8 +626,8 @@ void AppendOffsetTable(Bytes& row, const std::vector<std::uint16_t>& offsets) {
 
 Bytes internal::TableState::EncodeCalculated(const Column& c, const ColumnLayout& l,
                                              const Value& v) {
-  Bytes value;
-  switch (c.type) {
+  Bytes value;  // a null stays empty: Access's empty wrapper
+  switch (v.is_null() ? ColumnType::kByte : c.type) {
     case ColumnType::kBoolean:
       value = {static_cast<std::uint8_t>(BooleanOf(table, c, v) ? 0xff : 0x00)};
       break;
@@ -648,7 +648,7 @@ Bytes internal::TableState::EncodeCalculated(const Column& c, const ColumnLayout
       value = ScaledDecimalBytes(table, c, v);
       break;
     default:
-      value = EncodeValue(c, l, v);
+      if (!v.is_null()) value = EncodeValue(c, l, v);
   }
   Bytes wrapped(16, 0);
   Put32(wrapped, static_cast<std::uint32_t>(value.size()));
@@ -742,7 +742,8 @@ RowFields internal::TableState::EncodeFields(std::span<const Value> values) {
     const Value& v = generated.is_null() ? values[i] : generated;
     if (v.is_null()) {
       if (c.required) BadValue(table, c, "is required but the value is null");
-      continue;
+      // Access stores a calculated column's Null as an empty wrapper, not in the null mask.
+      if (!c.expression) continue;
     }
     const auto bit = static_cast<std::uint8_t>(1u << (i % 8));
     if (c.type == ColumnType::kBoolean && !c.expression) {
