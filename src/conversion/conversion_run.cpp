@@ -43,47 +43,6 @@ constexpr char kShortenedBecause[] = "' (PostgreSQL keeps 63 bytes of a name; th
 constexpr char kTakenOnceFolded[] =
     " is, once names are folded (identifiercase), the name of another ";
 
-// Settings read without the tolerant conversions: a value of the wrong kind is an error.
-std::string DirectText(const Value& v) {
-  if (v.IsNull()) throw Error(94, "Invalid use of Null");
-  return ConvertToText(v);
-}
-
-bool DirectBoolean(const Value& v) {
-  switch (v.kind()) {
-    case Value::Kind::kEmpty:
-      return false;
-    case Value::Kind::kText:
-      return DirectBool(v.Text());
-    case Value::Kind::kBoolean:
-    case Value::Kind::kInteger:
-    case Value::Kind::kSingle:
-    case Value::Kind::kDouble:
-    case Value::Kind::kDecimal:
-      return v.AsDouble() != 0;
-    case Value::Kind::kNull:
-      throw Error(94, "Invalid use of Null");
-    default:
-      throw Error(13, "Type mismatch");
-  }
-}
-
-// The entries of `sourcetables`, in their order; an empty entry (what a file without
-// tables saves) selects nothing.
-std::vector<std::string> SelectionOf(const Value& v) {
-  std::vector<std::string> selection;
-  if (v.IsText()) {
-    // A settings file written by hand may name a single table without the list form.
-    selection.push_back(v.Text());
-  } else if (v.IsList()) {
-    for (const Value& entry : v.List()) selection.push_back(SafeStr(entry));
-  } else {
-    throw Error(13, "Type mismatch: the setting sourcetables holds no list of tables");
-  }
-  std::erase(selection, std::string());
-  return selection;
-}
-
 std::string SettingsListing(const Value& item) {
   if (!item.IsList()) return SafeStr(item);
   std::string joined;
@@ -110,15 +69,10 @@ void WriteDumpHeader(DumpFile& dump, const Dictionary& section, const std::strin
   for (const std::string& key : section.Keys()) {
     std::string value = SettingsListing(section.Item(key));
     std::string lower = AsciiLower(key);
-    if (lower == "destinationmethod" || lower == "destinationhost" || lower == "destinationport" ||
-        lower == "destinationusername" || lower == "destinationpassword" ||
-        lower == "destinationsslmode" || lower == "destinationsslrootcert" ||
-        lower == "destinationparameters" || lower == "destinationdumpfilename" ||
-        lower == "sourcetables")
-      continue;
-    // The default form leaves the header as it was before the choice existed.
-    if (lower == "dumpformat" && !EqualsIgnoreCase(value, kDumpFormatCopy)) continue;
-    if (lower == "identifiercase" && IdentifierCaseOf(value) == IdentifierCase::kKeep) continue;
+    if (const SettingRow* row = FindSetting(lower)) {
+      if (row->header == HeaderLine::kLeftOut) continue;
+      if (row->header == HeaderLine::kUnlessDefault && ReadsAsDefault(*row, value)) continue;
+    }
     if (lower == "sourcepassword" && !value.empty()) value = "** HIDDEN **";
     if (lower == "sourcefilename") value = ReplaceAll(value, "\\", "/");
     dump.WriteDumpLine(OneLine("--   " + key + "=" + value));
@@ -199,8 +153,6 @@ class Run {
     if (names_ == IdentifierCase::kKeep) return {};
     return [rule = names_](const std::string& name) { return FoldIdentifier(name, rule); };
   }
-  const Value& Setting(const char* key) const { return section_->Item(key); }
-  std::string Tolerant(const char* key) const { return SafeStr(Setting(key)); }
 
   // Stages of the run, in order.
   void SelectTables();
@@ -263,7 +215,8 @@ class Run {
   const ConnectionOpener& open_;
   const DestinationStringBuilder& destination_string_;
   const RowSessionOpener& open_rows_;
-  DictionaryPtr section_;
+  DictionaryPtr section_;  // for the dump header and the destination's connection
+  RunSettings settings_;   // read once, when the run starts
 
   std::string step_;
   bool direct_ = false;
@@ -328,11 +281,10 @@ class Run {
 RunOutcome Run::Execute() {
   step_ = "Start";
   status_.AddStatusLine("Moving data to destination");
-  const std::string method = DirectText(Setting("destinationmethod"));
-  direct_ = EqualsIgnoreCase(method, "DIRECT");
-  database_ = DirectText(Setting("destinationdatabase"));
-  DirectText(Setting("unicode"));  // the dump is UTF-8 whatever it says
-  if (!direct_) dump_path_ = DirectText(Setting("destinationdumpfilename"));
+  settings_ = ReadRunSettings(*section_);
+  direct_ = settings_.direct;
+  database_ = settings_.database;
+  dump_path_ = settings_.dump_path;
 
   report_ += "SETTINGS\r\n--------\r\n";
   report_ += direct_ ? "Moving data directly to PostgreSQL server\r\n"
@@ -349,9 +301,9 @@ RunOutcome Run::Execute() {
   }
 
   step_ = "Open connection to source database";
-  source_ = open_(
-      BuildSourceConnectionString(Tolerant("sourcefilename"), Tolerant("sourcesystemdatabase"),
-                                  Tolerant("sourceusername"), Tolerant("sourcepassword")));
+  source_ =
+      open_(BuildSourceConnectionString(settings_.source_file, settings_.source_system_database,
+                                        settings_.source_user, settings_.source_password));
 
   // Nothing at the destination is dropped or created until every selected table is known
   // to be in the source and readable there.
@@ -386,7 +338,7 @@ void Run::SelectTables() {
   pugi::xml_document doc;
   if (LoadSchemaText(doc, schema_xml_)) schema_ = ReadSchemaModel(doc);
   std::vector<std::string> entries;
-  for (const std::string& entry : SelectionOf(Setting("sourcetables"))) {
+  for (const std::string& entry : settings_.selection) {
     if (auto query = QueryOfEntry(entry))
       selected_queries_.push_back(*query);
     else
@@ -434,8 +386,8 @@ void Run::SelectTables() {
       if (starts_table(e, entry)) options_.selection.insert(name + e.substr(entry.size()));
   }
 
-  table_prefix_ = Tolerant("tableprefix");
-  names_ = IdentifierCaseOf(Tolerant("identifiercase")).value_or(IdentifierCase::kKeep);
+  table_prefix_ = settings_.table_prefix;
+  names_ = settings_.identifier_case;
   options_.identifier_case = names_;
   for (const auto& [schema_table, name] : tables) {
     if (!options_.selection.count(name)) continue;
@@ -497,7 +449,7 @@ BackEndSource& Run::OpenBackEnd(const std::string& path, const std::string& pass
 void Run::ResolveLinks(const std::vector<std::string>& entries,
                        std::vector<std::pair<const SchemaTable*, std::string>>& tables,
                        std::unordered_set<std::string>& names) {
-  const bool follow = SafeBool(Setting("followlinks"));
+  const bool follow = settings_.follow_links;
   auto fail = [&](const std::string& name, const std::string& why) {
     failed_links_.push_back({name, why});
     link_notes_.push_back("Linked table '" + name + "' not converted: " + why);
@@ -518,7 +470,7 @@ void Run::ResolveLinks(const std::vector<std::string>& entries,
                             stored + "' (set followlinks=1 to convert it from there)");
       continue;
     }
-    const BackEnd where = FindBackEnd(link.connect, Tolerant("sourcefilename"));
+    const BackEnd where = FindBackEnd(link.connect, settings_.source_file);
     std::string looked;
     for (const std::string& place : where.looked_at)
       looked += (looked.empty() ? "'" : ", '") + place + "'";
@@ -529,7 +481,7 @@ void Run::ResolveLinks(const std::vector<std::string>& entries,
     const std::string link_password = LinkConnectPart(link.connect, "PWD");
     try {
       BackEndSource& back_end = OpenBackEnd(
-          where.path, link_password.empty() ? Tolerant("sourcepassword") : link_password);
+          where.path, link_password.empty() ? settings_.source_password : link_password);
       const SchemaTable* original = nullptr;
       for (const SchemaTable& t : back_end.schema.tables)
         if (EqualsIgnoreCase(t.name.value(), link.source_table)) original = &t;
@@ -561,7 +513,7 @@ void Run::ResolveLinks(const std::vector<std::string>& entries,
 
 // Child tables follow their owner in the outcome, named <table>_<column>.
 void Run::PlanChildren(SelectedTable& s) {
-  complex_tables_ = EqualsIgnoreCase(Tolerant("complexcolumns"), kComplexColumnsTables);
+  complex_tables_ = settings_.complex_tables;
   if (!complex_tables_) return;
   const std::string owner = outcome_.tables[s.outcome].source_name;  // the outcome grows
   auto selected = [&](const SchemaField& f) {
@@ -654,10 +606,11 @@ bool Run::OpenDumpFile() {
     return false;
   };
   // Checked before anything is opened for writing: the dump would replace the source.
-  for (const auto& [key, what] : {std::pair{"sourcefilename", "the source database"},
-                                  std::pair{"sourcesystemdatabase", "the workgroup file"}})
-    if (IsSameFile(dump_path_, Tolerant(key)))
-      return refuse(75, "The dump file " + dump_path_ + " is " + what + " (" + Tolerant(key) +
+  for (const auto& [file, what] :
+       {std::pair{&settings_.source_file, "the source database"},
+        std::pair{&settings_.source_system_database, "the workgroup file"}})
+    if (IsSameFile(dump_path_, *file))
+      return refuse(75, "The dump file " + dump_path_ + " is " + what + " (" + *file +
                             "); writing the dump would destroy it. Choose another file name.");
   try {
     dump_ = std::make_unique<DumpFile>(dump_path_);
@@ -665,13 +618,13 @@ bool Run::OpenDumpFile() {
     return refuse(e.number(), e.description());
   }
   destination_.emplace(dump_.get());
-  destination_->set_copy_blocks(EqualsIgnoreCase(Tolerant("dumpformat"), kDumpFormatCopy));
+  destination_->set_copy_blocks(settings_.copy_blocks);
   return true;
 }
 
 bool Run::OpenServer() {
   step_ = "Open connection to destination database";
-  PgParameters where = DestinationParameters(*section_, Tolerant("maintenancedb"));
+  PgParameters where = DestinationParameters(*section_, settings_.maintenance_db);
   std::string cs = destination_string_(where);
   try {
     // libpq connects first, so that a refusal (TLS, a certificate, the password) reads as
@@ -797,7 +750,7 @@ std::optional<int64_t> Run::ExistingRows(const std::string& table) const {
 
 // Why the database must not be dropped; empty when it may be.
 std::string Run::ProtectedDatabase() {
-  if (database_ == Tolerant("maintenancedb"))
+  if (database_ == settings_.maintenance_db)
     return "it is the maintenance database, which the run connects to first";
   const std::vector<std::vector<Value>> rows =
       QueryRows(*server_,
@@ -827,7 +780,7 @@ bool Run::PrepareDatabase(bool drop) {
                                          "SELECT COUNT(*) FROM pg_catalog.pg_database WHERE "
                                          "datname=" +
                                              SqlString(Value(database_)))) == 1;
-  const bool replaces = drop || DirectBoolean(Setting("createtables"));
+  const bool replaces = drop || settings_.create_tables;
   if (drop && exists)
     if (const std::string why = ProtectedDatabase(); !why.empty())
       return Refuse("The database '" + PrintableText(database_) + "' is not dropped: " + why +
@@ -912,7 +865,7 @@ void Run::SeedSchemaNames() {
 }
 
 bool Run::Body() {
-  const bool drop = DirectBoolean(Setting("dropdatabase"));
+  const bool drop = settings_.drop_database;
   if (direct_) {
     if (!PrepareDatabase(drop)) return false;
   } else {
@@ -944,21 +897,20 @@ bool Run::Body() {
     report_ += kCrLf;
   }
   step_ = "Load DefXml";
-  ignore_large_blobs_ = SafeBool(Setting("ignorelargeblobs"));
-  column_list_ = SafeBool(Setting("columnlist"));
-  options_.transfer_autonumbers = SafeBool(Setting("transferautonumbers"));
-  options_.transfer_default_values = SafeBool(Setting("transferdefaultvalues"));
-  options_.transfer_indexes = DirectBoolean(Setting("transferindexes"));
-  create_tables_ = DirectBoolean(Setting("createtables"));
-  transfer_records_ = DirectBoolean(Setting("transferrecords"));
-  commit_after_table_ = DirectText(Setting("autocommit")) != "1";
-  source_file_name_ = FileNamePart(Tolerant("sourcefilename"));
-  // Off when a settings file does not name them, so that older files give what they gave.
-  transfer_relationships_ = SafeBool(Setting("transferrelationships"));
-  transfer_descriptions_ = SafeBool(Setting("transferdescriptions"));
+  ignore_large_blobs_ = settings_.ignore_large_blobs;
+  column_list_ = settings_.column_list;
+  options_.transfer_autonumbers = settings_.transfer_autonumbers;
+  options_.transfer_default_values = settings_.transfer_default_values;
+  options_.transfer_indexes = settings_.transfer_indexes;
+  create_tables_ = settings_.create_tables;
+  transfer_records_ = settings_.transfer_records;
+  commit_after_table_ = settings_.commit_after_table;
+  source_file_name_ = FileNamePart(settings_.source_file);
+  transfer_relationships_ = settings_.transfer_relationships;
+  transfer_descriptions_ = settings_.transfer_descriptions;
 
-  transfer_queries_ = SafeBool(Setting("transferqueries"));
-  transfer_validation_ = SafeBool(Setting("transfervalidation"));
+  transfer_queries_ = settings_.transfer_queries;
+  transfer_validation_ = settings_.transfer_validation;
   if (transfer_queries_) PlanViews();
   // A view over a table keeps the table from being dropped: views go first.
   if (transfer_queries_ && create_tables_) DropViews();
@@ -1279,7 +1231,7 @@ bool Run::TableWork(SelectedTable& table) {
   const std::string& source_table = outcome.source_name;
   const std::string& destination_table = outcome.destination_name;
 
-  options_.storage_engine = AsciiLower(Tolerant("storageengine"));
+  options_.storage_engine = settings_.storage_engine;
   report_ += "Table: " + PrintableText(source_table) + kCrLf;
   status_.AddStatusLine("Table: " + PrintableText(source_table));
   status_.AddStatusLine("  Creating table");

@@ -9,6 +9,7 @@
 #include <functional>
 
 #include "conversion/connections.h"
+#include "conversion/run_settings.h"
 #include "platform/register.h"
 #include "schema/schema_document.h"
 #include "shell/command_line.h"
@@ -248,7 +249,7 @@ void ApplySet(const Dictionary& known, const std::string& assignment, Dictionary
     throw UsageError("--set " + key +
                      ": passwords are never command-line values (other users see those); use "
                      "--password-file, PGPASSWORD or ~/.pgpass");
-  if (!known.Exists(key) && key != "storageengine")
+  if (const SettingRow* row = FindSetting(key); !row || !row->settable)
     throw UsageError("--set: unknown settings key '" + key + "'");
   if (key == "sourcetables") {
     section.Set(key, Value::TextList(SplitQuoted(value, ',', '"')));

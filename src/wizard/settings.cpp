@@ -74,46 +74,35 @@ DictionaryPtr SettingsSection(const DictionaryPtr& settings) {
 void NormalizeSettings(const DictionaryPtr& settings) {
   DictionaryPtr section = SettingsSection(settings);
   if (!section) return;
-  auto text = [&](const char* key) { return SafeStr(section->Item(key)); };
-  section->Set("dropdatabase", text("dropdatabase") == "1" ? "1" : "0");
-  for (const char* key :
-       {"createtables", "unicode", "autocommit", "transferdefaultvalues", "transferindexes",
-        "transferautonumbers", "transferrecords", "columnlist"})
-    section->Set(key, text(key) == "0" ? "0" : "1");
-  // A file that does not mention these must not switch them on: skipping large BLOBs loses
-  // data, and negative booleans change every boolean value.
-  for (const char* key : {"negativeboolean", "ignorelargeblobs"}) {
-    const std::string value = text(key);
-    section->Set(key, value.empty() || value == "0" ? "0" : "1");
-  }
-  section->Set("memotype", "TEXT");
-  section->Set("datetimetype", "TIMESTAMP");
-  // Normalised only when present: a file written before these existed must give the dump it
-  // gave then, whose header lists the keys the settings hold.
-  for (const char* key : {"transferrelationships", "transferdescriptions", "transferqueries",
-                          "transfervalidation", "followlinks"}) {
-    if (!section->Exists(key)) continue;
-    const std::string value = text(key);
-    section->Set(key, value.empty() || value == "0" ? "0" : "1");
-  }
-  if (section->Exists("complexcolumns")) {
-    const std::string complex = text("complexcolumns");
-    if (complex.empty() || EqualsIgnoreCase(complex, kComplexColumnsText)) {
-      section->Set("complexcolumns", kComplexColumnsText);
-    } else if (EqualsIgnoreCase(complex, kComplexColumnsTables)) {
-      section->Set("complexcolumns", kComplexColumnsTables);
-    }
-  }
-  if (section->Exists("identifiercase"))
-    if (const auto rule = IdentifierCaseOf(text("identifiercase")))
-      section->Set("identifiercase", IdentifierCaseText(*rule));
-  // The same for dumpformat; a value of neither kind stays, for the run to refuse.
-  if (section->Exists("dumpformat")) {
-    const std::string format = text("dumpformat");
-    if (format.empty() || EqualsIgnoreCase(format, kDumpFormatInsert)) {
-      section->Set("dumpformat", kDumpFormatInsert);
-    } else if (EqualsIgnoreCase(format, kDumpFormatCopy)) {
-      section->Set("dumpformat", kDumpFormatCopy);
+  for (const SettingRow& row : SettingsTable()) {
+    const std::string value = SafeStr(section->Item(row.key));
+    const bool present = section->Exists(row.key);
+    switch (row.normalisation) {
+      case Normalisation::kNone:
+        break;
+      case Normalisation::kOffUnlessOne:
+        section->Set(row.key, value == "1" ? "1" : "0");
+        break;
+      case Normalisation::kOnUnlessZero:
+        section->Set(row.key, value == "0" ? "0" : "1");
+        break;
+      case Normalisation::kOffWhenPresent:
+        // A file written before these existed must give the dump it gave then, whose header
+        // lists the keys the settings hold.
+        if (!present) break;
+        [[fallthrough]];
+      case Normalisation::kOffWhenEmpty:
+        // Switching one on where the file says nothing could lose data.
+        section->Set(row.key, value.empty() || value == "0" ? "0" : "1");
+        break;
+      case Normalisation::kFixed:
+        section->Set(row.key, row.default_value);
+        break;
+      case Normalisation::kChoiceSpelling:
+        // A value of no known kind stays, for the run to refuse.
+        if (!present) break;
+        if (const char* spelling = ChoiceSpelling(row, value)) section->Set(row.key, spelling);
+        break;
     }
   }
 }

@@ -241,6 +241,8 @@ TEST_F(CliTest, UnusableCommandLinesNameTheProblemAndExit2) {
       {{"convert", source, "--dump=x.sql", "--set", "sourcepassword=x"},
        "passwords are never command-line values"},
       {{"convert", source, "--dump=x.sql", "--set", "dropdatabase=yes"}, "takes 0 or 1"},
+      {{"convert", source, "--dump=x.sql", "--set", "storageengine=brighthouse"},
+       "The setting storageengine=brighthouse is not valid: it leaves out every key and index"},
       {{"convert", source, "--dump=x.sql", "--settings", dir_.File("absent.ini")},
        "cannot load the settings file"},
       {{"convert", source, "--dump=x.sql", "--password-file", dir_.File("absent")},

@@ -223,6 +223,9 @@ TEST_F(StartupTest, SettingsThatCannotBeUsedAreRefused) {
        "destinationparameters"},
       {"destinationmethod=DIRECT\r\n  destinationparameters=password=hunter2",
        "destinationparameters"},
+      // That engine would leave out the keys and indexes a loaded file asks for.
+      {"destinationmethod=DUMP\r\n  storageengine=BrightHouse", "storageengine=BrightHouse"},
+      {"destinationmethod=DUMP\r\n  storageengine=BrightHouse\r\n  transferindexes=0", ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.lines);

@@ -569,6 +569,15 @@ class MainFormTest : public QObject {
       QCOMPARE(SafeStr(built->Item("destinationparameters")), std::string("connect_timeout='5'"));
       QCOMPARE(SafeStr(built->Item("identifiercase")), std::string(*mode ? "SNAKE" : "KEEP"));
     }
+    // A file naming the engine that leaves out indexes loads without locking the index
+    // choice, and the window's run never carries the engine, so nothing refuses or drops it.
+    DictionaryPtr engine = DefaultSettings();
+    SettingsSection(engine)->Set("storageengine", "Brighthouse");
+    SettingsSection(engine)->Set("transferindexes", 1);
+    F().ApplySettings(engine);
+    QVERIFY(F().chkTransferIndexes->isEnabled() && F().chkTransferIndexes->isChecked());
+    QVERIFY(F().chkTransferAutonumbers->isEnabled());
+    QVERIFY(!SettingsSection(F().BuildSettings())->Exists("storageengine"));
     F().UnloadForms();
     QVERIFY(!F().isVisible());
   }
