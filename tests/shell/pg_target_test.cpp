@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 #include <libpq-fe.h>
+#include <unistd.h>
 
+#include <functional>
 #include <memory>
 #include <stdexcept>
 
@@ -91,18 +93,32 @@ TEST(PgTargetTest, TheProgramArrivesWhereLibpqArrives) {
   const char* port = std::getenv("PGPORT");
   if (!port) GTEST_SKIP() << "no PostgreSQL server (PGPORT unset)";
   const std::string host = std::getenv("PGHOST") ? std::getenv("PGHOST") : "localhost";
+  // A database of the test's own: a session held in template1 would make every CREATE
+  // DATABASE running beside this test fail.
+  const std::string other = "ferro_target_" + std::to_string(::getpid());
+  auto admin = [&](const std::string& sql) {
+    std::unique_ptr<PGconn, decltype(&PQfinish)> c(PQconnectdb("dbname=postgres"), &PQfinish);
+    std::unique_ptr<PGresult, decltype(&PQclear)> r(PQexec(c.get(), sql.c_str()), &PQclear);
+    return PQresultStatus(r.get()) == PGRES_COMMAND_OK;
+  };
+  admin("DROP DATABASE IF EXISTS " + other);
+  ASSERT_TRUE(admin("CREATE DATABASE " + other));
+  struct Dropped {
+    std::function<void()> drop;
+    ~Dropped() { drop(); }
+  } dropped{[&] { admin("DROP DATABASE IF EXISTS " + other); }};
   TempDir dir;
   WriteTextFile(dir.File("pg_service.conf"),
-                "[ferro]\nhost=" + host + "\nport=" + port + "\ndbname=template1\n");
+                "[ferro]\nhost=" + host + "\nport=" + port + "\ndbname=" + other + "\n");
   ScopedEnv file("PGSERVICEFILE", dir.File("pg_service.conf").c_str());
   ScopedEnv database("PGDATABASE", "postgres");
   const std::string texts[] = {
       "postgresql://",
-      "postgresql:///template1",
-      "postgresql://" + host + ":" + port + "/template1?application_name=mine",
-      "postgresql:///template1?host=" + host + "&port=" + port + "&sslmode=disable",
+      "postgresql:///" + other,
+      "postgresql://" + host + ":" + port + "/" + other + "?application_name=mine",
+      "postgresql:///" + other + "?host=" + host + "&port=" + port + "&sslmode=disable",
       "host=" + host + " port=" + port + " dbname=postgres options='-c work_mem=8MB'",
-      "dbname=template1 connect_timeout=7",
+      "dbname=" + other + " connect_timeout=7",
       "service=ferro",
       "service=ferro dbname=postgres",
   };
