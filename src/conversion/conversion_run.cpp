@@ -1550,7 +1550,7 @@ void Run::AppendErrorBlock(int32_t number, const std::string& description) {
     report_ += "Error: " + NamedError(number) + kCrLf;
   } else {
     report_ += "ODBC Version: \r\n";
-    report_ += "Function: modMySql.MoveData2MySql\r\n";
+    report_ += "Function: ConvertDatabase\r\n";
     report_ += "Error: " + std::to_string(number) + kCrLf;
   }
   report_ += "Hint: " + step_ + kCrLf;
@@ -1592,7 +1592,7 @@ std::string HidePassword(const std::string& connection_string) {
   return connection_string.substr(0, start) + "** HIDDEN **" + connection_string.substr(end);
 }
 
-RunOutcome MoveData2MySql(const DictionaryPtr& settings, std::string& run_report,
+RunOutcome ConvertDatabase(const DictionaryPtr& settings, std::string& run_report,
                           const std::string& schema_xml, const RunContext& ctx,
                           const ConnectionOpener& open,
                           const DestinationStringBuilder& destination_string,
@@ -1600,20 +1600,20 @@ RunOutcome MoveData2MySql(const DictionaryPtr& settings, std::string& run_report
   return Run(settings, run_report, schema_xml, ctx, open, destination_string, open_rows).Execute();
 }
 
-RunOutcome MoveData2MySql(const DictionaryPtr& settings, std::string& run_report,
+RunOutcome ConvertDatabase(const DictionaryPtr& settings, std::string& run_report,
                           const std::string& schema_xml, const RunContext& ctx,
                           const ConnectionOpener& open,
                           const DestinationStringBuilder& destination_string) {
-  return MoveData2MySql(settings, run_report, schema_xml, ctx, open, destination_string, nullptr);
+  return ConvertDatabase(settings, run_report, schema_xml, ctx, open, destination_string, nullptr);
 }
 
-RunOutcome MoveData2MySql(const DictionaryPtr& settings, std::string& run_report,
+RunOutcome ConvertDatabase(const DictionaryPtr& settings, std::string& run_report,
                           const std::string& schema_xml, const RunContext& ctx,
                           const ConnectionOpener& open) {
-  return MoveData2MySql(settings, run_report, schema_xml, ctx, open, BuildOdbcString);
+  return ConvertDatabase(settings, run_report, schema_xml, ctx, open, BuildOdbcString);
 }
 
-RunOutcome MoveData2MySql(const DictionaryPtr& settings, std::string& run_report,
+RunOutcome ConvertDatabase(const DictionaryPtr& settings, std::string& run_report,
                           const std::string& schema_xml, const RunContext& ctx) {
   const ComponentRegistry& components = ctx.components;
   auto open = [&components](const std::string& connection_string) {
@@ -1621,7 +1621,7 @@ RunOutcome MoveData2MySql(const DictionaryPtr& settings, std::string& run_report
     connection->Open(connection_string);
     return connection;
   };
-  return MoveData2MySql(settings, run_report, schema_xml, ctx, open, BuildOdbcString,
+  return ConvertDatabase(settings, run_report, schema_xml, ctx, open, BuildOdbcString,
                         OpenRowSession);
 }
 

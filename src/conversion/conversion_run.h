@@ -35,23 +35,23 @@ using DestinationStringBuilder = std::function<std::string(const PgParameters&)>
 // nothing; dropdatabase never drops the maintenance database, a template or the database the
 // session is on. Reports to ctx.status; stops before the next row once ctx.cancel is set, and
 // cancels what the server runs for it once ctx.end_now is.
-RunOutcome MoveData2MySql(const DictionaryPtr& settings, std::string& run_report,
+RunOutcome ConvertDatabase(const DictionaryPtr& settings, std::string& run_report,
                           const std::string& schema_xml, const RunContext& ctx);
 // The same, with connections opened through `open` instead of "ADODB.Connection"; the rows
 // of a direct run then go through that connection as INSERTs.
-RunOutcome MoveData2MySql(const DictionaryPtr& settings, std::string& run_report,
+RunOutcome ConvertDatabase(const DictionaryPtr& settings, std::string& run_report,
                           const std::string& schema_xml, const RunContext& ctx,
                           const ConnectionOpener& open);
 // The same, with the server's connection string built by `destination_string` instead of the
 // installed ODBC driver's name.
-RunOutcome MoveData2MySql(const DictionaryPtr& settings, std::string& run_report,
+RunOutcome ConvertDatabase(const DictionaryPtr& settings, std::string& run_report,
                           const std::string& schema_xml, const RunContext& ctx,
                           const ConnectionOpener& open,
                           const DestinationStringBuilder& destination_string);
 
 // The same, with the rows of a direct run sent with COPY through the session `open_rows`
 // opens (none: as INSERTs through the connection).
-RunOutcome MoveData2MySql(const DictionaryPtr& settings, std::string& run_report,
+RunOutcome ConvertDatabase(const DictionaryPtr& settings, std::string& run_report,
                           const std::string& schema_xml, const RunContext& ctx,
                           const ConnectionOpener& open,
                           const DestinationStringBuilder& destination_string,

@@ -161,22 +161,14 @@ class ValuesCursor : public Cursor {
       : names_(std::move(names)), types_(std::move(types)), rows_(std::move(rows)) {}
   bool Eof() const override { return row_ >= rows_.size(); }
   void MoveNext() override {
-    if (Eof())
-      throw Error(3021, "ADODB.Recordset",
-                  "Either BOF or EOF is True, or the current "
-                  "record has been deleted. Requested operation "
-                  "requires a current record.");
+    if (Eof()) RaiseNoCurrentRecord();
     ++row_;
   }
   int FieldCount() const override { return static_cast<int>(names_.size()); }
   const std::string& FieldName(int i) const override { return names_.at(i); }
   int FieldType(int i) const override { return types_.at(i); }
   const Value& FieldValue(int i) const override {
-    if (Eof())
-      throw Error(3021, "ADODB.Recordset",
-                  "Either BOF or EOF is True, or the current "
-                  "record has been deleted. Requested operation "
-                  "requires a current record.");
+    if (Eof()) RaiseNoCurrentRecord();
     return rows_[row_].at(i);
   }
 
@@ -213,22 +205,14 @@ class TableCursor : public Cursor {
   }
   bool Eof() const override { return eof_; }
   void MoveNext() override {
-    if (eof_)
-      throw Error(3021, "ADODB.Recordset",
-                  "Either BOF or EOF is True, or the current "
-                  "record has been deleted. Requested operation "
-                  "requires a current record.");
+    if (eof_) RaiseNoCurrentRecord();
     eof_ = !reader_->Next();
   }
   int FieldCount() const override { return static_cast<int>(names_.size()); }
   const std::string& FieldName(int i) const override { return names_.at(i); }
   int FieldType(int i) const override { return types_.at(i); }
   const Value& FieldValue(int i) const override {
-    if (eof_)
-      throw Error(3021, "ADODB.Recordset",
-                  "Either BOF or EOF is True, or the current "
-                  "record has been deleted. Requested operation "
-                  "requires a current record.");
+    if (eof_) RaiseNoCurrentRecord();
     if (i < 0 || i >= FieldCount())
       throw Error(3265, "ADODB.Recordset",
                   "Item cannot be found in the collection corresponding to the requested name or "
@@ -299,10 +283,7 @@ class ComplexCursor : public Cursor {
   }
   bool Eof() const override { return eof_; }
   void MoveNext() override {
-    if (eof_)
-      throw Error(3021, "ADODB.Recordset",
-                  "Either BOF or EOF is True, or the current record has been deleted. Requested "
-                  "operation requires a current record.");
+    if (eof_) RaiseNoCurrentRecord();
     Advance();
   }
   int FieldCount() const override { return static_cast<int>(names_.size()); }

@@ -92,4 +92,10 @@ const Value& Recordset::Field(const std::string& name) const {
               "ordinal.");
 }
 
+void RaiseNoCurrentRecord() {
+  throw Error(3021, "ADODB.Recordset",
+              "Either BOF or EOF is True, or the current record has been deleted. Requested "
+              "operation requires a current record.");
+}
+
 }  // namespace ferrolyte

@@ -126,4 +126,7 @@ class Recordset : public Component {
   std::unique_ptr<Cursor> cursor_;
 };
 
+// Raises ADO's error 3021: a cursor was read or moved past its last row.
+[[noreturn]] void RaiseNoCurrentRecord();
+
 }  // namespace ferrolyte

@@ -222,12 +222,6 @@ ColumnInfo MapSqlType(SQLSMALLINT sql_type) {
   }
 }
 
-[[noreturn]] void RaiseNoCurrentRow() {
-  throw Error(3021, "ADODB.Recordset",
-              "Either BOF or EOF is True, or the current record has been deleted. Requested "
-              "operation requires a current record.");
-}
-
 [[noreturn]] void RaiseNoSuchField() {
   throw Error(3265, "ADODB.Recordset",
               "Item cannot be found in the collection corresponding to the requested name or "
@@ -245,7 +239,7 @@ class OdbcCursor : public Cursor {
 
   bool Eof() const override { return eof_; }
   void MoveNext() override {
-    if (eof_) RaiseNoCurrentRow();
+    if (eof_) RaiseNoCurrentRecord();
     Fetch();
   }
   int FieldCount() const override { return static_cast<int>(columns_.size()); }
@@ -253,7 +247,7 @@ class OdbcCursor : public Cursor {
   int FieldType(int i) const override { return Column(i).ado_type; }
   const Value& FieldValue(int i) const override {
     Column(i);
-    if (eof_) RaiseNoCurrentRow();
+    if (eof_) RaiseNoCurrentRecord();
     return values_[static_cast<size_t>(i)];
   }
 

@@ -20,7 +20,7 @@ ConversionServices DefaultServices() {
   };
   services.convert = [](const DictionaryPtr& settings, std::string& run_report,
                         const std::string& schema_xml, const RunContext& ctx) {
-    return MoveData2MySql(settings, run_report, schema_xml, ctx);
+    return ConvertDatabase(settings, run_report, schema_xml, ctx);
   };
   return services;
 }

@@ -44,7 +44,7 @@ Converted ConvertDirect(const std::string& path, const std::string& database,
   for (const auto& [key, value] : extra) s->Set(key, value);
   Converted c;
   RecordingStatus status;
-  c.outcome = MoveData2MySql(settings, c.report, SchemaXmlText(*doc), testing::ContextFor(status));
+  c.outcome = ConvertDatabase(settings, c.report, SchemaXmlText(*doc), testing::ContextFor(status));
   return c;
 }
 

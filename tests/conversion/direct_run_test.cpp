@@ -231,7 +231,7 @@ TEST_F(DirectRunTest, ConnectionLostMidTableEndsTheRun) {
                    db.name() + "' AND pid <> pg_backend_pid()");
   };
   std::string report;
-  const RunOutcome outcome = MoveData2MySql(DirectSettings(source, db.name()), report,
+  const RunOutcome outcome = ConvertDatabase(DirectSettings(source, db.name()), report,
                                             source.schema_xml, testing::ContextFor(status));
   ASSERT_TRUE(terminated);
   EXPECT_EQ(outcome.ExitStatus(), 3);
@@ -263,7 +263,7 @@ TEST_F(DirectRunTest, UnreadableSourceLeavesTheDatabaseAsItWas) {
   std::string report;
   RecordingStatus status;
   try {
-    EXPECT_EQ(MoveData2MySql(settings, report, stale.schema_xml, testing::ContextFor(status))
+    EXPECT_EQ(ConvertDatabase(settings, report, stale.schema_xml, testing::ContextFor(status))
                   .ExitStatus(),
               3);
     EXPECT_TRUE(Contains(report, "nothing was written to the destination")) << report;
@@ -328,7 +328,7 @@ TEST_F(DirectRunTest, NoDriverRaises1004BeforeOpeningTheDestination) {
     std::string report;
     RecordingStatus status;
     try {
-      MoveData2MySql(DirectSettings(source_, "velkan_never"), report, source_.schema_xml,
+      ConvertDatabase(DirectSettings(source_, "velkan_never"), report, source_.schema_xml,
                      testing::ContextFor(status));
       std::fprintf(stderr, "no error raised\n");
     } catch (const Error& e) {

@@ -46,7 +46,7 @@ class DumpFormatTest : public ::testing::Test {
     std::string report;
     RecordingStatus status;
     const RunOutcome outcome =
-        MoveData2MySql(settings, report, schema_, testing::ContextFor(status), open);
+        ConvertDatabase(settings, report, schema_, testing::ContextFor(status), open);
     EXPECT_EQ(outcome.ExitStatus(), 0) << report;
     return ReadTextFile(path_, "");
   }

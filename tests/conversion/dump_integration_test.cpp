@@ -91,7 +91,7 @@ class DumpLoader {
     testing::Section(settings)->Set("autocommit", 0);
     std::string report;
     RecordingStatus status;
-    ASSERT_EQ(MoveData2MySql(settings, report, scanned.schema_xml, testing::ContextFor(status))
+    ASSERT_EQ(ConvertDatabase(settings, report, scanned.schema_xml, testing::ContextFor(status))
                   .ExitStatus(),
               0)
         << report;

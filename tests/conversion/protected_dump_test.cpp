@@ -156,7 +156,7 @@ class ProtectedDumpTest : public ::testing::Test {
     testing::Section(settings)->Set("sourcepassword", password);
     report_.clear();
     status_ = RecordingStatus();
-    return MoveData2MySql(settings, report_, schema_xml, testing::ContextFor(status_)).ExitStatus();
+    return ConvertDatabase(settings, report_, schema_xml, testing::ContextFor(status_)).ExitStatus();
   }
 
   testing::TempDir dir_;

@@ -131,7 +131,7 @@ TEST_F(ServerRefusalTest, RefusedDatabaseStatementsEndWithTheErrorBlock) {
     testing::Section(settings)->Set("dropdatabase", c.drop ? 1 : 0);
     auto run = RunConversion(settings, shop);
     EXPECT_EQ(run->code, 3) << run->report;
-    EXPECT_TRUE(Contains(run->report, "Function: modMySql.MoveData2MySql\r\n")) << run->report;
+    EXPECT_TRUE(Contains(run->report, "Function: ConvertDatabase\r\n")) << run->report;
     EXPECT_TRUE(Contains(run->report, c.reason)) << run->report;
     EXPECT_TRUE(Contains(run->report, "\r\nResult: failed (")) << run->report;
   }

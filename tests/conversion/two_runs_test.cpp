@@ -62,7 +62,7 @@ struct Conversion {
       selection.push_back(t.node().child("Name").text().get());
     DictionaryPtr settings = testing::RunSettings(dump, selection);
     testing::Section(settings)->Set("sourcefilename", source);
-    outcome = MoveData2MySql(settings, report, schema.str(), run.Context());
+    outcome = ConvertDatabase(settings, report, schema.str(), run.Context());
   }
   std::string Dump() const { return ReadTextFile(dump, "utf-8"); }
 };

@@ -228,7 +228,7 @@ class ViewsTest : public ::testing::Test {
     s->Set("autocommit", 0);
     if (dump.empty()) testing::SetDirectDestination(s, database);
     RecordingStatus status;
-    return MoveData2MySql(settings, report_, xml, testing::ContextFor(status));
+    return ConvertDatabase(settings, report_, xml, testing::ContextFor(status));
   }
 
   void ExpectViewsAsWrittenByHand(Connection& c) {
