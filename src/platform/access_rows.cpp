@@ -731,6 +731,69 @@ void RowReader::ReadLongValue(const uint8_t* header, size_t size, std::string& o
   ferrolyte::ReadLongValue(std::span<const uint8_t>(header, size), long_value_pages_, format_, out);
 }
 
+namespace {
+
+// The value of a Date/Time Extended column; throws the engine's error naming the column
+// when the stored text is no date.
+Value ExtendedDateValue(const uint8_t* p, size_t n, const MdbColumn& col) {
+  // Linear and to 100 ns: the negative-date rule and the precision of OLE dates would
+  // move dates before 1899 and drop the fraction of the second.
+  int64_t day = 0, ticks = 0;
+  if (!ExtendedDateParts(p, n, day, ticks)) {
+    std::string shown;
+    for (size_t k = 0; k < std::min<size_t>(n, 64); ++k)
+      shown += p[k] >= 0x20 && p[k] < 0x7f ? static_cast<char>(p[k]) : '?';
+    throw Error(kAdoGenericError, "Microsoft JET Database Engine",
+                "The Date/Time Extended column '" + std::string(col.name) +
+                    "' holds a value that is not a date: '" + shown + "'.");
+  }
+  return Value::PreciseDate(day, ticks);
+}
+
+// The value of an in-row column that needs nothing beyond its own n bytes (numbers, dates,
+// GUIDs, binaries and unknown types as bytes); text, long values and complex keys are the
+// reader's.
+inline Value InRowValue(const uint8_t* p, size_t n, const MdbColumn& col) {
+  switch (col.col_type) {
+    case MDB_BYTE:
+      return Value(int64_t{n >= 1 ? p[0] : 0});
+    case MDB_INT:
+      return Value(int64_t{n >= 2 ? static_cast<int16_t>(Le16(p)) : 0});
+    case MDB_LONGINT:
+      return Value(int64_t{n >= 4 ? static_cast<int32_t>(Le32(p)) : 0});
+    case kMdbBigInt:
+      return Value(n >= 8 ? Le64(p) : int64_t{0});
+    case MDB_FLOAT: {
+      float f = 0;
+      if (n >= 4) std::memcpy(&f, p, 4);
+      return Value::Single(f);
+    }
+    case MDB_DOUBLE: {
+      double d = 0;
+      if (n >= 8) std::memcpy(&d, p, 8);
+      return Value(d);
+    }
+    case MDB_DATETIME: {
+      double d = 0;
+      if (n >= 8) std::memcpy(&d, p, 8);
+      return Value::Date(d);
+    }
+    case kMdbDateTimeExtended:
+      return ExtendedDateValue(p, n, col);
+    case MDB_MONEY:
+      return Value::Decimal(CurrencyText(n >= 8 ? Le64(p) : 0));
+    case MDB_NUMERIC:
+      // libmdb has precision and scale the wrong way round: col_prec holds the scale.
+      return Value::Decimal(DecimalText(p, n, col.col_prec));
+    case MDB_REPID:
+      return n >= 16 ? Value(GuidText(p)) : Value::Null();
+    default:
+      return Value::FromBytes(Bytes(p, p + n));
+  }
+}
+
+}  // namespace
+
 void RowReader::Decode(int i, const MdbField& field) {
   if (!calculated_.empty() && calculated_[i] != 0) {
     DecodeCalculated(i, field);
@@ -752,71 +815,10 @@ void RowReader::Decode(int i, const MdbField& field) {
   if (n < static_cast<size_t>(FixedWidthOf(col->col_type)))
     throw DamagedStructure("the value is shorter than its type");
   switch (col->col_type) {
-    case MDB_BYTE:
-      out = Value(int64_t{n >= 1 ? p[0] : 0});
-      return;
-    case MDB_INT:
-      out = Value(int64_t{n >= 2 ? static_cast<int16_t>(Le16(p)) : 0});
-      return;
-    case MDB_LONGINT:
-      out = Value(int64_t{n >= 4 ? static_cast<int32_t>(Le32(p)) : 0});
-      return;
-    case kMdbBigInt:
-      out = Value(n >= 8 ? Le64(p) : int64_t{0});
-      return;
-    case MDB_FLOAT: {
-      float f = 0;
-      if (n >= 4) std::memcpy(&f, p, 4);
-      out = Value::Single(f);
-      return;
-    }
-    case MDB_DOUBLE: {
-      double d = 0;
-      if (n >= 8) std::memcpy(&d, p, 8);
-      out = Value(d);
-      return;
-    }
-    case MDB_DATETIME: {
-      double d = 0;
-      if (n >= 8) std::memcpy(&d, p, 8);
-      out = Value::Date(d);
-      return;
-    }
-    case kMdbDateTimeExtended: {
-      // Linear and to 100 ns: the negative-date rule and the precision of OLE dates would
-      // move dates before 1899 and drop the fraction of the second.
-      int64_t day = 0, ticks = 0;
-      if (!ExtendedDateParts(p, n, day, ticks)) {
-        std::string shown;
-        for (size_t k = 0; k < std::min<size_t>(n, 64); ++k)
-          shown += p[k] >= 0x20 && p[k] < 0x7f ? static_cast<char>(p[k]) : '?';
-        throw Error(kAdoGenericError, "Microsoft JET Database Engine",
-                    "The Date/Time Extended column '" + std::string(col->name) +
-                        "' holds a value that is not a date: '" + shown + "'.");
-      }
-      out = Value::PreciseDate(day, ticks);
-      return;
-    }
-    case MDB_MONEY:
-      out = Value::Decimal(CurrencyText(n >= 8 ? Le64(p) : 0));
-      return;
-    case MDB_NUMERIC:
-      // libmdb has precision and scale the wrong way round: col_prec holds the scale.
-      out = Value::Decimal(DecimalText(p, n, col->col_prec));
-      return;
-    case MDB_REPID:
-      if (n >= 16)
-        out = Value(GuidText(p));
-      else
-        out = Value::Null();
-      return;
     case MDB_TEXT:
       scratch_.clear();
       AppendStoredText(p, n, jet3_, code_page_, scratch_);
       out = Value(scratch_);
-      return;
-    case MDB_BINARY:
-      out = Value::FromBytes(Bytes(p, p + n));
       return;
     case MDB_MEMO: {
       std::string raw;
@@ -844,7 +846,7 @@ void RowReader::Decode(int i, const MdbField& field) {
       return;
     }
     default:
-      out = Value::FromBytes(Bytes(p, p + n));
+      out = InRowValue(p, n, *col);
       return;
   }
 }

@@ -62,6 +62,42 @@ size_t FixedSize(int type) {
                   "' holds a value that is cut short or damaged.");
 }
 
+// The value of a fixed-width result that holds at least FixedSize(type) bytes; bytes for a
+// type without a reading of its own.
+Value FixedResultValue(int type, const uint8_t* p, size_t n) {
+  switch (type) {
+    case MDB_BYTE:
+      return Value(int64_t{p[0]});
+    case MDB_INT:
+      return Value(int64_t{static_cast<int16_t>(Le16(p))});
+    case MDB_LONGINT:
+      return Value(int64_t{static_cast<int32_t>(Le32(p))});
+    case kMdbBigInt:
+      return Value(static_cast<int64_t>(Le64(p)));
+    case MDB_FLOAT: {
+      float f;
+      std::memcpy(&f, p, 4);
+      return Value::Single(f);
+    }
+    case MDB_DOUBLE: {
+      double d;
+      std::memcpy(&d, p, 8);
+      return Value(d);
+    }
+    case MDB_DATETIME: {
+      double d;
+      std::memcpy(&d, p, 8);
+      return Value::Date(d);
+    }
+    case MDB_MONEY:
+      return Value::Decimal(CurrencyText(static_cast<int64_t>(Le64(p))));
+    case MDB_REPID:
+      return Value(GuidText(p));
+    default:
+      return Value::FromBytes(Bytes(p, p + n));
+  }
+}
+
 }  // namespace
 
 std::vector<CalculatedColumn> FindCalculatedColumns(const AccessFile::RawDefinition& raw,
@@ -205,47 +241,7 @@ void RowReader::DecodeCalculated(int i, const MdbField& field) {
       break;
   }
   if (n < FixedSize(type)) RaiseDamaged(col);
-  switch (type) {
-    case MDB_BYTE:
-      out = Value(int64_t{p[0]});
-      return;
-    case MDB_INT:
-      out = Value(int64_t{static_cast<int16_t>(Le16(p))});
-      return;
-    case MDB_LONGINT:
-      out = Value(int64_t{static_cast<int32_t>(Le32(p))});
-      return;
-    case kMdbBigInt:
-      out = Value(static_cast<int64_t>(Le64(p)));
-      return;
-    case MDB_FLOAT: {
-      float f;
-      std::memcpy(&f, p, 4);
-      out = Value::Single(f);
-      return;
-    }
-    case MDB_DOUBLE: {
-      double d;
-      std::memcpy(&d, p, 8);
-      out = Value(d);
-      return;
-    }
-    case MDB_DATETIME: {
-      double d;
-      std::memcpy(&d, p, 8);
-      out = Value::Date(d);
-      return;
-    }
-    case MDB_MONEY:
-      out = Value::Decimal(CurrencyText(static_cast<int64_t>(Le64(p))));
-      return;
-    case MDB_REPID:
-      out = Value(GuidText(p));
-      return;
-    default:
-      out = Value::FromBytes(Bytes(p, p + n));
-      return;
-  }
+  out = FixedResultValue(type, p, n);
 }
 
 }  // namespace ferrolyte

@@ -1,6 +1,7 @@
 #include "platform/dao.h"
 
 #include <algorithm>
+#include <optional>
 #include <set>
 #include <tuple>
 #include <unordered_map>
@@ -98,6 +99,121 @@ bool PropertyIsTrue(const char* value) {
                    std::string(value) == "1" || std::string(value) == "-1");
 }
 
+// The type name of a complex column's values, or "" when its definition cannot be read:
+// the column then reads as text here and its values fail when they are read.
+std::string ComplexTypeOf(AccessFile& file, MdbTableDef* table, const MdbColumn* col) {
+  try {
+    if (const ComplexColumnInfo* info = FindComplexColumn(file, table->entry->table_pg, col->name))
+      return info->type_name;
+  } catch (const Error&) {
+  }
+  return "";
+}
+
+// The raw definition's flags of a column, 0 when it lists none.
+uint8_t RawFlagsOf(const AccessFile::RawDefinition& raw, const MdbColumn* col) {
+  for (const auto& [num, flags] : raw.column_flags)
+    if (num == col->col_num) return flags;
+  return 0;
+}
+
+// The type and size DAO reports for a calculated column, with its expression and attributes.
+void DescribeCalculated(const CalculatedColumn& calc, bool jet3, DaoField& f) {
+  // Stored wrapped in variable-length form; to DAO it is a field of its result type,
+  // which Access computes and no one writes.
+  f.type = DaoTypeOf(calc.result_type, false, "");
+  f.size = calc.result_type == MDB_TEXT ? calc.text_size : DaoSizeOf(calc.result_type, 0, jet3);
+  f.expression = calc.expression;
+  const bool fixed = calc.result_type != MDB_TEXT && calc.result_type != MDB_MEMO;
+  f.attributes = fixed ? kDaoFixedField : kDaoVariableField;
+}
+
+// The DAO field of one column: type, size, the properties Access keeps and the attributes.
+DaoField FieldOf(const MdbColumn* col, const std::string& complex_type, uint8_t flags,
+                 const CalculatedColumn* calc, bool jet3) {
+  DaoField f;
+  f.name = col->name;
+  f.type = DaoTypeOf(col->col_type, col->is_fixed, complex_type);
+  if (f.type == 0) f.stored_type = col->col_type;
+  f.size = DaoSizeOf(col->col_type, col->col_size, jet3);
+  f.required = PropertyIsTrue(mdb_col_get_prop(col, "Required"));
+  const char* def = mdb_col_get_prop(col, "DefaultValue");
+  f.default_value = def ? def : "";
+  if (const char* text = mdb_col_get_prop(col, "Description")) f.description = text;
+  if (const char* text = mdb_col_get_prop(col, "ValidationRule")) f.validation_rule = text;
+  if (const char* text = mdb_col_get_prop(col, "ValidationText")) f.validation_text = text;
+  if (const char* text = mdb_col_get_prop(col, "AllowZeroLength"))
+    f.allow_zero_length = PropertyIsTrue(text);
+  if (calc) {
+    DescribeCalculated(*calc, jet3, f);
+    return f;
+  }
+  const bool fixed = col->is_fixed || col->col_type == MDB_BOOL;
+  const bool autonumber =
+      col->col_type == MDB_LONGINT && (col->is_long_auto || (flags & kRawAutoNumber));
+  f.attributes = fixed ? kDaoFixedField : kDaoVariableField;
+  if (autonumber)
+    f.attributes |= kDaoAutoIncrField;
+  else
+    f.attributes |= kDaoUpdatableField;
+  if (col->col_type == MDB_MEMO && (flags & kRawHyperlink)) f.attributes |= kDaoHyperlinkField;
+  return f;
+}
+
+// The name of the table's column with libmdb number col_num, "" when there is none.
+std::string NameOfColNum(MdbTableDef* table, int col_num) {
+  for (unsigned int i = 0; i < table->num_cols; ++i)
+    if (ColumnAt(table, i)->col_num == col_num) return ColumnAt(table, i)->name;
+  return "";
+}
+
+// The DAO index of one libmdb index; nullopt for the hidden index Access keeps per complex
+// column, which DAO does not list.
+std::optional<DaoIndex> IndexOf(AccessFile& file, MdbTableDef* table, const MdbIndex* idx,
+                                const AccessFile::RawDefinition& raw, const std::string& name,
+                                const std::set<std::string>& complex_columns) {
+  DaoIndex d;
+  d.name = idx->name;
+  d.primary = idx->index_type == 1;
+  d.foreign = idx->index_type == 2;
+  // Keys and flags are the physical index's: libmdb pairs physical indexes with logical
+  // ones by number, which Access does not keep equal, and gives foreign keys none.
+  const AccessFile::RawDefinition::Logical* logical = nullptr;
+  for (const auto& l : raw.logical)
+    if (l.number == idx->index_num && !logical) logical = &l;
+  const uint8_t flags = logical ? raw.physical_flags[logical->physical] : 0;
+  d.unique = d.primary || (flags & MDB_IDX_UNIQUE);
+  d.ignore_nulls = (flags & MDB_IDX_IGNORENULLS) != 0;
+  d.required = d.primary || (flags & MDB_IDX_REQUIRED);
+  if (logical) {
+    for (int col_num : raw.physical_keys[logical->physical]) {
+      std::string col_name = NameOfColNum(table, col_num);
+      if (!col_name.empty()) d.fields.push_back(col_name);
+    }
+  }
+  if (d.fields.empty()) {
+    // Foreign keys are not moved as indexes: without their relationships they stay empty.
+    try {
+      for (const RelationshipColumn& r : file.Relationships())
+        if (r.name == d.name && r.table == name) d.fields.push_back(r.column);
+    } catch (const Error&) {
+    }
+  }
+  const std::vector<bool>* order = logical ? &raw.physical_descending[logical->physical] : nullptr;
+  if (order && order->size() == d.fields.size())
+    d.descending = *order;
+  else
+    d.descending.assign(d.fields.size(), false);
+  bool hidden_complex =
+      !d.fields.empty() && std::all_of(d.fields.begin(), d.fields.end(), [&](const std::string& f) {
+        return complex_columns.count(f) > 0;
+      });
+  if (hidden_complex) return std::nullopt;
+  return d;
+}
+
+// Reads the fields, indexes and table properties of table name; throws 3011 when the file
+// has no such table.
 void LoadTable(const std::shared_ptr<AccessFile>& file, const std::string& name,
                std::vector<DaoField>& fields, std::vector<DaoIndex>& indexes,
                DaoTableProperties& properties) {
@@ -114,11 +230,6 @@ void LoadTable(const std::shared_ptr<AccessFile>& file, const std::string& name,
   properties.description = table_text("Description");
   properties.validation_rule = table_text("ValidationRule");
   properties.validation_text = table_text("ValidationText");
-  auto raw_flags = [&](const MdbColumn* col) -> uint8_t {
-    for (const auto& [num, flags] : raw.column_flags)
-      if (num == col->col_num) return flags;
-    return 0;
-  };
   const bool jet3 = file->IsJet3();
   std::set<std::string> complex_columns;
   for (unsigned int i = 0; i < table->num_cols; ++i) {
@@ -126,100 +237,15 @@ void LoadTable(const std::shared_ptr<AccessFile>& file, const std::string& name,
     std::string complex_type;
     if (col->col_type == MDB_COMPLEX) {
       complex_columns.insert(col->name);
-      // Unreadable, the column reads as text here and its values fail when they are read.
-      try {
-        if (const ComplexColumnInfo* info =
-                FindComplexColumn(*file, table->entry->table_pg, col->name))
-          complex_type = info->type_name;
-      } catch (const Error&) {
-      }
+      complex_type = ComplexTypeOf(*file, table.get(), col);
     }
-    DaoField f;
-    f.name = col->name;
-    f.type = DaoTypeOf(col->col_type, col->is_fixed, complex_type);
-    if (f.type == 0) f.stored_type = col->col_type;
-    f.size = DaoSizeOf(col->col_type, col->col_size, jet3);
-    f.required = PropertyIsTrue(mdb_col_get_prop(col, "Required"));
-    const char* def = mdb_col_get_prop(col, "DefaultValue");
-    f.default_value = def ? def : "";
-    if (const char* text = mdb_col_get_prop(col, "Description")) f.description = text;
-    if (const char* text = mdb_col_get_prop(col, "ValidationRule")) f.validation_rule = text;
-    if (const char* text = mdb_col_get_prop(col, "ValidationText")) f.validation_text = text;
-    if (const char* text = mdb_col_get_prop(col, "AllowZeroLength"))
-      f.allow_zero_length = PropertyIsTrue(text);
-    uint8_t flags = raw_flags(col);
-    bool fixed = col->is_fixed || col->col_type == MDB_BOOL;
-    const CalculatedColumn* calc = CalculatedAt(calculated, static_cast<int>(i));
-    if (calc) {
-      // Stored wrapped in variable-length form; to DAO it is a field of its result type,
-      // which Access computes and no one writes.
-      f.type = DaoTypeOf(calc->result_type, false, "");
-      f.size =
-          calc->result_type == MDB_TEXT ? calc->text_size : DaoSizeOf(calc->result_type, 0, jet3);
-      f.expression = calc->expression;
-      fixed = calc->result_type != MDB_TEXT && calc->result_type != MDB_MEMO;
-      f.attributes = fixed ? kDaoFixedField : kDaoVariableField;
-      fields.push_back(std::move(f));
-      continue;
-    }
-    bool autonumber =
-        col->col_type == MDB_LONGINT && (col->is_long_auto || (flags & kRawAutoNumber));
-    f.attributes = fixed ? kDaoFixedField : kDaoVariableField;
-    if (autonumber)
-      f.attributes |= kDaoAutoIncrField;
-    else
-      f.attributes |= kDaoUpdatableField;
-    if (col->col_type == MDB_MEMO && (flags & kRawHyperlink)) f.attributes |= kDaoHyperlinkField;
-    fields.push_back(std::move(f));
+    fields.push_back(FieldOf(col, complex_type, RawFlagsOf(raw, col),
+                             CalculatedAt(calculated, static_cast<int>(i)), jet3));
   }
-
-  auto name_of_col_num = [&](int col_num) -> std::string {
-    for (unsigned int i = 0; i < table->num_cols; ++i)
-      if (ColumnAt(table.get(), i)->col_num == col_num) return ColumnAt(table.get(), i)->name;
-    return "";
-  };
   for (unsigned int i = 0; table->indices && i < table->indices->len; ++i) {
     auto* idx = static_cast<MdbIndex*>(g_ptr_array_index(table->indices, i));
-    DaoIndex d;
-    d.name = idx->name;
-    d.primary = idx->index_type == 1;
-    d.foreign = idx->index_type == 2;
-    // Keys and flags are the physical index's: libmdb pairs physical indexes with logical
-    // ones by number, which Access does not keep equal, and gives foreign keys none.
-    const AccessFile::RawDefinition::Logical* logical = nullptr;
-    for (const auto& l : raw.logical)
-      if (l.number == idx->index_num && !logical) logical = &l;
-    const uint8_t flags = logical ? raw.physical_flags[logical->physical] : 0;
-    d.unique = d.primary || (flags & MDB_IDX_UNIQUE);
-    d.ignore_nulls = (flags & MDB_IDX_IGNORENULLS) != 0;
-    d.required = d.primary || (flags & MDB_IDX_REQUIRED);
-    if (logical) {
-      for (int col_num : raw.physical_keys[logical->physical]) {
-        std::string col_name = name_of_col_num(col_num);
-        if (!col_name.empty()) d.fields.push_back(col_name);
-      }
-    }
-    if (d.fields.empty()) {
-      // Foreign keys are not moved as indexes: without their relationships they stay empty.
-      try {
-        for (const RelationshipColumn& r : file->Relationships())
-          if (r.name == d.name && r.table == name) d.fields.push_back(r.column);
-      } catch (const Error&) {
-      }
-    }
-    const std::vector<bool>* order =
-        logical ? &raw.physical_descending[logical->physical] : nullptr;
-    if (order && order->size() == d.fields.size())
-      d.descending = *order;
-    else
-      d.descending.assign(d.fields.size(), false);
-    // Access keeps a hidden index per complex column; DAO does not list it.
-    bool hidden_complex = !d.fields.empty() &&
-                          std::all_of(d.fields.begin(), d.fields.end(), [&](const std::string& f) {
-                            return complex_columns.count(f) > 0;
-                          });
-    if (hidden_complex) continue;
-    indexes.push_back(std::move(d));
+    if (std::optional<DaoIndex> d = IndexOf(*file, table.get(), idx, raw, name, complex_columns))
+      indexes.push_back(std::move(*d));
   }
 }
 
