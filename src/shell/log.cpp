@@ -18,7 +18,8 @@ void LogFile::Init() {
   const uintmax_t size = std::filesystem::file_size(path_, ec);
   if (ec || size <= kRotateBytes) return;
   if (std::rename(path_.c_str(), (path_ + ".1").c_str()) != 0)
-    throw Error(75, "Path/File access error: " + path_ + " (" + std::strerror(errno) + ")");
+    throw Error(errc::kFileAccess,
+                "Path/File access error: " + path_ + " (" + std::strerror(errno) + ")");
 }
 
 std::string FormatTimeStamp(const std::tm& time) {
@@ -61,7 +62,7 @@ void LogFile::Write(const std::string& message) {
   bool ok = std::fwrite(entry.data(), 1, entry.size(), f) == entry.size();
   ok = std::fclose(f) == 0 && ok;
   first_write_ = false;
-  if (!ok) throw Error(75, "Path/File access error: " + path_);
+  if (!ok) throw Error(errc::kFileAccess, "Path/File access error: " + path_);
 }
 
 }  // namespace ferrolyte
