@@ -17,6 +17,7 @@
 #include "platform/registry.h"
 #include "support/connection_string.h"
 #include "support/errors.h"
+#include "support/files.h"
 #include "support/product.h"
 #include "support/safe.h"
 #include "support/text.h"
@@ -27,10 +28,7 @@ namespace {
 constexpr size_t kDumpBufferSize = 1 << 16;
 
 [[noreturn]] void RaiseDumpError(const std::string& path, int err) {
-  if (err == ENOENT || err == ENOTDIR)
-    throw Error(errc::kPathNotFound, "Path not found: " + path + " (" + std::strerror(err) + ")");
-  throw Error(errc::kFileAccess,
-              std::string("Path/File access error: ") + path + " (" + std::strerror(err) + ")");
+  throw ErrorFromErrno(err, path, FileUse::kCreate, true);
 }
 
 // psqlODBC takes the server, port, database and user name as they stand (braces and spaces

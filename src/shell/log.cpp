@@ -55,9 +55,7 @@ void LogFile::Write(const std::string& message) {
   std::FILE* f = fd < 0 ? nullptr : ::fdopen(fd, truncate ? "wb" : "ab");
   if (fd >= 0 && !f) ::close(fd);
   if (!f) {
-    int code = errno == ENOENT ? 76 : 75;
-    throw Error(
-        code, std::string(code == 76 ? "Path not found" : "Path/File access error") + ": " + path_);
+    throw ErrorFromErrno(errno, path_, FileUse::kCreate);
   }
   bool ok = std::fwrite(entry.data(), 1, entry.size(), f) == entry.size();
   ok = std::fclose(f) == 0 && ok;

@@ -35,27 +35,8 @@ class FileDescriptor {
   int fd_;
 };
 
-// The platform's file errors, by errno.
 [[noreturn]] void RaiseFileError(const std::string& path) {
-  int err = errno;
-  switch (err) {
-    case ENOENT:
-      throw Error(errc::kFileNotFound, "File not found: " + path);
-    case ENOTDIR:
-      throw Error(errc::kPathNotFound, "Path not found: " + path);
-    case EACCES:
-    case EPERM:
-    case EROFS:
-      throw Error(errc::kFileAccess, "Path/File access error: " + path);
-    case ENOSPC:
-      throw Error(errc::kDiskFull, "Disk full: " + path);
-    case EMFILE:
-    case ENFILE:
-      throw Error(errc::kTooManyFiles, "Too many files: " + path);
-    default:
-      throw Error(errc::kFileAccess,
-                  "Path/File access error: " + path + " (" + std::strerror(err) + ")");
-  }
+  throw ErrorFromErrno(errno, path);
 }
 
 // Each entry matching the pattern. Only "*" and "?" are wildcards: brackets and backslashes
@@ -122,6 +103,32 @@ std::optional<std::string> XdgDocumentsFolder(const std::string& home) {
 }
 
 }  // namespace
+
+Error ErrorFromErrno(int errno_value, const std::string& path, FileUse use, bool with_reason) {
+  const std::string reason =
+      with_reason ? std::string(" (") + std::strerror(errno_value) + ")" : std::string();
+  switch (errno_value) {
+    case ENOENT:
+      // A file being made is missing only when its folder is.
+      if (use == FileUse::kCreate)
+        return Error(errc::kPathNotFound, "Path not found: " + path + reason);
+      return Error(errc::kFileNotFound, "File not found: " + path + reason);
+    case ENOTDIR:
+      return Error(errc::kPathNotFound, "Path not found: " + path + reason);
+    case EACCES:
+    case EPERM:
+    case EROFS:
+      return Error(errc::kFileAccess, "Path/File access error: " + path + reason);
+    case ENOSPC:
+      return Error(errc::kDiskFull, "Disk full: " + path + reason);
+    case EMFILE:
+    case ENFILE:
+      return Error(errc::kTooManyFiles, "Too many files: " + path + reason);
+    default:
+      return Error(errc::kFileAccess,
+                   "Path/File access error: " + path + " (" + std::strerror(errno_value) + ")");
+  }
+}
 
 std::vector<uint8_t> ReadFile(const std::string& path, uint64_t max_bytes) {
   if (path.empty())
