@@ -9,7 +9,7 @@
 namespace ferrolyte {
 namespace {
 
-constexpr int32_t kAttachment = 101;
+constexpr int32_t kAttachment = errc::kAttachment.number;
 
 // The PostgreSQL type of one value of a multi-value column.
 std::string ValueType(int32_t type) {

@@ -17,6 +17,7 @@
 #include "platform/registry.h"
 #include "support/connection_string.h"
 #include "support/errors.h"
+#include "support/files.h"
 #include "support/product.h"
 #include "support/safe.h"
 #include "support/text.h"
@@ -27,9 +28,7 @@ namespace {
 constexpr size_t kDumpBufferSize = 1 << 16;
 
 [[noreturn]] void RaiseDumpError(const std::string& path, int err) {
-  if (err == ENOENT || err == ENOTDIR)
-    throw Error(76, "Path not found: " + path + " (" + std::strerror(err) + ")");
-  throw Error(75, std::string("Path/File access error: ") + path + " (" + std::strerror(err) + ")");
+  throw ErrorFromErrno(err, path, FileUse::kCreate, true);
 }
 
 // psqlODBC takes the server, port, database and user name as they stand (braces and spaces
@@ -95,7 +94,8 @@ std::string BuildDestinationConnectionString(const PgParameters& where) {
   else if (SafeStr(RegRead(key + "PostgreSQL ODBC Driver(UNICODE)", false)) == "Installed")
     driver = "PostgreSQL ODBC Driver(UNICODE)";
   else
-    throw Error(1004, "No 32 bit PostgreSQL Unicode ODBC driver was found on your computer.");
+    throw Error(errc::kNoOdbcDriver,
+                "No 32 bit PostgreSQL Unicode ODBC driver was found on your computer.");
   std::string pqopt;
   auto part = [&pqopt](const char* key, const char* libpq_keyword, const std::string& value) {
     if (DriverTakesLiterally(value)) return std::string(key) + "=" + value + ";";
@@ -201,8 +201,9 @@ DumpFile::~DumpFile() {
 }
 
 void DumpFile::WriteDumpLine(const std::string& text) {
-  if (fd_ < 0) throw Error(52, "Bad file name or number");
-  if (failed_) throw Error(57, "Device I/O error: an earlier write to the dump file failed");
+  if (fd_ < 0) throw Error(errc::kBadFileNumber, "Bad file name or number");
+  if (failed_)
+    throw Error(errc::kDeviceIo, "Device I/O error: an earlier write to the dump file failed");
   buffer_.append(text);
   buffer_.append("\r\n");
   if (buffer_.size() >= kDumpBufferSize) Flush();
@@ -217,8 +218,8 @@ void DumpFile::Flush() {
       int err = errno;
       buffer_.clear();
       failed_ = true;
-      if (err == ENOSPC) throw Error(61, "Disk full");
-      throw Error(57, std::string("Device I/O error: ") + std::strerror(err));
+      if (err == ENOSPC) throw Error(errc::kDiskFull, "Disk full");
+      throw Error(errc::kDeviceIo, std::string("Device I/O error: ") + std::strerror(err));
     }
     done += static_cast<size_t>(n);
   }
@@ -231,14 +232,14 @@ void DumpFile::Close() {
   // What the rename then names must be on the disk, not only in the cache.
   if (!temp_.empty() && ::fsync(fd_) != 0) {
     failed_ = true;
-    if (errno == ENOSPC) throw Error(61, "Disk full");
-    throw Error(57, std::string("Device I/O error: ") + std::strerror(errno));
+    if (errno == ENOSPC) throw Error(errc::kDiskFull, "Disk full");
+    throw Error(errc::kDeviceIo, std::string("Device I/O error: ") + std::strerror(errno));
   }
   int fd = fd_;
   fd_ = -1;
   if (::close(fd) != 0) {
     failed_ = true;
-    throw Error(57, std::string("Device I/O error: ") + std::strerror(errno));
+    throw Error(errc::kDeviceIo, std::string("Device I/O error: ") + std::strerror(errno));
   }
   if (!temp_.empty() && ::rename(temp_.c_str(), target_.c_str()) != 0) {
     failed_ = true;

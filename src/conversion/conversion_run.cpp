@@ -502,7 +502,7 @@ void Run::ResolveLinks(const std::vector<std::string>& entries,
         for (const SchemaField& f : original->fields)
           options_.selection.insert(link.name + "\\" + f.name.value());
     } catch (const Error& e) {
-      const bool password = e.number() == 3031 || e.number() == -2147217843;
+      const bool password = e.kind() == ErrorKind::kPassword;
       fail(link.name, password
                           ? "its back-end '" + where.path +
                                 "' is protected by a password that the link does not hold"
@@ -1593,28 +1593,28 @@ std::string HidePassword(const std::string& connection_string) {
 }
 
 RunOutcome ConvertDatabase(const DictionaryPtr& settings, std::string& run_report,
-                          const std::string& schema_xml, const RunContext& ctx,
-                          const ConnectionOpener& open,
-                          const DestinationStringBuilder& destination_string,
-                          const RowSessionOpener& open_rows) {
+                           const std::string& schema_xml, const RunContext& ctx,
+                           const ConnectionOpener& open,
+                           const DestinationStringBuilder& destination_string,
+                           const RowSessionOpener& open_rows) {
   return Run(settings, run_report, schema_xml, ctx, open, destination_string, open_rows).Execute();
 }
 
 RunOutcome ConvertDatabase(const DictionaryPtr& settings, std::string& run_report,
-                          const std::string& schema_xml, const RunContext& ctx,
-                          const ConnectionOpener& open,
-                          const DestinationStringBuilder& destination_string) {
+                           const std::string& schema_xml, const RunContext& ctx,
+                           const ConnectionOpener& open,
+                           const DestinationStringBuilder& destination_string) {
   return ConvertDatabase(settings, run_report, schema_xml, ctx, open, destination_string, nullptr);
 }
 
 RunOutcome ConvertDatabase(const DictionaryPtr& settings, std::string& run_report,
-                          const std::string& schema_xml, const RunContext& ctx,
-                          const ConnectionOpener& open) {
+                           const std::string& schema_xml, const RunContext& ctx,
+                           const ConnectionOpener& open) {
   return ConvertDatabase(settings, run_report, schema_xml, ctx, open, BuildOdbcString);
 }
 
 RunOutcome ConvertDatabase(const DictionaryPtr& settings, std::string& run_report,
-                          const std::string& schema_xml, const RunContext& ctx) {
+                           const std::string& schema_xml, const RunContext& ctx) {
   const ComponentRegistry& components = ctx.components;
   auto open = [&components](const std::string& connection_string) {
     auto connection = CreateObjectAs<Connection>(components, "ADODB.Connection");
@@ -1622,7 +1622,7 @@ RunOutcome ConvertDatabase(const DictionaryPtr& settings, std::string& run_repor
     return connection;
   };
   return ConvertDatabase(settings, run_report, schema_xml, ctx, open, BuildOdbcString,
-                        OpenRowSession);
+                         OpenRowSession);
 }
 
 std::unique_ptr<PgConnection> OpenRowSession(const PgParameters& where) {

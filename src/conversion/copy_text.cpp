@@ -10,7 +10,8 @@ namespace {
   constexpr size_t kShown = 40;
   std::string shown(literal.substr(0, kShown));
   if (literal.size() > kShown) shown += "...";
-  throw Error(5, "Invalid procedure call or argument: no COPY field for the literal " + shown);
+  throw Error(errc::kInvalidCall,
+              "Invalid procedure call or argument: no COPY field for the literal " + shown);
 }
 
 int HexValue(char c) {

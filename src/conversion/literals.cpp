@@ -240,10 +240,11 @@ void AppendSqlBinary(std::string& out, const Value& value, bool ignore_large_blo
       out += empty_value;
       return;
     }
-    throw Error(1003, "The maximum blob size of " + std::to_string(kMaxBlobSize) +
-                          " bytes was exceeded by a blob of " + std::to_string(bytes.size()) +
-                          " bytes. There is an advanced option to ignore BLOBs that are too "
-                          "large.");
+    throw Error(errc::kBinaryTooLarge,
+                "The maximum blob size of " + std::to_string(kMaxBlobSize) +
+                    " bytes was exceeded by a blob of " + std::to_string(bytes.size()) +
+                    " bytes. There is an advanced option to ignore BLOBs that are too "
+                    "large.");
   }
   size_t start = out.size();
   out.resize(start + 2 + bytes.size() * 2 + 1);

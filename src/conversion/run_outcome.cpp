@@ -80,15 +80,15 @@ int RunOutcome::ExitStatus() const {
     case RunResult::kCompleted:
       return 0;
     case RunResult::kStoppedOnRequest:
-      return AnyTableFailed() ? 3 : kExitStoppedOnRequest;
+      return AnyTableFailed() ? kExitTablesNotMoved : kExitStoppedOnRequest;
     case RunResult::kFailed:
-      return not_connected ? 1 : 3;
+      return not_connected ? 1 : kExitTablesNotMoved;
     case RunResult::kCompletedWithFailures:
-      return 3;
+      return kExitTablesNotMoved;
     case RunResult::kRefused:
       return 2;
   }
-  return 3;
+  return kExitTablesNotMoved;
 }
 
 int RunOutcome::QueriesNotCreated() const {

@@ -79,6 +79,8 @@ struct RunOutcome {
 };
 
 inline constexpr int kExitStoppedOnRequest = 130;  // as shells report SIGINT
+// A selected table was not fully moved, or the run failed after it connected.
+inline constexpr int kExitTablesNotMoved = 3;
 
 // "complete", "partial", "failed", "not started".
 const char* TableResultText(TableResult result);

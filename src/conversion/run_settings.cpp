@@ -59,7 +59,8 @@ std::vector<std::string> SelectionOf(const Value& v) {
   } else if (v.IsList()) {
     for (const Value& entry : v.List()) selection.push_back(SafeStr(entry));
   } else {
-    throw Error(13, "Type mismatch: the setting sourcetables holds no list of tables");
+    throw Error(errc::kTypeMismatch,
+                "Type mismatch: the setting sourcetables holds no list of tables");
   }
   std::erase(selection, std::string());
   return selection;
@@ -168,7 +169,7 @@ std::optional<bool> SwitchOf(const Value& value) {
 RunSettings ReadRunSettings(const Dictionary& section) {
   auto strict_text = [&](const char* key) {
     const Value& v = section.Item(key);
-    if (v.IsNull()) throw Error(94, "Invalid use of Null");
+    if (v.IsNull()) throw Error(errc::kInvalidNull, "Invalid use of Null");
     return ConvertToText(v);
   };
   auto text = [&](const char* key) { return SafeStr(section.Item(key)); };

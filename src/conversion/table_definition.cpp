@@ -401,8 +401,9 @@ void AddIndexDefinitions(const SchemaTable& table, const std::string& source_tab
       // Every column of the table has its destination name, listed or not.
       auto destination = definition.destination_columns.find(column);
       if (destination == definition.destination_columns.end())
-        throw Error(91, "The index '" + index_name + "' of table '" + source_table +
-                            "' names the column '" + column + "', which the table lacks");
+        throw Error(errc::kObjectNotSet, "The index '" + index_name + "' of table '" +
+                                             source_table + "' names the column '" + column +
+                                             "', which the table lacks");
       if (columns++) clause += ", ";
       // Memo columns too are indexed whole: PostgreSQL has no prefix length.
       clause += QuoteIdentifier(destination->second);

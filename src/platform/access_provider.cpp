@@ -15,8 +15,8 @@ namespace ferrolyte {
 namespace {
 
 const char kJetSource[] = "Microsoft JET Database Engine";
-constexpr int32_t kAdoTableNotFound = -2147217865;     // 0x80040E37
-constexpr int32_t kAdoMissingParameter = -2147217904;  // 0x80040E10
+constexpr int32_t kAdoTableNotFound = errc::kNoTable.number;              // 0x80040E37
+constexpr int32_t kAdoMissingParameter = errc::kParameterMissing.number;  // 0x80040E10
 
 [[noreturn]] void RaiseUnsupported(const std::string& sql) {
   throw Error(kAdoRejectedStatement, kJetSource,
@@ -214,7 +214,7 @@ class TableCursor : public Cursor {
   const Value& FieldValue(int i) const override {
     if (eof_) RaiseNoCurrentRecord();
     if (i < 0 || i >= FieldCount())
-      throw Error(3265, "ADODB.Recordset",
+      throw Error(errc::kItemNotFound, "ADODB.Recordset",
                   "Item cannot be found in the collection corresponding to the requested name or "
                   "ordinal.");
     return reader_->Get(i);
@@ -417,7 +417,7 @@ class AccessBackend : public ConnectionBackend {
   std::unique_ptr<Cursor> OpenSchema(int schema) override {
     if (schema == kAdSchemaStatistics) return Statistics();
     if (schema != kAdSchemaColumns)
-      throw Error(3251, "ADODB.Connection",
+      throw Error(errc::kFeatureNotAvailable, "ADODB.Connection",
                   "Object or provider is not capable of performing requested operation.");
     std::vector<std::string> tables;
     for (const AccessObject& o : file_->Objects())
@@ -567,7 +567,7 @@ AccessConnectionSettings ParseAccessConnectionString(const std::string& connecti
   }
   std::string provider = AsciiLower(s.provider);
   if (provider != "microsoft.jet.oledb.4.0" && provider.rfind("microsoft.ace.oledb.", 0) != 0)
-    throw Error(3706, "ADODB.Connection",
+    throw Error(errc::kProviderNotFound, "ADODB.Connection",
                 "Provider cannot be found. It may not be properly installed.");
   return s;
 }

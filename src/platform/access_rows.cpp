@@ -25,9 +25,9 @@ constexpr uint8_t kLongValuePages = 0x00;
 constexpr uint8_t kDataPageType = 0x01;
 constexpr uint8_t kUsageMapPageType = 0x05;
 // Jet's "Cannot open database ... the file may be corrupt", for damage seen through DAO.
-constexpr int32_t kDaoDamagedDatabase = 3049;
+constexpr int32_t kDaoDamagedDatabase = errc::kDamagedDatabase.number;
 // Jet's "Disk or network error.": the file itself could not be read.
-constexpr int32_t kDaoDiskOrNetwork = 3043;
+constexpr int32_t kDaoDiskOrNetwork = errc::kDiskOrNetwork.number;
 
 uint16_t Le16(const uint8_t* p) {
   return static_cast<uint16_t>(p[0] | (p[1] << 8));

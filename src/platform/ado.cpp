@@ -22,7 +22,7 @@ void Connection::Open(const std::string& connection_string) {
   else if (key == "driver" || key == "dsn")
     backend_ = OpenOdbcBackend(connection_string);
   else
-    throw Error(3706, "ADODB.Connection",
+    throw Error(errc::kProviderNotFound, "ADODB.Connection",
                 "Provider cannot be found. It may not be properly installed.");
 }
 
@@ -46,7 +46,7 @@ void Connection::Close() {
 
 ConnectionBackend& Connection::backend() {
   if (!backend_)
-    throw Error(3709, "ADODB.Connection",
+    throw Error(errc::kInvalidConnection, "ADODB.Connection",
                 "The connection cannot be used to perform this operation. It is either closed or "
                 "invalid in this context.");
   return *backend_;
@@ -55,12 +55,14 @@ ConnectionBackend& Connection::backend() {
 void Recordset::Open(const std::string& sql, Connection& connection) {
   cursor_ = connection.backend().Execute(sql);
   if (!cursor_)
-    throw Error(3704, "ADODB.Recordset", "Operation is not allowed when the object is closed.");
+    throw Error(errc::kObjectClosed, "ADODB.Recordset",
+                "Operation is not allowed when the object is closed.");
 }
 
 Cursor& Recordset::cursor() const {
   if (!cursor_)
-    throw Error(3704, "ADODB.Recordset", "Operation is not allowed when the object is closed.");
+    throw Error(errc::kObjectClosed, "ADODB.Recordset",
+                "Operation is not allowed when the object is closed.");
   return *cursor_;
 }
 
@@ -87,13 +89,13 @@ const Value& Recordset::Field(const std::string& name) const {
   Cursor& c = cursor();
   for (int i = 0; i < c.FieldCount(); ++i)
     if (EqualsIgnoreCase(c.FieldName(i), name)) return c.FieldValue(i);
-  throw Error(3265, "ADODB.Recordset",
+  throw Error(errc::kItemNotFound, "ADODB.Recordset",
               "Item cannot be found in the collection corresponding to the requested name or "
               "ordinal.");
 }
 
 void RaiseNoCurrentRecord() {
-  throw Error(3021, "ADODB.Recordset",
+  throw Error(errc::kNoCurrentRecord, "ADODB.Recordset",
               "Either BOF or EOF is True, or the current record has been deleted. Requested "
               "operation requires a current record.");
 }

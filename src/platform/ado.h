@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "support/components.h"
+#include "support/errors.h"
 #include "support/value.h"
 
 namespace ferrolyte {
@@ -47,9 +48,9 @@ inline constexpr int kAdSchemaColumns = 4;
 inline constexpr int kAdSchemaStatistics = 19;
 
 // HRESULTs that ADO clients see.
-inline constexpr int32_t kAdoGenericError = -2147467259;       // 0x80004005
-inline constexpr int32_t kAdoRejectedStatement = -2147217900;  // 0x80040E14
-inline constexpr int32_t kAdoInvalidPassword = -2147217843;    // 0x80040E4D
+inline constexpr int32_t kAdoGenericError = errc::kUnspecified.number;           // 0x80004005
+inline constexpr int32_t kAdoRejectedStatement = errc::kErrorsInCommand.number;  // 0x80040E14
+inline constexpr int32_t kAdoInvalidPassword = errc::kAuthFailed.number;         // 0x80040E4D
 
 // A forward-only, read-only cursor over a result, as a backend produces it.
 class Cursor {

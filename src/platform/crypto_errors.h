@@ -5,15 +5,17 @@
 #include <cstdint>
 #include <string_view>
 
+#include "support/errors.h"
+
 namespace ferrolyte {
 
 // DAO-style (Jet error numbers) or ADO-style (HRESULTs) numbering.
 enum class PasswordErrorStyle { kDao, kAdo };
 
-inline constexpr int32_t kDaoInvalidPassword = 3031;
-inline constexpr int32_t kDaoFileNotFoundError = 3024;
-inline constexpr int32_t kDaoWorkgroupMissing = 3028;
-inline constexpr int32_t kDaoUnrecognizedFormatError = 3343;
+inline constexpr int32_t kDaoInvalidPassword = errc::kDaoInvalidPassword.number;
+inline constexpr int32_t kDaoFileNotFoundError = errc::kCouldNotFindFile.number;
+inline constexpr int32_t kDaoWorkgroupMissing = errc::kWorkgroupMissing.number;
+inline constexpr int32_t kDaoUnrecognizedFormatError = errc::kUnrecognizedFormat.number;
 
 // "Not a valid password.": 3031 or -2147217843.
 [[noreturn]] void RaiseInvalidPassword(PasswordErrorStyle style);

@@ -37,7 +37,7 @@ struct CipherCtxFree {
 };
 
 [[noreturn]] void CryptoFailure() {
-  throw Error(-2147467259, "OpenSSL", "The cryptographic library failed.");
+  throw Error(errc::kUnspecified, "OpenSSL", "The cryptographic library failed.");
 }
 
 }  // namespace

@@ -219,7 +219,7 @@ void LoadTable(const std::shared_ptr<AccessFile>& file, const std::string& name,
                DaoTableProperties& properties) {
   MdbTablePtr table = file->OpenTable(name);
   if (!table)
-    throw Error(3011, "DAO.TableDef",
+    throw Error(errc::kObjectNotFound, "DAO.TableDef",
                 "The Microsoft Jet database engine could not find the object '" + name + "'.");
   AccessFile::RawDefinition raw = file->ReadRawDefinition(table.get());
   const std::vector<CalculatedColumn> calculated = FindCalculatedColumns(raw, table.get());
@@ -351,7 +351,8 @@ class LibmdbDatabase : public DaoDatabase {
  private:
   static constexpr int kQueryObject = 5;
   AccessFile& File() {
-    if (!file_) throw Error(3420, "DAO.Database", "Object invalid or no longer set.");
+    if (!file_)
+      throw Error(errc::kObjectInvalid, "DAO.Database", "Object invalid or no longer set.");
     return *file_;
   }
   std::shared_ptr<AccessFile> file_;
@@ -382,7 +383,7 @@ class LibmdbEngine : public DaoEngine {
  public:
   std::shared_ptr<DaoWorkspace> Workspaces(int index) override {
     if (index != 0 && index >= static_cast<int>(created_.size()) + 1)
-      throw Error(3265, "DAO.Workspaces", "Item not found in this collection.");
+      throw Error(errc::kItemNotFound, "DAO.Workspaces", "Item not found in this collection.");
     if (index > 0) return created_[index - 1];
     if (!default_) default_ = std::make_shared<LibmdbWorkspace>(SystemDB(), "admin", "");
     return default_;

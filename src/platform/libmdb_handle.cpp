@@ -17,9 +17,9 @@
 namespace ferrolyte {
 namespace {
 
-constexpr int32_t kDaoFileNotFound = 3024;
-constexpr int32_t kDaoUnrecognizedFormat = 3343;
-constexpr int32_t kAdoGeneric = -2147467259;
+constexpr int32_t kDaoFileNotFound = errc::kCouldNotFindFile.number;
+constexpr int32_t kDaoUnrecognizedFormat = errc::kUnrecognizedFormat.number;
+constexpr int32_t kAdoGeneric = errc::kUnspecified.number;
 
 uint16_t Le16(const uint8_t* p) {
   return static_cast<uint16_t>(p[0] | (p[1] << 8));

@@ -223,7 +223,7 @@ ColumnInfo MapSqlType(SQLSMALLINT sql_type) {
 }
 
 [[noreturn]] void RaiseNoSuchField() {
-  throw Error(3265, "ADODB.Recordset",
+  throw Error(errc::kItemNotFound, "ADODB.Recordset",
               "Item cannot be found in the collection corresponding to the requested name or "
               "ordinal.");
 }
@@ -437,7 +437,7 @@ class OdbcBackend : public ConnectionBackend {
   }
 
   std::unique_ptr<Cursor> OpenSchema(int) override {
-    throw Error(3251, "ADODB.Connection",
+    throw Error(errc::kFeatureNotAvailable, "ADODB.Connection",
                 "Object or provider is not capable of performing requested operation.");
   }
 

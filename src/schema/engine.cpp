@@ -14,7 +14,7 @@ const char* const kEngineClasses[] = {"DAO.DBEngine.120", "DAO.DBEngine.41", "DA
 std::shared_ptr<DaoEngine> CreateEngine(const ComponentRegistry& components,
                                         const std::string& class_name) {
   auto engine = std::dynamic_pointer_cast<DaoEngine>(components.Create(class_name));
-  if (!engine) throw Error(13, "Type mismatch");
+  if (!engine) throw Error(errc::kTypeMismatch, "Type mismatch");
   return engine;
 }
 
@@ -75,7 +75,7 @@ void CheckDependencies(StatusOutput& status, const Messages& messages,
     try {
       components.Create(dependency.class_name);
     } catch (const Error& e) {
-      if (e.number() == 429)
+      if (e.Is(errc::kCannotCreateObject))
         message = dependency.message;
       else
         message = std::string("An error occured while trying to create an object of type '") +
@@ -89,7 +89,9 @@ void CheckDependencies(StatusOutput& status, const Messages& messages,
     messages.Show(message, kMsgInformation, "Ferrolyte", kAnswerOk);
     failed = true;
   }
-  if (failed) throw Error(1000, "Dependency check failed.\r\n\r\nThe program will now exit.");
+  if (failed)
+    throw Error(errc::kMissingDependency,
+                "Dependency check failed.\r\n\r\nThe program will now exit.");
 }
 
 }  // namespace ferrolyte

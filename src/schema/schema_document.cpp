@@ -60,7 +60,8 @@ void SaveSchemaFile(const pugi::xml_document& document, const std::string& folde
   const std::string path = SchemaFilePath(folder);
   // Only this program writes into the folder, so the name can be freed and made anew.
   if (::unlink(path.c_str()) != 0 && errno != ENOENT)
-    throw Error(75, "Path/File access error: " + path + " (" + std::strerror(errno) + ")");
+    throw Error(errc::kFileAccess,
+                "Path/File access error: " + path + " (" + std::strerror(errno) + ")");
   const std::string text = SchemaXmlText(document);
   CreatePrivateFile(path, std::vector<uint8_t>(text.begin(), text.end()));
 }

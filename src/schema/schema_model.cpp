@@ -17,8 +17,9 @@ std::string Text(const pugi::xml_node& node, const char* child) {
 Checked<std::string> RequiredChildText(const pugi::xml_node& node, const char* child) {
   pugi::xml_node c = node.child(child);
   if (!c)
-    return Error(91, std::string("The schema description has no ") + child + " element in " +
-                         node.name() + " '" + Text(node, "Name") + "'");
+    return Error(errc::kObjectNotSet, std::string("The schema description has no ") + child +
+                                          " element in " + node.name() + " '" + Text(node, "Name") +
+                                          "'");
   return std::string(c.text().as_string());
 }
 
@@ -77,7 +78,7 @@ SchemaRelation ReadRelation(const pugi::xml_node& node) {
 int32_t DirectLong(const std::string& text) {
   std::optional<double> n = ParseNumericText(text);
   if (!n || *n != std::trunc(*n) || *n < -2147483648.0 || *n > 2147483647.0)
-    throw Error(13, "Type mismatch");
+    throw Error(errc::kTypeMismatch, "Type mismatch");
   return static_cast<int32_t>(*n);
 }
 
@@ -86,7 +87,7 @@ bool DirectBool(const std::string& text) {
   if (EqualsIgnoreCase(t, "true")) return true;
   if (EqualsIgnoreCase(t, "false")) return false;
   std::optional<double> n = ParseNumericText(t);
-  if (!n) throw Error(13, "Type mismatch");
+  if (!n) throw Error(errc::kTypeMismatch, "Type mismatch");
   return *n != 0;
 }
 

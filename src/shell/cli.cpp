@@ -149,7 +149,7 @@ int RunTables(const ParsedOptions& options, const std::vector<std::string>& args
     return TablesFailed(args, file, e.number(), e.description(),
                         IsPasswordRefusal(e.number()) && !options.Has("password-file"));
   } catch (const std::exception& e) {
-    return TablesFailed(args, file, 51, e.what(), false);
+    return TablesFailed(args, file, errc::kInternal.number, e.what(), false);
   }
   const std::string out =
       options.Has("json") ? TableListingJson(Absolute(file), tables, options.Has("columns"))
@@ -568,7 +568,7 @@ int TellOutcome(ConvertRequest& request, int exit_status, const RunTimes& times,
                  step == "Convert" ? "cannot read the source database '" + source + "'" : "");
   } catch (const std::exception& e) {
     write_failure_json(kExitFatal, e.what());
-    ErrorHandler(program, "convert", 51, e.what(), step);
+    ErrorHandler(program, "convert", errc::kInternal.number, e.what(), step);
   }
 }
 

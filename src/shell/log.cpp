@@ -18,7 +18,8 @@ void LogFile::Init() {
   const uintmax_t size = std::filesystem::file_size(path_, ec);
   if (ec || size <= kRotateBytes) return;
   if (std::rename(path_.c_str(), (path_ + ".1").c_str()) != 0)
-    throw Error(75, "Path/File access error: " + path_ + " (" + std::strerror(errno) + ")");
+    throw Error(errc::kFileAccess,
+                "Path/File access error: " + path_ + " (" + std::strerror(errno) + ")");
 }
 
 std::string FormatTimeStamp(const std::tm& time) {
@@ -54,14 +55,12 @@ void LogFile::Write(const std::string& message) {
   std::FILE* f = fd < 0 ? nullptr : ::fdopen(fd, truncate ? "wb" : "ab");
   if (fd >= 0 && !f) ::close(fd);
   if (!f) {
-    int code = errno == ENOENT ? 76 : 75;
-    throw Error(
-        code, std::string(code == 76 ? "Path not found" : "Path/File access error") + ": " + path_);
+    throw ErrorFromErrno(errno, path_, FileUse::kCreate);
   }
   bool ok = std::fwrite(entry.data(), 1, entry.size(), f) == entry.size();
   ok = std::fclose(f) == 0 && ok;
   first_write_ = false;
-  if (!ok) throw Error(75, "Path/File access error: " + path_);
+  if (!ok) throw Error(errc::kFileAccess, "Path/File access error: " + path_);
 }
 
 }  // namespace ferrolyte

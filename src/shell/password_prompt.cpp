@@ -95,7 +95,7 @@ std::string ReadPasswordFile(const std::string& path) {
 }
 
 bool IsPasswordRefusal(int32_t error_number) {
-  return error_number == kDaoInvalidPassword || error_number == kAdoInvalidPassword;
+  return KindOfError(error_number) == ErrorKind::kPassword;
 }
 
 }  // namespace ferrolyte

@@ -28,7 +28,8 @@ bool ComponentRegistry::IsRegistered(const std::string& class_name) const {
 
 std::shared_ptr<Component> ComponentRegistry::Create(const std::string& class_name) const {
   auto it = factories_.find(class_name);
-  if (it == factories_.end()) throw Error(429, "ActiveX component can't create object");
+  if (it == factories_.end())
+    throw Error(errc::kCannotCreateObject, "ActiveX component can't create object");
   return it->second();
 }
 
@@ -37,7 +38,8 @@ std::shared_ptr<Component> CreateObjectEx(const ComponentRegistry& registry,
   try {
     return registry.Create(class_name);
   } catch (const Error& e) {
-    if (e.number() == 429) throw Error(429, e.source(), "Error creating object: " + class_name);
+    if (e.Is(errc::kCannotCreateObject))
+      throw Error(errc::kCannotCreateObject, e.source(), "Error creating object: " + class_name);
     throw Error(e.number(), e.source(),
                 "Error creating object: " + class_name + ". Error " + std::to_string(e.number()) +
                     " (0x" + HexNumber(e.number()) + "): " + e.description());

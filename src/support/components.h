@@ -59,7 +59,7 @@ template <class T>
 std::shared_ptr<T> CreateObjectAs(const ComponentRegistry& registry,
                                   const std::string& class_name) {
   auto object = std::dynamic_pointer_cast<T>(CreateObjectEx(registry, class_name));
-  if (!object) throw Error(13, "Type mismatch");
+  if (!object) throw Error(errc::kTypeMismatch, "Type mismatch");
   return object;
 }
 }  // namespace ferrolyte

@@ -35,26 +35,8 @@ class FileDescriptor {
   int fd_;
 };
 
-// The platform's file errors, by errno.
 [[noreturn]] void RaiseFileError(const std::string& path) {
-  int err = errno;
-  switch (err) {
-    case ENOENT:
-      throw Error(53, "File not found: " + path);
-    case ENOTDIR:
-      throw Error(76, "Path not found: " + path);
-    case EACCES:
-    case EPERM:
-    case EROFS:
-      throw Error(75, "Path/File access error: " + path);
-    case ENOSPC:
-      throw Error(61, "Disk full: " + path);
-    case EMFILE:
-    case ENFILE:
-      throw Error(67, "Too many files: " + path);
-    default:
-      throw Error(75, "Path/File access error: " + path + " (" + std::strerror(err) + ")");
-  }
+  throw ErrorFromErrno(errno, path);
 }
 
 // Each entry matching the pattern. Only "*" and "?" are wildcards: brackets and backslashes
@@ -122,23 +104,51 @@ std::optional<std::string> XdgDocumentsFolder(const std::string& home) {
 
 }  // namespace
 
+Error ErrorFromErrno(int errno_value, const std::string& path, FileUse use, bool with_reason) {
+  const std::string reason =
+      with_reason ? std::string(" (") + std::strerror(errno_value) + ")" : std::string();
+  switch (errno_value) {
+    case ENOENT:
+      // A file being made is missing only when its folder is.
+      if (use == FileUse::kCreate)
+        return Error(errc::kPathNotFound, "Path not found: " + path + reason);
+      return Error(errc::kFileNotFound, "File not found: " + path + reason);
+    case ENOTDIR:
+      return Error(errc::kPathNotFound, "Path not found: " + path + reason);
+    case EACCES:
+    case EPERM:
+    case EROFS:
+      return Error(errc::kFileAccess, "Path/File access error: " + path + reason);
+    case ENOSPC:
+      return Error(errc::kDiskFull, "Disk full: " + path + reason);
+    case EMFILE:
+    case ENFILE:
+      return Error(errc::kTooManyFiles, "Too many files: " + path + reason);
+    default:
+      return Error(errc::kFileAccess,
+                   "Path/File access error: " + path + " (" + std::strerror(errno_value) + ")");
+  }
+}
+
 std::vector<uint8_t> ReadFile(const std::string& path, uint64_t max_bytes) {
   if (path.empty())
-    throw Error(5, "Function ReadFile does not accept an empty file name as parameter.");
+    throw Error(errc::kInvalidCall,
+                "Function ReadFile does not accept an empty file name as parameter.");
   // Opened without waiting, so that a pipe cannot block before it is refused below.
   FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   if (fd.get() < 0) {
     if (errno == EMFILE || errno == ENFILE)
-      throw Error(67, "Function ReadFile was not able to get a free file handle.");
+      throw Error(errc::kTooManyFiles, "Function ReadFile was not able to get a free file handle.");
     RaiseFileError(path);
   }
   struct stat st {};
   if (::fstat(fd.get(), &st) != 0) RaiseFileError(path);
   // A device or a pipe has no end to read to, and a folder no content.
   if (!S_ISREG(st.st_mode))
-    throw Error(75, "Path/File access error: " + path + " is not a regular file");
+    throw Error(errc::kFileAccess, "Path/File access error: " + path + " is not a regular file");
   const auto too_large = [&] {
-    return Error(75, "Path/File access error: " + path + " is larger than " + SizeText(max_bytes));
+    return Error(errc::kFileAccess,
+                 "Path/File access error: " + path + " is larger than " + SizeText(max_bytes));
   };
   if (static_cast<uint64_t>(st.st_size) > max_bytes) throw too_large();
   std::vector<uint8_t> bytes;
@@ -296,7 +306,8 @@ void CreatePrivateFile(const std::string& path, const std::vector<uint8_t>& byte
   FileDescriptor fd(
       ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
   if (fd.get() < 0) {
-    if (errno == EEXIST) throw Error(75, "Path/File access error: " + path + " exists already");
+    if (errno == EEXIST)
+      throw Error(errc::kFileAccess, "Path/File access error: " + path + " exists already");
     RaiseFileError(path);
   }
   WriteAll(fd.get(), bytes, path);

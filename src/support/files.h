@@ -7,7 +7,18 @@
 #include <string>
 #include <vector>
 
+#include "support/errors.h"
+
 namespace ferrolyte {
+
+// Whether a failed call opened an existing file or made a new one.
+enum class FileUse { kOpen, kCreate };
+// The error for a failed file call on path, by its errno: ENOENT 53 "File not found" (76 "Path
+// not found" when making the file: its folder is missing), ENOTDIR 76, EACCES/EPERM/EROFS 75,
+// ENOSPC 61, EMFILE/ENFILE 67, anything else 75 with the system's reason. with_reason adds
+// the system's reason in brackets to every text.
+Error ErrorFromErrno(int errno_value, const std::string& path, FileUse use = FileUse::kOpen,
+                     bool with_reason = false);
 
 inline constexpr uint64_t kNoSizeLimit = UINT64_MAX;
 

@@ -9,7 +9,7 @@
 namespace ferrolyte {
 namespace {
 
-constexpr int32_t kOverflow = 6;
+constexpr int32_t kOverflow = errc::kOverflow.number;
 
 // Howard Hinnant's days_from_civil / civil_from_days, relative to 1970-01-01.
 int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {

@@ -45,7 +45,7 @@ std::string ConvertToText(const Value& value) {
     case Value::Kind::kEmpty:
       return "";
     case Value::Kind::kNull:
-      throw Error(94, "Invalid use of Null");
+      throw Error(errc::kInvalidNull, "Invalid use of Null");
     case Value::Kind::kBoolean:
       return value.AsBoolean() ? "True" : "False";
     case Value::Kind::kInteger:
@@ -73,7 +73,7 @@ std::string ConvertToText(const Value& value) {
     case Value::Kind::kDictionary:
       break;
   }
-  throw Error(13, "Type mismatch");
+  throw Error(errc::kTypeMismatch, "Type mismatch");
 }
 
 std::string SafeStr(const Value& value) {

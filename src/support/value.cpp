@@ -9,7 +9,7 @@ namespace ferrolyte {
 namespace {
 
 [[noreturn]] void TypeMismatch() {
-  throw Error(13, "Type mismatch");
+  throw Error(errc::kTypeMismatch, "Type mismatch");
 }
 
 const Value kEmptyValue;
@@ -143,7 +143,7 @@ bool operator==(const Value& a, const Value& b) {
 DictionaryPtr Dictionary::Create() {
   auto dict = std::dynamic_pointer_cast<Dictionary>(
       CreateObjectEx(SupportComponents(), "Quorvane.Dictionary"));
-  if (!dict) throw Error(13, "Type mismatch");
+  if (!dict) throw Error(errc::kTypeMismatch, "Type mismatch");
   return dict;
 }
 

@@ -37,7 +37,9 @@ int CheckValueOf(const Value& value, const char* key) {
   } else if (value.IsText()) {
     number = ParseNumericText(value.Text());
   }
-  if (!number) throw Error(13, std::string("Type mismatch: the setting ") + key + " is no number");
+  if (!number)
+    throw Error(errc::kTypeMismatch,
+                std::string("Type mismatch: the setting ") + key + " is no number");
   const double rounded = std::nearbyint(*number);
   if (rounded != 0 && rounded != 1) {
     throw Error(

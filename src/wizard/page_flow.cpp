@@ -257,7 +257,7 @@ const WizardPage* FindWizardPage(const std::string& name) {
 
 void ShowWizardPage(WizardView& view, std::string& page, const std::string& name, bool forward) {
   const WizardPage* target = FindWizardPage(name);
-  if (!target) throw Error(5, "Invalid procedure call or argument");
+  if (!target) throw Error(errc::kInvalidCall, "Invalid procedure call or argument");
   view.ShowFrame(target->frame);
   for (NavButton button : target->buttons) view.ShowButton(button);
   if (target->back_disabled) view.DisableButton(NavButton::kBack);
@@ -277,7 +277,7 @@ void WizardNavigate(WizardView& view, std::string& page, const std::string& comm
   } catch (const Error& e) {
     throw NavigationError(e.number(), e.description(), step);
   } catch (const std::exception& e) {
-    throw NavigationError(-2147467259, e.what(), step);
+    throw NavigationError(errc::kUnspecified.number, e.what(), step);
   }
 }
 

@@ -15,8 +15,8 @@
 namespace ferrolyte {
 namespace {
 
-constexpr int32_t kMissingDriver = 1004;
-constexpr int32_t kGenericError = -2147467259;
+constexpr int32_t kMissingDriver = errc::kNoOdbcDriver.number;
+constexpr int32_t kGenericError = errc::kUnspecified.number;
 
 // Characters a POSIX shell takes literally in a word.
 bool ShellSafe(const std::string& text) {

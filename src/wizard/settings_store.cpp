@@ -120,13 +120,13 @@ void SaveSetting(const std::string& app, const std::string& section, const std::
     f.close();
     if (!f) {
       std::remove(temp.c_str());
-      throw Error(75, "Path/File access error: " + file);
+      throw Error(errc::kFileAccess, "Path/File access error: " + file);
     }
   }
   if (std::rename(temp.c_str(), file.c_str()) != 0) {
     std::string reason = std::strerror(errno);
     std::remove(temp.c_str());
-    throw Error(75, "Path/File access error: " + file + " (" + reason + ")");
+    throw Error(errc::kFileAccess, "Path/File access error: " + file + " (" + reason + ")");
   }
 }
 

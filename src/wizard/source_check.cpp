@@ -13,7 +13,7 @@
 namespace ferrolyte {
 namespace {
 
-constexpr int32_t kProviderMissing = 3706;
+constexpr int32_t kProviderMissing = errc::kProviderNotFound.number;
 
 }  // namespace
 

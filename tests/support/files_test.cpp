@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
 #include "support/errors.h"
 #include "testing/temp_dir.h"
@@ -180,6 +182,47 @@ TEST(FilesTest, SpecialFoldersFollowTheEnvironment) {
   EXPECT_EQ(SpecialFolder(SpecialFolderId::kTemp), "/var/tmp");
   ScopedEnv appdata2("APPDATA", "/scratch/app");
   EXPECT_EQ(SpecialFolder(SpecialFolderId::kConfig), "/scratch/app");
+}
+
+// One errno gives one number wherever a file fails; only a missing file that is being made
+// means its folder is missing.
+TEST(ErrorFromErrnoTest, MapsEachErrnoToTheNumberAndTextOfTheFileFunctions) {
+  struct Case {
+    int errno_value;
+    FileUse use;
+    int32_t number;
+    const char* text;
+  };
+  const Case cases[] = {
+      {ENOENT, FileUse::kOpen, 53, "File not found: /d/f"},
+      {ENOENT, FileUse::kCreate, 76, "Path not found: /d/f"},
+      {ENOTDIR, FileUse::kOpen, 76, "Path not found: /d/f"},
+      {ENOTDIR, FileUse::kCreate, 76, "Path not found: /d/f"},
+      {EACCES, FileUse::kOpen, 75, "Path/File access error: /d/f"},
+      {EPERM, FileUse::kCreate, 75, "Path/File access error: /d/f"},
+      {EROFS, FileUse::kCreate, 75, "Path/File access error: /d/f"},
+      {ENOSPC, FileUse::kCreate, 61, "Disk full: /d/f"},
+      {EMFILE, FileUse::kOpen, 67, "Too many files: /d/f"},
+      {ENFILE, FileUse::kOpen, 67, "Too many files: /d/f"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.errno_value);
+    const Error e = ErrorFromErrno(c.errno_value, "/d/f", c.use);
+    EXPECT_EQ(e.number(), c.number);
+    EXPECT_EQ(e.description(), c.text);
+    EXPECT_EQ(e.kind(), ErrorKind::kIo);
+    const Error reasoned = ErrorFromErrno(c.errno_value, "/d/f", c.use, true);
+    EXPECT_EQ(reasoned.number(), c.number);
+    EXPECT_EQ(reasoned.description(),
+              std::string(c.text) + " (" + std::strerror(c.errno_value) + ")");
+  }
+}
+
+TEST(ErrorFromErrnoTest, AnyOtherErrnoIsAnAccessErrorWithTheSystemsReason) {
+  const Error e = ErrorFromErrno(EIO, "/d/f");
+  EXPECT_EQ(e.number(), 75);
+  EXPECT_EQ(e.description(),
+            std::string("Path/File access error: /d/f (") + std::strerror(EIO) + ")");
 }
 
 }  // namespace

@@ -48,7 +48,7 @@
 namespace ferrolyte {
 namespace {
 
-constexpr int32_t kGenericError = -2147467259;
+constexpr int32_t kGenericError = errc::kUnspecified.number;
 constexpr char kStep[] = "Initializing";
 constexpr char kStoreSection[] = "Settings";
 
