@@ -1,25 +1,14 @@
 #include "conversion/copy_text.h"
 
+#include <charconv>
+
+#include "conversion/literals.h"
 #include "support/errors.h"
+#include "support/safe.h"
 #include "support/text.h"
 
 namespace ferrolyte {
 namespace {
-
-[[noreturn]] void RaiseUnknownLiteral(std::string_view literal) {
-  constexpr size_t kShown = 40;
-  std::string shown(literal.substr(0, kShown));
-  if (literal.size() > kShown) shown += "...";
-  throw Error(errc::kInvalidCall,
-              "Invalid procedure call or argument: no COPY field for the literal " + shown);
-}
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 // One stored byte as COPY's text format writes it: backslash and the control characters
 // with a letter of their own escaped, everything else as it is.
@@ -55,100 +44,45 @@ void AppendCopyByte(std::string& out, char c) {
   }
 }
 
-// Reads up to `max` digits of the base at text[i], advancing i.
-uint32_t Digits(std::string_view text, size_t& i, size_t max, int base) {
-  uint32_t v = 0;
-  for (size_t n = 0; n < max && i < text.size(); ++n) {
-    int d = base == 8 ? (text[i] >= '0' && text[i] <= '7' ? text[i] - '0' : -1) : HexValue(text[i]);
-    if (d < 0) break;
-    v = v * static_cast<uint32_t>(base) + static_cast<uint32_t>(d);
-    ++i;
-  }
-  return v;
-}
-
-// The body of an E'...' literal, unescaped as the server reads it, then escaped for COPY.
-void AppendEscapeStringBody(std::string& out, std::string_view body, std::string_view literal) {
-  for (size_t i = 0; i < body.size();) {
+// A text as the server stores it from the INSERT literal (a NUL becomes a space, which
+// literals.h reports), escaped for COPY.
+void AppendCopyText(std::string& out, std::string_view text) {
+  for (size_t i = 0; i < text.size();) {
     // Most text needs no change at all: copy it in runs.
     size_t run = i;
-    while (i < body.size() && body[i] != '\\' && body[i] != '\'' &&
-           static_cast<unsigned char>(body[i]) >= 0x20)
-      ++i;
-    out.append(body, run, i - run);
-    if (i >= body.size()) break;
-    char c = body[i];
-    if (c == '\'') {
-      if (i + 1 >= body.size() || body[i + 1] != '\'') RaiseUnknownLiteral(literal);
-      out += '\'';
-      i += 2;
-      continue;
-    }
-    if (c != '\\') {
-      AppendCopyByte(out, c);
-      ++i;
-      continue;
-    }
-    if (++i >= body.size()) RaiseUnknownLiteral(literal);
-    char e = body[i];
-    switch (e) {
-      case 'b':
-        AppendCopyByte(out, '\b');
-        ++i;
-        break;
-      case 'f':
-        AppendCopyByte(out, '\f');
-        ++i;
-        break;
-      case 'n':
-        AppendCopyByte(out, '\n');
-        ++i;
-        break;
-      case 'r':
-        AppendCopyByte(out, '\r');
-        ++i;
-        break;
-      case 't':
-        AppendCopyByte(out, '\t');
-        ++i;
-        break;
-      case 'x': {
-        size_t start = ++i;
-        uint32_t v = Digits(body, i, 2, 16);
-        if (i == start) {
-          AppendCopyByte(out, 'x');  // "\x" without digits is the letter
-        } else {
-          AppendCopyByte(out, static_cast<char>(v));
-        }
-        break;
-      }
-      case 'u':
-      case 'U': {
-        size_t width = e == 'u' ? 4 : 8, start = ++i;
-        uint32_t v = Digits(body, i, width, 16);
-        if (i - start != width) RaiseUnknownLiteral(literal);
-        std::string utf8;
-        AppendUtf8(utf8, static_cast<char32_t>(v));
-        for (char u : utf8) AppendCopyByte(out, u);
-        break;
-      }
-      default:
-        if (e >= '0' && e <= '7') {
-          AppendCopyByte(out, static_cast<char>(Digits(body, i, 3, 8) & 0xFF));
-        } else {
-          AppendCopyByte(out, e);  // any other escaped character stands for itself
-          ++i;
-        }
-    }
+    while (i < text.size() && text[i] != '\\' && static_cast<unsigned char>(text[i]) >= 0x20) ++i;
+    out.append(text, run, i - run);
+    if (i >= text.size()) break;
+    AppendCopyByte(out, text[i] == '\0' ? ' ' : text[i]);
+    ++i;
   }
 }
 
-bool IsNumberText(std::string_view text) {
-  if (text.empty()) return false;
-  for (char c : text)
-    if (!((c >= '0' && c <= '9') || c == '.' || c == '-' || c == '+' || c == 'E' || c == 'e'))
-      return false;
-  return true;
+// What AppendSqlString quotes: the text, a float's shortest digits, or the value's text.
+void AppendStringField(std::string& out, const Value& value) {
+  if (value.IsText()) {
+    AppendCopyText(out, value.Text());
+  } else if (value.kind() == Value::Kind::kSingle || value.kind() == Value::Kind::kDouble) {
+    char buf[64];
+    char* end = value.kind() == Value::Kind::kSingle
+                    ? std::to_chars(buf, buf + sizeof buf, value.AsSingle()).ptr
+                    : std::to_chars(buf, buf + sizeof buf, value.AsDouble()).ptr;
+    out.append(buf, end);
+  } else {
+    AppendCopyText(out, ConvertToText(value));
+  }
+}
+
+constexpr char kHexDigits[] = "0123456789ABCDEF";
+
+void AppendHex(std::string& out, const Bytes& bytes) {
+  size_t start = out.size();
+  out.resize(start + bytes.size() * 2);
+  char* p = out.data() + start;
+  for (uint8_t b : bytes) {
+    *p++ = kHexDigits[b >> 4];
+    *p++ = kHexDigits[b & 15];
+  }
 }
 
 }  // namespace
@@ -159,31 +93,64 @@ std::string CopyFromStdin(const std::string& quoted_table, const std::string& co
   return s + " FROM stdin";
 }
 
-void AppendCopyField(std::string& out, std::string_view literal) {
-  if (literal == "NULL") {
-    out += "\\N";
-    return;
-  }
-  const bool escaped = literal.size() >= 3 && (literal[0] == 'E' || literal[0] == 'e') &&
-                       literal[1] == '\'' && literal.back() == '\'';
-  if (escaped) {
-    AppendEscapeStringBody(out, literal.substr(2, literal.size() - 3), literal);
-    return;
-  }
-  if (literal.size() >= 2 && literal.front() == '\'' && literal.back() == '\'') {
-    // A standard string: backslashes are plain characters, a doubled quote is one.
-    std::string_view body = literal.substr(1, literal.size() - 2);
-    for (size_t i = 0; i < body.size(); ++i) {
-      if (body[i] == '\'') {
-        if (i + 1 >= body.size() || body[i + 1] != '\'') RaiseUnknownLiteral(literal);
-        ++i;
+void AppendCopyValue(std::string& out, const ColumnSpec& column, const Value& value) {
+  constexpr const char* kNull = "\\N";
+  switch (column.kind) {
+    case ColumnKind::kString:
+    case ColumnKind::kText:
+      if (value.IsNull()) {
+        out += kNull;
+      } else {
+        AppendStringField(out, value);
       }
-      AppendCopyByte(out, body[i]);
+      return;
+    case ColumnKind::kNumber:
+      if (AppendNumberText(out, value)) return;
+      if (value.kind() == Value::Kind::kText) {
+        AppendCopyText(out, value.Text());
+      } else {
+        out += kNull;
+      }
+      return;
+    case ColumnKind::kBoolean: {
+      bool on = value.kind() == Value::Kind::kBoolean ? value.AsBoolean() : SafeLng(value) != 0;
+      out += on ? '1' : '0';
+      return;
     }
-    return;
+    case ColumnKind::kDateTime:
+      if (!AppendDateTimeText(out, value)) out += kNull;
+      return;
+    case ColumnKind::kBinary: {
+      // The same choices as AppendSqlBinary: an empty value is a value, a missing or left-out
+      // one is empty in a required column.
+      const char* empty_value = column.required ? "" : kNull;
+      if (value.kind() != Value::Kind::kBytes) {
+        out += empty_value;
+        return;
+      }
+      const Bytes& bytes = value.AsBytes();
+      if (bytes.size() > kMaxBlobSize) {
+        if (column.ignore_large_blobs) {
+          out += empty_value;
+          return;
+        }
+        // The literal function raises the error the INSERT path raises.
+        std::string unused;
+        AppendSqlBinary(unused, value, false, column.required);
+      }
+      AppendHex(out, bytes);
+      return;
+    }
+    case ColumnKind::kBytea:
+      if (value.kind() != Value::Kind::kBytes) {
+        out += kNull;
+        return;
+      }
+      // The bytea input form \x, its backslash escaped for COPY.
+      out += "\\\\x";
+      AppendHex(out, value.AsBytes());
+      return;
   }
-  if (!IsNumberText(literal)) RaiseUnknownLiteral(literal);
-  out += literal;
 }
 
 }  // namespace ferrolyte

@@ -45,6 +45,8 @@ class Destination {
   void set_copy_blocks(bool on) { copy_blocks_ = on; }
   // True when WriteRow needs each row's COPY line as well as its INSERT.
   bool wants_copy_lines() const { return copy_blocks_ || chunks_ != nullptr; }
+  // False when WriteRow needs no INSERT: a dump of COPY blocks writes only the COPY line.
+  bool wants_insert_text() const { return is_direct() || !copy_blocks_; }
 
   // Executes the statement, or writes it with ";" and, when asked, an empty line after it.
   // While it runs it is the current statement; on the server that clears once it succeeded.
@@ -54,9 +56,10 @@ class Destination {
   // Starts the rows of a table: the quoted table and the column list of its INSERTs (empty
   // without one). A dump of COPY blocks writes the block's first line.
   void BeginRows(const std::string& quoted_table, const std::string& column_list);
-  // One row: its INSERT and, when wants_copy_lines(), its COPY line (no line end). Dump:
-  // writes the INSERT with ";" appended to the caller's buffer, so that the statement is never
-  // copied, or the COPY line. Server: the row is held and goes out with the next ones.
+  // One row: its INSERT (when wants_insert_text()) and, when wants_copy_lines(), its COPY line (no
+  // line end). Dump: writes the INSERT with ";" appended to the caller's buffer, so that the
+  // statement is never copied, or the COPY line. Server: the row is held and goes out with the next
+  // ones.
   void WriteRow(std::string& statement, std::string_view copy_line = {});
   // Asked at every tenth row: true when the held rows should go out now. INSERTs go every
   // ten rows; COPY chunks when they are full.

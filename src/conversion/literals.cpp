@@ -66,19 +66,21 @@ void AppendWithoutLeadingZero(std::string& out, const char* begin, const char* e
 // The shortest text that reads back as the same number: a Single as the same float (2583.2092,
 // 16777216), a Double as the same double.
 template <typename Floating>
-void AppendFloating(std::string& out, Floating value) {
-  // PostgreSQL reads these words only inside quotes.
+void AppendFloating(std::string& out, Floating value, bool quoted_words) {
+  // PostgreSQL reads these words only inside quotes in SQL; COPY takes them bare.
+  const char* word = nullptr;
   if (std::isnan(value)) {
-    out += "'NaN'";
-    return;
-  }
-  if (std::isinf(value)) {
-    out += value < 0 ? "'-Infinity'" : "'Infinity'";
-    return;
-  }
-  if (value == 0 && std::signbit(value)) {
+    word = "NaN";
+  } else if (std::isinf(value)) {
+    word = value < 0 ? "-Infinity" : "Infinity";
+  } else if (value == 0 && std::signbit(value)) {
     // Unquoted, -0 is the integer 0 negated, which is 0.
-    out += "'-0'";
+    word = "-0";
+  }
+  if (word) {
+    if (quoted_words) out += '\'';
+    out += word;
+    if (quoted_words) out += '\'';
     return;
   }
   char buf[64];
@@ -129,37 +131,52 @@ std::string SqlString(const Value& value) {
   return out;
 }
 
-void AppendSqlNumber(std::string& out, const Value& value) {
+namespace {
+
+// False for a value that is no number (nothing was written).
+bool AppendNumberForm(std::string& out, const Value& value, bool quoted_words) {
   switch (value.kind()) {
     case Value::Kind::kInteger: {
       char buf[24];
       auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value.AsInteger());
       out.append(buf, end);
-      return;
+      return true;
     }
     case Value::Kind::kBoolean:
       out += value.AsBoolean() ? '1' : '0';
-      return;
+      return true;
     case Value::Kind::kSingle:
-      AppendFloating(out, value.AsSingle());
-      return;
+      AppendFloating(out, value.AsSingle(), quoted_words);
+      return true;
     case Value::Kind::kDouble:
     case Value::Kind::kDate:
-      AppendFloating(out, value.AsDouble());
-      return;
+      AppendFloating(out, value.AsDouble(), quoted_words);
+      return true;
     case Value::Kind::kDecimal: {
       const std::string& t = value.DecimalText();
       AppendWithoutLeadingZero(out, t.data(), t.data() + t.size());
-      return;
+      return true;
     }
-    case Value::Kind::kText:
-      // Quoted, the server converts it to the column's type or rejects it with a clear
-      // message; guessing a number here could change the value unnoticed.
-      AppendEscapedText(out, value.Text());
-      return;
     default:
-      out += "NULL";
+      return false;
   }
+}
+
+}  // namespace
+
+bool AppendNumberText(std::string& out, const Value& value) {
+  return AppendNumberForm(out, value, false);
+}
+
+void AppendSqlNumber(std::string& out, const Value& value) {
+  if (AppendNumberForm(out, value, true)) return;
+  if (value.kind() == Value::Kind::kText) {
+    // Quoted, the server converts it to the column's type or rejects it with a clear
+    // message; guessing a number here could change the value unnoticed.
+    AppendEscapedText(out, value.Text());
+    return;
+  }
+  out += "NULL";
 }
 
 std::string SqlNumber(const Value& value) {
@@ -168,18 +185,15 @@ std::string SqlNumber(const Value& value) {
   return out;
 }
 
-void AppendSqlDateTime(std::string& out, const Value& value) {
-  if (value.IsNull()) {
-    out += "NULL";
-    return;
-  }
+bool AppendDateTimeText(std::string& out, const Value& value) {
+  if (value.IsNull()) return false;
   int64_t day = 0, ticks = 0;
   if (value.PreciseDateParts(day, ticks)) {
     // TIMESTAMP keeps microseconds: the seventh digit of the 100 ns ticks is cut off.
     DateTimeFields f = OleDayToFields(day);
     int64_t seconds = ticks / 10000000, micros = ticks % 10000000 / 10;
     char buf[64];
-    int n = std::snprintf(buf, sizeof buf, "'%04d-%02d-%02d %02d:%02d:%02d", f.year, f.month, f.day,
+    int n = std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", f.year, f.month, f.day,
                           static_cast<int>(seconds / 3600), static_cast<int>(seconds / 60 % 60),
                           static_cast<int>(seconds % 60));
     out.append(buf, static_cast<size_t>(n));
@@ -187,32 +201,41 @@ void AppendSqlDateTime(std::string& out, const Value& value) {
       n = std::snprintf(buf, sizeof buf, ".%06d", static_cast<int>(micros));
       out.append(buf, static_cast<size_t>(n));
     }
-    out += '\'';
-    return;
+    return true;
   }
   // Raises for a serial outside the years 1 to 9999 (a damaged value): never a bad literal.
   DateTimeFields f = OleDateToMillisecondFields(SafeDate(value));
   // One per date column and row: formatted by hand, snprintf was a tenth of a dump run.
-  char buf[25] = "'0000-00-00 00:00:00.000";
+  char buf[24] = "0000-00-00 00:00:00.000";
   auto two = [&buf](int at, int v) {
     buf[at] = static_cast<char>('0' + v / 10 % 10);
     buf[at + 1] = static_cast<char>('0' + v % 10);
   };
-  two(1, f.year / 100);
-  two(3, f.year % 100);
-  two(6, f.month);
-  two(9, f.day);
-  two(12, f.hour);
-  two(15, f.minute);
-  two(18, f.second);
+  two(0, f.year / 100);
+  two(2, f.year % 100);
+  two(5, f.month);
+  two(8, f.day);
+  two(11, f.hour);
+  two(14, f.minute);
+  two(17, f.second);
   // The stored double carries fractions of a second; a whole second stays whole.
   if (f.millisecond != 0) {
-    buf[21] = static_cast<char>('0' + f.millisecond / 100);
-    two(22, f.millisecond % 100);
-    out.append(buf, 24);
+    buf[20] = static_cast<char>('0' + f.millisecond / 100);
+    two(21, f.millisecond % 100);
+    out.append(buf, 23);
   } else {
-    out.append(buf, 20);
+    out.append(buf, 19);
   }
+  return true;
+}
+
+void AppendSqlDateTime(std::string& out, const Value& value) {
+  if (value.IsNull()) {
+    out += "NULL";
+    return;
+  }
+  out += '\'';
+  AppendDateTimeText(out, value);
   out += '\'';
 }
 
@@ -277,6 +300,76 @@ std::string SqlBinary(const Value& value, bool ignore_large_blobs, bool required
   std::string out;
   AppendSqlBinary(out, value, ignore_large_blobs, required);
   return out;
+}
+
+ColumnKind KindOfType(int type) {
+  switch (type) {
+    case 8:
+    case 72:
+    case 129:
+    case 130:
+    case 200:
+    case 201:
+    case 202:
+    case 203:
+      return ColumnKind::kString;
+    case 2:
+    case 3:
+    case 4:
+    case 5:
+    case 6:
+    case 14:
+    case 16:
+    case 17:
+    case 18:
+    case 19:
+    case 20:
+    case 21:
+    case 131:
+      return ColumnKind::kNumber;
+    case 11:
+      return ColumnKind::kBoolean;
+    case 7:
+    case 133:  // date only
+    case 134:  // time only: the server takes the time part of the full literal
+    case 135:
+      return ColumnKind::kDateTime;
+    case 128:
+    case 204:
+    case 205:
+      return ColumnKind::kBinary;
+    default:
+      // Anything else goes as quoted text, which the server converts to the column's type;
+      // leaving the place empty would make every row a syntax error.
+      return ColumnKind::kText;
+  }
+}
+
+void AppendInsertLiteral(std::string& out, const ColumnSpec& column, const Value& value) {
+  switch (column.kind) {
+    case ColumnKind::kString:
+    case ColumnKind::kText:
+      AppendSqlString(out, value);
+      return;
+    case ColumnKind::kNumber:
+      AppendSqlNumber(out, value);
+      return;
+    case ColumnKind::kBoolean: {
+      // True is -1 in the source; both true and false arrive as 1 and 0.
+      bool on = value.kind() == Value::Kind::kBoolean ? value.AsBoolean() : SafeLng(value) != 0;
+      out += on ? "E'1'" : "E'0'";
+      return;
+    }
+    case ColumnKind::kDateTime:
+      AppendSqlDateTime(out, value);
+      return;
+    case ColumnKind::kBinary:
+      AppendSqlBinary(out, value, column.ignore_large_blobs, column.required);
+      return;
+    case ColumnKind::kBytea:
+      AppendSqlBytea(out, value);
+      return;
+  }
 }
 
 }  // namespace ferrolyte

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "conversion/column_kind.h"
 #include "support/value.h"
 
 namespace ferrolyte {
@@ -25,12 +26,17 @@ void AppendSqlString(std::string& out, const Value& value);
 // as the shortest text that reads back as the same double or float ("1E+300" where that is
 // shortest; 'NaN', 'Infinity' and '-0' quoted); every digit of integers and decimal texts.
 std::string SqlNumber(const Value& value);
+// The number of SqlNumber unquoted ("NaN", "-0" bare), for COPY; false (nothing written) for a
+// value that is no number.
+bool AppendNumberText(std::string& out, const Value& value);
 void AppendSqlNumber(std::string& out, const Value& value);
 
 // NULL, or 'yyyy-mm-dd hh:mm:ss' with ".fff" when the value, rounded to the nearest
 // millisecond, has a fraction of a second; a value that is not a date counts as 1899-12-30
 // 00:00:00. A Value::PreciseDate adds its microseconds (".ffffff", when not zero).
 std::string SqlDateTime(const Value& value);
+// The text between SqlDateTime's quotes; false (nothing written) for a null.
+bool AppendDateTimeText(std::string& out, const Value& value);
 void AppendSqlDateTime(std::string& out, const Value& value);
 
 // E'HEX' of a byte array, E'' of an empty one; null, non-arrays and (with
@@ -42,5 +48,9 @@ void AppendSqlBinary(std::string& out, const Value& value, bool ignore_large_blo
 // NULL, or E'\\x' and the bytes in hexadecimal: a bytea literal of any size, an empty array
 // included (an empty file is a file).
 void AppendSqlBytea(std::string& out, const Value& value);
+
+// The INSERT literal of a value of the column: the literal function of its kind (booleans as
+// E'1' / E'0'). Raises what that function raises.
+void AppendInsertLiteral(std::string& out, const ColumnSpec& column, const Value& value);
 
 }  // namespace ferrolyte

@@ -10,84 +10,10 @@
 namespace ferrolyte {
 namespace {
 
-enum class LiteralKind { kString, kNumber, kBoolean, kDateTime, kBinary, kText, kBytea };
-
-LiteralKind KindOfType(int type) {
-  switch (type) {
-    case 8:
-    case 72:
-    case 129:
-    case 130:
-    case 200:
-    case 201:
-    case 202:
-    case 203:
-      return LiteralKind::kString;
-    case 2:
-    case 3:
-    case 4:
-    case 5:
-    case 6:
-    case 14:
-    case 16:
-    case 17:
-    case 18:
-    case 19:
-    case 20:
-    case 21:
-    case 131:
-      return LiteralKind::kNumber;
-    case 11:
-      return LiteralKind::kBoolean;
-    case 7:
-    case 133:  // date only
-    case 134:  // time only: the server takes the time part of the full literal
-    case 135:
-      return LiteralKind::kDateTime;
-    case 128:
-    case 204:
-    case 205:
-      return LiteralKind::kBinary;
-    default:
-      // Anything else goes as quoted text, which the server converts to the column's type;
-      // leaving the place empty would make every row a syntax error.
-      return LiteralKind::kText;
-  }
-}
-
 struct Column {
-  LiteralKind kind;
-  bool required;
+  ColumnSpec spec;
   std::string name;
 };
-
-void AppendLiteral(std::string& out, const Column& column, const Value& value,
-                   bool ignore_large_blobs) {
-  switch (column.kind) {
-    case LiteralKind::kString:
-    case LiteralKind::kText:
-      AppendSqlString(out, value);
-      return;
-    case LiteralKind::kNumber:
-      AppendSqlNumber(out, value);
-      return;
-    case LiteralKind::kBoolean: {
-      // True is -1 in the source; both true and false arrive as 1 and 0.
-      bool on = value.kind() == Value::Kind::kBoolean ? value.AsBoolean() : SafeLng(value) != 0;
-      out += on ? "E'1'" : "E'0'";
-      return;
-    }
-    case LiteralKind::kDateTime:
-      AppendSqlDateTime(out, value);
-      return;
-    case LiteralKind::kBinary:
-      AppendSqlBinary(out, value, ignore_large_blobs, column.required);
-      return;
-    case LiteralKind::kBytea:
-      AppendSqlBytea(out, value);
-      return;
-  }
-}
 
 // Reports the failure and returns it as the table's reason.
 std::string ReportFailure(const std::exception& e, const std::string& rejected_row,
@@ -166,12 +92,14 @@ int32_t MoveRecords(const RecordTransfer& t, std::string& run_report, const RunC
                                  "as hexadecimal text";
         run_report += "- " + note + "\r\n";
         out.notes.push_back(note);
-        columns.push_back({LiteralKind::kBinary, required, rows->FieldName(i)});
+        columns.push_back(
+            {{ColumnKind::kBinary, required, t.ignore_large_blobs}, rows->FieldName(i)});
         continue;
       }
       const bool bytea = static_cast<size_t>(i) < t.bytea.size() && t.bytea[i];
       columns.push_back(
-          {bytea ? LiteralKind::kBytea : KindOfType(type), required, rows->FieldName(i)});
+          {{bytea ? ColumnKind::kBytea : KindOfType(type), required, t.ignore_large_blobs},
+           rows->FieldName(i)});
     }
 
     const std::string progress_prefix =
@@ -186,31 +114,32 @@ int32_t MoveRecords(const RecordTransfer& t, std::string& run_report, const RunC
       ~Unhook() { d.set_while_waiting(nullptr); }
     } unhook{destination};
     const bool copy_lines = destination.wants_copy_lines();
+    // A dump of COPY blocks writes no INSERT: the row is rendered as its COPY line alone.
+    const bool insert_text = destination.wants_insert_text();
     std::string line;
     // Per column: the texts whose NUL characters became spaces.
     std::vector<int64_t> nul_texts(static_cast<size_t>(field_count), 0);
     while (!ctx.Cancelled() && !rows->Eof()) {
-      statement.assign(prefix);
+      statement.clear();
+      if (insert_text) statement.assign(prefix);
       line.clear();
       for (int i = 0; i < field_count; ++i) {
+        const ColumnSpec& spec = columns[i].spec;
         if (i) {
-          statement += ", ";
+          if (insert_text) statement += ", ";
           if (copy_lines) line += '\t';
         }
-        const size_t at = statement.size();
         const Value& value = rows->FieldValue(i);
-        if (t.bytea_bytes && columns[i].kind == LiteralKind::kBytea &&
-            value.kind() == Value::Kind::kBytes)
+        if (t.bytea_bytes && spec.kind == ColumnKind::kBytea && value.kind() == Value::Kind::kBytes)
           *t.bytea_bytes += static_cast<int64_t>(value.AsBytes().size());
         if (value.IsText() &&
-            (columns[i].kind == LiteralKind::kString || columns[i].kind == LiteralKind::kText) &&
+            (spec.kind == ColumnKind::kString || spec.kind == ColumnKind::kText) &&
             value.Text().find('\0') != std::string::npos)
           ++nul_texts[i];
-        AppendLiteral(statement, columns[i], value, t.ignore_large_blobs);
-        // The COPY field comes from the literal, so both forms store the same value.
-        if (copy_lines) AppendCopyField(line, std::string_view(statement).substr(at));
+        if (insert_text) AppendInsertLiteral(statement, spec, value);
+        if (copy_lines) AppendCopyValue(line, spec, value);
       }
-      statement += ')';
+      if (insert_text) statement += ')';
       destination.WriteRow(statement, line);
       rows->MoveNext();
       ++moved;

@@ -280,7 +280,6 @@ Figure ReaderToCopy(const std::string& source, const std::string& db, const std:
         statement += ", ";
         line += '\t';
       }
-      const size_t at = statement.size();
       const Value& v = rs.FieldValue(i);
       switch (types[i]) {
         case kAdBoolean:
@@ -308,7 +307,7 @@ Figure ReaderToCopy(const std::string& source, const std::string& db, const std:
         default:
           AppendSqlNumber(statement, v);
       }
-      AppendCopyField(line, std::string_view(statement).substr(at));
+      AppendCopyValue(line, {KindOfType(types[i]), false, false}, v);
     }
     statement += ')';
     chunks.Add(statement, line);
