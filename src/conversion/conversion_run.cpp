@@ -5,7 +5,6 @@
 #include <deque>
 #include <map>
 #include <optional>
-#include <pugixml.hpp>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -23,7 +22,6 @@
 #include "conversion/views.h"
 #include "platform/source_connection.h"
 #include "schema/access_scanner.h"
-#include "schema/schema_document.h"
 #include "schema/schema_model.h"
 #include "support/connection_string.h"
 #include "support/errors.h"
@@ -130,11 +128,11 @@ struct BackEndSource {
 
 class Run {
  public:
-  Run(const DictionaryPtr& settings, std::string& report, const std::string& schema_xml,
+  Run(const DictionaryPtr& settings, std::string& report, const SchemaModel& schema,
       const RunContext& ctx, const ConnectionOpener& open,
       const DestinationStringBuilder& destination_string, const RowSessionOpener& open_rows)
       : report_(report),
-        schema_xml_(schema_xml),
+        given_schema_(schema),
         ctx_(ctx),
         status_(ctx.status),
         open_(open),
@@ -209,7 +207,7 @@ class Run {
   void DumpLost(const std::string& reason);
 
   std::string& report_;
-  const std::string& schema_xml_;
+  const SchemaModel& given_schema_;
   const RunContext& ctx_;
   StatusOutput& status_;
   const ConnectionOpener& open_;
@@ -334,9 +332,7 @@ RunOutcome Run::Execute() {
 // table exactly, or, when none has that name, without regard to letter case, as Access
 // compares names.
 void Run::SelectTables() {
-  // A text that does not parse leaves the document empty: there are no tables then.
-  pugi::xml_document doc;
-  if (LoadSchemaText(doc, schema_xml_)) schema_ = ReadSchemaModel(doc);
+  schema_ = given_schema_;
   std::vector<std::string> entries;
   for (const std::string& entry : settings_.selection) {
     if (auto query = QueryOfEntry(entry))
@@ -437,9 +433,8 @@ BackEndSource& Run::OpenBackEnd(const std::string& path, const std::string& pass
   if (found != back_ends_.end()) return found->second;
   RunContext quiet = ctx_;
   quiet.temp_folder.clear();  // the source's own schema file stays as it is
-  auto document = ScanAccessDatabase(path, password, "", "", quiet);
   BackEndSource back_end;
-  back_end.schema = ReadSchemaModel(*document);
+  back_end.schema = ScanAccessDatabase(path, password, "", "", quiet).model;
   back_end.connection = open_(BuildSourceConnectionString(path, "", "", password));
   return back_ends_.emplace(key, std::move(back_end)).first->second;
 }
@@ -1593,36 +1588,35 @@ std::string HidePassword(const std::string& connection_string) {
 }
 
 RunOutcome ConvertDatabase(const DictionaryPtr& settings, std::string& run_report,
-                           const std::string& schema_xml, const RunContext& ctx,
+                           const SchemaModel& schema, const RunContext& ctx,
                            const ConnectionOpener& open,
                            const DestinationStringBuilder& destination_string,
                            const RowSessionOpener& open_rows) {
-  return Run(settings, run_report, schema_xml, ctx, open, destination_string, open_rows).Execute();
+  return Run(settings, run_report, schema, ctx, open, destination_string, open_rows).Execute();
 }
 
 RunOutcome ConvertDatabase(const DictionaryPtr& settings, std::string& run_report,
-                           const std::string& schema_xml, const RunContext& ctx,
+                           const SchemaModel& schema, const RunContext& ctx,
                            const ConnectionOpener& open,
                            const DestinationStringBuilder& destination_string) {
-  return ConvertDatabase(settings, run_report, schema_xml, ctx, open, destination_string, nullptr);
+  return ConvertDatabase(settings, run_report, schema, ctx, open, destination_string, nullptr);
 }
 
 RunOutcome ConvertDatabase(const DictionaryPtr& settings, std::string& run_report,
-                           const std::string& schema_xml, const RunContext& ctx,
+                           const SchemaModel& schema, const RunContext& ctx,
                            const ConnectionOpener& open) {
-  return ConvertDatabase(settings, run_report, schema_xml, ctx, open, BuildOdbcString);
+  return ConvertDatabase(settings, run_report, schema, ctx, open, BuildOdbcString);
 }
 
 RunOutcome ConvertDatabase(const DictionaryPtr& settings, std::string& run_report,
-                           const std::string& schema_xml, const RunContext& ctx) {
+                           const SchemaModel& schema, const RunContext& ctx) {
   const ComponentRegistry& components = ctx.components;
   auto open = [&components](const std::string& connection_string) {
     auto connection = CreateObjectAs<Connection>(components, "ADODB.Connection");
     connection->Open(connection_string);
     return connection;
   };
-  return ConvertDatabase(settings, run_report, schema_xml, ctx, open, BuildOdbcString,
-                         OpenRowSession);
+  return ConvertDatabase(settings, run_report, schema, ctx, open, BuildOdbcString, OpenRowSession);
 }
 
 std::unique_ptr<PgConnection> OpenRowSession(const PgParameters& where) {

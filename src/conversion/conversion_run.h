@@ -11,6 +11,7 @@
 #include "conversion/run_settings.h"
 #include "platform/ado.h"
 #include "platform/pg_connection.h"
+#include "schema/schema_model.h"
 #include "support/run_context.h"
 #include "support/value.h"
 
@@ -24,7 +25,7 @@ using RowSessionOpener = std::function<std::unique_ptr<PgConnection>(const PgPar
 using DestinationStringBuilder = std::function<std::string(const PgParameters&)>;
 
 // Runs the conversion the settings (the outer dictionary holding kSettingsSection) describe,
-// for the tables of the schema description text, appending the run report, and returns what
+// for the tables of the scanned schema, appending the run report, and returns what
 // happened. Every selected table is checked in the source before anything at the destination
 // is dropped or created. Failures before that (settings of the wrong kind, the source
 // connection, ODBC driver detection) are raised. A direct run sends its statements through
@@ -36,26 +37,26 @@ using DestinationStringBuilder = std::function<std::string(const PgParameters&)>
 // session is on. Reports to ctx.status; stops before the next row once ctx.cancel is set, and
 // cancels what the server runs for it once ctx.end_now is.
 RunOutcome ConvertDatabase(const DictionaryPtr& settings, std::string& run_report,
-                          const std::string& schema_xml, const RunContext& ctx);
+                           const SchemaModel& schema, const RunContext& ctx);
 // The same, with connections opened through `open` instead of "ADODB.Connection"; the rows
 // of a direct run then go through that connection as INSERTs.
 RunOutcome ConvertDatabase(const DictionaryPtr& settings, std::string& run_report,
-                          const std::string& schema_xml, const RunContext& ctx,
-                          const ConnectionOpener& open);
+                           const SchemaModel& schema, const RunContext& ctx,
+                           const ConnectionOpener& open);
 // The same, with the server's connection string built by `destination_string` instead of the
 // installed ODBC driver's name.
 RunOutcome ConvertDatabase(const DictionaryPtr& settings, std::string& run_report,
-                          const std::string& schema_xml, const RunContext& ctx,
-                          const ConnectionOpener& open,
-                          const DestinationStringBuilder& destination_string);
+                           const SchemaModel& schema, const RunContext& ctx,
+                           const ConnectionOpener& open,
+                           const DestinationStringBuilder& destination_string);
 
 // The same, with the rows of a direct run sent with COPY through the session `open_rows`
 // opens (none: as INSERTs through the connection).
 RunOutcome ConvertDatabase(const DictionaryPtr& settings, std::string& run_report,
-                          const std::string& schema_xml, const RunContext& ctx,
-                          const ConnectionOpener& open,
-                          const DestinationStringBuilder& destination_string,
-                          const RowSessionOpener& open_rows);
+                           const SchemaModel& schema, const RunContext& ctx,
+                           const ConnectionOpener& open,
+                           const DestinationStringBuilder& destination_string,
+                           const RowSessionOpener& open_rows);
 // Opens the libpq session of a direct run's rows.
 std::unique_ptr<PgConnection> OpenRowSession(const PgParameters& where);
 

@@ -154,11 +154,9 @@ void AppendQueries(pugi::xml_node root, DaoDatabase& database) {
 
 }  // namespace
 
-std::shared_ptr<pugi::xml_document> ScanAccessDatabase(const std::string& file_name,
-                                                       const std::string& password,
-                                                       const std::string& user_name,
-                                                       const std::string& system_db,
-                                                       const RunContext& ctx) {
+SchemaScan ScanAccessDatabase(const std::string& file_name, const std::string& password,
+                              const std::string& user_name, const std::string& system_db,
+                              const RunContext& ctx) {
   StatusOutput& status = ctx.status;
   std::shared_ptr<DaoEngine> engine = CreateDaoEngine(ctx.components);
   auto document = std::make_shared<pugi::xml_document>();
@@ -216,7 +214,9 @@ std::shared_ptr<pugi::xml_document> ScanAccessDatabase(const std::string& file_n
   }
   status.AddStatusLine("Scanning completed");
   if (!ctx.temp_folder.empty()) SaveSchemaFile(*document, ctx.temp_folder);
-  return document;
+  // Read from the nodes just built, never from text: names keep every CR they have.
+  SchemaModel model = ReadSchemaModel(*document);
+  return {std::move(model), std::move(document)};
 }
 
 }  // namespace ferrolyte

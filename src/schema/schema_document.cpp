@@ -45,13 +45,6 @@ std::string SchemaXmlText(const pugi::xml_document& document) {
   return out.str();
 }
 
-bool LoadSchemaText(pugi::xml_document& document, const std::string& text) {
-  // parse_eol would turn a table named with CR LF into one with LF, which the source lacks.
-  if (document.load_string(text.c_str(), pugi::parse_default & ~pugi::parse_eol)) return true;
-  document.reset();
-  return false;
-}
-
 std::string SchemaFilePath(const std::string& folder) {
   return StripTrailingSeparators(folder) + "/access.xml";
 }

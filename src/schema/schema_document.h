@@ -1,5 +1,6 @@
-// The schema description document: the XML through which the rest of the system learns what
-// the Access database holds, its one-line text and its file copy.
+// The schema description document: the XML file copy of a scan, kept beside the run for
+// whoever wants to look at what was scanned. The program itself works from the SchemaModel
+// the scan returns and does not read the document back.
 #pragma once
 
 #include <cstdint>
@@ -17,9 +18,6 @@ pugi::xml_node AppendTextElement(pugi::xml_node parent, const char* name, const 
 std::string NormaliseBooleanDefault(const std::string& engine_text);
 // The document serialised on one line without XML declaration.
 std::string SchemaXmlText(const pugi::xml_document& document);
-// Reads a text SchemaXmlText wrote back into the document, keeping every CR of a name or a
-// description; the document is left empty when the text does not parse.
-bool LoadSchemaText(pugi::xml_document& document, const std::string& text);
 // Where the file copy goes: "access.xml" in the given folder, a PrivateFolder of the run.
 std::string SchemaFilePath(const std::string& folder);
 // Writes the file copy (UTF-8, one line, mode 0600) into the folder, replacing a copy of an

@@ -123,6 +123,13 @@ SchemaTable ReadSchemaTable(const pugi::xml_node& node) {
   return table;
 }
 
+SchemaModel ReadSchemaText(const std::string& text) {
+  pugi::xml_document document;
+  // parse_eol would turn a table named with CR LF into one with LF, which the source lacks.
+  if (!document.load_string(text.c_str(), pugi::parse_default & ~pugi::parse_eol)) return {};
+  return ReadSchemaModel(document);
+}
+
 SchemaModel ReadSchemaModel(const pugi::xml_document& document) {
   SchemaModel model;
   for (pugi::xpath_node found : document.select_nodes("*/Tables/Table"))

@@ -110,6 +110,10 @@ int32_t DirectLong(const std::string& text);
 // The text as a boolean ("True"/"False" or a number); raises 13 otherwise.
 bool DirectBool(const std::string& text);
 
+// A schema known only as the XML text of a file copy, e.g. one an earlier version saved: the
+// one reader of that text. Keeps every CR of a name or a description; a text that does not
+// parse gives an empty model. Never raises (see Checked).
+SchemaModel ReadSchemaText(const std::string& text);
 // Reads every table, relationship, query and link of the document; never raises (see
 // Checked).
 SchemaModel ReadSchemaModel(const pugi::xml_document& document);

@@ -11,7 +11,6 @@
 #include "conversion/connections.h"
 #include "conversion/run_settings.h"
 #include "platform/register.h"
-#include "schema/schema_document.h"
 #include "shell/command_line.h"
 #include "shell/error_report.h"
 #include "shell/log.h"
@@ -432,26 +431,24 @@ ConversionServices ConvertServices(ConvertRequest& request, const Program& progr
                                                              const RunContext& ctx) {
     const DictionaryPtr section = SettingsSection(request.settings);
     SourceFields source = fields;
-    std::string schema_xml;
+    SchemaModel schema;
     OpenWithPassword(source.file, source.password, request.ask_password,
                      [&](const std::string& password) {
                        source.password = password;
-                       schema_xml = real(source, ctx);
+                       schema = real(source, ctx);
                      });
     // The run opens the source again with the password that worked.
     section->Set("sourcepassword", source.password);
-    pugi::xml_document schema;
-    LoadSchemaText(schema, schema_xml);
     ResolveSelection(request, TablesOfSchema(schema), *section);
     if (request.save_settings)
       SaveRunSettings(request.settings, *request.save_settings, program.options.save_passwords,
                       ctx.status);
-    return schema_xml;
+    return schema;
   };
   services.convert = [&request, real = services.convert](
                          const DictionaryPtr& settings, std::string& report,
-                         const std::string& schema_xml, const RunContext& ctx) {
-    RunOutcome outcome = real(settings, report, schema_xml, ctx);
+                         const SchemaModel& schema, const RunContext& ctx) {
+    RunOutcome outcome = real(settings, report, schema, ctx);
     request.outcome = outcome;
     return outcome;
   };

@@ -2,7 +2,6 @@
 #include "conversion/conversion_run.h"
 #include "schema/access_scanner.h"
 #include "schema/engine.h"
-#include "schema/schema_document.h"
 #include "shell/startup.h"
 
 namespace ferrolyte {
@@ -14,13 +13,13 @@ ConversionServices DefaultServices() {
     CheckDependencies(status, messages, components);
   };
   services.scan = [](const SourceFields& source, const RunContext& ctx) {
-    auto document =
-        ScanAccessDatabase(source.file, source.password, source.user, source.system_database, ctx);
-    return SchemaXmlText(*document);
+    return ScanAccessDatabase(source.file, source.password, source.user, source.system_database,
+                              ctx)
+        .model;
   };
   services.convert = [](const DictionaryPtr& settings, std::string& run_report,
-                        const std::string& schema_xml, const RunContext& ctx) {
-    return ConvertDatabase(settings, run_report, schema_xml, ctx);
+                        const SchemaModel& schema, const RunContext& ctx) {
+    return ConvertDatabase(settings, run_report, schema, ctx);
   };
   return services;
 }

@@ -3,7 +3,6 @@
 #include <cstdio>
 
 #include "platform/register.h"
-#include "schema/schema_document.h"
 #include "shell/command_line.h"
 #include "shell/error_report.h"
 #include "shell/log_status.h"
@@ -32,9 +31,8 @@ const char kSelectATable[] = "Select at least one table";
 
 // The source has tables but the selection names none of them (empty entries select nothing):
 // a run would move nothing while the person expects tables.
-bool SelectsNoTable(const DictionaryPtr& settings, const std::string& schema_xml) {
-  pugi::xml_document schema;
-  if (!LoadSchemaText(schema, schema_xml) || TablesOfSchema(schema).empty()) return false;
+bool SelectsNoTable(const DictionaryPtr& settings, const SchemaModel& schema) {
+  if (TablesOfSchema(schema).empty()) return false;
   const Value& entries = SettingsSection(settings)->Item("sourcetables");
   if (entries.IsText()) return entries.Text().empty();
   if (!entries.IsList()) return false;
@@ -258,13 +256,13 @@ int RunUnattended(Program& program, const DictionaryPtr& settings,
   const PrivateFolder run_folder(TempFolder());
   RunContext scan_ctx = ctx;
   scan_ctx.temp_folder = run_folder.path();
-  const std::string schema_xml = services.scan(source, scan_ctx);
-  ExpandAllTables(settings, schema_xml);
-  if (SelectsNoTable(settings, schema_xml)) HaltError(program, kSelectATable, kExitSettings);
+  const SchemaModel schema = services.scan(source, scan_ctx);
+  ExpandAllTables(settings, schema);
+  if (SelectsNoTable(settings, schema)) HaltError(program, kSelectATable, kExitSettings);
   std::string run_report;
   RunOutcome outcome;
   try {
-    outcome = services.convert(settings, run_report, schema_xml, ctx);
+    outcome = services.convert(settings, run_report, schema, ctx);
   } catch (...) {
     // What the run reported before it failed still belongs in the log.
     if (!run_report.empty()) program.log.Write(run_report);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "conversion/run_outcome.h"
+#include "schema/schema_model.h"
 #include "shell/program.h"
 #include "support/messages.h"
 #include "support/run_context.h"
@@ -54,11 +55,11 @@ struct SourceFields {
 struct ConversionServices {
   // Raises 1000 when a required component is missing.
   std::function<void(StatusOutput&, const Messages&, const ComponentRegistry&)> check_dependencies;
-  // Returns the schema description as XML text; its file copy goes into ctx.temp_folder.
-  std::function<std::string(const SourceFields&, const RunContext& ctx)> scan;
+  // Returns the scanned schema; its file copy goes into ctx.temp_folder.
+  std::function<SchemaModel(const SourceFields&, const RunContext& ctx)> scan;
   // Appends to the run report; returns what the run did.
   std::function<RunOutcome(const DictionaryPtr& settings, std::string& run_report,
-                           const std::string& schema_xml, const RunContext& ctx)>
+                           const SchemaModel& schema, const RunContext& ctx)>
       convert;
 };
 

@@ -143,10 +143,10 @@ std::string AccessTypeName(int type, int32_t size, bool autonumber, bool hyperli
   return "type " + std::to_string(type);
 }
 
-std::vector<TableListing> ListSchemaTables(const pugi::xml_document& schema) {
+std::vector<TableListing> ListSchemaTables(const SchemaModel& schema) {
   const DefinitionOptions conversion_defaults;
   std::vector<TableListing> tables;
-  for (const SchemaTable& schema_table : ReadSchemaModel(schema).tables) {
+  for (const SchemaTable& schema_table : schema.tables) {
     TableListing table{schema_table.name.value(), "table", std::nullopt, 0, {}};
     for (const SchemaField& field : schema_table.fields)
       table.column_list.push_back({field.name.value(),
@@ -163,9 +163,9 @@ std::vector<TableListing> ReadTableListing(const std::string& file, const std::s
                                            bool all, const ComponentRegistry& components) {
   RecordingStatus quiet;
   const CancelToken never{false};
-  const std::shared_ptr<pugi::xml_document> schema =
-      ScanAccessDatabase(file, password, "", "", {quiet, never, components, "", ""});
-  std::vector<TableListing> tables = ListSchemaTables(*schema);
+  const SchemaModel schema =
+      ScanAccessDatabase(file, password, "", "", {quiet, never, components, "", ""}).model;
+  std::vector<TableListing> tables = ListSchemaTables(schema);
 
   if (all) {
     std::vector<TableListing> every;

@@ -4,10 +4,10 @@
 
 #include <cstdint>
 #include <optional>
-#include <pugixml.hpp>
 #include <string>
 #include <vector>
 
+#include "schema/schema_model.h"
 #include "support/components.h"
 
 namespace ferrolyte {
@@ -31,9 +31,9 @@ struct TableListing {
 std::string AccessTypeName(int type, int32_t size, bool autonumber, bool hyperlink,
                            int stored_type);
 
-// The tables of a schema description, the ones a conversion moves, with their columns; rows
-// are left unknown.
-std::vector<TableListing> ListSchemaTables(const pugi::xml_document& schema);
+// The tables of the scanned schema, the ones a conversion moves, with their columns; rows are
+// left unknown.
+std::vector<TableListing> ListSchemaTables(const SchemaModel& schema);
 
 // Reads the file: the scanned tables and, with all, the linked and system tables too, in the
 // engine's order; rows as the provider counts them (SELECT COUNT(*)). Raises the engine's or

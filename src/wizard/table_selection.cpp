@@ -4,7 +4,6 @@
 #include <unordered_set>
 
 #include "conversion/views.h"
-#include "schema/schema_document.h"
 #include "support/safe.h"
 #include "wizard/settings.h"
 
@@ -24,22 +23,24 @@ std::string FieldNodePath(const std::string& table, const std::string& field) {
   return table + kPathSeparator + field;
 }
 
-std::vector<TableNodes> TablesOfSchema(const pugi::xml_document& schema) {
+namespace {
+
+std::string NameOrEmpty(const Checked<std::string>& name) {
+  return name.has_value() ? name.value() : std::string();
+}
+
+}  // namespace
+
+std::vector<TableNodes> TablesOfSchema(const SchemaModel& schema) {
   std::vector<TableNodes> tables;
-  for (const pugi::xpath_node& table : schema.select_nodes("/AccessDatabase/Tables/Table")) {
-    TableNodes entry{table.node().child("Name").text().get(), {}};
-    // Only the table's own fields: index fields live under Indexes.
-    for (const pugi::xpath_node& field : table.node().select_nodes("Fields/Field")) {
-      entry.fields.emplace_back(field.node().child("Name").text().get());
-    }
+  for (const SchemaTable& table : schema.tables) {
+    TableNodes entry{NameOrEmpty(table.name), {}};
+    for (const SchemaField& field : table.fields) entry.fields.push_back(NameOrEmpty(field.name));
     tables.push_back(std::move(entry));
   }
   // Linked tables: their fields are known only once the run reads their back-end.
-  for (const pugi::xpath_node& link :
-       schema.select_nodes("/AccessDatabase/LinkedTables/LinkedTable"))
-    tables.push_back({link.node().child("Name").text().get(), {}});
-  for (const pugi::xpath_node& query : schema.select_nodes("/AccessDatabase/Queries/Query"))
-    tables.push_back({query.node().child("Name").text().get(), {}, true});
+  for (const SchemaLink& link : schema.links) tables.push_back({link.name, {}});
+  for (const SchemaQuery& query : schema.queries) tables.push_back({query.name, {}, true});
   return tables;
 }
 
@@ -80,12 +81,10 @@ Value ExpandAllTables(const Value& source_tables, const std::vector<TableNodes>&
   return Value::TextList(expanded);
 }
 
-void ExpandAllTables(const DictionaryPtr& settings, const std::string& schema_xml) {
+void ExpandAllTables(const DictionaryPtr& settings, const SchemaModel& schema) {
   const DictionaryPtr section = SettingsSection(settings);
   if (!section) return;
   const Value& current = section->Item("sourcetables");
-  pugi::xml_document schema;
-  LoadSchemaText(schema, schema_xml);
   Value expanded = ExpandAllTables(current, TablesOfSchema(schema));
   if (!(expanded == current)) section->Set("sourcetables", std::move(expanded));
 }

@@ -2,10 +2,10 @@
 // schema description, and the selection carried from one scan to the next.
 #pragma once
 
-#include <pugixml.hpp>
 #include <string>
 #include <vector>
 
+#include "schema/schema_model.h"
 #include "support/value.h"
 
 namespace ferrolyte {
@@ -27,9 +27,9 @@ struct TableNodes {
   std::vector<std::string> fields;
   bool query = false;
 };
-// "/AccessDatabase/Tables/Table" and each table's "Fields/Field", by their "Name" texts, then
-// the linked tables (without fields) and "/AccessDatabase/Queries/Query".
-std::vector<TableNodes> TablesOfSchema(const pugi::xml_document& schema);
+// The schema's tables with their fields, by name (a name that could not be read: empty), then
+// the linked tables (without fields) and the saved queries.
+std::vector<TableNodes> TablesOfSchema(const SchemaModel& schema);
 // The node path of a table (its name) or of a query ("Queries!" + its name).
 std::string NodePathOf(const TableNodes& node);
 
@@ -41,8 +41,8 @@ std::vector<std::string> AllPaths(const std::vector<TableNodes>& tables);
 // The `sourcetables` value (a list or a single text) with its "*" entries replaced by
 // AllPaths, each path listed once; a value without "*" comes back unchanged.
 Value ExpandAllTables(const Value& source_tables, const std::vector<TableNodes>& tables);
-// The same on the settings' `sourcetables`, against a schema description's XML text.
-void ExpandAllTables(const DictionaryPtr& settings, const std::string& schema_xml);
+// The same on the settings' `sourcetables`, against the scanned schema.
+void ExpandAllTables(const DictionaryPtr& settings, const SchemaModel& schema);
 
 // The nodes of a check tree in the tree's node order (a table, its fields, the next table).
 class CheckTree {

@@ -34,8 +34,9 @@ Converted ConvertDirect(const std::string& path, const std::string& database,
                         const std::vector<std::pair<const char*, const char*>>& extra,
                         const std::string& password = "") {
   RecordingStatus scan_status;
-  auto doc = ScanAccessDatabase(path, password, "", "", testing::ContextFor(scan_status));
-  DictionaryPtr settings = testing::RunSettings("", AllPaths(TablesOfSchema(*doc)));
+  const SchemaModel schema =
+      ScanAccessDatabase(path, password, "", "", testing::ContextFor(scan_status)).model;
+  DictionaryPtr settings = testing::RunSettings("", AllPaths(TablesOfSchema(schema)));
   DictionaryPtr s = testing::Section(settings);
   s->Set("sourcefilename", path);
   s->Set("sourcepassword", password);
@@ -44,7 +45,7 @@ Converted ConvertDirect(const std::string& path, const std::string& database,
   for (const auto& [key, value] : extra) s->Set(key, value);
   Converted c;
   RecordingStatus status;
-  c.outcome = ConvertDatabase(settings, c.report, SchemaXmlText(*doc), testing::ContextFor(status));
+  c.outcome = ConvertDatabase(settings, c.report, schema, testing::ContextFor(status));
   return c;
 }
 

@@ -278,26 +278,22 @@ inline void SetDirectDestination(const DictionaryPtr& section, const std::string
   section->Set("destinationdatabase", database);
 }
 
-// What a scan leaves the wizard with: the schema text, the scanned tables, and the selection
+// What a scan leaves the wizard with: the schema, the scanned tables, and the selection
 // of every table with every field as the table tree writes it (table, then its fields).
 struct ScannedSource {
-  std::string schema_xml;
+  SchemaModel schema;
   std::vector<std::string> tables;
   std::vector<std::string> selection;
 };
 
 inline ScannedSource ScanEverything(const std::string& path, const std::string& password = "") {
   RecordingStatus status;
-  auto doc = ScanAccessDatabase(path, password, "", "", ContextFor(status));
-  std::ostringstream out;
-  doc->save(out, "", pugi::format_raw | pugi::format_no_declaration);
-  ScannedSource s{out.str(), {}, {}};
-  for (pugi::xpath_node t : doc->select_nodes("*/Tables/Table")) {
-    std::string name = t.node().child("Name").text().get();
+  ScannedSource s{ScanAccessDatabase(path, password, "", "", ContextFor(status)).model, {}, {}};
+  for (const SchemaTable& t : s.schema.tables) {
+    const std::string& name = t.name.value();
     s.tables.push_back(name);
     s.selection.push_back(name);
-    for (pugi::xpath_node f : t.node().select_nodes("Fields/Field/Name"))
-      s.selection.push_back(name + "\\" + f.node().text().get());
+    for (const SchemaField& f : t.fields) s.selection.push_back(name + "\\" + f.name.value());
   }
   return s;
 }

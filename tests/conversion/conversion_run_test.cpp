@@ -71,8 +71,9 @@ class ConversionRunTest : public ::testing::Test {
     };
     const RunContext ctx = run_.Context();
     return destination_string_
-               ? ConvertDatabase(settings_, report_, schema_, ctx, open, destination_string_)
-               : ConvertDatabase(settings_, report_, schema_, ctx, open);
+               ? ConvertDatabase(settings_, report_, ReadSchemaText(schema_), ctx, open,
+                                 destination_string_)
+               : ConvertDatabase(settings_, report_, ReadSchemaText(schema_), ctx, open);
   }
   std::string Dump() { return ReadTextFile(dump_path_, ""); }
   void Set(const std::string& key, Value v) { Section(settings_)->Set(key, std::move(v)); }
@@ -473,8 +474,8 @@ TEST_F(ConversionRunTest, SelectionWithoutFieldsIsReported) {
 
 std::string ErrorBlock(int number, const std::string& hint, const std::string& reason) {
   return "Program Version: " + ProgramVersion() +
-         "\r\nODBC Version: \r\nFunction: ConvertDatabase\r\nError: " +
-         std::to_string(number) + "\r\nHint: " + hint + "\r\nReason: " + reason + "\r\n";
+         "\r\nODBC Version: \r\nFunction: ConvertDatabase\r\nError: " + std::to_string(number) +
+         "\r\nHint: " + hint + "\r\nReason: " + reason + "\r\n";
 }
 
 TEST_F(ConversionRunTest, DumpFileError) {

@@ -232,7 +232,7 @@ TEST_F(DirectRunTest, ConnectionLostMidTableEndsTheRun) {
   };
   std::string report;
   const RunOutcome outcome = ConvertDatabase(DirectSettings(source, db.name()), report,
-                                            source.schema_xml, testing::ContextFor(status));
+                                             source.schema, testing::ContextFor(status));
   ASSERT_TRUE(terminated);
   EXPECT_EQ(outcome.ExitStatus(), 3);
   EXPECT_EQ(status.lines.back(), "  Transfer failed");
@@ -263,9 +263,9 @@ TEST_F(DirectRunTest, UnreadableSourceLeavesTheDatabaseAsItWas) {
   std::string report;
   RecordingStatus status;
   try {
-    EXPECT_EQ(ConvertDatabase(settings, report, stale.schema_xml, testing::ContextFor(status))
-                  .ExitStatus(),
-              3);
+    EXPECT_EQ(
+        ConvertDatabase(settings, report, stale.schema, testing::ContextFor(status)).ExitStatus(),
+        3);
     EXPECT_TRUE(Contains(report, "nothing was written to the destination")) << report;
   } catch (const Error& e) {
     // Refused while opening the source: before the destination, too.
@@ -328,8 +328,8 @@ TEST_F(DirectRunTest, NoDriverRaises1004BeforeOpeningTheDestination) {
     std::string report;
     RecordingStatus status;
     try {
-      ConvertDatabase(DirectSettings(source_, "velkan_never"), report, source_.schema_xml,
-                     testing::ContextFor(status));
+      ConvertDatabase(DirectSettings(source_, "velkan_never"), report, source_.schema,
+                      testing::ContextFor(status));
       std::fprintf(stderr, "no error raised\n");
     } catch (const Error& e) {
       bool expected =

@@ -45,8 +45,8 @@ class DumpFormatTest : public ::testing::Test {
     };
     std::string report;
     RecordingStatus status;
-    const RunOutcome outcome =
-        ConvertDatabase(settings, report, schema_, testing::ContextFor(status), open);
+    const RunOutcome outcome = ConvertDatabase(settings, report, ReadSchemaText(schema_),
+                                               testing::ContextFor(status), open);
     EXPECT_EQ(outcome.ExitStatus(), 0) << report;
     return ReadTextFile(path_, "");
   }

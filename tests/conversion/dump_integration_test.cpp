@@ -91,9 +91,9 @@ class DumpLoader {
     testing::Section(settings)->Set("autocommit", 0);
     std::string report;
     RecordingStatus status;
-    ASSERT_EQ(ConvertDatabase(settings, report, scanned.schema_xml, testing::ContextFor(status))
-                  .ExitStatus(),
-              0)
+    ASSERT_EQ(
+        ConvertDatabase(settings, report, scanned.schema, testing::ContextFor(status)).ExitStatus(),
+        0)
         << report;
     ASSERT_EQ(status.lines.back(), "  Transfer completed") << report;
     report_ = report;

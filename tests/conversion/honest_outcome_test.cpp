@@ -64,7 +64,7 @@ class HonestOutcomeTest : public ::testing::Test {
     testing::Section(settings)->Set("sourceusername", "admin");
     report_.clear();
     status_ = RecordingStatus();
-    return ConvertDatabase(settings, report_, scanned.schema_xml, testing::ContextFor(status_));
+    return ConvertDatabase(settings, report_, scanned.schema, testing::ContextFor(status_));
   }
   bool Reported(const std::string& part) const { return report_.find(part) != std::string::npos; }
 
@@ -321,7 +321,7 @@ TEST_F(HonestOutcomeTest, DamagedSystemTableFailsOnlyTheFeatureThatReadsIt) {
       testing::Section(settings)->Set(c.setting, on ? 1 : 0);
       report_.clear();
       const RunOutcome outcome =
-          ConvertDatabase(settings, report_, scanned.schema_xml, testing::ContextFor(status_));
+          ConvertDatabase(settings, report_, scanned.schema, testing::ContextFor(status_));
       for (const char* table : {"Parts", "Uses"})
         EXPECT_EQ(outcome.Find(table)->result, TableResult::kComplete) << table;
       EXPECT_EQ(outcome.ExitStatus(), on ? 3 : 0) << report_;

@@ -140,23 +140,23 @@ class ProtectedDumpTest : public ::testing::Test {
     return sources;
   }
 
-  // The schema text and the selection of every table with every field, as the wizard
+  // The schema and the selection of every table with every field, as the wizard
   // leaves them after a scan with the right password.
-  std::pair<std::string, std::vector<std::string>> Scan(const ProtectedSource& source) {
+  std::pair<SchemaModel, std::vector<std::string>> Scan(const ProtectedSource& source) {
     testing::ScannedSource scanned = testing::ScanEverything(source.path, source.password);
-    return {scanned.schema_xml, scanned.selection};
+    return {scanned.schema, scanned.selection};
   }
 
   // Runs the conversion into a new dump file with the password; raises what the run raises.
   int32_t Convert(const ProtectedSource& source, const std::string& password,
                   const std::string& dump) {
-    auto [schema_xml, selection] = Scan(source);
+    auto [schema, selection] = Scan(source);
     DictionaryPtr settings = testing::RunSettings(dump, selection);
     testing::Section(settings)->Set("sourcefilename", source.path);
     testing::Section(settings)->Set("sourcepassword", password);
     report_.clear();
     status_ = RecordingStatus();
-    return ConvertDatabase(settings, report_, schema_xml, testing::ContextFor(status_)).ExitStatus();
+    return ConvertDatabase(settings, report_, schema, testing::ContextFor(status_)).ExitStatus();
   }
 
   testing::TempDir dir_;

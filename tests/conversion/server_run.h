@@ -58,7 +58,7 @@ inline std::unique_ptr<RunRecord> RunConversion(
   auto r = std::make_unique<RunRecord>();
   RunContext ctx = ContextFor(r->status);
   if (adjust) adjust(ctx);
-  r->outcome = ConvertDatabase(settings, r->report, source.schema_xml, ctx);
+  r->outcome = ConvertDatabase(settings, r->report, source.schema, ctx);
   r->code = r->outcome.ExitStatus();
   return r;
 }

@@ -54,15 +54,12 @@ struct Conversion {
   void Go() {
     PrivateFolder folder(FolderPart(dump));
     run.temp_folder = folder.path();
-    auto doc = ScanAccessDatabase(source, "", "", "", run.Context());
-    std::ostringstream schema;
-    doc->save(schema, "", pugi::format_raw | pugi::format_no_declaration);
+    const SchemaModel schema = ScanAccessDatabase(source, "", "", "", run.Context()).model;
     std::vector<std::string> selection;
-    for (pugi::xpath_node t : doc->select_nodes("*/Tables/Table"))
-      selection.push_back(t.node().child("Name").text().get());
+    for (const SchemaTable& t : schema.tables) selection.push_back(t.name.value());
     DictionaryPtr settings = testing::RunSettings(dump, selection);
     testing::Section(settings)->Set("sourcefilename", source);
-    outcome = ConvertDatabase(settings, report, schema.str(), run.Context());
+    outcome = ConvertDatabase(settings, report, schema, run.Context());
   }
   std::string Dump() const { return ReadTextFile(dump, "utf-8"); }
 };

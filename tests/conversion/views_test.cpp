@@ -217,9 +217,9 @@ class ViewsTest : public ::testing::Test {
   // Scans the file and converts it with every table and query selected.
   RunOutcome Convert(const std::string& database, const std::string& dump = "") {
     RecordingStatus scan_status;
-    auto doc = ScanAccessDatabase(path_, "", "", "", testing::ContextFor(scan_status));
-    const std::string xml = SchemaXmlText(*doc);
-    DictionaryPtr settings = testing::RunSettings(dump, AllPaths(TablesOfSchema(*doc)));
+    const SchemaModel schema =
+        ScanAccessDatabase(path_, "", "", "", testing::ContextFor(scan_status)).model;
+    DictionaryPtr settings = testing::RunSettings(dump, AllPaths(TablesOfSchema(schema)));
     DictionaryPtr s = testing::Section(settings);
     s->Set("sourcefilename", path_);
     s->Set("destinationdatabase", database);
@@ -228,7 +228,7 @@ class ViewsTest : public ::testing::Test {
     s->Set("autocommit", 0);
     if (dump.empty()) testing::SetDirectDestination(s, database);
     RecordingStatus status;
-    return ConvertDatabase(settings, report_, xml, testing::ContextFor(status));
+    return ConvertDatabase(settings, report_, schema, testing::ContextFor(status));
   }
 
   void ExpectViewsAsWrittenByHand(Connection& c) {

@@ -289,8 +289,8 @@ TEST(ProtectedScanTest, ScansWithTheRightPasswordAndRefusesAnyOther) {
   for (const ProtectedFile& f : files) {
     SCOPED_TRACE(f.file);
     RecordingStatus status;
-    auto doc = ScanAccessDatabase(f.file, f.password, "", "", testing::ContextFor(status));
-    std::string xml = SchemaXmlText(*doc);
+    std::string xml = SchemaXmlText(
+        *ScanAccessDatabase(f.file, f.password, "", "", testing::ContextFor(status)).document);
     EXPECT_NE(xml.find("<Table><Name>" + f.table + "</Name>"), std::string::npos) << xml;
     EXPECT_NE(xml.find("<Field>"), std::string::npos) << xml;
     fs::remove(dir.File("access.xml"));

@@ -78,7 +78,8 @@ class ScannerTest : public ::testing::Test {
 
 TEST_F(ScannerTest, WritesTheWholeDocumentAndStatusLines) {
   RecordingStatus status;
-  auto doc = ScanAccessDatabase(path_, "", "", "", testing::ContextFor(status));
+  const SchemaScan scan = ScanAccessDatabase(path_, "", "", "", testing::ContextFor(status));
+  const pugi::xml_document* doc = scan.document.get();
   std::string xml = SchemaXmlText(*doc);
 
   const std::string customers =
@@ -173,8 +174,9 @@ TEST_F(ScannerTest, FileCopyIsPrivateAndReplacedByTheNextScan) {
   const std::string file = SchemaFilePath(folder.path());
   for (int scan = 0; scan < 2; ++scan) {
     RecordingStatus status;
-    auto doc = ScanAccessDatabase(path_, "", "", "", testing::ContextFor(status, folder.path()));
-    EXPECT_EQ(ReadTextFile(file, "utf-8"), SchemaXmlText(*doc));
+    auto scanned =
+        ScanAccessDatabase(path_, "", "", "", testing::ContextFor(status, folder.path()));
+    EXPECT_EQ(ReadTextFile(file, "utf-8"), SchemaXmlText(*scanned.document));
   }
   struct stat st {};
   ASSERT_EQ(::lstat(file.c_str(), &st), 0);

@@ -38,12 +38,14 @@ struct FakeEngine {
           scan_folder = ctx.temp_folder;
           ctx.status.AddStatusLine("scanning");
           if (scan_error) throw Error(3024, "Could not find file '" + source.file + "'.");
-          return std::string("<AccessDatabase/>");
+          SchemaModel scanned_schema;
+          scanned_schema.links.push_back({"Scanned", "", ""});
+          return scanned_schema;
         },
-        [this](const DictionaryPtr& settings, std::string& report, const std::string& xml,
+        [this](const DictionaryPtr& settings, std::string& report, const SchemaModel& model,
                const RunContext& ctx) {
           converted = settings;
-          schema = xml;
+          schema = model;
           version_text = ctx.version_text;
           report += "SETTINGS\r\n";
           if (convert_error) throw Error(-2147467259, "No driver");
@@ -55,7 +57,8 @@ struct FakeEngine {
   RunOutcome result;
   SourceFields scanned;
   DictionaryPtr converted;
-  std::string schema, version_text, scan_folder;
+  SchemaModel schema;
+  std::string version_text, scan_folder;
 };
 
 class StartupTest : public ::testing::Test {
@@ -99,7 +102,9 @@ TEST_F(StartupTest, AutorunConvertsWithTheLoadedSettings) {
   EXPECT_EQ(engine_.scanned.password, "pw");
   EXPECT_EQ(engine_.scanned.user, "me");
   EXPECT_EQ(engine_.scanned.system_database, "/data/system.mdw");
-  EXPECT_EQ(engine_.schema, "<AccessDatabase/>");
+  // The run gets the very schema the scan returned.
+  ASSERT_EQ(engine_.schema.links.size(), 1u);
+  EXPECT_EQ(engine_.schema.links[0].name, "Scanned");
   DictionaryPtr section = SettingsSection(engine_.converted);
   ASSERT_TRUE(section);
   EXPECT_EQ(SafeStr(section->Item("maintenancedb")), "postgres");

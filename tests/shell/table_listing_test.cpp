@@ -44,15 +44,14 @@ TEST(TableListingTest, PostgresTypesAreTheOnesTheConversionWrites) {
   DefinitionOptions options;
   options.selection.insert("T");
   for (const Case& c : cases) spec.fields.push_back(c.field);
-  pugi::xml_document schema;
-  ASSERT_TRUE(schema.load_string(testing::SchemaXml({spec}).c_str()));
+  const SchemaModel schema = ReadSchemaText(testing::SchemaXml({spec}));
 
   const std::vector<TableListing> tables = ListSchemaTables(schema);
   ASSERT_EQ(tables.size(), 1u);
   ASSERT_EQ(tables[0].column_list.size(), std::size(cases));
   EXPECT_EQ(tables[0].columns, static_cast<int>(std::size(cases)));
   const std::string create =
-      BuildTableDefinition(ReadSchemaModel(schema).tables.at(0), "T", "T", options).create_text;
+      BuildTableDefinition(schema.tables.at(0), "T", "T", options).create_text;
   for (size_t i = 0; i < std::size(cases); ++i) {
     const ColumnListing& column = tables[0].column_list[i];
     SCOPED_TRACE(column.name);

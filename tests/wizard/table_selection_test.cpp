@@ -54,7 +54,7 @@ TEST(TablesOfSchemaTest, ReadsTablesAndOwnFieldsInDocumentOrder) {
       "</Index></Indexes></Table>"
       "<Table><Name>A</Name></Table>"
       "</Tables></AccessDatabase>"));
-  const std::vector<TableNodes> tables = TablesOfSchema(doc);
+  const std::vector<TableNodes> tables = TablesOfSchema(ReadSchemaModel(doc));
   ASSERT_EQ(tables.size(), 2u);
   EXPECT_EQ(tables[0].name, "B");
   EXPECT_EQ(tables[0].fields, (std::vector<std::string>{"x", "y"}));
@@ -149,7 +149,7 @@ TEST(TablesOfSchemaTest, LinksAndQueriesFollowTheTablesWithPathsOfTheirOwn) {
       "<AccessDatabase><Tables><Table><Name>T</Name><Fields><Field><Name>a</Name></Field>"
       "</Fields></Table></Tables><Queries><Query><Name>Open Orders</Name></Query></Queries>"
       "<LinkedTables><LinkedTable><Name>L</Name></LinkedTable></LinkedTables></AccessDatabase>");
-  const std::vector<TableNodes> nodes = TablesOfSchema(doc);
+  const std::vector<TableNodes> nodes = TablesOfSchema(ReadSchemaModel(doc));
   EXPECT_EQ(AllPaths(nodes), (std::vector<std::string>{"T", "T\\a", "L", "Queries!Open Orders"}));
   EXPECT_EQ(ExpandAllTables(Value::TextList({"*"}), nodes), Value::TextList(AllPaths(nodes)));
   EXPECT_EQ(QueryOfEntry("Queries!Open Orders"), "Open Orders");

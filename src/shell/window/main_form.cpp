@@ -28,7 +28,6 @@
 #include "platform/file_dialog_filter.h"
 #include "platform/source_connection.h"
 #include "schema/access_scanner.h"
-#include "schema/schema_document.h"
 #include "shell/error_report.h"
 #include "shell/log.h"
 #include "shell/main_form_rules.h"
@@ -1234,7 +1233,7 @@ void MainForm::BuildTableTree() {
   // unless settings were loaded for it.
   if (!selection_loaded_ && Source().file == scanned_file_ && !scanned_file_.empty())
     selection_.Capture(TreeNodes());
-  std::shared_ptr<pugi::xml_document> schema;
+  std::shared_ptr<const SchemaModel> schema;
   {
     DisabledWhile busy{cmdBack, cmdNext, frameSelectTables};
     const SourceEntry source = Source();
@@ -1242,8 +1241,9 @@ void MainForm::BuildTableTree() {
     // A failing scan leaves the tree of the previous scan as it was.
     const RunContext ctx{*status_, state.cancel, components(), program_->VersionText(),
                          schema_folder_->path()};
-    schema =
-        ScanAccessDatabase(source.file, source.password, source.user, source.system_database, ctx);
+    schema = std::make_shared<const SchemaModel>(
+        ScanAccessDatabase(source.file, source.password, source.user, source.system_database, ctx)
+            .model);
   }
   schema_ = std::move(schema);
   FillTableTree(tvSourceTables, TablesOfSchema(*schema_), tvImages);
@@ -1263,14 +1263,14 @@ void MainForm::UpdateSelectionCount() {
 
 void MainForm::NavigateRun(std::string& page) {
   const ConversionServices services = DefaultServices();
-  const std::string schema_xml = schema_ ? SchemaXmlText(*schema_) : std::string();
+  const SchemaModel schema = schema_ ? *schema_ : SchemaModel();
   const RunPageOptions options{program_->options.autorun, program_->options.save_passwords};
   WizardNavigateRun(
       *this, page, run_report_,
       [&](const DictionaryPtr& settings, std::string& report, StatusOutput& status) {
         const RunContext ctx{status, state.cancel, components(), program_->VersionText(),
                              "",     *clock_};
-        return services.convert(settings, report, schema_xml, ctx);
+        return services.convert(settings, report, schema, ctx);
       },
       options);
 }

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "schema/schema_model.h"
 #include "shell/startup.h"
 #include "shell/window/message_box.h"
 #include "shell/window/status_view.h"
@@ -20,10 +21,6 @@
 #include "wizard/page_flow.h"
 #include "wizard/run_page.h"
 #include "wizard/window/table_tree.h"
-
-namespace pugi {
-class xml_document;
-}
 
 class QCheckBox;
 class QComboBox;
@@ -99,7 +96,7 @@ class MainForm : public QWidget, public WindowHooks, public WizardView, public R
   void BuildTableTree();
   TreeChecks TreeNodes() { return TreeChecks(tvSourceTables); }
   // The current schema description (null before the first scan) and the run report.
-  const std::shared_ptr<pugi::xml_document>& Schema() const { return schema_; }
+  const std::shared_ptr<const SchemaModel>& Schema() const { return schema_; }
   const std::string& RunReport() const { return run_report_; }
   // The tree's selection carried to the next scan.
   const CarriedSelection& Selection() const { return selection_; }
@@ -201,7 +198,7 @@ class MainForm : public QWidget, public WindowHooks, public WizardView, public R
   CarriedSelection selection_;
   std::unique_ptr<WindowStatus> status_;
   AdvancedOptionsForm* advanced_ = nullptr;
-  std::shared_ptr<pugi::xml_document> schema_;
+  std::shared_ptr<const SchemaModel> schema_;
   // Holds the schema's file copy from the first scan until the window goes.
   std::optional<PrivateFolder> schema_folder_;
   std::string run_report_;
