@@ -376,11 +376,11 @@ int Main(int argc, char** argv) {
     double cpu_start = SelfCpu();
     const ferrolyte::ComponentRegistry components = ferrolyte::PlatformComponents();
     const ferrolyte::CancelToken never{false};
-    auto doc =
+    const ferrolyte::SchemaScan scan =
         ferrolyte::ScanAccessDatabase(tables, "", "", "", {quiet, never, components, "", ""});
     g.seconds = Since(start);
     g.cpu = SelfCpu() - cpu_start;
-    g.rows = static_cast<double>(doc->select_nodes("*/Tables/Table").size());
+    g.rows = static_cast<double>(scan.model.tables.size());
   }
 
   Figure d, d_big, f, p, h;
