@@ -53,17 +53,17 @@ std::string SettingsListing(const Value& item) {
 
 // Names and settings go into comment lines: a line break in one would end the comment and
 // make the rest of the name a statement of the dump.
-void WriteDumpHeader(DumpFile& dump, const Dictionary& section, const std::string& version) {
-  dump.WriteDumpLine("--");
-  dump.WriteDumpLine("-- DUMP FILE");
-  dump.WriteDumpLine("--");
-  dump.WriteDumpLine("-- Database is ported from MS Access");
-  dump.WriteDumpLine("--" + std::string(66, '-'));
-  dump.WriteDumpLine(std::string("-- Created using \"") + kProductTitle + "\" form " +
+void WriteDumpHeader(Destination& dump, const Dictionary& section, const std::string& version) {
+  dump.WriteDumpText("--");
+  dump.WriteDumpText("-- DUMP FILE");
+  dump.WriteDumpText("--");
+  dump.WriteDumpText("-- Database is ported from MS Access");
+  dump.WriteDumpText("--" + std::string(66, '-'));
+  dump.WriteDumpText(std::string("-- Created using \"") + kProductTitle + "\" form " +
                      kMakerWebAddress);
-  dump.WriteDumpLine("-- Program Version " + OneLine(version));
-  dump.WriteDumpLine("--");
-  dump.WriteDumpLine("-- OPTIONS:");
+  dump.WriteDumpText("-- Program Version " + OneLine(version));
+  dump.WriteDumpText("--");
+  dump.WriteDumpText("-- OPTIONS:");
   for (const std::string& key : section.Keys()) {
     std::string value = SettingsListing(section.Item(key));
     std::string lower = AsciiLower(key);
@@ -73,10 +73,10 @@ void WriteDumpHeader(DumpFile& dump, const Dictionary& section, const std::strin
     }
     if (lower == "sourcepassword" && !value.empty()) value = "** HIDDEN **";
     if (lower == "sourcefilename") value = ReplaceAll(value, "\\", "/");
-    dump.WriteDumpLine(OneLine("--   " + key + "=" + value));
+    dump.WriteDumpText(OneLine("--   " + key + "=" + value));
   }
-  dump.WriteDumpLine("--");
-  dump.WriteDumpLine("");
+  dump.WriteDumpText("--");
+  dump.WriteDumpText("");
 }
 
 std::string BuildOdbcString(const PgParameters& where) {
@@ -159,6 +159,9 @@ class Run {
   bool OpenDumpFile();
   bool OpenServer();
   bool Body();
+  void WriteDumpPreamble(bool drop);
+  void ReadTableSettings();
+  bool LoopTables();
   bool TableWork(SelectedTable& table);
   void AfterTables();
   bool AddChecks();
@@ -227,7 +230,8 @@ class Run {
   // The rows of a direct run, when they go with COPY (declared before the destination that
   // refers to it, so that it outlives it).
   std::unique_ptr<PgConnection> rows_session_;
-  std::optional<Destination> destination_;
+  std::unique_ptr<Destination> destination_;
+  ServerDestination* server_destination_ = nullptr;  // destination_ of a direct run
   // Watches the sessions above, so it goes first.
   std::unique_ptr<ServerCancel> server_cancel_;
 
@@ -612,8 +616,7 @@ bool Run::OpenDumpFile() {
   } catch (const Error& e) {
     return refuse(e.number(), e.description());
   }
-  destination_.emplace(dump_.get());
-  destination_->set_copy_blocks(settings_.copy_blocks);
+  destination_ = MakeDumpDestination(*dump_, settings_.copy_blocks);
   return true;
 }
 
@@ -634,7 +637,9 @@ bool Run::OpenServer() {
     ConnectionError(cs, e);
     return false;
   }
-  destination_.emplace(server_.get());
+  auto server_destination = std::make_unique<ServerDestination>(server_.get());
+  server_destination_ = server_destination.get();
+  destination_ = std::move(server_destination);
   if (ctx_.end_now) {
     server_cancel_ = std::make_unique<ServerCancel>(
         *ctx_.end_now, [where] { return std::make_unique<PgConnection>(where); });
@@ -815,7 +820,7 @@ bool Run::PrepareDatabase(bool drop) {
   if (!database) database = OpenDatabase();
   if (!database) return false;
   server_ = database;
-  destination_->set_connection(server_.get());
+  server_destination_->set_connection(server_.get());
   if (open_rows_) {
     // The same parameters as the connection, for the rows alone.
     try {
@@ -827,7 +832,7 @@ bool Run::PrepareDatabase(bool drop) {
     KeepFromIdling(*rows_session_);
     if (server_cancel_) server_cancel_->WatchRowSession(rows_session_.get());
   }
-  destination_->set_row_session(rows_session_.get(), ctx_.clock);
+  server_destination_->set_row_session(rows_session_.get(), ctx_.clock);
   return true;
 }
 
@@ -859,39 +864,33 @@ void Run::SeedSchemaNames() {
     if (!row.empty()) schema_names_.insert(SafeStr(row[0]));
 }
 
-bool Run::Body() {
-  const bool drop = settings_.drop_database;
-  if (direct_) {
-    if (!PrepareDatabase(drop)) return false;
-  } else {
-    WriteDumpHeader(*dump_, *section_, ctx_.version_text);
-    // psql otherwise reads the file in the client's encoding, and stores wrong text silently.
-    dump_->WriteDumpLine(kClientEncoding);
-    dump_->WriteDumpLine("");
-    if (drop) {
-      step_ = "Drop destination";
-      destination_->Write("DROP DATABASE IF EXISTS " + QuoteIdentifier(database_), false);
-    }
-    step_ = "Recreate the database";
-    destination_->Write("CREATE DATABASE " + QuoteIdentifier(database_), false);
-    dump_->WriteDumpLine("");
-    dump_->WriteDumpLine(
-        "-- NOTICE: At this place you need to connect to the new database and run the rest of "
-        "the statements.");
-    // So that one "psql -d postgres -f FILE" loads it whole; psql's quoted argument takes
-    // any name but a line break.
-    dump_->WriteDumpLine("\\connect " + QuoteIdentifier(OneLine(database_)));
-    dump_->WriteDumpLine("");
-    dump_->WriteDumpLine(kClientEncoding);
-    dump_->WriteDumpLine("");
+// The dump's opening: its header, then the database (dropped first when asked) and the
+// \connect to it that the rest of the statements run in.
+void Run::WriteDumpPreamble(bool drop) {
+  Destination& dump = *destination_;
+  WriteDumpHeader(dump, *section_, ctx_.version_text);
+  // psql otherwise reads the file in the client's encoding, and stores wrong text silently.
+  dump.WriteDumpText(kClientEncoding);
+  dump.WriteDumpText("");
+  if (drop) {
+    step_ = "Drop destination";
+    dump.Write("DROP DATABASE IF EXISTS " + QuoteIdentifier(database_), false);
   }
+  step_ = "Recreate the database";
+  dump.Write("CREATE DATABASE " + QuoteIdentifier(database_), false);
+  dump.WriteDumpText("");
+  dump.WriteDumpText(
+      "-- NOTICE: At this place you need to connect to the new database and run the rest of "
+      "the statements.");
+  // So that one "psql -d postgres -f FILE" loads it whole; psql's quoted argument takes
+  // any name but a line break.
+  dump.WriteDumpText("\\connect " + QuoteIdentifier(OneLine(database_)));
+  dump.WriteDumpText("");
+  dump.WriteDumpText(kClientEncoding);
+  dump.WriteDumpText("");
+}
 
-  if (!link_notes_.empty()) {
-    report_ += "\r\nLINKED TABLES\r\n------------\r\n";
-    for (const std::string& note : link_notes_) report_ += OneLine("- " + note) + kCrLf;
-    report_ += kCrLf;
-  }
-  step_ = "Load DefXml";
+void Run::ReadTableSettings() {
   ignore_large_blobs_ = settings_.ignore_large_blobs;
   column_list_ = settings_.column_list;
   options_.transfer_autonumbers = settings_.transfer_autonumbers;
@@ -903,15 +902,12 @@ bool Run::Body() {
   source_file_name_ = FileNamePart(settings_.source_file);
   transfer_relationships_ = settings_.transfer_relationships;
   transfer_descriptions_ = settings_.transfer_descriptions;
-
   transfer_queries_ = settings_.transfer_queries;
   transfer_validation_ = settings_.transfer_validation;
-  if (transfer_queries_) PlanViews();
-  // A view over a table keeps the table from being dropped: views go first.
-  if (transfer_queries_ && create_tables_) DropViews();
+}
 
-  step_ = "Loop tables";
-  SeedSchemaNames();
+// Every selected table in turn; false when one ended the run.
+bool Run::LoopTables() {
   std::vector<int64_t> planned;
   for (const SelectedTable& table : selected_)
     planned.push_back(transfer_records_ ? outcome_.tables[table.outcome].rows_expected.value_or(0)
@@ -919,10 +915,9 @@ bool Run::Body() {
   progress_.Plan(std::move(planned));
   bool every_table = true;
   for (size_t i = 0; i < selected_.size(); ++i) {
-    SelectedTable& table = selected_[i];
     progress_.BeginTable(i);
     status_.SetProgressFigures(progress_.Figures());
-    if (!TableWork(table)) {
+    if (!TableWork(selected_[i])) {
       every_table = false;
       break;
     }
@@ -933,7 +928,31 @@ bool Run::Body() {
   }
   progress_.Finish();
   status_.SetProgressFigures(progress_.Figures());
-  if (every_table && !stopped_) AfterTables();
+  return every_table;
+}
+
+bool Run::Body() {
+  const bool drop = settings_.drop_database;
+  if (direct_) {
+    if (!PrepareDatabase(drop)) return false;
+  } else {
+    WriteDumpPreamble(drop);
+  }
+
+  if (!link_notes_.empty()) {
+    report_ += "\r\nLINKED TABLES\r\n------------\r\n";
+    for (const std::string& note : link_notes_) report_ += OneLine("- " + note) + kCrLf;
+    report_ += kCrLf;
+  }
+  step_ = "Load DefXml";
+  ReadTableSettings();
+  if (transfer_queries_) PlanViews();
+  // A view over a table keeps the table from being dropped: views go first.
+  if (transfer_queries_ && create_tables_) DropViews();
+
+  step_ = "Loop tables";
+  SeedSchemaNames();
+  if (LoopTables() && !stopped_) AfterTables();
   step_ = "Tables are done";
   return true;
 }
@@ -1322,10 +1341,11 @@ bool Run::CreateDestinationTable(TableOutcome& outcome, const std::string& creat
                       std::to_string(*existed) + " records");
   if (!create_tables_) return true;
   if (!direct_) {
-    dump_->WriteDumpLine("--");
-    dump_->WriteDumpLine(OneLine("-- Table structure for table '" + destination_table + "'"));
-    dump_->WriteDumpLine("--");
-    dump_->WriteDumpLine("");
+    destination_->WriteDumpText("--");
+    destination_->WriteDumpText(
+        OneLine("-- Table structure for table '" + destination_table + "'"));
+    destination_->WriteDumpText("--");
+    destination_->WriteDumpText("");
     destination_->Write(drop, true);
     destination_->Write(create_text, true);
     return true;

@@ -5,45 +5,94 @@
 #include "support/errors.h"
 
 namespace ferrolyte {
+namespace {
+
+// What a held value costs, near enough: its slot and the text or bytes behind it.
+size_t HeldBytes(const Value& value) {
+  size_t bytes = sizeof(Value);
+  switch (value.kind()) {
+    case Value::Kind::kText:
+      bytes += value.Text().size();
+      break;
+    case Value::Kind::kDecimal:
+      bytes += value.DecimalText().size();
+      break;
+    case Value::Kind::kBytes:
+      bytes += value.AsBytes().size();
+      break;
+    default:
+      break;
+  }
+  return bytes;
+}
+
+}  // namespace
 
 CopyChunks::~CopyChunks() {
   Discard();
 }
 
-std::string_view CopyChunks::Insert(size_t row) const {
-  const size_t begin = row == 0 ? 0 : ends_[row - 1];
-  return std::string_view(inserts_).substr(begin, ends_[row] - begin);
+std::string CopyChunks::Insert(size_t row) {
+  const size_t width = columns_.size();
+  std::vector<const Value*> values(width);
+  for (size_t i = 0; i < width; ++i) values[i] = &values_[row * width + i];
+  std::string insert;
+  AppendInsertRow(insert, insert_prefix_, {columns_, values});
+  ++inserts_rendered_;
+  return insert;
 }
 
 void CopyChunks::Clear() {
-  inserts_.clear();
-  ends_.clear();
+  values_.clear();
+  rows_ = 0;
+  held_bytes_ = 0;
   pending_.clear();
+  streamed_rows_ = 0;
 }
 
-void CopyChunks::Add(const std::string& insert, std::string_view copy_line) {
-  if (ends_.empty()) {
-    chunk_start_ = clock_.Now();
-    rejected_row_.clear();
+void CopyChunks::Add(const TypedRow& row) {
+  const size_t line_start = pending_.size();
+  try {
+    AppendCopyRow(pending_, row);
+  } catch (...) {
+    pending_.resize(line_start);
+    throw;
   }
-  inserts_ += insert;
-  ends_.push_back(inserts_.size());
-  pending_ += copy_line;
   pending_ += '\n';
-  if (pending_.size() >= kSendBytes) Send();
+  if (rows_ == 0) {
+    chunk_start_ = streamed_at_ = clock_.Now();
+    rejected_row_.clear();
+    columns_.assign(row.columns.begin(), row.columns.end());
+  }
+  for (const Value* value : row.values) {
+    values_.push_back(*value);
+    held_bytes_ += HeldBytes(*value);
+  }
+  ++rows_;
 }
 
 bool CopyChunks::ChunkDue() const {
-  return !ends_.empty() &&
-         ((max_rows_ && ends_.size() >= max_rows_) || inserts_.size() >= kChunkBytes ||
-          clock_.Now() - chunk_start_ >= kChunkTime);
+  return rows_ > 0 && ((max_rows_ && rows_ >= max_rows_) || held_bytes_ >= kChunkBytes ||
+                       clock_.Now() - chunk_start_ >= kChunkTime);
+}
+
+bool CopyChunks::StreamDue() const {
+  return rows_ > streamed_rows_ &&
+         (pending_.size() >= kStreamBytes || clock_.Now() - streamed_at_ >= kStreamTime);
 }
 
 void CopyChunks::Send() {
+  if (!session_.in_copy()) session_.BeginCopy(copy_statement_);
+  session_.PutCopyData(pending_);
+  pending_.clear();
+  streamed_rows_ = rows_;
+  streamed_at_ = clock_.Now();
+}
+
+void CopyChunks::Stream() {
+  if (rows_ == streamed_rows_) return;
   try {
-    if (!session_.in_copy()) session_.BeginCopy(copy_statement_);
-    session_.PutCopyData(pending_);
-    pending_.clear();
+    Send();
   } catch (const Error& e) {
     if (session_.IsLost()) RaiseLost(e);
     Replay();
@@ -51,20 +100,26 @@ void CopyChunks::Send() {
 }
 
 void CopyChunks::Commit() {
-  if (ends_.empty()) return;
+  if (rows_ == 0) return;
   rejected_row_.clear();
   try {
-    if (!session_.in_copy()) session_.BeginCopy(copy_statement_);
-    session_.PutCopyData(pending_);
-    pending_.clear();
+    Send();
     session_.EndCopy();
   } catch (const Error& e) {
     if (session_.IsLost()) RaiseLost(e);
     Replay();
     return;
   }
-  committed_ += static_cast<int64_t>(ends_.size());
+  committed_ += static_cast<int64_t>(rows_);
   Clear();
+}
+
+size_t CopyChunks::DropUnstreamed() {
+  const size_t dropped = rows_ - streamed_rows_;
+  values_.resize(streamed_rows_ * columns_.size());
+  rows_ = streamed_rows_;
+  pending_.clear();
+  return dropped;
 }
 
 void CopyChunks::Discard() {
@@ -74,7 +129,7 @@ void CopyChunks::Discard() {
 
 void CopyChunks::RaiseLost(const Error& e) {
   // Nothing of the chunk is on the server; its first row is where the work stopped.
-  rejected_row_ = std::string(Insert(0));
+  rejected_row_ = Insert(0);
   Discard();
   throw e;
 }
@@ -82,14 +137,15 @@ void CopyChunks::RaiseLost(const Error& e) {
 void CopyChunks::Replay() {
   if (session_.in_copy()) session_.AbandonCopy();
   pending_.clear();
-  const size_t n = ends_.size();
+  const size_t n = rows_;
   // Sends rows [from, to) one by one, each committed alone; raises at the first refused.
   auto send_alone = [&](size_t from, size_t to) {
     for (size_t i = from; i < to; ++i) {
+      std::string insert = Insert(i);
       try {
-        single_row_(std::string(Insert(i)));
+        single_row_(insert);
       } catch (...) {
-        rejected_row_ = std::string(Insert(i));
+        rejected_row_ = std::move(insert);
         Clear();
         throw;
       }
@@ -105,13 +161,13 @@ void CopyChunks::Replay() {
     try {
       session_.Execute("BEGIN");
       for (; k < n; ++k) {
-        session_.Execute(std::string(Insert(k)));
+        session_.Execute(Insert(k));
         if (while_waiting_ && (k - start) % 10 == 9) while_waiting_();
       }
       session_.Execute("COMMIT");
     } catch (const Error& e) {
       if (session_.IsLost()) {
-        rejected_row_ = std::string(Insert(std::min(k, n - 1)));
+        rejected_row_ = Insert(std::min(k, n - 1));
         Clear();
         throw;
       }
@@ -140,7 +196,7 @@ void CopyChunks::Replay() {
         committed_ += static_cast<int64_t>(k - start);
       } catch (const Error& e) {
         if (session_.IsLost()) {
-          rejected_row_ = std::string(Insert(start));
+          rejected_row_ = Insert(start);
           Clear();
           throw;
         }

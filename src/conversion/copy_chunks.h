@@ -1,8 +1,10 @@
-// The rows of a direct run sent with COPY in chunks, each chunk committed on its own, so that
-// the server holds whole chunks only: what the progress shows and what a cancel leaves.
+// The rows of a direct run sent with COPY in chunks, each chunk committed on its own. Between
+// commits the rows are streamed now and then; the progress shows the rows streamed, and a stop
+// commits exactly those.
 //
 // A COPY is atomic, and the server's complaint about it names a line, not a statement. So a
-// chunk the server rejects is replayed as its rows' own INSERTs: the rows before the one at
+// chunk the server rejects is replayed as its rows' own INSERTs, rendered then from the values
+// the chunk holds (no accepted row ever has its INSERT built): the rows before the one at
 // fault are committed, that row's INSERT is sent alone the way a single row always was (its
 // error is what the user sees), and no row after it is sent.
 #pragma once
@@ -12,9 +14,9 @@
 #include <cstdint>
 #include <functional>
 #include <string>
-#include <string_view>
 #include <vector>
 
+#include "conversion/typed_row.h"
 #include "platform/pg_connection.h"
 #include "support/clock.h"
 
@@ -22,12 +24,15 @@ namespace ferrolyte {
 
 class CopyChunks {
  public:
-  // A chunk is due once it holds this much INSERT text (kept for a replay) ...
+  // A chunk is committed once the rows it holds for a replay take this much ...
   static constexpr size_t kChunkBytes = 8 << 20;
-  // ... or has been open this long: the progress should not stand still for long.
+  // ... or once it has been open this long. Each commit costs the server a sync to disk.
   static constexpr std::chrono::milliseconds kChunkTime{500};
-  // COPY data is handed to libpq in pieces of about this size.
-  static constexpr size_t kSendBytes = 64 << 10;
+  // Between commits the rows are streamed at least this often, and the progress shown then:
+  // a stop commits what was streamed, so the progress never stands still for long.
+  static constexpr std::chrono::milliseconds kStreamTime{100};
+  // ... and once this much COPY text waits, so that it never piles up.
+  static constexpr size_t kStreamBytes = 64 << 10;
 
   // Sends one INSERT alone and raises the server's error: the path a rejected row's report
   // comes from.
@@ -42,9 +47,11 @@ class CopyChunks {
   CopyChunks& operator=(const CopyChunks&) = delete;
 
   // Starts the rows of a table: the COPY ... FROM STDIN statement that opens each of its
-  // chunks. Forgets the previous table's rejected row.
-  void StartTable(std::string copy_statement) {
+  // chunks and the start of its rows' INSERTs (InsertPrefix). Forgets the previous table's
+  // rejected row.
+  void StartTable(std::string copy_statement, std::string insert_prefix) {
     copy_statement_ = std::move(copy_statement);
+    insert_prefix_ = std::move(insert_prefix);
     rejected_row_.clear();
   }
   // A chunk is also due at this many rows; 0: no such limit (tests cut small chunks).
@@ -52,26 +59,36 @@ class CopyChunks {
   // Called every few rows of a replay, which may take a while: lets the window breathe.
   void set_while_waiting(std::function<void()> hook) { while_waiting_ = std::move(hook); }
 
-  // Holds the row and streams its line ("f1\tf2...", without the line end). Raises as
-  // Commit does when the server has rejected a line of this chunk already.
-  void Add(const std::string& insert, std::string_view copy_line);
+  // Renders the row's COPY line and holds its values for a replay. Raises what rendering
+  // raises, holding nothing of the row.
+  void Add(const TypedRow& row);
   // True when the held rows should be committed now.
   bool ChunkDue() const;
+  // True when the rows not yet streamed should be streamed now.
+  bool StreamDue() const;
+  // Hands the rows not yet streamed to the server; a stop then keeps them. Raises as Commit
+  // does when the server has rejected a line of this chunk already.
+  void Stream();
   // Commits the held rows. When the server rejects them, replays them (see above) and raises
   // the rejected row's error; rejected_row() names its INSERT. A lost session raises
   // kAdoGenericError and names the chunk's first row.
   void Commit();
+  // Drops the rows not yet streamed and returns how many: a Commit then keeps what the last
+  // Stream sent.
+  size_t DropUnstreamed();
   // Drops the held rows: none of them stays on the server.
   void Discard();
 
-  size_t held_rows() const { return ends_.size(); }
+  size_t held_rows() const { return rows_; }
   // Rows the server has committed through this object.
   int64_t committed_rows() const { return committed_; }
   // The INSERT of the row the server rejected; empty when none was.
   const std::string& rejected_row() const { return rejected_row_; }
+  // INSERTs built so far, all of them for replays.
+  int64_t inserts_rendered() const { return inserts_rendered_; }
 
  private:
-  std::string_view Insert(size_t row) const;
+  std::string Insert(size_t row);
   void Send();
   // The held rows are not (all) on the server: find the one at fault, or commit them all.
   void Replay();
@@ -83,15 +100,21 @@ class CopyChunks {
   const Clock& clock_;
   std::function<void()> while_waiting_;
   std::string copy_statement_;
+  std::string insert_prefix_;
 
-  // The held rows' INSERTs, one after the other, and where each ends.
-  std::string inserts_;
-  std::vector<size_t> ends_;
-  // COPY lines not yet handed to libpq.
+  // The held rows' values, row after row, with the columns they were added with.
+  std::vector<ColumnSpec> columns_;
+  std::vector<Value> values_;
+  size_t rows_ = 0;
+  size_t held_bytes_ = 0;
+  // COPY lines not yet handed to libpq, and the rows before them.
   std::string pending_;
+  size_t streamed_rows_ = 0;
   std::chrono::steady_clock::time_point chunk_start_;
+  std::chrono::steady_clock::time_point streamed_at_;
   size_t max_rows_ = 0;
   int64_t committed_ = 0;
+  int64_t inserts_rendered_ = 0;
   std::string rejected_row_;
 };
 

@@ -2,7 +2,6 @@
 
 #include <cstdlib>
 
-#include "conversion/copy_text.h"
 #include "conversion/literals.h"
 #include "support/errors.h"
 #include "support/safe.h"
@@ -28,185 +27,231 @@ std::string ReportFailure(const std::exception& e, const std::string& rejected_r
   return OneLine("Error " + std::to_string(number) + ": " + description);
 }
 
+// One table's transfer, step by step; MoveRecords below runs the steps.
+class TableTransfer {
+ public:
+  TableTransfer(const RecordTransfer& t, std::string& run_report, const RunContext& ctx,
+                TableOutcome& out)
+      : t_(t),
+        run_report_(run_report),
+        ctx_(ctx),
+        status_(ctx.status),
+        destination_(*t.destination),
+        out_(out),
+        written_before_(destination_.rows_written()) {}
+
+  int32_t Run();
+
+ private:
+  void OpenSource();
+  void ReadColumns();
+  void Note(const std::string& note) {
+    run_report_ += "- " + note + "\r\n";
+    out_.notes.push_back(note);
+  }
+  void MoveRows();
+  void WriteRow();
+  void ShowProgress();
+  void ReportNulTexts();
+  void JudgeCount(bool walked_to_end);
+  int32_t Failed(const std::exception& e);
+  int32_t Failed(const std::string& reason);
+  template <typename Tell>
+  void Figures(Tell tell) {
+    if (!t_.progress) return;
+    tell(*t_.progress);
+    status_.SetProgressFigures(t_.progress->Figures());
+  }
+
+  const RecordTransfer& t_;
+  std::string& run_report_;
+  const RunContext& ctx_;
+  StatusOutput& status_;
+  Destination& destination_;
+  TableOutcome& out_;
+  const int64_t written_before_;
+  std::shared_ptr<Recordset> rows_;
+  int32_t record_count_ = 0;
+  int32_t moved_ = 0;
+  std::vector<Column> columns_;
+  std::vector<ColumnSpec> specs_;
+  std::vector<const Value*> values_;
+  // Per column: the texts whose NUL characters became spaces.
+  std::vector<int64_t> nul_texts_;
+  std::string progress_prefix_;
+  std::string progress_suffix_;
+};
+
+void TableTransfer::OpenSource() {
+  const std::string from = t_.source_from.empty() ? "[" + t_.source_table + "]" : t_.source_from;
+  int32_t record_count = 0;
+  {
+    std::shared_ptr<Recordset> count = t_.source->Execute("SELECT COUNT(*) FROM " + from);
+    if (count && !count->Eof() && count->FieldCount() > 0)
+      record_count = SafeLng(count->FieldValue(0));
+  }
+  record_count_ = record_count;
+  out_.rows_expected = record_count;
+  const std::string select_list = t_.source_column_list.empty() ? "*" : t_.source_column_list;
+  rows_ = CreateObjectAs<Recordset>(ctx_.components, "ADODB.RecordSet");
+  rows_->Open("SELECT " + select_list + " FROM " + from, *t_.source);
+  status_.SetProgressRange("PROGRESS", 0, record_count);
+  Figures([&](RunProgress& p) { p.BeginRows(record_count); });
+}
+
+void TableTransfer::ReadColumns() {
+  const int field_count = rows_->FieldCount();
+  for (int i = 0; i < field_count; ++i) {
+    const int type = rows_->FieldType(i);
+    const bool required = static_cast<size_t>(i) < t_.required.size() && t_.required[i];
+    const bool bytea = static_cast<size_t>(i) < t_.bytea.size() && t_.bytea[i];
+    ColumnKind kind = bytea ? ColumnKind::kBytea : KindOfType(type);
+    if (type == 0) {
+      // A type the provider cannot name still has its stored bytes: they go as binary do.
+      std::string code = "unknown";
+      if (t_.column_types) {
+        auto found = t_.column_types->find(rows_->FieldName(i));
+        if (found != t_.column_types->end()) code = std::to_string(found->second);
+      }
+      Note("Column '" + rows_->FieldName(i) + "' has the Access type code " + code +
+           ", which has no PostgreSQL type: its values are carried as hexadecimal text");
+      kind = ColumnKind::kBinary;
+    }
+    columns_.push_back({{kind, required, t_.ignore_large_blobs}, rows_->FieldName(i)});
+    specs_.push_back(columns_.back().spec);
+  }
+  values_.resize(columns_.size());
+  nul_texts_.assign(columns_.size(), 0);
+}
+
+void TableTransfer::WriteRow() {
+  for (size_t i = 0; i < columns_.size(); ++i) {
+    const ColumnKind kind = specs_[i].kind;
+    const Value& value = rows_->FieldValue(static_cast<int>(i));
+    values_[i] = &value;
+    if (t_.bytea_bytes && kind == ColumnKind::kBytea && value.kind() == Value::Kind::kBytes)
+      *t_.bytea_bytes += static_cast<int64_t>(value.AsBytes().size());
+    if (value.IsText() && (kind == ColumnKind::kString || kind == ColumnKind::kText) &&
+        value.Text().find('\0') != std::string::npos)
+      ++nul_texts_[i];
+  }
+  destination_.WriteRow({specs_, values_});
+}
+
+void TableTransfer::ShowProgress() {
+  destination_.KeepRows();
+  Figures([&](RunProgress& p) { p.Rows(moved_); });
+  status_.SetProgress(progress_prefix_ + std::to_string(moved_) + progress_suffix_, moved_);
+}
+
+void TableTransfer::MoveRows() {
+  progress_prefix_ =
+      t_.source_file_name + " - " + t_.source_table + " -> " + t_.destination_database + " (";
+  progress_suffix_ = "/" + std::to_string(record_count_) + ")";
+  destination_.BeginRows(QuoteIdentifier(t_.destination_table),
+                         t_.column_list ? t_.destination_column_list : "");
+  // A replay of a rejected chunk takes a while; the window stays responsive meanwhile.
+  destination_.set_while_waiting([this] { status_.ProcessEvents(); });
+  struct Unhook {
+    Destination& d;
+    ~Unhook() { d.set_while_waiting(nullptr); }
+  } unhook{destination_};
+  while (!ctx_.Cancelled() && !rows_->Eof()) {
+    WriteRow();
+    rows_->MoveNext();
+    ++moved_;
+    if (moved_ % 10 == 0) {
+      // The progress and a cancel handled here count rows a stop keeps.
+      if (destination_.RowsDue()) ShowProgress();
+      status_.ProcessEvents();
+    }
+  }
+  // Stopped: rows the progress never showed are not left behind.
+  if (!rows_->Eof()) moved_ -= static_cast<int32_t>(destination_.DropUnkeptRows());
+  destination_.EndRows();
+  if (t_.progress) t_.progress->EndRows(moved_);
+}
+
+void TableTransfer::ReportNulTexts() {
+  for (size_t i = 0; i < columns_.size(); ++i) {
+    if (nul_texts_[i] == 0) continue;
+    const std::string note = "Table '" + t_.source_table + "', column '" + columns_[i].name +
+                             "': " + std::to_string(nul_texts_[i]) +
+                             (nul_texts_[i] == 1 ? " value holds" : " values hold") +
+                             " the character NUL, which PostgreSQL text cannot hold; each NUL "
+                             "became a space";
+    Note(note);
+    status_.AddStatusLine("  " + note);
+  }
+}
+
+void TableTransfer::JudgeCount(bool walked_to_end) {
+  out_.rows_moved = moved_;
+  if (!walked_to_end) {
+    out_.result = moved_ < record_count_ ? TableResult::kPartial : TableResult::kComplete;
+    if (out_.result == TableResult::kPartial) out_.reason = "stopped on request";
+  } else if (moved_ != record_count_) {
+    // The walk and the live rows of the table's pages disagree: rows were skipped or read
+    // twice.
+    out_.result = moved_ < record_count_ ? TableResult::kPartial : TableResult::kFailed;
+    const std::string numbers = std::to_string(moved_) + " records moved, the table's data " +
+                                "pages hold " + std::to_string(record_count_) + " live rows";
+    out_.reason = numbers;
+    run_report_ += "- Row count differs for table '" + t_.source_table + "': " + numbers + "\r\n";
+  } else {
+    out_.result = TableResult::kComplete;
+    if (t_.stored_rows && *t_.stored_rows != moved_)
+      Note("the table definition stores " + std::to_string(*t_.stored_rows) + " rows; " +
+           std::to_string(moved_) + " were found and moved");
+  }
+}
+
+int32_t TableTransfer::Failed(const std::string& reason) {
+  out_.result = TableResult::kFailed;
+  out_.rows_moved = destination_.rows_written() - written_before_;
+  out_.reason = reason;
+  if (t_.progress) t_.progress->EndRows(out_.rows_moved);
+  return -1;
+}
+
+int32_t TableTransfer::Failed(const std::exception& e) {
+  if (!destination_.rejected_row().empty())
+    return Failed(ReportFailure(e, destination_.rejected_row(), run_report_, status_));
+  // Rows still held were read before the failure: sent alone they would be on the server
+  // already, and one of them may be the first failure.
+  try {
+    destination_.FlushRows();
+  } catch (const std::exception& held) {
+    return Failed(ReportFailure(held, destination_.rejected_row(), run_report_, status_));
+  }
+  return Failed(ReportFailure(e, "", run_report_, status_));
+}
+
+int32_t TableTransfer::Run() {
+  status_.AddStatusLine("  Moving records");
+  try {
+    OpenSource();
+    ReadColumns();
+    MoveRows();
+    const bool walked_to_end = rows_->Eof();
+    rows_->Close();
+    ReportNulTexts();
+    destination_.WriteDumpText("-- " + std::to_string(moved_) + " records");
+    destination_.WriteDumpText("");
+    status_.AddStatusLine("  " + std::to_string(moved_) + " records moved");
+    JudgeCount(walked_to_end);
+    return moved_;
+  } catch (const std::exception& e) {
+    return Failed(e);
+  }
+}
+
 }  // namespace
 
 int32_t MoveRecords(const RecordTransfer& t, std::string& run_report, const RunContext& ctx,
                     TableOutcome* outcome) {
-  StatusOutput& status = ctx.status;
-  status.AddStatusLine("  Moving records");
-  Destination& destination = *t.destination;
-  std::string statement;
-  std::shared_ptr<Recordset> rows;
   TableOutcome unused;
-  TableOutcome& out = outcome ? *outcome : unused;
-  int32_t moved = 0;
-  const int64_t written_before = destination.rows_written();
-  auto figures = [&](auto tell) {
-    if (!t.progress) return;
-    tell(*t.progress);
-    status.SetProgressFigures(t.progress->Figures());
-  };
-  auto failed = [&](const std::string& reason) {
-    out.result = TableResult::kFailed;
-    out.rows_moved = destination.rows_written() - written_before;
-    out.reason = reason;
-    if (t.progress) t.progress->EndRows(out.rows_moved);
-    return -1;
-  };
-  const std::string from = t.source_from.empty() ? "[" + t.source_table + "]" : t.source_from;
-  try {
-    int32_t record_count = 0;
-    {
-      std::shared_ptr<Recordset> count = t.source->Execute("SELECT COUNT(*) FROM " + from);
-      if (count && !count->Eof() && count->FieldCount() > 0)
-        record_count = SafeLng(count->FieldValue(0));
-    }
-    out.rows_expected = record_count;
-    const std::string select_list = t.source_column_list.empty() ? "*" : t.source_column_list;
-    rows = CreateObjectAs<Recordset>(ctx.components, "ADODB.RecordSet");
-    rows->Open("SELECT " + select_list + " FROM " + from, *t.source);
-    status.SetProgressRange("PROGRESS", 0, record_count);
-    figures([&](RunProgress& p) { p.BeginRows(record_count); });
-
-    std::string prefix = "INSERT INTO " + QuoteIdentifier(t.destination_table);
-    // A table selected without column entries has no list: "()" would fail every row.
-    if (t.column_list && !t.destination_column_list.empty())
-      prefix += " (" + t.destination_column_list + ")";
-    prefix += " VALUES (";
-
-    std::vector<Column> columns;
-    const int field_count = rows->FieldCount();
-    for (int i = 0; i < field_count; ++i) {
-      int type = rows->FieldType(i);
-      const bool required = static_cast<size_t>(i) < t.required.size() && t.required[i];
-      if (type == 0) {
-        // A type the provider cannot name still has its stored bytes: they go as binary do.
-        std::string code = "unknown";
-        if (t.column_types) {
-          auto found = t.column_types->find(rows->FieldName(i));
-          if (found != t.column_types->end()) code = std::to_string(found->second);
-        }
-        const std::string note = "Column '" + rows->FieldName(i) + "' has the Access type code " +
-                                 code +
-                                 ", which has no PostgreSQL type: its values are carried "
-                                 "as hexadecimal text";
-        run_report += "- " + note + "\r\n";
-        out.notes.push_back(note);
-        columns.push_back(
-            {{ColumnKind::kBinary, required, t.ignore_large_blobs}, rows->FieldName(i)});
-        continue;
-      }
-      const bool bytea = static_cast<size_t>(i) < t.bytea.size() && t.bytea[i];
-      columns.push_back(
-          {{bytea ? ColumnKind::kBytea : KindOfType(type), required, t.ignore_large_blobs},
-           rows->FieldName(i)});
-    }
-
-    const std::string progress_prefix =
-        t.source_file_name + " - " + t.source_table + " -> " + t.destination_database + " (";
-    const std::string progress_suffix = "/" + std::to_string(record_count) + ")";
-    destination.BeginRows(QuoteIdentifier(t.destination_table),
-                          t.column_list ? t.destination_column_list : "");
-    // A replay of a rejected chunk takes a while; the window stays responsive meanwhile.
-    destination.set_while_waiting([&status] { status.ProcessEvents(); });
-    struct Unhook {
-      Destination& d;
-      ~Unhook() { d.set_while_waiting(nullptr); }
-    } unhook{destination};
-    const bool copy_lines = destination.wants_copy_lines();
-    // A dump of COPY blocks writes no INSERT: the row is rendered as its COPY line alone.
-    const bool insert_text = destination.wants_insert_text();
-    std::string line;
-    // Per column: the texts whose NUL characters became spaces.
-    std::vector<int64_t> nul_texts(static_cast<size_t>(field_count), 0);
-    while (!ctx.Cancelled() && !rows->Eof()) {
-      statement.clear();
-      if (insert_text) statement.assign(prefix);
-      line.clear();
-      for (int i = 0; i < field_count; ++i) {
-        const ColumnSpec& spec = columns[i].spec;
-        if (i) {
-          if (insert_text) statement += ", ";
-          if (copy_lines) line += '\t';
-        }
-        const Value& value = rows->FieldValue(i);
-        if (t.bytea_bytes && spec.kind == ColumnKind::kBytea && value.kind() == Value::Kind::kBytes)
-          *t.bytea_bytes += static_cast<int64_t>(value.AsBytes().size());
-        if (value.IsText() &&
-            (spec.kind == ColumnKind::kString || spec.kind == ColumnKind::kText) &&
-            value.Text().find('\0') != std::string::npos)
-          ++nul_texts[i];
-        if (insert_text) AppendInsertLiteral(statement, spec, value);
-        if (copy_lines) AppendCopyValue(line, spec, value);
-      }
-      if (insert_text) statement += ')';
-      destination.WriteRow(statement, line);
-      rows->MoveNext();
-      ++moved;
-      if (moved % 10 == 0) {
-        // The progress and a cancel handled here count rows the server holds.
-        if (destination.RowsDue()) {
-          destination.FlushRows();
-          figures([&](RunProgress& p) { p.Rows(moved); });
-          status.SetProgress(progress_prefix + std::to_string(moved) + progress_suffix, moved);
-        }
-        status.ProcessEvents();
-      }
-    }
-    // Stopped: rows the progress never showed are not left behind.
-    if (!rows->Eof()) moved -= static_cast<int32_t>(destination.DropUncommittedRows());
-    destination.EndRows();
-    if (t.progress) t.progress->EndRows(moved);
-    const bool walked_to_end = rows->Eof();
-    rows->Close();
-    for (int i = 0; i < field_count; ++i) {
-      if (nul_texts[i] == 0) continue;
-      const std::string note = "Table '" + t.source_table + "', column '" + columns[i].name +
-                               "': " + std::to_string(nul_texts[i]) +
-                               (nul_texts[i] == 1 ? " value holds" : " values hold") +
-                               " the character NUL, which PostgreSQL text cannot hold; each NUL "
-                               "became a space";
-      run_report += "- " + note + "\r\n";
-      out.notes.push_back(note);
-      status.AddStatusLine("  " + note);
-    }
-    destination.WriteDumpText("-- " + std::to_string(moved) + " records");
-    destination.WriteDumpText("");
-    status.AddStatusLine("  " + std::to_string(moved) + " records moved");
-    out.rows_moved = moved;
-    if (!walked_to_end) {
-      out.result = moved < record_count ? TableResult::kPartial : TableResult::kComplete;
-      if (out.result == TableResult::kPartial) out.reason = "stopped on request";
-    } else if (moved != record_count) {
-      // The walk and the live rows of the table's pages disagree: rows were skipped or read
-      // twice.
-      out.result = moved < record_count ? TableResult::kPartial : TableResult::kFailed;
-      const std::string numbers = std::to_string(moved) + " records moved, the table's data " +
-                                  "pages hold " + std::to_string(record_count) + " live rows";
-      out.reason = numbers;
-      run_report += "- Row count differs for table '" + t.source_table + "': " + numbers + "\r\n";
-    } else {
-      out.result = TableResult::kComplete;
-      if (t.stored_rows && *t.stored_rows != moved) {
-        const std::string note = "the table definition stores " + std::to_string(*t.stored_rows) +
-                                 " rows; " + std::to_string(moved) + " were found and moved";
-        run_report += "- " + note + "\r\n";
-        out.notes.push_back(note);
-      }
-    }
-    return moved;
-  } catch (const std::exception& e) {
-    if (!destination.rejected_row().empty())
-      return failed(ReportFailure(e, destination.rejected_row(), run_report, status));
-    // Rows still held were read before the failure: sent alone they would be on the server
-    // already, and one of them may be the first failure.
-    try {
-      destination.FlushRows();
-    } catch (const std::exception& held) {
-      return failed(ReportFailure(held, destination.rejected_row(), run_report, status));
-    }
-    return failed(ReportFailure(e, "", run_report, status));
-  }
+  return TableTransfer(t, run_report, ctx, outcome ? *outcome : unused).Run();
 }
 
 }  // namespace ferrolyte

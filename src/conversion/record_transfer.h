@@ -1,4 +1,5 @@
-// Copies the rows of one Access table into its PostgreSQL table, one INSERT per row.
+// Copies the rows of one Access table into its PostgreSQL table: each row's typed values go to
+// the destination, which renders them in the form it sends.
 #pragma once
 
 #include <cstdint>

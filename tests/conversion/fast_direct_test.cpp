@@ -75,7 +75,7 @@ class FastDirectTest : public ::testing::Test {
                      "\" (\"ID\" int PRIMARY KEY, \"Name\" varchar(20) CHECK (\"Name\" <> "
                      "'poison'), \"Memo\" text)");
     std::unique_ptr<PgConnection> session;  // outlives the destination that uses it
-    Destination destination(server_.get());
+    ServerDestination destination(server_.get());
     destination.set_rows_per_round_trip(rows_per_round_trip);
     if (copy_chunk > 0) {
       session = std::make_unique<PgConnection>(
@@ -122,7 +122,7 @@ class FastDirectTest : public ::testing::Test {
   void ExpectSameAsOneByOne(const std::string& label, int cancel_at = 0) {
     Outcome alone = Move("alone_" + label, 1, cancel_at);
     // Round trips smaller than, not dividing, equal to and larger than the progress step.
-    for (size_t per_trip : {size_t{2}, size_t{7}, Destination::kRowsPerRoundTrip, size_t{100}}) {
+    for (size_t per_trip : {size_t{2}, size_t{7}, ServerDestination::kRowsPerRoundTrip, size_t{100}}) {
       std::string where = label + " by " + std::to_string(per_trip);
       Outcome batched = Move("batched_" + label, per_trip, cancel_at);
       EXPECT_EQ(batched.moved, alone.moved) << where;
@@ -131,7 +131,7 @@ class FastDirectTest : public ::testing::Test {
       EXPECT_EQ(batched.events, alone.events) << where;
       EXPECT_EQ(batched.progress_text, alone.progress_text) << where;
       EXPECT_EQ(batched.table, alone.table) << where;
-      if (per_trip == Destination::kRowsPerRoundTrip) last_ = batched;
+      if (per_trip == ServerDestination::kRowsPerRoundTrip) last_ = batched;
       if (per_trip != 100) server_->Execute("DROP TABLE \"batched_" + label + "\"");
     }
     if (cancel_at > 0) return;  // a cancel inside a chunk leaves the chunk out: below
@@ -240,7 +240,7 @@ TEST_F(FastDirectTest, TheNextTableIsNotBlamedForTheLastRejectedRow) {
   PgConnection session({testing::ServerHost(), testing::ServerPort(), db_->name(),
                         testing::ServerUser(), testing::ServerPassword()});
   for (bool copy : {false, true}) {
-    Destination destination(server_.get());
+    ServerDestination destination(server_.get());
     if (copy) destination.set_row_session(&session);
     std::string reports[2];
     for (int i = 0; i < 2; ++i) {

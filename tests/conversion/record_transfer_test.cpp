@@ -41,7 +41,7 @@ class RecordTransferTest : public ::testing::Test {
 
   // Runs the transfer into the fake server.
   int32_t Direct(RecordTransfer t) {
-    Destination d(&server_connection_);
+    ServerDestination d(&server_connection_);
     t.destination = &d;
     return MoveRecords(t, report_, run_.Context());
   }
@@ -165,8 +165,8 @@ TEST_F(RecordTransferTest, EmptyTableIntoDump) {
   testing::TempDir dir;
   {
     DumpFile dump(dir.File("d.sql"));
-    Destination d(&dump);
-    EXPECT_EQ(MoveRecords(Transfer(&d), report_, run_.Context()), 0);
+    auto d = MakeDumpDestination(dump, false);
+    EXPECT_EQ(MoveRecords(Transfer(d.get()), report_, run_.Context()), 0);
     dump.Close();
   }
   EXPECT_EQ(ReadTextFile(dir.File("d.sql"), ""), "-- 0 records\r\n\r\n");
@@ -192,9 +192,9 @@ TEST_F(RecordTransferTest, ProgressEveryTenRowsAndCancel) {
   testing::TempDir dir;
   {
     DumpFile dump(dir.File("d.sql"));
-    Destination d(&dump);
+    auto d = MakeDumpDestination(dump, false);
     TableOutcome outcome;
-    EXPECT_EQ(MoveRecords(Transfer(&d), report_, run_.Context(), &outcome), 30);
+    EXPECT_EQ(MoveRecords(Transfer(d.get()), report_, run_.Context(), &outcome), 30);
     EXPECT_EQ(outcome.result, TableResult::kPartial);
     EXPECT_EQ(outcome.rows_moved, 30);
     EXPECT_EQ(outcome.rows_expected, 100);
@@ -243,7 +243,7 @@ TEST_F(RecordTransferTest, Failures) {
     };
     report_.clear();
     status_.lines.clear();
-    Destination d(&server_connection_);
+    ServerDestination d(&server_connection_);
     TableOutcome outcome;
     EXPECT_EQ(MoveRecords(Transfer(&d), report_, run_.Context(), &outcome), -1);
     EXPECT_EQ(outcome.result, TableResult::kFailed);

@@ -6,8 +6,8 @@
 //   (p) the peer pipeline: mdb-schema for the table, mdb-export CSV piped into psql \copy
 //   (f) psql \copy of the same rows from a CSV file prepared beforehand (the server's limit)
 //   (d) our direct run                (h) our COPY-form dump written, then loaded with psql
-//   (r) our reader, literals and COPY fields straight into libpq COPY chunks, without the
-//       run around them (what the direct path can reach), and the same in one COPY
+//   (r) our reader and COPY fields straight into libpq COPY chunks, without the run around
+//       them (what the direct path can reach), and the same in one COPY
 //   (g) the schema scan of a database of many small tables
 // and the peak memory of dump and direct runs at two table sizes. scripts/bench.sh builds the
 // inputs and runs this under pg_virtualenv; the server parts use PGHOST, PGPORT, PGUSER,
@@ -32,6 +32,7 @@
 #include "conversion/copy_chunks.h"
 #include "conversion/copy_text.h"
 #include "conversion/literals.h"
+#include "conversion/typed_row.h"
 #include "platform/ado.h"
 #include "platform/pg_connection.h"
 #include "platform/register.h"
@@ -248,9 +249,8 @@ void ExpectRows(const std::string& db, const std::string& table, long rows,
     Fail(what + " left " + std::to_string(arrived) + " rows of " + std::to_string(rows));
 }
 
-// (r): the rows read through our reader, each value through its literal into the row's
-// INSERT and from there into its COPY field, sent in the chunks a direct run cuts (or in one
-// COPY) into the existing table.
+// (r): the rows read through our reader, each value into its COPY field, sent in the chunks a
+// direct run cuts (or in one COPY) into the existing table.
 Figure ReaderToCopy(const std::string& source, const std::string& db, const std::string& table,
                     bool one_copy) {
   using namespace ferrolyte;
@@ -268,50 +268,21 @@ Figure ReaderToCopy(const std::string& source, const std::string& db, const std:
   std::vector<int> types;
   for (int i = 0; i < n; ++i) types.push_back(rs.FieldType(i));
   CopyChunks chunks(pg, [&pg](const std::string& insert) { pg.Execute(insert); });
-  chunks.StartTable(CopyFromStdin(table, ""));
-  const std::string prefix = "INSERT INTO " + table + " VALUES (";
-  std::string statement, line;
+  chunks.StartTable(CopyFromStdin(table, ""), InsertPrefix(table, ""));
+  std::vector<ColumnSpec> specs;
+  for (int type : types) specs.push_back({KindOfType(type), false, false});
+  std::vector<const Value*> values(specs.size());
   long rows = 0;
   for (; !rs.Eof(); rs.MoveNext()) {
-    statement.assign(prefix);
-    line.clear();
-    for (int i = 0; i < n; ++i) {
-      if (i) {
-        statement += ", ";
-        line += '\t';
+    for (int i = 0; i < n; ++i) values[i] = &rs.FieldValue(i);
+    chunks.Add({specs, values});
+    if (++rows % 10 == 0) {
+      if (!one_copy && chunks.ChunkDue()) {
+        chunks.Commit();
+      } else if (chunks.StreamDue()) {
+        chunks.Stream();
       }
-      const Value& v = rs.FieldValue(i);
-      switch (types[i]) {
-        case kAdBoolean:
-          statement += SafeLng(v) != 0 ? "E'1'" : "E'0'";
-          break;
-        case kAdDate:
-        case kAdDBTimeStamp:
-          AppendSqlDateTime(statement, v);
-          break;
-        case kAdBinary:
-        case kAdVarBinary:
-        case kAdLongVarBinary:
-          AppendSqlBinary(statement, v, false, false);
-          break;
-        case kAdBSTR:
-        case kAdGUID:
-        case kAdChar:
-        case kAdWChar:
-        case kAdVarChar:
-        case kAdLongVarChar:
-        case kAdVarWChar:
-        case kAdLongVarWChar:
-          AppendSqlString(statement, v);
-          break;
-        default:
-          AppendSqlNumber(statement, v);
-      }
-      AppendCopyValue(line, {KindOfType(types[i]), false, false}, v);
     }
-    statement += ')';
-    chunks.Add(statement, line);
-    if (++rows % 10 == 0 && !one_copy && chunks.ChunkDue()) chunks.Commit();
   }
   chunks.Commit();
   f.seconds = Since(start);

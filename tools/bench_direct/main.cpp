@@ -1,5 +1,6 @@
-// Measures how fast single-row INSERT statements (alone, and several per round trip) reach a PostgreSQL server through our ODBC
-// connection, one statement per round trip as a direct run sends them, and how fast psql
+// Measures how fast single-row INSERT statements (alone, and several per round trip) reach a
+// PostgreSQL server through our ODBC connection, one statement per round trip as a direct run
+// sends them, and how fast psql
 // replays the very same statements on the same server. Run it against a throw-away cluster:
 //
 //   pg_virtualenv build/tools/bench_direct/bench_direct [--rows N]
@@ -15,6 +16,7 @@
 
 #include "conversion/connections.h"
 #include "conversion/destination.h"
+#include "conversion/typed_row.h"
 #include "platform/ado.h"
 #include "support/errors.h"
 #include "support/safe.h"
@@ -24,6 +26,8 @@ namespace {
 
 const char* kDatabase = "ferrolyte_bench_direct";
 const char* kTable = "Orders";
+const char* kColumnList =
+    "\"ID\", \"Customer\", \"City\", \"Amount\", \"Ordered\", \"Paid\", \"Note\"";
 
 std::string Env(const char* name, const char* fallback) {
   const char* v = std::getenv(name);
@@ -38,19 +42,34 @@ std::string ConnectionString(const std::string& database) {
 
 // Rows shaped like a typical Access table: auto-number, texts (some non-ASCII), currency,
 // a date, a boolean as the run writes it, and a memo now and then.
-std::vector<std::string> BuildInserts(int rows) {
-  std::vector<std::string> out;
+const std::vector<ColumnSpec> kColumns = {
+    {ColumnKind::kNumber},   {ColumnKind::kString},  {ColumnKind::kString}, {ColumnKind::kNumber},
+    {ColumnKind::kDateTime}, {ColumnKind::kBoolean}, {ColumnKind::kText}};
+
+std::vector<std::vector<Value>> BuildRows(int rows) {
+  std::vector<std::vector<Value>> out;
   out.reserve(rows);
-  char buf[512];
+  char amount[32];
   for (int i = 1; i <= rows; ++i) {
-    std::snprintf(buf, sizeof buf,
-                  "INSERT INTO \"%s\" (\"ID\", \"Customer\", \"City\", \"Amount\", \"Ordered\", "
-                  "\"Paid\", \"Note\") VALUES (%d, E'Customer %d', E'%s', %d.%04d, "
-                  "'20%02d-%02d-%02d %02d:%02d:%02d', E'%d', %s)",
-                  kTable, i, i, i % 3 ? "K\xC3\xB6ln" : "O''Brien\\\\Town", i * 7 % 100000,
-                  i % 10000, i % 25, i % 12 + 1, i % 28 + 1, i % 24, i % 60, (i * 7) % 60, i % 2,
-                  i % 5 ? "NULL" : "E'Delivered late\\r\\nsee ticket \\x3f'");
-    out.push_back(buf);
+    std::snprintf(amount, sizeof amount, "%d.%04d", i * 7 % 100000, i % 10000);
+    out.push_back({Value(int64_t{i}), Value("Customer " + std::to_string(i)),
+                   Value(i % 3 ? "K\xC3\xB6ln" : "O'Brien\\Town"), Value::Decimal(amount),
+                   Value::Date(36526.0 + i % 9000 + (i % 86400) / 86400.0), Value(i % 2 == 1),
+                   i % 5 ? Value::Null() : Value("Delivered late\r\nsee ticket ?")});
+  }
+  return out;
+}
+
+// The rows' INSERTs as a direct run renders them.
+std::vector<std::string> BuildInserts(const std::vector<std::vector<Value>>& rows) {
+  const std::string prefix = InsertPrefix(std::string("\"") + kTable + "\"", kColumnList);
+  std::vector<std::string> out;
+  out.reserve(rows.size());
+  std::vector<const Value*> values(kColumns.size());
+  for (const std::vector<Value>& row : rows) {
+    for (size_t i = 0; i < values.size(); ++i) values[i] = &row[i];
+    out.emplace_back();
+    AppendInsertRow(out.back(), prefix, {kColumns, values});
   }
   return out;
 }
@@ -78,7 +97,8 @@ double Seconds(std::chrono::steady_clock::time_point since) {
 }
 
 int Run(int rows) {
-  std::vector<std::string> inserts = BuildInserts(rows);
+  const std::vector<std::vector<Value>> typed = BuildRows(rows);
+  const std::vector<std::string> inserts = BuildInserts(typed);
   Connection maintenance;
   maintenance.Open(ConnectionString(Env("PGDATABASE", "postgres")));
   Prepare(maintenance);
@@ -99,13 +119,14 @@ int Run(int rows) {
   std::vector<std::pair<size_t, double>> batched;
   for (size_t per_trip : {size_t{1}, size_t{10}, size_t{50}, size_t{100}}) {
     CreateTable(db);
-    Destination destination(&db);
+    ServerDestination destination(&db);
     destination.set_rows_per_round_trip(per_trip);
-    std::string row;
+    std::vector<const Value*> values(kColumns.size());
     start = std::chrono::steady_clock::now();
-    for (const std::string& sql : inserts) {
-      row = sql;
-      destination.WriteRow(row);
+    destination.BeginRows(std::string("\"") + kTable + "\"", kColumnList);
+    for (const std::vector<Value>& row : typed) {
+      for (size_t i = 0; i < values.size(); ++i) values[i] = &row[i];
+      destination.WriteRow({kColumns, values});
     }
     destination.FlushRows();
     batched.emplace_back(per_trip, Seconds(start));
