@@ -5,37 +5,14 @@
 #include "support/errors.h"
 
 namespace ferrolyte {
-namespace {
-
-// What a held value costs, near enough: its slot and the text or bytes behind it.
-size_t HeldBytes(const Value& value) {
-  size_t bytes = sizeof(Value);
-  switch (value.kind()) {
-    case Value::Kind::kText:
-      bytes += value.Text().size();
-      break;
-    case Value::Kind::kDecimal:
-      bytes += value.DecimalText().size();
-      break;
-    case Value::Kind::kBytes:
-      bytes += value.AsBytes().size();
-      break;
-    default:
-      break;
-  }
-  return bytes;
-}
-
-}  // namespace
-
 CopyChunks::~CopyChunks() {
   Discard();
 }
 
 std::string CopyChunks::Insert(size_t row) {
-  const size_t width = columns_.size();
-  std::vector<const Value*> values(width);
-  for (size_t i = 0; i < width; ++i) values[i] = &values_[row * width + i];
+  const std::vector<Value> row_values = held_.Row(row);
+  std::vector<const Value*> values;
+  for (const Value& value : row_values) values.push_back(&value);
   std::string insert;
   AppendInsertRow(insert, insert_prefix_, {columns_, values});
   ++inserts_rendered_;
@@ -43,9 +20,7 @@ std::string CopyChunks::Insert(size_t row) {
 }
 
 void CopyChunks::Clear() {
-  values_.clear();
-  rows_ = 0;
-  held_bytes_ = 0;
+  held_.Clear();
   pending_.clear();
   streamed_rows_ = 0;
 }
@@ -59,25 +34,25 @@ void CopyChunks::Add(const TypedRow& row) {
     throw;
   }
   pending_ += '\n';
-  if (rows_ == 0) {
-    chunk_start_ = streamed_at_ = clock_.Now();
+  if (held_.rows() == 0) {
+    chunk_start_ = clock_.Now();
     rejected_row_.clear();
     columns_.assign(row.columns.begin(), row.columns.end());
+    // Room for a whole chunk at once: a buffer grown step by step would be copied each time
+    // and, while it moves, take twice its size.
+    held_.Reserve(kChunkBytes + kChunkBytes / 8);
   }
-  for (const Value* value : row.values) {
-    values_.push_back(*value);
-    held_bytes_ += HeldBytes(*value);
-  }
-  ++rows_;
+  held_.Add(row.values);
 }
 
 bool CopyChunks::ChunkDue() const {
-  return rows_ > 0 && ((max_rows_ && rows_ >= max_rows_) || held_bytes_ >= kChunkBytes ||
-                       clock_.Now() - chunk_start_ >= kChunkTime);
+  const size_t rows = held_.rows();
+  return rows > 0 && ((max_rows_ && rows >= max_rows_) || held_.bytes() >= kChunkBytes ||
+                      clock_.Now() - chunk_start_ >= kChunkTime);
 }
 
 bool CopyChunks::StreamDue() const {
-  return rows_ > streamed_rows_ &&
+  return held_.rows() > streamed_rows_ &&
          (pending_.size() >= kStreamBytes || clock_.Now() - streamed_at_ >= kStreamTime);
 }
 
@@ -85,12 +60,12 @@ void CopyChunks::Send() {
   if (!session_.in_copy()) session_.BeginCopy(copy_statement_);
   session_.PutCopyData(pending_);
   pending_.clear();
-  streamed_rows_ = rows_;
+  streamed_rows_ = held_.rows();
   streamed_at_ = clock_.Now();
 }
 
 void CopyChunks::Stream() {
-  if (rows_ == streamed_rows_) return;
+  if (held_.rows() == streamed_rows_) return;
   try {
     Send();
   } catch (const Error& e) {
@@ -100,7 +75,7 @@ void CopyChunks::Stream() {
 }
 
 void CopyChunks::Commit() {
-  if (rows_ == 0) return;
+  if (held_.rows() == 0) return;
   rejected_row_.clear();
   try {
     Send();
@@ -110,14 +85,13 @@ void CopyChunks::Commit() {
     Replay();
     return;
   }
-  committed_ += static_cast<int64_t>(rows_);
+  committed_ += static_cast<int64_t>(held_.rows());
   Clear();
 }
 
 size_t CopyChunks::DropUnstreamed() {
-  const size_t dropped = rows_ - streamed_rows_;
-  values_.resize(streamed_rows_ * columns_.size());
-  rows_ = streamed_rows_;
+  const size_t dropped = held_.rows() - streamed_rows_;
+  held_.Truncate(streamed_rows_);
   pending_.clear();
   return dropped;
 }
@@ -137,7 +111,7 @@ void CopyChunks::RaiseLost(const Error& e) {
 void CopyChunks::Replay() {
   if (session_.in_copy()) session_.AbandonCopy();
   pending_.clear();
-  const size_t n = rows_;
+  const size_t n = held_.rows();
   // Sends rows [from, to) one by one, each committed alone; raises at the first refused.
   auto send_alone = [&](size_t from, size_t to) {
     for (size_t i = from; i < to; ++i) {

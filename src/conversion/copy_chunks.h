@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "conversion/held_rows.h"
 #include "conversion/typed_row.h"
 #include "platform/pg_connection.h"
 #include "support/clock.h"
@@ -25,9 +26,9 @@ namespace ferrolyte {
 class CopyChunks {
  public:
   // A chunk is committed once the rows it holds for a replay take this much ...
-  static constexpr size_t kChunkBytes = 8 << 20;
+  static constexpr size_t kChunkBytes = 32 << 20;
   // ... or once it has been open this long. Each commit costs the server a sync to disk.
-  static constexpr std::chrono::milliseconds kChunkTime{500};
+  static constexpr std::chrono::milliseconds kChunkTime{2000};
   // Between commits the rows are streamed at least this often, and the progress shown then:
   // a stop commits what was streamed, so the progress never stands still for long.
   static constexpr std::chrono::milliseconds kStreamTime{100};
@@ -53,6 +54,7 @@ class CopyChunks {
     copy_statement_ = std::move(copy_statement);
     insert_prefix_ = std::move(insert_prefix);
     rejected_row_.clear();
+    streamed_at_ = clock_.Now();
   }
   // A chunk is also due at this many rows; 0: no such limit (tests cut small chunks).
   void set_max_rows(size_t rows) { max_rows_ = rows; }
@@ -79,7 +81,7 @@ class CopyChunks {
   // Drops the held rows: none of them stays on the server.
   void Discard();
 
-  size_t held_rows() const { return rows_; }
+  size_t held_rows() const { return held_.rows(); }
   // Rows the server has committed through this object.
   int64_t committed_rows() const { return committed_; }
   // The INSERT of the row the server rejected; empty when none was.
@@ -102,11 +104,9 @@ class CopyChunks {
   std::string copy_statement_;
   std::string insert_prefix_;
 
-  // The held rows' values, row after row, with the columns they were added with.
+  // The held rows' values, with the columns they were added with.
   std::vector<ColumnSpec> columns_;
-  std::vector<Value> values_;
-  size_t rows_ = 0;
-  size_t held_bytes_ = 0;
+  HeldRows held_;
   // COPY lines not yet handed to libpq, and the rows before them.
   std::string pending_;
   size_t streamed_rows_ = 0;

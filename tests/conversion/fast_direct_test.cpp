@@ -17,6 +17,7 @@
 #include "platform/odbc_test_server.h"
 #include "platform/pg_connection.h"
 #include "support/status.h"
+#include "testing/fake_clock.h"
 
 namespace ferrolyte {
 namespace {
@@ -33,7 +34,9 @@ struct Outcome {
   std::vector<std::string> lines;
   int64_t events = 0;
   std::string progress_text;
-  std::string table;  // every row left on the server, in ID order
+  std::string table;             // every row left on the server, in ID order
+  std::vector<int> shown;        // each progress position shown while the rows moved
+  int64_t inserts_rendered = 0;  // INSERTs built for rows that went with COPY
 };
 
 class FastDirectTest : public ::testing::Test {
@@ -81,7 +84,8 @@ class FastDirectTest : public ::testing::Test {
       session = std::make_unique<PgConnection>(
           PgParameters{testing::ServerHost(), testing::ServerPort(), db_->name(),
                        testing::ServerUser(), testing::ServerPassword()});
-      destination.set_row_session(session.get());
+      // The chunks' clock moves only when a test moves it.
+      destination.set_row_session(session.get(), clock_);
       destination.set_rows_per_chunk(copy_chunk);
       session_pid_ = session->QueryValue("SELECT pg_backend_pid()").value();
     }
@@ -95,18 +99,22 @@ class FastDirectTest : public ::testing::Test {
     t.destination_database = "velkan";
     RecordingStatus status;
     int calls = 0;
+    Outcome o;
     status.on_events = [&] {
+      if (status.progress_position > 0 &&
+          (o.shown.empty() || o.shown.back() != status.progress_position))
+        o.shown.push_back(status.progress_position);
       if (cancel_at > 0 && status.progress_position == cancel_at) cancel_ = true;
       if (at_events && !status.lines.empty() && status.lines.back() == "  Moving records")
         at_events(++calls);
     };
-    Outcome o;
     cancel_ = false;
     o.moved =
         MoveRecords(t, o.report, {status, cancel_, testing::TestComponents(), "UNITTEST", ""});
     o.lines = status.lines;
     o.events = status.events_processed;
     o.progress_text = status.progress_text;
+    o.inserts_rendered = destination.copy_rows_rendered_as_insert();
     // The table name differs between the two runs; the statements must not otherwise.
     for (size_t at; (at = o.report.find(table)) != std::string::npos;)
       o.report.replace(at, table.size(), "TABLE");
@@ -122,7 +130,8 @@ class FastDirectTest : public ::testing::Test {
   void ExpectSameAsOneByOne(const std::string& label, int cancel_at = 0) {
     Outcome alone = Move("alone_" + label, 1, cancel_at);
     // Round trips smaller than, not dividing, equal to and larger than the progress step.
-    for (size_t per_trip : {size_t{2}, size_t{7}, ServerDestination::kRowsPerRoundTrip, size_t{100}}) {
+    for (size_t per_trip :
+         {size_t{2}, size_t{7}, ServerDestination::kRowsPerRoundTrip, size_t{100}}) {
       std::string where = label + " by " + std::to_string(per_trip);
       Outcome batched = Move("batched_" + label, per_trip, cancel_at);
       EXPECT_EQ(batched.moved, alone.moved) << where;
@@ -161,6 +170,7 @@ class FastDirectTest : public ::testing::Test {
   Outcome last_;
   Outcome last_copied_;
   CancelToken cancel_{false};
+  testing::FakeClock clock_;
 };
 
 TEST_F(FastDirectTest, RejectedRowLeavesTheRowsBeforeItAndIsNamed) {
@@ -293,6 +303,82 @@ TEST_F(FastDirectTest, LostCopySessionFailsTheTableWithTheChunksCommitted) {
       o.report.find("\r\nSQL: INSERT INTO \"TABLE\" (\"ID\", \"Name\", \"Memo\") VALUES (21, "),
       std::string::npos)
       << o.report;
+}
+
+// --- rows with COPY: INSERTs built for a replay only; streamed between commits -----------
+
+TEST_F(FastDirectTest, OnlyARejectedChunkHasItsRowsBuiltAsInserts) {
+  Source(100, {});
+  Outcome clean = Move("built_clean", 1, 0, 20);
+  EXPECT_EQ(clean.moved, 100);
+  EXPECT_EQ(clean.inserts_rendered, 0);
+  // The third row of the first, second or third chunk at fault: the chunks accepted before
+  // it add no INSERT, and the report still quotes the rejected one.
+  std::vector<int64_t> built;
+  for (int bad : {3, 23, 43}) {
+    Source(100, {bad});
+    const std::string label = "built_" + std::to_string(bad);
+    Outcome o = Move(label, 1, 0, 20);
+    EXPECT_EQ(o.moved, -1) << label;
+    EXPECT_EQ(Rows(label), bad - 1) << label;
+    EXPECT_NE(o.report.find("\r\nSQL: INSERT INTO \"TABLE\" (\"ID\", \"Name\", \"Memo\") VALUES (" +
+                            std::to_string(bad) + ", E'poison', "),
+              std::string::npos)
+        << o.report;
+    EXPECT_GT(o.inserts_rendered, 0) << label;
+    built.push_back(o.inserts_rendered);
+  }
+  EXPECT_EQ(built[1], built[0]);
+  EXPECT_EQ(built[2], built[0]);
+}
+
+TEST_F(FastDirectTest, AStopKeepsTheRowsStreamedSinceTheLastCommit) {
+  // One chunk could hold the table: only the clock streams or commits its rows. The clock moves
+  // while rows 21 to 30 are read; Cancel comes after row 30.
+  struct Case {
+    const char* what;
+    std::chrono::milliseconds moved_by;
+    int64_t committed_before_the_stop;
+    int kept;
+  } cases[] = {
+      {"standing clock", std::chrono::milliseconds(0), 0, 0},
+      {"stream time", CopyChunks::kStreamTime, 0, 30},
+      {"chunk time", CopyChunks::kChunkTime, 30, 30},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Source(100, {});
+    const std::string table = "stop_" + std::to_string(n++);
+    int64_t committed = -1;
+    Outcome o = Move(table, 1, 0, 1000, [&](int call) {
+      if (call == 3) clock_.Advance(c.moved_by);
+      if (call == 4) {
+        committed = Rows(table);
+        cancel_ = true;
+      }
+    });
+    EXPECT_EQ(committed, c.committed_before_the_stop);
+    EXPECT_EQ(o.moved, c.kept);
+    EXPECT_EQ(Rows(table), c.kept);
+    EXPECT_EQ(o.shown, c.kept ? std::vector<int>{c.kept} : std::vector<int>{});
+    EXPECT_EQ(o.lines.back(), "  " + std::to_string(c.kept) + " records moved");
+  }
+}
+
+TEST_F(FastDirectTest, ProgressComesEachStreamTimeWhileAChunkIsOpen) {
+  // The clock moves while each ten rows are read, from row 11 on; enough rows for a chunk to
+  // commit on its age on the way.
+  const int rows = static_cast<int>(10 * (CopyChunks::kChunkTime / CopyChunks::kStreamTime + 10));
+  Source(rows, {});
+  Outcome o = Move("copy_every", 1, 0, 1000, [this](int call) {
+    if (call >= 2) clock_.Advance(CopyChunks::kStreamTime);
+  });
+  std::vector<int> each_ten_after_the_first;
+  for (int row = 20; row <= rows; row += 10) each_ten_after_the_first.push_back(row);
+  EXPECT_EQ(o.shown, each_ten_after_the_first);
+  EXPECT_EQ(o.moved, rows);
+  EXPECT_EQ(Rows("copy_every"), rows);
 }
 
 }  // namespace
