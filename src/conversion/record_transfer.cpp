@@ -51,7 +51,7 @@ class TableTransfer {
   }
   void MoveRows();
   void WriteRow();
-  void ShowProgress();
+  void ShowProgress(int32_t rows);
   void ReportNulTexts();
   void JudgeCount(bool walked_to_end);
   int32_t Failed(const std::exception& e);
@@ -73,6 +73,7 @@ class TableTransfer {
   std::shared_ptr<Recordset> rows_;
   int32_t record_count_ = 0;
   int32_t moved_ = 0;
+  int32_t shown_ = 0;  // the rows the progress shows
   std::vector<Column> columns_;
   std::vector<ColumnSpec> specs_;
   std::vector<const Value*> values_;
@@ -138,10 +139,9 @@ void TableTransfer::WriteRow() {
   destination_.WriteRow({specs_, values_});
 }
 
-void TableTransfer::ShowProgress() {
-  destination_.KeepRows();
-  Figures([&](RunProgress& p) { p.Rows(moved_); });
-  status_.SetProgress(progress_prefix_ + std::to_string(moved_) + progress_suffix_, moved_);
+void TableTransfer::ShowProgress(int32_t rows) {
+  shown_ = rows;
+  status_.SetProgress(progress_prefix_ + std::to_string(rows) + progress_suffix_, rows);
 }
 
 void TableTransfer::MoveRows() {
@@ -162,7 +162,11 @@ void TableTransfer::MoveRows() {
     ++moved_;
     if (moved_ % 10 == 0) {
       // The progress and a cancel handled here count rows a stop keeps.
-      if (destination_.RowsDue()) ShowProgress();
+      if (destination_.RowsDue()) {
+        destination_.KeepRows();
+        Figures([&](RunProgress& p) { p.Rows(moved_); });
+        ShowProgress(moved_);
+      }
       status_.ProcessEvents();
     }
   }
@@ -211,6 +215,8 @@ int32_t TableTransfer::Failed(const std::string& reason) {
   out_.rows_moved = destination_.rows_written() - written_before_;
   out_.reason = reason;
   if (t_.progress) t_.progress->EndRows(out_.rows_moved);
+  // Rows streamed and shown go with their chunk when a row of it is rejected.
+  if (shown_ > out_.rows_moved) ShowProgress(static_cast<int32_t>(out_.rows_moved));
   return -1;
 }
 

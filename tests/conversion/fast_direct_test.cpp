@@ -366,6 +366,23 @@ TEST_F(FastDirectTest, AStopKeepsTheRowsStreamedSinceTheLastCommit) {
   }
 }
 
+TEST_F(FastDirectTest, ARejectedRowTakesTheStreamedRowsAfterItOffTheProgress) {
+  // Rows 1 to 30 are streamed and shown; row 25 is refused when the chunk commits.
+  Source(100, {25});
+  Outcome o = Move("stream_rejected", 1, 0, 1000, [this](int call) {
+    if (call == 3) clock_.Advance(CopyChunks::kStreamTime);
+  });
+  EXPECT_EQ(o.moved, -1);
+  EXPECT_EQ(Rows("stream_rejected"), 24);
+  ASSERT_FALSE(o.shown.empty());
+  EXPECT_EQ(o.shown.front(), 30);
+  EXPECT_EQ(o.progress_text, "shop.mdb - T -> velkan (24/100)");
+  EXPECT_NE(
+      o.report.find("\r\nSQL: INSERT INTO \"TABLE\" (\"ID\", \"Name\", \"Memo\") VALUES (25, "),
+      std::string::npos)
+      << o.report;
+}
+
 TEST_F(FastDirectTest, ProgressComesEachStreamTimeWhileAChunkIsOpen) {
   // The clock moves while each ten rows are read, from row 11 on; enough rows for a chunk to
   // commit on its age on the way.
