@@ -456,12 +456,15 @@ int Main(int argc, char** argv) {
   struct Row {
     const char* what;
     long small_kb, big_kb;
-  } memory[] = {{"dump run, INSERT form", dumps[0][0].peak_kb, dumps[1][0].peak_kb},
-                {"dump run, COPY form", dumps[0][1].peak_kb, dumps[1][1].peak_kb},
-                {"direct run", d.peak_kb, d_big.peak_kb}};
+    long held_kb;  // what the run may hold by design once the table is large enough
+  } memory[] = {{"dump run, INSERT form", dumps[0][0].peak_kb, dumps[1][0].peak_kb, 0},
+                {"dump run, COPY form", dumps[0][1].peak_kb, dumps[1][1].peak_kb, 0},
+                {"direct run", d.peak_kb, d_big.peak_kb,
+                 static_cast<long>(ferrolyte::CopyChunks::kChunkBytes / 1024)}};
   for (const Row& m : memory) {
     if (m.small_kb == 0) continue;
-    bool met = m.big_kb < 64 * 1024 && m.big_kb - m.small_kb < 8 * 1024;
+    // A smaller table may not fill a COPY chunk: growth up to one chunk is bounded, not a leak.
+    bool met = m.big_kb < 64 * 1024 && m.big_kb - m.small_kb < 8 * 1024 + m.held_kb;
     std::printf("  %-22s %9ld rows: %6.1f MB   %9ld rows: %6.1f MB   %s\n", m.what, small_rows,
                 m.small_kb / 1024.0, big_rows, m.big_kb / 1024.0, Verdict(met));
   }
