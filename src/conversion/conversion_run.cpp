@@ -10,9 +10,9 @@
 
 #include "conversion/checks.h"
 #include "conversion/complex_tables.h"
-#include "conversion/connections.h"
 #include "conversion/destination.h"
 #include "conversion/destination_names.h"
+#include "conversion/dump_file.h"
 #include "conversion/keys_and_comments.h"
 #include "conversion/linked_tables.h"
 #include "conversion/literals.h"

@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <functional>
 
-#include "conversion/connections.h"
+#include "conversion/dump_file.h"
 #include "conversion/run_settings.h"
 #include "platform/register.h"
 #include "shell/command_line.h"

@@ -27,7 +27,7 @@
 #include <QtTest>
 #include <memory>
 
-#include "conversion/connections.h"
+#include "conversion/dump_file.h"
 #include "platform/ado.h"
 #include "shell/error_report.h"
 #include "shell/window/main_form.h"

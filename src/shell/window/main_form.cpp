@@ -24,7 +24,7 @@
 #include <QUrl>
 #include <optional>
 
-#include "conversion/connections.h"
+#include "conversion/dump_file.h"
 #include "platform/file_dialog_filter.h"
 #include "platform/source_connection.h"
 #include "schema/access_scanner.h"

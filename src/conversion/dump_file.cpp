@@ -1,4 +1,4 @@
-#include "conversion/connections.h"
+#include "conversion/dump_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
