@@ -608,7 +608,7 @@ bool Run::OpenDumpFile() {
       return refuse(75, "The dump file " + dump_path_ + " is " + what + " (" + *file +
                             "); writing the dump would destroy it. Choose another file name.");
   try {
-    dump_ = std::make_unique<DumpFile>(dump_path_);
+    dump_ = std::make_unique<DumpFile>(ctx_.env, dump_path_);
   } catch (const Error& e) {
     return refuse(e.number(), e.description());
   }
@@ -1611,9 +1611,9 @@ RunOutcome ConvertDatabase(const DictionaryPtr& settings, std::string& run_repor
 RunOutcome ConvertDatabase(const DictionaryPtr& settings, std::string& run_report,
                            const SchemaModel& schema, const RunContext& ctx) {
   const ComponentRegistry& components = ctx.components;
-  auto open = [&components](const std::string& connection_string) {
+  auto open = [&components, &ctx](const std::string& connection_string) {
     auto connection = CreateObjectAs<Connection>(components, "ADODB.Connection");
-    connection->Open(connection_string);
+    connection->Open(connection_string, &ctx.env);
     return connection;
   };
   return ConvertDatabase(settings, run_report, schema, ctx, open, BuildOdbcString, OpenRowSession);

@@ -544,7 +544,8 @@ int TellOutcome(ConvertRequest& request, int exit_status, const RunTimes& times,
         GetSetting(kSettingsAppName, "Settings", "SavePasswords", "0") == "1";
     step = "Convert";
     InstallInterruptHandler();
-    RunContext ctx{status, SignalStop(), program.components, program.VersionText(), ""};
+    RunContext ctx{status,      SignalStop(),          program.components,
+                   program.env, program.VersionText(), ""};
     ctx.refuse_existing_tables = !request.replace_tables;
     ctx.end_now = &SignalEnd();
     ctx.named_errors = true;

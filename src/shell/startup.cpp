@@ -222,7 +222,8 @@ DictionaryPtr Startup::CompleteSettings(DictionaryPtr settings) {
 
 void Startup::RunAutorun(const DictionaryPtr& settings) {
   InstallInterruptHandler();
-  RunContext ctx{Status(), SignalStop(), program_.components, program_.VersionText(), ""};
+  RunContext ctx{Status(),     SignalStop(),           program_.components,
+                 program_.env, program_.VersionText(), ""};
   ctx.end_now = &SignalEnd();
   EndProgram(program_, RunUnattended(program_, settings, parts_.services, ctx));
 }

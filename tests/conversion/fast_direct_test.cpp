@@ -102,8 +102,8 @@ class FastDirectTest : public ::testing::Test {
     };
     Outcome o;
     cancel_ = false;
-    o.moved =
-        MoveRecords(t, o.report, {status, cancel_, testing::TestComponents(), "UNITTEST", ""});
+    o.moved = MoveRecords(
+        t, o.report, {status, cancel_, testing::TestComponents(), SystemEnv(), "UNITTEST", ""});
     o.lines = status.lines;
     o.events = status.events_processed;
     o.progress_text = status.progress_text;

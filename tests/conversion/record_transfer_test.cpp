@@ -164,7 +164,7 @@ TEST_F(RecordTransferTest, EmptyTableIntoDump) {
   access_->tables["T"] = {{"A"}, {3}, {}};
   testing::TempDir dir;
   {
-    DumpFile dump(dir.File("d.sql"));
+    DumpFile dump(SystemEnv(), dir.File("d.sql"));
     Destination d(&dump);
     EXPECT_EQ(MoveRecords(Transfer(&d), report_, run_.Context()), 0);
     dump.Close();
@@ -191,7 +191,7 @@ TEST_F(RecordTransferTest, ProgressEveryTenRowsAndCancel) {
   };
   testing::TempDir dir;
   {
-    DumpFile dump(dir.File("d.sql"));
+    DumpFile dump(SystemEnv(), dir.File("d.sql"));
     Destination d(&dump);
     TableOutcome outcome;
     EXPECT_EQ(MoveRecords(Transfer(&d), report_, run_.Context(), &outcome), 30);

@@ -1239,7 +1239,11 @@ void MainForm::BuildTableTree() {
     const SourceEntry source = Source();
     if (!schema_folder_) schema_folder_.emplace(TempFolder());
     // A failing scan leaves the tree of the previous scan as it was.
-    const RunContext ctx{*status_, state.cancel, components(), program_->VersionText(),
+    const RunContext ctx{*status_,
+                         state.cancel,
+                         components(),
+                         program_->env,
+                         program_->VersionText(),
                          schema_folder_->path()};
     schema = std::make_shared<const SchemaModel>(
         ScanAccessDatabase(source.file, source.password, source.user, source.system_database, ctx)
@@ -1268,8 +1272,9 @@ void MainForm::NavigateRun(std::string& page) {
   WizardNavigateRun(
       *this, page, run_report_,
       [&](const DictionaryPtr& settings, std::string& report, StatusOutput& status) {
-        const RunContext ctx{status, state.cancel, components(), program_->VersionText(),
-                             "",     *clock_};
+        const RunContext ctx{
+            status, state.cancel, components(), program_->env, program_->VersionText(),
+            "",     *clock_};
         return services.convert(settings, report, schema, ctx);
       },
       options);
