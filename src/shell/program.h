@@ -30,7 +30,7 @@ using ProgramEnd = std::function<void(int exit_status)>;
 struct Program {
   // The system's env unless a test gives its own.
   Program(const ComponentRegistry& components, ProgramEnd end = nullptr, Env& env = SystemEnv())
-      : components(components), env(env), end(std::move(end)) {}
+      : log(LogFileName(env)), components(components), env(env), end(std::move(end)) {}
 
   ProgramOptions options;
   LogFile log;

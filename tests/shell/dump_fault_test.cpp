@@ -37,15 +37,22 @@ class DumpFaultTest : public ::testing::Test {
     return path;
   }
 
+  // The program's log goes where the env's config folder says.
   int RunWith(FaultEnv& env, const std::string& source) {
-    MkDirRecurse(SettingsFolder());
+    env.SetVariable("APPDATA", dir_.path());
+    MkDirRecurse(SettingsFolder(env));
     DictionaryPtr settings = testing::RunSettings(dump_, testing::ScanEverything(source).selection);
     testing::Section(settings)->Set("sourcefilename", source);
-    testing::TestProgram program;
+    Program program(testing::TestComponents(), testing::ThrowingEnd(), env);
     program.options.unit_test = true;
     RecordingStatus status;
     return RunUnattended(program, settings, DefaultServices(),
                          testing::ContextFor(status, "", env));
+  }
+  std::string LogPath() {
+    FaultEnv env;
+    env.SetVariable("APPDATA", dir_.path());
+    return LogFileName(env);
   }
 
   bool StagingLeft() const {
@@ -55,7 +62,6 @@ class DumpFaultTest : public ::testing::Test {
   }
 
   testing::TempDir dir_;
-  testing::ScopedEnv appdata_{"APPDATA", dir_.path().c_str()};
   const std::string dump_ = dir_.File("out.sql");
 };
 
@@ -81,11 +87,11 @@ TEST_F(DumpFaultTest, AFailedDumpCallFailsTheRunWithItsReason) {
                  " errno " + std::to_string(c.err));
     std::filesystem::remove(dump_);
     std::filesystem::remove(dump_ + ".incomplete");
-    std::filesystem::remove(LogFileName());
+    std::filesystem::remove(LogPath());
     FaultEnv env;
     if (c.nth > 0) env.FailCall(c.call, c.nth, c.err, "out.sql");
     const int exit_status = RunWith(env, source);
-    const std::string log = ReadTextFile(LogFileName(), "");
+    const std::string log = ReadTextFile(LogPath(), "");
     EXPECT_FALSE(StagingLeft());
     if (c.nth == 0) {
       EXPECT_EQ(exit_status, 0) << log;

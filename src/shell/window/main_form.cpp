@@ -243,7 +243,7 @@ class ClickablePicture : public QLabel {
 };
 
 std::string DefaultBrowseFolder() {
-  return SpecialFolder(SpecialFolderId::kDocuments).value_or("");
+  return SystemEnv().Folder(UserFolder::kDocuments).value_or("");
 }
 
 std::string ProgramFolder() {
@@ -1237,7 +1237,7 @@ void MainForm::BuildTableTree() {
   {
     DisabledWhile busy{cmdBack, cmdNext, frameSelectTables};
     const SourceEntry source = Source();
-    if (!schema_folder_) schema_folder_.emplace(TempFolder());
+    if (!schema_folder_) schema_folder_.emplace(TempFolder(program_->env));
     // A failing scan leaves the tree of the previous scan as it was.
     const RunContext ctx{*status_,
                          state.cancel,
@@ -1268,7 +1268,8 @@ void MainForm::UpdateSelectionCount() {
 void MainForm::NavigateRun(std::string& page) {
   const ConversionServices services = DefaultServices();
   const SchemaModel schema = schema_ ? *schema_ : SchemaModel();
-  const RunPageOptions options{program_->options.autorun, program_->options.save_passwords};
+  const RunPageOptions options{program_->options.autorun, program_->options.save_passwords,
+                               DefaultSettingsFile(program_->env)};
   WizardNavigateRun(
       *this, page, run_report_,
       [&](const DictionaryPtr& settings, std::string& report, StatusOutput& status) {
