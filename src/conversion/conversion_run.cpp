@@ -10,9 +10,9 @@
 
 #include "conversion/checks.h"
 #include "conversion/complex_tables.h"
-#include "conversion/connections.h"
 #include "conversion/destination.h"
 #include "conversion/destination_names.h"
+#include "conversion/dump_file.h"
 #include "conversion/keys_and_comments.h"
 #include "conversion/linked_tables.h"
 #include "conversion/literals.h"
@@ -612,7 +612,7 @@ bool Run::OpenDumpFile() {
       return refuse(75, "The dump file " + dump_path_ + " is " + what + " (" + *file +
                             "); writing the dump would destroy it. Choose another file name.");
   try {
-    dump_ = std::make_unique<DumpFile>(dump_path_);
+    dump_ = std::make_unique<DumpFile>(ctx_.env, dump_path_);
   } catch (const Error& e) {
     return refuse(e.number(), e.description());
   }
@@ -1631,9 +1631,9 @@ RunOutcome ConvertDatabase(const DictionaryPtr& settings, std::string& run_repor
 RunOutcome ConvertDatabase(const DictionaryPtr& settings, std::string& run_report,
                            const SchemaModel& schema, const RunContext& ctx) {
   const ComponentRegistry& components = ctx.components;
-  auto open = [&components](const std::string& connection_string) {
+  auto open = [&components, &ctx](const std::string& connection_string) {
     auto connection = CreateObjectAs<Connection>(components, "ADODB.Connection");
-    connection->Open(connection_string);
+    connection->Open(connection_string, &ctx.env);
     return connection;
   };
   return ConvertDatabase(settings, run_report, schema, ctx, open, BuildOdbcString, OpenRowSession);

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "conversion/connections.h"
 #include "conversion/copy_chunks.h"
+#include "conversion/dump_file.h"
 #include "conversion/typed_row.h"
 #include "platform/ado.h"
 #include "platform/pg_connection.h"

@@ -610,10 +610,11 @@ std::unordered_map<int32_t, std::string> ReadComplexTexts(AccessFile& file, MdbH
   return texts;
 }
 
-std::unique_ptr<ConnectionBackend> OpenAccessBackend(const std::string& connection_string) {
+std::unique_ptr<ConnectionBackend> OpenAccessBackend(const std::string& connection_string,
+                                                     Env* env) {
   AccessConnectionSettings settings = ParseAccessConnectionString(connection_string);
   auto file = AccessFile::Open(settings.data_source, EngineErrorStyle::kAdo,
-                               settings.database_password, settings.system_database);
+                               settings.database_password, settings.system_database, env);
   return std::make_unique<AccessBackend>(std::move(file), std::move(settings));
 }
 

@@ -14,11 +14,11 @@ std::string FirstKey(const std::string& connection_string) {
 
 }  // namespace
 
-void Connection::Open(const std::string& connection_string) {
+void Connection::Open(const std::string& connection_string, Env* env) {
   Close();
   std::string key = FirstKey(connection_string);
   if (key == "provider")
-    backend_ = OpenAccessBackend(connection_string);
+    backend_ = OpenAccessBackend(connection_string, env);
   else if (key == "driver" || key == "dsn")
     backend_ = OpenOdbcBackend(connection_string);
   else

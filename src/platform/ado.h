@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "support/components.h"
+#include "support/env.h"
 #include "support/errors.h"
 #include "support/value.h"
 
@@ -80,15 +81,18 @@ class ConnectionBackend {
   virtual std::unique_ptr<Cursor> OpenSchema(int schema) = 0;
 };
 
-// Opens the Access file described by a "Provider=..." connection string.
-std::unique_ptr<ConnectionBackend> OpenAccessBackend(const std::string& connection_string);
+// Opens the Access file described by a "Provider=..." connection string, read through env when
+// one is given.
+std::unique_ptr<ConnectionBackend> OpenAccessBackend(const std::string& connection_string,
+                                                     Env* env = nullptr);
 // Opens the server described by a "Driver=..." ODBC connection string.
 std::unique_ptr<ConnectionBackend> OpenOdbcBackend(const std::string& connection_string);
 
 class Connection : public Component {
  public:
-  // Opens the connection; raises the provider's number and description on failure.
-  void Open(const std::string& connection_string);
+  // Opens the connection; raises the provider's number and description on failure. An
+  // Access file is read through env when one is given.
+  void Open(const std::string& connection_string, Env* env = nullptr);
   // Runs a statement; returns an open record set for a query, null otherwise.
   std::shared_ptr<class Recordset> Execute(const std::string& sql);
   // The schema row set (kAdSchemaColumns: TABLE_NAME, COLUMN_NAME, NUMERIC_PRECISION, ...).

@@ -14,10 +14,32 @@
 
 #include "platform/ado.h"
 #include "platform/office_crypto.h"
+#include "support/env.h"
 #include "support/errors.h"
 
 namespace ferrolyte {
 namespace {
+
+// fseek's arithmetic over a stream of size bytes.
+int SeekTo(uint64_t& position, uint64_t size, off64_t* offset, int whence) {
+  int64_t base = 0;
+  if (whence == SEEK_CUR) {
+    base = static_cast<int64_t>(position);
+  } else if (whence == SEEK_END) {
+    base = static_cast<int64_t>(size);
+  } else if (whence != SEEK_SET) {
+    errno = EINVAL;
+    return -1;
+  }
+  int64_t target = 0;
+  if (__builtin_add_overflow(base, *offset, &target) || target < 0) {
+    errno = EINVAL;
+    return -1;
+  }
+  position = static_cast<uint64_t>(target);
+  *offset = target;
+  return 0;
+}
 
 class DecryptedStream {
  public:
@@ -52,25 +74,7 @@ class DecryptedStream {
   // Lives as long as the stream: its close callback deletes this.
   char* stdio_buffer() { return stdio_buffer_.data(); }
 
-  int Seek(off64_t* offset, int whence) {
-    int64_t base = 0;
-    if (whence == SEEK_CUR) {
-      base = static_cast<int64_t>(position_);
-    } else if (whence == SEEK_END) {
-      base = static_cast<int64_t>(size_);
-    } else if (whence != SEEK_SET) {
-      errno = EINVAL;
-      return -1;
-    }
-    int64_t target = 0;
-    if (__builtin_add_overflow(base, *offset, &target) || target < 0) {
-      errno = EINVAL;
-      return -1;
-    }
-    position_ = static_cast<uint64_t>(target);
-    *offset = target;
-    return 0;
-  }
+  int Seek(off64_t* offset, int whence) { return SeekTo(position_, size_, offset, whence); }
 
  private:
   struct Cached {
@@ -146,39 +150,102 @@ int StreamClose(void* cookie) {
   return 0;
 }
 
-class FileDescriptor {
+// A file opened read-only through the env, closed through it when its last reader goes.
+class EnvFile {
  public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
+  EnvFile(Env& env, int fd) : env_(env), fd_(fd) {}
+  ~EnvFile() { env_.Close(fd_); }
+  EnvFile(const EnvFile&) = delete;
+  EnvFile& operator=(const EnvFile&) = delete;
+  // One read at offset; the errno of a failure, 0 with got 0 at the end.
+  int ReadAt(uint64_t offset, void* into, size_t size, size_t& got) const {
+    if (offset > static_cast<uint64_t>(std::numeric_limits<off_t>::max())) return EFBIG;
+    return env_.ReadAt(fd_, offset, into, size, got);
   }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int get() const { return fd_; }
 
  private:
+  Env& env_;
   int fd_;
 };
 
-bool ReadFully(int fd, uint64_t offset, std::span<uint8_t> into) {
+bool ReadFully(const EnvFile& file, uint64_t offset, std::span<uint8_t> into) {
   size_t done = 0;
   while (done < into.size()) {
-    const uint64_t at = offset + done;
-    if (at > static_cast<uint64_t>(std::numeric_limits<off_t>::max())) {
-      errno = EFBIG;
+    size_t got = 0;
+    if (int err = file.ReadAt(offset + done, into.data() + done, into.size() - done, got)) {
+      errno = err;
       return false;
     }
-    const ssize_t n = ::pread(fd, into.data() + done, into.size() - done, static_cast<off_t>(at));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return false;
-    if (n == 0) {
+    if (got == 0) {
       // The file is shorter than when it was opened.
       errno = EIO;
       return false;
     }
-    done += static_cast<size_t>(n);
+    done += got;
   }
   return true;
+}
+
+// A plain file as libmdb reads it, with every read going through the env.
+class PlainStream {
+ public:
+  PlainStream(std::shared_ptr<const EnvFile> file, uint64_t size)
+      : file_(std::move(file)), size_(size) {}
+
+  ssize_t Read(char* out, size_t n) {
+    if (position_ >= size_) return 0;
+    n = static_cast<size_t>(
+        std::min<uint64_t>({n, size_ - position_, uint64_t{std::numeric_limits<ssize_t>::max()}}));
+    size_t got = 0;
+    if (int err = file_->ReadAt(position_, out, n, got)) {
+      errno = err;
+      return -1;
+    }
+    position_ += got;
+    return static_cast<ssize_t>(got);
+  }
+  int Seek(off64_t* offset, int whence) { return SeekTo(position_, size_, offset, whence); }
+  char* stdio_buffer() { return stdio_buffer_.data(); }
+
+ private:
+  std::shared_ptr<const EnvFile> file_;
+  uint64_t size_;
+  uint64_t position_ = 0;
+  std::vector<char> stdio_buffer_ = std::vector<char>(kAccdbPageSize);
+};
+
+ssize_t PlainRead(void* cookie, char* out, size_t n) {
+  return static_cast<PlainStream*>(cookie)->Read(out, n);
+}
+
+int PlainSeek(void* cookie, off64_t* offset, int whence) {
+  return static_cast<PlainStream*>(cookie)->Seek(offset, whence);
+}
+
+int PlainClose(void* cookie) {
+  delete static_cast<PlainStream*>(cookie);
+  return 0;
+}
+
+// Opens the regular file at path through env; null, with errno set, when it cannot.
+std::shared_ptr<const EnvFile> OpenRegularFile(Env& env, const std::string& path, uint64_t& size) {
+  int fd = -1;
+  if (int err = env.Open(path, O_RDONLY | O_CLOEXEC, 0, fd)) {
+    errno = err;
+    return nullptr;
+  }
+  auto file = std::make_shared<const EnvFile>(env, fd);
+  struct stat st {};
+  if (int err = env.FileStat(fd, st)) {
+    errno = err;
+    return nullptr;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    errno = EINVAL;
+    return nullptr;
+  }
+  size = static_cast<uint64_t>(st.st_size);
+  return file;
 }
 
 }  // namespace
@@ -203,19 +270,31 @@ StreamPtr OpenDecryptedStream(std::span<const uint8_t> page0, uint64_t size, Fil
   return stream;
 }
 
-StreamPtr OpenDecryptedFile(const std::string& path, std::string_view password,
+StreamPtr OpenDecryptedFile(Env& env, const std::string& path, std::string_view password,
                             PasswordErrorStyle style) {
-  auto fd = std::make_shared<const FileDescriptor>(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  struct stat st;
-  if (fd->get() < 0 || ::fstat(fd->get(), &st) != 0 || !S_ISREG(st.st_mode))
-    RaiseFileNotFound(style, path);
-  const auto size = static_cast<uint64_t>(st.st_size);
-  FileReader read = [fd](uint64_t offset, std::span<uint8_t> into) {
-    return ReadFully(fd->get(), offset, into);
+  uint64_t size = 0;
+  std::shared_ptr<const EnvFile> file = OpenRegularFile(env, path, size);
+  if (!file) RaiseFileNotFound(style, path);
+  FileReader read = [file](uint64_t offset, std::span<uint8_t> into) {
+    return ReadFully(*file, offset, into);
   };
   Bytes page0(static_cast<size_t>(std::min<uint64_t>(size, kAccdbPageSize)));
   if (!read(0, page0)) RaiseFileNotFound(style, path);
   return OpenDecryptedStream(page0, size, std::move(read), password, style, path);
+}
+
+StreamPtr OpenFileStream(Env& env, const std::string& path) {
+  uint64_t size = 0;
+  std::shared_ptr<const EnvFile> file = OpenRegularFile(env, path, size);
+  if (!file) return nullptr;
+  auto state = std::make_unique<PlainStream>(std::move(file), size);
+  std::FILE* raw = fopencookie(state.get(), "r", {PlainRead, nullptr, PlainSeek, PlainClose});
+  if (!raw) return nullptr;
+  PlainStream* cookie = state.release();
+  StreamPtr stream(raw);
+  // As for the decrypted stream: one read per page libmdb asks for.
+  std::setvbuf(raw, cookie->stdio_buffer(), _IOFBF, kAccdbPageSize);
+  return stream;
 }
 
 }  // namespace ferrolyte

@@ -1,6 +1,7 @@
 // An encrypted .accdb read through a stdio stream that decrypts each page when it is asked
 // for and keeps only the last few: libmdb reads it as a plain file, in the memory of a plain
-// file, and the plain content never reaches the disk.
+// file, and the plain content never reaches the disk. A plain file can be read through such
+// a stream too, so that its reads go through the env.
 #pragma once
 
 #include <cstdint>
@@ -14,6 +15,8 @@
 #include "platform/crypto_errors.h"
 
 namespace ferrolyte {
+
+class Env;
 
 struct StreamCloser {
   void operator()(std::FILE* stream) const;
@@ -37,9 +40,14 @@ StreamPtr OpenDecryptedStream(std::span<const uint8_t> page0, uint64_t size, Fil
                               std::string_view password, PasswordErrorStyle style,
                               std::string_view file_name = "");
 
-// The same over the file at path, read as the stream is read. Raises "Could not find file"
-// for a file that is missing or cannot be opened.
-StreamPtr OpenDecryptedFile(const std::string& path, std::string_view password,
+// The same over the file at path, read through env as the stream is read. Raises "Could not
+// find file" for a file that is missing or cannot be opened.
+StreamPtr OpenDecryptedFile(Env& env, const std::string& path, std::string_view password,
                             PasswordErrorStyle style);
+
+// A read-only, seekable stream of the regular file at path, read through env as the stream
+// is read; a failed read sets the stream's error flag. Null, with errno set, when the file
+// cannot be opened.
+StreamPtr OpenFileStream(Env& env, const std::string& path);
 
 }  // namespace ferrolyte

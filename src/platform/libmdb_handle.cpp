@@ -312,7 +312,7 @@ void MdbHandleCloser::operator()(MdbHandle* handle) const {
 
 std::shared_ptr<AccessFile> AccessFile::Open(const std::string& path, EngineErrorStyle style,
                                              const std::string& password,
-                                             const std::string& system_db) {
+                                             const std::string& system_db, Env* env) {
   if (path.empty() || !IsRegularFile(path))
     RaiseOpenError(style, kDaoFileNotFound, "Could not find file '" + path + "'.");
   const PasswordErrorStyle password_style = ToPasswordStyle(style);
@@ -322,10 +322,16 @@ std::shared_ptr<AccessFile> AccessFile::Open(const std::string& path, EngineErro
   Bytes page0 = ReadDefinitionPage(path, password_style);
   MdbHandlePtr mdb;
   if (IsEncryptedAccdb(page0)) {
-    mdb = OpenOnStream(OpenDecryptedFile(path, password, password_style));
+    mdb = OpenOnStream(OpenDecryptedFile(env ? *env : SystemEnv(), path, password, password_style));
   } else {
     CheckJetPassword(page0, password, password_style);
-    mdb = MdbHandlePtr(mdb_open(path.c_str(), MDB_NOFLAGS));
+    if (env) {
+      StreamPtr stream = OpenFileStream(*env, path);
+      if (!stream) RaiseOpenError(style, kDaoFileNotFound, "Could not find file '" + path + "'.");
+      mdb = OpenOnStream(std::move(stream));
+    } else {
+      mdb = MdbHandlePtr(mdb_open(path.c_str(), MDB_NOFLAGS));
+    }
   }
   if (!mdb)
     RaiseOpenError(style, kDaoUnrecognizedFormat, "Unrecognized database format '" + path + "'.");

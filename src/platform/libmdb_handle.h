@@ -15,6 +15,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "support/env.h"
 #include "support/errors.h"
 #include "support/value.h"
 
@@ -77,10 +78,11 @@ class AccessFile {
   // file, a file that is not an Access database, an unreadable one, a wrong database password
   // ("Not a valid password."), a missing or unusable workgroup file (system_db). A file
   // without database password opens whatever password is given; an encrypted .accdb is
-  // decrypted page by page as it is read, never onto the disk.
+  // decrypted page by page as it is read, never onto the disk. With an env, the pages are
+  // read through it; without, libmdb reads a plain file itself.
   static std::shared_ptr<AccessFile> Open(const std::string& path, EngineErrorStyle style,
                                           const std::string& password = "",
-                                          const std::string& system_db = "");
+                                          const std::string& system_db = "", Env* env = nullptr);
   ~AccessFile();
   AccessFile(const AccessFile&) = delete;
   AccessFile& operator=(const AccessFile&) = delete;

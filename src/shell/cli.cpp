@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <functional>
 
-#include "conversion/connections.h"
+#include "conversion/dump_file.h"
 #include "conversion/run_settings.h"
 #include "platform/register.h"
 #include "shell/command_line.h"
@@ -110,7 +110,7 @@ void OpenWithPassword(const std::string& file, std::string& password, bool may_a
 // The failure of a listing goes into the log like a run's, so that its report is there too.
 int TablesFailed(const std::vector<std::string>& args, const std::string& file, int32_t number,
                  const std::string& description, bool password_hint) {
-  LogFile log;
+  LogFile log(LogFileName(SystemEnv()));
   try {
     log.Init();
     log.Write("Begin");
@@ -191,7 +191,7 @@ void CheckFilesWritten(const ParsedOptions& options, const Dictionary& section) 
     written.push_back({options.Has("dump") ? "--dump" : "the dump file", dump});
   if (auto save = options.Get("save-settings")) written.push_back({"--save-settings", *save});
   if (auto json = options.Get("report-json")) written.push_back({"--report-json", *json});
-  written.push_back({"the log", LogFileName()});
+  written.push_back({"the log", LogFileName(SystemEnv())});
   if (auto password = options.Get("password-file")) read.push_back({"--password-file", *password});
   auto plain = [](const std::string& path) {
     std::error_code ec;
@@ -313,7 +313,8 @@ ConvertRequest PrepareConversion(const ParsedOptions& options) {
   const std::optional<std::string> settings_file = options.Get("settings");
   // In the wizard's key order from the start, so that a run repeated from the saved settings
   // writes the same dump.
-  const DictionaryPtr loaded = settings_file ? LoadSettings(*settings_file) : DefaultSettings();
+  const DictionaryPtr loaded =
+      settings_file ? LoadSettings(*settings_file) : DefaultSettings(SystemEnv());
   request.selection_given = SettingsSection(loaded)->Exists("sourcetables");
   request.settings = WizardOrdered(loaded);
   const DictionaryPtr section = SettingsSection(request.settings);
@@ -544,7 +545,8 @@ int TellOutcome(ConvertRequest& request, int exit_status, const RunTimes& times,
         GetSetting(kSettingsAppName, "Settings", "SavePasswords", "0") == "1";
     step = "Convert";
     InstallInterruptHandler();
-    RunContext ctx{status, SignalStop(), program.components, program.VersionText(), ""};
+    RunContext ctx{status,      SignalStop(),          program.components,
+                   program.env, program.VersionText(), ""};
     ctx.refuse_existing_tables = !request.replace_tables;
     ctx.end_now = &SignalEnd();
     ctx.named_errors = true;
@@ -707,11 +709,11 @@ std::string UsageText() {
          "  143  ended by SIGTERM (129 SIGHUP, 141 SIGPIPE), with its report in the log\n"
          "\n"
          "Log: " +
-         LogFileName() +
+         LogFileName(SystemEnv()) +
          "\n"
          "  Each start adds to it (clearlog empties it first); past 10 MB it moves to\n"
          "  " +
-         FileNamePart(LogFileName()) +
+         FileNamePart(LogFileName(SystemEnv())) +
          ".1 at the next start. tables writes to it only when it fails.\n";
 }
 

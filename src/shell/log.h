@@ -16,7 +16,7 @@ namespace ferrolyte {
 class LogFile {
  public:
   // Entries go to `path`, stamped with the clock's local time (which must outlive this).
-  explicit LogFile(std::string path = LogFileName(), const Clock& clock = SystemClock())
+  explicit LogFile(std::string path, const Clock& clock = SystemClock())
       : path_(std::move(path)), clock_(clock) {}
 
   // With it on, the first entry empties the file instead of appending (the clearlog option).

@@ -7,6 +7,7 @@
 
 #include "shell/log.h"
 #include "support/components.h"
+#include "support/env.h"
 #include "support/messages.h"
 
 namespace ferrolyte {
@@ -27,13 +28,15 @@ struct ProgramOptions {
 using ProgramEnd = std::function<void(int exit_status)>;
 
 struct Program {
-  Program(const ComponentRegistry& components, ProgramEnd end = nullptr)
-      : components(components), end(std::move(end)) {}
+  // The system's env unless a test gives its own.
+  Program(const ComponentRegistry& components, ProgramEnd end = nullptr, Env& env = SystemEnv())
+      : log(LogFileName(env)), components(components), env(env), end(std::move(end)) {}
 
   ProgramOptions options;
   LogFile log;
   Messages messages;
   const ComponentRegistry& components;
+  Env& env;
   ProgramEnd end;
   // What HaltError or ErrorHandler ended the program with; empty otherwise.
   std::string end_reason;

@@ -179,7 +179,7 @@ std::string Startup::SettingsFileName() {
     program_.messages.Show(kAutorunNeedsSettings, kMsgExclamation, kSettingsAppName, kAnswerOk);
     EndProgram(program_, kExitSettings);
   }
-  return settings_option.empty() ? DefaultSettingsFile() : settings_option;
+  return settings_option.empty() ? DefaultSettingsFile(program_.env) : settings_option;
 }
 
 // A file that cannot be loaded ends an unattended run; the window warns and goes on with the
@@ -193,7 +193,7 @@ DictionaryPtr Startup::LoadSettings(const std::string& settings_file) {
   // settings section would otherwise convert the defaults.
   if (failure.empty() && autorun && !SettingsSection(settings))
     failure = std::string("The file has no [") + kSettingsSection + "] section.";
-  if (!failure.empty() && (settings_file != DefaultSettingsFile() || autorun)) {
+  if (!failure.empty() && (settings_file != DefaultSettingsFile(program_.env) || autorun)) {
     const std::string message = "Unable to load ini file: " + SafeStr(options_->Item("settings")) +
                                 "\r\nDefault settings applied.";
     program_.log.Write("Reason: " + failure);
@@ -214,7 +214,7 @@ void Startup::ReadPasswordOption() {
 
 DictionaryPtr Startup::CompleteSettings(DictionaryPtr settings) {
   step_ = "Initialize the ini";
-  if (!SettingsSection(settings)) settings = DefaultSettings();
+  if (!SettingsSection(settings)) settings = DefaultSettings(program_.env);
   DictionaryPtr section = SettingsSection(settings);
   if (SafeStr(section->Item("maintenancedb")).empty()) section->Set("maintenancedb", "postgres");
   return settings;
@@ -222,7 +222,8 @@ DictionaryPtr Startup::CompleteSettings(DictionaryPtr settings) {
 
 void Startup::RunAutorun(const DictionaryPtr& settings) {
   InstallInterruptHandler();
-  RunContext ctx{Status(), SignalStop(), program_.components, program_.VersionText(), ""};
+  RunContext ctx{Status(),     SignalStop(),           program_.components,
+                 program_.env, program_.VersionText(), ""};
   ctx.end_now = &SignalEnd();
   EndProgram(program_, RunUnattended(program_, settings, parts_.services, ctx));
 }
@@ -253,7 +254,7 @@ int RunUnattended(Program& program, const DictionaryPtr& settings,
       SafeStr(section->Item("sourcefilename")), SafeStr(section->Item("sourcepassword")),
       SafeStr(section->Item("sourceusername")), SafeStr(section->Item("sourcesystemdatabase"))};
   // The run's own folder for the schema's file copy, gone when the run ends.
-  const PrivateFolder run_folder(TempFolder());
+  const PrivateFolder run_folder(TempFolder(ctx.env));
   RunContext scan_ctx = ctx;
   scan_ctx.temp_folder = run_folder.path();
   const SchemaModel schema = services.scan(source, scan_ctx);

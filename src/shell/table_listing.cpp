@@ -164,7 +164,8 @@ std::vector<TableListing> ReadTableListing(const std::string& file, const std::s
   RecordingStatus quiet;
   const CancelToken never{false};
   const SchemaModel schema =
-      ScanAccessDatabase(file, password, "", "", {quiet, never, components, "", ""}).model;
+      ScanAccessDatabase(file, password, "", "", {quiet, never, components, SystemEnv(), "", ""})
+          .model;
   std::vector<TableListing> tables = ListSchemaTables(schema);
 
   if (all) {

@@ -16,22 +16,22 @@ std::string ExecutableName() {
 
 }  // namespace
 
-std::string SettingsFolder() {
-  std::string base = SpecialFolder(SpecialFolderId::kConfig).value_or("/tmp");
-  return base + "/Quorvane/Ferrolyte";
+std::string SettingsFolder(Env& env) {
+  return env.Folder(UserFolder::kConfig).value_or("/tmp") + "/Quorvane/Ferrolyte";
 }
 
-std::string DefaultSettingsFile() {
-  return SettingsFolder() + "/wizard.ini";
+std::string DefaultSettingsFile(Env& env) {
+  return SettingsFolder(env) + "/wizard.ini";
 }
 
-std::string LogFileName() {
+std::string LogFileName(Env& env) {
+  // The executable does not change while the process runs.
   static const std::string name = ExecutableName();
-  return SettingsFolder() + "/" + name + ".log";
+  return SettingsFolder(env) + "/" + name + ".log";
 }
 
-std::string TempFolder() {
-  return SpecialFolder(SpecialFolderId::kTemp).value_or("/tmp");
+std::string TempFolder(Env& env) {
+  return env.Folder(UserFolder::kTemp).value_or("/tmp");
 }
 
 }  // namespace ferrolyte

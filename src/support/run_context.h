@@ -8,6 +8,7 @@
 
 #include "support/clock.h"
 #include "support/components.h"
+#include "support/env.h"
 #include "support/status.h"
 
 namespace ferrolyte {
@@ -22,6 +23,8 @@ struct RunContext {
   const CancelToken& cancel;
   // The classes the run creates by name (connections, record sets, the engine).
   const ComponentRegistry& components;
+  // The files, variables and folders the run sees.
+  Env& env;
   // The program version dumps name ("1.0.1"; "UNITTEST" with the unittest option).
   std::string version_text;
   // A folder of the run's own (a PrivateFolder): the scan's file copy of the schema goes

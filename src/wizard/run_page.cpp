@@ -90,9 +90,9 @@ RunOutcome WizardNavigateRun(RunPageView& view, std::string& page, std::string& 
       step = 130;
       if (!options.save_passwords) BlankPasswords(kept);
       step = 160;
-      MkDirRecurse(SettingsFolder());
+      MkDirRecurse(FolderPart(options.settings_file));
       step = 170;
-      WriteIniFile(kept, DefaultSettingsFile());
+      WriteIniFile(kept, options.settings_file);
     }
     step = 190;
     view.ShowFrame("frameProgress");

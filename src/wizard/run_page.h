@@ -60,6 +60,7 @@ std::string DumpLoadCommand(const std::string& dump_file);
 struct RunPageOptions {
   bool autorun = false;         // an unattended run keeps no wizard.ini
   bool save_passwords = false;  // wizard.ini keeps the passwords
+  std::string settings_file;    // where wizard.ini is kept
 };
 
 // The conversion: appends to the report and returns what it did; raises what happens

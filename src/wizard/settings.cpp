@@ -1,7 +1,5 @@
 #include "wizard/settings.h"
 
-#include <cstdlib>
-
 #include "conversion/destination_names.h"
 #include "support/files.h"
 #include "support/safe.h"
@@ -9,14 +7,6 @@
 #include "wizard/settings_store.h"
 
 namespace ferrolyte {
-namespace {
-
-std::string Env(const char* name) {
-  const char* v = std::getenv(name);
-  return v ? v : "";
-}
-
-}  // namespace
 
 std::string DatabaseNameOf(const std::string& source) {
   std::string name = FileNamePart(source);
@@ -28,15 +18,15 @@ std::string DatabaseNameOf(const std::string& source) {
   return name.empty() ? "velkan" : name;
 }
 
-std::string DefaultDumpFileName() {
-  std::string folder = SpecialFolder(SpecialFolderId::kDocuments).value_or("");
+std::string DefaultDumpFileName(Env& env) {
+  std::string folder = env.Folder(UserFolder::kDocuments).value_or("");
   for (const char* var : {"APPDATA", "TEMP", "TMP"})
-    if (folder.empty()) folder = Env(var);
+    if (folder.empty()) folder = env.Variable(var).value_or("");
   if (folder.empty()) folder = "/tmp";
   return CollapseSeparators(folder + "/dump.sql");
 }
 
-DictionaryPtr DefaultSettings() {
+DictionaryPtr DefaultSettings(Env& env) {
   DictionaryPtr section = Dictionary::Create();
   section->Set("sourcefilename", GetSetting(kSettingsAppName, "Settings", "LastLoadedSource", ""));
   section->Set("sourceusername", "");
@@ -50,7 +40,7 @@ DictionaryPtr DefaultSettings() {
   section->Set("destinationsslmode", "prefer");
   section->Set("destinationsslrootcert", "");
   section->Set("destinationparameters", "");
-  section->Set("destinationdumpfilename", DefaultDumpFileName());
+  section->Set("destinationdumpfilename", DefaultDumpFileName(env));
   section->Set("destinationdatabase", "velkan");
   section->Set("dropdatabase", 0);
   for (const char* key :

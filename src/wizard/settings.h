@@ -13,15 +13,16 @@ namespace ferrolyte {
 // The application name under which the per-user settings store keeps its values.
 inline constexpr char kSettingsAppName[] = "Ferrolyte";
 
-// The documents folder (else APPDATA, TEMP, TMP, /tmp) + "/dump.sql".
-std::string DefaultDumpFileName();
+// The env's documents folder (else its APPDATA, TEMP, TMP, else /tmp) + "/dump.sql".
+std::string DefaultDumpFileName(Env& env);
 
 // "shop" of ".../shop.mdb": the database a conversion creates by default ("velkan" for a name
 // that leaves nothing).
 std::string DatabaseNameOf(const std::string& source);
 
-// A settings dictionary with the start-up defaults (on/off values as numbers).
-DictionaryPtr DefaultSettings();
+// A settings dictionary with the start-up defaults (on/off values as numbers), the dump
+// file in the env's documents folder.
+DictionaryPtr DefaultSettings(Env& env);
 
 // The section dictionary of a settings dictionary, or null when there is none.
 DictionaryPtr SettingsSection(const DictionaryPtr& settings);

@@ -72,7 +72,7 @@ class DestinationTest : public ::testing::Test {
                    int64_t* written = nullptr) {
     const std::string path = dir_.File(copy_blocks ? "copy.sql" : "insert.sql");
     {
-      DumpFile dump(path);
+      DumpFile dump(SystemEnv(), path);
       std::unique_ptr<Destination> d = MakeDumpDestination(dump, copy_blocks);
       Feed(*d, columns, rows, column_list);
       if (written) *written = d->rows_written();

@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "accesswriter/writer.h"
-#include "conversion/connections.h"
 #include "conversion/conversion_fixtures.h"
 #include "conversion/conversion_run.h"
+#include "conversion/dump_file.h"
 #include "conversion/literals.h"
 #include "conversion/server_run.h"
 #include "platform/ado.h"

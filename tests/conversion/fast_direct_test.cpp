@@ -109,8 +109,8 @@ class FastDirectTest : public ::testing::Test {
         at_events(++calls);
     };
     cancel_ = false;
-    o.moved =
-        MoveRecords(t, o.report, {status, cancel_, testing::TestComponents(), "UNITTEST", ""});
+    o.moved = MoveRecords(
+        t, o.report, {status, cancel_, testing::TestComponents(), SystemEnv(), "UNITTEST", ""});
     o.lines = status.lines;
     o.events = status.events_processed;
     o.progress_text = status.progress_text;

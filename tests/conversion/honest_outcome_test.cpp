@@ -20,6 +20,7 @@
 #include "support/files.h"
 #include "support/safe.h"
 #include "support/text.h"
+#include "testing/fault_env.h"
 #include "testing/parts_database.h"
 #include "testing/temp_dir.h"
 
@@ -56,7 +57,7 @@ class HonestOutcomeTest : public ::testing::Test {
   }
 
   RunOutcome Convert(const std::string& source, const std::string& dump,
-                     const std::string& system_db = "") {
+                     const std::string& system_db = "", Env& env = SystemEnv()) {
     testing::ScannedSource scanned = testing::ScanEverything(source);
     DictionaryPtr settings = testing::RunSettings(dump, scanned.selection);
     testing::Section(settings)->Set("sourcefilename", source);
@@ -64,7 +65,8 @@ class HonestOutcomeTest : public ::testing::Test {
     testing::Section(settings)->Set("sourceusername", "admin");
     report_.clear();
     status_ = RecordingStatus();
-    return ConvertDatabase(settings, report_, scanned.schema, testing::ContextFor(status_));
+    return ConvertDatabase(settings, report_, scanned.schema,
+                           testing::ContextFor(status_, "", env));
   }
   bool Reported(const std::string& part) const { return report_.find(part) != std::string::npos; }
 
@@ -137,6 +139,45 @@ TEST_F(HonestOutcomeTest, DiskFullIsAFailureNotACompletion) {
   EXPECT_TRUE(S_ISCHR(st.st_mode));
   for (const auto& entry : fs::directory_iterator("/dev"))
     EXPECT_EQ(entry.path().string().find("full.incomplete"), std::string::npos) << entry.path();
+}
+
+// The source cannot be read part way through (a share dropped, a disk failing): the table
+// being read fails with the read error, the run says so, and the dump never takes its name.
+TEST_F(HonestOutcomeTest, ASourceReadErrorFailsTheTableBeingRead) {
+  const std::string source = dir_.File("big.mdb");
+  constexpr int kRows = 2000;
+  {
+    aw::DatabaseWriter db(source);
+    aw::Table t{.name = "Big"};
+    t.columns = {{.name = "Text", .type = aw::ColumnType::kText, .size = 200}};
+    aw::TableWriter& rows = db.AddTable(t);
+    for (int i = 0; i < kRows; ++i) rows.AddRow({std::string(150, 'x')});
+    db.Finish();
+  }
+  const std::string dump = dir_.File("out.sql");
+  testing::FaultEnv counting;
+  ASSERT_EQ(Convert(source, dump, "", counting).ExitStatus(), 0) << report_;
+  const int reads = counting.Calls(testing::FileCall::kRead);
+  ASSERT_GT(reads, 10);
+  fs::remove(dump);
+  for (int nth : {reads / 2, reads - 1}) {
+    SCOPED_TRACE(nth);
+    testing::FaultEnv env;
+    env.FailCall(testing::FileCall::kRead, nth, EIO, "big.mdb");
+    const RunOutcome outcome = Convert(source, dump, "", env);
+    EXPECT_EQ(outcome.ExitStatus(), 3) << report_;
+    EXPECT_NE(outcome.result, RunResult::kCompleted);
+    const TableOutcome* big = outcome.Find("Big");
+    ASSERT_NE(big, nullptr);
+    EXPECT_EQ(big->result, TableResult::kFailed) << report_;
+    EXPECT_NE(big->reason.find("could not be read from the file"), std::string::npos)
+        << big->reason;
+    EXPECT_LT(big->rows_moved, kRows);
+    EXPECT_TRUE(Reported("Disk or network error. The table 'Big' could not be read")) << report_;
+    EXPECT_TRUE(Reported("\r\nBig: failed")) << report_;
+    EXPECT_FALSE(fs::exists(dump));
+    fs::remove(dump + ".incomplete");
+  }
 }
 
 // Access leaves the count its definition stores stale: the run moves the live rows of the

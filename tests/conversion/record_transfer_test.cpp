@@ -164,7 +164,7 @@ TEST_F(RecordTransferTest, EmptyTableIntoDump) {
   access_->tables["T"] = {{"A"}, {3}, {}};
   testing::TempDir dir;
   {
-    DumpFile dump(dir.File("d.sql"));
+    DumpFile dump(SystemEnv(), dir.File("d.sql"));
     auto d = MakeDumpDestination(dump, false);
     EXPECT_EQ(MoveRecords(Transfer(d.get()), report_, run_.Context()), 0);
     dump.Close();
@@ -191,7 +191,7 @@ TEST_F(RecordTransferTest, ProgressEveryTenRowsAndCancel) {
   };
   testing::TempDir dir;
   {
-    DumpFile dump(dir.File("d.sql"));
+    DumpFile dump(SystemEnv(), dir.File("d.sql"));
     auto d = MakeDumpDestination(dump, false);
     TableOutcome outcome;
     EXPECT_EQ(MoveRecords(Transfer(d.get()), report_, run_.Context(), &outcome), 30);

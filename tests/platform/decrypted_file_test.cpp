@@ -11,6 +11,7 @@
 #include "crypto_test_support.h"
 #include "platform/access_rows.h"
 #include "platform/office_crypto.h"
+#include "support/env.h"
 #include "testing/temp_dir.h"
 
 namespace ferrolyte {
@@ -91,7 +92,7 @@ TEST(DecryptedFileTest, ReadsGiveTheBytesOfTheWholeFileDecryption) {
     const uint64_t size = plain.size();
     ASSERT_GT(size, (kDecryptedPagesKept + 10) * kAccdbPageSize);
 
-    StreamPtr stream = OpenDecryptedFile(path, "Geheim9", kAdo);
+    StreamPtr stream = OpenDecryptedFile(SystemEnv(), path, "Geheim9", kAdo);
     EXPECT_TRUE(ReadToEnd(stream.get()) == plain);
     struct Read {
       uint64_t offset;

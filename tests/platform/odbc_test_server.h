@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "conversion/connections.h"
+#include "conversion/dump_file.h"
 #include "platform/ado.h"
 #include "support/errors.h"
 #include "support/safe.h"

@@ -13,6 +13,7 @@
 #include "platform/ado.h"
 #include "platform/decrypted_file.h"
 #include "platform/jet_password.h"
+#include "support/env.h"
 #include "support/text.h"
 #include "testing/temp_dir.h"
 
@@ -342,7 +343,7 @@ TEST(OfficeCryptoTest, RealEncryptedFilesDecryptIntoImagesLibmdbReads) {
     EXPECT_EQ(LibmdbTablesFromImage(image), f.tables);
 
     // Decrypting page by page as the file is read gives the same bytes.
-    EXPECT_TRUE(ReadToEnd(OpenDecryptedFile(path, f.password, kAdo).get()) == image);
+    EXPECT_TRUE(ReadToEnd(OpenDecryptedFile(SystemEnv(), path, f.password, kAdo).get()) == image);
   }
 }
 
@@ -356,10 +357,11 @@ TEST(OfficeCryptoTest, RealEncryptedFilesRefuseWrongPasswords) {
          {std::string(), AsciiUpper(right) == right ? AsciiLower(right) + "x" : AsciiUpper(right),
           right + "x", right.substr(1)}) {
       SCOPED_TRACE(std::string(f.name) + " with '" + wrong + "'");
-      Error ado = CaughtError([&] { OpenDecryptedFile(path, wrong, kAdo); });
+      Error ado = CaughtError([&] { OpenDecryptedFile(SystemEnv(), path, wrong, kAdo); });
       EXPECT_EQ(ado.number(), kAdoInvalidPassword);
       EXPECT_EQ(ado.description(), "Not a valid password.");
-      EXPECT_EQ(CaughtError([&] { OpenDecryptedFile(path, wrong, kDao); }).number(), 3031);
+      EXPECT_EQ(CaughtError([&] { OpenDecryptedFile(SystemEnv(), path, wrong, kDao); }).number(),
+                3031);
     }
   }
 }
@@ -379,7 +381,8 @@ TEST(OfficeCryptoTest, PlainAndEncodedFilesAreNotEncrypted) {
 
 TEST(OfficeCryptoTest, MissingFileIsReportedAsTheEngineDoes) {
   testing::TempDir dir;
-  Error e = CaughtError([&] { OpenDecryptedFile(dir.File("none.accdb"), "pw", kDao); });
+  Error e =
+      CaughtError([&] { OpenDecryptedFile(SystemEnv(), dir.File("none.accdb"), "pw", kDao); });
   EXPECT_EQ(e.number(), 3024);
   EXPECT_EQ(e.description(), "Could not find file '" + dir.File("none.accdb") + "'.");
 }
@@ -435,7 +438,8 @@ TEST(OfficeCryptoTest, MdbReaderReadsTheSameContentFromDecryptedImages) {
     std::vector<uint8_t> original = ReadWholeFile(path);
     if (std::find(seen.begin(), seen.end(), original) != seen.end()) continue;
     seen.push_back(std::move(original));
-    std::vector<uint8_t> image = ReadToEnd(OpenDecryptedFile(path, f.password, kAdo).get());
+    std::vector<uint8_t> image =
+        ReadToEnd(OpenDecryptedFile(SystemEnv(), path, f.password, kAdo).get());
     // The plain image goes to mdb-reader through a pipe, never through a file.
     std::string out_file = dir.File("out.txt");
     {

@@ -57,23 +57,23 @@ class TickingClock : public Clock {
 
 class LogFileTest : public ::testing::Test {
  protected:
-  std::string LogText() { return ReadTextFile(LogFileName(), ""); }
+  std::string LogText() { return ReadTextFile(LogFileName(SystemEnv()), ""); }
 
   TempDir dir_;
   ScopedEnv appdata_{"APPDATA", dir_.path().c_str()};
   TickingClock clock_;
-  LogFile log_{LogFileName(), clock_};
+  LogFile log_{LogFileName(SystemEnv()), clock_};
   CancelToken cancel_{false};
 };
 
 TEST_F(LogFileTest, LivesInTheSettingsFolderNamedAfterTheProgram) {
-  EXPECT_EQ(FolderPart(LogFileName()), SettingsFolder() + "/");
-  EXPECT_EQ(FileNamePart(LogFileName()), "ferrolyte_tests.log");
+  EXPECT_EQ(FolderPart(LogFileName(SystemEnv())), SettingsFolder(SystemEnv()) + "/");
+  EXPECT_EQ(FileNamePart(LogFileName(SystemEnv())), "ferrolyte_tests.log");
 }
 
 TEST_F(LogFileTest, InitKeepsEarlierRunsAndEntriesAppend) {
   log_.Init();
-  EXPECT_TRUE(FolderExists(SettingsFolder(), false));
+  EXPECT_TRUE(FolderExists(SettingsFolder(SystemEnv()), false));
   log_.Write("first run");
   log_.Init();
   log_.Write("Begin");
@@ -83,39 +83,39 @@ TEST_F(LogFileTest, InitKeepsEarlierRunsAndEntriesAppend) {
             "2024-03-05 14:07:01\tBegin\r\n"
             "2024-03-05 14:07:02\ttwo\r\n" +
                 std::string(19, ' ') + "\tlines\r\n");
-  EXPECT_FALSE(FileExists(LogFileName() + ".1"));
+  EXPECT_FALSE(FileExists(LogFileName(SystemEnv()) + ".1"));
   // Its lines name files, servers and users: nobody else reads them.
   struct stat st {};
-  ASSERT_EQ(::stat(LogFileName().c_str(), &st), 0);
+  ASSERT_EQ(::stat(LogFileName(SystemEnv()).c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 077, 0u);
 }
 
 TEST_F(LogFileTest, InitMovesALogPastTheLimitAsideReplacingTheOlderOne) {
-  MkDirRecurse(SettingsFolder());
-  WriteTextFile(LogFileName() + ".1", "oldest\r\n");
+  MkDirRecurse(SettingsFolder(SystemEnv()));
+  WriteTextFile(LogFileName(SystemEnv()) + ".1", "oldest\r\n");
   const std::string at_limit(LogFile::kRotateBytes, 'x');
-  WriteTextFile(LogFileName(), at_limit);
+  WriteTextFile(LogFileName(SystemEnv()), at_limit);
   log_.Init();
-  EXPECT_EQ(ReadTextFile(LogFileName() + ".1", ""), "oldest\r\n");
+  EXPECT_EQ(ReadTextFile(LogFileName(SystemEnv()) + ".1", ""), "oldest\r\n");
   log_.Write("y");
   log_.Init();
-  EXPECT_EQ(ReadTextFile(LogFileName() + ".1", "").size(), at_limit.size() + 23);
-  EXPECT_FALSE(FileExists(LogFileName()));
+  EXPECT_EQ(ReadTextFile(LogFileName(SystemEnv()) + ".1", "").size(), at_limit.size() + 23);
+  EXPECT_FALSE(FileExists(LogFileName(SystemEnv())));
   log_.Write("after");
   EXPECT_EQ(LogText(), "2024-03-05 14:07:01\tafter\r\n");
 }
 
 TEST_F(LogFileTest, ClearLogTruncatesOnlyTheFirstEntry) {
-  MkDirRecurse(SettingsFolder());
-  WriteTextFile(LogFileName(), "old\r\n");
+  MkDirRecurse(SettingsFolder(SystemEnv()));
+  WriteTextFile(LogFileName(SystemEnv()), "old\r\n");
   log_.set_clear_first(true);
   log_.Write("one");
   log_.Write("two");
   EXPECT_EQ(LogText(), "2024-03-05 14:07:00\tone\r\n2024-03-05 14:07:01\ttwo\r\n");
 
   // Without clearlog the first entry appends.
-  WriteTextFile(LogFileName(), "old\r\n");
-  LogFile appending(LogFileName(), clock_);
+  WriteTextFile(LogFileName(SystemEnv()), "old\r\n");
+  LogFile appending(LogFileName(SystemEnv()), clock_);
   appending.Write("three");
   EXPECT_EQ(LogText(), "old\r\n2024-03-05 14:07:02\tthree\r\n");
 }
@@ -127,7 +127,7 @@ TEST_F(LogFileTest, UnwritableLogRaises) {
     FAIL() << "no error";
   } catch (const Error& e) {
     EXPECT_EQ(e.number(), 76);
-    EXPECT_NE(e.description().find(LogFileName()), std::string::npos);
+    EXPECT_NE(e.description().find(LogFileName(SystemEnv())), std::string::npos);
   }
 }
 

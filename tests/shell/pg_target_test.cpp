@@ -8,7 +8,7 @@
 #include <memory>
 #include <stdexcept>
 
-#include "conversion/connections.h"
+#include "conversion/dump_file.h"
 #include "platform/pg_connection.h"
 #include "platform/pg_parameters.h"
 #include "support/files.h"

@@ -41,7 +41,7 @@ struct RecordingPresenter : MessagePresenter {
   int answer = kAnswerOk;
 };
 
-// A program for one test: its log where LogFileName() points when it is made, messages
+// A program for one test: its log where LogFileName(SystemEnv()) points when it is made, messages
 // through the presenter, an end that throws ProgramEnded.
 struct TestProgram : Program {
   explicit TestProgram(MessagePresenter* presenter = nullptr)
@@ -59,8 +59,8 @@ struct TestProgram : Program {
 // The log's entries without their time stamps; continuation lines joined back with CR LF.
 inline std::vector<std::string> LogEntries() {
   std::vector<std::string> entries;
-  if (!FileExists(LogFileName())) return entries;
-  for (const std::string& line : Split(ReadTextFile(LogFileName(), ""), "\r\n")) {
+  if (!FileExists(LogFileName(SystemEnv()))) return entries;
+  for (const std::string& line : Split(ReadTextFile(LogFileName(SystemEnv()), ""), "\r\n")) {
     if (line.size() >= 20 && line.compare(0, 20, std::string(19, ' ') + "\t") == 0)
       entries.back() += "\r\n" + line.substr(20);
     else if (line.size() >= 20)

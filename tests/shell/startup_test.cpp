@@ -189,7 +189,8 @@ TEST_F(StartupTest, AutorunWithoutSettingsIsRefused) {
 
 TEST_F(StartupTest, AutorunHaltsWhenTheSettingsFileCannotBeLoaded) {
   const std::string no_section = WriteSettings("empty.ini", "[Other]\r\n  x=1\r\n");
-  for (const std::string& file : {dir_.File("missing.ini"), no_section, DefaultSettingsFile()}) {
+  for (const std::string& file :
+       {dir_.File("missing.ini"), no_section, DefaultSettingsFile(SystemEnv())}) {
     EXPECT_EQ(Run({"settings=" + file, "autorun"}), kExitSettings) << file;
     std::vector<std::string> log = LogEntries();
     ASSERT_GE(log.size(), 2u);
@@ -357,8 +358,9 @@ TEST_F(StartupTest, WindowStartWithUnreadableSettingsWarnsAndGoesOn) {
 }
 
 TEST_F(StartupTest, WindowLoadsTheDefaultSettingsFile) {
-  MkDirRecurse(SettingsFolder());
-  WriteTextFile(DefaultSettingsFile(), "[Velkan Ferrolyte]\r\n  destinationdatabase=shop\r\n");
+  MkDirRecurse(SettingsFolder(SystemEnv()));
+  WriteTextFile(DefaultSettingsFile(SystemEnv()),
+                "[Velkan Ferrolyte]\r\n  destinationdatabase=shop\r\n");
   FakeWindow window;
   Run({}, &window);
   EXPECT_EQ(SettingsSection(window.applied)->Item("destinationdatabase").Text(), "shop");

@@ -14,10 +14,11 @@ inline const ComponentRegistry& TestComponents() {
   return components;
 }
 
-// For a run that nothing cancels.
-inline RunContext ContextFor(StatusOutput& status, const std::string& temp_folder = "") {
+// For a run that nothing cancels; the system's env unless the test gives its own.
+inline RunContext ContextFor(StatusOutput& status, const std::string& temp_folder = "",
+                             Env& env = SystemEnv()) {
   static const CancelToken never{false};
-  return {status, never, TestComponents(), "UNITTEST", temp_folder};
+  return {status, never, TestComponents(), env, "UNITTEST", temp_folder};
 }
 
 struct TestRun {
@@ -26,9 +27,10 @@ struct TestRun {
   std::string version_text = "UNITTEST";
   std::string temp_folder;
   const Clock* clock = &SystemClock();
+  Env* env = &SystemEnv();
 
   RunContext Context() {
-    return {status, cancel, TestComponents(), version_text, temp_folder, *clock};
+    return {status, cancel, TestComponents(), *env, version_text, temp_folder, *clock};
   }
 };
 

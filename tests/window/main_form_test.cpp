@@ -555,7 +555,7 @@ class MainFormTest : public QObject {
     // The connection settings go through the dialog and back unchanged; a mode in another
     // letter case is libpq's, and none at all shows libpq's default.
     for (const char* mode : {"VERIFY-FULL", ""}) {
-      DictionaryPtr settings = DefaultSettings();
+      DictionaryPtr settings = DefaultSettings(SystemEnv());
       DictionaryPtr section = SettingsSection(settings);
       section->Set("destinationsslmode", mode);
       section->Set("destinationsslrootcert", "/etc/ssl/my ca.crt");
@@ -571,7 +571,7 @@ class MainFormTest : public QObject {
     }
     // A file naming the engine that leaves out indexes loads without locking the index
     // choice, and the window's run never carries the engine, so nothing refuses or drops it.
-    DictionaryPtr engine = DefaultSettings();
+    DictionaryPtr engine = DefaultSettings(SystemEnv());
     SettingsSection(engine)->Set("storageengine", "Brighthouse");
     SettingsSection(engine)->Set("transferindexes", 1);
     F().ApplySettings(engine);
@@ -769,7 +769,7 @@ class MainFormTest : public QObject {
     QCOMPARE(F().lvStatusLog->topLevelItemCount(), 2);
     QCOMPARE(F().lvStatusLog->topLevelItem(1)->data(0, Qt::UserRole).toString(),
              QStringLiteral("K2"));
-    const std::string log = ReadTextFile(LogFileName(), "");
+    const std::string log = ReadTextFile(LogFileName(SystemEnv()), "");
     QVERIFY(log.find("Reading table Orders") != std::string::npos);
     F().Status().SetProgressRange("elsewhere", 0, 10);
     QVERIFY(!F().pbStatus->isVisible());

@@ -27,7 +27,7 @@
 #include <QtTest>
 #include <memory>
 
-#include "conversion/connections.h"
+#include "conversion/dump_file.h"
 #include "platform/ado.h"
 #include "shell/error_report.h"
 #include "shell/window/main_form.h"
@@ -376,7 +376,7 @@ class SelectionRunTest : public QObject {
     QCOMPARE(Page(), QStringLiteral("TRANSFER_OPTIONS"));
     QCOMPARE(boxes_.size(), 2);
     QVERIFY(!QFile::exists(File("none.sql")));
-    QVERIFY(!QFile::exists(QString::fromStdString(DefaultSettingsFile())));
+    QVERIFY(!QFile::exists(QString::fromStdString(DefaultSettingsFile(SystemEnv()))));
 
     // A source without any table runs, and says it moved none.
     boxes_.clear();
@@ -539,7 +539,7 @@ class SelectionRunTest : public QObject {
     QCOMPARE(list->topLevelItem(list->topLevelItemCount() - 1)->text(0),
              QStringLiteral("  Transfer completed"));
 
-    const DictionaryPtr kept = SettingsSection(ReadIniFile(DefaultSettingsFile()));
+    const DictionaryPtr kept = SettingsSection(ReadIniFile(DefaultSettingsFile(SystemEnv())));
     QCOMPARE(SafeStr(kept->Item("destinationpassword")), std::string());
     QCOMPARE(SafeStr(kept->Item("destinationmethod")), std::string("DUMP"));
     QCOMPARE(SafeStr(kept->Item("destinationdumpfilename")), File("shop.sql").toStdString());
@@ -768,7 +768,7 @@ class SelectionRunTest : public QObject {
         std::string("Customers row 2"));
     check.Close();
     // wizard.ini holds the settings, not the password the run connected with.
-    const DictionaryPtr kept = SettingsSection(ReadIniFile(DefaultSettingsFile()));
+    const DictionaryPtr kept = SettingsSection(ReadIniFile(DefaultSettingsFile(SystemEnv())));
     QCOMPARE(SafeStr(kept->Item("destinationdatabase")), database.toStdString());
     QCOMPARE(SafeStr(kept->Item("destinationpassword")), std::string());
     Connection admin;

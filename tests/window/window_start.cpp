@@ -31,7 +31,7 @@ WindowProgram::WindowProgram()
 
 void StartWindow(MainForm& form, Program& program) {
   // Start-up's new log file leaves the settings folder in place for every later entry.
-  MkDirRecurse(SettingsFolder());
+  MkDirRecurse(SettingsFolder(SystemEnv()));
   program.messages = Messages(&form.Presenter(), program.options.hide);
   form.Attach(program);
   form.PrepareControls();
@@ -39,7 +39,7 @@ void StartWindow(MainForm& form, Program& program) {
   form.RemovePictureTabStops();
   form.LayoutPageFrames();
   form.SetTabOrder();
-  form.ApplySettings(DefaultSettings());
+  form.ApplySettings(DefaultSettings(SystemEnv()));
   form.ScaleDialog();
   form.UpdateSecurityFields();
   form.Navigate("NEXT");

@@ -17,8 +17,8 @@ struct ProgramEnded {
   int status;
 };
 
-// A program for a window test: every component, its log where LogFileName() points when it
-// is made, an end that throws ProgramEnded. StartWindow shows its messages in the form.
+// A program for a window test: every component, its log where LogFileName(SystemEnv()) points when
+// it is made, an end that throws ProgramEnded. StartWindow shows its messages in the form.
 struct WindowProgram : Program {
   WindowProgram();
 };

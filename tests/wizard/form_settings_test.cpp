@@ -151,7 +151,7 @@ TEST(ApplySettingsMappingTest, MethodIsCaseSensitiveAndMissingKeysReadEmpty) {
 }
 
 TEST(ApplySettingsMappingTest, DefaultsApplyAsStartUpShows) {
-  const std::optional<FormSettings> f = FormSettingsOf(DefaultSettings());
+  const std::optional<FormSettings> f = FormSettingsOf(DefaultSettings(SystemEnv()));
   ASSERT_TRUE(f);
   EXPECT_TRUE(f->direct);
   EXPECT_EQ(f->server, "localhost");

@@ -91,7 +91,7 @@ class FakeView : public WizardView {
   std::optional<NavButton> default_button;
   std::set<std::string> frames_with_fields = {"frameSource", "frameDestination",
                                               "frameSelectTables", "frameTransferOptions"};
-  DictionaryPtr settings = DefaultSettings();
+  DictionaryPtr settings = DefaultSettings(SystemEnv());
   std::string server_error;
   TableCount tables{2, 2};
   SourceEntry source;

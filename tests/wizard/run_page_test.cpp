@@ -72,7 +72,9 @@ class RunPageTest : public ::testing::Test {
  protected:
   void SetUp() override { view_.shown_through = Messages(&presenter_); }
   testing::TempDir dir_;
-  testing::ScopedEnv appdata_{"APPDATA", dir_.path().c_str()};
+  // Made with its folders by the run page.
+  const std::string settings_file_ = dir_.File("cfg/Quorvane/Ferrolyte/wizard.ini");
+  const RunPageOptions options_{.settings_file = settings_file_};
   CountingPresenter presenter_;
   FakeRunView view_;
   std::string page_ = "TRANSFER_OPTIONS";
@@ -82,24 +84,25 @@ class RunPageTest : public ::testing::Test {
 TEST_F(RunPageTest, KeepsSettingsWithoutPasswordsButRunsWithThem) {
   DictionaryPtr seen;
   bool file_existed_during_run = false;
-  WizardNavigateRun(view_, page_, report_,
-                    [&](const DictionaryPtr& settings, std::string& report, StatusOutput&) {
-                      seen = settings;
-                      file_existed_during_run = FileExists(DefaultSettingsFile());
-                      EXPECT_EQ(page_, "PROGRESS");
-                      EXPECT_TRUE(report.empty());
-                      EXPECT_FALSE(view_.cancel);
-                      EXPECT_TRUE(view_.running);
-                      report += "Tables: 1\r\n";
-                      return RunOutcome{};
-                    },
-                    {});
+  WizardNavigateRun(
+      view_, page_, report_,
+      [&](const DictionaryPtr& settings, std::string& report, StatusOutput&) {
+        seen = settings;
+        file_existed_during_run = FileExists(settings_file_);
+        EXPECT_EQ(page_, "PROGRESS");
+        EXPECT_TRUE(report.empty());
+        EXPECT_FALSE(view_.cancel);
+        EXPECT_TRUE(view_.running);
+        report += "Tables: 1\r\n";
+        return RunOutcome{};
+      },
+      options_);
   EXPECT_FALSE(view_.running);
   ASSERT_TRUE(seen);
   EXPECT_TRUE(file_existed_during_run);
   EXPECT_EQ(SettingsSection(seen)->Item("sourcepassword").Text(), "src-pw");
   EXPECT_EQ(SettingsSection(seen)->Item("destinationpassword").Text(), "dst-pw");
-  const DictionaryPtr kept = SettingsSection(ReadIniFile(DefaultSettingsFile()));
+  const DictionaryPtr kept = SettingsSection(ReadIniFile(settings_file_));
   ASSERT_TRUE(kept);
   EXPECT_EQ(kept->Item("sourcepassword").Text(), "");
   EXPECT_EQ(kept->Item("destinationpassword").Text(), "");
@@ -168,9 +171,9 @@ TEST_F(RunPageTest, ResultPageSaysHowToLoadTheDumpAndWhatFailedFirst) {
     presenter_.texts.clear();
     view_.form.direct = c.direct;
     view_.form.dump_file = c.dump_file;
-    WizardNavigateRun(view_, page_, report_,
-                      [&](const DictionaryPtr&, std::string&, StatusOutput&) { return c.outcome; },
-                      {});
+    WizardNavigateRun(
+        view_, page_, report_,
+        [&](const DictionaryPtr&, std::string&, StatusOutput&) { return c.outcome; }, options_);
     EXPECT_EQ(view_.lines.load_command, c.load_command);
     EXPECT_EQ(view_.lines.first_error, c.first_error);
     if (c.first_error.empty()) {
@@ -187,14 +190,14 @@ TEST_F(RunPageTest, ResultPageSaysHowToLoadTheDumpAndWhatFailedFirst) {
 
 TEST_F(RunPageTest, SavePasswordsKeepsThemAndAutorunWritesNothing) {
   auto convert = [](const DictionaryPtr&, std::string&, StatusOutput&) { return RunOutcome{}; };
-  WizardNavigateRun(view_, page_, report_, convert, {.save_passwords = true});
-  EXPECT_EQ(SettingsSection(ReadIniFile(DefaultSettingsFile()))->Item("sourcepassword").Text(),
-            "src-pw");
+  WizardNavigateRun(view_, page_, report_, convert,
+                    {.save_passwords = true, .settings_file = settings_file_});
+  EXPECT_EQ(SettingsSection(ReadIniFile(settings_file_))->Item("sourcepassword").Text(), "src-pw");
 
   testing::TempDir other;
-  testing::ScopedEnv appdata("APPDATA", other.path().c_str());
-  WizardNavigateRun(view_, page_, report_, convert, {.autorun = true});
-  EXPECT_FALSE(FileExists(DefaultSettingsFile()));
+  const std::string elsewhere = other.File("wizard.ini");
+  WizardNavigateRun(view_, page_, report_, convert, {.autorun = true, .settings_file = elsewhere});
+  EXPECT_FALSE(FileExists(elsewhere));
   EXPECT_EQ(page_, "SAVESETTINGS");
 }
 
@@ -206,7 +209,7 @@ TEST_F(RunPageTest, MissingDriverEndsOnTheResultPageWithAnErrorBlock) {
         report += "Settings\r\n";
         throw Error(1004, text);
       },
-      {});
+      options_);
   EXPECT_EQ(page_, "SAVESETTINGS");
   EXPECT_EQ(outcome.ExitStatus(), 3);
   EXPECT_FALSE(view_.running);
@@ -220,11 +223,12 @@ TEST_F(RunPageTest, MissingDriverEndsOnTheResultPageWithAnErrorBlock) {
 
 TEST_F(RunPageTest, OtherErrorsNameTheStepAndStayOnTheProgressPage) {
   try {
-    WizardNavigateRun(view_, page_, report_,
-                      [](const DictionaryPtr&, std::string&, StatusOutput&) -> RunOutcome {
-                        throw Error(3024, "Could not find file 'x.mdb'.");
-                      },
-                      {});
+    WizardNavigateRun(
+        view_, page_, report_,
+        [](const DictionaryPtr&, std::string&, StatusOutput&) -> RunOutcome {
+          throw Error(3024, "Could not find file 'x.mdb'.");
+        },
+        options_);
     FAIL() << "the error was swallowed";
   } catch (const Error& e) {
     EXPECT_EQ(e.number(), 3024);
@@ -241,14 +245,13 @@ TEST_F(RunPageTest, OtherErrorsNameTheStepAndStayOnTheProgressPage) {
 TEST_F(RunPageTest, UnwritableSettingsFolderStopsBeforeTheRun) {
   const std::string blocker = dir_.File("blocker");
   WriteTextFile(blocker, "x");
-  testing::ScopedEnv appdata("APPDATA", blocker.c_str());
   bool ran = false;
   EXPECT_THROW(WizardNavigateRun(view_, page_, report_,
                                  [&](const DictionaryPtr&, std::string&, StatusOutput&) {
                                    ran = true;
                                    return RunOutcome{};
                                  },
-                                 {}),
+                                 {.settings_file = blocker + "/wizard.ini"}),
                Error);
   EXPECT_FALSE(ran);
   EXPECT_EQ(page_, "TRANSFER_OPTIONS");

@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <string>
+
 #include "support/files.h"
 #include "support/safe.h"
+#include "testing/fault_env.h"
 #include "testing/temp_dir.h"
 #include "wizard/ini_file.h"
 #include "wizard/settings_store.h"
@@ -20,33 +24,52 @@ DictionaryPtr WithSection(DictionaryPtr section) {
   return settings;
 }
 
-TEST(SettingsFolderTest, FollowsAppData) {
+// The settings folder and the default dump file follow the variables and folders of the env
+// the program is given, not the process's.
+TEST(SettingsFolderTest, FollowsTheEnvsConfigFolder) {
+  struct Case {
+    std::optional<std::string> appdata, xdg_config, home;
+    std::string expected;
+  } cases[] = {
+      {"/srv/cfg", "/home/u/.cfg", "/home/u", "/srv/cfg/Quorvane/Ferrolyte"},
+      {std::nullopt, "/home/u/.cfg", "/home/u", "/home/u/.cfg/Quorvane/Ferrolyte"},
+      {std::nullopt, std::nullopt, "/home/u", "/home/u/.config/Quorvane/Ferrolyte"},
+      {std::nullopt, std::nullopt, std::nullopt, "/tmp/Quorvane/Ferrolyte"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.expected);
+    testing::FaultEnv env;
+    env.SetVariable("APPDATA", c.appdata);
+    env.SetVariable("XDG_CONFIG_HOME", c.xdg_config);
+    env.SetHome(c.home);
+    EXPECT_EQ(SettingsFolder(env), c.expected);
+    EXPECT_EQ(DefaultSettingsFile(env), c.expected + "/wizard.ini");
+  }
   ScopedEnv appdata("APPDATA", "/srv/cfg");
-  EXPECT_EQ(SettingsFolder(), "/srv/cfg/Quorvane/Ferrolyte");
-  EXPECT_EQ(DefaultSettingsFile(), "/srv/cfg/Quorvane/Ferrolyte/wizard.ini");
   EXPECT_EQ(SettingsStoreFile("Ferrolyte"), "/srv/cfg/Quorvane/Ferrolyte/Ferrolyte.ini");
 }
 
-TEST(SettingsFolderTest, WithoutAppDataUsesXdgConfigHome) {
-  ScopedEnv appdata("APPDATA", nullptr);
-  ScopedEnv xdg("XDG_CONFIG_HOME", "/home/u/.cfg");
-  EXPECT_EQ(SettingsFolder(), "/home/u/.cfg/Quorvane/Ferrolyte");
-}
-
-TEST(DefaultDumpFileNameTest, UsesTheDocumentsFolder) {
+TEST(DefaultDumpFileNameTest, UsesTheDocumentsFolderElseTheVariables) {
   TempDir dir;
-  ScopedEnv home("HOME", dir.path().c_str());
-  ScopedEnv xdg("XDG_CONFIG_HOME", dir.path().c_str());
-  EXPECT_EQ(DefaultDumpFileName(), dir.path() + "/dump.sql");
+  testing::FaultEnv env;
+  env.SetHome(dir.path());
+  env.SetVariable("XDG_CONFIG_HOME", dir.path());
+  EXPECT_EQ(DefaultDumpFileName(env), dir.path() + "/dump.sql");
   WriteTextFile(dir.File("user-dirs.dirs"), "XDG_DOCUMENTS_DIR=\"$HOME/Docs/\"\n");
-  EXPECT_EQ(DefaultDumpFileName(), dir.path() + "/Docs/dump.sql");
+  EXPECT_EQ(DefaultDumpFileName(env), dir.path() + "/Docs/dump.sql");
+  testing::FaultEnv homeless;
+  EXPECT_EQ(DefaultDumpFileName(homeless), "/tmp/dump.sql");
+  homeless.SetVariable("TEMP", "/scratch");
+  EXPECT_EQ(DefaultDumpFileName(homeless), "/scratch/dump.sql");
+  homeless.SetVariable("APPDATA", "/app");
+  EXPECT_EQ(DefaultDumpFileName(homeless), "/app/dump.sql");
 }
 
 TEST(DefaultSettingsTest, HoldsTheStartupDefaultsInOrder) {
   TempDir dir;
   ScopedEnv appdata("APPDATA", dir.path().c_str());
   SaveSetting("Ferrolyte", "Settings", "LastLoadedSource", "/data/last.accdb");
-  DictionaryPtr settings = DefaultSettings();
+  DictionaryPtr settings = DefaultSettings(SystemEnv());
   EXPECT_EQ(settings->Keys(), std::vector<std::string>{kSettingsSection});
   DictionaryPtr s = SettingsSection(settings);
   ASSERT_TRUE(s);
@@ -63,7 +86,7 @@ TEST(DefaultSettingsTest, HoldsTheStartupDefaultsInOrder) {
       {"destinationsslmode", "prefer"},
       {"destinationsslrootcert", ""},
       {"destinationparameters", ""},
-      {"destinationdumpfilename", DefaultDumpFileName()},
+      {"destinationdumpfilename", DefaultDumpFileName(SystemEnv())},
       {"destinationdatabase", "velkan"},
       {"dropdatabase", "0"},
       {"createtables", "1"},

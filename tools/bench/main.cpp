@@ -347,8 +347,8 @@ int Main(int argc, char** argv) {
     double cpu_start = SelfCpu();
     const ferrolyte::ComponentRegistry components = ferrolyte::PlatformComponents();
     const ferrolyte::CancelToken never{false};
-    const ferrolyte::SchemaScan scan =
-        ferrolyte::ScanAccessDatabase(tables, "", "", "", {quiet, never, components, "", ""});
+    const ferrolyte::SchemaScan scan = ferrolyte::ScanAccessDatabase(
+        tables, "", "", "", {quiet, never, components, ferrolyte::SystemEnv(), "", ""});
     g.seconds = Since(start);
     g.cpu = SelfCpu() - cpu_start;
     g.rows = static_cast<double>(scan.model.tables.size());

@@ -1,7 +1,7 @@
 // Measures how fast single-row INSERT statements (alone, and several per round trip) reach a
-// PostgreSQL server through our ODBC connection, one statement per round trip as a direct run
-// sends them, and how fast psql
-// replays the very same statements on the same server. Run it against a throw-away cluster:
+// PostgreSQL server through our ODBC connection, one statement per round trip as a direct run sends
+// them, and how fast psql replays the very same statements on the same server. Run it against a
+// throw-away cluster:
 //
 //   pg_virtualenv build/tools/bench_direct/bench_direct [--rows N]
 //
@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "conversion/connections.h"
 #include "conversion/destination.h"
+#include "conversion/dump_file.h"
 #include "conversion/typed_row.h"
 #include "platform/ado.h"
 #include "support/errors.h"

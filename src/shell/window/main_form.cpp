@@ -24,7 +24,7 @@
 #include <QUrl>
 #include <optional>
 
-#include "conversion/connections.h"
+#include "conversion/dump_file.h"
 #include "platform/file_dialog_filter.h"
 #include "platform/source_connection.h"
 #include "schema/access_scanner.h"
@@ -243,7 +243,7 @@ class ClickablePicture : public QLabel {
 };
 
 std::string DefaultBrowseFolder() {
-  return SpecialFolder(SpecialFolderId::kDocuments).value_or("");
+  return SystemEnv().Folder(UserFolder::kDocuments).value_or("");
 }
 
 std::string ProgramFolder() {
@@ -1237,9 +1237,13 @@ void MainForm::BuildTableTree() {
   {
     DisabledWhile busy{cmdBack, cmdNext, frameSelectTables};
     const SourceEntry source = Source();
-    if (!schema_folder_) schema_folder_.emplace(TempFolder());
+    if (!schema_folder_) schema_folder_.emplace(TempFolder(program_->env));
     // A failing scan leaves the tree of the previous scan as it was.
-    const RunContext ctx{*status_, state.cancel, components(), program_->VersionText(),
+    const RunContext ctx{*status_,
+                         state.cancel,
+                         components(),
+                         program_->env,
+                         program_->VersionText(),
                          schema_folder_->path()};
     schema = std::make_shared<const SchemaModel>(
         ScanAccessDatabase(source.file, source.password, source.user, source.system_database, ctx)
@@ -1264,12 +1268,14 @@ void MainForm::UpdateSelectionCount() {
 void MainForm::NavigateRun(std::string& page) {
   const ConversionServices services = DefaultServices();
   const SchemaModel schema = schema_ ? *schema_ : SchemaModel();
-  const RunPageOptions options{program_->options.autorun, program_->options.save_passwords};
+  const RunPageOptions options{program_->options.autorun, program_->options.save_passwords,
+                               DefaultSettingsFile(program_->env)};
   WizardNavigateRun(
       *this, page, run_report_,
       [&](const DictionaryPtr& settings, std::string& report, StatusOutput& status) {
-        const RunContext ctx{status, state.cancel, components(), program_->VersionText(),
-                             "",     *clock_};
+        const RunContext ctx{
+            status, state.cancel, components(), program_->env, program_->VersionText(),
+            "",     *clock_};
         return services.convert(settings, report, schema, ctx);
       },
       options);

@@ -1,4 +1,4 @@
-#include "conversion/connections.h"
+#include "conversion/dump_file.h"
 
 #include <gtest/gtest.h>
 
@@ -224,7 +224,7 @@ TEST(TryServerConnectionTest, OpensWhatTheRunOpens) {
 TEST(DumpFileTest, WritesUtf8LinesWithCrLfAndReportsAMissingFolder) {
   TempDir dir;
   {
-    DumpFile dump(dir.File("out.sql"));
+    DumpFile dump(SystemEnv(), dir.File("out.sql"));
     dump.WriteDumpLine("--");
     dump.WriteDumpLine("");
     dump.WriteDumpLine("CREATE TABLE \"Zo\xC3\xAB\" (\r\n  x\r\n);\r\n");
@@ -233,7 +233,7 @@ TEST(DumpFileTest, WritesUtf8LinesWithCrLfAndReportsAMissingFolder) {
   auto bytes = ReadFile(dir.File("out.sql"));
   std::string text(bytes.begin(), bytes.end());
   EXPECT_EQ(text, "--\r\n\r\nCREATE TABLE \"Zo\xC3\xAB\" (\r\n  x\r\n);\r\n\r\n");
-  EXPECT_THROW(DumpFile(dir.File("no/such/folder/out.sql")), Error);
+  EXPECT_THROW(DumpFile(SystemEnv(), dir.File("no/such/folder/out.sql")), Error);
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "conversion/connections.h"
+#include "conversion/dump_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -16,6 +16,7 @@
 #include "platform/pg_parameters.h"
 #include "platform/registry.h"
 #include "support/connection_string.h"
+#include "support/env.h"
 #include "support/errors.h"
 #include "support/files.h"
 #include "support/product.h"
@@ -157,7 +158,7 @@ bool IsSameFile(const std::string& a, const std::string& b) {
   return !place_a.empty() && place_a == place(b);
 }
 
-DumpFile::DumpFile(const std::string& path) : path_(path), target_(path) {
+DumpFile::DumpFile(Env& env, const std::string& path) : env_(env), path_(path), target_(path) {
   if (path == kDumpToStandardOutput) {
     fd_ = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0);
     if (fd_ < 0) RaiseDumpError("standard output", errno);
@@ -171,11 +172,11 @@ DumpFile::DumpFile(const std::string& path) : path_(path), target_(path) {
     if (!ec) target_ = resolved.string();
   }
   struct stat st {};
-  const bool exists = ::stat(target_.c_str(), &st) == 0;
+  const bool exists = env_.Stat(target_, st) == 0;
   if (exists && !S_ISREG(st.st_mode)) {
     // A device or a pipe has no folder to stage in, and a rename would replace the node.
-    fd_ = ::open(target_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd_ < 0) RaiseDumpError(path, errno);
+    if (int err = env_.Open(target_, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644, fd_))
+      RaiseDumpError(path, err);
   } else {
     // A file this user may not replace stays refused, as truncating it would be.
     if (exists && ::access(target_.c_str(), W_OK) != 0) RaiseDumpError(path, errno);
@@ -184,9 +185,9 @@ DumpFile::DumpFile(const std::string& path) : path_(path), target_(path) {
       char suffix[16];
       std::snprintf(suffix, sizeof suffix, "%08x", static_cast<unsigned>(random()));
       temp_ = target_ + ".incomplete." + suffix;
-      fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-      if (fd_ < 0 && (errno != EEXIST || attempt >= 100)) {
-        int err = errno;
+      const int err =
+          env_.Open(temp_, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644, fd_);
+      if (err != 0 && (err != EEXIST || attempt >= 100)) {
         temp_.clear();
         RaiseDumpError(path, err);
       }
@@ -209,19 +210,21 @@ void DumpFile::WriteDumpLine(const std::string& text) {
   if (buffer_.size() >= kDumpBufferSize) Flush();
 }
 
+void DumpFile::Fail(int err) {
+  failed_ = true;
+  if (err == ENOSPC) throw Error(errc::kDiskFull, "Disk full");
+  throw Error(errc::kDeviceIo, std::string("Device I/O error: ") + std::strerror(err));
+}
+
 void DumpFile::Flush() {
   size_t done = 0;
   while (done < buffer_.size()) {
-    ssize_t n = ::write(fd_, buffer_.data() + done, buffer_.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      int err = errno;
+    size_t n = 0;
+    if (int err = env_.Write(fd_, buffer_.data() + done, buffer_.size() - done, n)) {
       buffer_.clear();
-      failed_ = true;
-      if (err == ENOSPC) throw Error(errc::kDiskFull, "Disk full");
-      throw Error(errc::kDeviceIo, std::string("Device I/O error: ") + std::strerror(err));
+      Fail(err);
     }
-    done += static_cast<size_t>(n);
+    done += n;
   }
   buffer_.clear();
 }
@@ -230,21 +233,17 @@ void DumpFile::Close() {
   if (fd_ < 0 || done_) return;
   Flush();
   // What the rename then names must be on the disk, not only in the cache.
-  if (!temp_.empty() && ::fsync(fd_) != 0) {
-    failed_ = true;
-    if (errno == ENOSPC) throw Error(errc::kDiskFull, "Disk full");
-    throw Error(errc::kDeviceIo, std::string("Device I/O error: ") + std::strerror(errno));
-  }
+  if (!temp_.empty())
+    if (int err = env_.Sync(fd_)) Fail(err);
   int fd = fd_;
   fd_ = -1;
-  if (::close(fd) != 0) {
-    failed_ = true;
-    throw Error(errc::kDeviceIo, std::string("Device I/O error: ") + std::strerror(errno));
-  }
-  if (!temp_.empty() && ::rename(temp_.c_str(), target_.c_str()) != 0) {
-    failed_ = true;
-    RaiseDumpError(path_, errno);
-  }
+  // Some file systems report a lost write only here.
+  if (int err = env_.Close(fd)) Fail(err);
+  if (!temp_.empty())
+    if (int err = env_.Rename(temp_, target_)) {
+      failed_ = true;
+      RaiseDumpError(path_, err);
+    }
   temp_.clear();
   done_ = true;
 }
@@ -261,13 +260,13 @@ std::string DumpFile::Abandon(const std::string& reason) {
     } catch (const Error&) {
       // The reason cannot be written; the name still says what the file is.
     }
-    ::close(fd_);
+    env_.Close(fd_);
     fd_ = -1;
   }
   if (temp_.empty()) return "";
   std::string incomplete = target_ + ".incomplete";
-  if (::rename(temp_.c_str(), incomplete.c_str()) != 0) {
-    ::unlink(temp_.c_str());
+  if (env_.Rename(temp_, incomplete) != 0) {
+    env_.Remove(temp_);
     incomplete.clear();
   }
   temp_.clear();

@@ -8,6 +8,7 @@
 
 #include "platform/pg_connection.h"
 #include "support/components.h"
+#include "support/env.h"
 #include "support/value.h"
 
 namespace ferrolyte {
@@ -62,18 +63,19 @@ inline constexpr char kDumpToStandardOutput[] = "-";
 
 class DumpFile {
  public:
-  // Opens the file for output; raises 75/76 with the platform's text when it cannot.
-  explicit DumpFile(const std::string& path);
+  // Opens the file for output through env; raises 75/76 with the platform's text when it
+  // cannot.
+  DumpFile(Env& env, const std::string& path);
   // Abandons a file that was neither closed nor abandoned.
   ~DumpFile();
   DumpFile(const DumpFile&) = delete;
   DumpFile& operator=(const DumpFile&) = delete;
 
-  // Appends the text (may hold CR LF) and CR LF. Raises when the write fails; once one has
-  // failed, every later one raises too.
+  // Appends the text (may hold CR LF) and CR LF. Raises 61 "Disk full" (ENOSPC) or 57 with
+  // the system's reason when the write fails; once one has failed, every later one raises too.
   void WriteDumpLine(const std::string& text);
-  // Flushes, closes and gives the file its name; raises when that fails (the file is then
-  // still there to abandon). Closing twice does nothing.
+  // Flushes, syncs, closes and gives the file its name; raises as a write does when that
+  // fails (the file is then still there to abandon). Closing twice does nothing.
   void Close();
   // Ends the file with a comment line giving the reason and leaves it as path + ".incomplete".
   // Returns that name; empty when the file was written as it is or could not be kept. Never
@@ -84,6 +86,8 @@ class DumpFile {
 
  private:
   void Flush();
+  [[noreturn]] void Fail(int err);
+  Env& env_;
   std::string path_;    // as given, for error texts
   std::string target_;  // what the finished file is called
   std::string temp_;    // where it is written until then; empty when written as it is
