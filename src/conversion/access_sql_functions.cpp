@@ -115,6 +115,18 @@ std::optional<std::string> NumberPattern(const std::string& pattern) {
   return "FM" + out;
 }
 
+// Refuses a call of `f` given fewer than `low` or more than `high` arguments.
+void CheckArity(const std::string& f, size_t count, size_t low, size_t high) {
+  if (count < low || count > high)
+    Refuse("the function " + f + " is given " + std::to_string(count) + " arguments");
+}
+
+// The interval code (yyyy, q, m ...) a date function gets as its first argument, lower case.
+std::string IntervalCode(const Node& n) {
+  if (n.args[0]->kind != Node::Kind::kString) Refuse(n.text + " has an interval that is no text");
+  return Lower(n.args[0]->text);
+}
+
 }  // namespace
 
 const std::map<std::string, std::string> kAggregates = {{"sum", "SUM"},
@@ -168,49 +180,36 @@ R Translator::Format(const std::vector<R>& args, const Node& n) {
   Refuse("Format with the pattern \"" + pattern + "\" has no equivalent in PostgreSQL");
 }
 
-R Translator::Call(const Node& n, const Scope& scope) {
+// Left, Right, Mid, Len, the Trims, UCase, LCase, InStr and Replace.
+R Translator::SubstringCall(const Node& n, const std::vector<R>& a) {
   const std::string& f = n.text;
-  if (kAggregates.count(f)) return Aggregate(f, n, scope);
-  std::vector<R> a;
-  for (const NodePtr& arg : n.args) {
-    if (arg->kind == Node::Kind::kStar) Refuse(f + "(*) has no meaning");
-    a.push_back(Expr(*arg, scope));
-  }
-  auto arity = [&](size_t low, size_t high) {
-    if (a.size() < low || a.size() > high)
-      Refuse("the function " + f + " is given " + std::to_string(a.size()) + " arguments");
-  };
-  auto interval_code = [&]() {
-    if (n.args[0]->kind != Node::Kind::kString) Refuse(f + " has an interval that is no text");
-    return Lower(n.args[0]->text);
-  };
-  // Text functions.
+  const auto arity = [&](size_t low, size_t high) { CheckArity(f, a.size(), low, high); };
   if (f == "left" || f == "right") {
     arity(2, 2);
-    return {(f == "left" ? "LEFT(" : "RIGHT(") + AsText(a[0]) + ", " + AsInteger(a[1]) + ")",
-            SqlType::kText};
+    return R{(f == "left" ? "LEFT(" : "RIGHT(") + AsText(a[0]) + ", " + AsInteger(a[1]) + ")",
+             SqlType::kText};
   }
   if (f == "mid") {
     arity(2, 3);
-    return {"SUBSTR(" + AsText(a[0]) + ", " + AsInteger(a[1]) +
-                (a.size() == 3 ? ", " + AsInteger(a[2]) : "") + ")",
-            SqlType::kText};
+    return R{"SUBSTR(" + AsText(a[0]) + ", " + AsInteger(a[1]) +
+                 (a.size() == 3 ? ", " + AsInteger(a[2]) : "") + ")",
+             SqlType::kText};
   }
   if (f == "len") {
     arity(1, 1);
-    return {"LENGTH(" + AsText(a[0]) + ")", SqlType::kInteger};
+    return R{"LENGTH(" + AsText(a[0]) + ")", SqlType::kInteger};
   }
   if (f == "trim" || f == "ltrim" || f == "rtrim") {
     arity(1, 1);
-    return {(f == "trim"    ? "BTRIM("
-             : f == "ltrim" ? "LTRIM("
-                            : "RTRIM(") +
-                AsText(a[0]) + ")",
-            SqlType::kText};
+    return R{(f == "trim"    ? "BTRIM("
+              : f == "ltrim" ? "LTRIM("
+                             : "RTRIM(") +
+                 AsText(a[0]) + ")",
+             SqlType::kText};
   }
   if (f == "ucase" || f == "lcase") {
     arity(1, 1);
-    return {(f == "ucase" ? "UPPER(" : "LOWER(") + AsText(a[0]) + ")", SqlType::kText};
+    return R{(f == "ucase" ? "UPPER(" : "LOWER(") + AsText(a[0]) + ")", SqlType::kText};
   }
   if (f == "instr") {
     arity(2, 4);
@@ -222,13 +221,13 @@ R Translator::Call(const Node& n, const Scope& scope) {
         a.size() == 4 && n.args[3]->kind == Node::Kind::kNumber && n.args[3]->text == "0";
     auto fold = [&](const std::string& s) { return binary ? s : "LOWER(" + s + ")"; };
     if (!has_start)
-      return {"STRPOS(" + fold(AsText(s1)) + ", " + fold(AsText(s2)) + ")", SqlType::kInteger};
+      return R{"STRPOS(" + fold(AsText(s1)) + ", " + fold(AsText(s2)) + ")", SqlType::kInteger};
     const std::string start = AsInteger(a[0]);
     const std::string found = "STRPOS(" + fold("SUBSTR(" + AsText(s1) + ", " + start + ")") + ", " +
                               fold(AsText(s2)) + ")";
-    return {"(CASE WHEN " + found + " > 0 THEN " + found + " + " + start + " - 1 ELSE " + found +
-                " END)",
-            SqlType::kInteger};
+    return R{"(CASE WHEN " + found + " > 0 THEN " + found + " + " + start + " - 1 ELSE " + found +
+                 " END)",
+             SqlType::kInteger};
   }
   if (f == "replace") {
     arity(3, 3);
@@ -238,47 +237,60 @@ R Translator::Call(const Node& n, const Scope& scope) {
         if (std::string("\\.^$|()[]{}*+?").find(c) != std::string::npos) find += '\\';
         find += c;
       }
-      return {"REGEXP_REPLACE(" + AsText(a[0]) + ", " + SqlString(Value(find)) + ", " +
-                  SqlString(Value(ReplaceAll(n.args[2]->text, "\\", "\\\\"))) + ", 'gi')",
-              SqlType::kText};
+      return R{"REGEXP_REPLACE(" + AsText(a[0]) + ", " + SqlString(Value(find)) + ", " +
+                   SqlString(Value(ReplaceAll(n.args[2]->text, "\\", "\\\\"))) + ", 'gi')",
+               SqlType::kText};
     }
-    return {"REPLACE(" + AsText(a[0]) + ", " + AsText(a[1]) + ", " + AsText(a[2]) + ")",
-            SqlType::kText};
+    return R{"REPLACE(" + AsText(a[0]) + ", " + AsText(a[1]) + ", " + AsText(a[2]) + ")",
+             SqlType::kText};
   }
+  return {};
+}
+
+// Space, String, StrReverse, Chr, Asc, StrComp and Format.
+R Translator::CharacterCall(const Node& n, const std::vector<R>& a) {
+  const std::string& f = n.text;
+  const auto arity = [&](size_t low, size_t high) { CheckArity(f, a.size(), low, high); };
   if (f == "space") {
     arity(1, 1);
-    return {"REPEAT(' ', " + AsInteger(a[0]) + ")", SqlType::kText};
+    return R{"REPEAT(' ', " + AsInteger(a[0]) + ")", SqlType::kText};
   }
   if (f == "string") {
     arity(2, 2);
     const std::string c =
         IsNumeric(a[1].type) ? "CHR(" + AsInteger(a[1]) + ")" : "LEFT(" + AsText(a[1]) + ", 1)";
-    return {"REPEAT(" + c + ", " + AsInteger(a[0]) + ")", SqlType::kText};
+    return R{"REPEAT(" + c + ", " + AsInteger(a[0]) + ")", SqlType::kText};
   }
   if (f == "strreverse") {
     arity(1, 1);
-    return {"REVERSE(" + AsText(a[0]) + ")", SqlType::kText};
+    return R{"REVERSE(" + AsText(a[0]) + ")", SqlType::kText};
   }
   if (f == "chr" || f == "chrw") {
     arity(1, 1);
-    return {"CHR(" + AsInteger(a[0]) + ")", SqlType::kText};
+    return R{"CHR(" + AsInteger(a[0]) + ")", SqlType::kText};
   }
   if (f == "asc" || f == "ascw") {
     arity(1, 1);
-    return {"ASCII(" + AsText(a[0]) + ")", SqlType::kInteger};
+    return R{"ASCII(" + AsText(a[0]) + ")", SqlType::kInteger};
   }
   if (f == "strcomp") {
     arity(2, 3);
     const std::string x = "LOWER(" + AsText(a[0]) + ")", y = "LOWER(" + AsText(a[1]) + ")";
-    return {"(CASE WHEN " + x + " < " + y + " THEN -1 WHEN " + x + " > " + y + " THEN 1 WHEN " + x +
-                " = " + y + " THEN 0 END)",
-            SqlType::kInteger};
+    return R{"(CASE WHEN " + x + " < " + y + " THEN -1 WHEN " + x + " > " + y + " THEN 1 WHEN " +
+                 x + " = " + y + " THEN 0 END)",
+             SqlType::kInteger};
   }
   if (f == "format") {
     arity(1, 2);
     return Format(a, n);
   }
-  // Null and choices.
+  return {};
+}
+
+// Nz, IIf, Switch, Choose, IsNull, IsNumeric and Val.
+R Translator::ChoiceCall(const Node& n, const std::vector<R>& a) {
+  const std::string& f = n.text;
+  const auto arity = [&](size_t low, size_t high) { CheckArity(f, a.size(), low, high); };
   if (f == "nz") {
     arity(1, 2);
     R fallback;
@@ -298,8 +310,8 @@ R Translator::Call(const Node& n, const Scope& scope) {
         fallback.type != SqlType::kNull)
       fallback = {AsText(fallback), SqlType::kText};
     Align(value, fallback);
-    return {"COALESCE(" + value.sql + ", " + fallback.sql + ")",
-            value.type == SqlType::kNull ? fallback.type : value.type, fallback.never_null};
+    return R{"COALESCE(" + value.sql + ", " + fallback.sql + ")",
+             value.type == SqlType::kNull ? fallback.type : value.type, fallback.never_null};
   }
   if (f == "iif" || f == "switch") {
     if (f == "iif") arity(3, 3);
@@ -332,31 +344,37 @@ R Translator::Call(const Node& n, const Scope& scope) {
       for (size_t i = 0; i < a.size(); i += 2)
         sql += " WHEN " + AsBool(a[i]) + " THEN " + value(a[i + 1]);
     }
-    return {sql + " END)", type};
+    return R{sql + " END)", type};
   }
   if (f == "choose") {
     if (a.size() < 2) Refuse("Choose needs an index and a value");
     std::string sql = "(CASE " + AsInteger(a[0]);
     for (size_t i = 1; i < a.size(); ++i) sql += " WHEN " + std::to_string(i) + " THEN " + a[i].sql;
-    return {sql + " END)", a[1].type};
+    return R{sql + " END)", a[1].type};
   }
   if (f == "isnull") {
     arity(1, 1);
-    return {"(" + a[0].sql + " IS NULL)", SqlType::kBoolean, true};
+    return R{"(" + a[0].sql + " IS NULL)", SqlType::kBoolean, true};
   }
   if (f == "isnumeric") {
     arity(1, 1);
-    return {"COALESCE(" + AsText(a[0]) +
-                " ~ '^\\s*[-+]?([0-9]+\\.?[0-9]*|\\.[0-9]+)([eE][-+]?[0-9]+)?\\s*$', FALSE)",
-            SqlType::kBoolean, true};
+    return R{"COALESCE(" + AsText(a[0]) +
+                 " ~ '^\\s*[-+]?([0-9]+\\.?[0-9]*|\\.[0-9]+)([eE][-+]?[0-9]+)?\\s*$', FALSE)",
+             SqlType::kBoolean, true};
   }
   if (f == "val") {
     arity(1, 1);
-    return {"COALESCE(CAST(SUBSTRING(" + AsText(a[0]) +
-                " FROM '^\\s*[-+]?[0-9]*\\.?[0-9]+(?:[eE][-+]?[0-9]+)?') AS DOUBLE PRECISION), 0)",
-            SqlType::kFloat};
+    return R{"COALESCE(CAST(SUBSTRING(" + AsText(a[0]) +
+                 " FROM '^\\s*[-+]?[0-9]*\\.?[0-9]+(?:[eE][-+]?[0-9]+)?') AS DOUBLE PRECISION), 0)",
+             SqlType::kFloat};
   }
-  // Numbers.
+  return {};
+}
+
+// The math functions, Round and the conversions (CInt, CDbl, CStr ...).
+R Translator::NumberCall(const Node& n, const std::vector<R>& a) {
+  const std::string& f = n.text;
+  const auto arity = [&](size_t low, size_t high) { CheckArity(f, a.size(), low, high); };
   static const std::map<std::string, std::pair<const char*, SqlType>> kMath = {
       {"abs", {"ABS", SqlType::kUnknown}},  {"sgn", {"SIGN", SqlType::kInteger}},
       {"sqr", {"SQRT", SqlType::kFloat}},   {"exp", {"EXP", SqlType::kFloat}},
@@ -367,8 +385,8 @@ R Translator::Call(const Node& n, const Scope& scope) {
   if (auto m = kMath.find(f); m != kMath.end()) {
     arity(1, 1);
     SqlType type = m->second.second == SqlType::kUnknown ? a[0].type : m->second.second;
-    if (f == "sgn") return {"CAST(SIGN(" + AsNumber(a[0]) + ") AS INTEGER)", type};
-    return {std::string(m->second.first) + "(" + AsNumber(a[0]) + ")", type};
+    if (f == "sgn") return R{"CAST(SIGN(" + AsNumber(a[0]) + ") AS INTEGER)", type};
+    return R{std::string(m->second.first) + "(" + AsNumber(a[0]) + ")", type};
   }
   if (f == "round") {
     arity(1, 2);
@@ -378,8 +396,8 @@ R Translator::Call(const Node& n, const Scope& scope) {
     const std::string v = "(CAST(" + AsNumber(a[0]) + " AS NUMERIC) * " + scale + ")";
     const std::string rounded = "(CASE WHEN ABS(" + v + " - TRUNC(" + v +
                                 ")) = 0.5 THEN 2 * ROUND(" + v + " / 2) ELSE ROUND(" + v + ") END)";
-    if (a.size() == 1) return {rounded, SqlType::kDecimal};
-    return {"ROUND(" + rounded + " / " + scale + ", " + places + ")", SqlType::kDecimal};
+    if (a.size() == 1) return R{rounded, SqlType::kDecimal};
+    return R{"ROUND(" + rounded + " / " + scale + ", " + places + ")", SqlType::kDecimal};
   }
   // Conversions; integer ones round a half to even as Access does, through a double.
   static const std::map<std::string, std::pair<const char*, SqlType>> kIntegers = {
@@ -388,89 +406,104 @@ R Translator::Call(const Node& n, const Scope& scope) {
       {"cbyte", {"SMALLINT", SqlType::kInteger}}};
   if (auto c = kIntegers.find(f); c != kIntegers.end()) {
     arity(1, 1);
-    return {"CAST(CAST(" + AsNumber(a[0]) + " AS DOUBLE PRECISION) AS " + c->second.first + ")",
-            SqlType::kInteger};
+    return R{"CAST(CAST(" + AsNumber(a[0]) + " AS DOUBLE PRECISION) AS " + c->second.first + ")",
+             SqlType::kInteger};
   }
   if (f == "cdbl" || f == "csng") {
     arity(1, 1);
-    return {"CAST(" + AsNumber(a[0]) + (f == "cdbl" ? " AS DOUBLE PRECISION)" : " AS REAL)"),
-            SqlType::kFloat};
+    return R{"CAST(" + AsNumber(a[0]) + (f == "cdbl" ? " AS DOUBLE PRECISION)" : " AS REAL)"),
+             SqlType::kFloat};
   }
   if (f == "ccur" || f == "cdec") {
     arity(1, 1);
-    return {"CAST(" + AsNumber(a[0]) + (f == "ccur" ? " AS NUMERIC(19,4))" : " AS NUMERIC)"),
-            SqlType::kDecimal};
+    return R{"CAST(" + AsNumber(a[0]) + (f == "ccur" ? " AS NUMERIC(19,4))" : " AS NUMERIC)"),
+             SqlType::kDecimal};
   }
   if (f == "cstr") {
     arity(1, 1);
-    return {AsText(a[0]), SqlType::kText};
+    return R{AsText(a[0]), SqlType::kText};
   }
   if (f == "cdate" || f == "cvdate") {
     arity(1, 1);
-    return {AsTimestamp(a[0]), SqlType::kDate};
+    return R{AsTimestamp(a[0]), SqlType::kDate};
   }
   if (f == "cbool") {
     arity(1, 1);
     if (a[0].type == SqlType::kBoolean) return a[0];
-    return {"(" + AsNumber(a[0]) + " <> 0)", SqlType::kBoolean};
+    return R{"(" + AsNumber(a[0]) + " <> 0)", SqlType::kBoolean};
   }
   if (f == "cvar") {
     arity(1, 1);
     return a[0];
   }
-  // Dates.
+  return {};
+}
+
+// The date parts (Year, Month ...), Weekday, Date, Now, Time, the serials, DateValue and DateAdd.
+R Translator::DateCall(const Node& n, const std::vector<R>& a) {
+  const std::string& f = n.text;
+  const auto arity = [&](size_t low, size_t high) { CheckArity(f, a.size(), low, high); };
+  const auto interval_code = [&]() { return IntervalCode(n); };
   static const std::map<std::string, const char*> kParts = {
       {"year", "YEAR"}, {"month", "MONTH"},   {"day", "DAY"},
       {"hour", "HOUR"}, {"minute", "MINUTE"}, {"second", "SECOND"}};
   if (auto p = kParts.find(f); p != kParts.end()) {
     arity(1, 1);
-    return {"CAST(FLOOR(EXTRACT(" + std::string(p->second) + " FROM " + AsTimestamp(a[0]) +
-                ")) AS INTEGER)",
-            SqlType::kInteger};
+    return R{"CAST(FLOOR(EXTRACT(" + std::string(p->second) + " FROM " + AsTimestamp(a[0]) +
+                 ")) AS INTEGER)",
+             SqlType::kInteger};
   }
   if (f == "weekday") {
     arity(1, 2);
     const std::string dow = "CAST(EXTRACT(DOW FROM " + AsTimestamp(a[0]) + ") AS INTEGER)";
-    if (a.size() == 1) return {"(" + dow + " + 1)", SqlType::kInteger};
-    return {"(MOD(" + dow + " - (" + AsInteger(a[1]) + " - 1) + 7, 7) + 1)", SqlType::kInteger};
+    if (a.size() == 1) return R{"(" + dow + " + 1)", SqlType::kInteger};
+    return R{"(MOD(" + dow + " - (" + AsInteger(a[1]) + " - 1) + 7, 7) + 1)", SqlType::kInteger};
   }
   if (f == "date") {
     arity(0, 0);
-    return {"CAST(CURRENT_DATE AS TIMESTAMP)", SqlType::kDate, true};
+    return R{"CAST(CURRENT_DATE AS TIMESTAMP)", SqlType::kDate, true};
   }
   if (f == "now") {
     arity(0, 0);
-    return {"LOCALTIMESTAMP(0)", SqlType::kDate, true};
+    return R{"LOCALTIMESTAMP(0)", SqlType::kDate, true};
   }
   if (f == "time") {
     arity(0, 0);
-    return {"(TIMESTAMP '1899-12-30 00:00:00' + CAST(LOCALTIME(0) AS INTERVAL))", SqlType::kDate,
-            true};
+    return R{"(TIMESTAMP '1899-12-30 00:00:00' + CAST(LOCALTIME(0) AS INTERVAL))", SqlType::kDate,
+             true};
   }
   if (f == "dateserial") {
     arity(3, 3);
     // Access carries months and days over: DateSerial(2020, 13, 1) is 2021-01-01.
-    return {"(CAST(MAKE_DATE(" + AsInteger(a[0]) + ", 1, 1) AS TIMESTAMP) + (" + AsInteger(a[1]) +
-                " - 1) * INTERVAL '1 month' + (" + AsInteger(a[2]) + " - 1) * INTERVAL '1 day')",
-            SqlType::kDate};
+    return R{"(CAST(MAKE_DATE(" + AsInteger(a[0]) + ", 1, 1) AS TIMESTAMP) + (" + AsInteger(a[1]) +
+                 " - 1) * INTERVAL '1 month' + (" + AsInteger(a[2]) + " - 1) * INTERVAL '1 day')",
+             SqlType::kDate};
   }
   if (f == "timeserial") {
     arity(3, 3);
-    return {"(TIMESTAMP '1899-12-30 00:00:00' + " + AsInteger(a[0]) + " * INTERVAL '1 hour' + " +
-                AsInteger(a[1]) + " * INTERVAL '1 minute' + " + AsInteger(a[2]) +
-                " * INTERVAL '1 second')",
-            SqlType::kDate};
+    return R{"(TIMESTAMP '1899-12-30 00:00:00' + " + AsInteger(a[0]) + " * INTERVAL '1 hour' + " +
+                 AsInteger(a[1]) + " * INTERVAL '1 minute' + " + AsInteger(a[2]) +
+                 " * INTERVAL '1 second')",
+             SqlType::kDate};
   }
   if (f == "datevalue") {
     arity(1, 1);
-    return {"DATE_TRUNC('day', " + AsTimestamp(a[0]) + ")", SqlType::kDate};
+    return R{"DATE_TRUNC('day', " + AsTimestamp(a[0]) + ")", SqlType::kDate};
   }
   if (f == "dateadd") {
     arity(3, 3);
-    return {"(" + AsTimestamp(a[2]) + " + " + AsNumber(a[1]) + " * INTERVAL '" +
-                IntervalOf(interval_code()) + "')",
-            SqlType::kDate};
+    return R{"(" + AsTimestamp(a[2]) + " + " + AsNumber(a[1]) + " * INTERVAL '" +
+                 IntervalOf(interval_code()) + "')",
+             SqlType::kDate};
   }
+  return {};
+}
+
+// DateDiff, DatePart, MonthName and WeekdayName.
+R Translator::IntervalCall(const Node& n, const std::vector<R>& a) {
+  const std::string& f = n.text;
+  const auto arity = [&](size_t low, size_t high) { CheckArity(f, a.size(), low, high); };
+  const auto interval_code = [&]() { return IntervalCode(n); };
   if (f == "datediff") {
     arity(3, 4);
     const std::string code = interval_code();
@@ -501,11 +534,11 @@ R Translator::Call(const Node& n, const Scope& scope) {
       const char* seconds = code == "h" ? "3600" : code == "n" ? "60" : "1";
       sql = "(EXTRACT(EPOCH FROM DATE_TRUNC('" + std::string(unit) + "', " + d2 +
             ")) - EXTRACT(EPOCH FROM DATE_TRUNC('" + unit + "', " + d1 + "))) / " + seconds;
-      return {"CAST(" + sql + " AS BIGINT)", SqlType::kInteger};
+      return R{"CAST(" + sql + " AS BIGINT)", SqlType::kInteger};
     } else {
       IntervalOf(code);
     }
-    return {"CAST(" + sql + " AS INTEGER)", SqlType::kInteger};
+    return R{"CAST(" + sql + " AS INTEGER)", SqlType::kInteger};
   }
   if (f == "datepart") {
     arity(2, 4);
@@ -515,35 +548,50 @@ R Translator::Call(const Node& n, const Scope& scope) {
         {"yyyy", "YEAR"}, {"q", "QUARTER"}, {"m", "MONTH"},  {"y", "DOY"},
         {"d", "DAY"},     {"h", "HOUR"},    {"n", "MINUTE"}, {"s", "SECOND"}};
     if (auto p = kDateParts.find(code); p != kDateParts.end())
-      return {"CAST(FLOOR(EXTRACT(" + std::string(p->second) + " FROM " + d + ")) AS INTEGER)",
-              SqlType::kInteger};
+      return R{"CAST(FLOOR(EXTRACT(" + std::string(p->second) + " FROM " + d + ")) AS INTEGER)",
+               SqlType::kInteger};
     if (code == "w")
-      return {"(CAST(EXTRACT(DOW FROM " + d + ") AS INTEGER) + 1)", SqlType::kInteger};
+      return R{"(CAST(EXTRACT(DOW FROM " + d + ") AS INTEGER) + 1)", SqlType::kInteger};
     if (code == "ww")
       // The week holding January 1 is week 1; weeks begin on Sunday.
-      return {"((CAST(EXTRACT(DOY FROM " + d +
-                  ") AS INTEGER) + CAST(EXTRACT(DOW FROM DATE_TRUNC('year', " + d +
-                  ")) AS INTEGER) - 1) / 7 + 1)",
-              SqlType::kInteger};
+      return R{"((CAST(EXTRACT(DOY FROM " + d +
+                   ") AS INTEGER) + CAST(EXTRACT(DOW FROM DATE_TRUNC('year', " + d +
+                   ")) AS INTEGER) - 1) / 7 + 1)",
+               SqlType::kInteger};
     IntervalOf(code);
   }
   if (f == "monthname") {
     arity(1, 2);
     const bool short_name =
         a.size() == 2 && n.args[1]->kind == Node::Kind::kBoolean && n.args[1]->text == "true";
-    return {"TO_CHAR(MAKE_DATE(2000, " + AsInteger(a[0]) + ", 1), '" +
-                (short_name ? "Mon" : "FMMonth") + "')",
-            SqlType::kText};
+    return R{"TO_CHAR(MAKE_DATE(2000, " + AsInteger(a[0]) + ", 1), '" +
+                 (short_name ? "Mon" : "FMMonth") + "')",
+             SqlType::kText};
   }
   if (f == "weekdayname") {
     arity(1, 2);
     const bool short_name =
         a.size() == 2 && n.args[1]->kind == Node::Kind::kBoolean && n.args[1]->text == "true";
     // 2000-01-02 was a Sunday, weekday 1.
-    return {"TO_CHAR(DATE '2000-01-01' + " + AsInteger(a[0]) + ", '" +
-                (short_name ? "Dy" : "FMDay") + "')",
-            SqlType::kText};
+    return R{"TO_CHAR(DATE '2000-01-01' + " + AsInteger(a[0]) + ", '" +
+                 (short_name ? "Dy" : "FMDay") + "')",
+             SqlType::kText};
   }
+  return {};
+}
+
+R Translator::Call(const Node& n, const Scope& scope) {
+  const std::string& f = n.text;
+  if (kAggregates.count(f)) return Aggregate(f, n, scope);
+  std::vector<R> a;
+  for (const NodePtr& arg : n.args) {
+    if (arg->kind == Node::Kind::kStar) Refuse(f + "(*) has no meaning");
+    a.push_back(Expr(*arg, scope));
+  }
+  for (R (Translator::*group)(const Node&, const std::vector<R>&) :
+       {&Translator::SubstringCall, &Translator::CharacterCall, &Translator::ChoiceCall,
+        &Translator::NumberCall, &Translator::DateCall, &Translator::IntervalCall})
+    if (R r = (this->*group)(n, a); !r.sql.empty()) return r;
   if (f.size() > 1 && f[0] == 'd' &&
       (f == "dlookup" || f == "dsum" || f == "dcount" || f == "davg" || f == "dmin" ||
        f == "dmax" || f == "dfirst" || f == "dlast"))

@@ -115,6 +115,14 @@ class Translator {
   R Binary(const Node& n, const Scope& scope);
   R Concat(const Node& n, const Scope& scope);
   R Call(const Node& n, const Scope& scope);
+  // Calls by kind of function, `a` the translated arguments of `n`; each gives R{} (no sql)
+  // for a function that is not its own.
+  R SubstringCall(const Node& n, const std::vector<R>& a);
+  R CharacterCall(const Node& n, const std::vector<R>& a);
+  R ChoiceCall(const Node& n, const std::vector<R>& a);
+  R NumberCall(const Node& n, const std::vector<R>& a);
+  R DateCall(const Node& n, const std::vector<R>& a);
+  R IntervalCall(const Node& n, const std::vector<R>& a);
   R Aggregate(const std::string& name, const Node& n, const Scope& scope);
   R Format(const std::vector<R>& args, const Node& n);
   R Like(const Node& n, const Scope& scope);
