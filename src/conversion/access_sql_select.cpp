@@ -83,21 +83,8 @@ std::string DefaultName(const Node& n, int& unnamed) {
 
 }  // namespace
 
-TranslatedSelect Translator::Select(const SelectModel& s, const Scope* outer) {
-  Scope scope;
-  scope.outer = outer;
-  scope.check = outer && outer->check;
-  for (const FromItem& item : s.from) AddItems(item, scope);
-  for (const OutputColumn& c : s.columns)
-    if (!c.alias.empty()) scope.aliases[Lower(c.alias)] = ParseExpression(c.expression);
-
-  struct Output {
-    std::string name;       // Access name
-    std::string qualified;  // "T.name" for clashes of expanded columns
-    R value;
-    bool plain = false;  // a column by its own name: named as its table names it
-  };
-  std::vector<Output> outputs;
+std::vector<Translator::SelectOutput> Translator::Outputs(const SelectModel& s, Scope& scope) {
+  std::vector<SelectOutput> outputs;
   auto expand = [&](const ScopeItem& item) {
     const_cast<ScopeItem&>(item).used = true;
     for (const RelationColumn& c : item.columns)
@@ -137,14 +124,17 @@ TranslatedSelect Translator::Select(const SelectModel& s, const Scope* outer) {
         Refuse(
             "DISTINCTROW over a join leaves out rows by tables it shows nothing of, which "
             "PostgreSQL has no form for");
+  return outputs;
+}
 
+std::string Translator::NameOutputs(const std::vector<SelectOutput>& outputs,
+                                    std::vector<RelationColumn>& columns) const {
   // Names Access would show twice get their table's name; the destination's must be unique.
   std::map<std::string, int> seen;
-  for (const Output& o : outputs) ++seen[Lower(o.name)];
-  TranslatedSelect result;
+  for (const SelectOutput& o : outputs) ++seen[Lower(o.name)];
   std::unordered_set<std::string> taken;
-  std::vector<std::string> parts;
-  for (const Output& o : outputs) {
+  std::string list;
+  for (const SelectOutput& o : outputs) {
     std::string name = seen[Lower(o.name)] > 1 ? o.qualified : o.name;
     // Folded, a column keeps the name its table gave it, which may be numbered.
     const bool as_table = names_ && o.plain && !o.value.column.empty() && seen[Lower(o.name)] == 1;
@@ -153,12 +143,13 @@ TranslatedSelect Translator::Select(const SelectModel& s, const Scope* outer) {
     for (int n = 2; taken.count(Lower(destination)); ++n)
       destination = ShortenedName(spelt + "_" + std::to_string(n));
     taken.insert(Lower(destination));
-    result.columns.push_back({name, destination, o.value.type});
-    parts.push_back(o.value.sql + " AS " + Quote(destination));
+    columns.push_back({name, destination, o.value.type});
+    list += (list.empty() ? "" : ", ") + o.value.sql + " AS " + Quote(destination);
   }
+  return list;
+}
 
-  std::string list;
-  for (const std::string& p : parts) list += (list.empty() ? "" : ", ") + p;
+std::string Translator::BodyText(const SelectModel& s, const Scope& scope) {
   std::string body;
   if (!s.from.empty()) {
     std::string from;
@@ -169,43 +160,58 @@ TranslatedSelect Translator::Select(const SelectModel& s, const Scope* outer) {
   for (size_t i = 0; i < s.group_by.size(); ++i)
     body += (i ? ", " : " GROUP BY ") + Expr(*ParseExpression(s.group_by[i]), scope).sql;
   if (!s.having.empty()) body += " HAVING " + Bool(*ParseExpression(s.having), scope);
-  std::vector<std::string> order;
-  for (const OrderTerm& o : s.order_by)
-    order.push_back(Expr(*ParseExpression(o.expression), scope).sql +
-                    (o.descending ? " DESC" : ""));
-  auto order_text = [](const std::vector<std::string>& terms) {
-    std::string text;
-    for (size_t i = 0; i < terms.size(); ++i) text += (i ? ", " : " ORDER BY ") + terms[i];
-    return text;
-  };
+  return body;
+}
+
+std::string Translator::TopPercentText(const SelectModel& s, const Scope& scope,
+                                       const std::string& head, const std::string& body,
+                                       const std::vector<RelationColumn>& columns) {
+  // Access keeps the first n percent of the rows, ties with the last one included.
+  std::string inner = head;
+  std::string window;
+  for (size_t i = 0; i < s.order_by.size(); ++i) {
+    const std::string column = "ferrolyte_order_" + std::to_string(i + 1);
+    inner += ", " + Expr(*ParseExpression(s.order_by[i].expression), scope).sql + " AS " + column;
+    window += (i ? ", " : "") + column + (s.order_by[i].descending ? " DESC" : "");
+  }
+  inner += body;
+  std::string names;
+  for (const RelationColumn& c : columns)
+    names += (names.empty() ? "" : ", ") + Quote(c.destination);
+  const std::string rank =
+      window.empty() ? "ROW_NUMBER() OVER ()" : "RANK() OVER (ORDER BY " + window + ")";
+  return "SELECT " + names + " FROM (SELECT ferrolyte_rows.*, " + rank +
+         " AS ferrolyte_rank, COUNT(*) OVER () AS ferrolyte_count FROM (" + inner +
+         ") AS ferrolyte_rows) AS ferrolyte_top WHERE ferrolyte_rank <= CEIL(ferrolyte_count * " +
+         s.top + " / 100.0)" + (window.empty() ? "" : " ORDER BY " + window);
+}
+
+TranslatedSelect Translator::Select(const SelectModel& s, const Scope* outer) {
+  Scope scope;
+  scope.outer = outer;
+  scope.check = outer && outer->check;
+  for (const FromItem& item : s.from) AddItems(item, scope);
+  for (const OutputColumn& c : s.columns)
+    if (!c.alias.empty()) scope.aliases[Lower(c.alias)] = ParseExpression(c.expression);
+  const std::vector<SelectOutput> outputs = Outputs(s, scope);
+  TranslatedSelect result;
+  const std::string list = NameOutputs(outputs, result.columns);
+  const std::string body = BodyText(s, scope);
+  std::string order;
+  for (size_t i = 0; i < s.order_by.size(); ++i)
+    order += (i ? ", " : " ORDER BY ") +
+             Expr(*ParseExpression(s.order_by[i].expression), scope).sql +
+             (s.order_by[i].descending ? " DESC" : "");
   const std::string head = std::string("SELECT ") + (s.distinct ? "DISTINCT " : "");
   if (!s.top.empty() && s.top.find_first_not_of("0123456789") != std::string::npos)
     Refuse("TOP " + s.top + " is no whole number");
   if (s.top_percent) {
-    // Access keeps the first n percent of the rows, ties with the last one included.
-    std::string inner = head + list;
-    std::string window;
-    for (size_t i = 0; i < s.order_by.size(); ++i) {
-      const std::string column = "ferrolyte_order_" + std::to_string(i + 1);
-      inner += ", " + Expr(*ParseExpression(s.order_by[i].expression), scope).sql + " AS " + column;
-      window += (i ? ", " : "") + column + (s.order_by[i].descending ? " DESC" : "");
-    }
-    inner += body;
-    std::string columns;
-    for (const RelationColumn& c : result.columns)
-      columns += (columns.empty() ? "" : ", ") + Quote(c.destination);
-    const std::string rank =
-        window.empty() ? "ROW_NUMBER() OVER ()" : "RANK() OVER (ORDER BY " + window + ")";
-    result.sql =
-        "SELECT " + columns + " FROM (SELECT ferrolyte_rows.*, " + rank +
-        " AS ferrolyte_rank, COUNT(*) OVER () AS ferrolyte_count FROM (" + inner +
-        ") AS ferrolyte_rows) AS ferrolyte_top WHERE ferrolyte_rank <= CEIL(ferrolyte_count * " +
-        s.top + " / 100.0)" + (window.empty() ? "" : " ORDER BY " + window);
+    result.sql = TopPercentText(s, scope, head + list, body, result.columns);
     return result;
   }
-  result.sql = head + list + body + order_text(order);
+  result.sql = head + list + body + order;
   if (!s.top.empty())
-    result.sql += " FETCH FIRST " + s.top + (order.empty() ? " ROWS ONLY" : " ROWS WITH TIES");
+    result.sql += " FETCH FIRST " + s.top + (s.order_by.empty() ? " ROWS ONLY" : " ROWS WITH TIES");
   return result;
 }
 

@@ -129,6 +129,26 @@ class Translator {
   std::string Subquery(const SelectModel& s, const Scope& scope, size_t* columns = nullptr,
                        SqlType* type = nullptr);
 
+  // The steps of a SELECT.
+  struct SelectOutput {
+    std::string name;       // Access name
+    std::string qualified;  // "T.name" for clashes of expanded columns
+    R value;
+    bool plain = false;  // a column by its own name: named as its table names it
+  };
+  // The output columns, stars expanded, each translated; refuses a SELECT without any and a
+  // DISTINCTROW join that shows nothing of one of its tables.
+  std::vector<SelectOutput> Outputs(const SelectModel& s, Scope& scope);
+  // "value AS name, ..." with each output's destination name, unique, added to `columns`.
+  std::string NameOutputs(const std::vector<SelectOutput>& outputs,
+                          std::vector<RelationColumn>& columns) const;
+  // " FROM ... WHERE ... GROUP BY ... HAVING ...", each clause only when the SELECT has it.
+  std::string BodyText(const SelectModel& s, const Scope& scope);
+  // A TOP n PERCENT select, `head` its SELECT and output list: ranked by its ORDER BY, ties
+  // with the last kept row included.
+  std::string TopPercentText(const SelectModel& s, const Scope& scope, const std::string& head,
+                             const std::string& body, const std::vector<RelationColumn>& columns);
+
   // FROM: the scope items and the PostgreSQL text, conditions added once every item is known.
   void AddItems(const FromItem& item, Scope& scope);
   std::string FromText(const FromItem& item, const Scope& scope);
