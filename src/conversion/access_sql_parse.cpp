@@ -248,23 +248,7 @@ class Parser : public TokenCursor {
         n.select = std::make_shared<SelectModel>(ParseAccessSelect(BracketedText()));
         return Make(std::move(n));
       }
-      if (IsOp(Peek(1), "(")) {
-        pos_ += 2;
-        Node n{Node::Kind::kCall, word.back() == '$' ? word.substr(0, word.size() - 1) : word};
-        n.parts.push_back(t.text);  // as written, for messages
-        if (!TakeOp(")")) {
-          do {
-            if (IsOp(Peek(), "*") && (IsOp(Peek(1), ")"))) {
-              ++pos_;
-              n.args.push_back(Make(Node(Node::Kind::kStar)));
-            } else {
-              n.args.push_back(Expression());
-            }
-          } while (TakeOp(","));
-          ExpectOp(")");
-        }
-        return Make(std::move(n));
-      }
+      if (IsOp(Peek(1), "(")) return Call();
       if (word == "true" || word == "yes" || word == "on") {
         ++pos_;
         return Make(Node(Node::Kind::kBoolean, "true"));
@@ -282,6 +266,32 @@ class Parser : public TokenCursor {
     }
     if (t.kind != Tok::kWord && t.kind != Tok::kBracket)
       Refuse("'" + t.text + "' stands where a value belongs: " + source_);
+    return Name();
+  }
+
+  // A call at the function's name: "Left$" calls left, and a lone * is an argument (Count(*)).
+  NodePtr Call() {
+    const Token& t = Next();
+    ++pos_;  // the "("
+    const std::string word = Lower(t.text);
+    Node n{Node::Kind::kCall, word.back() == '$' ? word.substr(0, word.size() - 1) : word};
+    n.parts.push_back(t.text);  // as written, for messages
+    if (!TakeOp(")")) {
+      do {
+        if (IsOp(Peek(), "*") && (IsOp(Peek(1), ")"))) {
+          ++pos_;
+          n.args.push_back(Make(Node(Node::Kind::kStar)));
+        } else {
+          n.args.push_back(Expression());
+        }
+      } while (TakeOp(","));
+      ExpectOp(")");
+    }
+    return Make(std::move(n));
+  }
+
+  // A name of parts joined by "." or "!"; ending in ".*" it is the star of a table.
+  NodePtr Name() {
     Node n{Node::Kind::kName};
     n.parts.push_back(Next().text);
     while ((IsOp(Peek(), ".") || IsOp(Peek(), "!"))) {
