@@ -1,3 +1,5 @@
+#include <utility>
+
 #include "conversion/access_sql_tokens.h"
 #include "conversion/access_sql_translator.h"
 #include "conversion/table_definition.h"
@@ -342,29 +344,16 @@ using access_sql::Scope;
 using access_sql::Translator;
 
 SqlType SqlTypeOfAccessType(int type) {
-  switch (type) {
-    case 1:
-      return SqlType::kBoolean;
-    case 2:
-    case 3:
-    case 4:
-    case 16:
-      return SqlType::kInteger;
-    case 5:
-    case 20:
-      return SqlType::kDecimal;
-    case 6:
-    case 7:
-    case 19:
-    case 21:
-      return SqlType::kFloat;
-    case 8:
-    case 22:
-    case 23:
-      return SqlType::kDate;
-    default:
-      return SqlType::kText;
-  }
+  // By DAO field type code; the rest (text, memo, binary, GUID ...) compares as text.
+  static constexpr std::pair<int, SqlType> kTypes[] = {
+      {1, SqlType::kBoolean},  {2, SqlType::kInteger},  {3, SqlType::kInteger},
+      {4, SqlType::kInteger},  {16, SqlType::kInteger}, {5, SqlType::kDecimal},
+      {20, SqlType::kDecimal}, {6, SqlType::kFloat},    {7, SqlType::kFloat},
+      {19, SqlType::kFloat},   {21, SqlType::kFloat},   {8, SqlType::kDate},
+      {22, SqlType::kDate},    {23, SqlType::kDate}};
+  for (const auto& [code, sql_type] : kTypes)
+    if (code == type) return sql_type;
+  return SqlType::kText;
 }
 
 std::string TranslateRule(const std::string& rule, const Relation& table,
