@@ -291,24 +291,29 @@ std::string SequenceStatement(const std::string& destination_table, const std::s
          QuoteIdentifier(destination_table);
 }
 
-TableDefinition BuildTableDefinition(const SchemaTable& table, const std::string& source_table,
-                                     const std::string& destination_table,
-                                     const DefinitionOptions& options) {
-  TableDefinition def;
-  def.create_text = "CREATE TABLE " + QuoteIdentifier(destination_table) + " (";
+namespace {
 
-  const std::vector<SchemaField>& fields = table.fields;
+// The source names of a table's fields and which of them the selection lists.
+struct SourceColumns {
   std::vector<std::string> names;
   std::vector<bool> listed;
-  for (const SchemaField& field : fields) {
-    names.push_back(field.name.value());
-    listed.push_back(options.IsColumnSelected(source_table, names.back()));
+};
+
+// Names every field at the destination (into def.destination_columns) and writes the column
+// lists of the listed ones. Raises the error of a field's Name.
+SourceColumns ListColumns(const SchemaTable& table, const std::string& source_table,
+                          const DefinitionOptions& options, TableDefinition& def) {
+  SourceColumns columns;
+  for (const SchemaField& field : table.fields) {
+    columns.names.push_back(field.name.value());
+    columns.listed.push_back(options.IsColumnSelected(source_table, columns.names.back()));
   }
+  const std::vector<std::string>& names = columns.names;
   std::unordered_set<std::string> taken;
   const std::vector<std::string> given = DistinctNames(names, options.identifier_case, taken);
   for (size_t i = 0; i < names.size(); ++i) def.destination_columns[names[i]] = given[i];
-  for (size_t i = 0; i < fields.size(); ++i) {
-    if (!listed[i]) continue;
+  for (size_t i = 0; i < names.size(); ++i) {
+    if (!columns.listed[i]) continue;
     if (!def.source_column_list.empty()) {
       def.source_column_list += ", ";
       def.destination_column_list += ", ";
@@ -316,55 +321,74 @@ TableDefinition BuildTableDefinition(const SchemaTable& table, const std::string
     def.source_column_list += "[" + names[i] + "]";
     def.destination_column_list += QuoteIdentifier(def.destination_columns[names[i]]);
   }
+  return columns;
+}
+
+// Appends the definition of one column, named `source_name` at the source, to the open table
+// text and records what the run needs of it. Raises the error of the field's Type.
+void AddColumn(const SchemaField& field, const std::string& source_name, bool in_primary_key,
+               const std::string& destination_table, const DefinitionOptions& options, bool first,
+               TableDefinition& def) {
+  const std::string& name = def.destination_columns[source_name];
+  const std::string folded = FoldIdentifier(source_name, options.identifier_case);
+  if (folded.size() > kMaxName)
+    def.shortened_columns.emplace_back(source_name, name);
+  else if (name != folded)
+    def.renamed_columns.emplace_back(source_name, name);
+  def.create_text += first ? "\r\n  " : ", \r\n  ";
+  def.create_text += QuoteIdentifier(name);
+
+  const int32_t type = field.type.value();
+  def.column_types[source_name] = type == 0 ? field.stored_type : type;
+  const bool required = field.required;
+  def.required.push_back(required);
+
+  const bool autonumber = options.transfer_autonumbers && field.autonumber;
+  MappedType mapped = MapType(type, field.size, field.scale, options.storage_engine);
+  // A calculated decimal stores a scale with each value and none for the column: only an
+  // unconstrained numeric holds every value exactly.
+  if (type == 20 && !field.expression.empty()) mapped.text = "DECIMAL";
+
+  if (autonumber) {
+    mapped.text = "SERIAL";
+    def.sequence_statements.push_back(SequenceStatement(destination_table, name));
+  }
+
+  def.create_text += ' ';
+  if (required || in_primary_key) {
+    def.create_text += ReplaceAll(mapped.text, " NULL", "");
+    def.create_text += " NOT NULL";
+  } else {
+    def.create_text += mapped.text;
+  }
+
+  // SERIAL brings its own default; a second one makes the server reject the table.
+  if (options.transfer_default_values && !autonumber && !Trim(field.default_value).empty()) {
+    if (auto clause = DefaultClause(field.default_value, mapped.default_class))
+      def.create_text += " DEFAULT " + *clause;
+    else
+      def.dropped_defaults.emplace_back(source_name, field.default_value);
+  }
+  if (autonumber) def.autonumber_column = name;
+}
+
+}  // namespace
+
+TableDefinition BuildTableDefinition(const SchemaTable& table, const std::string& source_table,
+                                     const std::string& destination_table,
+                                     const DefinitionOptions& options) {
+  TableDefinition def;
+  def.create_text = "CREATE TABLE " + QuoteIdentifier(destination_table) + " (";
+  const SourceColumns columns = ListColumns(table, source_table, options, def);
   const bool all_columns = def.source_column_list.empty();
   const std::unordered_set<std::string> primary_key = PrimaryKeyColumns(table);
-
   bool first = true;
-  for (size_t i = 0; i < fields.size(); ++i) {
-    if (!all_columns && !listed[i]) continue;
-    const SchemaField& field = fields[i];
-    const std::string& name = def.destination_columns[names[i]];
-    const std::string folded = FoldIdentifier(names[i], options.identifier_case);
-    if (folded.size() > kMaxName)
-      def.shortened_columns.emplace_back(names[i], name);
-    else if (name != folded)
-      def.renamed_columns.emplace_back(names[i], name);
-    def.create_text += first ? "\r\n  " : ", \r\n  ";
+  for (size_t i = 0; i < table.fields.size(); ++i) {
+    if (!all_columns && !columns.listed[i]) continue;
+    const std::string& name = columns.names[i];
+    AddColumn(table.fields[i], name, primary_key.count(name) != 0, destination_table, options,
+              first, def);
     first = false;
-    def.create_text += QuoteIdentifier(name);
-
-    const int32_t type = field.type.value();
-    def.column_types[names[i]] = type == 0 ? field.stored_type : type;
-    const bool required = field.required;
-    def.required.push_back(required);
-
-    const bool autonumber = options.transfer_autonumbers && field.autonumber;
-    MappedType mapped = MapType(type, field.size, field.scale, options.storage_engine);
-    // A calculated decimal stores a scale with each value and none for the column: only an
-    // unconstrained numeric holds every value exactly.
-    if (type == 20 && !field.expression.empty()) mapped.text = "DECIMAL";
-
-    if (autonumber) {
-      mapped.text = "SERIAL";
-      def.sequence_statements.push_back(SequenceStatement(destination_table, name));
-    }
-
-    def.create_text += ' ';
-    if (required || primary_key.count(names[i])) {
-      def.create_text += ReplaceAll(mapped.text, " NULL", "");
-      def.create_text += " NOT NULL";
-    } else {
-      def.create_text += mapped.text;
-    }
-
-    // SERIAL brings its own default; a second one makes the server reject the table.
-    if (options.transfer_default_values && !autonumber && !Trim(field.default_value).empty()) {
-      if (auto clause = DefaultClause(field.default_value, mapped.default_class))
-        def.create_text += " DEFAULT " + *clause;
-      else
-        def.dropped_defaults.emplace_back(names[i], field.default_value);
-    }
-    if (autonumber) def.autonumber_column = name;
   }
   return def;
 }

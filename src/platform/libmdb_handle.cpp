@@ -134,71 +134,83 @@ std::vector<uint8_t> ReadUsageMapRow(MdbHandle* mdb, uint32_t pg_row, EngineErro
                               page.begin() + static_cast<ptrdiff_t>(slot.start + slot.size));
 }
 
-// Walks a joined definition, checking that every count, entry and name fits and that the
-// columns and indexes are consistent. Throws DamagedStructure.
-AccessFile::RawDefinition ParseDefinition(const std::vector<uint8_t>& buf,
-                                          const MdbFormatConstants& fmt, bool jet3,
-                                          uint32_t first_page) {
-  AccessFile::RawDefinition raw;
-  const std::string where = "definition page " + std::to_string(first_page) + ": ";
-  auto need = [&](size_t pos, size_t n, const char* what) {
-    if (pos > buf.size() || n > buf.size() - pos)
+// A joined definition read front to back; each step checks that what it reads fits.
+struct DefinitionCursor {
+  const std::vector<uint8_t>& buf;
+  const std::string where;
+  const bool jet3;
+  size_t pos = 0;
+
+  // Throws DamagedStructure unless n bytes from `at` lie inside the definition.
+  void Need(size_t at, size_t n, const char* what) const {
+    if (at > buf.size() || n > buf.size() - at)
       throw DamagedStructure(where + what + " run past the end of the definition");
-  };
-  need(0, fmt.tab_cols_start_offset, "the table's counts");
-  const size_t num_cols = Le16(&buf[fmt.tab_num_cols_offset]);
-  const size_t num_idx = Le32(&buf[fmt.tab_num_idxs_offset]);
-  const size_t num_ridx = Le32(&buf[fmt.tab_num_ridxs_offset]);
-  if (num_idx > kMaxIndexes || num_ridx > kMaxIndexes)
-    throw DamagedStructure(where + "the index count is out of range");
-  size_t pos = fmt.tab_cols_start_offset + num_ridx * fmt.tab_ridx_entry_size;
-  need(pos, num_cols * fmt.tab_col_entry_size, "the column entries");
+  }
+  // Steps over `count` length-prefixed names, each 1..max_name bytes long.
+  void SkipNames(size_t count, const char* what) {
+    const size_t max_name = jet3 ? kMaxNameBytesJet3 : kMaxNameBytesJet4;
+    for (size_t c = 0; c < count; ++c) {
+      Need(pos, jet3 ? 1 : 2, what);
+      const size_t length = jet3 ? buf[pos] : Le16(&buf[pos]);
+      pos += jet3 ? 1 : 2;
+      if (length == 0 || length > max_name)
+        throw DamagedStructure(where + what + " has a length out of range");
+      Need(pos, length, what);
+      pos += length;
+    }
+  }
+};
+
+// Reads the column entries into raw's flags; returns their column numbers, each distinct, and
+// rejects fixed columns whose size disagrees with their type or that end past a row.
+std::vector<int> ReadColumnEntries(DefinitionCursor& cur, const MdbFormatConstants& fmt,
+                                   size_t num_cols, AccessFile::RawDefinition& raw) {
+  const std::vector<uint8_t>& buf = cur.buf;
+  cur.Need(cur.pos, num_cols * fmt.tab_col_entry_size, "the column entries");
   std::vector<int> col_nums;
   for (size_t c = 0; c < num_cols; ++c) {
-    const uint8_t* e = &buf[pos + c * fmt.tab_col_entry_size];
+    const uint8_t* e = &buf[cur.pos + c * fmt.tab_col_entry_size];
     const int type = e[0];
     const int col_num = e[fmt.col_num_offset];
     const uint8_t flags = e[fmt.col_flags_offset];
     if (std::find(col_nums.begin(), col_nums.end(), col_num) != col_nums.end())
-      throw DamagedStructure(where + "two columns share one position in the row");
+      throw DamagedStructure(cur.where + "two columns share one position in the row");
     col_nums.push_back(col_num);
     if ((flags & 0x01) && type != MDB_BOOL) {
       const int width = FixedWidthOf(type);
       const size_t size = Le16(e + fmt.col_size_offset);
       if (width != 0 && size != static_cast<size_t>(width))
-        throw DamagedStructure(where + "column " + std::to_string(c) +
+        throw DamagedStructure(cur.where + "column " + std::to_string(c) +
                                " has a size that does not match its type");
       if (Le16(e + fmt.tab_col_offset_fixed) + size > static_cast<size_t>(fmt.pg_size))
-        throw DamagedStructure(where + "column " + std::to_string(c) +
+        throw DamagedStructure(cur.where + "column " + std::to_string(c) +
                                " lies past the end of a row");
     }
     raw.column_flags.emplace_back(Le16(e + fmt.col_num_offset), flags);
-    if (!jet3)
+    if (!cur.jet3)
       raw.column_ext_flags.emplace_back(Le16(e + fmt.col_num_offset), e[fmt.col_flags_offset + 1]);
   }
-  pos += num_cols * fmt.tab_col_entry_size;
-  const size_t max_name = jet3 ? kMaxNameBytesJet3 : kMaxNameBytesJet4;
-  auto skip_name = [&](const char* what) {
-    need(pos, jet3 ? 1 : 2, what);
-    const size_t length = jet3 ? buf[pos] : Le16(&buf[pos]);
-    pos += jet3 ? 1 : 2;
-    if (length == 0 || length > max_name)
-      throw DamagedStructure(where + what + " has a length out of range");
-    need(pos, length, what);
-    pos += length;
-  };
-  for (size_t c = 0; c < num_cols; ++c) skip_name("a column name");
-  const size_t physical_size = jet3 ? 39 : 52;
-  const size_t keys_at = jet3 ? 0 : 4;
-  need(pos, num_ridx * physical_size, "the index entries");
+  cur.pos += num_cols * fmt.tab_col_entry_size;
+  return col_nums;
+}
+
+// Reads the physical index entries' keys, orders and flags into raw; every key must name one
+// of `col_nums`.
+void ReadPhysicalIndexes(DefinitionCursor& cur, size_t num_ridx, const std::vector<int>& col_nums,
+                         AccessFile::RawDefinition& raw) {
+  const std::vector<uint8_t>& buf = cur.buf;
+  const size_t physical_size = cur.jet3 ? 39 : 52;
+  const size_t keys_at = cur.jet3 ? 0 : 4;
+  cur.Need(cur.pos, num_ridx * physical_size, "the index entries");
   for (size_t r = 0; r < num_ridx; ++r) {
+    const size_t pos = cur.pos;
     std::vector<int> keys;
     std::vector<bool> descending;
     for (int k = 0; k < 10; ++k) {
       const int col_num = Le16(&buf[pos + keys_at + 3 * k]);
       if (col_num == 0xFFFF) continue;
       if (std::find(col_nums.begin(), col_nums.end(), col_num) == col_nums.end())
-        throw DamagedStructure(where + "an index names a column the table does not have");
+        throw DamagedStructure(cur.where + "an index names a column the table does not have");
       keys.push_back(col_num);
       // The order flags after the column number: bit 0x01 set for ascending.
       descending.push_back((buf[pos + keys_at + 3 * k + 2] & 0x01) == 0);
@@ -206,23 +218,50 @@ AccessFile::RawDefinition ParseDefinition(const std::vector<uint8_t>& buf,
     raw.physical_keys.push_back(std::move(keys));
     raw.physical_descending.push_back(std::move(descending));
     // After the keys: the usage map and first page, and in Jet 4 four bytes more.
-    raw.physical_flags.push_back(buf[pos + keys_at + 30 + 8 + (jet3 ? 0 : 4)]);
-    pos += physical_size;
+    raw.physical_flags.push_back(buf[pos + keys_at + 30 + 8 + (cur.jet3 ? 0 : 4)]);
+    cur.pos += physical_size;
   }
-  const size_t logical_size = jet3 ? 20 : 28;
-  const size_t base = jet3 ? 0 : 4;
-  need(pos, num_idx * logical_size, "the index entries");
+}
+
+// Reads the logical index entries into raw; each must point at one of the num_ridx physical
+// entries.
+void ReadLogicalIndexes(DefinitionCursor& cur, size_t num_idx, size_t num_ridx,
+                        AccessFile::RawDefinition& raw) {
+  const std::vector<uint8_t>& buf = cur.buf;
+  const size_t logical_size = cur.jet3 ? 20 : 28;
+  const size_t base = cur.jet3 ? 0 : 4;
+  cur.Need(cur.pos, num_idx * logical_size, "the index entries");
   for (size_t l = 0; l < num_idx; ++l) {
     AccessFile::RawDefinition::Logical logical;
-    logical.number = static_cast<int>(Le32(&buf[pos + base]));
-    logical.physical = static_cast<int>(Le32(&buf[pos + base + 4]));
-    logical.type = buf[pos + base + 19];
+    logical.number = static_cast<int>(Le32(&buf[cur.pos + base]));
+    logical.physical = static_cast<int>(Le32(&buf[cur.pos + base + 4]));
+    logical.type = buf[cur.pos + base + 19];
     if (logical.physical < 0 || static_cast<size_t>(logical.physical) >= num_ridx)
-      throw DamagedStructure(where + "an index points at an index entry that does not exist");
+      throw DamagedStructure(cur.where + "an index points at an index entry that does not exist");
     raw.logical.push_back(logical);
-    pos += logical_size;
+    cur.pos += logical_size;
   }
-  for (size_t l = 0; l < num_idx; ++l) skip_name("an index name");
+}
+
+// Walks a joined definition, checking that every count, entry and name fits and that the
+// columns and indexes are consistent. Throws DamagedStructure.
+AccessFile::RawDefinition ParseDefinition(const std::vector<uint8_t>& buf,
+                                          const MdbFormatConstants& fmt, bool jet3,
+                                          uint32_t first_page) {
+  AccessFile::RawDefinition raw;
+  DefinitionCursor cur{buf, "definition page " + std::to_string(first_page) + ": ", jet3};
+  cur.Need(0, fmt.tab_cols_start_offset, "the table's counts");
+  const size_t num_cols = Le16(&buf[fmt.tab_num_cols_offset]);
+  const size_t num_idx = Le32(&buf[fmt.tab_num_idxs_offset]);
+  const size_t num_ridx = Le32(&buf[fmt.tab_num_ridxs_offset]);
+  if (num_idx > kMaxIndexes || num_ridx > kMaxIndexes)
+    throw DamagedStructure(cur.where + "the index count is out of range");
+  cur.pos = fmt.tab_cols_start_offset + num_ridx * fmt.tab_ridx_entry_size;
+  const std::vector<int> col_nums = ReadColumnEntries(cur, fmt, num_cols, raw);
+  cur.SkipNames(num_cols, "a column name");
+  ReadPhysicalIndexes(cur, num_ridx, col_nums, raw);
+  ReadLogicalIndexes(cur, num_idx, num_ridx, raw);
+  cur.SkipNames(num_idx, "an index name");
   return raw;
 }
 

@@ -60,56 +60,73 @@ ResultLines ResultLinesOf(const RunOutcome& outcome, const DictionaryPtr& settin
   return lines;
 }
 
+namespace {
+
+// Keeps the page's settings as the default settings file, passwords blanked unless they are
+// saved; an autorun keeps none. `step` says how far it got, for the error message.
+void SaveRunSettings(RunPageView& view, const RunPageOptions& options, int& step) {
+  step = 100;
+  if (options.autorun) return;
+  step = 110;
+  DictionaryPtr kept = view.BuildSettings();
+  step = 130;
+  if (!options.save_passwords) BlankPasswords(kept);
+  step = 160;
+  MkDirRecurse(FolderPart(options.settings_file));
+  step = 170;
+  WriteIniFile(kept, options.settings_file);
+}
+
+// Shows the progress page, Cancel its only button, with an empty status list and report.
+void ShowProgressPage(RunPageView& view, std::string& page, std::string& run_report, int& step) {
+  step = 190;
+  view.ShowFrame("frameProgress");
+  step = 200;
+  view.ShowButton(NavButton::kCancel);
+  step = 210;
+  view.FocusButton(NavButton::kCancel);
+  view.SetDefaultButton(std::nullopt);
+  step = 220;
+  page = "PROGRESS";
+  step = 230;
+  view.SetHeader("Conversion In Progress",
+                 "The conversion is now running. This might take a while.");
+  step = 250;
+  view.ClearStatusList();
+  step = 260;
+  run_report.clear();
+}
+
+// Ends the run on the page: the transfer stopped, the report in the log, the result page,
+// and the first error in a message unless `told` has said why the run failed already.
+void FinishRun(RunPageView& view, std::string& page, const std::string& run_report,
+               const RunOutcome& outcome, const DictionaryPtr& settings, bool told, int& step) {
+  step = 310;
+  view.SetTransferRunning(false);
+  step = 320;
+  view.Status().WriteLog(run_report);
+  step = 330;
+  view.SetBusyPointer(false);
+  step = 340;
+  const ResultLines lines = ResultLinesOf(outcome, settings);
+  ShowResultPage(view, page, run_report, lines);
+  if (!lines.first_error.empty() && !told) {
+    view.messages().Show(
+        "The conversion did not complete. The first error:\r\n\r\n" + lines.first_error,
+        kMsgExclamation, kProductTitle, kAnswerOk);
+  }
+}
+
+}  // namespace
+
 RunOutcome WizardNavigateRun(RunPageView& view, std::string& page, std::string& run_report,
                              const RunConversion& convert, const RunPageOptions& options) {
   int step = 0;
   RunOutcome outcome;
   DictionaryPtr settings;
-  bool told = false;  // the missing driver has had its message
-  auto finish = [&] {
-    step = 310;
-    view.SetTransferRunning(false);
-    step = 320;
-    view.Status().WriteLog(run_report);
-    step = 330;
-    view.SetBusyPointer(false);
-    step = 340;
-    const ResultLines lines = ResultLinesOf(outcome, settings);
-    ShowResultPage(view, page, run_report, lines);
-    if (!lines.first_error.empty() && !told) {
-      view.messages().Show(
-          "The conversion did not complete. The first error:\r\n\r\n" + lines.first_error,
-          kMsgExclamation, kProductTitle, kAnswerOk);
-    }
-  };
   try {
-    step = 100;
-    if (!options.autorun) {
-      step = 110;
-      DictionaryPtr kept = view.BuildSettings();
-      step = 130;
-      if (!options.save_passwords) BlankPasswords(kept);
-      step = 160;
-      MkDirRecurse(FolderPart(options.settings_file));
-      step = 170;
-      WriteIniFile(kept, options.settings_file);
-    }
-    step = 190;
-    view.ShowFrame("frameProgress");
-    step = 200;
-    view.ShowButton(NavButton::kCancel);
-    step = 210;
-    view.FocusButton(NavButton::kCancel);
-    view.SetDefaultButton(std::nullopt);
-    step = 220;
-    page = "PROGRESS";
-    step = 230;
-    view.SetHeader("Conversion In Progress",
-                   "The conversion is now running. This might take a while.");
-    step = 250;
-    view.ClearStatusList();
-    step = 260;
-    run_report.clear();
+    SaveRunSettings(view, options, step);
+    ShowProgressPage(view, page, run_report, step);
     step = 270;
     settings = view.BuildSettings();
     step = 280;
@@ -119,7 +136,7 @@ RunOutcome WizardNavigateRun(RunPageView& view, std::string& page, std::string& 
     step = 300;
     view.SetTransferRunning(true);
     outcome = convert(settings, run_report, view.Status());
-    finish();
+    FinishRun(view, page, run_report, outcome, settings, false, step);
   } catch (const Error& e) {
     view.SetTransferRunning(false);
     if (e.number() != kMissingDriver) {
@@ -129,11 +146,11 @@ RunOutcome WizardNavigateRun(RunPageView& view, std::string& page, std::string& 
     }
     run_report += "\r\nERROR\r\n------------\r\n" + e.description() + "\r\n";
     view.messages().Show(e.description(), kMsgExclamation, "Missing ODBC Driver", kAnswerOk);
-    told = true;
     outcome = RunOutcome{};
     outcome.result = RunResult::kFailed;
     outcome.reason = e.description();
-    finish();
+    // The message above has told why the run failed.
+    FinishRun(view, page, run_report, outcome, settings, true, step);
   } catch (const std::exception& e) {
     view.SetTransferRunning(false);
     throw Error(kGenericError, "Velkan.modWizard.WizardNavigateRun",

@@ -186,9 +186,66 @@ TEST(AccessSqlTest, WhatCannotBeTranslatedSaysWhy) {
       {"SELECT * INTO X FROM T", "makes a table"},
       {"SELECT * FROM T IN 'c:\\other.mdb'", "another database"},
       {"SELECT * FROM Missing", "not converted"},
+      {"SELECT DISTINCTROW T.N FROM T INNER JOIN T AS U ON T.N = U.N", "DISTINCTROW"},
+      {"SELECT U.* FROM T", "reads no table 'U'"},
   };
   for (const auto& [sql, reason] : statements)
     refused(sql, reason, [&] { TranslateSelect(ParseAccessSelect(sql), kLookup); });
+}
+
+// The rows of whole statements over a table of several rows: TOP keeps the ties of its last
+// row, TOP PERCENT rounds up, and the clauses keep Access's meaning.
+TEST(AccessSqlTest, StatementsReturnTheRowsAccessReturns) {
+  FERROLYTE_REQUIRE_SERVER();
+  const std::pair<const char*, const char*> statements[] = {
+      {"SELECT TOP 2 N FROM T ORDER BY N", "1,2,2"},
+      {"SELECT TOP 30 PERCENT N FROM T ORDER BY N DESC", "4,3"},
+      {"SELECT TOP 40 PERCENT N FROM T ORDER BY N", "1,2,2"},
+      {"SELECT DISTINCT N FROM T WHERE N > 1 ORDER BY N", "2,3,4"},
+      {"SELECT N FROM T GROUP BY N HAVING Count(*) > 1", "2"},
+      {"SELECT N * 10 AS X FROM T WHERE X > 30 ORDER BY X DESC", "40"},
+  };
+  auto server = testing::ConnectTo(testing::MaintenanceDb());
+  server->Execute(
+      "CREATE TEMPORARY TABLE t AS SELECT n, CAST(NULL AS TEXT) AS s, "
+      "TIMESTAMP '2020-01-15 00:00:00' AS d, TRUE AS b FROM (VALUES (3), (1), (4), (2), (2)) "
+      "AS v (n)");
+  for (const auto& [access, rows] : statements) {
+    SCOPED_TRACE(access);
+    TranslatedSelect t;
+    ASSERT_NO_THROW(t = TranslateSelect(ParseAccessSelect(access), kLookup));
+    SCOPED_TRACE(t.sql);
+    ASSERT_FALSE(t.columns.empty());
+    const Value v =
+        testing::QueryValue(*server, "SELECT string_agg(CAST(\"" + t.columns[0].destination +
+                                         "\" AS TEXT), ',') FROM (" + t.sql + ") q");
+    EXPECT_EQ(SafeStr(v), rows);
+  }
+}
+
+// Output names Access would show twice are told apart at the destination: expanded columns
+// by their table, others by a number, letter case aside.
+TEST(AccessSqlTest, OutputColumnsGetDistinctDestinationNames) {
+  struct Naming {
+    const char* access;
+    std::vector<std::string> destinations;
+  };
+  const Naming namings[] = {
+      {"SELECT N, S FROM T", {"N", "S"}},
+      {"SELECT N AS X, S AS x FROM T", {"X", "x_2"}},
+      {"SELECT T.N, U.N FROM T, T AS U", {"N", "N_2"}},
+      {"SELECT * FROM T, T AS U", {"t.N", "t.S", "t.D", "t.B", "u.N", "u.S", "u.D", "u.B"}},
+      {"SELECT N + 1, N + 2 FROM T", {"Expr1000", "Expr1001"}},
+      {"SELECT Sum(N), Max(N) FROM T", {"SumOfN", "MaxOfN"}},
+  };
+  for (const Naming& naming : namings) {
+    SCOPED_TRACE(naming.access);
+    std::vector<std::string> destinations;
+    for (const RelationColumn& c :
+         TranslateSelect(ParseAccessSelect(naming.access), kLookup).columns)
+      destinations.push_back(c.destination);
+    EXPECT_EQ(destinations, naming.destinations);
+  }
 }
 
 // A field's rule leaves the field out; the CHECK made of it takes and refuses what Access does.

@@ -34,24 +34,39 @@ AdvancedOptionsForm::AdvancedOptionsForm(QWidget* owner) : QDialog(owner) {
   setObjectName(QStringLiteral("frmAdvancedOptions"));
   setWindowTitle(QStringLiteral("Advanced Options"));
   setModal(true);
+  const Labels labels = CreateControls();
+  Arrange(labels);
+  cmdClose->setDefault(true);
+  connect(cmdClose, &QPushButton::clicked, this, &QDialog::hide);
+  connect(cmdSslRootCertBrowse, &QPushButton::clicked, this, [this] {
+    const QString chosen = QFileDialog::getOpenFileName(
+        this, QStringLiteral("Root certificate"), txtSslRootCert->text(),
+        QStringLiteral("Certificates (*.crt *.pem *.cer);;All Files (*)"));
+    if (!chosen.isEmpty()) txtSslRootCert->setText(chosen);
+  });
 
-  auto* lblTablePrefix =
-      Named(new QLabel(QStringLiteral("&Table Prefix:"), this), "lblTablePrefix");
-  auto* lblMemoType =
-      Named(new QLabel(QStringLiteral("Create &MEMO fields as:"), this), "lblMemoType");
-  auto* lblDateTimeType =
+  SetTabOrder(this);
+  FillLists();
+  SetToolTips(labels);
+  SetDumpDestination(true);
+}
+
+AdvancedOptionsForm::Labels AdvancedOptionsForm::CreateControls() {
+  Labels l;
+  l.table_prefix = Named(new QLabel(QStringLiteral("&Table Prefix:"), this), "lblTablePrefix");
+  l.memo_type = Named(new QLabel(QStringLiteral("Create &MEMO fields as:"), this), "lblMemoType");
+  l.date_time_type =
       Named(new QLabel(QStringLiteral("Create &DateTime fields as:"), this), "lblDateTimeType");
-  auto* lblDumpFormat =
+  l.dump_format =
       Named(new QLabel(QStringLiteral("&Rows in the dump file as:"), this), "lblDumpFormat");
-  auto* lblComplexColumns =
+  l.complex_columns =
       Named(new QLabel(QStringLiteral("&Attachments and multi-value fields as:"), this),
             "lblComplexColumns");
-  auto* lblIdentifierCase =
+  l.identifier_case =
       Named(new QLabel(QStringLiteral("Names in Post&greSQL:"), this), "lblIdentifierCase");
-  auto* lblSslMode = Named(new QLabel(QStringLiteral("&SSL mode:"), this), "lblSslMode");
-  auto* lblSslRootCert =
-      Named(new QLabel(QStringLiteral("R&oot certificate:"), this), "lblSslRootCert");
-  auto* lblConnectionParameters =
+  l.ssl_mode = Named(new QLabel(QStringLiteral("&SSL mode:"), this), "lblSslMode");
+  l.ssl_root_cert = Named(new QLabel(QStringLiteral("R&oot certificate:"), this), "lblSslRootCert");
+  l.connection_parameters =
       Named(new QLabel(QStringLiteral("Connection &parameters:"), this), "lblConnectionParameters");
   txtTablePrefix = Named(new QLineEdit(this), "txtTablePrefix");
   txtTablePrefix->setToolTip(
@@ -89,19 +104,23 @@ AdvancedOptionsForm::AdvancedOptionsForm(QWidget* owner) : QDialog(owner) {
       new QCheckBox(QStringLiteral("Convert li&nked tables from their Access back-ends"), this),
       "chkFollowLinks");
   cmdClose = Named(new QPushButton(QStringLiteral("C&lose"), this), "cmdClose");
-  lblTablePrefix->setBuddy(txtTablePrefix);
-  lblMemoType->setBuddy(cbMemoType);
-  lblDateTimeType->setBuddy(cbDateTimeType);
-  lblDumpFormat->setBuddy(cbDumpFormat);
-  lblComplexColumns->setBuddy(cbComplexColumns);
-  lblIdentifierCase->setBuddy(cbIdentifierCase);
-  lblSslMode->setBuddy(cbSslMode);
-  lblSslRootCert->setBuddy(txtSslRootCert);
-  lblConnectionParameters->setBuddy(txtConnectionParameters);
+  l.table_prefix->setBuddy(txtTablePrefix);
+  l.memo_type->setBuddy(cbMemoType);
+  l.date_time_type->setBuddy(cbDateTimeType);
+  l.dump_format->setBuddy(cbDumpFormat);
+  l.complex_columns->setBuddy(cbComplexColumns);
+  l.identifier_case->setBuddy(cbIdentifierCase);
+  l.ssl_mode->setBuddy(cbSslMode);
+  l.ssl_root_cert->setBuddy(txtSslRootCert);
+  l.connection_parameters->setBuddy(txtConnectionParameters);
 
-  QLabel* labels[] = {lblTablePrefix, lblMemoType,       lblDateTimeType,
-                      lblDumpFormat,  lblComplexColumns, lblIdentifierCase,
-                      lblSslMode,     lblSslRootCert,    lblConnectionParameters};
+  return l;
+}
+
+void AdvancedOptionsForm::Arrange(const Labels& l) {
+  QLabel* labels[] = {l.table_prefix, l.memo_type,       l.date_time_type,
+                      l.dump_format,  l.complex_columns, l.identifier_case,
+                      l.ssl_mode,     l.ssl_root_cert,   l.connection_parameters};
   // The labels are measured in this platform's font: when the widest does not fit in
   // front of the design edge, the inputs move right instead of the label being cut.
   int label_width = 0;
@@ -138,17 +157,9 @@ AdvancedOptionsForm::AdvancedOptionsForm(QWidget* owner) : QDialog(owner) {
   const int close_top = check_top + 120;
   PlaceTwips(cmdClose, width - 240 - 1215, close_top, 1215, kRowHeight);
   setFixedSize(Tw(width), Tw(close_top + kRowHeight + 240));
+}
 
-  cmdClose->setDefault(true);
-  connect(cmdClose, &QPushButton::clicked, this, &QDialog::hide);
-  connect(cmdSslRootCertBrowse, &QPushButton::clicked, this, [this] {
-    const QString chosen = QFileDialog::getOpenFileName(
-        this, QStringLiteral("Root certificate"), txtSslRootCert->text(),
-        QStringLiteral("Certificates (*.crt *.pem *.cer);;All Files (*)"));
-    if (!chosen.isEmpty()) txtSslRootCert->setText(chosen);
-  });
-
-  SetTabOrder(this);
+void AdvancedOptionsForm::FillLists() {
   cbMemoType->clear();
   cbDateTimeType->clear();
   cbMemoType->addItem(QStringLiteral("TEXT"));
@@ -170,7 +181,9 @@ AdvancedOptionsForm::AdvancedOptionsForm(QWidget* owner) : QDialog(owner) {
                             QString::fromLatin1(IdentifierCaseText(IdentifierCase::kSnake)));
   for (const char* mode : kSslModes)
     cbSslMode->addItem(QString::fromLatin1(mode), QString::fromLatin1(mode));
+}
 
+void AdvancedOptionsForm::SetToolTips(const Labels& l) {
   // What the run does with each option, in one line; what it ignores is shown but disabled.
   const QString no_effect = QStringLiteral("No effect for PostgreSQL: ");
   cbMemoType->setToolTip(no_effect + QStringLiteral("Memo fields always become TEXT."));
@@ -178,12 +191,12 @@ AdvancedOptionsForm::AdvancedOptionsForm(QWidget* owner) : QDialog(owner) {
                              QStringLiteral("Date/Time fields always become TIMESTAMP."));
   chkBooleanValue->setToolTip(no_effect +
                               QStringLiteral("Yes/No fields always become BOOLEAN true/false."));
-  for (QWidget* ignored : std::initializer_list<QWidget*>{lblMemoType, cbMemoType, lblDateTimeType,
+  for (QWidget* ignored : std::initializer_list<QWidget*>{l.memo_type, cbMemoType, l.date_time_type,
                                                           cbDateTimeType, chkBooleanValue}) {
     ignored->setEnabled(false);
   }
-  lblMemoType->setToolTip(cbMemoType->toolTip());
-  lblDateTimeType->setToolTip(cbDateTimeType->toolTip());
+  l.memo_type->setToolTip(cbMemoType->toolTip());
+  l.date_time_type->setToolTip(cbDateTimeType->toolTip());
   chkIgnoreLargeBlobs->setToolTip(
       QStringLiteral("A binary value over %1 bytes is left out (NULL or empty) instead of "
                      "stopping the transfer.")
@@ -195,19 +208,19 @@ AdvancedOptionsForm::AdvancedOptionsForm(QWidget* owner) : QDialog(owner) {
   cbComplexColumns->setToolTip(
       QStringLiteral("Text: the file names or values in the column; tables: a table of their "
                      "own, every byte kept."));
-  lblComplexColumns->setToolTip(cbComplexColumns->toolTip());
+  l.complex_columns->setToolTip(cbComplexColumns->toolTip());
   cbIdentifierCase->setToolTip(
       QStringLiteral("Table, column, index and key names: as Access spells them, in lower case, "
                      "or in lower case with _ for spaces and signs (no quotes needed); names "
                      "that meet are numbered and listed in the report."));
-  lblIdentifierCase->setToolTip(cbIdentifierCase->toolTip());
+  l.identifier_case->setToolTip(cbIdentifierCase->toolTip());
   chkTransferQueries->setToolTip(
       QStringLiteral("Saved select and union queries become views, after the tables."));
   chkTransferValidation->setToolTip(
       QStringLiteral("Validation rules become CHECK constraints, added after the data."));
   chkFollowLinks->setToolTip(
       QStringLiteral("Tables linked from other Access files are read from those files."));
-  lblDumpFormat_ = lblDumpFormat;
+  lblDumpFormat_ = l.dump_format;
   const QString tls = QStringLiteral(
       "TLS to the server: require encrypts, verify-ca and verify-full also check "
       "its certificate.");
@@ -215,14 +228,13 @@ AdvancedOptionsForm::AdvancedOptionsForm(QWidget* owner) : QDialog(owner) {
       QStringLiteral("The CA certificate verify-ca and verify-full check the server's against.");
   const QString more = QStringLiteral(
       "Further libpq parameters as key=value; a password among them is never saved.");
-  server_only_ = {{lblSslMode, tls},
+  server_only_ = {{l.ssl_mode, tls},
                   {cbSslMode, tls},
-                  {lblSslRootCert, root},
+                  {l.ssl_root_cert, root},
                   {txtSslRootCert, root},
                   {cmdSslRootCertBrowse, QStringLiteral("Choose the root certificate file.")},
-                  {lblConnectionParameters, more},
+                  {l.connection_parameters, more},
                   {txtConnectionParameters, more}};
-  SetDumpDestination(true);
 }
 
 void AdvancedOptionsForm::SetDumpDestination(bool dump) {

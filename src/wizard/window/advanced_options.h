@@ -50,6 +50,27 @@ class AdvancedOptionsForm : public QDialog {
   QPushButton* cmdClose;
 
  private:
+  // The labels in front of the inputs, top to bottom.
+  struct Labels {
+    QLabel* table_prefix;
+    QLabel* memo_type;
+    QLabel* date_time_type;
+    QLabel* dump_format;
+    QLabel* complex_columns;
+    QLabel* identifier_case;
+    QLabel* ssl_mode;
+    QLabel* ssl_root_cert;
+    QLabel* connection_parameters;
+  };
+  // Makes every control with its object name, each label the buddy of its input.
+  Labels CreateControls();
+  // Places the controls in rows, the inputs right of the widest label, and sizes the dialog.
+  void Arrange(const Labels& labels);
+  // The entries of the lists, the type lists' single ones not selected.
+  void FillLists();
+  // What each option does, or that a PostgreSQL run ignores it (then also disabled).
+  void SetToolTips(const Labels& labels);
+
   QLabel* lblDumpFormat_;
   // The connection settings and their tool tips for a direct transfer.
   std::vector<std::pair<QWidget*, QString>> server_only_;
