@@ -53,18 +53,13 @@ int32_t MoveRecords(const RecordTransfer& t, std::string& run_report, const RunC
     if (t.progress) t.progress->EndRows(out.rows_moved);
     return -1;
   };
-  const std::string from = t.source_from.empty() ? "[" + t.source_table + "]" : t.source_from;
+  SourceRows asked = t.source_rows;
+  if (asked.table.empty()) asked.table = t.source_table;
   try {
-    int32_t record_count = 0;
-    {
-      std::shared_ptr<Recordset> count = t.source->Execute("SELECT COUNT(*) FROM " + from);
-      if (count && !count->Eof() && count->FieldCount() > 0)
-        record_count = SafeLng(count->FieldValue(0));
-    }
+    const int32_t record_count = SafeLng(Value(t.source->CountRows(asked)));
     out.rows_expected = record_count;
-    const std::string select_list = t.source_column_list.empty() ? "*" : t.source_column_list;
     rows = CreateObjectAs<Recordset>(ctx.components, "ADODB.RecordSet");
-    rows->Open("SELECT " + select_list + " FROM " + from, *t.source);
+    rows->Open(asked, *t.source);
     status.SetProgressRange("PROGRESS", 0, record_count);
     figures([&](RunProgress& p) { p.BeginRows(record_count); });
 
