@@ -1,11 +1,13 @@
 #include "platform/access_provider.h"
 
 #include <algorithm>
+#include <mutex>
 
 #include "platform/access_rows.h"
 #include "platform/ado.h"
 #include "platform/attachments.h"
 #include "platform/calculated_value.h"
+#include "platform/read_ahead.h"
 #include "support/connection_string.h"
 #include "support/errors.h"
 #include "support/safe.h"
@@ -63,12 +65,18 @@ class ValuesCursor : public Cursor {
   size_t row_ = 0;
 };
 
-// Forward-only reading of one table on a handle of its own.
+// Forward-only reading of one table on a handle of its own. The rows are decoded ahead on a
+// worker, which holds `reading` while it reads: every handle of the file shares its stream.
 class TableCursor : public Cursor {
  public:
-  TableCursor(std::shared_ptr<AccessFile> file, MdbHandlePtr mdb, MdbTablePtr table,
-              std::vector<int> columns, const std::vector<CalculatedColumn>& calculated)
-      : file_(std::move(file)), mdb_(std::move(mdb)), table_(std::move(table)) {
+  // Runs with `reading` held; Start begins the rows.
+  TableCursor(std::shared_ptr<std::mutex> reading, std::shared_ptr<AccessFile> file,
+              MdbHandlePtr mdb, MdbTablePtr table, std::vector<int> columns,
+              const std::vector<CalculatedColumn>& calculated)
+      : reading_(std::move(reading)),
+        file_(std::move(file)),
+        mdb_(std::move(mdb)),
+        table_(std::move(table)) {
     for (size_t i = 0; i < columns.size(); ++i) {
       MdbColumn* col = ColumnAt(table_.get(), columns[i]);
       names_.push_back(col->name);
@@ -85,33 +93,52 @@ class TableCursor : public Cursor {
       if (info)
         reader_->SetComplexTexts(static_cast<int>(i), ReadComplexTexts(*file_, mdb_.get(), *info));
     }
-    eof_ = !reader_->Next();
   }
-  bool Eof() const override { return eof_; }
+  ~TableCursor() override {
+    ahead_.reset();
+    std::lock_guard<std::mutex> hold(*reading_);
+    reader_.reset();
+    table_.reset();
+    mdb_.reset();
+  }
+  // Starts the worker and stands on the first row; raises what reading it raises. Without
+  // `reading` held: the worker takes it.
+  void Start() {
+    ahead_ = std::make_unique<ReadAhead>(*reading_, [this](ReadAhead::Row& row) {
+      if (!reader_->Next()) return false;
+      row.reserve(names_.size());
+      for (int i = 0; i < reader_->Count(); ++i) row.push_back(reader_->TakeValue(i));
+      return true;
+    });
+    row_ = ahead_->Next();
+  }
+  bool Eof() const override { return row_ == nullptr; }
   void MoveNext() override {
-    if (eof_) RaiseNoCurrentRecord();
-    eof_ = !reader_->Next();
+    if (!row_) RaiseNoCurrentRecord();
+    row_ = ahead_->Next();
   }
   int FieldCount() const override { return static_cast<int>(names_.size()); }
   const std::string& FieldName(int i) const override { return names_.at(i); }
   int FieldType(int i) const override { return types_.at(i); }
   const Value& FieldValue(int i) const override {
-    if (eof_) RaiseNoCurrentRecord();
+    if (!row_) RaiseNoCurrentRecord();
     if (i < 0 || i >= FieldCount())
       throw Error(errc::kItemNotFound, "ADODB.Recordset",
                   "Item cannot be found in the collection corresponding to the requested name or "
                   "ordinal.");
-    return reader_->Get(i);
+    return (*row_)[i];
   }
 
  private:
+  std::shared_ptr<std::mutex> reading_;
   std::shared_ptr<AccessFile> file_;
   MdbHandlePtr mdb_;
   MdbTablePtr table_;
   std::unique_ptr<RowReader> reader_;
   std::vector<std::string> names_;
   std::vector<int> types_;
-  bool eof_ = true;
+  std::unique_ptr<ReadAhead> ahead_;
+  const ReadAhead::Row* row_ = nullptr;
 };
 
 // What a complex-column statement reads: per result column whether it is the owning row's
@@ -132,9 +159,11 @@ struct ComplexSource {
 // key no row stores is left out, so the walk ends short of the hidden table's stored count.
 class ComplexCursor : public Cursor {
  public:
-  ComplexCursor(std::shared_ptr<AccessFile> file, MdbHandlePtr mdb, MdbTablePtr table,
-                MdbTablePtr flat, ComplexSource source)
-      : file_(std::move(file)),
+  // Runs with `reading` held.
+  ComplexCursor(std::shared_ptr<std::mutex> reading, std::shared_ptr<AccessFile> file,
+                MdbHandlePtr mdb, MdbTablePtr table, MdbTablePtr flat, ComplexSource source)
+      : reading_(std::move(reading)),
+        file_(std::move(file)),
         mdb_(std::move(mdb)),
         table_(std::move(table)),
         flat_(std::move(flat)),
@@ -165,9 +194,17 @@ class ComplexCursor : public Cursor {
     values_.resize(source_.columns.size());
     Advance();
   }
+  ~ComplexCursor() override {
+    std::lock_guard<std::mutex> hold(*reading_);
+    reader_.reset();
+    flat_.reset();
+    table_.reset();
+    mdb_.reset();
+  }
   bool Eof() const override { return eof_; }
   void MoveNext() override {
     if (eof_) RaiseNoCurrentRecord();
+    std::lock_guard<std::mutex> hold(*reading_);
     Advance();
   }
   int FieldCount() const override { return static_cast<int>(names_.size()); }
@@ -202,6 +239,7 @@ class ComplexCursor : public Cursor {
     eof_ = true;
   }
 
+  std::shared_ptr<std::mutex> reading_;
   std::shared_ptr<AccessFile> file_;
   MdbHandlePtr mdb_;
   MdbTablePtr table_;
@@ -262,7 +300,9 @@ Value CatalogueScale(const MdbColumn& col, const CalculatedColumn* calc) {
 class AccessBackend : public ConnectionBackend {
  public:
   AccessBackend(std::shared_ptr<AccessFile> file, AccessConnectionSettings settings)
-      : file_(std::move(file)), settings_(std::move(settings)) {}
+      : reading_(std::make_shared<std::mutex>()),
+        file_(std::move(file)),
+        settings_(std::move(settings)) {}
 
   std::unique_ptr<Cursor> Execute(const std::string&) override {
     throw Error(kAdoRejectedStatement, kJetSource,
@@ -270,6 +310,7 @@ class AccessBackend : public ConnectionBackend {
   }
 
   int64_t CountRows(const SourceRows& rows) override {
+    std::lock_guard<std::mutex> hold(*reading_);
     MdbHandlePtr mdb = file_->Clone();
     MdbTablePtr table = OpenReadableTable(rows.table, mdb.get());
     if (!rows.complex_column.empty()) {
@@ -292,16 +333,24 @@ class AccessBackend : public ConnectionBackend {
   }
 
   std::unique_ptr<Cursor> OpenRows(const SourceRows& rows) override {
-    MdbHandlePtr mdb = file_->Clone();
-    MdbTablePtr table = OpenReadableTable(rows.table, mdb.get());
-    if (!rows.complex_column.empty()) return ComplexValues(rows, std::move(mdb), std::move(table));
-    std::vector<int> columns = TableColumns(rows, *table);
-    std::vector<CalculatedColumn> calculated = CalculatedColumnsOf(*file_, table.get());
-    return std::make_unique<TableCursor>(file_, std::move(mdb), std::move(table), columns,
-                                         calculated);
+    std::unique_ptr<TableCursor> cursor;
+    {
+      std::lock_guard<std::mutex> hold(*reading_);
+      MdbHandlePtr mdb = file_->Clone();
+      MdbTablePtr table = OpenReadableTable(rows.table, mdb.get());
+      if (!rows.complex_column.empty())
+        return ComplexValues(rows, std::move(mdb), std::move(table));
+      std::vector<int> columns = TableColumns(rows, *table);
+      std::vector<CalculatedColumn> calculated = CalculatedColumnsOf(*file_, table.get());
+      cursor = std::make_unique<TableCursor>(reading_, file_, std::move(mdb), std::move(table),
+                                             columns, calculated);
+    }
+    cursor->Start();
+    return cursor;
   }
 
   std::unique_ptr<Cursor> OpenSchema(int schema) override {
+    std::lock_guard<std::mutex> hold(*reading_);
     if (schema == kAdSchemaStatistics) return Statistics();
     if (schema != kAdSchemaColumns)
       throw Error(errc::kFeatureNotAvailable, "ADODB.Connection",
@@ -411,8 +460,8 @@ class AccessBackend : public ConnectionBackend {
     if (key < 0) RaiseDamagedTable(EngineErrorStyle::kAdo, flat->name, "it has no key column");
     source.key = key;
     source.complex = complex;
-    return std::make_unique<ComplexCursor>(file_, std::move(mdb), std::move(table), std::move(flat),
-                                           std::move(source));
+    return std::make_unique<ComplexCursor>(reading_, file_, std::move(mdb), std::move(table),
+                                           std::move(flat), std::move(source));
   }
 
   // The positions of the columns asked of a table's own rows.
@@ -448,6 +497,8 @@ class AccessBackend : public ConnectionBackend {
                 "No value given for one or more required parameters.");
   }
 
+  // Held around every use of the file's handles: a cursor's worker reads beside the caller.
+  std::shared_ptr<std::mutex> reading_;
   std::shared_ptr<AccessFile> file_;
   AccessConnectionSettings settings_;
 };
