@@ -73,12 +73,13 @@ ChildTable ComplexChildTable(const SchemaTable& owner, const std::string& owner_
   ChildTable child;
   child.attachments = column.type.value() == kAttachment;
   TableDefinition& def = child.definition;
-  const std::string& owner_name = owner_source;
   const std::string quoted = QuoteIdentifier(child_destination);
   def.create_text = "CREATE TABLE " + quoted + " (";
   std::unordered_set<std::string> taken;
-  std::string keys, source, destination;
-  auto add = [&](const std::string& name, const std::string& type, const std::string& from,
+  std::string keys, destination;
+  child.rows.table = owner_source;
+  child.rows.complex_column = column.name.value();
+  auto add = [&](const std::string& name, const std::string& type, const SourceColumn& from,
                  bool required, bool bytea, int32_t access_type) {
     const std::string wanted = FoldIdentifier(name, options.identifier_case);
     std::string unique = wanted;
@@ -86,7 +87,7 @@ ChildTable ComplexChildTable(const SchemaTable& owner, const std::string& owner_
       unique = wanted + "_" + std::to_string(n);
     def.create_text += std::string(def.required.empty() ? "" : ", ") + "\r\n  " +
                        QuoteIdentifier(unique) + " " + type + (required ? " NOT NULL" : "");
-    source += (source.empty() ? "" : ", ") + from;
+    child.rows.columns.push_back(from);
     destination += (destination.empty() ? "" : ", ") + QuoteIdentifier(unique);
     def.required.push_back(required);
     def.bytea.push_back(bytea);
@@ -98,12 +99,11 @@ ChildTable ComplexChildTable(const SchemaTable& owner, const std::string& owner_
     const std::string& name = key->name.value();
     std::string type = ColumnTypeText(*key, options);
     if (type == "SERIAL") type = "INTEGER";
-    const std::string at = add(owner_columns.at(name), type, "[" + owner_name + "].[" + name + "]",
-                               true, false, key->type.value());
+    const std::string at =
+        add(owner_columns.at(name), type, {name, false}, true, false, key->type.value());
     keys += (keys.empty() ? "" : ", ") + QuoteIdentifier(at);
   }
-  const std::string& name = column.name.value();
-  auto value = [&](const char* part) { return "[" + name + "].[" + part + "]"; };
+  auto value = [](const char* part) { return SourceColumn{part, true}; };
   if (child.attachments) {
     add("FileName", "VARCHAR(255)", value("FileName"), true, false, 10);
     add("FileType", "VARCHAR(255)", value("FileType"), false, false, 10);
@@ -112,9 +112,7 @@ ChildTable ComplexChildTable(const SchemaTable& owner, const std::string& owner_
     add("Value", ValueType(column.type.value()), value("Value"), false, false, column.type.value());
   }
   def.create_text += "\r\n)";
-  def.source_column_list = source;
   def.destination_column_list = destination;
-  def.source_from = "[" + owner_name + "].[" + name + "]";
   const std::string owner_keys = [&] {
     std::string list;
     for (const SchemaField* key : PrimaryKeyFields(owner))

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "conversion/table_definition.h"
+#include "platform/ado.h"
 #include "schema/schema_model.h"
 
 namespace ferrolyte {
@@ -25,12 +26,13 @@ struct ChildTable {
   std::string foreign_key;     // ALTER TABLE ... REFERENCES the owner, cascading
   std::string index;           // CREATE INDEX on the owner's key
   bool attachments = false;    // files (else values)
+  SourceRows rows;             // the column's files or values with the owner's keys
 };
 
 // The child table of a complex column: the owner's key columns (named and typed as in the
 // owner, not serial), then FileName, FileType and FileData (bytea) for an attachment, or
 // Value for a multi-value column (spelt by options.identifier_case); its rows read as the
-// provider's [table].[column] source.
+// source's rows of that column.
 // `owner_source` is the owner's name where its rows are read; `owner_columns` maps the owner's
 // source column names to their destination names. Raises the errors of the fields' names and types.
 ChildTable ComplexChildTable(const SchemaTable& owner, const std::string& owner_source,

@@ -170,7 +170,8 @@ class Run {
   void CreateQueryViews();
   RunOutcome Finish();
 
-  void MoveTableRecords(TableOutcome& outcome, const TableDefinition& def, bool creation_failed);
+  void MoveTableRecords(TableOutcome& outcome, const TableDefinition& def, const SourceRows& rows,
+                        bool creation_failed);
   void PlanChildren(SelectedTable& table);
   void ResolveLinks(const std::vector<std::string>& entries,
                     std::vector<std::pair<const SchemaTable*, std::string>>& tables,
@@ -559,10 +560,8 @@ bool Run::CheckSourceTables() {
     TableOutcome& outcome = outcome_.tables[s.outcome];
     try {
       Connection* source = s.source ? s.source : source_.get();
-      std::shared_ptr<Recordset> count = source->Execute(
-          "SELECT COUNT(*) FROM [" + (s.read_as.empty() ? outcome.source_name : s.read_as) + "]");
-      if (count && !count->Eof() && count->FieldCount() > 0)
-        outcome.rows_expected = SafeLng(count->FieldValue(0));
+      outcome.rows_expected =
+          source->CountRows(TableRows(s.read_as.empty() ? outcome.source_name : s.read_as));
     } catch (const Error& e) {
       outcome.result = TableResult::kFailed;
       outcome.reason = "the source table cannot be read: " + ErrorText(e);
@@ -1271,15 +1270,17 @@ bool Run::TableWork(SelectedTable& table) {
   TableDefinition def =
       BuildTableDefinition(defined_table, source_table, destination_table, options_);
   current_source_ = table.source ? table.source : source_.get();
-  if (!table.read_as.empty()) def.source_from = "[" + table.read_as + "]";
+  SourceRows rows = TableRows(table.read_as.empty() ? source_table : table.read_as);
   // Without its complex columns the table can no longer be read as a whole.
-  if (!split.empty() && def.source_column_list.empty())
-    for (const SchemaField& field : defined_table.fields) {
-      const std::string& name = field.name.value();
-      def.source_column_list += (def.source_column_list.empty() ? "[" : ", [") + name + "]";
+  const bool every_column = !split.empty() && def.source_column_list.empty();
+  for (const SchemaField& field : defined_table.fields) {
+    const std::string& name = field.name.value();
+    if (!every_column && !options_.IsColumnSelected(source_table, name)) continue;
+    rows.columns.push_back({name});
+    if (every_column)
       def.destination_column_list += (def.destination_column_list.empty() ? "" : ", ") +
                                      QuoteIdentifier(def.destination_columns.at(name));
-    }
+  }
   for (const auto& [from, to] : def.shortened_columns)
     Note(outcome, "Column name shortened to '" + to + kShortenedBecause + from + "')");
   for (const auto& [from, to] : def.renamed_columns)
@@ -1312,7 +1313,7 @@ bool Run::TableWork(SelectedTable& table) {
     defined.dropped_defaults[column] = expression;
 
   step_ = "Transfer records";
-  MoveTableRecords(outcome, def, creation_failed);
+  MoveTableRecords(outcome, def, rows, creation_failed);
   outcome.seconds = std::chrono::duration<double>(ctx_.clock.Now() - started).count();
   current_ = nullptr;
   for (size_t i = 0; i < table.children.size(); ++i) {
@@ -1390,7 +1391,7 @@ void Run::ChildWork(const SelectedTable& table, const TableDefinition& owner, si
   if (!creation_failed) child_keys_.emplace_back(outcome.source_name, child.foreign_key);
   step_ = "Transfer records";
   child_bytes_ = 0;
-  MoveTableRecords(outcome, child.definition, creation_failed);
+  MoveTableRecords(outcome, child.definition, child.rows, creation_failed);
   outcome.seconds = std::chrono::duration<double>(ctx_.clock.Now() - started).count();
   if (!creation_failed && outcome.records_transferred && outcome.result != TableResult::kFailed)
     report_ += child.attachments ? "- " + std::to_string(outcome.rows_moved) + " files (" +
@@ -1400,7 +1401,7 @@ void Run::ChildWork(const SelectedTable& table, const TableDefinition& owner, si
 }
 
 void Run::MoveTableRecords(TableOutcome& outcome, const TableDefinition& def,
-                           bool creation_failed) {
+                           const SourceRows& rows, bool creation_failed) {
   if (!transfer_records_) {
     outcome.records_transferred = false;
     if (!creation_failed) outcome.result = TableResult::kComplete;
@@ -1416,7 +1417,7 @@ void Run::MoveTableRecords(TableOutcome& outcome, const TableDefinition& def,
     transfer.source = current_source_ ? current_source_ : source_.get();
     transfer.destination = &*destination_;
     transfer.source_table = outcome.source_name;
-    transfer.source_column_list = def.source_column_list;
+    transfer.source_rows = rows;
     transfer.destination_column_list = def.destination_column_list;
     transfer.column_list = column_list_;
     transfer.destination_table = outcome.destination_name;
@@ -1425,13 +1426,13 @@ void Run::MoveTableRecords(TableOutcome& outcome, const TableDefinition& def,
     transfer.destination_database = database_;
     transfer.required = def.required;
     transfer.column_types = &def.column_types;
-    transfer.source_from = def.source_from;
     transfer.bytea = def.bytea;
     if (!def.bytea.empty()) transfer.bytea_bytes = &child_bytes_;
     transfer.progress = &progress_;
     // Only the source's own tables: links and child tables are read from elsewhere.
     auto stored = stored_rows_.find(outcome.source_name);
-    if (current_source_ == source_.get() && def.source_from.empty() && stored != stored_rows_.end())
+    if (current_source_ == source_.get() && rows.complex_column.empty() &&
+        stored != stored_rows_.end())
       transfer.stored_rows = stored->second;
     // The record transfer reads the count again.
     const std::optional<int64_t> expected = outcome.rows_expected;

@@ -84,18 +84,13 @@ class TableTransfer {
 };
 
 void TableTransfer::OpenSource() {
-  const std::string from = t_.source_from.empty() ? "[" + t_.source_table + "]" : t_.source_from;
-  int32_t record_count = 0;
-  {
-    std::shared_ptr<Recordset> count = t_.source->Execute("SELECT COUNT(*) FROM " + from);
-    if (count && !count->Eof() && count->FieldCount() > 0)
-      record_count = SafeLng(count->FieldValue(0));
-  }
+  SourceRows asked = t_.source_rows;
+  if (asked.table.empty()) asked.table = t_.source_table;
+  const int32_t record_count = SafeLng(Value(t_.source->CountRows(asked)));
   record_count_ = record_count;
   out_.rows_expected = record_count;
-  const std::string select_list = t_.source_column_list.empty() ? "*" : t_.source_column_list;
   rows_ = CreateObjectAs<Recordset>(ctx_.components, "ADODB.RecordSet");
-  rows_->Open("SELECT " + select_list + " FROM " + from, *t_.source);
+  rows_->Open(asked, *t_.source);
   status_.SetProgressRange("PROGRESS", 0, record_count);
   Figures([&](RunProgress& p) { p.BeginRows(record_count); });
 }

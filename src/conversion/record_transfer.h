@@ -19,8 +19,8 @@ struct RecordTransfer {
   Connection* source = nullptr;
   Destination* destination = nullptr;
   std::string source_table;
-  // "[a], [b]"; empty reads every column.
-  std::string source_column_list;
+  // What is read from the source; with no table, source_table (no columns: every column).
+  SourceRows source_rows;
   // "\"a\", \"b\"", written into each INSERT when column_list is on.
   std::string destination_column_list;
   bool column_list = true;
@@ -32,8 +32,6 @@ struct RecordTransfer {
   std::vector<bool> required;
   // The Access type code of each column by name, for the report on columns without a type.
   const std::unordered_map<std::string, int32_t>* column_types = nullptr;
-  // What follows FROM in the source's statements; "[" + source_table + "]" when empty.
-  std::string source_from;
   // Per result column: its binary values go whole into a bytea column (attachments).
   std::vector<bool> bytea;
   // When given, receives the bytes of the bytea values read.

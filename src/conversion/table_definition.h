@@ -54,9 +54,7 @@ struct TableDefinition {
   // The Type of each defined column, by source name; for a column of Type 0, the type code
   // its table definition stores.
   std::unordered_map<std::string, int32_t> column_types;
-  // Rows that are not a table's own: what follows FROM in the source's statements (empty:
-  // the table), and per column whether it goes whole into bytea.
-  std::string source_from;
+  // Per column whether it goes whole into bytea (a child table's files).
   std::vector<bool> bytea;
   // (source column name, Access default) of each default left out: an expression without
   // an exact PostgreSQL form for the column's type.

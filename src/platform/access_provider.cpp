@@ -1,11 +1,13 @@
 #include "platform/access_provider.h"
 
 #include <algorithm>
+#include <mutex>
 
 #include "platform/access_rows.h"
 #include "platform/ado.h"
 #include "platform/attachments.h"
 #include "platform/calculated_value.h"
+#include "platform/read_ahead.h"
 #include "support/connection_string.h"
 #include "support/errors.h"
 #include "support/safe.h"
@@ -17,13 +19,6 @@ namespace {
 const char kJetSource[] = "Microsoft JET Database Engine";
 constexpr int32_t kAdoTableNotFound = errc::kNoTable.number;              // 0x80040E37
 constexpr int32_t kAdoMissingParameter = errc::kParameterMissing.number;  // 0x80040E10
-
-[[noreturn]] void RaiseUnsupported(const std::string& sql) {
-  throw Error(kAdoRejectedStatement, kJetSource,
-              "Invalid SQL statement; this source answers only SELECT *, SELECT with a column "
-              "list and SELECT COUNT(*) from one table: " +
-                  sql);
-}
 
 MdbColumn* ColumnAt(MdbTableDef* table, unsigned int i) {
   return static_cast<MdbColumn*>(g_ptr_array_index(table->columns, i));
@@ -42,115 +37,6 @@ int PositionOf(MdbTableDef& table, const MdbColumn* col) {
   for (unsigned int i = 0; i < table.num_cols; ++i)
     if (ColumnAt(&table, i) == col) return static_cast<int>(i);
   return -1;
-}
-
-bool IsSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
-
-// A name of the select list or FROM, with the part before its "." when it has one.
-struct QualifiedName {
-  std::string qualifier;
-  std::string name;
-};
-
-// The statement split into its select list and its table name. FROM [T].[C] names the
-// values of the complex column C of table T, one row per file or value.
-struct SelectStatement {
-  bool count = false;
-  bool all = false;
-  std::vector<QualifiedName> columns;
-  std::string table;
-  std::string complex_column;
-};
-
-// An identifier: "[name]" or a bare word. Advances pos past it.
-bool ReadIdentifier(const std::string& s, size_t& pos, std::string& name) {
-  while (pos < s.size() && IsSpace(s[pos])) ++pos;
-  if (pos >= s.size()) return false;
-  if (s[pos] == '[') {
-    size_t end = s.find(']', pos + 1);
-    if (end == std::string::npos) return false;
-    name = s.substr(pos + 1, end - pos - 1);
-    pos = end + 1;
-    return true;
-  }
-  size_t start = pos;
-  while (pos < s.size() && !IsSpace(s[pos]) && s[pos] != ',' && s[pos] != ';') ++pos;
-  name = s.substr(start, pos - start);
-  return !name.empty();
-}
-
-// An identifier, or two joined by "." ("[T].[C]").
-bool ReadQualified(const std::string& s, size_t& pos, QualifiedName& out) {
-  std::string first;
-  if (!ReadIdentifier(s, pos, first)) return false;
-  if (pos < s.size() && s[pos] == '.') {
-    ++pos;
-    out.qualifier = first;
-    return ReadIdentifier(s, pos, out.name);
-  }
-  // A bare word may hold the dot itself: T.C.
-  const size_t dot = first.find('.');
-  if (dot != std::string::npos && (first.empty() || first[0] != '[')) {
-    out.qualifier = first.substr(0, dot);
-    out.name = first.substr(dot + 1);
-    return !out.qualifier.empty() && !out.name.empty();
-  }
-  out.qualifier.clear();
-  out.name = first;
-  return true;
-}
-
-SelectStatement ParseSelect(const std::string& sql) {
-  std::string s = Trim(sql);
-  while (!s.empty() && (s.back() == ';' || IsSpace(s.back()))) s.pop_back();
-  if (s.size() < 7 || !EqualsIgnoreCase(s.substr(0, 6), "SELECT") || !IsSpace(s[6])) {
-    if (s.size() >= 6 && EqualsIgnoreCase(s.substr(0, 6), "SELECT")) RaiseUnsupported(sql);
-    throw Error(kAdoGenericError, kJetSource, "Cannot update. Database or object is read-only.");
-  }
-  // Find FROM outside brackets.
-  size_t from = std::string::npos;
-  bool in_bracket = false;
-  for (size_t i = 6; i + 4 <= s.size(); ++i) {
-    if (s[i] == '[') in_bracket = true;
-    if (s[i] == ']') in_bracket = false;
-    if (!in_bracket && IsSpace(s[i - 1]) && EqualsIgnoreCase(s.substr(i, 4), "FROM") &&
-        (i + 4 == s.size() || IsSpace(s[i + 4]) || s[i + 4] == '[')) {
-      from = i;
-      break;
-    }
-  }
-  if (from == std::string::npos) RaiseUnsupported(sql);
-  SelectStatement st;
-  std::string list = Trim(s.substr(6, from - 6));
-  std::string compact;
-  for (char c : list)
-    if (!IsSpace(c)) compact.push_back(c);
-  if (compact == "*") {
-    st.all = true;
-  } else if (EqualsIgnoreCase(compact, "COUNT(*)")) {
-    st.count = true;
-  } else {
-    size_t pos = 0;
-    for (;;) {
-      QualifiedName name;
-      if (!ReadQualified(list, pos, name)) RaiseUnsupported(sql);
-      st.columns.push_back(name);
-      while (pos < list.size() && IsSpace(list[pos])) ++pos;
-      if (pos == list.size()) break;
-      if (list[pos] != ',') RaiseUnsupported(sql);
-      ++pos;
-    }
-  }
-  size_t pos = from + 4;
-  QualifiedName table;
-  if (!ReadQualified(s, pos, table)) RaiseUnsupported(sql);
-  st.table = table.qualifier.empty() ? table.name : table.qualifier;
-  if (!table.qualifier.empty()) st.complex_column = table.name;
-  while (pos < s.size() && IsSpace(s[pos])) ++pos;
-  if (pos != s.size()) RaiseUnsupported(sql);
-  return st;
 }
 
 // A result held in memory: the count of a table, the column catalogue.
@@ -179,12 +65,18 @@ class ValuesCursor : public Cursor {
   size_t row_ = 0;
 };
 
-// Forward-only reading of one table on a handle of its own.
+// Forward-only reading of one table on a handle of its own. The rows are decoded ahead on a
+// worker, which holds `reading` while it reads: every handle of the file shares its stream.
 class TableCursor : public Cursor {
  public:
-  TableCursor(std::shared_ptr<AccessFile> file, MdbHandlePtr mdb, MdbTablePtr table,
-              std::vector<int> columns, const std::vector<CalculatedColumn>& calculated)
-      : file_(std::move(file)), mdb_(std::move(mdb)), table_(std::move(table)) {
+  // Runs with `reading` held; Start begins the rows.
+  TableCursor(std::shared_ptr<std::mutex> reading, std::shared_ptr<AccessFile> file,
+              MdbHandlePtr mdb, MdbTablePtr table, std::vector<int> columns,
+              const std::vector<CalculatedColumn>& calculated)
+      : reading_(std::move(reading)),
+        file_(std::move(file)),
+        mdb_(std::move(mdb)),
+        table_(std::move(table)) {
     for (size_t i = 0; i < columns.size(); ++i) {
       MdbColumn* col = ColumnAt(table_.get(), columns[i]);
       names_.push_back(col->name);
@@ -201,33 +93,52 @@ class TableCursor : public Cursor {
       if (info)
         reader_->SetComplexTexts(static_cast<int>(i), ReadComplexTexts(*file_, mdb_.get(), *info));
     }
-    eof_ = !reader_->Next();
   }
-  bool Eof() const override { return eof_; }
+  ~TableCursor() override {
+    ahead_.reset();
+    std::lock_guard<std::mutex> hold(*reading_);
+    reader_.reset();
+    table_.reset();
+    mdb_.reset();
+  }
+  // Starts the worker and stands on the first row; raises what reading it raises. Without
+  // `reading` held: the worker takes it.
+  void Start() {
+    ahead_ = std::make_unique<ReadAhead>(*reading_, [this](ReadAhead::Row& row) {
+      if (!reader_->Next()) return false;
+      row.reserve(names_.size());
+      for (int i = 0; i < reader_->Count(); ++i) row.push_back(reader_->TakeValue(i));
+      return true;
+    });
+    row_ = ahead_->Next();
+  }
+  bool Eof() const override { return row_ == nullptr; }
   void MoveNext() override {
-    if (eof_) RaiseNoCurrentRecord();
-    eof_ = !reader_->Next();
+    if (!row_) RaiseNoCurrentRecord();
+    row_ = ahead_->Next();
   }
   int FieldCount() const override { return static_cast<int>(names_.size()); }
   const std::string& FieldName(int i) const override { return names_.at(i); }
   int FieldType(int i) const override { return types_.at(i); }
   const Value& FieldValue(int i) const override {
-    if (eof_) RaiseNoCurrentRecord();
+    if (!row_) RaiseNoCurrentRecord();
     if (i < 0 || i >= FieldCount())
       throw Error(errc::kItemNotFound, "ADODB.Recordset",
                   "Item cannot be found in the collection corresponding to the requested name or "
                   "ordinal.");
-    return reader_->Get(i);
+    return (*row_)[i];
   }
 
  private:
+  std::shared_ptr<std::mutex> reading_;
   std::shared_ptr<AccessFile> file_;
   MdbHandlePtr mdb_;
   MdbTablePtr table_;
   std::unique_ptr<RowReader> reader_;
   std::vector<std::string> names_;
   std::vector<int> types_;
-  bool eof_ = true;
+  std::unique_ptr<ReadAhead> ahead_;
+  const ReadAhead::Row* row_ = nullptr;
 };
 
 // What a complex-column statement reads: per result column whether it is the owning row's
@@ -248,9 +159,11 @@ struct ComplexSource {
 // key no row stores is left out, so the walk ends short of the hidden table's stored count.
 class ComplexCursor : public Cursor {
  public:
-  ComplexCursor(std::shared_ptr<AccessFile> file, MdbHandlePtr mdb, MdbTablePtr table,
-                MdbTablePtr flat, ComplexSource source)
-      : file_(std::move(file)),
+  // Runs with `reading` held.
+  ComplexCursor(std::shared_ptr<std::mutex> reading, std::shared_ptr<AccessFile> file,
+                MdbHandlePtr mdb, MdbTablePtr table, MdbTablePtr flat, ComplexSource source)
+      : reading_(std::move(reading)),
+        file_(std::move(file)),
         mdb_(std::move(mdb)),
         table_(std::move(table)),
         flat_(std::move(flat)),
@@ -281,9 +194,17 @@ class ComplexCursor : public Cursor {
     values_.resize(source_.columns.size());
     Advance();
   }
+  ~ComplexCursor() override {
+    std::lock_guard<std::mutex> hold(*reading_);
+    reader_.reset();
+    flat_.reset();
+    table_.reset();
+    mdb_.reset();
+  }
   bool Eof() const override { return eof_; }
   void MoveNext() override {
     if (eof_) RaiseNoCurrentRecord();
+    std::lock_guard<std::mutex> hold(*reading_);
     Advance();
   }
   int FieldCount() const override { return static_cast<int>(names_.size()); }
@@ -318,6 +239,7 @@ class ComplexCursor : public Cursor {
     eof_ = true;
   }
 
+  std::shared_ptr<std::mutex> reading_;
   std::shared_ptr<AccessFile> file_;
   MdbHandlePtr mdb_;
   MdbTablePtr table_;
@@ -378,43 +300,57 @@ Value CatalogueScale(const MdbColumn& col, const CalculatedColumn* calc) {
 class AccessBackend : public ConnectionBackend {
  public:
   AccessBackend(std::shared_ptr<AccessFile> file, AccessConnectionSettings settings)
-      : file_(std::move(file)), settings_(std::move(settings)) {}
+      : reading_(std::make_shared<std::mutex>()),
+        file_(std::move(file)),
+        settings_(std::move(settings)) {}
 
-  std::unique_ptr<Cursor> Execute(const std::string& sql) override {
-    SelectStatement st = ParseSelect(sql);
+  std::unique_ptr<Cursor> Execute(const std::string&) override {
+    throw Error(kAdoRejectedStatement, kJetSource,
+                "This source runs no statements: its rows are read through OpenRows.");
+  }
+
+  int64_t CountRows(const SourceRows& rows) override {
+    std::lock_guard<std::mutex> hold(*reading_);
     MdbHandlePtr mdb = file_->Clone();
-    MdbTablePtr table = OpenReadableTable(st.table, mdb.get());
-    if (!st.complex_column.empty()) return ComplexValues(st, std::move(mdb), std::move(table));
-    if (st.count) {
-      // The live rows on the table's pages, not the count its definition stores, which
-      // Access leaves stale: the run then holds the rows it walked against a number the walk
-      // did not produce. A stored count that differs is believed stale unless a page of the
-      // table has lost track of its own rows.
-      const AccessFile::TableCensus census = file_->Census(table->entry->table_pg, table->name);
-      if (census.live_rows != table->num_rows && census.inconsistent_page != 0)
-        RaiseDamagedTable(EngineErrorStyle::kAdo, table->name,
-                          "data page " + std::to_string(census.inconsistent_page) +
-                              ": its row count does not match its free space");
-      return std::make_unique<ValuesCursor>(
-          std::vector<std::string>{"Expr1000"}, std::vector<int>{kAdInteger},
-          std::vector<std::vector<Value>>{{Value(census.live_rows)}});
+    MdbTablePtr table = OpenReadableTable(rows.table, mdb.get());
+    if (!rows.complex_column.empty()) {
+      int complex = 0;
+      MdbTablePtr flat = ValuesTable(rows, mdb.get(), *table, complex);
+      ComplexColumns(rows, *table, *flat);
+      return flat->num_rows;
     }
-    std::vector<int> columns;
-    if (st.all) {
-      for (unsigned int i = 0; i < table->num_cols; ++i) columns.push_back(static_cast<int>(i));
-    } else {
-      for (const QualifiedName& name : st.columns) {
-        if (!name.qualifier.empty() && !EqualsIgnoreCase(name.qualifier, st.table))
-          RaiseMissingParameter();
-        columns.push_back(ColumnIndex(*table, name.name));
-      }
+    TableColumns(rows, *table);
+    // The live rows on the table's pages, not the count its definition stores, which
+    // Access leaves stale: the run then holds the rows it walked against a number the walk
+    // did not produce. A stored count that differs is believed stale unless a page of the
+    // table has lost track of its own rows.
+    const AccessFile::TableCensus census = file_->Census(table->entry->table_pg, table->name);
+    if (census.live_rows != table->num_rows && census.inconsistent_page != 0)
+      RaiseDamagedTable(EngineErrorStyle::kAdo, table->name,
+                        "data page " + std::to_string(census.inconsistent_page) +
+                            ": its row count does not match its free space");
+    return census.live_rows;
+  }
+
+  std::unique_ptr<Cursor> OpenRows(const SourceRows& rows) override {
+    std::unique_ptr<TableCursor> cursor;
+    {
+      std::lock_guard<std::mutex> hold(*reading_);
+      MdbHandlePtr mdb = file_->Clone();
+      MdbTablePtr table = OpenReadableTable(rows.table, mdb.get());
+      if (!rows.complex_column.empty())
+        return ComplexValues(rows, std::move(mdb), std::move(table));
+      std::vector<int> columns = TableColumns(rows, *table);
+      std::vector<CalculatedColumn> calculated = CalculatedColumnsOf(*file_, table.get());
+      cursor = std::make_unique<TableCursor>(reading_, file_, std::move(mdb), std::move(table),
+                                             columns, calculated);
     }
-    std::vector<CalculatedColumn> calculated = CalculatedColumnsOf(*file_, table.get());
-    return std::make_unique<TableCursor>(file_, std::move(mdb), std::move(table), columns,
-                                         calculated);
+    cursor->Start();
+    return cursor;
   }
 
   std::unique_ptr<Cursor> OpenSchema(int schema) override {
+    std::lock_guard<std::mutex> hold(*reading_);
     if (schema == kAdSchemaStatistics) return Statistics();
     if (schema != kAdSchemaColumns)
       throw Error(errc::kFeatureNotAvailable, "ADODB.Connection",
@@ -492,42 +428,62 @@ class AccessBackend : public ConnectionBackend {
     return table;
   }
 
-  // The files or values of a complex column, each with the owning row's columns the
-  // statement names as [table].[column]; the others are the hidden table's ([C].[FileName]).
-  std::unique_ptr<Cursor> ComplexValues(const SelectStatement& st, MdbHandlePtr mdb,
-                                        MdbTablePtr table) {
-    const int complex = ColumnIndex(*table, st.complex_column);
-    const MdbColumn* col = ColumnAt(table.get(), complex);
+  // The hidden table of a complex column's files or values, and the column's position.
+  MdbTablePtr ValuesTable(const SourceRows& rows, MdbHandle* mdb, MdbTableDef& table,
+                          int& complex) {
+    complex = ColumnIndex(table, rows.complex_column);
+    const MdbColumn* col = ColumnAt(&table, complex);
     const ComplexColumnInfo* info =
-        col->col_type == MDB_COMPLEX ? FindComplexColumn(*file_, table->entry->table_pg, col->name)
+        col->col_type == MDB_COMPLEX ? FindComplexColumn(*file_, table.entry->table_pg, col->name)
                                      : nullptr;
     std::string flat_name;
     for (const AccessObject& o : file_->Objects())
       if (info && o.id == info->flat_table_id) flat_name = o.name;
-    MdbTablePtr flat = flat_name.empty() ? nullptr : file_->OpenTable(flat_name, mdb.get());
+    MdbTablePtr flat = flat_name.empty() ? nullptr : file_->OpenTable(flat_name, mdb);
     if (!flat)
       throw Error(kAdoTableNotFound, kJetSource,
-                  "The column '" + st.complex_column + "' of table '" + st.table +
+                  "The column '" + rows.complex_column + "' of table '" + rows.table +
                       "' holds no attachments or multiple values.");
-    if (st.count)
-      return std::make_unique<ValuesCursor>(
-          std::vector<std::string>{"Expr1000"}, std::vector<int>{kAdInteger},
-          std::vector<std::vector<Value>>{{Value(int64_t{flat->num_rows})}});
+    return flat;
+  }
+
+  // The files or values of a complex column, each with the owning row's columns asked for.
+  std::unique_ptr<Cursor> ComplexValues(const SourceRows& rows, MdbHandlePtr mdb,
+                                        MdbTablePtr table) {
+    int complex = 0;
+    MdbTablePtr flat = ValuesTable(rows, mdb.get(), *table, complex);
     ComplexSource source;
-    for (const QualifiedName& name : st.columns) {
-      const bool owner = EqualsIgnoreCase(name.qualifier, st.table);
-      if (!owner && !name.qualifier.empty() && !EqualsIgnoreCase(name.qualifier, st.complex_column))
-        RaiseMissingParameter();
-      source.columns.push_back({owner, ColumnIndex(owner ? *table : *flat, name.name)});
-    }
+    source.columns = ComplexColumns(rows, *table, *flat);
     int key = -1;
     for (unsigned int i = 0; i < flat->num_cols; ++i)
       if (ColumnAt(flat.get(), i)->name[0] == '_') key = static_cast<int>(i);
-    if (key < 0) RaiseDamagedTable(EngineErrorStyle::kAdo, flat_name, "it has no key column");
+    if (key < 0) RaiseDamagedTable(EngineErrorStyle::kAdo, flat->name, "it has no key column");
     source.key = key;
     source.complex = complex;
-    return std::make_unique<ComplexCursor>(file_, std::move(mdb), std::move(table), std::move(flat),
-                                           std::move(source));
+    return std::make_unique<ComplexCursor>(reading_, file_, std::move(mdb), std::move(table),
+                                           std::move(flat), std::move(source));
+  }
+
+  // The positions of the columns asked of a table's own rows.
+  static std::vector<int> TableColumns(const SourceRows& rows, MdbTableDef& table) {
+    std::vector<int> columns;
+    for (const SourceColumn& column : rows.columns) {
+      if (column.of_values) RaiseMissingParameter();
+      columns.push_back(ColumnIndex(table, column.name));
+    }
+    if (rows.columns.empty())
+      for (unsigned int i = 0; i < table.num_cols; ++i) columns.push_back(static_cast<int>(i));
+    return columns;
+  }
+
+  // Where each column asked of a complex column's rows is read: the owning row or the values.
+  static std::vector<ComplexSource::Column> ComplexColumns(const SourceRows& rows,
+                                                           MdbTableDef& table, MdbTableDef& flat) {
+    std::vector<ComplexSource::Column> columns;
+    for (const SourceColumn& column : rows.columns)
+      columns.push_back(
+          {!column.of_values, ColumnIndex(column.of_values ? flat : table, column.name)});
+    return columns;
   }
 
   static int ColumnIndex(MdbTableDef& table, const std::string& name) {
@@ -541,6 +497,8 @@ class AccessBackend : public ConnectionBackend {
                 "No value given for one or more required parameters.");
   }
 
+  // Held around every use of the file's handles: a cursor's worker reads beside the caller.
+  std::shared_ptr<std::mutex> reading_;
   std::shared_ptr<AccessFile> file_;
   AccessConnectionSettings settings_;
 };

@@ -152,6 +152,8 @@ class RowReader {
   bool Next();
   // Value of the i-th requested column in the current row.
   const Value& Get(int i) const { return values_[i]; }
+  // Moves that value out: Next sets every value again.
+  Value TakeValue(int i) { return std::move(values_[i]); }
   int Count() const { return static_cast<int>(columns_.size()); }
   // Counts the rows from the current position to the end without decoding them.
   int64_t CountRemaining();

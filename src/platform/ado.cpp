@@ -40,6 +40,26 @@ std::shared_ptr<Recordset> Connection::OpenSchema(int schema) {
   return rs;
 }
 
+int64_t ConnectionBackend::CountRows(const SourceRows&) {
+  throw Error(errc::kFeatureNotAvailable, "ADODB.Connection",
+              "Object or provider is not capable of performing requested operation.");
+}
+
+std::unique_ptr<Cursor> ConnectionBackend::OpenRows(const SourceRows&) {
+  throw Error(errc::kFeatureNotAvailable, "ADODB.Connection",
+              "Object or provider is not capable of performing requested operation.");
+}
+
+int64_t Connection::CountRows(const SourceRows& rows) {
+  return backend().CountRows(rows);
+}
+
+std::shared_ptr<Recordset> Connection::OpenRows(const SourceRows& rows) {
+  auto rs = std::make_shared<Recordset>();
+  rs->Open(rows, *this);
+  return rs;
+}
+
 void Connection::Close() {
   backend_.reset();
 }
@@ -57,6 +77,10 @@ void Recordset::Open(const std::string& sql, Connection& connection) {
   if (!cursor_)
     throw Error(errc::kObjectClosed, "ADODB.Recordset",
                 "Operation is not allowed when the object is closed.");
+}
+
+void Recordset::Open(const SourceRows& rows, Connection& connection) {
+  cursor_ = connection.backend().OpenRows(rows);
 }
 
 Cursor& Recordset::cursor() const {

@@ -53,6 +53,35 @@ inline constexpr int32_t kAdoGenericError = errc::kUnspecified.number;          
 inline constexpr int32_t kAdoRejectedStatement = errc::kErrorsInCommand.number;  // 0x80040E14
 inline constexpr int32_t kAdoInvalidPassword = errc::kAuthFailed.number;         // 0x80040E4D
 
+// One column of the rows a source is asked for. Of a complex column's rows, `of_values` picks
+// a column of its hidden table of files or values (FileName, FileData, Value) over one of
+// the owning row.
+struct SourceColumn {
+  std::string name;
+  bool of_values = false;
+};
+
+// The rows a source is asked for: a table's own, or with `complex_column` one row per file or
+// value of that column. No columns: every column of the table, in its order.
+struct SourceRows {
+  std::string table;
+  std::string complex_column;
+  std::vector<SourceColumn> columns;
+};
+
+// Every column of the table's own rows.
+inline SourceRows TableRows(std::string table) {
+  SourceRows rows;
+  rows.table = std::move(table);
+  return rows;
+}
+// The named columns of the table's own rows, in that order.
+inline SourceRows TableRows(std::string table, const std::vector<std::string>& columns) {
+  SourceRows rows = TableRows(std::move(table));
+  for (const std::string& name : columns) rows.columns.push_back({name});
+  return rows;
+}
+
 // A forward-only, read-only cursor over a result, as a backend produces it.
 class Cursor {
  public:
@@ -79,6 +108,11 @@ class ConnectionBackend {
   virtual std::unique_ptr<Cursor> Execute(const std::string& sql) = 0;
   // The schema row set of the given number; raises when the backend has none.
   virtual std::unique_ptr<Cursor> OpenSchema(int schema) = 0;
+  // The number of rows OpenRows would give; raises as it would. A backend that is no source
+  // raises 3251.
+  virtual int64_t CountRows(const SourceRows& rows);
+  // A cursor on the first of the rows; unknown tables and columns raise the provider's error.
+  virtual std::unique_ptr<Cursor> OpenRows(const SourceRows& rows);
 };
 
 // Opens the Access file described by a "Provider=..." connection string, read through env when
@@ -97,6 +131,10 @@ class Connection : public Component {
   std::shared_ptr<class Recordset> Execute(const std::string& sql);
   // The schema row set (kAdSchemaColumns: TABLE_NAME, COLUMN_NAME, NUMERIC_PRECISION, ...).
   std::shared_ptr<class Recordset> OpenSchema(int schema);
+  // The source's count of the rows (ConnectionBackend::CountRows).
+  int64_t CountRows(const SourceRows& rows);
+  // The rows as an open record set (ConnectionBackend::OpenRows).
+  std::shared_ptr<class Recordset> OpenRows(const SourceRows& rows);
   // Closes the connection; closing a closed one does nothing.
   void Close();
   // Uses a backend that is open already (tests, and callers that open backends themselves).
@@ -113,6 +151,8 @@ class Recordset : public Component {
  public:
   // Runs the query on the connection and stands on its first row (forward-only, read-only).
   void Open(const std::string& sql, Connection& connection);
+  // Opens the source's rows and stands on the first (forward-only, read-only).
+  void Open(const SourceRows& rows, Connection& connection);
   // Takes over a cursor a connection produced.
   void Attach(std::unique_ptr<Cursor> cursor) { cursor_ = std::move(cursor); }
   bool Eof() const;

@@ -50,11 +50,7 @@ TableListing FromDefinition(DaoTableDef& table) {
 
 std::optional<int64_t> CountRows(Connection& connection, const std::string& table) {
   try {
-    std::shared_ptr<Recordset> count = connection.Execute("SELECT COUNT(*) FROM [" + table + "]");
-    if (!count || count->Eof() || count->FieldCount() == 0) return std::nullopt;
-    const Value& value = count->FieldValue(0);
-    if (value.IsNumeric()) return value.AsInteger();
-    return SafeLng(value);
+    return connection.CountRows(TableRows(table));
   } catch (const Error&) {
     // A table the provider cannot read still belongs in the listing.
     return std::nullopt;

@@ -36,7 +36,7 @@ std::string AccessTypeName(int type, int32_t size, bool autonumber, bool hyperli
 std::vector<TableListing> ListSchemaTables(const SchemaModel& schema);
 
 // Reads the file: the scanned tables and, with all, the linked and system tables too, in the
-// engine's order; rows as the provider counts them (SELECT COUNT(*)). Raises the engine's or
+// engine's order; rows as the provider counts them (CountRows). Raises the engine's or
 // the provider's error when the file cannot be opened.
 std::vector<TableListing> ReadTableListing(const std::string& file, const std::string& password,
                                            bool all, const ComponentRegistry& components);

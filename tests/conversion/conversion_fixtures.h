@@ -135,7 +135,8 @@ struct FakeTable {
   std::vector<std::vector<Value>> rows;
 };
 
-// An Access source answering the two statements the record transfer sends.
+// An Access source answering the two calls the record transfer makes. `statements` logs
+// each call: "CountRows [T]", "OpenRows [T] *" or "OpenRows [T] [B], [A]".
 class FakeAccess : public ConnectionBackend {
  public:
   std::map<std::string, FakeTable> tables;
@@ -143,32 +144,27 @@ class FakeAccess : public ConnectionBackend {
   bool fail_count = false;
 
   std::unique_ptr<Cursor> Execute(const std::string& sql) override {
-    statements.push_back(sql);
-    const std::string count_prefix = "SELECT COUNT(*) FROM [";
-    if (sql.rfind(count_prefix, 0) == 0) {
-      if (fail_count) throw Error(-2147217865, "The table cannot be found.");
-      const FakeTable& t =
-          Table(sql.substr(count_prefix.size(), sql.size() - count_prefix.size() - 1));
-      return std::make_unique<VectorCursor>(
-          std::vector<std::string>{"Expr1000"}, std::vector<int>{3},
-          std::vector<std::vector<Value>>{{Value(static_cast<int64_t>(t.rows.size()))}});
-    }
-    size_t from = sql.rfind(" FROM [");
-    std::string list = sql.substr(7, from - 7);
-    const FakeTable& t = Table(sql.substr(from + 7, sql.size() - from - 8));
+    throw Error(kAdoRejectedStatement, "This source runs no statements: " + sql);
+  }
+  int64_t CountRows(const SourceRows& asked) override {
+    statements.push_back("CountRows [" + asked.table + "]");
+    if (fail_count) throw Error(-2147217865, "The table cannot be found.");
+    return static_cast<int64_t>(Table(asked.table).rows.size());
+  }
+  std::unique_ptr<Cursor> OpenRows(const SourceRows& asked) override {
+    std::string list;
+    for (const SourceColumn& c : asked.columns) list += (list.empty() ? "[" : ", [") + c.name + "]";
+    statements.push_back("OpenRows [" + asked.table + "] " + (list.empty() ? "*" : list));
+    const FakeTable& t = Table(asked.table);
     std::vector<int> pick;
-    if (list == "*") {
+    if (asked.columns.empty()) {
       for (size_t i = 0; i < t.names.size(); ++i) pick.push_back(static_cast<int>(i));
     } else {
-      size_t pos = 0;
-      while (pos < list.size()) {
-        size_t close = list.find(']', pos);
-        std::string name = list.substr(pos + 1, close - pos - 1);
+      for (const SourceColumn& c : asked.columns) {
         size_t i = 0;
-        while (i < t.names.size() && t.names[i] != name) ++i;
-        if (i == t.names.size()) throw Error(-2147217904, "No value given for " + name);
+        while (i < t.names.size() && t.names[i] != c.name) ++i;
+        if (i == t.names.size()) throw Error(-2147217904, "No value given for " + c.name);
         pick.push_back(static_cast<int>(i));
-        pos = close + 3;
       }
     }
     std::vector<std::string> names;

@@ -422,7 +422,7 @@ void ExpectSameAsSource(const Source& source, Connection& server) {
   int rows = 0;
   for (const std::string& table : source.tables) {
     SCOPED_TRACE(table);
-    auto from = access.Execute("SELECT * FROM [" + table + "]");
+    auto from = access.OpenRows(TableRows(table));
     auto to = server.Execute("SELECT * FROM " + QuoteIdentifier(table));
     ASSERT_NE(to, nullptr);
     ASSERT_EQ(to->FieldCount(), from->FieldCount());

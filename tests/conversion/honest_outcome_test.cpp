@@ -258,9 +258,8 @@ TEST_F(HonestOutcomeTest, CountOfLiveRowsEqualsTheWalkOnRealFiles) {
     }
     for (const std::string& table : scanned.tables) {
       SCOPED_TRACE(path + " " + table);
-      const int64_t live =
-          SafeLng(source.Execute("SELECT COUNT(*) FROM [" + table + "]")->FieldValue(0));
-      auto rows = source.Execute("SELECT * FROM [" + table + "]");
+      const int64_t live = source.CountRows(TableRows(table));
+      auto rows = source.OpenRows(TableRows(table));
       int64_t walked = 0;
       for (; !rows->Eof(); rows->MoveNext()) ++walked;
       EXPECT_EQ(live, walked);

@@ -111,27 +111,26 @@ TEST_F(RecordTransferTest, LiteralByTypeCode) {
   EXPECT_EQ(Direct(Transfer(nullptr)), 1);
   ASSERT_EQ(sent_.size(), 1u);
   EXPECT_EQ(sent_[0], expected + ")");
-  EXPECT_EQ(access_->statements,
-            (std::vector<std::string>{"SELECT COUNT(*) FROM [T]", "SELECT * FROM [T]"}));
+  EXPECT_EQ(access_->statements, (std::vector<std::string>{"CountRows [T]", "OpenRows [T] *"}));
 }
 
 TEST_F(RecordTransferTest, ColumnListAndRequiredFlags) {
   access_->tables["T"] = {{"A", "B", "C"}, {3, 204, 3}, {{Value(1), Value::Null(), Value(2)}}};
   RecordTransfer t = Transfer(nullptr);
-  t.source_column_list = "[B], [A]";
+  t.source_rows = TableRows("T", {"B", "A"});
   t.destination_column_list = "\"B\", \"A\"";
   t.column_list = true;
   t.required = {true, false};
   EXPECT_EQ(Direct(t), 1);
-  EXPECT_EQ(access_->statements.back(), "SELECT [B], [A] FROM [T]");
+  EXPECT_EQ(access_->statements.back(), "OpenRows [T] [B], [A]");
   EXPECT_EQ(sent_, std::vector<std::string>{"INSERT INTO \"T\" (\"B\", \"A\") VALUES (E'', 1)"});
 
   // Selected without column entries: every column, and no empty column list.
-  t.source_column_list.clear();
+  t.source_rows.columns.clear();
   t.destination_column_list.clear();
   t.required.clear();
   EXPECT_EQ(Direct(t), 1);
-  EXPECT_EQ(access_->statements.back(), "SELECT * FROM [T]");
+  EXPECT_EQ(access_->statements.back(), "OpenRows [T] *");
   EXPECT_EQ(sent_.back(), "INSERT INTO \"T\" VALUES (1, NULL, 2)");
 }
 

@@ -38,9 +38,10 @@ Error OpenError(const std::string& connection_string) {
   return Error(0, "no error");
 }
 
-Error ExecuteError(Connection& c, const std::string& sql) {
+template <typename Call>
+Error ErrorOf(Call call) {
   try {
-    c.Execute(sql);
+    call();
   } catch (const Error& e) {
     return e;
   }
@@ -161,8 +162,8 @@ class AccessReadTest : public ::testing::Test {
   Connection connection_;
 };
 
-TEST_F(AccessReadTest, SelectAllDecodesEveryTypeCompletely) {
-  auto rs = connection_.Execute("SELECT * FROM [All Types]");
+TEST_F(AccessReadTest, EveryColumnDecodesEveryTypeCompletely) {
+  auto rs = connection_.OpenRows(TableRows("All Types"));
   ASSERT_TRUE(rs);
   const int want_types[] = {kAdInteger,   kAdBoolean,      kAdUnsignedTinyInt, kAdSmallInt,
                             kAdSingle,    kAdDouble,       kAdCurrency,        kAdNumeric,
@@ -203,7 +204,7 @@ TEST_F(AccessReadTest, SelectAllDecodesEveryTypeCompletely) {
 }
 
 TEST_F(AccessReadTest, ColumnListKeepsTheGivenOrderAndCountMatchesRows) {
-  auto rs = connection_.Execute("SELECT [Name], [Id],[Flag] FROM [All Types]");
+  auto rs = connection_.OpenRows(TableRows("All Types", {"Name", "Id", "Flag"}));
   ASSERT_EQ(rs->FieldCount(), 3);
   EXPECT_EQ(rs->FieldName(0), "Name");
   EXPECT_EQ(rs->FieldName(1), "Id");
@@ -216,43 +217,56 @@ TEST_F(AccessReadTest, ColumnListKeepsTheGivenOrderAndCountMatchesRows) {
     int64_t rows;
   };
   for (const Case& c : {Case{"All Types", 2}, Case{"Empty", 0}}) {
-    auto count = connection_.Execute("SELECT COUNT(*) FROM [" + c.table + "]");
-    ASSERT_FALSE(count->Eof());
-    EXPECT_EQ(count->FieldValue(0), Value(c.rows)) << c.table;
+    EXPECT_EQ(connection_.CountRows(TableRows(c.table)), c.rows) << c.table;
   }
-  auto empty = connection_.Execute("SELECT * FROM [Empty]");
+  auto empty = connection_.OpenRows(TableRows("Empty"));
   EXPECT_TRUE(empty->Eof());
 }
 
 TEST_F(AccessReadTest, TwoRecordSetsReadSideBySide) {
-  auto a = connection_.Execute("SELECT [Id] FROM [All Types]");
-  auto b = connection_.Execute("SELECT [Id], [Notes] FROM [All Types]");
+  auto a = connection_.OpenRows(TableRows("All Types", {"Id"}));
+  auto b = connection_.OpenRows(TableRows("All Types", {"Id", "Notes"}));
   a->MoveNext();
   EXPECT_EQ(a->FieldValue(0), Value(int64_t{2}));
   EXPECT_EQ(b->FieldValue(0), Value(int64_t{1}));
   EXPECT_EQ(b->FieldValue(1), Value(long_text_));
 }
 
-TEST_F(AccessReadTest, StatementsOutsideTheSupportedSetAreRejected) {
+TEST_F(AccessReadTest, UnknownTablesAndColumnsRaiseTheProviderErrors) {
+  const std::string nowhere =
+      "The Microsoft Jet database engine cannot find the input table or query 'Nowhere'.";
   struct Case {
-    std::string sql;
+    const char* what;
+    SourceRows rows;
     int32_t number;
     std::string text_part;
   };
+  SourceRows values_of_own_rows = TableRows("All Types");
+  values_of_own_rows.columns = {{"Name", true}};
+  SourceRows plain_as_complex = TableRows("All Types", {"Id"});
+  plain_as_complex.complex_column = "Name";
   const Case cases[] = {
-      {"SELECT * FROM [Nowhere]", -2147217865,
-       "The Microsoft Jet database engine cannot find the input table or query 'Nowhere'."},
-      {"SELECT [Missing] FROM [All Types]", -2147217904, "No value given"},
-      {"DELETE FROM [All Types]", kAdoGenericError, "read-only"},
-      {"SELECT * FROM [All Types] WHERE Id = 1", kAdoRejectedStatement, "Invalid SQL"},
-      {"SELECT Id FROM", kAdoRejectedStatement, "Invalid SQL"},
+      {"unknown table", TableRows("Nowhere"), -2147217865, nowhere},
+      {"unknown column", TableRows("All Types", {"Id", "Missing"}), -2147217904, "No value given"},
+      {"a value column of a table's own rows", values_of_own_rows, -2147217904, "No value given"},
+      {"a plain column as complex", plain_as_complex, -2147217865, "holds no attachments"},
   };
   for (const Case& c : cases) {
-    Error e = ExecuteError(connection_, c.sql);
-    EXPECT_EQ(e.number(), c.number) << c.sql;
-    EXPECT_NE(e.description().find(c.text_part), std::string::npos)
-        << c.sql << ": " << e.description();
+    SCOPED_TRACE(c.what);
+    for (bool count : {false, true}) {
+      Error e = ErrorOf([&] {
+        if (count)
+          connection_.CountRows(c.rows);
+        else
+          connection_.OpenRows(c.rows);
+      });
+      EXPECT_EQ(e.number(), c.number) << count;
+      EXPECT_NE(e.description().find(c.text_part), std::string::npos) << e.description();
+    }
   }
+  // Statements are the server's: the source answers none, not even one it could.
+  Error e = ErrorOf([&] { connection_.Execute("SELECT * FROM [All Types]"); });
+  EXPECT_EQ(e.number(), kAdoRejectedStatement);
 }
 
 TEST_F(AccessReadTest, ColumnCatalogueGivesPrecisionAndScale) {

@@ -76,10 +76,11 @@ TEST(AttachmentsTest, ProviderReadsEachFileWithItsOwnersKey) {
     w.Finish();
   }
   auto backend = OpenAccessBackend("Provider=Microsoft.ACE.OLEDB.12.0;Data Source=" + path);
-  auto count = backend->Execute("SELECT COUNT(*) FROM [Docs].[Files]");
-  EXPECT_EQ(SafeLng(count->FieldValue(0)), 3);
-  auto files = backend->Execute(
-      "SELECT [Docs].[Id], [Files].[FileName], [Files].[FileData] FROM [Docs].[Files]");
+  SourceRows asked{.table = "Docs",
+                   .complex_column = "Files",
+                   .columns = {{"Id", false}, {"FileName", true}, {"FileData", true}}};
+  EXPECT_EQ(backend->CountRows(asked), 3);
+  auto files = backend->OpenRows(asked);
   EXPECT_EQ(files->FieldType(2), kAdLongVarBinary);
   std::vector<std::tuple<int64_t, std::string, Bytes>> read;
   for (; !files->Eof(); files->MoveNext())
@@ -88,7 +89,8 @@ TEST(AttachmentsTest, ProviderReadsEachFileWithItsOwnersKey) {
   const std::vector<std::tuple<int64_t, std::string, Bytes>> expected = {
       {7, "a.txt", {'A'}}, {7, "b.txt", {'B', 'B'}}, {9, "c.txt", {}}};
   EXPECT_EQ(read, expected);
-  EXPECT_THROW(backend->Execute("SELECT [Docs].[Id] FROM [Docs].[Id]"), Error);
+  asked.complex_column = "Id";
+  EXPECT_THROW(backend->OpenRows(asked), Error);
 }
 
 }  // namespace

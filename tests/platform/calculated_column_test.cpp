@@ -74,7 +74,7 @@ TEST_F(CalculatedColumnTest, ProviderGivesTheComputedValuesInTheirResultTypes) {
   Connection connection;
   connection.Open("Provider=Microsoft.ACE.OLEDB.12.0;Data Source=" + path_ + ";");
   auto rs =
-      connection.Execute("SELECT [Name], [Total], [Share], [Big], [Due], [Story] FROM [Items]");
+      connection.OpenRows(TableRows("Items", {"Name", "Total", "Share", "Big", "Due", "Story"}));
   const int types[] = {kAdVarWChar, kAdCurrency, kAdNumeric, kAdBoolean, kAdDate, kAdLongVarWChar};
   for (int i = 0; i < 6; ++i) EXPECT_EQ(rs->FieldType(i), types[i]) << rs->FieldName(i);
   const std::string t3(750, 'T');
@@ -116,7 +116,7 @@ TEST_F(CalculatedColumnTest, DamagedValueIsRefusedNamingTheColumn) {
   Connection connection;
   connection.Open("Provider=Microsoft.ACE.OLEDB.12.0;Data Source=" + path_ + ";");
   try {
-    connection.Execute("SELECT [Share] FROM [Items]");
+    connection.OpenRows(TableRows("Items", {"Share"}));
     ADD_FAILURE() << "no error";
   } catch (const Error& e) {
     EXPECT_EQ(e.description(),

@@ -93,7 +93,7 @@ class DamagedFileTest : public ::testing::Test {
     try {
       Connection c;
       c.Open("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + path_ + ";");
-      for (auto rs = c.Execute("SELECT * FROM [Orders]"); !rs->Eof(); rs->MoveNext()) {
+      for (auto rs = c.OpenRows(TableRows("Orders")); !rs->Eof(); rs->MoveNext()) {
       }
     } catch (const Error& e) {
       return e;

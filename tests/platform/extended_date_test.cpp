@@ -73,7 +73,7 @@ TEST(ExtendedDateTest, ValuesReadExactlyAndDamagedOnesAreRefused) {
       {DaysFromOleEpoch(9999, 12, 31), 86400 * kSecond - 1}};
   Connection connection;
   connection.Open("Provider=Microsoft.ACE.OLEDB.12.0;Data Source=" + path + ";");
-  auto rs = connection.Execute("SELECT * FROM [Moments]");
+  auto rs = connection.OpenRows(TableRows("Moments"));
   EXPECT_EQ(rs->FieldType(0), kAdDate);
   for (const auto& [day, ticks] : expected) {
     ASSERT_FALSE(rs->Eof());
@@ -93,7 +93,7 @@ TEST(ExtendedDateTest, ValuesReadExactlyAndDamagedOnesAreRefused) {
   Connection damaged;
   damaged.Open("Provider=Microsoft.ACE.OLEDB.12.0;Data Source=" + path + ";");
   try {
-    damaged.Execute("SELECT * FROM [Moments]");
+    damaged.OpenRows(TableRows("Moments"));
     ADD_FAILURE() << "no error";
   } catch (const Error& e) {
     EXPECT_EQ(e.number(), kAdoGenericError);

@@ -27,8 +27,7 @@ std::string ReadBothTables(const std::string& path) {
     c.Open("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + path + ";");
     for (const char* table : {"Customers", "Orders"}) {
       int rows = 0;
-      for (auto rs = c.Execute(std::string("SELECT * FROM [") + table + "]"); !rs->Eof();
-           rs->MoveNext()) {
+      for (auto rs = c.OpenRows(TableRows(table)); !rs->Eof(); rs->MoveNext()) {
         for (int i = 0; i < rs->FieldCount(); ++i) rs->FieldValue(i);
         ++rows;
       }

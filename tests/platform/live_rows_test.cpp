@@ -31,9 +31,9 @@ std::string Rows(const std::string& path, int64_t* counted = nullptr) {
   Connection c;
   c.Open("Provider=Microsoft.ACE.OLEDB.12.0;Data Source=" + path + ";");
   std::string rows;
-  for (auto rs = c.Execute("SELECT * FROM [Orders]"); !rs->Eof(); rs->MoveNext())
+  for (auto rs = c.OpenRows(TableRows("Orders")); !rs->Eof(); rs->MoveNext())
     rows += SafeStr(rs->FieldValue(0)) + ":" + SafeStr(rs->FieldValue(1)) + " ";
-  if (counted) *counted = SafeLng(c.Execute("SELECT COUNT(*) FROM [Orders]")->FieldValue(0));
+  if (counted) *counted = c.CountRows(TableRows("Orders"));
   return rows;
 }
 

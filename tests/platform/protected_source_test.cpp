@@ -82,9 +82,8 @@ std::pair<int64_t, int64_t> AdoRowCounts(const std::string& file, const std::str
   Connection c;
   c.Open(BuildSourceConnectionString(file, "", "", password));
   int64_t walked = 0;
-  for (auto rs = c.Execute("SELECT * FROM [" + table + "]"); !rs->Eof(); rs->MoveNext()) ++walked;
-  auto count = c.Execute("SELECT COUNT(*) FROM [" + table + "]");
-  return {walked, SafeLng(count->FieldValue(0))};
+  for (auto rs = c.OpenRows(TableRows(table)); !rs->Eof(); rs->MoveNext()) ++walked;
+  return {walked, c.CountRows(TableRows(table))};
 }
 
 std::vector<std::string> DaoTableNames(const std::string& file, const std::string& password) {
@@ -140,7 +139,7 @@ TEST(ProtectedSharedFileTest, Rc4CryptoApiFileHoldsItsOneRow) {
   if (!fs::exists(file)) GTEST_SKIP() << "no shared Access files";
   Connection c;
   c.Open(BuildSourceConnectionString(file, "", "", "Test123"));
-  auto rs = c.Execute("SELECT * FROM [Table1]");
+  auto rs = c.OpenRows(TableRows("Table1"));
   ASSERT_FALSE(rs->Eof());
   EXPECT_EQ(rs->Field("ID"), Value(int64_t{1}));
   bool found = false;
@@ -155,7 +154,7 @@ TEST(ProtectedSharedFileTest, RecordSetOutlivesItsConnectionOnADecryptedImage) {
   {
     Connection c;
     c.Open(BuildSourceConnectionString(file, "", "", "1234"));
-    rs = c.Execute("SELECT * FROM [Customers]");
+    rs = c.OpenRows(TableRows("Customers"));
     c.Close();
   }
   // The image lives as long as any handle on it; reading must not touch freed memory.

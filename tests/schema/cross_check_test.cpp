@@ -192,7 +192,7 @@ void CompareWithReader(const std::string& path, const AccessFile& file, const js
       }
     }
 
-    auto rs = connection.Execute("SELECT * FROM [" + name + "]");
+    auto rs = connection.OpenRows(TableRows(name));
     size_t row = 0;
     for (; !rs->Eof(); rs->MoveNext(), ++row) {
       ASSERT_LT(row, t["rows"].size());

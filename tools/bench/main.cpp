@@ -263,7 +263,7 @@ Figure ReaderToCopy(const std::string& source, const std::string& db, const std:
   Connection access;
   access.Open(BuildSourceConnectionString(source, "", "", ""));
   Recordset rs;
-  rs.Open("SELECT * FROM [Bench]", access);
+  rs.Open(ferrolyte::TableRows("Bench"), access);
   const int n = rs.FieldCount();
   std::vector<int> types;
   for (int i = 0; i < n; ++i) types.push_back(rs.FieldType(i));
