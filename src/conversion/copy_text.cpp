@@ -73,15 +73,13 @@ void AppendStringField(std::string& out, const Value& value) {
   }
 }
 
-constexpr char kHexDigits[] = "0123456789ABCDEF";
-
 void AppendHex(std::string& out, const Bytes& bytes) {
   size_t start = out.size();
   out.resize(start + bytes.size() * 2);
   char* p = out.data() + start;
   for (uint8_t b : bytes) {
-    *p++ = kHexDigits[b >> 4];
-    *p++ = kHexDigits[b & 15];
+    *p++ = HexDigit(b >> 4);
+    *p++ = HexDigit(b);
   }
 }
 

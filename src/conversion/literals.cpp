@@ -6,11 +6,10 @@
 #include "support/errors.h"
 #include "support/oledate.h"
 #include "support/safe.h"
+#include "support/text.h"
 
 namespace ferrolyte {
 namespace {
-
-constexpr char kHexDigits[] = "0123456789ABCDEF";
 
 void AppendEscapedText(std::string& out, const std::string& text) {
   out += "E'";
@@ -44,8 +43,8 @@ void AppendEscapedText(std::string& out, const std::string& text) {
         break;
       default:
         out += "\\x";
-        out += kHexDigits[c >> 4];
-        out += kHexDigits[c & 15];
+        out += HexDigit(c >> 4);
+        out += HexDigit(c);
     }
   }
   out.append(text, run, std::string::npos);
@@ -275,8 +274,8 @@ void AppendSqlBinary(std::string& out, const Value& value, bool ignore_large_blo
   *p++ = 'E';
   *p++ = '\'';
   for (uint8_t b : bytes) {
-    *p++ = kHexDigits[b >> 4];
-    *p++ = kHexDigits[b & 15];
+    *p++ = HexDigit(b >> 4);
+    *p++ = HexDigit(b);
   }
   *p = '\'';
 }
@@ -290,8 +289,8 @@ void AppendSqlBytea(std::string& out, const Value& value) {
   out.reserve(out.size() + 6 + bytes.size() * 2);
   out += "E'\\\\x";
   for (uint8_t b : bytes) {
-    out += kHexDigits[b >> 4];
-    out += kHexDigits[b & 15];
+    out += HexDigit(b >> 4);
+    out += HexDigit(b);
   }
   out += '\'';
 }

@@ -212,14 +212,13 @@ std::string CurrencyText(int64_t ten_thousandths) {
 }
 
 std::string GuidText(const uint8_t* d) {
-  static const char kHex[] = "0123456789ABCDEF";
   // The first three groups are stored little-endian, the last two as bytes.
   static const int kOrder[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
   std::string text = "{";
   for (int i = 0; i < 16; ++i) {
     if (i == 4 || i == 6 || i == 8 || i == 10) text.push_back('-');
-    text.push_back(kHex[d[kOrder[i]] >> 4]);
-    text.push_back(kHex[d[kOrder[i]] & 0xF]);
+    text.push_back(HexDigit(d[kOrder[i]] >> 4));
+    text.push_back(HexDigit(d[kOrder[i]]));
   }
   text.push_back('}');
   return text;

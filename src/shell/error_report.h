@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "conversion/run_outcome.h"
 #include "shell/program.h"
 
 namespace ferrolyte {
@@ -12,11 +13,12 @@ namespace ferrolyte {
 // Exit statuses of the program; a run's own (0, 2, 3, 130) come from its RunOutcome, those
 // of the signals that end it (143, 129, 141) from TerminationExitStatus.
 enum ExitStatus : int {
-  kExitOk = 0,          // the conversion completed
-  kExitFatal = 1,       // an error report was written (start-up failure, unreadable source)
-  kExitSettings = 2,    // autorun without settings, a settings file that cannot be loaded
-                        // or settings that cannot mean what they say
-  kExitConversion = 3,  // a selected table was not fully moved, or a statement failed
+  kExitOk = 0,        // the conversion completed
+  kExitFatal = 1,     // an error report was written (start-up failure, unreadable source)
+  kExitSettings = 2,  // autorun without settings, a settings file that cannot be loaded
+                      // or settings that cannot mean what they say
+  // A selected table was not fully moved, or a statement failed: the run's own status.
+  kExitConversion = kExitTablesNotMoved,
 };
 
 // How the report reads: the number in decimal and hex or named (NamedError), and whether it

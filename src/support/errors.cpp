@@ -8,57 +8,61 @@ namespace ferrolyte {
 namespace {
 
 // Every entry of the catalogue, for the look-ups by number.
-constexpr const ErrorCode* kCatalogue[] = {
-    &errc::kInvalidCall,
-    &errc::kOverflow,
-    &errc::kTypeMismatch,
-    &errc::kInternal,
-    &errc::kBadFileNumber,
-    &errc::kFileNotFound,
-    &errc::kDeviceIo,
-    &errc::kDiskFull,
-    &errc::kTooManyFiles,
-    &errc::kFileAccess,
-    &errc::kPathNotFound,
-    &errc::kObjectNotSet,
-    &errc::kInvalidNull,
-    &errc::kAttachment,
-    &errc::kCannotCreateObject,
-    &errc::kMissingDependency,
-    &errc::kBinaryTooLarge,
-    &errc::kNoOdbcDriver,
-    &errc::kObjectNotFound,
-    &errc::kNoCurrentRecord,
-    &errc::kCouldNotFindFile,
-    &errc::kWorkgroupMissing,
-    &errc::kDaoInvalidPassword,
-    &errc::kDiskOrNetwork,
-    &errc::kDamagedDatabase,
-    &errc::kFeatureNotAvailable,
-    &errc::kItemNotFound,
-    &errc::kUnrecognizedFormat,
-    &errc::kObjectInvalid,
-    &errc::kObjectClosed,
-    &errc::kProviderNotFound,
-    &errc::kInvalidConnection,
-    &errc::kNotImplemented,
-    &errc::kUnspecified,
-    &errc::kInvalidClassString,
-    &errc::kParameterMissing,
-    &errc::kErrorsInCommand,
-    &errc::kErrorsOccurred,
-    &errc::kNoTable,
-    &errc::kAuthFailed,
-    &errc::kOutOfMemory,
-    &errc::kInvalidArgument,
+constexpr ErrorCode kCatalogue[] = {
+    errc::kInvalidCall,
+    errc::kOverflow,
+    errc::kTypeMismatch,
+    errc::kInternal,
+    errc::kBadFileNumber,
+    errc::kFileNotFound,
+    errc::kDeviceIo,
+    errc::kDiskFull,
+    errc::kTooManyFiles,
+    errc::kFileAccess,
+    errc::kPathNotFound,
+    errc::kObjectNotSet,
+    errc::kInvalidNull,
+    errc::kAttachment,
+    errc::kCannotCreateObject,
+    errc::kMissingDependency,
+    errc::kBinaryTooLarge,
+    errc::kNoOdbcDriver,
+    errc::kObjectNotFound,
+    errc::kNoCurrentRecord,
+    errc::kCouldNotFindFile,
+    errc::kWorkgroupMissing,
+    errc::kDaoInvalidPassword,
+    errc::kDiskOrNetwork,
+    errc::kDamagedDatabase,
+    errc::kFeatureNotAvailable,
+    errc::kItemNotFound,
+    errc::kUnrecognizedFormat,
+    errc::kObjectInvalid,
+    errc::kObjectClosed,
+    errc::kProviderNotFound,
+    errc::kInvalidConnection,
+    errc::kNotImplemented,
+    errc::kUnspecified,
+    errc::kInvalidClassString,
+    errc::kParameterMissing,
+    errc::kErrorsInCommand,
+    errc::kErrorsOccurred,
+    errc::kNoTable,
+    errc::kAuthFailed,
+    errc::kOutOfMemory,
+    errc::kInvalidArgument,
 };
 
 }  // namespace
 
+std::span<const ErrorCode> AllErrorCodes() {
+  return kCatalogue;
+}
+
 const ErrorCode* FindErrorCode(int32_t number) {
   const auto* found = std::find_if(std::begin(kCatalogue), std::end(kCatalogue),
-                                   [&](const ErrorCode* e) { return e->number == number; });
-  return found == std::end(kCatalogue) ? nullptr : *found;
+                                   [&](const ErrorCode& e) { return e.number == number; });
+  return found == std::end(kCatalogue) ? nullptr : found;
 }
 
 ErrorKind KindOfError(int32_t number) {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <stdexcept>
 #include <string>
 
@@ -141,6 +142,8 @@ std::string HexNumber(int32_t number);
 // "-2147221005 (0x800401F3)".
 std::string NumberWithHex(int32_t number);
 
+// Every entry of the catalogue, one per number, in the order of errc.
+std::span<const ErrorCode> AllErrorCodes();
 // The catalogue's entry for a number, or null for one it does not hold.
 const ErrorCode* FindErrorCode(int32_t number);
 // The kind of a number; kOther for one the catalogue does not hold.

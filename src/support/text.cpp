@@ -1,7 +1,5 @@
 #include "support/text.h"
 
-#include <cstdio>
-
 namespace ferrolyte {
 
 void AppendUtf8(std::string& out, char32_t cp) {
@@ -218,6 +216,13 @@ std::string Join(const std::vector<std::string>& parts, std::string_view separat
   return out;
 }
 
+int HexDigitValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
 std::string PrintableText(std::string_view text) {
   std::string out;
   out.reserve(text.size());
@@ -229,9 +234,9 @@ std::string PrintableText(std::string_view text) {
     } else if (c == '\t') {
       out += "\\t";
     } else if (c < 0x20 || c == 0x7F) {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\x%02X", c);
-      out += escape;
+      out += "\\x";
+      out += HexDigit(c >> 4);
+      out += HexDigit(c);
     } else {
       out += static_cast<char>(c);
     }

@@ -39,6 +39,13 @@ std::vector<std::string> Split(std::string_view text, std::string_view separator
 // Joins the parts with the separator between them.
 std::string Join(const std::vector<std::string>& parts, std::string_view separator);
 
+// The upper-case hexadecimal digit of the low four bits of v.
+constexpr char HexDigit(unsigned v) {
+  return "0123456789ABCDEF"[v & 15];
+}
+// The value of a hexadecimal digit of either case; -1 for any other character.
+int HexDigitValue(char c);
+
 // The text on one line: CR, LF and tab as \r, \n and \t, other control characters as \xHH.
 // For names in listings and reports, which Access lets hold line breaks.
 std::string PrintableText(std::string_view text);

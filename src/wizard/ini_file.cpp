@@ -50,20 +50,13 @@ std::string PercentEncode(const std::string& text) {
   return out;
 }
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
 // Every "%" with two hex digits becomes that byte; any other "%" stays.
 std::string PercentDecode(const std::string& text) {
   std::string out;
   for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '%' && i + 2 < text.size() && HexDigit(text[i + 1]) >= 0 &&
-        HexDigit(text[i + 2]) >= 0) {
-      out += static_cast<char>(HexDigit(text[i + 1]) * 16 + HexDigit(text[i + 2]));
+    if (text[i] == '%' && i + 2 < text.size() && HexDigitValue(text[i + 1]) >= 0 &&
+        HexDigitValue(text[i + 2]) >= 0) {
+      out += static_cast<char>(HexDigitValue(text[i + 1]) * 16 + HexDigitValue(text[i + 2]));
       i += 2;
     } else {
       out += text[i];
@@ -72,20 +65,64 @@ std::string PercentDecode(const std::string& text) {
   return out;
 }
 
-std::vector<std::string> SplitLines(const std::string& text) {
-  std::vector<std::string> lines;
+// A line ends at LF; a CR before it, or at the very end of the text, belongs to the line end.
+std::vector<std::string_view> SplitLines(std::string_view text) {
+  std::vector<std::string_view> lines;
   size_t start = 0;
   while (start <= text.size()) {
     size_t lf = text.find('\n', start);
-    if (lf == std::string::npos) {
-      lines.push_back(text.substr(start));
-      break;
-    }
-    size_t end = (lf > start && text[lf - 1] == '\r') ? lf - 1 : lf;
+    const size_t stop = lf == std::string_view::npos ? text.size() : lf;
+    const size_t end = stop > start && text[stop - 1] == '\r' ? stop - 1 : stop;
     lines.push_back(text.substr(start, end - start));
+    if (lf == std::string_view::npos) break;
     start = lf + 1;
   }
   return lines;
+}
+
+bool IsSectionLine(std::string_view line, bool lenient) {
+  if (lenient) return !line.empty() && line.front() == '[';
+  return line.size() >= 2 && line.front() == '[' && line.back() == ']';
+}
+
+// A settings file's entry into the dictionary: the key unquoted and lower-case, "[]" making a
+// list, kEncodedMark a percent-encoded value.
+void SetSettingsEntry(Dictionary& target, const IniEntry& entry) {
+  std::string key = entry.key;
+  if (!key.empty() && key.front() == '"') key = Unquote(key);
+  const bool list = key.size() >= 2 && key.ends_with("[]");
+  if (list) key.resize(key.size() - 2);
+  const bool encoded = key.size() >= 2 && key.back() == kEncodedMark;
+  if (encoded) key.pop_back();
+  auto decoded = [encoded](std::string text) { return encoded ? PercentDecode(text) : text; };
+  const std::string& raw_value = entry.value;
+  Value value;
+  if (list) {
+    std::vector<std::string> items = SplitQuoted(raw_value, ',', '"');
+    for (std::string& item : items) item = decoded(item);
+    value = Value::TextList(items);
+  } else if (!raw_value.empty() && raw_value.front() == '"') {
+    value = Value(decoded(Unquote(raw_value)));
+  } else {
+    value = Value(decoded(raw_value));
+  }
+  target.Set(AsciiLower(key), std::move(value));
+}
+
+// A settings value as its entry: lists as key[]= with quoted items, a line break anywhere
+// sending the whole value percent-encoded under key%.
+IniEntry SettingsEntry(const std::string& key, const Value& item) {
+  if (item.IsList()) {
+    std::vector<Value> items = item.List();
+    const bool encode = std::any_of(items.begin(), items.end(),
+                                    [](const Value& v) { return HasLineBreak(SafeStr(v)); });
+    if (encode)
+      for (Value& v : items) v = Value(PercentEncode(SafeStr(v)));
+    return {key + (encode ? std::string(1, kEncodedMark) : "") + "[]", JoinQuoted(items, ',', '"')};
+  }
+  const std::string text = SafeStr(item);
+  if (HasLineBreak(text)) return {key + kEncodedMark, ValueText(PercentEncode(text))};
+  return {key, ValueText(text)};
 }
 
 }  // namespace
@@ -140,72 +177,70 @@ std::vector<std::string> SplitQuoted(const std::string& text, char separator, ch
   return items;
 }
 
-DictionaryPtr ReadIniFile(const std::string& path) {
-  const std::string text = ReadTextFile(path, "", kMaxSettingsFileBytes);
-  DictionaryPtr top = Dictionary::Create();
-  DictionaryPtr section;
-  for (const std::string& raw : SplitLines(text)) {
-    std::string line = TrimSpaces(raw);
-    if (line.empty()) continue;
-    if (line.front() == '[') {
-      section = Dictionary::Create();
-      top->Set(line.size() >= 2 ? line.substr(1, line.size() - 2) : "", Value(section));
+IniDocument ParseIni(std::string_view text, const IniLayout& layout) {
+  IniDocument document;
+  for (std::string_view raw : SplitLines(text)) {
+    const std::string line = layout.lenient ? TrimSpaces(raw) : std::string(raw);
+    if (IsSectionLine(line, layout.lenient)) {
+      document.sections.push_back({line.size() >= 2 ? line.substr(1, line.size() - 2) : "", {}});
       continue;
     }
-    size_t eq = line.find('=');
+    const size_t eq = line.find('=');
     if (eq == std::string::npos) continue;
-    std::string key = TrimSpaces(line.substr(0, eq));
-    std::string raw_value = TrimSpaces(line.substr(eq + 1));
-    if (!key.empty() && key.front() == '"') key = Unquote(key);
-    const bool list = key.size() >= 2 && key.ends_with("[]");
-    if (list) key.resize(key.size() - 2);
-    const bool encoded = key.size() >= 2 && key.back() == kEncodedMark;
-    if (encoded) key.pop_back();
-    auto decoded = [encoded](std::string text) { return encoded ? PercentDecode(text) : text; };
-    Value value;
-    if (list) {
-      std::vector<std::string> items = SplitQuoted(raw_value, ',', '"');
-      for (std::string& item : items) item = decoded(item);
-      value = Value::TextList(items);
-    } else if (!raw_value.empty() && raw_value.front() == '"') {
-      value = Value(decoded(Unquote(raw_value)));
-    } else {
-      value = Value(decoded(raw_value));
+    IniEntry entry{line.substr(0, eq), line.substr(eq + 1)};
+    if (layout.lenient) entry = {TrimSpaces(entry.key), TrimSpaces(entry.value)};
+    (document.sections.empty() ? document.before_sections : document.sections.back().entries)
+        .push_back(std::move(entry));
+  }
+  return document;
+}
+
+std::string FormatIni(const IniDocument& document, const IniLayout& layout) {
+  std::string out;
+  auto append = [&](const std::vector<IniEntry>& entries) {
+    for (const IniEntry& e : entries) {
+      out += layout.indent;
+      out += e.key;
+      out += '=';
+      out += e.value;
+      out += layout.line_end;
     }
-    (section ? section : top)->Set(AsciiLower(key), std::move(value));
+  };
+  append(document.before_sections);
+  for (const IniSection& section : document.sections) {
+    out += "[" + section.name + "]";
+    out += layout.line_end;
+    append(section.entries);
+  }
+  return out;
+}
+
+DictionaryPtr ReadIniFile(const std::string& path) {
+  const std::string text = ReadTextFile(path, "", kMaxSettingsFileBytes);
+  const IniDocument document = ParseIni(text, kSettingsFileLayout);
+  DictionaryPtr top = Dictionary::Create();
+  for (const IniEntry& entry : document.before_sections) SetSettingsEntry(*top, entry);
+  for (const IniSection& s : document.sections) {
+    DictionaryPtr section = Dictionary::Create();
+    top->Set(s.name, Value(section));
+    for (const IniEntry& entry : s.entries) SetSettingsEntry(*section, entry);
   }
   return top;
 }
 
 void WriteIniFile(const DictionaryPtr& sections, const std::string& path) {
-  std::string out;
+  IniDocument document;
   if (sections) {
     for (const std::string& name : sections->Keys()) {
-      out += "[" + name + "]\r\n";
+      IniSection& written = document.sections.emplace_back(IniSection{name, {}});
       DictionaryPtr section = sections->Section(name);
       if (!section) continue;
-      for (const std::string& key : section->Keys()) {
-        const Value& item = section->Item(key);
-        if (item.IsList()) {
-          std::vector<Value> items = item.List();
-          const bool encode = std::any_of(items.begin(), items.end(),
-                                          [](const Value& v) { return HasLineBreak(SafeStr(v)); });
-          if (encode)
-            for (Value& v : items) v = Value(PercentEncode(SafeStr(v)));
-          out += "  " + key + (encode ? std::string(1, kEncodedMark) : "") +
-                 "[]=" + JoinQuoted(items, ',', '"') + "\r\n";
-        } else {
-          const std::string text = SafeStr(item);
-          if (HasLineBreak(text))
-            out += "  " + key + kEncodedMark + "=" + ValueText(PercentEncode(text)) + "\r\n";
-          else
-            out += "  " + key + "=" + ValueText(text) + "\r\n";
-        }
-      }
+      for (const std::string& key : section->Keys())
+        written.entries.push_back(SettingsEntry(key, section->Item(key)));
     }
   }
   // A settings file may hold passwords.
-  WritePrivateTextFile(path, out);
+  WritePrivateTextFile(path, FormatIni(document, kSettingsFileLayout));
 }
 
 }  // namespace ferrolyte

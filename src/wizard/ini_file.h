@@ -1,13 +1,53 @@
-// INI settings files: sections of keys and values, list values written as quoted items.
+// INI files: the one reader and writer of their lines, and the settings files built on it
+// (sections of keys and values, list values written as quoted items).
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "support/value.h"
 
 namespace ferrolyte {
+
+// A key and its value as they stand on their line, neither decoded.
+struct IniEntry {
+  std::string key;
+  std::string value;
+};
+struct IniSection {
+  std::string name;
+  std::vector<IniEntry> entries;
+};
+// The lines of an INI text: the entries above the first section line, then each section.
+struct IniDocument {
+  std::vector<IniEntry> before_sections;
+  std::vector<IniSection> sections;
+};
+
+// How one kind of INI file lays out its lines.
+struct IniLayout {
+  std::string_view line_end;  // written after every line
+  std::string_view indent;    // written before every entry
+  // Read leniently: spaces around a line, its key and its value are dropped, and a line that
+  // starts with "[" is a section line whatever its end. Otherwise a line is taken as it stands
+  // and a section line is "[" NAME "]".
+  bool lenient;
+};
+// Settings files (run settings, autorun files): they are also written by hand.
+inline constexpr IniLayout kSettingsFileLayout{"\r\n", "  ", true};
+// The per-user store: only ever written by the program itself.
+inline constexpr IniLayout kStoreFileLayout{"\n", "", false};
+
+// The sections and entries of the text, in file order. A line ends at LF, and a CR at its end
+// belongs to the line end. Lines that are neither a section line nor hold "=" are skipped; an
+// entry's key runs to the first "=".
+IniDocument ParseIni(std::string_view text, const IniLayout& layout);
+
+// The text of the document: each entry as indent, key, "=", value; each section as its line
+// "[" NAME "]" and then its entries; every line ended by layout.line_end.
+std::string FormatIni(const IniDocument& document, const IniLayout& layout);
 
 // Settings are a few kilobytes; anything far larger is not a settings file.
 inline constexpr uint64_t kMaxSettingsFileBytes = 16 * 1024 * 1024;

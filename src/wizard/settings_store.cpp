@@ -6,23 +6,15 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <sstream>
-#include <vector>
+#include <iterator>
 
 #include "support/errors.h"
 #include "support/files.h"
 #include "support/text.h"
+#include "wizard/ini_file.h"
 
 namespace ferrolyte {
 namespace {
-
-struct Entry {
-  std::string name, value;
-};
-struct Section {
-  std::string name;
-  std::vector<Entry> entries;
-};
 
 // Values may hold any text; backslash escapes keep each one on its own line.
 std::string Escape(const std::string& text) {
@@ -53,21 +45,11 @@ std::string Unescape(const std::string& text) {
   return out;
 }
 
-std::vector<Section> Load(const std::string& file) {
-  std::vector<Section> sections;
+// The store's sections; a missing or unreadable file has none.
+IniDocument Load(const std::string& file) {
   std::ifstream in(file, std::ios::binary);
-  std::string line;
-  while (std::getline(in, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.size() >= 2 && line.front() == '[' && line.back() == ']') {
-      sections.push_back({line.substr(1, line.size() - 2), {}});
-      continue;
-    }
-    size_t eq = line.find('=');
-    if (eq == std::string::npos || sections.empty()) continue;
-    sections.back().entries.push_back({line.substr(0, eq), Unescape(line.substr(eq + 1))});
-  }
-  return sections;
+  const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  return ParseIni(text, kStoreFileLayout);
 }
 
 }  // namespace
@@ -79,10 +61,10 @@ std::string SettingsStoreFile(const std::string& app) {
 
 std::string GetSetting(const std::string& app, const std::string& section, const std::string& name,
                        const std::string& default_value) {
-  for (const Section& s : Load(SettingsStoreFile(app))) {
+  for (const IniSection& s : Load(SettingsStoreFile(app)).sections) {
     if (!EqualsIgnoreCase(s.name, section)) continue;
-    for (const Entry& e : s.entries)
-      if (EqualsIgnoreCase(e.name, name)) return e.value;
+    for (const IniEntry& e : s.entries)
+      if (EqualsIgnoreCase(e.key, name)) return Unescape(e.value);
   }
   return default_value;
 }
@@ -90,33 +72,27 @@ std::string GetSetting(const std::string& app, const std::string& section, const
 void SaveSetting(const std::string& app, const std::string& section, const std::string& name,
                  const std::string& value) {
   const std::string file = SettingsStoreFile(app);
-  std::vector<Section> sections = Load(file);
-  Section* target = nullptr;
-  for (Section& s : sections)
+  // Lines above the first section are no values of the store; a rewrite leaves them out.
+  IniDocument store{{}, Load(file).sections};
+  IniSection* target = nullptr;
+  for (IniSection& s : store.sections)
     if (EqualsIgnoreCase(s.name, section)) target = &s;
-  if (!target) {
-    sections.push_back({section, {}});
-    target = &sections.back();
-  }
+  if (!target) target = &store.sections.emplace_back(IniSection{section, {}});
   bool stored = false;
-  for (Entry& e : target->entries) {
-    if (EqualsIgnoreCase(e.name, name)) {
-      e.value = value;
+  for (IniEntry& e : target->entries) {
+    if (EqualsIgnoreCase(e.key, name)) {
+      e.value = Escape(value);
       stored = true;
     }
   }
-  if (!stored) target->entries.push_back({name, value});
+  if (!stored) target->entries.push_back({name, Escape(value)});
 
-  std::ostringstream out;
-  for (const Section& s : sections) {
-    out << "[" << s.name << "]\n";
-    for (const Entry& e : s.entries) out << e.name << "=" << Escape(e.value) << "\n";
-  }
+  const std::string text = FormatIni(store, kStoreFileLayout);
   MkDirRecurse(FolderPart(file));
   const std::string temp = file + ".tmp." + std::to_string(::getpid());
   {
     std::ofstream f(temp, std::ios::binary | std::ios::trunc);
-    f << out.str();
+    f << text;
     f.close();
     if (!f) {
       std::remove(temp.c_str());

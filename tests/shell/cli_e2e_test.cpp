@@ -424,6 +424,79 @@ TEST_F(CliTest, ConvertToADumpIsRepeatedByItsSavedSettings) {
   }
 }
 
+// Access lets a table name hold CR and LF. The listing, a conversion named on the command
+// line and an unattended run with every table selected must all reach each such table and
+// its rows: a name cut at its break, or read back as two, is missed or refused.
+TEST_F(CliTest, TablesNamedWithLineBreaksAreListedAndConvertedEveryWay) {
+  namespace aw = accesswriter;
+  struct Named {
+    std::string name;
+    int first;  // the table's rows are first and first + 1
+  };
+  const Named tables[] = {
+      {"Line\r\nBreak", 10}, {"Line\rBreak", 20}, {"Line\nBreak", 30}, {"Plain", 40}};
+  const std::string source = dir_.File("breaks.mdb");
+  {
+    aw::DatabaseWriter db(source);
+    for (const Named& t : tables) {
+      aw::Table table{.name = t.name};
+      table.columns.push_back({.name = "Id", .type = aw::ColumnType::kLong});
+      aw::TableWriter& rows = db.AddTable(table);
+      rows.AddRow({t.first});
+      rows.AddRow({t.first + 1});
+    }
+    db.Finish();
+  }
+
+  const Outcome listed = Run({"tables", source});
+  ASSERT_EQ(listed.status, 0) << listed.output;
+  const Outcome json = Run({"tables", source, "--json"});
+  ASSERT_EQ(json.status, 0) << json.output;
+  std::map<std::string, int> rows_listed;
+  const nlohmann::json listing = nlohmann::json::parse(json.output);
+  for (const nlohmann::json& table : listing["tables"])
+    rows_listed[table["name"].get<std::string>()] = table["rows"].get<int>();
+  for (const Named& t : tables) {
+    SCOPED_TRACE(PrintableText(t.name));
+    EXPECT_NE(listed.output.find("\n" + PrintableText(t.name) + " "), std::string::npos)
+        << listed.output;
+    EXPECT_EQ(rows_listed[t.name], 2) << json.output;
+  }
+
+  WriteTextFile(dir_.File("star.ini"), "[Velkan Ferrolyte]\r\n  sourcefilename=" + source +
+                                           "\r\n  destinationmethod=DUMP\r\n"
+                                           "  destinationdumpfilename=star.sql\r\n"
+                                           "  destinationdatabase=breaks\r\n"
+                                           "  sourcetables[]=*\r\n");
+  struct Way {
+    std::string what;
+    std::vector<std::string> args;
+    std::string dump;
+  } ways[] = {
+      {"convert", {"convert", source, "--dump", "convert.sql"}, "convert.sql"},
+      {"autorun", {"settings=" + dir_.File("star.ini"), "autorun"}, "star.sql"},
+  };
+  for (const Way& way : ways) {
+    SCOPED_TRACE(way.what);
+    const Outcome out = Run(way.args);
+    ASSERT_EQ(out.status, 0) << out.output << Log();
+    const std::string dump = Read(way.dump);
+    for (const Named& t : tables) {
+      SCOPED_TRACE(PrintableText(t.name));
+      const std::string insert = "INSERT INTO \"" + t.name + "\" ";
+      std::vector<std::string> values;
+      for (size_t at = dump.find(insert); at != std::string::npos; at = dump.find(insert, at + 1)) {
+        const size_t end = dump.find("\r\n", at + insert.size());
+        values.push_back(dump.substr(at + insert.size(), end - at - insert.size()));
+      }
+      ASSERT_EQ(values.size(), 2u) << dump;
+      EXPECT_TRUE(values[0].ends_with("(" + std::to_string(t.first) + ");")) << values[0];
+      EXPECT_TRUE(values[1].ends_with("(" + std::to_string(t.first + 1) + ");")) << values[1];
+      EXPECT_NE(dump.find("CREATE TABLE \"" + t.name + "\""), std::string::npos) << dump;
+    }
+  }
+}
+
 // An empty selection entry selects nothing: a source with tables then has nothing selected
 // and is refused before anything is written; one without tables completes with 0 tables.
 TEST_F(CliTest, EmptySelectionIsRefusedWhenTheSourceHasTables) {

@@ -56,6 +56,67 @@ TEST(JoinQuotedTest, QuotesEveryItemAndRoundTrips) {
   EXPECT_EQ(SplitQuoted(JoinQuoted(items, ',', '"'), ',', '"'), tricky);
 }
 
+// One line of each form a settings file or the store has been read in; the store reads
+// exactly, a settings file forgives what hand editing leaves.
+TEST(ParseIniTest, ReadsEachLineFormInBothLayouts) {
+  using Entries = std::vector<IniEntry>;
+  struct Case {
+    std::string text;
+    IniDocument settings, store;
+  };
+  const Case cases[] = {
+      {"[S]\r\nk=v\r\n", {{}, {{"S", Entries{{"k", "v"}}}}}, {{}, {{"S", Entries{{"k", "v"}}}}}},
+      {"[S]\nk=v\n", {{}, {{"S", Entries{{"k", "v"}}}}}, {{}, {{"S", Entries{{"k", "v"}}}}}},
+      // No line end after the last line, or a lone CR there.
+      {"[S]\nk=v", {{}, {{"S", Entries{{"k", "v"}}}}}, {{}, {{"S", Entries{{"k", "v"}}}}}},
+      {"[S]\r\nk=v\r", {{}, {{"S", Entries{{"k", "v"}}}}}, {{}, {{"S", Entries{{"k", "v"}}}}}},
+      // A CR inside a line is text.
+      {"[S]\nk=a\rb\n",
+       {{}, {{"S", Entries{{"k", "a\rb"}}}}},
+       {{}, {{"S", Entries{{"k", "a\rb"}}}}}},
+      {"[S]\n  k = v  \n",
+       {{}, {{"S", Entries{{"k", "v"}}}}},
+       {{}, {{"S", Entries{{"  k ", " v  "}}}}}},
+      {"  [S]  \nk=v\n", {{}, {{"S", Entries{{"k", "v"}}}}}, {Entries{{"k", "v"}}, {}}},
+      {"[S\nk=v\n", {{}, {{"", Entries{{"k", "v"}}}}}, {Entries{{"k", "v"}}, {}}},
+      {"k=v\n[S]\n", {Entries{{"k", "v"}}, {{"S", {}}}}, {Entries{{"k", "v"}}, {{"S", {}}}}},
+      {"[S]\nno equals\n\na=b=c\nempty=\n=x\n",
+       {{}, {{"S", Entries{{"a", "b=c"}, {"empty", ""}, {"", "x"}}}}},
+       {{}, {{"S", Entries{{"a", "b=c"}, {"empty", ""}, {"", "x"}}}}}},
+      {"[S]\n\tk=\tv\n",
+       {{}, {{"S", Entries{{"\tk", "\tv"}}}}},
+       {{}, {{"S", Entries{{"\tk", "\tv"}}}}}},
+      {"", {}, {}},
+  };
+  auto text_of = [](const IniDocument& d) { return FormatIni(d, {"|", "", false}); };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(PrintableText(c.text));
+    EXPECT_EQ(text_of(ParseIni(c.text, kSettingsFileLayout)), text_of(c.settings));
+    EXPECT_EQ(text_of(ParseIni(c.text, kStoreFileLayout)), text_of(c.store));
+  }
+}
+
+TEST(FormatIniTest, WritesEachLayoutAndReadsItBack) {
+  const IniDocument document{
+      {{"top", "1"}},
+      {{"One", {{"k", "v"}, {"list[]", "\"a\",\"b\""}, {"empty", ""}}}, {"Two", {}}}};
+  struct Case {
+    IniLayout layout;
+    std::string text;
+  };
+  const Case cases[] = {
+      {kSettingsFileLayout,
+       "  top=1\r\n[One]\r\n  k=v\r\n  list[]=\"a\",\"b\"\r\n  empty=\r\n[Two]\r\n"},
+      {kStoreFileLayout, "top=1\n[One]\nk=v\nlist[]=\"a\",\"b\"\nempty=\n[Two]\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(PrintableText(c.text));
+    const std::string text = FormatIni(document, c.layout);
+    EXPECT_EQ(text, c.text);
+    EXPECT_EQ(FormatIni(ParseIni(text, c.layout), c.layout), text);
+  }
+}
+
 class IniFileTest : public ::testing::Test {
  protected:
   DictionaryPtr Read(const std::string& text) {

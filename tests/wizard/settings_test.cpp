@@ -252,5 +252,29 @@ TEST(SettingsStoreTest, StoresTextValuesPerSection) {
   EXPECT_TRUE(FileExists(dir.path() + "/Quorvane/Ferrolyte/Ferrolyte.ini"));
 }
 
+// Stores written before stay readable and are rewritten as they always were: LF lines, no
+// indent, backslash escapes, sections in the order they were first saved.
+TEST(SettingsStoreTest, KeepsTheStoreFileForm) {
+  TempDir dir;
+  ScopedEnv appdata("APPDATA", dir.path().c_str());
+  SaveSetting("Ferrolyte", "Usage", "RunCount", "7");
+  SaveSetting("Ferrolyte", "Settings", "SaveFolder", "C:\\x\nnext\r=y");
+  SaveSetting("Ferrolyte", "usage", "runcount", " 8 ");
+  const std::string file = SettingsStoreFile("Ferrolyte");
+  EXPECT_EQ(ReadTextFile(file, ""),
+            "[Usage]\nRunCount= 8 \n[Settings]\nSaveFolder=C:\\\\x\\nnext\\r=y\n");
+
+  // Written by hand or elsewhere: CR LF lines, lines above any section, other lines.
+  WriteTextFile(file,
+                "stray=1\r\n[Settings]\r\nLastLoadedSource=/a b.mdb \r\nnote\r\n"
+                "[Window]\r\nWidth=9000");
+  EXPECT_EQ(GetSetting("Ferrolyte", "Settings", "LastLoadedSource", ""), "/a b.mdb ");
+  EXPECT_EQ(GetSetting("Ferrolyte", "Window", "Width", ""), "9000");
+  EXPECT_EQ(GetSetting("Ferrolyte", "Settings", "stray", "none"), "none");
+  SaveSetting("Ferrolyte", "Window", "Height", "7000");
+  EXPECT_EQ(ReadTextFile(file, ""),
+            "[Settings]\nLastLoadedSource=/a b.mdb \n[Window]\nWidth=9000\nHeight=7000\n");
+}
+
 }  // namespace
 }  // namespace ferrolyte

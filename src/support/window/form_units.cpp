@@ -4,7 +4,7 @@
 #include <QScreen>
 #include <QWidget>
 
-#include "support/twips.h"
+#include "support/window/twips.h"
 
 namespace ferrolyte {
 

@@ -2,8 +2,8 @@
 
 #include <QWidget>
 
-#include "support/tab_order.h"
 #include "support/window/form_units.h"
+#include "support/window/tab_order.h"
 
 namespace ferrolyte {
 namespace {

@@ -1,8 +1,8 @@
-#include "support/tab_order.h"
+#include "support/window/tab_order.h"
 
 #include <gtest/gtest.h>
 
-#include "support/twips.h"
+#include "support/window/twips.h"
 
 namespace ferrolyte {
 namespace {

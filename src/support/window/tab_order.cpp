@@ -1,4 +1,4 @@
-#include "support/tab_order.h"
+#include "support/window/tab_order.h"
 
 #include <algorithm>
 #include <utility>

@@ -1,4 +1,4 @@
-#include "support/twips.h"
+#include "support/window/twips.h"
 
 #include <cmath>
 
