@@ -19,6 +19,7 @@
 #include "conversion/record_transfer.h"
 #include "conversion/server_cancel.h"
 #include "conversion/table_definition.h"
+#include "conversion/table_lanes.h"
 #include "conversion/views.h"
 #include "platform/source_connection.h"
 #include "schema/access_scanner.h"
@@ -126,12 +127,36 @@ struct BackEndSource {
   SchemaModel schema;
 };
 
+// The sessions and source handle a table's rows move on beside other tables' (a libmdb
+// handle stays on one thread).
+struct RowLane {
+  std::shared_ptr<Connection> source;
+  std::shared_ptr<Connection> server;
+  std::unique_ptr<PgConnection> rows;
+  std::unique_ptr<ServerDestination> destination;  // last: refers to the sessions
+};
+
+// A table whose rows move beside others', held until the tables before it are done.
+struct TableInFlight {
+  HeldStatus status;
+  std::string report;
+  TableDefinition def;
+  SourceRows rows;
+  bool creation_failed = false;
+  bool moving = false;  // its rows went to a lane
+  int32_t moved = 0;
+  std::optional<int64_t> expected;
+  std::chrono::steady_clock::time_point started, rows_ended;
+  TableOutcome before;  // restored when the run ends before this table would have begun
+};
+
 class Run {
  public:
   Run(const DictionaryPtr& settings, std::string& report, const SchemaModel& schema,
       const RunContext& ctx, const ConnectionOpener& open,
       const DestinationStringBuilder& destination_string, const RowSessionOpener& open_rows)
-      : report_(report),
+      : run_report_(report),
+        report_(report),
         given_schema_(schema),
         ctx_(ctx),
         status_(ctx.status),
@@ -162,7 +187,12 @@ class Run {
   void WriteDumpPreamble(bool drop);
   void ReadTableSettings();
   bool LoopTables();
+  bool LoopTablesInTurn();
+  bool MovesTablesAtOnce() const;
+  bool LoopTablesAtOnce();
   bool TableWork(SelectedTable& table);
+  bool DefineTable(SelectedTable& table, TableDefinition& def, SourceRows& rows);
+  bool EndTable(SelectedTable& table, const TableDefinition& def, bool creation_failed);
   void AfterTables();
   bool AddChecks();
   void PlanViews();
@@ -172,6 +202,9 @@ class Run {
 
   void MoveTableRecords(TableOutcome& outcome, const TableDefinition& def, const SourceRows& rows,
                         bool creation_failed);
+  RecordTransfer TransferOf(const TableOutcome& outcome, const TableDefinition& def,
+                            const SourceRows& rows);
+  void AfterRecords(TableOutcome& outcome, const TableDefinition& def, bool creation_failed);
   void PlanChildren(SelectedTable& table);
   void ResolveLinks(const std::vector<std::string>& entries,
                     std::vector<std::pair<const SchemaTable*, std::string>>& tables,
@@ -210,10 +243,12 @@ class Run {
   RunOutcome Fail(int32_t number, const std::string& description);
   void DumpLost(const std::string& reason);
 
-  std::string& report_;
+  std::string& run_report_;
+  // The run's report, or while a table's rows move beside others, that table's held text.
+  ReportRoute report_;
   const SchemaModel& given_schema_;
   const RunContext& ctx_;
-  StatusOutput& status_;
+  StatusRoute status_;  // as report_
   const ConnectionOpener& open_;
   const DestinationStringBuilder& destination_string_;
   const RowSessionOpener& open_rows_;
@@ -267,6 +302,8 @@ class Run {
   TableOutcome* current_ = nullptr;  // the table being worked on
   RunProgress progress_;
   bool stopped_ = false;
+  // Tells the tables moving at once to stop before their next row.
+  CancelToken lanes_stop_{false};
 
   DefinitionOptions options_;
   std::string table_prefix_;
@@ -905,29 +942,206 @@ void Run::ReadTableSettings() {
   transfer_validation_ = settings_.transfer_validation;
 }
 
-// Every selected table in turn; false when one ended the run.
+// Every selected table; false when one ended the run.
 bool Run::LoopTables() {
   std::vector<int64_t> planned;
   for (const SelectedTable& table : selected_)
     planned.push_back(transfer_records_ ? outcome_.tables[table.outcome].rows_expected.value_or(0)
                                         : 0);
   progress_.Plan(std::move(planned));
-  bool every_table = true;
+  const bool every_table = MovesTablesAtOnce() ? LoopTablesAtOnce() : LoopTablesInTurn();
+  progress_.Finish();
+  status_.SetProgressFigures(progress_.Figures());
+  return every_table;
+}
+
+bool Run::LoopTablesInTurn() {
   for (size_t i = 0; i < selected_.size(); ++i) {
     progress_.BeginTable(i);
     status_.SetProgressFigures(progress_.Figures());
-    if (!TableWork(selected_[i])) {
-      every_table = false;
-      break;
-    }
+    if (!TableWork(selected_[i])) return false;
     if (ctx_.Cancelled()) {
       stopped_ = true;
       break;
     }
   }
-  progress_.Finish();
-  status_.SetProgressFigures(progress_.Figures());
-  return every_table;
+  return true;
+}
+
+// Child tables and linked tables keep the order of a run in turn: a child follows its owner,
+// and a back-end's handle is one for all its links.
+bool Run::MovesTablesAtOnce() const {
+  if (!direct_ || !rows_session_ || settings_.jobs < 2 || !transfer_records_ ||
+      selected_.size() < 2)
+    return false;
+  return std::all_of(selected_.begin(), selected_.end(), [](const SelectedTable& table) {
+    return table.children.empty() && !table.source;
+  });
+}
+
+// The tables are defined and created, their indexes built and their text released in the
+// source order, on the run's own sessions; only their rows move at once, each table's on a
+// lane of its own. The outcome and the report are those of a run in turn.
+bool Run::LoopTablesAtOnce() {
+  const size_t count = selected_.size();
+  std::vector<RowLane> lanes;
+  for (size_t i = 0; i < std::min<size_t>(static_cast<size_t>(settings_.jobs), count); ++i) {
+    RowLane lane;
+    try {
+      lane.source =
+          open_(BuildSourceConnectionString(settings_.source_file, settings_.source_system_database,
+                                            settings_.source_user, settings_.source_password));
+      lane.server = open_(DatabaseConnectionString());
+      KeepFromIdling(*lane.server);
+      lane.rows = open_rows_(SessionParameters(database_));
+      KeepFromIdling(*lane.rows);
+    } catch (const Error& e) {
+      // The server's connection limit, say: fewer lanes do the same work.
+      status_.WriteLog("A session for moving tables at once could not be opened: " + ErrorText(e));
+      break;
+    }
+    lane.destination = std::make_unique<ServerDestination>(lane.server.get());
+    lane.destination->set_row_session(lane.rows.get(), ctx_.clock);
+    lanes.push_back(std::move(lane));
+  }
+  if (lanes.size() < 2) return LoopTablesInTurn();
+
+  std::vector<TableInFlight> flights(count);
+  std::vector<int64_t> planned;
+  for (const SelectedTable& table : selected_)
+    planned.push_back(outcome_.tables[table.outcome].rows_expected.value_or(0));
+  int64_t total = 0;
+  for (int64_t rows : planned) total += rows;
+  lanes_stop_ = false;
+  JobLanes jobs(lanes.size());
+  // Whatever ends the loop (a raise included) stops the lanes before they are waited for.
+  struct Unroute {
+    Run& run;
+    ~Unroute() {
+      run.lanes_stop_ = true;
+      run.report_.set_target(run.run_report_);
+      run.status_.set_target(run.ctx_.status);
+    }
+  } unroute{*this};
+  auto route_to = [&](TableInFlight& flight) {
+    report_.set_target(flight.report);
+    status_.set_target(flight.status);
+  };
+  auto unroute_now = [&] {
+    report_.set_target(run_report_);
+    status_.set_target(ctx_.status);
+  };
+
+  size_t next = 0;  // the next table to define
+  size_t head = 0;  // the first table not yet released
+  int64_t released_rows = 0, counted = 0, told = 0;
+  auto begin_head = [&] {
+    counted += told;
+    told = 0;
+    progress_.BeginTable(head);
+    int64_t rest = 0;
+    for (size_t i = head; i < count; ++i) rest += planned[i];
+    progress_.BeginRows(rest);
+    ctx_.status.SetProgressFigures(progress_.Figures());
+  };
+  auto show_rows = [&] {
+    int64_t moved = released_rows;
+    for (size_t i = head; i < next; ++i)
+      if (flights[i].moving) moved += flights[i].status.shown();
+    told = std::max<int64_t>(moved - counted, 0);
+    progress_.Rows(told);
+    ctx_.status.SetProgressFigures(progress_.Figures());
+    ctx_.status.SetProgress(source_file_name_ + " - " + std::to_string(next - head) +
+                                " tables -> " + database_ + " (" + std::to_string(moved) + "/" +
+                                std::to_string(total) + ")",
+                            moved);
+  };
+  auto start = [&](size_t i, size_t lane) {
+    TableInFlight& flight = flights[i];
+    TableOutcome& outcome = outcome_.tables[selected_[i].outcome];
+    flight.before = outcome;
+    flight.started = ctx_.clock.Now();
+    route_to(flight);
+    flight.creation_failed = !DefineTable(selected_[i], flight.def, flight.rows);
+    step_ = "Transfer records";
+    flight.rows_ended = flight.started;
+    if (!flight.creation_failed) {
+      RecordTransfer transfer = TransferOf(outcome, flight.def, flight.rows);
+      transfer.source = lanes[lane].source.get();
+      transfer.destination = lanes[lane].destination.get();
+      transfer.progress = nullptr;
+      // The record transfer reads the count again.
+      flight.expected = outcome.rows_expected;
+      flight.moving = true;
+      jobs.Start(lane, i, [this, &flight, &outcome, transfer] {
+        const RunContext lane_ctx{.status = flight.status,
+                                  .cancel = lanes_stop_,
+                                  .components = ctx_.components,
+                                  .env = ctx_.env,
+                                  .version_text = ctx_.version_text,
+                                  .temp_folder = {},
+                                  .clock = ctx_.clock,
+                                  .refuse_existing_tables = false,
+                                  .end_now = nullptr,
+                                  .named_errors = ctx_.named_errors};
+        flight.moved = MoveRecords(transfer, flight.report, lane_ctx, &outcome);
+        flight.rows_ended = ctx_.clock.Now();
+      });
+    }
+    current_ = nullptr;
+    unroute_now();
+  };
+  auto release = [&](size_t i) {
+    TableInFlight& flight = flights[i];
+    TableOutcome& outcome = outcome_.tables[selected_[i].outcome];
+    route_to(flight);
+    step_ = "Transfer records";
+    const auto after_rows = ctx_.clock.Now();
+    const bool rows_moved = !flight.moving || flight.moved >= 0;
+    if (flight.moving && rows_moved && !outcome.rows_expected)
+      outcome.rows_expected = flight.expected;
+    if (rows_moved) AfterRecords(outcome, flight.def, flight.creation_failed);
+    outcome.seconds = std::chrono::duration<double>(flight.rows_ended - flight.started +
+                                                    (ctx_.clock.Now() - after_rows))
+                          .count();
+    const bool go_on = EndTable(selected_[i], flight.def, flight.creation_failed);
+    unroute_now();
+    flight.status.Release(ctx_.status);
+    run_report_ += flight.report;
+    flight.report.clear();
+    released_rows += outcome.rows_moved;
+    return go_on;
+  };
+
+  begin_head();
+  ctx_.status.SetProgressRange("PROGRESS", 0, total);
+  while (head < count) {
+    if (ctx_.Cancelled()) lanes_stop_ = true;
+    const size_t lane = jobs.FreeLane();
+    if (next < count && !lanes_stop_ && lane < jobs.size()) {
+      start(next++, lane);
+      continue;
+    }
+    if (head < next && (!flights[head].moving || jobs.Ended(head))) {
+      if (!release(head)) {
+        // The destination is lost: the tables after this one end as a run in turn leaves
+        // them, not begun.
+        lanes_stop_ = true;
+        while (jobs.Busy()) jobs.WaitForEnd(std::chrono::milliseconds(100));
+        for (size_t i = head + 1; i < next; ++i)
+          outcome_.tables[selected_[i].outcome] = flights[i].before;
+        return false;
+      }
+      if (++head < count) begin_head();
+      continue;
+    }
+    if (head == next) break;  // stopped, with nothing moving
+    jobs.WaitForEnd(std::chrono::milliseconds(100));
+    show_rows();
+    ctx_.status.ProcessEvents();
+  }
+  if (ctx_.Cancelled()) stopped_ = true;
+  return true;
 }
 
 bool Run::Body() {
@@ -1238,9 +1452,21 @@ void Run::Note(TableOutcome& outcome, const std::string& note) {
 
 // Returns false when the table loop must stop at once (the destination is lost).
 bool Run::TableWork(SelectedTable& table) {
+  const auto started = ctx_.clock.Now();
+  TableDefinition def;
+  SourceRows rows;
+  const bool creation_failed = !DefineTable(table, def, rows);
+  step_ = "Transfer records";
+  MoveTableRecords(outcome_.tables[table.outcome], def, rows, creation_failed);
+  outcome_.tables[table.outcome].seconds =
+      std::chrono::duration<double>(ctx_.clock.Now() - started).count();
+  return EndTable(table, def, creation_failed);
+}
+
+// The table's notes, definition and CREATE TABLE; false when the server refused that.
+bool Run::DefineTable(SelectedTable& table, TableDefinition& def, SourceRows& rows) {
   TableOutcome& outcome = outcome_.tables[table.outcome];
   current_ = &outcome;
-  const auto started = ctx_.clock.Now();
   const std::string& source_table = outcome.source_name;
   const std::string& destination_table = outcome.destination_name;
 
@@ -1267,10 +1493,9 @@ bool Run::TableWork(SelectedTable& table) {
   for (const auto& child : table.children) split.push_back(child.first->name.value());
   const SchemaTable shaped = split.empty() ? SchemaTable() : WithoutColumns(*table.table, split);
   const SchemaTable& defined_table = split.empty() ? *table.table : shaped;
-  TableDefinition def =
-      BuildTableDefinition(defined_table, source_table, destination_table, options_);
+  def = BuildTableDefinition(defined_table, source_table, destination_table, options_);
   current_source_ = table.source ? table.source : source_.get();
-  SourceRows rows = TableRows(table.read_as.empty() ? source_table : table.read_as);
+  rows = TableRows(table.read_as.empty() ? source_table : table.read_as);
   // Without its complex columns the table can no longer be read as a whole.
   const bool every_column = !split.empty() && def.source_column_list.empty();
   for (const SchemaField& field : defined_table.fields) {
@@ -1311,10 +1536,13 @@ bool Run::TableWork(SelectedTable& table) {
     defined.columns[column.first] = def.destination_columns.at(column.first);
   for (const auto& [column, expression] : def.dropped_defaults)
     defined.dropped_defaults[column] = expression;
+  return !creation_failed;
+}
 
-  step_ = "Transfer records";
-  MoveTableRecords(outcome, def, rows, creation_failed);
-  outcome.seconds = std::chrono::duration<double>(ctx_.clock.Now() - started).count();
+// The table's child tables; false when the table loop must stop at once (the destination is
+// lost).
+bool Run::EndTable(SelectedTable& table, const TableDefinition& def, bool creation_failed) {
+  TableOutcome& outcome = outcome_.tables[table.outcome];
   current_ = nullptr;
   for (size_t i = 0; i < table.children.size(); ++i) {
     if (ctx_.Cancelled() ||
@@ -1413,32 +1641,43 @@ void Run::MoveTableRecords(TableOutcome& outcome, const TableDefinition& def,
   destination_->WriteDumpText("--");
   destination_->WriteDumpText("");
   if (!creation_failed) {
-    RecordTransfer transfer;
-    transfer.source = current_source_ ? current_source_ : source_.get();
-    transfer.destination = &*destination_;
-    transfer.source_table = outcome.source_name;
-    transfer.source_rows = rows;
-    transfer.destination_column_list = def.destination_column_list;
-    transfer.column_list = column_list_;
-    transfer.destination_table = outcome.destination_name;
-    transfer.ignore_large_blobs = ignore_large_blobs_;
-    transfer.source_file_name = source_file_name_;
-    transfer.destination_database = database_;
-    transfer.required = def.required;
-    transfer.column_types = &def.column_types;
-    transfer.bytea = def.bytea;
-    if (!def.bytea.empty()) transfer.bytea_bytes = &child_bytes_;
-    transfer.progress = &progress_;
-    // Only the source's own tables: links and child tables are read from elsewhere.
-    auto stored = stored_rows_.find(outcome.source_name);
-    if (current_source_ == source_.get() && rows.complex_column.empty() &&
-        stored != stored_rows_.end())
-      transfer.stored_rows = stored->second;
+    const RecordTransfer transfer = TransferOf(outcome, def, rows);
     // The record transfer reads the count again.
     const std::optional<int64_t> expected = outcome.rows_expected;
-    if (MoveRecords(transfer, report_, ctx_, &outcome) < 0) return;
+    if (MoveRecords(transfer, report_.text(), ctx_, &outcome) < 0) return;
     if (!outcome.rows_expected) outcome.rows_expected = expected;
   }
+  AfterRecords(outcome, def, creation_failed);
+}
+
+RecordTransfer Run::TransferOf(const TableOutcome& outcome, const TableDefinition& def,
+                               const SourceRows& rows) {
+  RecordTransfer transfer;
+  transfer.source = current_source_ ? current_source_ : source_.get();
+  transfer.destination = &*destination_;
+  transfer.source_table = outcome.source_name;
+  transfer.source_rows = rows;
+  transfer.destination_column_list = def.destination_column_list;
+  transfer.column_list = column_list_;
+  transfer.destination_table = outcome.destination_name;
+  transfer.ignore_large_blobs = ignore_large_blobs_;
+  transfer.source_file_name = source_file_name_;
+  transfer.destination_database = database_;
+  transfer.required = def.required;
+  transfer.column_types = &def.column_types;
+  transfer.bytea = def.bytea;
+  if (!def.bytea.empty()) transfer.bytea_bytes = &child_bytes_;
+  transfer.progress = &progress_;
+  // Only the source's own tables: links and child tables are read from elsewhere.
+  auto stored = stored_rows_.find(outcome.source_name);
+  if (current_source_ == source_.get() && rows.complex_column.empty() &&
+      stored != stored_rows_.end())
+    transfer.stored_rows = stored->second;
+  return transfer;
+}
+
+// The sequences, COMMIT, indexes and count check after the table's rows.
+void Run::AfterRecords(TableOutcome& outcome, const TableDefinition& def, bool creation_failed) {
   bool usable = true;
   if (!creation_failed)
     for (const std::string& s : def.sequence_statements)

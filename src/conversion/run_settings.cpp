@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <iterator>
 #include <stdexcept>
+#include <thread>
 
 #include "conversion/destination_names.h"
 #include "platform/pg_parameters.h"
@@ -122,6 +123,8 @@ const std::vector<SettingRow>& SettingsTable() {
        true},
       // Not saved by the window; Brighthouse is refused while indexes are asked for.
       {"storageengine", T::kText, "", N::kNone, false, true, H::kListed, true},
+      // Empty: the machine's cores, at most kDefaultJobsAtMost. A dump has one writer.
+      {"jobs", T::kText, "", N::kNone, false, true, H::kLeftOut, true},
   };
   return rows;
 }
@@ -164,6 +167,20 @@ std::optional<bool> SwitchOf(const Value& value) {
   }
   if (!value.IsNumeric()) return std::nullopt;
   return value.AsDouble() != 0;
+}
+
+std::optional<int> JobsOf(const std::string& text) {
+  if (text.empty() || text.size() > 2 ||
+      !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
+    return std::nullopt;
+  const int jobs = std::stoi(text);
+  if (jobs < 1 || jobs > kJobsAtMost) return std::nullopt;
+  return jobs;
+}
+
+int DefaultJobs() {
+  const unsigned cores = std::thread::hardware_concurrency();
+  return static_cast<int>(std::clamp<unsigned>(cores, 1, kDefaultJobsAtMost));
 }
 
 RunSettings ReadRunSettings(const Dictionary& section) {
@@ -209,6 +226,7 @@ RunSettings ReadRunSettings(const Dictionary& section) {
   s.transfer_queries = on("transferqueries");
   s.transfer_validation = on("transfervalidation");
   s.follow_links = on("followlinks");
+  s.jobs = JobsOf(text("jobs")).value_or(DefaultJobs());
   return s;
 }
 
@@ -232,6 +250,8 @@ std::string SettingsProblem(const DictionaryPtr& section) {
   if (!direct && Trim(text("destinationdumpfilename")).empty())
     return problem("destinationdumpfilename", "name the dump file to write.");
   const std::string port = text("destinationport");
+  if (const std::string jobs = text("jobs"); !jobs.empty() && !JobsOf(jobs))
+    return problem("jobs", "give a whole number from 1 to " + std::to_string(kJobsAtMost) + ".");
   if (direct && !port.empty() && !IsPortList(port))
     return problem("destinationport", "use a port number from 1 to 65535.");
   const std::string sslmode = text("destinationsslmode");

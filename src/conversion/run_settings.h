@@ -94,8 +94,18 @@ struct RunSettings {
   bool column_list = false, ignore_large_blobs = false, commit_after_table = true;
   bool transfer_relationships = false, transfer_descriptions = false;
   bool transfer_queries = false, transfer_validation = false, follow_links = false;
+  // Tables whose rows move at once on a direct run; 1 moves them one after another.
+  int jobs = 1;
 };
 RunSettings ReadRunSettings(const Dictionary& section);
+
+// Each job holds two server sessions and a source handle of its own.
+inline constexpr int kJobsAtMost = 16;
+inline constexpr unsigned kDefaultJobsAtMost = 4;
+// The jobs a setting's text asks for (decimal digits, 1 to kJobsAtMost); none otherwise.
+std::optional<int> JobsOf(const std::string& text);
+// The machine's cores, at most kDefaultJobsAtMost.
+int DefaultJobs();
 
 // What makes the settings of a section unusable for a run, naming the key and the value:
 // a destination method other than DIRECT or DUMP (in any letter case), an empty database

@@ -52,6 +52,7 @@ const std::vector<OptionSpec> kConvertOptions = {
     {"save-settings", true},
     {"password-file", true},
     {"replace-tables"},
+    {"jobs", true},
     {"report-json", true},
     {"quiet"},
 };
@@ -336,6 +337,12 @@ ConvertRequest PrepareConversion(const ParsedOptions& options) {
                  *section);
 
   const bool set_selection = ApplySets(options, *section);
+  if (auto jobs = options.Get("jobs")) {
+    if (!JobsOf(*jobs))
+      throw UsageError("--jobs takes a whole number from 1 to " + std::to_string(kJobsAtMost) +
+                       ", not '" + *jobs + "'");
+    section->Set("jobs", *jobs);
+  }
   NormalizeSettings(request.settings);
 
   request.tables = NameList(options, "tables");
@@ -682,6 +689,9 @@ std::string UsageText() {
          "  --replace-tables      with --to: drop and create again the destination tables that\n"
          "                        exist already (without it the run refuses them, writing\n"
          "                        nothing); the report names each with the rows it held\n"
+         "  --jobs N              with --to: move the rows of N tables at once, each on\n"
+         "                        sessions of its own (default: the cores, at most 4; 1 moves\n"
+         "                        them one after another); a dump has one writer\n"
          "  --report-json FILE    write the run's outcome as JSON: each table with its rows,\n"
          "                        result and reason, the exit status and the times\n"
          "  --quiet               print only failures (no status lines, no summary)\n"

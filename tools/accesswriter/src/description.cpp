@@ -1,5 +1,6 @@
 #include "accesswriter/description.h"
 
+#include <algorithm>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -436,40 +437,43 @@ DatabaseDescription ReadDescriptionFile(const std::filesystem::path& path) {
 }
 
 void WriteBenchmarkRows(const std::filesystem::path& path, std::uint64_t rows,
-                        DatabaseOptions options) {
-  Table t{.name = "Bench", .description = "Synthetic rows for conversion benchmarks"};
-  t.columns = {
-      {.name = "Id",
-       .type = ColumnType::kLong,
-       .required = true,
-       .auto_number = AutoNumber::kIncrement},
-      {.name = "Quantity", .type = ColumnType::kLong},
-      {.name = "Label", .type = ColumnType::kText, .size = 40},
-      {.name = "Created", .type = ColumnType::kDateTime},
-      {.name = "Price", .type = ColumnType::kCurrency},
-      {.name = "Ratio", .type = ColumnType::kDouble},
-      {.name = "Active", .type = ColumnType::kBoolean},
-      {.name = "Notes", .type = ColumnType::kMemo},
-      {.name = "Small", .type = ColumnType::kInteger},
-      {.name = "Amount", .type = ColumnType::kDecimal, .precision = 12, .scale = 3},
-  };
-  t.indexes.push_back({.name = "PrimaryKey", .columns = {{"Id"}}, .primary_key = true});
+                        DatabaseOptions options, int tables) {
   DatabaseWriter w(path, std::move(options));
-  TableWriter& tw = w.AddTable(t);
-  std::vector<Value> row(10);
-  for (std::uint64_t i = 0; i < rows; ++i) {
-    auto n = static_cast<std::int64_t>(i);
-    row[0] = Value();
-    row[1] = Value(n * 7 % 1000);
-    row[2] = Value("Article " + std::to_string(n) + " Größe");
-    row[3] = Value::Date(40000.0 + static_cast<double>(n % 5000) + 0.25);
-    row[4] = Value::Decimal(std::to_string(n % 100000) + "." + std::to_string(n % 10000));
-    row[5] = Value(static_cast<double>(n) / 7.0);
-    row[6] = Value(n % 3 == 0);
-    row[7] = n % 10 == 0 ? Value("Note for row " + std::to_string(n)) : Value();
-    row[8] = Value(n % 30000);
-    row[9] = n % 17 == 0 ? Value() : Value::Decimal(std::to_string(n) + ".125");
-    tw.AddRow(row);
+  for (int k = 1; k <= std::max(tables, 1); ++k) {
+    Table t{.name = k == 1 ? std::string("Bench") : "Bench" + std::to_string(k),
+            .description = "Synthetic rows for conversion benchmarks"};
+    t.columns = {
+        {.name = "Id",
+         .type = ColumnType::kLong,
+         .required = true,
+         .auto_number = AutoNumber::kIncrement},
+        {.name = "Quantity", .type = ColumnType::kLong},
+        {.name = "Label", .type = ColumnType::kText, .size = 40},
+        {.name = "Created", .type = ColumnType::kDateTime},
+        {.name = "Price", .type = ColumnType::kCurrency},
+        {.name = "Ratio", .type = ColumnType::kDouble},
+        {.name = "Active", .type = ColumnType::kBoolean},
+        {.name = "Notes", .type = ColumnType::kMemo},
+        {.name = "Small", .type = ColumnType::kInteger},
+        {.name = "Amount", .type = ColumnType::kDecimal, .precision = 12, .scale = 3},
+    };
+    t.indexes.push_back({.name = "PrimaryKey", .columns = {{"Id"}}, .primary_key = true});
+    TableWriter& tw = w.AddTable(t);
+    std::vector<Value> row(10);
+    for (std::uint64_t i = 0; i < rows; ++i) {
+      auto n = static_cast<std::int64_t>(i);
+      row[0] = Value();
+      row[1] = Value(n * 7 % 1000);
+      row[2] = Value("Article " + std::to_string(n) + " Größe");
+      row[3] = Value::Date(40000.0 + static_cast<double>(n % 5000) + 0.25);
+      row[4] = Value::Decimal(std::to_string(n % 100000) + "." + std::to_string(n % 10000));
+      row[5] = Value(static_cast<double>(n) / 7.0);
+      row[6] = Value(n % 3 == 0);
+      row[7] = n % 10 == 0 ? Value("Note for row " + std::to_string(n)) : Value();
+      row[8] = Value(n % 30000);
+      row[9] = n % 17 == 0 ? Value() : Value::Decimal(std::to_string(n) + ".125");
+      tw.AddRow(row);
+    }
   }
   w.Finish();
 }

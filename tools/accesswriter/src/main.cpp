@@ -11,12 +11,12 @@
 namespace {
 
 int Usage() {
-  std::fprintf(
-      stderr,
-      "usage: ferrolyte-mkdb [--ace12] [--password P [--encrypt [--encryption M]]]\n"
-      "                      (description.json | --bench-rows N | --bench-tables N) out.mdb\n"
-      "--encrypt encrypts the whole .accdb with the password, as Access 2010 does; M is\n"
-      "agile (the default), standard, nonstandard, rc4-cryptoapi or rc4-office.\n");
+  std::fprintf(stderr,
+               "usage: ferrolyte-mkdb [--ace12] [--password P [--encrypt [--encryption M]]]\n"
+               "                      (description.json | --bench-rows N [--tables T] | "
+               "--bench-tables N) out.mdb\n"
+               "--encrypt encrypts the whole .accdb with the password, as Access 2010 does; M is\n"
+               "agile (the default), standard, nonstandard, rc4-cryptoapi or rc4-office.\n");
   return 2;
 }
 
@@ -27,6 +27,7 @@ int main(int argc, char** argv) {
   bool ace = false;
   std::string password;
   bool have_password = false;
+  int tables = 1;  // --bench-rows: that many tables alike
   bool encrypt = false;
   std::string encryption;
   std::string bench;
@@ -46,6 +47,8 @@ int main(int argc, char** argv) {
     } else if ((a == "--bench-rows" || a == "--bench-tables") && i + 1 < argc) {
       bench = std::string(a);
       count = argv[++i];
+    } else if (a == "--tables" && i + 1 < argc) {
+      tables = std::atoi(argv[++i]);
     } else if (a == "-h" || a == "--help") {
       Usage();
       return 0;
@@ -66,7 +69,7 @@ int main(int argc, char** argv) {
       unsigned long long n = std::strtoull(count.c_str(), &end, 10);
       if (end == count.c_str() || *end != '\0') return Usage();
       if (bench == "--bench-rows") {
-        accesswriter::WriteBenchmarkRows(positional[0], n, options);
+        accesswriter::WriteBenchmarkRows(positional[0], n, options, tables);
       } else {
         accesswriter::WriteBenchmarkTables(positional[0], static_cast<int>(n), options);
       }

@@ -73,10 +73,11 @@ ColumnType ColumnTypeFromName(std::string_view name);
 // Returns the encryption named `name` ("agile", "nonstandard" ...). Throws WriteError.
 Encryption EncryptionFromName(std::string_view name);
 
-// Writes one table "Bench" of `rows` rows with ten mixed columns (auto-number, long, text,
-// date, currency, double, boolean, memo, integer, decimal), streaming as it goes.
+// Writes a table "Bench" of `rows` rows with ten mixed columns (auto-number, long, text,
+// date, currency, double, boolean, memo, integer, decimal), streaming as it goes; with
+// `tables` above 1 also "Bench2" .. "BenchN", alike.
 void WriteBenchmarkRows(const std::filesystem::path& path, std::uint64_t rows,
-                        DatabaseOptions options = {});
+                        DatabaseOptions options = {}, int tables = 1);
 
 // Writes `tables` small tables "T00001" ... of a few columns and rows each.
 void WriteBenchmarkTables(const std::filesystem::path& path, int tables,

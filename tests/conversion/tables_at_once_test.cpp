@@ -1,0 +1,162 @@
+// Direct runs whose tables move at once give what the same run in turn gives: the server's
+// content, the report, the status lines in the source order and the exit status.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "accesswriter/writer.h"
+#include "conversion/conversion_run.h"
+#include "conversion/server_run.h"
+#include "platform/odbc_test_server.h"
+#include "support/safe.h"
+#include "support/text.h"
+#include "testing/temp_dir.h"
+
+namespace ferrolyte {
+namespace {
+
+namespace aw = accesswriter;
+using testing::ConnectTo;
+using testing::DirectSettings;
+using testing::QueryValue;
+using testing::RunConversion;
+using testing::Scan;
+using testing::ScratchDatabase;
+using testing::SessionsOn;
+using testing::Source;
+using testing::TempDir;
+
+constexpr const char* kTables[] = {"Big", "Small", "Keyed", "Dated", "Last"};
+
+class TablesAtOnceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!testing::HaveServer()) GTEST_SKIP() << "no PostgreSQL server (PGPORT unset)";
+  }
+
+  // Five tables of different sizes; `duplicate` puts a second 2 under Keyed's unique index,
+  // which the server rejects in the middle of the run.
+  Source Write(bool duplicate) {
+    const std::string path = dir_.File(duplicate ? "dup.mdb" : "shop.mdb");
+    aw::DatabaseWriter db(path);
+    aw::Table big{.name = "Big"};
+    big.columns = {
+        {.name = "ID", .type = aw::ColumnType::kLong, .auto_number = aw::AutoNumber::kIncrement},
+        {.name = "Label", .type = aw::ColumnType::kText, .size = 40},
+        {.name = "Amount", .type = aw::ColumnType::kDouble}};
+    big.indexes = {{.name = "PrimaryKey", .columns = {{"ID"}}, .primary_key = true},
+                   {.name = "ByLabel", .columns = {{"Label"}}}};
+    aw::TableWriter& big_rows = db.AddTable(big);
+    for (int i = 0; i < 3000; ++i)
+      big_rows.AddRow({nullptr, "label " + std::to_string(i % 97), i * 0.25});
+    aw::Table small{.name = "Small"};
+    small.columns = {{.name = "N", .type = aw::ColumnType::kLong}};
+    aw::TableWriter& small_rows = db.AddTable(small);
+    for (int i = 0; i < 7; ++i) small_rows.AddRow({i});
+    aw::Table keyed{.name = "Keyed"};
+    keyed.columns = {{.name = "Code", .type = aw::ColumnType::kLong}};
+    keyed.indexes = {{.name = "ByCode", .columns = {{"Code"}}, .unique = true}};
+    aw::TableWriter& keyed_rows = db.AddTable(keyed);
+    for (int i = 1; i <= 400; ++i) keyed_rows.AddRow({i});
+    if (duplicate) keyed_rows.AddRow({2});
+    for (int i = 401; i <= 450; ++i) keyed_rows.AddRow({i});
+    aw::Table dated{.name = "Dated"};
+    dated.columns = {{.name = "Note", .type = aw::ColumnType::kMemo},
+                     {.name = "Seen", .type = aw::ColumnType::kDateTime}};
+    aw::TableWriter& dated_rows = db.AddTable(dated);
+    for (int i = 0; i < 1200; ++i)
+      dated_rows.AddRow({std::string(static_cast<size_t>(i % 300), 'x'), 40000.5 + i});
+    aw::Table last{.name = "Last"};
+    last.columns = {{.name = "Word", .type = aw::ColumnType::kText, .size = 10}};
+    db.AddTable(last).AddRow({"end"});
+    db.Finish();
+    return Scan(path);
+  }
+
+  struct Converted {
+    std::unique_ptr<testing::RunRecord> run;
+    std::string report, lines;         // with the database's name taken out
+    std::vector<std::string> content;  // per table: its rows' digest, then its indexes
+    int64_t sessions_left = -1;
+  };
+
+  Converted Convert(const Source& source, int jobs) {
+    ScratchDatabase db("at_once", /*create=*/false);
+    DictionaryPtr settings = DirectSettings(source, db.name());
+    testing::Section(settings)->Set("jobs", std::to_string(jobs));
+    Converted c;
+    c.run = RunConversion(settings, source);
+    c.report = ReplaceAll(c.run->report, db.name(), "DB");
+    for (const std::string& line : c.run->status.lines)
+      c.lines += ReplaceAll(line, db.name(), "DB") + "\n";
+    auto server = ConnectTo(db.name());
+    for (const char* table : kTables) {
+      const std::string quoted = std::string("\"") + table + "\"";
+      c.content.push_back(table +
+                          (": " + SafeStr(QueryValue(*server,
+                                                     "SELECT count(*) || ' ' || coalesce(md5("
+                                                     "string_agg(t::text, '|' ORDER BY "
+                                                     "t::text)), '') FROM " +
+                                                         quoted + " t"))));
+      c.content.push_back(SafeStr(QueryValue(
+          *server,
+          std::string("SELECT coalesce(string_agg(indexdef, ';' ORDER BY indexdef), '') FROM "
+                      "pg_indexes WHERE tablename = '") +
+              table + "'")));
+    }
+    server.reset();
+    c.sessions_left = SessionsOn(db.name());
+    return c;
+  }
+
+  void ExpectSame(const Converted& in_turn, const Converted& at_once) {
+    EXPECT_EQ(at_once.run->code, in_turn.run->code);
+    EXPECT_EQ(at_once.run->outcome.result, in_turn.run->outcome.result);
+    EXPECT_EQ(at_once.report, in_turn.report);
+    EXPECT_EQ(at_once.lines, in_turn.lines);
+    EXPECT_EQ(at_once.content, in_turn.content);
+    ASSERT_EQ(at_once.run->outcome.tables.size(), in_turn.run->outcome.tables.size());
+    for (size_t i = 0; i < in_turn.run->outcome.tables.size(); ++i) {
+      const TableOutcome& a = at_once.run->outcome.tables[i];
+      const TableOutcome& b = in_turn.run->outcome.tables[i];
+      EXPECT_EQ(a.source_name, b.source_name);
+      EXPECT_EQ(a.result, b.result) << a.source_name;
+      EXPECT_EQ(a.rows_moved, b.rows_moved) << a.source_name;
+      EXPECT_EQ(a.rows_expected, b.rows_expected) << a.source_name;
+      EXPECT_EQ(a.reason, b.reason) << a.source_name;
+    }
+    EXPECT_EQ(at_once.sessions_left, 0) << "a lane's session outlived the run";
+  }
+
+  TempDir dir_;
+};
+
+TEST_F(TablesAtOnceTest, ThreeJobsGiveWhatOneGives) {
+  const Source source = Write(/*duplicate=*/false);
+  const Converted in_turn = Convert(source, 1);
+  ASSERT_EQ(in_turn.run->code, 0) << in_turn.report;
+  ASSERT_EQ(in_turn.content[0].rfind("Big: 3000 ", 0), 0u) << in_turn.content[0];
+  ExpectSame(in_turn, Convert(source, 3));
+}
+
+// The rejected row fails Keyed alone; the tables after it are reported after it, although
+// they may have finished first.
+TEST_F(TablesAtOnceTest, ATableFailingInTheMiddleKeepsTheOrderAndTheExitStatus) {
+  const Source source = Write(/*duplicate=*/true);
+  const Converted in_turn = Convert(source, 1);
+  ASSERT_EQ(in_turn.run->code, 3) << in_turn.report;
+  const TableOutcome* keyed = in_turn.run->outcome.Find("Keyed");
+  ASSERT_TRUE(keyed);
+  ASSERT_EQ(keyed->result, TableResult::kFailed);
+  const Converted at_once = Convert(source, 3);
+  ExpectSame(in_turn, at_once);
+  const size_t failure = at_once.report.find("Error moving data");
+  ASSERT_NE(failure, std::string::npos);
+  EXPECT_LT(at_once.report.find("Table: Keyed"), failure);
+  EXPECT_GT(at_once.report.find("Table: Last"), failure);
+  EXPECT_GT(at_once.report.find("Table: Small"), failure);
+}
+
+}  // namespace
+}  // namespace ferrolyte
