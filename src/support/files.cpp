@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <glob.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,10 +10,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <mutex>
 
+#include "support/env.h"
 #include "support/errors.h"
 #include "support/text.h"
 
@@ -65,41 +64,6 @@ std::string SizeText(uint64_t bytes) {
   constexpr uint64_t kMegabyte = 1024 * 1024;
   if (bytes % kMegabyte == 0) return std::to_string(bytes / kMegabyte) + " MB";
   return std::to_string(bytes) + " bytes";
-}
-
-std::string EnvOr(const char* name) {
-  const char* v = std::getenv(name);
-  return v ? v : "";
-}
-
-std::string HomeFolder() {
-  std::string home = EnvOr("HOME");
-  if (home.empty()) {
-    if (const passwd* pw = ::getpwuid(::getuid())) home = pw->pw_dir;
-  }
-  return home;
-}
-
-// XDG_DOCUMENTS_DIR from user-dirs.dirs, with $HOME expanded.
-std::optional<std::string> XdgDocumentsFolder(const std::string& home) {
-  std::string config = EnvOr("XDG_CONFIG_HOME");
-  if (config.empty()) config = home + "/.config";
-  std::ifstream in(config + "/user-dirs.dirs");
-  std::string line;
-  while (std::getline(in, line)) {
-    line = Trim(line);
-    const std::string key = "XDG_DOCUMENTS_DIR=";
-    if (line.rfind(key, 0) != 0) continue;
-    std::string value = line.substr(key.size());
-    if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
-      value = value.substr(1, value.size() - 2);
-    value = ReplaceAll(value, "$HOME", home);
-    // A documents folder equal to home means "not set" in the XDG convention.
-    if (value.empty() || StripTrailingSeparators(value) == StripTrailingSeparators(home))
-      return std::nullopt;
-    return StripTrailingSeparators(value);
-  }
-  return std::nullopt;
 }
 
 }  // namespace
@@ -383,30 +347,15 @@ std::string CollapseSeparators(const std::string& path) {
 }
 
 std::optional<std::string> SpecialFolder(SpecialFolderId id) {
-  std::string home = HomeFolder();
   switch (id) {
     case SpecialFolderId::kHome:
-      if (home.empty()) return std::nullopt;
-      return StripTrailingSeparators(home);
+      return SystemEnv().Folder(UserFolder::kHome);
     case SpecialFolderId::kDocuments:
-      if (auto docs = XdgDocumentsFolder(home)) return docs;
-      if (home.empty()) return std::nullopt;
-      return StripTrailingSeparators(home);
-    case SpecialFolderId::kConfig: {
-      for (const char* var : {"APPDATA", "XDG_CONFIG_HOME"}) {
-        std::string v = EnvOr(var);
-        if (!v.empty()) return StripTrailingSeparators(v);
-      }
-      if (home.empty()) return std::nullopt;
-      return StripTrailingSeparators(home) + "/.config";
-    }
-    case SpecialFolderId::kTemp: {
-      for (const char* var : {"TEMP", "TMPDIR"}) {
-        std::string v = EnvOr(var);
-        if (!v.empty()) return StripTrailingSeparators(v);
-      }
-      return std::string("/tmp");
-    }
+      return SystemEnv().Folder(UserFolder::kDocuments);
+    case SpecialFolderId::kConfig:
+      return SystemEnv().Folder(UserFolder::kConfig);
+    case SpecialFolderId::kTemp:
+      return SystemEnv().Folder(UserFolder::kTemp);
   }
   return std::nullopt;
 }
