@@ -5,7 +5,7 @@
 # user would pick instead (mdb-schema, then mdb-export CSV into psql \copy) and psql \copy of
 # a prepared CSV file, with the ratios against the goals. Not part of the test suite.
 # Then the peak memory and time of a dump of a 1 GB encrypted .accdb next to the same file
-# unencrypted.
+# unencrypted, and twenty tables moved directly with --jobs 1 and with the default jobs.
 #   scripts/bench.sh [ROWS] [SERVER_ROWS] [TABLES] [ENCRYPTED_ROWS]
 #   defaults 1000000 100000 1000 11500000 (the last about 1 GB)
 set -euo pipefail
@@ -73,3 +73,27 @@ encrypted_dump() {
              ek < 64 * 1024 ? "met (goal: peak under 64 MB)" : "NOT MET (goal: peak under 64 MB)" }'
 }
 encrypted_dump "$encrypted_rows"
+
+# Twenty tables of 100,000 rows each moved straight into a new database: one table at a time
+# (--jobs 1) and with the default jobs (the cores, at most 4), in one cluster.
+parallel_tables() {
+  "$mkdb" --bench-rows 100000 --tables 20 "$work/twenty.mdb" >/dev/null
+  export -f time_and_peak
+  export work build
+  cat >"$work/twenty.sh" <<'EOF'
+set -euo pipefail
+to() { echo "postgresql://$PGUSER@${PGHOST:-localhost}:$PGPORT/$1"; }
+read -r one_s one_kb < <(time_and_peak "$build/src/ferrolyte" convert "$work/twenty.mdb" \
+  --to "$(to twenty_one)" --jobs 1)
+read -r all_s all_kb < <(time_and_peak "$build/src/ferrolyte" convert "$work/twenty.mdb" \
+  --to "$(to twenty_all)")
+awk -v os="$one_s" -v ok="$one_kb" -v as="$all_s" -v ak="$all_kb" -v cores="$(nproc)" 'BEGIN {
+  printf "\nTwenty tables of 100000 rows, direct run (%d cores):\n", cores
+  printf "  --jobs 1: %7.2f s, peak %5.1f MB   default jobs: %7.2f s, peak %5.1f MB\n",
+         os, ok / 1024, as, ak / 1024
+  printf "  default jobs %.2fx as fast as --jobs 1   %s\n", os / as,
+         (os / as >= 1.7) ? "met (goal >= 1.7x)" : "NOT MET (goal >= 1.7x)" }'
+EOF
+  pg_virtualenv -o fsync=on bash "$work/twenty.sh"
+}
+parallel_tables
