@@ -105,6 +105,19 @@ bool HasOwnIndex(const SchemaTable& table) {
                      [](const SchemaIndex& index) { return !index.foreign; });
 }
 
+// An entry "table\column..." whose table part is one of the names.
+bool IsColumnEntry(const std::string& entry, const std::unordered_set<std::string>& names) {
+  for (size_t at = entry.find('\\'); at != std::string::npos; at = entry.find('\\', at + 1))
+    if (names.count(entry.substr(0, at))) return true;
+  return false;
+}
+
+// An entry "table\column..." of that very table.
+bool StartsTable(const std::string& entry, const std::string& table) {
+  return entry.size() > table.size() && entry[table.size()] == '\\' &&
+         entry.compare(0, table.size(), table) == 0;
+}
+
 // One selected table of the schema description.
 struct SelectedTable {
   const SchemaTable* table = nullptr;
@@ -179,6 +192,23 @@ class Run {
 
   // Stages of the run, in order.
   void SelectTables();
+  // The selection's table and column entries; its queries go to selected_queries_.
+  std::vector<std::string> SplitSelection();
+  // An entry of a link the run handled, or of its columns.
+  bool IsLinkEntry(const std::string& entry) const;
+  // Selects the tables entries name in another letter case, and records entries naming no
+  // table as missing; the tables so selected, each with its entry.
+  std::unordered_map<std::string, std::string> MatchEntries(
+      const std::vector<std::string>& entries,
+      const std::vector<std::pair<const SchemaTable*, std::string>>& tables,
+      const std::unordered_set<std::string>& names);
+  // Adds the selected table to the outcome and to the tables the loop works on.
+  void PlanSelected(const SchemaTable* schema_table, const std::string& name,
+                    const std::unordered_map<std::string, std::string>& matched);
+  // Makes the destination names of the outcome's tables distinct.
+  void GiveDistinctNames();
+  // Adds links that failed and missing entries to the outcome, failed.
+  void AddUnselectable();
   bool CheckSourceTables();
   void ReadStoredRowCounts();
   bool OpenDumpFile();
@@ -375,6 +405,25 @@ RunOutcome Run::Execute() {
 // compares names.
 void Run::SelectTables() {
   schema_ = given_schema_;
+  const std::vector<std::string> entries = SplitSelection();
+  std::vector<std::pair<const SchemaTable*, std::string>> tables;
+  std::unordered_set<std::string> names;
+  for (const SchemaTable& table : schema_.tables) {
+    tables.emplace_back(&table, table.name.value());
+    names.insert(tables.back().second);
+  }
+  ResolveLinks(entries, tables, names);
+  const std::unordered_map<std::string, std::string> matched = MatchEntries(entries, tables, names);
+  table_prefix_ = settings_.table_prefix;
+  names_ = settings_.identifier_case;
+  options_.identifier_case = names_;
+  for (const auto& [schema_table, name] : tables)
+    if (options_.selection.count(name)) PlanSelected(schema_table, name, matched);
+  GiveDistinctNames();
+  AddUnselectable();
+}
+
+std::vector<std::string> Run::SplitSelection() {
   std::vector<std::string> entries;
   for (const std::string& entry : settings_.selection) {
     if (auto query = QueryOfEntry(entry))
@@ -383,32 +432,23 @@ void Run::SelectTables() {
       entries.push_back(entry);
   }
   options_.selection.insert(entries.begin(), entries.end());
+  return entries;
+}
 
-  std::vector<std::pair<const SchemaTable*, std::string>> tables;
-  std::unordered_set<std::string> names;
-  for (const SchemaTable& table : schema_.tables) {
-    tables.emplace_back(&table, table.name.value());
-    names.insert(tables.back().second);
-  }
-  ResolveLinks(entries, tables, names);
-  auto is_column_entry = [&](const std::string& entry) {
-    for (size_t at = entry.find('\\'); at != std::string::npos; at = entry.find('\\', at + 1))
-      if (names.count(entry.substr(0, at))) return true;
-    return false;
-  };
-  auto starts_table = [](const std::string& entry, const std::string& table) {
-    return entry.size() > table.size() && entry[table.size()] == '\\' &&
-           entry.compare(0, table.size(), table) == 0;
-  };
-  std::unordered_map<std::string, std::string> matched;  // table name -> entry in other case
-  auto is_link_entry = [&](const std::string& entry) {
-    const std::string lower = AsciiLower(entry);
-    for (const std::string& link : link_entries_)
-      if (lower == link || lower.starts_with(link + "\\")) return true;
-    return false;
-  };
+bool Run::IsLinkEntry(const std::string& entry) const {
+  const std::string lower = AsciiLower(entry);
+  for (const std::string& link : link_entries_)
+    if (lower == link || lower.starts_with(link + "\\")) return true;
+  return false;
+}
+
+std::unordered_map<std::string, std::string> Run::MatchEntries(
+    const std::vector<std::string>& entries,
+    const std::vector<std::pair<const SchemaTable*, std::string>>& tables,
+    const std::unordered_set<std::string>& names) {
+  std::unordered_map<std::string, std::string> matched;
   for (const std::string& entry : entries) {
-    if (names.count(entry) || is_column_entry(entry) || is_link_entry(entry)) continue;
+    if (names.count(entry) || IsColumnEntry(entry, names) || IsLinkEntry(entry)) continue;
     auto found = std::find_if(tables.begin(), tables.end(),
                               [&](const auto& t) { return EqualsIgnoreCase(t.second, entry); });
     if (found == tables.end()) {
@@ -421,51 +461,49 @@ void Run::SelectTables() {
     matched[name] = entry;
     options_.selection.insert(name);
     for (const std::string& e : entries)
-      if (starts_table(e, entry)) options_.selection.insert(name + e.substr(entry.size()));
+      if (StartsTable(e, entry)) options_.selection.insert(name + e.substr(entry.size()));
   }
+  return matched;
+}
 
-  table_prefix_ = settings_.table_prefix;
-  names_ = settings_.identifier_case;
-  options_.identifier_case = names_;
-  for (const auto& [schema_table, name] : tables) {
-    if (!options_.selection.count(name)) continue;
-    TableOutcome t;
-    t.source_name = name;
-    t.destination_name = table_prefix_ + name;
-    outcome_.tables.push_back(std::move(t));
-    SelectedTable s;
-    s.table = schema_table;
-    s.outcome = outcome_.tables.size() - 1;
-    if (auto m = matched.find(name); m != matched.end()) s.selected_as = m->second;
-    for (const std::string& e : options_.selection) s.columns_listed |= starts_table(e, name);
-    if (auto link = link_sources_.find(name); link != link_sources_.end()) {
-      s.source = link->second.first;
-      s.read_as = link->second.second;
-    }
-    PlanChildren(s);
-    selected_.push_back(s);
+void Run::PlanSelected(const SchemaTable* schema_table, const std::string& name,
+                       const std::unordered_map<std::string, std::string>& matched) {
+  TableOutcome t;
+  t.source_name = name;
+  t.destination_name = table_prefix_ + name;
+  outcome_.tables.push_back(std::move(t));
+  SelectedTable s;
+  s.table = schema_table;
+  s.outcome = outcome_.tables.size() - 1;
+  if (auto m = matched.find(name); m != matched.end()) s.selected_as = m->second;
+  for (const std::string& e : options_.selection) s.columns_listed |= StartsTable(e, name);
+  if (auto link = link_sources_.find(name); link != link_sources_.end()) {
+    s.source = link->second.first;
+    s.read_as = link->second.second;
   }
+  PlanChildren(s);
+  selected_.push_back(s);
+}
+
+void Run::GiveDistinctNames() {
   std::vector<std::string> wanted;
   for (const TableOutcome& t : outcome_.tables) wanted.push_back(t.destination_name);
   std::unordered_set<std::string> taken;
   const std::vector<std::string> given = DistinctNames(wanted, names_, taken);
   for (size_t i = 0; i < given.size(); ++i) outcome_.tables[i].destination_name = given[i];
-  for (const auto& [name, why] : failed_links_) {
+}
+
+void Run::AddUnselectable() {
+  auto add_failed = [&](const std::string& name, const std::string& why) {
     TableOutcome failed;
     failed.source_name = name;
     failed.destination_name = FoldIdentifier(table_prefix_ + name, names_);
     failed.result = TableResult::kFailed;
     failed.reason = why;
     outcome_.tables.push_back(std::move(failed));
-  }
-  for (const std::string& name : missing_) {
-    TableOutcome missing;
-    missing.source_name = name;
-    missing.destination_name = FoldIdentifier(table_prefix_ + name, names_);
-    missing.result = TableResult::kFailed;
-    missing.reason = "not in the source database";
-    outcome_.tables.push_back(std::move(missing));
-  }
+  };
+  for (const auto& [name, why] : failed_links_) add_failed(name, why);
+  for (const std::string& name : missing_) add_failed(name, "not in the source database");
 }
 
 BackEndSource& Run::OpenBackEnd(const std::string& path, const std::string& password) {
