@@ -105,6 +105,19 @@ bool HasOwnIndex(const SchemaTable& table) {
                      [](const SchemaIndex& index) { return !index.foreign; });
 }
 
+// An entry "table\column..." whose table part is one of the names.
+bool IsColumnEntry(const std::string& entry, const std::unordered_set<std::string>& names) {
+  for (size_t at = entry.find('\\'); at != std::string::npos; at = entry.find('\\', at + 1))
+    if (names.count(entry.substr(0, at))) return true;
+  return false;
+}
+
+// An entry "table\column..." of that very table.
+bool StartsTable(const std::string& entry, const std::string& table) {
+  return entry.size() > table.size() && entry[table.size()] == '\\' &&
+         entry.compare(0, table.size(), table) == 0;
+}
+
 // One selected table of the schema description.
 struct SelectedTable {
   const SchemaTable* table = nullptr;
@@ -171,6 +184,48 @@ class Run {
   RunOutcome Execute();
 
  private:
+  // The loop that moves the rows of several tables at once, with its state.
+  class TablesAtOnce {
+   public:
+    TablesAtOnce(Run& run, std::vector<RowLane>& lanes);
+    ~TablesAtOnce();
+    TablesAtOnce(const TablesAtOnce&) = delete;
+    TablesAtOnce& operator=(const TablesAtOnce&) = delete;
+    // Every table, in the source order; false when one ended the run.
+    bool Loop();
+
+   private:
+    // Sends the run's report text and status lines to the table's held ones.
+    void RouteTo(TableInFlight& flight);
+    // Sends them to the run's own again.
+    void Unroute();
+    // Counts the head table's rows in the progress from now on, with those after it.
+    void BeginHead();
+    // Shows the rows moved so far, released tables' and moving ones'.
+    void ShowRows();
+    // Defines and creates table i, and sends its rows to the lane.
+    void Start(size_t i, size_t lane);
+    // Runs table i's record transfer on the lane's thread.
+    void StartRows(size_t i, size_t lane, TableOutcome& outcome);
+    // Ends table i once its rows moved, and passes on its held text; false when the run ends.
+    bool Release(size_t i);
+    // Stops the lanes and leaves the tables after the head as not begun; false.
+    bool Abandon();
+
+    Run& run_;
+    std::vector<RowLane>& lanes_;
+    const size_t count_;
+    std::vector<TableInFlight> flights_;  // before jobs_, whose jobs refer to them
+    std::vector<int64_t> planned_;        // each table's expected rows
+    int64_t total_ = 0;
+    JobLanes jobs_;
+    size_t next_ = 0;  // the next table to define
+    size_t head_ = 0;  // the first table not yet released
+    int64_t released_rows_ = 0;
+    int64_t counted_ = 0;  // rows the progress counted for tables before the head
+    int64_t told_ = 0;     // rows shown since the head began
+  };
+
   // The run's identifiercase as a rule for names of views and their columns; none for KEEP.
   NameRule FoldRule() const {
     if (names_ == IdentifierCase::kKeep) return {};
@@ -179,6 +234,23 @@ class Run {
 
   // Stages of the run, in order.
   void SelectTables();
+  // The selection's table and column entries; its queries go to selected_queries_.
+  std::vector<std::string> SplitSelection();
+  // An entry of a link the run handled, or of its columns.
+  bool IsLinkEntry(const std::string& entry) const;
+  // Selects the tables entries name in another letter case, and records entries naming no
+  // table as missing; the tables so selected, each with its entry.
+  std::unordered_map<std::string, std::string> MatchEntries(
+      const std::vector<std::string>& entries,
+      const std::vector<std::pair<const SchemaTable*, std::string>>& tables,
+      const std::unordered_set<std::string>& names);
+  // Adds the selected table to the outcome and to the tables the loop works on.
+  void PlanSelected(const SchemaTable* schema_table, const std::string& name,
+                    const std::unordered_map<std::string, std::string>& matched);
+  // Makes the destination names of the outcome's tables distinct.
+  void GiveDistinctNames();
+  // Adds links that failed and missing entries to the outcome, failed.
+  void AddUnselectable();
   bool CheckSourceTables();
   void ReadStoredRowCounts();
   bool OpenDumpFile();
@@ -189,6 +261,7 @@ class Run {
   bool LoopTables();
   bool LoopTablesInTurn();
   bool MovesTablesAtOnce() const;
+  std::vector<RowLane> OpenRowLanes();
   bool LoopTablesAtOnce();
   bool TableWork(SelectedTable& table);
   bool DefineTable(SelectedTable& table, TableDefinition& def, SourceRows& rows);
@@ -375,6 +448,25 @@ RunOutcome Run::Execute() {
 // compares names.
 void Run::SelectTables() {
   schema_ = given_schema_;
+  const std::vector<std::string> entries = SplitSelection();
+  std::vector<std::pair<const SchemaTable*, std::string>> tables;
+  std::unordered_set<std::string> names;
+  for (const SchemaTable& table : schema_.tables) {
+    tables.emplace_back(&table, table.name.value());
+    names.insert(tables.back().second);
+  }
+  ResolveLinks(entries, tables, names);
+  const std::unordered_map<std::string, std::string> matched = MatchEntries(entries, tables, names);
+  table_prefix_ = settings_.table_prefix;
+  names_ = settings_.identifier_case;
+  options_.identifier_case = names_;
+  for (const auto& [schema_table, name] : tables)
+    if (options_.selection.count(name)) PlanSelected(schema_table, name, matched);
+  GiveDistinctNames();
+  AddUnselectable();
+}
+
+std::vector<std::string> Run::SplitSelection() {
   std::vector<std::string> entries;
   for (const std::string& entry : settings_.selection) {
     if (auto query = QueryOfEntry(entry))
@@ -383,32 +475,23 @@ void Run::SelectTables() {
       entries.push_back(entry);
   }
   options_.selection.insert(entries.begin(), entries.end());
+  return entries;
+}
 
-  std::vector<std::pair<const SchemaTable*, std::string>> tables;
-  std::unordered_set<std::string> names;
-  for (const SchemaTable& table : schema_.tables) {
-    tables.emplace_back(&table, table.name.value());
-    names.insert(tables.back().second);
-  }
-  ResolveLinks(entries, tables, names);
-  auto is_column_entry = [&](const std::string& entry) {
-    for (size_t at = entry.find('\\'); at != std::string::npos; at = entry.find('\\', at + 1))
-      if (names.count(entry.substr(0, at))) return true;
-    return false;
-  };
-  auto starts_table = [](const std::string& entry, const std::string& table) {
-    return entry.size() > table.size() && entry[table.size()] == '\\' &&
-           entry.compare(0, table.size(), table) == 0;
-  };
-  std::unordered_map<std::string, std::string> matched;  // table name -> entry in other case
-  auto is_link_entry = [&](const std::string& entry) {
-    const std::string lower = AsciiLower(entry);
-    for (const std::string& link : link_entries_)
-      if (lower == link || lower.starts_with(link + "\\")) return true;
-    return false;
-  };
+bool Run::IsLinkEntry(const std::string& entry) const {
+  const std::string lower = AsciiLower(entry);
+  for (const std::string& link : link_entries_)
+    if (lower == link || lower.starts_with(link + "\\")) return true;
+  return false;
+}
+
+std::unordered_map<std::string, std::string> Run::MatchEntries(
+    const std::vector<std::string>& entries,
+    const std::vector<std::pair<const SchemaTable*, std::string>>& tables,
+    const std::unordered_set<std::string>& names) {
+  std::unordered_map<std::string, std::string> matched;
   for (const std::string& entry : entries) {
-    if (names.count(entry) || is_column_entry(entry) || is_link_entry(entry)) continue;
+    if (names.count(entry) || IsColumnEntry(entry, names) || IsLinkEntry(entry)) continue;
     auto found = std::find_if(tables.begin(), tables.end(),
                               [&](const auto& t) { return EqualsIgnoreCase(t.second, entry); });
     if (found == tables.end()) {
@@ -421,51 +504,49 @@ void Run::SelectTables() {
     matched[name] = entry;
     options_.selection.insert(name);
     for (const std::string& e : entries)
-      if (starts_table(e, entry)) options_.selection.insert(name + e.substr(entry.size()));
+      if (StartsTable(e, entry)) options_.selection.insert(name + e.substr(entry.size()));
   }
+  return matched;
+}
 
-  table_prefix_ = settings_.table_prefix;
-  names_ = settings_.identifier_case;
-  options_.identifier_case = names_;
-  for (const auto& [schema_table, name] : tables) {
-    if (!options_.selection.count(name)) continue;
-    TableOutcome t;
-    t.source_name = name;
-    t.destination_name = table_prefix_ + name;
-    outcome_.tables.push_back(std::move(t));
-    SelectedTable s;
-    s.table = schema_table;
-    s.outcome = outcome_.tables.size() - 1;
-    if (auto m = matched.find(name); m != matched.end()) s.selected_as = m->second;
-    for (const std::string& e : options_.selection) s.columns_listed |= starts_table(e, name);
-    if (auto link = link_sources_.find(name); link != link_sources_.end()) {
-      s.source = link->second.first;
-      s.read_as = link->second.second;
-    }
-    PlanChildren(s);
-    selected_.push_back(s);
+void Run::PlanSelected(const SchemaTable* schema_table, const std::string& name,
+                       const std::unordered_map<std::string, std::string>& matched) {
+  TableOutcome t;
+  t.source_name = name;
+  t.destination_name = table_prefix_ + name;
+  outcome_.tables.push_back(std::move(t));
+  SelectedTable s;
+  s.table = schema_table;
+  s.outcome = outcome_.tables.size() - 1;
+  if (auto m = matched.find(name); m != matched.end()) s.selected_as = m->second;
+  for (const std::string& e : options_.selection) s.columns_listed |= StartsTable(e, name);
+  if (auto link = link_sources_.find(name); link != link_sources_.end()) {
+    s.source = link->second.first;
+    s.read_as = link->second.second;
   }
+  PlanChildren(s);
+  selected_.push_back(s);
+}
+
+void Run::GiveDistinctNames() {
   std::vector<std::string> wanted;
   for (const TableOutcome& t : outcome_.tables) wanted.push_back(t.destination_name);
   std::unordered_set<std::string> taken;
   const std::vector<std::string> given = DistinctNames(wanted, names_, taken);
   for (size_t i = 0; i < given.size(); ++i) outcome_.tables[i].destination_name = given[i];
-  for (const auto& [name, why] : failed_links_) {
+}
+
+void Run::AddUnselectable() {
+  auto add_failed = [&](const std::string& name, const std::string& why) {
     TableOutcome failed;
     failed.source_name = name;
     failed.destination_name = FoldIdentifier(table_prefix_ + name, names_);
     failed.result = TableResult::kFailed;
     failed.reason = why;
     outcome_.tables.push_back(std::move(failed));
-  }
-  for (const std::string& name : missing_) {
-    TableOutcome missing;
-    missing.source_name = name;
-    missing.destination_name = FoldIdentifier(table_prefix_ + name, names_);
-    missing.result = TableResult::kFailed;
-    missing.reason = "not in the source database";
-    outcome_.tables.push_back(std::move(missing));
-  }
+  };
+  for (const auto& [name, why] : failed_links_) add_failed(name, why);
+  for (const std::string& name : missing_) add_failed(name, "not in the source database");
 }
 
 BackEndSource& Run::OpenBackEnd(const std::string& path, const std::string& password) {
@@ -979,13 +1060,11 @@ bool Run::MovesTablesAtOnce() const {
   });
 }
 
-// The tables are defined and created, their indexes built and their text released in the
-// source order, on the run's own sessions; only their rows move at once, each table's on a
-// lane of its own. The outcome and the report are those of a run in turn.
-bool Run::LoopTablesAtOnce() {
-  const size_t count = selected_.size();
+// Opens a lane for each job the settings allow, up to one a table; fewer when sessions run out.
+std::vector<RowLane> Run::OpenRowLanes() {
   std::vector<RowLane> lanes;
-  for (size_t i = 0; i < std::min<size_t>(static_cast<size_t>(settings_.jobs), count); ++i) {
+  const size_t wanted = std::min<size_t>(static_cast<size_t>(settings_.jobs), selected_.size());
+  for (size_t i = 0; i < wanted; ++i) {
     RowLane lane;
     try {
       lane.source =
@@ -1004,144 +1083,163 @@ bool Run::LoopTablesAtOnce() {
     lane.destination->set_row_session(lane.rows.get(), ctx_.clock);
     lanes.push_back(std::move(lane));
   }
+  return lanes;
+}
+
+// The tables are defined and created, their indexes built and their text released in the
+// source order, on the run's own sessions; only their rows move at once, each table's on a
+// lane of its own. The outcome and the report are those of a run in turn.
+bool Run::LoopTablesAtOnce() {
+  std::vector<RowLane> lanes = OpenRowLanes();
   if (lanes.size() < 2) return LoopTablesInTurn();
-
-  std::vector<TableInFlight> flights(count);
-  std::vector<int64_t> planned;
-  for (const SelectedTable& table : selected_)
-    planned.push_back(outcome_.tables[table.outcome].rows_expected.value_or(0));
-  int64_t total = 0;
-  for (int64_t rows : planned) total += rows;
   lanes_stop_ = false;
-  JobLanes jobs(lanes.size());
-  // Whatever ends the loop (a raise included) stops the lanes before they are waited for.
-  struct Unroute {
-    Run& run;
-    ~Unroute() {
-      run.lanes_stop_ = true;
-      run.report_.set_target(run.run_report_);
-      run.status_.set_target(run.ctx_.status);
-    }
-  } unroute{*this};
-  auto route_to = [&](TableInFlight& flight) {
-    report_.set_target(flight.report);
-    status_.set_target(flight.status);
-  };
-  auto unroute_now = [&] {
-    report_.set_target(run_report_);
-    status_.set_target(ctx_.status);
-  };
+  TablesAtOnce loop(*this, lanes);
+  return loop.Loop();
+}
 
-  size_t next = 0;  // the next table to define
-  size_t head = 0;  // the first table not yet released
-  int64_t released_rows = 0, counted = 0, told = 0;
-  auto begin_head = [&] {
-    counted += told;
-    told = 0;
-    progress_.BeginTable(head);
-    int64_t rest = 0;
-    for (size_t i = head; i < count; ++i) rest += planned[i];
-    progress_.BeginRows(rest);
-    ctx_.status.SetProgressFigures(progress_.Figures());
-  };
-  auto show_rows = [&] {
-    int64_t moved = released_rows;
-    for (size_t i = head; i < next; ++i)
-      if (flights[i].moving) moved += flights[i].status.shown();
-    told = std::max<int64_t>(moved - counted, 0);
-    progress_.Rows(told);
-    ctx_.status.SetProgressFigures(progress_.Figures());
-    ctx_.status.SetProgress(source_file_name_ + " - " + std::to_string(next - head) +
-                                " tables -> " + database_ + " (" + std::to_string(moved) + "/" +
-                                std::to_string(total) + ")",
-                            moved);
-  };
-  auto start = [&](size_t i, size_t lane) {
-    TableInFlight& flight = flights[i];
-    TableOutcome& outcome = outcome_.tables[selected_[i].outcome];
-    flight.before = outcome;
-    flight.started = ctx_.clock.Now();
-    route_to(flight);
-    flight.creation_failed = !DefineTable(selected_[i], flight.def, flight.rows);
-    step_ = "Transfer records";
-    flight.rows_ended = flight.started;
-    if (!flight.creation_failed) {
-      RecordTransfer transfer = TransferOf(outcome, flight.def, flight.rows);
-      transfer.source = lanes[lane].source.get();
-      transfer.destination = lanes[lane].destination.get();
-      transfer.progress = nullptr;
-      // The record transfer reads the count again.
-      flight.expected = outcome.rows_expected;
-      flight.moving = true;
-      jobs.Start(lane, i, [this, &flight, &outcome, transfer] {
-        const RunContext lane_ctx{.status = flight.status,
-                                  .cancel = lanes_stop_,
-                                  .components = ctx_.components,
-                                  .env = ctx_.env,
-                                  .version_text = ctx_.version_text,
-                                  .temp_folder = {},
-                                  .clock = ctx_.clock,
-                                  .refuse_existing_tables = false,
-                                  .end_now = nullptr,
-                                  .named_errors = ctx_.named_errors};
-        flight.moved = MoveRecords(transfer, flight.report, lane_ctx, &outcome);
-        flight.rows_ended = ctx_.clock.Now();
-      });
-    }
-    current_ = nullptr;
-    unroute_now();
-  };
-  auto release = [&](size_t i) {
-    TableInFlight& flight = flights[i];
-    TableOutcome& outcome = outcome_.tables[selected_[i].outcome];
-    route_to(flight);
-    step_ = "Transfer records";
-    const auto after_rows = ctx_.clock.Now();
-    const bool rows_moved = !flight.moving || flight.moved >= 0;
-    if (flight.moving && rows_moved && !outcome.rows_expected)
-      outcome.rows_expected = flight.expected;
-    if (rows_moved) AfterRecords(outcome, flight.def, flight.creation_failed);
-    outcome.seconds = std::chrono::duration<double>(flight.rows_ended - flight.started +
-                                                    (ctx_.clock.Now() - after_rows))
-                          .count();
-    const bool go_on = EndTable(selected_[i], flight.def, flight.creation_failed);
-    unroute_now();
-    flight.status.Release(ctx_.status);
-    run_report_ += flight.report;
-    flight.report.clear();
-    released_rows += outcome.rows_moved;
-    return go_on;
-  };
+Run::TablesAtOnce::TablesAtOnce(Run& run, std::vector<RowLane>& lanes)
+    : run_(run),
+      lanes_(lanes),
+      count_(run.selected_.size()),
+      flights_(count_),
+      jobs_(lanes.size()) {
+  for (const SelectedTable& table : run_.selected_)
+    planned_.push_back(run_.outcome_.tables[table.outcome].rows_expected.value_or(0));
+  for (int64_t rows : planned_) total_ += rows;
+}
 
-  begin_head();
-  ctx_.status.SetProgressRange("PROGRESS", 0, total);
-  while (head < count) {
-    if (ctx_.Cancelled()) lanes_stop_ = true;
-    const size_t lane = jobs.FreeLane();
-    if (next < count && !lanes_stop_ && lane < jobs.size()) {
-      start(next++, lane);
+// Whatever ends the loop (a raise included) stops the lanes before they are waited for.
+Run::TablesAtOnce::~TablesAtOnce() {
+  run_.lanes_stop_ = true;
+  Unroute();
+}
+
+bool Run::TablesAtOnce::Loop() {
+  BeginHead();
+  run_.ctx_.status.SetProgressRange("PROGRESS", 0, total_);
+  while (head_ < count_) {
+    if (run_.ctx_.Cancelled()) run_.lanes_stop_ = true;
+    const size_t lane = jobs_.FreeLane();
+    if (next_ < count_ && !run_.lanes_stop_ && lane < jobs_.size()) {
+      Start(next_++, lane);
       continue;
     }
-    if (head < next && (!flights[head].moving || jobs.Ended(head))) {
-      if (!release(head)) {
-        // The destination is lost: the tables after this one end as a run in turn leaves
-        // them, not begun.
-        lanes_stop_ = true;
-        while (jobs.Busy()) jobs.WaitForEnd(std::chrono::milliseconds(100));
-        for (size_t i = head + 1; i < next; ++i)
-          outcome_.tables[selected_[i].outcome] = flights[i].before;
-        return false;
-      }
-      if (++head < count) begin_head();
+    if (head_ < next_ && (!flights_[head_].moving || jobs_.Ended(head_))) {
+      if (!Release(head_)) return Abandon();
+      if (++head_ < count_) BeginHead();
       continue;
     }
-    if (head == next) break;  // stopped, with nothing moving
-    jobs.WaitForEnd(std::chrono::milliseconds(100));
-    show_rows();
-    ctx_.status.ProcessEvents();
+    if (head_ == next_) break;  // stopped, with nothing moving
+    jobs_.WaitForEnd(std::chrono::milliseconds(100));
+    ShowRows();
+    run_.ctx_.status.ProcessEvents();
   }
-  if (ctx_.Cancelled()) stopped_ = true;
+  if (run_.ctx_.Cancelled()) run_.stopped_ = true;
   return true;
+}
+
+void Run::TablesAtOnce::RouteTo(TableInFlight& flight) {
+  run_.report_.set_target(flight.report);
+  run_.status_.set_target(flight.status);
+}
+
+void Run::TablesAtOnce::Unroute() {
+  run_.report_.set_target(run_.run_report_);
+  run_.status_.set_target(run_.ctx_.status);
+}
+
+void Run::TablesAtOnce::BeginHead() {
+  counted_ += told_;
+  told_ = 0;
+  run_.progress_.BeginTable(head_);
+  int64_t rest = 0;
+  for (size_t i = head_; i < count_; ++i) rest += planned_[i];
+  run_.progress_.BeginRows(rest);
+  run_.ctx_.status.SetProgressFigures(run_.progress_.Figures());
+}
+
+void Run::TablesAtOnce::ShowRows() {
+  int64_t moved = released_rows_;
+  for (size_t i = head_; i < next_; ++i)
+    if (flights_[i].moving) moved += flights_[i].status.shown();
+  told_ = std::max<int64_t>(moved - counted_, 0);
+  run_.progress_.Rows(told_);
+  run_.ctx_.status.SetProgressFigures(run_.progress_.Figures());
+  run_.ctx_.status.SetProgress(run_.source_file_name_ + " - " + std::to_string(next_ - head_) +
+                                   " tables -> " + run_.database_ + " (" + std::to_string(moved) +
+                                   "/" + std::to_string(total_) + ")",
+                               moved);
+}
+
+void Run::TablesAtOnce::Start(size_t i, size_t lane) {
+  TableInFlight& flight = flights_[i];
+  TableOutcome& outcome = run_.outcome_.tables[run_.selected_[i].outcome];
+  flight.before = outcome;
+  flight.started = run_.ctx_.clock.Now();
+  RouteTo(flight);
+  flight.creation_failed = !run_.DefineTable(run_.selected_[i], flight.def, flight.rows);
+  run_.step_ = "Transfer records";
+  flight.rows_ended = flight.started;
+  if (!flight.creation_failed) StartRows(i, lane, outcome);
+  run_.current_ = nullptr;
+  Unroute();
+}
+
+void Run::TablesAtOnce::StartRows(size_t i, size_t lane, TableOutcome& outcome) {
+  TableInFlight& flight = flights_[i];
+  RecordTransfer transfer = run_.TransferOf(outcome, flight.def, flight.rows);
+  transfer.source = lanes_[lane].source.get();
+  transfer.destination = lanes_[lane].destination.get();
+  transfer.progress = nullptr;
+  // The record transfer reads the count again.
+  flight.expected = outcome.rows_expected;
+  flight.moving = true;
+  jobs_.Start(lane, i, [&run = run_, &flight, &outcome, transfer] {
+    const RunContext lane_ctx{.status = flight.status,
+                              .cancel = run.lanes_stop_,
+                              .components = run.ctx_.components,
+                              .env = run.ctx_.env,
+                              .version_text = run.ctx_.version_text,
+                              .temp_folder = {},
+                              .clock = run.ctx_.clock,
+                              .refuse_existing_tables = false,
+                              .end_now = nullptr,
+                              .named_errors = run.ctx_.named_errors};
+    flight.moved = MoveRecords(transfer, flight.report, lane_ctx, &outcome);
+    flight.rows_ended = run.ctx_.clock.Now();
+  });
+}
+
+bool Run::TablesAtOnce::Release(size_t i) {
+  TableInFlight& flight = flights_[i];
+  TableOutcome& outcome = run_.outcome_.tables[run_.selected_[i].outcome];
+  RouteTo(flight);
+  run_.step_ = "Transfer records";
+  const auto after_rows = run_.ctx_.clock.Now();
+  const bool rows_moved = !flight.moving || flight.moved >= 0;
+  if (flight.moving && rows_moved && !outcome.rows_expected)
+    outcome.rows_expected = flight.expected;
+  if (rows_moved) run_.AfterRecords(outcome, flight.def, flight.creation_failed);
+  outcome.seconds = std::chrono::duration<double>(flight.rows_ended - flight.started +
+                                                  (run_.ctx_.clock.Now() - after_rows))
+                        .count();
+  const bool go_on = run_.EndTable(run_.selected_[i], flight.def, flight.creation_failed);
+  Unroute();
+  flight.status.Release(run_.ctx_.status);
+  run_.run_report_ += flight.report;
+  flight.report.clear();
+  released_rows_ += outcome.rows_moved;
+  return go_on;
+}
+
+// The destination is lost: the tables after the head end as a run in turn leaves them, not
+// begun.
+bool Run::TablesAtOnce::Abandon() {
+  run_.lanes_stop_ = true;
+  while (jobs_.Busy()) jobs_.WaitForEnd(std::chrono::milliseconds(100));
+  for (size_t i = head_ + 1; i < next_; ++i)
+    run_.outcome_.tables[run_.selected_[i].outcome] = flights_[i].before;
+  return false;
 }
 
 bool Run::Body() {
