@@ -687,6 +687,7 @@ bool Run::CheckSourceTables() {
                  "\r\n- The source table cannot be read: " + ErrorText(e) + kCrLf;
       status_.AddStatusLine("Table: " + PrintableText(outcome.source_name));
       status_.AddStatusLine("  The source table cannot be read");
+      status_.WriteLog("The source table cannot be read: " + ErrorText(e));
       readable = false;
     }
   }
