@@ -287,65 +287,73 @@ R Translator::CharacterCall(const Node& n, const std::vector<R>& a) {
   return {};
 }
 
+// Nz: COALESCE with the fallback Access gives for the value's type when none is given.
+R Translator::NzCall(const std::vector<R>& a) {
+  R fallback;
+  if (a.size() == 2) {
+    fallback = a[1];
+  } else if (IsNumeric(a[0].type) || a[0].type == SqlType::kBoolean) {
+    fallback = {a[0].type == SqlType::kBoolean ? "FALSE" : "0", a[0].type};
+  } else if (a[0].type == SqlType::kText) {
+    fallback = {"''", SqlType::kText};
+  } else {
+    Refuse("Nz without its second argument has no value of the right type here");
+  }
+  R value = a[0];
+  if (fallback.type == SqlType::kText && value.type != SqlType::kText)
+    value = {AsText(value), SqlType::kText};
+  if (value.type == SqlType::kText && fallback.type != SqlType::kText &&
+      fallback.type != SqlType::kNull)
+    fallback = {AsText(fallback), SqlType::kText};
+  Align(value, fallback);
+  return R{"COALESCE(" + value.sql + ", " + fallback.sql + ")",
+           value.type == SqlType::kNull ? fallback.type : value.type, fallback.never_null};
+}
+
+// IIf and Switch: a CASE whose values share the type Access gives the result.
+R Translator::ConditionCall(const std::string& f, const std::vector<R>& a) {
+  if (f == "iif") CheckArity(f, a.size(), 3, 3);
+  if (f == "switch" && (a.size() < 2 || a.size() % 2))
+    Refuse("Switch needs pairs of condition and value");
+  std::vector<R> values;
+  for (size_t i = 1; i < a.size(); i += 2) values.push_back(a[i]);
+  if (f == "iif") values.push_back(a[2]);
+  SqlType type = SqlType::kNull;
+  bool text = false, number = false;
+  for (const R& v : values) {
+    if (v.type == SqlType::kNull) continue;
+    text = text || v.type == SqlType::kText;
+    number = number || IsNumeric(v.type);
+    type = type == SqlType::kNull ? v.type : type == v.type ? type : SqlType::kUnknown;
+  }
+  auto value = [&](const R& v) {
+    if (text && v.type != SqlType::kText) return AsText(v);
+    if (number && v.type == SqlType::kBoolean) return AsNumber(v);
+    return v.sql;
+  };
+  if (text)
+    type = SqlType::kText;
+  else if (number && type == SqlType::kUnknown)
+    type = SqlType::kFloat;
+  std::string sql = "(CASE";
+  if (f == "iif") {
+    sql += " WHEN " + AsBool(a[0]) + " THEN " + value(a[1]) + " ELSE " + value(a[2]);
+  } else {
+    for (size_t i = 0; i < a.size(); i += 2)
+      sql += " WHEN " + AsBool(a[i]) + " THEN " + value(a[i + 1]);
+  }
+  return R{sql + " END)", type};
+}
+
 // Nz, IIf, Switch, Choose, IsNull, IsNumeric and Val.
 R Translator::ChoiceCall(const Node& n, const std::vector<R>& a) {
   const std::string& f = n.text;
   const auto arity = [&](size_t low, size_t high) { CheckArity(f, a.size(), low, high); };
   if (f == "nz") {
     arity(1, 2);
-    R fallback;
-    if (a.size() == 2) {
-      fallback = a[1];
-    } else if (IsNumeric(a[0].type) || a[0].type == SqlType::kBoolean) {
-      fallback = {a[0].type == SqlType::kBoolean ? "FALSE" : "0", a[0].type};
-    } else if (a[0].type == SqlType::kText) {
-      fallback = {"''", SqlType::kText};
-    } else {
-      Refuse("Nz without its second argument has no value of the right type here");
-    }
-    R value = a[0];
-    if (fallback.type == SqlType::kText && value.type != SqlType::kText)
-      value = {AsText(value), SqlType::kText};
-    if (value.type == SqlType::kText && fallback.type != SqlType::kText &&
-        fallback.type != SqlType::kNull)
-      fallback = {AsText(fallback), SqlType::kText};
-    Align(value, fallback);
-    return R{"COALESCE(" + value.sql + ", " + fallback.sql + ")",
-             value.type == SqlType::kNull ? fallback.type : value.type, fallback.never_null};
+    return NzCall(a);
   }
-  if (f == "iif" || f == "switch") {
-    if (f == "iif") arity(3, 3);
-    if (f == "switch" && (a.size() < 2 || a.size() % 2))
-      Refuse("Switch needs pairs of condition and value");
-    std::vector<R> values;
-    for (size_t i = 1; i < a.size(); i += 2) values.push_back(a[i]);
-    if (f == "iif") values.push_back(a[2]);
-    SqlType type = SqlType::kNull;
-    bool text = false, number = false;
-    for (const R& v : values) {
-      if (v.type == SqlType::kNull) continue;
-      text = text || v.type == SqlType::kText;
-      number = number || IsNumeric(v.type);
-      type = type == SqlType::kNull ? v.type : type == v.type ? type : SqlType::kUnknown;
-    }
-    auto value = [&](const R& v) {
-      if (text && v.type != SqlType::kText) return AsText(v);
-      if (number && v.type == SqlType::kBoolean) return AsNumber(v);
-      return v.sql;
-    };
-    if (text)
-      type = SqlType::kText;
-    else if (number && type == SqlType::kUnknown)
-      type = SqlType::kFloat;
-    std::string sql = "(CASE";
-    if (f == "iif") {
-      sql += " WHEN " + AsBool(a[0]) + " THEN " + value(a[1]) + " ELSE " + value(a[2]);
-    } else {
-      for (size_t i = 0; i < a.size(); i += 2)
-        sql += " WHEN " + AsBool(a[i]) + " THEN " + value(a[i + 1]);
-    }
-    return R{sql + " END)", type};
-  }
+  if (f == "iif" || f == "switch") return ConditionCall(f, a);
   if (f == "choose") {
     if (a.size() < 2) Refuse("Choose needs an index and a value");
     std::string sql = "(CASE " + AsInteger(a[0]);

@@ -64,18 +64,18 @@ Token HexToken(const std::string& s, size_t start) {
 // The operator at `i`, =< and => read as <= and >=; refuses a character Access SQL gives no
 // meaning.
 Token OperatorToken(const std::string& s, size_t i) {
-  const unsigned char c = static_cast<unsigned char>(s[i]);
-  static const char* kTwo[] = {"<>", "<=", ">=", "=<", "=>"};
-  std::string op(1, static_cast<char>(c));
-  for (const char* two : kTwo)
-    if (s.compare(i, 2, two) == 0) op = two;
-  if (op == "=<") op = "<=";
-  if (op == "=>") op = ">=";
-  if (op.size() == 1 &&
-      std::string("+-*/\\^&=<>(),.!;").find(static_cast<char>(c)) == std::string::npos)
-    Refuse(std::string("the character '") + static_cast<char>(c) +
-           "' has no meaning the translation knows: " + s);
-  return {Tok::kOp, op, i, i + (s.compare(i, 2, op) == 0 ? op.size() : 1)};
+  struct Two {
+    const char* access;
+    const char* op;
+  };
+  static constexpr Two kTwo[] = {
+      {"<>", "<>"}, {"<=", "<="}, {">=", ">="}, {"=<", "<="}, {"=>", ">="}};
+  for (const Two& two : kTwo)
+    if (s.compare(i, 2, two.access) == 0) return {Tok::kOp, two.op, i, i + 2};
+  const char c = s[i];
+  if (std::string("+-*/\\^&=<>(),.!;").find(c) == std::string::npos)
+    Refuse(std::string("the character '") + c + "' has no meaning the translation knows: " + s);
+  return {Tok::kOp, std::string(1, c), i, i + 1};
 }
 
 }  // namespace

@@ -120,6 +120,8 @@ class Translator {
   R SubstringCall(const Node& n, const std::vector<R>& a);
   R CharacterCall(const Node& n, const std::vector<R>& a);
   R ChoiceCall(const Node& n, const std::vector<R>& a);
+  R NzCall(const std::vector<R>& a);
+  R ConditionCall(const std::string& f, const std::vector<R>& a);
   R NumberCall(const Node& n, const std::vector<R>& a);
   R DateCall(const Node& n, const std::vector<R>& a);
   R IntervalCall(const Node& n, const std::vector<R>& a);

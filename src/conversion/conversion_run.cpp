@@ -265,9 +265,20 @@ class Run {
   bool LoopTablesAtOnce();
   bool TableWork(SelectedTable& table);
   bool DefineTable(SelectedTable& table, TableDefinition& def, SourceRows& rows);
+  void AnnounceTable(const SelectedTable& table, TableOutcome& outcome);
+  void ListSourceColumns(const SchemaTable& defined_table, bool every_column,
+                         const std::string& source_table, TableDefinition& def, SourceRows& rows);
+  void NoteColumnNames(const TableDefinition& def, TableOutcome& outcome);
+  void DefineIndexes(const SelectedTable& table, const SchemaTable& defined_table,
+                     TableDefinition& def, TableOutcome& outcome);
+  void RememberDefined(const TableOutcome& outcome, const TableDefinition& def, bool created);
   bool EndTable(SelectedTable& table, const TableDefinition& def, bool creation_failed);
   void AfterTables();
   bool AddChecks();
+  bool AddForeignKeys();
+  bool AddForeignKey(const ForeignKey& key, bool& section);
+  bool AddChildKeys();
+  bool AddComments();
   void PlanViews();
   void DropViews();
   void CreateQueryViews();
@@ -687,6 +698,7 @@ bool Run::CheckSourceTables() {
                  "\r\n- The source table cannot be read: " + ErrorText(e) + kCrLf;
       status_.AddStatusLine("Table: " + PrintableText(outcome.source_name));
       status_.AddStatusLine("  The source table cannot be read");
+      status_.WriteLog("The source table cannot be read: " + ErrorText(e));
       readable = false;
     }
   }
@@ -1292,72 +1304,8 @@ void Run::DumpSection(const std::string& title) {
 // A foreign key needs both its tables filled and indexed, so keys and comments come last.
 void Run::AfterTables() {
   if (transfer_validation_ && !AddChecks()) return;
-  if (transfer_relationships_) {
-    step_ = "Transfer relationships";
-    const std::vector<ForeignKey> keys = ForeignKeysOf(schema_.relations, defined_, names_);
-    if (!keys.empty() || !schema_.relations_unreadable.empty()) {
-      report_ += "\r\nRELATIONSHIPS\r\n------------\r\n";
-      status_.AddStatusLine("Creating foreign keys");
-    }
-    if (!schema_.relations_unreadable.empty()) {
-      // Nothing else of the run needs them: only this part fails.
-      const std::string why = "the relationships cannot be read: " + schema_.relations_unreadable;
-      report_ += "- " + PrintableText(why) + kCrLf;
-      status_.AddStatusLine("  The relationships cannot be read");
-      outcome_.rejected.push_back(OneLine(why));
-    }
-    bool section = false;
-    for (const ForeignKey& key : keys) {
-      if (!key.not_created.empty()) {
-        report_ +=
-            OneLine("- Relationship '" + key.name + "' not created: " + key.not_created) + kCrLf;
-        continue;
-      }
-      if (!section) DumpSection("Foreign keys of the relationships");
-      section = true;
-      bool accepted = false;
-      const std::string what = "foreign key '" + key.name + "' on '" + key.foreign_table + "'";
-      if (!SendAfterTables(key.statement, what, accepted)) return;
-      if (accepted)
-        report_ += OneLine("- Foreign key '" + key.name + "': '" + key.foreign_table +
-                           "' references '" + key.table + "'") +
-                   kCrLf;
-      if (accepted && key.constraint != key.wanted)
-        report_ +=
-            OneLine("- Foreign key '" + key.name + "' named '" + key.constraint + "': '" +
-                    key.wanted + "'" + kTakenOnceFolded + "key of '" + key.foreign_table + "'") +
-            kCrLf;
-    }
-  }
-  if (transfer_relationships_ && !child_keys_.empty()) {
-    step_ = "Transfer relationships";
-    report_ += "\r\nCHILD TABLES\r\n------------\r\n";
-    DumpSection("Foreign keys of the child tables");
-    for (const auto& [child, statement] : child_keys_) {
-      bool accepted = false;
-      if (!SendAfterTables(statement, "foreign key of '" + child + "'", accepted)) return;
-      if (accepted) report_ += OneLine("- Foreign key of '" + child + "' to its owner") + kCrLf;
-    }
-  }
-  if (transfer_descriptions_) {
-    step_ = "Transfer descriptions";
-    int sent = 0;
-    bool section = false;
-    for (const SelectedTable& table : selected_) {
-      const DefinedTable* defined = Created(table);
-      if (!defined) continue;
-      for (const Comment& comment : CommentsOf(*table.table, *defined)) {
-        BeginSection(section, "DESCRIPTIONS", "Creating comments", "Descriptions as comments");
-        bool accepted = false;
-        if (!SendAfterTables(comment.statement, "comment on '" + comment.on + "'", accepted))
-          return;
-        sent += accepted;
-      }
-    }
-    if (section)
-      report_ += "- " + std::to_string(sent) +
-                 (direct_ ? " comments created" : " comments written") + kCrLf;
-  }
+  if (transfer_relationships_ && !(AddForeignKeys() && AddChildKeys())) return;
+  if (transfer_descriptions_ && !AddComments()) return;
   if (transfer_queries_ && !view_order_.empty()) {
     if (ctx_.Cancelled()) {
       stopped_ = true;
@@ -1365,6 +1313,86 @@ void Run::AfterTables() {
     }
     CreateQueryViews();
   }
+}
+
+// The relationships as foreign keys; false when the run must end.
+bool Run::AddForeignKeys() {
+  step_ = "Transfer relationships";
+  const std::vector<ForeignKey> keys = ForeignKeysOf(schema_.relations, defined_, names_);
+  if (!keys.empty() || !schema_.relations_unreadable.empty()) {
+    report_ += "\r\nRELATIONSHIPS\r\n------------\r\n";
+    status_.AddStatusLine("Creating foreign keys");
+  }
+  if (!schema_.relations_unreadable.empty()) {
+    // Nothing else of the run needs them: only this part fails.
+    const std::string why = "the relationships cannot be read: " + schema_.relations_unreadable;
+    report_ += "- " + PrintableText(why) + kCrLf;
+    status_.AddStatusLine("  The relationships cannot be read");
+    outcome_.rejected.push_back(OneLine(why));
+  }
+  bool section = false;
+  for (const ForeignKey& key : keys)
+    if (!AddForeignKey(key, section)) return false;
+  return true;
+}
+
+// One relationship's key, or the report line saying why it has none; false when the run must
+// end.
+bool Run::AddForeignKey(const ForeignKey& key, bool& section) {
+  if (!key.not_created.empty()) {
+    report_ += OneLine("- Relationship '" + key.name + "' not created: " + key.not_created) + kCrLf;
+    return true;
+  }
+  if (!section) DumpSection("Foreign keys of the relationships");
+  section = true;
+  bool accepted = false;
+  const std::string what = "foreign key '" + key.name + "' on '" + key.foreign_table + "'";
+  if (!SendAfterTables(key.statement, what, accepted)) return false;
+  if (accepted)
+    report_ += OneLine("- Foreign key '" + key.name + "': '" + key.foreign_table +
+                       "' references '" + key.table + "'") +
+               kCrLf;
+  if (accepted && key.constraint != key.wanted)
+    report_ += OneLine("- Foreign key '" + key.name + "' named '" + key.constraint + "': '" +
+                       key.wanted + "'" + kTakenOnceFolded + "key of '" + key.foreign_table + "'") +
+               kCrLf;
+  return true;
+}
+
+// The keys from the child tables to their owners; false when the run must end.
+bool Run::AddChildKeys() {
+  if (child_keys_.empty()) return true;
+  step_ = "Transfer relationships";
+  report_ += "\r\nCHILD TABLES\r\n------------\r\n";
+  DumpSection("Foreign keys of the child tables");
+  for (const auto& [child, statement] : child_keys_) {
+    bool accepted = false;
+    if (!SendAfterTables(statement, "foreign key of '" + child + "'", accepted)) return false;
+    if (accepted) report_ += OneLine("- Foreign key of '" + child + "' to its owner") + kCrLf;
+  }
+  return true;
+}
+
+// The descriptions of the created tables and columns as comments; false when the run must end.
+bool Run::AddComments() {
+  step_ = "Transfer descriptions";
+  int sent = 0;
+  bool section = false;
+  for (const SelectedTable& table : selected_) {
+    const DefinedTable* defined = Created(table);
+    if (!defined) continue;
+    for (const Comment& comment : CommentsOf(*table.table, *defined)) {
+      BeginSection(section, "DESCRIPTIONS", "Creating comments", "Descriptions as comments");
+      bool accepted = false;
+      if (!SendAfterTables(comment.statement, "comment on '" + comment.on + "'", accepted))
+        return false;
+      sent += accepted;
+    }
+  }
+  if (section)
+    report_ +=
+        "- " + std::to_string(sent) + (direct_ ? " comments created" : " comments written") + kCrLf;
+  return true;
 }
 
 // Rules hold for the data Access kept, so they go after it: NOT VALID first, then validated
@@ -1565,10 +1593,31 @@ bool Run::TableWork(SelectedTable& table) {
 bool Run::DefineTable(SelectedTable& table, TableDefinition& def, SourceRows& rows) {
   TableOutcome& outcome = outcome_.tables[table.outcome];
   current_ = &outcome;
+  options_.storage_engine = settings_.storage_engine;
+  AnnounceTable(table, outcome);
+
+  std::vector<std::string> split;
+  for (const auto& child : table.children) split.push_back(child.first->name.value());
+  const SchemaTable shaped = split.empty() ? SchemaTable() : WithoutColumns(*table.table, split);
+  const SchemaTable& defined_table = split.empty() ? *table.table : shaped;
+  def =
+      BuildTableDefinition(defined_table, outcome.source_name, outcome.destination_name, options_);
+  current_source_ = table.source ? table.source : source_.get();
+  rows = TableRows(table.read_as.empty() ? outcome.source_name : table.read_as);
+  // Without its complex columns the table can no longer be read as a whole.
+  ListSourceColumns(defined_table, !split.empty() && def.source_column_list.empty(),
+                    outcome.source_name, def, rows);
+  NoteColumnNames(def, outcome);
+  DefineIndexes(table, defined_table, def, outcome);
+  const bool created = CreateDestinationTable(outcome, def.create_text);
+  RememberDefined(outcome, def, created);
+  return created;
+}
+
+// The table's heading in the report and the status, and the notes on its name.
+void Run::AnnounceTable(const SelectedTable& table, TableOutcome& outcome) {
   const std::string& source_table = outcome.source_name;
   const std::string& destination_table = outcome.destination_name;
-
-  options_.storage_engine = settings_.storage_engine;
   report_ += "Table: " + PrintableText(source_table) + kCrLf;
   status_.AddStatusLine("Table: " + PrintableText(source_table));
   status_.AddStatusLine("  Creating table");
@@ -1582,20 +1631,17 @@ bool Run::DefineTable(SelectedTable& table, TableDefinition& def, SourceRows& ro
   else if (destination_table != folded)
     Note(outcome,
          "Table named '" + destination_table + "': '" + folded + "'" + kTakenOnceFolded + "table");
-
   for (const std::string& column : table.complex_as_text)
     Note(outcome, "Column '" + column +
                       "' stays text: the table has no primary key (selected) for a child table "
                       "of its files or values to refer to");
-  std::vector<std::string> split;
-  for (const auto& child : table.children) split.push_back(child.first->name.value());
-  const SchemaTable shaped = split.empty() ? SchemaTable() : WithoutColumns(*table.table, split);
-  const SchemaTable& defined_table = split.empty() ? *table.table : shaped;
-  def = BuildTableDefinition(defined_table, source_table, destination_table, options_);
-  current_source_ = table.source ? table.source : source_.get();
-  rows = TableRows(table.read_as.empty() ? source_table : table.read_as);
-  // Without its complex columns the table can no longer be read as a whole.
-  const bool every_column = !split.empty() && def.source_column_list.empty();
+}
+
+// The columns read from the source: the selected ones, or with every_column all of them, then
+// also listed for the destination.
+void Run::ListSourceColumns(const SchemaTable& defined_table, bool every_column,
+                            const std::string& source_table, TableDefinition& def,
+                            SourceRows& rows) {
   for (const SchemaField& field : defined_table.fields) {
     const std::string& name = field.name.value();
     if (!every_column && !options_.IsColumnSelected(source_table, name)) continue;
@@ -1604,6 +1650,10 @@ bool Run::DefineTable(SelectedTable& table, TableDefinition& def, SourceRows& ro
       def.destination_column_list += (def.destination_column_list.empty() ? "" : ", ") +
                                      QuoteIdentifier(def.destination_columns.at(name));
   }
+}
+
+// The notes on columns named or defaulted otherwise than in Access.
+void Run::NoteColumnNames(const TableDefinition& def, TableOutcome& outcome) {
   for (const auto& [from, to] : def.shortened_columns)
     Note(outcome, "Column name shortened to '" + to + kShortenedBecause + from + "')");
   for (const auto& [from, to] : def.renamed_columns)
@@ -1612,8 +1662,14 @@ bool Run::DefineTable(SelectedTable& table, TableDefinition& def, SourceRows& ro
   for (const auto& [column, expression] : def.dropped_defaults)
     Note(outcome, "Column '" + column + "' has no default: the Access default value " + expression +
                       " has no exact PostgreSQL form for the column's type");
+}
+
+// The table's keys and indexes, the end of its CREATE TABLE and the notes on both.
+void Run::DefineIndexes(const SelectedTable& table, const SchemaTable& defined_table,
+                        TableDefinition& def, TableOutcome& outcome) {
+  const std::string& destination_table = outcome.destination_name;
   step_ = "Transfer indexes";
-  AddIndexDefinitions(defined_table, source_table, destination_table, options_, def,
+  AddIndexDefinitions(defined_table, outcome.source_name, destination_table, options_, def,
                       &schema_names_);
   for (const auto& [index, name] : def.renamed_indexes)
     Note(outcome, "Index '" + index + "' named '" + name + "': '" +
@@ -1625,16 +1681,17 @@ bool Run::DefineTable(SelectedTable& table, TableDefinition& def, SourceRows& ro
     Note(outcome,
          "Selected without its fields: all fields are moved, but without the primary "
          "key, unique constraints and indexes (select the fields to keep them)");
-  const bool creation_failed = !CreateDestinationTable(outcome, def.create_text);
+}
 
-  DefinedTable& defined = defined_[source_table];
-  defined.destination_name = destination_table;
-  defined.created = !creation_failed;
+// What the steps after the tables need of the table as it was defined.
+void Run::RememberDefined(const TableOutcome& outcome, const TableDefinition& def, bool created) {
+  DefinedTable& defined = defined_[outcome.source_name];
+  defined.destination_name = outcome.destination_name;
+  defined.created = created;
   for (const auto& column : def.column_types)
     defined.columns[column.first] = def.destination_columns.at(column.first);
   for (const auto& [column, expression] : def.dropped_defaults)
     defined.dropped_defaults[column] = expression;
-  return !creation_failed;
 }
 
 // The table's child tables; false when the table loop must stop at once (the destination is

@@ -21,6 +21,8 @@ std::string ReportFailure(const std::exception& e, const std::string& rejected_r
   const int32_t number = error ? error->number() : kAdoGenericError;
   const std::string description = error ? error->description() : std::string(e.what());
   status.AddStatusLine("  Error moving data");
+  // The status line stays short; the log keeps why at the moment it happened.
+  status.WriteLog("Error moving data: " + OneLine(description));
   run_report += "Error moving data\r\nError: " + std::to_string(number) +
                 "\r\nReason: " + description + "\r\n";
   if (!rejected_row.empty()) run_report += "SQL: " + rejected_row + "\r\n";

@@ -82,7 +82,8 @@ class TableCursor : public Cursor {
       names_.push_back(col->name);
       types_.push_back(AdoTypeOf(*col, CalculatedAt(calculated, columns[i])));
     }
-    reader_ = std::make_unique<RowReader>(mdb_.get(), table_.get(), columns);
+    reader_ = std::make_unique<RowReader>(mdb_.get(), table_.get(), columns, EngineErrorStyle::kAdo,
+                                          file_->read_failure());
     for (size_t i = 0; i < columns.size(); ++i)
       if (const CalculatedColumn* calc = CalculatedAt(calculated, columns[i]))
         reader_->SetCalculated(static_cast<int>(i), calc->result_type);
@@ -190,7 +191,8 @@ class ComplexCursor : public Cursor {
       }
     }
     flat_columns.push_back(source_.key);
-    reader_ = std::make_unique<RowReader>(mdb_.get(), flat_.get(), flat_columns);
+    reader_ = std::make_unique<RowReader>(mdb_.get(), flat_.get(), flat_columns,
+                                          EngineErrorStyle::kAdo, file_->read_failure());
     values_.resize(source_.columns.size());
     Advance();
   }
@@ -557,7 +559,8 @@ std::unordered_map<int32_t, std::string> ReadComplexTexts(AccessFile& file, MdbH
     if (!name.empty() && name[0] == '_') key_col = i;
   }
   if (value_col < 0 || key_col < 0) return texts;
-  RowReader reader(mdb, flat.get(), {value_col, key_col});
+  RowReader reader(mdb, flat.get(), {value_col, key_col}, EngineErrorStyle::kAdo,
+                   file.read_failure());
   while (reader.Next()) {
     if (reader.Get(0).IsNull()) continue;
     std::string& text = texts[SafeLng(reader.Get(1))];

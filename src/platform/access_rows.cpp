@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/ado.h"
+#include "platform/decrypted_file.h"
 #include "support/errors.h"
 #include "support/text.h"
 
@@ -259,11 +260,16 @@ bool ExtendedDateParts(const uint8_t* data, size_t size, int64_t& ole_day, int64
   throw Error(kAdoGenericError, "Microsoft JET Database Engine", text);
 }
 
-void RaiseIfReadFailed(MdbHandle* mdb, EngineErrorStyle style, const std::string& table,
-                       const std::string& where) {
+void RaiseIfReadFailed(MdbHandle* mdb, const SourceReadFailure* failure, EngineErrorStyle style,
+                       const std::string& table, const std::string& where) {
   if (!mdb->f->stream || !std::ferror(mdb->f->stream)) return;
-  const std::string text = "Disk or network error. The table '" + table +
-                           "' could not be read from the file at " + where + ".";
+  std::string text =
+      "Disk or network error. The table '" + table + "' could not be read from the file";
+  if (failure) text += " '" + failure->file() + "'";
+  text += " at " + where;
+  if (failure && failure->first_errno() != 0)
+    text += std::string(": ") + std::strerror(failure->first_errno());
+  text += ".";
   if (style == EngineErrorStyle::kDao) throw Error(kDaoDiskOrNetwork, "DAO.Database", text);
   throw Error(kAdoGenericError, "Microsoft JET Database Engine", text);
 }
@@ -591,10 +597,11 @@ bool UsageMap::Next(uint32_t& page) {
 }
 
 RowReader::RowReader(MdbHandle* mdb, MdbTableDef* table, std::vector<int> columns,
-                     EngineErrorStyle style)
+                     EngineErrorStyle style, const SourceReadFailure* failure)
     : mdb_(mdb),
       table_(table),
       style_(style),
+      failure_(failure),
       columns_(std::move(columns)),
       values_(columns_.size()),
       complex_(columns_.size()),
@@ -616,7 +623,7 @@ RowReader::RowReader(MdbHandle* mdb, MdbTableDef* table, std::vector<int> column
 std::span<const uint8_t> RowReader::ReadPage(uint32_t page, std::vector<uint8_t>& into) {
   if (page == 0) return {};
   if (mdb_read_alt_pg(mdb_, page) != static_cast<ssize_t>(format_.page_size)) {
-    RaiseIfReadFailed(mdb_, style_, table_->name, "page " + std::to_string(page));
+    RaiseIfReadFailed(mdb_, failure_, style_, table_->name, "page " + std::to_string(page));
     return {};
   }
   into.assign(mdb_->alt_pg_buf, mdb_->alt_pg_buf + format_.page_size);

@@ -56,10 +56,11 @@ class DamagedStructure : public std::runtime_error {
                                     const std::string& where_and_what);
 
 // When a read of the file under mdb has failed (libmdb reads such a page as missing or empty),
-// raises "Disk or network error." (3043, or the provider's generic number) naming the table
-// and where it was read (`where`: "data page 12"); otherwise does nothing.
-void RaiseIfReadFailed(MdbHandle* mdb, EngineErrorStyle style, const std::string& table,
-                       const std::string& where);
+// raises "Disk or network error." (3043, or the provider's generic number) naming the table,
+// where it was read (`where`: "data page 12") and, from failure when given, the file and the
+// system's reason; otherwise does nothing.
+void RaiseIfReadFailed(MdbHandle* mdb, const SourceReadFailure* failure, EngineErrorStyle style,
+                       const std::string& table, const std::string& where);
 
 // The bytes of one page by number; empty when the file has no such page.
 using PageSource = std::function<std::span<const uint8_t>(uint32_t page)>;
@@ -144,8 +145,10 @@ class RowReader {
   // Reads the given columns (positions in table->columns) of a table read through mdb. The
   // handle and the table must outlive the reader; nothing else may use the handle meanwhile.
   // Damage raises DamagedTable with the numbers of `style`.
+  // A failed read names what failure recorded, when given.
   RowReader(MdbHandle* mdb, MdbTableDef* table, std::vector<int> columns,
-            EngineErrorStyle style = EngineErrorStyle::kAdo);
+            EngineErrorStyle style = EngineErrorStyle::kAdo,
+            const SourceReadFailure* failure = nullptr);
 
   // Moves to the next row; false when there is none. A page or row that cannot be decoded
   // raises DamagedTable naming the table and the page: nothing is skipped.
@@ -180,6 +183,7 @@ class RowReader {
   MdbHandle* mdb_;
   MdbTableDef* table_;
   EngineErrorStyle style_;
+  const SourceReadFailure* failure_;
   std::vector<int> columns_;
   std::vector<MdbColumn*> column_defs_;
   std::vector<RowColumn> layout_;

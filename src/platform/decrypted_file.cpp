@@ -189,8 +189,9 @@ bool ReadFully(const EnvFile& file, uint64_t offset, std::span<uint8_t> into) {
 // A plain file as libmdb reads it, with every read going through the env.
 class PlainStream {
  public:
-  PlainStream(std::shared_ptr<const EnvFile> file, uint64_t size)
-      : file_(std::move(file)), size_(size) {}
+  PlainStream(std::shared_ptr<const EnvFile> file, uint64_t size,
+              std::shared_ptr<SourceReadFailure> failure)
+      : file_(std::move(file)), size_(size), failure_(std::move(failure)) {}
 
   ssize_t Read(char* out, size_t n) {
     if (position_ >= size_) return 0;
@@ -198,6 +199,7 @@ class PlainStream {
         std::min<uint64_t>({n, size_ - position_, uint64_t{std::numeric_limits<ssize_t>::max()}}));
     size_t got = 0;
     if (int err = file_->ReadAt(position_, out, n, got)) {
+      if (failure_) failure_->Record(err);
       errno = err;
       return -1;
     }
@@ -210,6 +212,7 @@ class PlainStream {
  private:
   std::shared_ptr<const EnvFile> file_;
   uint64_t size_;
+  std::shared_ptr<SourceReadFailure> failure_;
   uint64_t position_ = 0;
   std::vector<char> stdio_buffer_ = std::vector<char>(kAccdbPageSize);
 };
@@ -271,23 +274,26 @@ StreamPtr OpenDecryptedStream(std::span<const uint8_t> page0, uint64_t size, Fil
 }
 
 StreamPtr OpenDecryptedFile(Env& env, const std::string& path, std::string_view password,
-                            PasswordErrorStyle style) {
+                            PasswordErrorStyle style, std::shared_ptr<SourceReadFailure> failure) {
   uint64_t size = 0;
   std::shared_ptr<const EnvFile> file = OpenRegularFile(env, path, size);
   if (!file) RaiseFileNotFound(style, path);
-  FileReader read = [file](uint64_t offset, std::span<uint8_t> into) {
-    return ReadFully(*file, offset, into);
+  FileReader read = [file, failure](uint64_t offset, std::span<uint8_t> into) {
+    if (ReadFully(*file, offset, into)) return true;
+    if (failure) failure->Record(errno);
+    return false;
   };
   Bytes page0(static_cast<size_t>(std::min<uint64_t>(size, kAccdbPageSize)));
   if (!read(0, page0)) RaiseFileNotFound(style, path);
   return OpenDecryptedStream(page0, size, std::move(read), password, style, path);
 }
 
-StreamPtr OpenFileStream(Env& env, const std::string& path) {
+StreamPtr OpenFileStream(Env& env, const std::string& path,
+                         std::shared_ptr<SourceReadFailure> failure) {
   uint64_t size = 0;
   std::shared_ptr<const EnvFile> file = OpenRegularFile(env, path, size);
   if (!file) return nullptr;
-  auto state = std::make_unique<PlainStream>(std::move(file), size);
+  auto state = std::make_unique<PlainStream>(std::move(file), size, std::move(failure));
   std::FILE* raw = fopencookie(state.get(), "r", {PlainRead, nullptr, PlainSeek, PlainClose});
   if (!raw) return nullptr;
   PlainStream* cookie = state.release();

@@ -62,12 +62,13 @@ std::vector<int> ColumnPositions(MdbTableDef* table, const std::vector<std::stri
 // Reads the named columns of every row; a missing column reads as the empty value.
 std::vector<std::vector<Value>> ReadAllRows(MdbHandle* mdb, MdbTableDef* table,
                                             const std::vector<std::string>& names,
-                                            EngineErrorStyle style) {
+                                            EngineErrorStyle style,
+                                            const SourceReadFailure* failure) {
   std::vector<int> positions = ColumnPositions(table, names);
   std::vector<int> present;
   for (int p : positions)
     if (p >= 0) present.push_back(p);
-  RowReader reader(mdb, table, present, style);
+  RowReader reader(mdb, table, present, style, failure);
   std::vector<std::vector<Value>> rows;
   while (reader.Next()) {
     std::vector<Value> row;
@@ -90,7 +91,8 @@ constexpr size_t kMaxIndexes = 1000;
 // The definition page chain joined into one buffer: the first page whole, continuation pages
 // after their 8-byte header. Uses the handle's page buffer.
 std::vector<uint8_t> JoinDefinitionPages(MdbHandle* mdb, uint32_t first_page,
-                                         EngineErrorStyle style, const std::string& table) {
+                                         EngineErrorStyle style, const SourceReadFailure* failure,
+                                         const std::string& table) {
   const size_t page_size = static_cast<size_t>(mdb->fmt->pg_size);
   std::vector<uint8_t> buffer;
   std::vector<uint32_t> visited;
@@ -101,7 +103,7 @@ std::vector<uint8_t> JoinDefinitionPages(MdbHandle* mdb, uint32_t first_page,
       throw DamagedStructure(where + ": the definition's page chain loops");
     visited.push_back(page);
     if (mdb_read_pg(mdb, page) != static_cast<ssize_t>(page_size)) {
-      RaiseIfReadFailed(mdb, style, table, where);
+      RaiseIfReadFailed(mdb, failure, style, table, where);
       throw DamagedStructure(where + ": the page is not in the file");
     }
     if (mdb->pg_buf[0] != kDefinitionPageType)
@@ -116,12 +118,12 @@ std::vector<uint8_t> JoinDefinitionPages(MdbHandle* mdb, uint32_t first_page,
 // The bytes of the usage map row `pg_row` (page << 8 | row) points at. Uses the handle's page
 // buffer.
 std::vector<uint8_t> ReadUsageMapRow(MdbHandle* mdb, uint32_t pg_row, EngineErrorStyle style,
-                                     const std::string& table) {
+                                     const SourceReadFailure* failure, const std::string& table) {
   const std::string where =
       "usage map page " + std::to_string(pg_row >> 8) + ", row " + std::to_string(pg_row & 0xFF);
   const size_t page_size = static_cast<size_t>(mdb->fmt->pg_size);
   if (mdb_read_pg(mdb, pg_row >> 8) != static_cast<ssize_t>(page_size)) {
-    RaiseIfReadFailed(mdb, style, table, where);
+    RaiseIfReadFailed(mdb, failure, style, table, where);
     throw DamagedStructure(where + ": the page is not in the file");
   }
   const std::span<const uint8_t> page(mdb->pg_buf, page_size);
@@ -359,13 +361,15 @@ std::shared_ptr<AccessFile> AccessFile::Open(const std::string& path, EngineErro
   // Every check happens before libmdb sees the file, so a refused password never gets as far
   // as an empty or partly read catalogue.
   Bytes page0 = ReadDefinitionPage(path, password_style);
+  auto failure = std::make_shared<SourceReadFailure>(path);
   MdbHandlePtr mdb;
   if (IsEncryptedAccdb(page0)) {
-    mdb = OpenOnStream(OpenDecryptedFile(env ? *env : SystemEnv(), path, password, password_style));
+    mdb = OpenOnStream(
+        OpenDecryptedFile(env ? *env : SystemEnv(), path, password, password_style, failure));
   } else {
     CheckJetPassword(page0, password, password_style);
     if (env) {
-      StreamPtr stream = OpenFileStream(*env, path);
+      StreamPtr stream = OpenFileStream(*env, path, failure);
       if (!stream) RaiseOpenError(style, kDaoFileNotFound, "Could not find file '" + path + "'.");
       mdb = OpenOnStream(std::move(stream));
     } else {
@@ -376,13 +380,17 @@ std::shared_ptr<AccessFile> AccessFile::Open(const std::string& path, EngineErro
     RaiseOpenError(style, kDaoUnrecognizedFormat, "Unrecognized database format '" + path + "'.");
   // Standard dashed form for GUID texts that libmdb produces itself.
   mdb_set_repid_fmt(mdb.get(), MDB_BRACES_4_2_2_8);
-  std::shared_ptr<AccessFile> file(new AccessFile(path, std::move(mdb), style));
+  std::shared_ptr<AccessFile> file(new AccessFile(path, std::move(mdb), style, std::move(failure)));
   file->ReadCatalog();
   return file;
 }
 
-AccessFile::AccessFile(std::string path, MdbHandlePtr mdb, EngineErrorStyle style)
-    : path_(std::move(path)), mdb_(std::move(mdb)), style_(style) {}
+AccessFile::AccessFile(std::string path, MdbHandlePtr mdb, EngineErrorStyle style,
+                       std::shared_ptr<const SourceReadFailure> read_failure)
+    : path_(std::move(path)),
+      mdb_(std::move(mdb)),
+      style_(style),
+      read_failure_(std::move(read_failure)) {}
 
 void AccessFile::ReadCatalog() {
   MdbHandle* mdb = mdb_.get();
@@ -397,7 +405,7 @@ void AccessFile::ReadCatalog() {
   auto rows = ReadAllRows(
       mdb, table.get(),
       {"Id", "ParentId", "Name", "Type", "Flags", "Connect", "ForeignName", "Database", "LvProp"},
-      style_);
+      style_, read_failure_.get());
   if (mdb->catalog) mdb_free_catalog(mdb);
   mdb->catalog = g_ptr_array_new();
   mdb->num_catalog = 0;
@@ -445,20 +453,20 @@ MdbTablePtr AccessFile::ReadTable(MdbCatalogEntry* entry, MdbHandle* mdb) {
   const std::string page = "definition page " + std::to_string(first_page);
   std::vector<uint8_t> definition;
   try {
-    definition = JoinDefinitionPages(mdb, first_page, style_, name);
+    definition = JoinDefinitionPages(mdb, first_page, style_, read_failure_.get(), name);
     ParseDefinition(definition, *mdb->fmt, IsJet3(), first_page);
   } catch (const DamagedStructure& e) {
     RaiseDamagedTable(style_, name, e.what());
   }
   std::vector<uint8_t> usage_map;
   try {
-    usage_map =
-        ReadUsageMapRow(mdb, Le32(&definition[mdb->fmt->tab_usage_map_offset]), style_, name);
+    usage_map = ReadUsageMapRow(mdb, Le32(&definition[mdb->fmt->tab_usage_map_offset]), style_,
+                                read_failure_.get(), name);
   } catch (const DamagedStructure& e) {
     RaiseDamagedTable(style_, name, page + ": " + e.what());
   }
   MdbTablePtr table(mdb_read_table(entry));
-  RaiseIfReadFailed(mdb, style_, name, page);
+  RaiseIfReadFailed(mdb, read_failure_.get(), style_, name, page);
   if (!table) RaiseDamagedTable(style_, name, page + ": its usage maps cannot be found");
   // libmdb measures the row from the entry before it, which a deleted entry may put at the
   // page's end; the rows are walked through the map as the row reader locates it.
@@ -466,7 +474,7 @@ MdbTablePtr AccessFile::ReadTable(MdbCatalogEntry* entry, MdbHandle* mdb) {
   table->usage_map = static_cast<unsigned char*>(g_memdup2(usage_map.data(), usage_map.size()));
   table->map_sz = static_cast<int>(usage_map.size());
   const bool columns_read = mdb_read_columns(table.get()) != nullptr;
-  RaiseIfReadFailed(mdb, style_, name, page);
+  RaiseIfReadFailed(mdb, read_failure_.get(), style_, name, page);
   if (!columns_read) RaiseDamagedTable(style_, name, page + ": its columns cannot be read");
   return table;
 }
@@ -505,7 +513,8 @@ MdbTablePtr AccessFile::OpenTable(const std::string& name, MdbHandle* on) {
   if (!entry) return nullptr;
   MdbTablePtr table = ReadTable(entry, mdb);
   mdb_read_indices(table.get());
-  RaiseIfReadFailed(mdb, style_, table->name, "definition page " + std::to_string(entry->table_pg));
+  RaiseIfReadFailed(mdb, read_failure_.get(), style_, table->name,
+                    "definition page " + std::to_string(entry->table_pg));
   return table;
 }
 
@@ -530,9 +539,10 @@ const std::vector<ComplexColumnInfo>& AccessFile::ComplexColumns() {
     MdbHandlePtr clone = Clone();
     MdbTablePtr table = OpenTable("MSysComplexColumns", clone.get());
     if (table) {
-      auto rows = ReadAllRows(
-          clone.get(), table.get(),
-          {"ColumnName", "ComplexTypeObjectID", "FlatTableID", "ConceptualTableID"}, style_);
+      auto rows =
+          ReadAllRows(clone.get(), table.get(),
+                      {"ColumnName", "ComplexTypeObjectID", "FlatTableID", "ConceptualTableID"},
+                      style_, read_failure_.get());
       for (const auto& row : rows) {
         ComplexColumnInfo info;
         info.column_name = SafeStr(row[0]);
@@ -564,7 +574,7 @@ const std::vector<RelationshipColumn>& AccessFile::Relationships() {
       auto rows = ReadAllRows(clone.get(), table.get(),
                               {"szRelationship", "szObject", "szColumn", "szReferencedObject",
                                "szReferencedColumn", "icolumn", "grbit"},
-                              style_);
+                              style_, read_failure_.get());
       for (const auto& row : rows) {
         RelationshipColumn r;
         r.name = SafeStr(row[0]);
@@ -602,7 +612,8 @@ AccessFile::TableCensus AccessFile::Census(uint32_t table_page, const std::strin
     for (uint64_t page = 1; page < bytes / page_size; ++page) {
       if (mdb_read_pg(clone.get(), static_cast<unsigned long>(page)) !=
           static_cast<ssize_t>(page_size)) {
-        RaiseIfReadFailed(clone.get(), style_, table, "page " + std::to_string(page));
+        RaiseIfReadFailed(clone.get(), read_failure_.get(), style_, table,
+                          "page " + std::to_string(page));
         break;
       }
       const std::span<const uint8_t> bytes_of(clone->pg_buf, page_size);
@@ -634,15 +645,16 @@ std::vector<std::vector<Value>> AccessFile::ReadRows(const std::string& name,
   MdbHandlePtr clone = Clone();
   MdbTablePtr table = OpenTable(name, clone.get());
   if (!table) return {};
-  return ReadAllRows(clone.get(), table.get(), columns, style_);
+  return ReadAllRows(clone.get(), table.get(), columns, style_, read_failure_.get());
 }
 
 AccessFile::RawDefinition AccessFile::ReadRawDefinition(MdbTableDef* table) {
   MdbHandlePtr clone = Clone();
   const auto first = static_cast<uint32_t>(table->entry->table_pg);
   try {
-    return ParseDefinition(JoinDefinitionPages(clone.get(), first, style_, table->name), *mdb_->fmt,
-                           IsJet3(), first);
+    return ParseDefinition(
+        JoinDefinitionPages(clone.get(), first, style_, read_failure_.get(), table->name),
+        *mdb_->fmt, IsJet3(), first);
   } catch (const DamagedStructure& e) {
     RaiseDamagedTable(style_, table->name, e.what());
   }

@@ -21,6 +21,8 @@
 
 namespace ferrolyte {
 
+class SourceReadFailure;
+
 // Which interface's error numbers a failure to open reports.
 enum class EngineErrorStyle { kDao, kAdo };
 
@@ -90,6 +92,8 @@ class AccessFile {
   const std::string& path() const { return path_; }
   EngineErrorStyle style() const { return style_; }
   MdbHandle* handle() const { return mdb_.get(); }
+  // What the first failed read of the file met, for the errors that report it.
+  const SourceReadFailure* read_failure() const { return read_failure_.get(); }
   bool IsJet3() const;
   // A second handle on the same file with its own page buffers (without property lists), so
   // that several tables can be read at the same time.
@@ -154,7 +158,8 @@ class AccessFile {
   RawDefinition ReadRawDefinition(MdbTableDef* table);
 
  private:
-  AccessFile(std::string path, MdbHandlePtr mdb, EngineErrorStyle style);
+  AccessFile(std::string path, MdbHandlePtr mdb, EngineErrorStyle style,
+             std::shared_ptr<const SourceReadFailure> read_failure);
   // Reads MSysObjects into the handle's catalogue and objects_, checking every row: a
   // catalogue that cannot be read raises DamagedTable rather than losing tables.
   void ReadCatalog();
@@ -164,6 +169,7 @@ class AccessFile {
   std::string path_;
   MdbHandlePtr mdb_;
   EngineErrorStyle style_;
+  std::shared_ptr<const SourceReadFailure> read_failure_;
   bool objects_read_ = false;
   std::vector<AccessObject> objects_;
   bool complex_read_ = false;

@@ -541,15 +541,17 @@ int TellOutcome(ConvertRequest& request, int exit_status, const RunTimes& times,
     program.log.Write("Begin");
     step = "Increase usage counter";
     const int64_t count =
-        int64_t{SafeLng(Value(GetSetting(kSettingsAppName, "Usage", "RunCount", "0")))} + 1;
-    SaveSetting(kSettingsAppName, "Usage", "RunCount", std::to_string(count));
+        int64_t{
+            SafeLng(Value(GetSetting(program.env, kSettingsAppName, "Usage", "RunCount", "0")))} +
+        1;
+    SaveSetting(program.env, kSettingsAppName, "Usage", "RunCount", std::to_string(count));
     program.log.Write("Run count is " + std::to_string(count));
     program.log.Write("Commandline: " + JoinCommandLine(HideCommandLinePasswords(args)));
     step = "Check dependencies";
     services.check_dependencies(status, program.messages, program.components);
     step = "Read password option from registry";
     program.options.save_passwords =
-        GetSetting(kSettingsAppName, "Settings", "SavePasswords", "0") == "1";
+        GetSetting(program.env, kSettingsAppName, "Settings", "SavePasswords", "0") == "1";
     step = "Convert";
     InstallInterruptHandler();
     RunContext ctx{status,      SignalStop(),          program.components,

@@ -62,7 +62,7 @@ class Startup {
       : args_(args),
         window_(window),
         parts_(parts),
-        program_(components_, parts.end),
+        program_(components_, parts.end, parts.env),
         log_status_(program_.log, SignalStop()) {}
 
   int Run();
@@ -145,8 +145,10 @@ void Startup::StartLog() {
 void Startup::CountRun() {
   step_ = "Increase usage counter";
   const int64_t count =
-      int64_t{SafeLng(Value(GetSetting(kSettingsAppName, "Usage", "RunCount", "0")))} + 1;
-  SaveSetting(kSettingsAppName, "Usage", "RunCount", std::to_string(count));
+      int64_t{
+          SafeLng(Value(GetSetting(program_.env, kSettingsAppName, "Usage", "RunCount", "0")))} +
+      1;
+  SaveSetting(program_.env, kSettingsAppName, "Usage", "RunCount", std::to_string(count));
   program_.log.Write("Run count is " + std::to_string(count));
   program_.log.Write("Commandline: " + raw_command_line_);
 }
@@ -207,9 +209,10 @@ DictionaryPtr Startup::LoadSettings(const std::string& settings_file) {
 
 void Startup::ReadPasswordOption() {
   step_ = "Read password option from registry";
-  const bool save = GetSetting(kSettingsAppName, "Settings", "SavePasswords", "0") == "1";
+  const bool save =
+      GetSetting(program_.env, kSettingsAppName, "Settings", "SavePasswords", "0") == "1";
   program_.options.save_passwords = save;
-  SaveSetting(kSettingsAppName, "Settings", "SavePasswords", save ? "1" : "0");
+  SaveSetting(program_.env, kSettingsAppName, "Settings", "SavePasswords", save ? "1" : "0");
 }
 
 DictionaryPtr Startup::CompleteSettings(DictionaryPtr settings) {

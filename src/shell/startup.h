@@ -72,6 +72,7 @@ struct StartupParts {
   // Where messages go without a window; null: standard error.
   MessagePresenter* presenter = nullptr;
   ProgramEnd end;
+  Env& env = SystemEnv();
 };
 
 // The unattended conversion: ends the program with 2 for settings that cannot be used, else

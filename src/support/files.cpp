@@ -13,7 +13,6 @@
 #include <map>
 #include <mutex>
 
-#include "support/env.h"
 #include "support/errors.h"
 #include "support/text.h"
 
@@ -344,20 +343,6 @@ std::string CollapseSeparators(const std::string& path) {
   std::string rest = path.substr(1);
   while (rest.find("//") != std::string::npos) rest = ReplaceAll(rest, "//", "/");
   return path.substr(0, 1) + rest;
-}
-
-std::optional<std::string> SpecialFolder(SpecialFolderId id) {
-  switch (id) {
-    case SpecialFolderId::kHome:
-      return SystemEnv().Folder(UserFolder::kHome);
-    case SpecialFolderId::kDocuments:
-      return SystemEnv().Folder(UserFolder::kDocuments);
-    case SpecialFolderId::kConfig:
-      return SystemEnv().Folder(UserFolder::kConfig);
-    case SpecialFolderId::kTemp:
-      return SystemEnv().Folder(UserFolder::kTemp);
-  }
-  return std::nullopt;
 }
 
 }  // namespace ferrolyte

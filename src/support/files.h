@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -83,11 +82,5 @@ class PrivateFolder {
  private:
   std::string path_;
 };
-
-enum class SpecialFolderId { kHome, kDocuments, kConfig, kTemp };
-// The path of a well-known folder without a trailing "/", or nothing when it cannot be told.
-// Documents: the XDG documents folder, else the home folder. Config: APPDATA, else
-// XDG_CONFIG_HOME, else ~/.config. Temp: TEMP, else TMPDIR, else /tmp.
-std::optional<std::string> SpecialFolder(SpecialFolderId id);
 
 }  // namespace ferrolyte

@@ -28,7 +28,8 @@ std::string DefaultDumpFileName(Env& env) {
 
 DictionaryPtr DefaultSettings(Env& env) {
   DictionaryPtr section = Dictionary::Create();
-  section->Set("sourcefilename", GetSetting(kSettingsAppName, "Settings", "LastLoadedSource", ""));
+  section->Set("sourcefilename",
+               GetSetting(env, kSettingsAppName, "Settings", "LastLoadedSource", ""));
   section->Set("sourceusername", "");
   section->Set("sourcepassword", "");
   section->Set("destinationmethod", "DIRECT");

@@ -2,8 +2,6 @@
 
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -54,14 +52,14 @@ IniDocument Load(const std::string& file) {
 
 }  // namespace
 
-std::string SettingsStoreFile(const std::string& app) {
-  std::string base = SpecialFolder(SpecialFolderId::kConfig).value_or("/tmp");
+std::string SettingsStoreFile(Env& env, const std::string& app) {
+  std::string base = env.Folder(UserFolder::kConfig).value_or("/tmp");
   return base + "/Quorvane/" + app + "/" + app + ".ini";
 }
 
-std::string GetSetting(const std::string& app, const std::string& section, const std::string& name,
-                       const std::string& default_value) {
-  for (const IniSection& s : Load(SettingsStoreFile(app)).sections) {
+std::string GetSetting(Env& env, const std::string& app, const std::string& section,
+                       const std::string& name, const std::string& default_value) {
+  for (const IniSection& s : Load(SettingsStoreFile(env, app)).sections) {
     if (!EqualsIgnoreCase(s.name, section)) continue;
     for (const IniEntry& e : s.entries)
       if (EqualsIgnoreCase(e.key, name)) return Unescape(e.value);
@@ -69,9 +67,9 @@ std::string GetSetting(const std::string& app, const std::string& section, const
   return default_value;
 }
 
-void SaveSetting(const std::string& app, const std::string& section, const std::string& name,
-                 const std::string& value) {
-  const std::string file = SettingsStoreFile(app);
+void SaveSetting(Env& env, const std::string& app, const std::string& section,
+                 const std::string& name, const std::string& value) {
+  const std::string file = SettingsStoreFile(env, app);
   // Lines above the first section are no values of the store; a rewrite leaves them out.
   IniDocument store{{}, Load(file).sections};
   IniSection* target = nullptr;
@@ -95,14 +93,14 @@ void SaveSetting(const std::string& app, const std::string& section, const std::
     f << text;
     f.close();
     if (!f) {
-      std::remove(temp.c_str());
+      env.Remove(temp);
       throw Error(errc::kFileAccess, "Path/File access error: " + file);
     }
   }
-  if (std::rename(temp.c_str(), file.c_str()) != 0) {
-    std::string reason = std::strerror(errno);
-    std::remove(temp.c_str());
-    throw Error(errc::kFileAccess, "Path/File access error: " + file + " (" + reason + ")");
+  if (const int err = env.Rename(temp, file); err != 0) {
+    env.Remove(temp);
+    throw Error(errc::kFileAccess,
+                "Path/File access error: " + file + " (" + std::strerror(err) + ")");
   }
 }
 

@@ -59,6 +59,11 @@ const Case kCases[] = {
     {"5 And 3", "1"},
     {"Not 0", "-1"},
     {"Not (1 > 2)", "true"},
+    {"[N] =< 5", "true"},
+    {"[N] =< 4", "false"},
+    {"[N] => 5", "true"},
+    {"[N] => 6", "false"},
+    {"[N] <> 5", "false"},
     {"5 Between 10 And 1", "true"},
     {"3 In (1, 2, 3)", "true"},
     {"[S] Is Null", "true"},
@@ -266,6 +271,8 @@ TEST(AccessSqlTest, FieldRulesBecomeChecksThatRefuseWhatAccessRefuses) {
       {"<>\"\"", "text", "'a'", "''"},
       {"Not Like \"*[0-9]*\"", "text", "'abc'", "'a1'"},
       {">=#1/1/2000#", "timestamp", "'2001-01-01'", "'1999-12-31'"},
+      {"=<10", "integer", "10", "11"},
+      {"=>10", "integer", "10", "9"},
   };
   auto server = testing::ConnectTo(testing::MaintenanceDb());
   int n = 0;

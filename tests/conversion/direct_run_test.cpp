@@ -34,18 +34,7 @@ namespace ferrolyte {
 namespace {
 
 namespace aw = accesswriter;
-using testing::ConnectTo;
-using testing::Contains;
-using testing::DirectSettings;
-using testing::LoadDumpInto;
-using testing::MaintenanceDb;
-using testing::QueryValue;
-using testing::RunConversion;
-using testing::Scan;
-using testing::ScratchDatabase;
-using testing::SessionsOn;
-using testing::Source;
-using testing::TempDir;
+using namespace server_tests;
 
 // The every-type table and a second, plain one.
 class DirectRunTest : public ::testing::Test {

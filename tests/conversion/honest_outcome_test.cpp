@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -170,11 +171,21 @@ TEST_F(HonestOutcomeTest, ASourceReadErrorFailsTheTableBeingRead) {
     const TableOutcome* big = outcome.Find("Big");
     ASSERT_NE(big, nullptr);
     EXPECT_EQ(big->result, TableResult::kFailed) << report_;
-    EXPECT_NE(big->reason.find("could not be read from the file"), std::string::npos)
-        << big->reason;
+    // The system's reason and the file it met it in, in the outcome, the report and the log.
+    const std::string named = "could not be read from the file '" + source + "' at page ";
+    const std::string why = std::string(": ") + std::strerror(EIO) + ".";
+    for (const std::string& part : {named, why})
+      EXPECT_NE(big->reason.find(part), std::string::npos) << big->reason;
     EXPECT_LT(big->rows_moved, kRows);
-    EXPECT_TRUE(Reported("Disk or network error. The table 'Big' could not be read")) << report_;
+    EXPECT_TRUE(Reported("Disk or network error. The table 'Big' " + named)) << report_;
+    EXPECT_TRUE(Reported(why)) << report_;
     EXPECT_TRUE(Reported("\r\nBig: failed")) << report_;
+    const auto logged = [&](const std::string& part) {
+      return std::any_of(status_.log.begin(), status_.log.end(), [&](const std::string& line) {
+        return line.find(part) != std::string::npos;
+      });
+    };
+    EXPECT_TRUE(logged(named) && logged(why)) << Join(status_.log, "\n");
     EXPECT_FALSE(fs::exists(dump));
     fs::remove(dump + ".incomplete");
   }

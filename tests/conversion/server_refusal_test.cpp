@@ -22,17 +22,7 @@ namespace ferrolyte {
 namespace {
 
 namespace aw = accesswriter;
-using testing::ConnectTo;
-using testing::Contains;
-using testing::DirectSettings;
-using testing::LoadDumpInto;
-using testing::MaintenanceDb;
-using testing::QueryValue;
-using testing::RunConversion;
-using testing::Scan;
-using testing::ScratchDatabase;
-using testing::Source;
-using testing::TempDir;
+using namespace server_tests;
 
 // A table of an id (an auto number when asked) and a number column, with `rows` rows.
 aw::Table NumberTable(const std::string& name, const std::string& id, bool auto_number,

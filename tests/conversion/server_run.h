@@ -98,3 +98,19 @@ inline void LoadDumpInto(const Source& source, const DictionaryPtr& settings,
 }
 
 }  // namespace ferrolyte::testing
+
+// What the tests of whole runs into the server call by their plain names.
+namespace ferrolyte::server_tests {
+using testing::ConnectTo;
+using testing::Contains;
+using testing::DirectSettings;
+using testing::LoadDumpInto;
+using testing::MaintenanceDb;
+using testing::QueryValue;
+using testing::RunConversion;
+using testing::Scan;
+using testing::ScratchDatabase;
+using testing::SessionsOn;
+using testing::Source;
+using testing::TempDir;
+}  // namespace ferrolyte::server_tests

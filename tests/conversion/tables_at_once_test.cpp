@@ -17,15 +17,7 @@ namespace ferrolyte {
 namespace {
 
 namespace aw = accesswriter;
-using testing::ConnectTo;
-using testing::DirectSettings;
-using testing::QueryValue;
-using testing::RunConversion;
-using testing::Scan;
-using testing::ScratchDatabase;
-using testing::SessionsOn;
-using testing::Source;
-using testing::TempDir;
+using namespace server_tests;
 
 constexpr const char* kTables[] = {"Big", "Small", "Keyed", "Dated", "Last"};
 

@@ -57,10 +57,10 @@ struct TestProgram : Program {
 };
 
 // The log's entries without their time stamps; continuation lines joined back with CR LF.
-inline std::vector<std::string> LogEntries() {
+inline std::vector<std::string> LogEntries(Env& env = SystemEnv()) {
   std::vector<std::string> entries;
-  if (!FileExists(LogFileName(SystemEnv()))) return entries;
-  for (const std::string& line : Split(ReadTextFile(LogFileName(SystemEnv()), ""), "\r\n")) {
+  if (!FileExists(LogFileName(env))) return entries;
+  for (const std::string& line : Split(ReadTextFile(LogFileName(env), ""), "\r\n")) {
     if (line.size() >= 20 && line.compare(0, 20, std::string(19, ' ') + "\t") == 0)
       entries.back() += "\r\n" + line.substr(20);
     else if (line.size() >= 20)

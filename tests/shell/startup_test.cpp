@@ -7,6 +7,7 @@
 #include "shell/shell_testing.h"
 #include "support/errors.h"
 #include "support/safe.h"
+#include "testing/fault_env.h"
 #include "testing/temp_dir.h"
 #include "wizard/ini_file.h"
 #include "wizard/settings.h"
@@ -18,7 +19,6 @@ namespace {
 using testing::LogEntries;
 using testing::ProgramEnded;
 using testing::RecordingPresenter;
-using testing::ScopedEnv;
 using testing::TempDir;
 
 const char kAutorunMessage[] =
@@ -63,10 +63,12 @@ struct FakeEngine {
 
 class StartupTest : public ::testing::Test {
  protected:
+  StartupTest() { env_.SetFolder(UserFolder::kConfig, dir_.path()); }
   // Runs start-up headless and returns its exit status.
   int Run(const std::vector<std::string>& args, WindowHooks* window = nullptr) {
     try {
-      return RunProgram(args, window, {engine_.Services(), &presenter_, testing::ThrowingEnd()});
+      return RunProgram(args, window,
+                        {engine_.Services(), &presenter_, testing::ThrowingEnd(), env_});
     } catch (const ProgramEnded& e) {
       return e.status;
     }
@@ -90,7 +92,8 @@ class StartupTest : public ::testing::Test {
   }
 
   TempDir dir_;
-  ScopedEnv appdata_{"APPDATA", dir_.path().c_str()};
+  // Its configuration folder holds the log, wizard.ini and the per-user store.
+  testing::FaultEnv env_;
   RecordingPresenter presenter_;
   FakeEngine engine_;
 };
@@ -114,10 +117,11 @@ TEST_F(StartupTest, AutorunConvertsWithTheLoadedSettings) {
   // The scan had a folder of its own for the schema's copy, gone with the run.
   ASSERT_FALSE(engine_.scan_folder.empty());
   EXPECT_FALSE(FolderExists(engine_.scan_folder, false));
-  EXPECT_EQ(LogEntries(), (std::vector<std::string>{"Begin", "Run count is 1",
-                                                    "Commandline: settings=" + file +
-                                                        " autorun unittest successcmd=ok.sh",
-                                                    "checked", "scanning", "SETTINGS\r\n", "End"}));
+  EXPECT_EQ(LogEntries(env_),
+            (std::vector<std::string>{
+                "Begin", "Run count is 1",
+                "Commandline: settings=" + file + " autorun unittest successcmd=ok.sh", "checked",
+                "scanning", "SETTINGS\r\n", "End"}));
   EXPECT_TRUE(presenter_.shown.empty());
 }
 
@@ -142,13 +146,13 @@ TEST_F(StartupTest, ConversionOutcomeSetsTheExitStatus) {
     engine_.result.result = c.result;
     engine_.result.tables = c.tables;
     EXPECT_EQ(Run({"settings=" + file, "autorun"}), c.status);
-    EXPECT_EQ(LogEntries().back(), "End");
+    EXPECT_EQ(LogEntries(env_).back(), "End");
   }
 
   engine_.result = RunOutcome{};
   engine_.convert_error = true;
   EXPECT_EQ(Run({"settings=" + file, "autorun", "hide"}), kExitFatal);
-  std::vector<std::string> log = LogEntries();
+  std::vector<std::string> log = LogEntries(env_);
   ASSERT_GE(log.size(), 3u);
   // The partial run report is kept ahead of the error report.
   EXPECT_EQ(log[log.size() - 3], "SETTINGS\r\n");
@@ -162,7 +166,7 @@ TEST_F(StartupTest, UnopenableSourceEndsWithTheErrorReport) {
   EXPECT_EQ(Run({"settings=" + GoodSettings(), "autorun"}), kExitFatal);
   const std::string report =
       ErrorReportText("Form_Load", 3024, "Could not find file '/data/shop.mdb'.", "Check autorun");
-  std::vector<std::string> log = LogEntries();
+  std::vector<std::string> log = LogEntries(env_);
   ASSERT_GE(log.size(), 2u);
   EXPECT_EQ(log[log.size() - 2], report);
   EXPECT_EQ(log.back(), "End");
@@ -176,7 +180,7 @@ TEST_F(StartupTest, AutorunWithoutSettingsIsRefused) {
                                                {"autorun", "settings", "=", "a.ini"},
                                                {"/AUTORUN", "\"settings=/x.ini\""}}) {
     EXPECT_EQ(Run(args), kExitSettings);
-    std::vector<std::string> log = LogEntries();
+    std::vector<std::string> log = LogEntries(env_);
     ASSERT_GE(log.size(), 2u);
     EXPECT_EQ(log[log.size() - 2], kAutorunMessage);
     EXPECT_EQ(log.back(), "End");
@@ -190,9 +194,9 @@ TEST_F(StartupTest, AutorunWithoutSettingsIsRefused) {
 TEST_F(StartupTest, AutorunHaltsWhenTheSettingsFileCannotBeLoaded) {
   const std::string no_section = WriteSettings("empty.ini", "[Other]\r\n  x=1\r\n");
   for (const std::string& file :
-       {dir_.File("missing.ini"), no_section, DefaultSettingsFile(SystemEnv())}) {
+       {dir_.File("missing.ini"), no_section, DefaultSettingsFile(env_)}) {
     EXPECT_EQ(Run({"settings=" + file, "autorun"}), kExitSettings) << file;
-    std::vector<std::string> log = LogEntries();
+    std::vector<std::string> log = LogEntries(env_);
     ASSERT_GE(log.size(), 2u);
     EXPECT_EQ(log[log.size() - 2],
               "Unable to load ini file: " + file + "\r\nDefault settings applied.");
@@ -248,7 +252,7 @@ TEST_F(StartupTest, SettingsThatCannotBeUsedAreRefused) {
     }
     EXPECT_EQ(status, kExitSettings);
     EXPECT_FALSE(engine_.converted);
-    std::vector<std::string> log = LogEntries();
+    std::vector<std::string> log = LogEntries(env_);
     ASSERT_GE(log.size(), 2u);
     EXPECT_EQ(log[log.size() - 2].rfind("The setting " + c.named + " is not valid: ", 0), 0u)
         << log[log.size() - 2];
@@ -259,7 +263,7 @@ TEST_F(StartupTest, SettingsThatCannotBeUsedAreRefused) {
 TEST_F(StartupTest, DependencyFailureIsFatal) {
   engine_.dependency_error = true;
   EXPECT_EQ(Run({"settings=" + GoodSettings(), "autorun", "-hide"}), kExitFatal);
-  std::vector<std::string> log = LogEntries();
+  std::vector<std::string> log = LogEntries(env_);
   ASSERT_GE(log.size(), 2u);
   EXPECT_EQ(log[log.size() - 2], ErrorReportText("Form_Load", 1000, "Dependency check failed.",
                                                  "Check dependencies", {.on_clipboard = false}));
@@ -267,13 +271,13 @@ TEST_F(StartupTest, DependencyFailureIsFatal) {
 }
 
 TEST_F(StartupTest, EachStartCountsAndAddsToTheLogUnlessClearlog) {
-  SaveSetting("Ferrolyte", "Usage", "RunCount", "not a number");
+  SaveSetting(env_, "Ferrolyte", "Usage", "RunCount", "not a number");
   // The starts whose entries the log holds after each: clearlog empties it first.
   const size_t begins_after[] = {1, 1, 2};
   for (int i = 1; i <= 3; ++i) {
     Run({"autorun", i == 2 ? "clearlog" : "hide"});
-    EXPECT_EQ(GetSetting("Ferrolyte", "Usage", "RunCount", ""), std::to_string(i));
-    std::vector<std::string> log = LogEntries();
+    EXPECT_EQ(GetSetting(env_, "Ferrolyte", "Usage", "RunCount", ""), std::to_string(i));
+    std::vector<std::string> log = LogEntries(env_);
     ASSERT_GE(log.size(), 2u);
     EXPECT_EQ(log[0], "Begin");
     EXPECT_EQ(std::count(log.begin(), log.end(), "Begin"), begins_after[i - 1]);
@@ -286,9 +290,9 @@ TEST_F(StartupTest, EachStartCountsAndAddsToTheLogUnlessClearlog) {
 TEST_F(StartupTest, SavePasswordsIsNormalised) {
   const std::string file = GoodSettings();
   for (auto [stored, written] : {std::pair{"1", "1"}, {"yes", "0"}}) {
-    SaveSetting("Ferrolyte", "Settings", "SavePasswords", stored);
+    SaveSetting(env_, "Ferrolyte", "Settings", "SavePasswords", stored);
     Run({"settings=" + file, "autorun"});
-    EXPECT_EQ(GetSetting("Ferrolyte", "Settings", "SavePasswords", ""), written);
+    EXPECT_EQ(GetSetting(env_, "Ferrolyte", "Settings", "SavePasswords", ""), written);
   }
 }
 
@@ -297,7 +301,7 @@ TEST_F(StartupTest, WithoutWindowOrAutorunExplainsHowToRun) {
   EXPECT_EQ(Run({}), kExitSettings);
   EXPECT_NE(::testing::internal::GetCapturedStderr().find("settings=FILE.ini autorun"),
             std::string::npos);
-  EXPECT_EQ(LogEntries().back(), "End");
+  EXPECT_EQ(LogEntries(env_).back(), "End");
   EXPECT_FALSE(engine_.converted);
 }
 
@@ -358,9 +362,8 @@ TEST_F(StartupTest, WindowStartWithUnreadableSettingsWarnsAndGoesOn) {
 }
 
 TEST_F(StartupTest, WindowLoadsTheDefaultSettingsFile) {
-  MkDirRecurse(SettingsFolder(SystemEnv()));
-  WriteTextFile(DefaultSettingsFile(SystemEnv()),
-                "[Velkan Ferrolyte]\r\n  destinationdatabase=shop\r\n");
+  MkDirRecurse(SettingsFolder(env_));
+  WriteTextFile(DefaultSettingsFile(env_), "[Velkan Ferrolyte]\r\n  destinationdatabase=shop\r\n");
   FakeWindow window;
   Run({}, &window);
   EXPECT_EQ(SettingsSection(window.applied)->Item("destinationdatabase").Text(), "shop");
@@ -370,7 +373,7 @@ TEST_F(StartupTest, AWindowStepErrorNamesItsStep) {
   FakeWindow window;
   window.fail_apply = true;
   EXPECT_EQ(Run({"hide"}, &window), kExitFatal);
-  std::vector<std::string> log = LogEntries();
+  std::vector<std::string> log = LogEntries(env_);
   ASSERT_GE(log.size(), 2u);
   EXPECT_EQ(log[log.size() - 2], ErrorReportText("Form_Load", 13, "Type mismatch", "Set gui values",
                                                  {.on_clipboard = false}));

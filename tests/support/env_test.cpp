@@ -91,6 +91,24 @@ TEST(EnvFolderTest, AGivenFolderWins) {
 }
 
 // The fault env fails exactly the call it was told to, on the path it was told to.
+// The system env tells the folders from the process's own variables.
+TEST(SystemEnvTest, FoldersFollowTheProcessVariables) {
+  testing::TempDir dir;
+  testing::ScopedEnv home("HOME", dir.path().c_str());
+  testing::ScopedEnv xdg("XDG_CONFIG_HOME", dir.File("cfg").c_str());
+  testing::ScopedEnv appdata("APPDATA", nullptr);
+  testing::ScopedEnv temp("TEMP", nullptr);
+  testing::ScopedEnv tmpdir("TMPDIR", "/var/tmp/");
+  EXPECT_EQ(SystemEnv().Folder(UserFolder::kDocuments), dir.path());
+  MkDirRecurse(dir.File("cfg"));
+  WriteTextFile(dir.File("cfg/user-dirs.dirs"), "XDG_DOCUMENTS_DIR=\"$HOME/Dokumente\"\n");
+  EXPECT_EQ(SystemEnv().Folder(UserFolder::kDocuments), dir.File("Dokumente"));
+  EXPECT_EQ(SystemEnv().Folder(UserFolder::kConfig), dir.File("cfg"));
+  EXPECT_EQ(SystemEnv().Folder(UserFolder::kTemp), "/var/tmp");
+  testing::ScopedEnv appdata2("APPDATA", "/scratch/app");
+  EXPECT_EQ(SystemEnv().Folder(UserFolder::kConfig), "/scratch/app");
+}
+
 TEST(FaultEnvTest, FailsOnlyTheNthCallOnTheChosenPath) {
   testing::TempDir dir;
   FaultEnv env;

@@ -14,7 +14,6 @@
 namespace ferrolyte {
 namespace {
 
-using testing::ScopedEnv;
 using testing::TempDir;
 
 std::vector<uint8_t> B(std::initializer_list<int> bytes) {
@@ -165,23 +164,6 @@ TEST(FilesTest, PathHelpers) {
   EXPECT_EQ(FileNamePart("C:\\data\\db.mdb"), "db.mdb");
   EXPECT_EQ(StripTrailingSeparators("/a/b///"), "/a/b");
   EXPECT_EQ(CollapseSeparators("//srv//share///x"), "//srv/share/x");
-}
-
-TEST(FilesTest, SpecialFoldersFollowTheEnvironment) {
-  TempDir dir;
-  ScopedEnv home("HOME", dir.path().c_str());
-  ScopedEnv xdg("XDG_CONFIG_HOME", dir.File("cfg").c_str());
-  ScopedEnv appdata("APPDATA", nullptr);
-  ScopedEnv temp("TEMP", nullptr);
-  ScopedEnv tmpdir("TMPDIR", "/var/tmp/");
-  EXPECT_EQ(SpecialFolder(SpecialFolderId::kDocuments), dir.path());
-  MkDirRecurse(dir.File("cfg"));
-  WriteTextFile(dir.File("cfg/user-dirs.dirs"), "XDG_DOCUMENTS_DIR=\"$HOME/Dokumente\"\n");
-  EXPECT_EQ(SpecialFolder(SpecialFolderId::kDocuments), dir.File("Dokumente"));
-  EXPECT_EQ(SpecialFolder(SpecialFolderId::kConfig), dir.File("cfg"));
-  EXPECT_EQ(SpecialFolder(SpecialFolderId::kTemp), "/var/tmp");
-  ScopedEnv appdata2("APPDATA", "/scratch/app");
-  EXPECT_EQ(SpecialFolder(SpecialFolderId::kConfig), "/scratch/app");
 }
 
 // One errno gives one number wherever a file fails; only a missing file that is being made

@@ -638,7 +638,7 @@ class MainFormTest : public QObject {
     StartWindow(next, *program_);
     QCOMPARE(next.size(), design + QSize(dx, dy));
     // A stored size below the design's gives the design's.
-    SaveSetting("Ferrolyte", "Settings", "WindowSize", "100,100");
+    SaveSetting(SystemEnv(), "Ferrolyte", "Settings", "WindowSize", "100,100");
     MainForm small(false);
     StartWindow(small, *program_);
     QCOMPARE(small.size(), design);
@@ -658,9 +658,11 @@ class MainFormTest : public QObject {
       Click(F().cmdSourceBrowse);
     }
     QCOMPARE(F().txtSourceFilename->text(), sample);
-    QCOMPARE(QString::fromStdString(GetSetting("Ferrolyte", "Settings", "SourceFolder", "")),
+    QCOMPARE(QString::fromStdString(
+                 GetSetting(SystemEnv(), "Ferrolyte", "Settings", "SourceFolder", "")),
              appdata_->path() + "/");
-    QCOMPARE(QString::fromStdString(GetSetting("Ferrolyte", "Settings", "LastLoadedSource", "")),
+    QCOMPARE(QString::fromStdString(
+                 GetSetting(SystemEnv(), "Ferrolyte", "Settings", "LastLoadedSource", "")),
              sample);
 
     // A name that does not exist keeps the field and says so; the keys are stored anyway.
@@ -677,9 +679,9 @@ class MainFormTest : public QObject {
     QVERIFY(F().txtSourceSystemDatabase->text().isEmpty());
     QCOMPARE(boxes_.size(), 1);
     QCOMPARE(boxes_[0].text, QStringLiteral("The file does not exist?"));
-    QCOMPARE(
-        QString::fromStdString(GetSetting("Ferrolyte", "Settings", "LastLoadedSystemDatabase", "")),
-        missing);
+    QCOMPARE(QString::fromStdString(
+                 GetSetting(SystemEnv(), "Ferrolyte", "Settings", "LastLoadedSystemDatabase", "")),
+             missing);
 
     // Cancelling changes nothing.
     {

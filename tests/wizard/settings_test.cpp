@@ -2,11 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
 #include <optional>
 #include <string>
 
 #include "support/files.h"
 #include "support/safe.h"
+#include "testing/error_of.h"
 #include "testing/fault_env.h"
 #include "testing/temp_dir.h"
 #include "wizard/ini_file.h"
@@ -15,7 +19,6 @@
 namespace ferrolyte {
 namespace {
 
-using testing::ScopedEnv;
 using testing::TempDir;
 
 DictionaryPtr WithSection(DictionaryPtr section) {
@@ -44,9 +47,8 @@ TEST(SettingsFolderTest, FollowsTheEnvsConfigFolder) {
     env.SetHome(c.home);
     EXPECT_EQ(SettingsFolder(env), c.expected);
     EXPECT_EQ(DefaultSettingsFile(env), c.expected + "/wizard.ini");
+    EXPECT_EQ(SettingsStoreFile(env, "Ferrolyte"), c.expected + "/Ferrolyte.ini");
   }
-  ScopedEnv appdata("APPDATA", "/srv/cfg");
-  EXPECT_EQ(SettingsStoreFile("Ferrolyte"), "/srv/cfg/Quorvane/Ferrolyte/Ferrolyte.ini");
 }
 
 TEST(DefaultDumpFileNameTest, UsesTheDocumentsFolderElseTheVariables) {
@@ -67,9 +69,10 @@ TEST(DefaultDumpFileNameTest, UsesTheDocumentsFolderElseTheVariables) {
 
 TEST(DefaultSettingsTest, HoldsTheStartupDefaultsInOrder) {
   TempDir dir;
-  ScopedEnv appdata("APPDATA", dir.path().c_str());
-  SaveSetting("Ferrolyte", "Settings", "LastLoadedSource", "/data/last.accdb");
-  DictionaryPtr settings = DefaultSettings(SystemEnv());
+  testing::FaultEnv env;
+  env.SetFolder(UserFolder::kConfig, dir.path());
+  SaveSetting(env, "Ferrolyte", "Settings", "LastLoadedSource", "/data/last.accdb");
+  DictionaryPtr settings = DefaultSettings(env);
   EXPECT_EQ(settings->Keys(), std::vector<std::string>{kSettingsSection});
   DictionaryPtr s = SettingsSection(settings);
   ASSERT_TRUE(s);
@@ -86,7 +89,7 @@ TEST(DefaultSettingsTest, HoldsTheStartupDefaultsInOrder) {
       {"destinationsslmode", "prefer"},
       {"destinationsslrootcert", ""},
       {"destinationparameters", ""},
-      {"destinationdumpfilename", DefaultDumpFileName(SystemEnv())},
+      {"destinationdumpfilename", DefaultDumpFileName(env)},
       {"destinationdatabase", "velkan"},
       {"dropdatabase", "0"},
       {"createtables", "1"},
@@ -238,29 +241,72 @@ TEST(NormalizeSettingsTest, ReadFileLackingKeysGetsLoadedFileDefaults) {
 
 TEST(SettingsStoreTest, StoresTextValuesPerSection) {
   TempDir dir;
-  ScopedEnv appdata("APPDATA", dir.path().c_str());
-  EXPECT_EQ(GetSetting("Ferrolyte", "Usage", "RunCount", "0"), "0");
-  SaveSetting("Ferrolyte", "Usage", "RunCount", "7");
-  SaveSetting("Ferrolyte", "Settings", "SaveFolder", "/home/u/My Files\\odd\nline=x");
-  SaveSetting("Ferrolyte", "settings", "savepasswords", "1");
-  SaveSetting("Ferrolyte", "Usage", "RUNCOUNT", "8");
-  EXPECT_EQ(GetSetting("Ferrolyte", "usage", "runcount", "0"), "8");
-  EXPECT_EQ(GetSetting("Ferrolyte", "Settings", "SaveFolder", ""), "/home/u/My Files\\odd\nline=x");
-  EXPECT_EQ(GetSetting("Ferrolyte", "Settings", "SavePasswords", "0"), "1");
-  EXPECT_EQ(GetSetting("Ferrolyte", "Settings", "RunCount", "none"), "none");
-  EXPECT_EQ(GetSetting("Other", "Usage", "RunCount", "none"), "none");
+  testing::FaultEnv env;
+  env.SetFolder(UserFolder::kConfig, dir.path());
+  EXPECT_EQ(GetSetting(env, "Ferrolyte", "Usage", "RunCount", "0"), "0");
+  SaveSetting(env, "Ferrolyte", "Usage", "RunCount", "7");
+  SaveSetting(env, "Ferrolyte", "Settings", "SaveFolder", "/home/u/My Files\\odd\nline=x");
+  SaveSetting(env, "Ferrolyte", "settings", "savepasswords", "1");
+  SaveSetting(env, "Ferrolyte", "Usage", "RUNCOUNT", "8");
+  EXPECT_EQ(GetSetting(env, "Ferrolyte", "usage", "runcount", "0"), "8");
+  EXPECT_EQ(GetSetting(env, "Ferrolyte", "Settings", "SaveFolder", ""),
+            "/home/u/My Files\\odd\nline=x");
+  EXPECT_EQ(GetSetting(env, "Ferrolyte", "Settings", "SavePasswords", "0"), "1");
+  EXPECT_EQ(GetSetting(env, "Ferrolyte", "Settings", "RunCount", "none"), "none");
+  EXPECT_EQ(GetSetting(env, "Other", "Usage", "RunCount", "none"), "none");
   EXPECT_TRUE(FileExists(dir.path() + "/Quorvane/Ferrolyte/Ferrolyte.ini"));
+}
+
+// Each env's configuration folder holds its own store; the process's variables name none.
+TEST(SettingsStoreTest, ReadsAndWritesUnderTheFolderTheEnvNames) {
+  TempDir dir;
+  testing::ScopedEnv appdata("APPDATA", dir.File("process").c_str());
+  testing::FaultEnv first, second;
+  first.SetFolder(UserFolder::kConfig, dir.File("one"));
+  second.SetFolder(UserFolder::kConfig, dir.File("two"));
+  SaveSetting(first, "Ferrolyte", "Usage", "RunCount", "1");
+  SaveSetting(second, "Ferrolyte", "Usage", "RunCount", "2");
+  EXPECT_EQ(ReadTextFile(dir.File("one/Quorvane/Ferrolyte/Ferrolyte.ini"), ""),
+            "[Usage]\nRunCount=1\n");
+  EXPECT_EQ(GetSetting(first, "Ferrolyte", "Usage", "RunCount", ""), "1");
+  EXPECT_EQ(GetSetting(second, "Ferrolyte", "Usage", "RunCount", ""), "2");
+  MkDirRecurse(dir.File("two/Quorvane/Other"));
+  WriteTextFile(dir.File("two/Quorvane/Other/Other.ini"), "[Window]\nWidth=9000\n");
+  EXPECT_EQ(GetSetting(second, "Other", "Window", "Width", ""), "9000");
+  EXPECT_EQ(GetSetting(first, "Other", "Window", "Width", "none"), "none");
+  EXPECT_FALSE(FileExists(dir.File("process")));
+}
+
+// A store that cannot be replaced keeps the values it had, leaves no partial file behind and
+// says why.
+TEST(SettingsStoreTest, AFailedReplaceKeepsTheValuesAndNamesTheReason) {
+  TempDir dir;
+  testing::FaultEnv env;
+  env.SetFolder(UserFolder::kConfig, dir.path());
+  SaveSetting(env, "Ferrolyte", "Usage", "RunCount", "1");
+  env.FailCall(testing::FileCall::kRename, 1, ENOSPC);
+  const Error e =
+      testing::ErrorOf([&] { SaveSetting(env, "Ferrolyte", "Usage", "RunCount", "2"); });
+  EXPECT_TRUE(e.Is(errc::kFileAccess));
+  EXPECT_NE(e.description().find(SettingsStoreFile(env, "Ferrolyte")), std::string::npos);
+  EXPECT_NE(e.description().find(std::strerror(ENOSPC)), std::string::npos);
+  EXPECT_EQ(GetSetting(env, "Ferrolyte", "Usage", "RunCount", ""), "1");
+  std::vector<std::string> left;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.File("Quorvane/Ferrolyte")))
+    left.push_back(entry.path().filename().string());
+  EXPECT_EQ(left, std::vector<std::string>{"Ferrolyte.ini"});
 }
 
 // Stores written before stay readable and are rewritten as they always were: LF lines, no
 // indent, backslash escapes, sections in the order they were first saved.
 TEST(SettingsStoreTest, KeepsTheStoreFileForm) {
   TempDir dir;
-  ScopedEnv appdata("APPDATA", dir.path().c_str());
-  SaveSetting("Ferrolyte", "Usage", "RunCount", "7");
-  SaveSetting("Ferrolyte", "Settings", "SaveFolder", "C:\\x\nnext\r=y");
-  SaveSetting("Ferrolyte", "usage", "runcount", " 8 ");
-  const std::string file = SettingsStoreFile("Ferrolyte");
+  testing::FaultEnv env;
+  env.SetFolder(UserFolder::kConfig, dir.path());
+  SaveSetting(env, "Ferrolyte", "Usage", "RunCount", "7");
+  SaveSetting(env, "Ferrolyte", "Settings", "SaveFolder", "C:\\x\nnext\r=y");
+  SaveSetting(env, "Ferrolyte", "usage", "runcount", " 8 ");
+  const std::string file = SettingsStoreFile(env, "Ferrolyte");
   EXPECT_EQ(ReadTextFile(file, ""),
             "[Usage]\nRunCount= 8 \n[Settings]\nSaveFolder=C:\\\\x\\nnext\\r=y\n");
 
@@ -268,10 +314,10 @@ TEST(SettingsStoreTest, KeepsTheStoreFileForm) {
   WriteTextFile(file,
                 "stray=1\r\n[Settings]\r\nLastLoadedSource=/a b.mdb \r\nnote\r\n"
                 "[Window]\r\nWidth=9000");
-  EXPECT_EQ(GetSetting("Ferrolyte", "Settings", "LastLoadedSource", ""), "/a b.mdb ");
-  EXPECT_EQ(GetSetting("Ferrolyte", "Window", "Width", ""), "9000");
-  EXPECT_EQ(GetSetting("Ferrolyte", "Settings", "stray", "none"), "none");
-  SaveSetting("Ferrolyte", "Window", "Height", "7000");
+  EXPECT_EQ(GetSetting(env, "Ferrolyte", "Settings", "LastLoadedSource", ""), "/a b.mdb ");
+  EXPECT_EQ(GetSetting(env, "Ferrolyte", "Window", "Width", ""), "9000");
+  EXPECT_EQ(GetSetting(env, "Ferrolyte", "Settings", "stray", "none"), "none");
+  SaveSetting(env, "Ferrolyte", "Window", "Height", "7000");
   EXPECT_EQ(ReadTextFile(file, ""),
             "[Settings]\nLastLoadedSource=/a b.mdb \n[Window]\nWidth=9000\nHeight=7000\n");
 }

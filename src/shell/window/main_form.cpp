@@ -242,8 +242,8 @@ class ClickablePicture : public QLabel {
   std::function<void()> on_click_;
 };
 
-std::string DefaultBrowseFolder() {
-  return SystemEnv().Folder(UserFolder::kDocuments).value_or("");
+std::string DefaultBrowseFolder(Env& env) {
+  return env.Folder(UserFolder::kDocuments).value_or("");
 }
 
 std::string ProgramFolder() {
@@ -983,8 +983,9 @@ DictionaryPtr MainForm::BuildSettings() {
 
 void MainForm::LoadSettings() {
   const std::string folder =
-      GetSetting(kSettingsAppName, kStoreSection, "SaveFolder", ProgramFolder());
-  const std::string last = GetSetting(kSettingsAppName, kStoreSection, "LastLoadedIni", "");
+      GetSetting(program_->env, kSettingsAppName, kStoreSection, "SaveFolder", ProgramFolder());
+  const std::string last =
+      GetSetting(program_->env, kSettingsAppName, kStoreSection, "LastLoadedIni", "");
   QFileDialog dialog(this, QStringLiteral("Load Settings"), Q(folder));
   dialog.setObjectName(QStringLiteral("CommonDialog1"));
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
@@ -995,8 +996,8 @@ void MainForm::LoadSettings() {
   if (dialog.exec() != QDialog::Accepted) return;
   const std::string name = S(dialog.selectedFiles().value(0));
   if (name.empty()) return;
-  SaveSetting(kSettingsAppName, kStoreSection, "SaveFolder", FolderPart(name));
-  SaveSetting(kSettingsAppName, kStoreSection, "LastLoadedIni", name);
+  SaveSetting(program_->env, kSettingsAppName, kStoreSection, "SaveFolder", FolderPart(name));
+  SaveSetting(program_->env, kSettingsAppName, kStoreSection, "LastLoadedIni", name);
   if (!PathIsFile(name)) {
     messages().Show("The file does not exist?", kMsgExclamation, "Load Settings", kAnswerOk);
     return;
@@ -1010,7 +1011,7 @@ void MainForm::LoadSettings() {
 
 void MainForm::SaveSettingsAs(const std::string& initial_file) {
   const std::string folder =
-      GetSetting(kSettingsAppName, kStoreSection, "SaveFolder", ProgramFolder());
+      GetSetting(program_->env, kSettingsAppName, kStoreSection, "SaveFolder", ProgramFolder());
   QFileDialog dialog(this, QStringLiteral("Save Settings As"), Q(folder));
   dialog.setObjectName(QStringLiteral("CommonDialog1"));
   dialog.setAcceptMode(QFileDialog::AcceptSave);
@@ -1022,7 +1023,7 @@ void MainForm::SaveSettingsAs(const std::string& initial_file) {
   if (dialog.exec() != QDialog::Accepted) return;
   const std::string name = S(dialog.selectedFiles().value(0));
   if (name.empty()) return;
-  SaveSetting(kSettingsAppName, kStoreSection, "SaveFolder", FolderPart(name));
+  SaveSetting(program_->env, kSettingsAppName, kStoreSection, "SaveFolder", FolderPart(name));
   if (PathIsFile(name) &&
       messages().Show("The file already exists. Do you want to overwrite it?",
                       kMsgQuestion | kMsgYesNo, "Overwrite File", kAnswerNo) != kAnswerYes) {
@@ -1053,13 +1054,15 @@ void MainForm::ScaleDialog() {
 
 void MainForm::RestoreWindowSize() {
   const QStringList size =
-      Q(GetSetting(kSettingsAppName, kStoreSection, kWindowSizeKey, "")).split(QLatin1Char(','));
+      Q(GetSetting(program_->env, kSettingsAppName, kStoreSection, kWindowSizeKey, ""))
+          .split(QLatin1Char(','));
   if (size.size() == 2) {
     bool width_ok = false, height_ok = false;
     const int width = size[0].toInt(&width_ok), height = size[1].toInt(&height_ok);
     if (width_ok && height_ok) resize(QSize(width, height).expandedTo(minimumSize()));
   }
-  start_maximized_ = GetSetting(kSettingsAppName, kStoreSection, kWindowMaximizedKey, "0") == "1";
+  start_maximized_ =
+      GetSetting(program_->env, kSettingsAppName, kStoreSection, kWindowMaximizedKey, "0") == "1";
 }
 
 void MainForm::SaveWindowSize() {
@@ -1067,9 +1070,10 @@ void MainForm::SaveWindowSize() {
   const QSize size =
       isMaximized() && normalGeometry().isValid() ? normalGeometry().size() : this->size();
   try {
-    SaveSetting(kSettingsAppName, kStoreSection, kWindowSizeKey,
+    SaveSetting(program_->env, kSettingsAppName, kStoreSection, kWindowSizeKey,
                 std::to_string(size.width()) + "," + std::to_string(size.height()));
-    SaveSetting(kSettingsAppName, kStoreSection, kWindowMaximizedKey, isMaximized() ? "1" : "0");
+    SaveSetting(program_->env, kSettingsAppName, kStoreSection, kWindowMaximizedKey,
+                isMaximized() ? "1" : "0");
   } catch (const std::exception&) {
     // A store that cannot be written costs the next start its size, nothing more.
   }
@@ -1404,9 +1408,10 @@ void MainForm::cmdAdvancedOptions_Click() {
 
 void MainForm::BrowseDatabase(const std::string& filter, const std::string& title,
                               const std::string& last_file_key, QLineEdit* field) {
-  const std::string folder =
-      GetSetting(kSettingsAppName, kStoreSection, "SourceFolder", DefaultBrowseFolder());
-  const std::string last_file = GetSetting(kSettingsAppName, kStoreSection, last_file_key, "");
+  const std::string folder = GetSetting(program_->env, kSettingsAppName, kStoreSection,
+                                        "SourceFolder", DefaultBrowseFolder(program_->env));
+  const std::string last_file =
+      GetSetting(program_->env, kSettingsAppName, kStoreSection, last_file_key, "");
   QFileDialog dialog(this, Q(title), Q(folder));
   dialog.setObjectName(QStringLiteral("CommonDialog1"));
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
@@ -1417,8 +1422,8 @@ void MainForm::BrowseDatabase(const std::string& filter, const std::string& titl
   if (dialog.exec() != QDialog::Accepted) return;
   const std::string name = S(dialog.selectedFiles().value(0));
   if (name.empty()) return;
-  SaveSetting(kSettingsAppName, kStoreSection, "SourceFolder", FolderPart(name));
-  SaveSetting(kSettingsAppName, kStoreSection, last_file_key, name);
+  SaveSetting(program_->env, kSettingsAppName, kStoreSection, "SourceFolder", FolderPart(name));
+  SaveSetting(program_->env, kSettingsAppName, kStoreSection, last_file_key, name);
   if (!PathIsFile(name)) {
     messages().Show("The file does not exist?", kMsgExclamation, kProductTitle, kAnswerOk);
     return;
