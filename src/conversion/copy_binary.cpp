@@ -52,8 +52,8 @@ void PutText(std::string& out, std::string_view text) {
   PutBig(out, static_cast<int32_t>(text.size()));
   const size_t start = out.size();
   out.append(text);
-  for (size_t i = start; i < out.size(); ++i)
-    if (out[i] == '\0') out[i] = ' ';
+  for (size_t i = text.find('\0'); i != std::string_view::npos; i = text.find('\0', i + 1))
+    out[start + i] = ' ';
 }
 
 // What a string column's COPY field holds before its escapes: the text, a float's shortest
@@ -223,7 +223,10 @@ bool NumberToField(std::string& out, BinaryField field, const Value& value) {
     case BinaryField::kNumeric: {
       PutBig<int32_t>(out, 0);
       const size_t at = out.size();
-      if (!AppendBinaryNumeric(out, as_text())) {
+      // A decimal's own text: the text line only drops the zero before its point.
+      const std::string_view number =
+          kind == Value::Kind::kDecimal ? std::string_view(value.DecimalText()) : as_text();
+      if (!AppendBinaryNumeric(out, number)) {
         out.resize(at - 4);
         return false;
       }
@@ -428,25 +431,21 @@ bool AppendBinaryNumeric(std::string& out, std::string_view text) {
     for (uint16_t part : {uint16_t{0}, uint16_t{0}, kNaN, uint16_t{0}}) PutBig(out, part);
     return true;
   }
+  auto is_digit = [](char c) { return c >= '0' && c <= '9'; };
   size_t at = 0;
   const bool negative = !text.empty() && text[0] == '-';
   if (negative) ++at;
-  // The digits without the point, and how many stood before it.
-  std::string digits;
-  size_t before_point = 0;
-  bool point = false;
-  for (; at < text.size(); ++at) {
-    const char c = text[at];
-    if (c >= '0' && c <= '9') {
-      digits += c;
-      if (!point) ++before_point;
-    } else if (c == '.' && !point) {
-      point = true;
-    } else {
-      break;
-    }
+  // The digits before the point and after it, as they stand in the text.
+  const size_t whole_start = at;
+  while (at < text.size() && is_digit(text[at])) ++at;
+  const std::string_view whole = text.substr(whole_start, at - whole_start);
+  std::string_view fraction;
+  if (at < text.size() && text[at] == '.') {
+    const size_t fraction_start = ++at;
+    while (at < text.size() && is_digit(text[at])) ++at;
+    fraction = text.substr(fraction_start, at - fraction_start);
   }
-  if (digits.empty()) return false;
+  if (whole.empty() && fraction.empty()) return false;
   int64_t exponent = 0;
   if (at < text.size()) {
     if (text[at] != 'E' && text[at] != 'e') return false;
@@ -458,35 +457,44 @@ bool AppendBinaryNumeric(std::string& out, std::string_view text) {
         exponent < -1000)
       return false;
   }
-  const int64_t after_point = static_cast<int64_t>(digits.size() - before_point);
-  const int64_t dscale = std::max<int64_t>(0, after_point - exponent);
-  // Each digit's power of ten, from the first nonzero one.
-  size_t first = digits.find_first_not_of('0');
-  std::vector<int16_t> groups;
-  int64_t weight = 0;
-  if (first != std::string::npos) {
-    const int64_t top =
-        static_cast<int64_t>(before_point) - 1 - static_cast<int64_t>(first) + exponent;
-    // Floor division: a base-10000 digit covers the powers 4g .. 4g+3.
-    auto group_of = [](int64_t power) { return power >= 0 ? power / 4 : -((-power + 3) / 4); };
-    weight = group_of(top);
-    for (size_t i = first; i < digits.size(); ++i) {
-      const int64_t power = top - static_cast<int64_t>(i - first);
-      const auto slot = static_cast<size_t>(weight - group_of(power));
-      if (slot >= groups.size()) groups.resize(slot + 1, 0);
-      static const int16_t kScale[] = {1, 10, 100, 1000};
-      groups[slot] = static_cast<int16_t>(groups[slot] +
-                                          (digits[i] - '0') * kScale[power - 4 * group_of(power)]);
-    }
-    while (!groups.empty() && groups.back() == 0) groups.pop_back();
-  }
+  const size_t count = whole.size() + fraction.size();
+  auto digit = [&](size_t i) { return i < whole.size() ? whole[i] : fraction[i - whole.size()]; };
+  const int64_t dscale = std::max<int64_t>(0, static_cast<int64_t>(fraction.size()) - exponent);
+  size_t first = 0;
+  while (first < count && digit(first) == '0') ++first;
+  // Floor division: a base-10000 digit covers the powers 4g .. 4g+3.
+  auto group_of = [](int64_t power) { return power >= 0 ? power / 4 : -((-power + 3) / 4); };
+  // The power of ten of the first nonzero digit.
+  const int64_t top =
+      static_cast<int64_t>(whole.size()) - 1 - static_cast<int64_t>(first) + exponent;
+  const int64_t weight = first < count ? group_of(top) : 0;
   if (weight > INT16_MAX || weight < INT16_MIN || dscale > 0x3FFF) return false;
-  PutBig(out, static_cast<int16_t>(groups.size()));
-  PutBig(out, static_cast<int16_t>(groups.empty() ? 0 : weight));
+  // A value's groups fit on the stack but for the longest texts: one allocation less per value.
+  const size_t most_groups = (count - first) / 4 + 2;
+  int16_t stack_groups[40] = {};
+  std::vector<int16_t> heap_groups;
+  int16_t* groups = stack_groups;
+  if (most_groups > std::size(stack_groups)) {
+    heap_groups.assign(most_groups, 0);
+    groups = heap_groups.data();
+  }
+  static const int16_t kScale[] = {1, 10, 100, 1000};
+  size_t used = 0;
+  for (size_t i = first; i < count; ++i) {
+    const int64_t power = top - static_cast<int64_t>(i - first);
+    const int64_t group = group_of(power);
+    const auto slot = static_cast<size_t>(weight - group);
+    groups[slot] =
+        static_cast<int16_t>(groups[slot] + (digit(i) - '0') * kScale[power - 4 * group]);
+    used = slot + 1;
+  }
+  while (used > 0 && groups[used - 1] == 0) --used;
+  PutBig(out, static_cast<int16_t>(used));
+  PutBig(out, static_cast<int16_t>(used == 0 ? 0 : weight));
   // Zero has no sign: "-0" reads as 0.
-  PutBig(out, groups.empty() || !negative ? kPositive : kNegative);
+  PutBig(out, used == 0 || !negative ? kPositive : kNegative);
   PutBig(out, static_cast<uint16_t>(dscale));
-  for (int16_t g : groups) PutBig(out, g);
+  for (size_t i = 0; i < used; ++i) PutBig(out, groups[i]);
   return true;
 }
 
