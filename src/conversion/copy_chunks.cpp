@@ -25,15 +25,80 @@ void CopyChunks::Clear() {
   streamed_rows_ = 0;
 }
 
-void CopyChunks::Add(const TypedRow& row) {
-  const size_t line_start = pending_.size();
+void CopyChunks::StartTable(std::string copy_statement, std::string insert_prefix,
+                            const std::string& columns_query) {
+  copy_statement_ = std::move(copy_statement);
+  insert_prefix_ = std::move(insert_prefix);
+  rejected_row_.clear();
+  streamed_at_ = clock_.Now();
+  format_chosen_ = false;
+  binary_ = false;
+  server_types_.clear();
+  if (!binary_allowed_ || columns_query.empty() || session_.in_copy()) return;
   try {
-    AppendCopyRow(pending_, row);
-  } catch (...) {
-    pending_.resize(line_start);
-    throw;
+    server_types_ = session_.ResultTypes(columns_query);
+  } catch (const Error&) {
+    // Text then: its COPY meets the same refusal and reports it as it always has.
+    server_types_.clear();
   }
-  pending_ += '\n';
+}
+
+void CopyChunks::ChooseFormat(const TypedRow& row) {
+  format_chosen_ = true;
+  binary_ = false;
+  // One COPY has one format: a single column without a binary form takes the table to text.
+  if (server_types_.size() != row.columns.size()) return;
+  fields_.clear();
+  for (size_t i = 0; i < row.columns.size(); ++i) {
+    fields_.push_back(BinaryFieldFor(row.columns[i], server_types_[i]));
+    if (fields_.back() == BinaryField::kNone) return;
+  }
+  binary_ = true;
+}
+
+void CopyChunks::SwitchToText() {
+  binary_ = false;
+  if (held_.rows() == 0) return;
+  if (session_.in_copy()) session_.AbandonCopy();
+  const size_t streamed = streamed_rows_;
+  pending_.clear();
+  streamed_rows_ = 0;
+  auto render = [&](size_t from, size_t to) {
+    for (size_t i = from; i < to; ++i) {
+      const std::vector<Value> row_values = held_.Row(i);
+      std::vector<const Value*> values;
+      for (const Value& value : row_values) values.push_back(&value);
+      AppendCopyRow(pending_, {columns_, values});
+      pending_ += '\n';
+    }
+  };
+  // The rows streamed before are sent again at once: a stop keeps what the progress showed.
+  render(0, streamed);
+  if (streamed > 0) {
+    try {
+      Send(streamed);
+    } catch (const Error& e) {
+      if (session_.IsLost()) RaiseLost(e);
+      Replay();
+      return;
+    }
+  }
+  render(streamed, held_.rows());
+}
+
+void CopyChunks::Add(const TypedRow& row) {
+  if (!format_chosen_) ChooseFormat(row);
+  if (!binary_ || !AppendBinaryRow(pending_, fields_, row)) {
+    if (binary_) SwitchToText();
+    const size_t line_start = pending_.size();
+    try {
+      AppendCopyRow(pending_, row);
+    } catch (...) {
+      pending_.resize(line_start);
+      throw;
+    }
+    pending_ += '\n';
+  }
   if (held_.rows() == 0) {
     chunk_start_ = clock_.Now();
     rejected_row_.clear();
@@ -56,18 +121,21 @@ bool CopyChunks::StreamDue() const {
          (pending_.size() >= kStreamBytes || clock_.Now() - streamed_at_ >= kStreamTime);
 }
 
-void CopyChunks::Send() {
-  if (!session_.in_copy()) session_.BeginCopy(copy_statement_);
+void CopyChunks::Send(size_t rows) {
+  if (!session_.in_copy()) {
+    session_.BeginCopy(binary_ ? copy_statement_ + " (FORMAT binary)" : copy_statement_);
+    if (binary_) session_.PutCopyData(kBinaryCopyHeader);
+  }
   session_.PutCopyData(pending_);
   pending_.clear();
-  streamed_rows_ = held_.rows();
+  streamed_rows_ = rows;
   streamed_at_ = clock_.Now();
 }
 
 void CopyChunks::Stream() {
   if (held_.rows() == streamed_rows_) return;
   try {
-    Send();
+    Send(held_.rows());
   } catch (const Error& e) {
     if (session_.IsLost()) RaiseLost(e);
     Replay();
@@ -78,7 +146,8 @@ void CopyChunks::Commit() {
   if (held_.rows() == 0) return;
   rejected_row_.clear();
   try {
-    Send();
+    Send(held_.rows());
+    if (binary_) session_.PutCopyData(kBinaryCopyTrailer);
     session_.EndCopy();
   } catch (const Error& e) {
     if (session_.IsLost()) RaiseLost(e);
@@ -86,6 +155,7 @@ void CopyChunks::Commit() {
     return;
   }
   committed_ += static_cast<int64_t>(held_.rows());
+  if (binary_) binary_rows_ += static_cast<int64_t>(held_.rows());
   Clear();
 }
 

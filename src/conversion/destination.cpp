@@ -92,7 +92,11 @@ void ServerDestination::BeginRows(const std::string& quoted_table, const std::st
   // A failure before the first row of this table is no fault of the last table's rows.
   rejected_row_.clear();
   insert_prefix_ = InsertPrefix(quoted_table, column_list);
-  if (chunks_) chunks_->StartTable(CopyFromStdin(quoted_table, column_list), insert_prefix_);
+  if (chunks_) {
+    const std::string columns = column_list.empty() ? "*" : column_list;
+    chunks_->StartTable(CopyFromStdin(quoted_table, column_list), insert_prefix_,
+                        "SELECT " + columns + " FROM " + quoted_table + " LIMIT 0");
+  }
 }
 
 bool ServerDestination::RowsDue() const {

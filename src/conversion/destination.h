@@ -70,7 +70,8 @@ class Destination {
 std::unique_ptr<Destination> MakeDumpDestination(DumpFile& dump, bool copy_blocks);
 
 // The server: each row as its INSERT, several per round trip; or, given a row session, the rows
-// with COPY in chunks on that session (a rejected row's INSERT alone through the connection).
+// with COPY in chunks on that session, in binary where the columns allow (a rejected row's
+// INSERT alone through the connection).
 // Statements always go through the connection.
 class ServerDestination : public Destination {
  public:
@@ -96,6 +97,12 @@ class ServerDestination : public Destination {
   void set_rows_per_chunk(size_t rows) {
     if (chunks_) chunks_->set_max_rows(rows);
   }
+  // False sends COPY rows as text, never in binary.
+  void set_binary_copy(bool allowed) {
+    if (chunks_) chunks_->set_binary(allowed);
+  }
+  // Rows committed with binary COPY.
+  int64_t copy_rows_sent_binary() const { return chunks_ ? chunks_->binary_rows() : 0; }
   // INSERTs built for rows sent with COPY: only a rejected chunk's replay builds them.
   int64_t copy_rows_rendered_as_insert() const { return chunks_ ? chunks_->inserts_rendered() : 0; }
 

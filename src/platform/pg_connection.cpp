@@ -142,7 +142,7 @@ void PgConnection::Execute(const std::string& sql) {
   FinishCommand("the statement");
 }
 
-std::optional<std::string> PgConnection::QueryValue(const std::string& sql) {
+pg_result* PgConnection::Query(const std::string& sql) {
   if (in_copy_) throw Error(kAdoGenericError, kLibpqErrorSource, "A COPY is in progress.");
   Result r(PQexec(conn_, sql.c_str()));
   if (!r) RaiseSessionError();
@@ -152,6 +152,18 @@ std::optional<std::string> PgConnection::QueryValue(const std::string& sql) {
     throw Error(lost ? kAdoGenericError : kAdoRejectedStatement, kLibpqErrorSource,
                 ServerText(r.get()));
   }
+  return r.release();
+}
+
+std::vector<uint32_t> PgConnection::ResultTypes(const std::string& sql) {
+  Result r(Query(sql));
+  std::vector<uint32_t> types;
+  for (int i = 0; i < PQnfields(r.get()); ++i) types.push_back(PQftype(r.get(), i));
+  return types;
+}
+
+std::optional<std::string> PgConnection::QueryValue(const std::string& sql) {
+  Result r(Query(sql));
   if (PQntuples(r.get()) == 0 || PQnfields(r.get()) == 0 || PQgetisnull(r.get(), 0, 0))
     return std::nullopt;
   return std::string(PQgetvalue(r.get(), 0, 0), static_cast<size_t>(PQgetlength(r.get(), 0, 0)));

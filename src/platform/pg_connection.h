@@ -8,13 +8,16 @@
 // when the server sent them (for COPY the context names the line), on one line.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/pg_parameters.h"
 
 struct pg_conn;
+struct pg_result;
 struct pg_cancel;
 
 namespace ferrolyte {
@@ -48,6 +51,8 @@ class PgConnection {
   void Execute(const std::string& sql);
   // The first column of the first row of the query, or nullopt for no row or NULL.
   std::optional<std::string> QueryValue(const std::string& sql);
+  // The type oid of each column the query returns, in order; raises as QueryValue does.
+  std::vector<uint32_t> ResultTypes(const std::string& sql);
 
   // Starts "COPY ... FROM STDIN"; raises when the server refuses the statement.
   void BeginCopy(const std::string& copy_statement);
@@ -76,6 +81,8 @@ class PgConnection {
 
  private:
   [[noreturn]] void RaiseSessionError();
+  // The rows of the query, for the caller to free; raises the server's error.
+  pg_result* Query(const std::string& sql);
   void FinishCommand(const std::string& what);
 
   pg_conn* conn_ = nullptr;

@@ -37,6 +37,7 @@ struct Outcome {
   std::string table;             // every row left on the server, in ID order
   std::vector<int> shown;        // each progress position shown while the rows moved
   int64_t inserts_rendered = 0;  // INSERTs built for rows that went with COPY
+  int64_t binary_rows = 0;       // rows committed with binary COPY
 };
 
 class FastDirectTest : public ::testing::Test {
@@ -115,6 +116,7 @@ class FastDirectTest : public ::testing::Test {
     o.events = status.events_processed;
     o.progress_text = status.progress_text;
     o.inserts_rendered = destination.copy_rows_rendered_as_insert();
+    o.binary_rows = destination.copy_rows_sent_binary();
     // The table name differs between the two runs; the statements must not otherwise.
     for (size_t at; (at = o.report.find(table)) != std::string::npos;)
       o.report.replace(at, table.size(), "TABLE");
@@ -312,6 +314,8 @@ TEST_F(FastDirectTest, OnlyARejectedChunkHasItsRowsBuiltAsInserts) {
   Outcome clean = Move("built_clean", 1, 0, 20);
   EXPECT_EQ(clean.moved, 100);
   EXPECT_EQ(clean.inserts_rendered, 0);
+  // The rows went in binary, so the rejected chunks below are binary ones.
+  EXPECT_EQ(clean.binary_rows, 100);
   // The third row of the first, second or third chunk at fault: the chunks accepted before
   // it add no INSERT, and the report still quotes the rejected one.
   std::vector<int64_t> built;
@@ -326,6 +330,8 @@ TEST_F(FastDirectTest, OnlyARejectedChunkHasItsRowsBuiltAsInserts) {
               std::string::npos)
         << o.report;
     EXPECT_GT(o.inserts_rendered, 0) << label;
+    // The chunks before the rejected one's.
+    EXPECT_EQ(o.binary_rows, (bad - 1) / 20 * 20) << label;
     built.push_back(o.inserts_rendered);
   }
   EXPECT_EQ(built[1], built[0]);
