@@ -258,6 +258,26 @@ TEST_F(ScannerTest, DocumentWrittenFromTheModelIsTheSavedText) {
       "</AccessDatabase>");
 }
 
+// Tests describe schemas as the text of a file copy: read back, a scan's copy must give the
+// very model the scan gave, for the fixture and for real files alike.
+TEST_F(ScannerTest, ModelReadsBackFromItsFileCopyUnchanged) {
+  std::vector<std::string> files = {path_};
+  const std::string shared = std::string(FERROLYTE_SOURCE_DIR) + "/../shared/access/";
+  for (const char* name :
+       {"jet3-v1997-indexes-relationships.mdb", "jet3-v1997-test.mdb", "jet4-rc4-encoded.mdb",
+        "jet4-v2003-numeric.mdb", "ace14-v2010-indexes-relationships.accdb",
+        "ace16-v2016-attachments.accdb", "ace16-v2016-bigint.accdb", "ace16-v2016-currency.accdb"})
+    if (std::filesystem::exists(shared + name)) files.push_back(shared + name);
+  for (const std::string& file : files) {
+    SCOPED_TRACE(file);
+    RecordingStatus status;
+    const SchemaModel model = ScanAccessDatabase(file, "", "", "", testing::ContextFor(status));
+    ASSERT_FALSE(model.tables.empty());
+    const std::string written = WrittenText(model);
+    EXPECT_EQ(WrittenText(ReadSchemaText(written)), written);
+  }
+}
+
 // The file copy is readable by the user alone, in the run's folder, and a scan again (the
 // window scans on every change of source) replaces it.
 TEST_F(ScannerTest, FileCopyIsPrivateAndReplacedByTheNextScan) {
