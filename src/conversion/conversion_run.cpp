@@ -568,7 +568,7 @@ BackEndSource& Run::OpenBackEnd(const std::string& path, const std::string& pass
   RunContext quiet = ctx_;
   quiet.temp_folder.clear();  // the source's own schema file stays as it is
   BackEndSource back_end;
-  back_end.schema = ScanAccessDatabase(path, password, "", "", quiet).model;
+  back_end.schema = ScanAccessDatabase(path, password, "", "", quiet);
   back_end.connection = open_(BuildSourceConnectionString(path, "", "", password));
   return back_ends_.emplace(key, std::move(back_end)).first->second;
 }

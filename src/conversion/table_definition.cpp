@@ -243,7 +243,7 @@ std::vector<std::string> ServerGeneratedNames(const SchemaTable& table,
                                               const DefinitionOptions& options) {
   std::vector<std::string> names;
   for (const SchemaField& field : table.fields)
-    if (options.transfer_autonumbers && field.autonumber && field.name.has_value())
+    if (options.transfer_autonumbers && field.autonumber() && field.name.has_value())
       names.push_back(ServerObjectName(
           destination_table,
           ShortenedName(FoldIdentifier(field.name.value(), options.identifier_case)), "seq"));
@@ -343,7 +343,7 @@ void AddColumn(const SchemaField& field, const std::string& source_name, bool in
   const bool required = field.required;
   def.required.push_back(required);
 
-  const bool autonumber = options.transfer_autonumbers && field.autonumber;
+  const bool autonumber = options.transfer_autonumbers && field.autonumber();
   MappedType mapped = MapType(type, field.size, field.scale, options.storage_engine);
   // A calculated decimal stores a scale with each value and none for the column: only an
   // unconstrained numeric holds every value exactly.
@@ -395,7 +395,7 @@ TableDefinition BuildTableDefinition(const SchemaTable& table, const std::string
 
 std::string ColumnTypeText(const SchemaField& field, const DefinitionOptions& options) {
   MappedType mapped = MapType(field.type.value(), field.size, field.scale, options.storage_engine);
-  if (options.transfer_autonumbers && field.autonumber) mapped.text = "SERIAL";
+  if (options.transfer_autonumbers && field.autonumber()) mapped.text = "SERIAL";
   return ReplaceAll(mapped.text, " NULL", "");
 }
 

@@ -6,7 +6,6 @@
 #include "platform/source_connection.h"
 #include "schema/column_catalogue.h"
 #include "schema/engine.h"
-#include "schema/query_model.h"
 #include "schema/schema_document.h"
 #include "support/connection_string.h"
 #include "support/errors.h"
@@ -17,10 +16,6 @@ namespace {
 
 constexpr uint32_t kSkippedTableBits = 0x80000000 | 0x2 | 0x40000000 | 0x20000000;
 
-const char* Flag(bool value) {
-  return value ? "1" : "0";
-}
-
 // Closes the database on every way out of the scan.
 struct DatabaseCloser {
   std::shared_ptr<DaoDatabase> database;
@@ -29,8 +24,7 @@ struct DatabaseCloser {
   }
 };
 
-void AppendIndexes(pugi::xml_node table_node, DaoTableDef& table, StatusOutput& status) {
-  pugi::xml_node indexes_node = table_node.append_child("Indexes");
+std::vector<SchemaIndex> ReadIndexes(DaoTableDef& table, StatusOutput& status) {
   const std::vector<DaoIndex>* indexes = nullptr;
   try {
     indexes = &table.Indexes();
@@ -39,128 +33,101 @@ void AppendIndexes(pugi::xml_node table_node, DaoTableDef& table, StatusOutput& 
   }
   if (!indexes || indexes->empty()) {
     status.AddStatusLine("  - Unable to read indexes");
-    return;
+    return {};
   }
+  std::vector<SchemaIndex> read;
   for (const DaoIndex& index : *indexes) {
-    pugi::xml_node node = indexes_node.append_child("Index");
-    AppendTextElement(node, "Name", index.name);
-    AppendTextElement(node, "Primary", Flag(index.primary));
-    AppendTextElement(node, "Unique", Flag(index.unique));
-    AppendTextElement(node, "IgnoreNulls", Flag(index.ignore_nulls));
-    AppendTextElement(node, "Foreign", Flag(index.foreign));
-    pugi::xml_node fields = node.append_child("Fields");
-    for (size_t k = 0; k < index.fields.size(); ++k) {
-      pugi::xml_node field = fields.append_child("Field");
-      AppendTextElement(field, "Name", index.fields[k]);
-      AppendTextElement(field, "Descending",
-                        Flag(k < index.descending.size() && index.descending[k]));
-    }
+    SchemaIndex& to = read.emplace_back();
+    to.name = index.name;
+    to.primary = index.primary;
+    to.unique = index.unique;
+    to.ignore_nulls = index.ignore_nulls;
+    to.foreign = index.foreign;
+    for (size_t k = 0; k < index.fields.size(); ++k)
+      to.fields.push_back({index.fields[k], k < index.descending.size() && index.descending[k]});
   }
+  return read;
 }
 
-void AppendFields(pugi::xml_node table_node, DaoTableDef& table, const DictionaryPtr& catalogue,
-                  StatusOutput& status) {
-  pugi::xml_node fields_node = table_node.append_child("Fields");
+std::vector<SchemaField> ReadFields(DaoTableDef& table, const DictionaryPtr& catalogue,
+                                    StatusOutput& status) {
+  std::vector<SchemaField> read;
   for (const DaoField& field : table.Fields()) {
-    std::string default_value = field.default_value;
-    if (field.type == kDaoBoolean) default_value = NormaliseBooleanDefault(default_value);
-    int32_t size = field.size;
-    int32_t scale = 0;
+    SchemaField& to = read.emplace_back();
+    to.name = field.name;
+    to.type = field.type;
+    to.size = field.size;
     if (field.type == kDaoCurrency || field.type == kDaoDecimal) {
-      size = 19;
-      scale = 4;
+      to.size = 19;
+      to.scale = 4;
       DictionaryPtr column = catalogue ? catalogue->Section(field.name) : nullptr;
       if (column) {
-        size = SafeLng(column->Item("NUMERIC_PRECISION"));
-        scale = SafeLng(column->Item("NUMERIC_SCALE"));
+        to.size = SafeLng(column->Item("NUMERIC_PRECISION"));
+        to.scale = SafeLng(column->Item("NUMERIC_SCALE"));
       }
     }
-    pugi::xml_node node = fields_node.append_child("Field");
-    AppendTextElement(node, "Name", field.name);
-    AppendTextElement(node, "Required", Flag(field.required));
-    AppendTextElement(node, "DefaultValue", default_value);
-    AppendTextElement(node, "Size", std::to_string(size));
-    AppendTextElement(node, "Scale", std::to_string(scale));
-    AppendTextElement(node, "Type", std::to_string(field.type));
-    AppendAttributesElement(node, field.attributes);
-    // After the elements every reader expects: the values of a calculated column are copied
-    // as they are stored; its expression stays on record.
-    AppendTextElement(node, "Expression", field.expression);
-    AppendTextElement(node, "Description", field.description);
-    AppendTextElement(node, "ValidationRule", field.validation_rule);
-    AppendTextElement(node, "ValidationText", field.validation_text);
-    AppendTextElement(node, "AllowZeroLength", Flag(field.allow_zero_length));
-    if (field.type == 0) AppendTextElement(node, "StoredType", std::to_string(field.stored_type));
+    to.required = field.required;
+    to.attributes = field.attributes;
+    to.default_value = field.type == kDaoBoolean ? NormaliseBooleanDefault(field.default_value)
+                                                 : field.default_value;
+    to.expression = field.expression;
+    to.description = field.description;
+    to.validation_rule = field.validation_rule;
+    to.validation_text = field.validation_text;
+    to.allow_zero_length = field.allow_zero_length;
+    if (field.type == 0) to.stored_type = field.stored_type;
     status.ProcessEvents();
   }
+  return read;
 }
 
 // Only relationships between scanned tables: the rest (system tables, linked tables) could
 // never become foreign keys of the destination. Relationships that cannot be read fail only
-// a run that moves them: the reason is kept in an Unreadable element.
-void AppendRelations(pugi::xml_node root, DaoDatabase& database,
-                     const std::set<std::string>& scanned) {
-  pugi::xml_node relations_node = root.append_child("Relations");
+// a run that moves them: their reason is kept instead.
+void ReadRelations(SchemaModel& model, DaoDatabase& database,
+                   const std::set<std::string>& scanned) {
   std::vector<DaoRelation> relations;
   try {
     relations = database.Relations();
   } catch (const Error& e) {
-    AppendTextElement(relations_node, "Unreadable", e.description());
+    model.relations_unreadable = e.description();
   }
   for (const DaoRelation& relation : relations) {
     if (!scanned.count(relation.table) || !scanned.count(relation.foreign_table)) continue;
-    pugi::xml_node node = relations_node.append_child("Relation");
-    AppendTextElement(node, "Name", relation.name);
-    AppendTextElement(node, "Table", relation.table);
-    AppendTextElement(node, "ForeignTable", relation.foreign_table);
-    AppendAttributesElement(node, relation.attributes);
-    pugi::xml_node fields = node.append_child("Fields");
-    for (const DaoRelationField& pair : relation.fields) {
-      pugi::xml_node field = fields.append_child("Field");
-      AppendTextElement(field, "Name", pair.name);
-      AppendTextElement(field, "ForeignName", pair.foreign_name);
-    }
+    SchemaRelation& to = model.relations.emplace_back();
+    to.name = relation.name;
+    to.table = relation.table;
+    to.foreign_table = relation.foreign_table;
+    to.attributes = relation.attributes;
+    for (const DaoRelationField& pair : relation.fields)
+      to.fields.push_back({pair.name, pair.foreign_name});
   }
 }
 
-// Each query with its rows as Access keeps them, and for the reader the SQL they make. As with
-// the relationships, queries that cannot be read leave their reason for a run that moves them.
-void AppendQueries(pugi::xml_node root, DaoDatabase& database) {
-  pugi::xml_node queries_node = root.append_child("Queries");
+// As with the relationships, queries that cannot be read leave their reason for a run that
+// moves them.
+void ReadQueries(SchemaModel& model, DaoDatabase& database) {
   std::vector<DaoQueryDef> queries;
   try {
     queries = database.QueryDefs();
   } catch (const Error& e) {
-    AppendTextElement(queries_node, "Unreadable", e.description());
+    model.queries_unreadable = e.description();
   }
   for (const DaoQueryDef& query : queries) {
-    pugi::xml_node node = queries_node.append_child("Query");
-    AppendTextElement(node, "Name", query.name);
-    AppendTextElement(node, "Flags", std::to_string(query.flags));
-    SchemaQuery schema_query{query.name, query.flags, {}};
-    pugi::xml_node rows = node.append_child("Rows");
-    for (const DaoQueryRow& r : query.rows) {
-      pugi::xml_node row = rows.append_child("Row");
-      AppendTextElement(row, "Attribute", std::to_string(r.attribute));
-      AppendTextElement(row, "Flag", std::to_string(r.flag));
-      AppendTextElement(row, "Name1", r.name1);
-      AppendTextElement(row, "Name2", r.name2);
-      AppendTextElement(row, "Expression", r.expression);
-      schema_query.rows.push_back({r.attribute, r.flag, r.name1, r.name2, r.expression});
-    }
-    AppendTextElement(node, "SQL", AccessSql(ReadQueryModel(schema_query)));
+    SchemaQuery& to = model.queries.emplace_back(SchemaQuery{query.name, query.flags, {}});
+    for (const DaoQueryRow& r : query.rows)
+      to.rows.push_back({r.attribute, r.flag, r.name1, r.name2, r.expression});
   }
 }
 
 }  // namespace
 
-SchemaScan ScanAccessDatabase(const std::string& file_name, const std::string& password,
-                              const std::string& user_name, const std::string& system_db,
-                              const RunContext& ctx) {
+SchemaModel ScanAccessDatabase(const std::string& file_name, const std::string& password,
+                               const std::string& user_name, const std::string& system_db,
+                               const RunContext& ctx) {
   StatusOutput& status = ctx.status;
   std::shared_ptr<DaoEngine> engine = CreateDaoEngine(ctx.components);
-  auto document = std::make_shared<pugi::xml_document>();
-  pugi::xml_node root = document->append_child("AccessDatabase");
+  SchemaModel model;
   status.AddStatusLine("Connecting to source database");
 
   std::shared_ptr<DaoWorkspace> workspace;
@@ -178,7 +145,6 @@ SchemaScan ScanAccessDatabase(const std::string& file_name, const std::string& p
       ReadColumnCatalogue(file_name, system_db, user_name, password, ctx.components);
   DatabaseCloser database{workspace->OpenDatabase(file_name, false, true, connect)};
 
-  pugi::xml_node tables_node = root.append_child("Tables");
   status.AddStatusLine("Scanning table structures");
   std::set<std::string> scanned;
   std::vector<std::shared_ptr<DaoTableDef>> links;
@@ -189,34 +155,26 @@ SchemaScan ScanAccessDatabase(const std::string& file_name, const std::string& p
     if (table->Attributes() & kSkippedTableBits) continue;
     if (table->Fields().empty()) continue;
     status.AddStatusLine("  - Reading " + name);
-    pugi::xml_node table_node = tables_node.append_child("Table");
-    AppendTextElement(table_node, "Name", name);
-    AppendAttributesElement(table_node, table->Attributes());
-    AppendIndexes(table_node, *table, status);
-    AppendFields(table_node, *table, table_catalogue, status);
+    SchemaTable& to = model.tables.emplace_back();
+    to.name = name;
+    to.attributes = table->Attributes();
+    to.indexes = ReadIndexes(*table, status);
+    to.fields = ReadFields(*table, table_catalogue, status);
     const DaoTableProperties& properties = table->Properties();
-    AppendTextElement(table_node, "Description", properties.description);
-    AppendTextElement(table_node, "ValidationRule", properties.validation_rule);
-    AppendTextElement(table_node, "ValidationText", properties.validation_text);
+    to.description = properties.description;
+    to.validation_rule = properties.validation_rule;
+    to.validation_text = properties.validation_text;
     scanned.insert(name);
     status.ProcessEvents();
   }
-  // After the tables, so that every query of the tables finds the document as before.
-  AppendRelations(root, *database.database, scanned);
-  AppendQueries(root, *database.database);
+  ReadRelations(model, *database.database, scanned);
+  ReadQueries(model, *database.database);
   // Tables linked from other Access files: the run may follow them to their back-ends.
-  pugi::xml_node links_node = root.append_child("LinkedTables");
-  for (const auto& link : links) {
-    pugi::xml_node node = links_node.append_child("LinkedTable");
-    AppendTextElement(node, "Name", link->Name());
-    AppendTextElement(node, "SourceTableName", link->SourceTableName());
-    AppendTextElement(node, "Connect", link->Connect());
-  }
+  for (const auto& link : links)
+    model.links.push_back({link->Name(), link->SourceTableName(), link->Connect()});
   status.AddStatusLine("Scanning completed");
-  if (!ctx.temp_folder.empty()) SaveSchemaFile(*document, ctx.temp_folder);
-  // Read from the nodes just built, never from text: names keep every CR they have.
-  SchemaModel model = ReadSchemaModel(*document);
-  return {std::move(model), std::move(document)};
+  if (!ctx.temp_folder.empty()) SaveSchemaFile(model, ctx.temp_folder);
+  return model;
 }
 
 }  // namespace ferrolyte

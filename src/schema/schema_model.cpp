@@ -48,11 +48,23 @@ void ForEachGrouped(const pugi::xml_node& node, const char* group, const char* c
     for (pugi::xml_node c : g.children(child)) each(c);
 }
 
+// The Attributes element's word with its BitN attributes: a hand-made document may give
+// only the one or the other.
+uint32_t AttributeWord(const pugi::xml_node& node) {
+  const pugi::xml_node attributes = node.child("Attributes");
+  auto word = static_cast<uint32_t>(SafeLng(Value(std::string(attributes.text().as_string()))));
+  for (int bit = 1; bit <= 32; ++bit)
+    if (attributes.attribute(("Bit" + std::to_string(bit)).c_str()))
+      word |= uint32_t{1} << (bit - 1);
+  return word;
+}
+
 SchemaIndex ReadIndex(const pugi::xml_node& node) {
   SchemaIndex index;
   index.name = RequiredChildText(node, "Name");
   index.primary = Converted(RequiredChildText(node, "Primary"), DirectBool);
   index.unique = Converted(RequiredChildText(node, "Unique"), DirectBool);
+  index.ignore_nulls = FlagOr(Text(node, "IgnoreNulls"), false);
   index.foreign = FlagOr(Text(node, "Foreign"), true);
   ForEachGrouped(node, "Fields", "Field", [&](const pugi::xml_node& field) {
     index.fields.push_back(
@@ -66,7 +78,7 @@ SchemaRelation ReadRelation(const pugi::xml_node& node) {
   relation.name = Text(node, "Name");
   relation.table = Text(node, "Table");
   relation.foreign_table = Text(node, "ForeignTable");
-  relation.attributes = static_cast<uint32_t>(SafeLng(Value(Text(node, "Attributes"))));
+  relation.attributes = AttributeWord(node);
   ForEachGrouped(node, "Fields", "Field", [&](const pugi::xml_node& field) {
     relation.fields.push_back({Text(field, "Name"), Text(field, "ForeignName")});
   });
@@ -98,8 +110,7 @@ SchemaField ReadSchemaField(const pugi::xml_node& node) {
   field.size = SafeLng(Value(Text(node, "Size")));
   field.scale = SafeLng(Value(Text(node, "Scale")));
   field.required = SafeBool(Value(Text(node, "Required")));
-  field.autonumber = static_cast<bool>(node.child("Attributes").attribute("Bit5"));
-  field.hyperlink = static_cast<bool>(node.child("Attributes").attribute("Bit16"));
+  field.attributes = AttributeWord(node);
   field.default_value = Text(node, "DefaultValue");
   field.expression = Text(node, "Expression");
   field.description = Text(node, "Description");
@@ -113,6 +124,7 @@ SchemaField ReadSchemaField(const pugi::xml_node& node) {
 SchemaTable ReadSchemaTable(const pugi::xml_node& node) {
   SchemaTable table;
   table.name = RequiredChildText(node, "Name");
+  table.attributes = AttributeWord(node);
   table.description = Text(node, "Description");
   table.validation_rule = Text(node, "ValidationRule");
   table.validation_text = Text(node, "ValidationText");

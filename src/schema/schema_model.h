@@ -1,7 +1,8 @@
-// The tables and relationships of the schema description as typed values, read once from the
-// document. A text the definitions need as a number or boolean and that does not read as one
-// keeps its error, raised where the value is used: a table with a bad description then fails
-// when the run reaches it, as that table, and a bad value nothing uses fails nothing.
+// The tables, relationships, queries and links of a scanned database as typed values: what
+// every part of the program works from, filled by the scan itself. A value read from a
+// schema description's text that does not read as the number or boolean it must be keeps its
+// error, raised where the value is used: a table with a bad description then fails when the
+// run reaches it, as that table, and a bad value nothing uses fails nothing.
 #pragma once
 
 #include <cstdint>
@@ -16,7 +17,7 @@
 
 namespace ferrolyte {
 
-// A value read from the document, or the error reading it gave.
+// A value, or the error reading it from a schema description's text gave.
 template <typename T>
 class Checked {
  public:
@@ -40,8 +41,7 @@ struct SchemaField {
   int32_t size = 0;
   int32_t scale = 0;
   bool required = false;
-  bool autonumber = false;  // Bit5 of its Attributes
-  bool hyperlink = false;   // Bit16 of a memo's Attributes
+  uint32_t attributes = 0;  // DAO field attribute bits
   std::string default_value;
   std::string expression;  // a calculated column's; empty otherwise
   std::string description;
@@ -49,6 +49,9 @@ struct SchemaField {
   std::string validation_text;
   bool allow_zero_length = true;
   int32_t stored_type = 0;  // the table definition's type code, for a field of type 0
+
+  bool autonumber() const { return attributes & 0x10; }
+  bool hyperlink() const { return attributes & 0x8000; }  // of a memo
 };
 
 struct SchemaIndexField {
@@ -60,6 +63,7 @@ struct SchemaIndex {
   Checked<std::string> name = std::string();
   Checked<bool> primary = false;
   Checked<bool> unique = false;
+  bool ignore_nulls = false;
   // The index behind a relationship, not one of the table's own; so is an index whose
   // Foreign does not read as false.
   bool foreign = true;
@@ -68,6 +72,7 @@ struct SchemaIndex {
 
 struct SchemaTable {
   Checked<std::string> name = std::string();
+  uint32_t attributes = 0;  // DAO table attribute bits
   std::string description;
   std::string validation_rule;  // the table's rule over its columns; empty for none
   std::string validation_text;
@@ -96,10 +101,10 @@ struct SchemaLink {
 };
 
 struct SchemaModel {
-  std::vector<SchemaTable> tables;  // */Tables/Table in document order
+  std::vector<SchemaTable> tables;  // in the catalogue's order (by name)
   std::vector<SchemaRelation> relations;
-  std::vector<SchemaQuery> queries;  // */Queries/Query
-  std::vector<SchemaLink> links;     // */LinkedTables/LinkedTable
+  std::vector<SchemaQuery> queries;  // saved queries
+  std::vector<SchemaLink> links;     // tables linked from other Access files
   // Why the source's relationships or saved queries could not be read; empty when they could.
   std::string relations_unreadable;
   std::string queries_unreadable;
@@ -110,8 +115,9 @@ int32_t DirectLong(const std::string& text);
 // The text as a boolean ("True"/"False" or a number); raises 13 otherwise.
 bool DirectBool(const std::string& text);
 
-// A schema known only as the XML text of a file copy, e.g. one an earlier version saved: the
-// one reader of that text. Keeps every CR of a name or a description; a text that does not
+// A schema given as the text of a file copy (what SaveSchemaFile writes): the one reader of
+// that text. No part of the program reads a copy back, the scan included; tests describe
+// their schemas this way. Keeps every CR of a name or a description; a text that does not
 // parse gives an empty model. Never raises (see Checked).
 SchemaModel ReadSchemaText(const std::string& text);
 // Reads every table, relationship, query and link of the document; never raises (see

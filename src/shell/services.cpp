@@ -14,8 +14,7 @@ ConversionServices DefaultServices() {
   };
   services.scan = [](const SourceFields& source, const RunContext& ctx) {
     return ScanAccessDatabase(source.file, source.password, source.user, source.system_database,
-                              ctx)
-        .model;
+                              ctx);
   };
   services.convert = [](const DictionaryPtr& settings, std::string& run_report,
                         const SchemaModel& schema, const RunContext& ctx) {

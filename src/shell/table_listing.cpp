@@ -145,10 +145,11 @@ std::vector<TableListing> ListSchemaTables(const SchemaModel& schema) {
   for (const SchemaTable& schema_table : schema.tables) {
     TableListing table{schema_table.name.value(), "table", std::nullopt, 0, {}};
     for (const SchemaField& field : schema_table.fields)
-      table.column_list.push_back({field.name.value(),
-                                   AccessTypeName(field.type.value(), field.size, field.autonumber,
-                                                  field.hyperlink, field.stored_type),
-                                   ColumnTypeText(field, conversion_defaults)});
+      table.column_list.push_back(
+          {field.name.value(),
+           AccessTypeName(field.type.value(), field.size, field.autonumber(), field.hyperlink(),
+                          field.stored_type),
+           ColumnTypeText(field, conversion_defaults)});
     table.columns = static_cast<int>(table.column_list.size());
     tables.push_back(std::move(table));
   }
@@ -160,8 +161,7 @@ std::vector<TableListing> ReadTableListing(const std::string& file, const std::s
   RecordingStatus quiet;
   const CancelToken never{false};
   const SchemaModel schema =
-      ScanAccessDatabase(file, password, "", "", {quiet, never, components, SystemEnv(), "", ""})
-          .model;
+      ScanAccessDatabase(file, password, "", "", {quiet, never, components, SystemEnv(), "", ""});
   std::vector<TableListing> tables = ListSchemaTables(schema);
 
   if (all) {

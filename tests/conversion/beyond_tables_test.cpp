@@ -35,7 +35,7 @@ Converted ConvertDirect(const std::string& path, const std::string& database,
                         const std::string& password = "") {
   RecordingStatus scan_status;
   const SchemaModel schema =
-      ScanAccessDatabase(path, password, "", "", testing::ContextFor(scan_status)).model;
+      ScanAccessDatabase(path, password, "", "", testing::ContextFor(scan_status));
   DictionaryPtr settings = testing::RunSettings("", AllPaths(TablesOfSchema(schema)));
   DictionaryPtr s = testing::Section(settings);
   s->Set("sourcefilename", path);

@@ -284,7 +284,7 @@ struct ScannedSource {
 
 inline ScannedSource ScanEverything(const std::string& path, const std::string& password = "") {
   RecordingStatus status;
-  ScannedSource s{ScanAccessDatabase(path, password, "", "", ContextFor(status)).model, {}, {}};
+  ScannedSource s{ScanAccessDatabase(path, password, "", "", ContextFor(status)), {}, {}};
   for (const SchemaTable& t : s.schema.tables) {
     const std::string& name = t.name.value();
     s.tables.push_back(name);

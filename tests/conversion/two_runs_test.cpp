@@ -54,7 +54,7 @@ struct Conversion {
   void Go() {
     PrivateFolder folder(FolderPart(dump));
     run.temp_folder = folder.path();
-    const SchemaModel schema = ScanAccessDatabase(source, "", "", "", run.Context()).model;
+    const SchemaModel schema = ScanAccessDatabase(source, "", "", "", run.Context());
     std::vector<std::string> selection;
     for (const SchemaTable& t : schema.tables) selection.push_back(t.name.value());
     DictionaryPtr settings = testing::RunSettings(dump, selection);

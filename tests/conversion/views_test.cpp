@@ -218,7 +218,7 @@ class ViewsTest : public ::testing::Test {
   RunOutcome Convert(const std::string& database, const std::string& dump = "") {
     RecordingStatus scan_status;
     const SchemaModel schema =
-        ScanAccessDatabase(path_, "", "", "", testing::ContextFor(scan_status)).model;
+        ScanAccessDatabase(path_, "", "", "", testing::ContextFor(scan_status));
     DictionaryPtr settings = testing::RunSettings(dump, AllPaths(TablesOfSchema(schema)));
     DictionaryPtr s = testing::Section(settings);
     s->Set("sourcefilename", path_);

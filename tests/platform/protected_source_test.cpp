@@ -2,6 +2,7 @@
 // refused before a single row or table is seen, and files without password ignore it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -288,10 +289,12 @@ TEST(ProtectedScanTest, ScansWithTheRightPasswordAndRefusesAnyOther) {
   for (const ProtectedFile& f : files) {
     SCOPED_TRACE(f.file);
     RecordingStatus status;
-    std::string xml = SchemaXmlText(
-        *ScanAccessDatabase(f.file, f.password, "", "", testing::ContextFor(status)).document);
-    EXPECT_NE(xml.find("<Table><Name>" + f.table + "</Name>"), std::string::npos) << xml;
-    EXPECT_NE(xml.find("<Field>"), std::string::npos) << xml;
+    const SchemaModel model =
+        ScanAccessDatabase(f.file, f.password, "", "", testing::ContextFor(status));
+    std::vector<std::string> names;
+    for (const SchemaTable& table : model.tables)
+      if (!table.fields.empty()) names.push_back(table.name.value());
+    EXPECT_NE(std::find(names.begin(), names.end(), f.table), names.end());
     fs::remove(dir.File("access.xml"));
 
     RecordingStatus refused;

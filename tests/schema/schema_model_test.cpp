@@ -103,8 +103,10 @@ TEST(SchemaModelTest, ReadsFlags) {
       "<Index><Name>Unknown</Name><Primary>0</Primary><Unique>0</Unique></Index>"
       "</Indexes></Table>");
   ASSERT_EQ(t.fields.size(), 2u);
-  EXPECT_TRUE(t.fields[0].autonumber);
-  EXPECT_FALSE(t.fields[1].autonumber);  // other attribute bits are no auto number
+  EXPECT_TRUE(t.fields[0].autonumber());
+  EXPECT_FALSE(t.fields[1].autonumber());  // other attribute bits are no auto number
+  EXPECT_TRUE(t.fields[1].hyperlink());
+  EXPECT_FALSE(t.fields[0].hyperlink());
   ASSERT_EQ(t.indexes.size(), 3u);
   const SchemaIndex& pk = t.indexes[0];
   EXPECT_TRUE(pk.primary.value());

@@ -347,11 +347,11 @@ int Main(int argc, char** argv) {
     double cpu_start = SelfCpu();
     const ferrolyte::ComponentRegistry components = ferrolyte::PlatformComponents();
     const ferrolyte::CancelToken never{false};
-    const ferrolyte::SchemaScan scan = ferrolyte::ScanAccessDatabase(
+    const ferrolyte::SchemaModel schema = ferrolyte::ScanAccessDatabase(
         tables, "", "", "", {quiet, never, components, ferrolyte::SystemEnv(), "", ""});
     g.seconds = Since(start);
     g.cpu = SelfCpu() - cpu_start;
-    g.rows = static_cast<double>(scan.model.tables.size());
+    g.rows = static_cast<double>(schema.tables.size());
   }
 
   Figure d, d_big, f, p, h;

@@ -1250,8 +1250,7 @@ void MainForm::BuildTableTree() {
                          program_->VersionText(),
                          schema_folder_->path()};
     schema = std::make_shared<const SchemaModel>(
-        ScanAccessDatabase(source.file, source.password, source.user, source.system_database, ctx)
-            .model);
+        ScanAccessDatabase(source.file, source.password, source.user, source.system_database, ctx));
   }
   schema_ = std::move(schema);
   FillTableTree(tvSourceTables, TablesOfSchema(*schema_), tvImages);
