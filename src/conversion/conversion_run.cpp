@@ -1093,6 +1093,18 @@ bool Run::LoopTablesAtOnce() {
   std::vector<RowLane> lanes = OpenRowLanes();
   if (lanes.size() < 2) return LoopTablesInTurn();
   lanes_stop_ = false;
+  // A lane waiting on the server is cancelled with the run's own sessions; the watch ends
+  // before the lanes' sessions go.
+  struct ForgetLanes {
+    ServerCancel* cancel;
+    ~ForgetLanes() {
+      if (cancel) cancel->ForgetLanes();
+    }
+  } forget{server_cancel_.get()};
+  if (server_cancel_)
+    for (RowLane& lane : lanes)
+      server_cancel_->WatchLane(
+          SafeLng(QueryFirst(*lane.server, "SELECT pg_catalog.pg_backend_pid()")), lane.rows.get());
   TablesAtOnce loop(*this, lanes);
   return loop.Loop();
 }
