@@ -5,7 +5,9 @@
 # user would pick instead (mdb-schema, then mdb-export CSV into psql \copy) and psql \copy of
 # a prepared CSV file, with the ratios against the goals. Not part of the test suite.
 # Then the peak memory and time of a dump of a 1 GB encrypted .accdb next to the same file
-# unencrypted, and twenty tables moved directly with --jobs 1 and with the default jobs.
+# unencrypted; the server floor, our direct runs, our COPY dump loaded with psql and the peer
+# pipeline side by side on the large table; and twenty tables moved directly with --jobs 1
+# and with the default jobs.
 #   scripts/bench.sh [ROWS] [SERVER_ROWS] [TABLES] [ENCRYPTED_ROWS]
 #   defaults 1000000 100000 1000 11500000 (the last about 1 GB)
 set -euo pipefail
@@ -73,6 +75,83 @@ encrypted_dump() {
              ek < 64 * 1024 ? "met (goal: peak under 64 MB)" : "NOT MET (goal: peak under 64 MB)" }'
 }
 encrypted_dump "$encrypted_rows"
+
+# One table of ROWS rows into the server, each way timed from nothing to the rows and the
+# primary key committed; the ratio is the floor's time over that way's (1.00x: as fast as the
+# server takes prepared rows).
+side_by_side() {
+  export -f time_and_peak
+  export work build rows
+  cat >"$work/side.sh" <<'EOF'
+set -euo pipefail
+to() { echo "postgresql://$PGUSER@${PGHOST:-localhost}:$PGPORT/$1"; }
+psql_q() { PGOPTIONS='-c client_min_messages=warning' psql -X -q -v ON_ERROR_STOP=1 "$@"; }
+ferrolyte=$build/src/ferrolyte
+count() { psql -XAt -d "$1" -c "SELECT count(*) FROM $2"; }
+expect() {
+  local n
+  n=$(count "$1" "$2")
+  [ "$n" = "$rows" ] || { echo "$3 left $n rows of $rows" >&2; exit 1; }
+}
+# Wall seconds, and user+sys seconds of the command's own processes (not the server's).
+timed() {
+  /usr/bin/time -f '%e %U %S' -o "$work/t.txt" "$@" >/dev/null 2>"$work/t.err" ||
+    { cat "$work/t.err" >&2; echo "failed: $*" >&2; exit 1; }
+  awk '{ printf "%.2f %.2f\n", $1, $2 + $3 }' "$work/t.txt"
+}
+cat "$work/rows.mdb" >/dev/null
+
+# Ours first: the floor's table, key and CSV are what a run makes.
+read -r one_s one_cpu < <(timed "$ferrolyte" convert "$work/rows.mdb" --to "$(to side_one)" \
+  --jobs 1)
+expect side_one '"Bench"' "the direct run with --jobs 1"
+read -r all_s all_cpu < <(timed "$ferrolyte" convert "$work/rows.mdb" --to "$(to side_all)")
+expect side_all '"Bench"' "the direct run with the default jobs"
+pg_dump -d side_one --section=pre-data -t '"Bench"' >"$work/pre.sql"
+pg_dump -d side_one --section=post-data -t '"Bench"' >"$work/post.sql"
+psql_q -d side_one -c "\\copy \"Bench\" TO '$work/side.csv' CSV"
+floor() {
+  createdb side_floor && psql_q -d side_floor -f "$work/pre.sql" >/dev/null &&
+    psql_q -d side_floor -c "\\copy \"Bench\" FROM '$work/side.csv' CSV" &&
+    psql_q -d side_floor -f "$work/post.sql" >/dev/null
+}
+# Our COPY-form dump, written and then loaded whole by psql.
+dump_and_load() {
+  "$ferrolyte" convert "$work/rows.mdb" --dump "$work/side.sql" --set dumpformat=COPY \
+    --set destinationdatabase=side_dump >/dev/null &&
+    psql_q -d postgres -f "$work/side.sql" >/dev/null
+}
+# The peer: its table from mdb-schema, its rows as CSV (ISO dates, so that the server reads
+# them right) straight into psql.
+peer() {
+  createdb side_peer &&
+    mdb-schema -T Bench "$work/rows.mdb" postgres | psql_q -d side_peer >/dev/null &&
+    mdb-export -T '%Y-%m-%d %H:%M:%S' "$work/rows.mdb" Bench |
+    psql_q -d side_peer -c "\\copy bench FROM STDIN WITH (FORMAT csv, HEADER)"
+}
+export -f floor dump_and_load peer psql_q
+export ferrolyte
+read -r floor_s _ < <(timed bash -c floor)
+expect side_floor '"Bench"' "the floor"
+read -r dump_s _ < <(timed bash -c dump_and_load)
+expect side_dump '"Bench"' "the COPY dump"
+rm -f "$work/side.sql" "$work/side.csv"
+read -r peer_s _ < <(timed bash -c peer)
+expect side_peer bench "the peer pipeline"
+
+awk -v rows="$rows" -v f="$floor_s" -v o="$one_s" -v oc="$one_cpu" -v a="$all_s" \
+  -v ac="$all_cpu" -v d="$dump_s" -v p="$peer_s" 'BEGIN {
+  printf "\nOne table of %d rows into the server, side by side (ratio: floor time / time):\n", rows
+  printf "  %-60s %7.2f s\n", "floor: createdb, CREATE TABLE, psql \\copy of a CSV, key", f
+  printf "  %-60s %7.2f s %6.2fx   our cpu %5.2f s\n", "ferrolyte direct, --jobs 1", o, f / o, oc
+  printf "  %-60s %7.2f s %6.2fx   our cpu %5.2f s\n", "ferrolyte direct, default jobs", a, f / a, ac
+  printf "  %-60s %7.2f s %6.2fx\n", "ferrolyte COPY dump written, then loaded with psql", d, f / d
+  printf "  %-60s %7.2f s %6.2fx\n", "peer: createdb, mdb-schema | psql, mdb-export | \\copy", p, f / p
+  printf "  direct run (--jobs 1) %.2fx as fast as the peer pipeline\n", p / o }'
+EOF
+  pg_virtualenv -o fsync=on bash "$work/side.sh" 2> >(grep -v -i '^warning' >&2)
+}
+side_by_side
 
 # Twenty tables of 100,000 rows each moved straight into a new database: one table at a time
 # (--jobs 1) and with the default jobs (the cores, at most 4), in one cluster.
