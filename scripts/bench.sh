@@ -172,9 +172,11 @@ server_cpu() {
   done
   awk -v t="$ticks" -v hz="$(getconf CLK_TCK)" 'BEGIN { printf "%.2f", t / hz }'
 }
-# Wall seconds, peak kilobytes, our CPU seconds and the server's during the run.
+# Wall seconds, peak kilobytes, our CPU seconds and the server's during the run. Each run
+# begins just after a checkpoint, so that neither pays for the WAL of the one before.
 run() {
   local before
+  psql -XAtqc CHECKPOINT postgres
   before=$(server_cpu)
   /usr/bin/time -f '%e %M %U %S' -o "$work/t.txt" "$build/src/ferrolyte" convert \
     "$work/twenty.mdb" --to "$(to "$1")" "${@:2}" >/dev/null 2>&1
