@@ -29,7 +29,7 @@ mkdb="$build/tools/accesswriter/ferrolyte-mkdb"
 "$mkdb" --bench-tables "$tables" "$work/tables.mdb" >/dev/null
 
 # libmdb warns on stderr for every odd value; the figures go to stdout.
-pg_virtualenv -o fsync=on "$build/tools/bench/ferrolyte-bench" \
+pg_virtualenv -t -o fsync=on "$build/tools/bench/ferrolyte-bench" \
   --ferrolyte "$build/src/ferrolyte" --rows-file "$work/rows.mdb" \
   --small-file "$work/small.mdb" --tables-file "$work/tables.mdb" --work "$work" \
   2> >(grep -v -i '^warning' >&2)
@@ -149,7 +149,7 @@ awk -v rows="$rows" -v f="$floor_s" -v o="$one_s" -v oc="$one_cpu" -v a="$all_s"
   printf "  %-60s %7.2f s %6.2fx\n", "peer: createdb, mdb-schema | psql, mdb-export | \\copy", p, f / p
   printf "  direct run (--jobs 1) %.2fx as fast as the peer pipeline\n", p / o }'
 EOF
-  pg_virtualenv -o fsync=on bash "$work/side.sh" 2> >(grep -v -i '^warning' >&2)
+  pg_virtualenv -t -o fsync=on bash "$work/side.sh" 2> >(grep -v -i '^warning' >&2)
 }
 side_by_side
 
@@ -197,6 +197,6 @@ awk -v os="$one_s" -v ok="$one_kb" -v as="$all_s" -v ak="$all_kb" -v cores="$(np
          os / as, (os / as >= 1.7) ? "met (goal >= 1.7x)" : "NOT MET (goal >= 1.7x)",
          os / ((oc + osv) / cores), cores }'
 EOF
-  pg_virtualenv -o fsync=on bash "$work/twenty.sh"
+  pg_virtualenv -t -o fsync=on bash "$work/twenty.sh"
 }
 parallel_tables
