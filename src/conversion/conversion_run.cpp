@@ -157,6 +157,8 @@ struct TableInFlight {
   SourceRows rows;
   bool creation_failed = false;
   bool moving = false;  // its rows went to a lane
+  // Defining and creating it, which a table created ahead of its lane waits with.
+  std::chrono::steady_clock::duration defining{};
   int32_t moved = 0;
   std::optional<int64_t> expected;
   std::chrono::steady_clock::time_point started, rows_ended;
@@ -203,7 +205,12 @@ class Run {
     void BeginHead();
     // Shows the rows moved so far, released tables' and moving ones'.
     void ShowRows();
-    // Defines and creates table i, and sends its rows to the lane.
+    // Defines and creates table i, so that its rows can go to the next free lane.
+    void Define(size_t i);
+    // A table may be created before a lane is free for it: one the run does not replace, which
+    // a stop before its rows would have left as it was.
+    bool MayCreateAhead(size_t i) const;
+    // Sends table i's rows to the lane, unless its creation failed.
     void Start(size_t i, size_t lane);
     // Runs table i's record transfer on the lane's thread.
     void StartRows(size_t i, size_t lane, TableOutcome& outcome);
@@ -219,8 +226,9 @@ class Run {
     std::vector<int64_t> planned_;        // each table's expected rows
     int64_t total_ = 0;
     JobLanes jobs_;
-    size_t next_ = 0;  // the next table to define
-    size_t head_ = 0;  // the first table not yet released
+    size_t defined_ = 0;  // the next table to define
+    size_t next_ = 0;     // the next table to start, defined_ at most
+    size_t head_ = 0;     // the first table not yet released
     int64_t released_rows_ = 0;
     int64_t counted_ = 0;  // rows the progress counted for tables before the head
     int64_t told_ = 0;     // rows shown since the head began
@@ -1098,13 +1106,26 @@ std::vector<RowLane> Run::OpenRowLanes() {
   return lanes;
 }
 
-// The tables are defined and created, their indexes built and their text released in the
-// source order, on the run's own sessions; only their rows move at once, each table's on a
-// lane of its own. The outcome and the report are those of a run in turn.
+// The tables are defined and created (a few ahead of a free lane), their indexes built and
+// their text released in the source order, on the run's own sessions; only their rows move at
+// once, each table's on a lane of its own. The outcome and the report are those of a run in
+// turn.
 bool Run::LoopTablesAtOnce() {
   std::vector<RowLane> lanes = OpenRowLanes();
   if (lanes.size() < 2) return LoopTablesInTurn();
   lanes_stop_ = false;
+  // A lane waiting on the server is cancelled with the run's own sessions; the watch ends
+  // before the lanes' sessions go.
+  struct ForgetLanes {
+    ServerCancel* cancel;
+    ~ForgetLanes() {
+      if (cancel) cancel->ForgetLanes();
+    }
+  } forget{server_cancel_.get()};
+  if (server_cancel_)
+    for (RowLane& lane : lanes)
+      server_cancel_->WatchLane(
+          SafeLng(QueryFirst(*lane.server, "SELECT pg_catalog.pg_backend_pid()")), lane.rows.get());
   TablesAtOnce loop(*this, lanes);
   return loop.Loop();
 }
@@ -1132,8 +1153,18 @@ bool Run::TablesAtOnce::Loop() {
   while (head_ < count_) {
     if (run_.ctx_.Cancelled()) run_.lanes_stop_ = true;
     const size_t lane = jobs_.FreeLane();
-    if (next_ < count_ && !run_.lanes_stop_ && lane < jobs_.size()) {
-      Start(next_++, lane);
+    // A created table gets its lane even after a stop: it then moves no rows and is reported
+    // as stopped, as the destination holds it.
+    if (next_ < defined_ && (flights_[next_].creation_failed || lane < jobs_.size())) {
+      Start(next_, lane);
+      ++next_;
+      continue;
+    }
+    // Created while every lane is busy, so that a lane that ends need not wait for the next
+    // table's creation on the run's session; as many ahead as there are lanes.
+    if (defined_ < count_ && !run_.lanes_stop_ && defined_ - next_ < jobs_.size() &&
+        (lane < jobs_.size() || MayCreateAhead(defined_))) {
+      Define(defined_++);
       continue;
     }
     if (head_ < next_ && (!flights_[head_].moving || jobs_.Ended(head_))) {
@@ -1141,7 +1172,7 @@ bool Run::TablesAtOnce::Loop() {
       if (++head_ < count_) BeginHead();
       continue;
     }
-    if (head_ == next_) break;  // stopped, with nothing moving
+    if (head_ == next_ && next_ == defined_) break;  // stopped, with nothing moving
     jobs_.WaitForEnd(std::chrono::milliseconds(100));
     ShowRows();
     run_.ctx_.status.ProcessEvents();
@@ -1183,17 +1214,31 @@ void Run::TablesAtOnce::ShowRows() {
                                moved);
 }
 
-void Run::TablesAtOnce::Start(size_t i, size_t lane) {
+void Run::TablesAtOnce::Define(size_t i) {
   TableInFlight& flight = flights_[i];
   TableOutcome& outcome = run_.outcome_.tables[run_.selected_[i].outcome];
   flight.before = outcome;
-  flight.started = run_.ctx_.clock.Now();
+  const auto began = run_.ctx_.clock.Now();
   RouteTo(flight);
   flight.creation_failed = !run_.DefineTable(run_.selected_[i], flight.def, flight.rows);
-  run_.step_ = "Transfer records";
-  flight.rows_ended = flight.started;
-  if (!flight.creation_failed) StartRows(i, lane, outcome);
   run_.current_ = nullptr;
+  Unroute();
+  flight.defining = run_.ctx_.clock.Now() - began;
+}
+
+bool Run::TablesAtOnce::MayCreateAhead(size_t i) const {
+  return !run_.ExistingRows(run_.outcome_.tables[run_.selected_[i].outcome].destination_name);
+}
+
+void Run::TablesAtOnce::Start(size_t i, size_t lane) {
+  TableInFlight& flight = flights_[i];
+  // Its time is its own work, not the wait for a lane.
+  flight.started = run_.ctx_.clock.Now() - flight.defining;
+  flight.rows_ended = flight.started;
+  if (flight.creation_failed) return;
+  RouteTo(flight);
+  run_.step_ = "Transfer records";
+  StartRows(i, lane, run_.outcome_.tables[run_.selected_[i].outcome]);
   Unroute();
 }
 
@@ -1249,7 +1294,7 @@ bool Run::TablesAtOnce::Release(size_t i) {
 bool Run::TablesAtOnce::Abandon() {
   run_.lanes_stop_ = true;
   while (jobs_.Busy()) jobs_.WaitForEnd(std::chrono::milliseconds(100));
-  for (size_t i = head_ + 1; i < next_; ++i)
+  for (size_t i = head_ + 1; i < defined_; ++i)
     run_.outcome_.tables[run_.selected_[i].outcome] = flights_[i].before;
   return false;
 }

@@ -36,6 +36,18 @@ void ServerCancel::WatchRowSession(const PgConnection* session) {
   row_session_ = session;
 }
 
+void ServerCancel::WatchLane(int64_t backend_pid, const PgConnection* rows) {
+  std::lock_guard lock(mutex_);
+  if (backend_pid > 0) lane_pids_.push_back(backend_pid);
+  if (rows) lane_rows_.push_back(rows);
+}
+
+void ServerCancel::ForgetLanes() {
+  std::lock_guard lock(mutex_);
+  lane_pids_.clear();
+  lane_rows_.clear();
+}
+
 void ServerCancel::Watch() {
   std::unique_lock lock(mutex_);
   auto last_cancel = std::chrono::steady_clock::time_point{};
@@ -45,20 +57,28 @@ void ServerCancel::Watch() {
     const auto now = std::chrono::steady_clock::now();
     if (now - last_cancel < kCancelInterval) continue;
     last_cancel = now;
-    // Under the lock: the row session cannot go while it is cancelled.
+    // Under the lock: no row session can go while it is cancelled. Every lane at once, so
+    // that none waits on the server for the others' cancels.
     if (row_session_) row_session_->RequestCancel();
-    const int64_t pid = backend_pid_;
+    for (const PgConnection* rows : lane_rows_) rows->RequestCancel();
+    std::vector<int64_t> pids = lane_pids_;
+    if (backend_pid_ > 0) pids.insert(pids.begin(), backend_pid_);
     lock.unlock();
-    CancelBackend(pid);
+    CancelBackends(pids);
     lock.lock();
   }
 }
 
-void ServerCancel::CancelBackend(int64_t backend_pid) {
-  if (backend_pid <= 0 || !open_) return;
+void ServerCancel::CancelBackends(const std::vector<int64_t>& backend_pids) {
+  if (backend_pids.empty() || !open_) return;
+  std::string pids;
+  for (int64_t pid : backend_pids) pids += (pids.empty() ? "" : ",") + std::to_string(pid);
   try {
     std::unique_ptr<PgConnection> session = open_();
-    session->QueryValue("SELECT pg_catalog.pg_cancel_backend(" + std::to_string(backend_pid) + ")");
+    session->QueryValue(
+        "SELECT count(pg_catalog.pg_cancel_backend(p)) FROM pg_catalog.unnest("
+        "ARRAY[" +
+        pids + "]::int[]) AS p");
   } catch (const Error&) {
     // The server is gone or refuses: the statement then ends with the connection.
   }

@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "platform/pg_connection.h"
 #include "support/run_context.h"
@@ -36,10 +37,16 @@ class ServerCancel {
   // The session that carries the rows; null: none.
   void WatchRowSession(const PgConnection* session);
 
+  // The sessions of a lane that moves a table's rows beside others': its statement session's
+  // server process and its row session. Watched until ForgetLanes.
+  void WatchLane(int64_t backend_pid, const PgConnection* rows);
+  // Stops watching every lane; their sessions may go then.
+  void ForgetLanes();
+
  private:
   void Watch();
-  // Ends the statement the server process is running for the watched session.
-  void CancelBackend(int64_t backend_pid);
+  // Ends the statements the server processes are running for the watched sessions.
+  void CancelBackends(const std::vector<int64_t>& backend_pids);
 
   const CancelToken& end_now_;
   SessionOpener open_;
@@ -48,6 +55,8 @@ class ServerCancel {
   bool stop_ = false;
   int64_t backend_pid_ = 0;
   const PgConnection* row_session_ = nullptr;
+  std::vector<int64_t> lane_pids_;
+  std::vector<const PgConnection*> lane_rows_;
   std::thread thread_;  // last: starts once the rest is set
 };
 

@@ -39,6 +39,7 @@ const ReadAhead::Row* ReadAhead::Next() {
     }
     more.swap(queue_);
     queued_bytes_ = 0;
+    if (!taken_.empty()) spent_.push_back(std::move(taken_));
     room_.notify_one();
   }
   taken_ = std::move(more);
@@ -49,7 +50,15 @@ const ReadAhead::Row* ReadAhead::Next() {
 void ReadAhead::Work() {
   std::exception_ptr failure;
   bool end = false;
+  std::vector<Row> spare;  // emptied rows that keep their room
+  std::vector<std::deque<Row>> spent;
   while (!end) {
+    for (std::deque<Row>& rows : spent)
+      for (Row& row : rows) {
+        row.clear();
+        if (spare.size() < limits_.rows + limits_.batch_rows) spare.push_back(std::move(row));
+      }
+    spent.clear();
     std::deque<Row> batch;
     size_t bytes = 0;
     {
@@ -57,6 +66,10 @@ void ReadAhead::Work() {
       while (batch.size() < limits_.batch_rows && bytes < limits_.batch_bytes) {
         if (stop_) return;
         Row row;
+        if (!spare.empty()) {
+          row = std::move(spare.back());
+          spare.pop_back();
+        }
         try {
           if (!next_(row)) {
             end = true;
@@ -78,6 +91,7 @@ void ReadAhead::Work() {
     if (stop_) return;
     for (Row& row : batch) queue_.push_back(std::move(row));
     queued_bytes_ += bytes;
+    spent.swap(spent_);
     if (end) {
       done_ = true;
       failure_ = failure;

@@ -21,7 +21,8 @@ size_t ApproximateBytes(const Value& value);
 class ReadAhead {
  public:
   using Row = std::vector<Value>;
-  // Fills the next row; false after the last. Runs on the worker with `lock` held.
+  // Fills the next row, which arrives empty (perhaps with room from a row the caller is done
+  // with); false after the last. Runs on the worker with `lock` held.
   using Producer = std::function<bool(Row& row)>;
   // The queue holds at most about `rows` rows or `bytes` bytes; the worker decodes up to
   // `batch_rows` rows (or `batch_bytes`) per turn of the lock.
@@ -60,6 +61,9 @@ class ReadAhead {
   bool done_ = false;
   std::exception_ptr failure_;
   std::atomic<bool> stop_{false};
+  // Rows the caller is done with, for the worker to refill: what the worker allocated is freed
+  // on the worker, since a free on the caller's thread contends for the worker's heap lock.
+  std::vector<std::deque<Row>> spent_;
   std::deque<Row> taken_;  // the caller's, off the queue
   size_t position_ = 0;
   std::thread worker_;  // last: starts once everything above exists

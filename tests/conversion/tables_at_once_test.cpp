@@ -2,15 +2,20 @@
 // content, the report, the status lines in the source order and the exit status.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <future>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "accesswriter/writer.h"
 #include "conversion/conversion_run.h"
 #include "conversion/server_run.h"
 #include "platform/odbc_test_server.h"
+#include "platform/pg_connection.h"
 #include "support/safe.h"
 #include "support/text.h"
+#include "testing/run_context.h"
 #include "testing/temp_dir.h"
 
 namespace ferrolyte {
@@ -148,6 +153,107 @@ TEST_F(TablesAtOnceTest, ATableFailingInTheMiddleKeepsTheOrderAndTheExitStatus) 
   EXPECT_LT(at_once.report.find("Table: Keyed"), failure);
   EXPECT_GT(at_once.report.find("Table: Last"), failure);
   EXPECT_GT(at_once.report.find("Table: Small"), failure);
+}
+
+// Ending the run (SIGTERM) while every lane waits on the server: each lane's wait is
+// cancelled at once, not only before its next row, and every table keeps exactly the rows the
+// run reports for it; a table the run would replace but never began keeps its rows. The waits
+// are rows a trigger holds until an advisory lock is free.
+TEST_F(TablesAtOnceTest, EndingRunCancelsEveryLaneWaitingOnTheServer) {
+  const std::string path = dir_.File("waits.mdb");
+  const std::vector<std::string> names = {"W1", "W2", "W3", "W4", "W5"};
+  {
+    aw::DatabaseWriter db(path);
+    for (const std::string& name : names) {
+      aw::Table t{.name = name};
+      t.columns = {{.name = "N", .type = aw::ColumnType::kLong}};
+      aw::TableWriter& rows = db.AddTable(t);
+      for (int i = 0; i < 40; ++i) rows.AddRow({i});
+    }
+    db.Finish();
+  }
+  const Source source = Scan(path);
+  ScratchDatabase db("lane_waits");
+  const PgParameters where{testing::ServerHost(), testing::ServerPort(), db.name(),
+                           testing::ServerUser(), testing::ServerPassword()};
+  PgConnection setup(where);
+  setup.Execute("CREATE TABLE \"W5\" AS SELECT pg_catalog.generate_series(1, 7) AS \"N\"");
+  setup.Execute(
+      "CREATE FUNCTION wait_for_lock() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN "
+      "PERFORM pg_advisory_xact_lock_shared(4242); RETURN NEW; END $$");
+  setup.Execute(
+      "CREATE FUNCTION hold_rows() RETURNS event_trigger LANGUAGE plpgsql AS $$ DECLARE r "
+      "record; BEGIN FOR r IN SELECT * FROM pg_event_trigger_ddl_commands() WHERE command_tag "
+      "= 'CREATE TABLE' LOOP EXECUTE format('CREATE TRIGGER held BEFORE INSERT ON %s FOR EACH "
+      "ROW EXECUTE FUNCTION wait_for_lock()', r.object_identity); END LOOP; END $$");
+  setup.Execute("CREATE EVENT TRIGGER hold_rows ON ddl_command_end EXECUTE FUNCTION hold_rows()");
+  PgConnection holder(where);
+  holder.QueryValue("SELECT pg_advisory_lock(4242)");
+
+  DictionaryPtr settings = DirectSettings(source, db.name());
+  testing::Section(settings)->Set("jobs", "3");
+  RecordingStatus status;
+  CancelToken stop{false}, end_now{false};
+  std::string report;
+  auto run = std::async(std::launch::async, [&] {
+    RunContext ctx{status, stop, testing::TestComponents(), SystemEnv(), "UNITTEST", ""};
+    ctx.end_now = &end_now;
+    return ConvertDatabase(settings, report, source.schema, ctx);
+  });
+  // Hang guards only: what is checked is how the run ends, not how fast.
+  const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  int64_t waiting = 0;
+  while (waiting < 3 && std::chrono::steady_clock::now() < give_up) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    waiting =
+        SafeLng(Value(setup
+                          .QueryValue("SELECT count(*) FROM pg_stat_activity WHERE wait_event = "
+                                      "'advisory' AND datname = current_database()")
+                          .value_or("0")));
+  }
+  EXPECT_EQ(waiting, 3) << "the lanes never all waited on the server";
+  stop = true;  // as SIGTERM sets both
+  end_now = true;
+  const bool ended = run.wait_for(std::chrono::seconds(60)) == std::future_status::ready;
+  // Unblocked either way, so that a run that ignored the cancel still ends and fails here.
+  holder.QueryValue("SELECT pg_advisory_unlock(4242)");
+  EXPECT_TRUE(ended) << "the cancel did not reach the waiting lanes";
+  const RunOutcome outcome = run.get();
+  EXPECT_NE(outcome.ExitStatus(), 0) << report;
+  EXPECT_TRUE(Contains(report, "canceling statement due to user request")) << report;
+
+  setup.Execute("DROP EVENT TRIGGER hold_rows");
+  const TableOutcome* replaced = outcome.Find("W5");
+  ASSERT_TRUE(replaced);
+  EXPECT_EQ(replaced->rows_moved, 0);
+  EXPECT_EQ(setup.QueryValue("SELECT count(*) FROM \"W5\"").value_or(""), "7")
+      << "a table the run replaces was dropped before its rows could move";
+  int created = 0;
+  for (const std::string& name : names) {
+    if (name == "W5") continue;
+    const TableOutcome* table = outcome.Find(name);
+    ASSERT_TRUE(table) << name;
+    const std::optional<std::string> held =
+        setup.QueryValue("SELECT count(*) FROM pg_catalog.pg_class WHERE relname = '" + name + "'");
+    if (held.value_or("0") == "0") {
+      // Never begun: a run in turn that stopped would not have created it either.
+      EXPECT_EQ(table->rows_moved, 0) << name;
+      continue;
+    }
+    ++created;
+    EXPECT_NE(table->result, TableResult::kComplete) << name << ": " << report;
+    EXPECT_EQ(table->rows_moved,
+              SafeLng(Value(setup.QueryValue("SELECT count(*) FROM \"" + name + "\"").value())))
+        << name;
+    EXPECT_TRUE(Contains(report, "Table: " + name)) << report;
+  }
+  EXPECT_GE(created, 3) << report;
+  // A closed session's server process ends a moment later; the deadline is a hang guard.
+  int64_t sessions = SessionsOn(db.name());
+  for (const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+       sessions > 2 && std::chrono::steady_clock::now() < until; sessions = SessionsOn(db.name()))
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(sessions, 2) << "a lane's session outlived the run";
 }
 
 }  // namespace

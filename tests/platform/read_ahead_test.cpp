@@ -84,6 +84,33 @@ TEST(ReadAheadTest, FailureArrivesAfterTheRowsBeforeIt) {
   }
 }
 
+// Rows the caller is done with come back to the worker to be filled again, empty, so that
+// their memory is freed and reused on the thread that took it.
+TEST(ReadAheadTest, RowsTheCallerIsDoneWithComeBackEmptyToBeRefilled) {
+  std::mutex lock;
+  int64_t produced = 0, arrived_full = 0, arrived_with_room = 0;
+  ReadAhead ahead(lock,
+                  [&](ReadAhead::Row& row) {
+                    if (produced == 2000) return false;
+                    if (!row.empty()) ++arrived_full;
+                    if (row.capacity() > 0) ++arrived_with_room;
+                    row.push_back(Value(produced));
+                    row.push_back(Value(std::string(static_cast<size_t>(produced % 50), 'x')));
+                    ++produced;
+                    return true;
+                  },
+                  {.rows = 16, .bytes = 1 << 20, .batch_rows = 4, .batch_bytes = 1 << 20});
+  int64_t seen = 0;
+  for (const ReadAhead::Row* row = ahead.Next(); row; row = ahead.Next(), ++seen) {
+    ASSERT_EQ(row->size(), 2u) << "row " << seen;
+    ASSERT_EQ((*row)[0], Value(seen));
+    ASSERT_EQ(SafeStr((*row)[1]).size(), static_cast<size_t>(seen % 50));
+  }
+  EXPECT_EQ(seen, 2000);
+  EXPECT_EQ(arrived_full, 0);
+  EXPECT_GT(arrived_with_room, 1000) << "the caller's rows were not handed back";
+}
+
 // The worker never runs further ahead than its queue, the caller's rows and one batch, by
 // rows or by bytes; destroying the reader of an endless table returns.
 TEST(ReadAheadTest, TheQueueIsBoundedAndStopsWithItsReader) {
