@@ -107,8 +107,7 @@ class TableCursor : public Cursor {
   void Start() {
     ahead_ = std::make_unique<ReadAhead>(*reading_, [this](ReadAhead::Row& row) {
       if (!reader_->Next()) return false;
-      row.reserve(names_.size());
-      for (int i = 0; i < reader_->Count(); ++i) row.push_back(reader_->TakeValue(i));
+      reader_->TakeValues(row);
       return true;
     });
     row_ = ahead_->Next();

@@ -155,8 +155,13 @@ class RowReader {
   bool Next();
   // Value of the i-th requested column in the current row.
   const Value& Get(int i) const { return values_[i]; }
-  // Moves that value out: Next sets every value again.
-  Value TakeValue(int i) { return std::move(values_[i]); }
+  // Hands the current row's values over to `row`, whose old content is dropped, without
+  // moving them one by one: Next sets every value again.
+  void TakeValues(std::vector<Value>& row) {
+    row.swap(values_);
+    values_.clear();
+    values_.resize(columns_.size());
+  }
   int Count() const { return static_cast<int>(columns_.size()); }
   // Counts the rows from the current position to the end without decoding them.
   int64_t CountRemaining();
