@@ -143,11 +143,95 @@ void PutFloat4(std::string& out, float f) {
   PutField(out, bits);
 }
 
-bool NumberToField(std::string& out, BinaryField field, const Value& value) {
+// A number's text as the text line writes it, rendered once and only when asked for.
+class NumberText {
+ public:
+  explicit NumberText(const Value& value) : value_(value) {}
+  std::string_view operator()() {
+    if (text_.empty()) AppendNumberText(text_, value_);
+    return text_;
+  }
+
+ private:
+  const Value& value_;
+  std::string text_;
+};
+
+bool IntegerToField(std::string& out, BinaryField field, const Value& value, NumberText& text) {
   const Value::Kind kind = value.kind();
+  int64_t n = 0;
+  if (kind == Value::Kind::kInteger) {
+    n = value.AsInteger();
+  } else if (kind == Value::Kind::kBoolean) {
+    n = value.AsBoolean() ? 1 : 0;
+  } else if (!ParseWhole(text(), n)) {
+    return false;
+  }
+  if (field == BinaryField::kInt8) {
+    PutField(out, n);
+  } else if (field == BinaryField::kInt4) {
+    if (n < INT32_MIN || n > INT32_MAX) return false;
+    PutField(out, static_cast<int32_t>(n));
+  } else {
+    if (n < INT16_MIN || n > INT16_MAX) return false;
+    PutField(out, static_cast<int16_t>(n));
+  }
+  return true;
+}
+
+bool Float8ToField(std::string& out, const Value& value, NumberText& text) {
+  const Value::Kind kind = value.kind();
+  double d = 0;
+  if (kind == Value::Kind::kDouble || kind == Value::Kind::kDate) {
+    // The shortest digits read back as this very double.
+    d = value.AsDouble();
+    if (std::fpclassify(d) == FP_SUBNORMAL) return false;
+  } else if (kind == Value::Kind::kInteger || kind == Value::Kind::kBoolean) {
+    // Both the conversion and the server's reading of the digits round to the nearest.
+    d = kind == Value::Kind::kBoolean ? (value.AsBoolean() ? 1.0 : 0.0)
+                                      : static_cast<double>(value.AsInteger());
+  } else if (!ParseFloating(text(), d)) {
+    return false;
+  }
+  PutFloat8(out, d);
+  return true;
+}
+
+bool Float4ToField(std::string& out, const Value& value, NumberText& text) {
+  const Value::Kind kind = value.kind();
+  float f = 0;
+  if (kind == Value::Kind::kSingle) {
+    f = value.AsSingle();
+    if (std::fpclassify(f) == FP_SUBNORMAL) return false;
+  } else if (kind == Value::Kind::kInteger || kind == Value::Kind::kBoolean) {
+    f = kind == Value::Kind::kBoolean ? (value.AsBoolean() ? 1.0f : 0.0f)
+                                      : static_cast<float>(value.AsInteger());
+  } else if (!ParseFloating(text(), f)) {
+    return false;
+  }
+  PutFloat4(out, f);
+  return true;
+}
+
+bool NumericToField(std::string& out, const Value& value, NumberText& text) {
+  PutBig<int32_t>(out, 0);
+  const size_t at = out.size();
+  // A decimal's own text: the text line only drops the zero before its point.
+  const std::string_view number =
+      value.kind() == Value::Kind::kDecimal ? std::string_view(value.DecimalText()) : text();
+  if (!AppendBinaryNumeric(out, number)) {
+    out.resize(at - 4);
+    return false;
+  }
+  const auto size = static_cast<uint32_t>(out.size() - at);
+  for (int i = 0; i < 4; ++i) out[at - 4 + i] = static_cast<char>(size >> (24 - 8 * i));
+  return true;
+}
+
+bool NumberToField(std::string& out, BinaryField field, const Value& value) {
   // Values the text line writes as they come are rendered as it renders them, then read as
   // the server reads them: one text, one stored value.
-  switch (kind) {
+  switch (value.kind()) {
     case Value::Kind::kInteger:
     case Value::Kind::kBoolean:
     case Value::Kind::kSingle:
@@ -162,78 +246,18 @@ bool NumberToField(std::string& out, BinaryField field, const Value& value) {
       PutNull(out);
       return true;
   }
-  std::string text;
-  auto as_text = [&]() -> std::string_view {
-    if (text.empty()) AppendNumberText(text, value);
-    return text;
-  };
+  NumberText text(value);
   switch (field) {
     case BinaryField::kInt2:
     case BinaryField::kInt4:
-    case BinaryField::kInt8: {
-      int64_t n = 0;
-      if (kind == Value::Kind::kInteger) {
-        n = value.AsInteger();
-      } else if (kind == Value::Kind::kBoolean) {
-        n = value.AsBoolean() ? 1 : 0;
-      } else if (!ParseWhole(as_text(), n)) {
-        return false;
-      }
-      if (field == BinaryField::kInt8) {
-        PutField(out, n);
-      } else if (field == BinaryField::kInt4) {
-        if (n < INT32_MIN || n > INT32_MAX) return false;
-        PutField(out, static_cast<int32_t>(n));
-      } else {
-        if (n < INT16_MIN || n > INT16_MAX) return false;
-        PutField(out, static_cast<int16_t>(n));
-      }
-      return true;
-    }
-    case BinaryField::kFloat8: {
-      double d = 0;
-      if (kind == Value::Kind::kDouble || kind == Value::Kind::kDate) {
-        // The shortest digits read back as this very double.
-        d = value.AsDouble();
-        if (std::fpclassify(d) == FP_SUBNORMAL) return false;
-      } else if (kind == Value::Kind::kInteger || kind == Value::Kind::kBoolean) {
-        // Both the conversion and the server's reading of the digits round to the nearest.
-        d = kind == Value::Kind::kBoolean ? (value.AsBoolean() ? 1.0 : 0.0)
-                                          : static_cast<double>(value.AsInteger());
-      } else if (!ParseFloating(as_text(), d)) {
-        return false;
-      }
-      PutFloat8(out, d);
-      return true;
-    }
-    case BinaryField::kFloat4: {
-      float f = 0;
-      if (kind == Value::Kind::kSingle) {
-        f = value.AsSingle();
-        if (std::fpclassify(f) == FP_SUBNORMAL) return false;
-      } else if (kind == Value::Kind::kInteger || kind == Value::Kind::kBoolean) {
-        f = kind == Value::Kind::kBoolean ? (value.AsBoolean() ? 1.0f : 0.0f)
-                                          : static_cast<float>(value.AsInteger());
-      } else if (!ParseFloating(as_text(), f)) {
-        return false;
-      }
-      PutFloat4(out, f);
-      return true;
-    }
-    case BinaryField::kNumeric: {
-      PutBig<int32_t>(out, 0);
-      const size_t at = out.size();
-      // A decimal's own text: the text line only drops the zero before its point.
-      const std::string_view number =
-          kind == Value::Kind::kDecimal ? std::string_view(value.DecimalText()) : as_text();
-      if (!AppendBinaryNumeric(out, number)) {
-        out.resize(at - 4);
-        return false;
-      }
-      const auto size = static_cast<uint32_t>(out.size() - at);
-      for (int i = 0; i < 4; ++i) out[at - 4 + i] = static_cast<char>(size >> (24 - 8 * i));
-      return true;
-    }
+    case BinaryField::kInt8:
+      return IntegerToField(out, field, value, text);
+    case BinaryField::kFloat8:
+      return Float8ToField(out, value, text);
+    case BinaryField::kFloat4:
+      return Float4ToField(out, value, text);
+    case BinaryField::kNumeric:
+      return NumericToField(out, value, text);
     default:
       return false;
   }
