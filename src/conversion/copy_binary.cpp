@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <type_traits>
 #include <vector>
 
 #include "conversion/literals.h"
@@ -179,37 +180,32 @@ bool IntegerToField(std::string& out, BinaryField field, const Value& value, Num
   return true;
 }
 
-bool Float8ToField(std::string& out, const Value& value, NumberText& text) {
+// Float8 takes a double or a date as it is, float4 a single.
+template <typename Floating>
+bool FloatToField(std::string& out, const Value& value, NumberText& text) {
+  constexpr bool kEight = std::is_same_v<Floating, double>;
   const Value::Kind kind = value.kind();
-  double d = 0;
-  if (kind == Value::Kind::kDouble || kind == Value::Kind::kDate) {
-    // The shortest digits read back as this very double.
-    d = value.AsDouble();
-    if (std::fpclassify(d) == FP_SUBNORMAL) return false;
-  } else if (kind == Value::Kind::kInteger || kind == Value::Kind::kBoolean) {
-    // Both the conversion and the server's reading of the digits round to the nearest.
-    d = kind == Value::Kind::kBoolean ? (value.AsBoolean() ? 1.0 : 0.0)
-                                      : static_cast<double>(value.AsInteger());
-  } else if (!ParseFloating(text(), d)) {
-    return false;
-  }
-  PutFloat8(out, d);
-  return true;
-}
-
-bool Float4ToField(std::string& out, const Value& value, NumberText& text) {
-  const Value::Kind kind = value.kind();
-  float f = 0;
-  if (kind == Value::Kind::kSingle) {
-    f = value.AsSingle();
+  Floating f = 0;
+  const bool exact = kEight ? kind == Value::Kind::kDouble || kind == Value::Kind::kDate
+                            : kind == Value::Kind::kSingle;
+  if (exact) {
+    // The shortest digits read back as this very value.
+    if constexpr (kEight)
+      f = value.AsDouble();
+    else
+      f = value.AsSingle();
     if (std::fpclassify(f) == FP_SUBNORMAL) return false;
   } else if (kind == Value::Kind::kInteger || kind == Value::Kind::kBoolean) {
-    f = kind == Value::Kind::kBoolean ? (value.AsBoolean() ? 1.0f : 0.0f)
-                                      : static_cast<float>(value.AsInteger());
+    // Both the conversion and the server's reading of the digits round to the nearest.
+    f = kind == Value::Kind::kBoolean ? static_cast<Floating>(value.AsBoolean() ? 1 : 0)
+                                      : static_cast<Floating>(value.AsInteger());
   } else if (!ParseFloating(text(), f)) {
     return false;
   }
-  PutFloat4(out, f);
+  if constexpr (kEight)
+    PutFloat8(out, f);
+  else
+    PutFloat4(out, f);
   return true;
 }
 
@@ -253,9 +249,9 @@ bool NumberToField(std::string& out, BinaryField field, const Value& value) {
     case BinaryField::kInt8:
       return IntegerToField(out, field, value, text);
     case BinaryField::kFloat8:
-      return Float8ToField(out, value, text);
+      return FloatToField<double>(out, value, text);
     case BinaryField::kFloat4:
-      return Float4ToField(out, value, text);
+      return FloatToField<float>(out, value, text);
     case BinaryField::kNumeric:
       return NumericToField(out, value, text);
     default:
