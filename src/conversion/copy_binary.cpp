@@ -61,17 +61,7 @@ void PutText(std::string& out, std::string_view text) {
 // digits, or the value's text. A null is none.
 bool StringField(const Value& value, std::string& text) {
   if (value.IsNull()) return false;
-  if (value.IsText()) {
-    text = value.Text();
-  } else if (value.kind() == Value::Kind::kSingle || value.kind() == Value::Kind::kDouble) {
-    char buf[64];
-    char* end = value.kind() == Value::Kind::kSingle
-                    ? std::to_chars(buf, buf + sizeof buf, value.AsSingle()).ptr
-                    : std::to_chars(buf, buf + sizeof buf, value.AsDouble()).ptr;
-    text.assign(buf, end);
-  } else {
-    text = ConvertToText(value);
-  }
+  text = value.IsText() ? value.Text() : TextForStringColumn(value);
   return true;
 }
 

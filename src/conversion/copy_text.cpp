@@ -1,7 +1,5 @@
 #include "conversion/copy_text.h"
 
-#include <charconv>
-
 #include "conversion/literals.h"
 #include "support/errors.h"
 #include "support/safe.h"
@@ -62,14 +60,8 @@ void AppendCopyText(std::string& out, std::string_view text) {
 void AppendStringField(std::string& out, const Value& value) {
   if (value.IsText()) {
     AppendCopyText(out, value.Text());
-  } else if (value.kind() == Value::Kind::kSingle || value.kind() == Value::Kind::kDouble) {
-    char buf[64];
-    char* end = value.kind() == Value::Kind::kSingle
-                    ? std::to_chars(buf, buf + sizeof buf, value.AsSingle()).ptr
-                    : std::to_chars(buf, buf + sizeof buf, value.AsDouble()).ptr;
-    out.append(buf, end);
   } else {
-    AppendCopyText(out, ConvertToText(value));
+    AppendCopyText(out, TextForStringColumn(value));
   }
 }
 

@@ -112,16 +112,19 @@ void AppendSqlString(std::string& out, const Value& value) {
     out += "NULL";
   } else if (value.IsText()) {
     AppendEscapedText(out, value.Text());
-  } else if (value.kind() == Value::Kind::kSingle || value.kind() == Value::Kind::kDouble) {
-    // A number in a text column keeps every digit too.
-    char buf[64];
-    char* end = value.kind() == Value::Kind::kSingle
-                    ? std::to_chars(buf, buf + sizeof buf, value.AsSingle()).ptr
-                    : std::to_chars(buf, buf + sizeof buf, value.AsDouble()).ptr;
-    AppendEscapedText(out, std::string(buf, end));
   } else {
-    AppendEscapedText(out, ConvertToText(value));
+    AppendEscapedText(out, TextForStringColumn(value));
   }
+}
+
+std::string TextForStringColumn(const Value& value) {
+  if (value.kind() != Value::Kind::kSingle && value.kind() != Value::Kind::kDouble)
+    return ConvertToText(value);
+  char buf[64];
+  char* end = value.kind() == Value::Kind::kSingle
+                  ? std::to_chars(buf, buf + sizeof buf, value.AsSingle()).ptr
+                  : std::to_chars(buf, buf + sizeof buf, value.AsDouble()).ptr;
+  return std::string(buf, end);
 }
 
 std::string SqlString(const Value& value) {

@@ -21,6 +21,9 @@ void AppendQuotedIdentifier(std::string& out, const std::string& name);
 // (character 0 becomes a space).
 std::string SqlString(const Value& value);
 void AppendSqlString(std::string& out, const Value& value);
+// What a string column stores for a value that is no text: a float's shortest digits, so that
+// every digit is kept, else the value's text.
+std::string TextForStringColumn(const Value& value);
 
 // NULL, or the number with "." as separator and no zero before it (".5"): doubles and singles
 // as the shortest text that reads back as the same double or float ("1E+300" where that is
