@@ -1,10 +1,10 @@
 #include "wizard/settings_store.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 
 #include "support/errors.h"
 #include "support/files.h"
@@ -44,10 +44,36 @@ std::string Unescape(const std::string& text) {
 }
 
 // The store's sections; a missing or unreadable file has none.
-IniDocument Load(const std::string& file) {
-  std::ifstream in(file, std::ios::binary);
-  const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+IniDocument Load(Env& env, const std::string& file) {
+  std::string text;
+  int fd = -1;
+  if (env.Open(file, O_RDONLY | O_CLOEXEC, 0, fd) == 0) {
+    char buf[16384];
+    size_t got = 0;
+    while (env.ReadAt(fd, text.size(), buf, sizeof buf, got) == 0 && got > 0) text.append(buf, got);
+    env.Close(fd);
+  }
   return ParseIni(text, kStoreFileLayout);
+}
+
+// Writes the whole text to a new file through the env; 0 or the errno of the call that failed.
+int WriteWhole(Env& env, const std::string& path, const std::string& text) {
+  int fd = -1;
+  if (const int err = env.Open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666, fd))
+    return err;
+  size_t done = 0;
+  int err = 0;
+  while (err == 0 && done < text.size()) {
+    size_t written = 0;
+    err = env.Write(fd, text.data() + done, text.size() - done, written);
+    if (err == 0 && written == 0) err = EIO;
+    done += written;
+  }
+  // Synced before the rename, so that a crash leaves the old store or the new one, never an
+  // empty file under its name.
+  if (err == 0) err = env.Sync(fd);
+  const int closed = env.Close(fd);
+  return err != 0 ? err : closed;
 }
 
 }  // namespace
@@ -59,7 +85,7 @@ std::string SettingsStoreFile(Env& env, const std::string& app) {
 
 std::string GetSetting(Env& env, const std::string& app, const std::string& section,
                        const std::string& name, const std::string& default_value) {
-  for (const IniSection& s : Load(SettingsStoreFile(env, app)).sections) {
+  for (const IniSection& s : Load(env, SettingsStoreFile(env, app)).sections) {
     if (!EqualsIgnoreCase(s.name, section)) continue;
     for (const IniEntry& e : s.entries)
       if (EqualsIgnoreCase(e.key, name)) return Unescape(e.value);
@@ -71,7 +97,7 @@ void SaveSetting(Env& env, const std::string& app, const std::string& section,
                  const std::string& name, const std::string& value) {
   const std::string file = SettingsStoreFile(env, app);
   // Lines above the first section are no values of the store; a rewrite leaves them out.
-  IniDocument store{{}, Load(file).sections};
+  IniDocument store{{}, Load(env, file).sections};
   IniSection* target = nullptr;
   for (IniSection& s : store.sections)
     if (EqualsIgnoreCase(s.name, section)) target = &s;
@@ -88,16 +114,9 @@ void SaveSetting(Env& env, const std::string& app, const std::string& section,
   const std::string text = FormatIni(store, kStoreFileLayout);
   MkDirRecurse(FolderPart(file));
   const std::string temp = file + ".tmp." + std::to_string(::getpid());
-  {
-    std::ofstream f(temp, std::ios::binary | std::ios::trunc);
-    f << text;
-    f.close();
-    if (!f) {
-      env.Remove(temp);
-      throw Error(errc::kFileAccess, "Path/File access error: " + file);
-    }
-  }
-  if (const int err = env.Rename(temp, file); err != 0) {
+  int err = WriteWhole(env, temp, text);
+  if (err == 0) err = env.Rename(temp, file);
+  if (err != 0) {
     env.Remove(temp);
     throw Error(errc::kFileAccess,
                 "Path/File access error: " + file + " (" + std::strerror(err) + ")");

@@ -277,24 +277,49 @@ TEST(SettingsStoreTest, ReadsAndWritesUnderTheFolderTheEnvNames) {
   EXPECT_FALSE(FileExists(dir.File("process")));
 }
 
-// A store that cannot be replaced keeps the values it had, leaves no partial file behind and
-// says why.
+// A store that cannot be replaced, whichever call of the replace fails, keeps the values it
+// had, leaves no partial file behind and says why.
 TEST(SettingsStoreTest, AFailedReplaceKeepsTheValuesAndNamesTheReason) {
+  using testing::FileCall;
+  const struct {
+    FileCall call;
+    int err;
+  } cases[] = {{FileCall::kOpen, EACCES},
+               {FileCall::kWrite, ENOSPC},
+               {FileCall::kSync, EIO},
+               {FileCall::kClose, EDQUOT},
+               {FileCall::kRename, EXDEV}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::strerror(c.err));
+    TempDir dir;
+    testing::FaultEnv env;
+    env.SetFolder(UserFolder::kConfig, dir.path());
+    SaveSetting(env, "Ferrolyte", "Usage", "RunCount", "1");
+    env.FailCall(c.call, 1, c.err, ".tmp.");
+    const Error e =
+        testing::ErrorOf([&] { SaveSetting(env, "Ferrolyte", "Usage", "RunCount", "2"); });
+    EXPECT_TRUE(e.Is(errc::kFileAccess));
+    EXPECT_NE(e.description().find(SettingsStoreFile(env, "Ferrolyte")), std::string::npos);
+    EXPECT_NE(e.description().find(std::strerror(c.err)), std::string::npos);
+    EXPECT_EQ(GetSetting(env, "Ferrolyte", "Usage", "RunCount", ""), "1");
+    std::vector<std::string> left;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.File("Quorvane/Ferrolyte")))
+      left.push_back(entry.path().filename().string());
+    EXPECT_EQ(left, std::vector<std::string>{"Ferrolyte.ini"});
+  }
+}
+
+// The store is read through the env: a store that cannot be read reads as empty.
+TEST(SettingsStoreTest, AnUnreadableStoreGivesTheDefaults) {
   TempDir dir;
   testing::FaultEnv env;
   env.SetFolder(UserFolder::kConfig, dir.path());
-  SaveSetting(env, "Ferrolyte", "Usage", "RunCount", "1");
-  env.FailCall(testing::FileCall::kRename, 1, ENOSPC);
-  const Error e =
-      testing::ErrorOf([&] { SaveSetting(env, "Ferrolyte", "Usage", "RunCount", "2"); });
-  EXPECT_TRUE(e.Is(errc::kFileAccess));
-  EXPECT_NE(e.description().find(SettingsStoreFile(env, "Ferrolyte")), std::string::npos);
-  EXPECT_NE(e.description().find(std::strerror(ENOSPC)), std::string::npos);
-  EXPECT_EQ(GetSetting(env, "Ferrolyte", "Usage", "RunCount", ""), "1");
-  std::vector<std::string> left;
-  for (const auto& entry : std::filesystem::directory_iterator(dir.File("Quorvane/Ferrolyte")))
-    left.push_back(entry.path().filename().string());
-  EXPECT_EQ(left, std::vector<std::string>{"Ferrolyte.ini"});
+  SaveSetting(env, "Ferrolyte", "Usage", "RunCount", "3");
+  const int reads = env.Calls(testing::FileCall::kRead);
+  EXPECT_EQ(GetSetting(env, "Ferrolyte", "Usage", "RunCount", ""), "3");
+  EXPECT_GT(env.Calls(testing::FileCall::kRead), reads);
+  env.FailCall(testing::FileCall::kRead, 1, EIO);
+  EXPECT_EQ(GetSetting(env, "Ferrolyte", "Usage", "RunCount", "none"), "none");
 }
 
 // Stores written before stay readable and are rewritten as they always were: LF lines, no
