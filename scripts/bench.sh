@@ -8,6 +8,7 @@
 # unencrypted; the server floor, our direct runs, our COPY dump loaded with psql and the peer
 # pipeline side by side on the large table; and twenty tables moved directly with --jobs 1
 # and with the default jobs.
+# Installs what the build and the runs need first, as the tests do.
 #   scripts/bench.sh [ROWS] [SERVER_ROWS] [TABLES] [ENCRYPTED_ROWS]
 #   defaults 1000000 100000 1000 11500000 (the last about 1 GB)
 set -euo pipefail
@@ -18,6 +19,7 @@ server_rows=${2:-100000}
 tables=${3:-1000}
 encrypted_rows=${4:-11500000}
 
+"$here/scripts/install-deps.sh"
 cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build" -j"$(nproc)" --target ferrolyte ferrolyte-bench accesswriter-cli >/dev/null
 
