@@ -157,6 +157,7 @@ struct TableInFlight {
   SourceRows rows;
   bool creation_failed = false;
   bool moving = false;  // its rows went to a lane
+  size_t lane = 0;
   // Defining and creating it, which a table created ahead of its lane waits with.
   std::chrono::steady_clock::duration defining{};
   int32_t moved = 0;
@@ -216,7 +217,10 @@ class Run {
     void StartRows(size_t i, size_t lane, TableOutcome& outcome);
     // Ends table i once its rows moved, and passes on its held text; false when the run ends.
     bool Release(size_t i);
-    // Stops the lanes and leaves the tables after the head as not begun; false.
+    // False once the lane's sessions are lost, as DestinationUsable is for the run's own.
+    bool LaneUsable(size_t lane);
+    // Stops the lanes and releases the tables after the head that moved rows; those that did
+    // not are left as not begun, and one created ahead is dropped again. False.
     bool Abandon();
 
     Run& run_;
@@ -1156,6 +1160,12 @@ bool Run::TablesAtOnce::Loop() {
     // A created table gets its lane even after a stop: it then moves no rows and is reported
     // as stopped, as the destination holds it.
     if (next_ < defined_ && (flights_[next_].creation_failed || lane < jobs_.size())) {
+      // A lost lane would fail every table it took at once: its own table ends the run, as in
+      // turn. The last lane takes the table all the same, whose failure then ends the run.
+      if (!flights_[next_].creation_failed && jobs_.Working() > 1 && !LaneUsable(lane)) {
+        jobs_.Retire(lane);
+        continue;
+      }
       Start(next_, lane);
       ++next_;
       continue;
@@ -1251,6 +1261,7 @@ void Run::TablesAtOnce::StartRows(size_t i, size_t lane, TableOutcome& outcome) 
   // The record transfer reads the count again.
   flight.expected = outcome.rows_expected;
   flight.moving = true;
+  flight.lane = lane;
   jobs_.Start(lane, i, [&run = run_, &flight, &outcome, transfer] {
     const RunContext lane_ctx{.status = flight.status,
                               .cancel = run.lanes_stop_,
@@ -1280,7 +1291,14 @@ bool Run::TablesAtOnce::Release(size_t i) {
   outcome.seconds = std::chrono::duration<double>(flight.rows_ended - flight.started +
                                                   (run_.ctx_.clock.Now() - after_rows))
                         .count();
-  const bool go_on = run_.EndTable(run_.selected_[i], flight.def, flight.creation_failed);
+  bool go_on = run_.EndTable(run_.selected_[i], flight.def, flight.creation_failed);
+  if (go_on && flight.moving && outcome.result == TableResult::kFailed &&
+      !LaneUsable(flight.lane)) {
+    run_.outcome_.result = RunResult::kFailed;
+    run_.outcome_.reason = "the destination could not be written any more: " + outcome.reason;
+    run_.status_.AddStatusLine("  The destination could not be written any more");
+    go_on = false;
+  }
   Unroute();
   flight.status.Release(run_.ctx_.status);
   run_.run_report_ += flight.report;
@@ -1289,13 +1307,49 @@ bool Run::TablesAtOnce::Release(size_t i) {
   return go_on;
 }
 
+bool Run::TablesAtOnce::LaneUsable(size_t lane) {
+  if (lanes_[lane].rows->IsLost()) return false;
+  try {
+    lanes_[lane].server->Execute("SELECT 1");
+    return true;
+  } catch (const Error&) {
+    return false;
+  }
+}
+
 // The destination is lost: the tables after the head end as a run in turn leaves them, not
-// begun.
+// begun, but for those whose rows the destination already holds.
 bool Run::TablesAtOnce::Abandon() {
   run_.lanes_stop_ = true;
   while (jobs_.Busy()) jobs_.WaitForEnd(std::chrono::milliseconds(100));
-  for (size_t i = head_ + 1; i < defined_; ++i)
-    run_.outcome_.tables[run_.selected_[i].outcome] = flights_[i].before;
+  const bool usable = run_.DestinationUsable();
+  // What ended the run stays its reason, whatever the tables released after it say.
+  const RunResult result = run_.outcome_.result;
+  const std::string reason = run_.outcome_.reason;
+  for (size_t i = head_ + 1; i < defined_; ++i) {
+    TableInFlight& flight = flights_[i];
+    TableOutcome& outcome = run_.outcome_.tables[run_.selected_[i].outcome];
+    if (flight.moving) {
+      Release(i);
+      if (outcome.reason == "stopped on request" && !run_.ctx_.Cancelled())
+        outcome.reason = "stopped when the destination could not be written any more";
+      continue;
+    }
+    // Never one the run replaces: dropped, the destination is as a run in turn leaves it.
+    if (!flight.creation_failed && usable) {
+      try {
+        run_.destination_->Write(
+            "DROP TABLE IF EXISTS " + QuoteIdentifier(outcome.destination_name), true);
+      } catch (const Error& e) {
+        run_.status_.AddStatusLine(
+            OneLine("  The table '" + outcome.destination_name +
+                    "', created before the run ended, could not be dropped: " + ErrorText(e)));
+      }
+    }
+    outcome = flight.before;
+  }
+  run_.outcome_.result = result;
+  run_.outcome_.reason = reason;
   return false;
 }
 

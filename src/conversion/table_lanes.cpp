@@ -14,7 +14,8 @@ void HeldStatus::Release(StatusOutput& to) {
   held_.clear();
 }
 
-JobLanes::JobLanes(size_t lanes) : busy_(std::max<size_t>(lanes, 1)), threads_(busy_.size()) {}
+JobLanes::JobLanes(size_t lanes)
+    : busy_(std::max<size_t>(lanes, 1)), retired_(busy_.size()), threads_(busy_.size()) {}
 
 JobLanes::~JobLanes() {
   for (std::thread& thread : threads_)
@@ -24,8 +25,18 @@ JobLanes::~JobLanes() {
 size_t JobLanes::FreeLane() const {
   std::lock_guard<std::mutex> lock(mutex_);
   for (size_t lane = 0; lane < busy_.size(); ++lane)
-    if (!busy_[lane]) return lane;
+    if (!busy_[lane] && !retired_[lane]) return lane;
   return busy_.size();
+}
+
+void JobLanes::Retire(size_t lane) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  retired_[lane] = true;
+}
+
+size_t JobLanes::Working() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return static_cast<size_t>(std::count(retired_.begin(), retired_.end(), false));
 }
 
 void JobLanes::Start(size_t lane, size_t key, std::function<void()> job) {

@@ -91,8 +91,12 @@ class JobLanes {
   JobLanes& operator=(const JobLanes&) = delete;
 
   size_t size() const { return busy_.size(); }
-  // A lane without a job; size() when every lane is busy.
+  // A lane without a job, not retired; size() when there is none.
   size_t FreeLane() const;
+  // The free lane takes no more jobs (its sessions are lost).
+  void Retire(size_t lane);
+  // Lanes not retired.
+  size_t Working() const;
   // Runs the job on the free lane's thread.
   void Start(size_t lane, size_t key, std::function<void()> job);
   // True once the job of that key has ended; what it raised is raised here, once.
@@ -106,6 +110,7 @@ class JobLanes {
   mutable std::mutex mutex_;
   std::condition_variable ended_;
   std::vector<bool> busy_;
+  std::vector<bool> retired_;
   std::vector<std::thread> threads_;
   // Ended jobs by key, with what each raised.
   std::vector<std::pair<size_t, std::exception_ptr>> done_;

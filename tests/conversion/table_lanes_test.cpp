@@ -85,6 +85,13 @@ TEST(JobLanesTest, ALaneIsFreeAgainOnceItsJobEnded) {
   first.open.set_value();
   WaitUntilEnded(lanes, 10);
   EXPECT_FALSE(lanes.Busy());
+  // A retired lane is never free again; the others are.
+  lanes.Retire(0);
+  EXPECT_EQ(lanes.Working(), 1u);
+  EXPECT_EQ(lanes.FreeLane(), 1u);
+  lanes.Retire(1);
+  EXPECT_EQ(lanes.FreeLane(), lanes.size());
+  EXPECT_FALSE(lanes.Busy()) << "a retired lane is not a busy one";
 }
 
 TEST(JobLanesTest, WhatAJobRaisesIsRaisedOnceWhereItsEndIsAsked) {

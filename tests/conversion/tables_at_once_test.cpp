@@ -256,5 +256,91 @@ TEST_F(TablesAtOnceTest, EndingRunCancelsEveryLaneWaitingOnTheServer) {
   EXPECT_EQ(sessions, 2) << "a lane's session outlived the run";
 }
 
+// A lane's session lost in the middle ends the run as losing the session ends a run in turn:
+// the destination could not be written any more. The lane takes no more tables (each would
+// fail at once), every table the destination holds is reported with the rows it holds, and
+// none is left behind that the report calls not started.
+TEST_F(TablesAtOnceTest, ALostLaneEndsTheRunAsInTurn) {
+  const std::string path = dir_.File("lost.mdb");
+  const std::vector<std::string> names = {"L1", "L2", "L3", "L4", "L5"};
+  {
+    aw::DatabaseWriter db(path);
+    for (const std::string& name : names) {
+      aw::Table t{.name = name};
+      t.columns = {{.name = "N", .type = aw::ColumnType::kLong}};
+      aw::TableWriter& rows = db.AddTable(t);
+      for (int i = 0; i < 40; ++i) rows.AddRow({i});
+    }
+    db.Finish();
+  }
+  const Source source = Scan(path);
+  ScratchDatabase db("lane_lost");
+  const PgParameters where{testing::ServerHost(), testing::ServerPort(), db.name(),
+                           testing::ServerUser(), testing::ServerPassword()};
+  PgConnection setup(where);
+  setup.Execute(
+      "CREATE FUNCTION wait_for_lock() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN "
+      "PERFORM pg_advisory_xact_lock_shared(4343); RETURN NEW; END $$");
+  setup.Execute(
+      "CREATE FUNCTION hold_rows() RETURNS event_trigger LANGUAGE plpgsql AS $$ DECLARE r "
+      "record; BEGIN FOR r IN SELECT * FROM pg_event_trigger_ddl_commands() WHERE command_tag "
+      "= 'CREATE TABLE' LOOP EXECUTE format('CREATE TRIGGER held BEFORE INSERT ON %s FOR EACH "
+      "ROW EXECUTE FUNCTION wait_for_lock()', r.object_identity); END LOOP; END $$");
+  setup.Execute("CREATE EVENT TRIGGER hold_rows ON ddl_command_end EXECUTE FUNCTION hold_rows()");
+  PgConnection holder(where);
+  holder.QueryValue("SELECT pg_advisory_lock(4343)");
+
+  DictionaryPtr settings = DirectSettings(source, db.name());
+  testing::Section(settings)->Set("jobs", "2");
+  RecordingStatus status;
+  CancelToken stop{false};
+  std::string report;
+  auto run = std::async(std::launch::async, [&] {
+    RunContext ctx{status, stop, testing::TestComponents(), SystemEnv(), "UNITTEST", ""};
+    return ConvertDatabase(settings, report, source.schema, ctx);
+  });
+  // Hang guards only.
+  const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  const std::string waiting =
+      "FROM pg_stat_activity WHERE wait_event = 'advisory' AND datname = current_database()";
+  while (SafeLng(Value(setup.QueryValue("SELECT count(*) " + waiting).value_or("0"))) < 2 &&
+         std::chrono::steady_clock::now() < give_up)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  const std::string killed =
+      setup.QueryValue("SELECT pid " + waiting + " ORDER BY backend_start LIMIT 1").value_or("");
+  ASSERT_FALSE(killed.empty()) << "no lane waited on the server";
+  setup.Execute("SELECT pg_terminate_backend(" + killed + ", 10000)");
+  holder.QueryValue("SELECT pg_advisory_unlock(4343)");
+  ASSERT_EQ(run.wait_for(std::chrono::seconds(60)), std::future_status::ready);
+  const RunOutcome outcome = run.get();
+  setup.Execute("DROP EVENT TRIGGER hold_rows");
+
+  EXPECT_EQ(outcome.result, RunResult::kFailed) << report;
+  EXPECT_EQ(outcome.reason.rfind("the destination could not be written any more: ", 0), 0u)
+      << outcome.reason;
+  EXPECT_NE(outcome.ExitStatus(), 0);
+  int failed = 0;
+  for (const std::string& name : names) {
+    const TableOutcome* table = outcome.Find(name);
+    ASSERT_TRUE(table) << name;
+    if (table->result == TableResult::kFailed) ++failed;
+    EXPECT_FALSE(Contains(table->reason, "no connection")) << name << ": " << table->reason;
+    EXPECT_NE(table->reason, "stopped on request") << name;
+    const bool held =
+        setup.QueryValue("SELECT count(*) FROM pg_catalog.pg_class WHERE relname = '" + name + "'")
+            .value_or("0") != "0";
+    if (!held) {
+      EXPECT_EQ(table->result, TableResult::kNotStarted) << name << ": " << report;
+      continue;
+    }
+    EXPECT_NE(table->result, TableResult::kNotStarted) << name << " is held but not reported";
+    EXPECT_EQ(table->rows_moved,
+              SafeLng(Value(setup.QueryValue("SELECT count(*) FROM \"" + name + "\"").value())))
+        << name;
+  }
+  EXPECT_EQ(failed, 1) << report;
+  EXPECT_EQ(outcome.Find("L5")->result, TableResult::kNotStarted) << report;
+}
+
 }  // namespace
 }  // namespace ferrolyte
