@@ -126,6 +126,35 @@ class TablesAtOnceTest : public ::testing::Test {
     EXPECT_EQ(at_once.sessions_left, 0) << "a lane's session outlived the run";
   }
 
+  // Tables of 40 numbers each, in one column.
+  Source WriteNumberTables(const std::string& file, const std::vector<std::string>& names) {
+    const std::string path = dir_.File(file);
+    aw::DatabaseWriter db(path);
+    for (const std::string& name : names) {
+      aw::Table t{.name = name};
+      t.columns = {{.name = "N", .type = aw::ColumnType::kLong}};
+      aw::TableWriter& rows = db.AddTable(t);
+      for (int i = 0; i < 40; ++i) rows.AddRow({i});
+    }
+    db.Finish();
+    return Scan(path);
+  }
+
+  // Every table created on the database from now on holds each row it is given until the
+  // advisory lock `key` is free.
+  static void HoldRowsOnLock(PgConnection& setup, int key) {
+    setup.Execute(
+        "CREATE FUNCTION wait_for_lock() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN "
+        "PERFORM pg_advisory_xact_lock_shared(" +
+        std::to_string(key) + "); RETURN NEW; END $$");
+    setup.Execute(
+        "CREATE FUNCTION hold_rows() RETURNS event_trigger LANGUAGE plpgsql AS $$ DECLARE r "
+        "record; BEGIN FOR r IN SELECT * FROM pg_event_trigger_ddl_commands() WHERE command_tag "
+        "= 'CREATE TABLE' LOOP EXECUTE format('CREATE TRIGGER held BEFORE INSERT ON %s FOR "
+        "EACH ROW EXECUTE FUNCTION wait_for_lock()', r.object_identity); END LOOP; END $$");
+    setup.Execute("CREATE EVENT TRIGGER hold_rows ON ddl_command_end EXECUTE FUNCTION hold_rows()");
+  }
+
   TempDir dir_;
 };
 
@@ -160,33 +189,14 @@ TEST_F(TablesAtOnceTest, ATableFailingInTheMiddleKeepsTheOrderAndTheExitStatus) 
 // run reports for it; a table the run would replace but never began keeps its rows. The waits
 // are rows a trigger holds until an advisory lock is free.
 TEST_F(TablesAtOnceTest, EndingRunCancelsEveryLaneWaitingOnTheServer) {
-  const std::string path = dir_.File("waits.mdb");
   const std::vector<std::string> names = {"W1", "W2", "W3", "W4", "W5"};
-  {
-    aw::DatabaseWriter db(path);
-    for (const std::string& name : names) {
-      aw::Table t{.name = name};
-      t.columns = {{.name = "N", .type = aw::ColumnType::kLong}};
-      aw::TableWriter& rows = db.AddTable(t);
-      for (int i = 0; i < 40; ++i) rows.AddRow({i});
-    }
-    db.Finish();
-  }
-  const Source source = Scan(path);
+  const Source source = WriteNumberTables("waits.mdb", names);
   ScratchDatabase db("lane_waits");
   const PgParameters where{testing::ServerHost(), testing::ServerPort(), db.name(),
                            testing::ServerUser(), testing::ServerPassword()};
   PgConnection setup(where);
   setup.Execute("CREATE TABLE \"W5\" AS SELECT pg_catalog.generate_series(1, 7) AS \"N\"");
-  setup.Execute(
-      "CREATE FUNCTION wait_for_lock() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN "
-      "PERFORM pg_advisory_xact_lock_shared(4242); RETURN NEW; END $$");
-  setup.Execute(
-      "CREATE FUNCTION hold_rows() RETURNS event_trigger LANGUAGE plpgsql AS $$ DECLARE r "
-      "record; BEGIN FOR r IN SELECT * FROM pg_event_trigger_ddl_commands() WHERE command_tag "
-      "= 'CREATE TABLE' LOOP EXECUTE format('CREATE TRIGGER held BEFORE INSERT ON %s FOR EACH "
-      "ROW EXECUTE FUNCTION wait_for_lock()', r.object_identity); END LOOP; END $$");
-  setup.Execute("CREATE EVENT TRIGGER hold_rows ON ddl_command_end EXECUTE FUNCTION hold_rows()");
+  HoldRowsOnLock(setup, 4242);
   PgConnection holder(where);
   holder.QueryValue("SELECT pg_advisory_lock(4242)");
 
@@ -261,32 +271,13 @@ TEST_F(TablesAtOnceTest, EndingRunCancelsEveryLaneWaitingOnTheServer) {
 // fail at once), every table the destination holds is reported with the rows it holds, and
 // none is left behind that the report calls not started.
 TEST_F(TablesAtOnceTest, ALostLaneEndsTheRunAsInTurn) {
-  const std::string path = dir_.File("lost.mdb");
   const std::vector<std::string> names = {"L1", "L2", "L3", "L4", "L5"};
-  {
-    aw::DatabaseWriter db(path);
-    for (const std::string& name : names) {
-      aw::Table t{.name = name};
-      t.columns = {{.name = "N", .type = aw::ColumnType::kLong}};
-      aw::TableWriter& rows = db.AddTable(t);
-      for (int i = 0; i < 40; ++i) rows.AddRow({i});
-    }
-    db.Finish();
-  }
-  const Source source = Scan(path);
+  const Source source = WriteNumberTables("lost.mdb", names);
   ScratchDatabase db("lane_lost");
   const PgParameters where{testing::ServerHost(), testing::ServerPort(), db.name(),
                            testing::ServerUser(), testing::ServerPassword()};
   PgConnection setup(where);
-  setup.Execute(
-      "CREATE FUNCTION wait_for_lock() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN "
-      "PERFORM pg_advisory_xact_lock_shared(4343); RETURN NEW; END $$");
-  setup.Execute(
-      "CREATE FUNCTION hold_rows() RETURNS event_trigger LANGUAGE plpgsql AS $$ DECLARE r "
-      "record; BEGIN FOR r IN SELECT * FROM pg_event_trigger_ddl_commands() WHERE command_tag "
-      "= 'CREATE TABLE' LOOP EXECUTE format('CREATE TRIGGER held BEFORE INSERT ON %s FOR EACH "
-      "ROW EXECUTE FUNCTION wait_for_lock()', r.object_identity); END LOOP; END $$");
-  setup.Execute("CREATE EVENT TRIGGER hold_rows ON ddl_command_end EXECUTE FUNCTION hold_rows()");
+  HoldRowsOnLock(setup, 4343);
   PgConnection holder(where);
   holder.QueryValue("SELECT pg_advisory_lock(4343)");
 
